@@ -1,0 +1,16 @@
+#include "model/Console.h"
+
+#include <cstdio>
+#include <mutex>
+
+namespace Console {
+
+void line(const QString& text) {
+    static std::mutex mutex;
+    const QByteArray bytes = text.toUtf8() + '\n';
+    std::lock_guard lock(mutex);
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+} // namespace Console

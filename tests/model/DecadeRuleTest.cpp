@@ -1,0 +1,102 @@
+#include "model/DecadeRule.h"
+
+#include <QDate>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+DecadeRule rule(int from, int to, const QString& label) {
+    return DecadeRule{QUuid::createUuid(), from, to, label};
+}
+
+} // namespace
+
+TEST(DecadeRule, DefaultRulesAreStableAndOrdered) {
+    const auto& rules = defaultDecadeRules();
+    ASSERT_EQ(rules.size(), 8);
+    EXPECT_EQ(rules.first().from, 1950);
+    EXPECT_EQ(rules.last().label, QStringLiteral("2020er"));
+    EXPECT_EQ(defaultDecadeRules().first().id, rules.first().id);
+    for (qsizetype i = 1; i < rules.size(); ++i) {
+        EXPECT_EQ(rules[i].from, rules[i - 1].to + 1);
+    }
+}
+
+TEST(DecadeRule, LabelsFromRulesAndFallbackArithmetic) {
+    const auto& rules = defaultDecadeRules();
+    EXPECT_EQ(decadeLabelForYear(1959, rules), QStringLiteral("50er"));
+    EXPECT_EQ(decadeLabelForYear(1960, rules), QStringLiteral("60er"));
+    EXPECT_EQ(decadeLabelForYear(1987, rules), QStringLiteral("80er"));
+    EXPECT_EQ(decadeLabelForYear(2029, rules), QStringLiteral("2020er"));
+    // No rule: decade, reduced modulo 100 below 2000 (sign follows the decade).
+    EXPECT_EQ(decadeLabelForYear(1949, rules), QStringLiteral("40er"));
+    EXPECT_EQ(decadeLabelForYear(1905, rules), QStringLiteral("0er"));
+    EXPECT_EQ(decadeLabelForYear(2031, rules), QStringLiteral("2030er"));
+    EXPECT_EQ(decadeLabelForYear(1899, {}), QStringLiteral("90er"));
+    EXPECT_EQ(decadeLabelForYear(2000, {}), QStringLiteral("2000er"));
+    EXPECT_EQ(decadeLabelForYear(850, {}), QStringLiteral("50er"));
+    EXPECT_EQ(decadeLabelForYear(-15, {}), QStringLiteral("-10er"));
+}
+
+TEST(DecadeRule, FirstMatchingRuleWinsOnOverlap) {
+    const QList<DecadeRule> rules{rule(1980, 1989, "Eighties"), rule(1985, 1989, "Late80s")};
+    EXPECT_EQ(decadeLabelForYear(1987, rules), QStringLiteral("Eighties"));
+}
+
+TEST(DecadeRule, ExistingLabelIsCaseSensitiveAndInRuleOrder) {
+    const auto& rules = defaultDecadeRules();
+    EXPECT_EQ(existingDecadeLabel("House 2000er", rules), QStringLiteral("2000er"));
+    EXPECT_FALSE(existingDecadeLabel("House 80ER", rules).has_value());
+    EXPECT_EQ(existingDecadeLabel("Electro 1990er", rules), QStringLiteral("90er"));
+    EXPECT_FALSE(containsDecadeLabel("House", {}));
+}
+
+TEST(DecadeRule, BlankLabelsNeverOccurInAGenre) {
+    const QList<DecadeRule> rules{rule(1970, 1979, ""), rule(1980, 1989, " \t"), rule(1990, 1999, "90er")};
+    EXPECT_FALSE(containsDecadeLabel("House", rules));
+    EXPECT_EQ(existingDecadeLabel("House 90er", rules), QStringLiteral("90er"));
+}
+
+TEST(DecadeRule, ComposeTrimsBlanksButNotLineBreaks) {
+    EXPECT_EQ(composeGenreWithLabel("House ", "80er"), QStringLiteral("House 80er"));
+    EXPECT_EQ(composeGenreWithLabel("\tHouse\u00A0", "80er"), QStringLiteral("House 80er"));
+    EXPECT_EQ(composeGenreWithLabel("  ", "80er"), QStringLiteral("80er"));
+    EXPECT_EQ(composeGenreWithLabel("House\n", "80er"), QStringLiteral("House\n 80er"));
+}
+
+TEST(DecadeRule, PlausibleYearBounds) {
+    const int y = QDate::currentDate().year();
+    EXPECT_FALSE(isPlausibleYear(1919));
+    EXPECT_TRUE(isPlausibleYear(1920));
+    EXPECT_TRUE(isPlausibleYear(y + 1));
+    EXPECT_FALSE(isPlausibleYear(y + 2));
+}
+
+TEST(DecadeRule, ExtractYearTakesOnlyTheFirstCandidate) {
+    EXPECT_EQ(extractYear("Live at Wembley 1985 remaster"), 1985);
+    EXPECT_EQ(extractYear("1985-03-01"), 1985);
+    EXPECT_FALSE(extractYear("19851").has_value());
+    EXPECT_FALSE(extractYear("1985s").has_value());
+    EXPECT_FALSE(extractYear("2099 then 1985").has_value());
+    EXPECT_FALSE(extractYear("1899").has_value());
+    EXPECT_FALSE(extractYear("").has_value());
+}
+
+TEST(DecadeRule, JsonRoundTripAndStrictDecoding) {
+    const QByteArray data = encodeDecadeRules(defaultDecadeRules());
+    const auto decoded = decodeDecadeRules(data);
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(*decoded, defaultDecadeRules());
+    EXPECT_FALSE(decodeDecadeRules(R"([{"id":"not-a-uuid","from":1,"to":2,"label":"x"}])").has_value());
+    EXPECT_FALSE(
+        decodeDecadeRules(R"([{"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","from":"1980","to":1989,"label":"x"}])")
+            .has_value());
+    EXPECT_FALSE(decodeDecadeRules(R"([{"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","from":1980,"to":1989}])")
+                     .has_value());
+    const auto one =
+        decodeDecadeRules(R"([{"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","from":1980,"to":1990,"label":"80s"}])");
+    ASSERT_TRUE(one.has_value());
+    EXPECT_EQ(one->first().to, 1990);
+    EXPECT_TRUE(decodeDecadeRules("[]").has_value());
+}
