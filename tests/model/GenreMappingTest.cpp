@@ -1,5 +1,7 @@
 #include "model/GenreMapping.h"
 
+#include "QtPrinters.h"
+
 #include <QHash>
 #include <QJsonDocument>
 #include <QSet>
