@@ -1,4 +1,5 @@
 #include "model/AppSettings.h"
+#include "model/DebugLogger.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -204,4 +205,13 @@ TEST(AppLanguage, SystemMeansEnglishOnlyForEnglish) {
     EXPECT_EQ(appLanguageFromRawValue("de"), AppLanguage::german);
     EXPECT_FALSE(appLanguageFromRawValue("german").has_value());
     EXPECT_EQ(allAIProviderTypes().last(), AIProviderType::custom);
+}
+
+TEST_F(AppSettingsTest, DebugLoggingFollowsTheSettingAtLoadAndChange) {
+    auto on = loadWith([](SettingsStore& s) { s.setBool(key("debugLogging"), true); });
+    EXPECT_TRUE(DebugLogger::shared().isEnabled());
+    on->setDebugLogging(false);
+    EXPECT_FALSE(DebugLogger::shared().isEnabled());
+    AppSettings fresh(store()); // the stored false switches it off again
+    EXPECT_FALSE(DebugLogger::shared().isEnabled());
 }
