@@ -39,8 +39,9 @@ FLACHandler::VorbisComment makeComment(const QString& key, const QString& value)
 
 // Replaces the first entry whose key is one of `keys` by KEY=value, or appends
 // KEY=value when there is none.
-void replaceFirstOrAppend(QList<FLACHandler::VorbisComment>& comments, std::initializer_list<QLatin1String> keys,
-                          const QString& newKey, const QString& value) {
+void replaceFirstOrAppend(QList<FLACHandler::VorbisComment>& comments,
+                          std::initializer_list<QLatin1String> keys, const QString& newKey,
+                          const QString& value) {
     for (auto& comment : comments) {
         for (const QLatin1String key : keys) {
             if (comment.key == key) {
@@ -61,7 +62,8 @@ double streamInfoDuration(const QByteArray& body) {
     // Bytes 10..17: sample rate (20 bits), channels - 1 (3), bits per sample - 1 (5), total samples (36).
     const uint32_t sampleRate = (uint32_t(Bytes::u8(body, 10)) << 12) | (uint32_t(Bytes::u8(body, 11)) << 4) |
                                 (uint32_t(Bytes::u8(body, 12)) >> 4);
-    const uint64_t totalSamples = (uint64_t(Bytes::u8(body, 13) & 0x0F) << 32) | uint64_t(Bytes::u32BE(body, 14));
+    const uint64_t totalSamples =
+        (uint64_t(Bytes::u8(body, 13) & 0x0F) << 32) | uint64_t(Bytes::u32BE(body, 14));
     if (sampleRate == 0 || totalSamples == 0) {
         return 0.0;
     }
@@ -106,7 +108,8 @@ FileMetadata readFileMetadata(const QString& path) {
         }
         if (type == FLACHandler::streamInfo && !haveStreamInfo) {
             haveStreamInfo = true;
-            if (const std::optional<QByteArray> body = source->read(pos, length)) {
+            // Only the fixed 34-byte part is of interest, whatever the header claims.
+            if (const std::optional<QByteArray> body = source->read(pos, std::min<qint64>(length, 34))) {
                 result.duration = streamInfoDuration(*body);
             }
         }
@@ -142,7 +145,8 @@ TagData FLACHandler::readTags(const QString& path) {
             tags.album = comment.value;
         } else if (comment.key == QLatin1String("GENRE")) {
             tags.genre = comment.value;
-        } else if (!tags.year && (comment.key == QLatin1String("DATE") || comment.key == QLatin1String("YEAR"))) {
+        } else if (!tags.year &&
+                   (comment.key == QLatin1String("DATE") || comment.key == QLatin1String("YEAR"))) {
             tags.year = extractYear(comment.value);
         }
     }
@@ -172,7 +176,8 @@ void FLACHandler::validateMagic(const QByteArray& data, const QString& path) {
     }
 }
 
-QList<FLACHandler::MetadataBlock> FLACHandler::parseMetadataBlocks(const QByteArray& data, const QString& path) {
+QList<FLACHandler::MetadataBlock> FLACHandler::parseMetadataBlocks(const QByteArray& data,
+                                                                   const QString& path) {
     QList<MetadataBlock> blocks;
     const qint64 size = data.size();
     qint64 pos = 4;
@@ -181,7 +186,8 @@ QList<FLACHandler::MetadataBlock> FLACHandler::parseMetadataBlocks(const QByteAr
         const qint64 length = Bytes::u24BE(data, pos + 1);
         const qint64 start = pos + 4;
         if (!Bytes::fits(size, start, length)) {
-            throw AppError::tagReadFailed(path, QStringLiteral("FLAC metadata block extends beyond file bounds"));
+            throw AppError::tagReadFailed(path,
+                                          QStringLiteral("FLAC metadata block extends beyond file bounds"));
         }
         MetadataBlock block;
         block.isLast = (first & 0x80) != 0;
@@ -234,8 +240,8 @@ QList<FLACHandler::VorbisComment> FLACHandler::parseVorbisComment(const QByteArr
     return comments;
 }
 
-QByteArray FLACHandler::updateVorbisComment(const QByteArray& body, const QString& genre, std::optional<int> year,
-                                            const std::optional<QString>& title,
+QByteArray FLACHandler::updateVorbisComment(const QByteArray& body, const QString& genre,
+                                            std::optional<int> year, const std::optional<QString>& title,
                                             const std::optional<QString>& artist) {
     QList<VorbisComment> comments = parseVorbisComment(body);
     replaceFirstOrAppend(comments, {QLatin1String("GENRE")}, QStringLiteral("GENRE"), genre);
@@ -301,8 +307,9 @@ QByteArray FLACHandler::serializeVorbisComment(const QString& vendor, const QLis
     return out;
 }
 
-QByteArray FLACHandler::writeGenre(const QString& genre, std::optional<int> year, std::optional<QString> title,
-                                   std::optional<QString> artist, const QByteArray& data, const QString& path) {
+QByteArray FLACHandler::writeGenre(const QString& genre, std::optional<int> year,
+                                   std::optional<QString> title, std::optional<QString> artist,
+                                   const QByteArray& data, const QString& path) {
     // The caller checks the marker first; checking again keeps this function
     // from ever putting a marker in front of something that is not FLAC.
     validateMagic(data, path);
@@ -325,15 +332,18 @@ QByteArray FLACHandler::writeGenre(const QString& genre, std::optional<int> year
     const qint64 audioStart = lastBlock.headerOffset + 4 + lastBlock.data.size();
 
     QByteArray commentBody;
-    const auto existing = std::find_if(blocks.cbegin(), blocks.cend(),
-                                       [](const MetadataBlock& block) { return block.blockType == vorbisComment; });
+    const auto existing = std::find_if(blocks.cbegin(), blocks.cend(), [](const MetadataBlock& block) {
+        return block.blockType == vorbisComment;
+    });
     if (existing != blocks.cend()) {
         commentBody = updateVorbisComment(existing->data, genre, year, title, artist);
     } else {
         commentBody = buildVorbisComment({}, genre, year, title, artist);
     }
     if (commentBody.size() > maxBlockLength) {
-        refuseWrite(path, QStringLiteral("Vorbis comment block too large for FLAC (%1 bytes)").arg(commentBody.size()));
+        refuseWrite(
+            path,
+            QStringLiteral("Vorbis comment block too large for FLAC (%1 bytes)").arg(commentBody.size()));
     }
 
     // Kept blocks in file order, STREAMINFO moved to the front (stable).

@@ -57,8 +57,8 @@ public:
     static QList<VorbisComment> parseVorbisComment(const QByteArray& body);
     // The old body with the first GENRE, DATE/YEAR, TITLE and ARTIST entries
     // replaced (or appended); the vendor text is kept.
-    static QByteArray updateVorbisComment(const QByteArray& body, const QString& genre, std::optional<int> year,
-                                          const std::optional<QString>& title,
+    static QByteArray updateVorbisComment(const QByteArray& body, const QString& genre,
+                                          std::optional<int> year, const std::optional<QString>& title,
                                           const std::optional<QString>& artist);
     // A new body with vendor "Velmora" from the entries of `existing` that are
     // not replaced, followed by the new entries.

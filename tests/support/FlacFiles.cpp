@@ -58,8 +58,8 @@ QByteArray streamInfo(uint32_t sampleRate, uint64_t totalSamples) {
     Bytes::appendU24BE(body, 0);
     Bytes::appendU24BE(body, 0);
     // sample rate (20 bits), 2 channels (1), 16 bits (15), total samples (36)
-    const uint64_t packed = (uint64_t(sampleRate & 0xFFFFF) << 44) | (uint64_t(1) << 41) | (uint64_t(15) << 36) |
-                            (totalSamples & 0xFFFFFFFFFull);
+    const uint64_t packed = (uint64_t(sampleRate & 0xFFFFF) << 44) | (uint64_t(1) << 41) |
+                            (uint64_t(15) << 36) | (totalSamples & 0xFFFFFFFFFull);
     Bytes::appendU64BE(body, packed);
     body.append(QByteArray(16, '\0'));
     return body;

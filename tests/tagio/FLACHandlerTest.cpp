@@ -44,7 +44,8 @@ QByteArray commentBody(const QByteArray& image) {
 }
 
 // A comment body from raw entry bytes, with a declared count that may differ.
-QByteArray rawCommentBody(const QByteArray& vendor, const QList<QByteArray>& entries, int declaredCount = -1) {
+QByteArray rawCommentBody(const QByteArray& vendor, const QList<QByteArray>& entries,
+                          int declaredCount = -1) {
     QByteArray body;
     Bytes::appendU32LE(body, uint32_t(vendor.size()));
     body.append(vendor);
@@ -215,12 +216,14 @@ TEST(FLACHandlerRead, DurationFromStreamInfo) {
     QTemporaryDir dir;
     const auto duration = [&](const QByteArray& info) {
         const QString path = dir.filePath("d.flac");
-        TestFiles::writeFile(path, FlacFiles::image({{0, false, info}, {4, true, rawCommentBody("", {})}}, {}));
+        TestFiles::writeFile(path,
+                             FlacFiles::image({{0, false, info}, {4, true, rawCommentBody("", {})}}, {}));
         return FLACHandler::readTags(path).duration;
     };
     EXPECT_DOUBLE_EQ(duration(FlacFiles::streamInfo(48000, 48000 * 300 + 24000)), 300.5);
     // 36-bit sample count and the largest 20-bit rate.
-    EXPECT_DOUBLE_EQ(duration(FlacFiles::streamInfo(655350, 0xFFFFFFFFFull)), double(0xFFFFFFFFFull) / 655350.0);
+    EXPECT_DOUBLE_EQ(duration(FlacFiles::streamInfo(655350, 0xFFFFFFFFFull)),
+                     double(0xFFFFFFFFFull) / 655350.0);
     EXPECT_EQ(duration(FlacFiles::streamInfo(0, 1000)), 0.0);
     EXPECT_EQ(duration(FlacFiles::streamInfo(44100, 0)), 0.0);
     EXPECT_EQ(duration(QByteArray(10, '\x11')), 0.0);
@@ -230,9 +233,9 @@ TEST(FLACHandlerRead, DurationFromStreamInfo) {
 // Comment bodies
 
 TEST(FLACHandlerComments, ParseSkipsBrokenEntriesAndKeepsTheRest) {
-    const QByteArray body = rawCommentBody("vendor", {"Genre=Deep House", QByteArray("TITLE=\xff\xfe"), "NOEQUALS",
-                                                      "=empty key", "A=b=c", QByteArray("X=\xc0\xaf"),
-                                                      QByteArray("Y=\xed\xa0\x80"), "ARTIST="});
+    const QByteArray body = rawCommentBody(
+        "vendor", {"Genre=Deep House", QByteArray("TITLE=\xff\xfe"), "NOEQUALS", "=empty key", "A=b=c",
+                   QByteArray("X=\xc0\xaf"), QByteArray("Y=\xed\xa0\x80"), "ARTIST="});
     const QList<Comment> comments = FLACHandler::parseVorbisComment(body);
     ASSERT_EQ(comments.size(), 4);
     EXPECT_EQ(comments[0], (Comment{"GENRE", "Deep House", "Genre=Deep House"}));
@@ -244,7 +247,8 @@ TEST(FLACHandlerComments, ParseSkipsBrokenEntriesAndKeepsTheRest) {
     EXPECT_EQ(raws(FLACHandler::parseVorbisComment(rawCommentBody("", {"NOEQ", "A=1", "B=2"}, 2))),
               QStringList{"A=1"});
     // A declared count beyond the body returns what was there.
-    EXPECT_EQ(raws(FLACHandler::parseVorbisComment(rawCommentBody("", {"A=1"}, 1000000))), QStringList{"A=1"});
+    EXPECT_EQ(raws(FLACHandler::parseVorbisComment(rawCommentBody("", {"A=1"}, 1000000))),
+              QStringList{"A=1"});
 }
 
 TEST(FLACHandlerComments, ParseOfDamagedBodiesNeverReadsOutside) {
@@ -282,18 +286,21 @@ TEST(FLACHandlerComments, SerialiseCountsUtf8BytesAndRoundTrips) {
 TEST(FLACHandlerComments, UpdateReplacesFirstEntriesAndKeepsVendor) {
     const QByteArray old = rawCommentBody("Old Vendor", {"genre=House", "YEAR=1999", "TITLE=t", "DATE=1998",
                                                          "GENRE=Pop", QByteArray("BAD=\xff"), "ARTIST=a"});
-    QByteArray updated = FLACHandler::updateVorbisComment(old, "House 90er", 2001, std::nullopt, std::nullopt);
+    QByteArray updated =
+        FLACHandler::updateVorbisComment(old, "House 90er", 2001, std::nullopt, std::nullopt);
     EXPECT_EQ(updated.mid(4, 10), QByteArray("Old Vendor"));
-    EXPECT_EQ(raws(FLACHandler::parseVorbisComment(updated)),
-              (QStringList{"GENRE=House 90er", "DATE=2001", "TITLE=t", "DATE=1998", "GENRE=Pop", "ARTIST=a"}));
+    EXPECT_EQ(
+        raws(FLACHandler::parseVorbisComment(updated)),
+        (QStringList{"GENRE=House 90er", "DATE=2001", "TITLE=t", "DATE=1998", "GENRE=Pop", "ARTIST=a"}));
 
-    updated = FLACHandler::updateVorbisComment(old, "X", std::nullopt, QStringLiteral("T2"), QStringLiteral("A2"));
+    updated =
+        FLACHandler::updateVorbisComment(old, "X", std::nullopt, QStringLiteral("T2"), QStringLiteral("A2"));
     EXPECT_EQ(raws(FLACHandler::parseVorbisComment(updated)),
               (QStringList{"GENRE=X", "YEAR=1999", "TITLE=T2", "DATE=1998", "GENRE=Pop", "ARTIST=A2"}));
 
     // Missing entries are appended in the order genre, date, title, artist.
-    updated = FLACHandler::updateVorbisComment(rawCommentBody("v", {"ALBUM=al"}), "G", 1980, QStringLiteral("T"),
-                                               QStringLiteral("A"));
+    updated = FLACHandler::updateVorbisComment(rawCommentBody("v", {"ALBUM=al"}), "G", 1980,
+                                               QStringLiteral("T"), QStringLiteral("A"));
     EXPECT_EQ(raws(FLACHandler::parseVorbisComment(updated)),
               (QStringList{"ALBUM=al", "GENRE=G", "DATE=1980", "TITLE=T", "ARTIST=A"}));
 
@@ -301,16 +308,20 @@ TEST(FLACHandlerComments, UpdateReplacesFirstEntriesAndKeepsVendor) {
     EXPECT_EQ(FLACHandler::readUInt32LE(
                   FLACHandler::updateVorbisComment(rawCommentBody("\xff", {}), "G", {}, {}, {}), 0),
               0u);
-    EXPECT_EQ(FLACHandler::readUInt32LE(FLACHandler::updateVorbisComment("\x09\x00\x00\x00v", "G", {}, {}, {}), 0),
-              0u);
+    EXPECT_EQ(
+        FLACHandler::readUInt32LE(FLACHandler::updateVorbisComment("\x09\x00\x00\x00v", "G", {}, {}, {}), 0),
+        0u);
 }
 
 TEST(FLACHandlerComments, BuildDropsReplacedKeysAndUsesOwnVendor) {
-    const QList<Comment> existing{{"GENRE", "a", "GENRE=a"}, {"YEAR", "1", "Year=1"}, {"TITLE", "t", "TITLE=t"},
-                                  {"ALBUM", "b", "ALBUM=b"}, {"DATE", "2", "DATE=2"},  {"ARTIST", "r", "ARTIST=r"}};
-    QByteArray body = FLACHandler::buildVorbisComment(existing, "G", std::nullopt, std::nullopt, std::nullopt);
+    const QList<Comment> existing{{"GENRE", "a", "GENRE=a"}, {"YEAR", "1", "Year=1"},
+                                  {"TITLE", "t", "TITLE=t"}, {"ALBUM", "b", "ALBUM=b"},
+                                  {"DATE", "2", "DATE=2"},   {"ARTIST", "r", "ARTIST=r"}};
+    QByteArray body =
+        FLACHandler::buildVorbisComment(existing, "G", std::nullopt, std::nullopt, std::nullopt);
     EXPECT_EQ(body.mid(0, 11), QByteArray("\x07\x00\x00\x00Velmora", 11));
-    EXPECT_EQ(raws(FLACHandler::parseVorbisComment(body)), (QStringList{"TITLE=t", "ALBUM=b", "ARTIST=r", "GENRE=G"}));
+    EXPECT_EQ(raws(FLACHandler::parseVorbisComment(body)),
+              (QStringList{"TITLE=t", "ALBUM=b", "ARTIST=r", "GENRE=G"}));
     body = FLACHandler::buildVorbisComment(existing, "G", 1977, QStringLiteral("T"), QStringLiteral("A"));
     EXPECT_EQ(raws(FLACHandler::parseVorbisComment(body)),
               (QStringList{"ALBUM=b", "GENRE=G", "DATE=1977", "TITLE=T", "ARTIST=A"}));
@@ -331,7 +342,8 @@ TEST(FLACHandlerBlocks, ParseListsBlocksAndNamesTheFileOnDamage) {
     EXPECT_EQ(blocks[1].headerOffset, 11);
 
     // A cut-off header ends the list without an error.
-    EXPECT_EQ(FLACHandler::parseMetadataBlocks(FlacFiles::image({{0, false, "abc"}}, "\x04\x00"), "x").size(), 1);
+    EXPECT_EQ(FLACHandler::parseMetadataBlocks(FlacFiles::image({{0, false, "abc"}}, "\x04\x00"), "x").size(),
+              1);
     EXPECT_TRUE(FLACHandler::parseMetadataBlocks("fLa", "x").isEmpty());
 
     const QByteArray cut = image.left(16); // the picture header is there, its body is not
@@ -339,9 +351,10 @@ TEST(FLACHandlerBlocks, ParseListsBlocksAndNamesTheFileOnDamage) {
     EXPECT_EQ(error.kind(), AppError::Kind::tagReadFailed);
     EXPECT_EQ(error.url(), QStringLiteral("/m/a.flac"));
     EXPECT_EQ(error.text(), QStringLiteral("FLAC metadata block extends beyond file bounds"));
-    EXPECT_EQ(error.errorDescription(),
-              QStringLiteral("Tags konnten nicht gelesen werden [a.flac]: FLAC metadata block extends beyond file "
-                             "bounds"));
+    EXPECT_EQ(
+        error.errorDescription(),
+        QStringLiteral("Tags konnten nicht gelesen werden [a.flac]: FLAC metadata block extends beyond file "
+                       "bounds"));
 }
 
 // ---------------------------------------------------------------------------
@@ -351,7 +364,8 @@ TEST(FLACHandlerWrite, ReplacesFirstEntriesKeepsTheRestAndStaysValid) {
     QTemporaryDir dir;
     const QString source = TestFiles::fixturePath("flac/tagged.flac");
     const QByteArray before = TestFiles::readFile(source);
-    const QByteArray after = FLACHandler::writeGenre("House 80er", 1987, std::nullopt, std::nullopt, before, source);
+    const QByteArray after =
+        FLACHandler::writeGenre("House 80er", 1987, std::nullopt, std::nullopt, before, source);
     const QString path = expectSoundRewrite(before, after, dir, "tagged.flac");
 
     EXPECT_EQ(blockTypes(after), (QList<int>{0, 4, 3, 1}));
@@ -387,9 +401,8 @@ TEST(FLACHandlerWrite, PictureCueSheetApplicationAndSeekTableKeepTheirOrder) {
     const QString source = TestFiles::fixturePath("flac/picture.flac");
     const QByteArray before = TestFiles::readFile(source);
     EXPECT_EQ(blockTypes(before), (QList<int>{0, 2, 3, 5, 4, 6, 1}));
-    const QByteArray after =
-        FLACHandler::writeGenre("Techno 90er", 1994, QStringLiteral("Neuer Titel"), QStringLiteral("Neue Künstlerin"),
-                                before, source);
+    const QByteArray after = FLACHandler::writeGenre("Techno 90er", 1994, QStringLiteral("Neuer Titel"),
+                                                     QStringLiteral("Neue Künstlerin"), before, source);
     const QString path = expectSoundRewrite(before, after, dir, "picture.flac");
     EXPECT_EQ(blockTypes(after), (QList<int>{0, 4, 2, 3, 5, 6, 1}));
     EXPECT_EQ(raws(FLACHandler::parseVorbisComment(commentBody(after))),
@@ -408,7 +421,8 @@ TEST(FLACHandlerWrite, YearEntryBecomesDateAndPaddingIsAlways256) {
     // No padding before: YEAR 1999 stands before DATE 1998.
     QString source = TestFiles::fixturePath("flac/nopadding.flac");
     QByteArray before = TestFiles::readFile(source);
-    QByteArray after = FLACHandler::writeGenre("Rock 2000er", 2001, std::nullopt, std::nullopt, before, source);
+    QByteArray after =
+        FLACHandler::writeGenre("Rock 2000er", 2001, std::nullopt, std::nullopt, before, source);
     QString path = expectSoundRewrite(before, after, dir, "nopadding.flac");
     EXPECT_EQ(blockTypes(after), (QList<int>{0, 4, 1}));
     EXPECT_EQ(raws(FLACHandler::parseVorbisComment(commentBody(after))),
@@ -453,10 +467,11 @@ TEST(FLACHandlerWrite, BrokenEntriesAreDroppedAndLowerCaseKeysRewritten) {
     const QByteArray original = TestFiles::readFile(source);
     QList<Block> blocks = FlacFiles::layout(original).blocks;
     ASSERT_EQ(blocks[1].type, 4);
-    blocks[1].body = rawCommentBody("my vendor", {"genre=House", QByteArray("COMMENT=\xff"), "NOEQUALS", "DATE=1988"});
+    blocks[1].body =
+        rawCommentBody("my vendor", {"genre=House", QByteArray("COMMENT=\xff"), "NOEQUALS", "DATE=1988"});
     const QByteArray before = FlacFiles::image(blocks, FlacFiles::audioFrames(original));
-    const QByteArray after = FLACHandler::writeGenre("House 80er", std::nullopt, std::nullopt, std::nullopt, before,
-                                                     dir.filePath("in.flac"));
+    const QByteArray after = FLACHandler::writeGenre("House 80er", std::nullopt, std::nullopt, std::nullopt,
+                                                     before, dir.filePath("in.flac"));
     const QString path = expectSoundRewrite(before, after, dir, "broken.flac");
     EXPECT_EQ(commentBody(after), rawCommentBody("my vendor", {"GENRE=House 80er", "DATE=1988"}));
     EXPECT_EQ(FlacFiles::taglibFields(path).value("GENRE"), QStringList{"House 80er"});
@@ -467,7 +482,8 @@ TEST(FLACHandlerWrite, RefusesWhatItCannotWriteSoundly) {
     const QByteArray original = TestFiles::readFile(source);
     const QString path = QStringLiteral("/music/x.flac");
     const auto write = [&](const QByteArray& image) {
-        return expectAppError([&] { FLACHandler::writeGenre("G", 1990, std::nullopt, std::nullopt, image, path); });
+        return expectAppError(
+            [&] { FLACHandler::writeGenre("G", 1990, std::nullopt, std::nullopt, image, path); });
     };
 
     // An ID3 tag in front of the marker.
@@ -499,20 +515,22 @@ TEST(FLACHandlerWrite, RefusesWhatItCannotWriteSoundly) {
 }
 
 TEST(FLACHandlerWrite, CommentBlockMustFitThe24BitLength) {
-    const QByteArray image =
-        FlacFiles::image({{0, false, FlacFiles::streamInfo(44100, 1)}, {4, true, rawCommentBody("v", {})}}, "AUDIO");
+    const QByteArray image = FlacFiles::image(
+        {{0, false, FlacFiles::streamInfo(44100, 1)}, {4, true, rawCommentBody("v", {})}}, "AUDIO");
     // Body = 4 + 1 (vendor) + 4 (count) + 4 (entry length) + "GENRE=" + genre.
     const qint64 fixed = 4 + 1 + 4 + 4 + 6;
     const QString fits(int(FLACHandler::maxBlockLength - fixed), QLatin1Char('g'));
-    const QByteArray out = FLACHandler::writeGenre(fits, std::nullopt, std::nullopt, std::nullopt, image, "/a.flac");
+    const QByteArray out =
+        FLACHandler::writeGenre(fits, std::nullopt, std::nullopt, std::nullopt, image, "/a.flac");
     const FlacFiles::Layout written = FlacFiles::layout(out);
     ASSERT_EQ(written.blocks.size(), 3);
     EXPECT_EQ(written.blocks[1].body.size(), FLACHandler::maxBlockLength);
     EXPECT_EQ(FlacFiles::audioFrames(out), QByteArray("AUDIO"));
 
     const QString tooLong = fits + QLatin1Char('g');
-    const AppError error = expectAppError(
-        [&] { FLACHandler::writeGenre(tooLong, std::nullopt, std::nullopt, std::nullopt, image, "/a.flac"); });
+    const AppError error = expectAppError([&] {
+        FLACHandler::writeGenre(tooLong, std::nullopt, std::nullopt, std::nullopt, image, "/a.flac");
+    });
     EXPECT_EQ(error.kind(), AppError::Kind::tagWriteFailed);
     EXPECT_EQ(error.url(), QStringLiteral("/a.flac"));
     EXPECT_TRUE(error.text().startsWith(QStringLiteral("Vorbis comment block too large")));
