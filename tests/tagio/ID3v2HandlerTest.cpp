@@ -43,8 +43,9 @@ TEST(ID3v2HandlerRead, FixturesGiveYearAndRawGenre) {
         {"id3/v24_ffmpeg.mp3", 1979, QStringLiteral("Funk") + nul()},
         // Extended header, footer, unsynchronised APIC, UTF-16 title, multi-value TCON kept raw.
         {"id3/v24_rich.mp3", 2003, QStringLiteral("Rock") + nul() + QStringLiteral("Pop")},
-        // Tag-level unsynchronisation with extended header; numeric reference kept raw.
+        // Tag-level unsynchronisation; numeric reference kept raw.
         {"id3/v23_unsync.mp3", 1994, QStringLiteral("(17)Rock")},
+        {"id3/v23_ext.mp3", 1993, QStringLiteral("Ambient")},
         {"id3/v23_frames.mp3", 1988, QStringLiteral("House")},
         {"id3/v1_only.mp3", std::nullopt, std::nullopt},
         {"id3/notag.mp3", std::nullopt, std::nullopt},
