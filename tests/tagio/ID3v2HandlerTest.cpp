@@ -153,8 +153,8 @@ TEST(ID3v2HandlerRead, V24FrameSizeTrustsSyncsafeOnAFrameBoundary) {
     QByteArray body256(256, 'a');
     body256[0] = 0;
     body256[128] = char(0x80);
-    QByteArray t = tag(4, frameWithSizeBytes("PRIV", sizeField, body256) + frame("TCON", text(0, "Big"), true) +
-                              QByteArray(16, '\0'));
+    QByteArray t = tag(4, frameWithSizeBytes("PRIV", sizeField, body256) +
+                              frame("TCON", text(0, "Big"), true) + QByteArray(16, '\0'));
     EXPECT_EQ(ID3v2Handler::findGenreFrame(t), QStringLiteral("Big"));
 
     // A correct syncsafe 128-byte body followed by TCON, where the byte 256
@@ -176,7 +176,8 @@ TEST(ID3v2HandlerRead, V24FrameSizeTrustsSyncsafeOnAFrameBoundary) {
     EXPECT_EQ(ID3v2Handler::findGenreFrame(t), QStringLiteral("Pad"));
 
     // An ID3v2.3 tag always uses big-endian sizes.
-    t = tag(3, frameWithSizeBytes("PRIV", sizeField, body256) + frame("TCON", text(0, "V3")) + QByteArray(8, '\0'));
+    t = tag(3, frameWithSizeBytes("PRIV", sizeField, body256) + frame("TCON", text(0, "V3")) +
+                   QByteArray(8, '\0'));
     EXPECT_EQ(ID3v2Handler::findGenreFrame(t), QStringLiteral("V3"));
 }
 
@@ -206,19 +207,23 @@ TEST(ID3v2HandlerRead, YearFromFirstYearFrame) {
     EXPECT_EQ(year(frame("TDRC", text(0, "1600"), true) + frame("TYER", text(0, "1987"), true)),
               QStringLiteral("1600"));
     // A failed decode ends the search.
-    EXPECT_EQ(year(frame("TYER", text(3, "\xC3"), true) + frame("TDRC", text(0, "1999"), true)), std::nullopt);
+    EXPECT_EQ(year(frame("TYER", text(3, "\xC3"), true) + frame("TDRC", text(0, "1999"), true)),
+              std::nullopt);
 
     QTemporaryDir dir;
-    const QString ok = put(dir, "a.mp3", tag(4, frame("TYER", "", true) + frame("TDRC", text(0, "2003-05-01"), true)));
+    const QString ok =
+        put(dir, "a.mp3", tag(4, frame("TYER", "", true) + frame("TDRC", text(0, "2003-05-01"), true)));
     EXPECT_EQ(ID3v2Handler::readYear(ok), 2003);
-    const QString implausible =
-        put(dir, "b.mp3", tag(4, frame("TDRC", text(0, "1600"), true) + frame("TYER", text(0, "1987"), true)));
+    const QString implausible = put(
+        dir, "b.mp3", tag(4, frame("TDRC", text(0, "1600"), true) + frame("TYER", text(0, "1987"), true)));
     EXPECT_EQ(ID3v2Handler::readYear(implausible), std::nullopt);
 }
 
 TEST(ID3v2HandlerRead, DecodesTextEncodings) {
-    EXPECT_EQ(ID3v2Handler::decodeText(QByteArray::fromHex("FFFE52006F0063006B00"), 1), QStringLiteral("Rock"));
-    EXPECT_EQ(ID3v2Handler::decodeText(QByteArray::fromHex("FEFF0052006F0063006B"), 1), QStringLiteral("Rock"));
+    EXPECT_EQ(ID3v2Handler::decodeText(QByteArray::fromHex("FFFE52006F0063006B00"), 1),
+              QStringLiteral("Rock"));
+    EXPECT_EQ(ID3v2Handler::decodeText(QByteArray::fromHex("FEFF0052006F0063006B"), 1),
+              QStringLiteral("Rock"));
     EXPECT_EQ(ID3v2Handler::decodeText(QByteArray::fromHex("0052006F0063006B"), 2), QStringLiteral("Rock"));
     EXPECT_EQ(ID3v2Handler::decodeText(QByteArray("Rock\0", 5), 0), QStringLiteral("Rock") + nul());
     EXPECT_EQ(ID3v2Handler::decodeText("Caf\xE9", 0), QStringLiteral("Café"));
@@ -233,8 +238,9 @@ TEST(ID3v2HandlerRead, DecodesTextEncodings) {
     // A TCON of just the encoding byte is the empty text; an undecodable TCON
     // is passed over for the next one.
     EXPECT_EQ(ID3v2Handler::findGenreFrame(tag(3, frame("TCON", text(3, "")))), QString());
-    EXPECT_EQ(ID3v2Handler::findGenreFrame(tag(3, frame("TCON", text(3, "\xFF")) + frame("TCON", text(3, "Ok")))),
-              QStringLiteral("Ok"));
+    EXPECT_EQ(
+        ID3v2Handler::findGenreFrame(tag(3, frame("TCON", text(3, "\xFF")) + frame("TCON", text(3, "Ok")))),
+        QStringLiteral("Ok"));
 }
 
 // ---------------------------------------------------------------------------
@@ -288,8 +294,8 @@ TEST(ID3v2HandlerRead, LargeSparseFilesAreReadByPositionedReads) {
     {
         QFile f(wavPath);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        const QByteArray head = QByteArray("RIFF") + le32(0xFFFFFFF0u) + "WAVE" + chunk("fmt ", wavFmt(), true) +
-                                "data" + le32(uint32_t(hole));
+        const QByteArray head = QByteArray("RIFF") + le32(0xFFFFFFF0u) + "WAVE" +
+                                chunk("fmt ", wavFmt(), true) + "data" + le32(uint32_t(hole));
         f.write(head);
         ASSERT_TRUE(f.seek(head.size() + hole));
         f.write(chunk("id3 ", tagBytes, true));

@@ -128,10 +128,11 @@ QList<IdBody> audioOf(const QByteArray& file, const QString& path) {
     qint64 off = 12;
     while (file.size() - off >= 8) {
         const QByteArray id = file.mid(off, 4);
-        const qint64 size = little ? qint64(quint32(uchar(file[off + 4]) | uchar(file[off + 5]) << 8 |
-                                                    uchar(file[off + 6]) << 16 | uint32_t(uchar(file[off + 7])) << 24))
-                                   : qint64(quint32(uint32_t(uchar(file[off + 4])) << 24 | uchar(file[off + 5]) << 16 |
-                                                    uchar(file[off + 6]) << 8 | uchar(file[off + 7])));
+        const qint64 size =
+            little ? qint64(quint32(uchar(file[off + 4]) | uchar(file[off + 5]) << 8 |
+                                    uchar(file[off + 6]) << 16 | uint32_t(uchar(file[off + 7])) << 24))
+                   : qint64(quint32(uint32_t(uchar(file[off + 4])) << 24 | uchar(file[off + 5]) << 16 |
+                                    uchar(file[off + 6]) << 8 | uchar(file[off + 7])));
         if (id.toLower() != "id3 " && id != QByteArray("ID3\0", 4)) {
             chunks.append({id, file.mid(off + 8, size)});
         }
@@ -140,7 +141,8 @@ QList<IdBody> audioOf(const QByteArray& file, const QString& path) {
     return chunks;
 }
 
-AppError writeError(const QByteArray& file, const QString& path, const QString& genre = QStringLiteral("Pop")) {
+AppError writeError(const QByteArray& file, const QString& path,
+                    const QString& genre = QStringLiteral("Pop")) {
     try {
         ID3v2Handler::writeGenre(genre, std::nullopt, std::nullopt, std::nullopt, file, path);
     } catch (const AppError& e) {
@@ -197,7 +199,8 @@ TEST(ID3v2HandlerWrite, RoundTripKeepsAudioAndEveryOtherFrame) {
 
             QSet<QByteArray> dropped{"TCON"};
             if (year) {
-                dropped << "TYER" << "TDRC";
+                dropped << "TYER"
+                        << "TDRC";
             }
             // TagLib: the frames it reads before, less the ones we replace,
             // come back with identical content and order.
@@ -216,7 +219,8 @@ TEST(ID3v2HandlerWrite, RoundTripKeepsAudioAndEveryOtherFrame) {
             const auto oursBefore = ID3v2Handler::listFrames(tagOf(before, path));
             const auto oursAfter = ID3v2Handler::listFrames(newTag);
             EXPECT_EQ(without(oursAfter, dropped), without(oursBefore, dropped));
-            const QList<QByteArray> newIds = year ? QList<QByteArray>{"TCON", "TYER"} : QList<QByteArray>{"TCON"};
+            const QList<QByteArray> newIds =
+                year ? QList<QByteArray>{"TCON", "TYER"} : QList<QByteArray>{"TCON"};
             EXPECT_EQ(ids(oursAfter).mid(oursAfter.size() - newIds.size()), newIds);
         }
     }
@@ -231,12 +235,14 @@ TEST(ID3v2HandlerWrite, FrameOrderAndDroppedFrames) {
                                       frame("APIC", apicBody) + QByteArray(30, '\0'));
     const QByteArray file = old + audio(100);
 
-    QByteArray out = ID3v2Handler::writeGenre("House 80er", 1987, std::nullopt, std::nullopt, file, "/m/a.mp3");
+    QByteArray out =
+        ID3v2Handler::writeGenre("House 80er", 1987, std::nullopt, std::nullopt, file, "/m/a.mp3");
     QByteArray newTag = tagOf(out, "/m/a.mp3");
     auto frames = ID3v2Handler::listFrames(newTag);
     EXPECT_EQ(ids(frames), (QList<QByteArray>{"TIT2", "TXXX", "APIC", "TCON", "TYER"}));
     EXPECT_EQ(frames[3].body, QByteArray("\3House 80er"));
-    EXPECT_EQ(frames[4].body, QByteArray("\3" "1987"));
+    EXPECT_EQ(frames[4].body, QByteArray("\3"
+                                         "1987"));
     EXPECT_EQ(frames[2].body, apicBody);
     EXPECT_EQ(out.mid(newTag.size()), audio(100));
     // Header size field: frames plus 512 bytes of padding.
@@ -245,7 +251,9 @@ TEST(ID3v2HandlerWrite, FrameOrderAndDroppedFrames) {
     out = ID3v2Handler::writeGenre("House 80er", std::nullopt, std::nullopt, std::nullopt, file, "/m/a.mp3");
     frames = ID3v2Handler::listFrames(tagOf(out, "/m/a.mp3"));
     EXPECT_EQ(ids(frames), (QList<QByteArray>{"TIT2", "TXXX", "TYER", "APIC", "TCON"}));
-    EXPECT_EQ(frames[2].body, QByteArray("\0" "1990", 5));
+    EXPECT_EQ(frames[2].body, QByteArray("\0"
+                                         "1990",
+                                         5));
 
     // Title and artist given, even empty: the old ones are replaced.
     out = ID3v2Handler::writeGenre("X", std::nullopt, QString(), QStringLiteral("Ärtist"), file, "/m/a.mp3");
@@ -256,7 +264,8 @@ TEST(ID3v2HandlerWrite, FrameOrderAndDroppedFrames) {
 }
 
 TEST(ID3v2HandlerWrite, TextFrameAndSizeBytes) {
-    EXPECT_EQ(ID3v2Handler::buildTextFrame("TCON", "Rock"), QByteArray::fromHex("54434F4E00000005000003526F636B"));
+    EXPECT_EQ(ID3v2Handler::buildTextFrame("TCON", "Rock"),
+              QByteArray::fromHex("54434F4E00000005000003526F636B"));
     EXPECT_EQ(ID3v2Handler::syncsafeEncode(1512), QByteArray::fromHex("00000B68"));
     EXPECT_EQ(ID3v2Handler::syncsafeEncode(0x0FFFFFFF), QByteArray::fromHex("7F7F7F7F"));
     EXPECT_EQ(ID3v2Handler::syncsafeDecode(QByteArray::fromHex("00000B68"), 0), 1512u);
@@ -272,7 +281,8 @@ TEST(ID3v2HandlerWrite, V24FramesBecomeFaithfulV23Frames) {
     QTemporaryDir dir;
     const QString path = TestFiles::copyFixture("id3/v24_rich.mp3", dir);
     const QByteArray before = TestFiles::readFile(path);
-    const QByteArray out = ID3v2Handler::writeGenre("Rock 2000er", std::nullopt, std::nullopt, std::nullopt, before, path);
+    const QByteArray out =
+        ID3v2Handler::writeGenre("Rock 2000er", std::nullopt, std::nullopt, std::nullopt, before, path);
     const QByteArray newTag = tagOf(out, path);
     // The footer went with the old tag: the audio follows the new tag directly.
     EXPECT_EQ(out.mid(newTag.size()), TestFiles::readFile(TestFiles::fixturePath("id3/notag.mp3")));
@@ -286,11 +296,15 @@ TEST(ID3v2HandlerWrite, V24FramesBecomeFaithfulV23Frames) {
     EXPECT_EQ(byId["TALB"].status, 0x80); // tag alter preservation, one bit higher in v2.3
     EXPECT_EQ(byId["PRIV"].status, 0x40); // file alter preservation
     EXPECT_EQ(byId["TXXX"].format, 0x20); // grouping, with its group byte first
-    EXPECT_EQ(byId["TXXX"].body, QByteArray("\7\3DJKEY\0" "8A", 10));
+    EXPECT_EQ(byId["TXXX"].body, QByteArray("\7\3DJKEY\0"
+                                            "8A",
+                                            10));
     EXPECT_EQ(byId["COMM"].format, 0x00); // data-length indicator dropped
     EXPECT_TRUE(byId["COMM"].body.startsWith(QByteArray("\0eng\0A comment", 14)));
     EXPECT_EQ(byId["APIC"].format, 0x00); // unsynchronisation undone
-    EXPECT_EQ(byId["TDRC"].body, QByteArray("\0" "2003-05-01", 11));
+    EXPECT_EQ(byId["TDRC"].body, QByteArray("\0"
+                                            "2003-05-01",
+                                            11));
 
     // The picture TagLib decodes from the new file equals the one it decodes from the old.
     const auto picture = [](const QString& p) {
@@ -321,13 +335,16 @@ TEST(ID3v2HandlerWrite, ID3v1SeedsANewTagAndStays) {
     auto frames = ID3v2Handler::listFrames(newTag);
     EXPECT_EQ(ids(frames), (QList<QByteArray>{"TIT2", "TPE1", "TYER", "TCON"}));
     EXPECT_EQ(frames[0].body, QByteArray("\3Song"));
-    EXPECT_EQ(frames[1].body, QByteArray("\3" "Band"));
-    EXPECT_EQ(frames[2].body, QByteArray("\3" "1999"));
+    EXPECT_EQ(frames[1].body, QByteArray("\3"
+                                         "Band"));
+    EXPECT_EQ(frames[2].body, QByteArray("\3"
+                                         "1999"));
 
     out = ID3v2Handler::writeGenre("Pop", 2001, std::nullopt, std::nullopt, file, path);
     frames = ID3v2Handler::listFrames(tagOf(out, path));
     EXPECT_EQ(ids(frames), (QList<QByteArray>{"TIT2", "TPE1", "TCON", "TYER"}));
-    EXPECT_EQ(frames[3].body, QByteArray("\3" "2001"));
+    EXPECT_EQ(frames[3].body, QByteArray("\3"
+                                         "2001"));
 
     out = ID3v2Handler::writeGenre("Pop", std::nullopt, QStringLiteral("Given"), std::nullopt, file, path);
     frames = ID3v2Handler::listFrames(tagOf(out, path));
@@ -339,14 +356,17 @@ TEST(ID3v2HandlerWrite, ID3v1SeedsANewTagAndStays) {
 
 TEST(ID3v2HandlerWrite, NoTagPutsNewTagInFront) {
     const QByteArray file = TestFiles::readFile(TestFiles::fixturePath("id3/notag.mp3"));
-    const QByteArray out = ID3v2Handler::writeGenre("Pop", 1999, std::nullopt, std::nullopt, file, "/m/x.mp3");
-    const QByteArray newTag = ID3v2Handler::rebuildTag(std::nullopt, "Pop", 1999, std::nullopt, std::nullopt, {}, "");
+    const QByteArray out =
+        ID3v2Handler::writeGenre("Pop", 1999, std::nullopt, std::nullopt, file, "/m/x.mp3");
+    const QByteArray newTag =
+        ID3v2Handler::rebuildTag(std::nullopt, "Pop", 1999, std::nullopt, std::nullopt, {}, "");
     EXPECT_EQ(out, newTag + file);
     EXPECT_EQ(ids(ID3v2Handler::listFrames(newTag)), (QList<QByteArray>{"TCON", "TYER"}));
 
     // A truncated tag counts as no tag: the new tag goes in front of everything.
     const QByteArray truncated = tag(3, frame("TCON", text(0, "Old")), 0, syncsafe(5000)) + audio(50);
-    const QByteArray out2 = ID3v2Handler::writeGenre("Pop", std::nullopt, std::nullopt, std::nullopt, truncated, "/m/t.mp3");
+    const QByteArray out2 =
+        ID3v2Handler::writeGenre("Pop", std::nullopt, std::nullopt, std::nullopt, truncated, "/m/t.mp3");
     EXPECT_TRUE(out2.endsWith(truncated));
 }
 
@@ -362,7 +382,8 @@ TEST(ID3v2HandlerWrite, ChunkReplacedInPlaceOrAppended) {
     ASSERT_EQ(before.mid(oldRange->start - 8, 4), "ID3 ");
     ASSERT_EQ(oldRange->length() % 2, 1);
 
-    const QByteArray out = ID3v2Handler::writeGenre("Disco 70er", std::nullopt, std::nullopt, std::nullopt, before, path);
+    const QByteArray out =
+        ID3v2Handler::writeGenre("Disco 70er", std::nullopt, std::nullopt, std::nullopt, before, path);
     const auto newRange = ID3v2Handler::findWAVChunk(out);
     ASSERT_TRUE(newRange);
     EXPECT_EQ(newRange->start, oldRange->start);
@@ -374,20 +395,23 @@ TEST(ID3v2HandlerWrite, ChunkReplacedInPlaceOrAppended) {
 
     // No ID3 chunk: appended at the end, the rest untouched.
     const QByteArray plain = TestFiles::readFile(TestFiles::fixturePath("id3/notag.wav"));
-    const QByteArray out2 = ID3v2Handler::writeGenre("Pop", std::nullopt, std::nullopt, std::nullopt, plain, "/m/p.wav");
+    const QByteArray out2 =
+        ID3v2Handler::writeGenre("Pop", std::nullopt, std::nullopt, std::nullopt, plain, "/m/p.wav");
     EXPECT_EQ(out2.mid(8, plain.size() - 8), plain.mid(8));
     EXPECT_EQ(out2.mid(plain.size(), 4), "id3 ");
 
     // The last chunk is odd-sized without its pad byte: the pad byte is added
     // before the new chunk so that readers find it.
     const QByteArray noPad = TestFiles::readFile(TestFiles::fixturePath("id3/nopad.wav"));
-    const QByteArray out3 = ID3v2Handler::writeGenre("Pop", std::nullopt, std::nullopt, std::nullopt, noPad, "/m/n.wav");
+    const QByteArray out3 =
+        ID3v2Handler::writeGenre("Pop", std::nullopt, std::nullopt, std::nullopt, noPad, "/m/n.wav");
     EXPECT_EQ(out3.mid(noPad.size(), 5), QByteArray("\0id3 ", 5));
     EXPECT_EQ(ID3v2Handler::findGenreFrame(tagOf(out3, "/m/n.wav")), QStringLiteral("Pop"));
 
     // AIFF: "ID3 " with a big-endian size and a corrected FORM size.
     const QByteArray a = TestFiles::readFile(TestFiles::fixturePath("id3/nul_id.aiff"));
-    const QByteArray out4 = ID3v2Handler::writeGenre("Pop", std::nullopt, std::nullopt, std::nullopt, a, "/m/a.aif");
+    const QByteArray out4 =
+        ID3v2Handler::writeGenre("Pop", std::nullopt, std::nullopt, std::nullopt, a, "/m/a.aif");
     const auto aRange = ID3v2Handler::findAIFFChunk(out4);
     ASSERT_TRUE(aRange);
     EXPECT_EQ(out4.mid(aRange->start - 8, 4), "ID3 ");
@@ -414,7 +438,8 @@ TEST(ID3v2HandlerWrite, RefusesBrokenContainers) {
     EXPECT_EQ(writeError(container("FORM", "8SVX", {{"BODY", audio(20)}}, false), "/m/x.aif").text(),
               "Invalid AIFF file");
     EXPECT_EQ(writeError(good, "/m/wav-as.aiff").text(), "Invalid AIFF file");
-    EXPECT_NO_THROW(ID3v2Handler::writeGenre("P", {}, {}, {}, container("FORM", "AIFC", {}, false), "/m/c.aifc.aif"));
+    EXPECT_NO_THROW(
+        ID3v2Handler::writeGenre("P", {}, {}, {}, container("FORM", "AIFC", {}, false), "/m/c.aifc.aif"));
 
     // A streaming WAV whose data chunk claims more than the file holds.
     QByteArray streaming = good;
@@ -429,9 +454,14 @@ TEST(ID3v2HandlerWrite, RefusesBrokenContainers) {
 }
 
 TEST(ID3v2HandlerWrite, RefusesOtherContainersNamedMp3) {
-    const QList<QByteArray> heads = {
-        "fLaC\0\0\0\x22", "RIFF\0\0\0\0WAVE", "FORM\0\0\0\0AIFF", "OggS\0\2\0\0", QByteArray("\0\0\0\x20" "ftypM4A ", 12),
-        QByteArray::fromHex("3026B2758E66CF11A6D900AA0062CE6C")};
+    const QList<QByteArray> heads = {"fLaC\0\0\0\x22",
+                                     "RIFF\0\0\0\0WAVE",
+                                     "FORM\0\0\0\0AIFF",
+                                     "OggS\0\2\0\0",
+                                     QByteArray("\0\0\0\x20"
+                                                "ftypM4A ",
+                                                12),
+                                     QByteArray::fromHex("3026B2758E66CF11A6D900AA0062CE6C")};
     for (const QByteArray& head : heads) {
         SCOPED_TRACE(head.toHex().toStdString());
         const QByteArray file = head + audio(200);
@@ -467,12 +497,13 @@ TEST(ID3v2HandlerWrite, RefusesDamagedOrUnconvertibleTags) {
     fails(tag(4, frame("APIC", syncsafe(10) + QByteArray(12, 'z'), true, 0, 0x09)), "compressed");
     fails(tag(4, frame("PRIV", QByteArray(12, 'z'), true, 0, 0x04)), "encrypted");
     // ... unless they are replaced anyway.
-    EXPECT_NO_THROW(ID3v2Handler::writeGenre("P", {}, {}, {}, tag(4, frame("TCON", "\x78\x9C", true, 0, 0x08)) + audio(10),
-                                             "/m/ok.mp3"));
+    EXPECT_NO_THROW(ID3v2Handler::writeGenre(
+        "P", {}, {}, {}, tag(4, frame("TCON", "\x78\x9C", true, 0, 0x08)) + audio(10), "/m/ok.mp3"));
 
     // An invalid frame ID followed only by zeros is stray padding: the frames
     // before it are kept.
-    const QByteArray stray = tag(3, frame("TXXX", text(0, "k\0v")) + QByteArray("\xFFX\0\0", 4) + QByteArray(40, '\0'));
+    const QByteArray stray =
+        tag(3, frame("TXXX", text(0, "k\0v")) + QByteArray("\xFFX\0\0", 4) + QByteArray(40, '\0'));
     const QByteArray out = ID3v2Handler::writeGenre("P", {}, {}, {}, stray + audio(10), "/m/s.mp3");
     EXPECT_EQ(ids(ID3v2Handler::listFrames(tagOf(out, "/m/s.mp3"))), (QList<QByteArray>{"TXXX", "TCON"}));
 }
@@ -501,12 +532,13 @@ TEST(ID3v2HandlerWrite, ConsoleLinesOfTheFrameCopy) {
         ID3v2Handler::rebuildTag(tag(4, frame("COMM", big, true) + frame("TIT2", "x", true)), "G",
                                  std::nullopt, std::nullopt, std::nullopt, {}, "/m/x.mp3");
     });
-    EXPECT_TRUE(log.contains("[ID3] v2.4 size heuristic COMM: sizeBE=328 sizeSS=200 → using 200 (beAligns=false)\n"))
+    EXPECT_TRUE(
+        log.contains("[ID3] v2.4 size heuristic COMM: sizeBE=328 sizeSS=200 → using 200 (beAligns=false)\n"))
         << log.toStdString();
 
     log = captureStdout([&] {
-        ID3v2Handler::rebuildTag(tag(3, be32(6) + QByteArray(6, '\0') + frame("TIT2", "x"), 0x40), "G", std::nullopt,
-                                 std::nullopt, std::nullopt, {}, "/m/x.mp3");
+        ID3v2Handler::rebuildTag(tag(3, be32(6) + QByteArray(6, '\0') + frame("TIT2", "x"), 0x40), "G",
+                                 std::nullopt, std::nullopt, std::nullopt, {}, "/m/x.mp3");
     });
     EXPECT_TRUE(log.contains("[ID3] Extended header skipped, frames start at offset 20\n"));
     EXPECT_TRUE(log.contains("[ID3] Kept   TIT2  size=1\n"));
