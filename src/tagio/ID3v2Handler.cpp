@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <variant>
 
 namespace {
@@ -567,6 +568,16 @@ QByteArray writeChunked(bool aiff, const QString& genre, std::optional<int> year
     const QByteArray chunkId = aiff ? QByteArrayLiteral("ID3 ") : QByteArrayLiteral("id3 ");
     const auto order = aiff ? ID3v2Handler::SizeOrder::bigEndian : ID3v2Handler::SizeOrder::littleEndian;
 
+    // The container size field holds 32 bits: refuse before building an output it cannot describe.
+    const qint64 chunkLength = 8 + newTag.size() + newTag.size() % 2;
+    qint64 replaced = walk.missingPad ? -1 : 0; // bytes of the old file that the new chunk replaces
+    if (walk.body) {
+        replaced = std::min(file.size(), walk.body->end + walk.body->length() % 2) - (walk.body->start - 8);
+    }
+    if (chunkLength - replaced > ID3v2Handler::maxContainerFileSize - 1 - file.size()) {
+        failWrite(path, QStringLiteral("File too large for the %1 container").arg(aiff ? "AIFF" : "WAV"));
+    }
+
     QByteArray out;
     if (walk.body) {
         const qint64 s = walk.body->start;
@@ -583,9 +594,6 @@ QByteArray writeChunked(bool aiff, const QString& genre, std::optional<int> year
             out.append('\0'); // the last chunk's pad byte, so that the new chunk starts where readers look
         }
         ID3v2Handler::appendChunk(out, chunkId, newTag, order);
-    }
-    if (out.size() >= ID3v2Handler::maxContainerFileSize) {
-        failWrite(path, QStringLiteral("File too large for the %1 container").arg(aiff ? "AIFF" : "WAV"));
     }
     const uint32_t containerSize = uint32_t(out.size() - 8);
     if (aiff) {

@@ -170,9 +170,8 @@ TEST(ID3v2HandlerWrite, RoundTripKeepsAudioAndEveryOtherFrame) {
                                   "v23_frames.mp3",  "v23_ext.mp3",    "notag.mp3",      "ffmpeg.aiff",
                                   "odd_chunks.aiff", "nul_id.aiff",    "odd_chunks.wav", "mixed_case.wav",
                                   "notag.wav",       "nopad.wav"};
-    // Tags that TagLib itself does not find or misreads in the input: the
-    // "ID3\0" AIFF chunk, the mixed-case WAV chunk and the v2.3 extended
-    // header (TagLib takes its size as syncsafe and counting itself).
+    // Tags that TagLib itself does not find in the input: the "ID3\0" AIFF
+    // chunk, the mixed-case WAV chunk and the tag with a v2.3 extended header.
     const QStringList taglibBlind = {"nul_id.aiff", "mixed_case.wav", "v23_ext.mp3"};
     const QStringList untagged = {"notag.mp3", "notag.wav", "nopad.wav"};
     for (const QString& name : fixtures) {
