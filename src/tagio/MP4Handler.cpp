@@ -412,6 +412,21 @@ public:
         return size >= 8 && (std::memcmp(type, "hdlr", 4) == 0 || std::memcmp(type, "keys", 4) == 0);
     }
 
+    // A meta that is not an iTunes item list: QuickTime-style, or one whose
+    // handler names another kind of metadata (such as "mdta" with a keys
+    // table, whose items are numbered, not named). It is left as it is.
+    bool isForeignMeta(const MP4Handler::Atom& meta) const {
+        if (isQuickTimeMeta(meta)) {
+            return true;
+        }
+        const MP4Handler::Atom* handler = firstChild(meta.children, kHdlr);
+        if (!handler) {
+            return false;
+        }
+        const qint64 kind = handler->payloadStart() + 8; // after version, flags and pre-defined
+        return handler->end - kind >= 4 && std::memcmp(m_bytes.constData() + kind, "mdir", 4) != 0;
+    }
+
     QByteArray m_genre, m_year, m_title, m_artist; // built items (year/title/artist empty when not given)
     bool m_hasYear = false, m_hasTitle = false, m_hasArtist = false;
 
@@ -515,10 +530,10 @@ public:
             payload += newMeta();
             return payload;
         }
-        const bool quickTime = isQuickTimeMeta(*meta);
+        const bool foreign = isForeignMeta(*meta);
         for (const auto& child : udta.children) {
             if (&child == meta) {
-                if (quickTime) {
+                if (foreign) {
                     // Ours goes first, so that readers that take the first meta find it.
                     payload += newMeta();
                     copy(child, payload);
@@ -536,7 +551,7 @@ public:
         QByteArray payload;
         const MP4Handler::Atom* udta = firstChild(moov.children, kUdta);
         const MP4Handler::Atom* meta = udta ? nullptr : firstChild(moov.children, kMeta);
-        const bool rebuildDirectMeta = meta && !isQuickTimeMeta(*meta);
+        const bool rebuildDirectMeta = meta && !isForeignMeta(*meta);
         for (const auto& child : moov.children) {
             if (&child == udta) {
                 payload += makeAtom(kUdta, rebuildUserData(child));
