@@ -1,0 +1,54 @@
+#include "model/AIProviderType.h"
+
+#include "model/AppLanguage.h"
+
+QString rawValue(AIProviderType provider) {
+    switch (provider) {
+    case AIProviderType::claude:
+        return QStringLiteral("claude");
+    case AIProviderType::openai:
+        return QStringLiteral("openai");
+    case AIProviderType::ollama:
+        return QStringLiteral("ollama");
+    case AIProviderType::lmstudio:
+        return QStringLiteral("lmstudio");
+    case AIProviderType::custom:
+        return QStringLiteral("custom");
+    }
+    return {};
+}
+
+const QList<AIProviderType>& allAIProviderTypes() {
+    static const QList<AIProviderType> all{AIProviderType::claude, AIProviderType::openai, AIProviderType::ollama,
+                                           AIProviderType::lmstudio, AIProviderType::custom};
+    return all;
+}
+
+std::optional<AIProviderType> aiProviderTypeFromRawValue(const QString& raw) {
+    for (AIProviderType provider : allAIProviderTypes()) {
+        if (rawValue(provider) == raw) {
+            return provider;
+        }
+    }
+    return std::nullopt;
+}
+
+QString displayName(AIProviderType provider, bool english) {
+    switch (provider) {
+    case AIProviderType::claude:
+        return QStringLiteral("Claude (Anthropic)");
+    case AIProviderType::openai:
+        return QStringLiteral("ChatGPT (OpenAI)");
+    case AIProviderType::ollama:
+        return english ? QStringLiteral("Ollama (Local)") : QStringLiteral("Ollama (Lokal)");
+    case AIProviderType::lmstudio:
+        return english ? QStringLiteral("LM Studio (Local)") : QStringLiteral("LM Studio (Lokal)");
+    case AIProviderType::custom:
+        return english ? QStringLiteral("Custom") : QStringLiteral("Benutzerdefiniert");
+    }
+    return {};
+}
+
+QString displayName(AIProviderType provider) {
+    return localizedText(displayName(provider, false), displayName(provider, true));
+}

@@ -1,0 +1,339 @@
+#include "model/AppSettings.h"
+
+#include "model/DebugLogger.h"
+
+#include <QCoreApplication>
+#include <QSet>
+
+#include <algorithm>
+#include <atomic>
+
+namespace {
+
+std::atomic<AppSettings*> g_shared{nullptr};
+
+QString fullKey(const char* key) {
+    return QString::fromLatin1(AppSettings::prefix) + QLatin1String(key);
+}
+
+} // namespace
+
+AppSettings& AppSettings::shared() {
+    static AppSettings* instance = [] {
+        auto* settings = new AppSettings(std::make_unique<SettingsStore>());
+        g_shared.store(settings);
+        return settings;
+    }();
+    return *instance;
+}
+
+std::shared_ptr<const SettingsSnapshot> AppSettings::snapshot() {
+    AppSettings* settings = g_shared.load();
+    if (settings == nullptr) {
+        static const auto defaults = std::make_shared<const SettingsSnapshot>(SettingsSnapshot::defaults());
+        return defaults;
+    }
+    return settings->currentSnapshot();
+}
+
+AppSettings::AppSettings(std::unique_ptr<SettingsStore> store, QObject* parent)
+    : QObject(parent), m_store(std::move(store)), m_values(SettingsSnapshot::defaults()) {
+    publish();
+    load();
+}
+
+AppSettings::~AppSettings() {
+    AppSettings* self = this;
+    g_shared.compare_exchange_strong(self, nullptr);
+}
+
+std::shared_ptr<const SettingsSnapshot> AppSettings::currentSnapshot() const {
+    std::lock_guard lock(m_snapshotMutex);
+    return m_snapshot;
+}
+
+void AppSettings::publish() {
+    auto next = std::make_shared<const SettingsSnapshot>(m_values);
+    std::lock_guard lock(m_snapshotMutex);
+    m_snapshot = std::move(next);
+}
+
+void AppSettings::changed() {
+    publish();
+    Q_EMIT settingsChanged();
+    save();
+}
+
+void AppSettings::setAppearance(AppAppearance value) {
+    m_values.appearance = value;
+    changed();
+}
+
+void AppSettings::setAppLanguage(AppLanguage value) {
+    m_values.appLanguage = value;
+    changed();
+}
+
+void AppSettings::setSelectedProvider(AIProviderType value) {
+    m_values.selectedProvider = value;
+    changed();
+}
+
+void AppSettings::setApiKey(const QString& value) {
+    m_values.apiKey = value;
+    changed();
+}
+
+void AppSettings::setModelName(const QString& value) {
+    m_values.modelName = value;
+    changed();
+}
+
+void AppSettings::setCustomEndpoint(const QString& value) {
+    m_values.customEndpoint = value;
+    changed();
+}
+
+void AppSettings::setUseMusicBrainz(bool value) {
+    m_values.useMusicBrainz = value;
+    changed();
+}
+
+void AppSettings::setUseExistingYearTag(bool value) {
+    m_values.useExistingYearTag = value;
+    changed();
+}
+
+void AppSettings::setWriteDecadeToGenre(bool value) {
+    m_values.writeDecadeToGenre = value;
+    changed();
+}
+
+void AppSettings::setDecadeRules(const QList<DecadeRule>& value) {
+    m_values.decadeRules = value;
+    changed();
+}
+
+void AppSettings::setUseLastFM(bool value) {
+    m_values.useLastFM = value;
+    changed();
+}
+
+void AppSettings::setLastFMApiKey(const QString& value) {
+    m_values.lastFMApiKey = value;
+    changed();
+}
+
+void AppSettings::setUseSpotify(bool value) {
+    m_values.useSpotify = value;
+    changed();
+}
+
+void AppSettings::setSpotifyClientId(const QString& value) {
+    m_values.spotifyClientId = value;
+    changed();
+}
+
+void AppSettings::setSpotifyClientSecret(const QString& value) {
+    m_values.spotifyClientSecret = value;
+    changed();
+}
+
+void AppSettings::setUseDiscogs(bool value) {
+    m_values.useDiscogs = value;
+    changed();
+}
+
+void AppSettings::setRepairBrokenTagStructure(bool value) {
+    m_values.repairBrokenTagStructure = value;
+    changed();
+}
+
+void AppSettings::setEnableGenreLookup(bool value) {
+    m_values.enableGenreLookup = value;
+    changed();
+}
+
+void AppSettings::setGenreOverwriteExisting(bool value) {
+    m_values.genreOverwriteExisting = value;
+    changed();
+}
+
+void AppSettings::setApplyGenreMappings(bool value) {
+    m_values.applyGenreMappings = value;
+    changed();
+}
+
+void AppSettings::setAutoAddGenreMappings(bool value) {
+    m_values.autoAddGenreMappings = value;
+    changed();
+}
+
+void AppSettings::setGenreMappings(const QList<GenreMapping>& value) {
+    m_values.genreMappings = value;
+    changed();
+}
+
+void AppSettings::setMaxConcurrentRequests(int value) {
+    m_values.maxConcurrentRequests = value;
+    changed();
+}
+
+void AppSettings::setRequestTimeoutSeconds(int value) {
+    m_values.requestTimeoutSeconds = value;
+    changed();
+}
+
+void AppSettings::setDebugLogging(bool value) {
+    m_values.debugLogging = value;
+    changed();
+    DebugLogger::shared().setEnabled(m_values.debugLogging);
+}
+
+void AppSettings::load() {
+    m_isLoading = true;
+    const SettingsStore& s = *m_store;
+    if (const auto text = s.string(fullKey("appearance"))) {
+        if (const auto value = appAppearanceFromRawValue(*text)) {
+            setAppearance(*value);
+        }
+    }
+    if (const auto text = s.string(fullKey("appLanguage"))) {
+        if (const auto value = appLanguageFromRawValue(*text)) {
+            setAppLanguage(*value);
+        }
+    }
+    if (const auto text = s.string(fullKey("provider"))) {
+        if (const auto value = aiProviderTypeFromRawValue(*text)) {
+            setSelectedProvider(*value);
+        }
+    }
+    setApiKey(s.string(fullKey("apiKey")).value_or(QString()));
+    setModelName(s.string(fullKey("modelName")).value_or(QString()));
+    setCustomEndpoint(s.string(fullKey("endpoint")).value_or(QString()));
+    {
+        const auto stored = s.object(fullKey("writeDecadeToGenre"));
+        setWriteDecadeToGenre(stored && stored->isBool() ? stored->toBool() : true);
+    }
+    {
+        const auto stored = s.object(fullKey("useMusicBrainz"));
+        setUseMusicBrainz(stored && stored->isBool() ? stored->toBool() : true);
+    }
+    {
+        const auto stored = s.object(fullKey("useExistingYearTag"));
+        setUseExistingYearTag(stored && stored->isBool() ? stored->toBool() : true);
+    }
+    if (const auto data = s.data(fullKey("decadeRules"))) {
+        if (const auto decoded = decodeDecadeRules(*data)) {
+            QSet<QString> keys;
+            for (const DecadeRule& rule : *decoded) {
+                keys.insert(QString::number(rule.from) + QLatin1Char('-') + QString::number(rule.to));
+            }
+            QList<DecadeRule> merged = *decoded;
+            for (const DecadeRule& rule : defaultDecadeRules()) {
+                if (!keys.contains(QString::number(rule.from) + QLatin1Char('-') + QString::number(rule.to))) {
+                    merged.append(rule);
+                }
+            }
+            std::stable_sort(merged.begin(), merged.end(),
+                             [](const DecadeRule& a, const DecadeRule& b) { return a.from < b.from; });
+            setDecadeRules(merged);
+        }
+    }
+    {
+        const auto stored = s.object(fullKey("useLastFM"));
+        setUseLastFM(stored && stored->isBool() ? stored->toBool() : false);
+    }
+    setLastFMApiKey(s.string(fullKey("lastFMApiKey")).value_or(QString()));
+    {
+        const auto stored = s.object(fullKey("useSpotify"));
+        setUseSpotify(stored && stored->isBool() ? stored->toBool() : false);
+    }
+    setSpotifyClientId(s.string(fullKey("spotifyClientId")).value_or(QString()));
+    setSpotifyClientSecret(s.string(fullKey("spotifyClientSecret")).value_or(QString()));
+    {
+        const auto stored = s.object(fullKey("useDiscogs"));
+        setUseDiscogs(stored && stored->isBool() ? stored->toBool() : false);
+    }
+    {
+        const auto stored = s.object(fullKey("repairBrokenTagStructure"));
+        setRepairBrokenTagStructure(stored && stored->isBool() ? stored->toBool() : false);
+    }
+    {
+        const auto stored = s.object(fullKey("enableGenreLookup"));
+        setEnableGenreLookup(stored && stored->isBool() ? stored->toBool() : false);
+    }
+    {
+        const auto stored = s.object(fullKey("genreOverwriteExisting"));
+        setGenreOverwriteExisting(stored && stored->isBool() ? stored->toBool() : false);
+    }
+    {
+        const auto stored = s.object(fullKey("applyGenreMappings"));
+        setApplyGenreMappings(stored && stored->isBool() ? stored->toBool() : true);
+    }
+    {
+        const auto stored = s.object(fullKey("autoAddGenreMappings"));
+        setAutoAddGenreMappings(stored && stored->isBool() ? stored->toBool() : false);
+    }
+    if (const auto data = s.data(fullKey("genreMappings"))) {
+        if (const auto decoded = decodeGenreMappings(*data)) {
+            QSet<QString> sources;
+            for (const GenreMapping& mapping : *decoded) {
+                sources.insert(mapping.source.toLower());
+            }
+            QList<GenreMapping> merged = *decoded;
+            for (const GenreMapping& mapping : defaultGenreMappings()) {
+                if (!sources.contains(mapping.source.toLower())) {
+                    merged.append(mapping);
+                }
+            }
+            setGenreMappings(merged);
+        }
+    }
+    {
+        const qint64 stored = s.integer(fullKey("maxConcurrent"));
+        setMaxConcurrentRequests(stored > 0 ? static_cast<int>(std::min<qint64>(stored, INT_MAX)) : 3);
+    }
+    {
+        const qint64 stored = s.integer(fullKey("timeout"));
+        setRequestTimeoutSeconds(stored > 0 ? static_cast<int>(std::min<qint64>(stored, INT_MAX)) : 30);
+    }
+    {
+        const auto stored = s.object(fullKey("debugLogging"));
+        setDebugLogging(stored && stored->isBool() ? stored->toBool() : false);
+    }
+    m_isLoading = false;
+}
+
+void AppSettings::save() {
+    if (m_isLoading) {
+        return;
+    }
+    SettingsStore& s = *m_store;
+    s.setString(fullKey("appearance"), rawValue(m_values.appearance));
+    s.setString(fullKey("appLanguage"), rawValue(m_values.appLanguage));
+    s.setString(fullKey("provider"), rawValue(m_values.selectedProvider));
+    s.setString(fullKey("apiKey"), m_values.apiKey);
+    s.setString(fullKey("modelName"), m_values.modelName);
+    s.setString(fullKey("endpoint"), m_values.customEndpoint);
+    s.setBool(fullKey("writeDecadeToGenre"), m_values.writeDecadeToGenre);
+    s.setBool(fullKey("useMusicBrainz"), m_values.useMusicBrainz);
+    s.setBool(fullKey("useExistingYearTag"), m_values.useExistingYearTag);
+    s.setData(fullKey("decadeRules"), encodeDecadeRules(m_values.decadeRules));
+    s.setBool(fullKey("useLastFM"), m_values.useLastFM);
+    s.setString(fullKey("lastFMApiKey"), m_values.lastFMApiKey);
+    s.setBool(fullKey("useSpotify"), m_values.useSpotify);
+    s.setString(fullKey("spotifyClientId"), m_values.spotifyClientId);
+    s.setString(fullKey("spotifyClientSecret"), m_values.spotifyClientSecret);
+    s.setBool(fullKey("useDiscogs"), m_values.useDiscogs);
+    s.setBool(fullKey("repairBrokenTagStructure"), m_values.repairBrokenTagStructure);
+    s.setBool(fullKey("enableGenreLookup"), m_values.enableGenreLookup);
+    s.setBool(fullKey("genreOverwriteExisting"), m_values.genreOverwriteExisting);
+    s.setBool(fullKey("applyGenreMappings"), m_values.applyGenreMappings);
+    s.setBool(fullKey("autoAddGenreMappings"), m_values.autoAddGenreMappings);
+    s.setData(fullKey("genreMappings"), encodeGenreMappings(m_values.genreMappings));
+    s.setInteger(fullKey("maxConcurrent"), m_values.maxConcurrentRequests);
+    s.setInteger(fullKey("timeout"), m_values.requestTimeoutSeconds);
+    s.setBool(fullKey("debugLogging"), m_values.debugLogging);
+    s.commit();
+}

@@ -1,0 +1,135 @@
+#pragma once
+
+#include "model/SettingsSnapshot.h"
+#include "model/SettingsStore.h"
+
+#include <QObject>
+
+#include <memory>
+#include <mutex>
+
+// The one settings object of the process. It lives on the main thread: every
+// write happens there, is announced through `settingsChanged` and saved at
+// once. Other threads read settings only through `snapshot()`, an immutable
+// copy that is swapped on every change.
+class AppSettings : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(AppAppearance appearance READ appearance WRITE setAppearance NOTIFY settingsChanged)
+    Q_PROPERTY(AppLanguage appLanguage READ appLanguage WRITE setAppLanguage NOTIFY settingsChanged)
+    Q_PROPERTY(AIProviderType selectedProvider READ selectedProvider WRITE setSelectedProvider NOTIFY settingsChanged)
+    Q_PROPERTY(QString apiKey READ apiKey WRITE setApiKey NOTIFY settingsChanged)
+    Q_PROPERTY(QString modelName READ modelName WRITE setModelName NOTIFY settingsChanged)
+    Q_PROPERTY(QString customEndpoint READ customEndpoint WRITE setCustomEndpoint NOTIFY settingsChanged)
+    Q_PROPERTY(bool useMusicBrainz READ useMusicBrainz WRITE setUseMusicBrainz NOTIFY settingsChanged)
+    Q_PROPERTY(bool useExistingYearTag READ useExistingYearTag WRITE setUseExistingYearTag NOTIFY settingsChanged)
+    Q_PROPERTY(bool writeDecadeToGenre READ writeDecadeToGenre WRITE setWriteDecadeToGenre NOTIFY settingsChanged)
+    Q_PROPERTY(QList<DecadeRule> decadeRules READ decadeRules WRITE setDecadeRules NOTIFY settingsChanged)
+    Q_PROPERTY(bool useLastFM READ useLastFM WRITE setUseLastFM NOTIFY settingsChanged)
+    Q_PROPERTY(QString lastFMApiKey READ lastFMApiKey WRITE setLastFMApiKey NOTIFY settingsChanged)
+    Q_PROPERTY(bool useSpotify READ useSpotify WRITE setUseSpotify NOTIFY settingsChanged)
+    Q_PROPERTY(QString spotifyClientId READ spotifyClientId WRITE setSpotifyClientId NOTIFY settingsChanged)
+    Q_PROPERTY(QString spotifyClientSecret READ spotifyClientSecret WRITE setSpotifyClientSecret NOTIFY settingsChanged)
+    Q_PROPERTY(bool useDiscogs READ useDiscogs WRITE setUseDiscogs NOTIFY settingsChanged)
+    Q_PROPERTY(bool repairBrokenTagStructure READ repairBrokenTagStructure WRITE setRepairBrokenTagStructure NOTIFY settingsChanged)
+    Q_PROPERTY(bool enableGenreLookup READ enableGenreLookup WRITE setEnableGenreLookup NOTIFY settingsChanged)
+    Q_PROPERTY(bool genreOverwriteExisting READ genreOverwriteExisting WRITE setGenreOverwriteExisting NOTIFY settingsChanged)
+    Q_PROPERTY(bool applyGenreMappings READ applyGenreMappings WRITE setApplyGenreMappings NOTIFY settingsChanged)
+    Q_PROPERTY(bool autoAddGenreMappings READ autoAddGenreMappings WRITE setAutoAddGenreMappings NOTIFY settingsChanged)
+    Q_PROPERTY(QList<GenreMapping> genreMappings READ genreMappings WRITE setGenreMappings NOTIFY settingsChanged)
+    Q_PROPERTY(int maxConcurrentRequests READ maxConcurrentRequests WRITE setMaxConcurrentRequests NOTIFY settingsChanged)
+    Q_PROPERTY(int requestTimeoutSeconds READ requestTimeoutSeconds WRITE setRequestTimeoutSeconds NOTIFY settingsChanged)
+    Q_PROPERTY(bool debugLogging READ debugLogging WRITE setDebugLogging NOTIFY settingsChanged)
+
+public:
+    // The shared instance, created on first use (create it on the main thread).
+    static AppSettings& shared();
+    // The current snapshot of the shared instance; all defaults before it exists.
+    static std::shared_ptr<const SettingsSnapshot> snapshot();
+
+    // An instance over its own store (tests); it does not become the shared one.
+    explicit AppSettings(std::unique_ptr<SettingsStore> store, QObject* parent = nullptr);
+    ~AppSettings() override;
+
+    static constexpr const char* prefix = "Velmora.";
+
+    // This instance's current snapshot.
+    std::shared_ptr<const SettingsSnapshot> currentSnapshot() const;
+
+    AppAppearance appearance() const { return m_values.appearance; }
+    AppLanguage appLanguage() const { return m_values.appLanguage; }
+    AIProviderType selectedProvider() const { return m_values.selectedProvider; }
+    QString apiKey() const { return m_values.apiKey; }
+    QString modelName() const { return m_values.modelName; }
+    QString customEndpoint() const { return m_values.customEndpoint; }
+    bool useMusicBrainz() const { return m_values.useMusicBrainz; }
+    bool useExistingYearTag() const { return m_values.useExistingYearTag; }
+    bool writeDecadeToGenre() const { return m_values.writeDecadeToGenre; }
+    QList<DecadeRule> decadeRules() const { return m_values.decadeRules; }
+    bool useLastFM() const { return m_values.useLastFM; }
+    QString lastFMApiKey() const { return m_values.lastFMApiKey; }
+    bool useSpotify() const { return m_values.useSpotify; }
+    QString spotifyClientId() const { return m_values.spotifyClientId; }
+    QString spotifyClientSecret() const { return m_values.spotifyClientSecret; }
+    bool useDiscogs() const { return m_values.useDiscogs; }
+    bool repairBrokenTagStructure() const { return m_values.repairBrokenTagStructure; }
+    bool enableGenreLookup() const { return m_values.enableGenreLookup; }
+    bool genreOverwriteExisting() const { return m_values.genreOverwriteExisting; }
+    bool applyGenreMappings() const { return m_values.applyGenreMappings; }
+    bool autoAddGenreMappings() const { return m_values.autoAddGenreMappings; }
+    QList<GenreMapping> genreMappings() const { return m_values.genreMappings; }
+    int maxConcurrentRequests() const { return m_values.maxConcurrentRequests; }
+    int requestTimeoutSeconds() const { return m_values.requestTimeoutSeconds; }
+    bool debugLogging() const { return m_values.debugLogging; }
+
+    void setAppearance(AppAppearance value);
+    void setAppLanguage(AppLanguage value);
+    void setSelectedProvider(AIProviderType value);
+    void setApiKey(const QString& value);
+    void setModelName(const QString& value);
+    void setCustomEndpoint(const QString& value);
+    void setUseMusicBrainz(bool value);
+    void setUseExistingYearTag(bool value);
+    void setWriteDecadeToGenre(bool value);
+    void setDecadeRules(const QList<DecadeRule>& value);
+    void setUseLastFM(bool value);
+    void setLastFMApiKey(const QString& value);
+    void setUseSpotify(bool value);
+    void setSpotifyClientId(const QString& value);
+    void setSpotifyClientSecret(const QString& value);
+    void setUseDiscogs(bool value);
+    void setRepairBrokenTagStructure(bool value);
+    void setEnableGenreLookup(bool value);
+    void setGenreOverwriteExisting(bool value);
+    void setApplyGenreMappings(bool value);
+    void setAutoAddGenreMappings(bool value);
+    void setGenreMappings(const QList<GenreMapping>& value);
+    void setMaxConcurrentRequests(int value);
+    void setRequestTimeoutSeconds(int value);
+    void setDebugLogging(bool value);
+
+    QString effectiveModelName() const { return m_values.effectiveModelName(); }
+    QString effectiveEndpoint() const { return m_values.effectiveEndpoint(); }
+    QStringList decadeLabels() const { return m_values.decadeLabels(); }
+
+    // Reads every setting from the store (merging the rule and mapping lists
+    // with the built-in ones); writes nothing.
+    void load();
+    // Writes every setting to the store; does nothing while loading.
+    void save();
+
+    bool isLoading() const { return m_isLoading; }
+    SettingsStore& store() { return *m_store; }
+
+Q_SIGNALS:
+    void settingsChanged();
+
+private:
+    void changed();
+    void publish();
+
+    std::unique_ptr<SettingsStore> m_store;
+    bool m_isLoading = false;
+    SettingsSnapshot m_values;
+    mutable std::mutex m_snapshotMutex;
+    std::shared_ptr<const SettingsSnapshot> m_snapshot;
+};

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "model/AudioFormat.h"
+#include "model/DecadeRule.h"
+#include "model/ProcessingStatus.h"
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <QUuid>
+
+#include <functional>
+#include <optional>
+
+// One audio file: a table row and the unit of work of both modes.
+struct MusicFile {
+    QUuid id;
+    QString url; // absolute path of the audio file
+    QString title;
+    QString artist;
+    QString album;
+    std::optional<int> year; // from the file's own tag
+    QString genre;
+    double duration = 0.0; // seconds
+    AudioFormat format = AudioFormat::unknown;
+    std::optional<int> discoveredYear;
+    std::optional<QString> discoveredGenre;
+    std::optional<int> manualYear;
+    ProcessingStatus status;
+    bool wasAutoFixed = false;
+    int renderVersion = 0;
+
+    // manualYear, else discoveredYear, else year, else -1.
+    int effectiveYear() const;
+    // The decade label of the first year set, with the current decade rules.
+    std::optional<QString> decadeLabel() const;
+    std::optional<QString> decadeLabel(const QList<DecadeRule>& rules) const;
+    // decadeLabel, or the empty text.
+    QString decadeSortKey() const;
+    // The folder that holds the file.
+    QString directoryPath() const;
+    // Whether the genre already carries a configured decade label in a way that
+    // needs no further work (a year tag, or other genre text besides the labels).
+    bool alreadyHasDecade() const;
+    bool alreadyHasDecade(const QList<DecadeRule>& rules) const;
+
+    // Rows are equal when id and renderVersion are equal.
+    bool operator==(const MusicFile& other) const {
+        return id == other.id && renderVersion == other.renderVersion;
+    }
+};
+
+inline size_t qHash(const MusicFile& file, size_t seed = 0) {
+    return qHash(file.id, seed);
+}
+
+template <> struct std::hash<MusicFile> {
+    size_t operator()(const MusicFile& file) const noexcept { return qHash(file.id, 0); }
+};

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "model/AIProviderType.h"
+#include "model/AppAppearance.h"
+#include "model/AppLanguage.h"
+#include "model/DecadeRule.h"
+#include "model/GenreMapping.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// An immutable copy of every setting, taken at one moment. Worker threads
+// read settings only through a snapshot.
+struct SettingsSnapshot {
+    AppAppearance appearance = AppAppearance::system;
+    AppLanguage appLanguage = AppLanguage::system;
+    AIProviderType selectedProvider = AIProviderType::claude;
+    QString apiKey;
+    QString modelName;
+    QString customEndpoint;
+    bool useMusicBrainz = true;
+    bool useExistingYearTag = true;
+    bool writeDecadeToGenre = true;
+    QList<DecadeRule> decadeRules;
+    bool useLastFM = false;
+    QString lastFMApiKey;
+    bool useSpotify = false;
+    QString spotifyClientId;
+    QString spotifyClientSecret;
+    bool useDiscogs = false;
+    bool repairBrokenTagStructure = false;
+    bool enableGenreLookup = false;
+    bool genreOverwriteExisting = false;
+    bool applyGenreMappings = true;
+    bool autoAddGenreMappings = false;
+    QList<GenreMapping> genreMappings;
+    int maxConcurrentRequests = 3;
+    int requestTimeoutSeconds = 30;
+    bool debugLogging = false;
+
+    // All defaults, with the built-in rule and mapping lists.
+    static SettingsSnapshot defaults();
+
+    // `modelName` when not empty, else the provider's default model.
+    QString effectiveModelName() const;
+    // `customEndpoint` when not empty, else the provider's default address;
+    // "http://" is put in front of a non-empty text without a scheme.
+    QString effectiveEndpoint() const;
+    // The labels of the decade rules in rule order, duplicates kept.
+    QStringList decadeLabels() const;
+    // Number of files in flight: `maxConcurrentRequests` bound to 1..10.
+    int boundedConcurrency() const;
+};

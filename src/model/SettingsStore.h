@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QString>
+
+#include <mutex>
+#include <optional>
+
+// The per-user key-value store behind the settings. Values keep their kind:
+// a Bool stays a Bool, an integer an integer, a text a text and a data value
+// data. The store is one JSON file, written atomically with mode 0600 (it
+// holds API keys and a client secret).
+class SettingsStore {
+public:
+    // A store in the user's config folder (".../Velmora/settings.json").
+    SettingsStore();
+    // A store at an explicit file path (tests use a temporary folder).
+    explicit SettingsStore(QString filePath);
+
+    static QString defaultFilePath();
+    const QString& filePath() const { return m_path; }
+
+    // Reads: a text (absent or another kind: none); the stored value of any
+    // kind (absent: none); an integer (absent or unreadable: 0); a data value
+    // (absent or another kind: none).
+    std::optional<QString> string(const QString& key) const;
+    std::optional<QJsonValue> object(const QString& key) const;
+    qint64 integer(const QString& key) const;
+    std::optional<QByteArray> data(const QString& key) const;
+    bool contains(const QString& key) const;
+
+    // Writes change the values in memory; `commit()` writes the file.
+    void setString(const QString& key, const QString& value);
+    void setBool(const QString& key, bool value);
+    void setInteger(const QString& key, qint64 value);
+    void setData(const QString& key, const QByteArray& value);
+    void remove(const QString& key);
+
+    // Writes the file atomically; false when that failed (the old file stays).
+    bool commit();
+
+private:
+    void loadFile();
+
+    QString m_path;
+    mutable std::mutex m_mutex;
+    QJsonObject m_values;
+};

@@ -1,0 +1,190 @@
+#include "model/GenreMapping.h"
+
+#include "QtPrinters.h"
+
+#include <QHash>
+#include <QJsonDocument>
+#include <QSet>
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <utility>
+
+namespace {
+
+GenreMapping mapping(const QString& source, const QString& target) {
+    return GenreMapping{QUuid::createUuid(), source, target};
+}
+
+QString fromUtf8(const char* text) {
+    return QString::fromUtf8(text);
+}
+
+} // namespace
+
+TEST(GenreMapping, BuiltInTableHas199RowsWithStableUniqueIds) {
+    const auto& rows = defaultGenreMappings();
+    ASSERT_EQ(rows.size(), 199);
+    QSet<QUuid> ids;
+    for (const GenreMapping& row : rows) {
+        EXPECT_FALSE(row.id.isNull());
+        ids.insert(row.id);
+        EXPECT_EQ(row.source, row.source.toLower()) << row.source.toStdString();
+        EXPECT_EQ(row.source, row.source.trimmed()) << row.source.toStdString();
+        EXPECT_FALSE(row.target.isEmpty());
+    }
+    EXPECT_EQ(ids.size(), 199);
+    EXPECT_EQ(defaultGenreMappings().at(57).id, rows.at(57).id);
+}
+
+// Rows are numbered from 1 as in the table; the pairs below are the only rows
+// that share a key with an earlier row.
+TEST(GenreMapping, BuiltInTableKeysCollideOnlyInTheKnownSameTargetPairs) {
+    const auto& rows = defaultGenreMappings();
+    ASSERT_EQ(rows.size(), 199);
+    const std::set<std::pair<int, int>> expected{{10, 9},    {12, 11},   {15, 14},   {18, 17},   {26, 25},
+                                                 {50, 49},   {87, 86},   {93, 92},   {99, 98},   {102, 101},
+                                                 {104, 103}, {111, 110}, {123, 122}, {129, 128}, {137, 136},
+                                                 {140, 139}, {167, 166}, {180, 134}};
+    QHash<QString, int> firstRowOfKey;
+    std::set<std::pair<int, int>> collisions;
+    for (int i = 0; i < rows.size(); ++i) {
+        const QString key = normalizeGenreKey(rows[i].source);
+        const auto it = firstRowOfKey.constFind(key);
+        if (it == firstRowOfKey.constEnd()) {
+            firstRowOfKey.insert(key, i + 1);
+            continue;
+        }
+        collisions.insert({i + 1, *it});
+        EXPECT_EQ(rows[i].target, rows[*it - 1].target) << "row " << i + 1;
+    }
+    EXPECT_EQ(collisions, expected);
+}
+
+TEST(GenreMapping, BuiltInTableSpotChecksAtRunBoundaries) {
+    const auto& rows = defaultGenreMappings();
+    ASSERT_EQ(rows.size(), 199);
+    const struct {
+        int row;
+        const char* source;
+        const char* target;
+    } checks[] = {{1, "electronic", "Electronic"},
+                  {63, "d&b", "Drum & Bass"},
+                  {86, "2-step", "2-Step"},
+                  {113, "ndw", "NDW"},
+                  {115, "big room", "Big Room"},
+                  {116, "big room house", "Big Room House"},
+                  {118, "mainstage", "Big Room"},
+                  {135, "rhythm & blues", "R&B"},
+                  {169, "neue deutsche härte", "Neue Deutsche Härte"},
+                  {170, "ndh", "Neue Deutsche Härte"},
+                  {180, "rhythm and blues", "R&B"},
+                  {196, "klassik", "Klassik"},
+                  {199, "orchestral", "Orchestral"}};
+    for (const auto& check : checks) {
+        EXPECT_EQ(rows[check.row - 1].source, fromUtf8(check.source)) << "row " << check.row;
+        EXPECT_EQ(rows[check.row - 1].target, fromUtf8(check.target)) << "row " << check.row;
+    }
+}
+
+TEST(GenreMapping, MapsWithTheBuiltInTable) {
+    const auto& rows = defaultGenreMappings();
+    EXPECT_EQ(mapGenre("Hip-Hop", rows), QStringLiteral("Hip Hop"));
+    EXPECT_EQ(mapGenre("  HIP_HOP\t", rows), QStringLiteral("Hip Hop"));
+    EXPECT_EQ(mapGenre("drum'n'bass", rows), QStringLiteral("Drum & Bass"));
+    EXPECT_EQ(mapGenre("Klassik", rows), QStringLiteral("Klassik"));
+    EXPECT_EQ(mapGenre("classical", rows), QStringLiteral("Klassik"));
+    EXPECT_EQ(mapGenre("neue deutsche haerte", rows), fromUtf8("Neue Deutsche Härte"));
+    EXPECT_EQ(mapGenre(fromUtf8("NEUE DEUTSCHE HÄRTE"), rows), fromUtf8("Neue Deutsche Härte"));
+    EXPECT_EQ(mapGenre("deep-house", rows), QStringLiteral("Deep House"));
+    EXPECT_EQ(mapGenre("house-", rows), QStringLiteral("House"));
+    // No row: only the first character changes.
+    EXPECT_EQ(mapGenre("melodic house", rows), QStringLiteral("Melodic house"));
+    EXPECT_EQ(mapGenre(" melodic-HOUSE_x ", rows), QStringLiteral("Melodic-HOUSE_x"));
+    // Inner runs of blanks are not collapsed.
+    EXPECT_EQ(mapGenre("deep  house", rows), QStringLiteral("Deep  house"));
+}
+
+TEST(GenreMapping, FallbackUpperCasesTheFirstUserPerceivedCharacter) {
+    EXPECT_EQ(mapGenre("", {}), QString());
+    EXPECT_EQ(mapGenre(fromUtf8(" \t\u00A0\u2003"), defaultGenreMappings()), QString());
+    EXPECT_EQ(mapGenre(" 2step ", defaultGenreMappings()), QStringLiteral("2step"));
+    EXPECT_EQ(mapGenre(fromUtf8("ßchlager"), {}), fromUtf8("SSchlager"));
+    EXPECT_EQ(mapGenre(fromUtf8("élan"), {}), fromUtf8("Élan"));
+    // "e" + combining acute is one character: both code points stay together.
+    EXPECT_EQ(mapGenre(fromUtf8("e\u0301lan"), {}), fromUtf8("E\u0301lan"));
+    // Line breaks are not trimmed.
+    EXPECT_EQ(mapGenre("\nhouse", {}), QStringLiteral("\nhouse"));
+}
+
+TEST(GenreMapping, NormalizedKeySteps) {
+    EXPECT_EQ(normalizeGenreKey(" Hip-Hop "), QStringLiteral("hip hop"));
+    EXPECT_EQ(normalizeGenreKey("-_House_-"), QStringLiteral("house"));
+    EXPECT_EQ(normalizeGenreKey(fromUtf8("R&B  Ä.'")), fromUtf8("r&b  ä.'"));
+    EXPECT_EQ(normalizeGenreKey("House\n"), QStringLiteral("house\n"));
+    // Full Unicode lower-casing, whatever the locale.
+    EXPECT_EQ(normalizeGenreKey(fromUtf8("ΣΟΥΛ İ")), fromUtf8("σουλ i\u0307"));
+}
+
+TEST(GenreMapping, FirstRowInListOrderWins) {
+    QList<GenreMapping> rows = defaultGenreMappings();
+    rows.append(mapping("house", "House Music"));
+    EXPECT_EQ(mapGenre("house", rows), QStringLiteral("House"));
+    rows.prepend(mapping("HOUSE", "House Music"));
+    EXPECT_EQ(mapGenre("House", rows), QStringLiteral("House Music"));
+}
+
+TEST(GenreMapping, HasMappingSkipsTheFinalTrimOfTheGenre) {
+    const auto& rows = defaultGenreMappings();
+    EXPECT_TRUE(hasGenreMapping("techno", rows));
+    EXPECT_TRUE(hasGenreMapping("  techno ", rows));
+    EXPECT_TRUE(hasGenreMapping("TECH_HOUSE", rows));
+    EXPECT_FALSE(hasGenreMapping("Techno_", rows));
+    EXPECT_FALSE(hasGenreMapping("-house", rows));
+    EXPECT_FALSE(hasGenreMapping("melodic house", rows));
+    // A source is keyed with all five steps.
+    EXPECT_TRUE(hasGenreMapping("acid", {mapping(" Acid- ", "Acid")}));
+    EXPECT_FALSE(hasGenreMapping("techno", {}));
+    EXPECT_EQ(mapGenre("techno", {}), QStringLiteral("Techno"));
+}
+
+TEST(GenreMapping, JsonRoundTripAndStrictDecoding) {
+    const QList<GenreMapping> rows{mapping("hip-hop", "Hip Hop"),
+                                   mapping(fromUtf8("härte"), fromUtf8("Härte"))};
+    const QByteArray data = encodeGenreMappings(rows);
+    const auto decoded = decodeGenreMappings(data);
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(*decoded, rows);
+
+    const QJsonObject object = rows.first().toJson();
+    EXPECT_EQ(object.size(), 3);
+    const QString idText = object.value("id").toString();
+    EXPECT_EQ(idText.size(), 36);
+    EXPECT_EQ(idText, idText.toUpper());
+
+    const QString id = rows.first().id.toString(QUuid::WithoutBraces);
+    const auto decode = [](const QString& json) {
+        return decodeGenreMappings(json.toUtf8());
+    };
+    EXPECT_TRUE(decode("[]").has_value());
+    EXPECT_TRUE(decode(QStringLiteral("[{\"id\":\"%1\",\"source\":\"a\",\"target\":\"B\"}]").arg(id)));
+    EXPECT_FALSE(decode(QStringLiteral("[{\"id\":\"%1\",\"source\":\"a\"}]").arg(id)));
+    EXPECT_FALSE(decode(QStringLiteral("[{\"id\":\"%1\",\"source\":\"a\",\"target\":3}]").arg(id)));
+    EXPECT_FALSE(decode(QStringLiteral("[{\"id\":\"{%1}\",\"source\":\"a\",\"target\":\"B\"}]").arg(id)));
+    EXPECT_FALSE(decode("[{\"id\":\"nope\",\"source\":\"a\",\"target\":\"B\"}]"));
+    EXPECT_FALSE(decode(QStringLiteral("[{\"id\":\"%1\",\"source\":\"a\",\"target\":\"B\"}, 1]").arg(id)));
+    EXPECT_FALSE(decode("{}"));
+    EXPECT_FALSE(decode("[{"));
+}
+
+TEST(GenreMapping, EqualityComparesAllFields) {
+    const GenreMapping a = mapping("house", "House");
+    GenreMapping b = a;
+    EXPECT_EQ(a, b);
+    b.target = "House Music";
+    EXPECT_NE(a, b);
+    b = a;
+    b.id = QUuid::createUuid();
+    EXPECT_NE(a, b);
+}
