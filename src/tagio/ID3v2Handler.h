@@ -1,0 +1,132 @@
+#pragma once
+
+#include <QByteArray>
+#include <QSet>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+class ByteSource;
+
+// ID3v2 tags in MP3 files (at offset 0) and in the ID3 chunk of AIFF and WAV
+// files: locating, parsing, reading the year and the genre, and rebuilding the
+// tag as ID3v2.3 for a genre write. Stateless; every function may run on any
+// thread at the same time.
+//
+// Reading is bounded: the read operations look only at the header and the tag
+// (and at the chunk headers of AIFF and WAV files) through positioned reads.
+// Writing works on the whole file image that the caller hands in and returns
+// the complete new image; it never touches the disk.
+class ID3v2Handler {
+public:
+    // A half-open byte range [start, end) into a file or buffer.
+    struct Range {
+        qint64 start = 0;
+        qint64 end = 0;
+        qint64 length() const { return end - start; }
+        bool operator==(const Range&) const = default;
+    };
+
+    enum class Container { mp3, aiff, wav };
+
+    // The container that a path's extension (any letter case) selects;
+    // every extension other than aiff, aif and wav means MP3.
+    static Container containerFor(const QString& path);
+
+    // ---- Reading (bounded) ----
+
+    // The first year in the first TYER or TDRC frame, when plausible.
+    // Throws AppError::tagReadFailed when the file cannot be read.
+    static std::optional<int> readYear(const QString& path);
+    // The text of the first decodable TCON frame, raw (NULs and numeric
+    // references kept). Throws AppError::tagReadFailed when the file cannot
+    // be read; every format problem gives no value.
+    static std::optional<QString> readGenre(const QString& path);
+
+    // The tag bytes of a file (the MP3 tag or the ID3 chunk's body), or no
+    // value when there is none. Throws AppError::tagReadFailed when the
+    // located bytes cannot be read.
+    static std::optional<QByteArray> readTag(const ByteSource& source, const QString& path);
+
+    // ---- Locating ----
+
+    static std::optional<Range> locateTag(const QByteArray& file, const QString& path);
+    static std::optional<Range> locateTag(const ByteSource& source, const QString& path);
+
+    // The MP3 tag at offset 0: [0, 10 + size). The syncsafe size is used
+    // unless it plainly does not fit the tag's frames and the big-endian
+    // reading does.
+    static std::optional<Range> parseTagHeader(const QByteArray& file);
+    static std::optional<Range> parseTagHeader(const ByteSource& source);
+
+    // The body of the ID3 chunk ("ID3 " or "ID3\0" in a FORM container).
+    static std::optional<Range> findAIFFChunk(const QByteArray& file);
+    static std::optional<Range> findAIFFChunk(const ByteSource& source);
+    // The body of the ID3 chunk ("id3 " in any letter case, in RIFF/WAVE).
+    static std::optional<Range> findWAVChunk(const QByteArray& file);
+    static std::optional<Range> findWAVChunk(const ByteSource& source);
+
+    // Whether an MP3 tag of that size ends at the end of the file or before
+    // 0x00, 'T' or 0xFF.
+    static bool sizeAligns(qint64 size, const QByteArray& file);
+
+    // ---- Frames and text ----
+
+    // The decoded text of the first non-empty frame whose ID is in `ids`;
+    // no value when none is found or its text cannot be decoded.
+    static std::optional<QString> findTextFrame(const QSet<QByteArray>& ids, const QByteArray& tag);
+    // The decoded text of the first decodable TCON frame.
+    static std::optional<QString> findGenreFrame(const QByteArray& tag);
+    // Text of a frame body after its encoding byte. Encoding 0 is Latin-1,
+    // 1 UTF-16 with a byte-order mark, 2 UTF-16BE, anything else UTF-8.
+    // No value when the bytes are not valid in that encoding.
+    static std::optional<QString> decodeText(const QByteArray& bytes, uint8_t encoding);
+    static bool isValidFrameID(const QByteArray& bytes, qint64 offset);
+
+    // ---- Writing ----
+
+    // The complete new file with an ID3v2.3 tag carrying the genre (and the
+    // year, title and artist when given); every other readable frame of the
+    // old tag is carried over. Throws AppError::tagWriteFailed when the file
+    // cannot be written without damage.
+    static QByteArray writeGenre(const QString& genre, std::optional<int> year, std::optional<QString> title,
+                                 std::optional<QString> artist, const QByteArray& fileBytes, const QString& path);
+
+    // The new tag for an MP3 file (the old ID3v2 tag's frames, or an ID3v1
+    // tag's fields when there is no ID3v2 tag).
+    static QByteArray buildNewTag(const QByteArray& file, const QString& genre, std::optional<int> year,
+                                  const std::optional<QString>& title, const std::optional<QString>& artist,
+                                  const QString& path);
+
+    // A new ID3v2.3 tag: `firstFrames`, the kept frames of `oldTag`, the new
+    // text frames and 512 bytes of padding. Throws AppError::tagWriteFailed
+    // (naming `path`) when the old tag is damaged or holds frames that cannot
+    // be carried over, or when the tag would be too large.
+    static QByteArray rebuildTag(const std::optional<QByteArray>& oldTag, const QString& genre,
+                                 std::optional<int> year, const std::optional<QString>& title,
+                                 const std::optional<QString>& artist, const QByteArray& firstFrames,
+                                 const QString& path);
+
+    // A text frame with encoding 3 (UTF-8) and no terminating NUL.
+    static QByteArray buildTextFrame(const QByteArray& id, const QString& text);
+
+    enum class SizeOrder { bigEndian, littleEndian };
+    // Appends chunk ID, body size, body and a pad byte after an odd body.
+    static void appendChunk(QByteArray& out, const QByteArray& id, const QByteArray& body, SizeOrder order);
+
+    static QByteArray syncsafeEncode(uint32_t size);
+    static uint32_t syncsafeDecode(const QByteArray& bytes, qint64 offset);
+
+    // An ID3v1 field decoded as Latin-1, blanks, tabs and NULs trimmed.
+    static QString readID3v1Field(const QByteArray& bytes);
+
+    // Undoes unsynchronisation: every 0xFF 0x00 becomes 0xFF.
+    static QByteArray removeUnsynchronisation(const QByteArray& bytes);
+
+    // A tag body (frames plus padding) must stay below this size.
+    static constexpr qint64 maxTagBodySize = qint64(1) << 28;
+    // An AIFF or WAV output must stay below this size.
+    static constexpr qint64 maxContainerFileSize = qint64(1) << 32;
+    static constexpr qint64 paddingSize = 512;
+};
