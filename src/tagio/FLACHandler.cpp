@@ -1,0 +1,391 @@
+#include "tagio/FLACHandler.h"
+
+#include "model/AppError.h"
+#include "model/Console.h"
+#include "model/DecadeRule.h"
+#include "tagio/ByteSource.h"
+#include "tagio/Bytes.h"
+
+#include <QStringDecoder>
+
+#include <algorithm>
+#include <exception>
+#include <initializer_list>
+
+namespace {
+
+const QByteArray flacMarker = QByteArrayLiteral("fLaC");
+const QString vendorText = QStringLiteral("Velmora");
+
+QString missingMagicText() {
+    return QStringLiteral("Not a valid FLAC file (missing magic bytes)");
+}
+
+// Strict UTF-8 decoding: no value for malformed or truncated sequences. A
+// leading byte order mark is kept as a character so that the text round-trips.
+std::optional<QString> decodeUtf8(QByteArrayView bytes) {
+    QStringDecoder decoder(QStringConverter::Utf8,
+                           QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError()) {
+        return std::nullopt;
+    }
+    return text;
+}
+
+FLACHandler::VorbisComment makeComment(const QString& key, const QString& value) {
+    return FLACHandler::VorbisComment{key, value, key + QLatin1Char('=') + value};
+}
+
+// Replaces the first entry whose key is one of `keys` by KEY=value, or appends
+// KEY=value when there is none.
+void replaceFirstOrAppend(QList<FLACHandler::VorbisComment>& comments,
+                          std::initializer_list<QLatin1String> keys, const QString& newKey,
+                          const QString& value) {
+    for (auto& comment : comments) {
+        for (const QLatin1String key : keys) {
+            if (comment.key == key) {
+                comment = makeComment(newKey, value);
+                return;
+            }
+        }
+    }
+    comments.append(makeComment(newKey, value));
+}
+
+// Seconds of audio described by a STREAMINFO body: total samples / sample
+// rate, 0 when either is 0 or the body is too short.
+double streamInfoDuration(const QByteArray& body) {
+    if (body.size() < 18) {
+        return 0.0;
+    }
+    // Bytes 10..17: sample rate (20 bits), channels - 1 (3), bits per sample - 1 (5), total samples (36).
+    const uint32_t sampleRate = (uint32_t(Bytes::u8(body, 10)) << 12) | (uint32_t(Bytes::u8(body, 11)) << 4) |
+                                (uint32_t(Bytes::u8(body, 12)) >> 4);
+    const uint64_t totalSamples =
+        (uint64_t(Bytes::u8(body, 13) & 0x0F) << 32) | uint64_t(Bytes::u32BE(body, 14));
+    if (sampleRate == 0 || totalSamples == 0) {
+        return 0.0;
+    }
+    return double(totalSamples) / double(sampleRate);
+}
+
+struct FileMetadata {
+    QList<FLACHandler::VorbisComment> comments;
+    double duration = 0.0;
+};
+
+// The read path: the marker, then at most 128 block headers by positioned
+// reads. Only the STREAMINFO and comment bodies are read, each only when it
+// lies wholly inside the file; every other body is stepped over unread.
+FileMetadata readFileMetadata(const QString& path) {
+    const std::optional<ByteSource> source = ByteSource::open(path);
+    if (!source) {
+        throw AppError::tagReadFailed(path, QStringLiteral("Cannot open file for reading"));
+    }
+    const std::optional<QByteArray> marker = source->read(0, 4);
+    if (!marker || *marker != flacMarker) {
+        throw AppError::tagReadFailed(path, missingMagicText());
+    }
+
+    FileMetadata result;
+    bool haveStreamInfo = false;
+    qint64 pos = 4;
+    for (int index = 0; index < FLACHandler::maxHeadersRead; ++index) {
+        const std::optional<QByteArray> header = source->read(pos, 4);
+        if (!header) {
+            return result;
+        }
+        const uint8_t first = Bytes::u8(*header, 0);
+        const uint8_t type = first & 0x7F;
+        const qint64 length = Bytes::u24BE(*header, 1);
+        pos += 4;
+        if (type == FLACHandler::vorbisComment) {
+            if (const std::optional<QByteArray> body = source->read(pos, length)) {
+                result.comments = FLACHandler::parseVorbisComment(*body);
+            }
+            return result;
+        }
+        if (type == FLACHandler::streamInfo && !haveStreamInfo) {
+            haveStreamInfo = true;
+            // Only the fixed 34-byte part is of interest, whatever the header claims.
+            if (const std::optional<QByteArray> body = source->read(pos, std::min<qint64>(length, 34))) {
+                result.duration = streamInfoDuration(*body);
+            }
+        }
+        pos += length; // at most 128 * (4 + 2^24) past the end: no overflow
+        if ((first & 0x80) != 0) {
+            return result;
+        }
+    }
+    return result;
+}
+
+[[noreturn]] void refuseWrite(const QString& path, const QString& text) {
+    Console::line(QStringLiteral("[TagIO] FLAC write refused: ") + text);
+    throw AppError::tagWriteFailed(path, text);
+}
+
+} // namespace
+
+QList<FLACHandler::VorbisComment> FLACHandler::readVorbisComments(const QString& path) {
+    return readFileMetadata(path).comments;
+}
+
+TagData FLACHandler::readTags(const QString& path) {
+    const FileMetadata metadata = readFileMetadata(path);
+    TagData tags;
+    tags.duration = metadata.duration;
+    for (const VorbisComment& comment : metadata.comments) {
+        if (comment.key == QLatin1String("TITLE")) {
+            tags.title = comment.value;
+        } else if (comment.key == QLatin1String("ARTIST")) {
+            tags.artist = comment.value;
+        } else if (comment.key == QLatin1String("ALBUM")) {
+            tags.album = comment.value;
+        } else if (comment.key == QLatin1String("GENRE")) {
+            tags.genre = comment.value;
+        } else if (!tags.year &&
+                   (comment.key == QLatin1String("DATE") || comment.key == QLatin1String("YEAR"))) {
+            tags.year = extractYear(comment.value);
+        }
+    }
+    return tags;
+}
+
+std::optional<QString> FLACHandler::readGenre(const QString& path) {
+    QList<VorbisComment> comments;
+    try {
+        comments = readVorbisComments(path);
+    } catch (const AppError&) {
+        throw;
+    } catch (const std::exception& error) {
+        throw AppError::tagReadFailed(path, QString::fromLocal8Bit(error.what()));
+    }
+    for (const VorbisComment& comment : comments) {
+        if (comment.key == QLatin1String("GENRE")) {
+            return comment.value;
+        }
+    }
+    return std::nullopt;
+}
+
+void FLACHandler::validateMagic(const QByteArray& data, const QString& path) {
+    if (!data.startsWith(flacMarker)) {
+        throw AppError::tagReadFailed(path, missingMagicText());
+    }
+}
+
+QList<FLACHandler::MetadataBlock> FLACHandler::parseMetadataBlocks(const QByteArray& data,
+                                                                   const QString& path) {
+    QList<MetadataBlock> blocks;
+    const qint64 size = data.size();
+    qint64 pos = 4;
+    while (Bytes::fits(size, pos, 4)) {
+        const uint8_t first = Bytes::u8(data, pos);
+        const qint64 length = Bytes::u24BE(data, pos + 1);
+        const qint64 start = pos + 4;
+        if (!Bytes::fits(size, start, length)) {
+            throw AppError::tagReadFailed(path,
+                                          QStringLiteral("FLAC metadata block extends beyond file bounds"));
+        }
+        MetadataBlock block;
+        block.isLast = (first & 0x80) != 0;
+        block.blockType = first & 0x7F;
+        block.data = data.mid(start, length);
+        block.headerOffset = pos;
+        blocks.append(std::move(block));
+        pos = start + length;
+        if (blocks.last().isLast) {
+            break;
+        }
+    }
+    return blocks;
+}
+
+QList<FLACHandler::VorbisComment> FLACHandler::parseVorbisComment(const QByteArray& body) {
+    QList<VorbisComment> comments;
+    const qint64 size = body.size();
+    if (size < 4) {
+        return comments;
+    }
+    const qint64 vendorLength = readUInt32LE(body, 0);
+    if (vendorLength > size - 8) {
+        return comments;
+    }
+    const qint64 count = readUInt32LE(body, vendorLength + 4);
+    qint64 pos = vendorLength + 8;
+    // Every entry takes at least its 4-byte length, so the loop ends at the
+    // end of the body whatever the declared count.
+    for (qint64 index = 0; index < count; ++index) {
+        if (!Bytes::fits(size, pos, 4)) {
+            break;
+        }
+        const qint64 length = readUInt32LE(body, pos);
+        const qint64 start = pos + 4;
+        if (!Bytes::fits(size, start, length)) {
+            break;
+        }
+        pos = start + length;
+        const std::optional<QString> text = decodeUtf8(QByteArrayView(body).sliced(start, length));
+        if (!text) {
+            continue;
+        }
+        const qsizetype equals = text->indexOf(QLatin1Char('='));
+        if (equals < 0) {
+            continue;
+        }
+        comments.append(VorbisComment{text->left(equals).toUpper(), text->mid(equals + 1), *text});
+    }
+    return comments;
+}
+
+QByteArray FLACHandler::updateVorbisComment(const QByteArray& body, const QString& genre,
+                                            std::optional<int> year, const std::optional<QString>& title,
+                                            const std::optional<QString>& artist) {
+    QList<VorbisComment> comments = parseVorbisComment(body);
+    replaceFirstOrAppend(comments, {QLatin1String("GENRE")}, QStringLiteral("GENRE"), genre);
+    if (year) {
+        replaceFirstOrAppend(comments, {QLatin1String("DATE"), QLatin1String("YEAR")}, QStringLiteral("DATE"),
+                             QString::number(*year));
+    }
+    if (title) {
+        replaceFirstOrAppend(comments, {QLatin1String("TITLE")}, QStringLiteral("TITLE"), *title);
+    }
+    if (artist) {
+        replaceFirstOrAppend(comments, {QLatin1String("ARTIST")}, QStringLiteral("ARTIST"), *artist);
+    }
+
+    QString vendor;
+    const qint64 size = body.size();
+    if (size >= 4) {
+        const qint64 vendorLength = readUInt32LE(body, 0);
+        if (vendorLength <= size - 4) {
+            vendor = decodeUtf8(QByteArrayView(body).sliced(4, vendorLength)).value_or(QString());
+        }
+    }
+    return serializeVorbisComment(vendor, comments);
+}
+
+QByteArray FLACHandler::buildVorbisComment(const QList<VorbisComment>& existing, const QString& genre,
+                                           std::optional<int> year, const std::optional<QString>& title,
+                                           const std::optional<QString>& artist) {
+    QList<VorbisComment> comments;
+    for (const VorbisComment& comment : existing) {
+        const bool dropped = comment.key == QLatin1String("GENRE") || comment.key == QLatin1String("DATE") ||
+                             comment.key == QLatin1String("YEAR") ||
+                             (title && comment.key == QLatin1String("TITLE")) ||
+                             (artist && comment.key == QLatin1String("ARTIST"));
+        if (!dropped) {
+            comments.append(comment);
+        }
+    }
+    comments.append(makeComment(QStringLiteral("GENRE"), genre));
+    if (year) {
+        comments.append(makeComment(QStringLiteral("DATE"), QString::number(*year)));
+    }
+    if (title) {
+        comments.append(makeComment(QStringLiteral("TITLE"), *title));
+    }
+    if (artist) {
+        comments.append(makeComment(QStringLiteral("ARTIST"), *artist));
+    }
+    return serializeVorbisComment(vendorText, comments);
+}
+
+QByteArray FLACHandler::serializeVorbisComment(const QString& vendor, const QList<VorbisComment>& comments) {
+    QByteArray out;
+    const QByteArray vendorBytes = vendor.toUtf8();
+    appendUInt32LE(out, uint32_t(vendorBytes.size()));
+    out.append(vendorBytes);
+    appendUInt32LE(out, uint32_t(comments.size()));
+    for (const VorbisComment& comment : comments) {
+        const QByteArray entry = comment.raw.toUtf8();
+        appendUInt32LE(out, uint32_t(entry.size()));
+        out.append(entry);
+    }
+    return out;
+}
+
+QByteArray FLACHandler::writeGenre(const QString& genre, std::optional<int> year,
+                                   std::optional<QString> title, std::optional<QString> artist,
+                                   const QByteArray& data, const QString& path) {
+    // The caller checks the marker first; checking again keeps this function
+    // from ever putting a marker in front of something that is not FLAC.
+    validateMagic(data, path);
+    const QList<MetadataBlock> blocks = parseMetadataBlocks(data, path);
+    if (blocks.isEmpty()) {
+        throw AppError::tagWriteFailed(path, QStringLiteral("No metadata blocks found in FLAC file"));
+    }
+    // Without a last-block flag the walk has run into (or up to) the audio,
+    // and the audio frame sync reads as the invalid block type 127: the end of
+    // the metadata is unknown, so nothing may be rewritten.
+    for (const MetadataBlock& block : blocks) {
+        if (block.blockType == invalid) {
+            refuseWrite(path, QStringLiteral("FLAC metadata block of invalid type 127"));
+        }
+    }
+    const MetadataBlock& lastBlock = blocks.last();
+    if (!lastBlock.isLast) {
+        refuseWrite(path, QStringLiteral("FLAC metadata has no last-block flag"));
+    }
+    const qint64 audioStart = lastBlock.headerOffset + 4 + lastBlock.data.size();
+
+    QByteArray commentBody;
+    const auto existing = std::find_if(blocks.cbegin(), blocks.cend(), [](const MetadataBlock& block) {
+        return block.blockType == vorbisComment;
+    });
+    if (existing != blocks.cend()) {
+        commentBody = updateVorbisComment(existing->data, genre, year, title, artist);
+    } else {
+        commentBody = buildVorbisComment({}, genre, year, title, artist);
+    }
+    if (commentBody.size() > maxBlockLength) {
+        refuseWrite(
+            path,
+            QStringLiteral("Vorbis comment block too large for FLAC (%1 bytes)").arg(commentBody.size()));
+    }
+
+    // Kept blocks in file order, STREAMINFO moved to the front (stable).
+    QList<const MetadataBlock*> kept;
+    for (const MetadataBlock& block : blocks) {
+        if (block.blockType != padding && block.blockType != vorbisComment) {
+            kept.append(&block);
+        }
+    }
+    std::stable_partition(kept.begin(), kept.end(),
+                          [](const MetadataBlock* block) { return block->blockType == streamInfo; });
+    const qsizetype commentIndex = (!kept.isEmpty() && kept.first()->blockType == streamInfo) ? 1 : 0;
+
+    qint64 outputSize = 4 + 4 + commentBody.size() + 4 + writtenPaddingLength + (data.size() - audioStart);
+    for (const MetadataBlock* block : kept) {
+        outputSize += 4 + block->data.size();
+    }
+    QByteArray out;
+    out.reserve(outputSize);
+    out.append(flacMarker);
+    const auto appendBlock = [&out](uint8_t type, const QByteArray& body, bool isLast) {
+        out.append(char((type & 0x7F) | (isLast ? 0x80 : 0x00)));
+        Bytes::appendU24BE(out, uint32_t(body.size()));
+        out.append(body);
+    };
+    for (qsizetype i = 0; i <= kept.size(); ++i) {
+        if (i == commentIndex) {
+            appendBlock(vorbisComment, commentBody, false);
+        }
+        if (i < kept.size()) {
+            appendBlock(kept[i]->blockType, kept[i]->data, false);
+        }
+    }
+    appendBlock(padding, QByteArray(writtenPaddingLength, '\0'), true);
+    out.append(QByteArrayView(data).sliced(audioStart));
+    return out;
+}
+
+uint32_t FLACHandler::readUInt32LE(const QByteArray& data, qint64 offset) {
+    return Bytes::u32LE(data, offset);
+}
+
+void FLACHandler::appendUInt32LE(QByteArray& data, uint32_t value) {
+    Bytes::appendU32LE(data, value);
+}

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "tagio/TagData.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+// Reads and rewrites the Vorbis comments of FLAC files. Reading walks the
+// metadata block headers of the file with positioned reads and loads only the
+// STREAMINFO and comment bodies; writing works on a whole file image in memory
+// and returns the complete new image (the caller replaces the file). Stateless:
+// every function may run on any thread at the same time.
+class FLACHandler {
+public:
+    // One metadata block of a file image.
+    struct MetadataBlock {
+        bool isLast = false;   // last-metadata-block flag (bit 7 of the header)
+        uint8_t blockType = 0; // low 7 bits of the header's first byte
+        QByteArray data;       // the block body (a copy)
+        qint64 headerOffset = 0;
+    };
+
+    // One comment entry. `raw` is what is written back; `key` (upper-cased)
+    // and `value` serve lookup.
+    struct VorbisComment {
+        QString key;
+        QString value;
+        QString raw;
+
+        bool operator==(const VorbisComment&) const = default;
+    };
+
+    enum BlockType : uint8_t { streamInfo = 0, padding = 1, vorbisComment = 4, invalid = 127 };
+
+    FLACHandler() = delete;
+
+    // The comment entries of the file's first comment block; empty when the
+    // block is missing, truncated or not among the first 128 blocks.
+    static QList<VorbisComment> readVorbisComments(const QString& path);
+    // Title, artist, album, genre (last entry wins), the first usable year of
+    // DATE/YEAR and the duration from STREAMINFO.
+    static TagData readTags(const QString& path);
+    // The value of the first GENRE entry.
+    static std::optional<QString> readGenre(const QString& path);
+
+    // Throws tagReadFailed unless the image begins with "fLaC".
+    static void validateMagic(const QByteArray& data, const QString& path);
+    // The metadata blocks from offset 4 up to the block with the last flag (or
+    // the end of the image); a block reaching past the end throws tagReadFailed.
+    static QList<MetadataBlock> parseMetadataBlocks(const QByteArray& data, const QString& path);
+
+    // Never fails: damage gives a shorter list.
+    static QList<VorbisComment> parseVorbisComment(const QByteArray& body);
+    // The old body with the first GENRE, DATE/YEAR, TITLE and ARTIST entries
+    // replaced (or appended); the vendor text is kept.
+    static QByteArray updateVorbisComment(const QByteArray& body, const QString& genre,
+                                          std::optional<int> year, const std::optional<QString>& title,
+                                          const std::optional<QString>& artist);
+    // A new body with vendor "Velmora" from the entries of `existing` that are
+    // not replaced, followed by the new entries.
+    static QByteArray buildVorbisComment(const QList<VorbisComment>& existing, const QString& genre,
+                                         std::optional<int> year, const std::optional<QString>& title,
+                                         const std::optional<QString>& artist);
+    static QByteArray serializeVorbisComment(const QString& vendor, const QList<VorbisComment>& comments);
+
+    // The complete new file image with the comment block rewritten, placed
+    // after STREAMINFO, and one 256-byte padding block at the end. Throws
+    // AppError; `data` is never modified.
+    static QByteArray writeGenre(const QString& genre, std::optional<int> year, std::optional<QString> title,
+                                 std::optional<QString> artist, const QByteArray& data, const QString& path);
+
+    // 0 when the four bytes do not all lie inside `data`.
+    static uint32_t readUInt32LE(const QByteArray& data, qint64 offset);
+    static void appendUInt32LE(QByteArray& data, uint32_t value);
+
+    // Largest body a block header can describe (24-bit length).
+    static constexpr qint64 maxBlockLength = (qint64(1) << 24) - 1;
+    static constexpr int maxHeadersRead = 128;
+    static constexpr int writtenPaddingLength = 256;
+};

@@ -1,0 +1,100 @@
+// Feeds arbitrary images to the FLAC write path and checks every image it
+// accepts: a valid block layout ending in the 256-byte padding, the audio
+// frames and all kept blocks unchanged, and the new genre readable.
+#include "model/AppError.h"
+#include "tagio/Bytes.h"
+#include "tagio/FLACHandler.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+struct Walk {
+    QList<FLACHandler::MetadataBlock> blocks;
+    qint64 audioStart = -1;
+};
+
+// A strict walk: every block inside the image and one last flag.
+Walk walk(const QByteArray& image) {
+    Walk result;
+    result.blocks = FLACHandler::parseMetadataBlocks(image, QStringLiteral("/fuzz/out.flac"));
+    if (!result.blocks.isEmpty() && result.blocks.last().isLast) {
+        const auto& last = result.blocks.last();
+        result.audioStart = last.headerOffset + 4 + last.data.size();
+    }
+    return result;
+}
+
+void check(bool condition) {
+    if (!condition) {
+        std::abort();
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // The first byte picks which optional values are written.
+    const uint8_t options = size > 0 ? data[0] : 0;
+    QByteArray image(reinterpret_cast<const char*>(data), qsizetype(size));
+    if (image.size() >= 5 && (options & 0x80) != 0) {
+        image = QByteArray("fLaC") + image.mid(1); // reach the block walk more often
+    }
+    const QByteArray original = image;
+    const QString genre = QStringLiteral("Ünïcode House 80er");
+    const std::optional<int> year = (options & 1) ? std::optional<int>(1987) : std::nullopt;
+    const std::optional<QString> title =
+        (options & 2) ? std::optional<QString>(QStringLiteral("T")) : std::nullopt;
+    const std::optional<QString> artist =
+        (options & 4) ? std::optional<QString>(QStringLiteral("A")) : std::nullopt;
+
+    QByteArray out;
+    try {
+        FLACHandler::validateMagic(image, QStringLiteral("/fuzz/in.flac"));
+        out = FLACHandler::writeGenre(genre, year, title, artist, image, QStringLiteral("/fuzz/in.flac"));
+    } catch (const AppError&) {
+        check(image == original);
+        return 0;
+    }
+    check(image == original);
+
+    const Walk before = walk(original);
+    const Walk after = walk(out);
+    check(out.startsWith("fLaC") && after.audioStart >= 0 && before.audioStart >= 0);
+    check(out.mid(after.audioStart) == original.mid(before.audioStart));
+
+    QList<QByteArray> keptBefore;
+    QList<QByteArray> keptAfter;
+    for (const auto& block : before.blocks) {
+        if (block.blockType != FLACHandler::padding && block.blockType != FLACHandler::vorbisComment) {
+            keptBefore.append(QByteArray(1, char(block.blockType)) + block.data);
+        }
+    }
+    std::stable_partition(keptBefore.begin(), keptBefore.end(),
+                          [](const QByteArray& b) { return b[0] == 0; });
+    int comments = 0;
+    for (qsizetype i = 0; i < after.blocks.size(); ++i) {
+        const auto& block = after.blocks[i];
+        check(block.isLast == (i == after.blocks.size() - 1));
+        check(block.blockType != FLACHandler::invalid);
+        if (block.blockType == FLACHandler::vorbisComment) {
+            ++comments;
+            const auto parsed = FLACHandler::parseVorbisComment(block.data);
+            const auto first = std::find_if(parsed.cbegin(), parsed.cend(),
+                                            [](const auto& c) { return c.key == QLatin1String("GENRE"); });
+            check(first != parsed.cend() && first->value == genre);
+        } else if (block.blockType != FLACHandler::padding) {
+            keptAfter.append(QByteArray(1, char(block.blockType)) + block.data);
+        }
+    }
+    check(comments == 1 && keptAfter == keptBefore);
+    check(after.blocks.last().blockType == FLACHandler::padding &&
+          after.blocks.last().data == QByteArray(FLACHandler::writtenPaddingLength, '\0'));
+    return 0;
+}
