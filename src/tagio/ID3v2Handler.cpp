@@ -381,11 +381,35 @@ std::optional<QString> frameText(const RawFrame& f, int version, uint8_t tagFlag
     return ID3v2Handler::decodeText(frame.body.mid(start + 1), uint8_t(frame.body[start]));
 }
 
-std::optional<QString> decodeWith(QStringConverter::Encoding encoding, const QByteArray& bytes) {
-    QStringDecoder decoder(encoding, QStringConverter::Flag::ConvertInitialBom);
+std::optional<QString> decodeUtf8(const QByteArray& bytes) {
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
     QString text = decoder.decode(bytes);
     if (decoder.hasError()) {
         return std::nullopt;
+    }
+    return text;
+}
+
+// Strict UTF-16: an odd byte count or an unpaired surrogate fails.
+std::optional<QString> decodeUtf16(const QByteArray& bytes, bool bigEndian) {
+    if (bytes.size() % 2 != 0) {
+        return std::nullopt;
+    }
+    QString text(bytes.size() / 2, Qt::Uninitialized);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const uint8_t a = uint8_t(bytes[2 * i]);
+        const uint8_t b = uint8_t(bytes[2 * i + 1]);
+        text[i] = QChar(bigEndian ? char16_t((a << 8) | b) : char16_t((b << 8) | a));
+    }
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate()) {
+            if (i + 1 >= text.size() || !text[i + 1].isLowSurrogate()) {
+                return std::nullopt;
+            }
+            ++i;
+        } else if (text[i].isLowSurrogate()) {
+            return std::nullopt;
+        }
     }
     return text;
 }
@@ -690,23 +714,38 @@ std::optional<QString> ID3v2Handler::findGenreFrame(const QByteArray& tag) {
     return std::nullopt;
 }
 
+QList<ID3v2Handler::Frame> ID3v2Handler::listFrames(const QByteArray& tag) {
+    QList<Frame> frames;
+    if (tag.size() < 10 || !tag.startsWith("ID3")) {
+        return frames;
+    }
+    FrameWalker walker(tag);
+    while (const auto frame = walker.next()) {
+        const auto converted = toV23(*frame, walker.version(), walker.flags());
+        if (const V23Frame* v23 = std::get_if<V23Frame>(&converted)) {
+            frames.append(Frame{frame->id, v23->status, v23->format, v23->body});
+        }
+    }
+    return frames;
+}
+
 std::optional<QString> ID3v2Handler::decodeText(const QByteArray& bytes, uint8_t encoding) {
     switch (encoding) {
     case 0:
         return QString::fromLatin1(bytes);
-    case 1: {
+    case 1:
+        // The byte-order mark decides; without one, little-endian.
         if (bytes.startsWith("\xFE\xFF")) {
-            return decodeWith(QStringConverter::Utf16BE, bytes.mid(2));
+            return decodeUtf16(bytes.mid(2), true);
         }
         if (bytes.startsWith("\xFF\xFE")) {
-            return decodeWith(QStringConverter::Utf16LE, bytes.mid(2));
+            return decodeUtf16(bytes.mid(2), false);
         }
-        return decodeWith(QStringConverter::Utf16LE, bytes);
-    }
+        return decodeUtf16(bytes, false);
     case 2:
-        return decodeWith(QStringConverter::Utf16BE, bytes);
+        return decodeUtf16(bytes, true);
     default:
-        return decodeWith(QStringConverter::Utf8, bytes);
+        return decodeUtf8(bytes);
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QSet>
 #include <QString>
 
@@ -83,6 +84,20 @@ public:
     // No value when the bytes are not valid in that encoding.
     static std::optional<QString> decodeText(const QByteArray& bytes, uint8_t encoding);
     static bool isValidFrameID(const QByteArray& bytes, qint64 offset);
+
+    // A frame in ID3v2.3 form: flag bytes with their v2.3 meaning, body
+    // without unsynchronisation or data-length indicator.
+    struct Frame {
+        QByteArray id;
+        uint8_t status = 0;
+        uint8_t format = 0;
+        QByteArray body;
+        bool operator==(const Frame&) const = default;
+    };
+    // The frames of a tag in ID3v2.3 form, in order, up to where the walk
+    // stops; frames that cannot be converted (compressed or encrypted
+    // ID3v2.4 frames) are left out.
+    static QList<Frame> listFrames(const QByteArray& tag);
 
     // ---- Writing ----
 
