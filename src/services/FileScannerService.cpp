@@ -47,7 +47,8 @@ QStringList FileScannerService::scanDirectory(const QString& folder) const {
     // cannot make the walk endless. Hidden entries are listed so that folders
     // whose name begins with "." are entered; the entries themselves are
     // filtered below.
-    QDirIterator it(QDir::cleanPath(folder), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+    QDirIterator it(QDir::cleanPath(folder),
+                    QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         it.next();
@@ -65,7 +66,8 @@ QStringList FileScannerService::scanDirectory(const QString& folder) const {
         found.emplace_back(scalarKey(path), path);
     }
 
-    std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::stable_sort(found.begin(), found.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
     QStringList result;
     result.reserve(qsizetype(found.size()));
     for (auto& entry : found) {
@@ -75,18 +77,19 @@ QStringList FileScannerService::scanDirectory(const QString& folder) const {
     return result;
 }
 
-std::optional<MusicFile> FileScannerService::readFile(const QString& path, const UniversalTagReader& reader) const {
+std::optional<MusicFile> FileScannerService::readFile(const QString& path,
+                                                      const UniversalTagReader& reader) const {
     const QFileInfo info(path);
     TagData tags;
     try {
         tags = reader.readTags(path);
     } catch (const AppError& e) {
-        Console::line(QStringLiteral("[FileScannerService] Error reading ") + info.fileName() + QStringLiteral(": ") +
-                      e.errorDescription());
+        Console::line(QStringLiteral("[FileScannerService] Error reading ") + info.fileName() +
+                      QStringLiteral(": ") + e.errorDescription());
         return std::nullopt;
     } catch (const std::exception& e) {
-        Console::line(QStringLiteral("[FileScannerService] Error reading ") + info.fileName() + QStringLiteral(": ") +
-                      QString::fromUtf8(e.what()));
+        Console::line(QStringLiteral("[FileScannerService] Error reading ") + info.fileName() +
+                      QStringLiteral(": ") + QString::fromUtf8(e.what()));
         return std::nullopt;
     }
 

@@ -1,9 +1,11 @@
 #include "tagio/UniversalTagReader.h"
 
 #include "model/AppError.h"
+#include "model/Console.h"
 #include "model/DebugLogger.h"
 #include "model/DecadeRule.h"
 #include "model/TextUtil.h"
+#include "tagio/ByteSource.h"
 #include "tagio/FLACHandler.h"
 #include "tagio/GenreNames.h"
 #include "tagio/ID3v2Handler.h"
@@ -74,7 +76,8 @@ void appendKeyed(QList<const Item*>& out, const QList<Item>& items, const QStrin
 
 } // namespace
 
-UniversalTagReader::UniversalTagReader() : UniversalTagReader(extendedGenreNames(), MP4Handler(id3v1GenreNames())) {}
+UniversalTagReader::UniversalTagReader()
+    : UniversalTagReader(extendedGenreNames(), MP4Handler(id3v1GenreNames())) {}
 
 UniversalTagReader::UniversalTagReader(QStringList id3Genres, MP4Handler mp4Handler)
     : m_mp4Handler(std::move(mp4Handler)), m_id3Genres(std::move(id3Genres)) {}
@@ -85,7 +88,10 @@ TagData UniversalTagReader::readTags(const QString& path) const {
         throw AppError::fileNotFound(path);
     }
     const QString fileName = info.fileName();
-    DebugLogger::shared().log(QStringLiteral("READ: ") + fileName, LogCategory::file);
+    DebugLogger& logger = DebugLogger::shared();
+    if (logger.isEnabled()) {
+        logger.log(QStringLiteral("READ: ") + fileName, LogCategory::file);
+    }
     if (lowerExtension(path) == QLatin1String("flac")) {
         return readFlac(path, fileName);
     }
@@ -104,7 +110,10 @@ TagData UniversalTagReader::readFlac(const QString& path, const QString& fileNam
         throw AppError::tagReadFailed(path, description);
     }
     repairArtistTitle(record, path);
-    DebugLogger::shared().log(QStringLiteral("READ OK (FLAC-binary): ") + okLine(record), LogCategory::file);
+    DebugLogger& logger = DebugLogger::shared();
+    if (logger.isEnabled()) {
+        logger.log(QStringLiteral("READ OK (FLAC-binary): ") + okLine(record), LogCategory::file);
+    }
     return record;
 }
 
@@ -132,8 +141,12 @@ TagData UniversalTagReader::readMedia(const QString& path, const QString& /*file
     };
     const Field fields[] = {
         {&TagData::title, MediaAsset::commonKeyTitle, QLatin1String("TIT2"), QLatin1String("\xA9nam")},
-        {&TagData::artist, MediaAsset::commonKeyArtist, QLatin1String("TPE1"), QLatin1String("\xA9" "ART")},
-        {&TagData::album, MediaAsset::commonKeyAlbumName, QLatin1String("TALB"), QLatin1String("\xA9" "alb")},
+        {&TagData::artist, MediaAsset::commonKeyArtist, QLatin1String("TPE1"),
+         QLatin1String("\xA9"
+                       "ART")},
+        {&TagData::album, MediaAsset::commonKeyAlbumName, QLatin1String("TALB"),
+         QLatin1String("\xA9"
+                       "alb")},
     };
     for (const Field& field : fields) {
         std::optional<QString> value = loadFirstString(withCommonKey(common, field.commonKey));
@@ -148,7 +161,8 @@ TagData UniversalTagReader::readMedia(const QString& path, const QString& /*file
         }
     }
 
-    record.year = readYearDirect(path);
+    const DirectTags direct = readDirect(path);
+    record.year = direct.year;
     if (!record.year) {
         if (const auto text = loadFirstString(withCommonKey(common, MediaAsset::commonKeyCreationDate))) {
             record.year = extractYear(*text);
@@ -157,19 +171,24 @@ TagData UniversalTagReader::readMedia(const QString& path, const QString& /*file
     if (!record.year) {
         QList<const Item*> dates;
         appendKeyed(dates, metadata, MediaAsset::keySpaceID3, {QLatin1String("TDRC"), QLatin1String("TYER")});
-        appendKeyed(dates, metadata, MediaAsset::keySpaceiTunes, {QLatin1String("\xA9" "day")});
+        appendKeyed(dates, metadata, MediaAsset::keySpaceiTunes,
+                    {QLatin1String("\xA9"
+                                   "day")});
         if (const auto text = loadFirstString(dates)) {
             record.year = extractYear(*text);
         }
     }
 
-    record.genre = readGenreDirect(path);
+    record.genre = direct.genre;
     if (record.genre.isEmpty()) {
         record.genre = resolveGenre(common, metadata, m_id3Genres);
     }
 
     repairArtistTitle(record, path);
-    DebugLogger::shared().log(QStringLiteral("READ OK: ") + okLine(record), LogCategory::file);
+    DebugLogger& logger = DebugLogger::shared();
+    if (logger.isEnabled()) {
+        logger.log(QStringLiteral("READ OK: ") + okLine(record), LogCategory::file);
+    }
     return record;
 }
 
@@ -203,6 +222,34 @@ QString UniversalTagReader::readGenreDirect(const QString& path) const {
     } catch (const std::exception&) {
         return QString();
     }
+}
+
+UniversalTagReader::DirectTags UniversalTagReader::readDirect(const QString& path) const {
+    if (!isID3Extension(lowerExtension(path))) {
+        return {readYearDirect(path), readGenreDirect(path)};
+    }
+    // What ID3v2Handler::readYear and ::readGenre give, from one read of the
+    // tag instead of two: both look at the same tag bytes.
+    Console::line(QStringLiteral("[TagIO] ID3v2Handler.readGenre: ") + QFileInfo(path).fileName());
+    DirectTags direct;
+    try {
+        const std::optional<ByteSource> source = ByteSource::open(path);
+        if (!source) {
+            return direct;
+        }
+        const std::optional<QByteArray> tag = ID3v2Handler::readTag(*source, path);
+        if (!tag) {
+            return direct;
+        }
+        if (const auto text =
+                ID3v2Handler::findTextFrame({QByteArrayLiteral("TYER"), QByteArrayLiteral("TDRC")}, *tag)) {
+            direct.year = extractYear(*text);
+        }
+        direct.genre = ID3v2Handler::findGenreFrame(*tag).value_or(QString());
+    } catch (const std::exception&) {
+        return {};
+    }
+    return direct;
 }
 
 QString UniversalTagReader::resolveGenre(const QList<Item>& commonItems, const QList<Item>& metadataItems,
@@ -248,11 +295,14 @@ void UniversalTagReader::repairArtistTitle(TagData& record, const QString& path)
     if (newArtist.isEmpty() || newTitle.isEmpty()) {
         return;
     }
-    DebugLogger::shared().log(QStringLiteral("TAG-FIX: artist '") + record.artist + QStringLiteral("' \u2192 '") +
-                                  newArtist + QStringLiteral("', title '") + record.title +
-                                  QStringLiteral("' \u2192 '") + newTitle + QStringLiteral("' | ") +
-                                  QFileInfo(path).fileName(),
-                              LogCategory::file);
+    DebugLogger& logger = DebugLogger::shared();
+    if (logger.isEnabled()) {
+        logger.log(QStringLiteral("TAG-FIX: artist '") + record.artist + QStringLiteral("' \u2192 '") +
+                       newArtist + QStringLiteral("', title '") + record.title +
+                       QStringLiteral("' \u2192 '") + newTitle + QStringLiteral("' | ") +
+                       QFileInfo(path).fileName(),
+                   LogCategory::file);
+    }
     record.artist = newArtist;
     record.title = newTitle;
     record.wasAutoFixed = true;

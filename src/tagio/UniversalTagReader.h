@@ -36,6 +36,13 @@ public:
     std::optional<int> readYearDirect(const QString& path) const;
     QString readGenreDirect(const QString& path) const;
 
+    // Both of the above in one go; for ID3 files the tag is read once.
+    struct DirectTags {
+        std::optional<int> year;
+        QString genre;
+    };
+    DirectTags readDirect(const QString& path) const;
+
     // The genre from the media items (see resolveGenre in GenreNames.h).
     static QString resolveGenre(const QList<MediaAsset::Item>& commonItems,
                                 const QList<MediaAsset::Item>& metadataItems, const QStringList& names);

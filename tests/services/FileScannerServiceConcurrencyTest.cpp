@@ -28,7 +28,8 @@ Row rowOf(const std::optional<MusicFile>& file) {
     if (!file) {
         return {};
     }
-    return {true, file->title, file->artist, file->album, file->genre, file->year, file->duration, file->wasAutoFixed};
+    return {true,        file->title, file->artist,   file->album,
+            file->genre, file->year,  file->duration, file->wasAutoFixed};
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 #include "services/FileScannerService.h"
 
-#include "TestFiles.h"
 #include "QtPrinters.h"
+#include "TestFiles.h"
 #include "model/AppError.h"
 #include "tagio/UniversalTagReader.h"
 
@@ -30,7 +30,8 @@ public:
         const QString target = path(relative);
         QDir().mkpath(QFileInfo(target).path());
         QFile::remove(target);
-        EXPECT_TRUE(QFile::copy(TestFiles::fixturePath(QStringLiteral("scan/") + QLatin1String(fixture)), target));
+        EXPECT_TRUE(
+            QFile::copy(TestFiles::fixturePath(QStringLiteral("scan/") + QLatin1String(fixture)), target));
         return target;
     }
     void addFolder(const QString& relative) { QDir().mkpath(path(relative)); }
@@ -52,12 +53,13 @@ private:
 
 TEST(FileScannerService, ListsSupportedExtensionsInAnyCase) {
     ScanTree tree;
-    const QStringList audio = {"a.mp3", "b.MP3", "c.Flac", "d.m4a", "e.AAC", "f.aiff", "g.aif", "h.wav",
-                               "i.ogg", "j.opus", "k.WMA", "name.with.dots.mp3"};
+    const QStringList audio = {"a.mp3", "b.MP3", "c.Flac", "d.m4a",  "e.AAC", "f.aiff",
+                               "g.aif", "h.wav", "i.ogg",  "j.opus", "k.WMA", "name.with.dots.mp3"};
     for (const QString& name : audio) {
         tree.add(name);
     }
-    for (const char* other : {"cover.jpg", "notes.txt", "no_extension", "playlist.m3u", "trailing.", "x.mp3.bak"}) {
+    for (const char* other :
+         {"cover.jpg", "notes.txt", "no_extension", "playlist.m3u", "trailing.", "x.mp3.bak"}) {
         tree.add(QLatin1String(other));
     }
     tree.addFolder(QStringLiteral("folder.mp3")); // a folder with an audio extension
@@ -121,7 +123,8 @@ TEST(FileScannerService, MissingFolderOrFileThrowsFileNotFound) {
         } catch (const AppError& e) {
             EXPECT_EQ(e.kind(), AppError::Kind::fileNotFound);
             EXPECT_EQ(e.url(), target);
-            EXPECT_EQ(e.errorDescription(), QStringLiteral("Datei nicht gefunden: ") + QFileInfo(target).fileName());
+            EXPECT_EQ(e.errorDescription(),
+                      QStringLiteral("Datei nicht gefunden: ") + QFileInfo(target).fileName());
         }
     }
 }
@@ -152,7 +155,8 @@ TEST(FileScannerService, PassesOverUnreadableSubfoldersAndRejectsAnUnreadableRoo
         EXPECT_TRUE(check());
     } else {
         // Let an unprivileged user reach the tree.
-        for (const QString& p : {tree.root(), tree.path("open"), tree.path("open/a.mp3"), tree.path("z.mp3")}) {
+        for (const QString& p :
+             {tree.root(), tree.path("open"), tree.path("open/a.mp3"), tree.path("z.mp3")}) {
             ::chmod(p.toLocal8Bit().constData(), 0755);
         }
         const pid_t child = ::fork();
@@ -234,8 +238,10 @@ TEST(FileScannerService, ReadFailureGivesNoRowAndAConsoleLine) {
     EXPECT_EQ(FileScannerService().readFile(junk, reader), std::nullopt);
     EXPECT_EQ(FileScannerService().readFile(gone, reader), std::nullopt);
     const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("[FileScannerService] Error reading junk.mp3: Tags konnten nicht gelesen werden [junk.mp3]: "),
-              std::string::npos)
+    EXPECT_NE(
+        out.find(
+            "[FileScannerService] Error reading junk.mp3: Tags konnten nicht gelesen werden [junk.mp3]: "),
+        std::string::npos)
         << out;
     EXPECT_NE(out.find("[FileScannerService] Error reading gone.flac: Datei nicht gefunden: gone.flac\n"),
               std::string::npos)
@@ -272,8 +278,9 @@ TEST(FileScannerService, VanishedAndTruncatedFilesNeverStopARun) {
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_GT(rows, 0);
     EXPECT_LT(rows, files.size());
-    EXPECT_NE(out.find("[FileScannerService] Error reading vanishing.mp3: Datei nicht gefunden: vanishing.mp3"),
-              std::string::npos);
+    EXPECT_NE(
+        out.find("[FileScannerService] Error reading vanishing.mp3: Datei nicht gefunden: vanishing.mp3"),
+        std::string::npos);
     // An empty file is never a row.
     EXPECT_EQ(service.readFile(tree.path(QStringLiteral("cut00_tagged.m4a")), reader), std::nullopt);
 }
