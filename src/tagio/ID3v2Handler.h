@@ -106,7 +106,8 @@ public:
     // old tag is carried over. Throws AppError::tagWriteFailed when the file
     // cannot be written without damage.
     static QByteArray writeGenre(const QString& genre, std::optional<int> year, std::optional<QString> title,
-                                 std::optional<QString> artist, const QByteArray& fileBytes, const QString& path);
+                                 std::optional<QString> artist, const QByteArray& fileBytes,
+                                 const QString& path);
 
     // The new tag for an MP3 file (the old ID3v2 tag's frames, or an ID3v1
     // tag's fields when there is no ID3v2 tag).

@@ -38,14 +38,15 @@ inline QByteArray syncsafe(uint32_t v) {
 }
 
 // A frame with the body size written as given (big-endian unless `syncsafeSize`).
-inline QByteArray frame(const QByteArray& id, const QByteArray& body, bool syncsafeSize = false, uint8_t status = 0,
-                        uint8_t format = 0) {
-    return id + (syncsafeSize ? syncsafe(uint32_t(body.size())) : be32(uint32_t(body.size()))) + char(status) +
-           char(format) + body;
+inline QByteArray frame(const QByteArray& id, const QByteArray& body, bool syncsafeSize = false,
+                        uint8_t status = 0, uint8_t format = 0) {
+    return id + (syncsafeSize ? syncsafe(uint32_t(body.size())) : be32(uint32_t(body.size()))) +
+           char(status) + char(format) + body;
 }
 
 // A frame whose size field holds `sizeField` exactly, whatever the body.
-inline QByteArray frameWithSizeBytes(const QByteArray& id, const QByteArray& sizeField, const QByteArray& body) {
+inline QByteArray frameWithSizeBytes(const QByteArray& id, const QByteArray& sizeField,
+                                     const QByteArray& body) {
     return id + sizeField + QByteArray(2, '\0') + body;
 }
 
@@ -71,7 +72,8 @@ inline QByteArray chunk(const QByteArray& id, const QByteArray& body, bool littl
     return out;
 }
 
-inline QByteArray container(const QByteArray& magic, const QByteArray& kind, const QList<Chunk>& chunks, bool little) {
+inline QByteArray container(const QByteArray& magic, const QByteArray& kind, const QList<Chunk>& chunks,
+                            bool little) {
     QByteArray body = kind;
     for (const auto& c : chunks) {
         body += chunk(c.first, c.second, little);

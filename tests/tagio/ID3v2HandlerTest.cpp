@@ -43,8 +43,9 @@ TEST(ID3v2HandlerRead, FixturesGiveYearAndRawGenre) {
         {"id3/v24_ffmpeg.mp3", 1979, QStringLiteral("Funk") + nul()},
         // Extended header, footer, unsynchronised APIC, UTF-16 title, multi-value TCON kept raw.
         {"id3/v24_rich.mp3", 2003, QStringLiteral("Rock") + nul() + QStringLiteral("Pop")},
-        // Tag-level unsynchronisation with extended header; numeric reference kept raw.
+        // Tag-level unsynchronisation; numeric reference kept raw.
         {"id3/v23_unsync.mp3", 1994, QStringLiteral("(17)Rock")},
+        {"id3/v23_ext.mp3", 1993, QStringLiteral("Ambient")},
         {"id3/v23_frames.mp3", 1988, QStringLiteral("House")},
         {"id3/v1_only.mp3", std::nullopt, std::nullopt},
         {"id3/notag.mp3", std::nullopt, std::nullopt},
@@ -152,8 +153,8 @@ TEST(ID3v2HandlerRead, V24FrameSizeTrustsSyncsafeOnAFrameBoundary) {
     QByteArray body256(256, 'a');
     body256[0] = 0;
     body256[128] = char(0x80);
-    QByteArray t = tag(4, frameWithSizeBytes("PRIV", sizeField, body256) + frame("TCON", text(0, "Big"), true) +
-                              QByteArray(16, '\0'));
+    QByteArray t = tag(4, frameWithSizeBytes("PRIV", sizeField, body256) +
+                              frame("TCON", text(0, "Big"), true) + QByteArray(16, '\0'));
     EXPECT_EQ(ID3v2Handler::findGenreFrame(t), QStringLiteral("Big"));
 
     // A correct syncsafe 128-byte body followed by TCON, where the byte 256
@@ -175,7 +176,8 @@ TEST(ID3v2HandlerRead, V24FrameSizeTrustsSyncsafeOnAFrameBoundary) {
     EXPECT_EQ(ID3v2Handler::findGenreFrame(t), QStringLiteral("Pad"));
 
     // An ID3v2.3 tag always uses big-endian sizes.
-    t = tag(3, frameWithSizeBytes("PRIV", sizeField, body256) + frame("TCON", text(0, "V3")) + QByteArray(8, '\0'));
+    t = tag(3, frameWithSizeBytes("PRIV", sizeField, body256) + frame("TCON", text(0, "V3")) +
+                   QByteArray(8, '\0'));
     EXPECT_EQ(ID3v2Handler::findGenreFrame(t), QStringLiteral("V3"));
 }
 
@@ -205,19 +207,23 @@ TEST(ID3v2HandlerRead, YearFromFirstYearFrame) {
     EXPECT_EQ(year(frame("TDRC", text(0, "1600"), true) + frame("TYER", text(0, "1987"), true)),
               QStringLiteral("1600"));
     // A failed decode ends the search.
-    EXPECT_EQ(year(frame("TYER", text(3, "\xC3"), true) + frame("TDRC", text(0, "1999"), true)), std::nullopt);
+    EXPECT_EQ(year(frame("TYER", text(3, "\xC3"), true) + frame("TDRC", text(0, "1999"), true)),
+              std::nullopt);
 
     QTemporaryDir dir;
-    const QString ok = put(dir, "a.mp3", tag(4, frame("TYER", "", true) + frame("TDRC", text(0, "2003-05-01"), true)));
+    const QString ok =
+        put(dir, "a.mp3", tag(4, frame("TYER", "", true) + frame("TDRC", text(0, "2003-05-01"), true)));
     EXPECT_EQ(ID3v2Handler::readYear(ok), 2003);
-    const QString implausible =
-        put(dir, "b.mp3", tag(4, frame("TDRC", text(0, "1600"), true) + frame("TYER", text(0, "1987"), true)));
+    const QString implausible = put(
+        dir, "b.mp3", tag(4, frame("TDRC", text(0, "1600"), true) + frame("TYER", text(0, "1987"), true)));
     EXPECT_EQ(ID3v2Handler::readYear(implausible), std::nullopt);
 }
 
 TEST(ID3v2HandlerRead, DecodesTextEncodings) {
-    EXPECT_EQ(ID3v2Handler::decodeText(QByteArray::fromHex("FFFE52006F0063006B00"), 1), QStringLiteral("Rock"));
-    EXPECT_EQ(ID3v2Handler::decodeText(QByteArray::fromHex("FEFF0052006F0063006B"), 1), QStringLiteral("Rock"));
+    EXPECT_EQ(ID3v2Handler::decodeText(QByteArray::fromHex("FFFE52006F0063006B00"), 1),
+              QStringLiteral("Rock"));
+    EXPECT_EQ(ID3v2Handler::decodeText(QByteArray::fromHex("FEFF0052006F0063006B"), 1),
+              QStringLiteral("Rock"));
     EXPECT_EQ(ID3v2Handler::decodeText(QByteArray::fromHex("0052006F0063006B"), 2), QStringLiteral("Rock"));
     EXPECT_EQ(ID3v2Handler::decodeText(QByteArray("Rock\0", 5), 0), QStringLiteral("Rock") + nul());
     EXPECT_EQ(ID3v2Handler::decodeText("Caf\xE9", 0), QStringLiteral("Café"));
@@ -232,8 +238,9 @@ TEST(ID3v2HandlerRead, DecodesTextEncodings) {
     // A TCON of just the encoding byte is the empty text; an undecodable TCON
     // is passed over for the next one.
     EXPECT_EQ(ID3v2Handler::findGenreFrame(tag(3, frame("TCON", text(3, "")))), QString());
-    EXPECT_EQ(ID3v2Handler::findGenreFrame(tag(3, frame("TCON", text(3, "\xFF")) + frame("TCON", text(3, "Ok")))),
-              QStringLiteral("Ok"));
+    EXPECT_EQ(
+        ID3v2Handler::findGenreFrame(tag(3, frame("TCON", text(3, "\xFF")) + frame("TCON", text(3, "Ok")))),
+        QStringLiteral("Ok"));
 }
 
 // ---------------------------------------------------------------------------
@@ -287,8 +294,8 @@ TEST(ID3v2HandlerRead, LargeSparseFilesAreReadByPositionedReads) {
     {
         QFile f(wavPath);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        const QByteArray head = QByteArray("RIFF") + le32(0xFFFFFFF0u) + "WAVE" + chunk("fmt ", wavFmt(), true) +
-                                "data" + le32(uint32_t(hole));
+        const QByteArray head = QByteArray("RIFF") + le32(0xFFFFFFF0u) + "WAVE" +
+                                chunk("fmt ", wavFmt(), true) + "data" + le32(uint32_t(hole));
         f.write(head);
         ASSERT_TRUE(f.seek(head.size() + hole));
         f.write(chunk("id3 ", tagBytes, true));
