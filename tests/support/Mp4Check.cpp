@@ -27,12 +27,16 @@ quint64 be(const QByteArray& b, qint64 at, int width) {
     return v;
 }
 
-// Strict: every box must fit its range exactly, else no value.
+// Strict: every box must fit its range exactly, else no value. A top-level
+// tail shorter than a header is allowed.
 std::optional<QList<Box>> boxes(const QByteArray& b, qint64 start, qint64 end) {
     QList<Box> out;
     qint64 o = start;
     while (o < end) {
         if (end - o < 8) {
+            if (start == 0 && end == b.size()) {
+                break;
+            }
             return std::nullopt;
         }
         quint64 size = be(b, o, 4);
