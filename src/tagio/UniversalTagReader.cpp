@@ -60,12 +60,12 @@ QList<const Item*> withCommonKey(const QList<Item>& items, const QString& key) {
 
 // The items of one key space whose key is one of `keys`, in the asset's order.
 void appendKeyed(QList<const Item*>& out, const QList<Item>& items, const QString& space,
-                 std::initializer_list<QLatin1String> keys) {
+                 std::initializer_list<QString> keys) {
     for (const Item& item : items) {
         if (!item.keySpace || *item.keySpace != space || !item.key) {
             continue;
         }
-        for (const QLatin1String& key : keys) {
+        for (const QString& key : keys) {
             if (*item.key == key) {
                 out.append(&item);
                 break;
@@ -95,7 +95,7 @@ TagData UniversalTagReader::readTags(const QString& path) const {
     if (lowerExtension(path) == QLatin1String("flac")) {
         return readFlac(path, fileName);
     }
-    return readMedia(path, fileName);
+    return readMedia(path);
 }
 
 TagData UniversalTagReader::readFlac(const QString& path, const QString& fileName) const {
@@ -117,7 +117,7 @@ TagData UniversalTagReader::readFlac(const QString& path, const QString& fileNam
     return record;
 }
 
-TagData UniversalTagReader::readMedia(const QString& path, const QString& /*fileName*/) const {
+TagData UniversalTagReader::readMedia(const QString& path) const {
     std::optional<MediaAsset> loaded;
     try {
         loaded.emplace(MediaAsset::load(path));
@@ -136,17 +136,14 @@ TagData UniversalTagReader::readMedia(const QString& path, const QString& /*file
     struct Field {
         QString TagData::*member;
         const QString& commonKey;
-        QLatin1String id3Frame;
-        QLatin1String itunesKey;
+        QString id3Frame;
+        QString itunesKey;
     };
     const Field fields[] = {
-        {&TagData::title, MediaAsset::commonKeyTitle, QLatin1String("TIT2"), QLatin1String("\xA9nam")},
-        {&TagData::artist, MediaAsset::commonKeyArtist, QLatin1String("TPE1"),
-         QLatin1String("\xA9"
-                       "ART")},
-        {&TagData::album, MediaAsset::commonKeyAlbumName, QLatin1String("TALB"),
-         QLatin1String("\xA9"
-                       "alb")},
+        {&TagData::title, MediaAsset::commonKeyTitle, QStringLiteral("TIT2"), QStringLiteral("\u00A9nam")},
+        {&TagData::artist, MediaAsset::commonKeyArtist, QStringLiteral("TPE1"), QStringLiteral("\u00A9ART")},
+        {&TagData::album, MediaAsset::commonKeyAlbumName, QStringLiteral("TALB"),
+         QStringLiteral("\u00A9alb")},
     };
     for (const Field& field : fields) {
         std::optional<QString> value = loadFirstString(withCommonKey(common, field.commonKey));
@@ -170,10 +167,9 @@ TagData UniversalTagReader::readMedia(const QString& path, const QString& /*file
     }
     if (!record.year) {
         QList<const Item*> dates;
-        appendKeyed(dates, metadata, MediaAsset::keySpaceID3, {QLatin1String("TDRC"), QLatin1String("TYER")});
-        appendKeyed(dates, metadata, MediaAsset::keySpaceiTunes,
-                    {QLatin1String("\xA9"
-                                   "day")});
+        appendKeyed(dates, metadata, MediaAsset::keySpaceID3,
+                    {QStringLiteral("TDRC"), QStringLiteral("TYER")});
+        appendKeyed(dates, metadata, MediaAsset::keySpaceiTunes, {QStringLiteral("\u00A9day")});
         if (const auto text = loadFirstString(dates)) {
             record.year = extractYear(*text);
         }

@@ -58,7 +58,7 @@ public:
 
 private:
     TagData readFlac(const QString& path, const QString& fileName) const;
-    TagData readMedia(const QString& path, const QString& fileName) const;
+    TagData readMedia(const QString& path) const;
 
     MP4Handler m_mp4Handler;
     QStringList m_id3Genres;
