@@ -1,0 +1,472 @@
+#include "tagio/MediaAsset.h"
+
+#include "model/AppError.h"
+#include "tagio/ByteSource.h"
+#include "tagio/Bytes.h"
+
+#include <QFile>
+#include <QHash>
+#include <QSet>
+
+#include <taglib/aifffile.h>
+#include <taglib/apetag.h>
+#include <taglib/asffile.h>
+#include <taglib/asftag.h>
+#include <taglib/commentsframe.h>
+#include <taglib/fileref.h>
+#include <taglib/id3v1tag.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/infotag.h>
+#include <taglib/mp4file.h>
+#include <taglib/mp4tag.h>
+#include <taglib/mpegfile.h>
+#include <taglib/textidentificationframe.h>
+#include <taglib/tpropertymap.h>
+#include <taglib/urllinkframe.h>
+#include <taglib/wavfile.h>
+#include <taglib/xiphcomment.h>
+
+#include <cmath>
+
+const QString MediaAsset::keySpaceID3 = QStringLiteral("id3");
+const QString MediaAsset::keySpaceiTunes = QStringLiteral("itunes");
+const QString MediaAsset::keySpaceISOUserData = QStringLiteral("userdata");
+const QString MediaAsset::keySpaceVorbis = QStringLiteral("vorbis");
+const QString MediaAsset::keySpaceASF = QStringLiteral("asf");
+const QString MediaAsset::keySpaceID3v1 = QStringLiteral("id3v1");
+const QString MediaAsset::keySpaceAPE = QStringLiteral("ape");
+const QString MediaAsset::keySpaceRIFFInfo = QStringLiteral("riffinfo");
+const QString MediaAsset::keySpaceOther = QStringLiteral("other");
+
+const QString MediaAsset::commonKeyTitle = QStringLiteral("title");
+const QString MediaAsset::commonKeyArtist = QStringLiteral("artist");
+const QString MediaAsset::commonKeyAlbumName = QStringLiteral("albumName");
+const QString MediaAsset::commonKeyCreationDate = QStringLiteral("creationDate");
+const QString MediaAsset::commonKeyType = QStringLiteral("type");
+
+namespace {
+
+using Item = MediaAsset::Item;
+
+// Multi-value fields are shown as one text.
+const char* const kValueSeparator = " / ";
+
+QString qs(const TagLib::String& s) {
+    return QString::fromStdWString(s.toWString());
+}
+
+QString joined(const TagLib::StringList& list) {
+    QStringList parts;
+    for (const auto& s : list) {
+        parts.append(qs(s));
+    }
+    return parts.join(QLatin1String(kValueSeparator));
+}
+
+std::optional<qint64> wholeNumber(const QString& text) {
+    bool ok = false;
+    const qint64 n = text.toLongLong(&ok);
+    return ok ? std::optional<qint64>(n) : std::nullopt;
+}
+
+Item makeItem(const QString& keySpace, const QString& key, std::optional<QString> common,
+              std::optional<QString> value, std::optional<qint64> number = std::nullopt) {
+    Item item;
+    item.commonKey = std::move(common);
+    item.keySpace = keySpace;
+    item.key = key;
+    if (value) {
+        item.numberValue = number ? number : wholeNumber(*value);
+    } else {
+        item.numberValue = number;
+    }
+    item.stringValue = std::move(value);
+    return item;
+}
+
+// The common key of a field of TagLib's unified property names, used for the
+// tag formats whose own keys are these names (Vorbis comments, APE, ID3v1, INFO).
+std::optional<QString> commonKeyForProperty(const QString& name) {
+    static const QHash<QString, QString> map = {
+        {QStringLiteral("TITLE"), MediaAsset::commonKeyTitle},
+        {QStringLiteral("ARTIST"), MediaAsset::commonKeyArtist},
+        {QStringLiteral("ALBUM"), MediaAsset::commonKeyAlbumName},
+        {QStringLiteral("DATE"), MediaAsset::commonKeyCreationDate},
+        {QStringLiteral("GENRE"), MediaAsset::commonKeyType},
+    };
+    const auto it = map.find(name.toUpper());
+    return it == map.end() ? std::nullopt : std::optional<QString>(*it);
+}
+
+// --- ID3v2 ------------------------------------------------------------------
+
+std::optional<QString> id3CommonKey(const QString& frameId) {
+    static const QHash<QString, QString> map = {
+        {QStringLiteral("TIT2"), MediaAsset::commonKeyTitle},
+        {QStringLiteral("TPE1"), MediaAsset::commonKeyArtist},
+        {QStringLiteral("TALB"), MediaAsset::commonKeyAlbumName},
+        {QStringLiteral("TDRC"), MediaAsset::commonKeyCreationDate},
+        {QStringLiteral("TYER"), MediaAsset::commonKeyCreationDate},
+        {QStringLiteral("TCON"), MediaAsset::commonKeyType},
+    };
+    const auto it = map.find(frameId);
+    return it == map.end() ? std::nullopt : std::optional<QString>(*it);
+}
+
+// TagLib stores the ID3v1 genre references of a TCON frame ("(17)", or a
+// bare "17" in v2.4) as bare numbers; they are given back in the "(17)" form so
+// that the genre resolution names them from our own list.
+QString genreFieldText(const TagLib::StringList& fields) {
+    QStringList parts;
+    for (const auto& f : fields) {
+        const QString text = qs(f);
+        bool ok = false;
+        const int n = text.toInt(&ok);
+        if (ok && n >= 0 && n <= 255 && !text.startsWith(QLatin1Char('+'))) {
+            parts.append(QStringLiteral("(%1)").arg(n));
+        } else {
+            parts.append(text);
+        }
+    }
+    return parts.join(QLatin1String(kValueSeparator));
+}
+
+void appendID3v2(QList<Item>& items, const TagLib::ID3v2::Tag* tag) {
+    if (!tag) {
+        return;
+    }
+    for (const TagLib::ID3v2::Frame* frame : tag->frameList()) {
+        const QString id = QString::fromLatin1(frame->frameID().data(), int(frame->frameID().size()));
+        std::optional<QString> value;
+        if (const auto* user = dynamic_cast<const TagLib::ID3v2::UserTextIdentificationFrame*>(frame)) {
+            TagLib::StringList fields = user->fieldList();
+            if (!fields.isEmpty()) {
+                fields.erase(fields.begin()); // the description
+            }
+            value = joined(fields);
+        } else if (const auto* text = dynamic_cast<const TagLib::ID3v2::TextIdentificationFrame*>(frame)) {
+            value =
+                id == QLatin1String("TCON") ? genreFieldText(text->fieldList()) : joined(text->fieldList());
+        } else if (const auto* comment = dynamic_cast<const TagLib::ID3v2::CommentsFrame*>(frame)) {
+            value = qs(comment->text());
+        } else if (const auto* url = dynamic_cast<const TagLib::ID3v2::UrlLinkFrame*>(frame)) {
+            value = qs(url->url());
+        }
+        items.append(makeItem(MediaAsset::keySpaceID3, id, id3CommonKey(id), value));
+    }
+}
+
+// --- MP4 item list -----------------------------------------------------------
+
+std::optional<QString> mp4CommonKey(const QString& key) {
+    static const QHash<QString, QString> map = {
+        {QStringLiteral("\u00A9nam"), MediaAsset::commonKeyTitle},
+        {QStringLiteral("\u00A9ART"), MediaAsset::commonKeyArtist},
+        {QStringLiteral("\u00A9alb"), MediaAsset::commonKeyAlbumName},
+        {QStringLiteral("\u00A9day"), MediaAsset::commonKeyCreationDate},
+        {QStringLiteral("\u00A9gen"), MediaAsset::commonKeyType},
+    };
+    const auto it = map.find(key);
+    return it == map.end() ? std::nullopt : std::optional<QString>(*it);
+}
+
+// TagLib keeps numeric items in a union; only the member that matches the
+// item's kind may be read, so the kind is taken from the key.
+std::optional<qint64> mp4Number(const QString& key, const TagLib::MP4::Item& item) {
+    static const QSet<QString> pairs = {QStringLiteral("trkn"), QStringLiteral("disk")};
+    static const QSet<QString> ints = {QStringLiteral("tmpo"), QStringLiteral("\u00A9mvi"),
+                                       QStringLiteral("\u00A9mvc")};
+    static const QSet<QString> bools = {QStringLiteral("cpil"), QStringLiteral("pgap"),
+                                        QStringLiteral("pcst"), QStringLiteral("hdvd"),
+                                        QStringLiteral("shwm")};
+    static const QSet<QString> uints = {
+        QStringLiteral("tvsn"), QStringLiteral("tves"), QStringLiteral("cnID"), QStringLiteral("sfID"),
+        QStringLiteral("atID"), QStringLiteral("geID"), QStringLiteral("cmID")};
+    static const QSet<QString> bytes = {QStringLiteral("stik"), QStringLiteral("rtng"),
+                                        QStringLiteral("akID")};
+    if (pairs.contains(key)) {
+        return item.toIntPair().first;
+    }
+    if (ints.contains(key)) {
+        return item.toInt();
+    }
+    if (bools.contains(key)) {
+        return item.toBool() ? 1 : 0;
+    }
+    if (uints.contains(key)) {
+        return item.toUInt();
+    }
+    if (bytes.contains(key)) {
+        return item.toByte();
+    }
+    if (key == QLatin1String("plID")) {
+        return item.toLongLong();
+    }
+    return std::nullopt;
+}
+
+void appendMP4(QList<Item>& items, const TagLib::MP4::Tag* tag) {
+    if (!tag) {
+        return;
+    }
+    // Note: TagLib turns a numeric "gnre" item into a "©gen" text item named
+    // from its own ID3v1 list while it parses the file.
+    for (const auto& [name, item] : tag->itemMap()) {
+        const QString key = qs(name);
+        const TagLib::StringList strings = item.toStringList();
+        std::optional<QString> value;
+        std::optional<qint64> number;
+        if (!strings.isEmpty()) {
+            value = joined(strings);
+        } else {
+            number = mp4Number(key, item);
+        }
+        items.append(makeItem(MediaAsset::keySpaceiTunes, key, mp4CommonKey(key), value, number));
+    }
+}
+
+// --- Vorbis comments, APE, INFO: tags keyed by field name -----------------------
+
+void appendXiph(QList<Item>& items, const TagLib::Ogg::XiphComment* tag) {
+    if (!tag) {
+        return;
+    }
+    for (const auto& [name, values] : tag->fieldListMap()) {
+        const QString key = qs(name);
+        for (const auto& v : values) {
+            items.append(makeItem(MediaAsset::keySpaceVorbis, key, commonKeyForProperty(key), qs(v)));
+        }
+    }
+}
+
+// Any tag through TagLib's unified property names, one item per value.
+void appendProperties(QList<Item>& items, const QString& keySpace, const TagLib::PropertyMap& properties) {
+    for (const auto& [name, values] : properties) {
+        const QString key = qs(name);
+        for (const auto& v : values) {
+            items.append(makeItem(keySpace, key, commonKeyForProperty(key), qs(v)));
+        }
+    }
+}
+
+void appendID3v1(QList<Item>& items, const TagLib::ID3v1::Tag* tag) {
+    if (!tag || tag->isEmpty()) {
+        return;
+    }
+    auto add = [&](const char* key, const QString& common, const QString& value) {
+        if (!value.isEmpty()) {
+            items.append(makeItem(MediaAsset::keySpaceID3v1, QLatin1String(key), common, value));
+        }
+    };
+    add("TITLE", MediaAsset::commonKeyTitle, qs(tag->title()));
+    add("ARTIST", MediaAsset::commonKeyArtist, qs(tag->artist()));
+    add("ALBUM", MediaAsset::commonKeyAlbumName, qs(tag->album()));
+    if (tag->year() > 0) {
+        add("DATE", MediaAsset::commonKeyCreationDate, QString::number(tag->year()));
+    }
+    // The genre number, named by the genre resolution from our own list.
+    if (tag->genreNumber() < 255) {
+        add("GENRE", MediaAsset::commonKeyType, QStringLiteral("(%1)").arg(tag->genreNumber()));
+    }
+}
+
+// --- ASF (WMA) ---------------------------------------------------------------
+
+std::optional<QString> asfCommonKey(const QString& name) {
+    static const QHash<QString, QString> map = {
+        {QStringLiteral("Title"), MediaAsset::commonKeyTitle},
+        {QStringLiteral("Author"), MediaAsset::commonKeyArtist},
+        {QStringLiteral("WM/AlbumTitle"), MediaAsset::commonKeyAlbumName},
+        {QStringLiteral("WM/Year"), MediaAsset::commonKeyCreationDate},
+        {QStringLiteral("WM/Genre"), MediaAsset::commonKeyType},
+    };
+    const auto it = map.find(name);
+    return it == map.end() ? std::nullopt : std::optional<QString>(*it);
+}
+
+void appendASF(QList<Item>& items, const TagLib::ASF::Tag* tag) {
+    if (!tag) {
+        return;
+    }
+    // The two core fields of the content description object.
+    const QString title = qs(tag->title());
+    const QString author = qs(tag->artist());
+    if (!title.isEmpty()) {
+        items.append(
+            makeItem(MediaAsset::keySpaceASF, QStringLiteral("Title"), MediaAsset::commonKeyTitle, title));
+    }
+    if (!author.isEmpty()) {
+        items.append(
+            makeItem(MediaAsset::keySpaceASF, QStringLiteral("Author"), MediaAsset::commonKeyArtist, author));
+    }
+    for (const auto& [name, attributes] : tag->attributeListMap()) {
+        const QString key = qs(name);
+        for (const auto& a : attributes) {
+            std::optional<QString> value;
+            std::optional<qint64> number;
+            switch (a.type()) {
+            case TagLib::ASF::Attribute::UnicodeType:
+                value = qs(a.toString());
+                break;
+            case TagLib::ASF::Attribute::BoolType:
+                number = a.toBool() ? 1 : 0;
+                break;
+            case TagLib::ASF::Attribute::DWordType:
+                number = a.toUInt();
+                break;
+            case TagLib::ASF::Attribute::QWordType:
+                number = qint64(a.toULongLong() & 0x7FFFFFFFFFFFFFFFULL);
+                break;
+            case TagLib::ASF::Attribute::WordType:
+                number = a.toUShort();
+                break;
+            default:
+                break;
+            }
+            items.append(makeItem(MediaAsset::keySpaceASF, key, asfCommonKey(key), value, number));
+        }
+    }
+}
+
+// --- Raw AAC (ADTS) ----------------------------------------------------------
+
+// TagLib has no reader for raw AAC streams. Such a file may carry an ID3v2 tag
+// in front; its duration is estimated from the ADTS frame headers of a bounded
+// window at the start of the stream (exact when the whole stream fits).
+struct AdtsInfo {
+    double duration = 0.0;
+};
+
+std::optional<AdtsInfo> probeAdts(const QString& path) {
+    const auto source = ByteSource::open(path);
+    if (!source) {
+        return std::nullopt;
+    }
+    qint64 start = 0;
+    const QByteArray head = source->readAtMost(0, 10);
+    if (head.size() == 10 && head.startsWith("ID3")) {
+        const auto* b = reinterpret_cast<const unsigned char*>(head.constData());
+        const qint64 size = (qint64(b[6] & 0x7F) << 21) | (qint64(b[7] & 0x7F) << 14) |
+                            (qint64(b[8] & 0x7F) << 7) | qint64(b[9] & 0x7F);
+        const bool footer = (b[5] & 0x10) != 0;
+        start = 10 + size + (footer ? 10 : 0);
+    }
+    if (start >= source->size()) {
+        return std::nullopt;
+    }
+    static const int sampleRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
+                                      22050, 16000, 12000, 11025, 8000,  7350};
+    const qint64 window = 256 * 1024;
+    const QByteArray data = source->readAtMost(start, window);
+    const qint64 n = data.size();
+    const auto* p = reinterpret_cast<const unsigned char*>(data.constData());
+    qint64 off = 0;
+    qint64 frames = 0;
+    qint64 samples = 0;
+    int sampleRate = 0;
+    while (n - off >= 7) {
+        if (p[off] != 0xFF || (p[off + 1] & 0xF6) != 0xF0) {
+            break;
+        }
+        const int rateIndex = (p[off + 2] >> 2) & 0x0F;
+        if (rateIndex >= int(std::size(sampleRates))) {
+            break;
+        }
+        const qint64 frameLength =
+            (qint64(p[off + 3] & 0x03) << 11) | (qint64(p[off + 4]) << 3) | (p[off + 5] >> 5);
+        if (frameLength < 7) {
+            break;
+        }
+        const int blocks = (p[off + 6] & 0x03) + 1;
+        sampleRate = sampleRates[rateIndex];
+        samples += qint64(blocks) * 1024;
+        ++frames;
+        if (frameLength > n - off) {
+            break;
+        }
+        off += frameLength;
+    }
+    if (frames == 0 || sampleRate == 0) {
+        return std::nullopt;
+    }
+    const qint64 streamBytes = source->size() - start;
+    AdtsInfo info;
+    if (off >= streamBytes || off == 0) {
+        info.duration = double(samples) / sampleRate;
+    } else {
+        // Average frame size of the window, stretched to the whole stream.
+        info.duration = double(samples) / sampleRate * (double(streamBytes) / double(off));
+    }
+    return info;
+}
+
+} // namespace
+
+MediaAsset MediaAsset::fromItems(QList<Item> items, double duration) {
+    MediaAsset asset;
+    asset.m_metadata = std::move(items);
+    for (const Item& item : std::as_const(asset.m_metadata)) {
+        if (item.commonKey) {
+            asset.m_common.append(item);
+        }
+    }
+    asset.m_duration = duration;
+    return asset;
+}
+
+MediaAsset MediaAsset::load(const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    // Fast audio properties: read from the stream headers, never by decoding
+    // or walking the audio.
+    TagLib::FileRef ref(name.constData(), true, TagLib::AudioProperties::Fast);
+    QList<Item> items;
+
+    if (ref.isNull() || !ref.file() || !ref.file()->isValid()) {
+        // A raw AAC stream: its ID3v2 tag and an estimated duration.
+        const auto adts = probeAdts(path);
+        if (!adts) {
+            throw AppError::tagReadFailed(path, QStringLiteral("The file could not be opened as audio"));
+        }
+        TagLib::MPEG::File mpeg(name.constData(), false);
+        if (mpeg.isValid()) {
+            appendID3v2(items, mpeg.hasID3v2Tag() ? mpeg.ID3v2Tag() : nullptr);
+        }
+        return fromItems(std::move(items), adts->duration);
+    }
+
+    const TagLib::AudioProperties* properties = ref.audioProperties();
+    if (!properties || properties->sampleRate() <= 0) {
+        // TagLib accepts some files it finds no audio stream in (e.g. a text
+        // file named .mp3); those are no audio files.
+        throw AppError::tagReadFailed(path, QStringLiteral("No audio stream found in the file"));
+    }
+
+    TagLib::File* file = ref.file();
+    if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(file)) {
+        appendID3v2(items, mpeg->hasID3v2Tag() ? mpeg->ID3v2Tag() : nullptr);
+        if (mpeg->hasAPETag()) {
+            appendProperties(items, keySpaceAPE, mpeg->APETag()->properties());
+        }
+        if (mpeg->hasID3v1Tag()) {
+            appendID3v1(items, mpeg->ID3v1Tag());
+        }
+    } else if (auto* aiff = dynamic_cast<TagLib::RIFF::AIFF::File*>(file)) {
+        appendID3v2(items, aiff->hasID3v2Tag() ? aiff->tag() : nullptr);
+    } else if (auto* wav = dynamic_cast<TagLib::RIFF::WAV::File*>(file)) {
+        appendID3v2(items, wav->hasID3v2Tag() ? wav->ID3v2Tag() : nullptr);
+        if (wav->hasInfoTag()) {
+            appendProperties(items, keySpaceRIFFInfo, wav->InfoTag()->properties());
+        }
+    } else if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(file)) {
+        appendMP4(items, mp4->hasMP4Tag() ? mp4->tag() : nullptr);
+    } else if (auto* asf = dynamic_cast<TagLib::ASF::File*>(file)) {
+        appendASF(items, asf->tag());
+    } else if (auto* xiph = dynamic_cast<TagLib::Ogg::XiphComment*>(file->tag())) {
+        appendXiph(items, xiph);
+    } else {
+        appendProperties(items, keySpaceOther, file->properties());
+    }
+
+    const double seconds = properties->lengthInMilliseconds() / 1000.0;
+    return fromItems(std::move(items), std::isfinite(seconds) ? seconds : 0.0);
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+// The metadata of one audio file as a flat list of items, read through TagLib.
+// It serves the fields our own tag handlers do not read (title, artist, album,
+// duration) and the fall-back year and genre, for every format TagLib opens:
+// MP3, AIFF, WAV, MP4/M4A, raw AAC (ADTS), OGG Vorbis, Opus, WMA and more.
+//
+// Each item belongs to a key space (the tag format it came from) and has a key
+// there: ID3v2 frames are keyed by frame ID ("TIT2", "TCON"), iTunes items by
+// their atom name ("©nam", "©gen"), Vorbis comments by field name, ASF
+// attributes by attribute name. Items that stand for one of the common fields
+// also carry a common key. A loaded asset is an immutable value; loading opens
+// and closes the file within the call.
+class MediaAsset {
+public:
+    struct Item {
+        std::optional<QString> commonKey;
+        std::optional<QString> keySpace;
+        std::optional<QString> key;
+        std::optional<QString> stringValue;
+        std::optional<qint64> numberValue;
+    };
+
+    // Key spaces.
+    static const QString keySpaceID3;         // ID3v2 frames
+    static const QString keySpaceiTunes;      // MP4 item list (ilst)
+    static const QString keySpaceISOUserData; // MP4 user data outside the item list (not read)
+    static const QString keySpaceVorbis;      // Vorbis comments (OGG Vorbis, Opus, ...)
+    static const QString keySpaceASF;         // WMA/ASF fields and attributes
+    static const QString keySpaceID3v1;       // ID3v1 tag at the end of an MP3 file
+    static const QString keySpaceAPE;         // APE tag
+    static const QString keySpaceRIFFInfo;    // RIFF INFO chunk of a WAV file
+    static const QString keySpaceOther;       // any other tag format TagLib reads
+
+    // Common keys.
+    static const QString commonKeyTitle;
+    static const QString commonKeyArtist;
+    static const QString commonKeyAlbumName;
+    static const QString commonKeyCreationDate;
+    static const QString commonKeyType; // the genre
+
+    // Opens the file, reads its tags and its duration and closes it again.
+    // Throws AppError::tagReadFailed when the file cannot be opened as audio.
+    static MediaAsset load(const QString& path);
+
+    // Every item, tag by tag in the order of the file's tags, each tag's items
+    // in the order the tag lists them.
+    const QList<Item>& metadata() const { return m_metadata; }
+    // The items that carry a common key, in the same order.
+    const QList<Item>& commonMetadata() const { return m_common; }
+    // Seconds; as precise as a fast read of the audio headers allows.
+    double duration() const { return m_duration; }
+
+    // An asset made from given items (tests and tools).
+    static MediaAsset fromItems(QList<Item> items, double duration);
+
+private:
+    MediaAsset() = default;
+    QList<Item> m_metadata;
+    QList<Item> m_common;
+    double m_duration = 0.0;
+};
