@@ -19,8 +19,9 @@ QString rawValue(AIProviderType provider) {
 }
 
 const QList<AIProviderType>& allAIProviderTypes() {
-    static const QList<AIProviderType> all{AIProviderType::claude, AIProviderType::openai, AIProviderType::ollama,
-                                           AIProviderType::lmstudio, AIProviderType::custom};
+    static const QList<AIProviderType> all{AIProviderType::claude, AIProviderType::openai,
+                                           AIProviderType::ollama, AIProviderType::lmstudio,
+                                           AIProviderType::custom};
     return all;
 }
 

@@ -50,8 +50,8 @@ QString AppError::errorDescription() const {
     case Kind::unsupportedFormat:
         return QStringLiteral("Nicht unterstütztes Format: ") + m_text;
     case Kind::tagReadFailed:
-        return QStringLiteral("Tags konnten nicht gelesen werden [") + lastComponent(m_url) + QStringLiteral("]: ") +
-               m_text;
+        return QStringLiteral("Tags konnten nicht gelesen werden [") + lastComponent(m_url) +
+               QStringLiteral("]: ") + m_text;
     case Kind::tagWriteFailed:
         return QStringLiteral("Tags konnten nicht geschrieben werden [") + lastComponent(m_url) +
                QStringLiteral("]: ") + m_text;

@@ -8,7 +8,15 @@
 // are German only, whatever the interface language.
 class AppError : public std::exception {
 public:
-    enum class Kind { fileNotFound, unsupportedFormat, tagReadFailed, tagWriteFailed, networkError, aiError, cancelled };
+    enum class Kind {
+        fileNotFound,
+        unsupportedFormat,
+        tagReadFailed,
+        tagWriteFailed,
+        networkError,
+        aiError,
+        cancelled
+    };
 
     static AppError fileNotFound(const QString& url);
     static AppError unsupportedFormat(const QString& text);

@@ -231,7 +231,8 @@ void AppSettings::load() {
             }
             QList<DecadeRule> merged = *decoded;
             for (const DecadeRule& rule : defaultDecadeRules()) {
-                if (!keys.contains(QString::number(rule.from) + QLatin1Char('-') + QString::number(rule.to))) {
+                if (!keys.contains(QString::number(rule.from) + QLatin1Char('-') +
+                                   QString::number(rule.to))) {
                     merged.append(rule);
                 }
             }

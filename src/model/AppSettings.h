@@ -16,28 +16,40 @@ class AppSettings : public QObject {
     Q_OBJECT
     Q_PROPERTY(AppAppearance appearance READ appearance WRITE setAppearance NOTIFY settingsChanged)
     Q_PROPERTY(AppLanguage appLanguage READ appLanguage WRITE setAppLanguage NOTIFY settingsChanged)
-    Q_PROPERTY(AIProviderType selectedProvider READ selectedProvider WRITE setSelectedProvider NOTIFY settingsChanged)
+    Q_PROPERTY(AIProviderType selectedProvider READ selectedProvider WRITE setSelectedProvider NOTIFY
+                   settingsChanged)
     Q_PROPERTY(QString apiKey READ apiKey WRITE setApiKey NOTIFY settingsChanged)
     Q_PROPERTY(QString modelName READ modelName WRITE setModelName NOTIFY settingsChanged)
     Q_PROPERTY(QString customEndpoint READ customEndpoint WRITE setCustomEndpoint NOTIFY settingsChanged)
     Q_PROPERTY(bool useMusicBrainz READ useMusicBrainz WRITE setUseMusicBrainz NOTIFY settingsChanged)
-    Q_PROPERTY(bool useExistingYearTag READ useExistingYearTag WRITE setUseExistingYearTag NOTIFY settingsChanged)
-    Q_PROPERTY(bool writeDecadeToGenre READ writeDecadeToGenre WRITE setWriteDecadeToGenre NOTIFY settingsChanged)
+    Q_PROPERTY(
+        bool useExistingYearTag READ useExistingYearTag WRITE setUseExistingYearTag NOTIFY settingsChanged)
+    Q_PROPERTY(
+        bool writeDecadeToGenre READ writeDecadeToGenre WRITE setWriteDecadeToGenre NOTIFY settingsChanged)
     Q_PROPERTY(QList<DecadeRule> decadeRules READ decadeRules WRITE setDecadeRules NOTIFY settingsChanged)
     Q_PROPERTY(bool useLastFM READ useLastFM WRITE setUseLastFM NOTIFY settingsChanged)
     Q_PROPERTY(QString lastFMApiKey READ lastFMApiKey WRITE setLastFMApiKey NOTIFY settingsChanged)
     Q_PROPERTY(bool useSpotify READ useSpotify WRITE setUseSpotify NOTIFY settingsChanged)
     Q_PROPERTY(QString spotifyClientId READ spotifyClientId WRITE setSpotifyClientId NOTIFY settingsChanged)
-    Q_PROPERTY(QString spotifyClientSecret READ spotifyClientSecret WRITE setSpotifyClientSecret NOTIFY settingsChanged)
+    Q_PROPERTY(QString spotifyClientSecret READ spotifyClientSecret WRITE setSpotifyClientSecret NOTIFY
+                   settingsChanged)
     Q_PROPERTY(bool useDiscogs READ useDiscogs WRITE setUseDiscogs NOTIFY settingsChanged)
-    Q_PROPERTY(bool repairBrokenTagStructure READ repairBrokenTagStructure WRITE setRepairBrokenTagStructure NOTIFY settingsChanged)
-    Q_PROPERTY(bool enableGenreLookup READ enableGenreLookup WRITE setEnableGenreLookup NOTIFY settingsChanged)
-    Q_PROPERTY(bool genreOverwriteExisting READ genreOverwriteExisting WRITE setGenreOverwriteExisting NOTIFY settingsChanged)
-    Q_PROPERTY(bool applyGenreMappings READ applyGenreMappings WRITE setApplyGenreMappings NOTIFY settingsChanged)
-    Q_PROPERTY(bool autoAddGenreMappings READ autoAddGenreMappings WRITE setAutoAddGenreMappings NOTIFY settingsChanged)
-    Q_PROPERTY(QList<GenreMapping> genreMappings READ genreMappings WRITE setGenreMappings NOTIFY settingsChanged)
-    Q_PROPERTY(int maxConcurrentRequests READ maxConcurrentRequests WRITE setMaxConcurrentRequests NOTIFY settingsChanged)
-    Q_PROPERTY(int requestTimeoutSeconds READ requestTimeoutSeconds WRITE setRequestTimeoutSeconds NOTIFY settingsChanged)
+    Q_PROPERTY(bool repairBrokenTagStructure READ repairBrokenTagStructure WRITE setRepairBrokenTagStructure
+                   NOTIFY settingsChanged)
+    Q_PROPERTY(
+        bool enableGenreLookup READ enableGenreLookup WRITE setEnableGenreLookup NOTIFY settingsChanged)
+    Q_PROPERTY(bool genreOverwriteExisting READ genreOverwriteExisting WRITE setGenreOverwriteExisting NOTIFY
+                   settingsChanged)
+    Q_PROPERTY(
+        bool applyGenreMappings READ applyGenreMappings WRITE setApplyGenreMappings NOTIFY settingsChanged)
+    Q_PROPERTY(bool autoAddGenreMappings READ autoAddGenreMappings WRITE setAutoAddGenreMappings NOTIFY
+                   settingsChanged)
+    Q_PROPERTY(
+        QList<GenreMapping> genreMappings READ genreMappings WRITE setGenreMappings NOTIFY settingsChanged)
+    Q_PROPERTY(int maxConcurrentRequests READ maxConcurrentRequests WRITE setMaxConcurrentRequests NOTIFY
+                   settingsChanged)
+    Q_PROPERTY(int requestTimeoutSeconds READ requestTimeoutSeconds WRITE setRequestTimeoutSeconds NOTIFY
+                   settingsChanged)
     Q_PROPERTY(bool debugLogging READ debugLogging WRITE setDebugLogging NOTIFY settingsChanged)
 
 public:

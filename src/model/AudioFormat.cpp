@@ -31,9 +31,10 @@ QString rawValue(AudioFormat format) {
 }
 
 const QList<AudioFormat>& allAudioFormats() {
-    static const QList<AudioFormat> all{AudioFormat::mp3, AudioFormat::flac, AudioFormat::m4a, AudioFormat::aac,
-                                        AudioFormat::aiff, AudioFormat::aif, AudioFormat::wav, AudioFormat::ogg,
-                                        AudioFormat::opus, AudioFormat::wma, AudioFormat::unknown};
+    static const QList<AudioFormat> all{AudioFormat::mp3, AudioFormat::flac,   AudioFormat::m4a,
+                                        AudioFormat::aac, AudioFormat::aiff,   AudioFormat::aif,
+                                        AudioFormat::wav, AudioFormat::ogg,    AudioFormat::opus,
+                                        AudioFormat::wma, AudioFormat::unknown};
     return all;
 }
 

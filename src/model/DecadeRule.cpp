@@ -52,9 +52,9 @@ const QList<DecadeRule>& defaultDecadeRules() {
             int from;
             int to;
             const char* label;
-        } rows[] = {{1950, 1959, "50er"},     {1960, 1969, "60er"},     {1970, 1979, "70er"},
-                    {1980, 1989, "80er"},     {1990, 1999, "90er"},     {2000, 2009, "2000er"},
-                    {2010, 2019, "2010er"},   {2020, 2029, "2020er"}};
+        } rows[] = {{1950, 1959, "50er"},   {1960, 1969, "60er"},  {1970, 1979, "70er"},
+                    {1980, 1989, "80er"},   {1990, 1999, "90er"},  {2000, 2009, "2000er"},
+                    {2010, 2019, "2010er"}, {2020, 2029, "2020er"}};
         QList<DecadeRule> list;
         for (const auto& row : rows) {
             list.append(DecadeRule{QUuid::createUuid(), row.from, row.to, QString::fromUtf8(row.label)});

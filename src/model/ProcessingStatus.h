@@ -13,7 +13,9 @@ public:
     static ProcessingStatus alreadyHasDecade(const QString& label) {
         return ProcessingStatus(Kind::alreadyHasDecade, 0, label);
     }
-    static ProcessingStatus error(const QString& message) { return ProcessingStatus(Kind::error, 0, message); }
+    static ProcessingStatus error(const QString& message) {
+        return ProcessingStatus(Kind::error, 0, message);
+    }
     static ProcessingStatus pending() { return ProcessingStatus(Kind::pending, 0, {}); }
     static ProcessingStatus lookingUp() { return ProcessingStatus(Kind::lookingUp, 0, {}); }
     static ProcessingStatus yearNotFound() { return ProcessingStatus(Kind::yearNotFound, 0, {}); }
@@ -30,7 +32,8 @@ public:
     }
 
 private:
-    ProcessingStatus(Kind kind, int year, QString text) : m_kind(kind), m_year(year), m_text(std::move(text)) {}
+    ProcessingStatus(Kind kind, int year, QString text)
+        : m_kind(kind), m_year(year), m_text(std::move(text)) {}
     Kind m_kind = Kind::pending;
     int m_year = 0;
     QString m_text;

@@ -95,8 +95,8 @@ std::optional<QByteArray> SettingsStore::data(const QString& key) const {
     if (!isDataValue(value)) {
         return std::nullopt;
     }
-    const auto decoded = QByteArray::fromBase64Encoding(value.toObject().value(kDataMember).toString().toLatin1(),
-                                                        QByteArray::AbortOnBase64DecodingErrors);
+    const auto decoded = QByteArray::fromBase64Encoding(
+        value.toObject().value(kDataMember).toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded) {
         return std::nullopt;
     }

@@ -23,7 +23,9 @@ QString trimWs(const QString& text) {
 QString trimWsNl(const QString& text) {
     qsizetype start = 0;
     qsizetype end = text.size();
-    auto isWs = [](QChar c) { return c.isSpace() || isBlankOrTab(c); };
+    auto isWs = [](QChar c) {
+        return c.isSpace() || isBlankOrTab(c);
+    };
     while (start < end && isWs(text.at(start))) {
         ++start;
     }

@@ -15,7 +15,7 @@ std::optional<ByteSource> ByteSource::open(const QString& path) {
     if (fd < 0) {
         return std::nullopt;
     }
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         return std::nullopt;

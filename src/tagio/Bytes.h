@@ -28,7 +28,8 @@ inline uint32_t u24BE(const QByteArray& b, qint64 off) {
     if (!fits(b.size(), off, 3)) {
         return 0;
     }
-    return (uint32_t(uint8_t(b[off])) << 16) | (uint32_t(uint8_t(b[off + 1])) << 8) | uint32_t(uint8_t(b[off + 2]));
+    return (uint32_t(uint8_t(b[off])) << 16) | (uint32_t(uint8_t(b[off + 1])) << 8) |
+           uint32_t(uint8_t(b[off + 2]));
 }
 
 inline uint32_t u32BE(const QByteArray& b, qint64 off) {

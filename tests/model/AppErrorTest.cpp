@@ -11,7 +11,8 @@ TEST(AppError, GermanDescriptionsNameTheFile) {
               QStringLiteral("Tags konnten nicht gelesen werden [a.flac]: weg"));
     EXPECT_EQ(AppError::fileNotFound("/music/folder/").errorDescription(),
               QStringLiteral("Datei nicht gefunden: folder"));
-    EXPECT_EQ(AppError::unsupportedFormat("ogg").errorDescription(), QStringLiteral("Nicht unterstütztes Format: ogg"));
+    EXPECT_EQ(AppError::unsupportedFormat("ogg").errorDescription(),
+              QStringLiteral("Nicht unterstütztes Format: ogg"));
     EXPECT_EQ(AppError::networkError("x").errorDescription(), QStringLiteral("Netzwerkfehler: x"));
     EXPECT_EQ(AppError::aiError("y").errorDescription(), QStringLiteral("KI-Fehler: y"));
     EXPECT_EQ(AppError::cancelled().errorDescription(), QStringLiteral("Vorgang abgebrochen"));

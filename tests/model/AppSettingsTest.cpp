@@ -30,12 +30,14 @@ protected:
         return std::make_unique<AppSettings>(store());
     }
 
-    static QString key(const char* name) { return QString::fromLatin1(AppSettings::prefix) + QLatin1String(name); }
+    static QString key(const char* name) {
+        return QString::fromLatin1(AppSettings::prefix) + QLatin1String(name);
+    }
 };
 
 QByteArray ruleJson(int from, int to, const char* label) {
-    return QByteArray("[{\"id\":\"6F9619FF-8B86-D011-B42D-00C04FC964FF\",\"from\":") + QByteArray::number(from) +
-           ",\"to\":" + QByteArray::number(to) + ",\"label\":\"" + label + "\"}]";
+    return QByteArray("[{\"id\":\"6F9619FF-8B86-D011-B42D-00C04FC964FF\",\"from\":") +
+           QByteArray::number(from) + ",\"to\":" + QByteArray::number(to) + ",\"label\":\"" + label + "\"}]";
 }
 
 } // namespace
@@ -67,16 +69,35 @@ TEST_F(AppSettingsTest, OneChangeWritesAllKeysWithTheirKinds) {
     EXPECT_EQ(reread.string(key("apiKey")), QStringLiteral("sk-secret"));
     EXPECT_TRUE(reread.data(key("decadeRules")).has_value());
     EXPECT_TRUE(reread.data(key("genreMappings")).has_value());
-    for (const char* name : {"appearance", "appLanguage", "provider", "apiKey", "modelName", "endpoint",
-                             "writeDecadeToGenre", "useMusicBrainz", "useExistingYearTag", "decadeRules", "useLastFM",
-                             "lastFMApiKey", "useSpotify", "spotifyClientId", "spotifyClientSecret", "useDiscogs",
-                             "repairBrokenTagStructure", "enableGenreLookup", "genreOverwriteExisting",
-                             "applyGenreMappings", "autoAddGenreMappings", "genreMappings", "maxConcurrent", "timeout",
+    for (const char* name : {"appearance",
+                             "appLanguage",
+                             "provider",
+                             "apiKey",
+                             "modelName",
+                             "endpoint",
+                             "writeDecadeToGenre",
+                             "useMusicBrainz",
+                             "useExistingYearTag",
+                             "decadeRules",
+                             "useLastFM",
+                             "lastFMApiKey",
+                             "useSpotify",
+                             "spotifyClientId",
+                             "spotifyClientSecret",
+                             "useDiscogs",
+                             "repairBrokenTagStructure",
+                             "enableGenreLookup",
+                             "genreOverwriteExisting",
+                             "applyGenreMappings",
+                             "autoAddGenreMappings",
+                             "genreMappings",
+                             "maxConcurrent",
+                             "timeout",
                              "debugLogging"}) {
         EXPECT_TRUE(reread.contains(key(name))) << name;
     }
     // The file holds secrets: owner-only permissions.
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(path()).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     // A new instance loads the same values back with their types.
@@ -121,7 +142,8 @@ TEST_F(AppSettingsTest, ABoolKeyHoldingAnotherKindGivesTheDefault) {
 }
 
 TEST_F(AppSettingsTest, StoredRulesMergeWithMissingBuiltInsAndSortStably) {
-    auto settings = loadWith([](SettingsStore& s) { s.setData(key("decadeRules"), ruleJson(1980, 1990, "80s")); });
+    auto settings =
+        loadWith([](SettingsStore& s) { s.setData(key("decadeRules"), ruleJson(1980, 1990, "80s")); });
     const auto rules = settings->decadeRules();
     ASSERT_EQ(rules.size(), 9);
     QList<int> froms;
@@ -132,7 +154,8 @@ TEST_F(AppSettingsTest, StoredRulesMergeWithMissingBuiltInsAndSortStably) {
     EXPECT_EQ(rules[3].label, QStringLiteral("80s")); // the stored rule comes first among equal starts
     EXPECT_EQ(rules[4].label, QStringLiteral("80er"));
 
-    auto replaced = loadWith([](SettingsStore& s) { s.setData(key("decadeRules"), ruleJson(1980, 1989, "Eighties")); });
+    auto replaced =
+        loadWith([](SettingsStore& s) { s.setData(key("decadeRules"), ruleJson(1980, 1989, "Eighties")); });
     ASSERT_EQ(replaced->decadeRules().size(), 8);
     EXPECT_EQ(replaced->decadeRules()[3].label, QStringLiteral("Eighties"));
 
@@ -145,8 +168,9 @@ TEST_F(AppSettingsTest, StoredRulesMergeWithMissingBuiltInsAndSortStably) {
 
 TEST_F(AppSettingsTest, StoredMappingsComeFirstThenMissingBuiltInsByLowerCasedSource) {
     auto settings = loadWith([](SettingsStore& s) {
-        s.setData(key("genreMappings"),
-                  R"([{"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","source":"EDM","target":"Electronic Dance"},
+        s.setData(
+            key("genreMappings"),
+            R"([{"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","source":"EDM","target":"Electronic Dance"},
                       {"id":"6F9619FF-8B86-D011-B42D-00C04FC964FE","source":"hip-hop ","target":"Rap"}])");
     });
     const auto mappings = settings->genreMappings();

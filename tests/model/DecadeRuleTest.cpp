@@ -89,13 +89,13 @@ TEST(DecadeRule, JsonRoundTripAndStrictDecoding) {
     ASSERT_TRUE(decoded.has_value());
     EXPECT_EQ(*decoded, defaultDecadeRules());
     EXPECT_FALSE(decodeDecadeRules(R"([{"id":"not-a-uuid","from":1,"to":2,"label":"x"}])").has_value());
-    EXPECT_FALSE(
-        decodeDecadeRules(R"([{"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","from":"1980","to":1989,"label":"x"}])")
-            .has_value());
+    EXPECT_FALSE(decodeDecadeRules(
+                     R"([{"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","from":"1980","to":1989,"label":"x"}])")
+                     .has_value());
     EXPECT_FALSE(decodeDecadeRules(R"([{"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","from":1980,"to":1989}])")
                      .has_value());
-    const auto one =
-        decodeDecadeRules(R"([{"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","from":1980,"to":1990,"label":"80s"}])");
+    const auto one = decodeDecadeRules(
+        R"([{"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","from":1980,"to":1990,"label":"80s"}])");
     ASSERT_TRUE(one.has_value());
     EXPECT_EQ(one->first().to, 1990);
     EXPECT_TRUE(decodeDecadeRules("[]").has_value());

@@ -46,9 +46,11 @@ TEST(MusicFile, AlreadyHasDecadeNeedsYearTagOrOtherGenreText) {
 }
 
 TEST(MusicFile, BlankRuleLabelsDoNotMarkEveryFileAsDone) {
-    const QList<DecadeRule> rules{{QUuid::createUuid(), 1980, 1989, ""}, {QUuid::createUuid(), 1990, 1999, " "}};
+    const QList<DecadeRule> rules{{QUuid::createUuid(), 1980, 1989, ""},
+                                  {QUuid::createUuid(), 1990, 1999, " "}};
     EXPECT_FALSE(row("House", 1985).alreadyHasDecade(rules));
-    const QList<DecadeRule> withReal{{QUuid::createUuid(), 1980, 1989, ""}, {QUuid::createUuid(), 1990, 1999, "90er"}};
+    const QList<DecadeRule> withReal{{QUuid::createUuid(), 1980, 1989, ""},
+                                     {QUuid::createUuid(), 1990, 1999, "90er"}};
     EXPECT_FALSE(row("90er").alreadyHasDecade(withReal));
     EXPECT_TRUE(row("Pop 90er").alreadyHasDecade(withReal));
 }
