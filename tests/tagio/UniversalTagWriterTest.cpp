@@ -236,9 +236,13 @@ TEST(AtomicWrite, FullDiskLeavesTheTargetAndNoTemporaryFile) {
     fill.write(filler);
     fill.close();
 
-    const AppError::Kind kind = kindOf([&] { UniversalTagWriter::atomicWrite(QByteArray(32 * 1024, 'n'), path); });
-
-    EXPECT_EQ(kind, AppError::Kind::tagWriteFailed);
+    try {
+        UniversalTagWriter::atomicWrite(QByteArray(32 * 1024, 'n'), path);
+        ADD_FAILURE() << "write on a full disk reported success";
+    } catch (const AppError& error) {
+        EXPECT_EQ(error.kind(), AppError::Kind::tagWriteFailed);
+        EXPECT_TRUE(error.text().startsWith(QStringLiteral("Atomic write failed: No space left"))) << error.what();
+    }
     EXPECT_EQ(TestFiles::readFile(path), original);
     EXPECT_TRUE(TagProbe::temporaryFiles(folder).isEmpty());
 }
