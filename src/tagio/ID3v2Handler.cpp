@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <variant>
 
 namespace {
@@ -36,7 +37,8 @@ public:
             return m_bytes->mid(offset, length);
         }
         if (length <= smallRead) {
-            if (m_blockStart < 0 || offset < m_blockStart || !Bytes::fits(m_block.size(), offset - m_blockStart, length)) {
+            if (m_blockStart < 0 || offset < m_blockStart ||
+                !Bytes::fits(m_block.size(), offset - m_blockStart, length)) {
                 m_blockStart = offset - offset % blockSize;
                 m_block = m_source->readAtMost(m_blockStart, blockSize);
             }
@@ -151,7 +153,8 @@ std::optional<Range> findAiff(const Input& in) {
 }
 
 std::optional<Range> findWav(const Input& in) {
-    if (in.size() < 12 || !in.matches(0, QByteArrayLiteral("RIFF")) || !in.matches(8, QByteArrayLiteral("WAVE"))) {
+    if (in.size() < 12 || !in.matches(0, QByteArrayLiteral("RIFF")) ||
+        !in.matches(8, QByteArrayLiteral("WAVE"))) {
         return std::nullopt;
     }
     return walkChunks(in, true).body;
@@ -162,12 +165,12 @@ std::optional<Range> findWav(const Input& in) {
 
 struct RawFrame {
     QByteArray id;
-    qint64 pos = 0;       // offset of the frame header in the walked bytes
-    qint64 size = 0;      // body size as chosen
-    uint32_t sizeBE = 0;  // the size bytes read big-endian
-    uint32_t sizeSS = 0;  // the size bytes read as a syncsafe value
-    uint8_t status = 0;   // first flag byte
-    uint8_t format = 0;   // second flag byte
+    qint64 pos = 0;      // offset of the frame header in the walked bytes
+    qint64 size = 0;     // body size as chosen
+    uint32_t sizeBE = 0; // the size bytes read big-endian
+    uint32_t sizeSS = 0; // the size bytes read as a syncsafe value
+    uint8_t status = 0;  // first flag byte
+    uint8_t format = 0;  // second flag byte
     QByteArray body;
 };
 
@@ -299,10 +302,11 @@ private:
         const qint64 chosen = useBE ? qint64(f.sizeBE) : qint64(f.sizeSS);
         if (m_log) {
             Console::line(QStringLiteral("[ID3] v2.4 size heuristic ") + QString::fromLatin1(f.id) +
-                          QStringLiteral(": sizeBE=") + QString::number(f.sizeBE) + QStringLiteral(" sizeSS=") +
-                          QString::number(f.sizeSS) + QStringLiteral(" → using ") + QString::number(chosen) +
-                          QStringLiteral(" (beAligns=") + (useBE ? QStringLiteral("true") : QStringLiteral("false")) +
-                          QStringLiteral(")"));
+                          QStringLiteral(": sizeBE=") + QString::number(f.sizeBE) +
+                          QStringLiteral(" sizeSS=") + QString::number(f.sizeSS) +
+                          QStringLiteral(" → using ") + QString::number(chosen) +
+                          QStringLiteral(" (beAligns=") +
+                          (useBE ? QStringLiteral("true") : QStringLiteral("false")) + QStringLiteral(")"));
         }
         return chosen;
     }
@@ -333,10 +337,12 @@ std::variant<V23Frame, QString> toV23(const RawFrame& f, int version, uint8_t ta
         return V23Frame{f.status, f.format, f.body};
     }
     if (f.format & 0x08) {
-        return QStringLiteral("compressed ID3v2.4 frame '%1' cannot be carried over").arg(QString::fromLatin1(f.id));
+        return QStringLiteral("compressed ID3v2.4 frame '%1' cannot be carried over")
+            .arg(QString::fromLatin1(f.id));
     }
     if (f.format & 0x04) {
-        return QStringLiteral("encrypted ID3v2.4 frame '%1' cannot be carried over").arg(QString::fromLatin1(f.id));
+        return QStringLiteral("encrypted ID3v2.4 frame '%1' cannot be carried over")
+            .arg(QString::fromLatin1(f.id));
     }
     QByteArray body = f.body;
     if ((f.format & 0x02) || (tagFlags & 0x80)) {
@@ -381,11 +387,35 @@ std::optional<QString> frameText(const RawFrame& f, int version, uint8_t tagFlag
     return ID3v2Handler::decodeText(frame.body.mid(start + 1), uint8_t(frame.body[start]));
 }
 
-std::optional<QString> decodeWith(QStringConverter::Encoding encoding, const QByteArray& bytes) {
-    QStringDecoder decoder(encoding, QStringConverter::Flag::ConvertInitialBom);
+std::optional<QString> decodeUtf8(const QByteArray& bytes) {
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
     QString text = decoder.decode(bytes);
     if (decoder.hasError()) {
         return std::nullopt;
+    }
+    return text;
+}
+
+// Strict UTF-16: an odd byte count or an unpaired surrogate fails.
+std::optional<QString> decodeUtf16(const QByteArray& bytes, bool bigEndian) {
+    if (bytes.size() % 2 != 0) {
+        return std::nullopt;
+    }
+    QString text(bytes.size() / 2, Qt::Uninitialized);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const uint8_t a = uint8_t(bytes[2 * i]);
+        const uint8_t b = uint8_t(bytes[2 * i + 1]);
+        text[i] = QChar(bigEndian ? char16_t((a << 8) | b) : char16_t((b << 8) | a));
+    }
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate()) {
+            if (i + 1 >= text.size() || !text[i + 1].isLowSurrogate()) {
+                return std::nullopt;
+            }
+            ++i;
+        } else if (text[i].isLowSurrogate()) {
+            return std::nullopt;
+        }
     }
     return text;
 }
@@ -495,7 +525,8 @@ QByteArray writeMp3(const QString& genre, std::optional<int> year, const std::op
         }
         audioStart = tag->end;
         // An ID3v2.4 footer repeats the header after the tag; it goes with the old tag.
-        if (version == 4 && (uint8_t(file[5]) & 0x10) && Input(file).matches(audioStart, QByteArrayLiteral("3DI"))) {
+        if (version == 4 && (uint8_t(file[5]) & 0x10) &&
+            Input(file).matches(audioStart, QByteArrayLiteral("3DI"))) {
             audioStart = std::min<qint64>(file.size(), audioStart + 10);
         }
     }
@@ -518,9 +549,10 @@ QByteArray writeChunked(bool aiff, const QString& genre, std::optional<int> year
         failWrite(path, invalid);
     }
     const Input in(file);
-    const bool magicOk = aiff ? in.matches(0, QByteArrayLiteral("FORM")) &&
-                                    (in.matches(8, QByteArrayLiteral("AIFF")) || in.matches(8, QByteArrayLiteral("AIFC")))
-                              : in.matches(0, QByteArrayLiteral("RIFF")) && in.matches(8, QByteArrayLiteral("WAVE"));
+    const bool magicOk =
+        aiff ? in.matches(0, QByteArrayLiteral("FORM")) &&
+                   (in.matches(8, QByteArrayLiteral("AIFF")) || in.matches(8, QByteArrayLiteral("AIFC")))
+             : in.matches(0, QByteArrayLiteral("RIFF")) && in.matches(8, QByteArrayLiteral("WAVE"));
     if (!magicOk) {
         failWrite(path, invalid);
     }
@@ -535,6 +567,16 @@ QByteArray writeChunked(bool aiff, const QString& genre, std::optional<int> year
     const QByteArray newTag = ID3v2Handler::rebuildTag(oldTag, genre, year, title, artist, {}, path);
     const QByteArray chunkId = aiff ? QByteArrayLiteral("ID3 ") : QByteArrayLiteral("id3 ");
     const auto order = aiff ? ID3v2Handler::SizeOrder::bigEndian : ID3v2Handler::SizeOrder::littleEndian;
+
+    // The container size field holds 32 bits: refuse before building an output it cannot describe.
+    const qint64 chunkLength = 8 + newTag.size() + newTag.size() % 2;
+    qint64 replaced = walk.missingPad ? -1 : 0; // bytes of the old file that the new chunk replaces
+    if (walk.body) {
+        replaced = std::min(file.size(), walk.body->end + walk.body->length() % 2) - (walk.body->start - 8);
+    }
+    if (chunkLength - replaced > ID3v2Handler::maxContainerFileSize - 1 - file.size()) {
+        failWrite(path, QStringLiteral("File too large for the %1 container").arg(aiff ? "AIFF" : "WAV"));
+    }
 
     QByteArray out;
     if (walk.body) {
@@ -552,9 +594,6 @@ QByteArray writeChunked(bool aiff, const QString& genre, std::optional<int> year
             out.append('\0'); // the last chunk's pad byte, so that the new chunk starts where readers look
         }
         ID3v2Handler::appendChunk(out, chunkId, newTag, order);
-    }
-    if (out.size() >= ID3v2Handler::maxContainerFileSize) {
-        failWrite(path, QStringLiteral("File too large for the %1 container").arg(aiff ? "AIFF" : "WAV"));
     }
     const uint32_t containerSize = uint32_t(out.size() - 8);
     if (aiff) {
@@ -690,23 +729,38 @@ std::optional<QString> ID3v2Handler::findGenreFrame(const QByteArray& tag) {
     return std::nullopt;
 }
 
+QList<ID3v2Handler::Frame> ID3v2Handler::listFrames(const QByteArray& tag) {
+    QList<Frame> frames;
+    if (tag.size() < 10 || !tag.startsWith("ID3")) {
+        return frames;
+    }
+    FrameWalker walker(tag);
+    while (const auto frame = walker.next()) {
+        const auto converted = toV23(*frame, walker.version(), walker.flags());
+        if (const V23Frame* v23 = std::get_if<V23Frame>(&converted)) {
+            frames.append(Frame{frame->id, v23->status, v23->format, v23->body});
+        }
+    }
+    return frames;
+}
+
 std::optional<QString> ID3v2Handler::decodeText(const QByteArray& bytes, uint8_t encoding) {
     switch (encoding) {
     case 0:
         return QString::fromLatin1(bytes);
-    case 1: {
+    case 1:
+        // The byte-order mark decides; without one, little-endian.
         if (bytes.startsWith("\xFE\xFF")) {
-            return decodeWith(QStringConverter::Utf16BE, bytes.mid(2));
+            return decodeUtf16(bytes.mid(2), true);
         }
         if (bytes.startsWith("\xFF\xFE")) {
-            return decodeWith(QStringConverter::Utf16LE, bytes.mid(2));
+            return decodeUtf16(bytes.mid(2), false);
         }
-        return decodeWith(QStringConverter::Utf16LE, bytes);
-    }
+        return decodeUtf16(bytes, false);
     case 2:
-        return decodeWith(QStringConverter::Utf16BE, bytes);
+        return decodeUtf16(bytes, true);
     default:
-        return decodeWith(QStringConverter::Utf8, bytes);
+        return decodeUtf8(bytes);
     }
 }
 
@@ -722,9 +776,9 @@ bool ID3v2Handler::isValidFrameID(const QByteArray& bytes, qint64 offset) {
     return true;
 }
 
-QByteArray ID3v2Handler::writeGenre(const QString& genre, std::optional<int> year, std::optional<QString> title,
-                                    std::optional<QString> artist, const QByteArray& fileBytes,
-                                    const QString& path) {
+QByteArray ID3v2Handler::writeGenre(const QString& genre, std::optional<int> year,
+                                    std::optional<QString> title, std::optional<QString> artist,
+                                    const QByteArray& fileBytes, const QString& path) {
     switch (containerFor(path)) {
     case Container::aiff:
         return writeChunked(true, genre, year, title, artist, fileBytes, path);
@@ -737,8 +791,8 @@ QByteArray ID3v2Handler::writeGenre(const QString& genre, std::optional<int> yea
 }
 
 QByteArray ID3v2Handler::buildNewTag(const QByteArray& file, const QString& genre, std::optional<int> year,
-                                     const std::optional<QString>& title, const std::optional<QString>& artist,
-                                     const QString& path) {
+                                     const std::optional<QString>& title,
+                                     const std::optional<QString>& artist, const QString& path) {
     if (const auto tag = parseTagHeader(file)) {
         return rebuildTag(file.mid(tag->start, tag->length()), genre, year, title, artist, {}, path);
     }
@@ -763,8 +817,9 @@ QByteArray ID3v2Handler::buildNewTag(const QByteArray& file, const QString& genr
         if (!year && v1Year.size() == 4 && isNumber) {
             first += buildTextFrame(QByteArrayLiteral("TYER"), v1Year);
         }
-        Console::line(QStringLiteral("[ID3] ID3v1 fallback: artist='") + v1Artist + QStringLiteral("' album='") +
-                      v1Album + QStringLiteral("' year='") + v1Year + QStringLiteral("'"));
+        Console::line(QStringLiteral("[ID3] ID3v1 fallback: artist='") + v1Artist +
+                      QStringLiteral("' album='") + v1Album + QStringLiteral("' year='") + v1Year +
+                      QStringLiteral("'"));
     }
     return rebuildTag(std::nullopt, genre, year, title, artist, first, path);
 }
@@ -790,7 +845,8 @@ QByteArray ID3v2Handler::rebuildTag(const std::optional<QByteArray>& oldTag, con
         const int version = uint8_t(tag[3]);
         const uint8_t flags = uint8_t(tag[5]);
         Console::line(QStringLiteral("[ID3] Parsing tag: version=2.") + QString::number(version) +
-                      QStringLiteral(", tagBytes=") + QString::number(tag.size()) + QStringLiteral(", flags=0x") +
+                      QStringLiteral(", tagBytes=") + QString::number(tag.size()) +
+                      QStringLiteral(", flags=0x") +
                       QStringLiteral("%1").arg(flags, 2, 16, QLatin1Char('0')).toUpper());
         if (!tag.startsWith("ID3")) {
             failWrite(path, QStringLiteral("The ID3 chunk does not hold an ID3v2 tag"));
@@ -832,18 +888,20 @@ QByteArray ID3v2Handler::rebuildTag(const std::optional<QByteArray>& oldTag, con
                           QStringLiteral(", stopping"));
             break;
         case WalkStop::invalidId:
-            Console::line(QStringLiteral("[ID3] Invalid frame ID at offset ") + QString::number(walker.pos()) +
-                          QStringLiteral(": ") + hexBytes(walked.mid(walker.pos(), 4)) +
-                          QStringLiteral(" → stopping copy"));
+            Console::line(QStringLiteral("[ID3] Invalid frame ID at offset ") +
+                          QString::number(walker.pos()) + QStringLiteral(": ") +
+                          hexBytes(walked.mid(walker.pos(), 4)) + QStringLiteral(" → stopping copy"));
             if (walker.nonZeroFrom(walker.pos() + 4)) {
-                failWrite(path, QStringLiteral("Damaged ID3 tag: invalid frame ID at offset %1").arg(walker.pos()));
+                failWrite(path,
+                          QStringLiteral("Damaged ID3 tag: invalid frame ID at offset %1").arg(walker.pos()));
             }
             break;
         case WalkStop::overrun: {
             const RawFrame& f = walker.overrunFrame();
-            Console::line(QStringLiteral("[ID3] Frame '") + QString::fromLatin1(f.id) + QStringLiteral("' end ") +
-                          QString::number(f.pos + 10 + f.size) + QStringLiteral(" > tag end ") +
-                          QString::number(walker.end()) + QStringLiteral(" → stopping copy"));
+            Console::line(QStringLiteral("[ID3] Frame '") + QString::fromLatin1(f.id) +
+                          QStringLiteral("' end ") + QString::number(f.pos + 10 + f.size) +
+                          QStringLiteral(" > tag end ") + QString::number(walker.end()) +
+                          QStringLiteral(" → stopping copy"));
             failWrite(path, QStringLiteral("Damaged ID3 tag: frame '%1' runs past the end of the tag")
                                 .arg(QString::fromLatin1(f.id)));
         }
@@ -854,8 +912,8 @@ QByteArray ID3v2Handler::rebuildTag(const std::optional<QByteArray>& oldTag, con
             break;
         }
         Console::line(QStringLiteral("[ID3] Frame copy done: ") + QString::number(kept) +
-                      QStringLiteral(" frames kept, offset=") + QString::number(walker.pos()) + QStringLiteral("/") +
-                      QString::number(walker.end()));
+                      QStringLiteral(" frames kept, offset=") + QString::number(walker.pos()) +
+                      QStringLiteral("/") + QString::number(walker.end()));
     }
 
     frames += buildTextFrame(QByteArrayLiteral("TCON"), genre);
@@ -897,7 +955,8 @@ QByteArray ID3v2Handler::buildTextFrame(const QByteArray& id, const QString& tex
     return out;
 }
 
-void ID3v2Handler::appendChunk(QByteArray& out, const QByteArray& id, const QByteArray& body, SizeOrder order) {
+void ID3v2Handler::appendChunk(QByteArray& out, const QByteArray& id, const QByteArray& body,
+                               SizeOrder order) {
     out += id.left(4);
     if (order == SizeOrder::bigEndian) {
         Bytes::appendU32BE(out, uint32_t(body.size()));
@@ -923,7 +982,8 @@ uint32_t ID3v2Handler::syncsafeDecode(const QByteArray& bytes, qint64 offset) {
     if (!Bytes::fits(bytes.size(), offset, 4)) {
         return 0;
     }
-    return (uint32_t(uint8_t(bytes[offset]) & 0x7F) << 21) | (uint32_t(uint8_t(bytes[offset + 1]) & 0x7F) << 14) |
+    return (uint32_t(uint8_t(bytes[offset]) & 0x7F) << 21) |
+           (uint32_t(uint8_t(bytes[offset + 1]) & 0x7F) << 14) |
            (uint32_t(uint8_t(bytes[offset + 2]) & 0x7F) << 7) | uint32_t(uint8_t(bytes[offset + 3]) & 0x7F);
 }
 

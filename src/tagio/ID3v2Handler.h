@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QSet>
 #include <QString>
 
@@ -84,6 +85,20 @@ public:
     static std::optional<QString> decodeText(const QByteArray& bytes, uint8_t encoding);
     static bool isValidFrameID(const QByteArray& bytes, qint64 offset);
 
+    // A frame in ID3v2.3 form: flag bytes with their v2.3 meaning, body
+    // without unsynchronisation or data-length indicator.
+    struct Frame {
+        QByteArray id;
+        uint8_t status = 0;
+        uint8_t format = 0;
+        QByteArray body;
+        bool operator==(const Frame&) const = default;
+    };
+    // The frames of a tag in ID3v2.3 form, in order, up to where the walk
+    // stops; frames that cannot be converted (compressed or encrypted
+    // ID3v2.4 frames) are left out.
+    static QList<Frame> listFrames(const QByteArray& tag);
+
     // ---- Writing ----
 
     // The complete new file with an ID3v2.3 tag carrying the genre (and the
@@ -91,7 +106,8 @@ public:
     // old tag is carried over. Throws AppError::tagWriteFailed when the file
     // cannot be written without damage.
     static QByteArray writeGenre(const QString& genre, std::optional<int> year, std::optional<QString> title,
-                                 std::optional<QString> artist, const QByteArray& fileBytes, const QString& path);
+                                 std::optional<QString> artist, const QByteArray& fileBytes,
+                                 const QString& path);
 
     // The new tag for an MP3 file (the old ID3v2 tag's frames, or an ID3v1
     // tag's fields when there is no ID3v2 tag).

@@ -1,0 +1,72 @@
+// Feeds arbitrary bytes to the ID3 read path: the in-memory helpers and the
+// bounded file reads, as MP3, AIFF and WAV. Files live in a temporary folder
+// that is removed at exit.
+#include "model/AppError.h"
+#include "tagio/ByteSource.h"
+#include "tagio/ID3v2Handler.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+const QTemporaryDir& tempDir() {
+    static QTemporaryDir dir;
+    if (!dir.isValid()) {
+        std::abort();
+    }
+    return dir;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const bool quiet = std::freopen("/dev/null", "w", stdout) != nullptr;
+    (void)quiet;
+    const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+
+    // In-memory helpers on the raw bytes.
+    ID3v2Handler::parseTagHeader(bytes);
+    ID3v2Handler::findAIFFChunk(bytes);
+    ID3v2Handler::findWAVChunk(bytes);
+    ID3v2Handler::findGenreFrame(bytes);
+    ID3v2Handler::findTextFrame({"TYER", "TDRC"}, bytes);
+    ID3v2Handler::listFrames(bytes);
+    if (!bytes.isEmpty()) {
+        ID3v2Handler::decodeText(bytes.mid(1), uint8_t(bytes[0]));
+    }
+
+    // The bounded file read path for each container.
+    for (const char* name : {"f.mp3", "f.aiff", "f.wav"}) {
+        const QString path = tempDir().filePath(QString::fromLatin1(name));
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()) {
+            std::abort();
+        }
+        file.close();
+        try {
+            const auto genre = ID3v2Handler::readGenre(path);
+            const auto year = ID3v2Handler::readYear(path);
+            const auto source = ByteSource::open(path);
+            if (!source) {
+                std::abort();
+            }
+            // The bounded and in-memory location rules must agree.
+            if (ID3v2Handler::locateTag(*source, path) != ID3v2Handler::locateTag(bytes, path)) {
+                std::abort();
+            }
+            if (year && (*year < 1920 || *year > 2100)) {
+                std::abort();
+            }
+            (void)genre;
+        } catch (const AppError&) {
+            std::abort(); // the file exists and is readable: no error is expected
+        }
+    }
+    return 0;
+}
