@@ -3,6 +3,7 @@
 #include "model/AppError.h"
 #include "model/AudioFormat.h"
 #include "model/Console.h"
+#include "tagio/UniversalTagReader.h"
 
 #include <QDirIterator>
 #include <QFileInfo>
@@ -46,7 +47,8 @@ QStringList FileScannerService::scanDirectory(const QString& folder) const {
     // cannot make the walk endless. Hidden entries are listed so that folders
     // whose name begins with "." are entered; the entries themselves are
     // filtered below.
-    QDirIterator it(QDir::cleanPath(folder), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+    QDirIterator it(QDir::cleanPath(folder),
+                    QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         it.next();
@@ -64,7 +66,8 @@ QStringList FileScannerService::scanDirectory(const QString& folder) const {
         found.emplace_back(scalarKey(path), path);
     }
 
-    std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::stable_sort(found.begin(), found.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
     QStringList result;
     result.reserve(qsizetype(found.size()));
     for (auto& entry : found) {
@@ -72,4 +75,37 @@ QStringList FileScannerService::scanDirectory(const QString& folder) const {
     }
     Console::line(QStringLiteral("[FileScannerService] Found %1 audio files").arg(result.size()));
     return result;
+}
+
+std::optional<MusicFile> FileScannerService::readFile(const QString& path,
+                                                      const UniversalTagReader& reader) const {
+    const QFileInfo info(path);
+    TagData tags;
+    try {
+        tags = reader.readTags(path);
+    } catch (const AppError& e) {
+        Console::line(QStringLiteral("[FileScannerService] Error reading ") + info.fileName() +
+                      QStringLiteral(": ") + e.errorDescription());
+        return std::nullopt;
+    } catch (const std::exception& e) {
+        Console::line(QStringLiteral("[FileScannerService] Error reading ") + info.fileName() +
+                      QStringLiteral(": ") + QString::fromUtf8(e.what()));
+        return std::nullopt;
+    }
+
+    MusicFile file;
+    file.id = QUuid::createUuid();
+    file.url = path;
+    // An empty title (not trimmed) falls back to the file name without its last extension.
+    file.title = tags.title.isEmpty() ? info.completeBaseName() : tags.title;
+    file.artist = tags.artist;
+    file.album = tags.album;
+    file.year = tags.year;
+    file.genre = tags.genre;
+    file.duration = tags.duration;
+    file.format = audioFormatForPath(path);
+    file.status = ProcessingStatus::pending();
+    file.wasAutoFixed = tags.wasAutoFixed;
+    file.renderVersion = 0;
+    return file;
 }

@@ -1,7 +1,13 @@
 #pragma once
 
+#include "model/MusicFile.h"
+
 #include <QString>
 #include <QStringList>
+
+#include <optional>
+
+class UniversalTagReader;
 
 // Finds the audio files of a folder tree. Holds no state: one instance may be
 // used from any number of threads at the same time; every call blocks until
@@ -14,4 +20,9 @@ public:
     // followed. Unreadable subfolders are passed over. Throws
     // AppError::fileNotFound when the folder itself cannot be read.
     QStringList scanDirectory(const QString& folder) const;
+
+    // A new row for the file, read through the caller's reader (status
+    // pending, a new id, no looked-up or typed values). No value when the tags
+    // cannot be read; the reason has been printed to the console. Never throws.
+    std::optional<MusicFile> readFile(const QString& path, const UniversalTagReader& reader) const;
 };

@@ -7,6 +7,7 @@
 #include <functional>
 
 const QStringList& extendedGenreNames() {
+    // clang-format off
     static const QStringList names = {
         // ID3v1 (0-79)
         "Blues", "Classic Rock", "Country", "Dance", "Disco", "Funk",
@@ -44,6 +45,7 @@ const QStringList& extendedGenreNames() {
         "Trop Rock", "World Music", "Neoclassical", "Audiobook", "Audio Theatre", "Neue Deutsche Welle",
         "Podcast", "Indie Rock", "G-Funk", "Dubstep", "Garage Rock", "Psybient",
     };
+    // clang-format on
     return names;
 }
 
@@ -139,7 +141,8 @@ std::optional<QString> numberRule(const QList<const Item*>& items, const QString
 
 } // namespace
 
-QString resolveGenre(const QList<Item>& commonItems, const QList<Item>& metadataItems, const QStringList& names) {
+QString resolveGenre(const QList<Item>& commonItems, const QList<Item>& metadataItems,
+                     const QStringList& names) {
     const QList<const Item*> type = select(commonItems, [](const Item& item) {
         return item.commonKey && *item.commonKey == MediaAsset::commonKeyType;
     });

@@ -145,7 +145,8 @@ void appendID3v2(QList<Item>& items, const TagLib::ID3v2::Tag* tag) {
             }
             value = joined(fields);
         } else if (const auto* text = dynamic_cast<const TagLib::ID3v2::TextIdentificationFrame*>(frame)) {
-            value = id == QLatin1String("TCON") ? genreFieldText(text->fieldList()) : joined(text->fieldList());
+            value =
+                id == QLatin1String("TCON") ? genreFieldText(text->fieldList()) : joined(text->fieldList());
         } else if (const auto* comment = dynamic_cast<const TagLib::ID3v2::CommentsFrame*>(frame)) {
             value = qs(comment->text());
         } else if (const auto* url = dynamic_cast<const TagLib::ID3v2::UrlLinkFrame*>(frame)) {
@@ -175,12 +176,14 @@ std::optional<qint64> mp4Number(const QString& key, const TagLib::MP4::Item& ite
     static const QSet<QString> pairs = {QStringLiteral("trkn"), QStringLiteral("disk")};
     static const QSet<QString> ints = {QStringLiteral("tmpo"), QStringLiteral("\u00A9mvi"),
                                        QStringLiteral("\u00A9mvc")};
-    static const QSet<QString> bools = {QStringLiteral("cpil"), QStringLiteral("pgap"), QStringLiteral("pcst"),
-                                        QStringLiteral("hdvd"), QStringLiteral("shwm")};
-    static const QSet<QString> uints = {QStringLiteral("tvsn"), QStringLiteral("tves"), QStringLiteral("cnID"),
-                                        QStringLiteral("sfID"), QStringLiteral("atID"), QStringLiteral("geID"),
-                                        QStringLiteral("cmID")};
-    static const QSet<QString> bytes = {QStringLiteral("stik"), QStringLiteral("rtng"), QStringLiteral("akID")};
+    static const QSet<QString> bools = {QStringLiteral("cpil"), QStringLiteral("pgap"),
+                                        QStringLiteral("pcst"), QStringLiteral("hdvd"),
+                                        QStringLiteral("shwm")};
+    static const QSet<QString> uints = {
+        QStringLiteral("tvsn"), QStringLiteral("tves"), QStringLiteral("cnID"), QStringLiteral("sfID"),
+        QStringLiteral("atID"), QStringLiteral("geID"), QStringLiteral("cmID")};
+    static const QSet<QString> bytes = {QStringLiteral("stik"), QStringLiteral("rtng"),
+                                        QStringLiteral("akID")};
     if (pairs.contains(key)) {
         return item.toIntPair().first;
     }
@@ -289,7 +292,8 @@ void appendASF(QList<Item>& items, const TagLib::ASF::Tag* tag) {
     const QString title = qs(tag->title());
     const QString author = qs(tag->artist());
     if (!title.isEmpty()) {
-        items.append(makeItem(MediaAsset::keySpaceASF, QStringLiteral("Title"), MediaAsset::commonKeyTitle, title));
+        items.append(
+            makeItem(MediaAsset::keySpaceASF, QStringLiteral("Title"), MediaAsset::commonKeyTitle, title));
     }
     if (!author.isEmpty()) {
         items.append(
@@ -368,7 +372,8 @@ std::optional<AdtsInfo> probeAdts(const QString& path) {
         if (rateIndex >= int(std::size(sampleRates))) {
             break;
         }
-        const qint64 frameLength = (qint64(p[off + 3] & 0x03) << 11) | (qint64(p[off + 4]) << 3) | (p[off + 5] >> 5);
+        const qint64 frameLength =
+            (qint64(p[off + 3] & 0x03) << 11) | (qint64(p[off + 4]) << 3) | (p[off + 5] >> 5);
         if (frameLength < 7) {
             break;
         }

@@ -1,7 +1,9 @@
 #include "services/FileScannerService.h"
 
+#include "QtPrinters.h"
 #include "TestFiles.h"
 #include "model/AppError.h"
+#include "tagio/UniversalTagReader.h"
 
 #include <QDir>
 #include <QFile>
@@ -28,7 +30,8 @@ public:
         const QString target = path(relative);
         QDir().mkpath(QFileInfo(target).path());
         QFile::remove(target);
-        EXPECT_TRUE(QFile::copy(TestFiles::fixturePath(QStringLiteral("scan/") + QLatin1String(fixture)), target));
+        EXPECT_TRUE(
+            QFile::copy(TestFiles::fixturePath(QStringLiteral("scan/") + QLatin1String(fixture)), target));
         return target;
     }
     void addFolder(const QString& relative) { QDir().mkpath(path(relative)); }
@@ -50,12 +53,13 @@ private:
 
 TEST(FileScannerService, ListsSupportedExtensionsInAnyCase) {
     ScanTree tree;
-    const QStringList audio = {"a.mp3", "b.MP3", "c.Flac", "d.m4a", "e.AAC", "f.aiff", "g.aif", "h.wav",
-                               "i.ogg", "j.opus", "k.WMA", "name.with.dots.mp3"};
+    const QStringList audio = {"a.mp3", "b.MP3", "c.Flac", "d.m4a",  "e.AAC", "f.aiff",
+                               "g.aif", "h.wav", "i.ogg",  "j.opus", "k.WMA", "name.with.dots.mp3"};
     for (const QString& name : audio) {
         tree.add(name);
     }
-    for (const char* other : {"cover.jpg", "notes.txt", "no_extension", "playlist.m3u", "trailing.", "x.mp3.bak"}) {
+    for (const char* other :
+         {"cover.jpg", "notes.txt", "no_extension", "playlist.m3u", "trailing.", "x.mp3.bak"}) {
         tree.add(QLatin1String(other));
     }
     tree.addFolder(QStringLiteral("folder.mp3")); // a folder with an audio extension
@@ -119,7 +123,8 @@ TEST(FileScannerService, MissingFolderOrFileThrowsFileNotFound) {
         } catch (const AppError& e) {
             EXPECT_EQ(e.kind(), AppError::Kind::fileNotFound);
             EXPECT_EQ(e.url(), target);
-            EXPECT_EQ(e.errorDescription(), QStringLiteral("Datei nicht gefunden: ") + QFileInfo(target).fileName());
+            EXPECT_EQ(e.errorDescription(),
+                      QStringLiteral("Datei nicht gefunden: ") + QFileInfo(target).fileName());
         }
     }
 }
@@ -150,7 +155,8 @@ TEST(FileScannerService, PassesOverUnreadableSubfoldersAndRejectsAnUnreadableRoo
         EXPECT_TRUE(check());
     } else {
         // Let an unprivileged user reach the tree.
-        for (const QString& p : {tree.root(), tree.path("open"), tree.path("open/a.mp3"), tree.path("z.mp3")}) {
+        for (const QString& p :
+             {tree.root(), tree.path("open"), tree.path("open/a.mp3"), tree.path("z.mp3")}) {
             ::chmod(p.toLocal8Bit().constData(), 0755);
         }
         const pid_t child = ::fork();
@@ -164,4 +170,117 @@ TEST(FileScannerService, PassesOverUnreadableSubfoldersAndRejectsAnUnreadableRoo
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
     ::chmod(tree.path(QStringLiteral("locked")).toLocal8Bit().constData(), 0755);
+}
+
+TEST(FileScannerService, ReadFileMakesAPendingRow) {
+    const QString path = TestFiles::fixturePath(QStringLiteral("scan/tagged.m4a"));
+    const std::optional<MusicFile> row = FileScannerService().readFile(path, UniversalTagReader());
+    ASSERT_TRUE(row.has_value());
+    EXPECT_FALSE(row->id.isNull());
+    EXPECT_EQ(row->url, path);
+    EXPECT_EQ(row->title, QStringLiteral("Fixture Title"));
+    EXPECT_EQ(row->artist, QStringLiteral("Fixture Artist"));
+    EXPECT_EQ(row->album, QStringLiteral("Fixture Album"));
+    EXPECT_EQ(row->year, 1987);
+    EXPECT_EQ(row->genre, QStringLiteral("House"));
+    EXPECT_GT(row->duration, 0.1);
+    EXPECT_EQ(row->format, AudioFormat::m4a);
+    EXPECT_EQ(row->status, ProcessingStatus::pending());
+    EXPECT_EQ(row->discoveredYear, std::nullopt);
+    EXPECT_EQ(row->discoveredGenre, std::nullopt);
+    EXPECT_EQ(row->manualYear, std::nullopt);
+    EXPECT_FALSE(row->wasAutoFixed);
+    EXPECT_EQ(row->renderVersion, 0);
+    const std::optional<MusicFile> again = FileScannerService().readFile(path, UniversalTagReader());
+    ASSERT_TRUE(again.has_value());
+    EXPECT_NE(again->id, row->id);
+
+    const std::optional<MusicFile> fixed = FileScannerService().readFile(
+        TestFiles::fixturePath(QStringLiteral("scan/numeric_artist.mp3")), UniversalTagReader());
+    ASSERT_TRUE(fixed.has_value());
+    EXPECT_TRUE(fixed->wasAutoFixed);
+    EXPECT_EQ(fixed->artist, QStringLiteral("Some Artist"));
+}
+
+TEST(FileScannerService, ReadFileTitleFallbackAndFormat) {
+    ScanTree tree;
+    const struct {
+        const char* name;
+        const char* fixture;
+        const char* title;
+        AudioFormat format;
+    } cases[] = {
+        {"untagged.mp3", "untagged.mp3", "untagged", AudioFormat::mp3},
+        {"a.b.mp3", "untagged.mp3", "a.b", AudioFormat::mp3},
+        {"Loud.MP3", "untagged.mp3", "Loud", AudioFormat::mp3},
+        {"blank.mp3", "blank_title.mp3", "   ", AudioFormat::mp3},
+        {"song.aif", "tagged.aif", "Fixture Title", AudioFormat::aif},
+        {"song.aiff", "tagged.aif", "Fixture Title", AudioFormat::aiff},
+        {"old.mp2", "untagged.mp3", "old", AudioFormat::unknown},
+        {"noext", "untagged.mp3", "noext", AudioFormat::unknown},
+    };
+    const UniversalTagReader reader;
+    for (const auto& c : cases) {
+        const std::optional<MusicFile> row =
+            FileScannerService().readFile(tree.add(QLatin1String(c.name), c.fixture), reader);
+        ASSERT_TRUE(row.has_value()) << c.name;
+        EXPECT_EQ(row->title, QString::fromUtf8(c.title)) << c.name;
+        EXPECT_EQ(row->format, c.format) << c.name;
+    }
+}
+
+TEST(FileScannerService, ReadFailureGivesNoRowAndAConsoleLine) {
+    ScanTree tree;
+    const QString junk = tree.add(QStringLiteral("junk.mp3"), "not_audio.mp3");
+    const QString gone = tree.path(QStringLiteral("gone.flac"));
+    const UniversalTagReader reader;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(FileScannerService().readFile(junk, reader), std::nullopt);
+    EXPECT_EQ(FileScannerService().readFile(gone, reader), std::nullopt);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(
+        out.find(
+            "[FileScannerService] Error reading junk.mp3: Tags konnten nicht gelesen werden [junk.mp3]: "),
+        std::string::npos)
+        << out;
+    EXPECT_NE(out.find("[FileScannerService] Error reading gone.flac: Datei nicht gefunden: gone.flac\n"),
+              std::string::npos)
+        << out;
+}
+
+// Files that vanish or shrink between the scan and the read give no row, or
+// a row, but never stop the run or touch memory outside the file's bytes.
+TEST(FileScannerService, VanishedAndTruncatedFilesNeverStopARun) {
+    ScanTree tree;
+    const QStringList fixtures = QDir(TestFiles::fixturePath(QStringLiteral("scan"))).entryList(QDir::Files);
+    for (const QString& name : fixtures) {
+        const QByteArray bytes = TestFiles::readFile(TestFiles::fixturePath(QStringLiteral("scan/") + name));
+        for (int cut = 0; cut < 12; ++cut) {
+            const qsizetype length = bytes.size() * cut / 12;
+            TestFiles::writeFile(tree.path(QStringLiteral("cut%1_").arg(cut, 2, 10, QLatin1Char('0')) + name),
+                                 bytes.left(length));
+        }
+    }
+    tree.add(QStringLiteral("vanishing.mp3"), "tagged.mp3");
+    const FileScannerService service;
+    const QStringList files = service.scanDirectory(tree.root());
+    ASSERT_GT(files.size(), 100);
+    QFile::remove(tree.path(QStringLiteral("vanishing.mp3")));
+
+    const UniversalTagReader reader;
+    int rows = 0;
+    testing::internal::CaptureStdout();
+    for (const QString& file : files) {
+        if (service.readFile(file, reader)) {
+            ++rows;
+        }
+    }
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_GT(rows, 0);
+    EXPECT_LT(rows, files.size());
+    EXPECT_NE(
+        out.find("[FileScannerService] Error reading vanishing.mp3: Datei nicht gefunden: vanishing.mp3"),
+        std::string::npos);
+    // An empty file is never a row.
+    EXPECT_EQ(service.readFile(tree.path(QStringLiteral("cut00_tagged.m4a")), reader), std::nullopt);
 }

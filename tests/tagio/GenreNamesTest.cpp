@@ -69,10 +69,11 @@ TEST(GenreNames, ListsHaveTheStandardLengthAndEnds) {
 // whose spelling we fix ourselves, and there must have our spelling.
 TEST(GenreNames, AgreesWithTagLibExceptForOurOwnSpellings) {
     const QMap<int, QString> ownSpellings = {
-        {14, "R&B"},          {40, "AlternRock"},      {59, "Gangsta"},         {62, "Pop/Funk"},
-        {64, "Native American"}, {67, "Psychedelic"}, {71, "Lo-Fi"},           {78, "Rock & Roll"},
-        {85, "Bebop"},        {123, "A Cappella"},     {127, "Drum & Bass"},    {129, "Hardcore Techno"},
-        {174, "Nu-Breakz"},   {184, "Audio Theatre"},  {185, "Neue Deutsche Welle"},
+        {14, "R&B"},         {40, "AlternRock"},      {59, "Gangsta"},
+        {62, "Pop/Funk"},    {64, "Native American"}, {67, "Psychedelic"},
+        {71, "Lo-Fi"},       {78, "Rock & Roll"},     {85, "Bebop"},
+        {123, "A Cappella"}, {127, "Drum & Bass"},    {129, "Hardcore Techno"},
+        {174, "Nu-Breakz"},  {184, "Audio Theatre"},  {185, "Neue Deutsche Welle"},
     };
     const TagLib::StringList taglib = TagLib::ID3v1::genreList();
     const QStringList& ours = extendedGenreNames();
@@ -135,7 +136,9 @@ TEST(GenreNames, ResolveTakesTheSourcesInOrder) {
         {"common type reference", {type(" (17) ")}, {}, "Rock"},
         {"empty common type, then TCON", {type("")}, {tcon("(13)")}, "Pop"},
         {"missing value passes on", {type(std::nullopt)}, {tcon("Funk")}, "Funk"},
-        {"unnamed reference counts as empty", {type("(192)")}, {tcon("(999999999999999999999)"), gen("Soul")},
+        {"unnamed reference counts as empty",
+         {type("(192)")},
+         {tcon("(999999999999999999999)"), gen("Soul")},
          "Soul"},
         {"second TCON after an empty one", {}, {tcon("(500)"), tcon("Techno")}, "Techno"},
         {"at-sign form of ©gen", {}, {keyed(MediaAsset::keySpaceiTunes, "@\u00A9gen", "Disco")}, "Disco"},
@@ -147,11 +150,16 @@ TEST(GenreNames, ResolveTakesTheSourcesInOrder) {
         {"gnre text (999) ends the search", {}, {gnre("(999)", 18), userGenre("GENRE", "Ska")}, ""},
         {"gnre text is normalised", {}, {gnre("(35)", std::nullopt)}, "House"},
         {"lower-case user-data key", {}, {userGenre("genre", "Lounge")}, "Lounge"},
-        {"user data (999) ends with nothing", {}, {userGenre("GENRE", "(999)"), userGenre("GENRE", "Ska")}, ""},
+        {"user data (999) ends with nothing",
+         {},
+         {userGenre("GENRE", "(999)"), userGenre("GENRE", "Ska")},
+         ""},
         {"empty user data passes on", {}, {userGenre("GENRE", ""), userGenre("Genre", "Ska")}, "Ska"},
         {"TCON key in the wrong key space", {}, {keyed(MediaAsset::keySpaceVorbis, "TCON", "Pop")}, ""},
         {"keys are case-sensitive", {}, {keyed(MediaAsset::keySpaceID3, "tcon", "Pop")}, ""},
-        {"item without key space", {}, {Item{std::nullopt, std::nullopt, QString("TCON"), QString("Pop"), {}}},
+        {"item without key space",
+         {},
+         {Item{std::nullopt, std::nullopt, QString("TCON"), QString("Pop"), {}}},
          ""},
         {"nothing at all", {}, {}, ""},
     };

@@ -39,8 +39,8 @@ const Item* findItem(const MediaAsset& asset, const QString& space, const QStrin
 // Every format the reader sends through the media layer yields the common
 // fields and a short, positive duration.
 TEST(MediaAsset, ReadsCommonFieldsOfEveryFormat) {
-    for (const char* name : {"tagged.mp3", "tagged.m4a", "tagged.aac", "tagged.aiff", "tagged.aif", "tagged.wav",
-                             "tagged.ogg", "tagged.opus", "tagged.wma", "tagged.flac"}) {
+    for (const char* name : {"tagged.mp3", "tagged.m4a", "tagged.aac", "tagged.aiff", "tagged.aif",
+                             "tagged.wav", "tagged.ogg", "tagged.opus", "tagged.wma", "tagged.flac"}) {
         SCOPED_TRACE(name);
         const MediaAsset asset = MediaAsset::load(scan(name));
         EXPECT_EQ(firstCommon(asset, MediaAsset::commonKeyTitle), QStringLiteral("Fixture Title"));
@@ -95,10 +95,12 @@ TEST(MediaAsset, GenreReferencesStayReferencesForOurOwnNames) {
     const Item* tcon = findItem(ref, MediaAsset::keySpaceID3, QStringLiteral("TCON"));
     ASSERT_NE(tcon, nullptr);
     EXPECT_EQ(tcon->stringValue, QStringLiteral("(17)"));
-    EXPECT_EQ(resolveGenre(ref.commonMetadata(), ref.metadata(), extendedGenreNames()), QStringLiteral("Rock"));
+    EXPECT_EQ(resolveGenre(ref.commonMetadata(), ref.metadata(), extendedGenreNames()),
+              QStringLiteral("Rock"));
 
     const MediaAsset gnre = MediaAsset::load(scan("gnre.m4a"));
-    EXPECT_EQ(resolveGenre(gnre.commonMetadata(), gnre.metadata(), extendedGenreNames()), QStringLiteral("Rock"));
+    EXPECT_EQ(resolveGenre(gnre.commonMetadata(), gnre.metadata(), extendedGenreNames()),
+              QStringLiteral("Rock"));
 }
 
 TEST(MediaAsset, KeepsEveryYearFrameInTagOrder) {
@@ -136,8 +138,8 @@ TEST(MediaAsset, NonAudioMissingAndTruncatedFilesFailToLoad) {
     const QString tagOnly = dir.filePath(QStringLiteral("tag_only.mp3"));
     TestFiles::writeFile(tagOnly, QByteArray("ID3\x03\x00\x00\x00\x00\x00\x00", 10));
 
-    for (const QString& path : {scan("not_audio.mp3"), scan("notes.txt"), dir.filePath(QStringLiteral("gone.mp3")),
-                                truncated, empty, tagOnly}) {
+    for (const QString& path : {scan("not_audio.mp3"), scan("notes.txt"),
+                                dir.filePath(QStringLiteral("gone.mp3")), truncated, empty, tagOnly}) {
         SCOPED_TRACE(path.toStdString());
         try {
             MediaAsset::load(path);

@@ -1,0 +1,305 @@
+#include "tagio/UniversalTagReader.h"
+
+#include "model/AppError.h"
+#include "model/Console.h"
+#include "model/DebugLogger.h"
+#include "model/DecadeRule.h"
+#include "model/TextUtil.h"
+#include "tagio/ByteSource.h"
+#include "tagio/FLACHandler.h"
+#include "tagio/GenreNames.h"
+#include "tagio/ID3v2Handler.h"
+
+#include <QFileInfo>
+
+#include <cmath>
+#include <functional>
+
+namespace {
+
+using Item = MediaAsset::Item;
+
+QString lowerExtension(const QString& path) {
+    return QFileInfo(path).suffix().toLower();
+}
+
+bool isID3Extension(const QString& ext) {
+    return ext == QLatin1String("mp3") || ext == QLatin1String("aiff") || ext == QLatin1String("aif") ||
+           ext == QLatin1String("wav");
+}
+
+bool isMP4Extension(const QString& ext) {
+    return ext == QLatin1String("m4a") || ext == QLatin1String("aac");
+}
+
+QString describe(const std::exception& e) {
+    if (const auto* app = dynamic_cast<const AppError*>(&e)) {
+        return app->errorDescription();
+    }
+    return QString::fromUtf8(e.what());
+}
+
+QString yearText(const std::optional<int>& year) {
+    return year ? QString::number(*year) : QStringLiteral("nil");
+}
+
+QString okLine(const TagData& r) {
+    return QStringLiteral("title='") + r.title + QStringLiteral("' artist='") + r.artist +
+           QStringLiteral("' genre='") + r.genre + QStringLiteral("' year=") + yearText(r.year);
+}
+
+QList<const Item*> withCommonKey(const QList<Item>& items, const QString& key) {
+    QList<const Item*> out;
+    for (const Item& item : items) {
+        if (item.commonKey && *item.commonKey == key) {
+            out.append(&item);
+        }
+    }
+    return out;
+}
+
+// The items of one key space whose key is one of `keys`, in the asset's order.
+void appendKeyed(QList<const Item*>& out, const QList<Item>& items, const QString& space,
+                 std::initializer_list<QString> keys) {
+    for (const Item& item : items) {
+        if (!item.keySpace || *item.keySpace != space || !item.key) {
+            continue;
+        }
+        for (const QString& key : keys) {
+            if (*item.key == key) {
+                out.append(&item);
+                break;
+            }
+        }
+    }
+}
+
+} // namespace
+
+UniversalTagReader::UniversalTagReader()
+    : UniversalTagReader(extendedGenreNames(), MP4Handler(id3v1GenreNames())) {}
+
+UniversalTagReader::UniversalTagReader(QStringList id3Genres, MP4Handler mp4Handler)
+    : m_mp4Handler(std::move(mp4Handler)), m_id3Genres(std::move(id3Genres)) {}
+
+TagData UniversalTagReader::readTags(const QString& path) const {
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        throw AppError::fileNotFound(path);
+    }
+    const QString fileName = info.fileName();
+    DebugLogger& logger = DebugLogger::shared();
+    if (logger.isEnabled()) {
+        logger.log(QStringLiteral("READ: ") + fileName, LogCategory::file);
+    }
+    if (lowerExtension(path) == QLatin1String("flac")) {
+        return readFlac(path, fileName);
+    }
+    return readMedia(path);
+}
+
+TagData UniversalTagReader::readFlac(const QString& path, const QString& fileName) const {
+    TagData record;
+    try {
+        record = FLACHandler::readTags(path);
+    } catch (const std::exception& e) {
+        const QString description = describe(e);
+        DebugLogger::shared().log(QStringLiteral("READ FAILED (FLAC-binary): ") + fileName +
+                                      QStringLiteral(" \u2014 ") + description,
+                                  LogCategory::error);
+        throw AppError::tagReadFailed(path, description);
+    }
+    repairArtistTitle(record, path);
+    DebugLogger& logger = DebugLogger::shared();
+    if (logger.isEnabled()) {
+        logger.log(QStringLiteral("READ OK (FLAC-binary): ") + okLine(record), LogCategory::file);
+    }
+    return record;
+}
+
+TagData UniversalTagReader::readMedia(const QString& path) const {
+    std::optional<MediaAsset> loaded;
+    try {
+        loaded.emplace(MediaAsset::load(path));
+    } catch (const AppError&) {
+        throw;
+    } catch (const std::exception& e) {
+        throw AppError::tagReadFailed(path, QString::fromUtf8(e.what()));
+    }
+    const MediaAsset& asset = *loaded;
+    const QList<Item>& common = asset.commonMetadata();
+    const QList<Item>& metadata = asset.metadata();
+
+    TagData record;
+    record.duration = std::isnan(asset.duration()) ? 0.0 : asset.duration();
+
+    struct Field {
+        QString TagData::*member;
+        const QString& commonKey;
+        QString id3Frame;
+        QString itunesKey;
+    };
+    const Field fields[] = {
+        {&TagData::title, MediaAsset::commonKeyTitle, QStringLiteral("TIT2"), QStringLiteral("\u00A9nam")},
+        {&TagData::artist, MediaAsset::commonKeyArtist, QStringLiteral("TPE1"), QStringLiteral("\u00A9ART")},
+        {&TagData::album, MediaAsset::commonKeyAlbumName, QStringLiteral("TALB"),
+         QStringLiteral("\u00A9alb")},
+    };
+    for (const Field& field : fields) {
+        std::optional<QString> value = loadFirstString(withCommonKey(common, field.commonKey));
+        if (!value) {
+            QList<const Item*> fallback;
+            appendKeyed(fallback, metadata, MediaAsset::keySpaceID3, {field.id3Frame});
+            appendKeyed(fallback, metadata, MediaAsset::keySpaceiTunes, {field.itunesKey});
+            value = loadFirstString(fallback);
+        }
+        if (value) {
+            record.*field.member = *value;
+        }
+    }
+
+    const DirectTags direct = readDirect(path);
+    record.year = direct.year;
+    if (!record.year) {
+        if (const auto text = loadFirstString(withCommonKey(common, MediaAsset::commonKeyCreationDate))) {
+            record.year = extractYear(*text);
+        }
+    }
+    if (!record.year) {
+        QList<const Item*> dates;
+        appendKeyed(dates, metadata, MediaAsset::keySpaceID3,
+                    {QStringLiteral("TDRC"), QStringLiteral("TYER")});
+        appendKeyed(dates, metadata, MediaAsset::keySpaceiTunes, {QStringLiteral("\u00A9day")});
+        if (const auto text = loadFirstString(dates)) {
+            record.year = extractYear(*text);
+        }
+    }
+
+    record.genre = direct.genre;
+    if (record.genre.isEmpty()) {
+        record.genre = resolveGenre(common, metadata, m_id3Genres);
+    }
+
+    repairArtistTitle(record, path);
+    DebugLogger& logger = DebugLogger::shared();
+    if (logger.isEnabled()) {
+        logger.log(QStringLiteral("READ OK: ") + okLine(record), LogCategory::file);
+    }
+    return record;
+}
+
+std::optional<int> UniversalTagReader::readYearDirect(const QString& path) const {
+    const QString ext = lowerExtension(path);
+    try {
+        if (isID3Extension(ext)) {
+            return ID3v2Handler::readYear(path);
+        }
+        if (isMP4Extension(ext)) {
+            return m_mp4Handler.readYear(path);
+        }
+    } catch (const std::exception&) {
+        // A handler that cannot read the file gives no year; the media layer may.
+    }
+    return std::nullopt;
+}
+
+QString UniversalTagReader::readGenreDirect(const QString& path) const {
+    const QString ext = lowerExtension(path);
+    try {
+        std::optional<QString> genre;
+        if (isID3Extension(ext)) {
+            genre = ID3v2Handler::readGenre(path);
+        } else if (isMP4Extension(ext)) {
+            genre = m_mp4Handler.readGenre(path);
+        } else if (ext == QLatin1String("flac")) {
+            genre = FLACHandler::readGenre(path);
+        }
+        return genre.value_or(QString());
+    } catch (const std::exception&) {
+        return QString();
+    }
+}
+
+UniversalTagReader::DirectTags UniversalTagReader::readDirect(const QString& path) const {
+    if (!isID3Extension(lowerExtension(path))) {
+        return {readYearDirect(path), readGenreDirect(path)};
+    }
+    // What ID3v2Handler::readYear and ::readGenre give, from one read of the
+    // tag instead of two: both look at the same tag bytes.
+    Console::line(QStringLiteral("[TagIO] ID3v2Handler.readGenre: ") + QFileInfo(path).fileName());
+    DirectTags direct;
+    try {
+        const std::optional<ByteSource> source = ByteSource::open(path);
+        if (!source) {
+            return direct;
+        }
+        const std::optional<QByteArray> tag = ID3v2Handler::readTag(*source, path);
+        if (!tag) {
+            return direct;
+        }
+        if (const auto text =
+                ID3v2Handler::findTextFrame({QByteArrayLiteral("TYER"), QByteArrayLiteral("TDRC")}, *tag)) {
+            direct.year = extractYear(*text);
+        }
+        direct.genre = ID3v2Handler::findGenreFrame(*tag).value_or(QString());
+    } catch (const std::exception&) {
+        return {};
+    }
+    return direct;
+}
+
+QString UniversalTagReader::resolveGenre(const QList<Item>& commonItems, const QList<Item>& metadataItems,
+                                         const QStringList& names) {
+    return ::resolveGenre(commonItems, metadataItems, names);
+}
+
+std::optional<QString> UniversalTagReader::loadFirstString(const QList<const Item*>& items) {
+    for (const Item* item : items) {
+        if (item->stringValue && !item->stringValue->isEmpty()) {
+            return item->stringValue;
+        }
+    }
+    return std::nullopt;
+}
+
+bool UniversalTagReader::isNumericArtist(const QString& text) {
+    const QString trimmed = TextUtil::trimWs(text);
+    if (trimmed.isEmpty()) {
+        return false;
+    }
+    const QList<uint> scalars = trimmed.toUcs4();
+    for (const uint c : scalars) {
+        const QChar::Category category = QChar::category(char32_t(c));
+        if (category != QChar::Number_DecimalDigit && category != QChar::Number_Letter &&
+            category != QChar::Number_Other) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void UniversalTagReader::repairArtistTitle(TagData& record, const QString& path) {
+    if (!isNumericArtist(record.artist)) {
+        return;
+    }
+    const qsizetype at = record.title.indexOf(QLatin1String(" - "));
+    if (at < 0) {
+        return;
+    }
+    const QString newArtist = TextUtil::trimWs(record.title.left(at));
+    const QString newTitle = TextUtil::trimWs(record.title.mid(at + 3));
+    if (newArtist.isEmpty() || newTitle.isEmpty()) {
+        return;
+    }
+    DebugLogger& logger = DebugLogger::shared();
+    if (logger.isEnabled()) {
+        logger.log(QStringLiteral("TAG-FIX: artist '") + record.artist + QStringLiteral("' \u2192 '") +
+                       newArtist + QStringLiteral("', title '") + record.title +
+                       QStringLiteral("' \u2192 '") + newTitle + QStringLiteral("' | ") +
+                       QFileInfo(path).fileName(),
+                   LogCategory::file);
+    }
+    record.artist = newArtist;
+    record.title = newTitle;
+    record.wasAutoFixed = true;
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "tagio/MP4Handler.h"
+#include "tagio/MediaAsset.h"
+#include "tagio/TagData.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// Reads one audio file into a TagData record. FLAC files are read by
+// FLACHandler alone; every other file through the media metadata layer
+// (title, artist, album, duration and the fall-back year and genre), with year
+// and genre taken first from our own ID3v2 and MP4 handlers. A numeric artist
+// with an "Artist - Title" title is repaired on every read.
+//
+// An immutable value: one reader serves any number of reads at the same time.
+class UniversalTagReader {
+public:
+    // The reader every mode uses: the 192 extended genre names for the genre
+    // resolution, an MP4 handler with the 80 ID3v1 names.
+    UniversalTagReader();
+    UniversalTagReader(QStringList id3Genres, MP4Handler mp4Handler);
+
+    const MP4Handler& mp4Handler() const { return m_mp4Handler; }
+    const QStringList& id3Genres() const { return m_id3Genres; }
+
+    // Throws AppError: fileNotFound when nothing exists at the path,
+    // tagReadFailed when the file cannot be read.
+    TagData readTags(const QString& path) const;
+
+    // Year and genre straight from our own handler for the file's extension;
+    // a handler failure counts as no value (the empty text for the genre).
+    std::optional<int> readYearDirect(const QString& path) const;
+    QString readGenreDirect(const QString& path) const;
+
+    // Both of the above in one go; for ID3 files the tag is read once.
+    struct DirectTags {
+        std::optional<int> year;
+        QString genre;
+    };
+    DirectTags readDirect(const QString& path) const;
+
+    // The genre from the media items (see resolveGenre in GenreNames.h).
+    static QString resolveGenre(const QList<MediaAsset::Item>& commonItems,
+                                const QList<MediaAsset::Item>& metadataItems, const QStringList& names);
+
+    // The first item value with at least one character, as it is.
+    static std::optional<QString> loadFirstString(const QList<const MediaAsset::Item*>& items);
+
+    // Non-empty after trimming blanks and tabs, and every character numeric.
+    static bool isNumericArtist(const QString& text);
+    // A numeric artist and a title "Artist - Title": artist and title are
+    // taken from the title and wasAutoFixed is set.
+    static void repairArtistTitle(TagData& record, const QString& path);
+
+private:
+    TagData readFlac(const QString& path, const QString& fileName) const;
+    TagData readMedia(const QString& path) const;
+
+    MP4Handler m_mp4Handler;
+    QStringList m_id3Genres;
+};

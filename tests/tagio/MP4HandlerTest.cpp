@@ -1,0 +1,217 @@
+#include "tagio/MP4Handler.h"
+
+#include "Mp4Check.h"
+#include "TestFiles.h"
+#include "model/AppError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+// Reading: fixtures made by ffmpeg and small hand-built byte images.
+
+namespace {
+
+const QByteArray kGen = QByteArray("\xA9") + "gen";
+const QByteArray kDay = QByteArray("\xA9") + "day";
+const QByteArray kNam = QByteArray("\xA9") + "nam";
+const QByteArray kArt = QByteArray("\xA9") + "ART";
+
+QByteArray u32(quint32 v) {
+    QByteArray b;
+    b.append(char(v >> 24)).append(char(v >> 16)).append(char(v >> 8)).append(char(v));
+    return b;
+}
+
+QByteArray atom(const QByteArray& type, const QByteArray& payload) {
+    return u32(quint32(payload.size() + 8)) + type + payload;
+}
+
+QByteArray atom64(const QByteArray& type, const QByteArray& payload) {
+    const quint64 size = quint64(payload.size()) + 16;
+    return u32(1) + type + u32(quint32(size >> 32)) + u32(quint32(size)) + payload;
+}
+
+QByteArray dataAtom(const QByteArray& payload, quint32 kind = 1) {
+    return atom("data", u32(kind) + u32(0) + payload);
+}
+
+QByteArray textItem(const QByteArray& key, const QByteArray& utf8) {
+    return atom(key, dataAtom(utf8));
+}
+
+QByteArray genreNumberItem(quint16 n) {
+    return atom("gnre", dataAtom(QByteArray(1, char(n >> 8)) + QByteArray(1, char(n & 0xFF)), 0));
+}
+
+QByteArray fullMeta(const QByteArray& children) {
+    return atom("meta", u32(0) + children);
+}
+
+QByteArray ftyp() {
+    return atom("ftyp", QByteArray("M4A ") + u32(0) + "M4A isom");
+}
+
+// ftyp + moov/udta/meta/ilst holding `items`.
+QByteArray fileWithItems(const QByteArray& items) {
+    return ftyp() + atom("moov", atom("udta", fullMeta(atom("ilst", items))));
+}
+
+class MP4HandlerTest : public ::testing::Test {
+protected:
+    QString put(const QByteArray& bytes, const QString& name = QStringLiteral("t.m4a")) {
+        const QString path = dir.filePath(name);
+        TestFiles::writeFile(path, bytes);
+        return path;
+    }
+    std::optional<QString> genreOf(const QByteArray& bytes) { return handler.readGenre(put(bytes)); }
+    std::optional<int> yearOf(const QByteArray& bytes) { return handler.readYear(put(bytes)); }
+
+    QTemporaryDir dir;
+    MP4Handler handler{Mp4Check::id3v1GenreNames()};
+};
+
+} // namespace
+
+TEST_F(MP4HandlerTest, ReadsGenreAndYearFromEncoderFiles) {
+    auto genre = [&](const char* name) { return handler.readGenre(TestFiles::fixturePath(QStringLiteral("mp4/") + name)); };
+    auto year = [&](const char* name) { return handler.readYear(TestFiles::fixturePath(QStringLiteral("mp4/") + name)); };
+    EXPECT_EQ(genre("faststart.m4a"), QStringLiteral("Deep House"));
+    EXPECT_EQ(year("faststart.m4a"), 1987); // stored as 1987-06-01T07:00:00Z
+    EXPECT_EQ(genre("tail.m4a"), QStringLiteral("House"));
+    EXPECT_EQ(year("tail.m4a"), 2001);
+    EXPECT_EQ(genre("gnre.m4a"), QStringLiteral("Disco"));
+    EXPECT_EQ(genre("cover.m4a"), QStringLiteral("Techno"));
+    EXPECT_EQ(genre("co64.m4a"), QStringLiteral("Deep House"));
+    EXPECT_EQ(genre("wide_sizes.m4a"), QStringLiteral("Deep House"));
+    EXPECT_EQ(genre("free_absorb.m4a"), QStringLiteral("Rock"));
+    EXPECT_EQ(genre("plain.m4a"), std::nullopt);
+    EXPECT_EQ(year("plain.m4a"), std::nullopt);
+    EXPECT_EQ(genre("no_udta_tail.m4a"), std::nullopt);
+    EXPECT_EQ(genre("qtmeta.m4a"), std::nullopt);
+}
+
+TEST_F(MP4HandlerTest, GenreTextIsTakenAsStored) {
+    EXPECT_EQ(genreOf(fileWithItems(textItem(kGen, " House "))), QStringLiteral(" House "));
+    EXPECT_EQ(genreOf(fileWithItems(textItem(kGen, ""))), QString());
+    EXPECT_EQ(genreOf(fileWithItems(textItem(kGen, "Caf\xC3\xA9"))), QStringLiteral("Caf\u00E9"));
+}
+
+TEST_F(MP4HandlerTest, GenreFallsBackToNumberOnlyWhenFirstTextItemIsUnusable) {
+    // Invalid UTF-8 in the first ©gen: the number is used.
+    EXPECT_EQ(genreOf(fileWithItems(textItem(kGen, "\xFF\xFE") + genreNumberItem(5))), QStringLiteral("Disco"));
+    // A first ©gen without a data atom: the second ©gen is not tried, gnre is.
+    EXPECT_EQ(genreOf(fileWithItems(atom(kGen, atom("junk", "x")) + textItem(kGen, "Pop") + genreNumberItem(18))),
+              QStringLiteral("Rock"));
+    EXPECT_EQ(genreOf(fileWithItems(textItem(kGen, "Pop") + textItem(kGen, "Rock"))), QStringLiteral("Pop"));
+    EXPECT_EQ(genreOf(fileWithItems(genreNumberItem(1))), QStringLiteral("Blues"));
+    EXPECT_EQ(genreOf(fileWithItems(genreNumberItem(80))), QStringLiteral("Hard Rock"));
+    EXPECT_EQ(genreOf(fileWithItems(genreNumberItem(0))), std::nullopt);
+    EXPECT_EQ(genreOf(fileWithItems(genreNumberItem(81))), std::nullopt);
+    // A data atom too short for the number is stepped over.
+    EXPECT_EQ(genreOf(fileWithItems(atom("gnre", atom("data", u32(0) + u32(0))))), std::nullopt);
+}
+
+TEST_F(MP4HandlerTest, ItemListIsFoundUnderUserDataFirst) {
+    const QByteArray directMeta = fullMeta(atom("ilst", textItem(kGen, "Direct")));
+    // udta holding a meta without ilst hides the direct meta.
+    EXPECT_EQ(genreOf(ftyp() + atom("moov", atom("udta", fullMeta(atom("free", ""))) + directMeta)), std::nullopt);
+    // udta without meta lets the direct meta be used.
+    EXPECT_EQ(genreOf(ftyp() + atom("moov", atom("udta", atom("free", "")) + directMeta)), QStringLiteral("Direct"));
+    EXPECT_EQ(genreOf(ftyp() + atom("moov", directMeta)), QStringLiteral("Direct"));
+    EXPECT_EQ(genreOf(ftyp() + atom("free", "")), std::nullopt);
+}
+
+TEST_F(MP4HandlerTest, YearComesFromFirstPlausibleYearInDateItem) {
+    EXPECT_EQ(yearOf(fileWithItems(textItem(kDay, "2023"))), 2023);
+    EXPECT_EQ(yearOf(fileWithItems(textItem(kDay, "Live 1987"))), 1987);
+    EXPECT_EQ(yearOf(fileWithItems(textItem(kDay, "1899"))), std::nullopt);
+    EXPECT_EQ(yearOf(fileWithItems(textItem(kDay, "87"))), std::nullopt);
+    EXPECT_EQ(yearOf(fileWithItems(textItem(kGen, "Rock"))), std::nullopt);
+}
+
+TEST_F(MP4HandlerTest, ParserSkipsDamageAndHonoursSizeForms) {
+    // Sizes 2..7 are no atom: the parser steps on by one byte.
+    EXPECT_TRUE(MP4Handler::parseAtoms(u32(7) + QByteArray("abcd"), 0, 8).isEmpty());
+    const QByteArray afterJunk = u32(7) + QByteArray("abcd") + QByteArray(3, '\0') + atom("free", "");
+    const auto stepped = MP4Handler::parseAtoms(afterJunk, 0, afterJunk.size());
+    ASSERT_FALSE(stepped.isEmpty());
+    EXPECT_GT(stepped.first().start, 0);
+    // A child with size 0 takes the rest of its container.
+    const QByteArray zeroChild = atom("moov", atom("mvhd", "x") + u32(0) + "udta" + QByteArray(12, 'y'));
+    const auto moov = MP4Handler::parseAtoms(zeroChild, 0, zeroChild.size());
+    ASSERT_EQ(moov.first().children.size(), 2);
+    EXPECT_EQ(moov.first().children[1].end, zeroChild.size());
+    EXPECT_TRUE(moov.first().children[1].sizeToEnd);
+    // A top-level moov with size 0 runs to the end of the file.
+    QByteArray toEnd = ftyp() + atom("moov", atom("udta", fullMeta(atom("ilst", textItem(kGen, "End")))));
+    toEnd.replace(ftyp().size(), 4, u32(0));
+    EXPECT_EQ(genreOf(toEnd), QStringLiteral("End"));
+    // 64-bit sizes: children start 16 bytes in (20 for meta).
+    const QByteArray wide =
+        ftyp() + atom64("moov", atom64("udta", atom64("meta", u32(0) + atom64("ilst", textItem(kGen, "Wide")))));
+    EXPECT_EQ(genreOf(wide), QStringLiteral("Wide"));
+    const auto top = MP4Handler::parseAtoms(wide, 0, wide.size());
+    ASSERT_EQ(top.size(), 2);
+    EXPECT_EQ(top[1].headerLength, 16);
+    EXPECT_EQ(top[1].children[0].children[0].children[0].type, QStringLiteral("ilst"));
+    // A size past the end is clamped; a 64-bit size of 2^63 and more too.
+    QByteArray huge = u32(1) + QByteArray("free") + u32(0xFFFFFFFF) + u32(0xFFFFFFF0) + QByteArray(40, 'x');
+    const auto clamped = MP4Handler::parseAtoms(huge, 0, huge.size());
+    ASSERT_EQ(clamped.size(), 1);
+    EXPECT_EQ(clamped[0].end, huge.size());
+    EXPECT_TRUE(clamped[0].clamped);
+    // Truncated data atoms give no value rather than reading past the item.
+    QByteArray cut = fileWithItems(textItem(kGen, "Truncated"));
+    EXPECT_EQ(genreOf(cut.left(cut.size() - 3)), std::nullopt);
+}
+
+TEST_F(MP4HandlerTest, NestingDepthIsCapped) {
+    QByteArray nested = atom("free", "");
+    for (int i = 0; i < 3000; ++i) {
+        nested = atom("skip", nested);
+    }
+    const auto atoms = MP4Handler::parseAtoms(nested, 0, nested.size());
+    int depth = 0;
+    const MP4Handler::Atom* a = &atoms.first();
+    while (!a->children.isEmpty()) {
+        a = &a->children.first();
+        ++depth;
+    }
+    EXPECT_EQ(depth, MP4Handler::maxDepth - 1);
+    EXPECT_EQ(genreOf(ftyp() + atom("moov", nested)), std::nullopt);
+}
+
+TEST_F(MP4HandlerTest, ReadErrorsAreAppErrors) {
+    const QString missing = dir.filePath(QStringLiteral("missing.m4a"));
+    try {
+        handler.readGenre(missing);
+        FAIL() << "no error";
+    } catch (const AppError& e) {
+        EXPECT_EQ(e.kind(), AppError::Kind::tagReadFailed);
+        EXPECT_EQ(e.url(), missing);
+    }
+    EXPECT_THROW(handler.readYear(missing), AppError);
+    EXPECT_THROW(handler.readGenre(dir.path()), AppError); // a folder
+}
+
+TEST_F(MP4HandlerTest, ReadsOnlyHeadersAndMovieOfLargeFile) {
+    // 6 GiB of sparse media before the moov: reading the whole file would fail under the sanitizers.
+    const QString path = dir.filePath(QStringLiteral("large.m4a"));
+    const qint64 mediaLength = 6LL << 30;
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    const QByteArray head = ftyp() + u32(1) + QByteArray("mdat") + u32(quint32(mediaLength >> 32)) +
+                            u32(quint32(mediaLength & 0xFFFFFFFF));
+    file.write(head);
+    if (!file.resize(ftyp().size() + mediaLength)) {
+        GTEST_SKIP() << "no sparse file support";
+    }
+    file.seek(ftyp().size() + mediaLength);
+    file.write(atom("moov", atom("udta", fullMeta(atom("ilst", textItem(kGen, "Big") + textItem(kDay, "1999"))))));
+    file.close();
+    EXPECT_EQ(handler.readGenre(path), QStringLiteral("Big"));
+    EXPECT_EQ(handler.readYear(path), 1999);
+}
