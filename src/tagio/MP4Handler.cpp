@@ -36,10 +36,11 @@ QByteArray typeBytes(const QString& type) {
 const QSet<QString>& containerTypes() {
     static const QSet<QString> types = [] {
         const char* const names[] = {
-            "moov", "udta", "trak", "mdia", "minf", "dinf", "stbl", "edts", "mvex", "moof", "traf", "mfra", "skip",
-            "meta", "ilst", "\xA9gen", "gnre", "aART", "soal", "soar", "soaa", "sonm", "soco", "sosn", "tvsh", "disk",
-            "trkn", "cpil", "pgap", "tmpo", "rtng", "stik", "pcst", "catg", "keyw", "purl", "egid", "desc", "ldes",
-            "tvnn", "tvep", "tvsn", "itnu", "sfID", "gnID", "atID", "plID", "cnID", "akID"};
+            "moov", "udta", "trak", "mdia", "minf", "dinf",    "stbl", "edts", "mvex", "moof",
+            "traf", "mfra", "skip", "meta", "ilst", "\xA9gen", "gnre", "aART", "soal", "soar",
+            "soaa", "sonm", "soco", "sosn", "tvsh", "disk",    "trkn", "cpil", "pgap", "tmpo",
+            "rtng", "stik", "pcst", "catg", "keyw", "purl",    "egid", "desc", "ldes", "tvnn",
+            "tvep", "tvsn", "itnu", "sfID", "gnID", "atID",    "plID", "cnID", "akID"};
         QSet<QString> set;
         for (const char* name : names) {
             set.insert(QString::fromLatin1(name));
@@ -137,8 +138,8 @@ std::optional<qint64> findDataAtom(const MP4Handler::Atom& item, const QByteArra
 }
 
 std::optional<QString> strictUtf8(const QByteArray& bytes) {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
-                                                     QStringDecoder::Flag::ConvertInitialBom);
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     QString text = decoder.decode(bytes);
     if (decoder.hasError()) {
         return std::nullopt;
@@ -149,8 +150,8 @@ std::optional<QString> strictUtf8(const QByteArray& bytes) {
 // --- movie reading from a file, by positioned reads -----------------------
 
 struct MovieImage {
-    QByteArray bytes;       // the moov atom, whole
-    MP4Handler::Atom atom;  // its parse, offsets relative to `bytes`
+    QByteArray bytes;      // the moov atom, whole
+    MP4Handler::Atom atom; // its parse, offsets relative to `bytes`
 };
 
 [[noreturn]] void throwRead(const QString& path, const QString& text) {
@@ -411,6 +412,21 @@ public:
         return size >= 8 && (std::memcmp(type, "hdlr", 4) == 0 || std::memcmp(type, "keys", 4) == 0);
     }
 
+    // A meta that is not an iTunes item list: QuickTime-style, or one whose
+    // handler names another kind of metadata (such as "mdta" with a keys
+    // table, whose items are numbered, not named). It is left as it is.
+    bool isForeignMeta(const MP4Handler::Atom& meta) const {
+        if (isQuickTimeMeta(meta)) {
+            return true;
+        }
+        const MP4Handler::Atom* handler = firstChild(meta.children, kHdlr);
+        if (!handler) {
+            return false;
+        }
+        const qint64 kind = handler->payloadStart() + 8; // after version, flags and pre-defined
+        return handler->end - kind >= 4 && std::memcmp(m_bytes.constData() + kind, "mdir", 4) != 0;
+    }
+
     QByteArray m_genre, m_year, m_title, m_artist; // built items (year/title/artist empty when not given)
     bool m_hasYear = false, m_hasTitle = false, m_hasArtist = false;
 
@@ -514,10 +530,10 @@ public:
             payload += newMeta();
             return payload;
         }
-        const bool quickTime = isQuickTimeMeta(*meta);
+        const bool foreign = isForeignMeta(*meta);
         for (const auto& child : udta.children) {
             if (&child == meta) {
-                if (quickTime) {
+                if (foreign) {
                     // Ours goes first, so that readers that take the first meta find it.
                     payload += newMeta();
                     copy(child, payload);
@@ -535,7 +551,7 @@ public:
         QByteArray payload;
         const MP4Handler::Atom* udta = firstChild(moov.children, kUdta);
         const MP4Handler::Atom* meta = udta ? nullptr : firstChild(moov.children, kMeta);
-        const bool rebuildDirectMeta = meta && !isQuickTimeMeta(*meta);
+        const bool rebuildDirectMeta = meta && !isForeignMeta(*meta);
         for (const auto& child : moov.children) {
             if (&child == udta) {
                 payload += makeAtom(kUdta, rebuildUserData(child));
@@ -648,8 +664,8 @@ std::optional<int> MP4Handler::readYear(const QString& path) const {
     return text ? extractYear(*text) : std::nullopt;
 }
 
-MP4Handler::OffsetRepair MP4Handler::adjustChunkOffsets(QByteArray& bytes, qint64 start, qint64 end, qint64 delta,
-                                                         qint64 threshold) {
+MP4Handler::OffsetRepair MP4Handler::adjustChunkOffsets(QByteArray& bytes, qint64 start, qint64 end,
+                                                        qint64 delta, qint64 threshold) {
     OffsetRepair result;
     const TableWalk walk = walkMovie(bytes, start, end);
     result.complete = walk.complete;
@@ -666,7 +682,8 @@ MP4Handler::OffsetRepair MP4Handler::adjustChunkOffsets(QByteArray& bytes, qint6
                 continue;
             }
             const uint64_t limit = t.wide ? uint64_t(std::numeric_limits<qint64>::max()) : uint64_t(kMax32);
-            if (v > limit || (delta < 0 && v < uint64_t(-delta)) || (delta > 0 && limit - v < uint64_t(delta))) {
+            if (v > limit || (delta < 0 && v < uint64_t(-delta)) ||
+                (delta > 0 && limit - v < uint64_t(delta))) {
                 result.outOfRange = true;
                 return result;
             }
@@ -736,7 +753,10 @@ QByteArray MP4Handler::writeGenre(const QString& genre, std::optional<int> year,
     const qint64 oldLength = moov.length();
     const qint64 newLength = newMoov.size();
     const qint64 delta = newLength - oldLength;
-    Console::line(QStringLiteral("[MP4Handler] moov size: old=%1 new=%2 delta=%3").arg(oldLength).arg(newLength).arg(delta));
+    Console::line(QStringLiteral("[MP4Handler] moov size: old=%1 new=%2 delta=%3")
+                      .arg(oldLength)
+                      .arg(newLength)
+                      .arg(delta));
 
     bool mediaAfter = false;
     bool fragmented = firstChild(moov.children, QStringLiteral("mvex")) != nullptr;
@@ -757,31 +777,35 @@ QByteArray MP4Handler::writeGenre(const QString& genre, std::optional<int> year,
             const qint64 s = next->length();
             const qint64 s2 = s - delta;
             if (s2 >= 8 && s2 <= kMax32 && next->start == oldEnd && !next->clamped) {
-                Console::line(QStringLiteral("[MP4Handler] Absorbing delta=%1 into '%2' atom (new size=%3) — mdat "
-                                             "stays in place")
-                                  .arg(delta)
-                                  .arg(next->type)
-                                  .arg(s2));
+                Console::line(
+                    QStringLiteral("[MP4Handler] Absorbing delta=%1 into '%2' atom (new size=%3) — mdat "
+                                   "stays in place")
+                        .arg(delta)
+                        .arg(next->type)
+                        .arg(s2));
                 newFree.reserve(s2);
                 Bytes::appendU32BE(newFree, uint32_t(s2));
                 newFree.append("free", 4);
                 newFree.append(s2 - 8, '\0');
                 absorbIndex = moovIndex + 1;
             } else if (s2 < 8) {
-                Console::line(QStringLiteral("[MP4Handler] 'free' atom too small (%1) to absorb delta=%2 — falling "
-                                             "back to stco adjustment")
-                                  .arg(s)
-                                  .arg(delta));
+                Console::line(
+                    QStringLiteral("[MP4Handler] 'free' atom too small (%1) to absorb delta=%2 — falling "
+                                   "back to stco adjustment")
+                        .arg(s)
+                        .arg(delta));
             } else {
-                Console::line(QStringLiteral("[MP4Handler] '%1' atom cannot absorb delta=%2 — falling back to stco "
-                                             "adjustment")
-                                  .arg(next->type)
-                                  .arg(delta));
+                Console::line(
+                    QStringLiteral("[MP4Handler] '%1' atom cannot absorb delta=%2 — falling back to stco "
+                                   "adjustment")
+                        .arg(next->type)
+                        .arg(delta));
             }
         } else {
-            Console::line(QStringLiteral("[MP4Handler] No 'free' atom after moov (next='%1') — falling back to stco "
-                                         "adjustment")
-                              .arg(next ? next->type : QString()));
+            Console::line(
+                QStringLiteral("[MP4Handler] No 'free' atom after moov (next='%1') — falling back to stco "
+                               "adjustment")
+                    .arg(next ? next->type : QString()));
         }
         if (!absorbIndex) {
             if (fragmented) {
@@ -792,8 +816,9 @@ QByteArray MP4Handler::writeGenre(const QString& genre, std::optional<int> year,
                               .arg(delta));
             const OffsetRepair repair = adjustChunkOffsets(newMoov, 8, newMoov.size(), delta, oldEnd);
             if (!repair.complete) {
-                builder.fail(QStringLiteral("The sample tables could not be walked; the chunk offsets cannot be "
-                                            "repaired"));
+                builder.fail(
+                    QStringLiteral("The sample tables could not be walked; the chunk offsets cannot be "
+                                   "repaired"));
             }
             if (repair.auxiliaryOffsets) {
                 builder.fail(QStringLiteral("The file holds auxiliary sample offsets ('saio') that cannot be "

@@ -20,8 +20,8 @@ public:
         QString type; // the four type bytes as Latin-1 ("©gen" is A9 67 65 6E)
         qint64 start = 0;
         qint64 end = 0;
-        QList<Atom> children; // only for container types
-        int headerLength = 8; // 16 when the 32-bit size is 1 (64-bit size follows)
+        QList<Atom> children;   // only for container types
+        int headerLength = 8;   // 16 when the 32-bit size is 1 (64-bit size follows)
         bool sizeToEnd = false; // the size field was 0: the atom runs to the end of its range
         bool clamped = false;   // the stored size ran past the end of the enclosing range
 
@@ -31,11 +31,11 @@ public:
 
     // The outcome of a chunk-offset walk over a movie (see adjustChunkOffsets).
     struct OffsetRepair {
-        bool complete = false;        // every trak/mdia/minf/stbl level could be walked
-        bool outOfRange = false;      // an entry would leave its 32-/64-bit range
+        bool complete = false;         // every trak/mdia/minf/stbl level could be walked
+        bool outOfRange = false;       // an entry would leave its 32-/64-bit range
         bool auxiliaryOffsets = false; // a "saio" table holds absolute offsets we do not repair
-        int tables = 0;               // stco and co64 tables found
-        qint64 shifted = 0;           // entries changed
+        int tables = 0;                // stco and co64 tables found
+        qint64 shifted = 0;            // entries changed
     };
 
     // Containers nest at most this deep; deeper containers are kept as leaves.
@@ -55,7 +55,8 @@ public:
     // title and artist) items replaced or added. Throws AppError::tagWriteFailed
     // whenever the result could not be made without damaging the file.
     QByteArray writeGenre(const QString& genre, std::optional<int> year, std::optional<QString> title,
-                          std::optional<QString> artist, const QByteArray& fileBytes, const QString& path) const;
+                          std::optional<QString> artist, const QByteArray& fileBytes,
+                          const QString& path) const;
 
     // The atoms in [start, end) of `bytes`, with their children. Never fails:
     // damaged data yields fewer atoms.

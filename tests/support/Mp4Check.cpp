@@ -174,9 +174,11 @@ std::optional<QList<QList<Chunk>>> chunks(const QByteArray& file) {
                     }
                 }
                 Chunk chunk;
-                chunk.offset = wide ? be(file, co->payload + 8 + 8 * c, 8) : be(file, co->payload + 8 + 4 * c, 4);
+                chunk.offset =
+                    wide ? be(file, co->payload + 8 + 8 * c, 8) : be(file, co->payload + 8 + 4 * c, 4);
                 for (qint64 s = 0; s < perChunk && sample < sampleCount; ++s, ++sample) {
-                    chunk.length += fixedSize ? fixedSize : qint64(be(file, stsz->payload + 12 + 4 * sample, 4));
+                    chunk.length +=
+                        fixedSize ? fixedSize : qint64(be(file, stsz->payload + 12 + 4 * sample, 4));
                 }
                 list.append(chunk);
             }
@@ -205,8 +207,13 @@ QString compareChunks(const QByteArray& before, const QByteArray& after) {
             const Chunk& y = (*b)[t][c];
             if (x.length != y.length || x.offset + quint64(x.length) > quint64(before.size()) ||
                 y.offset + quint64(y.length) > quint64(after.size()) ||
-                std::memcmp(before.constData() + x.offset, after.constData() + y.offset, size_t(x.length)) != 0) {
-                return QStringLiteral("track %1 chunk %2 differs (offset %3 -> %4)").arg(t).arg(c).arg(x.offset).arg(y.offset);
+                std::memcmp(before.constData() + x.offset, after.constData() + y.offset, size_t(x.length)) !=
+                    0) {
+                return QStringLiteral("track %1 chunk %2 differs (offset %3 -> %4)")
+                    .arg(t)
+                    .arg(c)
+                    .arg(x.offset)
+                    .arg(y.offset);
             }
             compared += x.length;
         }
@@ -217,8 +224,8 @@ QString compareChunks(const QByteArray& before, const QByteArray& after) {
 QString decodedAudioMd5(const QString& path) {
     return run(QStringLiteral("ffmpeg"),
                {QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"), QStringLiteral("error"),
-                QStringLiteral("-i"), path, QStringLiteral("-map"), QStringLiteral("0:a"), QStringLiteral("-f"),
-                QStringLiteral("md5"), QStringLiteral("-")},
+                QStringLiteral("-i"), path, QStringLiteral("-map"), QStringLiteral("0:a"),
+                QStringLiteral("-f"), QStringLiteral("md5"), QStringLiteral("-")},
                true);
 }
 

@@ -76,8 +76,12 @@ protected:
 } // namespace
 
 TEST_F(MP4HandlerTest, ReadsGenreAndYearFromEncoderFiles) {
-    auto genre = [&](const char* name) { return handler.readGenre(TestFiles::fixturePath(QStringLiteral("mp4/") + name)); };
-    auto year = [&](const char* name) { return handler.readYear(TestFiles::fixturePath(QStringLiteral("mp4/") + name)); };
+    auto genre = [&](const char* name) {
+        return handler.readGenre(TestFiles::fixturePath(QStringLiteral("mp4/") + name));
+    };
+    auto year = [&](const char* name) {
+        return handler.readYear(TestFiles::fixturePath(QStringLiteral("mp4/") + name));
+    };
     EXPECT_EQ(genre("faststart.m4a"), QStringLiteral("Deep House"));
     EXPECT_EQ(year("faststart.m4a"), 1987); // stored as 1987-06-01T07:00:00Z
     EXPECT_EQ(genre("tail.m4a"), QStringLiteral("House"));
@@ -101,10 +105,12 @@ TEST_F(MP4HandlerTest, GenreTextIsTakenAsStored) {
 
 TEST_F(MP4HandlerTest, GenreFallsBackToNumberOnlyWhenFirstTextItemIsUnusable) {
     // Invalid UTF-8 in the first ©gen: the number is used.
-    EXPECT_EQ(genreOf(fileWithItems(textItem(kGen, "\xFF\xFE") + genreNumberItem(5))), QStringLiteral("Disco"));
+    EXPECT_EQ(genreOf(fileWithItems(textItem(kGen, "\xFF\xFE") + genreNumberItem(5))),
+              QStringLiteral("Disco"));
     // A first ©gen without a data atom: the second ©gen is not tried, gnre is.
-    EXPECT_EQ(genreOf(fileWithItems(atom(kGen, atom("junk", "x")) + textItem(kGen, "Pop") + genreNumberItem(18))),
-              QStringLiteral("Rock"));
+    EXPECT_EQ(
+        genreOf(fileWithItems(atom(kGen, atom("junk", "x")) + textItem(kGen, "Pop") + genreNumberItem(18))),
+        QStringLiteral("Rock"));
     EXPECT_EQ(genreOf(fileWithItems(textItem(kGen, "Pop") + textItem(kGen, "Rock"))), QStringLiteral("Pop"));
     EXPECT_EQ(genreOf(fileWithItems(genreNumberItem(1))), QStringLiteral("Blues"));
     EXPECT_EQ(genreOf(fileWithItems(genreNumberItem(80))), QStringLiteral("Hard Rock"));
@@ -117,9 +123,11 @@ TEST_F(MP4HandlerTest, GenreFallsBackToNumberOnlyWhenFirstTextItemIsUnusable) {
 TEST_F(MP4HandlerTest, ItemListIsFoundUnderUserDataFirst) {
     const QByteArray directMeta = fullMeta(atom("ilst", textItem(kGen, "Direct")));
     // udta holding a meta without ilst hides the direct meta.
-    EXPECT_EQ(genreOf(ftyp() + atom("moov", atom("udta", fullMeta(atom("free", ""))) + directMeta)), std::nullopt);
+    EXPECT_EQ(genreOf(ftyp() + atom("moov", atom("udta", fullMeta(atom("free", ""))) + directMeta)),
+              std::nullopt);
     // udta without meta lets the direct meta be used.
-    EXPECT_EQ(genreOf(ftyp() + atom("moov", atom("udta", atom("free", "")) + directMeta)), QStringLiteral("Direct"));
+    EXPECT_EQ(genreOf(ftyp() + atom("moov", atom("udta", atom("free", "")) + directMeta)),
+              QStringLiteral("Direct"));
     EXPECT_EQ(genreOf(ftyp() + atom("moov", directMeta)), QStringLiteral("Direct"));
     EXPECT_EQ(genreOf(ftyp() + atom("free", "")), std::nullopt);
 }
@@ -151,7 +159,8 @@ TEST_F(MP4HandlerTest, ParserSkipsDamageAndHonoursSizeForms) {
     EXPECT_EQ(genreOf(toEnd), QStringLiteral("End"));
     // 64-bit sizes: children start 16 bytes in (20 for meta).
     const QByteArray wide =
-        ftyp() + atom64("moov", atom64("udta", atom64("meta", u32(0) + atom64("ilst", textItem(kGen, "Wide")))));
+        ftyp() +
+        atom64("moov", atom64("udta", atom64("meta", u32(0) + atom64("ilst", textItem(kGen, "Wide")))));
     EXPECT_EQ(genreOf(wide), QStringLiteral("Wide"));
     const auto top = MP4Handler::parseAtoms(wide, 0, wide.size());
     ASSERT_EQ(top.size(), 2);
@@ -210,7 +219,8 @@ TEST_F(MP4HandlerTest, ReadsOnlyHeadersAndMovieOfLargeFile) {
         GTEST_SKIP() << "no sparse file support";
     }
     file.seek(ftyp().size() + mediaLength);
-    file.write(atom("moov", atom("udta", fullMeta(atom("ilst", textItem(kGen, "Big") + textItem(kDay, "1999"))))));
+    file.write(
+        atom("moov", atom("udta", fullMeta(atom("ilst", textItem(kGen, "Big") + textItem(kDay, "1999"))))));
     file.close();
     EXPECT_EQ(handler.readGenre(path), QStringLiteral("Big"));
     EXPECT_EQ(handler.readYear(path), 1999);

@@ -40,7 +40,8 @@ QByteArray ftyp() {
 }
 
 QByteArray fileWithItems(const QByteArray& items) {
-    return ftyp() + atom("moov", atom("udta", atom("meta", u32(0) + atom("ilst", items)))) + atom("mdat", "media");
+    return ftyp() + atom("moov", atom("udta", atom("meta", u32(0) + atom("ilst", items)))) +
+           atom("mdat", "media");
 }
 
 // The chunk offset of every chunk, all tracks in a row.
@@ -107,14 +108,15 @@ protected:
 
     Result write(const QString& fixture, const QString& genre, std::optional<int> year = {},
                  std::optional<QString> title = {}, std::optional<QString> artist = {}) {
-        return writeBytes(TestFiles::readFile(TestFiles::fixturePath(QStringLiteral("mp4/") + fixture)), genre,
-                          year, title, artist);
+        return writeBytes(TestFiles::readFile(TestFiles::fixturePath(QStringLiteral("mp4/") + fixture)),
+                          genre, year, title, artist);
     }
 
     // What every write of a real file must keep: the audio and every chunk.
     void expectSound(const Result& r, const QString& referenceFixture) {
         EXPECT_EQ(Mp4Check::compareChunks(r.before, r.after), QString());
-        const QString md5 = Mp4Check::decodedAudioMd5(TestFiles::fixturePath(QStringLiteral("mp4/") + referenceFixture));
+        const QString md5 =
+            Mp4Check::decodedAudioMd5(TestFiles::fixturePath(QStringLiteral("mp4/") + referenceFixture));
         ASSERT_TRUE(md5.startsWith(QStringLiteral("MD5="))) << md5.toStdString();
         EXPECT_EQ(Mp4Check::decodedAudioMd5(r.path), md5);
         EXPECT_EQ(Mp4Check::ffprobeErrors(r.path), QString());
@@ -147,7 +149,8 @@ TEST_F(MP4HandlerWriteTest, GrowingMovieBeforeMediaMovesMediaAndRepairsOffsets) 
     // Longer title and artist, shorter date ("1987-06-01T07:00:00Z" becomes "1987"): moov grows.
     const QString title = QStringLiteral("A considerably longer new title");
     const QString artist = QStringLiteral("K\u00FCnstler & Friends");
-    const Result r = write(QStringLiteral("faststart.m4a"), QStringLiteral("Deep House 80er"), 1987, title, artist);
+    const Result r =
+        write(QStringLiteral("faststart.m4a"), QStringLiteral("Deep House 80er"), 1987, title, artist);
     expectSound(r, QStringLiteral("faststart.m4a"));
     const auto items = Mp4Check::taglibItems(r.path);
     EXPECT_EQ(items.value(kGen), QStringList{QStringLiteral("Deep House 80er")});
@@ -160,8 +163,10 @@ TEST_F(MP4HandlerWriteTest, GrowingMovieBeforeMediaMovesMediaAndRepairsOffsets) 
     const qint64 delta = r.after.size() - r.before.size();
     ASSERT_GT(delta, 0);
     EXPECT_EQ(startOf(r.after, "mdat"), startOf(r.before, "mdat") + delta);
-    EXPECT_TRUE(r.console.contains(QStringLiteral("[MP4Handler] 'free' atom too small (8) to absorb delta=%1").arg(delta)));
-    EXPECT_TRUE(r.console.contains(QStringLiteral("[MP4Handler] Adjusting stco/co64 offsets by +%1").arg(delta)));
+    EXPECT_TRUE(r.console.contains(
+        QStringLiteral("[MP4Handler] 'free' atom too small (8) to absorb delta=%1").arg(delta)));
+    EXPECT_TRUE(
+        r.console.contains(QStringLiteral("[MP4Handler] Adjusting stco/co64 offsets by +%1").arg(delta)));
     EXPECT_EQ(r.console.count(QStringLiteral("[MP4Handler] stco: adjusted 12 offsets")), 2);
 
     // Writing the same again changes nothing.
@@ -175,7 +180,8 @@ TEST_F(MP4HandlerWriteTest, ShrinkingMovieIsAbsorbedByFollowingFreeAtom) {
     expectTagLibGenre(r, QStringLiteral("Dub"));
     EXPECT_EQ(r.after.size(), r.before.size());
     EXPECT_EQ(offsets(r.after), offsets(r.before));
-    EXPECT_TRUE(r.console.contains(QStringLiteral("[MP4Handler] Absorbing delta=-7 into 'free' atom (new size=15)")));
+    EXPECT_TRUE(
+        r.console.contains(QStringLiteral("[MP4Handler] Absorbing delta=-7 into 'free' atom (new size=15)")));
     // Title, artist and date are untouched when not given.
     EXPECT_EQ(Mp4Check::taglibItems(r.path).value(kNam), QStringList{QStringLiteral("Fixture Title")});
     EXPECT_EQ(handler.readYear(r.path), 1987);
@@ -206,8 +212,8 @@ TEST_F(MP4HandlerWriteTest, MovieAfterMediaNeedsNoOffsetChange) {
 }
 
 TEST_F(MP4HandlerWriteTest, MissingUserDataIsCreatedWithHandler) {
-    for (const QString& fixture : {QStringLiteral("no_udta_faststart.m4a"), QStringLiteral("no_udta_tail.m4a"),
-                                  QStringLiteral("plain.m4a")}) {
+    for (const QString& fixture : {QStringLiteral("no_udta_faststart.m4a"),
+                                   QStringLiteral("no_udta_tail.m4a"), QStringLiteral("plain.m4a")}) {
         SCOPED_TRACE(fixture.toStdString());
         const Result r = write(fixture, QStringLiteral("Ambient"), 1994, QStringLiteral("Title"));
         expectSound(r, fixture);
@@ -269,9 +275,11 @@ TEST_F(MP4HandlerWriteTest, MediaBeforeMovieKeepsItsOffsets) {
 }
 
 TEST_F(MP4HandlerWriteTest, FragmentedFileIsRefusedWhenMediaWouldMove) {
-    const QByteArray bytes = TestFiles::readFile(TestFiles::fixturePath(QStringLiteral("mp4/fragmented.m4a")));
+    const QByteArray bytes =
+        TestFiles::readFile(TestFiles::fixturePath(QStringLiteral("mp4/fragmented.m4a")));
     testing::internal::CaptureStdout();
-    expectRefused([&] { handler.writeGenre(QStringLiteral("Trance 90er"), 1999, {}, {}, bytes, QStringLiteral("f")); });
+    expectRefused(
+        [&] { handler.writeGenre(QStringLiteral("Trance 90er"), 1999, {}, {}, bytes, QStringLiteral("f")); });
     testing::internal::GetCapturedStdout();
 }
 
@@ -279,11 +287,23 @@ TEST_F(MP4HandlerWriteTest, QuickTimeMetaIsLeftAloneAndItunesListMadeBeside) {
     const Result r = write(QStringLiteral("qtmeta.m4a"), QStringLiteral("Funk 70er"), 1975);
     expectSound(r, QStringLiteral("plain.m4a"));
     expectTagLibGenre(r, QStringLiteral("Funk 70er"));
-    EXPECT_EQ(Mp4Check::atomPayload(r.after, {"moov", "meta"}), Mp4Check::atomPayload(r.before, {"moov", "meta"}));
+    EXPECT_EQ(Mp4Check::atomPayload(r.after, {"moov", "meta"}),
+              Mp4Check::atomPayload(r.before, {"moov", "meta"}));
     // A second write replaces rather than adds.
     const Result again = writeBytes(r.after, QStringLiteral("Soul 70er"), 1975);
     EXPECT_EQ(again.after.size(), r.after.size());
     EXPECT_EQ(handler.readGenre(again.path), QStringLiteral("Soul 70er"));
+}
+
+TEST_F(MP4HandlerWriteTest, KeyedMetadataListIsLeftAloneAndItunesListPutFirst) {
+    // udta/meta with handler "mdta" numbers its items through a keys table: no named item belongs there.
+    const Result r = write(QStringLiteral("mdta.m4a"), QStringLiteral("Funk 70er"), 1975);
+    expectSound(r, QStringLiteral("mdta.m4a"));
+    expectTagLibGenre(r, QStringLiteral("Funk 70er"));
+    const QByteArray keyed = *Mp4Check::atomPayload(r.before, {"moov", "udta", "meta"});
+    EXPECT_TRUE(keyed.contains("mdta"));
+    EXPECT_TRUE(r.after.contains(atom("meta", keyed)));
+    EXPECT_EQ(Mp4Check::atomPayload(r.after, {"moov", "udta", "meta"})->mid(20, 4), QByteArray("mdir"));
 }
 
 TEST_F(MP4HandlerWriteTest, BytesOutsideParsedAtomsAreKept) {
@@ -304,8 +324,9 @@ TEST_F(MP4HandlerWriteTest, UnverifiableMoveIsRefused) {
     bytes.insert(freeAt, QByteArray(4, '\0'));
     shiftStco(bytes, 4);
     testing::internal::CaptureStdout();
-    const AppError e = expectRefused(
-        [&] { handler.writeGenre(QStringLiteral("Deep House 80er"), 1987, {}, {}, bytes, QStringLiteral("u")); });
+    const AppError e = expectRefused([&] {
+        handler.writeGenre(QStringLiteral("Deep House 80er"), 1987, {}, {}, bytes, QStringLiteral("u"));
+    });
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(e.text(), QStringLiteral("Chunk offsets no longer match the media data"));
 }
@@ -314,8 +335,8 @@ TEST_F(MP4HandlerWriteTest, DamagedOrUnrepairableTablesAreRefused) {
     const QByteArray good = TestFiles::readFile(TestFiles::fixturePath(QStringLiteral("mp4/faststart.m4a")));
     auto refuse = [&](QByteArray bytes) {
         testing::internal::CaptureStdout();
-        const AppError e =
-            expectRefused([&] { handler.writeGenre(QStringLiteral("Deep House 80er"), {}, {}, {}, bytes, "d"); });
+        const AppError e = expectRefused(
+            [&] { handler.writeGenre(QStringLiteral("Deep House 80er"), {}, {}, {}, bytes, "d"); });
         testing::internal::GetCapturedStdout();
         return e.text();
     };
@@ -344,7 +365,8 @@ TEST_F(MP4HandlerWriteTest, DamagedOrUnrepairableTablesAreRefused) {
 }
 
 TEST_F(MP4HandlerWriteTest, SizeZeroChildIsGivenItsLengthWhenSomethingFollows) {
-    QByteArray bytes = TestFiles::readFile(TestFiles::fixturePath(QStringLiteral("mp4/no_udta_faststart.m4a")));
+    QByteArray bytes =
+        TestFiles::readFile(TestFiles::fixturePath(QStringLiteral("mp4/no_udta_faststart.m4a")));
     const qint64 moovStart = startOf(bytes, "moov");
     const qsizetype lastTrak = bytes.lastIndexOf("trak", moovStart + Mp4Check::topLevel(bytes)[1].length) - 4;
     bytes.replace(lastTrak, 4, u32(0));
@@ -382,16 +404,19 @@ TEST_F(MP4HandlerWriteTest, ItemListRules) {
     r = writeBytes(fileWithItems(other), QStringLiteral("Only"));
     EXPECT_TRUE(r.after.contains(atom("ilst", other + textItem(kGenB, "Only"))));
     // The rebuilt meta gains the handler it lacked.
-    EXPECT_EQ(Mp4Check::atomPayload(r.after, {"moov", "udta", "meta"})->mid(4, 33).mid(4, 4), QByteArray("hdlr"));
+    EXPECT_EQ(Mp4Check::atomPayload(r.after, {"moov", "udta", "meta"})->mid(4, 33).mid(4, 4),
+              QByteArray("hdlr"));
 }
 
 TEST_F(MP4HandlerWriteTest, DuplicateContainersKeepTheirContent) {
-    const QByteArray secondUdta = atom("udta", atom("meta", u32(0) + atom("ilst", textItem(kGenB, "Second"))));
+    const QByteArray secondUdta =
+        atom("udta", atom("meta", u32(0) + atom("ilst", textItem(kGenB, "Second"))));
     const QByteArray secondIlst = atom("ilst", textItem(kGenB, "Other list"));
     const QByteArray bytes =
         ftyp() +
-        atom("moov", atom("udta", atom("meta", u32(0) + atom("ilst", textItem(kGenB, "First")) + secondIlst)) +
-                         secondUdta) +
+        atom("moov",
+             atom("udta", atom("meta", u32(0) + atom("ilst", textItem(kGenB, "First")) + secondIlst)) +
+                 secondUdta) +
         atom("mdat", "media");
     const Result r = writeBytes(bytes, QStringLiteral("New"));
     EXPECT_EQ(handler.readGenre(r.path), QStringLiteral("New"));

@@ -1,0 +1,64 @@
+// Feeds arbitrary bytes to the MP4 reading side: the atom parser and the
+// item readers on the bytes, and readGenre/readYear on a temporary file.
+#include "model/AppError.h"
+#include "tagio/MP4Handler.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <cstdlib>
+#include <unistd.h>
+
+namespace {
+
+QStringList genreNames() {
+    QStringList names;
+    for (int i = 0; i < 80; ++i) {
+        names.append(QStringLiteral("Genre %1").arg(i));
+    }
+    return names;
+}
+
+void walk(const MP4Handler& handler, const QByteArray& bytes, const QList<MP4Handler::Atom>& atoms) {
+    for (const auto& atom : atoms) {
+        if (atom.start < 0 || atom.end > bytes.size() || atom.start >= atom.end) {
+            std::abort();
+        }
+        MP4Handler::readItemText(atom, bytes);
+        handler.readGenreNumber(atom, bytes);
+        walk(handler, bytes, atom.children);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const MP4Handler handler(genreNames());
+    const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+
+    const auto top = MP4Handler::parseAtoms(bytes, 0, bytes.size());
+    walk(handler, bytes, top);
+    for (const auto& atom : top) {
+        if (atom.type == QStringLiteral("moov")) {
+            MP4Handler::findItemList(atom.children);
+        }
+    }
+
+    char path[] = "/tmp/velmora-fuzz-mp4-read-XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0) {
+        return 0;
+    }
+    const bool written = ::write(fd, data, size) == ssize_t(size);
+    ::close(fd);
+    if (written) {
+        try {
+            handler.readGenre(QString::fromLocal8Bit(path));
+            handler.readYear(QString::fromLocal8Bit(path));
+        } catch (const AppError&) {
+        }
+    }
+    ::unlink(path);
+    return 0;
+}
