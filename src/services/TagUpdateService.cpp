@@ -58,7 +58,9 @@ TagUpdateService::TagUpdateService(std::shared_ptr<UniversalTagWriter> writer, W
       m_undo(undo ? undo : &WriteUndoManager::shared()), m_mappingTarget(mappingTarget) {}
 
 const TagUpdateService::SettingsSource& TagUpdateService::defaultSettings() {
-    static const SettingsSource source = [] { return AppSettings::snapshot(); };
+    static const SettingsSource source = [] {
+        return AppSettings::snapshot();
+    };
     return source;
 }
 
@@ -218,7 +220,8 @@ TagUpdateService::UpdateResult TagUpdateService::updateFile(const MusicFile& fil
     entry.yearWritten = yearToWrite.has_value();
     if (title) {
         try {
-            const UniversalTagWriter::TitleArtist original = m_writer->readTitleAndArtist(file.url, file.format);
+            const UniversalTagWriter::TitleArtist original =
+                m_writer->readTitleAndArtist(file.url, file.format);
             entry.originalTitle = original.title;
             entry.originalArtist = original.artist;
         } catch (const std::exception&) {
@@ -256,8 +259,8 @@ TagUpdateService::UpdateResult TagUpdateService::updateFile(const MusicFile& fil
     } catch (const std::exception&) {
         readBack.reset();
     }
-    logWrite(QStringLiteral("VERIFY: genre='") + readBack.value_or(QStringLiteral("nil")) + QStringLiteral("' | ") +
-             name);
+    logWrite(QStringLiteral("VERIFY: genre='") + readBack.value_or(QStringLiteral("nil")) +
+             QStringLiteral("' | ") + name);
     const bool verified = readBack ? *readBack == newGenre : newGenre.isEmpty();
     if (!verified) {
         logError(QStringLiteral("VERIFY FAILED: ") + name + QStringLiteral(" expected='") + newGenre +

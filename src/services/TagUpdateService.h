@@ -35,8 +35,8 @@ public:
     // `writer` defaults to a new writer; `undo` to the shared undo log;
     // `mappingTarget` (where automatic genre mappings are appended, on its
     // own thread) to AppSettings::shared().
-    explicit TagUpdateService(std::shared_ptr<UniversalTagWriter> writer = {}, WriteUndoManager* undo = nullptr,
-                              AppSettings* mappingTarget = nullptr);
+    explicit TagUpdateService(std::shared_ptr<UniversalTagWriter> writer = {},
+                              WriteUndoManager* undo = nullptr, AppSettings* mappingTarget = nullptr);
 
     const std::shared_ptr<UniversalTagWriter>& writer() const { return m_writer; }
 

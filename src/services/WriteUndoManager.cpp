@@ -75,18 +75,18 @@ WriteUndoManager::UndoResult WriteUndoManager::undoLastSession(UniversalTagWrite
         try {
             writer.writeGenre(entry.originalGenre, year, entry.originalTitle, entry.originalArtist, entry.url,
                               entry.format);
-            Console::line(QStringLiteral("[WriteUndoManager] Restored ") + name + QStringLiteral(": genre='") +
-                          entry.originalGenre + QStringLiteral("' year=") +
+            Console::line(QStringLiteral("[WriteUndoManager] Restored ") + name +
+                          QStringLiteral(": genre='") + entry.originalGenre + QStringLiteral("' year=") +
                           (year ? QString::number(*year) : QStringLiteral("nil")));
             ++result.restored;
             result.restoredEntries.append(entry);
         } catch (const AppError& error) {
-            Console::line(QStringLiteral("[WriteUndoManager] Failed to restore ") + name + QStringLiteral(": ") +
-                          error.errorDescription());
+            Console::line(QStringLiteral("[WriteUndoManager] Failed to restore ") + name +
+                          QStringLiteral(": ") + error.errorDescription());
             ++result.failed;
         } catch (const std::exception& error) {
-            Console::line(QStringLiteral("[WriteUndoManager] Failed to restore ") + name + QStringLiteral(": ") +
-                          QString::fromLocal8Bit(error.what()));
+            Console::line(QStringLiteral("[WriteUndoManager] Failed to restore ") + name +
+                          QStringLiteral(": ") + QString::fromLocal8Bit(error.what()));
             ++result.failed;
         }
     }

@@ -23,8 +23,8 @@ public:
     struct UndoEntry {
         QString url;
         AudioFormat format = AudioFormat::unknown;
-        QString originalGenre;            // the genre as read, unchanged
-        std::optional<int> originalYear;  // the file's year tag before the write
+        QString originalGenre;           // the genre as read, unchanged
+        std::optional<int> originalYear; // the file's year tag before the write
         // Whether the write set a year; only then is the original year written back.
         bool yearWritten = false;
         // The tag's own title and artist before a repair overwrote them.

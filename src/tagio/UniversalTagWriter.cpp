@@ -143,8 +143,9 @@ void syncFolder(const QByteArray& folder) {
 
 UniversalTagWriter::UniversalTagWriter() : m_mp4Handler(id3v1GenreNames()) {}
 
-void UniversalTagWriter::writeGenre(const QString& genre, std::optional<int> year, std::optional<QString> title,
-                                    std::optional<QString> artist, const QString& path, AudioFormat format) {
+void UniversalTagWriter::writeGenre(const QString& genre, std::optional<int> year,
+                                    std::optional<QString> title, std::optional<QString> artist,
+                                    const QString& path, AudioFormat format) {
     const QString raw = rawValue(format);
     const Branch branch = branchFor(format);
     if (branch == Branch::refused) {
@@ -155,12 +156,13 @@ void UniversalTagWriter::writeGenre(const QString& genre, std::optional<int> yea
 
     std::lock_guard lock(writeLock());
     const QString name = QFileInfo(path).fileName();
-    Console::line(QStringLiteral("[TagIO] UniversalTagWriter.writeGenre '") + genre + QStringLiteral("' year=") +
-                  yearText(year) + QStringLiteral(" format=") + raw + QStringLiteral(" -> ") + name);
+    Console::line(QStringLiteral("[TagIO] UniversalTagWriter.writeGenre '") + genre +
+                  QStringLiteral("' year=") + yearText(year) + QStringLiteral(" format=") + raw +
+                  QStringLiteral(" -> ") + name);
     switch (branch) {
     case Branch::id3:
-        Console::line(QStringLiteral("[TagIO] ID3v2Handler.writeGenre '") + genre + QStringLiteral("' year=") +
-                      yearText(year) + QStringLiteral(" -> ") + name);
+        Console::line(QStringLiteral("[TagIO] ID3v2Handler.writeGenre '") + genre +
+                      QStringLiteral("' year=") + yearText(year) + QStringLiteral(" -> ") + name);
         break;
     case Branch::mp4:
         Console::line(QStringLiteral("[TagIO] MP4Handler.writeGenre '") + genre + QStringLiteral("' year=") +
@@ -202,8 +204,8 @@ void UniversalTagWriter::writeGenre(const QString& genre, std::optional<int> yea
 
 std::optional<QString> UniversalTagWriter::readGenre(const QString& path, AudioFormat format) {
     const QString raw = rawValue(format);
-    Console::line(QStringLiteral("[TagIO] UniversalTagWriter.readGenre format=") + raw + QStringLiteral(" <- ") +
-                  QFileInfo(path).fileName());
+    Console::line(QStringLiteral("[TagIO] UniversalTagWriter.readGenre format=") + raw +
+                  QStringLiteral(" <- ") + QFileInfo(path).fileName());
     std::lock_guard lock(writeLock());
     switch (branchFor(format)) {
     case Branch::id3:
@@ -218,7 +220,8 @@ std::optional<QString> UniversalTagWriter::readGenre(const QString& path, AudioF
     throw AppError::unsupportedFormat(raw);
 }
 
-UniversalTagWriter::TitleArtist UniversalTagWriter::readTitleAndArtist(const QString& path, AudioFormat format) {
+UniversalTagWriter::TitleArtist UniversalTagWriter::readTitleAndArtist(const QString& path,
+                                                                       AudioFormat format) {
     std::lock_guard lock(writeLock());
     TitleArtist out;
     switch (branchFor(format)) {
@@ -279,7 +282,7 @@ UniversalTagWriter::LoadedFile UniversalTagWriter::loadFile(const QString& path)
         ~Closer() { ::close(fd); }
     } closer{fd};
 
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) != 0) {
         throw AppError::tagWriteFailed(path, errnoText(errno));
     }
@@ -292,8 +295,8 @@ UniversalTagWriter::LoadedFile UniversalTagWriter::loadFile(const QString& path)
     loaded.bytes.resize(static_cast<qsizetype>(st.st_size));
     qint64 done = 0;
     while (done < loaded.bytes.size()) {
-        const ssize_t n = ::pread(fd, loaded.bytes.data() + done, static_cast<size_t>(loaded.bytes.size() - done),
-                                  static_cast<off_t>(done));
+        const ssize_t n = ::pread(fd, loaded.bytes.data() + done,
+                                  static_cast<size_t>(loaded.bytes.size() - done), static_cast<off_t>(done));
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -342,7 +345,7 @@ void UniversalTagWriter::atomicWrite(const QByteArray& data, const QString& path
     const QByteArray target(resolved);
     std::free(resolved);
 
-    struct stat original{};
+    struct stat original {};
     if (::stat(target.constData(), &original) != 0) {
         throw failure(errnoText(errno));
     }
@@ -382,7 +385,7 @@ void UniversalTagWriter::atomicWrite(const QByteArray& data, const QString& path
     }
 
     if (loaded) {
-        struct stat now{};
+        struct stat now {};
         if (::stat(target.constData(), &now) != 0) {
             throw failure(errnoText(errno));
         }

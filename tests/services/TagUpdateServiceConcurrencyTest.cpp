@@ -19,7 +19,8 @@
 
 namespace {
 
-MusicFile makeFile(const QString& url, AudioFormat format, const QString& genre, std::optional<int> discovered) {
+MusicFile makeFile(const QString& url, AudioFormat format, const QString& genre,
+                   std::optional<int> discovered) {
     MusicFile file;
     file.id = QUuid::createUuid();
     file.url = url;
@@ -48,7 +49,9 @@ void runConcurrently(int count, int threads, const std::function<void(int)>& wor
 
 TagUpdateService::SettingsSource fixedSettings(const SettingsSnapshot& values) {
     const auto snapshot = std::make_shared<const SettingsSnapshot>(values);
-    return [snapshot] { return snapshot; };
+    return [snapshot] {
+        return snapshot;
+    };
 }
 
 } // namespace
@@ -59,15 +62,17 @@ TEST(TagUpdateServiceConcurrency, ManyRealFilesThroughOneServiceAtOnce) {
         const char* extension;
         AudioFormat format;
     };
-    const Kind kinds[] = {{"scan/tagged.mp3", "mp3", AudioFormat::mp3},   {"scan/tagged.flac", "flac", AudioFormat::flac},
-                          {"scan/tagged.m4a", "m4a", AudioFormat::m4a},   {"scan/tagged.aiff", "aiff", AudioFormat::aiff},
+    const Kind kinds[] = {{"scan/tagged.mp3", "mp3", AudioFormat::mp3},
+                          {"scan/tagged.flac", "flac", AudioFormat::flac},
+                          {"scan/tagged.m4a", "m4a", AudioFormat::m4a},
+                          {"scan/tagged.aiff", "aiff", AudioFormat::aiff},
                           {"scan/tagged.wav", "wav", AudioFormat::wav}};
     QTemporaryDir dir;
     QList<MusicFile> files;
     for (int i = 0; i < 30; ++i) {
         const Kind& kind = kinds[i % 5];
-        const QString path = TestFiles::copyFixture(kind.fixture, dir,
-                                                    QStringLiteral("f%1.%2").arg(i).arg(QLatin1String(kind.extension)));
+        const QString path = TestFiles::copyFixture(
+            kind.fixture, dir, QStringLiteral("f%1.%2").arg(i).arg(QLatin1String(kind.extension)));
         files.append(makeFile(path, kind.format, QStringLiteral("House"), 1990 + i % 10));
     }
     WriteUndoManager undo;
@@ -146,7 +151,9 @@ TEST(TagUpdateServiceConcurrency, AutomaticMappingNeverBlocksWorkersAndAddsOneRo
     auto writer = std::make_shared<FakeTagWriter>();
     WriteUndoManager undo;
     TagUpdateService service(writer, &undo, &target);
-    auto live = [&target] { return target.currentSnapshot(); };
+    auto live = [&target] {
+        return target.currentSnapshot();
+    };
 
     // The main thread handles no events while the workers run: had a worker
     // waited for it, this would never finish.

@@ -28,9 +28,12 @@ struct FormatCase {
 
 // The seven writable formats; an MP4 file named .aac goes through the MP4 branch.
 const FormatCase kFormats[] = {
-    {"scan/tagged.mp3", "song.mp3", AudioFormat::mp3},   {"scan/tagged.flac", "song.flac", AudioFormat::flac},
-    {"scan/tagged.m4a", "song.m4a", AudioFormat::m4a},   {"scan/tagged.m4a", "song.aac", AudioFormat::aac},
-    {"scan/tagged.aiff", "song.aiff", AudioFormat::aiff}, {"scan/tagged.aif", "song.aif", AudioFormat::aif},
+    {"scan/tagged.mp3", "song.mp3", AudioFormat::mp3},
+    {"scan/tagged.flac", "song.flac", AudioFormat::flac},
+    {"scan/tagged.m4a", "song.m4a", AudioFormat::m4a},
+    {"scan/tagged.m4a", "song.aac", AudioFormat::aac},
+    {"scan/tagged.aiff", "song.aiff", AudioFormat::aiff},
+    {"scan/tagged.aif", "song.aif", AudioFormat::aif},
     {"scan/tagged.wav", "song.wav", AudioFormat::wav},
 };
 
@@ -87,7 +90,7 @@ TEST(AtomicWrite, ReplacesTheFileAndKeepsItsPermissions) {
     UniversalTagWriter::atomicWrite("new contents, longer than before", path);
 
     EXPECT_EQ(TestFiles::readFile(path), QByteArray("new contents, longer than before"));
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty());
@@ -104,7 +107,7 @@ TEST(AtomicWrite, KeepsTheOwnerWhereAllowed) {
 
     UniversalTagWriter::atomicWrite("y", path);
 
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
     EXPECT_EQ(st.st_uid, 4321u);
     EXPECT_EQ(st.st_gid, 4322u);
@@ -129,7 +132,8 @@ TEST(AtomicWrite, FollowsASymbolicLinkAndReplacesTheRealFile) {
 
 TEST(AtomicWrite, TemporaryNameStaysWithinTheNameLimit) {
     const QString uuid = QStringLiteral("0F8FAD5B-D9CB-469F-A165-70867728950E");
-    EXPECT_EQ(UniversalTagWriter::temporaryName("Song.flac", uuid), QByteArray(".Song.flac.tmp-") + uuid.toUtf8());
+    EXPECT_EQ(UniversalTagWriter::temporaryName("Song.flac", uuid),
+              QByteArray(".Song.flac.tmp-") + uuid.toUtf8());
 
     // 120 two-byte characters: 240 bytes, far too long with the suffix.
     const QByteArray longName = QString(120, QChar(0x00E9)).toUtf8();
@@ -241,7 +245,8 @@ TEST(AtomicWrite, FullDiskLeavesTheTargetAndNoTemporaryFile) {
         ADD_FAILURE() << "write on a full disk reported success";
     } catch (const AppError& error) {
         EXPECT_EQ(error.kind(), AppError::Kind::tagWriteFailed);
-        EXPECT_TRUE(error.text().startsWith(QStringLiteral("Atomic write failed: No space left"))) << error.what();
+        EXPECT_TRUE(error.text().startsWith(QStringLiteral("Atomic write failed: No space left")))
+            << error.what();
     }
     EXPECT_EQ(TestFiles::readFile(path), original);
     EXPECT_TRUE(TagProbe::temporaryFiles(folder).isEmpty());
@@ -257,7 +262,8 @@ TEST(UniversalTagWriter, WritesEveryWritableFormatReadableByUsAndByTagLib) {
         const QByteArray audio = TagProbe::audioPayload(path, c.format);
         UniversalTagWriter writer;
 
-        writer.writeGenre(QStringLiteral("Deep House 90er"), 1995, std::nullopt, std::nullopt, path, c.format);
+        writer.writeGenre(QStringLiteral("Deep House 90er"), 1995, std::nullopt, std::nullopt, path,
+                          c.format);
 
         EXPECT_EQ(writer.readGenre(path, c.format), QStringLiteral("Deep House 90er"));
         EXPECT_EQ(TagProbe::ourYear(path, c.format), 1995);
@@ -314,7 +320,8 @@ TEST(UniversalTagWriter, BrokenInputFailsWithTheTargetIntact) {
 
     // A missing file.
     try {
-        writer.writeGenre("House", 1990, std::nullopt, std::nullopt, dir.filePath("gone.mp3"), AudioFormat::mp3);
+        writer.writeGenre("House", 1990, std::nullopt, std::nullopt, dir.filePath("gone.mp3"),
+                          AudioFormat::mp3);
         ADD_FAILURE() << "missing file written";
     } catch (const AppError& error) {
         EXPECT_EQ(error.kind(), AppError::Kind::tagWriteFailed);
@@ -325,15 +332,18 @@ TEST(UniversalTagWriter, BrokenInputFailsWithTheTargetIntact) {
     // A FLAC file that begins with an ID3 tag: the handler's read error passes through unchanged.
     const QString flac = TestFiles::copyFixture("flac/id3front.flac", dir);
     const QByteArray flacBefore = TestFiles::readFile(flac);
-    EXPECT_EQ(kindOf([&] { writer.writeGenre("House", 1990, std::nullopt, std::nullopt, flac, AudioFormat::flac); }),
+    EXPECT_EQ(kindOf([&] {
+                  writer.writeGenre("House", 1990, std::nullopt, std::nullopt, flac, AudioFormat::flac);
+              }),
               AppError::Kind::tagReadFailed);
     EXPECT_EQ(TestFiles::readFile(flac), flacBefore);
 
     // A raw ADTS stream named .aac has no MP4 atoms to carry items.
     const QString adts = TestFiles::copyFixture("scan/tagged.aac", dir);
     const QByteArray adtsBefore = TestFiles::readFile(adts);
-    EXPECT_EQ(kindOf([&] { writer.writeGenre("House", 1990, std::nullopt, std::nullopt, adts, AudioFormat::aac); }),
-              AppError::Kind::tagWriteFailed);
+    EXPECT_EQ(
+        kindOf([&] { writer.writeGenre("House", 1990, std::nullopt, std::nullopt, adts, AudioFormat::aac); }),
+        AppError::Kind::tagWriteFailed);
     EXPECT_EQ(TestFiles::readFile(adts), adtsBefore);
 
     EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty());
