@@ -107,6 +107,19 @@ void TagUpdateService::appendAutomaticMapping(const GenreMapping& mapping) const
 
 TagUpdateService::UpdateResult TagUpdateService::updateFile(const MusicFile& file,
                                                             const SettingsSource& settings) const {
+    try {
+        return runSteps(file, settings);
+    } catch (const std::exception& error) {
+        // Out of memory and the like: still a result, never an exception.
+        const QString msg = QString::fromLocal8Bit(error.what());
+        logError(QStringLiteral("WRITE FAILED (unbekannt): ") + QFileInfo(file.url).fileName() +
+                 QStringLiteral(" \u2014 ") + msg);
+        return UpdateResult{file, false, msg, std::nullopt};
+    }
+}
+
+TagUpdateService::UpdateResult TagUpdateService::runSteps(const MusicFile& file,
+                                                          const SettingsSource& settings) const {
     const QString name = QFileInfo(file.url).fileName();
     UpdateResult result{file, false, std::nullopt, std::nullopt};
 

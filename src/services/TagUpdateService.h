@@ -34,7 +34,8 @@ public:
 
     // `writer` defaults to a new writer; `undo` to the shared undo log;
     // `mappingTarget` (where automatic genre mappings are appended, on its
-    // own thread) to AppSettings::shared().
+    // own thread) to AppSettings::shared(), which must have been created on
+    // the main thread before the first update.
     explicit TagUpdateService(std::shared_ptr<UniversalTagWriter> writer = {},
                               WriteUndoManager* undo = nullptr, AppSettings* mappingTarget = nullptr);
 
@@ -51,6 +52,7 @@ public:
     static const SettingsSource& defaultSettings();
 
 private:
+    UpdateResult runSteps(const MusicFile& file, const SettingsSource& settings) const;
     void appendAutomaticMapping(const GenreMapping& mapping) const;
 
     std::shared_ptr<UniversalTagWriter> m_writer;
