@@ -1,0 +1,61 @@
+#pragma once
+
+#include "model/MusicFile.h"
+#include "model/SettingsSnapshot.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class AppSettings;
+class UniversalTagWriter;
+class WriteUndoManager;
+
+// The per-file write decision: builds the genre to write (mapping, decade
+// label), records the undo entry, writes genre and year (and, when asked, the
+// repaired title and artist) and checks the genre read back.
+//
+// Blocking and thread-safe: several files may be updated at once from worker
+// threads; the service keeps no state between calls.
+class TagUpdateService {
+public:
+    struct UpdateResult {
+        MusicFile file; // as passed in
+        bool success = false;
+        std::optional<QString> errorMessage;
+        std::optional<QString> writtenGenre;
+    };
+
+    // Gives the current settings; called again at every step that reads one,
+    // so a change made during a run takes effect at the next read.
+    using SettingsSource = std::function<std::shared_ptr<const SettingsSnapshot>()>;
+
+    // `writer` defaults to a new writer; `undo` to the shared undo log;
+    // `mappingTarget` (where automatic genre mappings are appended, on its
+    // own thread) to AppSettings::shared(), which must have been created on
+    // the main thread before the first update.
+    explicit TagUpdateService(std::shared_ptr<UniversalTagWriter> writer = {},
+                              WriteUndoManager* undo = nullptr, AppSettings* mappingTarget = nullptr);
+
+    const std::shared_ptr<UniversalTagWriter>& writer() const { return m_writer; }
+
+    // Never throws: every failure is a result with success false.
+    UpdateResult updateFile(const MusicFile& file, const SettingsSource& settings = defaultSettings()) const;
+
+    // The genre text of a file made ready for composing: trailing NULs
+    // dropped, the values of a multi-value text joined by " / " and, for the
+    // ID3 formats, numeric genre references ("(17)", a bare "17") resolved.
+    static QString cleanGenreText(const QString& genre, AudioFormat format);
+
+    static const SettingsSource& defaultSettings();
+
+private:
+    UpdateResult runSteps(const MusicFile& file, const SettingsSource& settings) const;
+    void appendAutomaticMapping(const GenreMapping& mapping) const;
+
+    std::shared_ptr<UniversalTagWriter> m_writer;
+    WriteUndoManager* m_undo;
+    AppSettings* m_mappingTarget;
+};

@@ -1,0 +1,404 @@
+#include "tagio/UniversalTagWriter.h"
+
+#include "model/AppError.h"
+#include "model/Console.h"
+#include "model/DebugLogger.h"
+#include "tagio/ByteSource.h"
+#include "tagio/FLACHandler.h"
+#include "tagio/GenreNames.h"
+#include "tagio/ID3v2Handler.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QUuid>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// One lock for every writer of the process: a write loads, rebuilds and
+// replaces a file in one go, and two writes must never interleave on one file.
+std::mutex& writeLock() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+QString errnoText(int error) {
+    char buffer[256];
+    // The GNU variant returns a pointer to the text (maybe not into buffer).
+    const char* text = ::strerror_r(error, buffer, sizeof buffer);
+    return QString::fromLocal8Bit(text);
+}
+
+QString yearText(std::optional<int> year) {
+    return year ? QString::number(*year) : QStringLiteral("nil");
+}
+
+enum class Branch { id3, mp4, flac, refused };
+
+Branch branchFor(AudioFormat format) {
+    switch (format) {
+    case AudioFormat::mp3:
+    case AudioFormat::aiff:
+    case AudioFormat::aif:
+    case AudioFormat::wav:
+        return Branch::id3;
+    case AudioFormat::m4a:
+    case AudioFormat::aac:
+        return Branch::mp4;
+    case AudioFormat::flac:
+        return Branch::flac;
+    case AudioFormat::ogg:
+    case AudioFormat::opus:
+    case AudioFormat::wma:
+    case AudioFormat::unknown:
+        break;
+    }
+    return Branch::refused;
+}
+
+UniversalTagWriter::FileStamp stampOf(const struct stat& st) {
+    UniversalTagWriter::FileStamp stamp;
+    stamp.device = static_cast<std::uint64_t>(st.st_dev);
+    stamp.inode = static_cast<std::uint64_t>(st.st_ino);
+    stamp.size = static_cast<qint64>(st.st_size);
+    stamp.modifiedSeconds = static_cast<qint64>(st.st_mtim.tv_sec);
+    stamp.modifiedNanoseconds = static_cast<qint64>(st.st_mtim.tv_nsec);
+    return stamp;
+}
+
+// Closes and removes the temporary file unless the rename took it over.
+class TemporaryFile {
+public:
+    TemporaryFile(QByteArray path, int fd) : m_path(std::move(path)), m_fd(fd) {}
+    ~TemporaryFile() {
+        closeQuietly();
+        if (!m_kept) {
+            ::unlink(m_path.constData());
+        }
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    int fd() const { return m_fd; }
+    // Closes the file; false (with errno set) when the close reported an error.
+    bool close() {
+        const int fd = m_fd;
+        m_fd = -1;
+        return ::close(fd) == 0;
+    }
+    void keep() { m_kept = true; }
+
+private:
+    void closeQuietly() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    QByteArray m_path;
+    int m_fd = -1;
+    bool m_kept = false;
+};
+
+// Writes every byte; false (with errno set) on failure.
+bool writeAll(int fd, const QByteArray& data) {
+    const char* p = data.constData();
+    qint64 left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, static_cast<size_t>(std::min<qint64>(left, qint64(1) << 30)));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (n == 0) {
+            errno = EIO;
+            return false;
+        }
+        p += n;
+        left -= n;
+    }
+    return true;
+}
+
+// Flushes a folder's entries, so that a completed rename survives a crash.
+// Some file systems cannot flush a folder; the file itself is already safe.
+void syncFolder(const QByteArray& folder) {
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    ::fsync(fd);
+    ::close(fd);
+}
+
+} // namespace
+
+UniversalTagWriter::UniversalTagWriter() : m_mp4Handler(id3v1GenreNames()) {}
+
+void UniversalTagWriter::writeGenre(const QString& genre, std::optional<int> year,
+                                    std::optional<QString> title, std::optional<QString> artist,
+                                    const QString& path, AudioFormat format) {
+    const QString raw = rawValue(format);
+    const Branch branch = branchFor(format);
+    if (branch == Branch::refused) {
+        Console::line(QStringLiteral("[TagIO] Write skipped \u2013 format '") + raw +
+                      QStringLiteral("' does not support tag writing"));
+        throw AppError::unsupportedFormat(raw);
+    }
+
+    std::lock_guard lock(writeLock());
+    const QString name = QFileInfo(path).fileName();
+    Console::line(QStringLiteral("[TagIO] UniversalTagWriter.writeGenre '") + genre +
+                  QStringLiteral("' year=") + yearText(year) + QStringLiteral(" format=") + raw +
+                  QStringLiteral(" -> ") + name);
+    switch (branch) {
+    case Branch::id3:
+        Console::line(QStringLiteral("[TagIO] ID3v2Handler.writeGenre '") + genre +
+                      QStringLiteral("' year=") + yearText(year) + QStringLiteral(" -> ") + name);
+        break;
+    case Branch::mp4:
+        Console::line(QStringLiteral("[TagIO] MP4Handler.writeGenre '") + genre + QStringLiteral("' year=") +
+                      yearText(year) + QStringLiteral(" -> ") + name);
+        break;
+    case Branch::flac:
+        DebugLogger::shared().log(QStringLiteral("FLAC writeGenre '") + genre + QStringLiteral("' year=") +
+                                      yearText(year) + QStringLiteral(" \u2192 ") + name,
+                                  LogCategory::write);
+        break;
+    case Branch::refused:
+        break;
+    }
+
+    try {
+        const LoadedFile loaded = loadFile(path);
+        QByteArray image;
+        switch (branch) {
+        case Branch::id3:
+            image = ID3v2Handler::writeGenre(genre, year, title, artist, loaded.bytes, path);
+            break;
+        case Branch::mp4:
+            image = m_mp4Handler.writeGenre(genre, year, title, artist, loaded.bytes, path);
+            break;
+        case Branch::flac:
+            FLACHandler::validateMagic(loaded.bytes, path);
+            image = FLACHandler::writeGenre(genre, year, title, artist, loaded.bytes, path);
+            break;
+        case Branch::refused:
+            break;
+        }
+        atomicWrite(image, path, loaded.stamp);
+    } catch (const AppError&) {
+        throw;
+    } catch (const std::exception& error) {
+        throw AppError::tagWriteFailed(path, QString::fromLocal8Bit(error.what()));
+    }
+}
+
+std::optional<QString> UniversalTagWriter::readGenre(const QString& path, AudioFormat format) {
+    const QString raw = rawValue(format);
+    Console::line(QStringLiteral("[TagIO] UniversalTagWriter.readGenre format=") + raw +
+                  QStringLiteral(" <- ") + QFileInfo(path).fileName());
+    std::lock_guard lock(writeLock());
+    switch (branchFor(format)) {
+    case Branch::id3:
+        return ID3v2Handler::readGenre(path);
+    case Branch::mp4:
+        return m_mp4Handler.readGenre(path);
+    case Branch::flac:
+        return FLACHandler::readGenre(path);
+    case Branch::refused:
+        break;
+    }
+    throw AppError::unsupportedFormat(raw);
+}
+
+UniversalTagWriter::TitleArtist UniversalTagWriter::readTitleAndArtist(const QString& path,
+                                                                       AudioFormat format) {
+    std::lock_guard lock(writeLock());
+    TitleArtist out;
+    switch (branchFor(format)) {
+    case Branch::id3: {
+        const std::optional<ByteSource> source = ByteSource::open(path);
+        if (!source) {
+            throw AppError::tagReadFailed(path, errnoText(errno));
+        }
+        if (const std::optional<QByteArray> tag = ID3v2Handler::readTag(*source, path)) {
+            out.title = ID3v2Handler::findTextFrame({QByteArrayLiteral("TIT2")}, *tag);
+            out.artist = ID3v2Handler::findTextFrame({QByteArrayLiteral("TPE1")}, *tag);
+        }
+        return out;
+    }
+    case Branch::flac:
+        for (const FLACHandler::VorbisComment& comment : FLACHandler::readVorbisComments(path)) {
+            if (!out.title && comment.key == QLatin1String("TITLE")) {
+                out.title = comment.value;
+            } else if (!out.artist && comment.key == QLatin1String("ARTIST")) {
+                out.artist = comment.value;
+            }
+        }
+        return out;
+    case Branch::mp4: {
+        const LoadedFile loaded = loadFile(path);
+        const QList<MP4Handler::Atom> top = MP4Handler::parseAtoms(loaded.bytes, 0, loaded.bytes.size());
+        for (const MP4Handler::Atom& atom : top) {
+            if (atom.type != QLatin1String("moov")) {
+                continue;
+            }
+            if (const std::optional<MP4Handler::Atom> list = MP4Handler::findItemList(atom.children)) {
+                for (const MP4Handler::Atom& item : list->children) {
+                    if (!out.title && item.type == QStringLiteral("\u00A9nam")) {
+                        out.title = MP4Handler::readItemText(item, loaded.bytes);
+                    } else if (!out.artist && item.type == QStringLiteral("\u00A9ART")) {
+                        out.artist = MP4Handler::readItemText(item, loaded.bytes);
+                    }
+                }
+            }
+            break;
+        }
+        return out;
+    }
+    case Branch::refused:
+        break;
+    }
+    throw AppError::unsupportedFormat(rawValue(format));
+}
+
+UniversalTagWriter::LoadedFile UniversalTagWriter::loadFile(const QString& path) {
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        throw AppError::tagWriteFailed(path, errnoText(errno));
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        throw AppError::tagWriteFailed(path, errnoText(errno));
+    }
+    if (!S_ISREG(st.st_mode)) {
+        throw AppError::tagWriteFailed(path, QStringLiteral("Not a regular file"));
+    }
+
+    LoadedFile loaded;
+    loaded.stamp = stampOf(st);
+    loaded.bytes.resize(static_cast<qsizetype>(st.st_size));
+    qint64 done = 0;
+    while (done < loaded.bytes.size()) {
+        const ssize_t n = ::pread(fd, loaded.bytes.data() + done,
+                                  static_cast<size_t>(loaded.bytes.size() - done), static_cast<off_t>(done));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throw AppError::tagWriteFailed(path, errnoText(errno));
+        }
+        if (n == 0) {
+            break;
+        }
+        done += n;
+    }
+    if (done != loaded.bytes.size()) {
+        // The file shrank while it was read; never build an image from half a file.
+        throw AppError::tagWriteFailed(path, QStringLiteral("The file changed while it was read"));
+    }
+    return loaded;
+}
+
+QByteArray UniversalTagWriter::temporaryName(const QByteArray& encodedFileName, const QString& uuidText) {
+    const QByteArray suffix = QByteArrayLiteral(".tmp-") + uuidText.toUtf8();
+    QByteArray base = encodedFileName;
+    const qint64 room = maxNameBytes - 1 - suffix.size();
+    if (base.size() > room) {
+        qint64 cut = std::max<qint64>(room, 0);
+        // Never cut a UTF-8 sequence in half.
+        while (cut > 0 && (static_cast<unsigned char>(base.at(cut)) & 0xC0) == 0x80) {
+            --cut;
+        }
+        base.truncate(cut);
+    }
+    return QByteArrayLiteral(".") + base + suffix;
+}
+
+void UniversalTagWriter::atomicWrite(const QByteArray& data, const QString& path,
+                                     const std::optional<FileStamp>& loaded) {
+    auto failure = [&path](const QString& reason) {
+        return AppError::tagWriteFailed(path, QStringLiteral("Atomic write failed: ") + reason);
+    };
+
+    // Replace the real file, not a symbolic link that points at it.
+    const QByteArray native = QFile::encodeName(path);
+    char* resolved = ::realpath(native.constData(), nullptr);
+    if (resolved == nullptr) {
+        throw failure(errnoText(errno));
+    }
+    const QByteArray target(resolved);
+    std::free(resolved);
+
+    struct stat original {};
+    if (::stat(target.constData(), &original) != 0) {
+        throw failure(errnoText(errno));
+    }
+    if (!S_ISREG(original.st_mode)) {
+        throw failure(QStringLiteral("Not a regular file"));
+    }
+
+    const qsizetype slash = target.lastIndexOf('/');
+    const QByteArray folder = slash > 0 ? target.left(slash) : QByteArrayLiteral("/");
+    const QByteArray fileName = target.mid(slash + 1);
+    const QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    const QByteArray temporaryPath = folder + '/' + temporaryName(fileName, uuid);
+
+    const int fd = ::open(temporaryPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        throw failure(errnoText(errno));
+    }
+    TemporaryFile temporary(temporaryPath, fd);
+
+    // Keep owner and permissions where the system lets us; a file system
+    // without them (FAT on a USB stick) refuses, and the write goes on.
+    if (::fchown(fd, original.st_uid, original.st_gid) != 0) {
+        // Only the owner's own ids are allowed; the file stays ours.
+    }
+    if (::fchmod(fd, original.st_mode & 07777) != 0) {
+        // Same as above: the folder's defaults apply.
+    }
+
+    if (!writeAll(fd, data)) {
+        throw failure(errnoText(errno));
+    }
+    if (::fsync(fd) != 0) {
+        throw failure(errnoText(errno));
+    }
+    if (!temporary.close()) {
+        throw failure(errnoText(errno));
+    }
+
+    if (loaded) {
+        struct stat now {};
+        if (::stat(target.constData(), &now) != 0) {
+            throw failure(errnoText(errno));
+        }
+        if (!(stampOf(now) == *loaded)) {
+            throw failure(QStringLiteral("The file was changed by someone else since it was loaded"));
+        }
+    }
+
+    if (::rename(temporaryPath.constData(), target.constData()) != 0) {
+        throw failure(errnoText(errno));
+    }
+    temporary.keep();
+    syncFolder(folder);
+
+    Console::line(QStringLiteral("[TagIO] Atomic write complete: ") + QFileInfo(path).fileName());
+}

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "model/AudioFormat.h"
+#include "tagio/MP4Handler.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+
+// The one entry point for changing a file's tags and for reading the genre
+// back after a change. It picks the handler by format, loads the file, has the
+// handler build the complete new image and replaces the file atomically.
+//
+// Blocking and thread-safe: every call runs to its end under the write lock,
+// so no two writes or read-backs ever work at the same moment (the lock is
+// shared by all writers of the process, so two writers never race on one file).
+class UniversalTagWriter {
+public:
+    // What identifies the state of a file when it was loaded; a replace
+    // refuses to go ahead when the file no longer matches it.
+    struct FileStamp {
+        std::uint64_t device = 0;
+        std::uint64_t inode = 0;
+        qint64 size = 0;
+        qint64 modifiedSeconds = 0;
+        qint64 modifiedNanoseconds = 0;
+        bool operator==(const FileStamp&) const = default;
+    };
+
+    struct LoadedFile {
+        QByteArray bytes;
+        FileStamp stamp;
+    };
+
+    // The title and artist as stored in the file's tag, without any repair.
+    struct TitleArtist {
+        std::optional<QString> title;
+        std::optional<QString> artist;
+    };
+
+    UniversalTagWriter();
+    virtual ~UniversalTagWriter() = default;
+    UniversalTagWriter(const UniversalTagWriter&) = delete;
+    UniversalTagWriter& operator=(const UniversalTagWriter&) = delete;
+
+    // Writes the genre, and the year, title and artist when given, into the
+    // file. Throws AppError: unsupportedFormat for formats that are never
+    // written, the handler's own errors unchanged, tagWriteFailed otherwise.
+    virtual void writeGenre(const QString& genre, std::optional<int> year, std::optional<QString> title,
+                            std::optional<QString> artist, const QString& path, AudioFormat format);
+
+    // The genre text found in the file, or no value. Throws AppError.
+    virtual std::optional<QString> readGenre(const QString& path, AudioFormat format);
+
+    // Title and artist as the file's own tag holds them (no repair applied);
+    // used to remember what a repair is about to overwrite. Throws AppError.
+    virtual TitleArtist readTitleAndArtist(const QString& path, AudioFormat format);
+
+    const MP4Handler& mp4Handler() const { return m_mp4Handler; }
+
+    // Loads the whole file (through symbolic links) with plain reads and
+    // notes its stamp. Throws AppError::tagWriteFailed when it cannot.
+    static LoadedFile loadFile(const QString& path);
+
+    // Replaces the file at `path` with `data`: a symbolic link is followed and
+    // the real file replaced; the new image is written completely to a hidden
+    // temporary file beside it (same permissions and, where allowed, owner),
+    // flushed to disk, renamed over the target and the folder flushed. With
+    // `loaded`, the replace is refused when the target has changed since then.
+    // On any failure the target is untouched, no temporary file remains and
+    // AppError::tagWriteFailed ("Atomic write failed: ...") is thrown.
+    static void atomicWrite(const QByteArray& data, const QString& path,
+                            const std::optional<FileStamp>& loaded = std::nullopt);
+
+    // The hidden temporary name for a file name: "." + name + ".tmp-" + uuid,
+    // with the name shortened (at a character boundary) so that the whole
+    // name stays within 255 bytes.
+    static QByteArray temporaryName(const QByteArray& encodedFileName, const QString& uuidText);
+
+    static constexpr int maxNameBytes = 255;
+
+private:
+    MP4Handler m_mp4Handler;
+};

@@ -1,0 +1,152 @@
+#include "services/WriteUndoManager.h"
+
+#include "FakeTagWriter.h"
+#include "QtPrinters.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Entry = WriteUndoManager::UndoEntry;
+
+Entry entry(const QString& url, const QString& genre, std::optional<int> year = std::nullopt,
+            bool yearWritten = false) {
+    Entry e;
+    e.url = url;
+    e.format = AudioFormat::mp3;
+    e.originalGenre = genre;
+    e.originalYear = year;
+    e.yearWritten = yearWritten;
+    return e;
+}
+
+// Records an entry and marks it written, as a successful update does.
+void recordWritten(WriteUndoManager& undo, const Entry& e) {
+    undo.markWritten(undo.recordEntry(e));
+}
+
+QStringList urls(const QList<Entry>& entries) {
+    QStringList out;
+    for (const Entry& e : entries) {
+        out.append(e.url);
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(WriteUndoManager, EmptyLogUndoesNothing) {
+    WriteUndoManager undo;
+    FakeTagWriter writer;
+    const WriteUndoManager::UndoResult result = undo.undoLastSession(writer);
+    EXPECT_EQ(result.restored, 0);
+    EXPECT_EQ(result.failed, 0);
+    EXPECT_TRUE(result.restoredEntries.isEmpty());
+    EXPECT_TRUE(writer.calls().isEmpty());
+}
+
+TEST(WriteUndoManager, FirstEntryOfANewSessionDropsTheOldOnes) {
+    WriteUndoManager undo;
+    recordWritten(undo, entry("/a/1.mp3", "A1"));
+    recordWritten(undo, entry("/a/2.mp3", "A2"));
+
+    // Opening a session alone keeps the last run's entries.
+    undo.setPendingNewSession(true);
+    EXPECT_EQ(urls(undo.entries()), QStringList({"/a/1.mp3", "/a/2.mp3"}));
+
+    recordWritten(undo, entry("/b/1.mp3", "B1"));
+    EXPECT_FALSE(undo.pendingNewSession());
+    recordWritten(undo, entry("/b/2.mp3", "B2"));
+    EXPECT_EQ(urls(undo.entries()), QStringList({"/b/1.mp3", "/b/2.mp3"}));
+}
+
+TEST(WriteUndoManager, ASessionWithoutWritesLeavesTheEarlierRunToUndo) {
+    WriteUndoManager undo;
+    recordWritten(undo, entry("/a/1.mp3", "House"));
+    undo.setPendingNewSession(true);
+    FakeTagWriter writer;
+    const WriteUndoManager::UndoResult result = undo.undoLastSession(writer);
+    EXPECT_EQ(result.restored, 1);
+    EXPECT_EQ(writer.calls().value(0).path, QStringLiteral("/a/1.mp3"));
+    // The flag is left as it was.
+    EXPECT_TRUE(undo.pendingNewSession());
+}
+
+TEST(WriteUndoManager, UndoGoesNewestFirstSoAFileWrittenTwiceGetsItsFirstValueBack) {
+    WriteUndoManager undo;
+    recordWritten(undo, entry("/x/song.mp3", "House"));
+    recordWritten(undo, entry("/x/other.mp3", "Soul"));
+    recordWritten(undo, entry("/x/song.mp3", "House 80er"));
+    FakeTagWriter writer;
+
+    const WriteUndoManager::UndoResult result = undo.undoLastSession(writer);
+
+    ASSERT_EQ(writer.calls().size(), 3);
+    EXPECT_EQ(writer.calls().at(0).genre, QStringLiteral("House 80er"));
+    EXPECT_EQ(writer.calls().at(1).genre, QStringLiteral("Soul"));
+    EXPECT_EQ(writer.calls().at(2).genre, QStringLiteral("House"));
+    EXPECT_EQ(writer.readGenre("/x/song.mp3", AudioFormat::mp3), QStringLiteral("House"));
+    EXPECT_EQ(result.restored, 3);
+    EXPECT_EQ(result.restoredEntries.first().originalGenre, QStringLiteral("House 80er"));
+}
+
+TEST(WriteUndoManager, UnwrittenEntriesAreSkippedAndFailuresDropped) {
+    WriteUndoManager undo;
+    recordWritten(undo, entry("/x/ok.mp3", "House"));
+    undo.recordEntry(entry("/x/never-written.ogg", "Rock")); // its write failed
+    recordWritten(undo, entry("/x/locked.mp3", "Jazz"));
+    FakeTagWriter writer;
+    writer.failWritesTo("/x/locked.mp3");
+
+    const WriteUndoManager::UndoResult first = undo.undoLastSession(writer);
+    EXPECT_EQ(first.restored, 1);
+    EXPECT_EQ(first.failed, 1);
+    EXPECT_EQ(urls(first.restoredEntries), QStringList({"/x/ok.mp3"}));
+    for (const FakeTagWriter::Call& call : writer.calls()) {
+        EXPECT_NE(call.path, QStringLiteral("/x/never-written.ogg"));
+    }
+
+    // Nothing is kept for a retry.
+    const WriteUndoManager::UndoResult second = undo.undoLastSession(writer);
+    EXPECT_EQ(second.restored + second.failed, 0);
+}
+
+TEST(WriteUndoManager, RestoresYearOnlyWhereTheWriteChangedItAndRepairedTitleAndArtist) {
+    WriteUndoManager undo;
+    recordWritten(undo, entry("/y/kept-year.mp3", "A", 1987, false));
+    recordWritten(undo, entry("/y/changed-year.mp3", "B", 1995, true));
+    recordWritten(undo, entry("/y/no-year-before.mp3", "C", std::nullopt, true));
+    Entry repaired = entry("/y/repaired.mp3", "D");
+    repaired.originalTitle = QStringLiteral("Some Artist - Some Title");
+    repaired.originalArtist = QStringLiteral("01");
+    recordWritten(undo, repaired);
+    FakeTagWriter writer;
+
+    undo.undoLastSession(writer);
+
+    QHash<QString, FakeTagWriter::Call> byPath;
+    for (const FakeTagWriter::Call& call : writer.calls()) {
+        byPath.insert(call.path, call);
+    }
+    EXPECT_EQ(byPath.value("/y/kept-year.mp3").year, std::nullopt);
+    EXPECT_EQ(byPath.value("/y/changed-year.mp3").year, 1995);
+    EXPECT_EQ(byPath.value("/y/no-year-before.mp3").year, std::nullopt);
+    EXPECT_EQ(byPath.value("/y/kept-year.mp3").title, std::nullopt);
+    EXPECT_EQ(byPath.value("/y/repaired.mp3").title, QStringLiteral("Some Artist - Some Title"));
+    EXPECT_EQ(byPath.value("/y/repaired.mp3").artist, QStringLiteral("01"));
+}
+
+TEST(WriteUndoManager, AnEntryTakenByTheUndoIsGoneAndLaterEntriesStartAfresh) {
+    WriteUndoManager undo;
+    recordWritten(undo, entry("/z/1.mp3", "One"));
+    const WriteUndoManager::EntryId late = undo.recordEntry(entry("/z/2.mp3", "Two"));
+    FakeTagWriter writer;
+    undo.undoLastSession(writer);
+    // Marking an entry the undo already took changes nothing.
+    undo.markWritten(late);
+    EXPECT_TRUE(undo.isEmpty());
+
+    recordWritten(undo, entry("/z/3.mp3", "Three"));
+    EXPECT_EQ(urls(undo.entries()), QStringList({"/z/3.mp3"}));
+    EXPECT_TRUE(undo.entries().first().written);
+}

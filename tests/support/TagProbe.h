@@ -1,0 +1,39 @@
+#pragma once
+
+#include "model/AudioFormat.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// Independent looks at a written file for round-trip tests: the tags as
+// TagLib sees them, the tags as our own handlers see them, the audio bytes
+// without any tag, and leftovers of an atomic write.
+namespace TagProbe {
+
+struct Tags {
+    QString genre;
+    std::optional<int> year;
+    QString title;
+    QString artist;
+};
+
+// Read through TagLib's format-specific classes; throws std::runtime_error
+// when TagLib cannot open the file.
+Tags viaTagLib(const QString& path, AudioFormat format);
+
+// Genre and year through our own handlers.
+std::optional<QString> ourGenre(const QString& path, AudioFormat format);
+std::optional<int> ourYear(const QString& path, AudioFormat format);
+
+// The file's audio content: everything that is not tag data (MP3 frames after
+// the tag, FLAC frames after the metadata, the mdat payload of an MP4, the
+// AIFF/WAV file without its ID3 chunk and container size).
+QByteArray audioPayload(const QString& path, AudioFormat format);
+
+// Hidden temporary files of an atomic write left in a folder.
+QStringList temporaryFiles(const QString& folder);
+
+} // namespace TagProbe

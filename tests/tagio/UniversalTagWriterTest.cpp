@@ -1,0 +1,364 @@
+#include "tagio/UniversalTagWriter.h"
+
+#include "QtPrinters.h"
+#include "TagProbe.h"
+#include "TestFiles.h"
+#include "model/AppError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+struct FormatCase {
+    const char* fixture;
+    const char* copyName;
+    AudioFormat format;
+};
+
+// The seven writable formats; an MP4 file named .aac goes through the MP4 branch.
+const FormatCase kFormats[] = {
+    {"scan/tagged.mp3", "song.mp3", AudioFormat::mp3},
+    {"scan/tagged.flac", "song.flac", AudioFormat::flac},
+    {"scan/tagged.m4a", "song.m4a", AudioFormat::m4a},
+    {"scan/tagged.m4a", "song.aac", AudioFormat::aac},
+    {"scan/tagged.aiff", "song.aiff", AudioFormat::aiff},
+    {"scan/tagged.aif", "song.aif", AudioFormat::aif},
+    {"scan/tagged.wav", "song.wav", AudioFormat::wav},
+};
+
+AppError::Kind kindOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const AppError& error) {
+        return error.kind();
+    }
+    ADD_FAILURE() << "no AppError thrown";
+    return AppError::Kind::cancelled;
+}
+
+QString withoutNul(QString text) {
+    while (text.endsWith(QChar(u'\0'))) {
+        text.chop(1);
+    }
+    return text;
+}
+
+// A small tmpfs mounted over a folder, for failures a normal folder cannot
+// show to root (read-only file system, full disk). Needs CAP_SYS_ADMIN.
+class ScratchMount {
+public:
+    explicit ScratchMount(const QString& folder, const char* options) : m_folder(QFile::encodeName(folder)) {
+        QDir().mkpath(folder);
+        m_mounted = ::mount("tmpfs", m_folder.constData(), "tmpfs", 0, options) == 0;
+    }
+    ~ScratchMount() {
+        if (m_mounted) {
+            ::umount2(m_folder.constData(), MNT_DETACH);
+        }
+    }
+    bool mounted() const { return m_mounted; }
+    bool remountReadOnly() {
+        return ::mount(nullptr, m_folder.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    }
+
+private:
+    QByteArray m_folder;
+    bool m_mounted = false;
+};
+
+} // namespace
+
+// ---- atomicWrite ------------------------------------------------------------
+
+TEST(AtomicWrite, ReplacesTheFileAndKeepsItsPermissions) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Song.flac"));
+    TestFiles::writeFile(path, "old contents");
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0640), 0);
+
+    UniversalTagWriter::atomicWrite("new contents, longer than before", path);
+
+    EXPECT_EQ(TestFiles::readFile(path), QByteArray("new contents, longer than before"));
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty());
+}
+
+TEST(AtomicWrite, KeepsTheOwnerWhereAllowed) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "changing a file's owner needs root";
+    }
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("owned.mp3"));
+    TestFiles::writeFile(path, "x");
+    ASSERT_EQ(::chown(QFile::encodeName(path).constData(), 4321, 4322), 0);
+
+    UniversalTagWriter::atomicWrite("y", path);
+
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+    EXPECT_EQ(st.st_uid, 4321u);
+    EXPECT_EQ(st.st_gid, 4322u);
+}
+
+TEST(AtomicWrite, FollowsASymbolicLinkAndReplacesTheRealFile) {
+    QTemporaryDir dir;
+    QDir(dir.path()).mkdir(QStringLiteral("real"));
+    QDir(dir.path()).mkdir(QStringLiteral("links"));
+    const QString real = dir.filePath(QStringLiteral("real/track.mp3"));
+    const QString link = dir.filePath(QStringLiteral("links/track.mp3"));
+    TestFiles::writeFile(real, "before");
+    ASSERT_TRUE(QFile::link(real, link));
+
+    UniversalTagWriter::atomicWrite("after", link);
+
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(TestFiles::readFile(real), QByteArray("after"));
+    EXPECT_TRUE(TagProbe::temporaryFiles(dir.filePath(QStringLiteral("real"))).isEmpty());
+    EXPECT_TRUE(TagProbe::temporaryFiles(dir.filePath(QStringLiteral("links"))).isEmpty());
+}
+
+TEST(AtomicWrite, TemporaryNameStaysWithinTheNameLimit) {
+    const QString uuid = QStringLiteral("0F8FAD5B-D9CB-469F-A165-70867728950E");
+    EXPECT_EQ(UniversalTagWriter::temporaryName("Song.flac", uuid),
+              QByteArray(".Song.flac.tmp-") + uuid.toUtf8());
+
+    // 120 two-byte characters: 240 bytes, far too long with the suffix.
+    const QByteArray longName = QString(120, QChar(0x00E9)).toUtf8();
+    const QByteArray shortened = UniversalTagWriter::temporaryName(longName, uuid);
+    EXPECT_LE(shortened.size(), UniversalTagWriter::maxNameBytes);
+    EXPECT_TRUE(shortened.endsWith(".tmp-" + uuid.toUtf8()));
+    // Cut between characters: the name still decodes without replacement characters.
+    EXPECT_FALSE(QString::fromUtf8(shortened).contains(QChar::ReplacementCharacter));
+}
+
+TEST(AtomicWrite, WritesAFileWhoseNameIsNearTheLimit) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QString(246, QLatin1Char('n')) + QStringLiteral(".mp3")); // 250 bytes
+    TestFiles::writeFile(path, "old");
+    UniversalTagWriter::atomicWrite("new", path);
+    EXPECT_EQ(TestFiles::readFile(path), QByteArray("new"));
+    EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty());
+}
+
+TEST(AtomicWrite, RefusesWhenTheFileWasDeletedOrChangedSinceLoading) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("a.mp3"));
+
+    // Deleted: the file must not come back.
+    TestFiles::writeFile(path, "loaded");
+    UniversalTagWriter::LoadedFile loaded = UniversalTagWriter::loadFile(path);
+    ASSERT_TRUE(QFile::remove(path));
+    EXPECT_EQ(kindOf([&] { UniversalTagWriter::atomicWrite("mine", path, loaded.stamp); }),
+              AppError::Kind::tagWriteFailed);
+    EXPECT_FALSE(QFileInfo::exists(path));
+
+    // Changed in place: the other program's bytes stay.
+    TestFiles::writeFile(path, "loaded");
+    loaded = UniversalTagWriter::loadFile(path);
+    TestFiles::writeFile(path, "someone else's longer edit");
+    EXPECT_EQ(kindOf([&] { UniversalTagWriter::atomicWrite("mine", path, loaded.stamp); }),
+              AppError::Kind::tagWriteFailed);
+    EXPECT_EQ(TestFiles::readFile(path), QByteArray("someone else's longer edit"));
+
+    // Replaced by another file of the same size: a different inode.
+    loaded = UniversalTagWriter::loadFile(path);
+    const QString other = dir.filePath(QStringLiteral("other"));
+    TestFiles::writeFile(other, "someone else's other edit!");
+    ASSERT_EQ(::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData()), 0);
+    EXPECT_EQ(kindOf([&] { UniversalTagWriter::atomicWrite("mine", path, loaded.stamp); }),
+              AppError::Kind::tagWriteFailed);
+    EXPECT_EQ(TestFiles::readFile(path), QByteArray("someone else's other edit!"));
+
+    // Unchanged: the write goes through.
+    loaded = UniversalTagWriter::loadFile(path);
+    UniversalTagWriter::atomicWrite("mine", path, loaded.stamp);
+    EXPECT_EQ(TestFiles::readFile(path), QByteArray("mine"));
+    EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty());
+}
+
+TEST(AtomicWrite, ReadOnlyFolderLeavesTheTargetAndNoTemporaryFile) {
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("ro"));
+    std::unique_ptr<ScratchMount> mount;
+    if (::geteuid() == 0) {
+        // Root ignores folder permissions; a read-only file system stops it.
+        mount = std::make_unique<ScratchMount>(folder, "size=256k");
+        if (!mount->mounted()) {
+            GTEST_SKIP() << "running as root without permission to mount a tmpfs";
+        }
+    } else {
+        QDir().mkpath(folder);
+    }
+    const QString path = folder + QStringLiteral("/song.mp3");
+    TestFiles::writeFile(path, "original");
+    if (mount) {
+        ASSERT_TRUE(mount->remountReadOnly());
+    } else {
+        ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0555), 0);
+    }
+
+    const AppError::Kind kind = kindOf([&] { UniversalTagWriter::atomicWrite("replacement", path); });
+
+    if (!mount) {
+        ::chmod(QFile::encodeName(folder).constData(), 0755);
+    }
+    EXPECT_EQ(kind, AppError::Kind::tagWriteFailed);
+    EXPECT_EQ(TestFiles::readFile(path), QByteArray("original"));
+    EXPECT_TRUE(TagProbe::temporaryFiles(folder).isEmpty());
+}
+
+TEST(AtomicWrite, FullDiskLeavesTheTargetAndNoTemporaryFile) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "a full disk is simulated with a small tmpfs, which needs root";
+    }
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("small"));
+    ScratchMount mount(folder, "size=64k");
+    if (!mount.mounted()) {
+        GTEST_SKIP() << "no permission to mount a tmpfs";
+    }
+    const QString path = folder + QStringLiteral("/song.flac");
+    const QByteArray original(16 * 1024, 'o');
+    TestFiles::writeFile(path, original);
+    // Leave a little room, but less than the new image needs.
+    const QByteArray filler(40 * 1024, 'f');
+    QFile fill(folder + QStringLiteral("/filler"));
+    ASSERT_TRUE(fill.open(QIODevice::WriteOnly));
+    fill.write(filler);
+    fill.close();
+
+    try {
+        UniversalTagWriter::atomicWrite(QByteArray(32 * 1024, 'n'), path);
+        ADD_FAILURE() << "write on a full disk reported success";
+    } catch (const AppError& error) {
+        EXPECT_EQ(error.kind(), AppError::Kind::tagWriteFailed);
+        EXPECT_TRUE(error.text().startsWith(QStringLiteral("Atomic write failed: No space left")))
+            << error.what();
+    }
+    EXPECT_EQ(TestFiles::readFile(path), original);
+    EXPECT_TRUE(TagProbe::temporaryFiles(folder).isEmpty());
+}
+
+// ---- UniversalTagWriter ---------------------------------------------------
+
+TEST(UniversalTagWriter, WritesEveryWritableFormatReadableByUsAndByTagLib) {
+    for (const FormatCase& c : kFormats) {
+        SCOPED_TRACE(c.copyName);
+        QTemporaryDir dir;
+        const QString path = TestFiles::copyFixture(c.fixture, dir, c.copyName);
+        const QByteArray audio = TagProbe::audioPayload(path, c.format);
+        UniversalTagWriter writer;
+
+        writer.writeGenre(QStringLiteral("Deep House 90er"), 1995, std::nullopt, std::nullopt, path,
+                          c.format);
+
+        EXPECT_EQ(writer.readGenre(path, c.format), QStringLiteral("Deep House 90er"));
+        EXPECT_EQ(TagProbe::ourYear(path, c.format), 1995);
+        const TagProbe::Tags seen = TagProbe::viaTagLib(path, c.format);
+        EXPECT_EQ(seen.genre, QStringLiteral("Deep House 90er"));
+        EXPECT_EQ(seen.year, 1995);
+        EXPECT_EQ(seen.title, QStringLiteral("Fixture Title"));
+        EXPECT_EQ(TagProbe::audioPayload(path, c.format), audio);
+        EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty());
+    }
+}
+
+TEST(UniversalTagWriter, WithoutAYearTheFilesYearStays) {
+    for (const FormatCase& c : kFormats) {
+        SCOPED_TRACE(c.copyName);
+        QTemporaryDir dir;
+        const QString path = TestFiles::copyFixture(c.fixture, dir, c.copyName);
+        UniversalTagWriter writer;
+        writer.writeGenre(QStringLiteral("Techno"), std::nullopt, std::nullopt, std::nullopt, path, c.format);
+        EXPECT_EQ(TagProbe::ourGenre(path, c.format), QStringLiteral("Techno"));
+        EXPECT_EQ(TagProbe::viaTagLib(path, c.format).year, 1987);
+    }
+}
+
+TEST(UniversalTagWriter, RefusedFormatsAreNeverTouched) {
+    QTemporaryDir dir;
+    UniversalTagWriter writer;
+    for (const char* name : {"tagged.ogg", "tagged.opus", "tagged.wma"}) {
+        SCOPED_TRACE(name);
+        const QString path = TestFiles::copyFixture(QStringLiteral("scan/") + QLatin1String(name), dir);
+        const QByteArray before = TestFiles::readFile(path);
+        const AudioFormat format = audioFormatForPath(path);
+        try {
+            writer.writeGenre(QStringLiteral("House"), 1990, std::nullopt, std::nullopt, path, format);
+            ADD_FAILURE() << "write was not refused";
+        } catch (const AppError& error) {
+            EXPECT_EQ(error.kind(), AppError::Kind::unsupportedFormat);
+            EXPECT_EQ(error.text(), rawValue(format));
+        }
+        EXPECT_EQ(kindOf([&] { writer.readGenre(path, format); }), AppError::Kind::unsupportedFormat);
+        EXPECT_EQ(TestFiles::readFile(path), before);
+    }
+    EXPECT_EQ(kindOf([&] {
+                  writer.writeGenre("x", std::nullopt, std::nullopt, std::nullopt, dir.filePath("x"),
+                                    AudioFormat::unknown);
+              }),
+              AppError::Kind::unsupportedFormat);
+    EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty());
+}
+
+TEST(UniversalTagWriter, BrokenInputFailsWithTheTargetIntact) {
+    QTemporaryDir dir;
+    UniversalTagWriter writer;
+
+    // A missing file.
+    try {
+        writer.writeGenre("House", 1990, std::nullopt, std::nullopt, dir.filePath("gone.mp3"),
+                          AudioFormat::mp3);
+        ADD_FAILURE() << "missing file written";
+    } catch (const AppError& error) {
+        EXPECT_EQ(error.kind(), AppError::Kind::tagWriteFailed);
+        EXPECT_TRUE(error.text().contains(QStringLiteral("No such file")));
+    }
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("gone.mp3")));
+
+    // A FLAC file that begins with an ID3 tag: the handler's read error passes through unchanged.
+    const QString flac = TestFiles::copyFixture("flac/id3front.flac", dir);
+    const QByteArray flacBefore = TestFiles::readFile(flac);
+    EXPECT_EQ(kindOf([&] {
+                  writer.writeGenre("House", 1990, std::nullopt, std::nullopt, flac, AudioFormat::flac);
+              }),
+              AppError::Kind::tagReadFailed);
+    EXPECT_EQ(TestFiles::readFile(flac), flacBefore);
+
+    // A raw ADTS stream named .aac has no MP4 atoms to carry items.
+    const QString adts = TestFiles::copyFixture("scan/tagged.aac", dir);
+    const QByteArray adtsBefore = TestFiles::readFile(adts);
+    EXPECT_EQ(
+        kindOf([&] { writer.writeGenre("House", 1990, std::nullopt, std::nullopt, adts, AudioFormat::aac); }),
+        AppError::Kind::tagWriteFailed);
+    EXPECT_EQ(TestFiles::readFile(adts), adtsBefore);
+
+    EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty());
+}
+
+TEST(UniversalTagWriter, ReadsTitleAndArtistAsStored) {
+    QTemporaryDir dir;
+    UniversalTagWriter writer;
+    for (const FormatCase& c : kFormats) {
+        SCOPED_TRACE(c.copyName);
+        const QString path = TestFiles::copyFixture(c.fixture, dir, c.copyName);
+        const UniversalTagWriter::TitleArtist stored = writer.readTitleAndArtist(path, c.format);
+        // Raw as the tag holds it: an ID3 text may carry its terminating NUL.
+        ASSERT_TRUE(stored.title && stored.artist);
+        EXPECT_EQ(withoutNul(*stored.title), QStringLiteral("Fixture Title"));
+        EXPECT_EQ(withoutNul(*stored.artist), QStringLiteral("Fixture Artist"));
+    }
+}
