@@ -24,12 +24,14 @@ constexpr long kMaxRedirects = 5;
 
 bool isCredentialHeader(const QByteArray& name) {
     const QByteArray lower = name.trimmed().toLower();
-    return lower == "authorization" || lower == "proxy-authorization" || lower == "x-api-key" || lower == "cookie";
+    return lower == "authorization" || lower == "proxy-authorization" || lower == "x-api-key" ||
+           lower == "cookie";
 }
 
 bool hasHeader(const HttpRequest& request, const char* name) {
-    return std::any_of(request.headers.begin(), request.headers.end(),
-                       [name](const auto& h) { return h.first.trimmed().compare(name, Qt::CaseInsensitive) == 0; });
+    return std::any_of(request.headers.begin(), request.headers.end(), [name](const auto& h) {
+        return h.first.trimmed().compare(name, Qt::CaseInsensitive) == 0;
+    });
 }
 
 void initCurlOnce() {
@@ -191,7 +193,9 @@ bool HttpClient::isLoopbackHost(const QString& host) {
 
 HttpResponse HttpClient::send(const HttpRequest& request, const CancelToken& cancel) const {
     const QStringList secrets = request.allSecrets();
-    const auto clean = [&secrets](const QString& text) { return Redaction::text(text, secrets); };
+    const auto clean = [&secrets](const QString& text) {
+        return Redaction::text(text, secrets);
+    };
 
     if (cancel.isCancelled()) {
         throw HttpError(HttpError::Kind::cancelled, QStringLiteral("cancelled"));
@@ -312,8 +316,10 @@ HttpResponse HttpClient::send(const HttpRequest& request, const CancelToken& can
                 timedOut = true;
                 break;
             }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
-            curl_multi_poll(multi.get(), nullptr, 0, static_cast<int>(std::min<long long>(left, 1000)), nullptr);
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
+            curl_multi_poll(multi.get(), nullptr, 0, static_cast<int>(std::min<long long>(left, 1000)),
+                            nullptr);
         }
     }
     curl_multi_remove_handle(multi.get(), h);

@@ -32,7 +32,8 @@ std::optional<QList<QJsonObject>> arrayOfObjects(const QJsonValue& value) {
 }
 
 // root[outer][inner]["tag"] as a list of objects.
-std::optional<QList<QJsonObject>> tagList(const QByteArray& body, const QString& outer, const QString& inner) {
+std::optional<QList<QJsonObject>> tagList(const QByteArray& body, const QString& outer,
+                                          const QString& inner) {
     const QJsonDocument document = QJsonDocument::fromJson(body);
     if (!document.isObject()) {
         return std::nullopt;
@@ -66,8 +67,19 @@ LastFMService::LastFMService(const Endpoints& endpoints, std::chrono::millisecon
 
 const QStringList& LastFMService::ignoredTags() {
     static const QStringList tags = {
-        "seen live", "favorites", "favourite", "love",         "awesome",      "beautiful", "chill",
-        "sexy",      "classic",   "amazing",   "under 2000 listeners", "albums i own", "check out",
+        "seen live",
+        "favorites",
+        "favourite",
+        "love",
+        "awesome",
+        "beautiful",
+        "chill",
+        "sexy",
+        "classic",
+        "amazing",
+        "under 2000 listeners",
+        "albums i own",
+        "check out",
     };
     return tags;
 }
@@ -148,7 +160,8 @@ std::optional<QString> LastFMService::fetchArtistTags(const QString& artist, con
     } catch (const std::exception&) {
         return std::nullopt;
     }
-    const std::optional<QList<QJsonObject>> tags = tagList(body, QStringLiteral("artist"), QStringLiteral("tags"));
+    const std::optional<QList<QJsonObject>> tags =
+        tagList(body, QStringLiteral("artist"), QStringLiteral("tags"));
     if (!tags) {
         return std::nullopt;
     }
@@ -159,7 +172,8 @@ std::optional<QUrl> LastFMService::buildSearchURL(const UrlQuery& parameters) co
     return UrlQuery::withQuery(m_baseURL, parameters);
 }
 
-QByteArray LastFMService::performRequest(const QUrl& url, const QString& apiKey, const CancelToken& cancel) const {
+QByteArray LastFMService::performRequest(const QUrl& url, const QString& apiKey,
+                                         const CancelToken& cancel) const {
     HttpRequest request;
     request.url = url;
     request.headers = {{"User-Agent", Endpoints::userAgent()}};

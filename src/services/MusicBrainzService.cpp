@@ -64,8 +64,8 @@ qint64 saturatingAdd(qint64 a, qint64 b) {
 } // namespace
 
 MusicBrainzService::MusicBrainzService(const Endpoints& endpoints, Timing timing, MusicBrainzPacer& pacer)
-    : m_baseURL(endpoints.musicBrainzRecording), m_userAgent(Endpoints::userAgentWithContact()), m_timing(timing),
-      m_pacer(pacer) {}
+    : m_baseURL(endpoints.musicBrainzRecording), m_userAgent(Endpoints::userAgentWithContact()),
+      m_timing(timing), m_pacer(pacer) {}
 
 MusicBrainzResult MusicBrainzService::lookup(const QString& title, const QString& artist,
                                              const CancelToken& cancel) const {
@@ -119,7 +119,8 @@ std::optional<QUrl> MusicBrainzService::buildSearchURL(const QString& title,
     return UrlQuery::withQuery(m_baseURL, items);
 }
 
-MusicBrainzResult MusicBrainzService::performRequest(const QString& title, const std::optional<QString>& artist,
+MusicBrainzResult MusicBrainzService::performRequest(const QString& title,
+                                                     const std::optional<QString>& artist,
                                                      const CancelToken& cancel) const {
     const std::optional<QUrl> url = buildSearchURL(title, artist);
     if (!url) {
@@ -166,7 +167,8 @@ MusicBrainzResult MusicBrainzService::performRequest(const QString& title, const
 MusicBrainzResult MusicBrainzService::parseRecordings(const QByteArray& body) {
     const QJsonDocument document = QJsonDocument::fromJson(body);
     const std::optional<QList<QJsonObject>> recordings =
-        document.isObject() ? arrayOfObjects(document.object().value(QStringLiteral("recordings"))) : std::nullopt;
+        document.isObject() ? arrayOfObjects(document.object().value(QStringLiteral("recordings")))
+                            : std::nullopt;
     if (!recordings || recordings->isEmpty()) {
         print(QStringLiteral("No recordings found in response"));
         return {};

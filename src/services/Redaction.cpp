@@ -7,11 +7,11 @@ const QString Redaction::placeholder = QStringLiteral("[redacted]");
 
 bool Redaction::isCredentialName(const QString& name) {
     static const QStringList names = {
-        QStringLiteral("key"),          QStringLiteral("api_key"),     QStringLiteral("apikey"),
-        QStringLiteral("api-key"),      QStringLiteral("x-api-key"),   QStringLiteral("token"),
-        QStringLiteral("access_token"), QStringLiteral("secret"),      QStringLiteral("client_secret"),
-        QStringLiteral("password"),     QStringLiteral("passwd"),      QStringLiteral("sig"),
-        QStringLiteral("signature"),    QStringLiteral("auth"),        QStringLiteral("authorization"),
+        QStringLiteral("key"),           QStringLiteral("api_key"),     QStringLiteral("apikey"),
+        QStringLiteral("api-key"),       QStringLiteral("x-api-key"),   QStringLiteral("token"),
+        QStringLiteral("access_token"),  QStringLiteral("secret"),      QStringLiteral("client_secret"),
+        QStringLiteral("password"),      QStringLiteral("passwd"),      QStringLiteral("sig"),
+        QStringLiteral("signature"),     QStringLiteral("auth"),        QStringLiteral("authorization"),
         QStringLiteral("refresh_token"), QStringLiteral("session_key"), QStringLiteral("sk"),
     };
     return names.contains(name.trimmed().toLower());

@@ -50,24 +50,47 @@ TEST(LastFMServiceTest, TrackTagsThenArtistTags) {
     };
     const std::string synthpop = artistBody(R"({"name":"Synthpop"})");
     const std::vector<Case> cases = {
-        {"first tag vetoes the track", {200, trackBody(R"({"name":"Seen Live"},{"name":"Rock"})")}, {200, synthpop},
-         QStringLiteral("Synthpop"), 1},
-        {"veto only on the first tag", {200, trackBody(R"({"name":"Rock"},{"name":"Seen Live"})")}, {200, synthpop},
-         QStringLiteral("Rock"), 0},
-        {"ignored names are skipped", {200, trackBody(R"({"name":"Awesome"},{"name":"Chill"},{"name":"Synthpop"})")},
-         {200, "{}"}, QStringLiteral("Synthpop"), 0},
+        {"first tag vetoes the track",
+         {200, trackBody(R"({"name":"Seen Live"},{"name":"Rock"})")},
+         {200, synthpop},
+         QStringLiteral("Synthpop"),
+         1},
+        {"veto only on the first tag",
+         {200, trackBody(R"({"name":"Rock"},{"name":"Seen Live"})")},
+         {200, synthpop},
+         QStringLiteral("Rock"),
+         0},
+        {"ignored names are skipped",
+         {200, trackBody(R"({"name":"Awesome"},{"name":"Chill"},{"name":"Synthpop"})")},
+         {200, "{}"},
+         QStringLiteral("Synthpop"),
+         0},
         {"ignore compares lower-cased, exactly",
-         {200, trackBody(R"({"name":"Under 2000 Listeners"},{"name":"seen-live"})")}, {200, "{}"},
-         QStringLiteral("seen-live"), 0},
-        {"first tag without a name", {200, trackBody(R"({"count":5},{"name":"Rock"})")},
-         {200, artistBody(R"({"name":"love"},{"name":"New Wave"})")}, QStringLiteral("New Wave"), 1},
+         {200, trackBody(R"({"name":"Under 2000 Listeners"},{"name":"seen-live"})")},
+         {200, "{}"},
+         QStringLiteral("seen-live"),
+         0},
+        {"first tag without a name",
+         {200, trackBody(R"({"count":5},{"name":"Rock"})")},
+         {200, artistBody(R"({"name":"love"},{"name":"New Wave"})")},
+         QStringLiteral("New Wave"),
+         1},
         {"empty track tags", {200, trackBody("")}, {200, artistBody("")}, std::nullopt, 1},
-        {"unknown track (error body)", {200, R"({"error":6,"message":"Track not found"})"}, {200, synthpop},
-         QStringLiteral("Synthpop"), 1},
-        {"error status with a tag list is not read", {500, trackBody(R"({"name":"Rock"})")},
-         {404, artistBody(R"({"name":"Pop"})")}, std::nullopt, 1},
-        {"single tag object instead of a list", {200, R"({"track":{"toptags":{"tag":{"name":"Rock"}}}})"},
-         {200, "not json"}, std::nullopt, 1},
+        {"unknown track (error body)",
+         {200, R"({"error":6,"message":"Track not found"})"},
+         {200, synthpop},
+         QStringLiteral("Synthpop"),
+         1},
+        {"error status with a tag list is not read",
+         {500, trackBody(R"({"name":"Rock"})")},
+         {404, artistBody(R"({"name":"Pop"})")},
+         std::nullopt,
+         1},
+        {"single tag object instead of a list",
+         {200, R"({"track":{"toptags":{"tag":{"name":"Rock"}}}})"},
+         {200, "not json"},
+         std::nullopt,
+         1},
     };
     for (const Case& c : cases) {
         LoopbackServer server;
@@ -85,7 +108,8 @@ TEST(LastFMServiceTest, RequestShape) {
     LoopbackServer server;
     route(server, {200, trackBody("")}, {200, artistBody("")});
     LastFMService(server.endpoints())
-        .lookupGenre(QStringLiteral("Rock & Roll + More"), QStringLiteral("AC/DC"), QString::fromLatin1(kKey));
+        .lookupGenre(QStringLiteral("Rock & Roll + More"), QStringLiteral("AC/DC"),
+                     QString::fromLatin1(kKey));
 
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 2u);
@@ -121,15 +145,18 @@ TEST(LastFMServiceTest, ConsoleLinesNameTheOutcomeAndNeverTheKey) {
         LoopbackServer server;
         route(server, {200, trackBody(R"({"name":"love"})")}, {200, artistBody(R"({"name":"Disco"})")});
         testing::internal::CaptureStdout();
-        LastFMService(server.endpoints()).lookupGenre(QStringLiteral("T"), QStringLiteral("A"), QString::fromLatin1(kKey));
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "[LastFMService] Genre via Artist-Tags: Disco f\u00fcr: T\n");
+        LastFMService(server.endpoints())
+            .lookupGenre(QStringLiteral("T"), QStringLiteral("A"), QString::fromLatin1(kKey));
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  "[LastFMService] Genre via Artist-Tags: Disco f\u00fcr: T\n");
     }
     {
         LoopbackServer server;
         route(server, {200, trackBody("")}, {200, artistBody("")});
         testing::internal::CaptureStdout();
-        EXPECT_EQ(LastFMService(server.endpoints()).lookupGenre(QStringLiteral("T"), QStringLiteral("A"), " \t"),
-                  std::nullopt);
+        EXPECT_EQ(
+            LastFMService(server.endpoints()).lookupGenre(QStringLiteral("T"), QStringLiteral("A"), " \t"),
+            std::nullopt);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "[LastFMService] Kein API-Key konfiguriert\n");
         EXPECT_TRUE(server.requests().empty());
     }

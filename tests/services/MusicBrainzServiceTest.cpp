@@ -39,7 +39,8 @@ struct Fixture {
 TEST(MusicBrainzServiceTest, RequestShapeAndPhraseEscaping) {
     Fixture f;
     f.server.script("GET", kPath, {{200, recordings(R"({"tags":[{"name":"rock","count":1}]})")}});
-    const MusicBrainzResult result = f.service.lookup(QStringLiteral("Say \"Hi\" C:\\D+E"), QStringLiteral("A&B"));
+    const MusicBrainzResult result =
+        f.service.lookup(QStringLiteral("Say \"Hi\" C:\\D+E"), QStringLiteral("A&B"));
     EXPECT_EQ(result.genre, QStringLiteral("rock"));
 
     const auto requests = f.server.requests();
@@ -97,7 +98,8 @@ TEST(MusicBrainzServiceTest, BlankTitleOrArtist) {
     testing::internal::CaptureStdout();
     f.service.lookup(QStringLiteral(" Title "), QStringLiteral("  "));
     const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("[MusicBrainzService] Looking up title only: \" Title \"\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("[MusicBrainzService] Looking up title only: \" Title \"\n"), std::string::npos)
+        << out;
     const auto requests = f.server.requests();
     ASSERT_EQ(requests.size(), 1u); // already title-only: never repeated
     EXPECT_EQ(requests[0].query("query"), "recording:\" Title \"");
@@ -120,7 +122,8 @@ TEST(MusicBrainzServiceTest, RetriesA503OnceAfterTheRetryDelay) {
         EXPECT_EQ(f.service.lookup(QStringLiteral("T"), QString()), MusicBrainzResult{});
         const std::string out = testing::internal::GetCapturedStdout();
         EXPECT_EQ(f.server.requests().size(), 2u);
-        EXPECT_NE(out.find("Rate limited (503), waiting 2 seconds (attempt 1/2)\n"), std::string::npos) << out;
+        EXPECT_NE(out.find("Rate limited (503), waiting 2 seconds (attempt 1/2)\n"), std::string::npos)
+            << out;
         EXPECT_NE(out.find("Rate limited (503), waiting 2 seconds (attempt 2/2)\n"
                            "[MusicBrainzService] Max retries reached after 503\n"),
                   std::string::npos)
@@ -210,9 +213,7 @@ TEST(MusicBrainzServiceTest, ParseRecordings) {
          recordings(R"({"tags":[{"name":"a","count":9.2e18},{"name":"b","count":9.2e18}]},)"
                     R"({"tags":[{"name":"a","count":9.2e18}]})"),
          {{}, QStringLiteral("a")}},
-        {"empty objects are skipped",
-         recordings(R"({},{"releases":[{},{"date":"1999"}]})"),
-         {1999, {}}},
+        {"empty objects are skipped", recordings(R"({},{"releases":[{},{"date":"1999"}]})"), {1999, {}}},
         {"recordings holding a non-object", recordings(R"({"releases":[{"date":"1999"}]},3)"), {}},
         {"tags holding a non-object skip the tags only",
          recordings(R"({"tags":[{"name":"a","count":1},"b"],"releases":[{"date":"1999"}]})"),

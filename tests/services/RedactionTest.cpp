@@ -39,11 +39,13 @@ TEST(UrlQueryTest, EncodesEveryReservedByteAndKeepsOrder) {
         .add(QStringLiteral("t"), QStringLiteral("Café~-._"));
     EXPECT_EQ(q.encoded(), "query=recording%3A%22A%2BB%22%20AND%20x%3Dy%26z&fmt=json&t=Caf%C3%A9~-._");
 
-    const std::optional<QUrl> url = UrlQuery::withQuery(QStringLiteral("https://musicbrainz.org/ws/2/recording"), q);
+    const std::optional<QUrl> url =
+        UrlQuery::withQuery(QStringLiteral("https://musicbrainz.org/ws/2/recording"), q);
     ASSERT_TRUE(url.has_value());
     EXPECT_EQ(url->toEncoded(), "https://musicbrainz.org/ws/2/recording?" + q.encoded());
 
-    for (const char* bad : {"", "no scheme", "/relative/path", "ftp://host/x", "file:///etc/passwd", "http://"}) {
+    for (const char* bad :
+         {"", "no scheme", "/relative/path", "ftp://host/x", "file:///etc/passwd", "http://"}) {
         EXPECT_FALSE(UrlQuery::withQuery(QString::fromLatin1(bad), q).has_value()) << bad;
     }
     EXPECT_EQ(UrlQuery::withQuery(QStringLiteral("http://h/p?old=1"), UrlQuery())->toEncoded(), "http://h/p");
