@@ -1,5 +1,7 @@
 #include "model/DecadeRule.h"
 
+#include "model/JsonList.h"
+
 #include "model/TextUtil.h"
 
 #include <QDate>
@@ -65,31 +67,11 @@ const QList<DecadeRule>& defaultDecadeRules() {
 }
 
 QByteArray encodeDecadeRules(const QList<DecadeRule>& rules) {
-    QJsonArray array;
-    for (const DecadeRule& rule : rules) {
-        array.append(rule.toJson());
-    }
-    return QJsonDocument(array).toJson(QJsonDocument::Compact);
+    return JsonList::encode(rules);
 }
 
 std::optional<QList<DecadeRule>> decodeDecadeRules(const QByteArray& data) {
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(data, &error);
-    if (error.error != QJsonParseError::NoError || !document.isArray()) {
-        return std::nullopt;
-    }
-    QList<DecadeRule> rules;
-    for (const QJsonValue& value : document.array()) {
-        if (!value.isObject()) {
-            return std::nullopt;
-        }
-        auto rule = DecadeRule::fromJson(value.toObject());
-        if (!rule) {
-            return std::nullopt;
-        }
-        rules.append(*rule);
-    }
-    return rules;
+    return JsonList::decode<DecadeRule>(data);
 }
 
 QString decadeLabelForYear(int year, const QList<DecadeRule>& rules) {

@@ -1,5 +1,7 @@
 #include "model/GenreMapping.h"
 
+#include "model/JsonList.h"
+
 #include "model/TextUtil.h"
 
 #include <QJsonArray>
@@ -192,31 +194,11 @@ const QList<GenreMapping>& defaultGenreMappings() {
 }
 
 QByteArray encodeGenreMappings(const QList<GenreMapping>& mappings) {
-    QJsonArray array;
-    for (const GenreMapping& mapping : mappings) {
-        array.append(mapping.toJson());
-    }
-    return QJsonDocument(array).toJson(QJsonDocument::Compact);
+    return JsonList::encode(mappings);
 }
 
 std::optional<QList<GenreMapping>> decodeGenreMappings(const QByteArray& data) {
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(data, &error);
-    if (error.error != QJsonParseError::NoError || !document.isArray()) {
-        return std::nullopt;
-    }
-    QList<GenreMapping> mappings;
-    for (const QJsonValue& value : document.array()) {
-        if (!value.isObject()) {
-            return std::nullopt;
-        }
-        auto mapping = GenreMapping::fromJson(value.toObject());
-        if (!mapping) {
-            return std::nullopt;
-        }
-        mappings.append(*mapping);
-    }
-    return mappings;
+    return JsonList::decode<GenreMapping>(data);
 }
 
 namespace {
