@@ -368,10 +368,10 @@ std::optional<SpotifyLookupResult> SpotifyService::lookup(const QString& title, 
     };
 
     const std::optional<SpotifyTrackHit> hit = searchTrack(title, artist, *token, cancel);
-    if (cancel.isCancelled()) {
-        return std::nullopt;
-    }
     if (!hit) {
+        if (cancel.isCancelled()) {
+            return std::nullopt; // stopped, not "nothing found"
+        }
         line(kTag + QStringLiteral("Kein Ergebnis f\u00fcr: ") + title + QStringLiteral(" \u2013 ") + artist);
         return std::nullopt;
     }
