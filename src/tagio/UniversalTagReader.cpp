@@ -224,8 +224,7 @@ UniversalTagReader::DirectTags UniversalTagReader::readDirect(const QString& pat
     if (!isID3Extension(lowerExtension(path))) {
         return {readYearDirect(path), readGenreDirect(path)};
     }
-    // What ID3v2Handler::readYear and ::readGenre give, from one read of the
-    // tag instead of two: both look at the same tag bytes.
+    // What ID3v2Handler::readYear and ::readGenre give, from one walk of the tag.
     Console::line(QStringLiteral("[TagIO] ID3v2Handler.readGenre: ") + QFileInfo(path).fileName());
     DirectTags direct;
     try {
@@ -233,15 +232,9 @@ UniversalTagReader::DirectTags UniversalTagReader::readDirect(const QString& pat
         if (!source) {
             return direct;
         }
-        const std::optional<QByteArray> tag = ID3v2Handler::readTag(*source, path);
-        if (!tag) {
-            return direct;
-        }
-        if (const auto text =
-                ID3v2Handler::findTextFrame({QByteArrayLiteral("TYER"), QByteArrayLiteral("TDRC")}, *tag)) {
-            direct.year = extractYear(*text);
-        }
-        direct.genre = ID3v2Handler::findGenreFrame(*tag).value_or(QString());
+        ID3v2Handler::YearAndGenre found = ID3v2Handler::readYearAndGenre(*source, path);
+        direct.year = found.year;
+        direct.genre = std::move(found.genre).value_or(QString());
     } catch (const std::exception&) {
         return {};
     }
