@@ -221,7 +221,17 @@ QString UniversalTagReader::readGenreDirect(const QString& path) const {
 }
 
 UniversalTagReader::DirectTags UniversalTagReader::readDirect(const QString& path) const {
-    if (!isID3Extension(lowerExtension(path))) {
+    const QString ext = lowerExtension(path);
+    if (isMP4Extension(ext)) {
+        // What MP4Handler::readYear and ::readGenre give, from one read of moov.
+        try {
+            MP4Handler::YearAndGenre found = m_mp4Handler.readYearAndGenre(path);
+            return {found.year, std::move(found.genre).value_or(QString())};
+        } catch (const std::exception&) {
+            return {};
+        }
+    }
+    if (!isID3Extension(ext)) {
         return {readYearDirect(path), readGenreDirect(path)};
     }
     // What ID3v2Handler::readYear and ::readGenre give, from one walk of the tag.
