@@ -180,29 +180,116 @@ enum class WalkStop { running, end, padding, invalidId, overrun, badExtendedHead
 // older) tags is undone first, so positions are offsets into the
 // resynchronised tag. ID3v2.4 frame sizes are read with the syncsafe size
 // unless it plainly does not land on a frame boundary.
+//
+// The tag is either held in memory or read from a file by positioned reads.
+// From a file, only the frame headers are read (and the few bytes the
+// ID3v2.4 size check looks at); a frame body is read when the caller asks for
+// it (loadBody), so a picture frame is passed over without reading it. A tag
+// with tag-level unsynchronisation cannot be walked in place and is read whole.
 class FrameWalker {
 public:
-    explicit FrameWalker(const QByteArray& tag, bool log = false) : m_log(log) {
-        if (tag.size() < 10) {
+    // A tag held in memory; every frame comes with its body.
+    explicit FrameWalker(const QByteArray& tag, bool log = false) : m_log(log), m_loadBodies(true) {
+        m_owned = tag;
+        m_in.emplace(m_owned);
+        m_end = m_owned.size();
+        start();
+    }
+
+    // The tag at `range` of a file; frames come without their body. Throws
+    // AppError::tagReadFailed (naming `path`) when a read fails.
+    FrameWalker(const ByteSource& source, Range range, const QString& path)
+        : m_loadBodies(false), m_path(path) {
+        m_in.emplace(source);
+        m_base = range.start;
+        m_end = range.length();
+        start();
+    }
+
+    FrameWalker(const FrameWalker&) = delete;
+    FrameWalker& operator=(const FrameWalker&) = delete;
+
+    int version() const { return m_version; }
+    uint8_t flags() const { return m_flags; }
+    qint64 pos() const { return m_pos; }
+    qint64 end() const { return m_end; }
+    WalkStop stop() const { return m_stop; }
+
+    // Up to `length` walked bytes at `offset` (fewer at the end of the tag).
+    QByteArray peek(qint64 offset, qint64 length) const {
+        if (offset < 0 || offset >= m_end || length <= 0) {
+            return {};
+        }
+        return bytesAt(offset, std::min(length, m_end - offset));
+    }
+
+    // True when any byte in [from, end) is not zero.
+    bool nonZeroFrom(qint64 from) const { return from <= lastNonZero(); }
+
+    std::optional<RawFrame> next() {
+        if (m_stop != WalkStop::running) {
+            return std::nullopt;
+        }
+        if (m_end - m_pos < 10) {
+            m_stop = WalkStop::end;
+            return std::nullopt;
+        }
+        const QByteArray header = bytesAt(m_pos, 10);
+        if (header[0] == 0) {
+            m_stop = WalkStop::padding;
+            return std::nullopt;
+        }
+        if (!ID3v2Handler::isValidFrameID(header, 0)) {
+            m_stop = WalkStop::invalidId;
+            return std::nullopt;
+        }
+        RawFrame f;
+        f.id = header.left(4);
+        f.pos = m_pos;
+        f.sizeBE = Bytes::u32BE(header, 4);
+        f.sizeSS = ID3v2Handler::syncsafeDecode(header, 4);
+        f.size = m_version == 4 ? chooseV24Size(f) : qint64(f.sizeBE);
+        f.status = uint8_t(header[8]);
+        f.format = uint8_t(header[9]);
+        if (f.size > m_end - m_pos - 10) {
+            m_stop = WalkStop::overrun;
+            m_overrunFrame = f;
+            return std::nullopt;
+        }
+        if (m_loadBodies) {
+            loadBody(f);
+        }
+        m_pos += 10 + f.size;
+        return f;
+    }
+
+    // Reads the body of a frame that next() gave.
+    void loadBody(RawFrame& f) const { f.body = bytesAt(f.pos + 10, f.size); }
+
+    // The frame whose end ran past the tag (after WalkStop::overrun).
+    const RawFrame& overrunFrame() const { return m_overrunFrame; }
+
+private:
+    void start() {
+        if (m_end < 10) {
             m_stop = WalkStop::end;
             return;
         }
-        m_version = uint8_t(tag[3]);
-        m_flags = uint8_t(tag[5]);
+        const QByteArray header = bytesAt(0, 10);
+        m_version = uint8_t(header[3]);
+        m_flags = uint8_t(header[5]);
         if (m_version != 4 && (m_flags & 0x80)) {
-            m_bytes = tag.left(10) + ID3v2Handler::removeUnsynchronisation(tag.mid(10));
-        } else {
-            m_bytes = tag;
-        }
-        m_end = m_bytes.size();
-        m_lastNonZero = m_end - 1;
-        while (m_lastNonZero >= 0 && m_bytes[m_lastNonZero] == 0) {
-            --m_lastNonZero;
+            const QByteArray tag = bytesAt(0, m_end);
+            m_owned = tag.left(10) + ID3v2Handler::removeUnsynchronisation(tag.mid(10));
+            m_in.emplace(m_owned);
+            m_base = 0;
+            m_end = m_owned.size();
         }
         m_pos = 10;
         if ((m_flags & 0x40) && m_end - 10 >= 4) {
-            const qint64 skip = m_version == 4 ? qint64(ID3v2Handler::syncsafeDecode(m_bytes, 10))
-                                               : qint64(Bytes::u32BE(m_bytes, 10)) + 4;
+            const QByteArray size = bytesAt(10, 4);
+            const qint64 skip = m_version == 4 ? qint64(ID3v2Handler::syncsafeDecode(size, 0))
+                                               : qint64(Bytes::u32BE(size, 0)) + 4;
             m_pos = 10 + skip;
             if (m_log) {
                 Console::line(QStringLiteral("[ID3] Extended header skipped, frames start at offset ") +
@@ -214,66 +301,57 @@ public:
         }
     }
 
-    int version() const { return m_version; }
-    uint8_t flags() const { return m_flags; }
-    qint64 pos() const { return m_pos; }
-    qint64 end() const { return m_end; }
-    WalkStop stop() const { return m_stop; }
-    const QByteArray& bytes() const { return m_bytes; }
-
-    // True when any byte in [from, end) is not zero.
-    bool nonZeroFrom(qint64 from) const { return from <= m_lastNonZero; }
-
-    std::optional<RawFrame> next() {
-        if (m_stop != WalkStop::running) {
-            return std::nullopt;
+    // Exactly the walked bytes [offset, offset + length), which lie inside the tag.
+    QByteArray bytesAt(qint64 offset, qint64 length) const {
+        std::optional<QByteArray> bytes;
+        if (Bytes::fits(m_end, offset, length)) {
+            bytes = m_in->read(m_base + offset, length);
         }
-        if (m_end - m_pos < 10) {
-            m_stop = WalkStop::end;
-            return std::nullopt;
+        if (!bytes) {
+            throw AppError::tagReadFailed(m_path, readFailedText);
         }
-        if (m_bytes[m_pos] == 0) {
-            m_stop = WalkStop::padding;
-            return std::nullopt;
-        }
-        if (!ID3v2Handler::isValidFrameID(m_bytes, m_pos)) {
-            m_stop = WalkStop::invalidId;
-            return std::nullopt;
-        }
-        RawFrame f;
-        f.id = m_bytes.mid(m_pos, 4);
-        f.pos = m_pos;
-        f.sizeBE = Bytes::u32BE(m_bytes, m_pos + 4);
-        f.sizeSS = ID3v2Handler::syncsafeDecode(m_bytes, m_pos + 4);
-        f.size = m_version == 4 ? chooseV24Size(f) : qint64(f.sizeBE);
-        f.status = uint8_t(m_bytes[m_pos + 8]);
-        f.format = uint8_t(m_bytes[m_pos + 9]);
-        if (f.size > m_end - m_pos - 10) {
-            m_stop = WalkStop::overrun;
-            m_overrunFrame = f;
-            return std::nullopt;
-        }
-        f.body = m_bytes.mid(m_pos + 10, f.size);
-        m_pos += 10 + f.size;
-        return f;
+        return *std::move(bytes);
     }
 
-    // The frame whose end ran past the tag (after WalkStop::overrun).
-    const RawFrame& overrunFrame() const { return m_overrunFrame; }
+    // The offset of the last byte that is not zero, or -1. Found on first use
+    // by reading backwards from the end, so only the zeros at the end are read.
+    qint64 lastNonZero() const {
+        if (m_lastNonZero) {
+            return *m_lastNonZero;
+        }
+        constexpr qint64 block = 4096;
+        qint64 found = -1;
+        for (qint64 p = m_end; p > 0 && found < 0;) {
+            const qint64 length = std::min(p, block);
+            p -= length;
+            const QByteArray bytes = bytesAt(p, length);
+            for (qint64 i = length - 1; i >= 0; --i) {
+                if (bytes[i] != 0) {
+                    found = p + i;
+                    break;
+                }
+            }
+        }
+        m_lastNonZero = found;
+        return found;
+    }
 
-private:
     // A frame header (valid ID, either size reading fits) at p.
     bool frameHeaderAt(qint64 p) const {
-        if (p < 0 || m_end - p < 10 || !ID3v2Handler::isValidFrameID(m_bytes, p)) {
+        if (p < 0 || m_end - p < 10) {
+            return false;
+        }
+        const QByteArray header = bytesAt(p, 10);
+        if (!ID3v2Handler::isValidFrameID(header, 0)) {
             return false;
         }
         const qint64 room = m_end - p - 10;
-        return qint64(Bytes::u32BE(m_bytes, p + 4)) <= room ||
-               qint64(ID3v2Handler::syncsafeDecode(m_bytes, p + 4)) <= room;
+        return qint64(Bytes::u32BE(header, 4)) <= room ||
+               qint64(ID3v2Handler::syncsafeDecode(header, 4)) <= room;
     }
 
-    // Whether a frame ending at p ends cleanly: the exact end, zero padding
-    // that runs to the end, or another frame header.
+    // Whether a frame ending at p ends cleanly: the exact end, another frame
+    // header, or zero padding that runs to the end.
     bool landsCleanly(qint64 p) const {
         if (p == m_end) {
             return true;
@@ -281,7 +359,7 @@ private:
         if (p > m_end) {
             return false;
         }
-        return p > m_lastNonZero || frameHeaderAt(p);
+        return frameHeaderAt(p) || p > lastNonZero();
     }
 
     qint64 chooseV24Size(const RawFrame& f) const {
@@ -295,7 +373,7 @@ private:
             if (beNext == m_end) {
                 useBE = true;
             } else {
-                const uint8_t c = uint8_t(m_bytes[beNext]);
+                const uint8_t c = uint8_t(bytesAt(beNext, 1)[0]);
                 useBE = c == 0 || isFrameIdChar(c);
             }
         }
@@ -312,12 +390,16 @@ private:
     }
 
     bool m_log = false;
-    QByteArray m_bytes;
+    bool m_loadBodies = true;
+    QString m_path;
+    QByteArray m_owned;        // the tag, when it is held in memory
+    std::optional<Input> m_in; // reads m_owned or the file
+    qint64 m_base = 0;         // offset of the tag in m_in
     int m_version = 0;
     uint8_t m_flags = 0;
     qint64 m_pos = 0;
     qint64 m_end = 0;
-    qint64 m_lastNonZero = -1;
+    mutable std::optional<qint64> m_lastNonZero;
     WalkStop m_stop = WalkStop::running;
     RawFrame m_overrunFrame;
 };
@@ -385,6 +467,64 @@ std::optional<QString> frameText(const RawFrame& f, int version, uint8_t tagFlag
         return std::nullopt;
     }
     return ID3v2Handler::decodeText(frame.body.mid(start + 1), uint8_t(frame.body[start]));
+}
+
+// The year and genre frames of a tag, as findTextFrame({TYER, TDRC}) and
+// findGenreFrame find them: the text of the first non-empty year frame (no
+// value when it cannot be decoded) and the first decodable TCON text. The
+// walk stops as soon as both are known; only their bodies are loaded.
+struct YearGenreFrames {
+    std::optional<QString> yearText;
+    std::optional<QString> genre;
+};
+
+YearGenreFrames findYearAndGenreFrames(FrameWalker& walker, bool wantYear, bool wantGenre) {
+    YearGenreFrames found;
+    bool yearDone = !wantYear;
+    bool genreDone = !wantGenre;
+    while (!(yearDone && genreDone)) {
+        auto frame = walker.next();
+        if (!frame) {
+            break;
+        }
+        if (frame->size == 0) {
+            continue;
+        }
+        if (!yearDone && (frame->id == QByteArrayLiteral("TYER") || frame->id == QByteArrayLiteral("TDRC"))) {
+            walker.loadBody(*frame);
+            found.yearText = frameText(*frame, walker.version(), walker.flags());
+            yearDone = true;
+        } else if (!genreDone && frame->id == QByteArrayLiteral("TCON")) {
+            walker.loadBody(*frame);
+            if (auto text = frameText(*frame, walker.version(), walker.flags())) {
+                found.genre = std::move(text);
+                genreDone = true;
+            }
+        }
+    }
+    return found;
+}
+
+// The same from the tag of a file, by positioned reads; nothing when the
+// file has no tag. Throws AppError::tagReadFailed when a read fails.
+YearGenreFrames readYearAndGenreFrames(const ByteSource& source, const QString& path, bool wantYear,
+                                       bool wantGenre) {
+    const auto range = ID3v2Handler::locateTag(source, path);
+    if (!range) {
+        return {};
+    }
+    if (range->length() < 10) {
+        return {};
+    }
+    const auto magic = source.read(range->start, 3);
+    if (!magic) {
+        throw AppError::tagReadFailed(path, readFailedText);
+    }
+    if (*magic != QByteArrayLiteral("ID3")) {
+        return {};
+    }
+    FrameWalker walker(source, *range, path);
+    return findYearAndGenreFrames(walker, wantYear, wantGenre);
 }
 
 std::optional<QString> decodeUtf8(const QByteArray& bytes) {
@@ -639,15 +779,8 @@ std::optional<int> ID3v2Handler::readYear(const QString& path) {
     if (!source) {
         throw AppError::tagReadFailed(path, readFailedText);
     }
-    const auto tag = readTag(*source, path);
-    if (!tag) {
-        return std::nullopt;
-    }
-    const auto text = findTextFrame({QByteArrayLiteral("TYER"), QByteArrayLiteral("TDRC")}, *tag);
-    if (!text) {
-        return std::nullopt;
-    }
-    return extractYear(*text);
+    const auto text = readYearAndGenreFrames(*source, path, true, false).yearText;
+    return text ? extractYear(*text) : std::nullopt;
 }
 
 std::optional<QString> ID3v2Handler::readGenre(const QString& path) {
@@ -656,11 +789,17 @@ std::optional<QString> ID3v2Handler::readGenre(const QString& path) {
     if (!source) {
         throw AppError::tagReadFailed(path, readFailedText);
     }
-    const auto tag = readTag(*source, path);
-    if (!tag) {
-        return std::nullopt;
+    return readYearAndGenreFrames(*source, path, false, true).genre;
+}
+
+ID3v2Handler::YearAndGenre ID3v2Handler::readYearAndGenre(const ByteSource& source, const QString& path) {
+    const YearGenreFrames frames = readYearAndGenreFrames(source, path, true, true);
+    YearAndGenre out;
+    if (frames.yearText) {
+        out.year = extractYear(*frames.yearText);
     }
-    return findGenreFrame(*tag);
+    out.genre = frames.genre;
+    return out;
 }
 
 std::optional<ID3v2Handler::Range> ID3v2Handler::locateTag(const QByteArray& file, const QString& path) {
@@ -881,7 +1020,6 @@ QByteArray ID3v2Handler::rebuildTag(const std::optional<QByteArray>& oldTag, con
                 failWrite(path, QStringLiteral("ID3 tag too large"));
             }
         }
-        const QByteArray& walked = walker.bytes();
         switch (walker.stop()) {
         case WalkStop::padding:
             Console::line(QStringLiteral("[ID3] Hit padding at offset ") + QString::number(walker.pos()) +
@@ -890,7 +1028,7 @@ QByteArray ID3v2Handler::rebuildTag(const std::optional<QByteArray>& oldTag, con
         case WalkStop::invalidId:
             Console::line(QStringLiteral("[ID3] Invalid frame ID at offset ") +
                           QString::number(walker.pos()) + QStringLiteral(": ") +
-                          hexBytes(walked.mid(walker.pos(), 4)) + QStringLiteral(" → stopping copy"));
+                          hexBytes(walker.peek(walker.pos(), 4)) + QStringLiteral(" → stopping copy"));
             if (walker.nonZeroFrom(walker.pos() + 4)) {
                 failWrite(path,
                           QStringLiteral("Damaged ID3 tag: invalid frame ID at offset %1").arg(walker.pos()));

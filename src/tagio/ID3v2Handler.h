@@ -16,7 +16,9 @@ class ByteSource;
 // thread at the same time.
 //
 // Reading is bounded: the read operations look only at the header and the tag
-// (and at the chunk headers of AIFF and WAV files) through positioned reads.
+// (and at the chunk headers of AIFF and WAV files) through positioned reads;
+// the year and genre reads skip the bodies of the frames they do not need
+// (pictures above all).
 // Writing works on the whole file image that the caller hands in and returns
 // the complete new image; it never touches the disk.
 class ID3v2Handler {
@@ -45,9 +47,20 @@ public:
     // be read; every format problem gives no value.
     static std::optional<QString> readGenre(const QString& path);
 
+    // Both of the above from one walk of the tag of an open file (readGenre's
+    // console line is not printed). Throws AppError::tagReadFailed when the
+    // tag cannot be read.
+    struct YearAndGenre {
+        std::optional<int> year;
+        std::optional<QString> genre;
+    };
+    static YearAndGenre readYearAndGenre(const ByteSource& source, const QString& path);
+
     // The tag bytes of a file (the MP3 tag or the ID3 chunk's body), or no
     // value when there is none. Throws AppError::tagReadFailed when the
-    // located bytes cannot be read.
+    // located bytes cannot be read. (The year and genre reads above do not
+    // read the whole tag: they walk the frame headers by positioned reads and
+    // read only the bodies of the frames they look at.)
     static std::optional<QByteArray> readTag(const ByteSource& source, const QString& path);
 
     // ---- Locating ----

@@ -626,6 +626,34 @@ std::optional<QString> MP4Handler::readGenreNumber(const Atom& item, const QByte
     return m_id3Genres.at(n - 1);
 }
 
+namespace {
+
+// The genre of an item list, as readGenre describes it.
+std::optional<QString> genreOf(const MP4Handler& handler, const MP4Handler::Atom& ilst,
+                               const QByteArray& bytes) {
+    if (const MP4Handler::Atom* gen = firstChild(ilst.children, kGen)) {
+        if (std::optional<QString> text = MP4Handler::readItemText(*gen, bytes)) {
+            return text;
+        }
+    }
+    if (const MP4Handler::Atom* gnre = firstChild(ilst.children, kGnre)) {
+        return handler.readGenreNumber(*gnre, bytes);
+    }
+    return std::nullopt;
+}
+
+// The year of an item list, as readYear describes it.
+std::optional<int> yearOf(const MP4Handler::Atom& ilst, const QByteArray& bytes) {
+    const MP4Handler::Atom* day = firstChild(ilst.children, kDay);
+    if (!day) {
+        return std::nullopt;
+    }
+    const std::optional<QString> text = MP4Handler::readItemText(*day, bytes);
+    return text ? extractYear(*text) : std::nullopt;
+}
+
+} // namespace
+
 std::optional<QString> MP4Handler::readGenre(const QString& path) const {
     Console::line(QStringLiteral("[TagIO] MP4Handler.readGenre: ") + QFileInfo(path).fileName());
     const std::optional<MovieImage> movie = readMovie(path);
@@ -633,18 +661,7 @@ std::optional<QString> MP4Handler::readGenre(const QString& path) const {
         return std::nullopt;
     }
     const std::optional<Atom> ilst = findItemList(movie->atom.children);
-    if (!ilst) {
-        return std::nullopt;
-    }
-    if (const Atom* gen = firstChild(ilst->children, kGen)) {
-        if (std::optional<QString> text = readItemText(*gen, movie->bytes)) {
-            return text;
-        }
-    }
-    if (const Atom* gnre = firstChild(ilst->children, kGnre)) {
-        return readGenreNumber(*gnre, movie->bytes);
-    }
-    return std::nullopt;
+    return ilst ? genreOf(*this, *ilst, movie->bytes) : std::nullopt;
 }
 
 std::optional<int> MP4Handler::readYear(const QString& path) const {
@@ -653,15 +670,20 @@ std::optional<int> MP4Handler::readYear(const QString& path) const {
         return std::nullopt;
     }
     const std::optional<Atom> ilst = findItemList(movie->atom.children);
+    return ilst ? yearOf(*ilst, movie->bytes) : std::nullopt;
+}
+
+MP4Handler::YearAndGenre MP4Handler::readYearAndGenre(const QString& path) const {
+    Console::line(QStringLiteral("[TagIO] MP4Handler.readGenre: ") + QFileInfo(path).fileName());
+    const std::optional<MovieImage> movie = readMovie(path);
+    if (!movie) {
+        return {};
+    }
+    const std::optional<Atom> ilst = findItemList(movie->atom.children);
     if (!ilst) {
-        return std::nullopt;
+        return {};
     }
-    const Atom* day = firstChild(ilst->children, kDay);
-    if (!day) {
-        return std::nullopt;
-    }
-    const std::optional<QString> text = readItemText(*day, movie->bytes);
-    return text ? extractYear(*text) : std::nullopt;
+    return YearAndGenre{yearOf(*ilst, movie->bytes), genreOf(*this, *ilst, movie->bytes)};
 }
 
 MP4Handler::OffsetRepair MP4Handler::adjustChunkOffsets(QByteArray& bytes, qint64 start, qint64 end,

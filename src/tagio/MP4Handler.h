@@ -50,6 +50,13 @@ public:
     std::optional<QString> readGenre(const QString& path) const;
     // The plausible year in the first "©day" item. Throws AppError when the file cannot be read.
     std::optional<int> readYear(const QString& path) const;
+    // Both of the above from one read of moov (readGenre's console line included).
+    // Throws AppError when the file cannot be read.
+    struct YearAndGenre {
+        std::optional<int> year;
+        std::optional<QString> genre;
+    };
+    YearAndGenre readYearAndGenre(const QString& path) const;
 
     // The complete new file image with the genre (and, when given, year,
     // title and artist) items replaced or added. Throws AppError::tagWriteFailed

@@ -221,11 +221,20 @@ QString UniversalTagReader::readGenreDirect(const QString& path) const {
 }
 
 UniversalTagReader::DirectTags UniversalTagReader::readDirect(const QString& path) const {
-    if (!isID3Extension(lowerExtension(path))) {
+    const QString ext = lowerExtension(path);
+    if (isMP4Extension(ext)) {
+        // What MP4Handler::readYear and ::readGenre give, from one read of moov.
+        try {
+            MP4Handler::YearAndGenre found = m_mp4Handler.readYearAndGenre(path);
+            return {found.year, std::move(found.genre).value_or(QString())};
+        } catch (const std::exception&) {
+            return {};
+        }
+    }
+    if (!isID3Extension(ext)) {
         return {readYearDirect(path), readGenreDirect(path)};
     }
-    // What ID3v2Handler::readYear and ::readGenre give, from one read of the
-    // tag instead of two: both look at the same tag bytes.
+    // What ID3v2Handler::readYear and ::readGenre give, from one walk of the tag.
     Console::line(QStringLiteral("[TagIO] ID3v2Handler.readGenre: ") + QFileInfo(path).fileName());
     DirectTags direct;
     try {
@@ -233,15 +242,9 @@ UniversalTagReader::DirectTags UniversalTagReader::readDirect(const QString& pat
         if (!source) {
             return direct;
         }
-        const std::optional<QByteArray> tag = ID3v2Handler::readTag(*source, path);
-        if (!tag) {
-            return direct;
-        }
-        if (const auto text =
-                ID3v2Handler::findTextFrame({QByteArrayLiteral("TYER"), QByteArrayLiteral("TDRC")}, *tag)) {
-            direct.year = extractYear(*text);
-        }
-        direct.genre = ID3v2Handler::findGenreFrame(*tag).value_or(QString());
+        ID3v2Handler::YearAndGenre found = ID3v2Handler::readYearAndGenre(*source, path);
+        direct.year = found.year;
+        direct.genre = std::move(found.genre).value_or(QString());
     } catch (const std::exception&) {
         return {};
     }

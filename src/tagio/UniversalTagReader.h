@@ -36,7 +36,7 @@ public:
     std::optional<int> readYearDirect(const QString& path) const;
     QString readGenreDirect(const QString& path) const;
 
-    // Both of the above in one go; for ID3 files the tag is read once.
+    // Both of the above in one go; for ID3 files the tag is walked once.
     struct DirectTags {
         std::optional<int> year;
         QString genre;

@@ -2,6 +2,7 @@
 // bounded file reads, as MP3, AIFF and WAV. Files live in a temporary folder
 // that is removed at exit.
 #include "model/AppError.h"
+#include "model/DecadeRule.h"
 #include "tagio/ByteSource.h"
 #include "tagio/ID3v2Handler.h"
 
@@ -63,7 +64,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (year && (*year < 1920 || *year > 2100)) {
                 std::abort();
             }
-            (void)genre;
+            // The frame-header walk gives what the whole tag read into memory gives.
+            std::optional<int> wholeYear;
+            std::optional<QString> wholeGenre;
+            if (const auto tag = ID3v2Handler::readTag(*source, path)) {
+                if (const auto text = ID3v2Handler::findTextFrame({"TYER", "TDRC"}, *tag)) {
+                    wholeYear = extractYear(*text);
+                }
+                wholeGenre = ID3v2Handler::findGenreFrame(*tag);
+            }
+            const ID3v2Handler::YearAndGenre walked = ID3v2Handler::readYearAndGenre(*source, path);
+            if (year != wholeYear || genre != wholeGenre || walked.year != year || walked.genre != genre) {
+                std::abort();
+            }
         } catch (const AppError&) {
             std::abort(); // the file exists and is readable: no error is expected
         }

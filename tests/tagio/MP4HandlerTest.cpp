@@ -225,3 +225,65 @@ TEST_F(MP4HandlerTest, ReadsOnlyHeadersAndMovieOfLargeFile) {
     EXPECT_EQ(handler.readGenre(path), QStringLiteral("Big"));
     EXPECT_EQ(handler.readYear(path), 1999);
 }
+
+TEST_F(MP4HandlerTest, YearAndGenreFromOneReadMatchTheSeparateReads) {
+    struct Outcome {
+        std::optional<int> year;
+        std::optional<QString> genre;
+        bool failed = false;
+        bool operator==(const Outcome&) const = default;
+    };
+    const auto separate = [&](const QString& path) {
+        try {
+            return Outcome{handler.readYear(path), handler.readGenre(path)};
+        } catch (const AppError&) {
+            return Outcome{std::nullopt, std::nullopt, true};
+        }
+    };
+    const auto combined = [&](const QString& path) {
+        try {
+            MP4Handler::YearAndGenre found = handler.readYearAndGenre(path);
+            return Outcome{found.year, found.genre};
+        } catch (const AppError&) {
+            return Outcome{std::nullopt, std::nullopt, true};
+        }
+    };
+
+    QStringList paths;
+    for (const char* folder : {"mp4", "scan"}) {
+        const QDir fixtures(TestFiles::fixturePath(QString::fromLatin1(folder)));
+        for (const QString& name : fixtures.entryList(QDir::Files, QDir::Name)) {
+            paths << fixtures.filePath(name);
+        }
+    }
+    const QByteArray items = textItem(kDay, "1983-04-01") +
+                             atom("covr", dataAtom(QByteArray(5000, 'j'), 13)) + textItem(kGen, "\xFF") +
+                             genreNumberItem(18);
+    int index = 0;
+    auto add = [&](const QByteArray& bytes) {
+        paths << put(bytes, QStringLiteral("s%1.m4a").arg(index++));
+    };
+    add(fileWithItems(items));
+    add(fileWithItems(textItem(kGen, "Only genre")));
+    add(fileWithItems(textItem(kDay, "1999")));
+    add(ftyp() + atom("moov", fullMeta(atom("ilst", textItem(kDay, "2010") + textItem(kGen, "Direct")))));
+    add(ftyp() + atom("free", ""));
+    const QByteArray whole = fileWithItems(items);
+    for (int cut = 8; cut < whole.size(); cut += 97) {
+        add(whole.left(cut)); // truncated anywhere
+    }
+    paths << dir.filePath(QStringLiteral("missing.m4a")) << dir.path();
+
+    int withBoth = 0;
+    for (const QString& path : paths) {
+        SCOPED_TRACE(path.toStdString());
+        const Outcome expected = separate(path);
+        EXPECT_TRUE(combined(path) == expected);
+        withBoth += expected.year && expected.genre ? 1 : 0;
+    }
+    EXPECT_GE(withBoth, 6);
+    const MP4Handler::YearAndGenre synthetic =
+        handler.readYearAndGenre(dir.filePath(QStringLiteral("s0.m4a")));
+    EXPECT_EQ(synthetic.year, 1983);
+    EXPECT_EQ(synthetic.genre, QStringLiteral("Rock"));
+}
