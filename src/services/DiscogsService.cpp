@@ -1,6 +1,7 @@
 #include "services/DiscogsService.h"
 
 #include "model/Console.h"
+#include "services/JsonValues.h"
 #include "services/UrlQuery.h"
 
 #include <QJsonArray>
@@ -16,32 +17,6 @@ const QString kTag = QStringLiteral("[DiscogsService] ");
 const QString kDash = QStringLiteral(" \u2013 ");
 const QString kFor = QStringLiteral(" f\u00fcr: ");
 constexpr std::chrono::milliseconds kTimeout{10000};
-
-std::optional<QJsonObject> parseObject(const QByteArray& body) {
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject()) {
-        return std::nullopt;
-    }
-    return document.object();
-}
-
-// The first element of a non-empty list made only of texts.
-std::optional<QString> firstText(const QJsonValue& value) {
-    if (!value.isArray()) {
-        return std::nullopt;
-    }
-    const QJsonArray array = value.toArray();
-    if (array.isEmpty()) {
-        return std::nullopt;
-    }
-    for (const QJsonValue& element : array) {
-        if (!element.isString()) {
-            return std::nullopt;
-        }
-    }
-    return array.first().toString();
-}
 
 } // namespace
 
@@ -71,7 +46,7 @@ std::optional<qint64> DiscogsService::integerValue(const QJsonValue& value) {
 }
 
 std::optional<QList<QJsonObject>> DiscogsService::parseSearchResults(const QByteArray& body) {
-    const std::optional<QJsonObject> root = parseObject(body);
+    const std::optional<QJsonObject> root = JsonValues::parseObject(body);
     if (!root) {
         return std::nullopt;
     }
@@ -93,14 +68,14 @@ std::optional<QList<QJsonObject>> DiscogsService::parseSearchResults(const QByte
 }
 
 std::optional<QString> DiscogsService::parseReleaseGenre(const QByteArray& body) {
-    const std::optional<QJsonObject> root = parseObject(body);
+    const std::optional<QJsonObject> root = JsonValues::parseObject(body);
     if (!root) {
         return std::nullopt;
     }
-    if (std::optional<QString> style = firstText(root->value(QLatin1String("styles")))) {
+    if (std::optional<QString> style = JsonValues::firstText(root->value(QLatin1String("styles")))) {
         return style;
     }
-    return firstText(root->value(QLatin1String("genres")));
+    return JsonValues::firstText(root->value(QLatin1String("genres")));
 }
 
 QString DiscogsService::scrub(const QString& text) const {
@@ -187,11 +162,11 @@ std::optional<QString> DiscogsService::lookupGenre(const QString& title, const Q
             return genre;
         }
     }
-    if (const std::optional<QString> style = firstText(hit.value(QLatin1String("style")))) {
+    if (const std::optional<QString> style = JsonValues::firstText(hit.value(QLatin1String("style")))) {
         Console::line(scrub(kTag + QStringLiteral("Genre via Suche (style): ") + *style + kFor + title));
         return style;
     }
-    if (const std::optional<QString> genre = firstText(hit.value(QLatin1String("genre")))) {
+    if (const std::optional<QString> genre = JsonValues::firstText(hit.value(QLatin1String("genre")))) {
         Console::line(scrub(kTag + QStringLiteral("Genre via Suche (genre): ") + *genre + kFor + title));
         return genre;
     }

@@ -4,6 +4,8 @@
 #include "model/Console.h"
 #include "model/TextUtil.h"
 
+#include "services/JsonValues.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -15,20 +17,6 @@ const QString kTag = QStringLiteral("[LastFMService] ");
 
 void print(const QString& text) {
     Console::line(kTag + text);
-}
-
-std::optional<QList<QJsonObject>> arrayOfObjects(const QJsonValue& value) {
-    if (!value.isArray()) {
-        return std::nullopt;
-    }
-    QList<QJsonObject> objects;
-    for (const QJsonValue& element : value.toArray()) {
-        if (!element.isObject()) {
-            return std::nullopt;
-        }
-        objects.append(element.toObject());
-    }
-    return objects;
 }
 
 // root[outer][inner]["tag"] as a list of objects.
@@ -46,7 +34,7 @@ std::optional<QList<QJsonObject>> tagList(const QByteArray& body, const QString&
     if (!second.isObject()) {
         return std::nullopt;
     }
-    return arrayOfObjects(second.toObject().value(QStringLiteral("tag")));
+    return JsonValues::objectList(second.toObject().value(QStringLiteral("tag")));
 }
 
 // The first tag name, in order, that is a text and not ignored.

@@ -4,6 +4,7 @@
 #include "model/Console.h"
 #include "model/DecadeRule.h"
 #include "model/TextUtil.h"
+#include "services/JsonValues.h"
 #include "services/UrlQuery.h"
 
 #include <QJsonArray>
@@ -24,33 +25,6 @@ void print(const QString& text) {
 
 QString quoted(const QString& text) {
     return QLatin1Char('"') + text + QLatin1Char('"');
-}
-
-// The elements of an array when every one of them is an object.
-std::optional<QList<QJsonObject>> arrayOfObjects(const QJsonValue& value) {
-    if (!value.isArray()) {
-        return std::nullopt;
-    }
-    QList<QJsonObject> objects;
-    for (const QJsonValue& element : value.toArray()) {
-        if (!element.isObject()) {
-            return std::nullopt;
-        }
-        objects.append(element.toObject());
-    }
-    return objects;
-}
-
-// A whole JSON number within the 64-bit range.
-std::optional<qint64> wholeNumber(const QJsonValue& value) {
-    if (!value.isDouble()) {
-        return std::nullopt;
-    }
-    const double d = value.toDouble();
-    if (!std::isfinite(d) || std::trunc(d) != d || d < -9223372036854775808.0 || d >= 9223372036854775808.0) {
-        return std::nullopt;
-    }
-    return static_cast<qint64>(d);
 }
 
 qint64 saturatingAdd(qint64 a, qint64 b) {
@@ -167,7 +141,7 @@ MusicBrainzResult MusicBrainzService::performRequest(const QString& title,
 MusicBrainzResult MusicBrainzService::parseRecordings(const QByteArray& body) {
     const QJsonDocument document = QJsonDocument::fromJson(body);
     const std::optional<QList<QJsonObject>> recordings =
-        document.isObject() ? arrayOfObjects(document.object().value(QStringLiteral("recordings")))
+        document.isObject() ? JsonValues::objectList(document.object().value(QStringLiteral("recordings")))
                             : std::nullopt;
     if (!recordings || recordings->isEmpty()) {
         print(QStringLiteral("No recordings found in response"));
@@ -183,10 +157,11 @@ MusicBrainzResult MusicBrainzService::parseRecordings(const QByteArray& body) {
         if (recording.isEmpty()) {
             continue;
         }
-        if (const auto tags = arrayOfObjects(recording.value(QStringLiteral("tags")))) {
+        if (const auto tags = JsonValues::objectList(recording.value(QStringLiteral("tags")))) {
             for (const QJsonObject& tag : *tags) {
                 const QJsonValue name = tag.value(QStringLiteral("name"));
-                const std::optional<qint64> count = wholeNumber(tag.value(QStringLiteral("count")));
+                const std::optional<qint64> count =
+                    JsonValues::wholeNumber(tag.value(QStringLiteral("count")), 9.2e18);
                 if (tag.isEmpty() || !name.isString() || !count) {
                     continue;
                 }
@@ -200,7 +175,7 @@ MusicBrainzResult MusicBrainzService::parseRecordings(const QByteArray& body) {
                 }
             }
         }
-        if (const auto releases = arrayOfObjects(recording.value(QStringLiteral("releases")))) {
+        if (const auto releases = JsonValues::objectList(recording.value(QStringLiteral("releases")))) {
             for (const QJsonObject& release : *releases) {
                 if (release.isEmpty()) {
                     continue;

@@ -2,6 +2,7 @@
 
 #include "model/Console.h"
 #include "model/DecadeRule.h"
+#include "services/JsonValues.h"
 #include "services/UrlQuery.h"
 
 #include <QJsonArray>
@@ -19,60 +20,6 @@ const QString kDash = QStringLiteral("\u2013");
 constexpr std::chrono::milliseconds kTimeout{10000};
 constexpr qint64 kExpiryMarginSeconds = 60;
 constexpr qint64 kMaxLifetimeSeconds = 24 * 60 * 60;
-
-std::optional<QJsonObject> parseObject(const QByteArray& body) {
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject()) {
-        return std::nullopt;
-    }
-    return document.object();
-}
-
-// A whole number that a double holds exactly (booleans and fractions are not).
-std::optional<qint64> integerValue(const QJsonValue& value) {
-    if (!value.isDouble()) {
-        return std::nullopt;
-    }
-    const double number = value.toDouble();
-    constexpr double kLimit = 9007199254740992.0; // 2^53
-    if (!std::isfinite(number) || std::trunc(number) != number || std::fabs(number) > kLimit) {
-        return std::nullopt;
-    }
-    return static_cast<qint64>(number);
-}
-
-// The elements of a list made only of objects; none for anything else.
-std::optional<QList<QJsonObject>> objectList(const QJsonValue& value) {
-    if (!value.isArray()) {
-        return std::nullopt;
-    }
-    QList<QJsonObject> objects;
-    for (const QJsonValue& element : value.toArray()) {
-        if (!element.isObject()) {
-            return std::nullopt;
-        }
-        objects.append(element.toObject());
-    }
-    return objects;
-}
-
-// The first element of a non-empty list made only of texts.
-std::optional<QString> firstText(const QJsonValue& value) {
-    if (!value.isArray()) {
-        return std::nullopt;
-    }
-    const QJsonArray array = value.toArray();
-    if (array.isEmpty()) {
-        return std::nullopt;
-    }
-    for (const QJsonValue& element : array) {
-        if (!element.isString()) {
-            return std::nullopt;
-        }
-    }
-    return array.first().toString();
-}
 
 // The text with every secret masked.
 QString scrub(QString text, std::initializer_list<QString> secrets) {
@@ -114,12 +61,12 @@ std::chrono::steady_clock::time_point SpotifyService::now() const {
 // --- answers ---------------------------------------------------------------
 
 std::optional<std::pair<QString, qint64>> SpotifyService::parseTokenResponse(const QByteArray& body) {
-    const std::optional<QJsonObject> root = parseObject(body);
+    const std::optional<QJsonObject> root = JsonValues::parseObject(body);
     if (!root) {
         return std::nullopt;
     }
     const QJsonValue token = root->value(QLatin1String("access_token"));
-    const std::optional<qint64> expiresIn = integerValue(root->value(QLatin1String("expires_in")));
+    const std::optional<qint64> expiresIn = JsonValues::wholeNumber(root->value(QLatin1String("expires_in")));
     if (!token.isString() || !expiresIn || !isHeaderSafeToken(token.toString())) {
         return std::nullopt;
     }
@@ -127,7 +74,7 @@ std::optional<std::pair<QString, qint64>> SpotifyService::parseTokenResponse(con
 }
 
 std::optional<SpotifyTrackHit> SpotifyService::parseSearchResponse(const QByteArray& body) {
-    const std::optional<QJsonObject> root = parseObject(body);
+    const std::optional<QJsonObject> root = JsonValues::parseObject(body);
     if (!root) {
         return std::nullopt;
     }
@@ -136,7 +83,7 @@ std::optional<SpotifyTrackHit> SpotifyService::parseSearchResponse(const QByteAr
         return std::nullopt;
     }
     const std::optional<QList<QJsonObject>> items =
-        objectList(tracks.toObject().value(QLatin1String("items")));
+        JsonValues::objectList(tracks.toObject().value(QLatin1String("items")));
     if (!items || items->isEmpty()) {
         return std::nullopt;
     }
@@ -150,7 +97,8 @@ std::optional<SpotifyTrackHit> SpotifyService::parseSearchResponse(const QByteAr
             hit.year = yearFromReleaseDate(date.toString());
         }
     }
-    const std::optional<QList<QJsonObject>> artists = objectList(item.value(QLatin1String("artists")));
+    const std::optional<QList<QJsonObject>> artists =
+        JsonValues::objectList(item.value(QLatin1String("artists")));
     if (artists && !artists->isEmpty()) {
         const QJsonValue id = artists->first().value(QLatin1String("id"));
         if (id.isString()) {
@@ -161,11 +109,11 @@ std::optional<SpotifyTrackHit> SpotifyService::parseSearchResponse(const QByteAr
 }
 
 std::optional<QString> SpotifyService::parseArtistGenre(const QByteArray& body) {
-    const std::optional<QJsonObject> root = parseObject(body);
+    const std::optional<QJsonObject> root = JsonValues::parseObject(body);
     if (!root) {
         return std::nullopt;
     }
-    return firstText(root->value(QLatin1String("genres")));
+    return JsonValues::firstText(root->value(QLatin1String("genres")));
 }
 
 std::optional<int> SpotifyService::yearFromReleaseDate(const QString& releaseDate) {
