@@ -1,0 +1,163 @@
+#include "LoopbackServer.h"
+
+#include "services/LastFMService.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace {
+
+const char* kKey = "k3y+Secret";
+
+std::string trackBody(const std::string& tags) {
+    return R"({"track":{"name":"T","toptags":{"tag":[)" + tags + "]}}}";
+}
+std::string artistBody(const std::string& tags) {
+    return R"({"artist":{"name":"A","tags":{"tag":[)" + tags + "]}}}";
+}
+
+// Routes /2.0/ by its "method" item, as Last.fm does.
+void route(LoopbackServer& server, LoopbackServer::Response track, LoopbackServer::Response artist) {
+    server.handle("GET", "/2.0/", [track, artist](const LoopbackServer::Request& r) {
+        if (r.query("method") == "track.getInfo") {
+            return track;
+        }
+        if (r.query("method") == "artist.getInfo") {
+            return artist;
+        }
+        return LoopbackServer::Response(400, R"({"error":3,"message":"Invalid Method"})");
+    });
+}
+
+std::size_t countMethod(const LoopbackServer& server, const std::string& method) {
+    std::size_t n = 0;
+    for (const auto& r : server.requests()) {
+        n += r.query("method") == method ? 1 : 0;
+    }
+    return n;
+}
+
+} // namespace
+
+TEST(LastFMServiceTest, TrackTagsThenArtistTags) {
+    struct Case {
+        const char* name;
+        LoopbackServer::Response track;
+        LoopbackServer::Response artist;
+        std::optional<QString> expected;
+        std::size_t artistRequests;
+    };
+    const std::string synthpop = artistBody(R"({"name":"Synthpop"})");
+    const std::vector<Case> cases = {
+        {"first tag vetoes the track",
+         {200, trackBody(R"({"name":"Seen Live"},{"name":"Rock"})")},
+         {200, synthpop},
+         QStringLiteral("Synthpop"),
+         1},
+        {"veto only on the first tag",
+         {200, trackBody(R"({"name":"Rock"},{"name":"Seen Live"})")},
+         {200, synthpop},
+         QStringLiteral("Rock"),
+         0},
+        {"ignored names are skipped",
+         {200, trackBody(R"({"name":"Awesome"},{"name":"Chill"},{"name":"Synthpop"})")},
+         {200, "{}"},
+         QStringLiteral("Synthpop"),
+         0},
+        {"ignore compares lower-cased, exactly",
+         {200, trackBody(R"({"name":"Under 2000 Listeners"},{"name":"seen-live"})")},
+         {200, "{}"},
+         QStringLiteral("seen-live"),
+         0},
+        {"first tag without a name",
+         {200, trackBody(R"({"count":5},{"name":"Rock"})")},
+         {200, artistBody(R"({"name":"love"},{"name":"New Wave"})")},
+         QStringLiteral("New Wave"),
+         1},
+        {"empty track tags", {200, trackBody("")}, {200, artistBody("")}, std::nullopt, 1},
+        {"unknown track (error body)",
+         {200, R"({"error":6,"message":"Track not found"})"},
+         {200, synthpop},
+         QStringLiteral("Synthpop"),
+         1},
+        {"error status with a tag list is not read",
+         {500, trackBody(R"({"name":"Rock"})")},
+         {404, artistBody(R"({"name":"Pop"})")},
+         std::nullopt,
+         1},
+        {"single tag object instead of a list",
+         {200, R"({"track":{"toptags":{"tag":{"name":"Rock"}}}})"},
+         {200, "not json"},
+         std::nullopt,
+         1},
+    };
+    for (const Case& c : cases) {
+        LoopbackServer server;
+        route(server, c.track, c.artist);
+        const LastFMService service(server.endpoints());
+        EXPECT_EQ(service.lookupGenre(QStringLiteral("T"), QStringLiteral("A"), QString::fromLatin1(kKey)),
+                  c.expected)
+            << c.name;
+        EXPECT_EQ(countMethod(server, "track.getInfo"), 1u) << c.name;
+        EXPECT_EQ(countMethod(server, "artist.getInfo"), c.artistRequests) << c.name;
+    }
+}
+
+TEST(LastFMServiceTest, RequestShape) {
+    LoopbackServer server;
+    route(server, {200, trackBody("")}, {200, artistBody("")});
+    LastFMService(server.endpoints())
+        .lookupGenre(QStringLiteral("Rock & Roll + More"), QStringLiteral("AC/DC"),
+                     QString::fromLatin1(kKey));
+
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    const auto& track = requests[0];
+    EXPECT_EQ(track.path, "/2.0/");
+    EXPECT_EQ(track.query("method"), "track.getInfo");
+    EXPECT_EQ(track.query("api_key"), kKey);
+    EXPECT_EQ(track.query("track"), "Rock & Roll + More");
+    EXPECT_EQ(track.query("artist"), "AC/DC");
+    EXPECT_EQ(track.query("format"), "json");
+    EXPECT_EQ(track.header("User-Agent"), "Velmora/1.0");
+    EXPECT_FALSE(track.hasHeader("Accept"));
+    const auto& artist = requests[1];
+    EXPECT_EQ(artist.query("method"), "artist.getInfo");
+    EXPECT_EQ(artist.query("artist"), "AC/DC");
+    EXPECT_FALSE(artist.hasQuery("track"));
+}
+
+TEST(LastFMServiceTest, ConsoleLinesNameTheOutcomeAndNeverTheKey) {
+    {
+        LoopbackServer server;
+        route(server, {403, R"({"error":10,"message":"Invalid API key"})"}, {200, artistBody("")});
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(LastFMService(server.endpoints())
+                      .lookupGenre(QStringLiteral("T"), QString(), QString::fromLatin1(kKey)),
+                  std::nullopt);
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(out, "[LastFMService] HTTP-Fehler: 403\n"
+                       "[LastFMService] Kein Genre gefunden f\u00fcr: T \u2013 \n");
+        EXPECT_EQ(countMethod(server, "artist.getInfo"), 0u); // blank artist: no artist request
+    }
+    {
+        LoopbackServer server;
+        route(server, {200, trackBody(R"({"name":"love"})")}, {200, artistBody(R"({"name":"Disco"})")});
+        testing::internal::CaptureStdout();
+        LastFMService(server.endpoints())
+            .lookupGenre(QStringLiteral("T"), QStringLiteral("A"), QString::fromLatin1(kKey));
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  "[LastFMService] Genre via Artist-Tags: Disco f\u00fcr: T\n");
+    }
+    {
+        LoopbackServer server;
+        route(server, {200, trackBody("")}, {200, artistBody("")});
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(
+            LastFMService(server.endpoints()).lookupGenre(QStringLiteral("T"), QStringLiteral("A"), " \t"),
+            std::nullopt);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "[LastFMService] Kein API-Key konfiguriert\n");
+        EXPECT_TRUE(server.requests().empty());
+    }
+}

@@ -1,0 +1,255 @@
+#include "LoopbackServer.h"
+
+#include "services/HttpClient.h"
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <cctype>
+#include <stdexcept>
+
+namespace {
+
+// Test programs never talk to anything but loopback servers.
+const bool g_loopbackGuard = [] {
+    HttpClient::setLoopbackOnly(true);
+    return true;
+}();
+
+bool equalsIgnoreCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// Decoded query items in the order they appear in the raw target.
+std::vector<std::pair<std::string, std::string>> parseQuery(const std::string& target) {
+    std::vector<std::pair<std::string, std::string>> items;
+    const std::size_t q = target.find('?');
+    if (q == std::string::npos) {
+        return items;
+    }
+    const std::string query = target.substr(q + 1);
+    std::size_t start = 0;
+    while (start <= query.size()) {
+        std::size_t end = query.find('&', start);
+        if (end == std::string::npos) {
+            end = query.size();
+        }
+        const std::string item = query.substr(start, end - start);
+        if (!item.empty()) {
+            const std::size_t eq = item.find('=');
+            const std::string name = item.substr(0, eq);
+            const std::string value = eq == std::string::npos ? std::string() : item.substr(eq + 1);
+            // '+' stays '+': only percent escapes are decoded, as the real services do for %2B.
+            items.emplace_back(httplib::detail::decode_url(name, false),
+                               httplib::detail::decode_url(value, false));
+        }
+        start = end + 1;
+    }
+    return items;
+}
+
+} // namespace
+
+// ThreadSanitizer reports that are not races of ours, for every test program
+// that links the loopback server:
+// - the Debian build of cpp-httplib is not instrumented, so its thread pool's
+//   hand-overs are invisible and show up as races inside the library;
+// - glibc's tzset() (called by QDate::currentDate() on every thread) guards
+//   its time-zone state with an internal lock that TSan cannot see.
+extern "C" const char* __tsan_default_suppressions() {
+    return "called_from_lib:libcpp-httplib.so\n"
+           "race:libcpp-httplib.so\n"
+           "race:tzset_internal\n";
+}
+
+std::string LoopbackServer::Request::query(const std::string& name) const {
+    for (const auto& [key, value] : params) {
+        if (key == name) {
+            return value;
+        }
+    }
+    return {};
+}
+
+bool LoopbackServer::Request::hasQuery(const std::string& name) const {
+    return std::any_of(params.begin(), params.end(), [&](const auto& p) { return p.first == name; });
+}
+
+std::string LoopbackServer::Request::header(const std::string& name) const {
+    for (const auto& [key, value] : headers) {
+        if (equalsIgnoreCase(key, name)) {
+            return value;
+        }
+    }
+    return {};
+}
+
+bool LoopbackServer::Request::hasHeader(const std::string& name) const {
+    return std::any_of(headers.begin(), headers.end(),
+                       [&](const auto& h) { return equalsIgnoreCase(h.first, name); });
+}
+
+LoopbackServer::LoopbackServer() : m_server(std::make_unique<httplib::Server>()) {
+    (void)g_loopbackGuard;
+    m_server->set_keep_alive_max_count(1);
+    m_server->set_payload_max_length(64 * 1024 * 1024);
+    auto dispatch = [this](const httplib::Request& req, httplib::Response& res) {
+        Request r;
+        r.method = req.method;
+        r.path = req.path;
+        r.target = req.target;
+        r.params = parseQuery(req.target);
+        for (const auto& [name, value] : req.headers) {
+            // httplib adds these itself; they were not sent by the client.
+            if (name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" ||
+                name == "LOCAL_PORT") {
+                continue;
+            }
+            r.headers.emplace(name, value);
+        }
+        r.body = req.body;
+        r.arrived = std::chrono::steady_clock::now();
+
+        const Response answer = this->answer(r);
+        if (answer.delay.count() > 0 && !m_stopping.sleepFor(answer.delay)) {
+            res.status = 503;
+            return;
+        }
+        res.status = answer.status;
+        for (const auto& [name, value] : answer.headers) {
+            res.set_header(name, value);
+        }
+        if (answer.trickleInterval.count() > 0) {
+            const std::string body = answer.body;
+            const auto interval = answer.trickleInterval;
+            const std::size_t step = std::max<std::size_t>(1, answer.trickleBytes);
+            CancelToken stopping = m_stopping;
+            res.set_chunked_content_provider(
+                answer.contentType,
+                [body, interval, step, stopping](std::size_t offset, httplib::DataSink& sink) {
+                    if (offset >= body.size()) {
+                        sink.done();
+                        return true;
+                    }
+                    if (!stopping.sleepFor(interval)) {
+                        return false;
+                    }
+                    const std::size_t n = std::min(step, body.size() - offset);
+                    return sink.write(body.data() + offset, n);
+                });
+        } else {
+            res.set_content(answer.body, answer.contentType);
+        }
+    };
+    for (auto* method : {"GET", "POST", "PUT", "DELETE", "PATCH"}) {
+        const std::string m = method;
+        if (m == "GET") {
+            m_server->Get(".*", dispatch);
+        } else if (m == "POST") {
+            m_server->Post(".*", dispatch);
+        } else if (m == "PUT") {
+            m_server->Put(".*", dispatch);
+        } else if (m == "DELETE") {
+            m_server->Delete(".*", dispatch);
+        } else {
+            m_server->Patch(".*", dispatch);
+        }
+    }
+    m_port = m_server->bind_to_any_port("127.0.0.1");
+    if (m_port <= 0) {
+        throw std::runtime_error("LoopbackServer: cannot bind to 127.0.0.1");
+    }
+    // The socket already listens; connections made before the thread runs wait in the backlog.
+    m_thread = std::thread([this] { m_server->listen_after_bind(); });
+    // stop() only reaches a server that runs already, so wait for that.
+    while (!m_server->is_running()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+LoopbackServer::~LoopbackServer() {
+    m_stopping.cancel();
+    m_server->stop();
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
+QString LoopbackServer::baseUrl() const {
+    return QStringLiteral("http://127.0.0.1:%1").arg(m_port);
+}
+
+QString LoopbackServer::url(const std::string& path) const {
+    return baseUrl() + QString::fromStdString(path);
+}
+
+Endpoints LoopbackServer::endpoints() const {
+    Endpoints e;
+    e.musicBrainzRecording = url("/ws/2/recording");
+    e.lastFM = url("/2.0/");
+    e.discogs = baseUrl();
+    e.spotifyToken = url("/api/token");
+    e.spotifyAPI = url("/v1");
+    e.anthropicMessages = url("/v1/messages");
+    e.anthropicModels = url("/v1/models");
+    e.openAIChat = url("/v1/chat/completions");
+    e.openAIModels = url("/v1/models");
+    e.updateFeed = url("/downloads/version.json");
+    return e;
+}
+
+void LoopbackServer::script(const std::string& method, const std::string& path,
+                            std::vector<Response> responses) {
+    std::lock_guard lock(m_mutex);
+    Route& route = m_routes[{method, path}];
+    route = Route{};
+    route.responses = std::move(responses);
+}
+
+void LoopbackServer::handle(const std::string& method, const std::string& path, Handler handler) {
+    std::lock_guard lock(m_mutex);
+    Route& route = m_routes[{method, path}];
+    route = Route{};
+    route.handler = std::move(handler);
+}
+
+LoopbackServer::Response LoopbackServer::answer(const Request& request) {
+    Handler handler;
+    {
+        std::lock_guard lock(m_mutex);
+        m_requests.push_back(request);
+        const auto it = m_routes.find({request.method, request.path});
+        if (it == m_routes.end() || (!it->second.handler && it->second.responses.empty())) {
+            return Response(404, "{}");
+        }
+        Route& route = it->second;
+        if (!route.handler) {
+            const std::size_t index = std::min(route.next, route.responses.size() - 1);
+            ++route.next;
+            return route.responses[index];
+        }
+        handler = route.handler;
+    }
+    return handler(request);
+}
+
+std::vector<LoopbackServer::Request> LoopbackServer::requests() const {
+    std::lock_guard lock(m_mutex);
+    return m_requests;
+}
+
+std::vector<LoopbackServer::Request> LoopbackServer::requests(const std::string& path) const {
+    std::lock_guard lock(m_mutex);
+    std::vector<Request> out;
+    std::copy_if(m_requests.begin(), m_requests.end(), std::back_inserter(out),
+                 [&](const Request& r) { return r.path == path; });
+    return out;
+}
+
+void LoopbackServer::clearRequests() {
+    std::lock_guard lock(m_mutex);
+    m_requests.clear();
+}
