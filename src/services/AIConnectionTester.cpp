@@ -12,7 +12,8 @@ QString text(const SettingsSnapshot& settings, const QString& german, const QStr
     return usesEnglish(settings.appLanguage, systemLanguageCode()) ? english : german;
 }
 
-AIConnectionTester::Result failure(const SettingsSnapshot& settings, const char* german, const char* english) {
+AIConnectionTester::Result failure(const SettingsSnapshot& settings, const char* german,
+                                   const char* english) {
     return {false, text(settings, QString::fromUtf8(german), QString::fromUtf8(english))};
 }
 
@@ -45,7 +46,8 @@ AIConnectionTester::buildRequest(const SettingsSnapshot& settings) const {
                                {QByteArrayLiteral("anthropic-version"),
                                 QByteArray(ClaudeAIService::defaultAnthropicVersion)}};
         } else {
-            request.headers = {{QByteArrayLiteral("Authorization"), QByteArrayLiteral("Bearer ") + key->toUtf8()}};
+            request.headers = {
+                {QByteArrayLiteral("Authorization"), QByteArrayLiteral("Bearer ") + key->toUtf8()}};
         }
         return request;
     }
@@ -71,7 +73,8 @@ AIConnectionTester::Result AIConnectionTester::classify(int status, const Settin
         return failure(settings, "Ungültige Antwort", "Invalid response");
     }
     if (status >= 200 && status <= 299) {
-        return {true, text(settings, QStringLiteral("Verbindung erfolgreich ("), QStringLiteral("Connection successful (")) +
+        return {true, text(settings, QStringLiteral("Verbindung erfolgreich ("),
+                           QStringLiteral("Connection successful (")) +
                           number + QLatin1Char(')')};
     }
     if (status == 401 || status == 403) {
@@ -79,10 +82,12 @@ AIConnectionTester::Result AIConnectionTester::classify(int status, const Settin
                             QStringLiteral("Authentication failed (")) +
                            number + QLatin1Char(')')};
     }
-    return {false, text(settings, QStringLiteral("Server-Fehler "), QStringLiteral("Server error ")) + number};
+    return {false,
+            text(settings, QStringLiteral("Server-Fehler "), QStringLiteral("Server error ")) + number};
 }
 
-AIConnectionTester::Result AIConnectionTester::run(const SettingsSnapshot& settings, const CancelToken& cancel) const {
+AIConnectionTester::Result AIConnectionTester::run(const SettingsSnapshot& settings,
+                                                   const CancelToken& cancel) const {
     std::variant<HttpRequest, Result> built = buildRequest(settings);
     if (Result* early = std::get_if<Result>(&built)) {
         return *early;
@@ -91,13 +96,15 @@ AIConnectionTester::Result AIConnectionTester::run(const SettingsSnapshot& setti
         const HttpResponse response = m_http.send(std::get<HttpRequest>(built), cancel);
         return classify(response.status, settings);
     } catch (const HttpError& error) {
-        return {false, text(settings, QStringLiteral("Keine Verbindung: "), QStringLiteral("No connection: ")) +
-                           error.description()};
+        return {false,
+                text(settings, QStringLiteral("Keine Verbindung: "), QStringLiteral("No connection: ")) +
+                    error.description()};
     }
 }
 
 QStringList AIConnectionTester::fetchModels(std::shared_ptr<const SettingsSnapshot> settings,
                                             const CancelToken& cancel) const {
     const AIProviderType provider = settings->selectedProvider;
-    return makeAIService(provider, fixedSettingsSource(std::move(settings)), m_endpoints, m_http)->fetchModels(cancel);
+    return makeAIService(provider, fixedSettingsSource(std::move(settings)), m_endpoints, m_http)
+        ->fetchModels(cancel);
 }

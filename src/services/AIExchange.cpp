@@ -58,7 +58,8 @@ std::optional<QString> AIExchange::usableKey(const QString& stored) {
 }
 
 QByteArray AIExchange::chatBody(const QString& model, int maxTokens, const QString& prompt) {
-    const QJsonObject message{{QStringLiteral("role"), QStringLiteral("user")}, {QStringLiteral("content"), prompt}};
+    const QJsonObject message{{QStringLiteral("role"), QStringLiteral("user")},
+                              {QStringLiteral("content"), prompt}};
     const QJsonObject body{{QStringLiteral("model"), model},
                            {QStringLiteral("max_tokens"), maxTokens},
                            {QStringLiteral("messages"), QJsonArray{message}}};
@@ -66,8 +67,9 @@ QByteArray AIExchange::chatBody(const QString& model, int maxTokens, const QStri
 }
 
 QByteArray AIExchange::generateBody(const QString& model, const QString& prompt) {
-    const QJsonObject body{
-        {QStringLiteral("model"), model}, {QStringLiteral("prompt"), prompt}, {QStringLiteral("stream"), false}};
+    const QJsonObject body{{QStringLiteral("model"), model},
+                           {QStringLiteral("prompt"), prompt},
+                           {QStringLiteral("stream"), false}};
     return QJsonDocument(body).toJson(QJsonDocument::Compact);
 }
 
@@ -202,8 +204,8 @@ std::optional<QStringList> AIExchange::modelIds(const QByteArray& body, const QS
 }
 
 void AIExchange::printLookingUp(const QString& tag, const QString& title, const QString& artist) {
-    Console::line(tag + QStringLiteral(" Looking up year for: \"") + title + QStringLiteral("\" by \"") + artist +
-                  QLatin1Char('"'));
+    Console::line(tag + QStringLiteral(" Looking up year for: \"") + title + QStringLiteral("\" by \"") +
+                  artist + QLatin1Char('"'));
 }
 
 void AIExchange::printYearResponse(const QString& tag, const QString& text, std::optional<int> year) {

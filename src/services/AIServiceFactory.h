@@ -15,9 +15,12 @@ SettingsSource fixedSettingsSource(std::shared_ptr<const SettingsSnapshot> snaps
 // key, no server) is still returned and says so through isAvailable. The
 // cloud providers take their addresses from `endpoints`; the local ones and
 // `custom` read theirs from the settings at each request.
-std::shared_ptr<AIService> makeAIService(AIProviderType provider, SettingsSource settings = sharedSettingsSource(),
-                                         const Endpoints& endpoints = Endpoints(), HttpClient http = HttpClient());
+std::shared_ptr<AIService> makeAIService(AIProviderType provider,
+                                         SettingsSource settings = sharedSettingsSource(),
+                                         const Endpoints& endpoints = Endpoints(),
+                                         HttpClient http = HttpClient());
 
 // The same for the provider selected in the settings (read once, now).
 std::shared_ptr<AIService> makeAIService(SettingsSource settings = sharedSettingsSource(),
-                                         const Endpoints& endpoints = Endpoints(), HttpClient http = HttpClient());
+                                         const Endpoints& endpoints = Endpoints(),
+                                         HttpClient http = HttpClient());

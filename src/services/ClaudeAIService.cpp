@@ -1,11 +1,12 @@
 #include "services/ClaudeAIService.h"
 
-ClaudeAIService::ClaudeAIService(SettingsSource settings, const Endpoints& endpoints, QString anthropicVersion,
-                                 HttpClient http)
+ClaudeAIService::ClaudeAIService(SettingsSource settings, const Endpoints& endpoints,
+                                 QString anthropicVersion, HttpClient http)
     : CloudAIService(
           Config{
               AIProviderTexts{QStringLiteral("[ClaudeAIService]"), QStringLiteral("Invalid response type"),
-                              QStringLiteral("Claude API error "), QStringLiteral("Failed to parse Claude response")},
+                              QStringLiteral("Claude API error "),
+                              QStringLiteral("Failed to parse Claude response")},
               QStringLiteral("Claude API key is missing"),
               QStringLiteral("Invalid Claude endpoint URL"),
               endpoints.anthropicMessages,

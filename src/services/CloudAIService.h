@@ -11,8 +11,9 @@
 // A subclass supplies its addresses, texts and authentication headers.
 class CloudAIService : public AIService {
 public:
-    std::optional<int> lookupYear(const QString& title, const QString& artist, const std::optional<QString>& album,
-                                  const QString& fileName, const CancelToken& cancel = CancelToken()) const override;
+    std::optional<int> lookupYear(const QString& title, const QString& artist,
+                                  const std::optional<QString>& album, const QString& fileName,
+                                  const CancelToken& cancel = CancelToken()) const override;
     // True exactly when a usable key is set; sends nothing.
     bool isAvailable(const CancelToken& cancel = CancelToken()) const override;
     QStringList fetchModels(const CancelToken& cancel = CancelToken()) const override;
@@ -21,8 +22,8 @@ public:
                                        const CancelToken& cancel = CancelToken()) const override;
 
     // The lookup request for a prompt (key already checked), as it is sent.
-    HttpRequest buildLookupRequest(const SettingsSnapshot& settings, const QString& key, const QString& prompt,
-                                   int maxTokens) const;
+    HttpRequest buildLookupRequest(const SettingsSnapshot& settings, const QString& key,
+                                   const QString& prompt, int maxTokens) const;
     // The model list request, as it is sent.
     HttpRequest buildModelListRequest(const QString& key) const;
 

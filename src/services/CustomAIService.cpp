@@ -4,8 +4,10 @@ CustomAIService::CustomAIService(SettingsSource settings, HttpClient http)
     : LocalAIService(
           Config{
               AIProviderType::custom,
-              AIProviderTexts{QStringLiteral("[CustomAIService]"), QStringLiteral("Invalid response type from custom server"),
-                              QStringLiteral("Custom server error "), QStringLiteral("Failed to parse custom server response")},
+              AIProviderTexts{QStringLiteral("[CustomAIService]"),
+                              QStringLiteral("Invalid response type from custom server"),
+                              QStringLiteral("Custom server error "),
+                              QStringLiteral("Failed to parse custom server response")},
               QStringLiteral("custom"),
               QStringLiteral("/v1/chat/completions"),
               BodyForm::chat,

@@ -4,8 +4,9 @@ LMStudioService::LMStudioService(SettingsSource settings, HttpClient http)
     : LocalAIService(
           Config{
               AIProviderType::lmstudio,
-              AIProviderTexts{QStringLiteral("[LMStudioService]"), QStringLiteral("Invalid response type from LM Studio"),
-                              QStringLiteral("LM Studio error "), QStringLiteral("Failed to parse LM Studio response")},
+              AIProviderTexts{
+                  QStringLiteral("[LMStudioService]"), QStringLiteral("Invalid response type from LM Studio"),
+                  QStringLiteral("LM Studio error "), QStringLiteral("Failed to parse LM Studio response")},
               QStringLiteral("LM Studio"),
               QStringLiteral("/v1/chat/completions"),
               BodyForm::chat,

@@ -67,8 +67,8 @@ bool LocalAIService::isAvailable(const CancelToken& cancel) const {
     const AIExchange::Address address = AIExchange::localAddress(*m_settings(), m_config.modelListPath);
     const QString& tag = m_config.texts.tag;
     if (!address.url) {
-        Console::line(tag + QStringLiteral(" Invalid ") + m_config.modelListName + QStringLiteral(" endpoint: ") +
-                      Redaction::text(address.text));
+        Console::line(tag + QStringLiteral(" Invalid ") + m_config.modelListName +
+                      QStringLiteral(" endpoint: ") + Redaction::text(address.text));
         return false;
     }
     HttpRequest request;

@@ -12,8 +12,9 @@ class LocalAIService : public AIService {
 public:
     AIProviderType providerType() const override { return m_config.providerType; }
 
-    std::optional<int> lookupYear(const QString& title, const QString& artist, const std::optional<QString>& album,
-                                  const QString& fileName, const CancelToken& cancel = CancelToken()) const override;
+    std::optional<int> lookupYear(const QString& title, const QString& artist,
+                                  const std::optional<QString>& album, const QString& fileName,
+                                  const CancelToken& cancel = CancelToken()) const override;
     // True exactly when the model list answers with status 200 within 5 seconds.
     bool isAvailable(const CancelToken& cancel = CancelToken()) const override;
     QStringList fetchModels(const CancelToken& cancel = CancelToken()) const override;
@@ -35,14 +36,14 @@ protected:
     struct Config {
         AIProviderType providerType;
         AIProviderTexts texts;
-        QString serverName;      // "Ollama", in "Invalid Ollama endpoint"
-        QString lookupPath;      // "/api/generate"
+        QString serverName; // "Ollama", in "Invalid Ollama endpoint"
+        QString lookupPath; // "/api/generate"
         BodyForm bodyForm;
         AIReplyPath replyPath;
-        QString modelListPath;   // "/api/tags"
-        QString modelListName;   // "tags", in "Invalid tags endpoint: "
-        QString modelListField;  // "models"
-        QString modelIdField;    // "name"
+        QString modelListPath;  // "/api/tags"
+        QString modelListName;  // "tags", in "Invalid tags endpoint: "
+        QString modelListField; // "models"
+        QString modelIdField;   // "name"
     };
     LocalAIService(Config config, SettingsSource settings, HttpClient http);
 

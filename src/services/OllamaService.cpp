@@ -4,8 +4,9 @@ OllamaService::OllamaService(SettingsSource settings, HttpClient http)
     : LocalAIService(
           Config{
               AIProviderType::ollama,
-              AIProviderTexts{QStringLiteral("[OllamaService]"), QStringLiteral("Invalid response type from Ollama"),
-                              QStringLiteral("Ollama error "), QStringLiteral("Failed to parse Ollama response")},
+              AIProviderTexts{
+                  QStringLiteral("[OllamaService]"), QStringLiteral("Invalid response type from Ollama"),
+                  QStringLiteral("Ollama error "), QStringLiteral("Failed to parse Ollama response")},
               QStringLiteral("Ollama"),
               QStringLiteral("/api/generate"),
               BodyForm::generate,

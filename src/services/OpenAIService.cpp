@@ -4,7 +4,8 @@ OpenAIService::OpenAIService(SettingsSource settings, const Endpoints& endpoints
     : CloudAIService(
           Config{
               AIProviderTexts{QStringLiteral("[OpenAIService]"), QStringLiteral("Invalid response type"),
-                              QStringLiteral("OpenAI API error "), QStringLiteral("Failed to parse OpenAI response")},
+                              QStringLiteral("OpenAI API error "),
+                              QStringLiteral("Failed to parse OpenAI response")},
               QStringLiteral("OpenAI API key is missing"),
               QStringLiteral("Invalid OpenAI endpoint URL"),
               endpoints.openAIChat,

@@ -43,14 +43,23 @@ TEST(AIConnectionTester, RequestsAddressTheServersTheLookupsUse) {
         {settings(AIProviderType::openai, {}, u("sk-oa")), server.url("/v1/models"),
          H{{"Authorization", "Bearer sk-oa"}}, std::chrono::seconds(10)},
         {settings(AIProviderType::ollama), u("http://localhost:11434/api/tags"), {}, std::chrono::seconds(8)},
-        {settings(AIProviderType::ollama, u("http://localhost:11434/")), u("http://localhost:11434/api/tags"), {},
+        {settings(AIProviderType::ollama, u("http://localhost:11434/")),
+         u("http://localhost:11434/api/tags"),
+         {},
          std::chrono::seconds(8)},
-        {settings(AIProviderType::ollama, u("localhost:11434")), u("http://localhost:11434/api/tags"), {},
+        {settings(AIProviderType::ollama, u("localhost:11434")),
+         u("http://localhost:11434/api/tags"),
+         {},
          std::chrono::seconds(8)},
-        {settings(AIProviderType::lmstudio), u("http://localhost:1234/v1/models"), {}, std::chrono::seconds(8)},
+        {settings(AIProviderType::lmstudio),
+         u("http://localhost:1234/v1/models"),
+         {},
+         std::chrono::seconds(8)},
         // The cloud key is never sent to the custom server.
-        {settings(AIProviderType::custom, u("localhost:8080//"), u("sk-ant")), u("http://localhost:8080/v1/models"),
-         {}, std::chrono::seconds(10)},
+        {settings(AIProviderType::custom, u("localhost:8080//"), u("sk-ant")),
+         u("http://localhost:8080/v1/models"),
+         {},
+         std::chrono::seconds(10)},
     };
     for (const Case& c : cases) {
         const auto built = tester.buildRequest(c.settings);
@@ -75,7 +84,8 @@ TEST(AIConnectionTester, ChecksBeforeSendingInBothLanguages) {
         {settings(AIProviderType::claude, {}, u(" \t")), "API key missing", "API-Schlüssel fehlt"},
         {settings(AIProviderType::openai, {}, u("sk\nX: y")), "API key missing", "API-Schlüssel fehlt"},
         {settings(AIProviderType::custom, u("  ")), "No endpoint configured", "Kein Endpoint konfiguriert"},
-        {settings(AIProviderType::ollama, u("http://local host")), "Invalid endpoint URL", "Ungültige Endpoint-URL"},
+        {settings(AIProviderType::ollama, u("http://local host")), "Invalid endpoint URL",
+         "Ungültige Endpoint-URL"},
         {settings(AIProviderType::lmstudio, u("http://")), "Invalid endpoint URL", "Ungültige Endpoint-URL"},
     };
     for (Case c : cases) {
@@ -101,14 +111,20 @@ TEST(AIConnectionTester, VerdictsForEveryAnswer) {
     const std::vector<Case> cases{
         {200, {true, u("Connection successful (200)")}, {true, u("Verbindung erfolgreich (200)")}},
         {204, {true, u("Connection successful (204)")}, {true, u("Verbindung erfolgreich (204)")}},
-        {401, {false, u("Authentication failed (401)")}, {false, u("Authentifizierung fehlgeschlagen (401)")}},
-        {403, {false, u("Authentication failed (403)")}, {false, u("Authentifizierung fehlgeschlagen (403)")}},
+        {401,
+         {false, u("Authentication failed (401)")},
+         {false, u("Authentifizierung fehlgeschlagen (401)")}},
+        {403,
+         {false, u("Authentication failed (403)")},
+         {false, u("Authentifizierung fehlgeschlagen (403)")}},
         {404, {false, u("Server error 404")}, {false, u("Server-Fehler 404")}},
         {500, {false, u("Server error 500")}, {false, u("Server-Fehler 500")}},
     };
     for (const Case& c : cases) {
-        for (const AIProviderType provider : {AIProviderType::claude, AIProviderType::ollama, AIProviderType::custom}) {
-            server.script("GET", provider == AIProviderType::ollama ? "/api/tags" : "/v1/models", {{c.status, "{}"}});
+        for (const AIProviderType provider :
+             {AIProviderType::claude, AIProviderType::ollama, AIProviderType::custom}) {
+            server.script("GET", provider == AIProviderType::ollama ? "/api/tags" : "/v1/models",
+                          {{c.status, "{}"}});
             SettingsSnapshot s = settings(provider, server.baseUrl(), u("sk-1"));
             EXPECT_EQ(tester.run(s), c.english) << c.status;
             s.appLanguage = AppLanguage::german;
@@ -142,7 +158,8 @@ TEST(AIConnectionTester, ModelListOfTheSelectedProvider) {
     const AIConnectionTester tester(server.endpoints());
     auto s = std::make_shared<SettingsSnapshot>(settings(AIProviderType::ollama, server.baseUrl()));
     EXPECT_EQ(tester.fetchModels(s), QStringList({"a", "b"}));
-    auto custom = std::make_shared<SettingsSnapshot>(settings(AIProviderType::custom, server.baseUrl(), u("sk")));
+    auto custom =
+        std::make_shared<SettingsSnapshot>(settings(AIProviderType::custom, server.baseUrl(), u("sk")));
     server.script("GET", "/v1/models", {{200, R"({"data":[{"id":"any-model"}]})"}});
     EXPECT_EQ(tester.fetchModels(custom), QStringList({"any-model"}));
     EXPECT_FALSE(server.requests().back().hasHeader("Authorization"));

@@ -1,7 +1,7 @@
 #include "services/AIExchange.h"
 
-#include "model/AppError.h"
 #include "QtPrinters.h"
+#include "model/AppError.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -32,12 +32,12 @@ TEST(AIExchange, UsableKeyTrimsAndRejectsControlCharacters) {
     const std::vector<Case> cases{
         {u("sk-abc"), u("sk-abc")},
         {u("  sk-abc \t"), u("sk-abc")},
-        {u("sk-abc\n"), u("sk-abc")},          // pasted with its line break
-        {u("\u00a0sk-abc\r\n"), u("sk-abc")},  // the same trim as the connection test
+        {u("sk-abc\n"), u("sk-abc")},         // pasted with its line break
+        {u("\u00a0sk-abc\r\n"), u("sk-abc")}, // the same trim as the connection test
         {u("\n"), std::nullopt},
         {u(" \t "), std::nullopt},
         {u(""), std::nullopt},
-        {u("sk-a\nbc"), std::nullopt},         // would split a header
+        {u("sk-a\nbc"), std::nullopt}, // would split a header
         {u("sk-a\rbc"), std::nullopt},
         {u("sk-a") + QChar(0) + u("bc"), std::nullopt},
         {u("sk-a\u007fbc"), std::nullopt},
@@ -68,7 +68,8 @@ TEST(AIExchange, LocalAddressesStripSlashesAndNeedHttpWithHost) {
         {AIProviderType::ollama, u("http://"), u("http:/api/tags"), false},
     };
     for (const Case& c : cases) {
-        const AIExchange::Address a = AIExchange::localAddress(settingsFor(c.provider, c.endpoint), u("/api/tags"));
+        const AIExchange::Address a =
+            AIExchange::localAddress(settingsFor(c.provider, c.endpoint), u("/api/tags"));
         EXPECT_EQ(a.text, c.expectedText) << c.endpoint.toStdString();
         EXPECT_EQ(a.url.has_value(), c.usable) << c.endpoint.toStdString();
     }
@@ -76,12 +77,15 @@ TEST(AIExchange, LocalAddressesStripSlashesAndNeedHttpWithHost) {
 }
 
 TEST(AIExchange, BodiesHaveTheChatAndGenerateForms) {
-    const QJsonObject chat = QJsonDocument::fromJson(AIExchange::chatBody(u("m"), 20, u("P\n\"q\""))).object();
-    EXPECT_EQ(chat, QJsonObject({{"model", "m"},
-                                 {"max_tokens", 20},
-                                 {"messages", QJsonArray{QJsonObject{{"role", "user"}, {"content", "P\n\"q\""}}}}}));
+    const QJsonObject chat =
+        QJsonDocument::fromJson(AIExchange::chatBody(u("m"), 20, u("P\n\"q\""))).object();
+    EXPECT_EQ(chat, QJsonObject(
+                        {{"model", "m"},
+                         {"max_tokens", 20},
+                         {"messages", QJsonArray{QJsonObject{{"role", "user"}, {"content", "P\n\"q\""}}}}}));
     EXPECT_TRUE(chat.value("max_tokens").isDouble());
-    const QJsonObject generate = QJsonDocument::fromJson(AIExchange::generateBody(u("llama3.2"), u("P"))).object();
+    const QJsonObject generate =
+        QJsonDocument::fromJson(AIExchange::generateBody(u("llama3.2"), u("P"))).object();
     EXPECT_EQ(generate, QJsonObject({{"model", "llama3.2"}, {"prompt", "P"}, {"stream", false}}));
     EXPECT_TRUE(generate.value("stream").isBool());
 }

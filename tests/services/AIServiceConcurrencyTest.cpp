@@ -46,8 +46,10 @@ TEST(AIServiceConcurrency, YearAndGenreOverlapOnOneObject) {
         return LoopbackServer::Response(both ? 200 : 504, chatReply(isYear ? "1983" : "Synth-Pop"));
     });
     const auto ai = lmStudioAt(server);
-    auto year = std::async(std::launch::async, [&] { return ai->lookupYear(u("Blue Monday"), u("New Order"), {}, {}); });
-    auto genre = std::async(std::launch::async, [&] { return ai->lookupGenre(u("Blue Monday"), u("New Order"), {}); });
+    auto year = std::async(std::launch::async,
+                           [&] { return ai->lookupYear(u("Blue Monday"), u("New Order"), {}, {}); });
+    auto genre =
+        std::async(std::launch::async, [&] { return ai->lookupGenre(u("Blue Monday"), u("New Order"), {}); });
     EXPECT_EQ(year.get(), 1983);
     EXPECT_EQ(genre.get(), u("Synth-Pop"));
 }

@@ -40,24 +40,38 @@ struct Cloud {
 
     std::string reply(const std::string& text) const {
         const QJsonValue t = QString::fromStdString(text);
-        const QJsonObject root = provider == AIProviderType::claude
-                                     ? QJsonObject{{"content", QJsonArray{QJsonObject{{"type", "text"}, {"text", t}}}}}
-                                     : QJsonObject{{"choices", QJsonArray{QJsonObject{
-                                                                   {"message", QJsonObject{{"role", "assistant"},
-                                                                                           {"content", t}}}}}}};
+        const QJsonObject root =
+            provider == AIProviderType::claude
+                ? QJsonObject{{"content", QJsonArray{QJsonObject{{"type", "text"}, {"text", t}}}}}
+                : QJsonObject{
+                      {"choices", QJsonArray{QJsonObject{
+                                      {"message", QJsonObject{{"role", "assistant"}, {"content", t}}}}}}};
         return QJsonDocument(root).toJson(QJsonDocument::Compact).toStdString();
     }
 };
 
-const Cloud claude{AIProviderType::claude, "/v1/messages", "[ClaudeAIService]", "Claude API error ",
-                   "Failed to parse Claude response", "Claude API key is missing"};
-const Cloud openai{AIProviderType::openai, "/v1/chat/completions", "[OpenAIService]", "OpenAI API error ",
-                   "Failed to parse OpenAI response", "OpenAI API key is missing"};
+void PrintTo(const Cloud& cloud, std::ostream* out) {
+    *out << cloud.tag;
+}
+
+const Cloud claude{AIProviderType::claude,
+                   "/v1/messages",
+                   "[ClaudeAIService]",
+                   "Claude API error ",
+                   "Failed to parse Claude response",
+                   "Claude API key is missing"};
+const Cloud openai{AIProviderType::openai,
+                   "/v1/chat/completions",
+                   "[OpenAIService]",
+                   "OpenAI API error ",
+                   "Failed to parse OpenAI response",
+                   "OpenAI API key is missing"};
 
 class CloudAIServiceTest : public testing::TestWithParam<Cloud> {
 protected:
     std::shared_ptr<AIService> make(const QString& key, const QString& model = {}) {
-        return makeAIService(GetParam().provider, fixedSettingsSource(settings(GetParam().provider, key, model)),
+        return makeAIService(GetParam().provider,
+                             fixedSettingsSource(settings(GetParam().provider, key, model)),
                              server.endpoints());
     }
     std::optional<int> year(const AIService& ai) {
@@ -87,7 +101,8 @@ TEST(CloudAIService, RequestsCarryTheExactHeadersBodyAndTimeout) {
     EXPECT_EQ(r.method, "POST");
     EXPECT_EQ(r.url.toString(), server.url("/v1/messages"));
     using H = QList<QPair<QByteArray, QByteArray>>;
-    EXPECT_EQ(r.headers, (H{{"x-api-key", "sk-ant"}, {"anthropic-version", "2023-06-01"},
+    EXPECT_EQ(r.headers, (H{{"x-api-key", "sk-ant"},
+                            {"anthropic-version", "2023-06-01"},
                             {"content-type", "application/json"}}));
     EXPECT_EQ(QJsonDocument::fromJson(r.body).object(),
               QJsonObject({{"model", "claude-haiku-4-5-20251001"},
@@ -138,8 +153,13 @@ TEST_P(CloudAIServiceTest, YearLookupSendsOneRequestAndParsesTheAnswer) {
     EXPECT_EQ(r.header("Content-Type"), "application/json");
     const QJsonObject body = QJsonDocument::fromJson(QByteArray::fromStdString(r.body)).object();
     EXPECT_EQ(body.value("max_tokens"), 100);
-    EXPECT_TRUE(body.value("messages").toArray().first().toObject().value("content").toString().contains(
-        u("- Album: Hunting High and Low\n- Filename: take.mp3")));
+    EXPECT_TRUE(body.value("messages")
+                    .toArray()
+                    .first()
+                    .toObject()
+                    .value("content")
+                    .toString()
+                    .contains(u("- Album: Hunting High and Low\n- Filename: take.mp3")));
 }
 
 TEST_P(CloudAIServiceTest, AnswerPathsOfTheYearLookup) {
@@ -152,11 +172,16 @@ TEST_P(CloudAIServiceTest, AnswerPathsOfTheYearLookup) {
     const std::vector<Case> cases{
         {{200, c.reply("unknown")}, std::nullopt, std::nullopt},
         {{200, c.reply("It came out in 1910, re-released 1985")}, std::nullopt, std::nullopt},
-        {{201, c.reply("1987")}, std::nullopt, AppError::aiError(u(c.errorPrefix) + u("201: ") + u(c.reply("1987").c_str()))},
-        {{401, R"({"error":{"message":"invalid x-api-key sk-key-1"}})"}, std::nullopt,
-         AppError::aiError(u(c.errorPrefix) + u("401: {\"error\":{\"message\":\"invalid x-api-key [redacted]\"}}"))},
+        {{201, c.reply("1987")},
+         std::nullopt,
+         AppError::aiError(u(c.errorPrefix) + u("201: ") + u(c.reply("1987").c_str()))},
+        {{401, R"({"error":{"message":"invalid x-api-key sk-key-1"}})"},
+         std::nullopt,
+         AppError::aiError(u(c.errorPrefix) +
+                           u("401: {\"error\":{\"message\":\"invalid x-api-key [redacted]\"}}"))},
         {{200, R"({"content":[],"choices":[]})"}, std::nullopt, AppError::aiError(u(c.parseFailure))},
-        {{200, R"({"content":[{"text":1987}],"choices":[{"message":{"content":1987}}]})"}, std::nullopt,
+        {{200, R"({"content":[{"text":1987}],"choices":[{"message":{"content":1987}}]})"},
+         std::nullopt,
          AppError::aiError(u(c.parseFailure))},
         {{200, "not json"}, std::nullopt, AppError::aiError(u(c.parseFailure))},
     };
@@ -186,7 +211,8 @@ TEST_P(CloudAIServiceTest, MissingOrUnusableKeysSendNothing) {
         EXPECT_FALSE(ai->isAvailable());
         testing::internal::CaptureStdout();
         EXPECT_EQ(lookupError([&] { year(*ai); }), AppError::aiError(u(c.keyMissing)));
-        EXPECT_EQ(lookupError([&] { ai->lookupGenre(u("T"), u("A"), std::nullopt); }), AppError::aiError(u(c.keyMissing)));
+        EXPECT_EQ(lookupError([&] { ai->lookupGenre(u("T"), u("A"), std::nullopt); }),
+                  AppError::aiError(u(c.keyMissing)));
         EXPECT_TRUE(ai->fetchModels().isEmpty());
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     }
@@ -197,16 +223,21 @@ TEST_P(CloudAIServiceTest, MissingOrUnusableKeysSendNothing) {
 TEST_P(CloudAIServiceTest, GenreLookupReadsStrictlyAndDropsSentences) {
     const Cloud& c = GetParam();
     const auto ai = make(u("sk"));
-    const auto genre = [&] { return ai->lookupGenre(u("Blue Monday"), u("New Order"), u("")); };
+    const auto genre = [&] {
+        return ai->lookupGenre(u("Blue Monday"), u("New Order"), u(""));
+    };
 
     server.script("POST", c.lookupPath, {{200, c.reply(" Synth-Pop\n")}});
     testing::internal::CaptureStdout();
     EXPECT_EQ(genre(), u("Synth-Pop"));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string(c.tag) + " Genre response: \"Synth-Pop\"\n");
-    const QJsonObject body = QJsonDocument::fromJson(QByteArray::fromStdString(server.requests().back().body)).object();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              std::string(c.tag) + " Genre response: \"Synth-Pop\"\n");
+    const QJsonObject body =
+        QJsonDocument::fromJson(QByteArray::fromStdString(server.requests().back().body)).object();
     EXPECT_EQ(body.value("max_tokens"), 20);
 
-    server.script("POST", c.lookupPath, {{200, c.reply("I am not sure which genre this is, maybe Pop")}});
+    server.script("POST", c.lookupPath,
+                  {{200, c.reply("I am not sure which genre this song belongs to, maybe Pop")}});
     EXPECT_EQ(genre(), std::nullopt);
     server.script("POST", c.lookupPath, {{200, c.reply("Unknown")}});
     EXPECT_EQ(genre(), std::nullopt);
@@ -220,8 +251,8 @@ TEST_P(CloudAIServiceTest, RefusedConnectionIsANetworkError) {
     closed.anthropicModels = closedLoopbackUrl() + "/v1/models";
     closed.openAIChat = closedLoopbackUrl() + "/v1/chat/completions";
     closed.openAIModels = closedLoopbackUrl() + "/v1/models";
-    const auto ai = makeAIService(GetParam().provider, fixedSettingsSource(settings(GetParam().provider, u("sk"))),
-                                  closed);
+    const auto ai = makeAIService(GetParam().provider,
+                                  fixedSettingsSource(settings(GetParam().provider, u("sk"))), closed);
     EXPECT_EQ(lookupError([&] { year(*ai); }).kind(), AppError::Kind::networkError);
     testing::internal::CaptureStdout();
     EXPECT_TRUE(ai->fetchModels().isEmpty());
@@ -231,17 +262,18 @@ TEST_P(CloudAIServiceTest, RefusedConnectionIsANetworkError) {
 TEST_P(CloudAIServiceTest, ModelListsAnswersAndFailures) {
     const Cloud& c = GetParam();
     const auto ai = make(u("sk-list\n"));
-    server.script("GET", "/v1/models",
-                  {{200, R"({"data":[{"id":"o3-mini"},{"id":"gpt-4o-mini"},{"id":"dall-e-3"},{"id":"whisper-1"},)"
-                         R"({"id":"chatgpt-4o-latest"},{"id":"O1x"},{"id":"o1-mini"},{"id":"claude-3"},{"id":5}],)"
-                         R"("has_more":false})"}});
+    server.script(
+        "GET", "/v1/models",
+        {{200, R"({"data":[{"id":"o3-mini"},{"id":"gpt-4o-mini"},{"id":"dall-e-3"},{"id":"whisper-1"},)"
+               R"({"id":"chatgpt-4o-latest"},{"id":"O1x"},{"id":"o1-mini"},{"id":"claude-3"},{"id":5}],)"
+               R"("has_more":false})"}});
     const QStringList models = ai->fetchModels();
     if (c.provider == AIProviderType::openai) {
         EXPECT_EQ(models, QStringList({"gpt-4o-mini", "o1-mini", "o3-mini"}));
         EXPECT_EQ(server.requests().back().header("Authorization"), "Bearer sk-list");
     } else {
-        EXPECT_EQ(models, QStringList({"O1x", "chatgpt-4o-latest", "claude-3", "dall-e-3", "gpt-4o-mini", "o1-mini",
-                                       "o3-mini", "whisper-1"}));
+        EXPECT_EQ(models, QStringList({"O1x", "chatgpt-4o-latest", "claude-3", "dall-e-3", "gpt-4o-mini",
+                                       "o1-mini", "o3-mini", "whisper-1"}));
         EXPECT_EQ(server.requests().back().header("x-api-key"), "sk-list");
         EXPECT_FALSE(server.requests().back().hasHeader("Content-Type"));
     }
@@ -261,4 +293,6 @@ TEST_P(CloudAIServiceTest, ModelListsAnswersAndFailures) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Providers, CloudAIServiceTest, testing::Values(claude, openai),
-                         [](const auto& info) { return std::string(rawValue(info.param.provider).toStdString()); });
+                         [](const auto& info) {
+                             return std::string(rawValue(info.param.provider).toStdString());
+                         });

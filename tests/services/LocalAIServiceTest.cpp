@@ -23,10 +23,10 @@ QString u(const char* text) {
 // What differs between the local providers, for table-driven tests.
 struct Local {
     AIProviderType provider;
-    const char* name;         // in the invalid-endpoint texts
+    const char* name; // in the invalid-endpoint texts
     const char* lookupPath;
     const char* modelsPath;
-    const char* modelsName;   // in the invalid address line
+    const char* modelsName; // in the invalid address line
     const char* tag;
     const char* errorPrefix;
     const char* parseFailure;
@@ -35,7 +35,8 @@ struct Local {
     std::string reply(const QJsonValue& text) const {
         const QJsonObject root =
             generate() ? QJsonObject{{"model", "llama3.2"}, {"response", text}, {"done", true}}
-                       : QJsonObject{{"choices", QJsonArray{QJsonObject{{"message", QJsonObject{{"content", text}}}}}}};
+                       : QJsonObject{{"choices",
+                                      QJsonArray{QJsonObject{{"message", QJsonObject{{"content", text}}}}}}};
         return QJsonDocument(root).toJson(QJsonDocument::Compact).toStdString();
     }
     std::string models(const std::vector<const char*>& ids) const {
@@ -47,12 +48,34 @@ struct Local {
     }
 };
 
-const Local ollama{AIProviderType::ollama, "Ollama", "/api/generate", "/api/tags", "tags", "[OllamaService]",
-                   "Ollama error ", "Failed to parse Ollama response"};
-const Local lmstudio{AIProviderType::lmstudio, "LM Studio", "/v1/chat/completions", "/v1/models", "models",
-                     "[LMStudioService]", "LM Studio error ", "Failed to parse LM Studio response"};
-const Local custom{AIProviderType::custom, "custom", "/v1/chat/completions", "/v1/models", "models",
-                   "[CustomAIService]", "Custom server error ", "Failed to parse custom server response"};
+void PrintTo(const Local& local, std::ostream* out) {
+    *out << local.tag;
+}
+
+const Local ollama{AIProviderType::ollama,
+                   "Ollama",
+                   "/api/generate",
+                   "/api/tags",
+                   "tags",
+                   "[OllamaService]",
+                   "Ollama error ",
+                   "Failed to parse Ollama response"};
+const Local lmstudio{AIProviderType::lmstudio,
+                     "LM Studio",
+                     "/v1/chat/completions",
+                     "/v1/models",
+                     "models",
+                     "[LMStudioService]",
+                     "LM Studio error ",
+                     "Failed to parse LM Studio response"};
+const Local custom{AIProviderType::custom,
+                   "custom",
+                   "/v1/chat/completions",
+                   "/v1/models",
+                   "models",
+                   "[CustomAIService]",
+                   "Custom server error ",
+                   "Failed to parse custom server response"};
 
 AppError lookupError(const std::function<void()>& call) {
     try {
@@ -75,8 +98,12 @@ protected:
         return makeAIService(fixedSettingsSource(s));
     }
     std::shared_ptr<AIService> make() { return make(server.baseUrl() + u("//")); }
-    std::optional<int> year(const AIService& ai) { return ai.lookupYear(u("Song"), u("Band"), std::nullopt, u("s.mp3")); }
-    std::optional<QString> genre(const AIService& ai) { return ai.lookupGenre(u("Song"), u("Band"), std::nullopt); }
+    std::optional<int> year(const AIService& ai) {
+        return ai.lookupYear(u("Song"), u("Band"), std::nullopt, u("s.mp3"));
+    }
+    std::optional<QString> genre(const AIService& ai) {
+        return ai.lookupGenre(u("Song"), u("Band"), std::nullopt);
+    }
 
     LoopbackServer server;
 };
@@ -112,7 +139,8 @@ TEST_P(LocalAIServiceTest, LookupRequestsHaveTheProvidersFormAndNoKey) {
     } else {
         EXPECT_EQ(body.keys(), QStringList({"max_tokens", "messages", "model"}));
         EXPECT_EQ(body.value("max_tokens"), 100);
-        const QJsonObject genreBody = QJsonDocument::fromJson(QByteArray::fromStdString(requests[1].body)).object();
+        const QJsonObject genreBody =
+            QJsonDocument::fromJson(QByteArray::fromStdString(requests[1].body)).object();
         EXPECT_EQ(genreBody.value("max_tokens"), 20);
     }
 }
@@ -123,7 +151,8 @@ TEST_P(LocalAIServiceTest, YearReadsStrictlyGenreLeniently) {
 
     server.script("POST", p.lookupPath, {{500, p.reply("House")}});
     EXPECT_EQ(genre(*ai), u("House")); // status ignored for the genre
-    EXPECT_EQ(lookupError([&] { year(*ai); }), AppError::aiError(u(p.errorPrefix) + u("500: ") + u(p.reply("House").c_str())));
+    EXPECT_EQ(lookupError([&] { year(*ai); }),
+              AppError::aiError(u(p.errorPrefix) + u("500: ") + u(p.reply("House").c_str())));
 
     server.script("POST", p.lookupPath, {{500, R"({"error":"model not loaded"})"}});
     EXPECT_EQ(genre(*ai), std::nullopt);
@@ -131,7 +160,8 @@ TEST_P(LocalAIServiceTest, YearReadsStrictlyGenreLeniently) {
     EXPECT_EQ(genre(*ai), std::nullopt);
     EXPECT_EQ(lookupError([&] { year(*ai); }), AppError::aiError(u(p.parseFailure)));
     server.script("POST", p.lookupPath, {{201, p.reply("1987")}});
-    EXPECT_EQ(lookupError([&] { year(*ai); }).text(), u(p.errorPrefix) + u("201: ") + u(p.reply("1987").c_str()));
+    EXPECT_EQ(lookupError([&] { year(*ai); }).text(),
+              u(p.errorPrefix) + u("201: ") + u(p.reply("1987").c_str()));
     server.script("POST", p.lookupPath, {{200, p.reply("Electronic / Dance\nbecause of the synths")}});
     EXPECT_EQ(genre(*ai), std::nullopt);
     server.script("POST", p.lookupPath, {{200, p.reply("I think 1984")}});
@@ -144,12 +174,14 @@ TEST_P(LocalAIServiceTest, UnusableEndpointFailsBeforeSending) {
     const auto ai = make(endpoint);
     EXPECT_EQ(lookupError([&] { year(*ai); }),
               AppError::aiError(u("Invalid ") + u(p.name) + u(" endpoint: ") + endpoint + u(p.lookupPath)));
-    EXPECT_EQ(lookupError([&] { genre(*ai); }), AppError::aiError(u("Invalid ") + u(p.name) + u(" endpoint")));
+    EXPECT_EQ(lookupError([&] { genre(*ai); }),
+              AppError::aiError(u("Invalid ") + u(p.name) + u(" endpoint")));
     testing::internal::CaptureStdout();
     EXPECT_FALSE(ai->isAvailable());
     EXPECT_TRUE(ai->fetchModels().isEmpty());
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              (u(p.tag) + u(" Invalid ") + u(p.modelsName) + u(" endpoint: ") + endpoint + u(p.modelsPath) + u("\n"))
+              (u(p.tag) + u(" Invalid ") + u(p.modelsName) + u(" endpoint: ") + endpoint + u(p.modelsPath) +
+               u("\n"))
                   .toStdString());
     EXPECT_TRUE(server.requests().empty());
 }
@@ -167,8 +199,9 @@ TEST_P(LocalAIServiceTest, AvailabilityNeedsStatus200) {
         server.script("GET", p.modelsPath, {{c.status, "{}"}});
         testing::internal::CaptureStdout();
         EXPECT_EQ(ai->isAvailable(), c.available) << c.status;
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string(p.tag) + " Availability check: " + c.word +
-                                                              " (HTTP " + std::to_string(c.status) + ")\n");
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string(p.tag) +
+                                                              " Availability check: " + c.word + " (HTTP " +
+                                                              std::to_string(c.status) + ")\n");
     }
     const auto r = server.requests().back();
     EXPECT_EQ(r.method, "GET");
@@ -192,7 +225,8 @@ TEST_P(LocalAIServiceTest, StoppedServer) {
 TEST_P(LocalAIServiceTest, ModelLists) {
     const Local& p = GetParam();
     const auto ai = make();
-    server.script("GET", p.modelsPath, {{200, p.models({"qwen2.5:7b", "Mistral", "llama3.2:latest", "qwen2.5:7b"})}});
+    server.script("GET", p.modelsPath,
+                  {{200, p.models({"qwen2.5:7b", "Mistral", "llama3.2:latest", "qwen2.5:7b"})}});
     EXPECT_EQ(ai->fetchModels(), QStringList({"Mistral", "llama3.2:latest", "qwen2.5:7b", "qwen2.5:7b"}));
     EXPECT_FALSE(server.requests().back().hasHeader("Authorization"));
 
