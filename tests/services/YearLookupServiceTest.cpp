@@ -169,14 +169,19 @@ TEST_F(YearLookupServiceTest, SpotifyWithoutCredentialsGivesNoYearAndTheAIIsAske
     server.handle("POST", "/v1/messages",
                   [](const Request& r) { return Response(200, claudeText(asksYear(r) ? "1990" : "House")); });
 
-    EXPECT_EQ(run(file(QStringLiteral("Song"))), result(1990, std::nullopt, QStringLiteral("ai")));
+    EXPECT_EQ(
+        run(file(QStringLiteral("Song"), QStringLiteral("Artist"), std::nullopt, QStringLiteral("Hits"))),
+        result(1990, std::nullopt, QStringLiteral("ai")));
     EXPECT_EQ(
         lines(),
         QStringList({QStringLiteral("Spotify: Nms → kein Jahr | track.mp3"),
                      QStringLiteral("KI (Claude (Anthropic)): Nms → Jahr 1990, Genre: – | track.mp3")}));
     EXPECT_EQ(count("/api/token"), 0u);
     ASSERT_EQ(count("/v1/messages"), 1u); // genre lookup off: the year question alone
+    const std::string prompt = server.requests("/v1/messages")[0].body;
     EXPECT_TRUE(asksYear(server.requests("/v1/messages")[0]));
+    EXPECT_NE(prompt.find("- Album: Hits\\n"), std::string::npos);
+    EXPECT_NE(prompt.find("- Filename: track.mp3"), std::string::npos);
 }
 
 TEST_F(YearLookupServiceTest, UnavailableProviderIsNamedOnceAndTheRetryAsksOnlyMusicBrainz) {
