@@ -49,9 +49,11 @@ QString AIPromptBuilder::buildYearPrompt(const QString& title, const QString& ar
     lines += QStringList{
         QString(),
         QStringLiteral("Instructions:"),
-        QStringLiteral("- Respond with ONLY the 4-digit year (e.g. 1987) or the word \"unknown\" if you are not sure."),
+        QStringLiteral(
+            "- Respond with ONLY the 4-digit year (e.g. 1987) or the word \"unknown\" if you are not sure."),
         QStringLiteral("- Do not include any explanation, punctuation, or other text."),
-        QStringLiteral("- The year must be between 1900 and ") + QString::number(currentYear) + QLatin1Char('.'),
+        QStringLiteral("- The year must be between 1900 and ") + QString::number(currentYear) +
+            QLatin1Char('.'),
     };
     return lines.join(QLatin1Char('\n'));
 }
@@ -61,8 +63,9 @@ QString AIPromptBuilder::buildGenrePrompt(const QString& title, const QString& a
     static const QStringList instructions{
         QString(),
         QStringLiteral("Instructions:"),
-        QStringLiteral("- Respond with ONLY the genre name (e.g. \"Pop\", \"Rock\", \"Hip Hop\", \"Electronic\", "
-                       "\"House\")."),
+        QStringLiteral(
+            "- Respond with ONLY the genre name (e.g. \"Pop\", \"Rock\", \"Hip Hop\", \"Electronic\", "
+            "\"House\")."),
         QStringLiteral("- Use 1-3 words maximum. No explanation, no punctuation."),
     };
     QStringList lines{QStringLiteral("What is the primary music genre of this song?"), QString()};

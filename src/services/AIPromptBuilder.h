@@ -12,13 +12,15 @@ public:
     // value is empty once blanks and tabs are trimmed (a line break is not a
     // blank); the lines carry the values untrimmed. `currentYear` is the
     // Gregorian year named as the upper bound; the first form uses today's.
-    static QString buildYearPrompt(const QString& title, const QString& artist, const std::optional<QString>& album,
-                                   const QString& fileName);
-    static QString buildYearPrompt(const QString& title, const QString& artist, const std::optional<QString>& album,
-                                   const QString& fileName, int currentYear);
+    static QString buildYearPrompt(const QString& title, const QString& artist,
+                                   const std::optional<QString>& album, const QString& fileName);
+    static QString buildYearPrompt(const QString& title, const QString& artist,
+                                   const std::optional<QString>& album, const QString& fileName,
+                                   int currentYear);
 
     // The genre question (no file name line).
-    static QString buildGenrePrompt(const QString& title, const QString& artist, const std::optional<QString>& album);
+    static QString buildGenrePrompt(const QString& title, const QString& artist,
+                                    const std::optional<QString>& album);
 
     // The year in a model's answer: none when the answer holds a refusal word,
     // else the first stand-alone 19xx/20xx when it is plausible (a first match

@@ -8,16 +8,18 @@
 
 namespace {
 
-const char* const yearInstructions = "\n\nInstructions:\n"
-                                     "- Respond with ONLY the 4-digit year (e.g. 1987) or the word \"unknown\" if "
-                                     "you are not sure.\n"
-                                     "- Do not include any explanation, punctuation, or other text.\n"
-                                     "- The year must be between 1900 and 2031.";
+const char* const yearInstructions =
+    "\n\nInstructions:\n"
+    "- Respond with ONLY the 4-digit year (e.g. 1987) or the word \"unknown\" if "
+    "you are not sure.\n"
+    "- Do not include any explanation, punctuation, or other text.\n"
+    "- The year must be between 1900 and 2031.";
 
-const char* const genreInstructions = "\n\nInstructions:\n"
-                                      "- Respond with ONLY the genre name (e.g. \"Pop\", \"Rock\", \"Hip Hop\", "
-                                      "\"Electronic\", \"House\").\n"
-                                      "- Use 1-3 words maximum. No explanation, no punctuation.";
+const char* const genreInstructions =
+    "\n\nInstructions:\n"
+    "- Respond with ONLY the genre name (e.g. \"Pop\", \"Rock\", \"Hip Hop\", "
+    "\"Electronic\", \"House\").\n"
+    "- Use 1-3 words maximum. No explanation, no punctuation.";
 
 QString u(const char* text) {
     return QString::fromUtf8(text);
@@ -35,8 +37,10 @@ TEST(AIPromptBuilder, YearPromptGoldenTexts) {
     };
     const std::vector<Case> cases{
         {"all fields", u("Take On Me"), u("a-ha"), u("Hunting High and Low"), u("01 Take On Me.mp3"),
-         u("- Title: Take On Me\n- Artist: a-ha\n- Album: Hunting High and Low\n- Filename: 01 Take On Me.mp3")},
-        {"no album", u("T"), u("A"), std::nullopt, u("t.flac"), u("- Title: T\n- Artist: A\n- Filename: t.flac")},
+         u("- Title: Take On Me\n- Artist: a-ha\n- Album: Hunting High and Low\n- Filename: 01 Take On "
+           "Me.mp3")},
+        {"no album", u("T"), u("A"), std::nullopt, u("t.flac"),
+         u("- Title: T\n- Artist: A\n- Filename: t.flac")},
         {"album and file name of blanks and tabs", u("T"), u("A"), u(" \t\u00a0"), u("  "),
          u("- Title: T\n- Artist: A")},
         {"album of a line break counts, kept untrimmed", u("T"), u("A"), u("\n"), u(" f.mp3 "),
@@ -50,8 +54,9 @@ TEST(AIPromptBuilder, YearPromptGoldenTexts) {
             << c.name;
     }
     // Without an explicit year the bound is this year.
-    EXPECT_TRUE(AIPromptBuilder::buildYearPrompt(u("T"), u("A"), std::nullopt, u(""))
-                    .endsWith(u("between 1900 and ") + QString::number(QDate::currentDate().year()) + u(".")));
+    EXPECT_TRUE(
+        AIPromptBuilder::buildYearPrompt(u("T"), u("A"), std::nullopt, u(""))
+            .endsWith(u("between 1900 and ") + QString::number(QDate::currentDate().year()) + u(".")));
 }
 
 TEST(AIPromptBuilder, GenrePromptGoldenTexts) {
@@ -59,9 +64,10 @@ TEST(AIPromptBuilder, GenrePromptGoldenTexts) {
               u("What is the primary music genre of this song?\n\nSong information:\n- Title: Blue Monday\n"
                 "- Artist: New Order\n- Album: Substance") +
                   u(genreInstructions));
-    EXPECT_EQ(AIPromptBuilder::buildGenrePrompt(u(""), u("A"), u("  ")),
-              u("What is the primary music genre of this song?\n\nSong information:\n- Title: \n- Artist: A") +
-                  u(genreInstructions));
+    EXPECT_EQ(
+        AIPromptBuilder::buildGenrePrompt(u(""), u("A"), u("  ")),
+        u("What is the primary music genre of this song?\n\nSong information:\n- Title: \n- Artist: A") +
+            u(genreInstructions));
 }
 
 TEST(AIPromptBuilder, ParseYearTable) {
@@ -87,7 +93,7 @@ TEST(AIPromptBuilder, ParseYearTable) {
         {u("Unknown"), std::nullopt},
         {u("UNKNOWN, maybe 1987"), std::nullopt},
         {u("1987 (nicht bekannt)"), std::nullopt},
-        {u("Keinesfalls 1987"), std::nullopt}, // "keine" inside a longer word
+        {u("Keinesfalls 1987"), std::nullopt},         // "keine" inside a longer word
         {u("\u0661\u0669\u0668\u0667"), std::nullopt}, // Arabic-Indic digits are no decimal year
         {u(""), std::nullopt},
         {u("no idea"), std::nullopt},
@@ -100,7 +106,8 @@ TEST(AIPromptBuilder, ParseYearTable) {
 TEST(AIPromptBuilder, ParseYearNamesTheImplausibleFirstMatch) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(AIPromptBuilder::parseYear(u("1910 or 1985")), std::nullopt);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "[AIPromptBuilder] Parsed year 1910 is not plausible, ignoring\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "[AIPromptBuilder] Parsed year 1910 is not plausible, ignoring\n");
 }
 
 TEST(AIPromptBuilder, ParseGenreKeepsNamesAndRejectsSentences) {
@@ -110,10 +117,10 @@ TEST(AIPromptBuilder, ParseGenreKeepsNamesAndRejectsSentences) {
     };
     const std::vector<Case> cases{
         {u(" House \n"), u("House")},
-        {u("\"Synth-Pop\""), u("\"Synth-Pop\"")},          // quotes stay
-        {u("hip hop"), u("hip hop")},                      // case stays
-        {u(" \n\t\u2029"), std::nullopt},                  // white space only
-        {u("Rock\nPop"), std::nullopt},                    // several lines
+        {u("\"Synth-Pop\""), u("\"Synth-Pop\"")}, // quotes stay
+        {u("hip hop"), u("hip hop")},             // case stays
+        {u(" \n\t\u2029"), std::nullopt},         // white space only
+        {u("Rock\nPop"), std::nullopt},           // several lines
         {u("Rock\u2028Pop"), std::nullopt},
         {u("<think>\nThe user asks</think>\nPop"), std::nullopt},
         {QString(50, u'x'), QString(50, u'x')},

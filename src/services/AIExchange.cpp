@@ -1,0 +1,214 @@
+#include "services/AIExchange.h"
+
+#include "model/AppError.h"
+#include "model/Console.h"
+#include "model/TextUtil.h"
+#include "services/Redaction.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringDecoder>
+
+#include <algorithm>
+
+namespace {
+
+bool isControl(QChar c) {
+    const QChar::Category category = c.category();
+    return category == QChar::Other_Control || category == QChar::Separator_Line ||
+           category == QChar::Separator_Paragraph;
+}
+
+std::optional<QJsonObject> jsonObject(const QByteArray& body) {
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject()) {
+        return std::nullopt;
+    }
+    return document.object();
+}
+
+std::optional<QJsonObject> firstObject(const QJsonValue& value) {
+    if (!value.isArray()) {
+        return std::nullopt;
+    }
+    const QJsonArray array = value.toArray();
+    if (array.isEmpty() || !array.first().isObject()) {
+        return std::nullopt;
+    }
+    return array.first().toObject();
+}
+
+std::optional<QString> text(const QJsonValue& value) {
+    if (!value.isString()) {
+        return std::nullopt;
+    }
+    return value.toString();
+}
+
+} // namespace
+
+std::optional<QString> AIExchange::usableKey(const QString& stored) {
+    const QString key = TextUtil::trimWsNl(stored);
+    if (key.isEmpty() || std::any_of(key.cbegin(), key.cend(), isControl)) {
+        return std::nullopt;
+    }
+    return key;
+}
+
+QByteArray AIExchange::chatBody(const QString& model, int maxTokens, const QString& prompt) {
+    const QJsonObject message{{QStringLiteral("role"), QStringLiteral("user")},
+                              {QStringLiteral("content"), prompt}};
+    const QJsonObject body{{QStringLiteral("model"), model},
+                           {QStringLiteral("max_tokens"), maxTokens},
+                           {QStringLiteral("messages"), QJsonArray{message}}};
+    return QJsonDocument(body).toJson(QJsonDocument::Compact);
+}
+
+QByteArray AIExchange::generateBody(const QString& model, const QString& prompt) {
+    const QJsonObject body{{QStringLiteral("model"), model},
+                           {QStringLiteral("prompt"), prompt},
+                           {QStringLiteral("stream"), false}};
+    return QJsonDocument(body).toJson(QJsonDocument::Compact);
+}
+
+std::chrono::milliseconds AIExchange::lookupTimeout(const SettingsSnapshot& settings) {
+    return std::chrono::seconds(std::max(1, settings.requestTimeoutSeconds));
+}
+
+std::optional<QUrl> AIExchange::usableUrl(const QString& text) {
+    const QUrl url(text, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || url.host().isEmpty() ||
+        (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
+        return std::nullopt;
+    }
+    return url;
+}
+
+AIExchange::Address AIExchange::localAddress(const SettingsSnapshot& settings, const QString& path) {
+    QString base = settings.effectiveEndpoint();
+    qsizetype start = 0;
+    qsizetype end = base.size();
+    while (start < end && base.at(start) == QLatin1Char('/')) {
+        ++start;
+    }
+    while (end > start && base.at(end - 1) == QLatin1Char('/')) {
+        --end;
+    }
+    Address address;
+    address.text = base.mid(start, end - start) + path;
+    address.url = usableUrl(address.text);
+    return address;
+}
+
+HttpResponse AIExchange::send(const HttpClient& http, const HttpRequest& request, const CancelToken& cancel) {
+    try {
+        return http.send(request, cancel);
+    } catch (const HttpError& error) {
+        if (error.kind() == HttpError::Kind::cancelled) {
+            throw AppError::cancelled();
+        }
+        throw AppError::networkError(error.description());
+    }
+}
+
+std::optional<QString> AIExchange::replyText(const QByteArray& body, AIReplyPath path) {
+    const std::optional<QJsonObject> root = jsonObject(body);
+    if (!root) {
+        return std::nullopt;
+    }
+    switch (path) {
+    case AIReplyPath::anthropicContent: {
+        const std::optional<QJsonObject> first = firstObject(root->value(QStringLiteral("content")));
+        return first ? text(first->value(QStringLiteral("text"))) : std::nullopt;
+    }
+    case AIReplyPath::chatChoices: {
+        const std::optional<QJsonObject> first = firstObject(root->value(QStringLiteral("choices")));
+        if (!first) {
+            return std::nullopt;
+        }
+        const QJsonValue message = first->value(QStringLiteral("message"));
+        return message.isObject() ? text(message.toObject().value(QStringLiteral("content"))) : std::nullopt;
+    }
+    case AIReplyPath::generateResponse:
+        return text(root->value(QStringLiteral("response")));
+    }
+    return std::nullopt;
+}
+
+QString AIExchange::bodyForMessage(const QByteArray& body, const QStringList& secrets) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString decoded = decoder.decode(body);
+    if (decoder.hasError()) {
+        return QStringLiteral("unknown");
+    }
+    decoded = Redaction::text(decoded, secrets);
+    if (decoded.size() > maxMessageChars) {
+        qsizetype cut = maxMessageChars;
+        if (decoded.at(cut - 1).isHighSurrogate()) {
+            --cut;
+        }
+        decoded = decoded.left(cut) + QStringLiteral("… (cut)");
+    }
+    return decoded;
+}
+
+QString AIExchange::readStrict(const HttpResponse& response, AIReplyPath path, const AIProviderTexts& texts,
+                               const QStringList& secrets) {
+    if (response.status <= 0) {
+        throw AppError::networkError(texts.invalidResponse);
+    }
+    if (response.status != 200) {
+        const QString status = QString::number(response.status);
+        const QString body = bodyForMessage(response.body, secrets);
+        Console::line(texts.tag + QStringLiteral(" HTTP ") + status + QStringLiteral(": ") + body);
+        throw AppError::aiError(texts.errorPrefix + status + QStringLiteral(": ") + body);
+    }
+    std::optional<QString> reply = replyText(response.body, path);
+    if (!reply) {
+        throw AppError::aiError(texts.parseFailure);
+    }
+    return *reply;
+}
+
+std::optional<QString> AIExchange::readLenient(const HttpResponse& response, AIReplyPath path) {
+    return replyText(response.body, path);
+}
+
+std::optional<QStringList> AIExchange::modelIds(const QByteArray& body, const QString& listField,
+                                                const QString& idField) {
+    const std::optional<QJsonObject> root = jsonObject(body);
+    if (!root) {
+        return std::nullopt;
+    }
+    const QJsonValue list = root->value(listField);
+    if (!list.isArray()) {
+        return std::nullopt;
+    }
+    const QJsonArray array = list.toArray();
+    QStringList ids;
+    for (const QJsonValue& element : array) {
+        if (!element.isObject()) {
+            return std::nullopt;
+        }
+        const QJsonValue id = element.toObject().value(idField);
+        if (id.isString()) {
+            ids.append(id.toString());
+        }
+    }
+    std::stable_sort(ids.begin(), ids.end(),
+                     [](const QString& a, const QString& b) { return TextUtil::compareScalars(a, b) < 0; });
+    return ids;
+}
+
+void AIExchange::printLookingUp(const QString& tag, const QString& title, const QString& artist) {
+    Console::line(tag + QStringLiteral(" Looking up year for: \"") + title + QStringLiteral("\" by \"") +
+                  artist + QLatin1Char('"'));
+}
+
+void AIExchange::printYearResponse(const QString& tag, const QString& text, std::optional<int> year) {
+    Console::line(tag + QStringLiteral(" Response: \"") + text + QStringLiteral("\" → year: ") +
+                  (year ? QString::number(*year) : QStringLiteral("nil")));
+}
