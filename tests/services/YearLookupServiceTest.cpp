@@ -1,3 +1,4 @@
+#include "ClosedPort.h"
 #include "LogCapture.h"
 #include "LookupScenario.h"
 #include "LoopbackServer.h"
@@ -267,7 +268,7 @@ TEST_F(YearLookupServiceTest, RetryLineIsWrittenEvenWhenNoRetrySourceCanBeAsked)
 
 TEST_F(YearLookupServiceTest, FailingMusicBrainzCountsAsNoResultAndTheTempoSuffixIsLogged) {
     Endpoints unreachable = server.endpoints();
-    unreachable.musicBrainzRecording = QStringLiteral("http://127.0.0.1:1/ws/2/recording");
+    unreachable.musicBrainzRecording = closedLoopbackUrl() + QStringLiteral("/ws/2/recording");
     YearLookupService local(unreachable, quickTiming(), pacer);
 
     EXPECT_EQ(local.lookup(file(QStringLiteral("  Song (128 BPM)")), settings.source()),
