@@ -53,8 +53,8 @@ DiscogsService::DiscogsService(const Endpoints& endpoints, Credentials credentia
     : m_baseURL(endpoints.discogs), m_credentials(std::move(credentials)) {}
 
 QByteArray DiscogsService::authorizationHeader() const {
-    return "Discogs key=" + m_credentials.consumerKey.toUtf8() + ", secret=" +
-           m_credentials.consumerSecret.toUtf8();
+    return "Discogs key=" + m_credentials.consumerKey.toUtf8() +
+           ", secret=" + m_credentials.consumerSecret.toUtf8();
 }
 
 std::optional<qint64> DiscogsService::integerValue(const QJsonValue& value) {
@@ -141,7 +141,8 @@ std::optional<QList<QJsonObject>> DiscogsService::searchReleases(const QString& 
         .add(QStringLiteral("track"), title)
         .add(QStringLiteral("artist"), artist)
         .add(QStringLiteral("per_page"), QStringLiteral("5"));
-    const std::optional<QUrl> url = UrlQuery::withQuery(m_baseURL + QStringLiteral("/database/search"), query);
+    const std::optional<QUrl> url =
+        UrlQuery::withQuery(m_baseURL + QStringLiteral("/database/search"), query);
     if (!url) {
         return std::nullopt;
     }

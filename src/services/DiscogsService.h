@@ -46,7 +46,8 @@ public:
                                                      const CancelToken& cancel = CancelToken()) const;
 
     // The first style of a release, else its first genre, else none.
-    std::optional<QString> fetchReleaseGenre(qint64 releaseId, const CancelToken& cancel = CancelToken()) const;
+    std::optional<QString> fetchReleaseGenre(qint64 releaseId,
+                                             const CancelToken& cancel = CancelToken()) const;
 
     // Reading of the two answers (pure; any bytes are accepted).
     // `results` when it is a non-empty list of objects.

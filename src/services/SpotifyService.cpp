@@ -84,6 +84,20 @@ QString scrub(QString text, std::initializer_list<QString> secrets) {
     return text;
 }
 
+// The token goes into a header line: visible ASCII only, so that a broken
+// answer cannot add header lines of its own.
+bool isHeaderSafeToken(const QString& token) {
+    if (token.isEmpty()) {
+        return false;
+    }
+    for (const QChar c : token) {
+        if (c.unicode() < 0x21 || c.unicode() > 0x7E) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool isSuccess(int status) {
     return status >= 200 && status <= 299;
 }
@@ -106,7 +120,7 @@ std::optional<std::pair<QString, qint64>> SpotifyService::parseTokenResponse(con
     }
     const QJsonValue token = root->value(QLatin1String("access_token"));
     const std::optional<qint64> expiresIn = integerValue(root->value(QLatin1String("expires_in")));
-    if (!token.isString() || !expiresIn) {
+    if (!token.isString() || !expiresIn || !isHeaderSafeToken(token.toString())) {
         return std::nullopt;
     }
     return std::make_pair(token.toString(), *expiresIn);
@@ -121,7 +135,8 @@ std::optional<SpotifyTrackHit> SpotifyService::parseSearchResponse(const QByteAr
     if (!tracks.isObject()) {
         return std::nullopt;
     }
-    const std::optional<QList<QJsonObject>> items = objectList(tracks.toObject().value(QLatin1String("items")));
+    const std::optional<QList<QJsonObject>> items =
+        objectList(tracks.toObject().value(QLatin1String("items")));
     if (!items || items->isEmpty()) {
         return std::nullopt;
     }
@@ -233,7 +248,8 @@ std::optional<QString> SpotifyService::fetchToken(const QString& clientId, const
     request.url = *url;
     // No User-Agent on this request.
     request.headers = {
-        {QByteArrayLiteral("Authorization"), "Basic " + (clientId + QLatin1Char(':') + clientSecret).toUtf8().toBase64()},
+        {QByteArrayLiteral("Authorization"),
+         "Basic " + (clientId + QLatin1Char(':') + clientSecret).toUtf8().toBase64()},
         {QByteArrayLiteral("Content-Type"), QByteArrayLiteral("application/x-www-form-urlencoded")}};
     request.body = QByteArrayLiteral("grant_type=client_credentials");
     request.timeout = kTimeout;
@@ -329,7 +345,8 @@ std::optional<QString> SpotifyService::fetchArtistGenre(const QString& artistId,
 // --- lookup ----------------------------------------------------------------
 
 std::optional<SpotifyLookupResult> SpotifyService::lookup(const QString& title, const QString& artist,
-                                                          const QString& clientId, const QString& clientSecret,
+                                                          const QString& clientId,
+                                                          const QString& clientSecret,
                                                           const CancelToken& cancel) {
     if (clientId.isEmpty() || clientSecret.isEmpty() || cancel.isCancelled()) {
         return std::nullopt;
@@ -346,13 +363,15 @@ std::optional<SpotifyLookupResult> SpotifyService::lookup(const QString& title, 
             return std::nullopt;
         }
     }
-    const auto line = [&](const QString& text) { Console::line(scrub(text, {clientSecret, *token})); };
+    const auto line = [&](const QString& text) {
+        Console::line(scrub(text, {clientSecret, *token}));
+    };
 
     const std::optional<SpotifyTrackHit> hit = searchTrack(title, artist, *token, cancel);
-    if (cancel.isCancelled()) {
-        return std::nullopt;
-    }
     if (!hit) {
+        if (cancel.isCancelled()) {
+            return std::nullopt; // stopped, not "nothing found"
+        }
         line(kTag + QStringLiteral("Kein Ergebnis f\u00fcr: ") + title + QStringLiteral(" \u2013 ") + artist);
         return std::nullopt;
     }

@@ -67,7 +67,8 @@ public:
     // Trades the credentials for a token; on success it is also cached.
     std::optional<QString> fetchToken(const QString& clientId, const QString& clientSecret,
                                       const CancelToken& cancel = CancelToken());
-    std::optional<SpotifyTrackHit> searchTrack(const QString& title, const QString& artist, const QString& token,
+    std::optional<SpotifyTrackHit> searchTrack(const QString& title, const QString& artist,
+                                               const QString& token,
                                                const CancelToken& cancel = CancelToken());
     // The artist's first genre. Ids that are not made of letters and digits
     // only are refused without a request.
@@ -81,7 +82,8 @@ public:
     void clearCachedToken();
 
     // Reading of the answers (pure; any bytes are accepted).
-    // The token and its lifetime in seconds from a token answer.
+    // The token and its lifetime in seconds from a token answer; a token that
+    // is empty or holds anything but visible ASCII is refused.
     static std::optional<std::pair<QString, qint64>> parseTokenResponse(const QByteArray& body);
     static std::optional<SpotifyTrackHit> parseSearchResponse(const QByteArray& body);
     static std::optional<QString> parseArtistGenre(const QByteArray& body);

@@ -29,7 +29,8 @@ TEST(DiscogsServiceConcurrencyTest, ParallelLookupsEachGetTheirOwnGenre) {
         return answer;
     });
     for (int i = 1; i <= 12; ++i) {
-        server.script("GET", "/releases/" + std::to_string(i), {{200, R"({"styles":["s)" + std::to_string(i) + R"("]})"}});
+        server.script("GET", "/releases/" + std::to_string(i),
+                      {{200, R"({"styles":["s)" + std::to_string(i) + R"("]})"}});
     }
     const DiscogsService discogs = makeService(server);
     ConsoleCapture console;
@@ -37,7 +38,8 @@ TEST(DiscogsServiceConcurrencyTest, ParallelLookupsEachGetTheirOwnGenre) {
     std::vector<std::optional<QString>> genres(12);
     std::vector<std::thread> threads;
     for (int i = 1; i <= 12; ++i) {
-        threads.emplace_back([&, i] { genres[i - 1] = discogs.lookupGenre(QString::number(i), QStringLiteral("a")); });
+        threads.emplace_back(
+            [&, i] { genres[i - 1] = discogs.lookupGenre(QString::number(i), QStringLiteral("a")); });
     }
     for (auto& t : threads) {
         t.join();

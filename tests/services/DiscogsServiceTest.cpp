@@ -30,15 +30,17 @@ TEST(DiscogsServiceTest, ReadsSearchAnswersOnlyAsAListOfObjects) {
     // One element of the wrong type spoils the whole list.
     EXPECT_FALSE(DiscogsService::parseSearchResults(R"({"results":[{"id":1},"x"]})"));
 
-    const auto hits = DiscogsService::parseSearchResults(R"({"pagination":{},"results":[{"id":1},{"id":2}]})");
+    const auto hits =
+        DiscogsService::parseSearchResults(R"({"pagination":{},"results":[{"id":1},{"id":2}]})");
     ASSERT_TRUE(hits);
     ASSERT_EQ(hits->size(), 2);
     EXPECT_EQ(hits->at(1).value("id").toInt(), 2);
 }
 
 TEST(DiscogsServiceTest, ReleaseGenrePrefersTheFirstStyle) {
-    EXPECT_EQ(DiscogsService::parseReleaseGenre(R"({"styles":["Synth-pop","Italo"],"genres":["Electronic"]})"),
-              QStringLiteral("Synth-pop"));
+    EXPECT_EQ(
+        DiscogsService::parseReleaseGenre(R"({"styles":["Synth-pop","Italo"],"genres":["Electronic"]})"),
+        QStringLiteral("Synth-pop"));
     EXPECT_EQ(DiscogsService::parseReleaseGenre(R"({"styles":[],"genres":["Electronic","Pop"]})"),
               QStringLiteral("Electronic"));
     // A styles list with a non-text element counts as missing.
@@ -74,11 +76,14 @@ TEST(DiscogsServiceTest, SearchRequestCarriesEncodedQueryAndFixedHeaders) {
     ASSERT_EQ(requests.size(), 1u);
     const auto& r = requests[0];
     EXPECT_EQ(r.method, "GET");
-    const std::vector<std::pair<std::string, std::string>> expected = {
-        {"type", "release"}, {"track", title.toStdString()}, {"artist", artist.toStdString()}, {"per_page", "5"}};
+    const std::vector<std::pair<std::string, std::string>> expected = {{"type", "release"},
+                                                                       {"track", title.toStdString()},
+                                                                       {"artist", artist.toStdString()},
+                                                                       {"per_page", "5"}};
     EXPECT_EQ(r.params, expected);
     EXPECT_NE(r.target.find("track=Rock%20%26%20Roll%20%2B%20Caf%C3%A9"), std::string::npos) << r.target;
-    EXPECT_EQ(r.header("Authorization"), "Discogs key=" + kKey.toStdString() + ", secret=" + kSecret.toStdString());
+    EXPECT_EQ(r.header("Authorization"),
+              "Discogs key=" + kKey.toStdString() + ", secret=" + kSecret.toStdString());
     EXPECT_EQ(r.header("User-Agent"), Endpoints::userAgentWithSite().toStdString());
     EXPECT_FALSE(r.hasHeader("Accept"));
 }
@@ -103,21 +108,42 @@ TEST(DiscogsServiceTest, GenreComesFromReleaseThenFromTheFirstHit) {
         QString line;
     };
     const std::vector<Case> cases = {
-        {"no hits", R"({"results":[]})", {}, std::nullopt, 0,
+        {"no hits",
+         R"({"results":[]})",
+         {},
+         std::nullopt,
+         0,
          QStringLiteral("[DiscogsService] Kein Ergebnis für: ") + title + kDash + artist},
-        {"release with genres only", R"({"results":[{"id":123,"style":["Hit Style"]}]})",
-         {{200, R"({"styles":[],"genres":["Electronic"]})"}}, QStringLiteral("Electronic"), 1,
+        {"release with genres only",
+         R"({"results":[{"id":123,"style":["Hit Style"]}]})",
+         {{200, R"({"styles":[],"genres":["Electronic"]})"}},
+         QStringLiteral("Electronic"),
+         1,
          QStringLiteral("[DiscogsService] Genre via Release 123: Electronic für: ") + title},
-        {"id not a number", R"({"results":[{"id":"123","style":["Synth-pop"],"genre":["Pop"]}]})", {},
-         QStringLiteral("Synth-pop"), 0,
+        {"id not a number",
+         R"({"results":[{"id":"123","style":["Synth-pop"],"genre":["Pop"]}]})",
+         {},
+         QStringLiteral("Synth-pop"),
+         0,
          QStringLiteral("[DiscogsService] Genre via Suche (style): Synth-pop für: ") + title},
-        {"no id, genre only", R"({"results":[{"genre":["Pop"],"style":[]}]})", {}, QStringLiteral("Pop"), 0,
+        {"no id, genre only",
+         R"({"results":[{"genre":["Pop"],"style":[]}]})",
+         {},
+         QStringLiteral("Pop"),
+         0,
          QStringLiteral("[DiscogsService] Genre via Suche (genre): Pop für: ") + title},
-        {"release gives nothing", R"({"results":[{"id":7,"style":["New Wave"]}]})",
-         {{200, R"({"styles":[],"genres":[]})"}}, QStringLiteral("New Wave"), 1,
+        {"release gives nothing",
+         R"({"results":[{"id":7,"style":["New Wave"]}]})",
+         {{200, R"({"styles":[],"genres":[]})"}},
+         QStringLiteral("New Wave"),
+         1,
          QStringLiteral("[DiscogsService] Genre via Suche (style): New Wave für: ") + title},
-        {"nothing usable in the first hit", R"({"results":[{"id":1.5,"style":[]},{"style":["Disco"]}]})", {},
-         std::nullopt, 0, QStringLiteral("[DiscogsService] Kein Genre in Ergebnissen für: ") + title + kDash + artist},
+        {"nothing usable in the first hit",
+         R"({"results":[{"id":1.5,"style":[]},{"style":["Disco"]}]})",
+         {},
+         std::nullopt,
+         0,
+         QStringLiteral("[DiscogsService] Kein Genre in Ergebnissen für: ") + title + kDash + artist},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -148,8 +174,8 @@ TEST(DiscogsServiceTest, ErrorStatusesAreFailuresWithAStatusLine) {
         ConsoleCapture console;
         EXPECT_FALSE(makeService(server).lookupGenre(title, artist));
         EXPECT_EQ(console.lines(), (QStringList{QStringLiteral("[DiscogsService] HTTP-Fehler 429 bei Suche"),
-                                                QStringLiteral("[DiscogsService] Kein Ergebnis für: ") + title +
-                                                    kDash + artist}));
+                                                QStringLiteral("[DiscogsService] Kein Ergebnis für: ") +
+                                                    title + kDash + artist}));
     }
     // A failing release falls back to the hit's own lists.
     {
@@ -160,7 +186,8 @@ TEST(DiscogsServiceTest, ErrorStatusesAreFailuresWithAStatusLine) {
         EXPECT_EQ(makeService(server).lookupGenre(title, artist), QStringLiteral("Synth-pop"));
         EXPECT_EQ(console.lines(),
                   (QStringList{QStringLiteral("[DiscogsService] HTTP-Fehler 500 bei Release 55"),
-                               QStringLiteral("[DiscogsService] Genre via Suche (style): Synth-pop für: ") + title}));
+                               QStringLiteral("[DiscogsService] Genre via Suche (style): Synth-pop für: ") +
+                                   title}));
     }
     // Nobody listening: no answer at all.
     {
@@ -199,7 +226,8 @@ TEST(DiscogsServiceTest, AnUnusableBaseAddressMakesNoRequest) {
     Endpoints endpoints;
     endpoints.discogs = QStringLiteral("not an address");
     ConsoleCapture console;
-    EXPECT_FALSE(DiscogsService(endpoints, {kKey, kSecret}).searchReleases(QStringLiteral("T"), QStringLiteral("A")));
+    EXPECT_FALSE(
+        DiscogsService(endpoints, {kKey, kSecret}).searchReleases(QStringLiteral("T"), QStringLiteral("A")));
     EXPECT_FALSE(DiscogsService(endpoints, {kKey, kSecret}).fetchReleaseGenre(1));
     EXPECT_TRUE(console.lines().isEmpty());
 }

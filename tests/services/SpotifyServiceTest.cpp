@@ -33,7 +33,9 @@ struct FakeClock {
 
     SpotifyService::Clock clock() const {
         auto t = ticks;
-        return [t] { return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(t->load())); };
+        return [t] {
+            return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(t->load()));
+        };
     }
     void advance(std::chrono::steady_clock::duration d) const { *ticks += d.count(); }
 };
@@ -42,7 +44,8 @@ struct FakeClock {
 void scriptHappyPath(LoopbackServer& server) {
     server.script("POST", "/api/token", {{200, tokenBody("tok1")}});
     server.script("GET", "/v1/search", {{200, kSearchHit}});
-    server.script("GET", "/v1/artists/2jzc5TC5TVFLXQlBNiIUzE", {{200, R"({"genres":["synthpop","new wave"]})"}});
+    server.script("GET", "/v1/artists/2jzc5TC5TVFLXQlBNiIUzE",
+                  {{200, R"({"genres":["synthpop","new wave"]})"}});
 }
 
 QString resultLine(const QString& year, const QString& genre) {
@@ -60,26 +63,34 @@ TEST(SpotifyServiceTest, YearFromReleaseDate) {
     EXPECT_EQ(SpotifyService::yearFromReleaseDate(QStringLiteral("1920")), 1920);
     const int year = QDate::currentDate().year();
     EXPECT_EQ(SpotifyService::yearFromReleaseDate(QString::number(year + 1)), year + 1);
-    for (const QString& bad : {QStringLiteral("0000"), QStringLiteral(""), QStringLiteral("--"),
-                               QStringLiteral("1919-12-31"), QString::number(year + 2), QStringLiteral("19x7"),
-                               QStringLiteral(" 1987"), QStringLiteral("１９８７"), QStringLiteral("99999999999999")}) {
+    for (const QString& bad :
+         {QStringLiteral("0000"), QStringLiteral(""), QStringLiteral("--"), QStringLiteral("1919-12-31"),
+          QString::number(year + 2), QStringLiteral("19x7"), QStringLiteral(" 1987"),
+          QStringLiteral("１９８７"), QStringLiteral("99999999999999")}) {
         EXPECT_FALSE(SpotifyService::yearFromReleaseDate(bad)) << bad.toStdString();
     }
 }
 
 TEST(SpotifyServiceTest, ReadsTheThreeAnswers) {
-    EXPECT_EQ(SpotifyService::parseTokenResponse(tokenBody("abc").c_str()), std::make_pair(QStringLiteral("abc"), qint64(3600)));
+    EXPECT_EQ(SpotifyService::parseTokenResponse(tokenBody("abc").c_str()),
+              std::make_pair(QStringLiteral("abc"), qint64(3600)));
     EXPECT_FALSE(SpotifyService::parseTokenResponse(R"({"access_token":"abc","token_type":"Bearer"})"));
     EXPECT_FALSE(SpotifyService::parseTokenResponse(R"({"access_token":"abc","expires_in":"3600"})"));
     EXPECT_FALSE(SpotifyService::parseTokenResponse(R"({"access_token":"abc","expires_in":3600.5})"));
     EXPECT_FALSE(SpotifyService::parseTokenResponse(R"({"access_token":"abc","expires_in":true})"));
     EXPECT_FALSE(SpotifyService::parseTokenResponse(R"({"access_token":7,"expires_in":3600})"));
     EXPECT_FALSE(SpotifyService::parseTokenResponse(R"({"error":"invalid_client"})"));
+    // The token goes into a header: no line breaks, blanks or other controls, not empty.
+    EXPECT_FALSE(
+        SpotifyService::parseTokenResponse(R"({"access_token":"abc\r\nX-Evil: 1","expires_in":3600})"));
+    EXPECT_FALSE(SpotifyService::parseTokenResponse(R"({"access_token":"a b","expires_in":3600})"));
+    EXPECT_FALSE(SpotifyService::parseTokenResponse(R"({"access_token":"","expires_in":3600})"));
 
     EXPECT_EQ(SpotifyService::parseSearchResponse(kSearchHit.c_str()),
               (SpotifyTrackHit{1985, QStringLiteral("2jzc5TC5TVFLXQlBNiIUzE")}));
     // An item without album and artists is a hit with both parts missing.
-    EXPECT_EQ(SpotifyService::parseSearchResponse(R"({"tracks":{"items":[{"name":"x"}]}})"), SpotifyTrackHit{});
+    EXPECT_EQ(SpotifyService::parseSearchResponse(R"({"tracks":{"items":[{"name":"x"}]}})"),
+              SpotifyTrackHit{});
     EXPECT_EQ(SpotifyService::parseSearchResponse(
                   R"({"tracks":{"items":[{"album":{"release_date":1985},"artists":[{"id":5}]}]}})"),
               SpotifyTrackHit{});
@@ -89,9 +100,11 @@ TEST(SpotifyServiceTest, ReadsTheThreeAnswers) {
     EXPECT_FALSE(SpotifyService::parseSearchResponse(R"({"tracks":{"items":[]}})"));
     EXPECT_FALSE(SpotifyService::parseSearchResponse(R"({"tracks":{"items":[{"a":1},2]}})"));
     EXPECT_FALSE(SpotifyService::parseSearchResponse(R"({"tracks":[]})"));
-    EXPECT_FALSE(SpotifyService::parseSearchResponse(R"({"error":{"status":401,"message":"The access token expired"}})"));
+    EXPECT_FALSE(SpotifyService::parseSearchResponse(
+        R"({"error":{"status":401,"message":"The access token expired"}})"));
 
-    EXPECT_EQ(SpotifyService::parseArtistGenre(R"({"genres":["synthpop","new wave"]})"), QStringLiteral("synthpop"));
+    EXPECT_EQ(SpotifyService::parseArtistGenre(R"({"genres":["synthpop","new wave"]})"),
+              QStringLiteral("synthpop"));
     EXPECT_FALSE(SpotifyService::parseArtistGenre(R"({"genres":[]})"));
     EXPECT_FALSE(SpotifyService::parseArtistGenre(R"({"genres":["a",null]})"));
     EXPECT_FALSE(SpotifyService::parseArtistGenre("[]"));
@@ -99,9 +112,9 @@ TEST(SpotifyServiceTest, ReadsTheThreeAnswers) {
 
 TEST(SpotifyServiceTest, ArtistIdsAreBase62Only) {
     EXPECT_TRUE(SpotifyService::isValidArtistId(QStringLiteral("2jzc5TC5TVFLXQlBNiIUzE")));
-    for (const QString& bad :
-         {QStringLiteral(""), QStringLiteral("../me"), QStringLiteral("abc?x=1"), QStringLiteral("abc/def"),
-          QStringLiteral("abc%2F"), QStringLiteral("abc def"), QStringLiteral("äbc"), QStringLiteral("abc#")}) {
+    for (const QString& bad : {QStringLiteral(""), QStringLiteral("../me"), QStringLiteral("abc?x=1"),
+                               QStringLiteral("abc/def"), QStringLiteral("abc%2F"), QStringLiteral("abc def"),
+                               QStringLiteral("äbc"), QStringLiteral("abc#")}) {
         EXPECT_FALSE(SpotifyService::isValidArtistId(bad)) << bad.toStdString();
     }
 }
@@ -123,7 +136,8 @@ TEST(SpotifyServiceTest, RequestShapesOfTokenSearchAndArtist) {
     const auto& token = requests[0];
     EXPECT_EQ(token.method, "POST");
     EXPECT_EQ(token.path, "/api/token");
-    EXPECT_EQ(token.header("Authorization"), "Basic " + QByteArray("client-id:client-Secret-42").toBase64().toStdString());
+    EXPECT_EQ(token.header("Authorization"),
+              "Basic " + QByteArray("client-id:client-Secret-42").toBase64().toStdString());
     EXPECT_EQ(token.header("Content-Type"), "application/x-www-form-urlencoded");
     EXPECT_EQ(token.body, "grant_type=client_credentials");
     EXPECT_FALSE(token.hasHeader("User-Agent"));
@@ -152,8 +166,8 @@ TEST(SpotifyServiceTest, ResultsAndConsoleLines) {
         QString line;
     };
     const std::vector<Case> cases = {
-        {"year and genre", kSearchHit, R"({"genres":["synthpop"]})", SpotifyLookupResult{1985, QStringLiteral("synthpop")},
-         3, resultLine("1985", "synthpop")},
+        {"year and genre", kSearchHit, R"({"genres":["synthpop"]})",
+         SpotifyLookupResult{1985, QStringLiteral("synthpop")}, 3, resultLine("1985", "synthpop")},
         {"no artists", R"({"tracks":{"items":[{"album":{"release_date":"1985"},"artists":[]}]}})", "",
          SpotifyLookupResult{1985, std::nullopt}, 2, resultLine("1985", dash)},
         {"artist without genres", kSearchHit, R"({"genres":[]})", SpotifyLookupResult{1985, std::nullopt}, 3,
@@ -164,8 +178,9 @@ TEST(SpotifyServiceTest, ResultsAndConsoleLines) {
          resultLine(dash, dash)},
         {"no track", R"({"tracks":{"items":[]}})", "", std::nullopt, 2,
          QStringLiteral("[SpotifyService] Kein Ergebnis für: ") + kTitle + QStringLiteral(" – ") + kArtist},
-        {"unsafe artist id", R"({"tracks":{"items":[{"album":{"release_date":"1985"},"artists":[{"id":"../../me"}]}]}})",
-         "", SpotifyLookupResult{1985, std::nullopt}, 2, resultLine("1985", dash)},
+        {"unsafe artist id",
+         R"({"tracks":{"items":[{"album":{"release_date":"1985"},"artists":[{"id":"../../me"}]}]}})", "",
+         SpotifyLookupResult{1985, std::nullopt}, 2, resultLine("1985", dash)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -201,11 +216,14 @@ TEST(SpotifyServiceTest, TokenFailuresGiveTheTokenLine) {
         QStringList lines;
     };
     const std::vector<Case> cases = {
-        {"rejected", {400, R"({"error":"invalid_client","error_description":"Invalid client secret"})"},
+        {"rejected",
+         {400, R"({"error":"invalid_client","error_description":"Invalid client secret"})"},
          {QStringLiteral("[SpotifyService] HTTP-Fehler 400 bei Token"), tokenLine}},
         {"no expires_in", {200, R"({"access_token":"tok","token_type":"Bearer"})"}, {tokenLine}},
         {"not JSON", {200, "<html>"}, {tokenLine}},
-        {"201 is not 200", {201, tokenBody("tok")}, {QStringLiteral("[SpotifyService] HTTP-Fehler 201 bei Token"), tokenLine}},
+        {"201 is not 200",
+         {201, tokenBody("tok")},
+         {QStringLiteral("[SpotifyService] HTTP-Fehler 201 bei Token"), tokenLine}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -289,7 +307,8 @@ TEST(SpotifyServiceTest, RejectedTokenIsDroppedAndErrorStatusesFail) {
     ConsoleCapture console;
     EXPECT_FALSE(spotify.lookup(kTitle, kArtist, kId, kSecret));
     EXPECT_FALSE(spotify.cachedToken());
-    EXPECT_EQ(spotify.lookup(kTitle, kArtist, kId, kSecret), (SpotifyLookupResult{1985, QStringLiteral("synthpop")}));
+    EXPECT_EQ(spotify.lookup(kTitle, kArtist, kId, kSecret),
+              (SpotifyLookupResult{1985, QStringLiteral("synthpop")}));
     EXPECT_EQ(server.requests("/api/token").size(), 2u);
 
     // Too many requests on the artist: the year stays, the token too.
@@ -298,11 +317,12 @@ TEST(SpotifyServiceTest, RejectedTokenIsDroppedAndErrorStatusesFail) {
     EXPECT_EQ(spotify.cachedToken()->accessToken, QStringLiteral("tok2"));
 
     const QString dash = QStringLiteral("\u2013");
-    EXPECT_EQ(console.lines(),
-              (QStringList{QStringLiteral("[SpotifyService] HTTP-Fehler 401 bei Suche"),
-                           QStringLiteral("[SpotifyService] Kein Ergebnis für: ") + kTitle + QStringLiteral(" – ") + kArtist,
-                           resultLine("1985", "synthpop"), QStringLiteral("[SpotifyService] HTTP-Fehler 429 bei Künstler"),
-                           resultLine("1985", dash)}));
+    EXPECT_EQ(console.lines(), (QStringList{QStringLiteral("[SpotifyService] HTTP-Fehler 401 bei Suche"),
+                                            QStringLiteral("[SpotifyService] Kein Ergebnis für: ") + kTitle +
+                                                QStringLiteral(" – ") + kArtist,
+                                            resultLine("1985", "synthpop"),
+                                            QStringLiteral("[SpotifyService] HTTP-Fehler 429 bei Künstler"),
+                                            resultLine("1985", dash)}));
 }
 
 TEST(SpotifyServiceTest, ClientSecretAndTokenNeverReachTheConsole) {
@@ -310,8 +330,9 @@ TEST(SpotifyServiceTest, ClientSecretAndTokenNeverReachTheConsole) {
     const std::string token = "SecretAccessToken123";
     server.script("POST", "/api/token", {{200, tokenBody(token)}});
     // A broken server echoing what it was sent.
-    server.script("GET", "/v1/search",
-                  {{200, R"({"tracks":{"items":[{"album":{"release_date":"1985"},"artists":[{"id":"abc"}]}]}})"}});
+    server.script(
+        "GET", "/v1/search",
+        {{200, R"({"tracks":{"items":[{"album":{"release_date":"1985"},"artists":[{"id":"abc"}]}]}})"}});
     server.handle("GET", "/v1/artists/abc", [](const LoopbackServer::Request& r) {
         return LoopbackServer::Response(200, R"({"genres":[")" + r.header("Authorization") + R"("]})");
     });
