@@ -27,7 +27,7 @@ QStringList LogCapture::entries() const {
     if (!file.open(QIODevice::ReadOnly)) {
         return {};
     }
-    static const QRegularExpression line(QStringLiteral("^\\[[^\\]]*\\] \\[(FILE |ERROR)\\] (.*)$"));
+    static const QRegularExpression line(QStringLiteral("^\\[[^\\]]*\\] \\[(FILE |ERROR|API  )\\] (.*)$"));
     QStringList out;
     for (const QString& text : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'))) {
         const QRegularExpressionMatch m = line.match(text);

@@ -1,0 +1,174 @@
+#pragma once
+
+#include "LogCapture.h"
+#include "LoopbackServer.h"
+
+#include "model/MusicFile.h"
+#include "model/SettingsSnapshot.h"
+#include "services/AIService.h"
+#include "services/MusicBrainzService.h"
+#include "services/YearLookupService.h"
+
+#include <QRegularExpression>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <string>
+
+// Lets GoogleTest print a lookup result in failure messages.
+inline void PrintTo(const YearLookupResult& r, std::ostream* out) {
+    *out << "{year " << (r.year ? std::to_string(*r.year) : "none") << ", genre "
+         << (r.genre ? r.genre->toStdString() : "none") << ", source "
+         << (r.source ? r.source->toStdString() : "none") << "}";
+}
+
+// Pieces for end-to-end tests of the year lookup against the loopback server:
+// settings that a test may change while a lookup runs, files, the answers of
+// the outside services and the lookup's debug-log lines.
+namespace LookupScenario {
+
+// Settings behind a lock; source() hands the current state to the code under
+// test, change() alters it (also from a server thread, mid-lookup).
+class Settings {
+public:
+    Settings() {
+        m_values = SettingsSnapshot::defaults();
+        m_values.appLanguage = AppLanguage::german;
+        m_values.selectedProvider = AIProviderType::claude;
+        m_values.apiKey.clear(); // the AI is unavailable unless a test sets a key
+        m_values.useExistingYearTag = true;
+        m_values.useMusicBrainz = true;
+        m_values.useSpotify = false;
+        m_values.useDiscogs = false;
+        m_values.useLastFM = false;
+        m_values.enableGenreLookup = false;
+    }
+
+    void change(const std::function<void(SettingsSnapshot&)>& edit) {
+        std::lock_guard lock(m_mutex);
+        edit(m_values);
+    }
+
+    SettingsSource source() {
+        return [this] {
+            std::lock_guard lock(m_mutex);
+            return std::make_shared<const SettingsSnapshot>(m_values);
+        };
+    }
+
+    // Claude with a key, answering at the server's /v1/messages.
+    void useClaude() {
+        change([](SettingsSnapshot& s) {
+            s.selectedProvider = AIProviderType::claude;
+            s.apiKey = QStringLiteral("sk-test");
+        });
+    }
+    // Ollama at the server (its availability costs a GET /api/tags).
+    void useOllama(const LoopbackServer& server) {
+        change([&](SettingsSnapshot& s) {
+            s.selectedProvider = AIProviderType::ollama;
+            s.customEndpoint = server.baseUrl();
+        });
+    }
+    void useSpotify(const QString& id = QStringLiteral("client-id"),
+                    const QString& secret = QStringLiteral("client-secret")) {
+        change([&](SettingsSnapshot& s) {
+            s.useSpotify = true;
+            s.spotifyClientId = id;
+            s.spotifyClientSecret = secret;
+        });
+    }
+
+private:
+    std::mutex m_mutex;
+    SettingsSnapshot m_values;
+};
+
+inline MusicFile file(const QString& title, const QString& artist = QStringLiteral("Artist"),
+                      std::optional<int> year = std::nullopt, const QString& album = QString()) {
+    MusicFile f;
+    f.id = QUuid::createUuid();
+    f.url = QStringLiteral("/music/track.mp3");
+    f.title = title;
+    f.artist = artist;
+    f.album = album;
+    f.year = year;
+    return f;
+}
+
+// MusicBrainz waits short enough for tests.
+inline MusicBrainzTiming quickTiming() {
+    using namespace std::chrono_literals;
+    MusicBrainzTiming t;
+    t.rateLimitDelay = 1ms;
+    t.retryDelay = 1ms;
+    t.requestTimeout = 5s;
+    return t;
+}
+
+// Answers of the outside services, shaped like theirs.
+inline std::string mbAnswer(std::optional<int> year, std::optional<std::string> tag) {
+    std::string recording = "{";
+    if (tag) {
+        recording += R"("tags":[{"name":")" + *tag + R"(","count":3}])";
+    }
+    if (year) {
+        recording +=
+            std::string(tag ? "," : "") + R"("releases":[{"date":")" + std::to_string(*year) + R"(-05-12"}])";
+    }
+    return R"({"recordings":[)" + recording + "}]}";
+}
+inline const std::string mbEmpty = R"({"recordings":[]})";
+
+inline const std::string spotifyToken = R"({"access_token":"tok","token_type":"Bearer","expires_in":3600})";
+inline std::string spotifySearch(int year, const std::string& artistId = "abc123") {
+    return R"({"tracks":{"items":[{"album":{"release_date":")" + std::to_string(year) +
+           R"(-01-01"},"artists":[{"id":")" + artistId + R"("}]}]}})";
+}
+inline std::string spotifyArtist(const std::string& genre) {
+    return genre.empty() ? R"({"genres":[]})" : R"({"genres":[")" + genre + R"("]})";
+}
+
+inline std::string discogsSearch(const std::string& style) {
+    return R"({"results":[{"style":[")" + style + R"("]}]})";
+}
+
+inline std::string lastFMTrack(const std::string& tag) {
+    return R"({"track":{"toptags":{"tag":[{"name":")" + tag + R"("}]}}})";
+}
+
+inline std::string claudeText(const std::string& text) {
+    return R"({"content":[{"type":"text","text":")" + text + R"("}]})";
+}
+inline std::string ollamaText(const std::string& text) {
+    return R"({"response":")" + text + R"(","done":true})";
+}
+
+inline bool asksYear(const LoopbackServer::Request& r) {
+    return r.body.find("original release year") != std::string::npos;
+}
+inline bool asksGenre(const LoopbackServer::Request& r) {
+    return r.body.find("primary music genre") != std::string::npos;
+}
+inline bool mbAsksFor(const LoopbackServer::Request& r, const std::string& title) {
+    return r.query("query").find("recording:\"" + title + "\"") != std::string::npos;
+}
+
+// The lookup's debug-log lines, with every elapsed time written as "Nms".
+inline QStringList apiLines(const LogCapture& log) {
+    static const QRegularExpression ms(QStringLiteral("\\b\\d+ms\\b"));
+    QStringList out;
+    for (QString entry : log.entries()) {
+        if (entry.startsWith(QStringLiteral("API  |"))) {
+            out.append(entry.mid(6).replace(ms, QStringLiteral("Nms")));
+        }
+    }
+    return out;
+}
+
+} // namespace LookupScenario
