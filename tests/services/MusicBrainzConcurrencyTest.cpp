@@ -97,7 +97,7 @@ TEST(MusicBrainzConcurrencyTest, RequestsOfConcurrentLookupsAreSpacedIncluding50
         }
         return LoopbackServer::Response(200, R"({"recordings":[{"releases":[{"date":"1984"}]}]})");
     });
-    MusicBrainzPacer pacer(60ms);
+    MusicBrainzPacer pacer(200ms);
     const MusicBrainzService service(server.endpoints(), fastTiming(), pacer);
 
     std::atomic<int> found{0};
@@ -120,8 +120,10 @@ TEST(MusicBrainzConcurrencyTest, RequestsOfConcurrentLookupsAreSpacedIncluding50
     }
     std::sort(arrivals.begin(), arrivals.end());
     for (std::size_t i = 1; i < arrivals.size(); ++i) {
-        // Starts are 60 ms apart; allow a little jitter between start and arrival.
-        EXPECT_GE(arrivals[i] - arrivals[i - 1], 40ms) << "requests " << i - 1 << " and " << i;
+        // Starts are 200 ms apart. The server sees arrivals, and the time from
+        // start to arrival differs between requests (much more so under the
+        // sanitizers), so the check keeps a wide margin.
+        EXPECT_GE(arrivals[i] - arrivals[i - 1], 140ms) << "requests " << i - 1 << " and " << i;
     }
     EXPECT_GE(found.load(), 2);
 }

@@ -175,9 +175,10 @@ TEST(YearLookupServiceConcurrencyTest, LookupsInFlightTogetherNeverSendMusicBrai
     }
     std::sort(arrivals.begin(), arrivals.end());
     for (std::size_t i = 1; i < arrivals.size(); ++i) {
-        // Sends are at least 1.1 s apart; an arrival may trail its send by a
-        // little more than the one before it, hence the few milliseconds.
-        EXPECT_GE(arrivals[i] - arrivals[i - 1], 1100ms - 5ms) << "requests " << i - 1 << " and " << i;
+        // Sends are at least 1.1 s apart. The server sees arrivals, and one
+        // request can take longer from send to arrival than the one before it
+        // (tens of milliseconds under ThreadSanitizer on a loaded machine).
+        EXPECT_GE(arrivals[i] - arrivals[i - 1], 1100ms - 60ms) << "requests " << i - 1 << " and " << i;
     }
 }
 
