@@ -132,6 +132,9 @@ QList<Synthetic> syntheticFiles(int coverLength) {
     QByteArray longItem = fileWithItems(day + gen + nam);
     longItem.replace(longItem.size() - nam.size() - gen.size(), 4, u32(0x7FFFFFFF));
     const QByteArray junk = QByteArray::fromHex("00000003ABCD");
+    // No atom at its first byte (a 64-bit size below 16); one byte on, the
+    // parser reads an atom of 0x16A bytes that ends where the next item starts.
+    const QByteArray realigning = u32(1) + "junk" + QByteArray(8, '\0') + QByteArray(0x16A - 15, 'f');
 
     return {
         {"cover before the genre", moovWith(track() + udtaItems(nam + day + covr + gen))},
@@ -176,6 +179,7 @@ QList<Synthetic> syntheticFiles(int coverLength) {
         {"damage before the user data", moovWith(track() + junk + udtaItems(gen)), false},
         {"damage in the user data", moovWith(atom("udta", junk + fullMeta(atom("ilst", gen)))), false},
         {"damage in the meta", moovWith(atom("udta", fullMeta(junk + atom("ilst", gen)))), false},
+        {"damage the parser steps over", fileWithItems(covr + realigning + gen + day), false},
     };
 }
 
@@ -221,6 +225,7 @@ TEST_F(MP4HandlerWalkTest, SyntheticFilesGiveTheResultsOfTheWholeMovieRead) {
     EXPECT_EQ(read(21), (Outcome{1987, QStringLiteral("Deep House")}));
     EXPECT_EQ(read(23), (Outcome{1987, QStringLiteral("Deep House")}));
     EXPECT_EQ(read(26), (Outcome{1987, QStringLiteral("Deep House")}));
+    EXPECT_EQ(read(31), (Outcome{1987, QStringLiteral("Deep House")}));
 }
 
 TEST_F(MP4HandlerWalkTest, TruncatedFilesGiveTheResultsOfTheWholeMovieRead) {
@@ -273,8 +278,18 @@ TEST_F(MP4HandlerWalkTest, DamagedFilesGiveTheResultsOfTheWholeMovieRead) {
             const int changes = 1 + int(random() % 3);
             for (int c = 0; c < changes; ++c) {
                 const qint64 at =
-                    random() % 4 ? hot.at(random() % hot.size()) : qint64(random() % base.size());
-                bytes[at] = random() % 2 ? special[random() % special.size()] : char(random() & 0xFF);
+                    std::min<qint64>(bytes.size() - 1, random() % 4 ? hot.at(random() % hot.size())
+                                                                    : qint64(random() % base.size()));
+                switch (random() % 6) {
+                case 0: // bytes inserted, so that what follows is out of step
+                    bytes.insert(at, noise(1 + int(random() % 8), random()));
+                    break;
+                case 1: // bytes lost
+                    bytes.remove(at, 1 + int(random() % 8));
+                    break;
+                default:
+                    bytes[at] = random() % 2 ? special[random() % special.size()] : char(random() & 0xFF);
+                }
             }
             SCOPED_TRACE(round);
             const QString path = put(bytes);
