@@ -883,10 +883,6 @@ std::optional<int> yearOf(const MP4Handler::Atom& ilst, const QByteArray& bytes)
     return text ? extractYear(*text) : std::nullopt;
 }
 
-} // namespace
-
-namespace {
-
 // The year and genre of the file's item list: by the header walk when `walk`
 // is set and the walk can tell, else from the whole moov.
 MP4Handler::YearAndGenre readItems(const MP4Handler& handler, const QString& path, bool wantYear,

@@ -50,7 +50,7 @@ public:
     std::optional<QString> readGenre(const QString& path) const;
     // The plausible year in the first "©day" item. Throws AppError when the file cannot be read.
     std::optional<int> readYear(const QString& path) const;
-    // Both of the above from one read of moov (readGenre's console line included).
+    // Both of the above from one walk of the item list (readGenre's console line included).
     // Throws AppError when the file cannot be read.
     struct YearAndGenre {
         std::optional<int> year;
