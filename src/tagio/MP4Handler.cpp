@@ -158,31 +158,72 @@ struct MovieImage {
     throw AppError::tagReadFailed(path, text);
 }
 
-// Follows the top-level atom walk of parseAtoms with header reads only and
-// returns the first top-level moov, read whole; no value when there is none.
-std::optional<MovieImage> readMovie(const QString& path) {
+ByteSource openSource(const QString& path) {
     std::optional<ByteSource> source = ByteSource::open(path);
     if (!source) {
         throwRead(path, QFileInfo::exists(path) ? QStringLiteral("Datei konnte nicht geöffnet werden")
                                                 : QStringLiteral("Datei nicht gefunden"));
     }
-    const qint64 size = source->size();
-    QByteArray window;
-    qint64 windowStart = 0;
-    constexpr qint64 windowSize = 64 * 1024;
-    auto header = [&](qint64 o) -> QByteArray {
-        if (o < windowStart || o + 16 > windowStart + window.size()) {
-            windowStart = o;
-            window = source->readAtMost(o, windowSize);
-            if (window.isEmpty() && o < size) {
-                throwRead(path, QStringLiteral("Datei konnte nicht gelesen werden"));
-            }
+    return std::move(*source);
+}
+
+// Reads a file by positioned reads through a window of 64 KB, so that a walk
+// over the atom headers of one region costs few system calls.
+class WindowReader {
+public:
+    WindowReader(const ByteSource& source, const QString& path) : m_source(source), m_path(path) {}
+
+    qint64 size() const { return m_source.size(); }
+
+    // The 16 bytes at `o` (fewer only at the end of the file).
+    QByteArray header(qint64 o) { return bytes(o, 16, false); }
+
+    // Exactly the `length` bytes at `o`, which must lie inside the file.
+    QByteArray exactly(qint64 o, qint64 length) { return bytes(o, length, true); }
+
+private:
+    static constexpr qint64 windowSize = 64 * 1024;
+
+    QByteArray bytes(qint64 o, qint64 length, bool exact) {
+        if (o >= m_windowStart && o - m_windowStart <= m_window.size() &&
+            length <= m_window.size() - (o - m_windowStart)) {
+            return m_window.mid(o - m_windowStart, length);
         }
-        return window.mid(o - windowStart, 16);
-    };
+        if (exact && length > windowSize) {
+            std::optional<QByteArray> data = m_source.read(o, length);
+            if (!data) {
+                throwRead(m_path, QStringLiteral("Datei konnte nicht gelesen werden"));
+            }
+            return std::move(*data);
+        }
+        m_windowStart = o;
+        m_window = m_source.readAtMost(o, windowSize);
+        if ((m_window.isEmpty() && o < m_source.size()) || (exact && m_window.size() < length)) {
+            throwRead(m_path, QStringLiteral("Datei konnte nicht gelesen werden"));
+        }
+        return m_window.left(length);
+    }
+
+    const ByteSource& m_source;
+    const QString& m_path;
+    QByteArray m_window;
+    qint64 m_windowStart = 0;
+};
+
+// Where the first top-level moov lies in the file; `end` is clamped to the file size.
+struct MovieLocation {
+    qint64 start = 0;
+    qint64 end = 0;
+    int headerLength = 8;
+};
+
+// Follows the top-level atom walk of parseAtoms with header reads only and
+// finds the first top-level moov; no value when there is none.
+std::optional<MovieLocation> locateMovie(WindowReader& reader, const QString& path) {
+    const qint64 size = reader.size();
     qint64 o = 0;
     while (size - o >= 8) {
-        const QByteArray h = header(o);
+        const QByteArray h = reader.header(o);
         if (h.size() < 8) {
             throwRead(path, QStringLiteral("Datei konnte nicht gelesen werden"));
         }
@@ -205,24 +246,29 @@ std::optional<MovieImage> readMovie(const QString& path) {
         }
         const qint64 end = length > uint64_t(size - o) ? size : o + qint64(length);
         if (std::memcmp(h.constData() + 4, "moov", 4) == 0) {
-            std::optional<QByteArray> bytes = source->read(o, end - o);
-            if (!bytes) {
-                throwRead(path, QStringLiteral("Datei konnte nicht gelesen werden"));
-            }
-            MovieImage movie;
-            movie.bytes = std::move(*bytes);
-            movie.atom.type = kMoov;
-            movie.atom.start = 0;
-            movie.atom.end = movie.bytes.size();
-            movie.atom.headerLength = headerLength;
-            if (headerLength < movie.atom.end) {
-                parseLevel(movie.bytes, headerLength, movie.atom.end, 1, movie.atom.children);
-            }
-            return movie;
+            return MovieLocation{o, end, headerLength};
         }
         o = end;
     }
     return std::nullopt;
+}
+
+// The located moov, read whole and parsed.
+MovieImage readWholeMovie(const ByteSource& source, const MovieLocation& at, const QString& path) {
+    std::optional<QByteArray> bytes = source.read(at.start, at.end - at.start);
+    if (!bytes) {
+        throwRead(path, QStringLiteral("Datei konnte nicht gelesen werden"));
+    }
+    MovieImage movie;
+    movie.bytes = std::move(*bytes);
+    movie.atom.type = kMoov;
+    movie.atom.start = 0;
+    movie.atom.end = movie.bytes.size();
+    movie.atom.headerLength = at.headerLength;
+    if (at.headerLength < movie.atom.end) {
+        parseLevel(movie.bytes, at.headerLength, movie.atom.end, 1, movie.atom.children);
+    }
+    return movie;
 }
 
 // --- the strict walk of the sample tables -----------------------------------
@@ -628,6 +674,191 @@ std::optional<QString> MP4Handler::readGenreNumber(const Atom& item, const QByte
 
 namespace {
 
+// --- the item list by a walk over atom headers -------------------------------
+//
+// The walk follows the levels moov, udta, meta and ilst exactly as parseLevel
+// builds them and reads only the bodies of the items it needs, never a cover.
+// Where parseLevel would have to step over bytes that hold no atom, the walk
+// gives up and the caller reads the whole moov instead.
+
+struct HeaderAtom {
+    qint64 start = 0;
+    qint64 end = 0;
+    int headerLength = 8;
+    char type[4] = {};
+
+    bool is(const char* name) const { return std::memcmp(type, name, 4) == 0; }
+};
+
+// "©day" ("\xA9day" would read as one hex escape).
+constexpr char kDayType[4] = {'\xA9', 'd', 'a', 'y'};
+
+enum class LevelWalk { finished, stopped, damaged };
+
+// Visits the atoms of [start, end) in order until `visit` returns false.
+template <typename Visit> LevelWalk walkLevel(WindowReader& reader, qint64 start, qint64 end, Visit&& visit) {
+    qint64 o = start;
+    while (o >= 0 && end - o >= 8) {
+        const QByteArray h = reader.header(o);
+        if (h.size() < 8) {
+            return LevelWalk::damaged; // not reached: end lies inside the file
+        }
+        const uint32_t size32 = Bytes::u32BE(h, 0);
+        uint64_t length = 0;
+        int headerLength = 8;
+        if (size32 == 1) {
+            if (end - o >= 16) {
+                length = Bytes::u64BE(h, 8);
+                headerLength = 16;
+            }
+        } else if (size32 == 0) {
+            length = uint64_t(end - o);
+        } else {
+            length = size32;
+        }
+        if (length < uint64_t(headerLength)) {
+            return LevelWalk::damaged;
+        }
+        HeaderAtom atom;
+        atom.start = o;
+        atom.end = length > uint64_t(end - o) ? end : o + qint64(length);
+        atom.headerLength = headerLength;
+        std::memcpy(atom.type, h.constData() + 4, 4);
+        if (!visit(atom)) {
+            return LevelWalk::stopped;
+        }
+        o = atom.end;
+    }
+    return LevelWalk::finished;
+}
+
+// The first atom of type `name` in [start, end); `damaged` is set when the
+// walk met damage before finding one.
+std::optional<HeaderAtom> findOnLevel(WindowReader& reader, qint64 start, qint64 end, const char* name,
+                                      bool& damaged) {
+    std::optional<HeaderAtom> found;
+    const LevelWalk walk = walkLevel(reader, start, end, [&](const HeaderAtom& atom) {
+        if (atom.is(name)) {
+            found = atom;
+            return false;
+        }
+        return true;
+    });
+    damaged = walk == LevelWalk::damaged;
+    return found;
+}
+
+qint64 childStart(const HeaderAtom& atom) {
+    return atom.start + atom.headerLength + (atom.is("meta") ? 4 : 0);
+}
+
+// The item list as findItemList picks it; no value when there is none. Sets
+// `damaged` when the walk cannot tell.
+std::optional<HeaderAtom> locateItemList(WindowReader& reader, const MovieLocation& movie, bool& damaged) {
+    const qint64 movieChildren = movie.start + movie.headerLength;
+    std::optional<HeaderAtom> directMeta;
+    std::optional<HeaderAtom> udta;
+    LevelWalk walk = walkLevel(reader, movieChildren, movie.end, [&](const HeaderAtom& atom) {
+        if (atom.is("meta") && !directMeta) {
+            directMeta = atom;
+        }
+        if (atom.is("udta")) {
+            udta = atom;
+            return false;
+        }
+        return true;
+    });
+    if (walk == LevelWalk::damaged) {
+        damaged = true;
+        return std::nullopt;
+    }
+    std::optional<HeaderAtom> meta;
+    if (udta) {
+        meta = findOnLevel(reader, childStart(*udta), udta->end, "meta", damaged);
+        if (damaged) {
+            return std::nullopt;
+        }
+        if (!meta && !directMeta) {
+            meta = findOnLevel(reader, udta->end, movie.end, "meta", damaged);
+            if (damaged) {
+                return std::nullopt;
+            }
+        } else if (!meta) {
+            meta = directMeta;
+        }
+    } else {
+        meta = directMeta;
+    }
+    if (!meta) {
+        return std::nullopt;
+    }
+    std::optional<HeaderAtom> ilst = findOnLevel(reader, childStart(*meta), meta->end, "ilst", damaged);
+    return damaged ? std::nullopt : ilst;
+}
+
+// The item's bytes, read alone, and its atom with offsets into them.
+struct ItemImage {
+    QByteArray bytes;
+    MP4Handler::Atom atom;
+};
+
+ItemImage readItem(WindowReader& reader, const HeaderAtom& item) {
+    ItemImage image;
+    image.bytes = reader.exactly(item.start, item.end - item.start);
+    image.atom.type = QString::fromLatin1(item.type, 4);
+    image.atom.start = 0;
+    image.atom.end = image.bytes.size();
+    image.atom.headerLength = item.headerLength;
+    return image;
+}
+
+// The year and genre as yearOf and genreOf give them, by a walk over the
+// item list; no value when the walk met damage.
+std::optional<MP4Handler::YearAndGenre> walkItemList(const MP4Handler& handler, WindowReader& reader,
+                                                     const MovieLocation& movie, bool wantYear,
+                                                     bool wantGenre) {
+    bool damaged = false;
+    const std::optional<HeaderAtom> ilst = locateItemList(reader, movie, damaged);
+    if (damaged) {
+        return std::nullopt;
+    }
+    MP4Handler::YearAndGenre found;
+    if (!ilst) {
+        return found;
+    }
+    bool needYear = wantYear;
+    bool needGenreText = wantGenre;
+    bool needGenreNumber = wantGenre;
+    std::optional<HeaderAtom> gnre; // read only when no genre text turns up
+    const LevelWalk walk = walkLevel(reader, childStart(*ilst), ilst->end, [&](const HeaderAtom& item) {
+        if (needYear && item.is(kDayType)) {
+            needYear = false;
+            const ItemImage day = readItem(reader, item);
+            const std::optional<QString> text = MP4Handler::readItemText(day.atom, day.bytes);
+            found.year = text ? extractYear(*text) : std::nullopt;
+        } else if (needGenreText && item.is("\xA9gen")) {
+            needGenreText = false;
+            const ItemImage gen = readItem(reader, item);
+            if (std::optional<QString> text = MP4Handler::readItemText(gen.atom, gen.bytes)) {
+                found.genre = std::move(text);
+                needGenreNumber = false;
+            }
+        } else if (needGenreNumber && !gnre && item.is("gnre")) {
+            gnre = item;
+        }
+        // Done once the year is known and the genre is known or only waits for its number.
+        return needYear || needGenreText || (needGenreNumber && !gnre);
+    });
+    if (walk == LevelWalk::damaged) {
+        return std::nullopt;
+    }
+    if (needGenreNumber && gnre) {
+        const ItemImage number = readItem(reader, *gnre);
+        found.genre = handler.readGenreNumber(number.atom, number.bytes);
+    }
+    return found;
+}
+
 // The genre of an item list, as readGenre describes it.
 std::optional<QString> genreOf(const MP4Handler& handler, const MP4Handler::Atom& ilst,
                                const QByteArray& bytes) {
@@ -652,38 +883,65 @@ std::optional<int> yearOf(const MP4Handler::Atom& ilst, const QByteArray& bytes)
     return text ? extractYear(*text) : std::nullopt;
 }
 
+// The year and genre of the file's item list: by the header walk when `walk`
+// is set and the walk can tell, else from the whole moov.
+MP4Handler::YearAndGenre readItems(const MP4Handler& handler, const QString& path, bool wantYear,
+                                   bool wantGenre, bool walk) {
+    const ByteSource source = openSource(path);
+    WindowReader reader(source, path);
+    const std::optional<MovieLocation> at = locateMovie(reader, path);
+    if (!at) {
+        return {};
+    }
+    if (walk) {
+        if (std::optional<MP4Handler::YearAndGenre> found =
+                walkItemList(handler, reader, *at, wantYear, wantGenre)) {
+            return std::move(*found);
+        }
+    }
+    const MovieImage movie = readWholeMovie(source, *at, path);
+    const std::optional<MP4Handler::Atom> ilst = MP4Handler::findItemList(movie.atom.children);
+    if (!ilst) {
+        return {};
+    }
+    MP4Handler::YearAndGenre found;
+    if (wantYear) {
+        found.year = yearOf(*ilst, movie.bytes);
+    }
+    if (wantGenre) {
+        found.genre = genreOf(handler, *ilst, movie.bytes);
+    }
+    return found;
+}
+
 } // namespace
 
 std::optional<QString> MP4Handler::readGenre(const QString& path) const {
     Console::line(QStringLiteral("[TagIO] MP4Handler.readGenre: ") + QFileInfo(path).fileName());
-    const std::optional<MovieImage> movie = readMovie(path);
-    if (!movie) {
-        return std::nullopt;
-    }
-    const std::optional<Atom> ilst = findItemList(movie->atom.children);
-    return ilst ? genreOf(*this, *ilst, movie->bytes) : std::nullopt;
+    return readItems(*this, path, false, true, true).genre;
 }
 
 std::optional<int> MP4Handler::readYear(const QString& path) const {
-    const std::optional<MovieImage> movie = readMovie(path);
-    if (!movie) {
-        return std::nullopt;
-    }
-    const std::optional<Atom> ilst = findItemList(movie->atom.children);
-    return ilst ? yearOf(*ilst, movie->bytes) : std::nullopt;
+    return readItems(*this, path, true, false, true).year;
 }
 
 MP4Handler::YearAndGenre MP4Handler::readYearAndGenre(const QString& path) const {
     Console::line(QStringLiteral("[TagIO] MP4Handler.readGenre: ") + QFileInfo(path).fileName());
-    const std::optional<MovieImage> movie = readMovie(path);
-    if (!movie) {
-        return {};
+    return readItems(*this, path, true, true, true);
+}
+
+MP4Handler::YearAndGenre MP4Handler::readYearAndGenreFromWholeMovie(const QString& path) const {
+    return readItems(*this, path, true, true, false);
+}
+
+std::optional<MP4Handler::YearAndGenre> MP4Handler::readYearAndGenreByHeaderWalk(const QString& path) const {
+    const ByteSource source = openSource(path);
+    WindowReader reader(source, path);
+    const std::optional<MovieLocation> at = locateMovie(reader, path);
+    if (!at) {
+        return YearAndGenre{};
     }
-    const std::optional<Atom> ilst = findItemList(movie->atom.children);
-    if (!ilst) {
-        return {};
-    }
-    return YearAndGenre{yearOf(*ilst, movie->bytes), genreOf(*this, *ilst, movie->bytes)};
+    return walkItemList(*this, reader, *at, true, true);
 }
 
 MP4Handler::OffsetRepair MP4Handler::adjustChunkOffsets(QByteArray& bytes, qint64 start, qint64 end,

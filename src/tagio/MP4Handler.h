@@ -50,13 +50,22 @@ public:
     std::optional<QString> readGenre(const QString& path) const;
     // The plausible year in the first "©day" item. Throws AppError when the file cannot be read.
     std::optional<int> readYear(const QString& path) const;
-    // Both of the above from one read of moov (readGenre's console line included).
+    // Both of the above from one walk of the item list (readGenre's console line included).
     // Throws AppError when the file cannot be read.
     struct YearAndGenre {
         std::optional<int> year;
         std::optional<QString> genre;
     };
     YearAndGenre readYearAndGenre(const QString& path) const;
+
+    // The three reads above walk the atom headers of moov/udta/meta/ilst and
+    // read only the items they need; where that walk meets damaged atoms they
+    // read the whole moov instead. These two give each way alone (without the
+    // console line), so that tests can hold the walk to the whole-moov result.
+    // The walk gives no value where it would fall back. Both throw AppError
+    // when the file cannot be read.
+    YearAndGenre readYearAndGenreFromWholeMovie(const QString& path) const;
+    std::optional<YearAndGenre> readYearAndGenreByHeaderWalk(const QString& path) const;
 
     // The complete new file image with the genre (and, when given, year,
     // title and artist) items replaced or added. Throws AppError::tagWriteFailed

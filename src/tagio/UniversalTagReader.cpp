@@ -223,7 +223,7 @@ QString UniversalTagReader::readGenreDirect(const QString& path) const {
 UniversalTagReader::DirectTags UniversalTagReader::readDirect(const QString& path) const {
     const QString ext = lowerExtension(path);
     if (isMP4Extension(ext)) {
-        // What MP4Handler::readYear and ::readGenre give, from one read of moov.
+        // What MP4Handler::readYear and ::readGenre give, from one walk of the item list.
         try {
             MP4Handler::YearAndGenre found = m_mp4Handler.readYearAndGenre(path);
             return {found.year, std::move(found.genre).value_or(QString())};

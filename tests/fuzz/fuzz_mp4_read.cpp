@@ -1,5 +1,6 @@
 // Feeds arbitrary bytes to the MP4 reading side: the atom parser and the
 // item readers on the bytes, and readGenre/readYear on a temporary file.
+// Aborts when the header walk of the item list and the whole-moov read disagree.
 #include "model/AppError.h"
 #include "tagio/MP4Handler.h"
 
@@ -8,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -53,10 +55,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool written = ::write(fd, data, size) == ssize_t(size);
     ::close(fd);
     if (written) {
+        const QString file = QString::fromLocal8Bit(path);
+        std::optional<MP4Handler::YearAndGenre> reference;
         try {
-            handler.readGenre(QString::fromLocal8Bit(path));
-            handler.readYear(QString::fromLocal8Bit(path));
+            reference = handler.readYearAndGenreFromWholeMovie(file);
         } catch (const AppError&) {
+        }
+        const auto same = [&](const std::optional<int>& year, const std::optional<QString>& genre) {
+            return reference && reference->year == year && reference->genre == genre;
+        };
+        bool agree = true;
+        try {
+            if (const auto walked = handler.readYearAndGenreByHeaderWalk(file)) {
+                agree = agree && same(walked->year, walked->genre);
+            }
+            const MP4Handler::YearAndGenre combined = handler.readYearAndGenre(file);
+            agree = agree && same(combined.year, combined.genre);
+            const std::optional<QString> genre = handler.readGenre(file);
+            const std::optional<int> year = handler.readYear(file);
+            agree = agree && same(year, genre);
+        } catch (const AppError&) {
+            agree = !reference; // a file that one way cannot read, the other cannot either
+        }
+        if (!agree) {
+            ::unlink(path);
+            std::abort();
         }
     }
     ::unlink(path);

@@ -1,5 +1,6 @@
 #include "tagio/MP4Handler.h"
 
+#include "Mp4Bytes.h"
 #include "Mp4Check.h"
 #include "TestFiles.h"
 #include "model/AppError.h"
@@ -12,52 +13,9 @@
 
 // Reading: fixtures made by ffmpeg and small hand-built byte images.
 
+using namespace Mp4Bytes;
+
 namespace {
-
-const QByteArray kGen = QByteArray("\xA9") + "gen";
-const QByteArray kDay = QByteArray("\xA9") + "day";
-const QByteArray kNam = QByteArray("\xA9") + "nam";
-const QByteArray kArt = QByteArray("\xA9") + "ART";
-
-QByteArray u32(quint32 v) {
-    QByteArray b;
-    b.append(char(v >> 24)).append(char(v >> 16)).append(char(v >> 8)).append(char(v));
-    return b;
-}
-
-QByteArray atom(const QByteArray& type, const QByteArray& payload) {
-    return u32(quint32(payload.size() + 8)) + type + payload;
-}
-
-QByteArray atom64(const QByteArray& type, const QByteArray& payload) {
-    const quint64 size = quint64(payload.size()) + 16;
-    return u32(1) + type + u32(quint32(size >> 32)) + u32(quint32(size)) + payload;
-}
-
-QByteArray dataAtom(const QByteArray& payload, quint32 kind = 1) {
-    return atom("data", u32(kind) + u32(0) + payload);
-}
-
-QByteArray textItem(const QByteArray& key, const QByteArray& utf8) {
-    return atom(key, dataAtom(utf8));
-}
-
-QByteArray genreNumberItem(quint16 n) {
-    return atom("gnre", dataAtom(QByteArray(1, char(n >> 8)) + QByteArray(1, char(n & 0xFF)), 0));
-}
-
-QByteArray fullMeta(const QByteArray& children) {
-    return atom("meta", u32(0) + children);
-}
-
-QByteArray ftyp() {
-    return atom("ftyp", QByteArray("M4A ") + u32(0) + "M4A isom");
-}
-
-// ftyp + moov/udta/meta/ilst holding `items`.
-QByteArray fileWithItems(const QByteArray& items) {
-    return ftyp() + atom("moov", atom("udta", fullMeta(atom("ilst", items))));
-}
 
 class MP4HandlerTest : public ::testing::Test {
 protected:
