@@ -62,25 +62,41 @@ const QString kDay = QStringLiteral("\u00A9day");
 const QString kNam = QStringLiteral("\u00A9nam");
 const QString kArt = QStringLiteral("\u00A9ART");
 
+// Length and header length of the atom whose header starts at `offset` of
+// `bytes`, with `remaining` bytes left at its level: size 1 means a 64-bit
+// size follows (when there is room for it), size 0 means "to the end". A
+// length below the header length marks no atom.
+struct AtomExtent {
+    uint64_t length = 0;
+    int headerLength = 8;
+    bool toEnd = false;
+};
+
+AtomExtent atomExtent(const QByteArray& bytes, qint64 offset, qint64 remaining) {
+    AtomExtent extent;
+    const uint32_t size32 = Bytes::u32BE(bytes, offset);
+    if (size32 == 1) {
+        if (remaining >= 16) {
+            extent.length = Bytes::u64BE(bytes, offset + 8);
+            extent.headerLength = 16;
+        }
+    } else if (size32 == 0) {
+        extent.length = uint64_t(remaining);
+        extent.toEnd = true;
+    } else {
+        extent.length = size32;
+    }
+    return extent;
+}
+
 void parseLevel(const QByteArray& bytes, qint64 start, qint64 end, int depth, QList<MP4Handler::Atom>& out) {
     end = std::min<qint64>(end, bytes.size());
     qint64 o = start;
     while (o >= 0 && end - o >= 8) {
-        const uint32_t size32 = Bytes::u32BE(bytes, o);
-        uint64_t length = 0;
-        int header = 8;
-        bool toEnd = false;
-        if (size32 == 1) {
-            if (end - o >= 16) {
-                length = Bytes::u64BE(bytes, o + 8);
-                header = 16;
-            }
-        } else if (size32 == 0) {
-            length = uint64_t(end - o);
-            toEnd = true;
-        } else {
-            length = size32;
-        }
+        const AtomExtent extent = atomExtent(bytes, o, end - o);
+        const uint64_t length = extent.length;
+        const int header = extent.headerLength;
+        const bool toEnd = extent.toEnd;
         if (length < uint64_t(header)) {
             ++o; // no atom here; try again at the next byte
             continue;
@@ -227,19 +243,9 @@ std::optional<MovieLocation> locateMovie(WindowReader& reader, const QString& pa
         if (h.size() < 8) {
             throwRead(path, QStringLiteral("Datei konnte nicht gelesen werden"));
         }
-        const uint32_t size32 = Bytes::u32BE(h, 0);
-        uint64_t length = 0;
-        int headerLength = 8;
-        if (size32 == 1) {
-            if (size - o >= 16) {
-                length = Bytes::u64BE(h, 8);
-                headerLength = 16;
-            }
-        } else if (size32 == 0) {
-            length = uint64_t(size - o);
-        } else {
-            length = size32;
-        }
+        const AtomExtent extent = atomExtent(h, 0, size - o);
+        const uint64_t length = extent.length;
+        const int headerLength = extent.headerLength;
         if (length < uint64_t(headerLength)) {
             ++o;
             continue;
@@ -703,19 +709,9 @@ template <typename Visit> LevelWalk walkLevel(WindowReader& reader, qint64 start
         if (h.size() < 8) {
             return LevelWalk::damaged; // not reached: end lies inside the file
         }
-        const uint32_t size32 = Bytes::u32BE(h, 0);
-        uint64_t length = 0;
-        int headerLength = 8;
-        if (size32 == 1) {
-            if (end - o >= 16) {
-                length = Bytes::u64BE(h, 8);
-                headerLength = 16;
-            }
-        } else if (size32 == 0) {
-            length = uint64_t(end - o);
-        } else {
-            length = size32;
-        }
+        const AtomExtent extent = atomExtent(h, 0, end - o);
+        const uint64_t length = extent.length;
+        const int headerLength = extent.headerLength;
         if (length < uint64_t(headerLength)) {
             return LevelWalk::damaged;
         }

@@ -245,25 +245,7 @@ TEST_F(TagUpdateServiceTest, AutomaticMappingIsAppendedOnTheSettingsThreadOnce) 
 
 // ---- end to end over real files -------------------------------------------
 
-namespace {
-
-struct FormatCase {
-    const char* fixture;
-    const char* copyName;
-    AudioFormat format;
-};
-
-const FormatCase kFormats[] = {
-    {"scan/tagged.mp3", "song.mp3", AudioFormat::mp3},
-    {"scan/tagged.flac", "song.flac", AudioFormat::flac},
-    {"scan/tagged.m4a", "song.m4a", AudioFormat::m4a},
-    {"scan/tagged.m4a", "song.aac", AudioFormat::aac},
-    {"scan/tagged.aiff", "song.aiff", AudioFormat::aiff},
-    {"scan/tagged.aif", "song.aif", AudioFormat::aif},
-    {"scan/tagged.wav", "song.wav", AudioFormat::wav},
-};
-
-} // namespace
+namespace {} // namespace
 
 TEST(TagUpdateServiceEndToEnd, WriteReadBackAndUndoEveryWritableFormat) {
     QTemporaryDir dir;
@@ -284,7 +266,7 @@ TEST(TagUpdateServiceEndToEnd, WriteReadBackAndUndoEveryWritableFormat) {
     };
     QList<Copy> copies;
     undo.setPendingNewSession(true);
-    for (const FormatCase& c : kFormats) {
+    for (const TagProbe::FormatCase& c : TagProbe::writableFormats) {
         SCOPED_TRACE(c.copyName);
         const QString path = TestFiles::copyFixture(c.fixture, dir, c.copyName);
         const std::optional<MusicFile> scanned = scanner.readFile(path, reader);

@@ -13,6 +13,24 @@
 // without any tag, and leftovers of an atomic write.
 namespace TagProbe {
 
+// A real fixture of one of the seven writable formats and the name its copy
+// gets (an MP4 file named .aac goes through the MP4 branch).
+struct FormatCase {
+    const char* fixture;
+    const char* copyName;
+    AudioFormat format;
+};
+
+inline constexpr FormatCase writableFormats[] = {
+    {"scan/tagged.mp3", "song.mp3", AudioFormat::mp3},
+    {"scan/tagged.flac", "song.flac", AudioFormat::flac},
+    {"scan/tagged.m4a", "song.m4a", AudioFormat::m4a},
+    {"scan/tagged.m4a", "song.aac", AudioFormat::aac},
+    {"scan/tagged.aiff", "song.aiff", AudioFormat::aiff},
+    {"scan/tagged.aif", "song.aif", AudioFormat::aif},
+    {"scan/tagged.wav", "song.wav", AudioFormat::wav},
+};
+
 struct Tags {
     QString genre;
     std::optional<int> year;

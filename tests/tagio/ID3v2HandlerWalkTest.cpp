@@ -7,6 +7,7 @@
 
 #include "Id3Bytes.h"
 #include "QtPrinters.h"
+#include "ReadOutcome.h"
 #include "TestFiles.h"
 #include "model/AppError.h"
 #include "model/DecadeRule.h"
@@ -24,19 +25,7 @@ using namespace Id3Bytes;
 
 namespace {
 
-struct Outcome {
-    std::optional<int> year;
-    std::optional<QString> genre;
-    bool failed = false;
-    bool operator==(const Outcome&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& os, const Outcome& o) {
-    os << "{year " << (o.year ? std::to_string(*o.year) : std::string("none")) << ", genre "
-       << (o.genre ? ("'" + o.genre->toStdString() + "'") : std::string("none"))
-       << (o.failed ? ", failed}" : "}");
-    return os;
-}
+using Outcome = ReadOutcome;
 
 // The reference: the whole tag read into memory, then searched.
 Outcome wholeTagRead(const QString& path) {

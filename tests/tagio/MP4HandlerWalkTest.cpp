@@ -8,6 +8,7 @@
 #include "Mp4Bytes.h"
 #include "Mp4Check.h"
 #include "QtPrinters.h"
+#include "ReadOutcome.h"
 #include "TestFiles.h"
 #include "model/AppError.h"
 
@@ -23,27 +24,7 @@ using namespace Mp4Bytes;
 
 namespace {
 
-struct Outcome {
-    std::optional<int> year;
-    std::optional<QString> genre;
-    bool failed = false;
-    bool operator==(const Outcome&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& os, const Outcome& o) {
-    os << "{year " << (o.year ? std::to_string(*o.year) : std::string("none")) << ", genre "
-       << (o.genre ? ("'" + o.genre->toStdString() + "'") : std::string("none"))
-       << (o.failed ? ", failed}" : "}");
-    return os;
-}
-
-template <typename Read> Outcome outcomeOf(Read&& read) {
-    try {
-        return read();
-    } catch (const AppError&) {
-        return Outcome{std::nullopt, std::nullopt, true};
-    }
-}
+using Outcome = ReadOutcome;
 
 Outcome fromPair(const MP4Handler::YearAndGenre& found) {
     return Outcome{found.year, found.genre, false};

@@ -20,23 +20,6 @@
 
 namespace {
 
-struct FormatCase {
-    const char* fixture;
-    const char* copyName;
-    AudioFormat format;
-};
-
-// The seven writable formats; an MP4 file named .aac goes through the MP4 branch.
-const FormatCase kFormats[] = {
-    {"scan/tagged.mp3", "song.mp3", AudioFormat::mp3},
-    {"scan/tagged.flac", "song.flac", AudioFormat::flac},
-    {"scan/tagged.m4a", "song.m4a", AudioFormat::m4a},
-    {"scan/tagged.m4a", "song.aac", AudioFormat::aac},
-    {"scan/tagged.aiff", "song.aiff", AudioFormat::aiff},
-    {"scan/tagged.aif", "song.aif", AudioFormat::aif},
-    {"scan/tagged.wav", "song.wav", AudioFormat::wav},
-};
-
 AppError::Kind kindOf(const std::function<void()>& action) {
     try {
         action();
@@ -255,7 +238,7 @@ TEST(AtomicWrite, FullDiskLeavesTheTargetAndNoTemporaryFile) {
 // ---- UniversalTagWriter ---------------------------------------------------
 
 TEST(UniversalTagWriter, WritesEveryWritableFormatReadableByUsAndByTagLib) {
-    for (const FormatCase& c : kFormats) {
+    for (const TagProbe::FormatCase& c : TagProbe::writableFormats) {
         SCOPED_TRACE(c.copyName);
         QTemporaryDir dir;
         const QString path = TestFiles::copyFixture(c.fixture, dir, c.copyName);
@@ -277,7 +260,7 @@ TEST(UniversalTagWriter, WritesEveryWritableFormatReadableByUsAndByTagLib) {
 }
 
 TEST(UniversalTagWriter, WithoutAYearTheFilesYearStays) {
-    for (const FormatCase& c : kFormats) {
+    for (const TagProbe::FormatCase& c : TagProbe::writableFormats) {
         SCOPED_TRACE(c.copyName);
         QTemporaryDir dir;
         const QString path = TestFiles::copyFixture(c.fixture, dir, c.copyName);
@@ -352,7 +335,7 @@ TEST(UniversalTagWriter, BrokenInputFailsWithTheTargetIntact) {
 TEST(UniversalTagWriter, ReadsTitleAndArtistAsStored) {
     QTemporaryDir dir;
     UniversalTagWriter writer;
-    for (const FormatCase& c : kFormats) {
+    for (const TagProbe::FormatCase& c : TagProbe::writableFormats) {
         SCOPED_TRACE(c.copyName);
         const QString path = TestFiles::copyFixture(c.fixture, dir, c.copyName);
         const UniversalTagWriter::TitleArtist stored = writer.readTitleAndArtist(path, c.format);
