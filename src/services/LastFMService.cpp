@@ -99,18 +99,8 @@ std::optional<QString> LastFMService::fetchTrackTags(const QString& title, const
         .add(QStringLiteral("artist"), artist)
         .add(QStringLiteral("track"), title)
         .add(QStringLiteral("format"), QStringLiteral("json"));
-    const std::optional<QUrl> url = buildSearchURL(parameters);
-    if (!url) {
-        return std::nullopt;
-    }
-    QByteArray body;
-    try {
-        body = performRequest(*url, apiKey, cancel);
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
     const std::optional<QList<QJsonObject>> tags =
-        tagList(body, QStringLiteral("track"), QStringLiteral("toptags"));
+        fetchTagList(parameters, apiKey, QStringLiteral("track"), QStringLiteral("toptags"), cancel);
     if (!tags || tags->isEmpty()) {
         return std::nullopt;
     }
@@ -138,6 +128,18 @@ std::optional<QString> LastFMService::fetchArtistTags(const QString& artist, con
         .add(QStringLiteral("api_key"), apiKey)
         .add(QStringLiteral("artist"), artist)
         .add(QStringLiteral("format"), QStringLiteral("json"));
+    const std::optional<QList<QJsonObject>> tags =
+        fetchTagList(parameters, apiKey, QStringLiteral("artist"), QStringLiteral("tags"), cancel);
+    if (!tags) {
+        return std::nullopt;
+    }
+    return firstUsableName(*tags);
+}
+
+std::optional<QList<QJsonObject>> LastFMService::fetchTagList(const UrlQuery& parameters,
+                                                              const QString& apiKey, const QString& outer,
+                                                              const QString& inner,
+                                                              const CancelToken& cancel) const {
     const std::optional<QUrl> url = buildSearchURL(parameters);
     if (!url) {
         return std::nullopt;
@@ -148,12 +150,7 @@ std::optional<QString> LastFMService::fetchArtistTags(const QString& artist, con
     } catch (const std::exception&) {
         return std::nullopt;
     }
-    const std::optional<QList<QJsonObject>> tags =
-        tagList(body, QStringLiteral("artist"), QStringLiteral("tags"));
-    if (!tags) {
-        return std::nullopt;
-    }
-    return firstUsableName(*tags);
+    return tagList(body, outer, inner);
 }
 
 std::optional<QUrl> LastFMService::buildSearchURL(const UrlQuery& parameters) const {

@@ -6,6 +6,8 @@
 #include "services/UrlQuery.h"
 
 #include <QByteArray>
+#include <QJsonObject>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -49,6 +51,12 @@ public:
     const QString& baseURL() const { return m_baseURL; }
 
 private:
+    // Sends one API call and returns root[outer][inner]["tag"]; none when the
+    // request fails or the answer has no such list.
+    std::optional<QList<QJsonObject>> fetchTagList(const UrlQuery& parameters, const QString& apiKey,
+                                                   const QString& outer, const QString& inner,
+                                                   const CancelToken& cancel) const;
+
     QString m_baseURL;
     std::chrono::milliseconds m_timeout;
     HttpClient m_http;
