@@ -1,0 +1,10 @@
+// Test entry of the widget tests: they need a QApplication (offscreen in CI).
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
