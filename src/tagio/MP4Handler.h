@@ -7,6 +7,9 @@
 
 #include <optional>
 
+class FilePieces;
+class SourceBytes;
+
 // Tag handler for MP4/M4A files: reads the genre and year of the iTunes item
 // list (moov/udta/meta/ilst) and rebuilds that list for a write, moving the
 // media data and repairing the chunk offsets when the size of moov changes.
@@ -67,9 +70,14 @@ public:
     YearAndGenre readYearAndGenreFromWholeMovie(const QString& path) const;
     std::optional<YearAndGenre> readYearAndGenreByHeaderWalk(const QString& path) const;
 
-    // The complete new file image with the genre (and, when given, year,
-    // title and artist) items replaced or added. Throws AppError::tagWriteFailed
-    // whenever the result could not be made without damaging the file.
+    // The new file with the genre (and, when given, year, title and artist)
+    // items replaced or added: the file before the movie and the media data
+    // copied unchanged, the movie (and a free atom after it) rebuilt. Throws
+    // AppError::tagWriteFailed whenever the result could not be made without
+    // damaging the file.
+    FilePieces writeGenre(const QString& genre, std::optional<int> year, std::optional<QString> title,
+                          std::optional<QString> artist, const SourceBytes& file, const QString& path) const;
+    // The same for a file held in memory, as the complete new image.
     QByteArray writeGenre(const QString& genre, std::optional<int> year, std::optional<QString> title,
                           std::optional<QString> artist, const QByteArray& fileBytes,
                           const QString& path) const;
