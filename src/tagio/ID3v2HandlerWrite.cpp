@@ -60,6 +60,10 @@ Input inputOf(const SourceBytes& file) {
 }
 
 QByteArray readOrFail(const Input& in, Range range, const QString& path) {
+    // An old tag is read whole; one that could never be rewritten is not read at all.
+    if (range.length() > 10 + ID3v2Handler::maxTagBodySize) {
+        failWrite(path, QStringLiteral("ID3 tag too large"));
+    }
     auto bytes = in.read(range.start, range.length());
     if (!bytes) {
         failWrite(path, QStringLiteral("The file could not be read"));

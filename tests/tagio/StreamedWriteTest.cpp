@@ -250,3 +250,25 @@ TEST(StreamedWrite, AKilledWriteLeavesTheOldOrTheNewFileAndNoLeftover) {
     }
     EXPECT_GT(old, 0) << "no kill landed before the rename";
 }
+
+TEST(StreamedWrite, AnId3ChunkTooLargeToRewriteIsRefusedWithoutReadingIt) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("huge_tag.wav"));
+    const qint64 chunk = ID3v2Handler::maxTagBodySize + 64;
+    ASSERT_TRUE(makeLargeWav(path, 4096));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    file.seek(4096);
+    file.write(QByteArray("id3 ") + QByteArray::fromHex("40000010") /* little-endian size of the chunk */ +
+               "ID3\x03");
+    ASSERT_TRUE(file.resize(4096 + 8 + chunk)); // a hole: no disk space needed
+    file.close();
+    const auto source = ByteSource::open(path);
+    ASSERT_TRUE(source);
+    try {
+        piecesFor(AudioFormat::wav, SourceBytes(*source), path);
+        ADD_FAILURE() << "an ID3 chunk of " << chunk << " bytes was accepted";
+    } catch (const AppError& error) {
+        EXPECT_EQ(error.kind(), AppError::Kind::tagWriteFailed);
+    }
+}
