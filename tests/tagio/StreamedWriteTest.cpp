@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <sys/resource.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
@@ -64,6 +65,28 @@ bool makeLargeWav(const QString& path, qint64 size) {
     putLE(40, size - head.size());
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(head) == head.size() && file.resize(size);
+}
+
+// A child process that writes the genre into the WAV file at `path`, hands
+// `report` how much its peak memory grew during the write (KiB) and exits with
+// 0 (1 when the write failed).
+pid_t startWrite(
+    const QString& path, const std::function<void(long)>& report = [](long) {}) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        rusage before{}, after{};
+        ::getrusage(RUSAGE_SELF, &before);
+        try {
+            UniversalTagWriter().writeGenre(newGenre, 1987, std::nullopt, std::nullopt, path,
+                                            AudioFormat::wav);
+        } catch (...) {
+            ::_exit(1);
+        }
+        ::getrusage(RUSAGE_SELF, &after);
+        report(after.ru_maxrss - before.ru_maxrss);
+        ::_exit(0);
+    }
+    return child;
 }
 
 bool diskHasRoom(const QString& folder, qint64 bytes) {
@@ -180,21 +203,10 @@ TEST(StreamedWrite, PeakMemoryOfALargeWriteStaysFlat) {
     ASSERT_TRUE(makeLargeWav(path, size));
     int pipeFds[2];
     ASSERT_EQ(::pipe(pipeFds), 0);
-    const pid_t child = ::fork();
+    const pid_t child = startWrite(path, [&](long grown) {
+        ::_exit(::write(pipeFds[1], &grown, sizeof grown) == sizeof grown ? 0 : 1);
+    });
     ASSERT_GE(child, 0);
-    if (child == 0) {
-        rusage before{}, after{};
-        ::getrusage(RUSAGE_SELF, &before);
-        try {
-            UniversalTagWriter().writeGenre(newGenre, 1987, std::nullopt, std::nullopt, path,
-                                            AudioFormat::wav);
-        } catch (...) {
-            ::_exit(1);
-        }
-        ::getrusage(RUSAGE_SELF, &after);
-        const long grownKiB = after.ru_maxrss - before.ru_maxrss;
-        ::_exit(::write(pipeFds[1], &grownKiB, sizeof grownKiB) == sizeof grownKiB ? 0 : 1);
-    }
     int status = 0;
     ::waitpid(child, &status, 0);
     long grownKiB = -1;
@@ -223,17 +235,8 @@ TEST(StreamedWrite, AKilledWriteLeavesTheOldOrTheNewFileAndNoLeftover) {
         ASSERT_TRUE(makeLargeWav(path, size));
         QElapsedTimer timer;
         timer.start();
-        const pid_t child = ::fork();
+        const pid_t child = startWrite(path);
         ASSERT_GE(child, 0);
-        if (child == 0) {
-            try {
-                UniversalTagWriter().writeGenre(newGenre, 1987, std::nullopt, std::nullopt, path,
-                                                AudioFormat::wav);
-            } catch (...) {
-                ::_exit(1);
-            }
-            ::_exit(0);
-        }
         if (percent >= 0) {
             ::usleep(useconds_t(wholeWriteUs * percent / 100));
             ::kill(child, SIGKILL);
