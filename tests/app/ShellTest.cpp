@@ -1,0 +1,349 @@
+#include "ConsoleCapture.h"
+#include "QtPrinters.h"
+
+#include "app/AboutWindowController.h"
+#include "app/ContentView.h"
+#include "app/DisclaimerView.h"
+#include "app/FileLimit.h"
+#include "app/SplashScreenView.h"
+#include "app/UpdateAlert.h"
+#include "app/VelmoraApp.h"
+#include "model/AppSettings.h"
+#include "services/UpdateCheckService.h"
+#include "ui/WebLinks.h"
+#include "ui/help/HelpTopics.h"
+#include "ui/help/HelpView.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+AppSettings& settings() {
+    return AppSettings::shared();
+}
+
+void setAccepted(std::optional<bool> accepted) {
+    SettingsStore& store = settings().store();
+    if (accepted) {
+        store.setBool(QLatin1String(disclaimerAcceptedKey), *accepted);
+    } else {
+        store.remove(QLatin1String(disclaimerAcceptedKey));
+    }
+    store.commit();
+}
+
+bool storedAcceptance() {
+    const auto value = SettingsStore(settings().store().filePath()).object(QLatin1String(disclaimerAcceptedKey));
+    return value && value->isBool() && value->toBool();
+}
+
+QStringList texts(const QList<QLabel*>& labels) {
+    QStringList out;
+    for (const QLabel* label : labels) {
+        out << label->text();
+    }
+    return out;
+}
+
+QStringList buttonTexts(const QMessageBox* box) {
+    QStringList out;
+    for (const QAbstractButton* button : box->buttons()) {
+        out << button->text();
+    }
+    out.sort();
+    return out;
+}
+
+// Collects what would have been opened in the browser.
+struct OpenedLinks {
+    QList<QUrl> urls;
+    OpenedLinks() {
+        WebLinks::setOpener([this](const QUrl& url) {
+            urls << url;
+            return true;
+        });
+    }
+    ~OpenedLinks() { WebLinks::setOpener({}); }
+};
+
+} // namespace
+
+TEST(ShellTest, SoftFileLimit) {
+    const std::vector<std::array<std::uint64_t, 3>> cases = {
+        {1024, 4096, 4096},
+        {1024, RLIM_INFINITY, 65536},
+        {200000, RLIM_INFINITY, 65536},
+        {1024, 1048576, 65536},
+        {1024, 65536, 65536},
+    };
+    for (const auto& [soft, hard, expected] : cases) {
+        EXPECT_EQ(computeSoftLimit(soft, hard), expected) << soft << ' ' << hard;
+    }
+    ConsoleCapture console;
+    raiseOpenFileLimit();
+    rlimit now{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &now), 0);
+    EXPECT_EQ(console.lines(),
+              QStringList{QStringLiteral("[App] File descriptor limit set to %1").arg(quint64(now.rlim_cur))});
+}
+
+TEST(ShellTest, UpdateAlertTextsAndDownload) {
+    using Kind = UpdateCheckResult::Kind;
+    struct Case {
+        UpdateCheckResult result;
+        AppLanguage language;
+        QString title;
+        QString message;
+        QStringList buttons; // sorted
+    };
+    const QString markup = QStringLiteral("<b>x</b> <a href='file:///etc'>y</a>");
+    const std::vector<Case> cases = {
+        {{Kind::upToDate, "1.2.0 (7)", {}}, AppLanguage::english, "No Updates Available",
+         "You are already using the latest version 1.2.0 (7).", {"OK"}},
+        {{Kind::upToDate, "1.2.0 (7)", {}}, AppLanguage::german, "Keine Updates verfügbar",
+         "Du verwendest bereits die aktuelle Version 1.2.0 (7).", {"OK"}},
+        {{Kind::updateAvailable, "1.2 (6)", markup}, AppLanguage::english, "Update Available — Version 1.2 (6)",
+         "A new version of Velmora is available.\n\n" + markup, {"Download", "Later"}},
+        {{Kind::updateAvailable, "1.2 (6)", QString()}, AppLanguage::german, "Update verfügbar — Version 1.2 (6)",
+         "Eine neue Version von Velmora ist verfügbar.", {"Herunterladen", "Später"}},
+        {{Kind::networkError, "HTTP 404", {}}, AppLanguage::english, "Update Check Failed",
+         "Server not reachable. Please check your internet connection.\n\nHTTP 404", {"OK"}},
+        {{Kind::parseError, {}, {}}, AppLanguage::german, "Update-Prüfung fehlgeschlagen",
+         "Die Versionsinformation konnte nicht gelesen werden.", {"OK"}},
+    };
+    QWidget parent;
+    const QUrl download(QStringLiteral("https://velmora.example/downloads/Velmora-Linux.tar.gz"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.title.toStdString());
+        settings().setAppLanguage(c.language);
+        QMessageBox* box = presentUpdateResult(c.result, &parent, download);
+        EXPECT_EQ(box->text(), c.title);
+        EXPECT_EQ(box->informativeText(), c.message);
+        EXPECT_EQ(buttonTexts(box), c.buttons);
+        for (const char* name : {"qt_msgbox_label", "qt_msgbox_informativelabel"}) {
+            const auto* label = box->findChild<QLabel*>(QLatin1String(name));
+            ASSERT_NE(label, nullptr);
+            EXPECT_EQ(label->textFormat(), Qt::PlainText) << name;
+        }
+        if (c.result.kind == Kind::updateAvailable) {
+            OpenedLinks opened;
+            for (QAbstractButton* button : box->buttons()) {
+                if (button->text() == c.buttons.at(0)) { // Download / Herunterladen
+                    button->click();
+                }
+            }
+            EXPECT_EQ(opened.urls, QList<QUrl>{download});
+        }
+        delete box;
+    }
+}
+
+TEST(ShellTest, WebLinksOpenOnlyWebAddresses) {
+    OpenedLinks opened;
+    const std::vector<std::pair<const char*, bool>> cases = {
+        {"https://velmora.example/?ref=app", true}, {"HTTP://musicbrainz.org", true},
+        {"file:///etc/passwd", false},          {"javascript:alert(1)", false},
+        {"ftp://example.org/x", false},         {"https:///nohost", false},
+        {"velmora://open", false},
+    };
+    for (const auto& [url, accepted] : cases) {
+        EXPECT_EQ(WebLinks::open(QUrl(QString::fromLatin1(url))), accepted) << url;
+    }
+    EXPECT_EQ(opened.urls.size(), 2);
+}
+
+TEST(ShellTest, DisclaimerGateEndToEnd) {
+    settings().setAppLanguage(AppLanguage::english);
+    setAccepted(std::nullopt);
+    {
+        // Only a stored Boolean true counts.
+        settings().store().setString(QLatin1String(disclaimerAcceptedKey), QStringLiteral("true"));
+        EXPECT_FALSE(hasAcceptedDisclaimer());
+        setAccepted(std::nullopt);
+    }
+
+    ContentView window(settings(), SplashTimings{300ms, 100ms});
+    window.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.disclaimer() != nullptr && window.disclaimer()->isVisible(); }));
+    DisclaimerView* gate = window.disclaimer();
+    EXPECT_EQ(QApplication::activeModalWidget(), gate);
+    EXPECT_EQ(gate->size(), QSize(580, 600));
+    ASSERT_NE(window.splash(), nullptr);
+    EXPECT_EQ(window.splash()->parentWidget(), &window); // an overlay, not a window of its own
+    EXPECT_EQ(window.splash()->focusPolicy(), Qt::NoFocus);
+
+    QTest::keyClick(gate, Qt::Key_Escape);
+    QTest::qWait(20);
+    EXPECT_TRUE(gate->isVisible());
+
+    // The card goes on time even while the gate is up.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.splash() == nullptr; }, 2000));
+    EXPECT_TRUE(gate->isVisible());
+
+    QTest::keyClick(gate, Qt::Key_Return);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.disclaimer() == nullptr; }));
+    EXPECT_TRUE(storedAcceptance());
+
+    ContentView next(settings(), SplashTimings{50ms, 10ms});
+    next.show();
+    QTest::qWait(50);
+    EXPECT_EQ(next.disclaimer(), nullptr);
+}
+
+TEST(ShellTest, ClosingTheGateQuitsWithoutAccepting) {
+    setAccepted(std::nullopt);
+    ContentView window(settings(), SplashTimings{50ms, 10ms});
+    QSignalSpy quit(&window, &ContentView::quitRequested);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.disclaimer() != nullptr; }));
+    window.disclaimer()->close();
+    EXPECT_EQ(quit.count(), 1);
+    EXPECT_FALSE(storedAcceptance());
+
+    // The reading form closes with Escape and leaves the flag alone.
+    DisclaimerView reading(false);
+    reading.show();
+    QTest::keyClick(&reading, Qt::Key_Escape);
+    EXPECT_FALSE(reading.isVisible());
+    EXPECT_FALSE(storedAcceptance());
+
+    window.close();
+    EXPECT_EQ(quit.count(), 2); // closing the main window ends the program too
+}
+
+TEST(ShellTest, LanguageChangeKeepsTheScreens) {
+    setAccepted(true);
+    settings().setAppLanguage(AppLanguage::german);
+    VelmoraApp app(SplashTimings{10s, 10ms});
+    ContentView* window = app.mainWindow();
+    window->show();
+    QList<QWidget*> pages;
+    for (int i = 0; i < window->tabs()->count(); ++i) {
+        pages << window->tabs()->widget(i);
+    }
+    SplashScreenView* splash = window->splash();
+    ASSERT_NE(splash, nullptr);
+    window->selectTab(ContentView::AppTab::help);
+    const QUuid third = helpTopics().at(2).id;
+    window->helpView()->selectTopic(third);
+
+    struct Case {
+        AppLanguage language;
+        QStringList tabs;
+        QStringList menu;
+        QString topic;
+        QString rights;
+    };
+    const std::vector<Case> cases = {
+        {AppLanguage::english,
+         {"Manual Mode", "Auto Mode", "Settings", "Help"},
+         {"Über Velmora", "Check for Updates…", "", "Settings…", "Quit Velmora"},
+         "Auto Mode",
+         "All rights reserved."},
+        {AppLanguage::german,
+         {"Manueller Modus", "Auto-Modus", "Einstellungen", "Hilfe"},
+         {"Über Velmora", "Nach Updates suchen…", "", "Einstellungen…", "Velmora beenden"},
+         "Auto-Modus",
+         "Alle Rechte vorbehalten."},
+    };
+    for (const Case& c : cases) {
+        settings().setAppLanguage(c.language);
+        QStringList tabs;
+        for (int i = 0; i < window->tabs()->count(); ++i) {
+            tabs << window->tabs()->tabText(i);
+            EXPECT_EQ(window->tabs()->widget(i), pages.at(i));
+        }
+        EXPECT_EQ(tabs, c.tabs);
+        QStringList menu;
+        for (const QAction* action : app.appMenu()->actions()) {
+            menu << action->text();
+        }
+        EXPECT_EQ(menu, c.menu);
+        EXPECT_EQ(window->tabs()->currentIndex(), int(ContentView::AppTab::help));
+        EXPECT_EQ(window->helpView()->selectedTopic(), third);
+        EXPECT_EQ(texts(window->helpView()->findChildren<QLabel*>(QStringLiteral("topicTitle"))),
+                  QStringList{c.topic});
+        EXPECT_TRUE(rightsLine().endsWith(c.rights));
+        EXPECT_EQ(window->splash(), splash);
+    }
+    EXPECT_EQ(app.appMenu()->actions().at(0)->shortcut(), QKeySequence());
+    EXPECT_EQ(app.appMenu()->actions().at(4)->shortcut(), QKeySequence(QKeySequence::Quit));
+}
+
+TEST(ShellTest, HelpTable) {
+    const auto& topics = helpTopics();
+    int sections = 0;
+    int items = 0;
+    QString flags; // per section: items, then n/t at each flagged position
+    for (const HelpTopic& topic : topics) {
+        sections += topic.sections.size();
+        for (const HelpSection& section : topic.sections) {
+            items += section.items.size();
+            flags += QString::number(section.items.size());
+            for (int i = 0; i < section.items.size(); ++i) {
+                const HelpItem& item = section.items.at(i);
+                EXPECT_FALSE(item.isNote && item.isTip);
+                if (item.isNote || item.isTip) {
+                    flags += (item.isNote ? QLatin1Char('n') : QLatin1Char('t')) + QString::number(i + 1);
+                }
+            }
+            flags += QLatin1Char(' ');
+        }
+    }
+    EXPECT_EQ(topics.size(), 7);
+    EXPECT_EQ(sections, 28);
+    EXPECT_EQ(items, 93);
+    EXPECT_EQ(flags, QStringLiteral("2n2 4n4 5t3n5 5t5 3 7t3t7 2n2 3n3 3t2t3 3 2 2 5t3 4n2t3 6n3n4n5n6 3n2 "
+                                    "7n1t3t5 3n2 3t2 6t6 3n3 2t2 1t1 2 2n2 1 2n2 2 "));
+    EXPECT_EQ(topics.at(0).sections.at(0).items.at(1).textLS.en,
+              "Supported formats: MP3, FLAC, M4A, AAC, AIFF, WAV. OGG, OPUS and WMA can be read but not written "
+              "(shown in orange in the table).");
+    EXPECT_EQ(topics.at(5).sections.at(2).items.at(1).textLS.de,
+              "Die Bereinigung betrifft nur die Datenbanksuche – der Titel in der Datei selbst wird nicht verändert.");
+}
+
+TEST(ShellTest, HelpViewFormatsAndPlaceholder) {
+    settings().setAppLanguage(AppLanguage::english);
+    HelpView view(helpTopics().first().id);
+    const auto items = view.findChildren<QLabel*>(QStringLiteral("helpItem"));
+    ASSERT_EQ(items.size(), 6); // topic 1: 2 + 4 items
+    for (const QLabel* item : items) {
+        EXPECT_EQ(item->textFormat(), Qt::MarkdownText);
+    }
+    for (const QLabel* heading : view.findChildren<QLabel*>(QStringLiteral("sectionHeading"))) {
+        EXPECT_EQ(heading->textFormat(), Qt::PlainText);
+    }
+    view.selectTopic(std::nullopt);
+    EXPECT_EQ(view.selectedTopic(), std::nullopt);
+    EXPECT_EQ(texts(view.findChildren<QLabel*>(QStringLiteral("placeholderTitle"))), QStringList{"Choose a Topic"});
+}
+
+TEST(ShellTest, AboutWindowIsOneFixedWindow) {
+    AboutWindowController& about = AboutWindowController::shared();
+    EXPECT_EQ(&about, &AboutWindowController::shared());
+    about.show();
+    QWidget* window = about.window();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->size(), QSize(340, 420));
+    EXPECT_EQ(window->minimumSize(), window->maximumSize());
+    window->close();
+    EXPECT_FALSE(window->isVisible());
+    about.show();
+    EXPECT_EQ(about.window(), window);
+    EXPECT_TRUE(window->isVisible());
+    window->close();
+}
