@@ -12,7 +12,6 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -21,7 +20,6 @@ namespace {
 
 struct Notice {
     const char* symbol;
-    QColor color;
     const char* headingDe;
     const char* headingEn;
     const char* textDe;
@@ -29,14 +27,14 @@ struct Notice {
 };
 
 const Notice notices[] = {
-    {"externaldrive.fill", QColor(220, 50, 47), "Datensicherung – Pflichthinweis", "Data Backup – Important Notice",
+    {"externaldrive.fill", "Datensicherung – Pflichthinweis", "Data Backup – Important Notice",
      "Erstelle vor jeder Nutzung von Velmora ein vollständiges Backup deiner Musikdateien. Velmora schreibt "
      "Metadaten direkt in deine Audiodateien. Dateien, die dabei beschädigt oder ungewollt verändert werden, kann "
      "das Programm nicht wiederherstellen. Für die Sicherung deiner Daten bist allein du verantwortlich.",
      "Before using Velmora, create a complete backup of all your music files. Velmora writes metadata directly "
      "into your audio files. Files that end up corrupted, damaged or changed unintentionally cannot be restored "
      "by the application. Keeping your data safe is your responsibility alone."},
-    {"shield.slash.fill", QColor(230, 126, 34), "Haftungsbeschränkung", "Limitation of Liability",
+    {"shield.slash.fill", "Haftungsbeschränkung", "Limitation of Liability",
      "Orvek übernimmt keinerlei Haftung für Datenverlust, Datenbeschädigung, Dateikorruption oder sonstige "
      "Schäden, die durch die Nutzung von Velmora entstehen, unabhängig davon, ob diese direkt, indirekt oder "
      "mittelbar verursacht wurden. Das gilt auch für Schäden durch Softwarefehler, durch abgebrochene Verbindungen "
@@ -45,7 +43,7 @@ const Notice notices[] = {
      "resulting from the use of Velmora, whether caused directly, indirectly, or consequentially. This includes "
      "damage caused by software errors, by interrupted connections to external services (MusicBrainz, Last.fm, "
      "AI providers) and by system failures."},
-    {"network", QColor(38, 139, 210), "Drittanbieter-Dienste", "Third-Party Services",
+    {"network", "Drittanbieter-Dienste", "Third-Party Services",
      "Velmora kommuniziert auf Wunsch des Nutzers mit externen Diensten (MusicBrainz, Spotify, Discogs, Last.fm, "
      "Anthropic, OpenAI, Ollama, LM Studio oder ein selbst eingetragener Server). Orvek ist nicht verantwortlich "
      "für Verfügbarkeit, Richtigkeit oder Datenschutz dieser Dienste. Cloud-KI-Dienste, die du mit deinem eigenen "
@@ -56,7 +54,7 @@ const Notice notices[] = {
      "the availability, accuracy or data privacy of these services. Cloud AI services used with your own API key "
      "may cost money at the provider, which you alone bear. The terms of service and privacy policy of each "
      "provider apply."},
-    {"c.circle.fill", QColor(), "Urheberrecht", "Copyright",
+    {"c.circle.fill", "Urheberrecht", "Copyright",
      "Velmora, sein Name, sein Logo und seine Oberfläche sind urheberrechtlich geschützte Werke von Orvek. Die "
      "Software darf nicht verkauft, verändert weitergegeben oder als eigenes Werk ausgegeben werden. Namen "
      "anderer Dienste gehören ihren jeweiligen Inhabern und dienen nur der Beschreibung.",
@@ -70,17 +68,6 @@ QFrame* divider() {
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Sunken);
     return line;
-}
-
-// The symbol drawn in one colour, like a glyph.
-QPixmap tinted(const QIcon& icon, const QColor& color) {
-    QPixmap pixmap = icon.pixmap(16, 16);
-    if (!pixmap.isNull()) {
-        QPainter painter(&pixmap);
-        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        painter.fillRect(pixmap.rect(), color);
-    }
-    return pixmap;
 }
 
 QString siteLink() {
@@ -146,8 +133,7 @@ DisclaimerView::DisclaimerView(bool isModal, QWidget* parent) : QDialog(parent),
         auto* headingRow = new QHBoxLayout;
         headingRow->setSpacing(8);
         auto* icon = new QLabel;
-        icon->setPixmap(tinted(symbolIcon(QString::fromLatin1(notice.symbol)),
-                               notice.color.isValid() ? notice.color : palette().color(QPalette::PlaceholderText)));
+        icon->setPixmap(symbolIcon(QString::fromLatin1(notice.symbol)).pixmap(16, 16));
         headingRow->addWidget(icon);
         QLabel* heading = addText(QString::fromUtf8(notice.headingDe), QString::fromUtf8(notice.headingEn));
         heading->setFont(bold);

@@ -64,6 +64,10 @@ void VelmoraApp::showSettingsWindow() {
 }
 
 void VelmoraApp::runUpdateCheck() {
+    performUpdateCheck();
+}
+
+void VelmoraApp::performUpdateCheck() {
     auto cursor = std::make_shared<HiddenCursor>();
     auto* watcher = new QFutureWatcher<UpdateCheckResult>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, cursor]() mutable {

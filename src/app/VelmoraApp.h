@@ -34,6 +34,8 @@ public Q_SLOTS:
     void retranslate();
 
 private:
+    void performUpdateCheck();
+
     std::unique_ptr<ContentView> m_window;
     QMenu* m_menu = nullptr;
     QAction* m_updateAction = nullptr;

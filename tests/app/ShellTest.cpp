@@ -23,6 +23,7 @@
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
+#include <QTextDocument>
 
 #include <gtest/gtest.h>
 
@@ -327,6 +328,12 @@ TEST(ShellTest, HelpViewFormatsAndPlaceholder) {
     for (const QLabel* heading : view.findChildren<QLabel*>(QStringLiteral("sectionHeading"))) {
         EXPECT_EQ(heading->textFormat(), Qt::PlainText);
     }
+    // Item texts are inline Markdown only: a leading "1. " stays text, no list.
+    view.selectTopic(helpTopics().at(5).id);
+    QTextDocument first;
+    first.setMarkdown(view.findChildren<QLabel*>(QStringLiteral("helpItem")).at(0)->text());
+    EXPECT_TRUE(first.toPlainText().startsWith(QStringLiteral("1. Existing year tag"))) << first.toPlainText().toStdString();
+
     view.selectTopic(std::nullopt);
     EXPECT_EQ(view.selectedTopic(), std::nullopt);
     EXPECT_EQ(texts(view.findChildren<QLabel*>(QStringLiteral("placeholderTitle"))), QStringList{"Choose a Topic"});

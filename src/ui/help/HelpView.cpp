@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
+#include <QRegularExpression>
 #include <QScrollArea>
 #include <QSplitter>
 #include <QVBoxLayout>
@@ -34,6 +35,18 @@ QLabel* plainLabel() {
     return label;
 }
 
+// Item texts are inline Markdown: a leading "1. ", "- " or "# " is text, not
+// the start of a list or a heading.
+QString inlineMarkdown(const QString& text) {
+    static const QRegularExpression blockStart(QStringLiteral(R"(^(\d+)([.)]\s)|^([-+*#>]))"));
+    QString out = text;
+    const QRegularExpressionMatch match = blockStart.match(out);
+    if (match.hasMatch()) {
+        out.insert(match.hasCaptured(1) ? match.capturedEnd(1) : 0, QLatin1Char('\\'));
+    }
+    return out;
+}
+
 QColor tint(const HelpItem& item) {
     QColor color = item.isNote ? QColor(0, 122, 255) : QColor(52, 199, 89);
     color.setAlphaF(0.07);
@@ -51,6 +64,8 @@ HelpView::HelpView(std::optional<QUuid> selectedTopic, QWidget* parent) : QWidge
     m_list = new QListWidget;
     m_list->setObjectName(QStringLiteral("helpTopics"));
     m_list->setMinimumWidth(180);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_list->setTextElideMode(Qt::ElideRight);
     for (const HelpTopic& topic : helpTopics()) {
         auto* row = new QListWidgetItem(symbolIcon(topic.icon), topic.title(), m_list);
         row->setData(Qt::UserRole, topic.id);
@@ -63,7 +78,7 @@ HelpView::HelpView(std::optional<QUuid> selectedTopic, QWidget* parent) : QWidge
     m_detail->setFrameShape(QFrame::NoFrame);
     splitter->addWidget(m_detail);
     splitter->setStretchFactor(1, 1);
-    splitter->setSizes({210, 690});
+    splitter->setSizes({230, 670});
 
     connect(m_list, &QListWidget::itemSelectionChanged, this, [this] {
         const auto rows = m_list->selectedItems();
@@ -194,7 +209,7 @@ void HelpView::showDetail() {
                 text->setWordWrap(true);
                 text->setTextInteractionFlags(Qt::TextBrowserInteraction);
                 connect(text, &QLabel::linkActivated, this, [](const QString& link) { WebLinks::open(QUrl(link)); });
-                addText(text, [&item] { return item.text(); });
+                addText(text, [&item] { return inlineMarkdown(item.text()); });
                 rowLayout->addWidget(text, 1);
                 block->addWidget(row);
             }
