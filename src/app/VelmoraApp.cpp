@@ -26,9 +26,9 @@ public:
 
 } // namespace
 
-VelmoraApp::VelmoraApp(SplashTimings timings, QObject* parent)
+VelmoraApp::VelmoraApp(SplashTimings timings, std::shared_ptr<const UpdateCheckService> updates, QObject* parent)
     : QObject(parent), m_window(std::make_unique<ContentView>(AppSettings::shared(), timings)),
-      m_updateService(std::make_shared<const UpdateCheckService>()) {
+      m_updateService(updates ? std::move(updates) : std::make_shared<const UpdateCheckService>()) {
     m_menu = m_window->menuBar()->addMenu(QStringLiteral("Velmora"));
     m_menu->setObjectName(QStringLiteral("appMenu"));
     m_menu->addAction(QStringLiteral("Über Velmora"), this, &VelmoraApp::showAbout);

@@ -20,7 +20,9 @@ struct UpdateCheckResult;
 class VelmoraApp : public QObject {
     Q_OBJECT
 public:
-    explicit VelmoraApp(SplashTimings timings = {}, QObject* parent = nullptr);
+    // `updates` defaults to the product's own feed.
+    explicit VelmoraApp(SplashTimings timings = {}, std::shared_ptr<const UpdateCheckService> updates = {},
+                        QObject* parent = nullptr);
     ~VelmoraApp() override;
 
     ContentView* mainWindow() const { return m_window.get(); }

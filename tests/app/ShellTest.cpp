@@ -1,4 +1,5 @@
 #include "ConsoleCapture.h"
+#include "LoopbackServer.h"
 #include "QtPrinters.h"
 
 #include "app/AboutWindowController.h"
@@ -340,17 +341,37 @@ TEST(ShellTest, HelpViewFormatsAndPlaceholder) {
 }
 
 TEST(ShellTest, AboutWindowIsOneFixedWindow) {
-    AboutWindowController& about = AboutWindowController::shared();
-    EXPECT_EQ(&about, &AboutWindowController::shared());
-    about.show();
-    QWidget* window = about.window();
-    EXPECT_TRUE(window->isVisible());
-    EXPECT_EQ(window->size(), QSize(340, 420));
-    EXPECT_EQ(window->minimumSize(), window->maximumSize());
-    window->close();
-    EXPECT_FALSE(window->isVisible());
-    about.show();
-    EXPECT_EQ(about.window(), window);
+    AboutWindowController::shared().show();
+    QWidget* window = AboutWindowController::shared().window();
+    EXPECT_EQ(window->minimumSize(), QSize(340, 420));
+    EXPECT_EQ(window->maximumSize(), QSize(340, 420));
+    window->close(); // hidden, not destroyed: the same window comes back
+    AboutWindowController::shared().show();
+    EXPECT_EQ(AboutWindowController::shared().window(), window);
     EXPECT_TRUE(window->isVisible());
     window->close();
+}
+
+TEST(ShellTest, UpdateCheckFromTheMenu) {
+    setAccepted(true);
+    settings().setAppLanguage(AppLanguage::english);
+    LoopbackServer server;
+    LoopbackServer::Response slow(200, "{}");
+    slow.delay = 10s;
+    server.script("GET", "/downloads/version.json", {{404, "{}"}, slow});
+    const auto started = std::chrono::steady_clock::now();
+    {
+        VelmoraApp app(SplashTimings{50ms, 10ms}, std::make_shared<UpdateCheckService>(server.endpoints(), "1.0", "1"));
+        app.mainWindow()->show();
+        app.appMenu()->actions().at(1)->trigger();
+        EXPECT_NE(QGuiApplication::overrideCursor(), nullptr); // hidden while the check runs
+        QMessageBox* box = nullptr;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return (box = app.mainWindow()->findChild<QMessageBox*>()) != nullptr; }));
+        EXPECT_TRUE(box->informativeText().endsWith(QStringLiteral("\n\nHTTP 404")));
+        EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+        app.runUpdateCheck(); // still waiting when the program ends: cancelled, not waited out
+        QTest::qWait(100);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
