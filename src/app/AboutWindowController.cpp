@@ -35,7 +35,8 @@ void AboutWindowController::show() {
     } else {
         m_window->setPalette(paletteFor(appearance));
     }
-    const QScreen* screen = m_window->screen() != nullptr ? m_window->screen() : QGuiApplication::primaryScreen();
+    const QScreen* screen =
+        m_window->screen() != nullptr ? m_window->screen() : QGuiApplication::primaryScreen();
     if (screen != nullptr) {
         QRect frame = m_window->frameGeometry();
         frame.moveCenter(screen->availableGeometry().center());

@@ -102,8 +102,8 @@ void ContentView::applyAppearance() {
 
 void ContentView::retranslate() {
     for (int i = 0; i < m_tabs->count(); ++i) {
-        m_tabs->setTabText(i, localizedText(QString::fromUtf8(tabSpecs[i].german),
-                                            QString::fromUtf8(tabSpecs[i].english)));
+        m_tabs->setTabText(
+            i, localizedText(QString::fromUtf8(tabSpecs[i].german), QString::fromUtf8(tabSpecs[i].english)));
     }
     if (m_splash != nullptr) {
         m_splash->update();

@@ -29,37 +29,50 @@ struct Notice {
 const Notice notices[] = {
     {"externaldrive.fill", "Datensicherung – Pflichthinweis", "Data Backup – Important Notice",
      "Erstelle vor jeder Nutzung von Velmora ein vollständiges Backup deiner Musikdateien. Velmora schreibt "
-     "Metadaten direkt in deine Audiodateien. Dateien, die dabei beschädigt oder ungewollt verändert werden, kann "
+     "Metadaten direkt in deine Audiodateien. Dateien, die dabei beschädigt oder ungewollt verändert werden, "
+     "kann "
      "das Programm nicht wiederherstellen. Für die Sicherung deiner Daten bist allein du verantwortlich.",
-     "Before using Velmora, create a complete backup of all your music files. Velmora writes metadata directly "
-     "into your audio files. Files that end up corrupted, damaged or changed unintentionally cannot be restored "
+     "Before using Velmora, create a complete backup of all your music files. Velmora writes metadata "
+     "directly "
+     "into your audio files. Files that end up corrupted, damaged or changed unintentionally cannot be "
+     "restored "
      "by the application. Keeping your data safe is your responsibility alone."},
     {"shield.slash.fill", "Haftungsbeschränkung", "Limitation of Liability",
      "Orvek übernimmt keinerlei Haftung für Datenverlust, Datenbeschädigung, Dateikorruption oder sonstige "
      "Schäden, die durch die Nutzung von Velmora entstehen, unabhängig davon, ob diese direkt, indirekt oder "
-     "mittelbar verursacht wurden. Das gilt auch für Schäden durch Softwarefehler, durch abgebrochene Verbindungen "
+     "mittelbar verursacht wurden. Das gilt auch für Schäden durch Softwarefehler, durch abgebrochene "
+     "Verbindungen "
      "zu externen Diensten (MusicBrainz, Last.fm, KI-Anbieter) und durch Systemausfälle.",
      "Orvek assumes no liability whatsoever for data loss, data corruption, file damage, or any other harm "
-     "resulting from the use of Velmora, whether caused directly, indirectly, or consequentially. This includes "
-     "damage caused by software errors, by interrupted connections to external services (MusicBrainz, Last.fm, "
+     "resulting from the use of Velmora, whether caused directly, indirectly, or consequentially. This "
+     "includes "
+     "damage caused by software errors, by interrupted connections to external services (MusicBrainz, "
+     "Last.fm, "
      "AI providers) and by system failures."},
     {"network", "Drittanbieter-Dienste", "Third-Party Services",
-     "Velmora kommuniziert auf Wunsch des Nutzers mit externen Diensten (MusicBrainz, Spotify, Discogs, Last.fm, "
-     "Anthropic, OpenAI, Ollama, LM Studio oder ein selbst eingetragener Server). Orvek ist nicht verantwortlich "
-     "für Verfügbarkeit, Richtigkeit oder Datenschutz dieser Dienste. Cloud-KI-Dienste, die du mit deinem eigenen "
+     "Velmora kommuniziert auf Wunsch des Nutzers mit externen Diensten (MusicBrainz, Spotify, Discogs, "
+     "Last.fm, "
+     "Anthropic, OpenAI, Ollama, LM Studio oder ein selbst eingetragener Server). Orvek ist nicht "
+     "verantwortlich "
+     "für Verfügbarkeit, Richtigkeit oder Datenschutz dieser Dienste. Cloud-KI-Dienste, die du mit deinem "
+     "eigenen "
      "API-Schlüssel nutzt, können beim Anbieter Kosten verursachen, die allein du trägst. Es gelten die "
      "Nutzungsbedingungen und Datenschutzrichtlinien des jeweiligen Anbieters.",
      "At the user's discretion, Velmora communicates with external services (MusicBrainz, Spotify, Discogs, "
-     "Last.fm, Anthropic, OpenAI, Ollama, LM Studio or a server you enter yourself). Orvek is not responsible for "
-     "the availability, accuracy or data privacy of these services. Cloud AI services used with your own API key "
+     "Last.fm, Anthropic, OpenAI, Ollama, LM Studio or a server you enter yourself). Orvek is not "
+     "responsible for "
+     "the availability, accuracy or data privacy of these services. Cloud AI services used with your own API "
+     "key "
      "may cost money at the provider, which you alone bear. The terms of service and privacy policy of each "
      "provider apply."},
     {"c.circle.fill", "Urheberrecht", "Copyright",
-     "Velmora, sein Name, sein Logo und seine Oberfläche sind urheberrechtlich geschützte Werke von Orvek. Die "
+     "Velmora, sein Name, sein Logo und seine Oberfläche sind urheberrechtlich geschützte Werke von Orvek. "
+     "Die "
      "Software darf nicht verkauft, verändert weitergegeben oder als eigenes Werk ausgegeben werden. Namen "
      "anderer Dienste gehören ihren jeweiligen Inhabern und dienen nur der Beschreibung.",
      "Velmora, its name, logo and user interface are works of Orvek protected by copyright. The software may "
-     "not be sold, passed on in altered form or presented as someone else's work. Names of other services belong "
+     "not be sold, passed on in altered form or presented as someone else's work. Names of other services "
+     "belong "
      "to their respective owners and are used for description only."},
 };
 
@@ -167,8 +180,10 @@ DisclaimerView::DisclaimerView(bool isModal, QWidget* parent) : QDialog(parent),
     button->setDefault(true);
     if (m_isModal) {
         QLabel* confirm = addText(
-            QStringLiteral("Mit \"Akzeptieren\" bestätigst du, dass du diese Hinweise gelesen und verstanden hast."),
-            QStringLiteral("By clicking \"Accept\" you confirm that you have read and understood these notices."));
+            QStringLiteral(
+                "Mit \"Akzeptieren\" bestätigst du, dass du diese Hinweise gelesen und verstanden hast."),
+            QStringLiteral(
+                "By clicking \"Accept\" you confirm that you have read and understood these notices."));
         confirm->setWordWrap(true);
         confirm->setForegroundRole(QPalette::PlaceholderText);
         footer->addWidget(confirm, 1);

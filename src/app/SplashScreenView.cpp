@@ -18,8 +18,8 @@ constexpr int shadowOffsetY = 12;
 
 QRectF cardRectIn(const QRect& area) {
     return QRectF(area.x() + (area.width() - SplashScreenView::cardWidth) / 2.0,
-                  area.y() + (area.height() - SplashScreenView::cardHeight) / 2.0, SplashScreenView::cardWidth,
-                  SplashScreenView::cardHeight);
+                  area.y() + (area.height() - SplashScreenView::cardHeight) / 2.0,
+                  SplashScreenView::cardWidth, SplashScreenView::cardHeight);
 }
 
 // The card's soft shadow, drawn in layers; mouse events go through it.
@@ -44,8 +44,8 @@ protected:
         for (int i = layers; i >= 1; --i) {
             const qreal grow = shadowBlur * i / qreal(layers);
             p.setBrush(QColor(0, 0, 0, int(255 * 0.35 * m_card->opacity() / layers)));
-            p.drawRoundedRect(card.adjusted(-grow / 2, -grow / 2, grow / 2, grow / 2), cornerRadius + grow / 2,
-                              cornerRadius + grow / 2);
+            p.drawRoundedRect(card.adjusted(-grow / 2, -grow / 2, grow / 2, grow / 2),
+                              cornerRadius + grow / 2, cornerRadius + grow / 2);
         }
     }
 
@@ -60,7 +60,8 @@ QString rightsLine() {
            localizedText(QStringLiteral("Alle Rechte vorbehalten."), QStringLiteral("All rights reserved."));
 }
 
-SplashScreenView::SplashScreenView(bool isEmbedded, QWidget* parent) : QWidget(parent), m_embedded(isEmbedded) {
+SplashScreenView::SplashScreenView(bool isEmbedded, QWidget* parent)
+    : QWidget(parent), m_embedded(isEmbedded) {
     setFocusPolicy(Qt::NoFocus);
     setObjectName(QStringLiteral("splash"));
     if (!m_embedded) {

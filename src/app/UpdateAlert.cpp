@@ -29,21 +29,24 @@ QMessageBox* presentUpdateResult(const UpdateCheckResult& result, QWidget* paren
     case Kind::upToDate:
         box->setIcon(QMessageBox::Information);
         title = tr2("Keine Updates verfügbar", "No Updates Available");
-        message = tr2("Du verwendest bereits die aktuelle Version ", "You are already using the latest version ") +
-                  result.text + QLatin1Char('.');
+        message =
+            tr2("Du verwendest bereits die aktuelle Version ", "You are already using the latest version ") +
+            result.text + QLatin1Char('.');
         box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
         break;
     case Kind::updateAvailable: {
         box->setIcon(QMessageBox::Information);
         title = tr2("Update verfügbar — Version ", "Update Available — Version ") + result.text;
-        message = tr2("Eine neue Version von Velmora ist verfügbar.", "A new version of Velmora is available.");
+        message =
+            tr2("Eine neue Version von Velmora ist verfügbar.", "A new version of Velmora is available.");
         if (result.notes && !result.notes->isEmpty()) {
             message += QStringLiteral("\n\n") + *result.notes;
         }
         QPushButton* download = box->addButton(tr2("Herunterladen", "Download"), QMessageBox::AcceptRole);
         box->addButton(tr2("Später", "Later"), QMessageBox::RejectRole);
         box->setDefaultButton(download);
-        QObject::connect(download, &QPushButton::clicked, box, [downloadUrl] { WebLinks::open(downloadUrl); });
+        QObject::connect(download, &QPushButton::clicked, box,
+                         [downloadUrl] { WebLinks::open(downloadUrl); });
         break;
     }
     case Kind::networkError:

@@ -26,7 +26,8 @@ public:
 
 } // namespace
 
-VelmoraApp::VelmoraApp(SplashTimings timings, std::shared_ptr<const UpdateCheckService> updates, QObject* parent)
+VelmoraApp::VelmoraApp(SplashTimings timings, std::shared_ptr<const UpdateCheckService> updates,
+                       QObject* parent)
     : QObject(parent), m_window(std::make_unique<ContentView>(AppSettings::shared(), timings)),
       m_updateService(updates ? std::move(updates) : std::make_shared<const UpdateCheckService>()) {
     m_menu = m_window->menuBar()->addMenu(QStringLiteral("Velmora"));
@@ -50,7 +51,8 @@ VelmoraApp::~VelmoraApp() {
 }
 
 void VelmoraApp::retranslate() {
-    m_updateAction->setText(localizedText(QStringLiteral("Nach Updates suchen…"), QStringLiteral("Check for Updates…")));
+    m_updateAction->setText(
+        localizedText(QStringLiteral("Nach Updates suchen…"), QStringLiteral("Check for Updates…")));
     m_settingsAction->setText(localizedText(QStringLiteral("Einstellungen…"), QStringLiteral("Settings…")));
     m_quitAction->setText(localizedText(QStringLiteral("Velmora beenden"), QStringLiteral("Quit Velmora")));
 }

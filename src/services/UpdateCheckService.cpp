@@ -119,7 +119,8 @@ std::optional<ServerVersionInfo> UpdateCheckService::decodeFeed(const QByteArray
 }
 
 std::optional<QString> UpdateCheckService::localizedReleaseNotes(const ServerVersionInfo& info,
-                                                                 AppLanguage language, const QString& systemCode) {
+                                                                 AppLanguage language,
+                                                                 const QString& systemCode) {
     const bool germanFirst = language == AppLanguage::german ||
                              (language == AppLanguage::system && systemCode == QLatin1String("de"));
     const auto& first = germanFirst ? info.releaseNotesDe : info.releaseNotesEn;
@@ -136,8 +137,7 @@ UpdateCheckResult UpdateCheckService::checkForUpdates(const CancelToken& cancel)
 
     HttpRequest request;
     request.url = QUrl(m_endpoints.updateFeed);
-    request.headers = {{"User-Agent", "Velmora/" + m_runningVersion.toUtf8()},
-                       {"Cache-Control", "no-cache"}};
+    request.headers = {{"User-Agent", "Velmora/" + m_runningVersion.toUtf8()}, {"Cache-Control", "no-cache"}};
     request.timeout = m_timeout;
     request.maxBodyBytes = maxFeedBytes;
 

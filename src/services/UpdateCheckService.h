@@ -56,7 +56,8 @@ public:
     // `runningVersion` and `runningBuild` default to this build's version
     // texts; an empty version counts as "0.0.0", a build that is no whole
     // number as 0.
-    explicit UpdateCheckService(Endpoints endpoints = {}, QString runningVersion = QStringLiteral(VELMORA_VERSION),
+    explicit UpdateCheckService(Endpoints endpoints = {},
+                                QString runningVersion = QStringLiteral(VELMORA_VERSION),
                                 QString runningBuild = QStringLiteral(VELMORA_BUILD_NUMBER),
                                 std::chrono::milliseconds timeout = std::chrono::seconds(15));
 

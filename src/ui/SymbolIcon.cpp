@@ -15,7 +15,8 @@ struct ThemeIcon {
 
 QIcon symbolIcon(const QString& symbolName) {
     static const QHash<QString, ThemeIcon> map{
-        {QStringLiteral("person.crop.rectangle.stack"), {"view-list-details", QStyle::SP_FileDialogDetailedView}},
+        {QStringLiteral("person.crop.rectangle.stack"),
+         {"view-list-details", QStyle::SP_FileDialogDetailedView}},
         {QStringLiteral("gearshape.2"), {"system-run", QStyle::SP_MediaPlay}},
         {QStringLiteral("gear"), {"preferences-system", QStyle::SP_FileDialogInfoView}},
         {QStringLiteral("questionmark.circle"), {"help-contents", QStyle::SP_MessageBoxQuestion}},

@@ -13,7 +13,8 @@ std::function<bool(const QUrl&)>& opener() {
 
 bool WebLinks::open(const QUrl& url) {
     const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || url.host().isEmpty() || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
+    if (!url.isValid() || url.host().isEmpty() ||
+        (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
         return false;
     }
     return opener() ? opener()(url) : QDesktopServices::openUrl(url);

@@ -38,35 +38,25 @@ AppSettings& settings() {
     return AppSettings::shared();
 }
 
-void setAccepted(std::optional<bool> accepted) {
+void setAccepted(bool accepted) {
     SettingsStore& store = settings().store();
-    if (accepted) {
-        store.setBool(QLatin1String(disclaimerAcceptedKey), *accepted);
-    } else {
-        store.remove(QLatin1String(disclaimerAcceptedKey));
-    }
+    accepted ? store.setBool(QLatin1String(disclaimerAcceptedKey), true)
+             : store.remove(QLatin1String(disclaimerAcceptedKey));
     store.commit();
 }
 
 bool storedAcceptance() {
-    const auto value = SettingsStore(settings().store().filePath()).object(QLatin1String(disclaimerAcceptedKey));
+    const auto value =
+        SettingsStore(settings().store().filePath()).object(QLatin1String(disclaimerAcceptedKey));
     return value && value->isBool() && value->toBool();
 }
 
-QStringList texts(const QList<QLabel*>& labels) {
+// The texts of labels, buttons or actions, in order.
+template <typename T> QStringList textsOf(const QList<T*>& items) {
     QStringList out;
-    for (const QLabel* label : labels) {
-        out << label->text();
+    for (const T* item : items) {
+        out << item->text();
     }
-    return out;
-}
-
-QStringList buttonTexts(const QMessageBox* box) {
-    QStringList out;
-    for (const QAbstractButton* button : box->buttons()) {
-        out << button->text();
-    }
-    out.sort();
     return out;
 }
 
@@ -86,11 +76,8 @@ struct OpenedLinks {
 
 TEST(ShellTest, SoftFileLimit) {
     const std::vector<std::array<std::uint64_t, 3>> cases = {
-        {1024, 4096, 4096},
-        {1024, RLIM_INFINITY, 65536},
-        {200000, RLIM_INFINITY, 65536},
-        {1024, 1048576, 65536},
-        {1024, 65536, 65536},
+        {1024, 4096, 4096},     {1024, RLIM_INFINITY, 65536}, {200000, RLIM_INFINITY, 65536},
+        {1024, 1048576, 65536}, {1024, 65536, 65536},
     };
     for (const auto& [soft, hard, expected] : cases) {
         EXPECT_EQ(computeSoftLimit(soft, hard), expected) << soft << ' ' << hard;
@@ -99,8 +86,9 @@ TEST(ShellTest, SoftFileLimit) {
     raiseOpenFileLimit();
     rlimit now{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &now), 0);
-    EXPECT_EQ(console.lines(),
-              QStringList{QStringLiteral("[App] File descriptor limit set to %1").arg(quint64(now.rlim_cur))});
+    EXPECT_EQ(
+        console.lines(),
+        QStringList{QStringLiteral("[App] File descriptor limit set to %1").arg(quint64(now.rlim_cur))});
 }
 
 TEST(ShellTest, UpdateAlertTextsAndDownload) {
@@ -110,23 +98,26 @@ TEST(ShellTest, UpdateAlertTextsAndDownload) {
         AppLanguage language;
         QString title;
         QString message;
-        QStringList buttons; // sorted
+        QStringList buttons;
     };
     const QString markup = QStringLiteral("<b>x</b> <a href='file:///etc'>y</a>");
+    const auto en = AppLanguage::english, de = AppLanguage::german;
+    // clang-format off
     const std::vector<Case> cases = {
-        {{Kind::upToDate, "1.2.0 (7)", {}}, AppLanguage::english, "No Updates Available",
+        {{Kind::upToDate, "1.2.0 (7)", {}}, en, "No Updates Available",
          "You are already using the latest version 1.2.0 (7).", {"OK"}},
-        {{Kind::upToDate, "1.2.0 (7)", {}}, AppLanguage::german, "Keine Updates verfügbar",
+        {{Kind::upToDate, "1.2.0 (7)", {}}, de, "Keine Updates verfügbar",
          "Du verwendest bereits die aktuelle Version 1.2.0 (7).", {"OK"}},
-        {{Kind::updateAvailable, "1.2 (6)", markup}, AppLanguage::english, "Update Available — Version 1.2 (6)",
+        {{Kind::updateAvailable, "1.2 (6)", markup}, en, "Update Available — Version 1.2 (6)",
          "A new version of Velmora is available.\n\n" + markup, {"Download", "Later"}},
-        {{Kind::updateAvailable, "1.2 (6)", QString()}, AppLanguage::german, "Update verfügbar — Version 1.2 (6)",
+        {{Kind::updateAvailable, "1.2 (6)", QString()}, de, "Update verfügbar — Version 1.2 (6)",
          "Eine neue Version von Velmora ist verfügbar.", {"Herunterladen", "Später"}},
-        {{Kind::networkError, "HTTP 404", {}}, AppLanguage::english, "Update Check Failed",
+        {{Kind::networkError, "HTTP 404", {}}, en, "Update Check Failed",
          "Server not reachable. Please check your internet connection.\n\nHTTP 404", {"OK"}},
-        {{Kind::parseError, {}, {}}, AppLanguage::german, "Update-Prüfung fehlgeschlagen",
+        {{Kind::parseError, {}, {}}, de, "Update-Prüfung fehlgeschlagen",
          "Die Versionsinformation konnte nicht gelesen werden.", {"OK"}},
     };
+    // clang-format on
     QWidget parent;
     const QUrl download(QStringLiteral("https://velmora.example/downloads/Velmora-Linux.tar.gz"));
     for (const Case& c : cases) {
@@ -135,7 +126,7 @@ TEST(ShellTest, UpdateAlertTextsAndDownload) {
         QMessageBox* box = presentUpdateResult(c.result, &parent, download);
         EXPECT_EQ(box->text(), c.title);
         EXPECT_EQ(box->informativeText(), c.message);
-        EXPECT_EQ(buttonTexts(box), c.buttons);
+        EXPECT_EQ(textsOf(box->buttons()), c.buttons);
         for (const char* name : {"qt_msgbox_label", "qt_msgbox_informativelabel"}) {
             const auto* label = box->findChild<QLabel*>(QLatin1String(name));
             ASSERT_NE(label, nullptr);
@@ -143,11 +134,7 @@ TEST(ShellTest, UpdateAlertTextsAndDownload) {
         }
         if (c.result.kind == Kind::updateAvailable) {
             OpenedLinks opened;
-            for (QAbstractButton* button : box->buttons()) {
-                if (button->text() == c.buttons.at(0)) { // Download / Herunterladen
-                    button->click();
-                }
-            }
+            box->buttons().at(0)->click(); // Download / Herunterladen
             EXPECT_EQ(opened.urls, QList<QUrl>{download});
         }
         delete box;
@@ -156,12 +143,13 @@ TEST(ShellTest, UpdateAlertTextsAndDownload) {
 
 TEST(ShellTest, WebLinksOpenOnlyWebAddresses) {
     OpenedLinks opened;
+    // clang-format off
     const std::vector<std::pair<const char*, bool>> cases = {
         {"https://velmora.example/?ref=app", true}, {"HTTP://musicbrainz.org", true},
-        {"file:///etc/passwd", false},          {"javascript:alert(1)", false},
-        {"ftp://example.org/x", false},         {"https:///nohost", false},
-        {"velmora://open", false},
+        {"file:///etc/passwd", false}, {"javascript:alert(1)", false}, {"ftp://example.org/x", false},
+        {"https:///nohost", false}, {"velmora://open", false},
     };
+    // clang-format on
     for (const auto& [url, accepted] : cases) {
         EXPECT_EQ(WebLinks::open(QUrl(QString::fromLatin1(url))), accepted) << url;
     }
@@ -170,17 +158,15 @@ TEST(ShellTest, WebLinksOpenOnlyWebAddresses) {
 
 TEST(ShellTest, DisclaimerGateEndToEnd) {
     settings().setAppLanguage(AppLanguage::english);
-    setAccepted(std::nullopt);
-    {
-        // Only a stored Boolean true counts.
-        settings().store().setString(QLatin1String(disclaimerAcceptedKey), QStringLiteral("true"));
-        EXPECT_FALSE(hasAcceptedDisclaimer());
-        setAccepted(std::nullopt);
-    }
+    setAccepted(false);
+    settings().store().setString(QLatin1String(disclaimerAcceptedKey), QStringLiteral("true"));
+    EXPECT_FALSE(hasAcceptedDisclaimer()); // only a stored Boolean true counts
+    setAccepted(false);
 
     ContentView window(settings(), SplashTimings{300ms, 100ms});
     window.show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window.disclaimer() != nullptr && window.disclaimer()->isVisible(); }));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return window.disclaimer() != nullptr && window.disclaimer()->isVisible(); }));
     DisclaimerView* gate = window.disclaimer();
     EXPECT_EQ(QApplication::activeModalWidget(), gate);
     EXPECT_EQ(gate->size(), QSize(580, 600));
@@ -207,7 +193,7 @@ TEST(ShellTest, DisclaimerGateEndToEnd) {
 }
 
 TEST(ShellTest, ClosingTheGateQuitsWithoutAccepting) {
-    setAccepted(std::nullopt);
+    setAccepted(false);
     ContentView window(settings(), SplashTimings{50ms, 10ms});
     QSignalSpy quit(&window, &ContentView::quitRequested);
     window.show();
@@ -250,18 +236,15 @@ TEST(ShellTest, LanguageChangeKeepsTheScreens) {
         QString topic;
         QString rights;
     };
+    // clang-format off
     const std::vector<Case> cases = {
-        {AppLanguage::english,
-         {"Manual Mode", "Auto Mode", "Settings", "Help"},
-         {"Über Velmora", "Check for Updates…", "", "Settings…", "Quit Velmora"},
-         "Auto Mode",
-         "All rights reserved."},
-        {AppLanguage::german,
-         {"Manueller Modus", "Auto-Modus", "Einstellungen", "Hilfe"},
-         {"Über Velmora", "Nach Updates suchen…", "", "Einstellungen…", "Velmora beenden"},
-         "Auto-Modus",
+        {AppLanguage::english, {"Manual Mode", "Auto Mode", "Settings", "Help"},
+         {"Über Velmora", "Check for Updates…", "", "Settings…", "Quit Velmora"}, "Auto Mode", "All rights reserved."},
+        {AppLanguage::german, {"Manueller Modus", "Auto-Modus", "Einstellungen", "Hilfe"},
+         {"Über Velmora", "Nach Updates suchen…", "", "Einstellungen…", "Velmora beenden"}, "Auto-Modus",
          "Alle Rechte vorbehalten."},
     };
+    // clang-format on
     for (const Case& c : cases) {
         settings().setAppLanguage(c.language);
         QStringList tabs;
@@ -270,14 +253,10 @@ TEST(ShellTest, LanguageChangeKeepsTheScreens) {
             EXPECT_EQ(window->tabs()->widget(i), pages.at(i));
         }
         EXPECT_EQ(tabs, c.tabs);
-        QStringList menu;
-        for (const QAction* action : app.appMenu()->actions()) {
-            menu << action->text();
-        }
-        EXPECT_EQ(menu, c.menu);
+        EXPECT_EQ(textsOf(app.appMenu()->actions()), c.menu);
         EXPECT_EQ(window->tabs()->currentIndex(), int(ContentView::AppTab::help));
         EXPECT_EQ(window->helpView()->selectedTopic(), third);
-        EXPECT_EQ(texts(window->helpView()->findChildren<QLabel*>(QStringLiteral("topicTitle"))),
+        EXPECT_EQ(textsOf(window->helpView()->findChildren<QLabel*>(QStringLiteral("topicTitle"))),
                   QStringList{c.topic});
         EXPECT_TRUE(rightsLine().endsWith(c.rights));
         EXPECT_EQ(window->splash(), splash);
@@ -288,13 +267,9 @@ TEST(ShellTest, LanguageChangeKeepsTheScreens) {
 
 TEST(ShellTest, HelpTable) {
     const auto& topics = helpTopics();
-    int sections = 0;
-    int items = 0;
-    QString flags; // per section: items, then n/t at each flagged position
+    QString flags; // per section: its item count, then n/t and the position of each note and tip
     for (const HelpTopic& topic : topics) {
-        sections += topic.sections.size();
         for (const HelpSection& section : topic.sections) {
-            items += section.items.size();
             flags += QString::number(section.items.size());
             for (int i = 0; i < section.items.size(); ++i) {
                 const HelpItem& item = section.items.at(i);
@@ -307,15 +282,15 @@ TEST(ShellTest, HelpTable) {
         }
     }
     EXPECT_EQ(topics.size(), 7);
-    EXPECT_EQ(sections, 28);
-    EXPECT_EQ(items, 93);
     EXPECT_EQ(flags, QStringLiteral("2n2 4n4 5t3n5 5t5 3 7t3t7 2n2 3n3 3t2t3 3 2 2 5t3 4n2t3 6n3n4n5n6 3n2 "
                                     "7n1t3t5 3n2 3t2 6t6 3n3 2t2 1t1 2 2n2 1 2n2 2 "));
-    EXPECT_EQ(topics.at(0).sections.at(0).items.at(1).textLS.en,
-              "Supported formats: MP3, FLAC, M4A, AAC, AIFF, WAV. OGG, OPUS and WMA can be read but not written "
-              "(shown in orange in the table).");
+    EXPECT_EQ(
+        topics.at(0).sections.at(0).items.at(1).textLS.en,
+        "Supported formats: MP3, FLAC, M4A, AAC, AIFF, WAV. OGG, OPUS and WMA can be read but not written "
+        "(shown in orange in the table).");
     EXPECT_EQ(topics.at(5).sections.at(2).items.at(1).textLS.de,
-              "Die Bereinigung betrifft nur die Datenbanksuche – der Titel in der Datei selbst wird nicht verändert.");
+              "Die Bereinigung betrifft nur die Datenbanksuche – der Titel in der Datei selbst wird nicht "
+              "verändert.");
 }
 
 TEST(ShellTest, HelpViewFormatsAndPlaceholder) {
@@ -333,11 +308,13 @@ TEST(ShellTest, HelpViewFormatsAndPlaceholder) {
     view.selectTopic(helpTopics().at(5).id);
     QTextDocument first;
     first.setMarkdown(view.findChildren<QLabel*>(QStringLiteral("helpItem")).at(0)->text());
-    EXPECT_TRUE(first.toPlainText().startsWith(QStringLiteral("1. Existing year tag"))) << first.toPlainText().toStdString();
+    EXPECT_TRUE(first.toPlainText().startsWith(QStringLiteral("1. Existing year tag")))
+        << first.toPlainText().toStdString();
 
     view.selectTopic(std::nullopt);
     EXPECT_EQ(view.selectedTopic(), std::nullopt);
-    EXPECT_EQ(texts(view.findChildren<QLabel*>(QStringLiteral("placeholderTitle"))), QStringList{"Choose a Topic"});
+    EXPECT_EQ(textsOf(view.findChildren<QLabel*>(QStringLiteral("placeholderTitle"))),
+              QStringList{"Choose a Topic"});
 }
 
 TEST(ShellTest, AboutWindowIsOneFixedWindow) {
@@ -361,12 +338,14 @@ TEST(ShellTest, UpdateCheckFromTheMenu) {
     server.script("GET", "/downloads/version.json", {{404, "{}"}, slow});
     const auto started = std::chrono::steady_clock::now();
     {
-        VelmoraApp app(SplashTimings{50ms, 10ms}, std::make_shared<UpdateCheckService>(server.endpoints(), "1.0", "1"));
+        VelmoraApp app(SplashTimings{50ms, 10ms},
+                       std::make_shared<UpdateCheckService>(server.endpoints(), "1.0", "1"));
         app.mainWindow()->show();
         app.appMenu()->actions().at(1)->trigger();
         EXPECT_NE(QGuiApplication::overrideCursor(), nullptr); // hidden while the check runs
         QMessageBox* box = nullptr;
-        ASSERT_TRUE(QTest::qWaitFor([&] { return (box = app.mainWindow()->findChild<QMessageBox*>()) != nullptr; }));
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return (box = app.mainWindow()->findChild<QMessageBox*>()) != nullptr; }));
         EXPECT_TRUE(box->informativeText().endsWith(QStringLiteral("\n\nHTTP 404")));
         EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
         app.runUpdateCheck(); // still waiting when the program ends: cancelled, not waited out

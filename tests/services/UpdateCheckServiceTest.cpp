@@ -30,29 +30,31 @@ TEST(UpdateCheckServiceTest, FeedAnswersAgainstTheRunningRelease) {
     const std::string big = feed("9.0", "1", R"(,"release_notes_en":")" + std::string(70 * 1024, 'x') + "\"");
     LoopbackServer::Response slow(200, feed("9.0", "1"));
     slow.delay = 1500ms;
+    const std::string withNotes = feed("1.1", "1", R"(,"release_notes_en":"New","release_notes_de":null)");
+    const Kind newer = Kind::updateAvailable, current = Kind::upToDate, net = Kind::networkError,
+               unreadable = Kind::parseError;
     const std::vector<Case> cases = {
-        {"same release, newer build", "1.2.0", "5", {200, feed("1.2", "6")}, Kind::updateAvailable, "1.2 (6)"},
-        {"same release, older build", "1.2.0", "7", {200, feed("1.2.0", "6")}, Kind::upToDate, "1.2.0 (7)"},
-        {"older feed release", "2.0.0", "1", {200, feed("1.9.9", "99")}, Kind::upToDate, "2.0.0 (1)"},
-        {"no running version", "", "", {200, feed("0.0", "0")}, Kind::upToDate, "0.0.0 (0)"},
-        {"signed running build", "1.0", "+3", {200, feed("1.0", "3")}, Kind::upToDate, "1.0 (3)"},
-        {"leading letter skipped", "1.2.0", "1", {200, feed("V2.1.3", "1")}, Kind::updateAvailable, "V2.1.3 (1)"},
-        {"whole double build", "1.2.0", "5", {200, feed("1.2.0", "6.0")}, Kind::updateAvailable, "1.2.0 (6)"},
-        {"notes kept", "1.0", "1", {200, feed("1.1", "1", R"(,"release_notes_en":"Faster","release_notes_de":null)")},
-         Kind::updateAvailable, "1.1 (1)", QStringLiteral("Faster")},
-        {"one number in feed", "1.0", "1", {200, feed("2.0 beta", "1")}, Kind::parseError, ""},
-        {"status 404", "1.0", "1", {404, "{}"}, Kind::networkError, "HTTP 404"},
-        {"status 500 with valid feed", "1.0", "1", {500, feed("9.0", "1")}, Kind::networkError, "HTTP 500"},
-        {"not JSON", "1.0", "1", {200, "<html>portal</html>"}, Kind::parseError, ""},
-        {"array", "1.0", "1", {200, "[1,2]"}, Kind::parseError, ""},
-        {"build missing", "1.0", "1", {200, R"({"version":"9.0"})"}, Kind::parseError, ""},
-        {"build as text", "1.0", "1", {200, feed("9.0", "\"6\"")}, Kind::parseError, ""},
-        {"build with fraction", "1.0", "1", {200, feed("9.0", "6.5")}, Kind::parseError, ""},
-        {"build beyond 64 bits", "1.0", "1", {200, feed("9.0", "9223372036854775808")}, Kind::parseError, ""},
-        {"version as number", "1.0", "1", {200, R"({"version":9,"build":1})"}, Kind::parseError, ""},
-        {"notes as number", "1.0", "1", {200, feed("9.0", "1", R"(,"release_notes_de":5)")}, Kind::parseError, ""},
-        {"oversized body", "1.0", "1", {200, big}, Kind::parseError, ""},
-        {"past the deadline", "1.0", "1", slow, Kind::networkError, ""},
+        {"newer build, same release", "1.2.0", "5", {200, feed("1.2", "6")}, newer, "1.2 (6)"},
+        {"older build, same release", "1.2.0", "7", {200, feed("1.2.0", "6")}, current, "1.2.0 (7)"},
+        {"older feed release", "2.0.0", "1", {200, feed("1.9.9", "99")}, current, "2.0.0 (1)"},
+        {"no running version", "", "", {200, feed("0.0", "0")}, current, "0.0.0 (0)"},
+        {"signed running build", "1.0", "+3", {200, feed("1.0", "3")}, current, "1.0 (3)"},
+        {"leading letter skipped", "1.2.0", "1", {200, feed("V2.1.3", "1")}, newer, "V2.1.3 (1)"},
+        {"whole double build", "1.2.0", "5", {200, feed("1.2.0", "6.0")}, newer, "1.2.0 (6)"},
+        {"notes", "1.0", "1", {200, withNotes}, newer, "1.1 (1)", QStringLiteral("New")},
+        {"one number in feed", "1.0", "1", {200, feed("2.0 beta", "1")}, unreadable, ""},
+        {"status 404", "1.0", "1", {404, "{}"}, net, "HTTP 404"},
+        {"status 500, valid feed", "1.0", "1", {500, feed("9.0", "1")}, net, "HTTP 500"},
+        {"not JSON", "1.0", "1", {200, "<html>portal</html>"}, unreadable, ""},
+        {"array", "1.0", "1", {200, "[1,2]"}, unreadable, ""},
+        {"build missing", "1.0", "1", {200, R"({"version":"9.0"})"}, unreadable, ""},
+        {"build as text", "1.0", "1", {200, feed("9.0", "\"6\"")}, unreadable, ""},
+        {"build with fraction", "1.0", "1", {200, feed("9.0", "6.5")}, unreadable, ""},
+        {"build beyond 64 bits", "1.0", "1", {200, feed("9.0", "9223372036854775808")}, unreadable, ""},
+        {"version as number", "1.0", "1", {200, R"({"version":9,"build":1})"}, unreadable, ""},
+        {"notes as number", "1.0", "1", {200, feed("9.0", "1", R"(,"release_notes_de":5)")}, unreadable, ""},
+        {"oversized body", "1.0", "1", {200, big}, unreadable, ""},
+        {"past the deadline", "1.0", "1", slow, net, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

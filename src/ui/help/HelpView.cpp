@@ -134,7 +134,9 @@ void HelpView::showDetail() {
         bold.setBold(true);
         bold.setPointSizeF(bold.pointSizeF() * 1.3);
         title->setFont(bold);
-        addText(title, [] { return localizedText(QStringLiteral("Thema wählen"), QStringLiteral("Choose a Topic")); });
+        addText(title, [] {
+            return localizedText(QStringLiteral("Thema wählen"), QStringLiteral("Choose a Topic"));
+        });
         column->addWidget(title);
         QLabel* description = plainLabel();
         description->setAlignment(Qt::AlignCenter);
@@ -181,8 +183,9 @@ void HelpView::showDetail() {
             for (const HelpItem& item : section.items) {
                 auto* row = new QFrame;
                 if (item.isNote || item.isTip) {
-                    row->setStyleSheet(QStringLiteral("QFrame#helpRow { background: %1; border-radius: 7px; }")
-                                           .arg(tint(item).name(QColor::HexArgb)));
+                    row->setStyleSheet(
+                        QStringLiteral("QFrame#helpRow { background: %1; border-radius: 7px; }")
+                            .arg(tint(item).name(QColor::HexArgb)));
                 }
                 row->setObjectName(QStringLiteral("helpRow"));
                 auto* rowLayout = new QHBoxLayout(row);
@@ -208,7 +211,8 @@ void HelpView::showDetail() {
                 text->setTextFormat(Qt::MarkdownText);
                 text->setWordWrap(true);
                 text->setTextInteractionFlags(Qt::TextBrowserInteraction);
-                connect(text, &QLabel::linkActivated, this, [](const QString& link) { WebLinks::open(QUrl(link)); });
+                connect(text, &QLabel::linkActivated, this,
+                        [](const QString& link) { WebLinks::open(QUrl(link)); });
                 addText(text, [&item] { return inlineMarkdown(item.text()); });
                 rowLayout->addWidget(text, 1);
                 block->addWidget(row);
