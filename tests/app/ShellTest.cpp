@@ -169,6 +169,7 @@ TEST(ShellTest, DisclaimerGateEndToEnd) {
         QTest::qWaitFor([&] { return window.disclaimer() != nullptr && window.disclaimer()->isVisible(); }));
     DisclaimerView* gate = window.disclaimer();
     EXPECT_EQ(QApplication::activeModalWidget(), gate);
+    EXPECT_TRUE(QTest::qWaitForWindowActive(gate));
     EXPECT_EQ(gate->size(), QSize(580, 600));
     ASSERT_NE(window.splash(), nullptr);
     EXPECT_EQ(window.splash()->parentWidget(), &window); // an overlay, not a window of its own
