@@ -158,8 +158,9 @@ public:
                 break;
             }
             if (n == 0) {
-                errno = 0;
-                return false;
+                // Some file systems copy nothing instead of refusing; the reads below tell a file that ended.
+                m_inKernel = false;
+                break;
             }
             offset += n;
             length -= n;

@@ -275,3 +275,30 @@ TEST(StreamedWrite, AnId3ChunkTooLargeToRewriteIsRefusedWithoutReadingIt) {
         EXPECT_EQ(error.kind(), AppError::Kind::tagWriteFailed);
     }
 }
+
+// Ranges of a file on another file system (tmpfs) cannot be copied in the
+// kernel: the writer copies them by reads and writes, block by block.
+TEST(StreamedWrite, RangesTheKernelCannotCopyAreCopiedByReadsAndWrites) {
+    QTemporaryDir other(QStringLiteral("/dev/shm/velmora-XXXXXX"));
+    if (!other.isValid()) {
+        GTEST_SKIP() << "no /dev/shm to hold a file on another file system";
+    }
+    QByteArray original(3 * 1024 * 1024 + 77, '\0');
+    for (qsizetype i = 0; i < original.size(); ++i) {
+        original[i] = char((i * 7919) >> 5);
+    }
+    TestFiles::writeFile(other.filePath(QStringLiteral("source")), original);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("target.mp3"));
+    TestFiles::writeFile(path, "old");
+    FilePieces pieces;
+    pieces.append("new head");
+    pieces.copy(5, original.size() - 10);
+    pieces.append("tail");
+    pieces.copy(0, 3);
+    const auto source = ByteSource::open(other.filePath(QStringLiteral("source")));
+    ASSERT_TRUE(source);
+    UniversalTagWriter::atomicWrite(pieces, &*source, path, std::nullopt);
+    EXPECT_TRUE(TestFiles::readFile(path) == pieces.materialise(original));
+    EXPECT_EQ(folderEntries(dir.path()), QStringLiteral("target.mp3"));
+}
