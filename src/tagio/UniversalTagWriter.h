@@ -6,12 +6,12 @@
 #include <QByteArray>
 #include <QString>
 
-class ByteSource;
-class FilePieces;
-
 #include <cstdint>
 #include <mutex>
 #include <optional>
+
+class ByteSource;
+class FilePieces;
 
 // The one entry point for changing a file's tags and for reading the genre
 // back after a change. It picks the handler by format, has the handler describe
