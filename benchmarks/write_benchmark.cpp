@@ -17,7 +17,7 @@
 //
 // The files are generated in `folder` (default: a temporary folder; it must be
 // on the disk to be measured) and removed afterwards. Each time is the median
-// of WRITE_BENCHMARK_RUNS runs (default 7), write and floor taking turns.
+// of WRITE_BENCHMARK_RUNS runs (default 15), write and floor taking turns.
 // Results go to standard error; standard output (console lines) is discarded.
 
 #include "model/AppError.h"
@@ -196,9 +196,8 @@ int main(int argc, char** argv) {
     QTemporaryDir temporary(argc > 1 ? QString::fromLocal8Bit(argv[1]) + QStringLiteral("/write-bench-XXXXXX")
                                      : QDir::tempPath() + QStringLiteral("/write-bench-XXXXXX"));
     const QDir dir(temporary.path());
-    const int runs = std::max(1, qEnvironmentVariableIntValue("WRITE_BENCHMARK_RUNS")
-                                     ? qEnvironmentVariableIntValue("WRITE_BENCHMARK_RUNS")
-                                     : 7);
+    const int asked = qEnvironmentVariableIntValue("WRITE_BENCHMARK_RUNS");
+    const int runs = asked > 0 ? asked : 15;
     std::fflush(stdout);
     if (!std::freopen("/dev/null", "w", stdout)) {
         return 1;
