@@ -79,10 +79,14 @@ QString timeOfDay(const QDateTime& time) {
 
 QIcon logIcon(AutoModeViewModel::LogKind kind) {
     switch (kind) {
-    case AutoModeViewModel::LogKind::info: return themedIcon("dialog-information", QStyle::SP_MessageBoxInformation);
-    case AutoModeViewModel::LogKind::success: return themedIcon("emblem-ok", QStyle::SP_DialogApplyButton);
-    case AutoModeViewModel::LogKind::skipped: return themedIcon("go-next", QStyle::SP_ArrowForward);
-    case AutoModeViewModel::LogKind::error: return themedIcon("dialog-error", QStyle::SP_MessageBoxCritical);
+    case AutoModeViewModel::LogKind::info:
+        return themedIcon("dialog-information", QStyle::SP_MessageBoxInformation);
+    case AutoModeViewModel::LogKind::success:
+        return themedIcon("emblem-ok", QStyle::SP_DialogApplyButton);
+    case AutoModeViewModel::LogKind::skipped:
+        return themedIcon("go-next", QStyle::SP_ArrowForward);
+    case AutoModeViewModel::LogKind::error:
+        return themedIcon("dialog-error", QStyle::SP_MessageBoxCritical);
     }
     return {};
 }
@@ -105,7 +109,8 @@ public:
     }
     const QString& fullText() const { return m_full; }
     QSize sizeHint() const override {
-        return {std::min(maximumWidth(), fontMetrics().horizontalAdvance(m_full) + 4), QLabel::sizeHint().height()};
+        return {std::min(maximumWidth(), fontMetrics().horizontalAdvance(m_full) + 4),
+                QLabel::sizeHint().height()};
     }
     QSize minimumSizeHint() const override { return {20, QLabel::minimumSizeHint().height()}; }
 
@@ -166,7 +171,8 @@ namespace {
 // remaining width, drawn as plain text.
 class LogRowDelegate : public QStyledItemDelegate {
 public:
-    LogRowDelegate(AutoLogModel* model, QListView* view) : QStyledItemDelegate(view), m_model(model), m_view(view) {}
+    LogRowDelegate(AutoLogModel* model, QListView* view)
+        : QStyledItemDelegate(view), m_model(model), m_view(view) {}
 
     static constexpr int timeWidth = 70;
     static constexpr int iconSize = 14;
@@ -174,13 +180,14 @@ public:
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         const QFontMetrics metrics(monospaceCaption(option.font));
-        const QRect bounds = metrics.boundingRect(QRect(0, 0, messageWidth(), 100000),
-                                                  Qt::TextWordWrap | Qt::TextWrapAnywhere,
-                                                  m_model->entry(index.row()).message);
+        const QRect bounds =
+            metrics.boundingRect(QRect(0, 0, messageWidth(), 100000), Qt::TextWordWrap | Qt::TextWrapAnywhere,
+                                 m_model->entry(index.row()).message);
         return {m_view->viewport()->width(), std::max(bounds.height(), iconSize) + 2};
     }
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
         const AutoModeViewModel::LogEntry& entry = m_model->entry(index.row());
         painter->save();
         if (option.state & QStyle::State_Selected) {
@@ -203,7 +210,8 @@ public:
         painter->setPen(color);
         const int textLeft = iconLeft + iconSize + gap;
         painter->drawText(QRect(textLeft, row.top(), messageWidth(), row.height()),
-                          Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap | Qt::TextWrapAnywhere, entry.message);
+                          Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap | Qt::TextWrapAnywhere,
+                          entry.message);
         painter->restore();
     }
 
@@ -434,8 +442,8 @@ void AutoModeView::connectViewModel() {
                         &VM::writesBlockedChanged}) {
         connect(m_vm, signal, this, &AutoModeView::refreshHeader);
     }
-    for (auto signal : {&VM::isRunningChanged, &VM::isFinishedChanged, &VM::phaseChanged, &VM::progressChanged,
-                        &VM::currentFileChanged}) {
+    for (auto signal : {&VM::isRunningChanged, &VM::isFinishedChanged, &VM::phaseChanged,
+                        &VM::progressChanged, &VM::currentFileChanged}) {
         connect(m_vm, signal, this, &AutoModeView::refreshProgress);
     }
     connect(m_vm, &VM::statisticsChanged, this, &AutoModeView::refreshStatistics);
@@ -499,14 +507,23 @@ void AutoModeView::refreshProgress() {
     const AutoModeViewModel::Progress progress = m_vm->progress();
     m_counter->setVisible(shown);
     m_bars->setVisible(shown);
-    m_counter->setText(QString::number(progress.current) + QStringLiteral(" / ") + QString::number(progress.total));
+    m_counter->setText(QString::number(progress.current) + QStringLiteral(" / ") +
+                       QString::number(progress.total));
 
     double overall = 0.0;
     switch (m_vm->phase()) {
-    case AutoModeViewModel::ProcessingPhase::idle: overall = 0.0; break;
-    case AutoModeViewModel::ProcessingPhase::scanning: overall = 0.02; break;
-    case AutoModeViewModel::ProcessingPhase::processing: overall = m_vm->progressFraction() * 0.95 + 0.05; break;
-    case AutoModeViewModel::ProcessingPhase::done: overall = 1.0; break;
+    case AutoModeViewModel::ProcessingPhase::idle:
+        overall = 0.0;
+        break;
+    case AutoModeViewModel::ProcessingPhase::scanning:
+        overall = 0.02;
+        break;
+    case AutoModeViewModel::ProcessingPhase::processing:
+        overall = m_vm->progressFraction() * 0.95 + 0.05;
+        break;
+    case AutoModeViewModel::ProcessingPhase::done:
+        overall = 1.0;
+        break;
     }
     m_overallBar->setValue(int(overall * 1000.0));
     m_percent->setText(QString::number(qint64(overall * 100.0)) + QStringLiteral(" %"));
@@ -558,7 +575,8 @@ void AutoModeView::refreshPanel() {
     } else if (success) {
         title = localizedText("Verarbeitung erfolgreich abgeschlossen", "Processing completed successfully");
     } else {
-        title = localizedText("Verarbeitung abgeschlossen – mit Problemen", "Processing complete – with problems");
+        title = localizedText("Verarbeitung abgeschlossen – mit Problemen",
+                              "Processing complete – with problems");
     }
     m_panelTitle->setText(title);
     const QColor tint = success ? green : orange;

@@ -119,10 +119,14 @@ double AutoModeViewModel::progressFraction() const {
 
 QString AutoModeViewModel::phaseText() const {
     switch (m_phase) {
-    case ProcessingPhase::idle: return {};
-    case ProcessingPhase::scanning: return localizedText("Scanne Verzeichnis …", "Scanning directory …");
-    case ProcessingPhase::processing: return localizedText("Lese & verarbeite …", "Reading & processing …");
-    case ProcessingPhase::done: return localizedText("Fertig", "Done");
+    case ProcessingPhase::idle:
+        return {};
+    case ProcessingPhase::scanning:
+        return localizedText("Scanne Verzeichnis …", "Scanning directory …");
+    case ProcessingPhase::processing:
+        return localizedText("Lese & verarbeite …", "Reading & processing …");
+    case ProcessingPhase::done:
+        return localizedText("Fertig", "Done");
     }
     return {};
 }
@@ -272,8 +276,8 @@ void AutoModeViewModel::startProcessing() {
     auto run = std::make_shared<Run>();
     run->generation = m_generation;
     run->folder = m_selectedDirectory;
-    run->context = JobContext{m_deps.scanner, m_deps.tagReader, m_deps.lookupService, m_deps.updateService,
-                              m_deps.debugLog, m_deps.settings, CancelToken(), {}};
+    run->context = JobContext{m_deps.scanner,  m_deps.tagReader, m_deps.lookupService, m_deps.updateService,
+                              m_deps.debugLog, m_deps.settings,  CancelToken(),        {}};
     m_run = run;
     if (tryAcquireGate()) {
         beginRun(run);
@@ -375,10 +379,11 @@ void AutoModeViewModel::scanFinished(const std::shared_ptr<Run>& run, const QStr
     }
     run->width = m_deps.settings()->boundedConcurrency();
     m_concurrency = run->width;
-    appendLog(localizedText("Gefunden: ", "Found: ") + QString::number(total) +
-                  localizedText(" Audiodateien. Starte Verarbeitung (", " audio files. Starting processing (") +
-                  QString::number(run->width) + localizedText(" gleichzeitig)…", " concurrent)…"),
-              LogKind::info);
+    appendLog(
+        localizedText("Gefunden: ", "Found: ") + QString::number(total) +
+            localizedText(" Audiodateien. Starte Verarbeitung (", " audio files. Starting processing (") +
+            QString::number(run->width) + localizedText(" gleichzeitig)…", " concurrent)…"),
+        LogKind::info);
     Statistics statistics;
     statistics.total = total;
     setStatistics(statistics);
@@ -492,8 +497,8 @@ void AutoModeViewModel::finishRun(const std::shared_ptr<Run>& run) {
 // ---------------------------------------------------------------------------
 // One file
 
-AutoModeViewModel::ProcessingTaskResult AutoModeViewModel::processFile(const JobContext& context,
-                                                                       const QString& url, int index, int total) {
+AutoModeViewModel::ProcessingTaskResult
+AutoModeViewModel::processFile(const JobContext& context, const QString& url, int index, int total) {
     const QString prefix = QLatin1Char('[') + positionPrefix(index, total) + QStringLiteral("] ");
     const QString name = escaped(fileName(url));
     DebugLogger& debug = *context.debugLog;
@@ -508,14 +513,16 @@ AutoModeViewModel::ProcessingTaskResult AutoModeViewModel::processFile(const Job
     }
     MusicFile file = std::move(*read);
     debug.log(prefix + QStringLiteral("LOADED: format=") + rawValue(file.format) + QStringLiteral(" title=") +
-                  quoted(file.title) + QStringLiteral(" artist=") + quoted(file.artist) + QStringLiteral(" year=") +
-                  orNil(file.year) + QStringLiteral(" genre=") + quoted(file.genre),
+                  quoted(file.title) + QStringLiteral(" artist=") + quoted(file.artist) +
+                  QStringLiteral(" year=") + orNil(file.year) + QStringLiteral(" genre=") +
+                  quoted(file.genre),
               LogCategory::file);
 
     const QList<DecadeRule> rules = context.settings()->decadeRules;
     if (file.alreadyHasDecade(rules)) {
         const QString label = existingDecadeLabel(file.genre, rules).value_or(QStringLiteral("?"));
-        debug.log(prefix + QStringLiteral("SKIP: Jahrzehnt ") + quoted(label) + QStringLiteral(" bereits vorhanden"),
+        debug.log(prefix + QStringLiteral("SKIP: Jahrzehnt ") + quoted(label) +
+                      QStringLiteral(" bereits vorhanden"),
                   LogCategory::file);
         result.file = file;
         result.outcome = {Outcome::Kind::skipped, label};
@@ -559,7 +566,8 @@ AutoModeViewModel::ProcessingTaskResult AutoModeViewModel::processFile(const Job
         return result;
     }
     if (update.writtenGenre) {
-        debug.log(prefix + QStringLiteral("DONE: updated → ") + quoted(*update.writtenGenre), LogCategory::file);
+        debug.log(prefix + QStringLiteral("DONE: updated → ") + quoted(*update.writtenGenre),
+                  LogCategory::file);
         result.outcome = {Outcome::Kind::updated, *update.writtenGenre};
         return result;
     }

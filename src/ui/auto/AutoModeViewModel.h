@@ -44,7 +44,8 @@ class AutoModeViewModel : public QObject {
     Q_PROPERTY(Progress progress READ progress NOTIFY progressChanged)
     Q_PROPERTY(QString currentFile READ currentFile NOTIFY currentFileChanged)
     Q_PROPERTY(QList<LogEntry> log READ log NOTIFY logChanged)
-    Q_PROPERTY(QList<MusicFile> problemFiles READ problemFiles WRITE setProblemFiles NOTIFY problemFilesChanged)
+    Q_PROPERTY(
+        QList<MusicFile> problemFiles READ problemFiles WRITE setProblemFiles NOTIFY problemFilesChanged)
     Q_PROPERTY(bool showProblemResolution READ showProblemResolution WRITE setShowProblemResolution NOTIFY
                    showProblemResolutionChanged)
     Q_PROPERTY(Statistics statistics READ statistics NOTIFY statisticsChanged)
@@ -82,7 +83,15 @@ public:
 
     // What one file's job came to.
     struct Outcome {
-        enum class Kind { skipped, updated, writeFailed, loadFailed, alreadyUpToDate, yearNotFound, notWritten };
+        enum class Kind {
+            skipped,
+            updated,
+            writeFailed,
+            loadFailed,
+            alreadyUpToDate,
+            yearNotFound,
+            notWritten
+        };
         Kind kind = Kind::loadFailed;
         // The label (skipped), the genre written (updated) or the message (writeFailed).
         QString text;
@@ -167,7 +176,8 @@ public:
 
     // The work on one file, blocking, on a worker thread. Never throws; after
     // a cancel it begins no write.
-    static ProcessingTaskResult processFile(const JobContext& context, const QString& url, int index, int total);
+    static ProcessingTaskResult processFile(const JobContext& context, const QString& url, int index,
+                                            int total);
     // The position prefix of a file: "0001/0250".
     static QString positionPrefix(int index, int total);
 
@@ -253,8 +263,8 @@ private:
     // Raised by every start and folder choice: a run or undo of an older
     // generation no longer touches published state.
     quint64 m_generation = 0;
-    std::shared_ptr<Run> m_run;       // the run of the current generation, if any
-    std::shared_ptr<Run> m_waiting;   // a started run waiting for the write gate
+    std::shared_ptr<Run> m_run;     // the run of the current generation, if any
+    std::shared_ptr<Run> m_waiting; // a started run waiting for the write gate
     bool m_undoInFlight = false;
     bool m_holdsGate = false;
     // The undo sessions this view model opened: only those it may undo.

@@ -8,25 +8,21 @@
 #include <QLabel>
 #include <QListView>
 #include <QPushButton>
+#include <QTableView>
 
 namespace {
 
-QPushButton* button(QWidget& root, const QString& text) {
-    for (QPushButton* b : root.findChildren<QPushButton*>()) {
-        if (b->text() == text) {
-            return b;
-        }
-    }
-    return nullptr;
+template <typename T> T* find(QWidget& root, const QString& text) {
+    const auto all = root.findChildren<T*>();
+    const auto it =
+        std::find_if(all.begin(), all.end(), [&](T* w) { return w->text() == text && w->isVisible(); });
+    return it == all.end() ? nullptr : *it;
 }
-
+QPushButton* button(QWidget& root, const QString& text) {
+    return find<QPushButton>(root, text);
+}
 bool hasLabel(QWidget& root, const QString& text) {
-    for (QLabel* label : root.findChildren<QLabel*>()) {
-        if (label->text() == text && label->isVisible()) {
-            return true;
-        }
-    }
-    return false;
+    return find<QLabel>(root, text) != nullptr;
 }
 
 } // namespace
@@ -36,12 +32,17 @@ TEST(AutoModeView, RunReviewAndUndoThroughTheScreen) {
     f.copies("scan/tagged.mp3", 2);
     TestFiles::copyFixture("scan/blank_title.mp3", f.dir, "b.mp3");
     TestFiles::copyFixture("scan/not_audio.mp3", f.dir, "c.mp3");
+    // The year editor lives in Manual mode: this one saves 1990 at once.
+    ProblemResolutionView::setDefaultYearEditorOpener(
+        [](QWidget*, const MusicFile&, auto onSave, auto onClosed) {
+            onSave(1990);
+            onClosed();
+        });
     AutoModeView view(new AutoModeViewModel(f.dependencies()));
     AutoModeViewModel& vm = *view.viewModel();
     view.resize(900, 600);
     view.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
-    EXPECT_TRUE(hasLabel(view, "Choose a directory and start processing."));
     ASSERT_FALSE(button(view, "Start")->isEnabled());
 
     QTest::mouseClick(button(view, "Choose Directory"), Qt::LeftButton);
@@ -65,18 +66,25 @@ TEST(AutoModeView, RunReviewAndUndoThroughTheScreen) {
     ProblemResolutionView* sheet = view.problemSheet();
     ASSERT_NE(sheet, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(sheet));
+    for (QPushButton* b : sheet->findChildren<QPushButton*>()) {
+        EXPECT_FALSE(b->isDefault() || b->autoDefault()) << b->text().toStdString();
+    }
     QTest::keyClick(sheet, Qt::Key_Return);
     EXPECT_TRUE(sheet->isVisible());
-    EXPECT_EQ(vm.problemFiles().size(), 1);
+    QTableView* table = sheet->table();
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
+                      table->visualRect(table->model()->index(0, 5)).center());
+    EXPECT_EQ(vm.problemFiles().first().manualYear, 1990);
+    EXPECT_TRUE(button(*sheet, "Update Selected")->isEnabled());
     QTest::keyClick(sheet, Qt::Key_Escape);
     EXPECT_FALSE(vm.showProblemResolution());
-    EXPECT_EQ(vm.problemFiles().size(), 1);
+    ASSERT_EQ(vm.problemFiles().size(), 1);
+    EXPECT_EQ(vm.problemFiles().first().status, ProcessingStatus::yearFound(1990));
     EXPECT_TRUE(QTest::qWaitFor([&] { return view.problemSheet() == nullptr; }, 2000));
 
     EXPECT_EQ(f.genreOf("a001.mp3"), "House 80er");
     QPushButton* undo = button(view, "Undo");
     ASSERT_TRUE(undo && undo->isVisible() && undo->isEnabled());
-    QTest::mouseClick(undo, Qt::LeftButton);
     QTest::mouseClick(undo, Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !vm.isRunning(); }, 20000));
     EXPECT_FALSE(undo->isVisible());

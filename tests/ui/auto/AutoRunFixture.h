@@ -1,8 +1,8 @@
 #pragma once
 
-// A folder of fixture copies and an Auto mode view model wired to test
-// services: its own undo log and write gate, settings the test controls (no
-// outside source unless a test points MusicBrainz at a loopback server).
+// A folder of fixture copies and an Auto mode view model wired to its own undo
+// log, write gate, writer and settings (no outside source unless a test
+// points MusicBrainz at a loopback server).
 #include "ui/auto/AutoModeViewModel.h"
 
 #include "model/AppSettings.h"
@@ -18,49 +18,46 @@
 #include "QtPrinters.h"
 #include "TestFiles.h"
 
-#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <mutex>
-
 struct AutoRunFixture {
     QTemporaryDir dir;
-    SettingsSnapshot settings = [] {
-        SettingsSnapshot s = SettingsSnapshot::defaults();
-        s.useMusicBrainz = false; // the year comes from the tag or not at all
-        return s;
-    }();
-    std::mutex settingsMutex;
+    SettingsSnapshot settings = SettingsSnapshot::defaults();
     WriteUndoManager undoLog;
     WriteSessionGate gate;
     std::shared_ptr<UniversalTagWriter> writer = std::make_shared<UniversalTagWriter>();
     std::shared_ptr<YearLookupService> lookup;
 
-    AutoRunFixture() { AppSettings::shared().setAppLanguage(AppLanguage::english); }
-
-    // `count` copies of a fixture under numbered names ("a01.mp3" ...).
-    void copies(const QString& fixture, int count, const QString& prefix = QStringLiteral("a")) {
-        const QString suffix = QFileInfo(fixture).suffix();
-        for (int i = 1; i <= count; ++i) {
-            TestFiles::copyFixture(fixture, dir, QStringLiteral("%1%2.%3").arg(prefix).arg(i, 3, 10, QLatin1Char('0')).arg(suffix));
-        }
+    AutoRunFixture() {
+        AppSettings::shared().setAppLanguage(AppLanguage::english);
+        settings.useMusicBrainz = false; // the year comes from the tag or not at all
     }
 
+    // Copies of a fixture named a001.mp3, a002.mp3, ...
+    void copies(const QString& fixture, int count) {
+        for (int i = 1; i <= count; ++i) {
+            TestFiles::copyFixture(fixture, dir, name(i));
+        }
+    }
+    static QString name(int i) { return QStringLiteral("a%1.mp3").arg(i, 3, 10, QLatin1Char('0')); }
+
+    // Settings are read on the main thread only after a run has begun.
     AutoModeViewModel::Dependencies dependencies() {
         AutoModeViewModel::Dependencies d;
         d.undoLog = &undoLog;
         d.gate = &gate;
         d.lookupService = lookup;
         d.updateService = std::make_shared<TagUpdateService>(writer, &undoLog);
-        d.settings = [this] {
-            std::lock_guard lock(settingsMutex);
-            return std::make_shared<const SettingsSnapshot>(settings);
+        const auto snapshot = std::make_shared<const SettingsSnapshot>(settings);
+        d.settings = [snapshot] {
+            return snapshot;
         };
-        d.chooseFolder = [this] { return std::optional<QString>(dir.path()); };
+        d.chooseFolder = [this] {
+            return std::optional<QString>(dir.path());
+        };
         return d;
     }
 
@@ -70,21 +67,20 @@ struct AutoRunFixture {
         return vm;
     }
 
-    static bool awaitFinished(AutoModeViewModel& vm, int ms = 20000) {
-        return QTest::qWaitFor([&] { return vm.isFinished() && !vm.isRunning(); }, ms);
+    static bool awaitFinished(AutoModeViewModel& vm) {
+        return QTest::qWaitFor([&] { return vm.isFinished() && !vm.isRunning(); }, 20000);
     }
 
     static QStringList messages(const AutoModeViewModel& vm) {
         QStringList out;
-        for (const auto& entry : vm.log()) {
-            out << entry.message;
-        }
+        std::transform(vm.log().begin(), vm.log().end(), std::back_inserter(out),
+                       [](auto& e) { return e.message; });
         return out;
     }
 
-    QString genreOf(const QString& name) {
-        const QString path = dir.filePath(name);
-        return TagUpdateService::cleanGenreText(writer->readGenre(path, audioFormatForPath(path)).value_or(QString()),
-                                                audioFormatForPath(path));
+    QString genreOf(const QString& file) {
+        const QString path = dir.filePath(file);
+        return TagUpdateService::cleanGenreText(writer->readGenre(path, AudioFormat::mp3).value_or(QString()),
+                                                AudioFormat::mp3);
     }
 };
