@@ -332,8 +332,7 @@ void AutoModeViewModel::beginRun(const std::shared_ptr<Run>& run) {
     setPhase(ProcessingPhase::scanning);
     appendLog(localizedText("Scanne Verzeichnis…", "Scanning directory…"), LogKind::info);
 
-    QPointer<AutoModeViewModel> self(this);
-    m_pool->start([this, self, run, scanner = m_deps.scanner] {
+    runJob([this, run, scanner = m_deps.scanner]() -> Completion {
         QStringList urls;
         QString error;
         try {
@@ -343,14 +342,9 @@ void AutoModeViewModel::beginRun(const std::shared_ptr<Run>& run) {
         } catch (const std::exception& e) {
             error = QString::fromUtf8(e.what());
         }
-        QMetaObject::invokeMethod(
-            this,
-            [self, run, urls, error] {
-                if (self) {
-                    self->scanFinished(run, urls, error);
-                }
-            },
-            Qt::QueuedConnection);
+        return [this, run, urls, error] {
+            scanFinished(run, urls, error);
+        };
     });
 }
 
@@ -421,17 +415,11 @@ void AutoModeViewModel::submitNext(const std::shared_ptr<Run>& run) {
     ++run->inFlight;
     const QString url = run->urls.at(index);
     const int total = int(run->urls.size());
-    QPointer<AutoModeViewModel> self(this);
-    m_pool->start([this, self, run, context = run->context, url, index, total] {
+    runJob([this, run, context = run->context, url, index, total]() -> Completion {
         ProcessingTaskResult result = processFile(context, url, index, total);
-        QMetaObject::invokeMethod(
-            this,
-            [self, run, result = std::move(result)] {
-                if (self) {
-                    self->resultArrived(run, result);
-                }
-            },
-            Qt::QueuedConnection);
+        return [this, run, result = std::move(result)] {
+            resultArrived(run, result);
+        };
     });
 }
 
@@ -650,18 +638,12 @@ void AutoModeViewModel::undoLastWrite() {
     m_undoInFlight = true;
     setRunning(true);
     const quint64 generation = m_generation;
-    QPointer<AutoModeViewModel> self(this);
-    m_pool->start([this, self, generation, undo = m_deps.undoLog, update = m_deps.updateService,
-                   session = m_deps.undoLog->currentSession()] {
+    runJob([this, generation, undo = m_deps.undoLog, update = m_deps.updateService,
+            session = m_deps.undoLog->currentSession()]() -> Completion {
         const WriteUndoManager::UndoResult r = undo->undoLastSession(*update->writer(), session);
-        QMetaObject::invokeMethod(
-            this,
-            [self, generation, restored = r.restored, failed = r.failed] {
-                if (self) {
-                    self->undoFinished(generation, restored, failed);
-                }
-            },
-            Qt::QueuedConnection);
+        return [this, generation, restored = r.restored, failed = r.failed] {
+            undoFinished(generation, restored, failed);
+        };
     });
 }
 
@@ -678,6 +660,52 @@ void AutoModeViewModel::undoFinished(quint64 generation, int restored, int faile
         appendLog(line + QLatin1Char('.'), failed >= 1 ? LogKind::error : LogKind::info);
     }
     releaseGate();
+}
+
+// ---------------------------------------------------------------------------
+// Jobs
+//
+// Work and results pass between the threads through this object's own queues
+// under one mutex; the pool and the queued call only say that there is
+// something to take. The hand-over is thus plain to see (also for a race
+// checker, which cannot look into Qt's own queues).
+
+void AutoModeViewModel::runJob(Job job) {
+    {
+        std::lock_guard lock(m_jobMutex);
+        m_jobs.push_back(std::move(job));
+    }
+    m_pool->start([this] { runOneJob(); });
+}
+
+void AutoModeViewModel::runOneJob() {
+    Job job;
+    {
+        std::lock_guard lock(m_jobMutex);
+        job = std::move(m_jobs.front());
+        m_jobs.pop_front();
+    }
+    Completion done = job();
+    {
+        std::lock_guard lock(m_jobMutex);
+        m_completions.push_back(std::move(done));
+    }
+    QMetaObject::invokeMethod(this, "deliverCompletions", Qt::QueuedConnection);
+}
+
+void AutoModeViewModel::deliverCompletions() {
+    for (;;) {
+        Completion done;
+        {
+            std::lock_guard lock(m_jobMutex);
+            if (m_completions.empty()) {
+                return;
+            }
+            done = std::move(m_completions.front());
+            m_completions.pop_front();
+        }
+        done();
+    }
 }
 
 // ---------------------------------------------------------------------------

@@ -14,8 +14,10 @@
 #include <QStringList>
 #include <QUuid>
 
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 class DebugLogger;
@@ -208,8 +210,16 @@ public:
     // a problem file.
     void handleResult(const ProcessingTaskResult& result);
 
+private Q_SLOTS:
+    void deliverCompletions();
+
 private:
     struct Run;
+    // A job runs on the pool and hands back what is to happen on the main thread.
+    using Completion = std::function<void()>;
+    using Job = std::function<Completion()>;
+    void runJob(Job job);
+    void runOneJob();
 
     void appendLog(const QString& message, LogKind kind);
     void clearRunState();
@@ -243,6 +253,9 @@ private:
 
     Dependencies m_deps;
     std::unique_ptr<QThreadPool> m_pool;
+    std::mutex m_jobMutex;
+    std::deque<Job> m_jobs;
+    std::deque<Completion> m_completions;
 
     QString m_selectedDirectory;
     bool m_isRunning = false;
