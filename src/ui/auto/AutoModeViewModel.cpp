@@ -276,8 +276,7 @@ void AutoModeViewModel::startProcessing() {
     auto run = std::make_shared<Run>();
     run->generation = m_generation;
     run->folder = m_selectedDirectory;
-    run->context = JobContext{m_deps.scanner,  m_deps.tagReader, m_deps.lookupService, m_deps.updateService,
-                              m_deps.debugLog, m_deps.settings,  CancelToken(),        {}};
+    run->context = JobContext{m_deps, CancelToken(), 0};
     m_run = run;
     if (tryAcquireGate()) {
         beginRun(run);

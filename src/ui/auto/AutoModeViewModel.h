@@ -106,31 +106,29 @@ public:
         Outcome outcome;
     };
 
-    // The services and surroundings of the view model; what is left empty is
-    // filled with the program's own (a new scanner, reader, lookup and
-    // writer-backed update service, the shared undo log, debug log and
-    // settings, a one-folder dialog is the screen's).
-    struct Dependencies {
+    // What a file's job works with.
+    struct Services {
         std::shared_ptr<FileScannerService> scanner;
         std::shared_ptr<UniversalTagReader> tagReader;
         std::shared_ptr<YearLookupService> lookupService;
         std::shared_ptr<TagUpdateService> updateService;
-        WriteUndoManager* undoLog = nullptr;
-        WriteSessionGate* gate = nullptr;
         DebugLogger* debugLog = nullptr;
         std::function<std::shared_ptr<const SettingsSnapshot>()> settings;
+    };
+
+    // The services and surroundings of the view model; what is left empty is
+    // filled with the program's own (a new scanner, reader, lookup and
+    // writer-backed update service, the shared undo log, write gate, debug
+    // log and settings; without a folder chooser the screen asks).
+    struct Dependencies : Services {
+        WriteUndoManager* undoLog = nullptr;
+        WriteSessionGate* gate = nullptr;
         // Asks the user for one folder; none when the user cancels.
         std::function<std::optional<QString>()> chooseFolder;
     };
 
-    // What a job works with: its services, the run's settings and cancel token.
-    struct JobContext {
-        std::shared_ptr<FileScannerService> scanner;
-        std::shared_ptr<UniversalTagReader> tagReader;
-        std::shared_ptr<YearLookupService> lookupService;
-        std::shared_ptr<TagUpdateService> updateService;
-        DebugLogger* debugLog = nullptr;
-        std::function<std::shared_ptr<const SettingsSnapshot>()> settings;
+    // A job's services with the run's cancel token and undo session.
+    struct JobContext : Services {
         CancelToken cancel;
         WriteUndoManager::SessionId session = 0;
     };

@@ -111,14 +111,11 @@ TEST(AutoModeViewModel, LabelledFileIsSkippedWithoutLookupAndTagLineBreaksStayIn
         ASSERT_TRUE(ref.save());
     }
     const auto deps = f.dependencies();
-    const VM::JobContext context{std::make_shared<FileScannerService>(),
-                                 std::make_shared<UniversalTagReader>(),
-                                 std::make_shared<YearLookupService>(),
-                                 deps.updateService,
-                                 &DebugLogger::shared(),
-                                 deps.settings,
-                                 CancelToken(),
-                                 f.undoLog.openSession()};
+    const VM::JobContext context{
+        {std::make_shared<FileScannerService>(), std::make_shared<UniversalTagReader>(),
+         std::make_shared<YearLookupService>(), deps.updateService, &DebugLogger::shared(), deps.settings},
+        CancelToken(),
+        f.undoLog.openSession()};
     const VM::ProcessingTaskResult r = VM::processFile(context, path, 11, 10000);
     EXPECT_EQ(r.outcome.kind, Kind::skipped);
     EXPECT_EQ(r.outcome.text, "80er");
