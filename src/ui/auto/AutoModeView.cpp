@@ -564,20 +564,8 @@ void AutoModeView::refreshPanel() {
     m_panelDivider->setVisible(shown);
     const AutoModeViewModel::Statistics s = m_vm->statistics();
     const bool hasProblemFiles = !m_vm->problemFiles().isEmpty();
-    const QString failure = m_vm->failureLine();
-    // Only a run that ended normally without a single problem looks like success.
-    const bool success = !m_vm->wasCancelled() && failure.isEmpty() && s.problems == 0 && !hasProblemFiles;
-    QString title;
-    if (m_vm->wasCancelled()) {
-        title = localizedText("Verarbeitung abgebrochen.", "Processing cancelled.");
-    } else if (!failure.isEmpty()) {
-        title = failure;
-    } else if (success) {
-        title = localizedText("Verarbeitung erfolgreich abgeschlossen", "Processing completed successfully");
-    } else {
-        title = localizedText("Verarbeitung abgeschlossen – mit Problemen",
-                              "Processing complete – with problems");
-    }
+    const bool success = m_vm->endedSuccessfully();
+    const QString title = m_vm->completionTitle();
     m_panelTitle->setText(title);
     const QColor tint = success ? green : orange;
     m_panel->setStyleSheet(QStringLiteral("QFrame#completionPanel { background-color: rgba(%1,%2,%3,26); }")

@@ -131,6 +131,24 @@ QString AutoModeViewModel::phaseText() const {
     return {};
 }
 
+bool AutoModeViewModel::endedSuccessfully() const {
+    return !m_wasCancelled && m_failureLine.isEmpty() && m_statistics.problems == 0 &&
+           m_problemFiles.isEmpty();
+}
+
+QString AutoModeViewModel::completionTitle() const {
+    if (m_wasCancelled) {
+        return localizedText("Verarbeitung abgebrochen.", "Processing cancelled.");
+    }
+    if (!m_failureLine.isEmpty()) {
+        return m_failureLine;
+    }
+    return endedSuccessfully()
+               ? localizedText("Verarbeitung erfolgreich abgeschlossen", "Processing completed successfully")
+               : localizedText("Verarbeitung abgeschlossen – mit Problemen",
+                               "Processing complete – with problems");
+}
+
 QString AutoModeViewModel::positionPrefix(int index, int total) {
     return QString::asprintf("%04d/%04d", index + 1, total);
 }

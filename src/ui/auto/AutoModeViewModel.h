@@ -155,6 +155,12 @@ public:
     // failure, no audio files); empty otherwise.
     const QString& failureLine() const { return m_failureLine; }
     bool hasFolderChooser() const { return bool(m_deps.chooseFolder); }
+    // The verdict of the completion panel: success only for a run that ended
+    // normally without a single problem (also one no longer in the list).
+    bool endedSuccessfully() const;
+    // Its title: the cancel line, the error line of a folder that could not be
+    // worked on, or success or problems.
+    QString completionTitle() const;
 
     bool canStart() const;
     // Manual mode holds the write gate: Start and Undo wait for it.

@@ -105,6 +105,7 @@ TEST(AutoModeViewModelConcurrency, StartDuringWindDownAndOtherModeMixNoSession) 
     EXPECT_EQ(lines.filter("Starting processing: ").size(), 1);
     EXPECT_FALSE(lines.contains("Processing cancelled."));
     EXPECT_EQ(lines.last(), "Done: 3 updated, 3 skipped, 0 problems");
+    EXPECT_EQ(vm->completionTitle(), "Processing completed successfully");
     // The new run's session holds only its own three writes.
     EXPECT_EQ(f.undoLog.entries().size(), 3);
     ASSERT_TRUE(vm->canUndo());

@@ -58,7 +58,6 @@ TEST(AutoModeView, RunReviewAndUndoThroughTheScreen) {
     EXPECT_TRUE(hasLabel(view, "4 / 4"));
     EXPECT_TRUE(hasLabel(view, "100 %"));
     EXPECT_EQ(view.findChild<QListView*>()->model()->rowCount(), vm.log().size());
-    EXPECT_EQ(vm.log().size(), 8);
 
     QPushButton* review = button(view, "Review 1 problem(s)");
     ASSERT_NE(review, nullptr);
