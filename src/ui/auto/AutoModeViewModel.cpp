@@ -256,7 +256,7 @@ void AutoModeViewModel::clearRunState() {
 // Folder, start, cancel
 
 void AutoModeViewModel::chooseDirectory() {
-    if (!m_deps.chooseFolder) {
+    if (!m_deps.chooseFolder || m_isRunning) {
         return;
     }
     if (const std::optional<QString> folder = m_deps.chooseFolder(); folder && !folder->isEmpty()) {
@@ -265,8 +265,12 @@ void AutoModeViewModel::chooseDirectory() {
 }
 
 void AutoModeViewModel::selectDirectory(const QString& folder) {
-    // A run still winding down, or one waiting for the gate, no longer belongs
-    // to what the screen shows.
+    // A run going on would lose its screen and never end on it.
+    if (m_isRunning) {
+        return;
+    }
+    // A run still winding down after a cancel, or one waiting for the gate,
+    // no longer belongs to what the screen shows.
     ++m_generation;
     m_waiting.reset();
     m_selectedDirectory = folder;

@@ -172,7 +172,8 @@ public:
 
     void setProblemFiles(const QList<MusicFile>& files);
     void setShowProblemResolution(bool show);
-    // Picks the folder of the next run through the injected chooser.
+    // Picks the folder of the next run through the injected chooser; nothing
+    // while a run or an undo is going.
     void chooseDirectory();
     // Sets the folder directly (what a confirmed chooser does).
     void selectDirectory(const QString& folder);
