@@ -183,7 +183,7 @@ public:
         const QRect bounds =
             metrics.boundingRect(QRect(0, 0, messageWidth(), 100000), Qt::TextWordWrap | Qt::TextWrapAnywhere,
                                  m_model->entry(index.row()).message);
-        return {m_view->viewport()->width(), std::max(bounds.height(), iconSize) + 2};
+        return {m_view->viewport()->width() - 2 * m_view->spacing(), std::max(bounds.height(), iconSize) + 2};
     }
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -369,6 +369,7 @@ void AutoModeView::buildUi() {
     m_logView->setResizeMode(QListView::Adjust);
     m_logView->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_logView->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_logView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_logView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_logView->setSpacing(1);
     m_logView->setContentsMargins(12, 8, 12, 8);
