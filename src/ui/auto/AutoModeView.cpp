@@ -1,6 +1,7 @@
 #include "ui/auto/AutoModeView.h"
 
 #include "model/AppSettings.h"
+#include "ui/SymbolIcon.h"
 #include "ui/auto/ProblemResolutionView.h"
 
 #include <QAbstractListModel>
@@ -28,10 +29,6 @@ namespace {
 const QColor green(40, 160, 60);
 const QColor orange(230, 126, 0);
 const QColor red(210, 40, 40);
-
-QIcon themedIcon(const char* name, QStyle::StandardPixmap fallback) {
-    return QIcon::fromTheme(QString::fromLatin1(name), QApplication::style()->standardIcon(fallback));
-}
 
 QFont scaledFont(const QFont& base, double factor, int weight = -1) {
     QFont font = base;
@@ -80,13 +77,13 @@ QString timeOfDay(const QDateTime& time) {
 QIcon logIcon(AutoModeViewModel::LogKind kind) {
     switch (kind) {
     case AutoModeViewModel::LogKind::info:
-        return themedIcon("dialog-information", QStyle::SP_MessageBoxInformation);
+        return symbolIcon(QStringLiteral("info.circle"));
     case AutoModeViewModel::LogKind::success:
-        return themedIcon("emblem-ok", QStyle::SP_DialogApplyButton);
+        return symbolIcon(QStringLiteral("checkmark.circle.fill"));
     case AutoModeViewModel::LogKind::skipped:
-        return themedIcon("go-next", QStyle::SP_ArrowForward);
+        return symbolIcon(QStringLiteral("arrow.forward.circle.fill"));
     case AutoModeViewModel::LogKind::error:
-        return themedIcon("dialog-error", QStyle::SP_MessageBoxCritical);
+        return symbolIcon(QStringLiteral("exclamationmark.circle.fill"));
     }
     return {};
 }
@@ -257,7 +254,7 @@ void AutoModeView::buildUi() {
     header->addStretch(1);
     auto* folderGroup = new QHBoxLayout;
     folderGroup->setSpacing(8);
-    m_choose = new QPushButton(themedIcon("folder", QStyle::SP_DirIcon), {}, this);
+    m_choose = new QPushButton(symbolIcon(QStringLiteral("folder")), {}, this);
     m_folder = new ElidedLabel(200, this);
     m_folder->setForegroundRole(QPalette::PlaceholderText);
     folderGroup->addWidget(m_choose);
@@ -266,10 +263,10 @@ void AutoModeView::buildUi() {
     QFrame* separator = rule(this, QFrame::VLine);
     separator->setFixedHeight(28);
     header->addWidget(separator);
-    m_start = new QPushButton(themedIcon("media-playback-start", QStyle::SP_MediaPlay), {}, this);
+    m_start = new QPushButton(symbolIcon(QStringLiteral("play.circle.fill")), {}, this);
     m_start->setFont(scaledFont(font(), 1.0, QFont::Bold));
     m_start->setMinimumHeight(34);
-    m_cancel = new QPushButton(themedIcon("media-playback-stop", QStyle::SP_MediaStop), {}, this);
+    m_cancel = new QPushButton(symbolIcon(QStringLiteral("stop.circle.fill")), {}, this);
     m_cancel->setStyleSheet(QStringLiteral("QPushButton { background-color: rgb(210,40,40); color: white; "
                                            "border-radius: 5px; padding: 4px 10px; }"));
     header->addWidget(m_start);
@@ -415,10 +412,10 @@ void AutoModeView::buildUi() {
     m_panelSummary->setForegroundRole(QPalette::PlaceholderText);
     panelText->addWidget(m_panelTitle);
     panelText->addWidget(m_panelSummary);
-    m_review = new QPushButton(themedIcon("dialog-warning", QStyle::SP_MessageBoxWarning), {}, m_panel);
+    m_review = new QPushButton(symbolIcon(QStringLiteral("exclamationmark.circle")), {}, m_panel);
     m_review->setStyleSheet(QStringLiteral("QPushButton { background-color: rgb(230,126,0); color: white; "
                                            "border-radius: 5px; padding: 4px 10px; }"));
-    m_undo = new QPushButton(themedIcon("edit-undo", QStyle::SP_ArrowBack), {}, m_panel);
+    m_undo = new QPushButton(symbolIcon(QStringLiteral("arrow.uturn.backward")), {}, m_panel);
     panel->addWidget(m_panelIcon);
     panel->addLayout(panelText);
     panel->addStretch(1);
@@ -573,8 +570,8 @@ void AutoModeView::refreshPanel() {
                                .arg(tint.red())
                                .arg(tint.green())
                                .arg(tint.blue()));
-    const QIcon icon = success ? themedIcon("emblem-ok", QStyle::SP_DialogApplyButton)
-                               : themedIcon("dialog-warning", QStyle::SP_MessageBoxWarning);
+    const QIcon icon = success ? symbolIcon(QStringLiteral("checkmark.circle.fill"))
+                               : symbolIcon(QStringLiteral("exclamationmark.triangle.fill"));
     m_panelIcon->setPixmap(icon.pixmap(22, 22));
     m_panelSummary->setText(QString::number(s.updated) + localizedText(" aktualisiert · ", " updated · ") +
                             QString::number(s.skipped) + localizedText(" übersprungen · ", " skipped · ") +

@@ -1,6 +1,7 @@
 #include "ui/auto/ProblemResolutionView.h"
 
 #include "model/AppSettings.h"
+#include "ui/SymbolIcon.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>
@@ -266,8 +267,7 @@ void ProblemResolutionView::buildUi() {
     header->setContentsMargins(16, 12, 16, 12);
     header->setSpacing(12);
     m_icon = new QLabel(this);
-    const QIcon warning = QIcon::fromTheme(QStringLiteral("dialog-warning"),
-                                           style()->standardIcon(QStyle::SP_MessageBoxWarning));
+    const QIcon warning = symbolIcon(QStringLiteral("exclamationmark.triangle.fill"));
     m_icon->setPixmap(warning.pixmap(28, 28));
     header->addWidget(m_icon);
     auto* titles = new QVBoxLayout;
