@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ui/auto/AutoModeViewModel.h"
+#include "ui/auto/ProblemResolutionView.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -13,7 +14,6 @@ class QPushButton;
 class QStackedWidget;
 class AutoLogModel;
 class ElidedLabel;
-class ProblemResolutionView;
 
 // The Auto Mode screen: folder choice, Start and Cancel, statistics and
 // progress, the live log and, once a run has ended, the completion panel with
