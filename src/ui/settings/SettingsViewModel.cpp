@@ -506,8 +506,10 @@ int SettingsViewModel::stepped(int value, int delta, int min, int max) {
 }
 
 void SettingsViewModel::stepConcurrency(int direction) {
-    const int next = stepped(m_settings.currentSnapshot()->boundedConcurrency(), direction, 1, 10);
-    if (next != m_settings.maxConcurrentRequests()) {
+    // Steps from what runs use; a step that moves nothing writes nothing.
+    const int shown = m_settings.currentSnapshot()->boundedConcurrency();
+    const int next = stepped(shown, direction, 1, 10);
+    if (next != shown) {
         m_settings.setMaxConcurrentRequests(next);
     }
 }
