@@ -113,11 +113,17 @@ void DecadeRuleTableModel::sync() {
         endResetModel();
         return;
     }
-    m_rules = rules;
-    m_affected = affected;
-    if (!m_rules.isEmpty()) {
-        Q_EMIT dataChanged(index(0, 0), index(rowCount() - 1, columnCount_ - 1));
+    // Only cells whose content changed are announced: an announcement also
+    // resets the text of an editor open on that cell.
+    for (qsizetype row = 0; row < rules.size(); ++row) {
+        const bool changed = !(rules.at(row) == m_rules.at(row));
+        const bool marked = affected.contains(rules.at(row).id) != m_affected.contains(rules.at(row).id);
+        m_rules[row] = rules.at(row);
+        if (changed || marked) {
+            Q_EMIT dataChanged(index(int(row), 0), index(int(row), changed ? labelColumn : toColumn));
+        }
     }
+    m_affected = affected;
     Q_EMIT headerDataChanged(Qt::Horizontal, 0, columnCount_ - 1);
 }
 
@@ -209,9 +215,11 @@ void GenreMappingTableModel::sync() {
         endResetModel();
         return;
     }
-    if (mappings != m_mappings) {
-        m_mappings = mappings;
-        Q_EMIT dataChanged(index(0, 0), index(rowCount() - 1, columnCount_ - 1));
+    for (qsizetype row = 0; row < mappings.size(); ++row) {
+        if (!(mappings.at(row) == m_mappings.at(row))) {
+            m_mappings[row] = mappings.at(row);
+            Q_EMIT dataChanged(index(int(row), 0), index(int(row), targetColumn));
+        }
     }
     Q_EMIT headerDataChanged(Qt::Horizontal, 0, columnCount_ - 1);
 }
