@@ -28,6 +28,7 @@ QHBoxLayout* valueRow(const QString& name, const QString& value) {
 } // namespace
 
 InfoPage::InfoPage(SettingsViewModel& viewModel, QWidget* parent) : SettingsPage(viewModel, parent) {
+    Q_INIT_RESOURCE(settings); // the logo lives in the screens' static library
     m_debug = addSection(m_layout, true, true);
     m_logging = new QCheckBox;
     m_openLog = new QPushButton(icon("document-open", QStyle::SP_FileDialogContentsView), QString());
@@ -90,6 +91,7 @@ InfoPage::InfoPage(SettingsViewModel& viewModel, QWidget* parent) : SettingsPage
     makeCaption(powered);
     makeSecondary(powered);
     auto* logo = new QLabel;
+    logo->setObjectName(QStringLiteral("logo"));
     const QPixmap pixmap(QStringLiteral(":/images/OrvekLogo.png"));
     if (!pixmap.isNull()) {
         logo->setPixmap(pixmap.width() > 260 ? pixmap.scaledToWidth(260, Qt::SmoothTransformation) : pixmap);

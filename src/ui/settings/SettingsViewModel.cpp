@@ -86,14 +86,31 @@ SettingsViewModel::SettingsViewModel(AppSettings& settings, AIConnectionTester t
     : QObject(parent), m_settings(settings), m_tester(std::move(tester)),
       m_lastProvider(settings.selectedProvider()), m_lastApiKey(settings.apiKey()),
       m_lastEndpoint(settings.customEndpoint()) {
-    m_pool.setMaxThreadCount(4);
     connect(&m_settings, &AppSettings::settingsChanged, this, &SettingsViewModel::onSettingsChanged);
 }
 
 SettingsViewModel::~SettingsViewModel() {
     m_fetchCancel.cancel();
     m_testCancel.cancel();
-    m_pool.waitForDone();
+    for (Worker& worker : m_workers) {
+        worker.thread.join();
+    }
+}
+
+void SettingsViewModel::startWorker(std::function<void()> work) {
+    std::erase_if(m_workers, [](Worker& worker) {
+        if (!worker.done->load()) {
+            return false;
+        }
+        worker.thread.join();
+        return true;
+    });
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    m_workers.push_back({std::thread([work = std::move(work), done] {
+                             work();
+                             done->store(true);
+                         }),
+                         done});
 }
 
 bool SettingsViewModel::english() const {
@@ -420,7 +437,7 @@ void SettingsViewModel::fetchModels() {
     m_fetchCancel = CancelToken();
     Q_EMIT stateChanged();
     const quint64 generation = m_generation;
-    m_pool.start([this, self = QPointer<SettingsViewModel>(this), generation,
+    startWorker([this, self = QPointer<SettingsViewModel>(this), generation,
                   snapshot = m_settings.currentSnapshot(), cancel = m_fetchCancel] {
         QStringList models = m_tester.fetchModels(snapshot, cancel);
         applyWhenCurrent(self, generation, [models = std::move(models)](SettingsViewModel& vm) {
@@ -436,7 +453,7 @@ void SettingsViewModel::testConnection() {
     m_testCancel = CancelToken();
     Q_EMIT stateChanged();
     const quint64 generation = m_generation;
-    m_pool.start([this, self = QPointer<SettingsViewModel>(this), generation,
+    startWorker([this, self = QPointer<SettingsViewModel>(this), generation,
                   snapshot = m_settings.currentSnapshot(), cancel = m_testCancel] {
         const AIConnectionTester::Result result = m_tester.run(*snapshot, cancel);
         applyWhenCurrent(self, generation, [result](SettingsViewModel& vm) {

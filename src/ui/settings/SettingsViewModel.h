@@ -10,10 +10,14 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
-#include <QThreadPool>
 #include <QUuid>
 
+#include <atomic>
+#include <functional>
+#include <memory>
 #include <optional>
+#include <thread>
+#include <vector>
 
 // The state and operations behind one settings screen. Every control edits
 // the shared AppSettings directly (each setter saves at once); what lives here
@@ -123,13 +127,19 @@ Q_SIGNALS:
 private:
     void onSettingsChanged();
     void cancelRunning();
+    // Runs `work` on a thread of its own; threads that have ended are joined here.
+    void startWorker(std::function<void()> work);
     bool setRuleYear(const QUuid& id, const QString& typed, bool isFrom);
     template <typename Apply>
     void applyWhenCurrent(QPointer<SettingsViewModel> self, quint64 generation, Apply apply);
 
     AppSettings& m_settings;
     AIConnectionTester m_tester;
-    QThreadPool m_pool;
+    struct Worker {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    std::vector<Worker> m_workers;
     bool m_visible = false;
 
     AIProviderType m_lastProvider;

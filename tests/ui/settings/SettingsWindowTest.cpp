@@ -1,5 +1,6 @@
 #include "ui/settings/AIProviderPage.h"
 #include "ui/settings/FileChooser.h"
+#include "ui/settings/InfoPage.h"
 #include "ui/settings/ProcessingPage.h"
 #include "ui/settings/SearchReplacePage.h"
 #include "ui/settings/SettingsView.h"
@@ -64,6 +65,7 @@ TEST(SettingsWindowTest, EditsEverySettingFromTheWindowEndToEnd) {
     EXPECT_EQ(window->width(), 480);
     SettingsView* view = window->view();
     view->tabBar()->setCurrentIndex(static_cast<int>(SettingsViewModel::SettingsTab::info));
+    EXPECT_FALSE(view->infoPage()->findChild<QLabel*>(QStringLiteral("logo"))->pixmap().isNull());
     SettingsView second(settings);
     second.show();
     EXPECT_EQ(second.tabBar()->currentIndex(), static_cast<int>(SettingsViewModel::SettingsTab::info));
