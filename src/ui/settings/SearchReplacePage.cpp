@@ -48,21 +48,8 @@ SearchReplacePage::SearchReplacePage(SettingsViewModel& viewModel, QWidget* pare
     m_ruleImport = rules.importButton;
     m_ruleResult = rules.result;
     connect(m_ruleAdd, &QPushButton::clicked, this, [this] { m_vm.addRule(); });
-    connect(m_ruleExport, &QPushButton::clicked, this, [this] {
-        FileChooser::current().chooseSaveFile(this, m_vm.defaultRulesFileName(),
-                                              [vm = QPointer(&m_vm)](const QString& path) {
-                                                  if (vm && !path.isEmpty()) {
-                                                      vm->exportDecadeRules(path);
-                                                  }
-                                              });
-    });
-    connect(m_ruleImport, &QPushButton::clicked, this, [this] {
-        FileChooser::current().chooseOpenFile(this, [vm = QPointer(&m_vm)](const QString& path) {
-            if (vm && !path.isEmpty()) {
-                vm->importDecadeRules(path);
-            }
-        });
-    });
+    connectExchange(rules, &SettingsViewModel::defaultRulesFileName, &SettingsViewModel::exportDecadeRules,
+                    &SettingsViewModel::importDecadeRules);
     // The footer: findings, then the note with Restore Defaults.
     m_findings = new QLabel;
     m_findings->setTextFormat(Qt::PlainText);
@@ -139,21 +126,8 @@ SearchReplacePage::SearchReplacePage(SettingsViewModel& viewModel, QWidget* pare
             }
         });
     });
-    connect(m_mappingExport, &QPushButton::clicked, this, [this] {
-        FileChooser::current().chooseSaveFile(this, m_vm.defaultMappingsFileName(),
-                                              [vm = QPointer(&m_vm)](const QString& path) {
-                                                  if (vm && !path.isEmpty()) {
-                                                      vm->exportGenreMappings(path);
-                                                  }
-                                              });
-    });
-    connect(m_mappingImport, &QPushButton::clicked, this, [this] {
-        FileChooser::current().chooseOpenFile(this, [vm = QPointer(&m_vm)](const QString& path) {
-            if (vm && !path.isEmpty()) {
-                vm->importGenreMappings(path);
-            }
-        });
-    });
+    connectExchange(mappingButtons, &SettingsViewModel::defaultMappingsFileName,
+                    &SettingsViewModel::exportGenreMappings, &SettingsViewModel::importGenreMappings);
     auto* mappingFooter = new QHBoxLayout;
     m_mappingNote = mappings.footer;
     mappingLayout->insertLayout(mappingLayout->indexOf(m_mappingNote), mappingFooter);
@@ -167,6 +141,24 @@ SearchReplacePage::SearchReplacePage(SettingsViewModel& viewModel, QWidget* pare
 
     retranslate();
     refresh();
+}
+
+void SearchReplacePage::connectExchange(const ButtonRow& row, QString (SettingsViewModel::*fileName)() const,
+                                        void (SettingsViewModel::*exportTo)(const QString&),
+                                        void (SettingsViewModel::*importFrom)(const QString&)) {
+    // The chooser may answer after this screen is gone.
+    const auto onChosen = [vm = QPointer(&m_vm)](void (SettingsViewModel::*operation)(const QString&)) {
+        return [vm, operation](const QString& path) {
+            if (vm && !path.isEmpty()) {
+                (vm.data()->*operation)(path);
+            }
+        };
+    };
+    connect(row.exportButton, &QPushButton::clicked, this, [this, fileName, done = onChosen(exportTo)] {
+        FileChooser::current().chooseSaveFile(this, (m_vm.*fileName)(), done);
+    });
+    connect(row.importButton, &QPushButton::clicked, this,
+            [this, done = onChosen(importFrom)] { FileChooser::current().chooseOpenFile(this, done); });
 }
 
 QTableView* SearchReplacePage::makeTable(QAbstractItemModel* model) {

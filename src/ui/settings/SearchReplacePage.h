@@ -38,6 +38,9 @@ private:
         QLabel* result;
     };
     ButtonRow addButtonRow(QVBoxLayout* layout);
+    void connectExchange(const ButtonRow& row, QString (SettingsViewModel::*fileName)() const,
+                         void (SettingsViewModel::*exportTo)(const QString&),
+                         void (SettingsViewModel::*importFrom)(const QString&));
     QTableView* makeTable(QAbstractItemModel* model);
 
     QCheckBox* m_writeDecade;

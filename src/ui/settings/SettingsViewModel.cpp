@@ -330,35 +330,42 @@ QString SettingsViewModel::defaultMappingsFileName() const {
     return text(QStringLiteral("Genre-Zuordnungen.json"), QStringLiteral("Genre-Mappings.json"));
 }
 
-void SettingsViewModel::exportDecadeRules(const QString& path) {
-    const auto failure =
-        ExchangeFile::writeObject(path, DecadeRuleExportFormat::fromRules(m_settings.decadeRules()).toJson());
-    if (failure) {
-        m_decadeImportResult = text(QStringLiteral("✗ Export fehlgeschlagen: "), QStringLiteral("✗ Export failed: ")) +
-                               *failure;
+void SettingsViewModel::writeExchangeFile(const QString& path, const QJsonObject& object,
+                                          std::optional<QString>& result) {
+    if (const auto failure = ExchangeFile::writeObject(path, object)) {
+        result = text(QStringLiteral("✗ Export fehlgeschlagen: "), QStringLiteral("✗ Export failed: ")) + *failure;
         Q_EMIT stateChanged();
     }
+}
+
+template <typename Format>
+std::optional<Format> SettingsViewModel::readExchangeFile(const QString& path, std::optional<QString>& result) {
+    const auto object = ExchangeFile::readObject(path, english());
+    const auto format = std::holds_alternative<QString>(object)
+                            ? std::variant<Format, QString>(std::get<QString>(object))
+                            : Format::fromJson(std::get<QJsonObject>(object), english());
+    if (const QString* description = std::get_if<QString>(&format)) {
+        result = text(QStringLiteral("✗ Import fehlgeschlagen: "), QStringLiteral("✗ Import failed: ")) +
+                 *description;
+        Q_EMIT stateChanged();
+        return std::nullopt;
+    }
+    return std::get<Format>(format);
+}
+
+void SettingsViewModel::exportDecadeRules(const QString& path) {
+    writeExchangeFile(path, DecadeRuleExportFormat::fromRules(m_settings.decadeRules()).toJson(),
+                      m_decadeImportResult);
 }
 
 void SettingsViewModel::exportGenreMappings(const QString& path) {
-    const auto failure = ExchangeFile::writeObject(
-        path, GenreMappingExportFormat::fromMappings(m_settings.genreMappings()).toJson());
-    if (failure) {
-        m_importResult = text(QStringLiteral("✗ Export fehlgeschlagen: "), QStringLiteral("✗ Export failed: ")) +
-                         *failure;
-        Q_EMIT stateChanged();
-    }
+    writeExchangeFile(path, GenreMappingExportFormat::fromMappings(m_settings.genreMappings()).toJson(),
+                      m_importResult);
 }
 
 void SettingsViewModel::importDecadeRules(const QString& path) {
-    const QString failed = text(QStringLiteral("✗ Import fehlgeschlagen: "), QStringLiteral("✗ Import failed: "));
-    const auto object = ExchangeFile::readObject(path, english());
-    const auto format = std::holds_alternative<QString>(object)
-                            ? std::variant<DecadeRuleExportFormat, QString>(std::get<QString>(object))
-                            : DecadeRuleExportFormat::fromJson(std::get<QJsonObject>(object), english());
-    if (const QString* description = std::get_if<QString>(&format)) {
-        m_decadeImportResult = failed + *description;
-        Q_EMIT stateChanged();
+    const auto format = readExchangeFile<DecadeRuleExportFormat>(path, m_decadeImportResult);
+    if (!format) {
         return;
     }
     QList<DecadeRule> rules = m_settings.decadeRules();
@@ -367,7 +374,7 @@ void SettingsViewModel::importDecadeRules(const QString& path) {
         existing.insert(rule.from);
     }
     int added = 0;
-    for (const DecadeRule& rule : std::get<DecadeRuleExportFormat>(format).toRules()) {
+    for (const DecadeRule& rule : format->toRules()) {
         if (!existing.contains(rule.from)) {
             rules.append(rule);
             ++added;
@@ -382,14 +389,8 @@ void SettingsViewModel::importDecadeRules(const QString& path) {
 }
 
 void SettingsViewModel::importGenreMappings(const QString& path) {
-    const QString failed = text(QStringLiteral("✗ Import fehlgeschlagen: "), QStringLiteral("✗ Import failed: "));
-    const auto object = ExchangeFile::readObject(path, english());
-    const auto format = std::holds_alternative<QString>(object)
-                            ? std::variant<GenreMappingExportFormat, QString>(std::get<QString>(object))
-                            : GenreMappingExportFormat::fromJson(std::get<QJsonObject>(object), english());
-    if (const QString* description = std::get_if<QString>(&format)) {
-        m_importResult = failed + *description;
-        Q_EMIT stateChanged();
+    const auto format = readExchangeFile<GenreMappingExportFormat>(path, m_importResult);
+    if (!format) {
         return;
     }
     QList<GenreMapping> mappings = m_settings.genreMappings();
@@ -398,7 +399,7 @@ void SettingsViewModel::importGenreMappings(const QString& path) {
         existing.insert(mapping.source.toLower());
     }
     int added = 0;
-    for (const GenreMapping& mapping : std::get<GenreMappingExportFormat>(format).toMappings()) {
+    for (const GenreMapping& mapping : format->toMappings()) {
         if (!existing.contains(mapping.source.toLower())) {
             mappings.append(mapping);
             ++added;

@@ -4,6 +4,7 @@
 #include "services/AIConnectionTester.h"
 #include "services/CancelToken.h"
 
+#include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -127,6 +128,9 @@ Q_SIGNALS:
 private:
     void onSettingsChanged();
     void cancelRunning();
+    void writeExchangeFile(const QString& path, const QJsonObject& object, std::optional<QString>& result);
+    template <typename Format>
+    std::optional<Format> readExchangeFile(const QString& path, std::optional<QString>& result);
     // Runs `work` on a thread of its own; threads that have ended are joined here.
     void startWorker(std::function<void()> work);
     bool setRuleYear(const QUuid& id, const QString& typed, bool isFrom);
