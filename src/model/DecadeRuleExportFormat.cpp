@@ -39,11 +39,13 @@ std::variant<DecadeRuleExportFormat, QString> DecadeRuleExportFormat::fromJson(c
         const QJsonObject rule = array.at(i).toObject();
         const auto from = ExchangeFile::integralInt(rule.value(QStringLiteral("from")));
         if (!from) {
-            return ExchangeFile::wrongType(where + QStringLiteral(".from"), "an integer", "Ganze Zahl", english);
+            return ExchangeFile::wrongType(where + QStringLiteral(".from"), "an integer", "Ganze Zahl",
+                                           english);
         }
         const auto to = ExchangeFile::integralInt(rule.value(QStringLiteral("to")));
         if (!to) {
-            return ExchangeFile::wrongType(where + QStringLiteral(".to"), "an integer", "Ganze Zahl", english);
+            return ExchangeFile::wrongType(where + QStringLiteral(".to"), "an integer", "Ganze Zahl",
+                                           english);
         }
         const QJsonValue label = rule.value(QStringLiteral("label"));
         if (!label.isString()) {

@@ -54,8 +54,7 @@ std::variant<QJsonObject, QString> readObject(const QString& path, bool english)
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(data, &error);
     if (error.error != QJsonParseError::NoError) {
-        return error.errorString() + QStringLiteral(" (") + QString::number(error.offset) +
-               QLatin1Char(')');
+        return error.errorString() + QStringLiteral(" (") + QString::number(error.offset) + QLatin1Char(')');
     }
     if (!document.isObject()) {
         return pick(english, QStringLiteral("the file holds no JSON object"),

@@ -15,8 +15,8 @@ GenreMappingExportFormat GenreMappingExportFormat::fromMappings(const QList<Genr
 QJsonObject GenreMappingExportFormat::toJson() const {
     QJsonArray array;
     for (const Entry& entry : mappings) {
-        array.append(QJsonObject{{QStringLiteral("source"), entry.source},
-                                 {QStringLiteral("target"), entry.target}});
+        array.append(
+            QJsonObject{{QStringLiteral("source"), entry.source}, {QStringLiteral("target"), entry.target}});
     }
     return QJsonObject{{QStringLiteral("mappings"), array}, {QStringLiteral("version"), version}};
 }
@@ -38,12 +38,12 @@ std::variant<GenreMappingExportFormat, QString> GenreMappingExportFormat::fromJs
         const QJsonObject mapping = array.at(i).toObject();
         for (const char* key : {"source", "target"}) {
             if (!mapping.value(QLatin1String(key)).isString()) {
-                return ExchangeFile::wrongType(where + QLatin1Char('.') + QLatin1String(key), "a text", "Text",
-                                               english);
+                return ExchangeFile::wrongType(where + QLatin1Char('.') + QLatin1String(key), "a text",
+                                               "Text", english);
             }
         }
-        format.mappings.append(
-            {mapping.value(QStringLiteral("source")).toString(), mapping.value(QStringLiteral("target")).toString()});
+        format.mappings.append({mapping.value(QStringLiteral("source")).toString(),
+                                mapping.value(QStringLiteral("target")).toString()});
     }
     return format;
 }

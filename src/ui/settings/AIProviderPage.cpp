@@ -12,7 +12,8 @@ QString AIProviderPage::defaultModel(AIProviderType provider) {
     return snapshot.effectiveModelName();
 }
 
-AIProviderPage::AIProviderPage(SettingsViewModel& viewModel, QWidget* parent) : SettingsPage(viewModel, parent) {
+AIProviderPage::AIProviderPage(SettingsViewModel& viewModel, QWidget* parent)
+    : SettingsPage(viewModel, parent) {
     m_section = addSection(m_layout, false, true);
     auto* form = new QFormLayout;
     m_section.content->addLayout(form);
@@ -31,7 +32,8 @@ AIProviderPage::AIProviderPage(SettingsViewModel& viewModel, QWidget* parent) : 
     m_key = new QLineEdit;
     makeSecret(m_key);
     form->addRow(m_keyLabel, m_key);
-    connect(m_key, &QLineEdit::textEdited, this, [this](const QString& typed) { settings().setApiKey(typed); });
+    connect(m_key, &QLineEdit::textEdited, this,
+            [this](const QString& typed) { settings().setApiKey(typed); });
 
     // The model row: loading, a free field, or the fetched list.
     m_modelLabel = new QLabel;
@@ -50,7 +52,8 @@ AIProviderPage::AIProviderPage(SettingsViewModel& viewModel, QWidget* parent) : 
     modelRow->addWidget(m_modelRow, 1);
     modelRow->addWidget(m_fetch);
     form->addRow(m_modelLabel, modelRow);
-    connect(m_modelField, &QLineEdit::textEdited, this, [this](const QString& typed) { settings().setModelName(typed); });
+    connect(m_modelField, &QLineEdit::textEdited, this,
+            [this](const QString& typed) { settings().setModelName(typed); });
     connect(m_modelPicker, &QComboBox::activated, this,
             [this](int index) { settings().setModelName(m_modelPicker->itemData(index).toString()); });
     connect(m_fetch, &QToolButton::clicked, this, [this] { m_vm.fetchModels(); });
@@ -122,7 +125,7 @@ void AIProviderPage::refresh() {
     setText(m_endpoint, s.customEndpoint());
     setText(m_modelField, s.modelName());
     fillModelPicker();
-    m_modelRow->setCurrentWidget(m_vm.isFetchingModels()           ? static_cast<QWidget*>(m_loading)
+    m_modelRow->setCurrentWidget(m_vm.isFetchingModels()            ? static_cast<QWidget*>(m_loading)
                                  : m_vm.availableModels().isEmpty() ? static_cast<QWidget*>(m_modelField)
                                                                     : static_cast<QWidget*>(m_modelPicker));
     m_fetch->setEnabled(!m_vm.isFetchingModels());
@@ -145,7 +148,8 @@ void AIProviderPage::retranslate() {
     const bool english = m_vm.english();
     setText(m_providerLabel, text(QStringLiteral("KI-Anbieter"), QStringLiteral("AI Provider")));
     for (int i = 0; i < m_provider->count(); ++i) {
-        const QString name = displayName(static_cast<AIProviderType>(m_provider->itemData(i).toInt()), english);
+        const QString name =
+            displayName(static_cast<AIProviderType>(m_provider->itemData(i).toInt()), english);
         if (m_provider->itemText(i) != name) {
             m_provider->setItemText(i, name);
         }
@@ -154,18 +158,21 @@ void AIProviderPage::retranslate() {
     setText(m_modelLabel, text(QStringLiteral("Modell"), QStringLiteral("Model")));
     setText(m_loading, text(QStringLiteral("Lade Modelle…"), QStringLiteral("Loading models…")));
     m_modelField->setPlaceholderText(defaultModel(provider));
-    const QString first = text(QStringLiteral("Standard ("), QStringLiteral("Default (")) + defaultModel(provider) +
-                          QLatin1Char(')');
+    const QString first = text(QStringLiteral("Standard ("), QStringLiteral("Default (")) +
+                          defaultModel(provider) + QLatin1Char(')');
     if (m_modelPicker->count() > 0 && m_modelPicker->itemText(0) != first) {
         m_modelPicker->setItemText(0, first);
     }
-    m_fetch->setToolTip(text(QStringLiteral("Verfügbare Modelle abrufen"), QStringLiteral("Fetch available models")));
+    m_fetch->setToolTip(
+        text(QStringLiteral("Verfügbare Modelle abrufen"), QStringLiteral("Fetch available models")));
     setText(m_endpointLabel, text(QStringLiteral("Endpoint-URL"), QStringLiteral("Endpoint URL")));
-    m_endpoint->setPlaceholderText(provider == AIProviderType::ollama     ? QStringLiteral("http://localhost:11434")
-                                   : provider == AIProviderType::lmstudio ? QStringLiteral("http://localhost:1234")
-                                                                          : QStringLiteral("http://localhost:8080"));
-    setText(m_test, m_vm.isTesting() ? text(QStringLiteral("Teste Verbindung…"), QStringLiteral("Testing connection…"))
-                                     : text(QStringLiteral("Verbindung testen"), QStringLiteral("Test Connection")));
+    m_endpoint->setPlaceholderText(
+        provider == AIProviderType::ollama     ? QStringLiteral("http://localhost:11434")
+        : provider == AIProviderType::lmstudio ? QStringLiteral("http://localhost:1234")
+                                               : QStringLiteral("http://localhost:8080"));
+    setText(m_test, m_vm.isTesting()
+                        ? text(QStringLiteral("Teste Verbindung…"), QStringLiteral("Testing connection…"))
+                        : text(QStringLiteral("Verbindung testen"), QStringLiteral("Test Connection")));
     m_test->setIcon(m_vm.isTesting() ? QIcon() : icon("network-wired", QStyle::SP_DriveNetIcon));
     setText(m_reset, text(QStringLiteral("Zurücksetzen"), QStringLiteral("Reset")));
     QString footer;
@@ -181,9 +188,10 @@ void AIProviderPage::retranslate() {
                  QStringLiteral("platform.openai.com");
         break;
     case AIProviderType::ollama:
-        footer = text(QStringLiteral("Lokaler Betrieb – kein API-Schlüssel erforderlich. Ollama muss installiert und "
-                                     "gestartet sein."),
-                      QStringLiteral("Local operation – no API key required. Ollama must be installed and running."));
+        footer = text(
+            QStringLiteral("Lokaler Betrieb – kein API-Schlüssel erforderlich. Ollama muss installiert und "
+                           "gestartet sein."),
+            QStringLiteral("Local operation – no API key required. Ollama must be installed and running."));
         break;
     case AIProviderType::lmstudio:
         footer = text(QStringLiteral("Lokaler Betrieb mit LM Studio. Der Server muss gestartet sein."),

@@ -5,7 +5,8 @@
 
 using namespace SettingsForm;
 
-DataSourcesPage::DataSourcesPage(SettingsViewModel& viewModel, QWidget* parent) : SettingsPage(viewModel, parent) {
+DataSourcesPage::DataSourcesPage(SettingsViewModel& viewModel, QWidget* parent)
+    : SettingsPage(viewModel, parent) {
     m_general = addSection(m_layout, true, false);
     m_existingYear = addSwitch(m_general.content, &AppSettings::setUseExistingYearTag);
     m_free = addSection(m_layout, true, false);
@@ -22,8 +23,8 @@ DataSourcesPage::DataSourcesPage(SettingsViewModel& viewModel, QWidget* parent) 
     spotifyRow->addWidget(m_spotify.box);
     m_badge = new QLabel;
     m_badge->setTextFormat(Qt::PlainText);
-    m_badge->setStyleSheet(QStringLiteral(
-        "QLabel { color: #ff8c00; background: rgba(255, 165, 0, 31); border-radius: 8px; padding: 2px 6px; }"));
+    m_badge->setStyleSheet(QStringLiteral("QLabel { color: #ff8c00; background: rgba(255, 165, 0, 31); "
+                                          "border-radius: 8px; padding: 2px 6px; }"));
     makeCaption(m_badge);
     spotifyRow->addWidget(m_badge);
     spotifyRow->addStretch(1);
@@ -50,8 +51,10 @@ QLineEdit* DataSourcesPage::addCredential(QVBoxLayout* layout, void (AppSettings
     if (secret) {
         makeSecret(field);
     }
-    *clear = field->addAction(icon("edit-clear", QStyle::SP_LineEditClearButton), QLineEdit::TrailingPosition);
-    connect(field, &QLineEdit::textEdited, this, [this, setter](const QString& typed) { (settings().*setter)(typed); });
+    *clear =
+        field->addAction(icon("edit-clear", QStyle::SP_LineEditClearButton), QLineEdit::TrailingPosition);
+    connect(field, &QLineEdit::textEdited, this,
+            [this, setter](const QString& typed) { (settings().*setter)(typed); });
     connect(*clear, &QAction::triggered, this, [this, setter] { (settings().*setter)(QString()); });
     layout->addWidget(field);
     return field;
@@ -84,42 +87,52 @@ void DataSourcesPage::retranslate() {
     setText(m_general.header, text(QStringLiteral("Allgemein"), QStringLiteral("General")));
     setText(m_free.header,
             text(QStringLiteral("Kein API-Schlüssel erforderlich"), QStringLiteral("No API Key Required")));
-    setText(m_keyed.header, text(QStringLiteral("API-Schlüssel erforderlich"), QStringLiteral("API Key Required")));
+    setText(m_keyed.header,
+            text(QStringLiteral("API-Schlüssel erforderlich"), QStringLiteral("API Key Required")));
     setText(m_existingYear.box,
             text(QStringLiteral("Vorhandenes Jahr-Tag nutzen"), QStringLiteral("Use existing year tag")));
-    setText(m_existingYear.note,
-            text(QStringLiteral("Wenn ein gültiges Jahr-Tag vorhanden ist, wird dieses direkt verwendet – keine "
-                                "externe Suche nötig."),
-                 QStringLiteral("If a valid year tag exists, it is used directly – no external lookup needed.")));
+    setText(
+        m_existingYear.note,
+        text(QStringLiteral("Wenn ein gültiges Jahr-Tag vorhanden ist, wird dieses direkt verwendet – keine "
+                            "externe Suche nötig."),
+             QStringLiteral("If a valid year tag exists, it is used directly – no external lookup needed.")));
     setText(m_musicBrainz.box,
             text(QStringLiteral("MusicBrainz Datenbank nutzen"), QStringLiteral("Use MusicBrainz database")));
     setText(m_musicBrainz.note,
-            text(QStringLiteral("Kostenlose offene Datenbank, kein API-Schlüssel erforderlich. Erste externe Quelle "
-                                "für Jahr und Genre."),
+            text(QStringLiteral(
+                     "Kostenlose offene Datenbank, kein API-Schlüssel erforderlich. Erste externe Quelle "
+                     "für Jahr und Genre."),
                  QStringLiteral("Free open database, no API key required. First external source for year and "
                                 "genre.")));
     setText(m_discogs.box, text(QStringLiteral("Discogs nutzen"), QStringLiteral("Use Discogs")));
-    setText(m_discogs.note,
-            text(QStringLiteral("Stark für elektronische Musik – liefert präzise Track-Genres wie \"Tech House\" "
-                                "oder \"Deep House\". Kein API-Schlüssel erforderlich."),
-                 QStringLiteral("Strong for electronic music – returns precise track genres like \"Tech House\" or "
-                                "\"Deep House\". No API key required.")));
+    setText(
+        m_discogs.note,
+        text(QStringLiteral("Stark für elektronische Musik – liefert präzise Track-Genres wie \"Tech House\" "
+                            "oder \"Deep House\". Kein API-Schlüssel erforderlich."),
+             QStringLiteral(
+                 "Strong for electronic music – returns precise track genres like \"Tech House\" or "
+                 "\"Deep House\". No API key required.")));
     setText(m_lastFM.box, text(QStringLiteral("Last.fm nutzen"), QStringLiteral("Use Last.fm")));
     setText(m_lastFM.note,
             text(QStringLiteral("Nur Genre-Quelle (kein Jahr-Lookup). Kostenloser API-Schlüssel unter "
                                 "www.last.fm/api/account/create."),
-                 QStringLiteral("Genre source only (no year lookup). Free API key at www.last.fm/api/account/create.")));
-    m_lastFMKey->setPlaceholderText(text(QStringLiteral("Last.fm API-Schlüssel"), QStringLiteral("Last.fm API Key")));
-    m_clearLastFM->setToolTip(text(QStringLiteral("API-Schlüssel entfernen"), QStringLiteral("Remove API key")));
+                 QStringLiteral(
+                     "Genre source only (no year lookup). Free API key at www.last.fm/api/account/create.")));
+    m_lastFMKey->setPlaceholderText(
+        text(QStringLiteral("Last.fm API-Schlüssel"), QStringLiteral("Last.fm API Key")));
+    m_clearLastFM->setToolTip(
+        text(QStringLiteral("API-Schlüssel entfernen"), QStringLiteral("Remove API key")));
     setText(m_spotify.box, text(QStringLiteral("Spotify nutzen"), QStringLiteral("Use Spotify")));
     setText(m_badge, QStringLiteral("⚡ ") + text(QStringLiteral("Power-User"), QStringLiteral("Power User")));
-    setText(m_spotify.note,
-            text(QStringLiteral("Stark bei aktuellen Releases für die Jahres-Ermittlung. Eigene App-Registrierung "
-                                "erforderlich (developer.spotify.com). Genres sind Künstler-Ebene – für Track-Genres "
-                                "ist Discogs besser."),
-                 QStringLiteral("Strong for year lookup of current releases. Own app registration required "
-                                "(developer.spotify.com). Genres are artist-level – for track genres Discogs is "
-                                "better.")));
+    setText(
+        m_spotify.note,
+        text(QStringLiteral(
+                 "Stark bei aktuellen Releases für die Jahres-Ermittlung. Eigene App-Registrierung "
+                 "erforderlich (developer.spotify.com). Genres sind Künstler-Ebene – für Track-Genres "
+                 "ist Discogs besser."),
+             QStringLiteral("Strong for year lookup of current releases. Own app registration required "
+                            "(developer.spotify.com). Genres are artist-level – for track genres Discogs is "
+                            "better.")));
     m_spotifyId->setPlaceholderText(QStringLiteral("Client ID"));
     m_spotifySecret->setPlaceholderText(QStringLiteral("Client Secret"));
     // The Spotify clear buttons carry no tooltip.

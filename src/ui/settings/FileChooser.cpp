@@ -29,10 +29,11 @@ private:
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         dialog->setWindowModality(Qt::WindowModal);
         dialog->setNameFilter(QStringLiteral("JSON (*.json)"));
-        QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, done = std::move(done)](int result) {
-            const QStringList files = dialog->selectedFiles();
-            done(result == QDialog::Accepted && !files.isEmpty() ? files.first() : QString());
-        });
+        QObject::connect(
+            dialog, &QFileDialog::finished, dialog, [dialog, done = std::move(done)](int result) {
+                const QStringList files = dialog->selectedFiles();
+                done(result == QDialog::Accepted && !files.isEmpty() ? files.first() : QString());
+            });
         return dialog;
     }
 };

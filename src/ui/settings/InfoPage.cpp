@@ -61,13 +61,15 @@ InfoPage::InfoPage(SettingsViewModel& viewModel, QWidget* parent) : SettingsPage
          "https://musicbrainz.org/doc/MusicBrainz_API"},
         {"Last.fm", "Last.fm Website", "Last.fm Website", "https://www.last.fm"},
         {nullptr, "Last.fm API Documentation", "Last.fm API Dokumentation", "https://www.last.fm/api"},
-        {nullptr, "Create Last.fm API Key", "Last.fm API-Schlüssel erstellen", "https://www.last.fm/api/account/create"},
+        {nullptr, "Create Last.fm API Key", "Last.fm API-Schlüssel erstellen",
+         "https://www.last.fm/api/account/create"},
         {"Spotify", "Spotify Developer Dashboard", "Spotify Developer Dashboard",
          "https://developer.spotify.com/dashboard"},
         {nullptr, "Spotify API Documentation", "Spotify API Dokumentation",
          "https://developer.spotify.com/documentation/web-api"},
         {"Discogs", "Discogs Website", "Discogs Website", "https://www.discogs.com"},
-        {nullptr, "Discogs API Documentation", "Discogs API Dokumentation", "https://www.discogs.com/developers"},
+        {nullptr, "Discogs API Documentation", "Discogs API Dokumentation",
+         "https://www.discogs.com/developers"},
     };
     Section linkSection;
     for (const auto& link : links) {
@@ -116,9 +118,11 @@ void InfoPage::refresh() {
 
 void InfoPage::retranslate() {
     setText(m_debug.header, QStringLiteral("Debug"));
-    setText(m_debug.footer,
-            text(QStringLiteral("Das Log enthält Details zu jedem Verarbeitungsschritt, API-Aufrufen und Fehlern."),
-                 QStringLiteral("The log contains details about each processing step, API calls, and errors.")));
+    setText(
+        m_debug.footer,
+        text(QStringLiteral(
+                 "Das Log enthält Details zu jedem Verarbeitungsschritt, API-Aufrufen und Fehlern."),
+             QStringLiteral("The log contains details about each processing step, API calls, and errors.")));
     setText(m_logging, text(QStringLiteral("Debug-Log aktivieren"), QStringLiteral("Enable Debug Log")));
     setText(m_openLog, text(QStringLiteral("Log-Datei öffnen"), QStringLiteral("Open Log File")));
     setText(m_clearLog, text(QStringLiteral("Log löschen"), QStringLiteral("Clear Log")));

@@ -27,7 +27,8 @@ SearchReplacePage::SearchReplacePage(SettingsViewModel& viewModel, QWidget* pare
     m_writeSection = addSection(m_layout, false, true);
     m_writeDecade = new QCheckBox;
     m_writeSection.content->addWidget(m_writeDecade);
-    connect(m_writeDecade, &QCheckBox::clicked, this, [this](bool on) { settings().setWriteDecadeToGenre(on); });
+    connect(m_writeDecade, &QCheckBox::clicked, this,
+            [this](bool on) { settings().setWriteDecadeToGenre(on); });
 
     // The decade rules.
     m_ruleSection = addSection(m_layout, false, true);
@@ -35,7 +36,8 @@ SearchReplacePage::SearchReplacePage(SettingsViewModel& viewModel, QWidget* pare
     m_ruleTable = makeTable(m_ruleModel);
     m_ruleTable->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
     m_ruleTable->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_ruleTable->horizontalHeader()->setSectionResizeMode(DecadeRuleTableModel::labelColumn, QHeaderView::Stretch);
+    m_ruleTable->horizontalHeader()->setSectionResizeMode(DecadeRuleTableModel::labelColumn,
+                                                          QHeaderView::Stretch);
     m_ruleSection.content->addWidget(m_ruleTable);
     connect(m_ruleTable, &QTableView::clicked, this, [this](const QModelIndex& index) {
         if (index.column() == DecadeRuleTableModel::removeColumn) {
@@ -74,7 +76,8 @@ SearchReplacePage::SearchReplacePage(SettingsViewModel& viewModel, QWidget* pare
     m_lookupSection.content->addWidget(m_lookup);
     m_lookupSection.content->addWidget(m_overwrite);
     connect(m_lookup, &QCheckBox::clicked, this, [this](bool on) { settings().setEnableGenreLookup(on); });
-    connect(m_overwrite, &QCheckBox::clicked, this, [this](bool on) { settings().setGenreOverwriteExisting(on); });
+    connect(m_overwrite, &QCheckBox::clicked, this,
+            [this](bool on) { settings().setGenreOverwriteExisting(on); });
 
     // The genre mappings (only while the lookup is on).
     auto* mappingBox = new QWidget;
@@ -90,7 +93,8 @@ SearchReplacePage::SearchReplacePage(SettingsViewModel& viewModel, QWidget* pare
     mappings.content->addWidget(m_autoAdd);
     mappings.content->addWidget(m_autoAddNote);
     connect(m_apply, &QCheckBox::clicked, this, [this](bool on) { settings().setApplyGenreMappings(on); });
-    connect(m_autoAdd, &QCheckBox::clicked, this, [this](bool on) { settings().setAutoAddGenreMappings(on); });
+    connect(m_autoAdd, &QCheckBox::clicked, this,
+            [this](bool on) { settings().setAutoAddGenreMappings(on); });
     m_mappingModel = new GenreMappingTableModel(m_vm, this);
     m_mappingTable = makeTable(m_mappingModel);
     m_mappingTable->setMaximumHeight(300);
@@ -241,11 +245,12 @@ void SearchReplacePage::refresh() {
 void SearchReplacePage::retranslate() {
     setText(m_writeDecade, text(QStringLiteral("Jahrzehnt ins Genre-Tag schreiben"),
                                 QStringLiteral("Write decade to genre tag")));
-    setText(m_writeSection.footer,
-            text(QStringLiteral("Wenn deaktiviert, wird das Jahrzehnt-Label nicht ans Genre angehängt. Jahr- und "
-                                "Genre-Ermittlung laufen trotzdem."),
-                 QStringLiteral("When disabled, the decade label is not appended to the genre. Year and genre "
-                                "lookup still run.")));
+    setText(
+        m_writeSection.footer,
+        text(QStringLiteral("Wenn deaktiviert, wird das Jahrzehnt-Label nicht ans Genre angehängt. Jahr- und "
+                            "Genre-Ermittlung laufen trotzdem."),
+             QStringLiteral("When disabled, the decade label is not appended to the genre. Year and genre "
+                            "lookup still run.")));
     for (QPushButton* add : {m_ruleAdd, m_mappingAdd}) {
         setText(add, text(QStringLiteral("Hinzufügen"), QStringLiteral("Add")));
     }
@@ -256,39 +261,47 @@ void SearchReplacePage::retranslate() {
         setText(importButton, text(QStringLiteral("Importieren"), QStringLiteral("Import")));
     }
     for (QPushButton* restore : {m_ruleRestore, m_mappingRestore}) {
-        setText(restore, text(QStringLiteral("Standard wiederherstellen"), QStringLiteral("Restore Defaults")));
+        setText(restore,
+                text(QStringLiteral("Standard wiederherstellen"), QStringLiteral("Restore Defaults")));
     }
-    setText(m_ruleNote,
-            text(QStringLiteral("Legt fest welche Bezeichnung für welchen Zeitraum ins Genre geschrieben wird."),
-                 QStringLiteral("Defines which label is written to the genre tag for each time period.")));
+    setText(
+        m_ruleNote,
+        text(QStringLiteral("Legt fest welche Bezeichnung für welchen Zeitraum ins Genre geschrieben wird."),
+             QStringLiteral("Defines which label is written to the genre tag for each time period.")));
     setText(m_lookup, text(QStringLiteral("Genre ermitteln"), QStringLiteral("Look up genre")));
-    setText(m_overwrite,
-            text(QStringLiteral("Vorhandenes Genre überschreiben"), QStringLiteral("Overwrite existing genre")));
+    setText(m_overwrite, text(QStringLiteral("Vorhandenes Genre überschreiben"),
+                              QStringLiteral("Overwrite existing genre")));
     const AppSettings& s = settings();
     QString footer;
     if (!s.enableGenreLookup()) {
-        footer = text(QStringLiteral("Genre wird über MusicBrainz, Last.fm oder den KI-Anbieter ermittelt und ins "
-                                     "Tag geschrieben."),
-                      QStringLiteral("Genre is determined via MusicBrainz, Last.fm, or the AI provider and written to "
-                                     "the tag."));
+        footer = text(
+            QStringLiteral("Genre wird über MusicBrainz, Last.fm oder den KI-Anbieter ermittelt und ins "
+                           "Tag geschrieben."),
+            QStringLiteral("Genre is determined via MusicBrainz, Last.fm, or the AI provider and written to "
+                           "the tag."));
     } else if (s.genreOverwriteExisting()) {
         footer = text(QStringLiteral("Vorhandene Genre-Tags werden durch das ermittelte Genre ersetzt."),
                       QStringLiteral("Existing genre tags will be replaced by the determined genre."));
     } else {
         footer = text(
-            QStringLiteral("Ermitteltes Genre wird an das vorhandene angehängt (z.B. \"NDW\" + \"Darkwave\" → \"NDW "
-                           "Darkwave 80er\"). Bei leerem Tag wird das ermittelte Genre direkt verwendet."),
-            QStringLiteral("The determined genre is appended to the existing one (e.g. \"NDW\" + \"Darkwave\" → \"NDW "
-                           "Darkwave 80s\"). If the tag is empty, the genre is written directly."));
+            QStringLiteral(
+                "Ermitteltes Genre wird an das vorhandene angehängt (z.B. \"NDW\" + \"Darkwave\" → \"NDW "
+                "Darkwave 80er\"). Bei leerem Tag wird das ermittelte Genre direkt verwendet."),
+            QStringLiteral(
+                "The determined genre is appended to the existing one (e.g. \"NDW\" + \"Darkwave\" → \"NDW "
+                "Darkwave 80s\"). If the tag is empty, the genre is written directly."));
     }
     setText(m_lookupSection.footer, footer);
-    setText(m_apply, text(QStringLiteral("Genre-Zuordnungen anwenden"), QStringLiteral("Apply genre mappings")));
+    setText(m_apply,
+            text(QStringLiteral("Genre-Zuordnungen anwenden"), QStringLiteral("Apply genre mappings")));
     setText(m_autoAdd,
             text(QStringLiteral("Neue Genre automatisch hinzufügen"), QStringLiteral("Auto-add new genres")));
     setText(m_autoAddNote,
-            text(QStringLiteral("Entdeckte Genre die noch nicht in der Tabelle stehen werden automatisch eingetragen."),
+            text(QStringLiteral(
+                     "Entdeckte Genre die noch nicht in der Tabelle stehen werden automatisch eingetragen."),
                  QStringLiteral("Discovered genres not yet in the table are added automatically.")));
-    setText(m_mappingNote, text(QStringLiteral("Normalisiert erkannte Genre-Bezeichnungen vor dem Schreiben. "
-                                               "Groß-/Kleinschreibung wird ignoriert."),
-                                QStringLiteral("Normalizes detected genre labels before writing. Case is ignored.")));
+    setText(m_mappingNote,
+            text(QStringLiteral("Normalisiert erkannte Genre-Bezeichnungen vor dem Schreiben. "
+                                "Groß-/Kleinschreibung wird ignoriert."),
+                 QStringLiteral("Normalizes detected genre labels before writing. Case is ignored.")));
 }

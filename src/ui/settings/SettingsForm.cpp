@@ -58,7 +58,8 @@ QLabel* makeNote(QWidget* parent) {
 }
 
 void colourResult(QLabel* label) {
-    setForeground(label, label->text().startsWith(QStringLiteral("✓")) ? QColor(Qt::darkGreen) : QColor(Qt::red));
+    setForeground(label,
+                  label->text().startsWith(QStringLiteral("✓")) ? QColor(Qt::darkGreen) : QColor(Qt::red));
 }
 
 QIcon icon(const char* themeName, int standardPixmap) {

@@ -35,13 +35,14 @@ SettingsView::SettingsView(AppSettings& settings, QWidget* parent)
     m_appearance = new AppearancePage(*m_vm);
     m_info = new InfoPage(*m_vm);
     m_pageList = {m_searchReplace, m_dataSources, m_aiProvider, m_processing, m_appearance, m_info};
-    const int standardIcons[] = {QStyle::SP_FileDialogDetailedView, QStyle::SP_DriveNetIcon,
-                                 QStyle::SP_ComputerIcon,           QStyle::SP_BrowserReload,
-                                 QStyle::SP_DesktopIcon,            QStyle::SP_MessageBoxInformation};
+    const int standardIcons[] = {
+        QStyle::SP_FileDialogDetailedView, QStyle::SP_DriveNetIcon, QStyle::SP_ComputerIcon,
+        QStyle::SP_BrowserReload,          QStyle::SP_DesktopIcon,  QStyle::SP_MessageBoxInformation};
     for (SettingsViewModel::SettingsTab tab : SettingsViewModel::allTabs()) {
         const int i = static_cast<int>(tab);
-        m_tabs->addTab(SettingsForm::icon(SettingsViewModel::iconName(tab).toLatin1().constData(), standardIcons[i]),
-                       QString());
+        m_tabs->addTab(
+            SettingsForm::icon(SettingsViewModel::iconName(tab).toLatin1().constData(), standardIcons[i]),
+            QString());
         auto* scroll = new QScrollArea;
         scroll->setWidgetResizable(true);
         scroll->setFrameShape(QFrame::NoFrame);

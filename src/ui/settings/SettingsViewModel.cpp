@@ -20,8 +20,10 @@ const struct {
     const char* german;
     const char* icon;
 } tabRows[] = {
-    {SettingsViewModel::SettingsTab::decades, "decades", "Search/Replace", "Suchen/Ersetzen", "edit-find-replace"},
-    {SettingsViewModel::SettingsTab::dataSources, "dataSources", "Data Sources", "Datenquellen", "network-workgroup"},
+    {SettingsViewModel::SettingsTab::decades, "decades", "Search/Replace", "Suchen/Ersetzen",
+     "edit-find-replace"},
+    {SettingsViewModel::SettingsTab::dataSources, "dataSources", "Data Sources", "Datenquellen",
+     "network-workgroup"},
     {SettingsViewModel::SettingsTab::aiProvider, "aiProvider", "AI Provider", "KI-Anbieter", "cpu"},
     {SettingsViewModel::SettingsTab::processing, "processing", "Processing", "Verarbeitung", "configure"},
     {SettingsViewModel::SettingsTab::appearance, "appearance", "Appearance", "Darstellung",
@@ -45,6 +47,17 @@ std::optional<int> parseYear(const QString& typed) {
         return std::nullopt;
     }
     return static_cast<int>(value);
+}
+
+// Applies `edit` to the element with the id; false when there is none.
+template <typename T, typename Edit> bool editById(QList<T>& list, const QUuid& id, Edit edit) {
+    for (T& item : list) {
+        if (item.id == id) {
+            edit(item);
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace
@@ -141,17 +154,20 @@ QList<SettingsViewModel::RuleIssue> SettingsViewModel::ruleIssues(const QList<De
     QList<DecadeRule> sorted = rules;
     sortByFrom(sorted);
     QList<RuleIssue> issues;
-    const auto n = [](int value) { return QString::number(value); };
+    const auto n = [](int value) {
+        return QString::number(value);
+    };
     for (qsizetype i = 0; i < sorted.size(); ++i) {
         const DecadeRule& rule = sorted.at(i);
         if (rule.from > rule.to) {
             issues.append({QUuid::createUuid(),
-                           english ? QStringLiteral("Invalid: ") + quoted(rule.label) + QStringLiteral(" – From (") +
-                                         n(rule.from) + QStringLiteral(") is greater than To (") + n(rule.to) +
-                                         QLatin1Char(')')
-                                   : QStringLiteral("Ungültig: ") + quoted(rule.label) + QStringLiteral(" – Von (") +
-                                         n(rule.from) + QStringLiteral(") ist größer als Bis (") + n(rule.to) +
-                                         QLatin1Char(')'),
+                           english
+                               ? QStringLiteral("Invalid: ") + quoted(rule.label) +
+                                     QStringLiteral(" – From (") + n(rule.from) +
+                                     QStringLiteral(") is greater than To (") + n(rule.to) + QLatin1Char(')')
+                               : QStringLiteral("Ungültig: ") + quoted(rule.label) +
+                                     QStringLiteral(" – Von (") + n(rule.from) +
+                                     QStringLiteral(") ist größer als Bis (") + n(rule.to) + QLatin1Char(')'),
                            {rule.id}});
         }
         if (i + 1 == sorted.size()) {
@@ -159,14 +175,15 @@ QList<SettingsViewModel::RuleIssue> SettingsViewModel::ruleIssues(const QList<De
         }
         const DecadeRule& next = sorted.at(i + 1);
         if (rule.to >= next.from) {
-            const QString first = quoted(rule.label) + QStringLiteral(" (") + n(rule.from) + QStringLiteral("–") +
-                                  n(rule.to) + QLatin1Char(')');
-            const QString second = quoted(next.label) + QStringLiteral(" (") + n(next.from) + QStringLiteral("–") +
-                                   n(next.to) + QLatin1Char(')');
-            issues.append({QUuid::createUuid(),
-                           english ? QStringLiteral("Overlap: ") + first + QStringLiteral(" and ") + second
-                                   : QStringLiteral("Überschneidung: ") + first + QStringLiteral(" und ") + second,
-                           {rule.id, next.id}});
+            const QString first = quoted(rule.label) + QStringLiteral(" (") + n(rule.from) +
+                                  QStringLiteral("–") + n(rule.to) + QLatin1Char(')');
+            const QString second = quoted(next.label) + QStringLiteral(" (") + n(next.from) +
+                                   QStringLiteral("–") + n(next.to) + QLatin1Char(')');
+            issues.append(
+                {QUuid::createUuid(),
+                 english ? QStringLiteral("Overlap: ") + first + QStringLiteral(" and ") + second
+                         : QStringLiteral("Überschneidung: ") + first + QStringLiteral(" und ") + second,
+                 {rule.id, next.id}});
         } else if (rule.to < next.from - 1) {
             // Here rule.to < next.from, so neither bound of the gap can overflow.
             const QString a = n(rule.to + 1);
@@ -221,18 +238,12 @@ void SettingsViewModel::restoreDefaultRules() {
 
 bool SettingsViewModel::setRuleYear(const QUuid& id, const QString& typed, bool isFrom) {
     const std::optional<int> year = parseYear(typed);
-    if (!year) {
+    QList<DecadeRule> rules = m_settings.decadeRules();
+    if (!year || !editById(rules, id, [&](DecadeRule& rule) { (isFrom ? rule.from : rule.to) = *year; })) {
         return false;
     }
-    QList<DecadeRule> rules = m_settings.decadeRules();
-    for (DecadeRule& rule : rules) {
-        if (rule.id == id) {
-            (isFrom ? rule.from : rule.to) = *year;
-            m_settings.setDecadeRules(rules);
-            return true;
-        }
-    }
-    return false;
+    m_settings.setDecadeRules(rules);
+    return true;
 }
 
 bool SettingsViewModel::setRuleFrom(const QUuid& id, const QString& typed) {
@@ -245,12 +256,8 @@ bool SettingsViewModel::setRuleTo(const QUuid& id, const QString& typed) {
 
 void SettingsViewModel::setRuleLabel(const QUuid& id, const QString& label) {
     QList<DecadeRule> rules = m_settings.decadeRules();
-    for (DecadeRule& rule : rules) {
-        if (rule.id == id) {
-            rule.label = label;
-            m_settings.setDecadeRules(rules);
-            return;
-        }
+    if (editById(rules, id, [&](DecadeRule& rule) { rule.label = label; })) {
+        m_settings.setDecadeRules(rules);
     }
 }
 
@@ -277,23 +284,15 @@ void SettingsViewModel::restoreDefaultMappings() {
 
 void SettingsViewModel::setMappingSource(const QUuid& id, const QString& source) {
     QList<GenreMapping> mappings = m_settings.genreMappings();
-    for (GenreMapping& mapping : mappings) {
-        if (mapping.id == id) {
-            mapping.source = source;
-            m_settings.setGenreMappings(mappings);
-            return;
-        }
+    if (editById(mappings, id, [&](GenreMapping& mapping) { mapping.source = source; })) {
+        m_settings.setGenreMappings(mappings);
     }
 }
 
 void SettingsViewModel::setMappingTarget(const QUuid& id, const QString& target) {
     QList<GenreMapping> mappings = m_settings.genreMappings();
-    for (GenreMapping& mapping : mappings) {
-        if (mapping.id == id) {
-            mapping.target = target;
-            m_settings.setGenreMappings(mappings);
-            return;
-        }
+    if (editById(mappings, id, [&](GenreMapping& mapping) { mapping.target = target; })) {
+        m_settings.setGenreMappings(mappings);
     }
 }
 
@@ -333,13 +332,15 @@ QString SettingsViewModel::defaultMappingsFileName() const {
 void SettingsViewModel::writeExchangeFile(const QString& path, const QJsonObject& object,
                                           std::optional<QString>& result) {
     if (const auto failure = ExchangeFile::writeObject(path, object)) {
-        result = text(QStringLiteral("✗ Export fehlgeschlagen: "), QStringLiteral("✗ Export failed: ")) + *failure;
+        result =
+            text(QStringLiteral("✗ Export fehlgeschlagen: "), QStringLiteral("✗ Export failed: ")) + *failure;
         Q_EMIT stateChanged();
     }
 }
 
 template <typename Format>
-std::optional<Format> SettingsViewModel::readExchangeFile(const QString& path, std::optional<QString>& result) {
+std::optional<Format> SettingsViewModel::readExchangeFile(const QString& path,
+                                                          std::optional<QString>& result) {
     const auto object = ExchangeFile::readObject(path, english());
     const auto format = std::holds_alternative<QString>(object)
                             ? std::variant<Format, QString>(std::get<QString>(object))
@@ -383,8 +384,9 @@ void SettingsViewModel::importDecadeRules(const QString& path) {
     m_settings.setDecadeRules(rules);
     sortByFrom(rules);
     m_settings.setDecadeRules(rules);
-    m_decadeImportResult = QStringLiteral("✓ ") + QString::number(added) +
-                           text(QStringLiteral(" neue Regel(n) importiert"), QStringLiteral(" new rule(s) imported"));
+    m_decadeImportResult =
+        QStringLiteral("✓ ") + QString::number(added) +
+        text(QStringLiteral(" neue Regel(n) importiert"), QStringLiteral(" new rule(s) imported"));
     Q_EMIT stateChanged();
 }
 
@@ -406,8 +408,9 @@ void SettingsViewModel::importGenreMappings(const QString& path) {
         }
     }
     m_settings.setGenreMappings(mappings);
-    m_importResult = QStringLiteral("✓ ") + QString::number(added) +
-                     text(QStringLiteral(" neue Zuordnung(en) importiert"), QStringLiteral(" new mapping(s) imported"));
+    m_importResult =
+        QStringLiteral("✓ ") + QString::number(added) +
+        text(QStringLiteral(" neue Zuordnung(en) importiert"), QStringLiteral(" new mapping(s) imported"));
     Q_EMIT stateChanged();
 }
 
@@ -439,7 +442,7 @@ void SettingsViewModel::fetchModels() {
     Q_EMIT stateChanged();
     const quint64 generation = m_generation;
     startWorker([this, self = QPointer<SettingsViewModel>(this), generation,
-                  snapshot = m_settings.currentSnapshot(), cancel = m_fetchCancel] {
+                 snapshot = m_settings.currentSnapshot(), cancel = m_fetchCancel] {
         QStringList models = m_tester.fetchModels(snapshot, cancel);
         applyWhenCurrent(self, generation, [models = std::move(models)](SettingsViewModel& vm) {
             vm.m_availableModels = models;
@@ -455,7 +458,7 @@ void SettingsViewModel::testConnection() {
     Q_EMIT stateChanged();
     const quint64 generation = m_generation;
     startWorker([this, self = QPointer<SettingsViewModel>(this), generation,
-                  snapshot = m_settings.currentSnapshot(), cancel = m_testCancel] {
+                 snapshot = m_settings.currentSnapshot(), cancel = m_testCancel] {
         const AIConnectionTester::Result result = m_tester.run(*snapshot, cancel);
         applyWhenCurrent(self, generation, [result](SettingsViewModel& vm) {
             vm.m_isTesting = false;

@@ -17,7 +17,8 @@ QPointer<SettingsWindow>& openWindow() {
 
 } // namespace
 
-SettingsWindow::SettingsWindow() : QWidget(nullptr, Qt::Window), m_view(new SettingsView(AppSettings::shared())) {
+SettingsWindow::SettingsWindow()
+    : QWidget(nullptr, Qt::Window), m_view(new SettingsView(AppSettings::shared())) {
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedWidth(480);
     resize(480, 640);
@@ -43,7 +44,8 @@ SettingsWindow* SettingsWindow::instance() {
 }
 
 void SettingsWindow::retranslate() {
-    const QString title = m_view->viewModel().text(QStringLiteral("Einstellungen"), QStringLiteral("Settings"));
+    const QString title =
+        m_view->viewModel().text(QStringLiteral("Einstellungen"), QStringLiteral("Settings"));
     if (windowTitle() != title) {
         setWindowTitle(title);
     }

@@ -87,7 +87,8 @@ TEST_F(SettingsViewModelConcurrencyTest, AnswersThatStayCurrentAreApplied) {
     vm->testConnection();
     vm->fetchModels();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !vm->isTesting() && !vm->isFetchingModels(); }, 3000));
-    EXPECT_EQ(vm->connectionTestResult(), (SettingsViewModel::ConnectionTestResult{true, "Connection successful (200)"}));
+    EXPECT_EQ(vm->connectionTestResult(),
+              (SettingsViewModel::ConnectionTestResult{true, "Connection successful (200)"}));
     EXPECT_EQ(vm->availableModels(), QStringList{QStringLiteral("old-model")});
 }
 

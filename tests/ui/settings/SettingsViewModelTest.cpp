@@ -49,24 +49,49 @@ TEST_F(SettingsViewModelTest, ValidationFindsInvalidOverlappingAndMissingRanges)
         std::vector<int> marked; // indexes into rows
     } cases[] = {
         {"empty", {}, true, {}, {}},
-        {"single invalid", {{1990, 1980, "x"}}, true, {"Invalid: \"x\" – From (1990) is greater than To (1980)"}, {0}},
+        {"single invalid",
+         {{1990, 1980, "x"}},
+         true,
+         {"Invalid: \"x\" – From (1990) is greater than To (1980)"},
+         {0}},
         {"from = to is valid", {{1990, 1990, "a"}}, true, {}, {}},
         {"adjacent", {{1980, 1989, "80er"}, {1990, 1999, "90er"}}, true, {}, {}},
-        {"two-year gap", {{1980, 1989, "a"}, {1992, 1999, "b"}}, true,
-         {"Gap: years 1990 to 1991 are not covered by any rule"}, {}},
-        {"one-year gap", {{1980, 1989, "a"}, {1991, 1999, "b"}}, true,
-         {"Gap: years 1990 to 1990 are not covered by any rule"}, {}},
-        {"overlap names the earlier start first", {{1990, 1999, "90er"}, {1980, 1990, "80er"}}, true,
-         {"Overlap: \"80er\" (1980–1990) and \"90er\" (1990–1999)"}, {0, 1}},
-        {"equal from in list order", {{1980, 1985, "b"}, {1980, 1989, "a"}}, true,
-         {"Overlap: \"b\" (1980–1985) and \"a\" (1980–1989)"}, {0, 1}},
-        {"neighbours only", {{1950, 2000, "A"}, {1960, 1969, "B"}, {1970, 1979, "C"}}, true,
-         {"Overlap: \"A\" (1950–2000) and \"B\" (1960–1969)"}, {0, 1}},
-        {"invalid before its neighbour finding", {{1990, 1980, "x"}, {1995, 1999, "y"}}, true,
+        {"two-year gap",
+         {{1980, 1989, "a"}, {1992, 1999, "b"}},
+         true,
+         {"Gap: years 1990 to 1991 are not covered by any rule"},
+         {}},
+        {"one-year gap",
+         {{1980, 1989, "a"}, {1991, 1999, "b"}},
+         true,
+         {"Gap: years 1990 to 1990 are not covered by any rule"},
+         {}},
+        {"overlap names the earlier start first",
+         {{1990, 1999, "90er"}, {1980, 1990, "80er"}},
+         true,
+         {"Overlap: \"80er\" (1980–1990) and \"90er\" (1990–1999)"},
+         {0, 1}},
+        {"equal from in list order",
+         {{1980, 1985, "b"}, {1980, 1989, "a"}},
+         true,
+         {"Overlap: \"b\" (1980–1985) and \"a\" (1980–1989)"},
+         {0, 1}},
+        {"neighbours only",
+         {{1950, 2000, "A"}, {1960, 1969, "B"}, {1970, 1979, "C"}},
+         true,
+         {"Overlap: \"A\" (1950–2000) and \"B\" (1960–1969)"},
+         {0, 1}},
+        {"invalid before its neighbour finding",
+         {{1990, 1980, "x"}, {1995, 1999, "y"}},
+         true,
          {"Invalid: \"x\" – From (1990) is greater than To (1980)",
           "Gap: years 1981 to 1994 are not covered by any rule"},
          {0}},
-        {"empty label", {{2000, 1990, ""}}, true, {"Invalid: \"\" – From (2000) is greater than To (1990)"}, {0}},
+        {"empty label",
+         {{2000, 1990, ""}},
+         true,
+         {"Invalid: \"\" – From (2000) is greater than To (1990)"},
+         {0}},
         {"German",
          {{1980, 1990, "80er"}, {1990, 1999, "90er"}, {2001, 2005, "x"}, {2010, 2009, "z"}},
          false,
@@ -75,9 +100,14 @@ TEST_F(SettingsViewModelTest, ValidationFindsInvalidOverlappingAndMissingRanges)
           "Lücke: Jahre 2006 bis 2009 sind keiner Regel zugeordnet",
           "Ungültig: \"z\" – Von (2010) ist größer als Bis (2009)"},
          {0, 1, 3}},
-        {"gap across the whole int range", {{INT_MAX, INT_MAX, "hi"}, {INT_MIN, INT_MIN, "lo"}}, true,
-         {"Gap: years -2147483647 to 2147483646 are not covered by any rule"}, {}},
-        {"extremes overlap and invert", {{INT_MAX, INT_MIN, "inv"}, {INT_MIN, INT_MAX, "all"}}, true,
+        {"gap across the whole int range",
+         {{INT_MAX, INT_MAX, "hi"}, {INT_MIN, INT_MIN, "lo"}},
+         true,
+         {"Gap: years -2147483647 to 2147483646 are not covered by any rule"},
+         {}},
+        {"extremes overlap and invert",
+         {{INT_MAX, INT_MIN, "inv"}, {INT_MIN, INT_MAX, "all"}},
+         true,
          {"Overlap: \"all\" (-2147483648–2147483647) and \"inv\" (2147483647–-2147483648)",
           "Invalid: \"inv\" – From (2147483647) is greater than To (-2147483648)"},
          {0, 1}},
@@ -114,7 +144,8 @@ TEST_F(SettingsViewModelTest, AddRemoveRestoreAndTypedYears) {
 
     settings.setDecadeRules({});
     ASSERT_TRUE(vm.addRule());
-    EXPECT_EQ(std::pair(settings.decadeRules().at(0).from, settings.decadeRules().at(0).to), std::pair(2030, 2039));
+    EXPECT_EQ(std::pair(settings.decadeRules().at(0).from, settings.decadeRules().at(0).to),
+              std::pair(2030, 2039));
 
     const QList<DecadeRule> nearTop = rules({{0, INT_MAX - 5, "top"}});
     settings.setDecadeRules(nearTop);
@@ -208,12 +239,16 @@ TEST_F(SettingsViewModelTest, ImportRejectsBadFilesAndChangesNothing) {
         {"from as text", false,
          R"({"version":1,"rules":[{"from":2030,"to":2039,"label":"a"},{"from":"1987","to":1,"label":"b"}]})",
          "rules[1].from"},
-        {"from fraction", false, R"({"version":1,"rules":[{"from":1987.5,"to":1990,"label":"a"}]})", "rules[0].from"},
-        {"from huge", false, R"({"version":1,"rules":[{"from":1e20,"to":1990,"label":"a"}]})", "rules[0].from"},
-        {"to beyond int", false, R"({"version":1,"rules":[{"from":1,"to":2147483648,"label":"a"}]})", "rules[0].to"},
+        {"from fraction", false, R"({"version":1,"rules":[{"from":1987.5,"to":1990,"label":"a"}]})",
+         "rules[0].from"},
+        {"from huge", false, R"({"version":1,"rules":[{"from":1e20,"to":1990,"label":"a"}]})",
+         "rules[0].from"},
+        {"to beyond int", false, R"({"version":1,"rules":[{"from":1,"to":2147483648,"label":"a"}]})",
+         "rules[0].to"},
         {"label null", false, R"({"version":1,"rules":[{"from":1,"to":2,"label":null}]})", "rules[0].label"},
         {"label missing", false, R"({"version":1,"rules":[{"from":1,"to":2}]})", "rules[0].label"},
-        {"source a number", true, R"({"version":1,"mappings":[{"source":1,"target":"x"}]})", "mappings[0].source"},
+        {"source a number", true, R"({"version":1,"mappings":[{"source":1,"target":"x"}]})",
+         "mappings[0].source"},
         {"target missing", true, R"({"version":1,"mappings":[{"source":"x"}]})", "mappings[0].target"},
         {"mappings missing", true, R"({"version":1})", "mappings"},
         {"over 10 MiB", true, R"({"version":1,"mappings":[]})" + QByteArray(10 * 1024 * 1024, ' '), "10 MiB"},
@@ -278,9 +313,10 @@ TEST_F(SettingsViewModelTest, ExportWritesSortedKeysWithoutIdsOrSecrets) {
     EXPECT_EQ(readAll(rulesPath), QByteArray("{\n    \"rules\": [\n        {\n            \"from\": 1950,\n"
                                              "            \"label\": \"50er\",\n            \"to\": 1959\n"
                                              "        }\n    ],\n    \"version\": 1\n}\n"));
-    EXPECT_EQ(readAll(mappingsPath), QByteArray("{\n    \"mappings\": [\n        {\n            \"source\": "
-                                                "\"Hip-Hop\",\n            \"target\": \"Hip Hop\"\n        }\n"
-                                                "    ],\n    \"version\": 1\n}\n"));
+    EXPECT_EQ(readAll(mappingsPath),
+              QByteArray("{\n    \"mappings\": [\n        {\n            \"source\": "
+                         "\"Hip-Hop\",\n            \"target\": \"Hip Hop\"\n        }\n"
+                         "    ],\n    \"version\": 1\n}\n"));
     EXPECT_FALSE(vm.decadeImportResult().has_value());
 
     // Our own export of the built-in rules reads back as nothing new.

@@ -1,10 +1,10 @@
+#include "ui/settings/SettingsWindow.h"
 #include "ui/settings/AIProviderPage.h"
 #include "ui/settings/FileChooser.h"
 #include "ui/settings/InfoPage.h"
 #include "ui/settings/ProcessingPage.h"
 #include "ui/settings/SearchReplacePage.h"
 #include "ui/settings/SettingsView.h"
-#include "ui/settings/SettingsWindow.h"
 
 #include "LoopbackServer.h"
 
@@ -130,8 +130,8 @@ TEST(SettingsWindowTest, EditsEverySettingFromTheWindowEndToEnd) {
     EXPECT_TRUE(page->findings()->text().contains(QStringLiteral("Overlap")));
 
     // The language changes under an open editor: texts follow, the typing stays.
-    QLineEdit* labelEditor = typeIntoCell(rules, page->ruleModel()->index(0, DecadeRuleTableModel::labelColumn),
-                                          QStringLiteral("typed"));
+    QLineEdit* labelEditor = typeIntoCell(
+        rules, page->ruleModel()->index(0, DecadeRuleTableModel::labelColumn), QStringLiteral("typed"));
     ASSERT_NE(labelEditor, nullptr);
     QPointer<QLineEdit> guard(labelEditor);
     second.tabBar()->setCurrentIndex(static_cast<int>(SettingsViewModel::SettingsTab::appearance));
@@ -140,7 +140,8 @@ TEST(SettingsWindowTest, EditsEverySettingFromTheWindowEndToEnd) {
     ASSERT_EQ(settings.appLanguage(), AppLanguage::german);
     EXPECT_EQ(view->tabBar()->tabText(0), QStringLiteral("Suchen/Ersetzen"));
     EXPECT_EQ(view->tabBar()->tabText(5), QStringLiteral("Info"));
-    EXPECT_EQ(page->ruleModel()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("Von"));
+    EXPECT_EQ(page->ruleModel()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(),
+              QStringLiteral("Von"));
     EXPECT_EQ(page->ruleImportButton()->text(), QStringLiteral("Importieren"));
     ASSERT_FALSE(guard.isNull());
     EXPECT_EQ(guard->text(), QStringLiteral("typed"));
