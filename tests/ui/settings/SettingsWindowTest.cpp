@@ -56,13 +56,20 @@ TEST(SettingsWindowTest, EditsEverySettingFromTheWindowEndToEnd) {
     QString chosen;
     FileChooser::setCurrent(std::make_unique<ScriptedChooser>(&chosen));
 
-    // One window, raised again when asked twice; a second screen opens on the tab chosen here.
+    // One window, raised again when asked twice; showing it writes nothing (a stored 50
+    // reads as the 10 that runs use); a second screen opens on the tab chosen here.
+    settings.setMaxConcurrentRequests(50);
+    const QByteArray beforeOpen = fileBytes(SettingsStore::defaultFilePath());
     SettingsWindow::showWindow();
     SettingsWindow* window = SettingsWindow::instance();
     ASSERT_NE(window, nullptr);
     SettingsWindow::showWindow();
     EXPECT_EQ(SettingsWindow::instance(), window);
     EXPECT_EQ(window->width(), 480);
+    QTest::qWait(50);
+    EXPECT_EQ(fileBytes(SettingsStore::defaultFilePath()), beforeOpen);
+    EXPECT_EQ(window->view()->processingPage()->concurrencyStepper()->label()->text(),
+              QStringLiteral("Concurrent requests: 10"));
     SettingsView* view = window->view();
     view->tabBar()->setCurrentIndex(static_cast<int>(SettingsViewModel::SettingsTab::info));
     EXPECT_FALSE(view->infoPage()->findChild<QLabel*>(QStringLiteral("logo"))->pixmap().isNull());
