@@ -31,6 +31,25 @@ QIcon symbolIcon(const QString& symbolName) {
         {QStringLiteral("shield.slash.fill"), {"security-low", QStyle::SP_MessageBoxCritical}},
         {QStringLiteral("network"), {"network-workgroup", QStyle::SP_DriveNetIcon}},
         {QStringLiteral("c.circle.fill"), {"document-properties", QStyle::SP_FileIcon}},
+        // The settings screen.
+        {QStringLiteral("arrow.left.arrow.right"), {"edit-find-replace", QStyle::SP_FileDialogDetailedView}},
+        {QStringLiteral("globe"), {"applications-internet", QStyle::SP_DriveNetIcon}},
+        {QStringLiteral("cpu"), {"cpu", QStyle::SP_ComputerIcon}},
+        {QStringLiteral("slider.horizontal.3"), {"configure", QStyle::SP_FileDialogListView}},
+        {QStringLiteral("paintbrush"), {"preferences-desktop-theme", QStyle::SP_DesktopIcon}},
+        {QStringLiteral("info.circle"), {"help-about", QStyle::SP_MessageBoxInformation}},
+        {QStringLiteral("plus.circle.fill"), {"list-add", QStyle::SP_FileDialogNewFolder}},
+        {QStringLiteral("minus.circle.fill"), {"list-remove", QStyle::SP_DialogDiscardButton}},
+        {QStringLiteral("square.and.arrow.up"), {"document-export", QStyle::SP_DialogSaveButton}},
+        {QStringLiteral("square.and.arrow.down"), {"document-import", QStyle::SP_DialogOpenButton}},
+        {QStringLiteral("xmark.circle.fill"), {"edit-clear", QStyle::SP_LineEditClearButton}},
+        {QStringLiteral("arrow.clockwise"), {"view-refresh", QStyle::SP_BrowserReload}},
+        {QStringLiteral("checkmark.circle.fill"), {"emblem-ok", QStyle::SP_DialogApplyButton}},
+        {QStringLiteral("xmark.octagon.fill"), {"dialog-error", QStyle::SP_MessageBoxCritical}},
+        {QStringLiteral("doc.text.magnifyingglass"), {"document-open", QStyle::SP_FileDialogContentsView}},
+        {QStringLiteral("trash"), {"edit-delete", QStyle::SP_TrashIcon}},
+        {QStringLiteral("arrow.up.right"), {"go-next", QStyle::SP_ArrowRight}},
+        {QStringLiteral("exclamationmark.shield"), {"security-medium", QStyle::SP_MessageBoxWarning}},
     };
     const auto found = map.constFind(symbolName);
     if (found == map.constEnd()) {

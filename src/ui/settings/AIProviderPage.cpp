@@ -1,8 +1,9 @@
 #include "ui/settings/AIProviderPage.h"
 
+#include "ui/SymbolIcon.h"
+
 #include <QFormLayout>
 #include <QHBoxLayout>
-#include <QStyle>
 
 using namespace SettingsForm;
 
@@ -46,7 +47,7 @@ AIProviderPage::AIProviderPage(SettingsViewModel& viewModel, QWidget* parent)
     m_modelRow->addWidget(m_modelField);
     m_modelRow->addWidget(m_modelPicker);
     m_fetch = new QToolButton;
-    m_fetch->setIcon(icon("view-refresh", QStyle::SP_BrowserReload));
+    m_fetch->setIcon(symbolIcon(QStringLiteral("arrow.clockwise")));
     m_fetch->setAutoRaise(true);
     auto* modelRow = new QHBoxLayout;
     modelRow->addWidget(m_modelRow, 1);
@@ -136,8 +137,8 @@ void AIProviderPage::refresh() {
     if (result) {
         setText(m_result, result->text);
         setForeground(m_result, result->success ? QColor(Qt::darkGreen) : QColor(Qt::red));
-        const QIcon symbol = result->success ? icon("emblem-ok", QStyle::SP_DialogApplyButton)
-                                             : icon("dialog-error", QStyle::SP_MessageBoxCritical);
+        const QIcon symbol = result->success ? symbolIcon(QStringLiteral("checkmark.circle.fill"))
+                                             : symbolIcon(QStringLiteral("xmark.circle.fill"));
         m_resultIcon->setPixmap(symbol.pixmap(14, 14));
     }
     retranslate();
@@ -173,7 +174,7 @@ void AIProviderPage::retranslate() {
     setText(m_test, m_vm.isTesting()
                         ? text(QStringLiteral("Teste Verbindung…"), QStringLiteral("Testing connection…"))
                         : text(QStringLiteral("Verbindung testen"), QStringLiteral("Test Connection")));
-    m_test->setIcon(m_vm.isTesting() ? QIcon() : icon("network-wired", QStyle::SP_DriveNetIcon));
+    m_test->setIcon(m_vm.isTesting() ? QIcon() : symbolIcon(QStringLiteral("network")));
     setText(m_reset, text(QStringLiteral("Zurücksetzen"), QStringLiteral("Reset")));
     QString footer;
     switch (provider) {

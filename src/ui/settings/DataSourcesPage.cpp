@@ -1,7 +1,8 @@
 #include "ui/settings/DataSourcesPage.h"
 
+#include "ui/SymbolIcon.h"
+
 #include <QHBoxLayout>
-#include <QStyle>
 
 using namespace SettingsForm;
 
@@ -51,8 +52,7 @@ QLineEdit* DataSourcesPage::addCredential(QVBoxLayout* layout, void (AppSettings
     if (secret) {
         makeSecret(field);
     }
-    *clear =
-        field->addAction(icon("edit-clear", QStyle::SP_LineEditClearButton), QLineEdit::TrailingPosition);
+    *clear = field->addAction(symbolIcon(QStringLiteral("xmark.circle.fill")), QLineEdit::TrailingPosition);
     connect(field, &QLineEdit::textEdited, this,
             [this, setter](const QString& typed) { (settings().*setter)(typed); });
     connect(*clear, &QAction::triggered, this, [this, setter] { (settings().*setter)(QString()); });

@@ -1,12 +1,14 @@
 #include "ui/settings/InfoPage.h"
 
+#include "app/DisclaimerView.h"
 #include "model/AppVersion.h"
 #include "model/DebugLogger.h"
+#include "ui/SymbolIcon.h"
+#include "ui/WebLinks.h"
 
 #include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QPixmap>
-#include <QStyle>
 #include <QUrl>
 
 using namespace SettingsForm;
@@ -28,11 +30,10 @@ QHBoxLayout* valueRow(const QString& name, const QString& value) {
 } // namespace
 
 InfoPage::InfoPage(SettingsViewModel& viewModel, QWidget* parent) : SettingsPage(viewModel, parent) {
-    Q_INIT_RESOURCE(settings); // the logo lives in the screens' static library
     m_debug = addSection(m_layout, true, true);
     m_logging = new QCheckBox;
-    m_openLog = new QPushButton(icon("document-open", QStyle::SP_FileDialogContentsView), QString());
-    m_clearLog = new QPushButton(icon("edit-delete", QStyle::SP_TrashIcon), QString());
+    m_openLog = new QPushButton(symbolIcon(QStringLiteral("doc.text.magnifyingglass")), QString());
+    m_clearLog = new QPushButton(symbolIcon(QStringLiteral("trash")), QString());
     for (QPushButton* button : {m_openLog, m_clearLog}) {
         button->setFlat(true);
     }
@@ -49,6 +50,16 @@ InfoPage::InfoPage(SettingsViewModel& viewModel, QWidget* parent) : SettingsPage
     m_app = addSection(m_layout, true, false);
     m_app.content->addLayout(valueRow(QStringLiteral("Version"), appVersionString()));
     m_app.content->addLayout(valueRow(QStringLiteral("Build"), appBuildString()));
+    m_disclaimer = new QPushButton(symbolIcon(QStringLiteral("exclamationmark.shield")), QString());
+    m_disclaimer->setFlat(true);
+    m_app.content->addWidget(m_disclaimer, 0, Qt::AlignLeft);
+    connect(m_disclaimer, &QPushButton::clicked, this, [this] {
+        // The reading form: only Close; it never touches the stored acceptance.
+        auto* dialog = new DisclaimerView(false, window());
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->setWindowModality(Qt::WindowModal);
+        dialog->open();
+    });
 
     const struct {
         const char* section;
@@ -79,13 +90,13 @@ InfoPage::InfoPage(SettingsViewModel& viewModel, QWidget* parent) : SettingsPage
         }
         auto* button = new QPushButton;
         button->setFlat(true);
-        button->setIcon(icon("go-next", QStyle::SP_ArrowRight));
+        button->setIcon(symbolIcon(QStringLiteral("arrow.up.right")));
         button->setLayoutDirection(Qt::RightToLeft); // the arrow after the text
         button->setToolTip(QString::fromLatin1(link.url));
         setForeground(button, palette().color(QPalette::Link));
         linkSection.content->addWidget(button, 0, Qt::AlignLeft);
         const QUrl url(QString::fromLatin1(link.url));
-        connect(button, &QPushButton::clicked, this, [url] { QDesktopServices::openUrl(url); });
+        connect(button, &QPushButton::clicked, this, [url] { WebLinks::open(url); });
         m_links.append({button, link.english, link.german});
     }
 
@@ -127,6 +138,8 @@ void InfoPage::retranslate() {
     setText(m_openLog, text(QStringLiteral("Log-Datei öffnen"), QStringLiteral("Open Log File")));
     setText(m_clearLog, text(QStringLiteral("Log löschen"), QStringLiteral("Clear Log")));
     setText(m_app.header, QStringLiteral("App"));
+    setText(m_disclaimer, text(QStringLiteral("Haftungsausschluss & Nutzungshinweise"),
+                               QStringLiteral("Disclaimer & Usage Notice")));
     for (const Link& link : m_links) {
         setText(link.button, text(QString::fromUtf8(link.german), QString::fromUtf8(link.english)));
     }

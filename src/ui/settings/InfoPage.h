@@ -15,6 +15,8 @@ public:
     void refresh() override;
     void retranslate() override;
 
+    QPushButton* disclaimerButton() const { return m_disclaimer; }
+
 private:
     struct Link {
         QPushButton* button;
@@ -27,5 +29,6 @@ private:
     QCheckBox* m_logging;
     QPushButton* m_openLog;
     QPushButton* m_clearLog;
+    QPushButton* m_disclaimer;
     QList<Link> m_links;
 };

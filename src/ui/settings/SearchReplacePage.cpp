@@ -1,12 +1,12 @@
 #include "ui/settings/SearchReplacePage.h"
 
+#include "ui/SymbolIcon.h"
 #include "ui/settings/FileChooser.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPointer>
-#include <QStyle>
 #include <QTimer>
 
 using namespace SettingsForm;
@@ -182,9 +182,9 @@ QTableView* SearchReplacePage::makeTable(QAbstractItemModel* model) {
 
 SearchReplacePage::ButtonRow SearchReplacePage::addButtonRow(QVBoxLayout* layout) {
     auto* row = new QHBoxLayout;
-    ButtonRow buttons{flatButton(icon("list-add", QStyle::SP_FileDialogNewFolder)),
-                      flatButton(icon("document-export", QStyle::SP_DialogSaveButton)),
-                      flatButton(icon("document-import", QStyle::SP_DialogOpenButton)), new QLabel};
+    ButtonRow buttons{flatButton(symbolIcon(QStringLiteral("plus.circle.fill"))),
+                      flatButton(symbolIcon(QStringLiteral("square.and.arrow.up"))),
+                      flatButton(symbolIcon(QStringLiteral("square.and.arrow.down"))), new QLabel};
     auto* divider = new QFrame;
     divider->setFrameShape(QFrame::VLine);
     divider->setFixedHeight(16);

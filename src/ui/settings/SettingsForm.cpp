@@ -1,9 +1,7 @@
 #include "ui/settings/SettingsForm.h"
 
-#include <QApplication>
 #include <QFrame>
 #include <QSignalBlocker>
-#include <QStyle>
 
 namespace SettingsForm {
 
@@ -60,14 +58,6 @@ QLabel* makeNote(QWidget* parent) {
 void colourResult(QLabel* label) {
     setForeground(label,
                   label->text().startsWith(QStringLiteral("✓")) ? QColor(Qt::darkGreen) : QColor(Qt::red));
-}
-
-QIcon icon(const char* themeName, int standardPixmap) {
-    const QIcon themed = QIcon::fromTheme(QString::fromLatin1(themeName));
-    if (!themed.isNull() || standardPixmap < 0) {
-        return themed;
-    }
-    return QApplication::style()->standardIcon(static_cast<QStyle::StandardPixmap>(standardPixmap));
 }
 
 void setText(QLineEdit* field, const QString& text) {

@@ -2,7 +2,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QString>
@@ -32,9 +31,6 @@ void makeSecondary(QWidget* widget);
 // Green for a text that begins with "✓", red for any other.
 void colourResult(QLabel* label);
 void setForeground(QWidget* widget, const QColor& colour);
-
-// The themed icon, else a standard style icon (may be null where neither exists).
-QIcon icon(const char* themeName, int standardPixmap = -1);
 
 // Refreshers: no signal reaches the bound setter, and a field's text (with
 // its cursor) is left alone when it already shows the value.

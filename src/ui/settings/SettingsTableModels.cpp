@@ -1,9 +1,8 @@
 #include "ui/settings/SettingsTableModels.h"
 
-#include "ui/settings/SettingsForm.h"
+#include "ui/SymbolIcon.h"
 
 #include <QColor>
-#include <QStyle>
 
 namespace {
 
@@ -13,7 +12,7 @@ template <typename T> bool sameRows(const QList<T>& a, const QList<T>& b) {
 }
 
 QIcon removeIcon() {
-    return SettingsForm::icon("list-remove", QStyle::SP_DialogDiscardButton);
+    return symbolIcon(QStringLiteral("minus.circle.fill"));
 }
 
 } // namespace

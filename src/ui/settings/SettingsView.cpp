@@ -1,16 +1,15 @@
 #include "ui/settings/SettingsView.h"
 
+#include "ui/SymbolIcon.h"
 #include "ui/settings/AIProviderPage.h"
 #include "ui/settings/DataSourcesPage.h"
 #include "ui/settings/InfoPage.h"
 #include "ui/settings/ProcessingPage.h"
 #include "ui/settings/SearchReplacePage.h"
-#include "ui/settings/SettingsForm.h"
 
 #include <QFrame>
 #include <QScrollArea>
 #include <QSignalBlocker>
-#include <QStyle>
 
 SettingsView::SettingsView(AppSettings& settings, QWidget* parent)
     : QWidget(parent), m_vm(std::make_unique<SettingsViewModel>(settings)), m_tabs(new QTabBar),
@@ -35,14 +34,9 @@ SettingsView::SettingsView(AppSettings& settings, QWidget* parent)
     m_appearance = new AppearancePage(*m_vm);
     m_info = new InfoPage(*m_vm);
     m_pageList = {m_searchReplace, m_dataSources, m_aiProvider, m_processing, m_appearance, m_info};
-    const int standardIcons[] = {
-        QStyle::SP_FileDialogDetailedView, QStyle::SP_DriveNetIcon, QStyle::SP_ComputerIcon,
-        QStyle::SP_BrowserReload,          QStyle::SP_DesktopIcon,  QStyle::SP_MessageBoxInformation};
     for (SettingsViewModel::SettingsTab tab : SettingsViewModel::allTabs()) {
         const int i = static_cast<int>(tab);
-        m_tabs->addTab(
-            SettingsForm::icon(SettingsViewModel::iconName(tab).toLatin1().constData(), standardIcons[i]),
-            QString());
+        m_tabs->addTab(symbolIcon(SettingsViewModel::icon(tab)), QString());
         auto* scroll = new QScrollArea;
         scroll->setWidgetResizable(true);
         scroll->setFrameShape(QFrame::NoFrame);

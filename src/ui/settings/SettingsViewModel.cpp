@@ -21,14 +21,13 @@ const struct {
     const char* icon;
 } tabRows[] = {
     {SettingsViewModel::SettingsTab::decades, "decades", "Search/Replace", "Suchen/Ersetzen",
-     "edit-find-replace"},
-    {SettingsViewModel::SettingsTab::dataSources, "dataSources", "Data Sources", "Datenquellen",
-     "network-workgroup"},
+     "arrow.left.arrow.right"},
+    {SettingsViewModel::SettingsTab::dataSources, "dataSources", "Data Sources", "Datenquellen", "globe"},
     {SettingsViewModel::SettingsTab::aiProvider, "aiProvider", "AI Provider", "KI-Anbieter", "cpu"},
-    {SettingsViewModel::SettingsTab::processing, "processing", "Processing", "Verarbeitung", "configure"},
-    {SettingsViewModel::SettingsTab::appearance, "appearance", "Appearance", "Darstellung",
-     "preferences-desktop-theme"},
-    {SettingsViewModel::SettingsTab::info, "info", "Info", "Info", "help-about"},
+    {SettingsViewModel::SettingsTab::processing, "processing", "Processing", "Verarbeitung",
+     "slider.horizontal.3"},
+    {SettingsViewModel::SettingsTab::appearance, "appearance", "Appearance", "Darstellung", "paintbrush"},
+    {SettingsViewModel::SettingsTab::info, "info", "Info", "Info", "info.circle"},
 };
 
 void sortByFrom(QList<DecadeRule>& rules) {
@@ -91,7 +90,7 @@ QString SettingsViewModel::title(SettingsTab tab, bool english) {
     return QString::fromUtf8(english ? row.english : row.german);
 }
 
-QString SettingsViewModel::iconName(SettingsTab tab) {
+QString SettingsViewModel::icon(SettingsTab tab) {
     return QString::fromLatin1(tabRows[static_cast<int>(tab)].icon);
 }
 

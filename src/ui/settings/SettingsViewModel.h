@@ -49,8 +49,8 @@ public:
     // The tab for a stored text; `decades` for anything that names no tab.
     static SettingsTab tabFromRawValue(const QString& raw);
     static QString title(SettingsTab tab, bool english);
-    // Freedesktop icon theme name of the tab's symbol.
-    static QString iconName(SettingsTab tab);
+    // The symbol name of the tab ("info.circle", ...).
+    static QString icon(SettingsTab tab);
 
     static constexpr const char* selectedTabKey = "com.velmora.settingsTab";
 

@@ -1,4 +1,5 @@
 #include "ui/settings/SettingsWindow.h"
+#include "app/DisclaimerView.h"
 #include "ui/settings/AIProviderPage.h"
 #include "ui/settings/FileChooser.h"
 #include "ui/settings/InfoPage.h"
@@ -73,6 +74,14 @@ TEST(SettingsWindowTest, EditsEverySettingFromTheWindowEndToEnd) {
     SettingsView* view = window->view();
     view->tabBar()->setCurrentIndex(static_cast<int>(SettingsViewModel::SettingsTab::info));
     EXPECT_FALSE(view->infoPage()->findChild<QLabel*>(QStringLiteral("logo"))->pixmap().isNull());
+    // The disclaimer opens in its reading form and leaves the stored acceptance alone.
+    const bool accepted = hasAcceptedDisclaimer();
+    QTest::mouseClick(view->infoPage()->disclaimerButton(), Qt::LeftButton);
+    auto* disclaimer = window->findChild<DisclaimerView*>();
+    ASSERT_NE(disclaimer, nullptr);
+    EXPECT_FALSE(disclaimer->isModalForm());
+    disclaimer->reject();
+    EXPECT_EQ(hasAcceptedDisclaimer(), accepted);
     SettingsView second(settings);
     second.show();
     EXPECT_EQ(second.tabBar()->currentIndex(), static_cast<int>(SettingsViewModel::SettingsTab::info));
