@@ -94,7 +94,7 @@ InfoPage::InfoPage(SettingsViewModel& viewModel, QWidget* parent) : SettingsPage
         button->setLayoutDirection(Qt::RightToLeft); // the arrow after the text
         button->setToolTip(QString::fromLatin1(link.url));
         setForeground(button, palette().color(QPalette::Link));
-        linkSection.content->addWidget(button, 0, Qt::AlignLeft);
+        linkSection.content->addWidget(button, 0, Qt::AlignLeft | Qt::AlignAbsolute);
         const QUrl url(QString::fromLatin1(link.url));
         connect(button, &QPushButton::clicked, this, [url] { WebLinks::open(url); });
         m_links.append({button, link.english, link.german});
@@ -138,8 +138,9 @@ void InfoPage::retranslate() {
     setText(m_openLog, text(QStringLiteral("Log-Datei öffnen"), QStringLiteral("Open Log File")));
     setText(m_clearLog, text(QStringLiteral("Log löschen"), QStringLiteral("Clear Log")));
     setText(m_app.header, QStringLiteral("App"));
-    setText(m_disclaimer, text(QStringLiteral("Haftungsausschluss & Nutzungshinweise"),
-                               QStringLiteral("Disclaimer & Usage Notice")));
+    // "&&": a lone "&" would mark a keyboard shortcut.
+    setText(m_disclaimer, text(QStringLiteral("Haftungsausschluss && Nutzungshinweise"),
+                               QStringLiteral("Disclaimer && Usage Notice")));
     for (const Link& link : m_links) {
         setText(link.button, text(QString::fromUtf8(link.german), QString::fromUtf8(link.english)));
     }
