@@ -1,6 +1,7 @@
 #include "ui/settings/SettingsWindow.h"
 #include "app/DisclaimerView.h"
 #include "ui/settings/AIProviderPage.h"
+#include "ui/settings/DataSourcesPage.h"
 #include "ui/settings/FileChooser.h"
 #include "ui/settings/InfoPage.h"
 #include "ui/settings/ProcessingPage.h"
@@ -86,6 +87,17 @@ TEST(SettingsWindowTest, EditsEverySettingFromTheWindowEndToEnd) {
     second.show();
     EXPECT_EQ(second.tabBar()->currentIndex(), static_cast<int>(SettingsViewModel::SettingsTab::info));
 
+    // The Last.fm key field follows its switch; its clear button shows only while it holds text.
+    QLineEdit* lastFM = view->dataSourcesPage()->lastFMKeyField();
+    settings.setUseLastFM(true);
+    EXPECT_FALSE(lastFM->isHidden());
+    EXPECT_FALSE(lastFM->actions().first()->isVisible());
+    QTest::keyClicks(lastFM, QStringLiteral("x"));
+    ASSERT_TRUE(lastFM->actions().first()->isVisible());
+    lastFM->actions().first()->trigger();
+    EXPECT_EQ(settings.lastFMApiKey(), QString());
+    EXPECT_TRUE(settings.useLastFM());
+
     // The key is masked and saved as typed.
     view->tabBar()->setCurrentIndex(static_cast<int>(SettingsViewModel::SettingsTab::aiProvider));
     AIProviderPage* ai = view->aiProviderPage();
@@ -99,6 +111,7 @@ TEST(SettingsWindowTest, EditsEverySettingFromTheWindowEndToEnd) {
     QTest::keyClick(ai->providerPicker(), Qt::Key_Down);
     ASSERT_EQ(settings.selectedProvider(), AIProviderType::ollama);
     EXPECT_TRUE(ai->keyField()->isHidden());
+    EXPECT_EQ(ai->endpointField()->placeholderText(), QStringLiteral("http://localhost:11434"));
     QTest::keyClicks(ai->endpointField(), server.baseUrl());
     ASSERT_TRUE(QTest::qWaitFor([&] { return ai->fetchButton()->isEnabled(); }, 5000));
     QTest::mouseClick(ai->fetchButton(), Qt::LeftButton);
