@@ -41,6 +41,23 @@ QIcon symbolIcon(const QString& symbolName) {
         {QStringLiteral("exclamationmark.circle"), {"dialog-warning", QStyle::SP_MessageBoxWarning}},
         {QStringLiteral("exclamationmark.triangle.fill"), {"dialog-warning", QStyle::SP_MessageBoxWarning}},
         {QStringLiteral("arrow.uturn.backward"), {"edit-undo", QStyle::SP_ArrowBack}},
+        // The settings screen.
+        {QStringLiteral("arrow.left.arrow.right"), {"edit-find-replace", QStyle::SP_FileDialogDetailedView}},
+        {QStringLiteral("globe"), {"applications-internet", QStyle::SP_DriveNetIcon}},
+        {QStringLiteral("cpu"), {"cpu", QStyle::SP_ComputerIcon}},
+        {QStringLiteral("slider.horizontal.3"), {"configure", QStyle::SP_FileDialogListView}},
+        {QStringLiteral("paintbrush"), {"preferences-desktop-theme", QStyle::SP_DesktopIcon}},
+        {QStringLiteral("plus.circle.fill"), {"list-add", QStyle::SP_FileDialogNewFolder}},
+        {QStringLiteral("minus.circle.fill"), {"list-remove", QStyle::SP_DialogDiscardButton}},
+        {QStringLiteral("square.and.arrow.up"), {"document-export", QStyle::SP_DialogSaveButton}},
+        {QStringLiteral("square.and.arrow.down"), {"document-import", QStyle::SP_DialogOpenButton}},
+        {QStringLiteral("xmark.circle.fill"), {"edit-clear", QStyle::SP_LineEditClearButton}},
+        {QStringLiteral("arrow.clockwise"), {"view-refresh", QStyle::SP_BrowserReload}},
+        {QStringLiteral("xmark.octagon.fill"), {"dialog-error", QStyle::SP_MessageBoxCritical}},
+        {QStringLiteral("doc.text.magnifyingglass"), {"document-open", QStyle::SP_FileDialogContentsView}},
+        {QStringLiteral("trash"), {"edit-delete", QStyle::SP_TrashIcon}},
+        {QStringLiteral("arrow.up.right"), {"go-next", QStyle::SP_ArrowRight}},
+        {QStringLiteral("exclamationmark.shield"), {"security-medium", QStyle::SP_MessageBoxWarning}},
     };
     const auto found = map.constFind(symbolName);
     if (found == map.constEnd()) {
