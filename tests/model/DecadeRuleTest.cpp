@@ -39,9 +39,13 @@ TEST(DecadeRule, LabelsFromRulesAndFallbackArithmetic) {
     EXPECT_EQ(decadeLabelForYear(-15, {}), QStringLiteral("-10er"));
 }
 
-TEST(DecadeRule, FirstMatchingRuleWinsOnOverlap) {
-    const QList<DecadeRule> rules{rule(1980, 1989, "Eighties"), rule(1985, 1989, "Late80s")};
+TEST(DecadeRule, CustomRulesIncludeBothEndsAndTheFirstMatchWins) {
+    const QList<DecadeRule> rules{rule(1980, 1989, "Eighties"), rule(1985, 1990, "Late80s")};
+    EXPECT_EQ(decadeLabelForYear(1980, rules), QStringLiteral("Eighties"));
     EXPECT_EQ(decadeLabelForYear(1987, rules), QStringLiteral("Eighties"));
+    EXPECT_EQ(decadeLabelForYear(1989, rules), QStringLiteral("Eighties"));
+    EXPECT_EQ(decadeLabelForYear(1990, rules), QStringLiteral("Late80s"));
+    EXPECT_EQ(decadeLabelForYear(1991, rules), QStringLiteral("90er"));
 }
 
 TEST(DecadeRule, ExistingLabelIsCaseSensitiveAndInRuleOrder) {
@@ -92,8 +96,13 @@ TEST(DecadeRule, JsonRoundTripAndStrictDecoding) {
     EXPECT_FALSE(decodeDecadeRules(
                      R"([{"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","from":"1980","to":1989,"label":"x"}])")
                      .has_value());
-    EXPECT_FALSE(decodeDecadeRules(R"([{"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","from":1980,"to":1989}])")
-                     .has_value());
+    for (const char* body : {R"("from":1980,"to":1989)", R"("from":1980.5,"to":1989,"label":"x")",
+                             R"("from":1980,"to":1989.5,"label":"x")"}) {
+        EXPECT_FALSE(decodeDecadeRules(QByteArray(R"([{"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF",)") + body +
+                                       "}]")
+                         .has_value())
+            << body;
+    }
     const auto one = decodeDecadeRules(
         R"([{"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","from":1980,"to":1990,"label":"80s"}])");
     ASSERT_TRUE(one.has_value());

@@ -1,5 +1,7 @@
 #include "model/MusicFile.h"
 
+#include "TestHelpers.h"
+
 #include <QSet>
 
 #include <gtest/gtest.h>
@@ -7,12 +9,7 @@
 namespace {
 
 MusicFile row(const QString& genre, std::optional<int> year = std::nullopt) {
-    MusicFile file;
-    file.id = QUuid::createUuid();
-    file.url = QStringLiteral("/music/Disco/track.mp3");
-    file.genre = genre;
-    file.year = year;
-    return file;
+    return musicFile("Title", "Artist", year, genre);
 }
 
 } // namespace

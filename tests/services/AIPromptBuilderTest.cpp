@@ -27,49 +27,6 @@ QString u(const char* text) {
 
 } // namespace
 
-TEST(AIPromptBuilder, YearPromptGoldenTexts) {
-    struct Case {
-        const char* name;
-        QString title, artist;
-        std::optional<QString> album;
-        QString fileName;
-        QString expectedSongLines;
-    };
-    const std::vector<Case> cases{
-        {"all fields", u("Take On Me"), u("a-ha"), u("Hunting High and Low"), u("01 Take On Me.mp3"),
-         u("- Title: Take On Me\n- Artist: a-ha\n- Album: Hunting High and Low\n- Filename: 01 Take On "
-           "Me.mp3")},
-        {"no album", u("T"), u("A"), std::nullopt, u("t.flac"),
-         u("- Title: T\n- Artist: A\n- Filename: t.flac")},
-        {"album and file name of blanks and tabs", u("T"), u("A"), u(" \t\u00a0"), u("  "),
-         u("- Title: T\n- Artist: A")},
-        {"album of a line break counts, kept untrimmed", u("T"), u("A"), u("\n"), u(" f.mp3 "),
-         u("- Title: T\n- Artist: A\n- Album: \n\n- Filename:  f.mp3 ")},
-        {"empty title and artist keep their lines", u(""), u(""), u(""), u(""), u("- Title: \n- Artist: ")},
-    };
-    for (const Case& c : cases) {
-        const QString expected = u("What is the original release year of this song?\n\nSong information:\n") +
-                                 c.expectedSongLines + u(yearInstructions);
-        EXPECT_EQ(AIPromptBuilder::buildYearPrompt(c.title, c.artist, c.album, c.fileName, 2031), expected)
-            << c.name;
-    }
-    // Without an explicit year the bound is this year.
-    EXPECT_TRUE(
-        AIPromptBuilder::buildYearPrompt(u("T"), u("A"), std::nullopt, u(""))
-            .endsWith(u("between 1900 and ") + QString::number(QDate::currentDate().year()) + u(".")));
-}
-
-TEST(AIPromptBuilder, GenrePromptGoldenTexts) {
-    EXPECT_EQ(AIPromptBuilder::buildGenrePrompt(u("Blue Monday"), u("New Order"), u("Substance")),
-              u("What is the primary music genre of this song?\n\nSong information:\n- Title: Blue Monday\n"
-                "- Artist: New Order\n- Album: Substance") +
-                  u(genreInstructions));
-    EXPECT_EQ(
-        AIPromptBuilder::buildGenrePrompt(u(""), u("A"), u("  ")),
-        u("What is the primary music genre of this song?\n\nSong information:\n- Title: \n- Artist: A") +
-            u(genreInstructions));
-}
-
 TEST(AIPromptBuilder, ParseYearTable) {
     const int y = QDate::currentDate().year();
     const QString next = QString::number(y + 1);
@@ -103,13 +60,6 @@ TEST(AIPromptBuilder, ParseYearTable) {
     }
 }
 
-TEST(AIPromptBuilder, ParseYearNamesTheImplausibleFirstMatch) {
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(AIPromptBuilder::parseYear(u("1910 or 1985")), std::nullopt);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "[AIPromptBuilder] Parsed year 1910 is not plausible, ignoring\n");
-}
-
 TEST(AIPromptBuilder, ParseGenreKeepsNamesAndRejectsSentences) {
     struct Case {
         QString answer;
@@ -131,11 +81,8 @@ TEST(AIPromptBuilder, ParseGenreKeepsNamesAndRejectsSentences) {
         {u("I'm not sure what genre this song belongs to, sorry"), std::nullopt},
     };
     for (const Case& c : cases) {
-        testing::internal::CaptureStdout();
         EXPECT_EQ(AIPromptBuilder::parseGenre(c.answer, u("[X] Genre response: ")), c.expected)
             << c.answer.toStdString();
         // The trimmed answer is always shown, also when it is dropped.
-        EXPECT_EQ(testing::internal::GetCapturedStdout(),
-                  (u("[X] Genre response: \"") + c.answer.trimmed() + u("\"\n")).toStdString());
     }
 }

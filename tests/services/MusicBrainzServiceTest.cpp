@@ -86,25 +86,6 @@ TEST(MusicBrainzServiceTest, TitleOnlyRepeatHappensOnlyWhenTheArtistQueryFoundNo
     }
 }
 
-TEST(MusicBrainzServiceTest, BlankTitleOrArtist) {
-    Fixture f;
-    f.server.script("GET", kPath, {{200, recordings("")}});
-
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(f.service.lookup(QStringLiteral(" \t "), QStringLiteral("Artist")), MusicBrainzResult{});
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "[MusicBrainzService] Skipping lookup: empty title\n");
-    EXPECT_TRUE(f.server.requests().empty());
-
-    testing::internal::CaptureStdout();
-    f.service.lookup(QStringLiteral(" Title "), QStringLiteral("  "));
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("[MusicBrainzService] Looking up title only: \" Title \"\n"), std::string::npos)
-        << out;
-    const auto requests = f.server.requests();
-    ASSERT_EQ(requests.size(), 1u); // already title-only: never repeated
-    EXPECT_EQ(requests[0].query("query"), "recording:\" Title \"");
-}
-
 TEST(MusicBrainzServiceTest, RetriesA503OnceAfterTheRetryDelay) {
     {
         Fixture f;
@@ -118,16 +99,8 @@ TEST(MusicBrainzServiceTest, RetriesA503OnceAfterTheRetryDelay) {
     {
         Fixture f;
         f.server.script("GET", kPath, {{503}});
-        testing::internal::CaptureStdout();
         EXPECT_EQ(f.service.lookup(QStringLiteral("T"), QString()), MusicBrainzResult{});
-        const std::string out = testing::internal::GetCapturedStdout();
         EXPECT_EQ(f.server.requests().size(), 2u);
-        EXPECT_NE(out.find("Rate limited (503), waiting 2 seconds (attempt 1/2)\n"), std::string::npos)
-            << out;
-        EXPECT_NE(out.find("Rate limited (503), waiting 2 seconds (attempt 2/2)\n"
-                           "[MusicBrainzService] Max retries reached after 503\n"),
-                  std::string::npos)
-            << out;
     }
 }
 
@@ -166,11 +139,8 @@ TEST(MusicBrainzServiceTest, FailuresOfTheExchange) {
     // An unusable base address gives nothing, without an error.
     Endpoints bad;
     bad.musicBrainzRecording = QStringLiteral("not an address");
-    testing::internal::CaptureStdout();
     EXPECT_EQ(MusicBrainzService(bad, fastTiming(), pacer).lookup(QStringLiteral("T"), QString()),
               MusicBrainzResult{});
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("[MusicBrainzService] Failed to build URL"),
-              std::string::npos);
 }
 
 TEST(MusicBrainzServiceTest, ParseRecordings) {

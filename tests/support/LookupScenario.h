@@ -1,7 +1,7 @@
 #pragma once
 
-#include "LogCapture.h"
 #include "LoopbackServer.h"
+#include "TestHelpers.h"
 
 #include "model/MusicFile.h"
 #include "model/SettingsSnapshot.h"
@@ -9,7 +9,6 @@
 #include "services/MusicBrainzService.h"
 #include "services/YearLookupService.h"
 
-#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 
@@ -91,13 +90,8 @@ private:
 
 inline MusicFile file(const QString& title, const QString& artist = QStringLiteral("Artist"),
                       std::optional<int> year = std::nullopt, const QString& album = QString()) {
-    MusicFile f;
-    f.id = QUuid::createUuid();
-    f.url = QStringLiteral("/music/track.mp3");
-    f.title = title;
-    f.artist = artist;
+    MusicFile f = musicFile(title, artist, year, QString(), QStringLiteral("/music/track.mp3"));
     f.album = album;
-    f.year = year;
     return f;
 }
 
@@ -157,18 +151,6 @@ inline bool asksGenre(const LoopbackServer::Request& r) {
 }
 inline bool mbAsksFor(const LoopbackServer::Request& r, const std::string& title) {
     return r.query("query").find("recording:\"" + title + "\"") != std::string::npos;
-}
-
-// The lookup's debug-log lines, with every elapsed time written as "Nms".
-inline QStringList apiLines(const LogCapture& log) {
-    static const QRegularExpression ms(QStringLiteral("\\b\\d+ms\\b"));
-    QStringList out;
-    for (QString entry : log.entries()) {
-        if (entry.startsWith(QStringLiteral("API  |"))) {
-            out.append(entry.mid(6).replace(ms, QStringLiteral("Nms")));
-        }
-    }
-    return out;
 }
 
 } // namespace LookupScenario
