@@ -1,6 +1,5 @@
 #include "services/SpotifyService.h"
 
-#include "ConsoleCapture.h"
 #include "LoopbackServer.h"
 #include "QtPrinters.h"
 
@@ -47,7 +46,6 @@ TEST(SpotifyServiceConcurrencyTest, ParallelLookupsEachGetTheirOwnAnswerAndShare
     LoopbackServer server;
     scriptEchoServer(server, 20ms);
     SpotifyService spotify(server.endpoints());
-    ConsoleCapture console;
 
     size_t tokensAfterFirstWave = 0;
     for (int wave = 0; wave < 2; ++wave) {

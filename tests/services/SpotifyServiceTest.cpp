@@ -120,9 +120,7 @@ TEST(SpotifyServiceTest, RequestShapesOfTokenSearchAndArtist) {
     SpotifyService spotify(server.endpoints());
 
     const QString title = QStringLiteral("Café & Bar + 1");
-    ConsoleCapture console;
     const auto result = spotify.lookup(title, kArtist, kId, kSecret);
-    console.lines();
     ASSERT_TRUE(result);
     EXPECT_EQ(*result, (SpotifyLookupResult{1985, QStringLiteral("synthpop")}));
 
@@ -156,7 +154,6 @@ TEST(SpotifyServiceTest, TokenIsReusedUntilAMinuteBeforeItExpires) {
     server.script("POST", "/api/token", {{200, tokenBody("tok1")}, {200, tokenBody("tok2")}});
     FakeClock clock;
     SpotifyService spotify(server.endpoints(), clock.clock());
-    ConsoleCapture console;
 
     ASSERT_TRUE(spotify.lookup(kTitle, kArtist, kId, kSecret));
     clock.advance(3539s);
@@ -169,7 +166,6 @@ TEST(SpotifyServiceTest, TokenIsReusedUntilAMinuteBeforeItExpires) {
     EXPECT_EQ(server.requests("/api/token").size(), 2u);
     EXPECT_EQ(server.requests("/v1/search").back().header("Authorization"), "Bearer tok2");
     EXPECT_EQ(spotify.cachedToken()->accessToken, QStringLiteral("tok2"));
-    console.lines();
 }
 
 TEST(SpotifyServiceTest, RejectedTokenIsDroppedAndErrorStatusesFail) {
@@ -184,8 +180,6 @@ TEST(SpotifyServiceTest, RejectedTokenIsDroppedAndErrorStatusesFail) {
         return LoopbackServer::Response(200, kSearchHit);
     });
     SpotifyService spotify(server.endpoints());
-
-    ConsoleCapture console;
     EXPECT_FALSE(spotify.lookup(kTitle, kArtist, kId, kSecret));
     EXPECT_FALSE(spotify.cachedToken());
     EXPECT_EQ(spotify.lookup(kTitle, kArtist, kId, kSecret),
@@ -197,7 +191,6 @@ TEST(SpotifyServiceTest, RejectedTokenIsDroppedAndErrorStatusesFail) {
     EXPECT_EQ(spotify.lookup(kTitle, kArtist, kId, kSecret), (SpotifyLookupResult{1985, std::nullopt}));
     EXPECT_EQ(spotify.cachedToken()->accessToken, QStringLiteral("tok2"));
 
-    const QString dash = QStringLiteral("\u2013");
 }
 
 TEST(SpotifyServiceTest, ClientSecretAndTokenNeverReachTheConsole) {
