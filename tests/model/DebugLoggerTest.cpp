@@ -54,21 +54,6 @@ TEST(DebugLogger, WritesCategoriesAndNamesIntoAPrivateFileOnlyWhileOn) {
     EXPECT_TRUE(readLog(logger).contains("new line"));
 }
 
-TEST(DebugLogger, UnopenableFileDropsLinesWithoutStopping) {
-    QTemporaryDir dir;
-    TestFiles::writeFile(dir.filePath("plain-file"), "x");
-    // The folder would have to live beneath a regular file.
-    DebugLogger logger(dir.filePath("plain-file/Velmora"));
-    logger.setEnabled(true);
-    logger.log("dropped", LogCategory::error);
-    logger.logSessionStart("/music", 1);
-    logger.logSessionEnd(0, 0, 1);
-    logger.clearLog();
-    logger.flush();
-    EXPECT_TRUE(logger.isEnabled());
-    EXPECT_FALSE(QFileInfo::exists(logger.logFileURL()));
-}
-
 TEST(DebugLogger, FailingWritesAreDroppedAndLoggingRecovers) {
     if (!QFileInfo::exists("/dev/full")) {
         GTEST_SKIP() << "no /dev/full";

@@ -56,47 +56,12 @@ TEST(GenreMapping, MapsWithTheBuiltInTable) {
     EXPECT_EQ(mapGenre("deep  house", rows), QStringLiteral("Deep  house"));
 }
 
-TEST(GenreMapping, FallbackUpperCasesTheFirstUserPerceivedCharacter) {
-    EXPECT_EQ(mapGenre("", {}), QString());
-    EXPECT_EQ(mapGenre(fromUtf8(" \t\u00A0\u2003"), defaultGenreMappings()), QString());
-    EXPECT_EQ(mapGenre(" 2step ", defaultGenreMappings()), QStringLiteral("2step"));
-    EXPECT_EQ(mapGenre(fromUtf8("ßchlager"), {}), fromUtf8("SSchlager"));
-    EXPECT_EQ(mapGenre(fromUtf8("élan"), {}), fromUtf8("Élan"));
-    // "e" + combining acute is one character: both code points stay together.
-    EXPECT_EQ(mapGenre(fromUtf8("e\u0301lan"), {}), fromUtf8("E\u0301lan"));
-    // Line breaks are not trimmed.
-    EXPECT_EQ(mapGenre("\nhouse", {}), QStringLiteral("\nhouse"));
-}
-
-TEST(GenreMapping, NormalizedKeySteps) {
-    EXPECT_EQ(normalizeGenreKey(" Hip-Hop "), QStringLiteral("hip hop"));
-    EXPECT_EQ(normalizeGenreKey("-_House_-"), QStringLiteral("house"));
-    EXPECT_EQ(normalizeGenreKey(fromUtf8("R&B  Ä.'")), fromUtf8("r&b  ä.'"));
-    EXPECT_EQ(normalizeGenreKey("House\n"), QStringLiteral("house\n"));
-    // Full Unicode lower-casing, whatever the locale.
-    EXPECT_EQ(normalizeGenreKey(fromUtf8("ΣΟΥΛ İ")), fromUtf8("σουλ i\u0307"));
-}
-
 TEST(GenreMapping, FirstRowInListOrderWins) {
     QList<GenreMapping> rows = defaultGenreMappings();
     rows.append(mapping("house", "House Music"));
     EXPECT_EQ(mapGenre("house", rows), QStringLiteral("House"));
     rows.prepend(mapping("HOUSE", "House Music"));
     EXPECT_EQ(mapGenre("House", rows), QStringLiteral("House Music"));
-}
-
-TEST(GenreMapping, HasMappingSkipsTheFinalTrimOfTheGenre) {
-    const auto& rows = defaultGenreMappings();
-    EXPECT_TRUE(hasGenreMapping("techno", rows));
-    EXPECT_TRUE(hasGenreMapping("  techno ", rows));
-    EXPECT_TRUE(hasGenreMapping("TECH_HOUSE", rows));
-    EXPECT_FALSE(hasGenreMapping("Techno_", rows));
-    EXPECT_FALSE(hasGenreMapping("-house", rows));
-    EXPECT_FALSE(hasGenreMapping("melodic house", rows));
-    // A source is keyed with all five steps.
-    EXPECT_TRUE(hasGenreMapping("acid", {mapping(" Acid- ", "Acid")}));
-    EXPECT_FALSE(hasGenreMapping("techno", {}));
-    EXPECT_EQ(mapGenre("techno", {}), QStringLiteral("Techno"));
 }
 
 TEST(GenreMapping, JsonRoundTripAndStrictDecoding) {

@@ -51,15 +51,3 @@ TEST(MusicFile, BlankRuleLabelsDoNotMarkEveryFileAsDone) {
     EXPECT_FALSE(row("90er").alreadyHasDecade(withReal));
     EXPECT_TRUE(row("Pop 90er").alreadyHasDecade(withReal));
 }
-
-TEST(MusicFile, IdentityIsIdAndRenderVersion) {
-    MusicFile a = row("House");
-    MusicFile b = a;
-    b.genre = QStringLiteral("Techno");
-    EXPECT_EQ(a, b);
-    b.renderVersion += 1;
-    EXPECT_NE(a, b);
-    EXPECT_EQ(qHash(a), qHash(b));
-    QSet<MusicFile> set{a};
-    EXPECT_FALSE(set.contains(b));
-}

@@ -59,30 +59,3 @@ TEST(AIPromptBuilder, ParseYearTable) {
         EXPECT_EQ(AIPromptBuilder::parseYear(c.answer), c.expected) << c.answer.toStdString();
     }
 }
-
-TEST(AIPromptBuilder, ParseGenreKeepsNamesAndRejectsSentences) {
-    struct Case {
-        QString answer;
-        std::optional<QString> expected;
-    };
-    const std::vector<Case> cases{
-        {u(" House \n"), u("House")},
-        {u("\"Synth-Pop\""), u("\"Synth-Pop\"")}, // quotes stay
-        {u("hip hop"), u("hip hop")},             // case stays
-        {u(" \n\t\u2029"), std::nullopt},         // white space only
-        {u("Rock\nPop"), std::nullopt},           // several lines
-        {u("Rock\u2028Pop"), std::nullopt},
-        {u("<think>\nThe user asks</think>\nPop"), std::nullopt},
-        {QString(50, u'x'), QString(50, u'x')},
-        {QString(51, u'x'), std::nullopt},
-        {u("Unknown"), std::nullopt},
-        {u("Genre nicht bekannt"), std::nullopt},
-        {u("Keine Angabe"), std::nullopt},
-        {u("I'm not sure what genre this song belongs to, sorry"), std::nullopt},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(AIPromptBuilder::parseGenre(c.answer, u("[X] Genre response: ")), c.expected)
-            << c.answer.toStdString();
-        // The trimmed answer is always shown, also when it is dropped.
-    }
-}

@@ -67,17 +67,6 @@ TEST(FileScannerService, ListsSupportedExtensionsInAnyCase) {
     EXPECT_EQ(tree.scanRelative(), audio);
 }
 
-TEST(FileScannerService, SkipsDotNamesButEntersDotFolders) {
-    ScanTree tree;
-    tree.add(QStringLiteral(".hidden.mp3"));
-    tree.add(QStringLiteral(".config/inside.mp3"));
-    tree.add(QStringLiteral(".config/.also_hidden.flac"));
-    tree.add(QStringLiteral("visible/.x/.y/deep.ogg"));
-    tree.add(QStringLiteral("visible/track.wav"));
-    EXPECT_EQ(tree.scanRelative(),
-              QStringList({".config/inside.mp3", "visible/.x/.y/deep.ogg", "visible/track.wav"}));
-}
-
 TEST(FileScannerService, NeverFollowsSymbolicLinks) {
     ScanTree tree;
     const QString real = tree.add(QStringLiteral("music/real.mp3"));
@@ -137,33 +126,6 @@ TEST(FileScannerService, PassesOverUnreadableSubfoldersAndRejectsAnUnreadableRoo
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
     ::chmod(tree.path(QStringLiteral("locked")).toLocal8Bit().constData(), 0755);
-}
-
-TEST(FileScannerService, ReadFileTitleFallbackAndFormat) {
-    ScanTree tree;
-    const struct {
-        const char* name;
-        const char* fixture;
-        const char* title;
-        AudioFormat format;
-    } cases[] = {
-        {"untagged.mp3", "untagged.mp3", "untagged", AudioFormat::mp3},
-        {"a.b.mp3", "untagged.mp3", "a.b", AudioFormat::mp3},
-        {"Loud.MP3", "untagged.mp3", "Loud", AudioFormat::mp3},
-        {"blank.mp3", "blank_title.mp3", "   ", AudioFormat::mp3},
-        {"song.aif", "tagged.aif", "Fixture Title", AudioFormat::aif},
-        {"song.aiff", "tagged.aif", "Fixture Title", AudioFormat::aiff},
-        {"old.mp2", "untagged.mp3", "old", AudioFormat::unknown},
-        {"noext", "untagged.mp3", "noext", AudioFormat::unknown},
-    };
-    const UniversalTagReader reader;
-    for (const auto& c : cases) {
-        const std::optional<MusicFile> row =
-            FileScannerService().readFile(tree.add(QLatin1String(c.name), c.fixture), reader);
-        ASSERT_TRUE(row.has_value()) << c.name;
-        EXPECT_EQ(row->title, QString::fromUtf8(c.title)) << c.name;
-        EXPECT_EQ(row->format, c.format) << c.name;
-    }
 }
 
 // Files that vanish or shrink between the scan and the read give no row, or

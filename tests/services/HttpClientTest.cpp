@@ -173,17 +173,6 @@ TEST(HttpClientTest, LoopbackGuardRefusesOtherHostsAndRedirectsToThem) {
     }
 }
 
-TEST(HttpClientTest, UnusableRequestsFailBeforeSending) {
-    LoopbackServer server;
-    EXPECT_EQ(failureKind(get(QStringLiteral("ftp://127.0.0.1/x"))), HttpError::Kind::invalidUrl);
-    EXPECT_EQ(failureKind(HttpRequest{}), HttpError::Kind::invalidUrl);
-
-    CancelToken cancelled;
-    cancelled.cancel();
-    EXPECT_EQ(failureKind(get(server.url("/x")), cancelled), HttpError::Kind::cancelled);
-    EXPECT_TRUE(server.requests().empty());
-}
-
 TEST(HttpClientTest, TransportErrorsCarryNoSecret) {
     int closedPort = 0;
     {

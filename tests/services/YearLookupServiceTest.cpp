@@ -145,24 +145,6 @@ TEST_F(YearLookupServiceTest, SpotifyYearWithoutGenreRunsTheChainWithoutMusicBra
     EXPECT_EQ(run(file(QStringLiteral("Song"))), result(1985, std::nullopt, QStringLiteral("spotify")));
 }
 
-TEST_F(YearLookupServiceTest, SpotifyWithoutCredentialsGivesNoYearAndTheAIIsAsked) {
-    settings.change([](SettingsSnapshot& s) { s.useMusicBrainz = false; });
-    settings.useSpotify(QString(), QStringLiteral("secret"));
-    settings.useClaude();
-    server.handle("POST", "/v1/messages",
-                  [](const Request& r) { return Response(200, claudeText(asksYear(r) ? "1990" : "House")); });
-
-    EXPECT_EQ(
-        run(file(QStringLiteral("Song"), QStringLiteral("Artist"), std::nullopt, QStringLiteral("Hits"))),
-        result(1990, std::nullopt, QStringLiteral("ai")));
-    EXPECT_EQ(count("/api/token"), 0u);
-    ASSERT_EQ(count("/v1/messages"), 1u); // genre lookup off: the year question alone
-    const std::string prompt = server.requests("/v1/messages")[0].body;
-    EXPECT_TRUE(asksYear(server.requests("/v1/messages")[0]));
-    EXPECT_NE(prompt.find("- Album: Hits\\n"), std::string::npos);
-    EXPECT_NE(prompt.find("- Filename: track.mp3"), std::string::npos);
-}
-
 TEST_F(YearLookupServiceTest, UnavailableProviderIsNamedOnceAndTheRetryAsksOnlyMusicBrainz) {
     mbByTitle({{"Song - Radio Edit", mbAnswer(std::nullopt, "disco")}});
     settings.change([](SettingsSnapshot& s) { s.appLanguage = AppLanguage::english; });
@@ -196,28 +178,6 @@ TEST_F(YearLookupServiceTest, RetryYearFromMusicBrainzRunsTheChainWithoutTheKept
     EXPECT_EQ(server.requests("/2.0/")[0].query("track"), "Song"); // the chain uses the retry title
 }
 
-TEST_F(YearLookupServiceTest, RetryYearFromTheAICarriesTheKeptGenre) {
-    mbByTitle({{"Song - Live", mbAnswer(std::nullopt, "disco")}, {"Song", mbAnswer(std::nullopt, "funk")}});
-    settings.useClaude();
-    server.handle("POST", "/v1/messages", [](const Request& r) {
-        const bool cleaned = r.body.find("- Title: Song\\n") != std::string::npos;
-        return Response(200, claudeText(cleaned ? "1990" : "unknown"));
-    });
-
-    // The retry's MusicBrainz genre replaces the kept genre; genre lookup off.
-    EXPECT_EQ(run(file(QStringLiteral("Song - Live"))),
-              result(1990, QStringLiteral("funk"), QStringLiteral("ai")));
-}
-
-TEST_F(YearLookupServiceTest, FailingMusicBrainzCountsAsNoResultAndTheTempoSuffixIsLogged) {
-    Endpoints unreachable = server.endpoints();
-    unreachable.musicBrainzRecording = closedLoopbackUrl() + QStringLiteral("/ws/2/recording");
-    YearLookupService local(unreachable, quickTiming(), pacer);
-
-    EXPECT_EQ(local.lookup(file(QStringLiteral("  Song (128 BPM)")), settings.source()),
-              result(std::nullopt, std::nullopt, std::nullopt));
-}
-
 // ---------------------------------------------------------------------------
 // The genre chains, called on their own.
 
@@ -236,17 +196,6 @@ protected:
         return service.makeAIService(settings.source());
     }
 };
-
-TEST_F(GenreChainTest, GenreLookupOffGivesNothingAndAsksNobody) {
-    settings.change([](SettingsSnapshot& s) {
-        s.useDiscogs = true;
-        s.useLastFM = true;
-        s.lastFMApiKey = QStringLiteral("k");
-    });
-    EXPECT_EQ(fallback(QStringLiteral("House"), true), std::nullopt);
-    EXPECT_EQ(forTagYear(true), std::nullopt);
-    EXPECT_TRUE(server.requests().empty());
-}
 
 TEST_F(GenreChainTest, SourcesInTurnWithTheirLines) {
     settings.change([](SettingsSnapshot& s) { s.enableGenreLookup = true; });
@@ -284,12 +233,4 @@ TEST_F(GenreChainTest, SourcesInTurnWithTheirLines) {
     settings.useSpotify();
     spotifyAnswers(1985, "new wave");
     EXPECT_EQ(forTagYear(false), QStringLiteral("new wave"));
-}
-
-TEST_F(GenreChainTest, FailingAIGivesNothingAndNoLine) {
-    settings.change([](SettingsSnapshot& s) { s.enableGenreLookup = true; });
-    server.script("POST", "/v1/messages", {{500, R"({"type":"error"})"}});
-    EXPECT_EQ(fallback(std::nullopt, true), std::nullopt);
-    EXPECT_EQ(forTagYear(true), std::nullopt);
-    EXPECT_EQ(count("/v1/messages"), 2u);
 }

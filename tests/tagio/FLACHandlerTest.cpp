@@ -110,26 +110,6 @@ QString expectSoundRewrite(const QByteArray& before, const QByteArray& after, co
 // ---------------------------------------------------------------------------
 // Reading files
 
-TEST(FLACHandlerRead, TagSetFromSeveralGenreAndDateEntries) {
-    const QString path = TestFiles::fixturePath("flac/tagged.flac");
-    const TagData tags = FLACHandler::readTags(path);
-    EXPECT_EQ(tags.title, QStringLiteral("Nachtfahrt (Extended Mix)"));
-    EXPECT_EQ(tags.artist, QStringLiteral("Ölüm & Söhne"));
-    EXPECT_EQ(tags.album, QStringLiteral("Späte Stunden"));
-    EXPECT_EQ(tags.genre, QStringLiteral("Pop")); // the last GENRE entry wins
-    EXPECT_EQ(tags.year, 1987);                   // DATE=unknown gives none, the first YEAR does
-    EXPECT_DOUBLE_EQ(tags.duration, 8820.0 / 44100.0);
-    EXPECT_FALSE(tags.wasAutoFixed);
-
-    // The genre read takes the first entry, whose key is lower case in the file.
-    EXPECT_EQ(FLACHandler::readGenre(path), QStringLiteral("House"));
-
-    const QList<Comment> comments = FLACHandler::readVorbisComments(path);
-    ASSERT_EQ(comments.size(), 9);
-    EXPECT_EQ(comments[3], (Comment{"GENRE", "House", "genre=House"}));
-    EXPECT_EQ(comments[8], (Comment{"COMMENT", "keep me", "COMMENT=keep me"}));
-}
-
 TEST(FLACHandlerRead, DamagedMetadataGivesNoCommentsWithoutReadingPastTheFile) {
     QTemporaryDir dir;
     const QByteArray body = rawCommentBody("v", {"GENRE=Funk", "DATE=1975"});

@@ -50,17 +50,6 @@ QString resolve(const QList<Item>& commonItems, const QList<Item>& metadataItems
 
 } // namespace
 
-TEST(GenreNames, ListsHaveTheStandardLengthAndEnds) {
-    const QStringList& all = extendedGenreNames();
-    ASSERT_EQ(all.size(), 192);
-    EXPECT_EQ(all.mid(0, 3), QStringList({"Blues", "Classic Rock", "Country"}));
-    EXPECT_EQ(all.mid(190), QStringList({"Garage Rock", "Psybient"}));
-    const QStringList& v1 = id3v1GenreNames();
-    ASSERT_EQ(v1.size(), 80);
-    EXPECT_EQ(v1, all.mid(0, 80));
-    EXPECT_EQ(v1.last(), QStringLiteral("Hard Rock"));
-}
-
 TEST(GenreNames, NumberLookupIsZeroBasedAndBounded) {
     const QStringList& names = extendedGenreNames();
     EXPECT_EQ(genreNameForNumber(0, names), QStringLiteral("Blues"));

@@ -206,18 +206,3 @@ TEST(ID3v2HandlerRead, DecodesTextEncodings) {
 // ---------------------------------------------------------------------------
 // Bounded reads: sizes are checked against the real file, and the read path
 // only touches the header, the tag and the chunk headers.
-
-TEST(ID3v2HandlerRead, UnsynchronisationAndV24FrameFlagsAreUndoneForReading) {
-    // v2.4 TCON with data-length indicator and per-frame unsynchronisation.
-    // The text is FF 00 41; unsynchronised, FF 00 becomes FF 00 00.
-    const QByteArray body = syncsafe(4) + QByteArray::fromHex("00FF000041");
-    const QByteArray t = tag(4, frame("TCON", body, true, 0, 0x03));
-    EXPECT_EQ(ID3v2Handler::findGenreFrame(t), QString::fromLatin1(QByteArray::fromHex("FF0041")));
-
-    // Tag-level unsynchronisation in v2.3: 0xFF 0x00 pairs are removed before the walk.
-    const QByteArray raw = frame("PRIV", QByteArray("\xFF\xE0\xFF", 3)) + frame("TCON", text(0, "Sync"));
-    const QByteArray unsynced = QByteArray(raw).replace(QByteArray("\xFF", 1), QByteArray("\xFF\x00", 2));
-    EXPECT_EQ(ID3v2Handler::findGenreFrame(tag(3, unsynced, 0x80)), QStringLiteral("Sync"));
-    EXPECT_EQ(ID3v2Handler::removeUnsynchronisation(QByteArray::fromHex("FF00E0FF00FF")),
-              QByteArray::fromHex("FFE0FFFF"));
-}

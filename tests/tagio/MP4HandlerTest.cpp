@@ -55,12 +55,6 @@ TEST_F(MP4HandlerTest, ReadsGenreAndYearFromEncoderFiles) {
     EXPECT_EQ(genre("qtmeta.m4a"), std::nullopt);
 }
 
-TEST_F(MP4HandlerTest, GenreTextIsTakenAsStored) {
-    EXPECT_EQ(genreOf(fileWithItems(textItem(kGen, " House "))), QStringLiteral(" House "));
-    EXPECT_EQ(genreOf(fileWithItems(textItem(kGen, ""))), QString());
-    EXPECT_EQ(genreOf(fileWithItems(textItem(kGen, "Caf\xC3\xA9"))), QStringLiteral("Caf\u00E9"));
-}
-
 TEST_F(MP4HandlerTest, GenreFallsBackToNumberOnlyWhenFirstTextItemIsUnusable) {
     // Invalid UTF-8 in the first ©gen: the number is used.
     EXPECT_EQ(genreOf(fileWithItems(textItem(kGen, "\xFF\xFE") + genreNumberItem(5))),
@@ -76,18 +70,6 @@ TEST_F(MP4HandlerTest, GenreFallsBackToNumberOnlyWhenFirstTextItemIsUnusable) {
     EXPECT_EQ(genreOf(fileWithItems(genreNumberItem(81))), std::nullopt);
     // A data atom too short for the number is stepped over.
     EXPECT_EQ(genreOf(fileWithItems(atom("gnre", atom("data", u32(0) + u32(0))))), std::nullopt);
-}
-
-TEST_F(MP4HandlerTest, ItemListIsFoundUnderUserDataFirst) {
-    const QByteArray directMeta = fullMeta(atom("ilst", textItem(kGen, "Direct")));
-    // udta holding a meta without ilst hides the direct meta.
-    EXPECT_EQ(genreOf(ftyp() + atom("moov", atom("udta", fullMeta(atom("free", ""))) + directMeta)),
-              std::nullopt);
-    // udta without meta lets the direct meta be used.
-    EXPECT_EQ(genreOf(ftyp() + atom("moov", atom("udta", atom("free", "")) + directMeta)),
-              QStringLiteral("Direct"));
-    EXPECT_EQ(genreOf(ftyp() + atom("moov", directMeta)), QStringLiteral("Direct"));
-    EXPECT_EQ(genreOf(ftyp() + atom("free", "")), std::nullopt);
 }
 
 TEST_F(MP4HandlerTest, YearComesFromFirstPlausibleYearInDateItem) {
@@ -149,17 +131,4 @@ TEST_F(MP4HandlerTest, NestingDepthIsCapped) {
     }
     EXPECT_EQ(depth, MP4Handler::maxDepth - 1);
     EXPECT_EQ(genreOf(ftyp() + atom("moov", nested)), std::nullopt);
-}
-
-TEST_F(MP4HandlerTest, ReadErrorsAreAppErrors) {
-    const QString missing = dir.filePath(QStringLiteral("missing.m4a"));
-    try {
-        handler.readGenre(missing);
-        FAIL() << "no error";
-    } catch (const AppError& e) {
-        EXPECT_EQ(e.kind(), AppError::Kind::tagReadFailed);
-        EXPECT_EQ(e.url(), missing);
-    }
-    EXPECT_THROW(handler.readYear(missing), AppError);
-    EXPECT_THROW(handler.readGenre(dir.path()), AppError); // a folder
 }

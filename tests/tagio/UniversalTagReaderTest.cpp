@@ -78,20 +78,6 @@ TEST(UniversalTagReader, OwnYearTagWinsOverTheMediaLayer) {
     EXPECT_EQ(UniversalTagReader().readTags(path).year, 1987);
 }
 
-TEST(UniversalTagReader, FallsBackToMediaItemsForYearAndGenre) {
-    QTemporaryDir dir;
-    // As .mp2 no handler of ours is asked: year and genre come from TagLib's
-    // items, and a numeric genre reference is named from our list.
-    const QString ref =
-        TestFiles::copyFixture(QStringLiteral("scan/genre_ref.mp3"), dir, QStringLiteral("ref.mp2"));
-    EXPECT_EQ(UniversalTagReader().readTags(ref).genre, QStringLiteral("Rock"));
-    const QString tagged =
-        TestFiles::copyFixture(QStringLiteral("scan/tagged.mp3"), dir, QStringLiteral("t.mp2"));
-    const TagData tags = UniversalTagReader().readTags(tagged);
-    EXPECT_EQ(tags.year, 1987);
-    EXPECT_EQ(tags.genre, QStringLiteral("House"));
-}
-
 // A missing file is not found (and not logged as read); a file TagLib cannot
 // open fails to load, and the debug log names the category and the file.
 TEST(UniversalTagReader, MissingAndUnreadableFilesFail) {
@@ -102,31 +88,6 @@ TEST(UniversalTagReader, MissingAndUnreadableFilesFail) {
     expectThrows(AppError::Kind::tagReadFailed,
                  [&] { UniversalTagReader().readTags(scan(QStringLiteral("not_audio.mp3"))); });
     EXPECT_EQ(log.entries(), QStringList({"FILE |READ: not_audio.mp3"}));
-}
-
-TEST(UniversalTagReader, NumericArtist) {
-    const struct {
-        const char* text;
-        bool numeric;
-    } cases[] = {
-        {"01", true},
-        {" 42\t", true},
-        {"\u00A0"
-         "7\u2003",
-         true},
-        {"\u0663\u0664", true}, // Arabic-Indic
-        {"\u00BD", true},
-        {"\u2163", true},
-        {"1A", false},
-        {"", false},
-        {"   ", false},
-        {"1 2", false},
-        {"12\n", false},
-        {"-1", false},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(UniversalTagReader::isNumericArtist(QString::fromUtf8(c.text)), c.numeric) << c.text;
-    }
 }
 
 TEST(UniversalTagReader, RepairArtistTitle) {

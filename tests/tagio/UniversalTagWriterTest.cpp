@@ -148,20 +148,6 @@ TEST(AtomicWrite, FollowsASymbolicLinkAndReplacesTheRealFile) {
     EXPECT_TRUE(TagProbe::temporaryFiles(dir.filePath(QStringLiteral("links"))).isEmpty());
 }
 
-TEST(AtomicWrite, TemporaryNameStaysWithinTheNameLimit) {
-    const QString uuid = QStringLiteral("0F8FAD5B-D9CB-469F-A165-70867728950E");
-    EXPECT_EQ(UniversalTagWriter::temporaryName("Song.flac", uuid),
-              QByteArray(".Song.flac.tmp-") + uuid.toUtf8());
-
-    // 120 two-byte characters: 240 bytes, far too long with the suffix.
-    const QByteArray longName = QString(120, QChar(0x00E9)).toUtf8();
-    const QByteArray shortened = UniversalTagWriter::temporaryName(longName, uuid);
-    EXPECT_LE(shortened.size(), UniversalTagWriter::maxNameBytes);
-    EXPECT_TRUE(shortened.endsWith(".tmp-" + uuid.toUtf8()));
-    // Cut between characters: the name still decodes without replacement characters.
-    EXPECT_FALSE(QString::fromUtf8(shortened).contains(QChar::ReplacementCharacter));
-}
-
 TEST(AtomicWrite, WritesAFileWhoseNameIsNearTheLimit) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QString(246, QLatin1Char('n')) + QStringLiteral(".mp3")); // 250 bytes
