@@ -1,4 +1,6 @@
+#include "ClosedPort.h"
 #include "LoopbackServer.h"
+#include "TestHelpers.h"
 
 #include "model/AppError.h"
 #include "services/MusicBrainzService.h"
@@ -104,43 +106,24 @@ TEST(MusicBrainzServiceTest, RetriesA503OnceAfterTheRetryDelay) {
     }
 }
 
+// A refused connection or a time-out is a network error, never "no result",
+// and is not repeated without the artist.
 TEST(MusicBrainzServiceTest, FailuresOfTheExchange) {
-    // Transport failure: thrown as a network error, not repeated without the artist.
-    int closedPort = 0;
-    {
-        LoopbackServer gone;
-        closedPort = gone.port();
-    }
     Endpoints closed;
-    closed.musicBrainzRecording = QStringLiteral("http://127.0.0.1:%1/ws/2/recording").arg(closedPort);
+    closed.musicBrainzRecording = closedLoopbackUrl() + QStringLiteral("/ws/2/recording");
     MusicBrainzPacer pacer(1ms);
-    try {
-        MusicBrainzService(closed, fastTiming(), pacer).lookup(QStringLiteral("T"), QStringLiteral("A"));
-        FAIL() << "no error";
-    } catch (const AppError& e) {
-        EXPECT_EQ(e.kind(), AppError::Kind::networkError);
-    }
+    expectThrows(AppError::Kind::networkError,
+                 [&] { MusicBrainzService(closed, fastTiming(), pacer).lookup(QStringLiteral("T"), QStringLiteral("A")); });
 
-    // Time-out.
     Fixture f;
     LoopbackServer::Response slow(200, recordings(""));
     slow.delay = 3s;
     f.server.script("GET", kPath, {slow});
     MusicBrainzTiming t = fastTiming();
     t.requestTimeout = 150ms;
-    try {
-        MusicBrainzService(f.server.endpoints(), t, f.pacer).lookup(QStringLiteral("T"), QString());
-        FAIL() << "no error";
-    } catch (const AppError& e) {
-        EXPECT_EQ(e.kind(), AppError::Kind::networkError);
-        EXPECT_EQ(e.text(), QStringLiteral("The request timed out."));
-    }
-
-    // An unusable base address gives nothing, without an error.
-    Endpoints bad;
-    bad.musicBrainzRecording = QStringLiteral("not an address");
-    EXPECT_EQ(MusicBrainzService(bad, fastTiming(), pacer).lookup(QStringLiteral("T"), QString()),
-              MusicBrainzResult{});
+    expectThrows(AppError::Kind::networkError,
+                 [&] { MusicBrainzService(f.server.endpoints(), t, f.pacer).lookup(QStringLiteral("T"), QString()); });
+    EXPECT_EQ(f.server.requests().size(), 1u);
 }
 
 TEST(MusicBrainzServiceTest, ParseRecordings) {

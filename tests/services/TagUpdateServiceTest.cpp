@@ -76,17 +76,6 @@ TEST_F(TagUpdateServiceTest, ComposesTheLabelWithTheCleanedGenre) {
     EXPECT_EQ(update(makeFile("  dnb ", std::nullopt, 1994)).writtenGenre, QStringLiteral("dnb 90er"));
 }
 
-TEST_F(TagUpdateServiceTest, LabelsAreRemovedOnlyWhenDecadesOrGenreLookupAreOn) {
-    settings.writeDecadeToGenre = false;
-    settings.applyGenreMappings = false;
-    settings.enableGenreLookup = true;
-    EXPECT_EQ(update(makeFile("House 80er", 1985, std::nullopt)).writtenGenre, QStringLiteral("House"));
-    EXPECT_EQ(update(makeFile("Best80ers", 1985, std::nullopt)).writtenGenre, QStringLiteral("Bests"));
-
-    settings.enableGenreLookup = false;
-    EXPECT_EQ(update(makeFile("House 80er", 1985, std::nullopt)).writtenGenre, QStringLiteral("House 80er"));
-}
-
 TEST_F(TagUpdateServiceTest, DiscoveredGenreIsMergedOverwrittenOrIgnoredWhenBlank) {
     settings.enableGenreLookup = true;
     auto withDiscovered = [](QString genre, QString discovered) {

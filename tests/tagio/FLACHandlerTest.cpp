@@ -256,26 +256,6 @@ TEST(FLACHandlerWrite, ReplacesFirstEntriesKeepsTheRestAndStaysValid) {
     EXPECT_EQ(FLACHandler::writeGenre("House 80er", 1987, std::nullopt, std::nullopt, after, path), after);
 }
 
-TEST(FLACHandlerWrite, PictureCueSheetApplicationAndSeekTableKeepTheirOrder) {
-    QTemporaryDir dir;
-    const QString source = TestFiles::fixturePath("flac/picture.flac");
-    const QByteArray before = TestFiles::readFile(source);
-    EXPECT_EQ(blockTypes(before), (QList<int>{0, 2, 3, 5, 4, 6, 1}));
-    const QByteArray after = FLACHandler::writeGenre("Techno 90er", 1994, QStringLiteral("Neuer Titel"),
-                                                     QStringLiteral("Neue Künstlerin"), before, source);
-    const QString path = expectSoundRewrite(before, after, dir, "picture.flac");
-    EXPECT_EQ(blockTypes(after), (QList<int>{0, 4, 2, 3, 5, 6, 1}));
-    EXPECT_EQ(raws(FLACHandler::parseVorbisComment(commentBody(after))),
-              (QStringList{"GENRE=Techno 90er", "DATE=1994", "TITLE=Neuer Titel", "ARTIST=Neue Künstlerin"}));
-
-    const auto fields = FlacFiles::taglibFields(path);
-    EXPECT_EQ(fields.value("GENRE"), QStringList{"Techno 90er"});
-    EXPECT_EQ(fields.value("DATE"), QStringList{"1994"});
-    EXPECT_EQ(fields.value("TITLE"), QStringList{"Neuer Titel"});
-    EXPECT_EQ(fields.value("ARTIST"), QStringList{"Neue Künstlerin"});
-    EXPECT_EQ(fields.value("#PICTURES"), QStringList{"1"});
-}
-
 TEST(FLACHandlerWrite, RefusesWhatItCannotWriteSoundly) {
     const QString source = TestFiles::fixturePath("flac/nopadding.flac");
     const QByteArray original = TestFiles::readFile(source);
