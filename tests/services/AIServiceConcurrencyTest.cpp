@@ -1,5 +1,6 @@
 #include "services/AIServiceFactory.h"
 
+#include "LookupScenario.h"
 #include "LoopbackServer.h"
 #include "QtPrinters.h"
 #include "model/AppError.h"
@@ -10,6 +11,8 @@
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
+
+using namespace LookupScenario;
 
 namespace {
 
@@ -24,15 +27,11 @@ std::shared_ptr<AIService> lmStudioAt(const LoopbackServer& server) {
     return makeAIService(fixedSettingsSource(s));
 }
 
-std::string chatReply(const char* text) {
-    return std::string(R"({"choices":[{"message":{"content":")") + text + R"("}}]})";
-}
-
 } // namespace
 
 TEST(AIServiceConcurrency, CancellingEndsALookupInFlight) {
     LoopbackServer server;
-    LoopbackServer::Response slow(200, chatReply("1987"));
+    LoopbackServer::Response slow(200, chatText("1987"));
     slow.delay = 10s;
     server.script("POST", "/v1/chat/completions", {slow});
     const auto ai = lmStudioAt(server);

@@ -1,5 +1,6 @@
 #include "services/SpotifyService.h"
 
+#include "LookupScenario.h"
 #include "LoopbackServer.h"
 #include "QtPrinters.h"
 
@@ -11,6 +12,8 @@
 
 using namespace std::chrono_literals;
 
+using namespace LookupScenario;
+
 namespace {
 
 const QString kId = QStringLiteral("id");
@@ -20,7 +23,7 @@ const QString kSecret = QStringLiteral("secret");
 // Search answers carry the searched title back as the artist id, so each
 // lookup can tell its own answer; the artist's genre is "g" + that id.
 void scriptEchoServer(LoopbackServer& server, std::chrono::milliseconds searchDelay = 0ms) {
-    server.script("POST", "/api/token", {{200, R"({"access_token":"tok","expires_in":3600})"}});
+    server.script("POST", "/api/token", {{200, spotifyToken()}});
     server.handle("GET", "/v1/search", [searchDelay](const LoopbackServer::Request& r) {
         const std::string q = r.query("q"); // "track:<id> artist:x"
         const std::string id = q.substr(6, q.find(' ') - 6);

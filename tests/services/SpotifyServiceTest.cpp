@@ -1,6 +1,7 @@
 #include "services/SpotifyService.h"
 
 #include "ConsoleCapture.h"
+#include "LookupScenario.h"
 #include "LoopbackServer.h"
 #include "QtPrinters.h"
 
@@ -12,16 +13,14 @@
 
 using namespace std::chrono_literals;
 
+using namespace LookupScenario;
+
 namespace {
 
 const QString kId = QStringLiteral("client-id");
 const QString kSecret = QStringLiteral("client-Secret-42");
 const QString kTitle = QStringLiteral("Take On Me");
 const QString kArtist = QStringLiteral("a-ha");
-
-std::string tokenBody(const std::string& token, const std::string& expiresIn = "3600") {
-    return R"({"access_token":")" + token + R"(","token_type":"Bearer","expires_in":)" + expiresIn + "}";
-}
 
 const std::string kSearchHit =
     R"({"tracks":{"items":[{"name":"Take On Me","album":{"release_date":"1985-06-01"},"artists":[{"id":"2jzc5TC5TVFLXQlBNiIUzE"}]}]}})";
@@ -42,7 +41,7 @@ struct FakeClock {
 
 // A server with a working token endpoint, search and artist.
 void scriptHappyPath(LoopbackServer& server) {
-    server.script("POST", "/api/token", {{200, tokenBody("tok1")}});
+    server.script("POST", "/api/token", {{200, spotifyToken("tok1")}});
     server.script("GET", "/v1/search", {{200, kSearchHit}});
     server.script("GET", "/v1/artists/2jzc5TC5TVFLXQlBNiIUzE",
                   {{200, R"({"genres":["synthpop","new wave"]})"}});
@@ -67,7 +66,7 @@ TEST(SpotifyServiceTest, YearFromReleaseDate) {
 }
 
 TEST(SpotifyServiceTest, ReadsTheThreeAnswers) {
-    EXPECT_EQ(SpotifyService::parseTokenResponse(tokenBody("abc").c_str()),
+    EXPECT_EQ(SpotifyService::parseTokenResponse(spotifyToken("abc").c_str()),
               std::make_pair(QStringLiteral("abc"), qint64(3600)));
     EXPECT_FALSE(SpotifyService::parseTokenResponse(R"({"access_token":"abc","token_type":"Bearer"})"));
     EXPECT_FALSE(SpotifyService::parseTokenResponse(R"({"access_token":"abc","expires_in":"3600"})"));
@@ -151,7 +150,7 @@ TEST(SpotifyServiceTest, RequestShapesOfTokenSearchAndArtist) {
 TEST(SpotifyServiceTest, TokenIsReusedUntilAMinuteBeforeItExpires) {
     LoopbackServer server;
     scriptHappyPath(server);
-    server.script("POST", "/api/token", {{200, tokenBody("tok1")}, {200, tokenBody("tok2")}});
+    server.script("POST", "/api/token", {{200, spotifyToken("tok1")}, {200, spotifyToken("tok2")}});
     FakeClock clock;
     SpotifyService spotify(server.endpoints(), clock.clock());
 
@@ -171,7 +170,7 @@ TEST(SpotifyServiceTest, TokenIsReusedUntilAMinuteBeforeItExpires) {
 TEST(SpotifyServiceTest, RejectedTokenIsDroppedAndErrorStatusesFail) {
     LoopbackServer server;
     scriptHappyPath(server);
-    server.script("POST", "/api/token", {{200, tokenBody("tok1")}, {200, tokenBody("tok2")}});
+    server.script("POST", "/api/token", {{200, spotifyToken("tok1")}, {200, spotifyToken("tok2")}});
     // The API refuses the first token once, with a body shaped like a hit.
     server.handle("GET", "/v1/search", [](const LoopbackServer::Request& r) {
         if (r.header("Authorization") == "Bearer tok1") {
@@ -196,7 +195,7 @@ TEST(SpotifyServiceTest, RejectedTokenIsDroppedAndErrorStatusesFail) {
 TEST(SpotifyServiceTest, ClientSecretAndTokenNeverReachTheConsole) {
     LoopbackServer server;
     const std::string token = "SecretAccessToken123";
-    server.script("POST", "/api/token", {{200, tokenBody(token)}});
+    server.script("POST", "/api/token", {{200, spotifyToken(token)}});
     // A broken server echoing what it was sent.
     server.script(
         "GET", "/v1/search",

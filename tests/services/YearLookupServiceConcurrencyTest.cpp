@@ -55,7 +55,7 @@ TEST(YearLookupServiceConcurrencyTest, CancelDuringTheMusicBrainzWaitEndsTheLook
     settings.useClaude();
     settings.useSpotify();
     settings.change([](SettingsSnapshot& s) { s.enableGenreLookup = true; });
-    server.script("POST", "/api/token", {{200, spotifyToken}});
+    server.script("POST", "/api/token", {{200, spotifyToken()}});
     server.script("GET", "/v1/search", {{200, spotifySearch(1985)}});
     server.script("POST", "/v1/messages", {{200, claudeText("1990")}});
     LogCapture log;

@@ -40,7 +40,7 @@ protected:
         });
     }
     void spotifyAnswers(int year, const std::string& genre) {
-        server.script("POST", "/api/token", {{200, spotifyToken}});
+        server.script("POST", "/api/token", {{200, spotifyToken()}});
         server.script("GET", "/v1/search", {{200, spotifySearch(year)}});
         server.script("GET", "/v1/artists/abc123", {{200, spotifyArtist(genre)}});
     }
