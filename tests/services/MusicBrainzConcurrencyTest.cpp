@@ -142,3 +142,40 @@ TEST(MusicBrainzConcurrencyTest, RequestsOfConcurrentLookupsAreSpacedIncluding50
     }
     EXPECT_GE(found.load(), 2);
 }
+
+TEST(MusicBrainzConcurrencyTest, CancelDuringTheWaitsEndsTheLookupAtOnce) {
+    LoopbackServer server;
+    server.script("GET", "/ws/2/recording", {{503}});
+    MusicBrainzPacer pacer(1ms);
+
+    struct Case {
+        const char* name;
+        MusicBrainzTiming timing;
+        AppError::Kind expected;
+    };
+    MusicBrainzTiming longRateWait = fastTiming();
+    longRateWait.rateLimitDelay = 30s;
+    MusicBrainzTiming longRetryWait = fastTiming();
+    longRetryWait.retryDelay = 30s;
+    const std::vector<Case> cases = {
+        {"rate-limit wait", longRateWait, AppError::Kind::cancelled},
+        {"503 retry wait", longRetryWait, AppError::Kind::cancelled},
+    };
+    for (const Case& c : cases) {
+        const MusicBrainzService service(server.endpoints(), c.timing, pacer);
+        CancelToken token;
+        std::thread canceller([token] {
+            std::this_thread::sleep_for(100ms);
+            token.cancel();
+        });
+        const auto start = Clock::now();
+        try {
+            service.lookup(QStringLiteral("T"), QStringLiteral("A"), token);
+            ADD_FAILURE() << c.name << ": no error";
+        } catch (const AppError& e) {
+            EXPECT_EQ(e.kind(), c.expected) << c.name;
+        }
+        canceller.join();
+        EXPECT_LT(Clock::now() - start, 2s) << c.name;
+    }
+}
