@@ -45,7 +45,8 @@ TEST(DebugLoggerConcurrency, LinesOfConcurrentCallersStayWholeAndInCallOrder) {
             continue;
         }
         const auto match = format.match(line);
-        ASSERT_TRUE(match.hasMatch() && match.captured(3).size() == padding.size()) << line.left(80).toStdString();
+        ASSERT_TRUE(match.hasMatch() && match.captured(3).size() == padding.size())
+            << line.left(80).toStdString();
         const int t = match.captured(1).toInt();
         ASSERT_EQ(match.captured(2).toInt(), next[t]) << "thread " << t;
         ++next[t];

@@ -80,9 +80,9 @@ TEST(DecadeRule, JsonRoundTripAndStrictDecoding) {
                      .has_value());
     for (const char* body : {R"("from":1980,"to":1989)", R"("from":1980.5,"to":1989,"label":"x")",
                              R"("from":1980,"to":1989.5,"label":"x")"}) {
-        EXPECT_FALSE(decodeDecadeRules(QByteArray(R"([{"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF",)") + body +
-                                       "}]")
-                         .has_value())
+        EXPECT_FALSE(
+            decodeDecadeRules(QByteArray(R"([{"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF",)") + body + "}]")
+                .has_value())
             << body;
     }
     const auto one = decodeDecadeRules(

@@ -16,15 +16,18 @@ QString u(const char* text) {
 
 // The fields the provider needs; a blank album or file name is left out.
 TEST(AIPromptBuilder, PromptsCarryTheSongFieldsAndLeaveBlanksOut) {
-    const QString year = AIPromptBuilder::buildYearPrompt(u("Take On Me"), u("a-ha"), u("Hunting"), u("t.mp3"), 2031);
-    for (const char* part : {"original release year", "- Title: Take On Me\n- Artist: a-ha\n- Album: Hunting\n",
-                             "- Filename: t.mp3", "between 1900 and 2031"}) {
+    const QString year =
+        AIPromptBuilder::buildYearPrompt(u("Take On Me"), u("a-ha"), u("Hunting"), u("t.mp3"), 2031);
+    for (const char* part :
+         {"original release year", "- Title: Take On Me\n- Artist: a-ha\n- Album: Hunting\n",
+          "- Filename: t.mp3", "between 1900 and 2031"}) {
         EXPECT_TRUE(year.contains(u(part))) << part;
     }
     const QString blank = AIPromptBuilder::buildYearPrompt(u("T"), u("A"), u("\n"), u("  "), 2031);
     EXPECT_FALSE(blank.contains(u("- Album:")) || blank.contains(u("- Filename:")));
     EXPECT_TRUE(AIPromptBuilder::buildGenrePrompt(u("Blue Monday"), u("New Order"), std::nullopt)
-                    .contains(u("primary music genre of this song?\n\nSong information:\n- Title: Blue Monday\n- Artist: New Order")));
+                    .contains(u("primary music genre of this song?\n\nSong information:\n- Title: Blue "
+                                "Monday\n- Artist: New Order")));
 }
 
 TEST(AIPromptBuilder, ParseYearTable) {

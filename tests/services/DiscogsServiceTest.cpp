@@ -66,11 +66,27 @@ TEST(DiscogsServiceTest, GenreComesFromReleaseThenFromTheFirstHit) {
     };
     const std::vector<Case> cases = {
         {"no hits", R"({"results":[]})", {}, std::nullopt, 0},
-        {"release with genres only", R"({"results":[{"id":123,"style":["Hit Style"]}]})", {{200, R"({"styles":[],"genres":["Electronic"]})"}}, QStringLiteral("Electronic"), 1},
-        {"id not a number", R"({"results":[{"id":"123","style":["Synth-pop"],"genre":["Pop"]}]})", {}, QStringLiteral("Synth-pop"), 0},
+        {"release with genres only",
+         R"({"results":[{"id":123,"style":["Hit Style"]}]})",
+         {{200, R"({"styles":[],"genres":["Electronic"]})"}},
+         QStringLiteral("Electronic"),
+         1},
+        {"id not a number",
+         R"({"results":[{"id":"123","style":["Synth-pop"],"genre":["Pop"]}]})",
+         {},
+         QStringLiteral("Synth-pop"),
+         0},
         {"no id, genre only", R"({"results":[{"genre":["Pop"],"style":[]}]})", {}, QStringLiteral("Pop"), 0},
-        {"release gives nothing", R"({"results":[{"id":7,"style":["New Wave"]}]})", {{200, R"({"styles":[],"genres":[]})"}}, QStringLiteral("New Wave"), 1},
-        {"nothing usable in the first hit", R"({"results":[{"id":1.5,"style":[]},{"style":["Disco"]}]})", {}, std::nullopt, 0},
+        {"release gives nothing",
+         R"({"results":[{"id":7,"style":["New Wave"]}]})",
+         {{200, R"({"styles":[],"genres":[]})"}},
+         QStringLiteral("New Wave"),
+         1},
+        {"nothing usable in the first hit",
+         R"({"results":[{"id":1.5,"style":[]},{"style":["Disco"]}]})",
+         {},
+         std::nullopt,
+         0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

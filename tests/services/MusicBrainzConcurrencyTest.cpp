@@ -28,7 +28,7 @@ MusicBrainzTiming fastTiming() {
 } // namespace
 
 TEST(MusicBrainzConcurrencyTest, PacerSpacesStartsFirstComeFirstServed) {
-    constexpr auto interval = 100ms;
+    constexpr auto interval = 150ms;
     MusicBrainzPacer pacer(interval);
     std::mutex mutex;
     std::vector<std::pair<int, Clock::time_point>> starts;
@@ -41,7 +41,7 @@ TEST(MusicBrainzConcurrencyTest, PacerSpacesStartsFirstComeFirstServed) {
             std::lock_guard lock(mutex);
             starts.emplace_back(i, Clock::now());
         });
-        std::this_thread::sleep_for(15ms); // arrive in order 0..4, all before the second slot
+        std::this_thread::sleep_for(40ms); // arrive in order 0..4, each long before its turn
     }
     for (auto& t : threads) {
         t.join();

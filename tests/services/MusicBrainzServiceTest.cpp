@@ -90,7 +90,8 @@ TEST(MusicBrainzServiceTest, TitleOnlyRepeatHappensOnlyWhenTheArtistQueryFoundNo
 TEST(MusicBrainzServiceTest, RetriesA503OnceAfterTheRetryDelay) {
     {
         Fixture f;
-        f.server.script("GET", kPath, {{503}, {200, mbRecordings(R"({"releases":[{"date":"1987-05-12"}]})")}});
+        f.server.script("GET", kPath,
+                        {{503}, {200, mbRecordings(R"({"releases":[{"date":"1987-05-12"}]})")}});
         EXPECT_EQ(f.service.lookup(QStringLiteral("T"), QString()).year, 1987);
         const auto requests = f.server.requests();
         ASSERT_EQ(requests.size(), 2u);
@@ -111,8 +112,9 @@ TEST(MusicBrainzServiceTest, FailuresOfTheExchange) {
     Endpoints closed;
     closed.musicBrainzRecording = closedLoopbackUrl() + QStringLiteral("/ws/2/recording");
     MusicBrainzPacer pacer(1ms);
-    expectThrows(AppError::Kind::networkError,
-                 [&] { MusicBrainzService(closed, fastTiming(), pacer).lookup(QStringLiteral("T"), QStringLiteral("A")); });
+    expectThrows(AppError::Kind::networkError, [&] {
+        MusicBrainzService(closed, fastTiming(), pacer).lookup(QStringLiteral("T"), QStringLiteral("A"));
+    });
 
     Fixture f;
     LoopbackServer::Response slow(200, mbRecordings(""));
@@ -120,8 +122,9 @@ TEST(MusicBrainzServiceTest, FailuresOfTheExchange) {
     f.server.script("GET", kPath, {slow});
     MusicBrainzTiming t = fastTiming();
     t.requestTimeout = 150ms;
-    expectThrows(AppError::Kind::networkError,
-                 [&] { MusicBrainzService(f.server.endpoints(), t, f.pacer).lookup(QStringLiteral("T"), QString()); });
+    expectThrows(AppError::Kind::networkError, [&] {
+        MusicBrainzService(f.server.endpoints(), t, f.pacer).lookup(QStringLiteral("T"), QString());
+    });
     EXPECT_EQ(f.server.requests().size(), 1u);
 }
 
@@ -145,11 +148,11 @@ TEST(MusicBrainzServiceTest, ParseRecordings) {
          {}},
         {"release group counts, earliest over all recordings",
          mbRecordings(R"({"releases":[{"date":"1990","release-group":{"first-release-date":"1985-02"}}]},)"
-                    R"({"first-release-date":"1970","releases":[{"date":"1988"}]})"),
+                      R"({"first-release-date":"1970","releases":[{"date":"1988"}]})"),
          {1985, {}}},
         {"tags summed across recordings, case-sensitive",
          mbRecordings(R"({"tags":[{"name":"Rock","count":3},{"name":"pop","count":2}]},)"
-                    R"({"tags":[{"name":"rock","count":2},{"name":"pop","count":2}]})"),
+                      R"({"tags":[{"name":"rock","count":2},{"name":"pop","count":2}]})"),
          {{}, QStringLiteral("pop")}},
         {"tie goes to the first seen",
          mbRecordings(R"({"tags":[{"name":"a","count":2},{"name":"b","count":2}]})"),
@@ -158,12 +161,13 @@ TEST(MusicBrainzServiceTest, ParseRecordings) {
          mbRecordings(R"({"tags":[{"name":"x","count":-3}]})"),
          {{}, QStringLiteral("x")}},
         {"counts that are not whole numbers are skipped",
-         mbRecordings(R"({"tags":[{"name":"a","count":3.5},{"name":"b","count":"9"},{"name":"c","count":true},)"
-                    R"({"name":"d","count":1},{"count":50},{"name":7,"count":50}]})"),
+         mbRecordings(
+             R"({"tags":[{"name":"a","count":3.5},{"name":"b","count":"9"},{"name":"c","count":true},)"
+             R"({"name":"d","count":1},{"count":50},{"name":7,"count":50}]})"),
          {{}, QStringLiteral("d")}},
         {"sums saturate instead of wrapping",
          mbRecordings(R"({"tags":[{"name":"a","count":9.2e18},{"name":"b","count":9.2e18}]},)"
-                    R"({"tags":[{"name":"a","count":9.2e18}]})"),
+                      R"({"tags":[{"name":"a","count":9.2e18}]})"),
          {{}, QStringLiteral("a")}},
         {"empty objects are skipped", mbRecordings(R"({},{"releases":[{},{"date":"1999"}]})"), {1999, {}}},
         {"recordings holding a non-object", mbRecordings(R"({"releases":[{"date":"1999"}]},3)"), {}},

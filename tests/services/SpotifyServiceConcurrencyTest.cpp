@@ -19,7 +19,6 @@ namespace {
 const QString kId = QStringLiteral("id");
 const QString kSecret = QStringLiteral("secret");
 
-
 // Search answers carry the searched title back as the artist id, so each
 // lookup can tell its own answer; the artist's genre is "g" + that id.
 void scriptEchoServer(LoopbackServer& server, std::chrono::milliseconds searchDelay = 0ms) {

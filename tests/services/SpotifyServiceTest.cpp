@@ -189,7 +189,6 @@ TEST(SpotifyServiceTest, RejectedTokenIsDroppedAndErrorStatusesFail) {
     server.script("GET", "/v1/artists/2jzc5TC5TVFLXQlBNiIUzE", {{429, R"({"genres":["wrong"]})"}});
     EXPECT_EQ(spotify.lookup(kTitle, kArtist, kId, kSecret), (SpotifyLookupResult{1985, std::nullopt}));
     EXPECT_EQ(spotify.cachedToken()->accessToken, QStringLiteral("tok2"));
-
 }
 
 TEST(SpotifyServiceTest, ClientSecretAndTokenNeverReachTheConsole) {

@@ -59,9 +59,9 @@ TEST(TagUpdateServiceConcurrency, UndoSessionsOfTwoRunsNeverMix) {
     auto run = [&](const QString& name, int count) {
         undo.setPendingNewSession(true);
         runConcurrently(count, 8, [&](int i) {
-            service.updateFile(makeFile(QStringLiteral("/%1/%2.mp3").arg(name).arg(i),
-                                        QStringLiteral("House"), 1995),
-                               settings);
+            service.updateFile(
+                makeFile(QStringLiteral("/%1/%2.mp3").arg(name).arg(i), QStringLiteral("House"), 1995),
+                settings);
         });
     };
 
@@ -93,8 +93,8 @@ TEST(TagUpdateServiceConcurrency, ASecondWritersSessionDropsTheLateEntriesOfTheF
     TagUpdateService service(writer, &undo);
     const auto settings = fixedSettings(SettingsSnapshot::defaults());
     auto file = [](const char* run, int i) {
-        return makeFile(QStringLiteral("/%1/%2.mp3").arg(QLatin1String(run)).arg(i),
-                        QStringLiteral("House"), 1995);
+        return makeFile(QStringLiteral("/%1/%2.mp3").arg(QLatin1String(run)).arg(i), QStringLiteral("House"),
+                        1995);
     };
     const WriteUndoManager::SessionId first = undo.openSession();
     std::atomic<WriteUndoManager::SessionId> second{0};

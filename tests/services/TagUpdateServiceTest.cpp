@@ -192,8 +192,6 @@ TEST_F(TagUpdateServiceTest, AReadBackThatDiffersOrFailsIsReportedAsUnverified) 
 
 // ---- end to end over real files -------------------------------------------
 
-
-
 TEST(TagUpdateServiceEndToEnd, WriteReadBackAndUndoEveryWritableFormat) {
     QTemporaryDir dir;
     WriteUndoManager undo;

@@ -77,7 +77,8 @@ TEST(YearLookupServiceConcurrencyTest, CancelDuringTheMusicBrainzWaitEndsTheLook
     // Nothing more is asked and nothing more is logged.
     EXPECT_TRUE(server.requests().empty());
     for (const QString& entry : log.entries()) {
-        EXPECT_FALSE(entry.startsWith(QStringLiteral("API"))) << entry.toStdString(); // nothing more is logged
+        EXPECT_FALSE(entry.startsWith(QStringLiteral("API")))
+            << entry.toStdString(); // nothing more is logged
     }
 }
 

@@ -12,7 +12,8 @@
 // Runs `call` and expects an AppError (of `kind` when given); returns it for
 // further checks (no value, and a test failure, when nothing or something else
 // was thrown).
-template <typename Call> std::optional<AppError> expectThrows(std::optional<AppError::Kind> kind, Call&& call) {
+template <typename Call>
+std::optional<AppError> expectThrows(std::optional<AppError::Kind> kind, Call&& call) {
     try {
         call();
     } catch (const AppError& error) {

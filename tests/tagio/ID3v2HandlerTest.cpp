@@ -110,7 +110,8 @@ TEST(ID3v2HandlerRead, SizesOneBytePastTheEndAreDamage) {
     QByteArray headerTooLong = mp3Tag;
     headerTooLong.replace(6, 4, syncsafe(uint32_t(frames.size() + 1)));
     const auto chunked = [&](const QByteArray& t, bool little, int extra) {
-        QByteArray out = little ? wav({{"fmt ", wavFmt()}, {"id3 ", t}}) : aiff({{"COMM", aiffComm(1)}, {"ID3 ", t}});
+        QByteArray out =
+            little ? wav({{"fmt ", wavFmt()}, {"id3 ", t}}) : aiff({{"COMM", aiffComm(1)}, {"ID3 ", t}});
         const qsizetype at = out.size() - t.size() - 4;
         out.replace(at, 4, little ? le32(uint32_t(t.size() + extra)) : be32(uint32_t(t.size() + extra)));
         return out;
@@ -139,7 +140,6 @@ TEST(ID3v2HandlerRead, SizesOneBytePastTheEndAreDamage) {
         EXPECT_EQ(ID3v2Handler::readYearAndGenre(*source, path).year, c.year);
     }
 }
-
 
 TEST(ID3v2HandlerRead, WalkStopsAtPaddingAndInvalidIds) {
     const QByteArray tcon = frame("TCON", text(0, "Rock"));

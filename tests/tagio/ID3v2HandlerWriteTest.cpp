@@ -138,9 +138,10 @@ QList<IdBody> audioOf(const QByteArray& file, const QString& path) {
 
 AppError writeError(const QByteArray& file, const QString& path,
                     const QString& genre = QStringLiteral("Pop")) {
-    return expectThrows(std::nullopt, [&] {
-               ID3v2Handler::writeGenre(genre, std::nullopt, std::nullopt, std::nullopt, file, path);
-           }).value_or(AppError::cancelled());
+    return expectThrows(
+               std::nullopt,
+               [&] { ID3v2Handler::writeGenre(genre, std::nullopt, std::nullopt, std::nullopt, file, path); })
+        .value_or(AppError::cancelled());
 }
 
 const QByteArray apicBody = QByteArray("\0image/png\0\3\0", 13) + QByteArray::fromHex("89504E47FFE0FF00FFFB");

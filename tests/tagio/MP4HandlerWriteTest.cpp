@@ -2,8 +2,8 @@
 
 #include "Mp4Bytes.h"
 #include "Mp4Check.h"
-#include "TestHelpers.h"
 #include "TestFiles.h"
+#include "TestHelpers.h"
 #include "model/AppError.h"
 #include "tagio/Bytes.h"
 
@@ -101,7 +101,8 @@ protected:
 
     QString refusal(const QByteArray& bytes, std::optional<int> year = {}) {
         const auto e = expectThrows(AppError::Kind::tagWriteFailed, [&] {
-            handler.writeGenre(QStringLiteral("Deep House 80er"), year, {}, {}, bytes, QStringLiteral("x.m4a"));
+            handler.writeGenre(QStringLiteral("Deep House 80er"), year, {}, {}, bytes,
+                               QStringLiteral("x.m4a"));
         });
         return e ? e->text() : QString();
     }
@@ -219,7 +220,9 @@ TEST_F(MP4HandlerWriteTest, UnverifiableMoveIsRefused) {
 
 TEST_F(MP4HandlerWriteTest, DamagedOrUnrepairableTablesAreRefused) {
     const QByteArray good = TestFiles::readFile(TestFiles::fixturePath(QStringLiteral("mp4/faststart.m4a")));
-    const auto refuse = [&](const QByteArray& bytes) { return refusal(bytes); };
+    const auto refuse = [&](const QByteArray& bytes) {
+        return refusal(bytes);
+    };
     const qsizetype stco = good.indexOf("stco");
     ASSERT_GT(stco, 0);
     QByteArray overflow = good;

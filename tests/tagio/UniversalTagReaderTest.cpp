@@ -83,7 +83,8 @@ TEST(UniversalTagReader, OwnYearTagWinsOverTheMediaLayer) {
 TEST(UniversalTagReader, MissingAndUnreadableFilesFail) {
     LogCapture log;
     QTemporaryDir dir;
-    expectThrows(AppError::Kind::fileNotFound, [&] { UniversalTagReader().readTags(dir.filePath("gone.mp3")); });
+    expectThrows(AppError::Kind::fileNotFound,
+                 [&] { UniversalTagReader().readTags(dir.filePath("gone.mp3")); });
     EXPECT_TRUE(log.entries().isEmpty());
     expectThrows(AppError::Kind::tagReadFailed,
                  [&] { UniversalTagReader().readTags(scan(QStringLiteral("not_audio.mp3"))); });

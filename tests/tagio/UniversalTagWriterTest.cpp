@@ -16,8 +16,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <dlfcn.h>
-#include <mutex>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
