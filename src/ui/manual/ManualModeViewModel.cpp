@@ -137,8 +137,6 @@ ManualModeViewModel::ManualModeViewModel(Services services, QObject* parent)
     m_updater = std::make_shared<TagUpdateService>(m_services.writer, m_services.undo, m_services.mappingTarget);
     m_scanner = std::make_shared<FileScannerService>();
     m_reader = std::make_shared<UniversalTagReader>();
-    m_lookupPool.setMaxThreadCount(10);
-    m_serialPool.setMaxThreadCount(1);
     connect(m_services.gate, &WriteSessionGate::changed, this, &ManualModeViewModel::stateChanged);
 }
 
@@ -149,10 +147,26 @@ ManualModeViewModel::~ManualModeViewModel() {
     m_services.gate->release(this);
 }
 
-void ManualModeViewModel::setFlag(bool& flag, bool value) {
-    if (flag != value) {
-        flag = value;
-        Q_EMIT stateChanged();
+void ManualModeViewModel::deliver(std::function<void()> apply) {
+    std::lock_guard lock(m_mailboxMutex);
+    m_mailbox.push_back(std::move(apply));
+    if (m_mailbox.size() == 1) {
+        QMetaObject::invokeMethod(this, "drainMailbox", Qt::QueuedConnection);
+    }
+}
+
+void ManualModeViewModel::drainMailbox() {
+    for (;;) {
+        std::function<void()> apply;
+        {
+            std::lock_guard lock(m_mailboxMutex);
+            if (m_mailbox.empty()) {
+                return;
+            }
+            apply = std::move(m_mailbox.front());
+            m_mailbox.pop_front();
+        }
+        apply();
     }
 }
 
@@ -418,7 +432,7 @@ void ManualModeViewModel::runScan(quint64 generation, const CancelToken& cancel,
     }
     auto scanner = m_scanner;
     auto reader = m_reader;
-    m_serialPool.start([this, generation, cancel, paths, isDrop, replace, known, scanner, reader] {
+    m_serialPool.post([this, generation, cancel, paths, isDrop, replace, known, scanner, reader] {
         QStringList urls;
         std::optional<QString> failure;
         if (!isDrop) {
@@ -446,23 +460,18 @@ void ManualModeViewModel::runScan(quint64 generation, const CancelToken& cancel,
         QList<MusicFile> rows;
         if (!urls.isEmpty() && !cancel.isCancelled()) {
             const int total = int(urls.size());
-            QMetaObject::invokeMethod(this, [this, generation, total] { setScanProgress(generation, {0, total}); },
-                                      Qt::QueuedConnection);
+            deliver([this, generation, total] { setScanProgress(generation, {0, total}); });
             rows.reserve(total);
             for (int i = 0; i < total && !cancel.isCancelled(); ++i) {
                 if (auto row = scanner->readFile(urls.at(i), *reader)) {
                     rows.append(*row);
                 }
-                QMetaObject::invokeMethod(
-                    this, [this, generation, i, total] { setScanProgress(generation, {i + 1, total}); },
-                    Qt::QueuedConnection);
+                deliver([this, generation, i, total] { setScanProgress(generation, {i + 1, total}); });
             }
         }
-        QMetaObject::invokeMethod(
-            this, [this, generation, cancel, rows, replace, failure] {
+        deliver([this, generation, cancel, rows, replace, failure] {
                 finishScan(generation, cancel, rows, replace, failure);
-            },
-            Qt::QueuedConnection);
+            });
     });
 }
 
@@ -533,11 +542,9 @@ void ManualModeViewModel::startLookupEntry(const std::shared_ptr<LookupRun>& run
     ++run->inFlight;
     auto lookups = m_services.lookups;
     const SettingsSource settings = m_services.settings;
-    m_lookupPool.start([this, run, entry, lookups, settings] {
+    m_lookupPool.post([this, run, entry, lookups, settings] {
         const YearLookupResult result = lookups->lookup(entry, settings, run->cancel);
-        QMetaObject::invokeMethod(
-            this, [this, run, id = entry.id, result] { applyLookupResult(run, id, result.year, result.genre); },
-            Qt::QueuedConnection);
+        deliver([this, run, id = entry.id, result] { applyLookupResult(run, id, result.year, result.genre); });
     });
 }
 
@@ -607,11 +614,9 @@ void ManualModeViewModel::startNextWrite(const std::shared_ptr<WriteRun>& run) {
     ++m_writesInFlight;
     auto updater = m_updater;
     const SettingsSource settings = m_services.settings;
-    m_serialPool.start([this, run, row, updater, settings] {
+    m_serialPool.post([this, run, row, updater, settings] {
         const TagUpdateService::UpdateResult r = updater->updateFile(row, run->session, settings);
-        QMetaObject::invokeMethod(
-            this, [this, run, row, r] { applyWriteResult(run, row, r.success, r.errorMessage, r.writtenGenre); },
-            Qt::QueuedConnection);
+        deliver([this, run, row, r] { applyWriteResult(run, row, r.success, r.errorMessage, r.writtenGenre); });
     });
 }
 
@@ -658,10 +663,9 @@ void ManualModeViewModel::undoLastWrite() {
     const WriteUndoManager::SessionId session = m_services.undo->currentSession();
     WriteUndoManager* undo = m_services.undo;
     auto writer = m_services.writer;
-    m_serialPool.start([this, generation, session, undo, writer] {
+    m_serialPool.post([this, generation, session, undo, writer] {
         const WriteUndoManager::UndoResult result = undo->undoLastSession(*writer, session);
-        QMetaObject::invokeMethod(this, [this, generation, result] { applyUndoResult(generation, result); },
-                                  Qt::QueuedConnection);
+        deliver([this, generation, result] { applyUndoResult(generation, result); });
     });
 }
 

@@ -3,6 +3,7 @@
 #include "model/MusicFile.h"
 #include "services/AIService.h"
 #include "services/CancelToken.h"
+#include "services/WorkerPool.h"
 #include "services/WriteUndoManager.h"
 
 #include <QList>
@@ -10,11 +11,12 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
-#include <QThreadPool>
 #include <QUuid>
 
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 class AppSettings;
@@ -149,6 +151,10 @@ Q_SIGNALS:
 
 private:
     struct LookupRun;
+    // From any thread: runs `apply` on the main thread, after what was handed before it.
+    void deliver(std::function<void()> apply);
+    Q_INVOKABLE void drainMailbox();
+
     struct WriteRun;
 
     int indexOf(const QUuid& id) const;
@@ -169,7 +175,6 @@ private:
     void finishWriteRun(const std::shared_ptr<WriteRun>& run);
     void applyUndoResult(quint64 generation, const WriteUndoManager::UndoResult& result);
     bool ownSessionInLog() const;
-    void setFlag(bool& flag, bool value);
 
     Services m_services;
     std::shared_ptr<TagUpdateService> m_updater;
@@ -196,8 +201,12 @@ private:
     int m_writesInFlight = 0;
     QSet<WriteUndoManager::SessionId> m_ownSessions;
 
+    std::mutex m_mailboxMutex;
+    std::deque<std::function<void()>> m_mailbox;
+
     // Lookups run here, at most the window at a time; scan, drop-add, writes
-    // and undo run on the single worker, one file after another.
-    QThreadPool m_lookupPool;
-    QThreadPool m_serialPool;
+    // and undo run on the single worker, one file after another. Declared
+    // last, so they end first.
+    WorkerPool m_lookupPool{10};
+    WorkerPool m_serialPool{1};
 };

@@ -1,0 +1,120 @@
+#include "ManualModeFixture.h"
+#include "QtPrinters.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QSet<QUuid> allIds(const ManualModeViewModel& vm) {
+    QSet<QUuid> ids;
+    for (const MusicFile& f : vm.files()) {
+        ids.insert(f.id);
+    }
+    return ids;
+}
+
+} // namespace
+
+TEST(ManualModeViewModelConcurrency, ARestartedScanIsNotEndedByTheCancelledOne) {
+    ManualModeFixture fx;
+    ManualModeViewModel vm(fx.services());
+    ManualModeFixture::load(vm, fx.dir, 20);
+    std::optional<qsizetype> rowsWhenIdle;
+    vm.startScan();
+    vm.cancelAll();
+    vm.startScan();
+    QObject::connect(&vm, &ManualModeViewModel::stateChanged, [&] {
+        if (!vm.isScanning() && !rowsWhenIdle) {
+            rowsWhenIdle = vm.files().size();
+        }
+    });
+    ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
+    EXPECT_EQ(rowsWhenIdle, 20);
+    EXPECT_EQ(vm.files().size(), 20);
+}
+
+TEST(ManualModeViewModelConcurrency, ACancelledWriteBlocksNewWritesUntilItsFileHasLanded) {
+    const struct {
+        const char* then;
+        bool undoOffered;
+    } cases[] = {{"nothing", true}, {"a scan", true}, {"clearAll", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.then);
+        ManualModeFixture fx;
+        auto writer = std::make_shared<SlowWriter>();
+        ManualModeViewModel vm(fx.services(writer));
+        ManualModeFixture::load(vm, fx.dir, 4);
+        vm.updateSelected(allIds(vm));
+        vm.cancelAll();
+        EXPECT_TRUE(vm.isWriteInFlight());
+        EXPECT_FALSE(vm.canStartWrite());
+        EXPECT_EQ(fx.gate.holder(), &vm);
+        const auto session = fx.undo.currentSession();
+        vm.updateSelected(allIds(vm));
+        vm.undoLastWrite();
+        EXPECT_FALSE(vm.isUpdating());
+        if (QLatin1String(c.then) == QLatin1String("a scan")) {
+            vm.startScan();
+        } else if (QLatin1String(c.then) == QLatin1String("clearAll")) {
+            vm.clearAll();
+        }
+        ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
+        EXPECT_EQ(writer->calls().size(), 1); // only the file in flight was written
+        EXPECT_NE(fx.undo.currentSession(), session); // it went to the session of the first run
+        EXPECT_EQ(fx.gate.holder(), nullptr);
+        EXPECT_EQ(vm.canUndo(), c.undoOffered);
+    }
+}
+
+TEST(ManualModeViewModelConcurrency, TwoModelsOnOneLogNeverWriteAtOnceNorUndoTheOther) {
+    ManualModeFixture fx;
+    auto writer = std::make_shared<SlowWriter>();
+    ManualModeViewModel first(fx.services(writer));
+    ManualModeViewModel second(fx.services(writer));
+    QTemporaryDir otherDir;
+    ManualModeFixture::load(first, fx.dir, 3);
+    ManualModeFixture::load(second, otherDir, 3);
+
+    first.updateSelected(allIds(first));
+    EXPECT_FALSE(second.canStartWrite());
+    second.updateSelected(allIds(second)); // refused while the first holds the gate
+    EXPECT_FALSE(second.isUpdating());
+    ASSERT_TRUE(ManualModeFixture::waitIdle(first));
+    EXPECT_TRUE(first.canUndo());
+
+    second.updateSelected(allIds(second));
+    ASSERT_TRUE(ManualModeFixture::waitIdle(second));
+    EXPECT_TRUE(second.canUndo());
+    EXPECT_FALSE(first.canUndo());
+    for (const WriteUndoManager::UndoEntry& entry : fx.undo.entries()) {
+        EXPECT_TRUE(entry.url.startsWith(otherDir.path()));
+    }
+    first.undoLastWrite();
+    EXPECT_FALSE(first.isUpdating());
+    EXPECT_EQ(fx.undo.entries().size(), 3);
+}
+
+TEST(ManualModeViewModelConcurrency, DestroyedWhileRunning) {
+    ManualModeFixture fx;
+    LoopbackServer::Response slow(200, LookupScenario::mbEmpty);
+    slow.delay = std::chrono::seconds(20);
+    fx.server.script("GET", "/ws/2/recording", {slow});
+    auto writer = std::make_shared<SlowWriter>();
+    for (const char* run : {"lookup", "write", "scan"}) {
+        SCOPED_TRACE(run);
+        auto vm = std::make_unique<ManualModeViewModel>(fx.services(writer));
+        ManualModeFixture::load(*vm, fx.dir, 4);
+        const qsizetype writesBefore = writer->calls().size();
+        if (QLatin1String(run) == QLatin1String("lookup")) {
+            vm->lookupSelected({});
+        } else if (QLatin1String(run) == QLatin1String("write")) {
+            vm->updateSelected(allIds(*vm));
+        } else {
+            vm->startScan();
+        }
+        vm.reset();
+        QCoreApplication::processEvents();
+        EXPECT_LE(writer->calls().size() - writesBefore, 1); // the file in flight, no further one
+        EXPECT_EQ(fx.gate.holder(), nullptr);
+    }
+}
