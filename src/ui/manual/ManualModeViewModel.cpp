@@ -221,6 +221,10 @@ int ManualModeViewModel::lookupWindow() const {
     return m_services.settings()->boundedConcurrency();
 }
 
+QList<DecadeRule> ManualModeViewModel::decadeRules() const {
+    return m_services.settings()->decadeRules;
+}
+
 QList<MusicFile> ManualModeViewModel::filteredFiles() const {
     const QString query = folded(m_filterText);
     QList<MusicFile> kept;

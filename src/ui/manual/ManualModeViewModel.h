@@ -138,8 +138,9 @@ public:
     // otherwise (renderVersion included); rows no longer in the list are left out.
     void replaceFilesById(const QList<MusicFile>& rows);
 
-    // The window of lookups in flight at once, from the settings.
+    // The window of lookups in flight at once, and the decade rules, from the settings.
     int lookupWindow() const;
+    QList<DecadeRule> decadeRules() const;
 
 Q_SIGNALS:
     // The list as a whole changed (also its order or filter).

@@ -1,0 +1,97 @@
+#include "ui/manual/ManualLook.h"
+
+#include <QApplication>
+#include <QHash>
+#include <QPalette>
+#include <QStyle>
+#include <QWidget>
+
+namespace ManualLook {
+
+QColor statusColor(const QString& name, const QPalette& palette) {
+    const bool dark = palette.color(QPalette::Window).lightness() < 128;
+    static const QHash<QString, std::pair<QColor, QColor>> colors = {
+        {QStringLiteral("blue"), {QColor(0x0a, 0x5f, 0xd0), QColor(0x5a, 0xaa, 0xff)}},
+        {QStringLiteral("green"), {QColor(0x1b, 0x84, 0x36), QColor(0x5c, 0xd1, 0x7a)}},
+        {QStringLiteral("orange"), {QColor(0xc2, 0x5e, 0x00), QColor(0xff, 0xa9, 0x4d)}},
+        {QStringLiteral("red"), {QColor(0xc6, 0x28, 0x28), QColor(0xff, 0x6b, 0x6b)}},
+        {QStringLiteral("teal"), {QColor(0x00, 0x79, 0x6b), QColor(0x4d, 0xd0, 0xc8)}},
+    };
+    const auto it = colors.constFind(name);
+    if (it == colors.constEnd()) {
+        return palette.color(QPalette::PlaceholderText);
+    }
+    return dark ? it->second : it->first;
+}
+
+QIcon symbol(const QString& name, const QWidget* widget) {
+    struct Mapping {
+        const char* theme;
+        QStyle::StandardPixmap fallback;
+    };
+    static const QHash<QString, Mapping> map = {
+        {QStringLiteral("folder"), {"folder-open", QStyle::SP_DirOpenIcon}},
+        {QStringLiteral("arrow.clockwise"), {"view-refresh", QStyle::SP_BrowserReload}},
+        {QStringLiteral("trash"), {"edit-delete", QStyle::SP_TrashIcon}},
+        {QStringLiteral("magnifyingglass"), {"edit-find", QStyle::SP_FileDialogContentsView}},
+        {QStringLiteral("square.and.pencil"), {"document-save", QStyle::SP_DialogSaveButton}},
+        {QStringLiteral("exclamationmark.circle"), {"dialog-warning", QStyle::SP_MessageBoxWarning}},
+        {QStringLiteral("arrow.uturn.backward"), {"edit-undo", QStyle::SP_ArrowBack}},
+        {QStringLiteral("xmark.circle"), {"process-stop", QStyle::SP_DialogCancelButton}},
+        {QStringLiteral("clock"), {"appointment-soon", QStyle::SP_BrowserReload}},
+        {QStringLiteral("checkmark.circle"), {"emblem-default", QStyle::SP_DialogApplyButton}},
+        {QStringLiteral("checkmark.circle.fill"), {"emblem-ok", QStyle::SP_DialogApplyButton}},
+        {QStringLiteral("questionmark.circle"), {"dialog-question", QStyle::SP_MessageBoxQuestion}},
+        {QStringLiteral("arrow.uturn.left.circle"), {"go-previous", QStyle::SP_ArrowLeft}},
+        {QStringLiteral("exclamationmark.circle.fill"), {"dialog-error", QStyle::SP_MessageBoxCritical}},
+        {QStringLiteral("line.3.horizontal.decrease.circle"), {"view-filter", QStyle::SP_FileDialogListView}},
+        {QStringLiteral("arrow.down.doc"), {"document-import", QStyle::SP_ArrowDown}},
+        {QStringLiteral("music.note.list"), {"audio-x-generic", QStyle::SP_MediaVolume}},
+        {QStringLiteral("calendar.badge.plus"), {"x-office-calendar", QStyle::SP_FileDialogDetailedView}},
+        {QStringLiteral("arrow.right"), {"go-next", QStyle::SP_ArrowRight}},
+    };
+    const Mapping m = map.value(name, Mapping{"", QStyle::SP_CustomBase});
+    const QStyle* style = widget ? widget->style() : QApplication::style();
+    const QIcon fallback = m.fallback == QStyle::SP_CustomBase ? QIcon() : style->standardIcon(m.fallback);
+    return QIcon::fromTheme(QString::fromLatin1(m.theme), fallback);
+}
+
+namespace {
+QFont scaled(const QFont& base, double factor, bool bold = false) {
+    QFont f = base;
+    if (f.pointSizeF() > 0) {
+        f.setPointSizeF(f.pointSizeF() * factor);
+    } else {
+        f.setPixelSize(std::max(1, int(f.pixelSize() * factor)));
+    }
+    f.setBold(bold);
+    return f;
+}
+} // namespace
+
+QFont caption(const QFont& base) {
+    return scaled(base, 0.85);
+}
+QFont callout(const QFont& base) {
+    return scaled(base, 0.95);
+}
+QFont headline(const QFont& base) {
+    return scaled(base, 1.0, true);
+}
+QFont title2(const QFont& base) {
+    return scaled(base, 1.4);
+}
+
+void setTextColor(QWidget* widget, const QColor& color) {
+    QPalette p = widget->palette();
+    p.setColor(QPalette::WindowText, color);
+    p.setColor(QPalette::ButtonText, color);
+    p.setColor(QPalette::Text, color);
+    widget->setPalette(p);
+}
+
+QString plainToolTip(const QString& text) {
+    return text.isEmpty() ? QString() : QStringLiteral("<p>") + text.toHtmlEscaped() + QStringLiteral("</p>");
+}
+
+} // namespace ManualLook

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QIcon>
+#include <QString>
+
+class QLabel;
+class QPalette;
+class QWidget;
+
+// Colours, symbols and text sizes of the Manual mode screens.
+namespace ManualLook {
+
+// A colour name of the status texts ("blue", "green", "orange", "red",
+// "teal"; anything else is the secondary text colour), legible on light and
+// dark palettes.
+QColor statusColor(const QString& name, const QPalette& palette);
+// A symbol by its name ("folder", "trash", "clock", ...) from the icon theme,
+// else a standard icon of the style.
+QIcon symbol(const QString& name, const QWidget* widget);
+// Text styles relative to the application font.
+QFont caption(const QFont& base);
+QFont callout(const QFont& base);
+QFont headline(const QFont& base);
+QFont title2(const QFont& base);
+// Sets the label's text colour.
+void setTextColor(QWidget* widget, const QColor& color);
+// A tooltip that shows `text` literally, whatever it contains.
+QString plainToolTip(const QString& text);
+
+} // namespace ManualLook
