@@ -276,6 +276,8 @@ void YearEditSheet::build() {
     m_skip = new QPushButton(this);
     m_cancel = new QPushButton(this);
     m_save = new QPushButton(this);
+    m_skip->setObjectName(QStringLiteral("skipButton"));
+    m_save->setObjectName(QStringLiteral("saveButton"));
     m_skip->setAutoDefault(false);
     m_cancel->setAutoDefault(false);
     m_save->setDefault(true);

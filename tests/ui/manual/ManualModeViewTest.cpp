@@ -1,0 +1,281 @@
+#include "ManualModeFixture.h"
+#include "QtPrinters.h"
+#include "TagProbe.h"
+
+#include "model/AppSettings.h"
+#include "ui/manual/ManualModeView.h"
+#include "ui/manual/TableSelectionViewModel.h"
+#include "ui/manual/YearEditSheet.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDropEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTableView>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QPushButton* buttonOf(QWidget& view, const char* name) {
+    return view.findChild<QPushButton*>(QLatin1String(name));
+}
+
+void clickHeader(QTableView* table, int column) {
+    QHeaderView* header = table->horizontalHeader();
+    const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2, header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+}
+
+QPoint cellCenter(QTableView* table, int row, int column) {
+    return table->visualRect(table->model()->index(row, column)).center();
+}
+
+QSet<QUuid> ids(const ManualModeViewModel& vm) {
+    QSet<QUuid> out;
+    for (const MusicFile& f : vm.files()) {
+        out.insert(f.id);
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(ManualModeView, DropLookUpWriteAndUndoThroughTheScreen) {
+    AppSettings::shared().setAppLanguage(AppLanguage::german);
+    ManualModeFixture fx;
+    LoopbackServer::Response found(200, LookupScenario::mbAnswer(1987, {}));
+    found.delay = std::chrono::milliseconds(400);
+    fx.server.script("GET", "/ws/2/recording", {found});
+    ManualModeViewModel vm(fx.services());
+    ManualModeView view(&vm);
+    view.resize(900, 600);
+    view.show();
+
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(TestFiles::copyFixture("scan/tagged.mp3", fx.dir, "a.mp3")),
+                  QUrl::fromLocalFile(TestFiles::copyFixture("scan/tagged.mp3", fx.dir, "b.mp3")),
+                  QUrl(QStringLiteral("http://example.com/c.mp3"))});
+    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, {});
+    QApplication::sendEvent(view.contentArea(), &enter);
+    EXPECT_TRUE(view.contentArea()->findChild<QWidget*>("dropOverlay")->isVisible());
+    QDropEvent drop(QPointF(20, 20), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, {});
+    drop.setDropAction(Qt::MoveAction);
+    QApplication::sendEvent(view.contentArea(), &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
+    ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
+    ASSERT_EQ(vm.files().size(), 2);
+
+    QTableView* table = view.table();
+    for (int row = 0; row < 2; ++row) {
+        table->model()->setData(table->model()->index(row, 0), Qt::Checked, Qt::CheckStateRole);
+    }
+    clickHeader(table, 4); // Year ascending
+    QTest::mouseClick(buttonOf(view, "lookupButton"), Qt::LeftButton);
+    ASSERT_TRUE(vm.isLookingUp());
+    AppSettings::shared().setAppLanguage(AppLanguage::english); // mid-run
+    EXPECT_EQ(buttonOf(view, "lookupButton")->text(), QStringLiteral("Start Lookup"));
+    EXPECT_EQ(table->model()->headerData(4, Qt::Horizontal).toString(), QStringLiteral("Year"));
+    EXPECT_TRUE(vm.isLookingUp());
+    EXPECT_EQ(table->model()->rowCount(), 2);
+    EXPECT_EQ(vm.sortColumn(), SortColumn::year);
+    ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
+    EXPECT_EQ(vm.files().at(0).status, ProcessingStatus::yearFound(1987));
+    EXPECT_EQ(view.findChild<QWidget*>("counter1")->findChild<QLabel*>("count")->text(), QStringLiteral("2"));
+    EXPECT_TRUE(view.selection().selection().isEmpty());
+
+    view.findChild<QCheckBox*>("allCheckBox")->click();
+    QTest::mouseClick(buttonOf(view, "updateButton"), Qt::LeftButton);
+    ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
+    for (const MusicFile& f : vm.files()) {
+        EXPECT_EQ(TagProbe::viaTagLib(f.url, AudioFormat::mp3).genre, QStringLiteral("House 80er"));
+    }
+    ASSERT_TRUE(buttonOf(view, "undoButton")->isVisible());
+    QTest::mouseClick(buttonOf(view, "undoButton"), Qt::LeftButton);
+    ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
+    for (const MusicFile& f : vm.files()) {
+        EXPECT_EQ(TagProbe::viaTagLib(f.url, AudioFormat::mp3).genre, QStringLiteral("House"));
+    }
+    EXPECT_FALSE(buttonOf(view, "undoButton")->isVisible());
+}
+
+TEST(ManualModeView, ToolbarFollowsTheState) {
+    // Per element: E shown and enabled, D shown and disabled, - left out. Elements:
+    // Directory, folder name, divider, Scan, Clear, Lookup, Update, Problems, Undo, Cancel.
+    const char* names[] = {"directoryButton", "folderName",   "toolbarDivider", "scanButton", "clearButton",
+                           "lookupButton",    "updateButton", "problemsButton", "undoButton", "cancelButton"};
+    const struct {
+        const char* state;
+        std::function<void(ManualModeFixture&, ManualModeViewModel&, TableSelectionViewModel&)> setUp;
+        const char* expected;
+    } cases[] = {
+        {"empty", [](auto&, auto&, auto&) {}, "E-EDDDD---"},
+        {"folder chosen", [](auto& fx, auto& vm, auto&) { vm.chooseDirectory(fx.dir.path()); }, "EEEEDDD---"},
+        {"files without a folder",
+         [](auto& fx, auto& vm, auto&) {
+             vm.addFiles({TestFiles::copyFixture("scan/tagged.mp3", fx.dir)});
+             ManualModeFixture::waitIdle(vm);
+         },
+         "E-EDEED---"},
+        {"only hidden rows checked",
+         [](auto& fx, auto& vm, auto& sel) {
+             ManualModeFixture::load(vm, fx.dir, 2);
+             sel.setSelected(vm.files().at(0).id, true);
+             vm.setFilterText(QStringLiteral("nothing matches"));
+         },
+         "EEEEEEE---"},
+        {"a problem file",
+         [](auto& fx, auto& vm, auto&) {
+             ManualModeFixture::load(vm, fx.dir, 2, [](int i, MusicFile& f) {
+                 f.status = i ? ProcessingStatus::yearNotFound() : ProcessingStatus::pending();
+             });
+         },
+         "EEEEEEDE--"},
+        {"undo offered",
+         [](auto& fx, auto& vm, auto&) {
+             ManualModeFixture::load(vm, fx.dir, 2);
+             vm.updateSelected(ids(vm));
+             ManualModeFixture::waitIdle(vm);
+         },
+         "EEEEEED-E-"},
+        {"busy",
+         [](auto& fx, auto& vm, auto& sel) {
+             LoopbackServer::Response slow(200, LookupScenario::mbEmpty);
+             slow.delay = std::chrono::seconds(20);
+             fx.server.script("GET", "/ws/2/recording", {slow});
+             ManualModeFixture::load(vm, fx.dir, 2);
+             vm.lookupSelected({});
+             sel.setSelected(vm.files().at(0).id, true);
+         },
+         "DEEDDDD--E"},
+        {"a cancelled write still landing",
+         [](auto& fx, auto& vm, auto& sel) {
+             ManualModeFixture::load(vm, fx.dir, 3);
+             vm.updateSelected(ids(vm));
+             vm.cancelAll();
+             sel.setSelected(vm.files().at(0).id, true);
+         },
+         "EEEEEED---"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.state);
+        ManualModeFixture fx;
+        ManualModeViewModel vm(fx.services(std::make_shared<SlowWriter>()));
+        ManualModeView view(&vm);
+        c.setUp(fx, vm, view.selection());
+        QString seen;
+        for (const char* name : names) {
+            QWidget* w = view.findChild<QWidget*>(QLatin1String(name));
+            seen += w->isHidden() ? QLatin1Char('-') : w->isEnabled() ? QLatin1Char('E') : QLatin1Char('D');
+        }
+        EXPECT_EQ(seen, QLatin1String(c.expected));
+        vm.cancelAll();
+    }
+}
+
+TEST(ManualModeView, HeadersStatusClicksAndMarkupShownLiterally) {
+    AppSettings::shared().setAppLanguage(AppLanguage::english);
+    ManualModeFixture fx;
+    ManualModeViewModel vm(fx.services());
+    ManualModeView view(&vm);
+    view.resize(1200, 600);
+    view.show();
+    const QString markup = QStringLiteral("<img src=\"file:///x.png\"><b>bold</b>");
+    ManualModeFixture::load(vm, fx.dir, 2, [&](int i, MusicFile& f) {
+        f.title = markup;
+        f.status = i ? ProcessingStatus::error(markup) : ProcessingStatus::yearNotFound();
+    });
+    QTableView* table = view.table();
+
+    clickHeader(table, 5); // Decade
+    EXPECT_EQ(vm.sortColumn(), SortColumn::decade);
+    EXPECT_TRUE(vm.sortAscending());
+    clickHeader(table, 5);
+    EXPECT_FALSE(vm.sortAscending());
+    clickHeader(table, 7); // Format: no sort, the indicator goes back
+    EXPECT_EQ(vm.sortColumn(), SortColumn::decade);
+    EXPECT_EQ(table->horizontalHeader()->sortIndicatorSection(), 5);
+
+    EXPECT_EQ(table->model()->index(0, 1).data().toString(), markup);
+    const int errorRow = vm.filteredFiles().at(0).status.kind() == ProcessingStatus::Kind::error ? 0 : 1;
+    EXPECT_TRUE(table->model()->index(errorRow, 8).data(Qt::ToolTipRole).toString().contains("&lt;b&gt;"));
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cellCenter(table, errorRow, 8));
+    auto* popover = qobject_cast<QFrame*>(QApplication::activePopupWidget());
+    ASSERT_NE(popover, nullptr);
+    auto* detail = popover->findChild<QLabel*>("statusDetail");
+    EXPECT_EQ(detail->text(), QStringLiteral("Write error: ") + markup);
+    EXPECT_EQ(detail->textFormat(), Qt::PlainText);
+    popover->close();
+
+    // A double click on "Not found" opens the year sheet instead of the popover.
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cellCenter(table, 1 - errorRow, 8));
+    QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, cellCenter(table, 1 - errorRow, 8));
+    QTest::qWait(QApplication::doubleClickInterval() + 50);
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    auto* sheet = view.findChild<YearEditSheet*>();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(sheet->findChild<QLabel*>("info0")->textFormat(), Qt::PlainText);
+    sheet->reject();
+
+    vm.chooseDirectory(fx.dir.filePath("missing<i>"));
+    vm.startScan();
+    ManualModeFixture::waitIdle(vm);
+    auto* alert = view.findChild<QMessageBox*>("errorAlert");
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(alert->textFormat(), Qt::PlainText);
+    EXPECT_EQ(alert->windowTitle(), QStringLiteral("Fehler"));
+    alert->button(QMessageBox::Ok)->click();
+    EXPECT_FALSE(vm.errorMessage());
+}
+
+TEST(YearEditSheet, ReturnNeverSkipsAndPrefillsHandTheirYear) {
+    const struct {
+        std::optional<int> tag;
+        const char* typed;  // into the field, or null
+        bool decadeMode;
+        bool focusSkip;
+        std::optional<std::optional<int>> handed; // what Return hands; none: nothing
+    } cases[] = {
+        {{}, "abc", false, false, {}},
+        {{}, "abc", false, true, {}},
+        {{}, "1987", false, true, std::optional<int>(1987)},
+        {1935, nullptr, true, false, std::optional<int>(1935)},
+        {1850, nullptr, false, false, {}},
+        {1850, nullptr, true, false, std::optional<int>(1954)},
+    };
+    for (const auto& c : cases) {
+        MusicFile file;
+        file.year = c.tag;
+        file.genre = QStringLiteral("House");
+        std::optional<std::optional<int>> handed;
+        YearEditSheet sheet(file, [&](std::optional<int> year) { handed = year; });
+        sheet.show();
+        if (c.typed) {
+            QTest::keyClicks(sheet.findChild<QLineEdit*>(), QLatin1String(c.typed));
+        }
+        if (c.decadeMode) {
+            sheet.viewModel().setInputMode(YearEditSheetViewModel::InputMode::decade);
+        }
+        if (c.typed && QLatin1String(c.typed) == QLatin1String("1987")) {
+            EXPECT_EQ(sheet.findChild<QLabel*>("newGenre")->text(), QStringLiteral("House 80er"));
+        }
+        // Return on the focused Skip button reaches the dialog, whose only default is Save.
+        QTest::keyClick(c.focusSkip ? static_cast<QWidget*>(buttonOf(sheet, "skipButton")) : &sheet, Qt::Key_Return);
+        EXPECT_EQ(handed, c.handed);
+        EXPECT_EQ(sheet.isVisible(), !c.handed.has_value());
+        if (c.tag == 1850 && !c.decadeMode) {
+            EXPECT_TRUE(sheet.findChild<QLabel*>("yearError")->isVisibleTo(&sheet));
+        }
+        if (sheet.isVisible()) {
+            QTest::keyClick(&sheet, Qt::Key_Escape);
+            EXPECT_FALSE(sheet.isVisible());
+            EXPECT_EQ(handed, c.handed);
+        }
+    }
+}
