@@ -1,0 +1,41 @@
+#include "ui/SymbolIcon.h"
+
+#include <QApplication>
+#include <QHash>
+#include <QStyle>
+
+namespace {
+
+struct ThemeIcon {
+    const char* theme;
+    QStyle::StandardPixmap fallback;
+};
+
+} // namespace
+
+QIcon symbolIcon(const QString& symbolName) {
+    static const QHash<QString, ThemeIcon> map{
+        {QStringLiteral("person.crop.rectangle.stack"),
+         {"view-list-details", QStyle::SP_FileDialogDetailedView}},
+        {QStringLiteral("gearshape.2"), {"system-run", QStyle::SP_MediaPlay}},
+        {QStringLiteral("gear"), {"preferences-system", QStyle::SP_FileDialogInfoView}},
+        {QStringLiteral("questionmark.circle"), {"help-contents", QStyle::SP_MessageBoxQuestion}},
+        {QStringLiteral("flag.checkered"), {"go-home", QStyle::SP_DirHomeIcon}},
+        {QStringLiteral("exclamationmark.triangle"), {"dialog-warning", QStyle::SP_MessageBoxWarning}},
+        {QStringLiteral("magnifyingglass.circle"), {"edit-find", QStyle::SP_FileDialogContentsView}},
+        {QStringLiteral("info.circle.fill"), {"dialog-information", QStyle::SP_MessageBoxInformation}},
+        {QStringLiteral("lightbulb.fill"), {"help-hint", QStyle::SP_DialogHelpButton}},
+        {QStringLiteral("book.pages"), {"help-contents", QStyle::SP_FileDialogContentsView}},
+        {QStringLiteral("exclamationmark.shield.fill"), {"security-medium", QStyle::SP_MessageBoxWarning}},
+        {QStringLiteral("externaldrive.fill"), {"drive-harddisk", QStyle::SP_DriveHDIcon}},
+        {QStringLiteral("shield.slash.fill"), {"security-low", QStyle::SP_MessageBoxCritical}},
+        {QStringLiteral("network"), {"network-workgroup", QStyle::SP_DriveNetIcon}},
+        {QStringLiteral("c.circle.fill"), {"document-properties", QStyle::SP_FileIcon}},
+    };
+    const auto found = map.constFind(symbolName);
+    if (found == map.constEnd()) {
+        return {};
+    }
+    const QIcon themed = QIcon::fromTheme(QString::fromLatin1(found->theme));
+    return themed.isNull() ? QApplication::style()->standardIcon(found->fallback) : themed;
+}
