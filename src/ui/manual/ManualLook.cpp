@@ -1,7 +1,9 @@
 #include "ui/manual/ManualLook.h"
 
 #include <QApplication>
+#include <QFrame>
 #include <QHash>
+#include <QLabel>
 #include <QPalette>
 #include <QStyle>
 #include <QWidget>
@@ -88,6 +90,22 @@ void setTextColor(QWidget* widget, const QColor& color) {
     p.setColor(QPalette::ButtonText, color);
     p.setColor(QPalette::Text, color);
     widget->setPalette(p);
+}
+
+QLabel* plainLabel(QWidget* parent, const QString& text) {
+    auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+QFrame* divider(QWidget* parent, Qt::Orientation orientation, int length) {
+    auto* frame = new QFrame(parent);
+    frame->setFrameShape(orientation == Qt::Vertical ? QFrame::VLine : QFrame::HLine);
+    frame->setFrameShadow(QFrame::Sunken);
+    if (length > 0) {
+        frame->setFixedHeight(length);
+    }
+    return frame;
 }
 
 QString plainToolTip(const QString& text) {

@@ -5,6 +5,7 @@
 #include <QIcon>
 #include <QString>
 
+class QFrame;
 class QLabel;
 class QPalette;
 class QWidget;
@@ -26,6 +27,10 @@ QFont headline(const QFont& base);
 QFont title2(const QFont& base);
 // Sets the label's text colour.
 void setTextColor(QWidget* widget, const QColor& color);
+// A label that shows its text literally.
+QLabel* plainLabel(QWidget* parent, const QString& text = {});
+// A sunken line; `length` fixes a vertical line's height when positive.
+QFrame* divider(QWidget* parent, Qt::Orientation orientation, int length = 0);
 // A tooltip that shows `text` literally, whatever it contains.
 QString plainToolTip(const QString& text);
 

@@ -35,15 +35,7 @@
 
 namespace {
 
-QFrame* divider(QWidget* parent, Qt::Orientation orientation, int length = 0) {
-    auto* frame = new QFrame(parent);
-    frame->setFrameShape(orientation == Qt::Vertical ? QFrame::VLine : QFrame::HLine);
-    frame->setFrameShadow(QFrame::Sunken);
-    if (length > 0) {
-        frame->setFixedHeight(length);
-    }
-    return frame;
-}
+using ManualLook::divider;
 
 QPushButton* button(QWidget* parent, const char* name, const char* symbol) {
     auto* b = new QPushButton(parent);
@@ -54,8 +46,7 @@ QPushButton* button(QWidget* parent, const char* name, const char* symbol) {
 }
 
 QLabel* plainLabel(QWidget* parent, const char* name = nullptr) {
-    auto* label = new QLabel(parent);
-    label->setTextFormat(Qt::PlainText);
+    QLabel* label = ManualLook::plainLabel(parent);
     if (name) {
         label->setObjectName(QLatin1String(name));
     }

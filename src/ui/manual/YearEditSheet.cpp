@@ -22,24 +22,27 @@ namespace {
 
 const QString kDash = QStringLiteral("\u2013");
 
-QLabel* plainLabel(const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
+using ManualLook::plainLabel;
 
 QFrame* line(QWidget* parent) {
-    auto* frame = new QFrame(parent);
-    frame->setFrameShape(QFrame::HLine);
-    frame->setFrameShadow(QFrame::Sunken);
-    return frame;
+    return ManualLook::divider(parent, Qt::Horizontal);
 }
 
 QLabel* heading(QWidget* parent) {
-    auto* label = plainLabel({}, parent);
+    auto* label = plainLabel(parent);
     label->setFont(ManualLook::caption(label->font()));
     ManualLook::setTextColor(label, label->palette().color(QPalette::PlaceholderText));
     return label;
+}
+
+// The column of one input mode, headed by its hint.
+QVBoxLayout* inputBlock(QWidget* block, QLabel** hint) {
+    auto* layout = new QVBoxLayout(block);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(6);
+    *hint = heading(block);
+    layout->addWidget(*hint);
+    return layout;
 }
 
 // A label that elides its text in the middle to the width it gets.
@@ -105,7 +108,7 @@ void YearEditSheet::build() {
     header->addWidget(icon);
     auto* titles = new QVBoxLayout;
     titles->setSpacing(2);
-    m_title = plainLabel({}, this);
+    m_title = plainLabel(this);
     m_title->setFont(ManualLook::headline(font()));
     m_fileName = new MiddleElidedLabel(QFileInfo(file.url).fileName(), this);
     m_fileName->setObjectName(QStringLiteral("fileName"));
@@ -141,9 +144,9 @@ void YearEditSheet::build() {
                 {true, file.genre.isEmpty() ? kDash : file.genre},
                 {file.year.has_value(), file.year ? QString::number(*file.year) : QString()}};
     for (int i = 0; i < 5; ++i) {
-        auto* label = plainLabel({}, content);
+        auto* label = plainLabel(content);
         ManualLook::setTextColor(label, label->palette().color(QPalette::PlaceholderText));
-        auto* value = plainLabel(rows[i].value, content);
+        auto* value = plainLabel(content, rows[i].value);
         value->setObjectName(QStringLiteral("info%1").arg(i));
         label->setFont(ManualLook::callout(font()));
         value->setFont(i == 4 ? QFontDatabase::systemFont(QFontDatabase::FixedFont) : ManualLook::callout(font()));
@@ -182,22 +185,18 @@ void YearEditSheet::build() {
     input->addLayout(segments);
 
     m_yearBlock = new QWidget(content);
-    auto* yearLayout = new QVBoxLayout(m_yearBlock);
-    yearLayout->setContentsMargins(0, 0, 0, 0);
-    yearLayout->setSpacing(6);
-    m_yearHint = heading(m_yearBlock);
-    yearLayout->addWidget(m_yearHint);
+    auto* yearLayout = inputBlock(m_yearBlock, &m_yearHint);
     auto* fieldRow = new QHBoxLayout;
     m_yearField = new QLineEdit(m_yearBlock);
     m_yearField->setFixedWidth(100);
     connect(m_yearField, &QLineEdit::textEdited, this, [this](const QString& text) { m_model.setYearText(text); });
-    m_arrowLabel = plainLabel({}, m_yearBlock);
+    m_arrowLabel = plainLabel(m_yearBlock);
     ManualLook::setTextColor(m_arrowLabel, ManualLook::statusColor(QStringLiteral("blue"), palette()));
     fieldRow->addWidget(m_yearField);
     fieldRow->addWidget(m_arrowLabel);
     fieldRow->addStretch();
     yearLayout->addLayout(fieldRow);
-    m_yearError = plainLabel({}, m_yearBlock);
+    m_yearError = plainLabel(m_yearBlock);
     m_yearError->setObjectName(QStringLiteral("yearError"));
     m_yearError->setFont(ManualLook::caption(font()));
     ManualLook::setTextColor(m_yearError, ManualLook::statusColor(QStringLiteral("red"), palette()));
@@ -205,13 +204,9 @@ void YearEditSheet::build() {
     input->addWidget(m_yearBlock);
 
     m_decadeBlock = new QWidget(content);
-    auto* decadeLayout = new QVBoxLayout(m_decadeBlock);
-    decadeLayout->setContentsMargins(0, 0, 0, 0);
-    decadeLayout->setSpacing(6);
-    m_decadeHint = heading(m_decadeBlock);
-    decadeLayout->addWidget(m_decadeHint);
+    auto* decadeLayout = inputBlock(m_decadeBlock, &m_decadeHint);
     auto* pickerRow = new QHBoxLayout;
-    m_decadeTitle = plainLabel({}, m_decadeBlock);
+    m_decadeTitle = plainLabel(m_decadeBlock);
     m_decadePicker = new QComboBox(m_decadeBlock);
     m_decadePicker->setFixedWidth(160);
     m_decadePicker->addItem(QString(), QString());
@@ -244,7 +239,7 @@ void YearEditSheet::build() {
     auto* current = new QVBoxLayout;
     current->setSpacing(2);
     m_currentCaption = heading(box);
-    auto* currentGenre = plainLabel(file.genre.isEmpty() ? kDash : file.genre, box);
+    auto* currentGenre = plainLabel(box, file.genre.isEmpty() ? kDash : file.genre);
     currentGenre->setFont(ManualLook::callout(font()));
     current->addWidget(m_currentCaption);
     current->addWidget(currentGenre);
@@ -255,7 +250,7 @@ void YearEditSheet::build() {
     auto* fresh = new QVBoxLayout;
     fresh->setSpacing(2);
     m_newCaption = heading(box);
-    m_newGenre = plainLabel({}, box);
+    m_newGenre = plainLabel(box);
     m_newGenre->setObjectName(QStringLiteral("newGenre"));
     m_newGenre->setFont(ManualLook::callout(font()));
     ManualLook::setTextColor(m_newGenre, ManualLook::statusColor(QStringLiteral("blue"), palette()));

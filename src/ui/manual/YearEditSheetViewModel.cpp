@@ -36,36 +36,7 @@ QList<DecadeRule> YearEditSheetViewModel::rules() const {
 }
 
 std::optional<qint64> YearEditSheetViewModel::parseYear(const QString& text) {
-    const QString t = TextUtil::trimWs(text);
-    qsizetype i = 0;
-    const bool negative = t.startsWith(QLatin1Char('-'));
-    if (negative || t.startsWith(QLatin1Char('+'))) {
-        i = 1;
-    }
-    if (i >= t.size()) {
-        return std::nullopt;
-    }
-    // Accumulate towards the negative side, which holds one more value.
-    qint64 value = 0;
-    constexpr qint64 lowest = std::numeric_limits<qint64>::min();
-    for (; i < t.size(); ++i) {
-        const char16_t c = t.at(i).unicode();
-        if (c < u'0' || c > u'9') {
-            return std::nullopt;
-        }
-        const int digit = c - u'0';
-        if (value < (lowest + digit) / 10) {
-            return std::nullopt;
-        }
-        value = value * 10 - digit;
-    }
-    if (!negative) {
-        if (value == lowest) {
-            return std::nullopt;
-        }
-        value = -value;
-    }
-    return value;
+    return TextUtil::parseWholeNumber(TextUtil::trimWs(text));
 }
 
 bool YearEditSheetViewModel::isPlausible(qint64 year) {

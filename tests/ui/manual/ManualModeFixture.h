@@ -58,6 +58,14 @@ struct ManualModeFixture {
         vm.replaceFilesById(rows);
     }
 
+    static QSet<QUuid> ids(const ManualModeViewModel& vm) {
+        QSet<QUuid> out;
+        for (const MusicFile& f : vm.files()) {
+            out.insert(f.id);
+        }
+        return out;
+    }
+
     static bool waitIdle(ManualModeViewModel& vm, int ms = 15000) {
         return QTest::qWaitFor([&] { return !vm.isBusy() && !vm.isWriteInFlight(); }, ms);
     }

@@ -3,18 +3,6 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
-QSet<QUuid> allIds(const ManualModeViewModel& vm) {
-    QSet<QUuid> ids;
-    for (const MusicFile& f : vm.files()) {
-        ids.insert(f.id);
-    }
-    return ids;
-}
-
-} // namespace
-
 TEST(ManualModeViewModelConcurrency, ARestartedScanIsNotEndedByTheCancelledOne) {
     ManualModeFixture fx;
     ManualModeViewModel vm(fx.services());
@@ -44,13 +32,13 @@ TEST(ManualModeViewModelConcurrency, ACancelledWriteBlocksNewWritesUntilItsFileH
         auto writer = std::make_shared<SlowWriter>();
         ManualModeViewModel vm(fx.services(writer));
         ManualModeFixture::load(vm, fx.dir, 4);
-        vm.updateSelected(allIds(vm));
+        vm.updateSelected(ManualModeFixture::ids(vm));
         vm.cancelAll();
         EXPECT_TRUE(vm.isWriteInFlight());
         EXPECT_FALSE(vm.canStartWrite());
         EXPECT_EQ(fx.gate.holder(), &vm);
         const auto session = fx.undo.currentSession();
-        vm.updateSelected(allIds(vm));
+        vm.updateSelected(ManualModeFixture::ids(vm));
         vm.undoLastWrite();
         EXPECT_FALSE(vm.isUpdating());
         if (QLatin1String(c.then) == QLatin1String("a scan")) {
@@ -75,14 +63,14 @@ TEST(ManualModeViewModelConcurrency, TwoModelsOnOneLogNeverWriteAtOnceNorUndoThe
     ManualModeFixture::load(first, fx.dir, 3);
     ManualModeFixture::load(second, otherDir, 3);
 
-    first.updateSelected(allIds(first));
+    first.updateSelected(ManualModeFixture::ids(first));
     EXPECT_FALSE(second.canStartWrite());
-    second.updateSelected(allIds(second)); // refused while the first holds the gate
+    second.updateSelected(ManualModeFixture::ids(second)); // refused while the first holds the gate
     EXPECT_FALSE(second.isUpdating());
     ASSERT_TRUE(ManualModeFixture::waitIdle(first));
     EXPECT_TRUE(first.canUndo());
 
-    second.updateSelected(allIds(second));
+    second.updateSelected(ManualModeFixture::ids(second));
     ASSERT_TRUE(ManualModeFixture::waitIdle(second));
     EXPECT_TRUE(second.canUndo());
     EXPECT_FALSE(first.canUndo());
@@ -108,7 +96,7 @@ TEST(ManualModeViewModelConcurrency, DestroyedWhileRunning) {
         if (QLatin1String(run) == QLatin1String("lookup")) {
             vm->lookupSelected({});
         } else if (QLatin1String(run) == QLatin1String("write")) {
-            vm->updateSelected(allIds(*vm));
+            vm->updateSelected(ManualModeFixture::ids(*vm));
         } else {
             vm->startScan();
         }

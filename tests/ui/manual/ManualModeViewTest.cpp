@@ -36,14 +36,6 @@ QPoint cellCenter(QTableView* table, int row, int column) {
     return table->visualRect(table->model()->index(row, column)).center();
 }
 
-QSet<QUuid> ids(const ManualModeViewModel& vm) {
-    QSet<QUuid> out;
-    for (const MusicFile& f : vm.files()) {
-        out.insert(f.id);
-    }
-    return out;
-}
-
 } // namespace
 
 TEST(ManualModeView, DropLookUpWriteAndUndoThroughTheScreen) {
@@ -140,7 +132,7 @@ TEST(ManualModeView, ToolbarFollowsTheState) {
         {"undo offered",
          [](auto& fx, auto& vm, auto&) {
              ManualModeFixture::load(vm, fx.dir, 2);
-             vm.updateSelected(ids(vm));
+             vm.updateSelected(ManualModeFixture::ids(vm));
              ManualModeFixture::waitIdle(vm);
          },
          "EEEEEED-E-"},
@@ -157,7 +149,7 @@ TEST(ManualModeView, ToolbarFollowsTheState) {
         {"a cancelled write still landing",
          [](auto& fx, auto& vm, auto& sel) {
              ManualModeFixture::load(vm, fx.dir, 3);
-             vm.updateSelected(ids(vm));
+             vm.updateSelected(ManualModeFixture::ids(vm));
              vm.cancelAll();
              sel.setSelected(vm.files().at(0).id, true);
          },
