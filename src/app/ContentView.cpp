@@ -6,6 +6,7 @@
 #include "model/AppLanguage.h"
 #include "model/AppSettings.h"
 #include "ui/SymbolIcon.h"
+#include "ui/auto/AutoModeView.h"
 #include "ui/help/HelpTopics.h"
 #include "ui/help/HelpView.h"
 
@@ -43,7 +44,7 @@ TabPages makeTabPages(AppSettings& /*settings*/, QWidget* parent) {
     const auto& topics = helpTopics();
     return {
         new QWidget(parent),
-        new QWidget(parent),
+        new AutoModeView(parent),
         new QWidget(parent),
         new HelpView(topics.isEmpty() ? std::nullopt : std::optional(topics.first().id), parent),
     };

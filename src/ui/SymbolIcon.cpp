@@ -31,6 +31,16 @@ QIcon symbolIcon(const QString& symbolName) {
         {QStringLiteral("shield.slash.fill"), {"security-low", QStyle::SP_MessageBoxCritical}},
         {QStringLiteral("network"), {"network-workgroup", QStyle::SP_DriveNetIcon}},
         {QStringLiteral("c.circle.fill"), {"document-properties", QStyle::SP_FileIcon}},
+        {QStringLiteral("folder"), {"folder", QStyle::SP_DirIcon}},
+        {QStringLiteral("play.circle.fill"), {"media-playback-start", QStyle::SP_MediaPlay}},
+        {QStringLiteral("stop.circle.fill"), {"media-playback-stop", QStyle::SP_MediaStop}},
+        {QStringLiteral("info.circle"), {"dialog-information", QStyle::SP_MessageBoxInformation}},
+        {QStringLiteral("checkmark.circle.fill"), {"emblem-ok", QStyle::SP_DialogApplyButton}},
+        {QStringLiteral("arrow.forward.circle.fill"), {"go-next", QStyle::SP_ArrowForward}},
+        {QStringLiteral("exclamationmark.circle.fill"), {"dialog-error", QStyle::SP_MessageBoxCritical}},
+        {QStringLiteral("exclamationmark.circle"), {"dialog-warning", QStyle::SP_MessageBoxWarning}},
+        {QStringLiteral("exclamationmark.triangle.fill"), {"dialog-warning", QStyle::SP_MessageBoxWarning}},
+        {QStringLiteral("arrow.uturn.backward"), {"edit-undo", QStyle::SP_ArrowBack}},
     };
     const auto found = map.constFind(symbolName);
     if (found == map.constEnd()) {

@@ -1,6 +1,7 @@
 #include "ui/auto/ProblemResolutionView.h"
 
 #include "model/AppSettings.h"
+#include "ui/SymbolIcon.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>
@@ -47,24 +48,37 @@ public:
         m_files = std::move(files);
         endResetModel();
     }
-    const MusicFile* fileAt(int row) const { return row >= 0 && row < m_files.size() ? &m_files[row] : nullptr; }
+    const MusicFile* fileAt(int row) const {
+        return row >= 0 && row < m_files.size() ? &m_files[row] : nullptr;
+    }
     void retranslate() { Q_EMIT headerDataChanged(Qt::Horizontal, 0, ColumnCount - 1); }
 
-    int rowCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : int(m_files.size()); }
-    int columnCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : ColumnCount; }
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : int(m_files.size());
+    }
+    int columnCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : ColumnCount;
+    }
 
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
         if (orientation != Qt::Horizontal || role != Qt::DisplayRole) {
             return {};
         }
         switch (section) {
-        case FileColumn: return localizedText("Datei", "File");
-        case AlbumColumn: return QStringLiteral("Album");
-        case GenreColumn: return QStringLiteral("Genre");
-        case FormatColumn: return QStringLiteral("Format");
-        case YearColumn: return localizedText("Jahr / Jahrzehnt", "Year / Decade");
-        case ActionColumn: return localizedText("Aktion", "Action");
-        default: return {};
+        case FileColumn:
+            return localizedText("Datei", "File");
+        case AlbumColumn:
+            return QStringLiteral("Album");
+        case GenreColumn:
+            return QStringLiteral("Genre");
+        case FormatColumn:
+            return QStringLiteral("Format");
+        case YearColumn:
+            return localizedText("Jahr / Jahrzehnt", "Year / Decade");
+        case ActionColumn:
+            return localizedText("Aktion", "Action");
+        default:
+            return {};
         }
     }
 
@@ -75,13 +89,20 @@ public:
         }
         if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
             switch (index.column()) {
-            case FileColumn: return fileLabel(*file);
-            case AlbumColumn: return file->album;
-            case GenreColumn: return file->genre;
-            case FormatColumn: return rawValue(file->format).toUpper();
-            case YearColumn: return yearText(*file);
-            case ActionColumn: return localizedText("Jahr eingeben…", "Enter year…");
-            default: return {};
+            case FileColumn:
+                return fileLabel(*file);
+            case AlbumColumn:
+                return file->album;
+            case GenreColumn:
+                return file->genre;
+            case FormatColumn:
+                return rawValue(file->format).toUpper();
+            case YearColumn:
+                return yearText(*file);
+            case ActionColumn:
+                return localizedText("Jahr eingeben…", "Enter year…");
+            default:
+                return {};
             }
         }
         if (role == Qt::ForegroundRole) {
@@ -125,7 +146,8 @@ public:
     ProblemRowDelegate(ProblemFilesModel* model, std::function<void(int row)> onAction, QObject* parent)
         : QStyledItemDelegate(parent), m_model(model), m_onAction(std::move(onAction)) {}
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
         const MusicFile* file = m_model->fileAt(index.row());
         if (!file || (index.column() != FileColumn && index.column() != YearColumn)) {
             QStyledItemDelegate::paint(painter, option, index);
@@ -150,15 +172,18 @@ public:
             const QRect bottom(area.left(), area.top() + area.height() / 2, area.width(), area.height() / 2);
             painter->setFont(titleFont);
             painter->setPen(option.palette.color(textRole));
-            painter->drawText(top, Qt::AlignLeft | Qt::AlignVCenter,
-                              QFontMetrics(titleFont).elidedText(fileLabel(*file), Qt::ElideRight, top.width()));
+            painter->drawText(
+                top, Qt::AlignLeft | Qt::AlignVCenter,
+                QFontMetrics(titleFont).elidedText(fileLabel(*file), Qt::ElideRight, top.width()));
             painter->setFont(captionFont);
             painter->setPen(option.palette.color(QPalette::PlaceholderText));
-            painter->drawText(bottom, Qt::AlignLeft | Qt::AlignVCenter,
-                              QFontMetrics(captionFont).elidedText(file->artist, Qt::ElideRight, bottom.width()));
+            painter->drawText(
+                bottom, Qt::AlignLeft | Qt::AlignVCenter,
+                QFontMetrics(captionFont).elidedText(file->artist, Qt::ElideRight, bottom.width()));
         } else if (!ProblemResolutionViewModel::hasAnyYear(*file)) {
             painter->setPen(orange);
-            painter->drawText(area, Qt::AlignLeft | Qt::AlignVCenter, localizedText("Nicht gefunden", "Not found"));
+            painter->drawText(area, Qt::AlignLeft | Qt::AlignVCenter,
+                              localizedText("Nicht gefunden", "Not found"));
         } else {
             const QString year = QString::number(file->effectiveYear());
             painter->setPen(option.palette.color(textRole));
@@ -219,13 +244,13 @@ ProblemResolutionView::YearEditorOpener ProblemResolutionView::defaultYearEditor
 ProblemResolutionView::ProblemResolutionView(ProblemResolutionViewModel::Binding files,
                                              ProblemResolutionViewModel::DoneHandler onDone, QWidget* parent,
                                              YearEditorOpener opener)
-    : QDialog(parent),
-      m_viewModel(new ProblemResolutionViewModel(std::move(files), std::move(onDone), this)),
+    : QDialog(parent), m_viewModel(new ProblemResolutionViewModel(std::move(files), std::move(onDone), this)),
       m_opener(opener ? std::move(opener) : defaultOpener()) {
     setWindowModality(Qt::WindowModal);
     setMinimumSize(700, 450);
     buildUi();
-    connect(m_viewModel, &ProblemResolutionViewModel::filesChanged, this, &ProblemResolutionView::refreshCounts);
+    connect(m_viewModel, &ProblemResolutionViewModel::filesChanged, this,
+            &ProblemResolutionView::refreshCounts);
     connect(m_viewModel, &ProblemResolutionViewModel::yearEditRequested, this,
             &ProblemResolutionView::openYearEditor);
     connect(&AppSettings::shared(), &AppSettings::settingsChanged, this, &ProblemResolutionView::retranslate);
@@ -242,8 +267,7 @@ void ProblemResolutionView::buildUi() {
     header->setContentsMargins(16, 12, 16, 12);
     header->setSpacing(12);
     m_icon = new QLabel(this);
-    const QIcon warning = QIcon::fromTheme(QStringLiteral("dialog-warning"),
-                                           style()->standardIcon(QStyle::SP_MessageBoxWarning));
+    const QIcon warning = symbolIcon(QStringLiteral("exclamationmark.triangle.fill"));
     m_icon->setPixmap(warning.pixmap(28, 28));
     header->addWidget(m_icon);
     auto* titles = new QVBoxLayout;
@@ -328,7 +352,8 @@ void ProblemResolutionView::buildUi() {
 
     connect(m_skipAll, &QPushButton::clicked, m_viewModel, &ProblemResolutionViewModel::skipAll);
     connect(m_cancel, &QPushButton::clicked, m_viewModel, &ProblemResolutionViewModel::finishAll);
-    connect(m_updateSelected, &QPushButton::clicked, m_viewModel, &ProblemResolutionViewModel::finishWithYears);
+    connect(m_updateSelected, &QPushButton::clicked, m_viewModel,
+            &ProblemResolutionViewModel::finishWithYears);
 }
 
 void ProblemResolutionView::retranslate() {
@@ -348,7 +373,8 @@ void ProblemResolutionView::refreshCounts() {
                         localizedText(" Dateien, bei denen das Jahr nicht ermittelt werden konnte.",
                                       " files where the year could not be determined."));
     const int resolved = m_viewModel->resolvedCount();
-    m_resolved->setText(QStringLiteral("✓ ") + QString::number(resolved) + localizedText(" aufgelöst", " resolved"));
+    m_resolved->setText(QStringLiteral("✓ ") + QString::number(resolved) +
+                        localizedText(" aufgelöst", " resolved"));
     m_pending->setText(QStringLiteral("? ") + QString::number(m_viewModel->pendingCount()) +
                        localizedText(" ausstehend", " pending"));
     m_updateSelected->setEnabled(resolved >= 1);

@@ -24,16 +24,17 @@ public:
     // `onSave` with the typed year (none for "Skip"), not at all on Cancel,
     // and `onClosed` whenever it closes.
     using YearEditorOpener =
-        std::function<void(QWidget* parent, const MusicFile& file, std::function<void(std::optional<int>)> onSave,
-                           std::function<void()> onClosed)>;
+        std::function<void(QWidget* parent, const MusicFile& file,
+                           std::function<void(std::optional<int>)> onSave, std::function<void()> onClosed)>;
 
     // The opener used by sheets made without one (the year editor registers
     // itself here, so either mode can show the same sheet).
     static void setDefaultYearEditorOpener(YearEditorOpener opener);
     static YearEditorOpener defaultYearEditorOpener();
 
-    ProblemResolutionView(ProblemResolutionViewModel::Binding files, ProblemResolutionViewModel::DoneHandler onDone,
-                          QWidget* parent = nullptr, YearEditorOpener opener = {});
+    ProblemResolutionView(ProblemResolutionViewModel::Binding files,
+                          ProblemResolutionViewModel::DoneHandler onDone, QWidget* parent = nullptr,
+                          YearEditorOpener opener = {});
 
     ProblemResolutionViewModel& viewModel() { return *m_viewModel; }
     QTableView* table() const { return m_table; }
