@@ -5,7 +5,6 @@
 #include <QHash>
 #include <QLabel>
 #include <QPalette>
-#include <QStyle>
 #include <QWidget>
 
 namespace ManualLook {
@@ -24,38 +23,6 @@ QColor statusColor(const QString& name, const QPalette& palette) {
         return palette.color(QPalette::PlaceholderText);
     }
     return dark ? it->second : it->first;
-}
-
-QIcon symbol(const QString& name, const QWidget* widget) {
-    struct Mapping {
-        const char* theme;
-        QStyle::StandardPixmap fallback;
-    };
-    static const QHash<QString, Mapping> map = {
-        {QStringLiteral("folder"), {"folder-open", QStyle::SP_DirOpenIcon}},
-        {QStringLiteral("arrow.clockwise"), {"view-refresh", QStyle::SP_BrowserReload}},
-        {QStringLiteral("trash"), {"edit-delete", QStyle::SP_TrashIcon}},
-        {QStringLiteral("magnifyingglass"), {"edit-find", QStyle::SP_FileDialogContentsView}},
-        {QStringLiteral("square.and.pencil"), {"document-save", QStyle::SP_DialogSaveButton}},
-        {QStringLiteral("exclamationmark.circle"), {"dialog-warning", QStyle::SP_MessageBoxWarning}},
-        {QStringLiteral("arrow.uturn.backward"), {"edit-undo", QStyle::SP_ArrowBack}},
-        {QStringLiteral("xmark.circle"), {"process-stop", QStyle::SP_DialogCancelButton}},
-        {QStringLiteral("clock"), {"appointment-soon", QStyle::SP_BrowserReload}},
-        {QStringLiteral("checkmark.circle"), {"emblem-default", QStyle::SP_DialogApplyButton}},
-        {QStringLiteral("checkmark.circle.fill"), {"emblem-ok", QStyle::SP_DialogApplyButton}},
-        {QStringLiteral("questionmark.circle"), {"dialog-question", QStyle::SP_MessageBoxQuestion}},
-        {QStringLiteral("arrow.uturn.left.circle"), {"go-previous", QStyle::SP_ArrowLeft}},
-        {QStringLiteral("exclamationmark.circle.fill"), {"dialog-error", QStyle::SP_MessageBoxCritical}},
-        {QStringLiteral("line.3.horizontal.decrease.circle"), {"view-filter", QStyle::SP_FileDialogListView}},
-        {QStringLiteral("arrow.down.doc"), {"document-import", QStyle::SP_ArrowDown}},
-        {QStringLiteral("music.note.list"), {"audio-x-generic", QStyle::SP_MediaVolume}},
-        {QStringLiteral("calendar.badge.plus"), {"x-office-calendar", QStyle::SP_FileDialogDetailedView}},
-        {QStringLiteral("arrow.right"), {"go-next", QStyle::SP_ArrowRight}},
-    };
-    const Mapping m = map.value(name, Mapping{"", QStyle::SP_CustomBase});
-    const QStyle* style = widget ? widget->style() : QApplication::style();
-    const QIcon fallback = m.fallback == QStyle::SP_CustomBase ? QIcon() : style->standardIcon(m.fallback);
-    return QIcon::fromTheme(QString::fromLatin1(m.theme), fallback);
 }
 
 namespace {

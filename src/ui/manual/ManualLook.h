@@ -2,7 +2,6 @@
 
 #include <QColor>
 #include <QFont>
-#include <QIcon>
 #include <QString>
 
 class QFrame;
@@ -17,9 +16,6 @@ namespace ManualLook {
 // "teal"; anything else is the secondary text colour), legible on light and
 // dark palettes.
 QColor statusColor(const QString& name, const QPalette& palette);
-// A symbol by its name ("folder", "trash", "clock", ...) from the icon theme,
-// else a standard icon of the style.
-QIcon symbol(const QString& name, const QWidget* widget);
 // Text styles relative to the application font.
 QFont caption(const QFont& base);
 QFont callout(const QFont& base);

@@ -4,6 +4,7 @@
 #include "model/AppSettings.h"
 #include "ui/auto/ProblemResolutionView.h"
 #include "ui/manual/ManualFileTable.h"
+#include "ui/SymbolIcon.h"
 #include "ui/manual/ManualLook.h"
 #include "ui/manual/ManualModeViewModel.h"
 #include "ui/manual/StatusBadgeView.h"
@@ -40,7 +41,7 @@ using ManualLook::divider;
 QPushButton* button(QWidget* parent, const char* name, const char* symbol) {
     auto* b = new QPushButton(parent);
     b->setObjectName(QLatin1String(name));
-    b->setIcon(ManualLook::symbol(QLatin1String(symbol), parent));
+    b->setIcon(symbolIcon(QLatin1String(symbol)));
     b->setAutoDefault(false);
     return b;
 }
@@ -160,6 +161,7 @@ ManualModeView::ManualModeView(ManualModeViewModel* model, QWidget* parent) : QW
 }
 
 ManualModeView::~ManualModeView() {
+    disconnect(m_model, nullptr, this, nullptr);
     // Sheets and the table model go before the view model they read.
     delete m_problemSheet;
     delete m_yearSheet;
@@ -270,7 +272,7 @@ void ManualModeView::build() {
         layout->addStretch();
         auto* icon = new QLabel(placeholder);
         icon->setAlignment(Qt::AlignCenter);
-        icon->setPixmap(ManualLook::symbol(QLatin1String(page == 0 ? "arrow.down.doc" : "music.note.list"), this)
+        icon->setPixmap(symbolIcon(QLatin1String(page == 0 ? "arrow.down.doc" : "music.note.list"))
                             .pixmap(48, 48, QIcon::Disabled));
         auto* title = plainLabel(placeholder);
         title->setAlignment(Qt::AlignCenter);
@@ -301,7 +303,16 @@ void ManualModeView::build() {
 
     connect(m_model, &ManualModeViewModel::stateChanged, this, &ManualModeView::refresh);
     connect(m_model, &ManualModeViewModel::filesChanged, this, &ManualModeView::refresh);
-    connect(m_model, &ManualModeViewModel::fileChanged, this, &ManualModeView::refresh);
+    // Row changes arrive one per file; the counters follow them a little later, in batches.
+    m_rowRefresh = new QTimer(this);
+    m_rowRefresh->setSingleShot(true);
+    m_rowRefresh->setInterval(50);
+    connect(m_rowRefresh, &QTimer::timeout, this, &ManualModeView::refresh);
+    connect(m_model, &ManualModeViewModel::fileChanged, m_rowRefresh, [this] {
+        if (!m_rowRefresh->isActive()) {
+            m_rowRefresh->start();
+        }
+    });
     connect(m_selection, &TableSelectionViewModel::changed, this, &ManualModeView::refresh);
     connect(&AppSettings::shared(), &AppSettings::settingsChanged, this, &ManualModeView::retranslate);
     retranslate();
@@ -355,7 +366,7 @@ QWidget* ManualModeView::buildFilterBar() {
     m_all->setObjectName(QStringLiteral("allCheckBox"));
     connect(m_all, &QCheckBox::clicked, this, [this](bool on) { m_selection->setAllFilteredSelected(on); });
     auto* filterIcon = new QLabel(row);
-    filterIcon->setPixmap(ManualLook::symbol(QStringLiteral("line.3.horizontal.decrease.circle"), this)
+    filterIcon->setPixmap(symbolIcon(QStringLiteral("line.3.horizontal.decrease.circle"))
                               .pixmap(16, 16, QIcon::Disabled));
     m_search = new QLineEdit(row);
     m_search->setObjectName(QStringLiteral("searchField"));

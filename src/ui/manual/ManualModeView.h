@@ -111,6 +111,7 @@ private:
     QPointer<YearEditSheet> m_yearSheet;
     QPointer<ProblemResolutionView> m_problemSheet;
     QTimer* m_popoverDelay = nullptr;
+    QTimer* m_rowRefresh = nullptr;
     QUuid m_pendingPopover;
     bool m_syncingSort = false;
 };

@@ -3,6 +3,7 @@
 #include "model/AppLanguage.h"
 #include "model/AppSettings.h"
 #include "ui/auto/ProblemResolutionView.h"
+#include "ui/SymbolIcon.h"
 #include "ui/manual/ManualLook.h"
 
 #include <QButtonGroup>
@@ -104,7 +105,7 @@ void YearEditSheet::build() {
     auto* header = new QHBoxLayout;
     header->setContentsMargins(20, 14, 20, 14);
     auto* icon = new QLabel(this);
-    icon->setPixmap(ManualLook::symbol(QStringLiteral("calendar.badge.plus"), this).pixmap(28, 28));
+    icon->setPixmap(symbolIcon(QStringLiteral("calendar.badge.plus")).pixmap(28, 28));
     header->addWidget(icon);
     auto* titles = new QVBoxLayout;
     titles->setSpacing(2);
@@ -245,7 +246,7 @@ void YearEditSheet::build() {
     current->addWidget(currentGenre);
     boxLayout->addLayout(current);
     auto* arrow = new QLabel(box);
-    arrow->setPixmap(ManualLook::symbol(QStringLiteral("arrow.right"), this).pixmap(14, 14));
+    arrow->setPixmap(symbolIcon(QStringLiteral("arrow.right")).pixmap(14, 14));
     boxLayout->addWidget(arrow);
     auto* fresh = new QVBoxLayout;
     fresh->setSpacing(2);

@@ -127,6 +127,7 @@ TEST(ManualModeView, ToolbarFollowsTheState) {
              ManualModeFixture::load(vm, fx.dir, 2, [](int i, MusicFile& f) {
                  f.status = i ? ProcessingStatus::yearNotFound() : ProcessingStatus::pending();
              });
+             QTest::qWait(80); // row changes reach the toolbar in batches
          },
          "EEEEEEDE--"},
         {"undo offered",
