@@ -152,11 +152,8 @@ TEST(TagUpdateServiceConcurrency, ASecondWritersSessionDropsTheLateEntriesOfTheF
         if (i == 20) {
             second = undo.openSession();
         }
-        if (i % 2 == 0 || second == 0) {
-            service.updateFile(file("first", i), first, settings);
-        } else {
-            service.updateFile(file("second", i), second, settings);
-        }
+        const bool ofFirst = i % 2 == 0 || second == 0;
+        service.updateFile(file(ofFirst ? "first" : "second", i), ofFirst ? first : second.load(), settings);
     });
 
     EXPECT_EQ(undo.currentSession(), second.load());

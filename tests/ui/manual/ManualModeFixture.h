@@ -55,7 +55,9 @@ struct ManualModeFixture {
         for (int i = 0; edit && i < rows.size(); ++i) {
             edit(i, rows[i]);
         }
-        vm.replaceFilesById(rows);
+        if (edit) {
+            vm.replaceFilesById(rows);
+        }
     }
 
     static QSet<QUuid> ids(const ManualModeViewModel& vm) {
