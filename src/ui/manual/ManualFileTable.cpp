@@ -184,8 +184,9 @@ QVariant ManualFileTableModel::data(const QModelIndex& index, int role) const {
     const QColor secondary = palette.color(QPalette::PlaceholderText);
     const int column = index.column();
     if (column == check) {
-        return role == Qt::CheckStateRole ? QVariant(m_selection->isSelected(f.id) ? Qt::Checked : Qt::Unchecked)
-                                          : QVariant();
+        return role == Qt::CheckStateRole
+                   ? QVariant(m_selection->isSelected(f.id) ? Qt::Checked : Qt::Unchecked)
+                   : QVariant();
     }
     switch (role) {
     case Qt::DisplayRole:
@@ -217,10 +218,13 @@ QVariant ManualFileTableModel::data(const QModelIndex& index, int role) const {
         case year:
             return shownYear(f) ? QVariant() : QVariant(secondary);
         case decade:
-            return f.decadeLabel(m_model->decadeRules()) ? ManualLook::statusColor(QStringLiteral("blue"), palette)
-                                                         : secondary;
+            return f.decadeLabel(m_model->decadeRules())
+                       ? ManualLook::statusColor(QStringLiteral("blue"), palette)
+                       : secondary;
         case format:
-            return isWritableFormat(f.format) ? QVariant() : QVariant(ManualLook::statusColor(QStringLiteral("orange"), palette));
+            return isWritableFormat(f.format)
+                       ? QVariant()
+                       : QVariant(ManualLook::statusColor(QStringLiteral("orange"), palette));
         default:
             return {};
         }
@@ -233,7 +237,8 @@ QVariant ManualFileTableModel::data(const QModelIndex& index, int role) const {
         }
         return {};
     case Qt::ToolTipRole:
-        return column == status ? ManualLook::plainToolTip(statusDetail(f.status, f.discoveredGenre)) : QVariant();
+        return column == status ? ManualLook::plainToolTip(statusDetail(f.status, f.discoveredGenre))
+                                : QVariant();
     default:
         return {};
     }

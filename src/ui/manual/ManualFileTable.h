@@ -17,7 +17,8 @@ class ManualFileTableModel : public QAbstractTableModel {
 public:
     enum Column { check, title, artist, album, year, decade, genre, format, status, directory, columnCount_ };
 
-    ManualFileTableModel(ManualModeViewModel* model, TableSelectionViewModel* selection, QObject* parent = nullptr);
+    ManualFileTableModel(ManualModeViewModel* model, TableSelectionViewModel* selection,
+                         QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

@@ -2,9 +2,9 @@
 
 #include "model/AppLanguage.h"
 #include "model/AppSettings.h"
+#include "ui/SymbolIcon.h"
 #include "ui/auto/ProblemResolutionView.h"
 #include "ui/manual/ManualFileTable.h"
-#include "ui/SymbolIcon.h"
 #include "ui/manual/ManualLook.h"
 #include "ui/manual/ManualModeViewModel.h"
 #include "ui/manual/StatusBadgeView.h"
@@ -156,7 +156,8 @@ ManualModeView::ManualModeView(QWidget* parent) : QWidget(parent) {
     build();
 }
 
-ManualModeView::ManualModeView(ManualModeViewModel* model, QWidget* parent) : QWidget(parent), m_model(model) {
+ManualModeView::ManualModeView(ManualModeViewModel* model, QWidget* parent)
+    : QWidget(parent), m_model(model) {
     build();
 }
 
@@ -185,7 +186,8 @@ void ManualModeView::build() {
         dialog->setFileMode(QFileDialog::Directory);
         dialog->setLabelText(QFileDialog::Accept, QStringLiteral("Wählen"));
         dialog->setWindowModality(Qt::WindowModal);
-        QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [chosen](const QString& path) { chosen(path); });
+        QObject::connect(dialog, &QFileDialog::fileSelected, dialog,
+                         [chosen](const QString& path) { chosen(path); });
         dialog->open();
     };
     m_popoverDelay = new QTimer(this);
@@ -303,6 +305,7 @@ void ManualModeView::build() {
 
     connect(m_model, &ManualModeViewModel::stateChanged, this, &ManualModeView::refresh);
     connect(m_model, &ManualModeViewModel::filesChanged, this, &ManualModeView::refresh);
+    connect(m_model, &ManualModeViewModel::progressChanged, this, &ManualModeView::refreshProgress);
     // Row changes arrive one per file; the counters follow them a little later, in batches.
     m_rowRefresh = new QTimer(this);
     m_rowRefresh->setSingleShot(true);
@@ -339,8 +342,8 @@ QWidget* ManualModeView::buildToolbar() {
     ManualLook::setTextColor(m_problems, ManualLook::statusColor(QStringLiteral("orange"), palette()));
     ManualLook::setTextColor(m_undo, ManualLook::statusColor(QStringLiteral("orange"), palette()));
     ManualLook::setTextColor(m_cancel, ManualLook::statusColor(QStringLiteral("red"), palette()));
-    for (QWidget* w : std::initializer_list<QWidget*>{m_directory, m_folderName, line, m_scan, m_clear, m_lookup,
-                                                      m_update, m_problems, m_undo}) {
+    for (QWidget* w : std::initializer_list<QWidget*>{m_directory, m_folderName, line, m_scan, m_clear,
+                                                      m_lookup, m_update, m_problems, m_undo}) {
         layout->addWidget(w);
     }
     layout->addStretch(1);
@@ -349,8 +352,10 @@ QWidget* ManualModeView::buildToolbar() {
     connect(m_directory, &QPushButton::clicked, this, &ManualModeView::chooseDirectory);
     connect(m_scan, &QPushButton::clicked, m_model, &ManualModeViewModel::startScan);
     connect(m_clear, &QPushButton::clicked, m_model, &ManualModeViewModel::clearAll);
-    connect(m_lookup, &QPushButton::clicked, this, [this] { m_model->lookupSelected(m_selection->selection()); });
-    connect(m_update, &QPushButton::clicked, this, [this] { m_model->updateSelected(m_selection->selection()); });
+    connect(m_lookup, &QPushButton::clicked, this,
+            [this] { m_model->lookupSelected(m_selection->selection()); });
+    connect(m_update, &QPushButton::clicked, this,
+            [this] { m_model->updateSelected(m_selection->selection()); });
     connect(m_problems, &QPushButton::clicked, this, &ManualModeView::openProblemSheet);
     connect(m_undo, &QPushButton::clicked, m_model, &ManualModeViewModel::undoLastWrite);
     connect(m_cancel, &QPushButton::clicked, m_model, &ManualModeViewModel::cancelAll);
@@ -366,8 +371,8 @@ QWidget* ManualModeView::buildFilterBar() {
     m_all->setObjectName(QStringLiteral("allCheckBox"));
     connect(m_all, &QCheckBox::clicked, this, [this](bool on) { m_selection->setAllFilteredSelected(on); });
     auto* filterIcon = new QLabel(row);
-    filterIcon->setPixmap(symbolIcon(QStringLiteral("line.3.horizontal.decrease.circle"))
-                              .pixmap(16, 16, QIcon::Disabled));
+    filterIcon->setPixmap(
+        symbolIcon(QStringLiteral("line.3.horizontal.decrease.circle")).pixmap(16, 16, QIcon::Disabled));
     m_search = new QLineEdit(row);
     m_search->setObjectName(QStringLiteral("searchField"));
     m_search->setMaximumWidth(300);
@@ -437,34 +442,42 @@ QWidget* ManualModeView::buildFooter() {
 }
 
 void ManualModeView::retranslate() {
-    auto L = [](const char* de, const char* en) { return localizedText(QString::fromUtf8(de), QString::fromUtf8(en)); };
+    auto L = [](const char* de, const char* en) {
+        return localizedText(QString::fromUtf8(de), QString::fromUtf8(en));
+    };
     m_directory->setText(L("Verzeichnis", "Directory"));
     m_scan->setText(L("Scannen", "Scan"));
     m_clear->setText(L("Liste leeren", "Clear List"));
     m_lookup->setText(L("Ermittlung starten", "Start Lookup"));
     m_update->setText(L("Ausgewählte aktualisieren", "Update Selected"));
-    m_update->setToolTip(ManualLook::plainToolTip(L("Genre-Tags der ausgewählten Dateien mit dem Jahrzehnt ergänzen",
-                                                    "Append the decade label to the genre tag of selected files")));
+    m_update->setToolTip(
+        ManualLook::plainToolTip(L("Genre-Tags der ausgewählten Dateien mit dem Jahrzehnt ergänzen",
+                                   "Append the decade label to the genre tag of selected files")));
     m_undo->setText(L("Rückgängig", "Undo"));
     m_undo->setToolTip(ManualLook::plainToolTip(
         L("Letzten Schreibvorgang rückgängig machen – Genre-Tags werden auf den Stand vor dem Aktualisieren "
           "zurückgesetzt. Nur bis zum nächsten App-Start verfügbar.",
-          "Undo the last write – genre tags are restored to their state before the update. Only available until "
+          "Undo the last write – genre tags are restored to their state before the update. Only available "
+          "until "
           "the next app launch.")));
     m_cancel->setText(L("Abbrechen", "Cancel"));
     m_all->setText(L("Alle", "All"));
     m_search->setPlaceholderText(L("Suchen…", "Search…"));
     m_problemsOnly->setText(L("Nur Probleme", "Problems only"));
     m_noFilesTitle->setText(L("Keine Dateien geladen", "No files loaded"));
-    m_noFilesHint->setText(L("Verzeichnis über den Button oben wählen\noder Dateien und Ordner hierher ziehen.",
-                             "Select a directory using the button above\nor drag files and folders here."));
+    m_noFilesHint->setText(
+        L("Verzeichnis über den Button oben wählen\noder Dateien und Ordner hierher ziehen.",
+          "Select a directory using the button above\nor drag files and folders here."));
     m_chooseDirectory->setText(L("Verzeichnis wählen", "Choose Directory"));
     m_noAudioTitle->setText(L("Keine Audiodateien gefunden", "No audio files found"));
     m_noAudioHint->setText(L("Im gewählten Verzeichnis wurden keine unterstützten Audiodateien gefunden.",
                              "No supported audio files were found in the selected directory."));
-    const QString labels[] = {L("Gesamt", "Total"),        L("Jahre gefunden", "Years found"),
-                              L("Nicht gefunden", "Not found"), L("Genre erkannt", "Genre found"),
-                              L("Aktualisiert", "Updated"),  L("Übersprungen", "Skipped"),
+    const QString labels[] = {L("Gesamt", "Total"),
+                              L("Jahre gefunden", "Years found"),
+                              L("Nicht gefunden", "Not found"),
+                              L("Genre erkannt", "Genre found"),
+                              L("Aktualisiert", "Updated"),
+                              L("Übersprungen", "Skipped"),
                               L("Fehler", "Errors")};
     for (int i = 0; i < m_counters.size(); ++i) {
         m_counters[i].label->setText(labels[i] + QLatin1Char(':'));
@@ -493,7 +506,8 @@ void ManualModeView::refresh() {
     m_lookup->setEnabled(hasFiles && !busy);
     m_update->setEnabled(!m_selection->selection().isEmpty() && vm.canStartWrite());
     m_problems->setVisible(problems > 0 && !busy);
-    m_problems->setText(QString::number(problems) + localizedText(QStringLiteral(" Problem(e)"), QStringLiteral(" Problem(s)")));
+    m_problems->setText(QString::number(problems) +
+                        localizedText(QStringLiteral(" Problem(e)"), QStringLiteral(" Problem(s)")));
     m_undo->setVisible(vm.canUndo() && !busy);
     m_undo->setEnabled(vm.canStartWrite());
     m_cancel->setVisible(busy);
@@ -504,13 +518,7 @@ void ManualModeView::refresh() {
         m_problemsOnly->setChecked(vm.showOnlyProblematic());
     }
     m_progress->setVisible(busy);
-    const Progress progress = vm.isScanning() ? vm.scanProgress() : vm.isLookingUp() ? vm.lookupProgress() : vm.updateProgress();
-    const QString prefix = vm.isScanning()    ? localizedText(QStringLiteral("Scanne "), QStringLiteral("Scanning "))
-                           : vm.isLookingUp() ? localizedText(QStringLiteral("Ermittle "), QStringLiteral("Looking up "))
-                                              : localizedText(QStringLiteral("Aktualisiere "), QStringLiteral("Updating "));
-    m_progressBar->setRange(0, std::max(progress.total, 1));
-    m_progressBar->setValue(progress.current);
-    m_progressLabel->setText(prefix + QString::number(progress.current) + QLatin1Char('/') + QString::number(progress.total));
+    refreshProgress();
 
     m_stack->setCurrentIndex(hasFiles || vm.isScanning() ? 0 : vm.selectedDirectory() ? 2 : 1);
 
@@ -523,8 +531,24 @@ void ManualModeView::refresh() {
     m_counters[6].box->setVisible(c.errors > 0);
     const qsizetype checked = m_selection->selection().size();
     m_selectionText->setVisible(checked > 0);
-    m_selectionText->setText(QString::number(checked) + localizedText(QStringLiteral(" ausgewählt"), QStringLiteral(" selected")));
+    m_selectionText->setText(QString::number(checked) +
+                             localizedText(QStringLiteral(" ausgewählt"), QStringLiteral(" selected")));
     showErrorIfNew();
+}
+
+void ManualModeView::refreshProgress() {
+    const ManualModeViewModel& vm = *m_model;
+    const Progress progress = vm.isScanning()    ? vm.scanProgress()
+                              : vm.isLookingUp() ? vm.lookupProgress()
+                                                 : vm.updateProgress();
+    const QString prefix =
+        vm.isScanning()    ? localizedText(QStringLiteral("Scanne "), QStringLiteral("Scanning "))
+        : vm.isLookingUp() ? localizedText(QStringLiteral("Ermittle "), QStringLiteral("Looking up "))
+                           : localizedText(QStringLiteral("Aktualisiere "), QStringLiteral("Updating "));
+    m_progressBar->setRange(0, std::max(progress.total, 1));
+    m_progressBar->setValue(progress.current);
+    m_progressLabel->setText(prefix + QString::number(progress.current) + QLatin1Char('/') +
+                             QString::number(progress.total));
 }
 
 void ManualModeView::showErrorIfNew() {
@@ -576,9 +600,10 @@ void ManualModeView::openProblemSheet() {
     if (m_problemSheet) {
         return;
     }
-    ProblemResolutionViewModel::Binding binding{
-        [this] { return m_model->problematicFiles(); },
-        [this](const QList<MusicFile>& files) { m_model->replaceFilesById(files); }};
+    ProblemResolutionViewModel::Binding binding{[this] { return m_model->problematicFiles(); },
+                                                [this](const QList<MusicFile>& files) {
+                                                    m_model->replaceFilesById(files);
+                                                }};
     m_problemSheet = new ProblemResolutionView(
         binding,
         [this](const QList<MusicFile>&) {
@@ -640,8 +665,9 @@ void ManualModeView::showRowMenu(const QPoint& position) {
     auto* menu = new QMenu(this);
     menu->setObjectName(QStringLiteral("rowMenu"));
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    QAction* edit = menu->addAction(localizedText(QStringLiteral("Jahr manuell eingeben…"), QStringLiteral("Enter year manually…")),
-                                    this, [this, file] { openYearSheet(file); });
+    QAction* edit = menu->addAction(
+        localizedText(QStringLiteral("Jahr manuell eingeben…"), QStringLiteral("Enter year manually…")), this,
+        [this, file] { openYearSheet(file); });
     edit->setEnabled(yearEditingAllowed());
     menu->addSeparator();
     const bool checked = m_selection->isSelected(file.id);
@@ -654,6 +680,7 @@ void ManualModeView::showRowMenu(const QPoint& position) {
 void ManualModeView::syncSortIndicator() {
     m_syncingSort = true;
     const int column = ManualFileTableModel::columnFor(m_model->sortColumn());
-    m_table->horizontalHeader()->setSortIndicator(column, m_model->sortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
+    m_table->horizontalHeader()->setSortIndicator(column, m_model->sortAscending() ? Qt::AscendingOrder
+                                                                                   : Qt::DescendingOrder);
     m_syncingSort = false;
 }

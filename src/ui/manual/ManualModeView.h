@@ -57,6 +57,7 @@ private:
     QWidget* buildFooter();
     void retranslate();
     void refresh();
+    void refreshProgress();
     void showErrorIfNew();
     void chooseDirectory();
     void openProblemSheet();

@@ -20,12 +20,11 @@
 
 namespace {
 
-const QList<SortColumn> kSortColumns = {SortColumn::title,    SortColumn::artist, SortColumn::album,
-                                        SortColumn::year,     SortColumn::decade, SortColumn::genre,
-                                        SortColumn::format,   SortColumn::duration, SortColumn::status,
-                                        SortColumn::directory};
-const QStringList kSortColumnNames = {"title",  "artist",   "album",  "year",   "decade",
-                                      "genre",  "format",   "duration", "status", "directory"};
+const QList<SortColumn> kSortColumns = {
+    SortColumn::title, SortColumn::artist, SortColumn::album,    SortColumn::year,   SortColumn::decade,
+    SortColumn::genre, SortColumn::format, SortColumn::duration, SortColumn::status, SortColumn::directory};
+const QStringList kSortColumnNames = {"title", "artist", "album",    "year",   "decade",
+                                      "genre", "format", "duration", "status", "directory"};
 
 QString folded(const QString& text) {
     return text.toLower().normalized(QString::NormalizationForm_C);
@@ -61,7 +60,10 @@ SortKey sortKey(const MusicFile& f, SortColumn column, const QList<DecadeRule>& 
     case SortColumn::genre:
         return {f.genre.normalized(QString::NormalizationForm_C)};
     case SortColumn::year:
-        return {{}, double(f.manualYear ? *f.manualYear : f.discoveredYear ? *f.discoveredYear : f.year.value_or(0))};
+        return {{},
+                double(f.manualYear       ? *f.manualYear
+                       : f.discoveredYear ? *f.discoveredYear
+                                          : f.year.value_or(0))};
     case SortColumn::decade:
         return {f.decadeLabel(rules).value_or(QString()).normalized(QString::NormalizationForm_C)};
     case SortColumn::format:
@@ -134,7 +136,8 @@ ManualModeViewModel::ManualModeViewModel(Services services, QObject* parent)
     if (!m_services.settings) {
         m_services.settings = sharedSettingsSource();
     }
-    m_updater = std::make_shared<TagUpdateService>(m_services.writer, m_services.undo, m_services.mappingTarget);
+    m_updater =
+        std::make_shared<TagUpdateService>(m_services.writer, m_services.undo, m_services.mappingTarget);
     m_scanner = std::make_shared<FileScannerService>();
     m_reader = std::make_shared<UniversalTagReader>();
     connect(m_services.gate, &WriteSessionGate::changed, this, &ManualModeViewModel::stateChanged);
@@ -348,8 +351,8 @@ void ManualModeViewModel::applySort(const QList<SortDescriptor>& descriptors) {
         return;
     }
     const SortDescriptor& d = descriptors.first();
-    static const QList<SortColumn> settable = {SortColumn::title, SortColumn::artist, SortColumn::album,
-                                               SortColumn::year,  SortColumn::decade, SortColumn::genre,
+    static const QList<SortColumn> settable = {SortColumn::title,    SortColumn::artist, SortColumn::album,
+                                               SortColumn::year,     SortColumn::decade, SortColumn::genre,
                                                SortColumn::directory};
     setSort(settable.contains(d.column) ? d.column : m_sortColumn, d.ascending);
 }
@@ -422,7 +425,7 @@ void ManualModeViewModel::addFiles(const QStringList& paths) {
 void ManualModeViewModel::setScanProgress(quint64 generation, Progress progress) {
     if (isCurrent(generation)) {
         m_scanProgress = progress;
-        Q_EMIT stateChanged();
+        Q_EMIT progressChanged();
     }
 }
 
@@ -474,13 +477,14 @@ void ManualModeViewModel::runScan(quint64 generation, const CancelToken& cancel,
             }
         }
         deliver([this, generation, cancel, rows, replace, failure] {
-                finishScan(generation, cancel, rows, replace, failure);
-            });
+            finishScan(generation, cancel, rows, replace, failure);
+        });
     });
 }
 
-void ManualModeViewModel::finishScan(quint64 generation, const CancelToken& cancel, const QList<MusicFile>& rows,
-                                     bool replace, const std::optional<QString>& failure) {
+void ManualModeViewModel::finishScan(quint64 generation, const CancelToken& cancel,
+                                     const QList<MusicFile>& rows, bool replace,
+                                     const std::optional<QString>& failure) {
     if (!isCurrent(generation)) {
         return;
     }
@@ -520,7 +524,8 @@ void ManualModeViewModel::lookupSelected(const QSet<QUuid>& ids) {
         }
         if (target.alreadyHasDecade(settings->decadeRules)) {
             if (const auto label = existingDecadeLabel(target.genre, settings->decadeRules)) {
-                modifyFile(target.id, [&](MusicFile& row) { row.status = ProcessingStatus::alreadyHasDecade(*label); });
+                modifyFile(target.id,
+                           [&](MusicFile& row) { row.status = ProcessingStatus::alreadyHasDecade(*label); });
             }
             continue;
         }
@@ -548,12 +553,14 @@ void ManualModeViewModel::startLookupEntry(const std::shared_ptr<LookupRun>& run
     const SettingsSource settings = m_services.settings;
     m_lookupPool.post([this, run, entry, lookups, settings] {
         const YearLookupResult result = lookups->lookup(entry, settings, run->cancel);
-        deliver([this, run, id = entry.id, result] { applyLookupResult(run, id, result.year, result.genre); });
+        deliver(
+            [this, run, id = entry.id, result] { applyLookupResult(run, id, result.year, result.genre); });
     });
 }
 
 void ManualModeViewModel::applyLookupResult(const std::shared_ptr<LookupRun>& run, const QUuid& id,
-                                            const std::optional<int>& year, const std::optional<QString>& genre) {
+                                            const std::optional<int>& year,
+                                            const std::optional<QString>& genre) {
     --run->inFlight;
     if (!run->cancel.isCancelled()) {
         ++run->done;
@@ -571,7 +578,7 @@ void ManualModeViewModel::applyLookupResult(const std::shared_ptr<LookupRun>& ru
                                         : ProcessingStatus::yearNotFound();
         });
         startLookupEntry(run);
-        Q_EMIT stateChanged();
+        Q_EMIT progressChanged();
     }
     if (run->inFlight == 0 && isCurrent(run->generation) && m_isLookingUp) {
         m_isLookingUp = false;
@@ -620,7 +627,8 @@ void ManualModeViewModel::startNextWrite(const std::shared_ptr<WriteRun>& run) {
     const SettingsSource settings = m_services.settings;
     m_serialPool.post([this, run, row, updater, settings] {
         const TagUpdateService::UpdateResult r = updater->updateFile(row, run->session, settings);
-        deliver([this, run, row, r] { applyWriteResult(run, row, r.success, r.errorMessage, r.writtenGenre); });
+        deliver(
+            [this, run, row, r] { applyWriteResult(run, row, r.success, r.errorMessage, r.writtenGenre); });
     });
 }
 
@@ -630,7 +638,7 @@ void ManualModeViewModel::applyWriteResult(const std::shared_ptr<WriteRun>& run,
     --m_writesInFlight;
     if (isCurrent(run->generation)) {
         m_updateProgress = {run->next, int(run->rows.size())};
-        Q_EMIT stateChanged();
+        Q_EMIT progressChanged();
     }
     const auto rules = m_services.settings()->decadeRules;
     modifyFile(row.id, [&](MusicFile& f) {
@@ -641,7 +649,8 @@ void ManualModeViewModel::applyWriteResult(const std::shared_ptr<WriteRun>& run,
             f.genre = *writtenGenre;
         } else {
             // The file already carried its label and was left as it is.
-            f.status = ProcessingStatus::alreadyHasDecade(existingDecadeLabel(f.genre, rules).value_or(QString()));
+            f.status =
+                ProcessingStatus::alreadyHasDecade(existingDecadeLabel(f.genre, rules).value_or(QString()));
         }
     });
     startNextWrite(run);
@@ -684,7 +693,9 @@ void ManualModeViewModel::applyUndoResult(quint64 generation, const WriteUndoMan
         }
         modifyFile(row->id, [&](MusicFile& f) {
             f.genre = entry.originalGenre;
-            const std::optional<int> year = f.manualYear ? f.manualYear : f.discoveredYear ? f.discoveredYear : f.year;
+            const std::optional<int> year = f.manualYear       ? f.manualYear
+                                            : f.discoveredYear ? f.discoveredYear
+                                                               : f.year;
             f.status = year ? ProcessingStatus::yearFound(*year) : ProcessingStatus::pending();
         });
     }
@@ -695,8 +706,9 @@ void ManualModeViewModel::applyUndoResult(quint64 generation, const WriteUndoMan
     if (result.failed > 0) {
         const QString r = QString::number(result.restored);
         const QString e = QString::number(result.failed);
-        m_errorMessage = localizedText(r + QStringLiteral(" Dateien wiederhergestellt, ") + e + QStringLiteral(" Fehler."),
-                                       r + QStringLiteral(" files restored, ") + e + QStringLiteral(" errors."));
+        m_errorMessage =
+            localizedText(r + QStringLiteral(" Dateien wiederhergestellt, ") + e + QStringLiteral(" Fehler."),
+                          r + QStringLiteral(" files restored, ") + e + QStringLiteral(" errors."));
     }
     Q_EMIT stateChanged();
 }

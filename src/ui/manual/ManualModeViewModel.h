@@ -147,8 +147,10 @@ Q_SIGNALS:
     void filesChanged();
     // One row changed in place.
     void fileChanged(const QUuid& id);
-    // Flags, progress, folder, message, sort, filter or undo availability changed.
+    // Flags, folder, message, sort, filter or undo availability changed.
     void stateChanged();
+    // Only a progress pair moved (once per file).
+    void progressChanged();
 
 private:
     struct LookupRun;
@@ -168,8 +170,8 @@ private:
     void finishScan(quint64 generation, const CancelToken& cancel, const QList<MusicFile>& rows, bool replace,
                     const std::optional<QString>& failure);
     void startLookupEntry(const std::shared_ptr<LookupRun>& run);
-    void applyLookupResult(const std::shared_ptr<LookupRun>& run, const QUuid& id, const std::optional<int>& year,
-                           const std::optional<QString>& genre);
+    void applyLookupResult(const std::shared_ptr<LookupRun>& run, const QUuid& id,
+                           const std::optional<int>& year, const std::optional<QString>& genre);
     void startNextWrite(const std::shared_ptr<WriteRun>& run);
     void applyWriteResult(const std::shared_ptr<WriteRun>& run, const MusicFile& row, bool success,
                           const std::optional<QString>& message, const std::optional<QString>& writtenGenre);

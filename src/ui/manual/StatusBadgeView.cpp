@@ -1,7 +1,7 @@
 #include "ui/manual/StatusBadgeView.h"
 
-#include "ui/manual/ManualFileTable.h"
 #include "ui/SymbolIcon.h"
+#include "ui/manual/ManualFileTable.h"
 #include "ui/manual/ManualLook.h"
 #include "ui/manual/StatusBadgeViewModel.h"
 
@@ -12,7 +12,8 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
-void StatusBadgeView::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+void StatusBadgeView::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                            const QModelIndex& index) const {
     QStyleOptionViewItem background = option;
     initStyleOption(&background, index);
     background.text.clear();

@@ -71,7 +71,8 @@ QString statusDetail(const ProcessingStatus& status, const std::optional<QString
     case Kind::pending:
         return localizedText(QStringLiteral("Noch nicht verarbeitet."), QStringLiteral("Not yet processed."));
     case Kind::lookingUp:
-        return localizedText(QStringLiteral("Jahr wird ermittelt\u2026"), QStringLiteral("Looking up year\u2026"));
+        return localizedText(QStringLiteral("Jahr wird ermittelt\u2026"),
+                             QStringLiteral("Looking up year\u2026"));
     case Kind::yearFound: {
         const QString year = QString::number(status.year());
         if (discoveredGenre) {
@@ -87,8 +88,9 @@ QString statusDetail(const ProcessingStatus& status, const std::optional<QString
             QStringLiteral("Es konnte kein Jahr über MusicBrainz, KI oder vorhandene Tags ermittelt werden."),
             QStringLiteral("No year could be found via MusicBrainz, AI, or existing tags."));
     case Kind::alreadyHasDecade:
-        return localizedText(QStringLiteral("Übersprungen \u2013 Genre-Tag enthält bereits das Jahrzehnt-Label "),
-                             QStringLiteral("Skipped \u2013 the genre tag already contains the decade label ")) +
+        return localizedText(
+                   QStringLiteral("Übersprungen \u2013 Genre-Tag enthält bereits das Jahrzehnt-Label "),
+                   QStringLiteral("Skipped \u2013 the genre tag already contains the decade label ")) +
                quoted;
     case Kind::updated:
         return localizedText(QStringLiteral("Tag wurde erfolgreich aktualisiert."),

@@ -44,8 +44,8 @@ void TableSelectionViewModel::setSelected(const QUuid& id, bool selected) {
 
 bool TableSelectionViewModel::allFilteredSelected() const {
     const QList<MusicFile> shown = m_model->filteredFiles();
-    return !shown.isEmpty() &&
-           std::all_of(shown.begin(), shown.end(), [this](const MusicFile& f) { return m_selection.contains(f.id); });
+    return !shown.isEmpty() && std::all_of(shown.begin(), shown.end(),
+                                           [this](const MusicFile& f) { return m_selection.contains(f.id); });
 }
 
 void TableSelectionViewModel::setAllFilteredSelected(bool selected) {

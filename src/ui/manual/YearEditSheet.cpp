@@ -2,8 +2,8 @@
 
 #include "model/AppLanguage.h"
 #include "model/AppSettings.h"
-#include "ui/auto/ProblemResolutionView.h"
 #include "ui/SymbolIcon.h"
+#include "ui/auto/ProblemResolutionView.h"
 #include "ui/manual/ManualLook.h"
 
 #include <QButtonGroup>
@@ -81,18 +81,18 @@ YearEditSheet::YearEditSheet(const MusicFile& file, SaveHandler onSave, QWidget*
 }
 
 void YearEditSheet::registerAsProblemSheetEditor() {
-    ProblemResolutionView::setDefaultYearEditorOpener(
-        [](QWidget* parent, const MusicFile& file, std::function<void(std::optional<int>)> onSave,
-           std::function<void()> onClosed) {
-            auto* sheet = new YearEditSheet(file, std::move(onSave), parent);
-            sheet->setAttribute(Qt::WA_DeleteOnClose);
-            QObject::connect(sheet, &QDialog::finished, sheet, [onClosed = std::move(onClosed)] {
-                if (onClosed) {
-                    onClosed();
-                }
-            });
-            sheet->open();
+    ProblemResolutionView::setDefaultYearEditorOpener([](QWidget* parent, const MusicFile& file,
+                                                         std::function<void(std::optional<int>)> onSave,
+                                                         std::function<void()> onClosed) {
+        auto* sheet = new YearEditSheet(file, std::move(onSave), parent);
+        sheet->setAttribute(Qt::WA_DeleteOnClose);
+        QObject::connect(sheet, &QDialog::finished, sheet, [onClosed = std::move(onClosed)] {
+            if (onClosed) {
+                onClosed();
+            }
         });
+        sheet->open();
+    });
 }
 
 void YearEditSheet::build() {
@@ -150,7 +150,8 @@ void YearEditSheet::build() {
         auto* value = plainLabel(content, rows[i].value);
         value->setObjectName(QStringLiteral("info%1").arg(i));
         label->setFont(ManualLook::callout(font()));
-        value->setFont(i == 4 ? QFontDatabase::systemFont(QFontDatabase::FixedFont) : ManualLook::callout(font()));
+        value->setFont(i == 4 ? QFontDatabase::systemFont(QFontDatabase::FixedFont)
+                              : ManualLook::callout(font()));
         if (i == 0) {
             label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         }
@@ -172,7 +173,8 @@ void YearEditSheet::build() {
     auto* segments = new QHBoxLayout;
     segments->setSpacing(0);
     m_modes = new QButtonGroup(this);
-    for (const auto mode : {YearEditSheetViewModel::InputMode::year, YearEditSheetViewModel::InputMode::decade}) {
+    for (const auto mode :
+         {YearEditSheetViewModel::InputMode::year, YearEditSheetViewModel::InputMode::decade}) {
         auto* segment = new QPushButton(content);
         segment->setCheckable(true);
         segment->setAutoDefault(false);
@@ -190,7 +192,8 @@ void YearEditSheet::build() {
     auto* fieldRow = new QHBoxLayout;
     m_yearField = new QLineEdit(m_yearBlock);
     m_yearField->setFixedWidth(100);
-    connect(m_yearField, &QLineEdit::textEdited, this, [this](const QString& text) { m_model.setYearText(text); });
+    connect(m_yearField, &QLineEdit::textEdited, this,
+            [this](const QString& text) { m_model.setYearText(text); });
     m_arrowLabel = plainLabel(m_yearBlock);
     ManualLook::setTextColor(m_arrowLabel, ManualLook::statusColor(QStringLiteral("blue"), palette()));
     fieldRow->addWidget(m_yearField);
@@ -233,7 +236,8 @@ void YearEditSheet::build() {
     box->setObjectName(QStringLiteral("previewBox"));
     QColor tint = ManualLook::statusColor(QStringLiteral("blue"), palette());
     tint.setAlphaF(0.08);
-    box->setStyleSheet(QStringLiteral("#previewBox { background: %1; border-radius: 8px; }").arg(tint.name(QColor::HexArgb)));
+    box->setStyleSheet(QStringLiteral("#previewBox { background: %1; border-radius: 8px; }")
+                           .arg(tint.name(QColor::HexArgb)));
     auto* boxLayout = new QHBoxLayout(box);
     boxLayout->setContentsMargins(10, 10, 10, 10);
     boxLayout->setSpacing(8);
@@ -290,8 +294,10 @@ void YearEditSheet::build() {
 }
 
 void YearEditSheet::retranslate() {
-    m_title->setText(localizedText(QStringLiteral("Jahr manuell eingeben"), QStringLiteral("Enter Year Manually")));
-    m_infoHeading->setText(localizedText(QStringLiteral("Datei-Info"), QStringLiteral("File Info")).toUpper());
+    m_title->setText(
+        localizedText(QStringLiteral("Jahr manuell eingeben"), QStringLiteral("Enter Year Manually")));
+    m_infoHeading->setText(
+        localizedText(QStringLiteral("Datei-Info"), QStringLiteral("File Info")).toUpper());
     const QString labels[] = {localizedText(QStringLiteral("Titel:"), QStringLiteral("Title:")),
                               localizedText(QStringLiteral("Interpret:"), QStringLiteral("Artist:")),
                               QStringLiteral("Album:"), QStringLiteral("Genre:"),
@@ -299,7 +305,8 @@ void YearEditSheet::retranslate() {
     for (int i = 0; i < m_infoLabels.size(); ++i) {
         m_infoLabels[i]->setText(labels[i]);
     }
-    m_inputHeading->setText(localizedText(QStringLiteral("Jahrzehnt-Quelle"), QStringLiteral("Decade Source")).toUpper());
+    m_inputHeading->setText(
+        localizedText(QStringLiteral("Jahrzehnt-Quelle"), QStringLiteral("Decade Source")).toUpper());
     m_modes->button(int(YearEditSheetViewModel::InputMode::year))
         ->setText(YearEditSheetViewModel::displayName(YearEditSheetViewModel::InputMode::year));
     m_modes->button(int(YearEditSheetViewModel::InputMode::decade))
@@ -307,9 +314,11 @@ void YearEditSheet::retranslate() {
     m_yearHint->setText(localizedText(QStringLiteral("Erscheinungsjahr (z.B. 1987)"),
                                       QStringLiteral("Release year (e.g. 1987)")));
     m_yearField->setPlaceholderText(localizedText(QStringLiteral("Jahr"), QStringLiteral("Year")));
-    m_decadeHint->setText(localizedText(QStringLiteral("Jahrzehnt direkt wählen"), QStringLiteral("Choose decade directly")));
+    m_decadeHint->setText(
+        localizedText(QStringLiteral("Jahrzehnt direkt wählen"), QStringLiteral("Choose decade directly")));
     m_decadeTitle->setText(localizedText(QStringLiteral("Jahrzehnt"), QStringLiteral("Decade")));
-    m_decadePicker->setItemText(0, localizedText(QStringLiteral("Bitte wählen"), QStringLiteral("Please choose")));
+    m_decadePicker->setItemText(
+        0, localizedText(QStringLiteral("Bitte wählen"), QStringLiteral("Please choose")));
     m_previewHeading->setText(localizedText(QStringLiteral("Vorschau"), QStringLiteral("Preview")).toUpper());
     m_currentCaption->setText(localizedText(QStringLiteral("Aktuell:"), QStringLiteral("Current:")));
     m_newCaption->setText(localizedText(QStringLiteral("Neu:"), QStringLiteral("New:")));

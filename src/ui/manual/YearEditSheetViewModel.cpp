@@ -13,7 +13,8 @@ QString YearEditSheetViewModel::rawValue(InputMode mode) {
     return mode == InputMode::year ? QStringLiteral("year") : QStringLiteral("decade");
 }
 
-std::optional<YearEditSheetViewModel::InputMode> YearEditSheetViewModel::inputModeFromRawValue(const QString& raw) {
+std::optional<YearEditSheetViewModel::InputMode>
+YearEditSheetViewModel::inputModeFromRawValue(const QString& raw) {
     if (raw == QLatin1String("year")) {
         return InputMode::year;
     }
@@ -29,7 +30,8 @@ QString YearEditSheetViewModel::displayName(InputMode mode) {
 }
 
 YearEditSheetViewModel::YearEditSheetViewModel(MusicFile file, SettingsSource settings, QObject* parent)
-    : QObject(parent), m_file(std::move(file)), m_settings(settings ? std::move(settings) : sharedSettingsSource()) {}
+    : QObject(parent), m_file(std::move(file)),
+      m_settings(settings ? std::move(settings) : sharedSettingsSource()) {}
 
 QList<DecadeRule> YearEditSheetViewModel::rules() const {
     return m_settings()->decadeRules;
@@ -44,7 +46,8 @@ bool YearEditSheetViewModel::isPlausible(qint64 year) {
            isPlausibleYear(int(year));
 }
 
-std::optional<qint64> YearEditSheetViewModel::yearForDecadeLabel(const QString& label, const QList<DecadeRule>& rules) {
+std::optional<qint64> YearEditSheetViewModel::yearForDecadeLabel(const QString& label,
+                                                                 const QList<DecadeRule>& rules) {
     for (const DecadeRule& rule : rules) {
         if (rule.label == label) {
             return std::midpoint(rule.from, rule.to);
@@ -125,7 +128,7 @@ std::optional<QString> YearEditSheetViewModel::previewLabel() const {
 }
 
 void YearEditSheetViewModel::prefill() {
-    const std::optional<int> year = m_file.manualYear ? m_file.manualYear
+    const std::optional<int> year = m_file.manualYear       ? m_file.manualYear
                                     : m_file.discoveredYear ? m_file.discoveredYear
                                                             : m_file.year;
     if (!year) {
@@ -148,8 +151,9 @@ void YearEditSheetViewModel::validateYear(const QString& text) {
                                     QStringLiteral("Please enter a valid year."));
     } else {
         const QString last = QString::number(QDate::currentDate().year() + 1);
-        m_yearError = localizedText(QStringLiteral("Jahr muss zwischen 1920 und ") + last + QStringLiteral(" liegen."),
-                                    QStringLiteral("Year must be between 1920 and ") + last + QLatin1Char('.'));
+        m_yearError =
+            localizedText(QStringLiteral("Jahr muss zwischen 1920 und ") + last + QStringLiteral(" liegen."),
+                          QStringLiteral("Year must be between 1920 and ") + last + QLatin1Char('.'));
     }
     Q_EMIT changed();
 }

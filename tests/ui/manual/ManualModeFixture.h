@@ -33,7 +33,8 @@ struct ManualModeFixture {
 
     ManualModeViewModel::Services services(std::shared_ptr<UniversalTagWriter> writer = {}) {
         ManualModeViewModel::Services s;
-        s.lookups = std::make_shared<YearLookupService>(server.endpoints(), LookupScenario::quickTiming(), pacer);
+        s.lookups =
+            std::make_shared<YearLookupService>(server.endpoints(), LookupScenario::quickTiming(), pacer);
         s.writer = std::move(writer);
         s.undo = &undo;
         s.gate = &gate;
@@ -46,7 +47,8 @@ struct ManualModeFixture {
     static void load(ManualModeViewModel& vm, const QTemporaryDir& dir, int count,
                      const std::function<void(int, MusicFile&)>& edit = {}) {
         for (int i = 0; i < count; ++i) {
-            TestFiles::copyFixture(QStringLiteral("scan/tagged.mp3"), dir, QStringLiteral("f%1.mp3").arg(i, 2, 10, QLatin1Char('0')));
+            TestFiles::copyFixture("scan/tagged.mp3", dir,
+                                   QStringLiteral("f%1.mp3").arg(i, 2, 10, QChar('0')));
         }
         vm.chooseDirectory(dir.path());
         vm.startScan();

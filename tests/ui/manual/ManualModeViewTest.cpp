@@ -29,7 +29,8 @@ QPushButton* buttonOf(QWidget& view, const char* name) {
 
 void clickHeader(QTableView* table, int column) {
     QHeaderView* header = table->horizontalHeader();
-    const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2, header->height() / 2);
+    const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
+                    header->height() / 2);
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
 }
 
@@ -64,9 +65,7 @@ TEST(ManualModeView, DropLookUpWriteAndUndoThroughTheScreen) {
     ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
     ASSERT_EQ(vm.files().size(), 2);
     QTableView* table = view.table();
-    for (int row = 0; row < 2; ++row) {
-        table->model()->setData(table->model()->index(row, 0), Qt::Checked, Qt::CheckStateRole);
-    }
+    view.findChild<QCheckBox*>("allCheckBox")->click();
     clickHeader(table, 4); // Year ascending
     QTest::mouseClick(buttonOf(view, "lookupButton"), Qt::LeftButton);
     ASSERT_TRUE(vm.isLookingUp());
@@ -95,8 +94,7 @@ TEST(ManualModeView, DropLookUpWriteAndUndoThroughTheScreen) {
 }
 
 TEST(ManualModeView, ToolbarFollowsTheState) {
-    // Per element: E shown and enabled, D shown and disabled, - left out. Elements:
-    // Directory, folder name, divider, Scan, Clear, Lookup, Update, Problems, Undo, Cancel.
+    // Per element: E shown and enabled, D shown and disabled, - left out.
     const char* names[] = {"directoryButton", "folderName",   "toolbarDivider", "scanButton", "clearButton",
                            "lookupButton",    "updateButton", "problemsButton", "undoButton", "cancelButton"};
     const struct {
@@ -105,7 +103,8 @@ TEST(ManualModeView, ToolbarFollowsTheState) {
         const char* expected;
     } cases[] = {
         {"empty", [](auto&, auto&, auto&) {}, "E-EDDDD---"},
-        {"folder chosen", [](auto& fx, auto& vm, auto&) { vm.chooseDirectory(fx.dir.path()); }, "EEEEDDD---"},
+        {"the folder /", [](auto&, auto& vm, auto&) { vm.chooseDirectory(QStringLiteral("/")); },
+         "EEEEDDD---"},
         {"files without a folder",
          [](auto& fx, auto& vm, auto&) {
              vm.addFiles({TestFiles::copyFixture("scan/tagged.mp3", fx.dir)});
@@ -162,6 +161,8 @@ TEST(ManualModeView, ToolbarFollowsTheState) {
             seen += w->isHidden() ? QLatin1Char('-') : w->isEnabled() ? QLatin1Char('E') : QLatin1Char('D');
         }
         EXPECT_EQ(seen, QLatin1String(c.expected));
+        EXPECT_TRUE(vm.selectedDirectory() != QStringLiteral("/") ||
+                    view.findChild<QLabel*>("folderName")->text() == "/");
         vm.cancelAll();
     }
 }
@@ -236,17 +237,18 @@ TEST(ManualModeView, HeadersStatusClicksAndMarkupShownLiterally) {
 TEST(YearEditSheet, ReturnNeverSkipsAndPrefillsHandTheirYear) {
     const struct {
         std::optional<int> tag;
-        const char* typed;  // into the field, or null
+        const char* typed; // into the field, or null
         bool decadeMode;
-        bool focusSkip;
-        std::optional<std::optional<int>> handed; // what Return hands; none: nothing
+        int how; // 0: Return, 1: Return on the focused Skip button, 2: a click on Skip
+        std::optional<std::optional<int>> handed; // what the sheet hands; none: nothing
     } cases[] = {
-        {{}, "abc", false, false, {}},
-        {{}, "abc", false, true, {}},
-        {{}, "1987", false, true, std::optional<int>(1987)},
-        {1935, nullptr, true, false, std::optional<int>(1935)},
-        {1850, nullptr, false, false, {}},
-        {1850, nullptr, true, false, std::optional<int>(1954)},
+        {{}, "abc", false, 0, {}},
+        {{}, "abc", false, 1, {}},
+        {{}, "1987", false, 1, std::optional<int>(1987)},
+        {1935, nullptr, true, 0, std::optional<int>(1935)},
+        {1850, nullptr, false, 0, {}},
+        {1850, nullptr, true, 0, std::optional<int>(1954)},
+        {1987, nullptr, false, 2, std::optional<int>()},
     };
     for (const auto& c : cases) {
         MusicFile file;
@@ -264,8 +266,12 @@ TEST(YearEditSheet, ReturnNeverSkipsAndPrefillsHandTheirYear) {
         if (c.typed && QLatin1String(c.typed) == QLatin1String("1987")) {
             EXPECT_EQ(sheet.findChild<QLabel*>("newGenre")->text(), QStringLiteral("House 80er"));
         }
-        // Return on the focused Skip button reaches the dialog, whose only default is Save.
-        QTest::keyClick(c.focusSkip ? static_cast<QWidget*>(buttonOf(sheet, "skipButton")) : &sheet, Qt::Key_Return);
+        QPushButton* skip = buttonOf(sheet, "skipButton");
+        if (c.how == 2) {
+            skip->click();
+        } else { // Return on Skip reaches the dialog, whose only default is Save
+            QTest::keyClick(c.how == 1 ? static_cast<QWidget*>(skip) : &sheet, Qt::Key_Return);
+        }
         EXPECT_EQ(handed, c.handed);
         EXPECT_EQ(sheet.isVisible(), !c.handed.has_value());
         if (sheet.isVisible()) {

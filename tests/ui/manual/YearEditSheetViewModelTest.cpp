@@ -17,8 +17,8 @@ struct YearCase {
     const char* what;
     std::optional<int> manual, discovered, tag; // the file's years (prefill)
     Mode mode;
-    QString typed;      // typed after the prefill; null leaves the prefill
-    QString decade;     // chosen label; null leaves the prefill
+    QString typed;  // typed after the prefill; null leaves the prefill
+    QString decade; // chosen label; null leaves the prefill
     std::optional<qint64> parsed;
     std::optional<QString> preview;
     std::optional<int> saved; // what Save hands; none: Save disabled
@@ -33,6 +33,7 @@ TEST(YearEditSheetViewModel, ParsesValidatesPreviewsAndSaves) {
     const QString range = QStringLiteral("Year must be between 1920 and ") + next + QLatin1Char('.');
     const QString invalid = QStringLiteral("Please enter a valid year.");
     const QString nextLabel = decadeLabelForYear(thisYear + 1, defaultDecadeRules());
+    // clang-format off
     const YearCase cases[] = {
         {"no year opens empty", {}, {}, {}, Mode::year, {}, {}, {}, {}, {}, {}},
         {"manual before found", 1992, 1987, {}, Mode::year, {}, {}, 1992, "90er", 1992, {}},
@@ -60,14 +61,17 @@ TEST(YearEditSheetViewModel, ParsesValidatesPreviewsAndSaves) {
         {"label giving an implausible year", {}, {}, {}, Mode::decade, {}, "0er", {}, "0er", {}, {}},
         {"nothing chosen", {}, {}, {}, Mode::decade, {}, "", {}, {}, {}, {}},
     };
+    // clang-format on
     AppSettings::shared().setAppLanguage(AppLanguage::english);
+    const auto defaults =
+        fixedSettingsSource(std::make_shared<SettingsSnapshot>(SettingsSnapshot::defaults()));
     for (const YearCase& c : cases) {
         SCOPED_TRACE(c.what);
         MusicFile file;
         file.manualYear = c.manual;
         file.discoveredYear = c.discovered;
         file.year = c.tag;
-        YearEditSheetViewModel model(file, fixedSettingsSource(std::make_shared<const SettingsSnapshot>(SettingsSnapshot::defaults())));
+        YearEditSheetViewModel model(file, defaults);
         model.prefill();
         if (!c.typed.isNull()) {
             model.setYearText(c.typed);
@@ -84,8 +88,7 @@ TEST(YearEditSheetViewModel, ParsesValidatesPreviewsAndSaves) {
         EXPECT_EQ(model.isValid(), c.saved.has_value());
         EXPECT_EQ(model.yearError().value_or(QString()), c.error);
     }
-    // Clearing the field removes the message.
-    YearEditSheetViewModel model(MusicFile{});
+    YearEditSheetViewModel model(MusicFile{}); // clearing the field removes the message
     model.setYearText(QStringLiteral("x"));
     model.setYearText(QString());
     EXPECT_FALSE(model.yearError());
@@ -96,6 +99,7 @@ TEST(YearEditSheetViewModel, ParsesValidatesPreviewsAndSaves) {
 
 TEST(StatusBadgeViewModel, TextsInBothLanguages) {
     const ProcessingStatus year = ProcessingStatus::yearFound(1987);
+    // clang-format off
     const struct {
         ProcessingStatus status;
         std::optional<QString> genre;
@@ -123,6 +127,7 @@ TEST(StatusBadgeViewModel, TextsInBothLanguages) {
         {ProcessingStatus::error(QString()), {}, "red", "exclamationmark.circle.fill", "Error", "Fehler",
          "Write error: ", "Fehler beim Schreiben: ", true},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.labelEn);
         EXPECT_EQ(colorName(c.status), QLatin1String(c.color));
