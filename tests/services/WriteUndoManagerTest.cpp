@@ -38,16 +38,6 @@ QStringList urls(const QList<Entry>& entries) {
 
 } // namespace
 
-TEST(WriteUndoManager, EmptyLogUndoesNothing) {
-    WriteUndoManager undo;
-    FakeTagWriter writer;
-    const WriteUndoManager::UndoResult result = undo.undoLastSession(writer);
-    EXPECT_EQ(result.restored, 0);
-    EXPECT_EQ(result.failed, 0);
-    EXPECT_TRUE(result.restoredEntries.isEmpty());
-    EXPECT_TRUE(writer.calls().isEmpty());
-}
-
 TEST(WriteUndoManager, FirstEntryOfANewSessionDropsTheOldOnes) {
     WriteUndoManager undo;
     recordWritten(undo, entry("/a/1.mp3", "A1"));
