@@ -48,6 +48,9 @@ ManualFileTableModel::ManualFileTableModel(ManualModeViewModel* model, TableSele
                                            QObject* parent)
     : QAbstractTableModel(parent), m_model(model), m_selection(selection) {
     m_rows = model->filteredFiles();
+    m_resort.setSingleShot(true);
+    m_resort.setInterval(100);
+    connect(&m_resort, &QTimer::timeout, this, &ManualFileTableModel::rebuild);
     m_spinner.setInterval(80);
     connect(&m_spinner, &QTimer::timeout, this, [this] {
         m_spinnerPhase = (m_spinnerPhase + 1) % 12;
@@ -86,6 +89,12 @@ void ManualFileTableModel::updateRow(const QUuid& id) {
             Q_EMIT dataChanged(index(row, 0), index(row, columnCount_ - 1));
             break;
         }
+    }
+    // Row changes come one per file; the order and the filter follow them in batches.
+    static const QList<SortColumn> changing = {SortColumn::year, SortColumn::decade, SortColumn::genre};
+    const bool filtered = !m_model->filterText().isEmpty() || m_model->showOnlyProblematic();
+    if ((filtered || changing.contains(m_model->sortColumn())) && !m_resort.isActive()) {
+        m_resort.start();
     }
     updateSpinner();
 }

@@ -46,5 +46,6 @@ private:
     TableSelectionViewModel* m_selection;
     QList<MusicFile> m_rows;
     QTimer m_spinner;
+    QTimer m_resort; // a changed row may move or leave the filtered view
     int m_spinnerPhase = 0;
 };

@@ -573,6 +573,7 @@ void ManualModeView::showErrorIfNew() {
         m_alert->setStandardButtons(QMessageBox::Ok);
         m_alert->button(QMessageBox::Ok)->setText(QStringLiteral("OK"));
         connect(m_alert, &QMessageBox::finished, this, [this] {
+            m_alert = nullptr; // it deletes itself; a later message opens a new one
             if (m_model->errorMessage()) {
                 m_model->clearErrorMessage();
             }
