@@ -188,14 +188,18 @@ SearchReplacePage::ButtonRow SearchReplacePage::addButtonRow(QVBoxLayout* layout
     auto* divider = new QFrame;
     divider->setFrameShape(QFrame::VLine);
     divider->setFixedHeight(16);
+    // The result takes the rest of the row and wraps there: a long failure
+    // text must not push the page wider than the window.
     buttons.result->setTextFormat(Qt::PlainText);
+    buttons.result->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    buttons.result->setWordWrap(true);
+    buttons.result->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     makeCaption(buttons.result);
     row->addWidget(buttons.add);
     row->addWidget(divider);
     row->addWidget(buttons.exportButton);
     row->addWidget(buttons.importButton);
-    row->addStretch(1);
-    row->addWidget(buttons.result);
+    row->addWidget(buttons.result, 1);
     layout->addLayout(row);
     return buttons;
 }
