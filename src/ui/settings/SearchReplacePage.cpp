@@ -239,8 +239,8 @@ void SearchReplacePage::refresh() {
 
     for (auto [label, result] : {std::pair{m_ruleResult, m_vm.decadeImportResult()},
                                  std::pair{m_mappingResult, m_vm.importResult()}}) {
+        // An empty label still holds the buttons to the left.
         setText(label, result.value_or(QString()));
-        label->setVisible(result.has_value());
         colourResult(label);
     }
     retranslate();
