@@ -109,6 +109,8 @@ SearchReplacePage::SearchReplacePage(SettingsViewModel& viewModel, QWidget* pare
             m_vm.sortMappings(SettingsViewModel::GenreSortField::source);
         } else if (section == GenreMappingTableModel::targetColumn) {
             m_vm.sortMappings(SettingsViewModel::GenreSortField::target);
+        } else {
+            refresh(); // the header moved its chevron to the clicked column: put it back
         }
     });
     connect(m_mappingTable, &QTableView::clicked, this, [this](const QModelIndex& index) {
@@ -228,11 +230,13 @@ void SearchReplacePage::refresh() {
 
     QHeaderView* header = m_mappingTable->horizontalHeader();
     if (const auto field = m_vm.genreSortField()) {
+        // The header draws Qt's ascending order as a chevron pointing down;
+        // this table shows it pointing up (A on top), so the orders swap here.
         header->setSortIndicatorShown(true);
         header->setSortIndicator(*field == SettingsViewModel::GenreSortField::source
                                      ? GenreMappingTableModel::sourceColumn
                                      : GenreMappingTableModel::targetColumn,
-                                 m_vm.genreSortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
+                                 m_vm.genreSortAscending() ? Qt::DescendingOrder : Qt::AscendingOrder);
     } else {
         header->setSortIndicatorShown(false);
     }
