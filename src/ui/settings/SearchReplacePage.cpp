@@ -97,6 +97,8 @@ SearchReplacePage::SearchReplacePage(SettingsViewModel& viewModel, QWidget* pare
             [this](bool on) { settings().setAutoAddGenreMappings(on); });
     m_mappingModel = new GenreMappingTableModel(m_vm, this);
     m_mappingTable = makeTable(m_mappingModel);
+    // As tall as its rows, up to 300.
+    m_mappingTable->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
     m_mappingTable->setMaximumHeight(300);
     m_mappingTable->horizontalHeader()->setSectionResizeMode(GenreMappingTableModel::sourceColumn,
                                                              QHeaderView::Stretch);
