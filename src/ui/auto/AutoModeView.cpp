@@ -22,6 +22,7 @@
 #include <QStackedWidget>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 namespace {
@@ -100,7 +101,8 @@ public:
     }
     void setFullText(const QString& text) {
         m_full = text;
-        setToolTip(text);
+        // File and folder names are shown as they are, never as markup.
+        setToolTip(text.isEmpty() ? QString() : Qt::convertFromPlainText(text));
         updateGeometry();
         elide();
     }
