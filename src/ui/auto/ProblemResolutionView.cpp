@@ -344,7 +344,10 @@ void ProblemResolutionView::buildUi() {
     footer->setContentsMargins(16, 12, 16, 12);
     footer->setSpacing(12);
     m_skipAll = plainButton(this);
-    m_skipAll->setForegroundRole(QPalette::PlaceholderText);
+    // A button draws its text in ButtonText: give it the secondary colour.
+    QPalette secondary = m_skipAll->palette();
+    secondary.setColor(QPalette::ButtonText, secondary.color(QPalette::PlaceholderText));
+    m_skipAll->setPalette(secondary);
     m_cancel = plainButton(this);
     m_updateSelected = plainButton(this);
     QFont prominent = m_updateSelected->font();
