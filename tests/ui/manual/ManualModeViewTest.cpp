@@ -54,12 +54,14 @@ TEST(ManualModeView, DropLookUpWriteAndUndoThroughTheScreen) {
     mime.setUrls({QUrl::fromLocalFile(TestFiles::copyFixture("scan/tagged.mp3", fx.dir, "a.mp3")),
                   QUrl::fromLocalFile(TestFiles::copyFixture("scan/tagged.mp3", fx.dir, "b.mp3")),
                   QUrl(QStringLiteral("http://example.com/c.mp3"))});
+    QWidget* emptyState =
+        buttonOf(view, "chooseDirectoryButton")->parentWidget(); // the drop reaches the area
     QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, {});
-    QApplication::sendEvent(view.contentArea(), &enter);
+    QApplication::sendEvent(emptyState, &enter);
     EXPECT_TRUE(view.contentArea()->findChild<QWidget*>("dropOverlay")->isVisible());
     QDropEvent drop(QPointF(20, 20), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, {});
     drop.setDropAction(Qt::MoveAction);
-    QApplication::sendEvent(view.contentArea(), &drop);
+    QApplication::sendEvent(emptyState, &drop);
     EXPECT_TRUE(drop.isAccepted());
     EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
     ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
