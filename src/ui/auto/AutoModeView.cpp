@@ -24,6 +24,8 @@
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
+#include <optional>
+
 namespace {
 
 const QColor green(40, 160, 60);
@@ -281,8 +283,8 @@ void AutoModeView::buildUi() {
     auto* counterRow = new QHBoxLayout;
     auto* stats = new QHBoxLayout;
     stats->setSpacing(16);
-    const QColor valueColors[4] = {palette().color(QPalette::Text), green,
-                                   palette().color(QPalette::PlaceholderText), orange};
+    // Total and skipped follow the palette (and so a change of appearance).
+    const std::optional<QColor> valueColors[4] = {std::nullopt, green, std::nullopt, orange};
     for (int i = 0; i < 4; ++i) {
         auto* cell = new QVBoxLayout;
         cell->setSpacing(2);
@@ -291,7 +293,11 @@ void AutoModeView::buildUi() {
         m_statLabels[i]->setForegroundRole(QPalette::PlaceholderText);
         m_statValues[i] = plainLabel(this);
         m_statValues[i]->setFont(scaledFont(font(), 0.85, QFont::DemiBold));
-        setTextColor(m_statValues[i], valueColors[i]);
+        if (valueColors[i]) {
+            setTextColor(m_statValues[i], *valueColors[i]);
+        } else if (i == 2) {
+            m_statValues[i]->setForegroundRole(QPalette::PlaceholderText);
+        }
         cell->addWidget(m_statLabels[i]);
         cell->addWidget(m_statValues[i]);
         stats->addLayout(cell);
@@ -370,11 +376,8 @@ void AutoModeView::buildUi() {
     m_logView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_logView->setSpacing(1);
     m_logView->setContentsMargins(12, 8, 12, 8);
-    QPalette logPalette = m_logView->palette();
-    QColor background = logPalette.color(QPalette::Base);
-    background.setAlphaF(0.5);
-    logPalette.setColor(QPalette::Base, background);
-    m_logView->setPalette(logPalette);
+    // A role, not a colour taken now, so that it follows a change of appearance.
+    m_logView->viewport()->setBackgroundRole(QPalette::AlternateBase);
     auto* copy = new QAction(m_logView);
     copy->setShortcut(QKeySequence::Copy);
     copy->setShortcutContext(Qt::WidgetShortcut);

@@ -43,7 +43,8 @@ void setForeground(QWidget* widget, const QColor& colour) {
 }
 
 void makeSecondary(QWidget* widget) {
-    setForeground(widget, widget->palette().color(QPalette::PlaceholderText));
+    // A role, not a colour taken now, so that it follows a change of appearance.
+    widget->setForegroundRole(QPalette::PlaceholderText);
 }
 
 QLabel* makeNote(QWidget* parent) {
