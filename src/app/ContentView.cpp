@@ -60,6 +60,8 @@ ContentView::ContentView(AppSettings& settings, SplashTimings timings, QWidget* 
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QStringLiteral("Velmora"));
     setMinimumSize(900, 600);
+    // Before the screens are made: some take colours from the palette.
+    applyAppearance();
 
     m_tabs = new QTabWidget(this);
     m_tabs->setObjectName(QStringLiteral("mainTabs"));
@@ -152,7 +154,6 @@ void ContentView::showEvent(QShowEvent* event) {
         return;
     }
     m_shownOnce = true;
-    applyAppearance();
     if (m_splash != nullptr) {
         m_splash->placeOver(rect());
         scheduleSplashDismissal();
