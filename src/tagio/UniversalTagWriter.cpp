@@ -236,15 +236,13 @@ UniversalTagWriter::TitleArtist UniversalTagWriter::readTitleAndArtist(const QSt
         }
         return out;
     }
-    case Branch::flac:
-        for (const FLACHandler::VorbisComment& comment : FLACHandler::readVorbisComments(path)) {
-            if (!out.title && comment.key == QLatin1String("TITLE")) {
-                out.title = comment.value;
-            } else if (!out.artist && comment.key == QLatin1String("ARTIST")) {
-                out.artist = comment.value;
-            }
-        }
+    case Branch::flac: {
+        // The entries a repair replaces: the last of each key.
+        const FLACHandler::CommentIndex index = FLACHandler::readCommentIndex(path);
+        out.title = index.lastValue(QLatin1String("TITLE"));
+        out.artist = index.lastValue(QLatin1String("ARTIST"));
         return out;
+    }
     case Branch::mp4: {
         const LoadedFile loaded = loadFile(path);
         const QList<MP4Handler::Atom> top = MP4Handler::parseAtoms(loaded.bytes, 0, loaded.bytes.size());
