@@ -107,8 +107,19 @@ void TagUpdateService::appendAutomaticMapping(const GenreMapping& mapping) const
 
 TagUpdateService::UpdateResult TagUpdateService::updateFile(const MusicFile& file,
                                                             const SettingsSource& settings) const {
+    return run(file, settings, std::nullopt);
+}
+
+TagUpdateService::UpdateResult TagUpdateService::updateFile(const MusicFile& file,
+                                                            WriteUndoManager::SessionId session,
+                                                            const SettingsSource& settings) const {
+    return run(file, settings, session);
+}
+
+TagUpdateService::UpdateResult TagUpdateService::run(const MusicFile& file, const SettingsSource& settings,
+                                                     std::optional<WriteUndoManager::SessionId> session) const {
     try {
-        return runSteps(file, settings);
+        return runSteps(file, settings, session);
     } catch (const std::exception& error) {
         // Out of memory and the like: still a result, never an exception.
         const QString msg = QString::fromLocal8Bit(error.what());
@@ -118,8 +129,8 @@ TagUpdateService::UpdateResult TagUpdateService::updateFile(const MusicFile& fil
     }
 }
 
-TagUpdateService::UpdateResult TagUpdateService::runSteps(const MusicFile& file,
-                                                          const SettingsSource& settings) const {
+TagUpdateService::UpdateResult TagUpdateService::runSteps(const MusicFile& file, const SettingsSource& settings,
+                                                          std::optional<WriteUndoManager::SessionId> session) const {
     const QString name = QFileInfo(file.url).fileName();
     UpdateResult result{file, false, std::nullopt, std::nullopt};
 
@@ -241,7 +252,8 @@ TagUpdateService::UpdateResult TagUpdateService::runSteps(const MusicFile& file,
             // The write below reports the file's trouble; the undo then keeps the repair.
         }
     }
-    const WriteUndoManager::EntryId entryId = m_undo->recordEntry(entry);
+    const WriteUndoManager::EntryId entryId =
+        session ? m_undo->recordEntry(entry, *session) : m_undo->recordEntry(entry);
 
     if (title) {
         logWrite(QStringLiteral("REPAIR: title='") + *title + QStringLiteral("' artist='") + *artist +

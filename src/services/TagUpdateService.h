@@ -2,6 +2,7 @@
 
 #include "model/MusicFile.h"
 #include "model/SettingsSnapshot.h"
+#include "services/WriteUndoManager.h"
 
 #include <QString>
 
@@ -11,7 +12,6 @@
 
 class AppSettings;
 class UniversalTagWriter;
-class WriteUndoManager;
 
 // The per-file write decision: builds the genre to write (mapping, decade
 // label), records the undo entry, writes genre and year (and, when asked, the
@@ -41,8 +41,12 @@ public:
 
     const std::shared_ptr<UniversalTagWriter>& writer() const { return m_writer; }
 
-    // Never throws: every failure is a result with success false.
+    // Never throws: every failure is a result with success false. The undo
+    // entry goes to `session` (see WriteUndoManager::recordEntry); without
+    // one, to the log's pending or current session.
     UpdateResult updateFile(const MusicFile& file, const SettingsSource& settings = defaultSettings()) const;
+    UpdateResult updateFile(const MusicFile& file, WriteUndoManager::SessionId session,
+                            const SettingsSource& settings = defaultSettings()) const;
 
     // The genre text of a file made ready for composing: trailing NULs
     // dropped, the values of a multi-value text joined by " / " and, for the
@@ -52,7 +56,10 @@ public:
     static const SettingsSource& defaultSettings();
 
 private:
-    UpdateResult runSteps(const MusicFile& file, const SettingsSource& settings) const;
+    UpdateResult run(const MusicFile& file, const SettingsSource& settings,
+                     std::optional<WriteUndoManager::SessionId> session) const;
+    UpdateResult runSteps(const MusicFile& file, const SettingsSource& settings,
+                          std::optional<WriteUndoManager::SessionId> session) const;
     void appendAutomaticMapping(const GenreMapping& mapping) const;
 
     std::shared_ptr<UniversalTagWriter> m_writer;

@@ -11,25 +11,58 @@ WriteUndoManager& WriteUndoManager::shared() {
     return instance;
 }
 
+WriteUndoManager::SessionId WriteUndoManager::openSession() {
+    std::lock_guard lock(m_mutex);
+    m_pending = m_nextSession++;
+    return m_pending;
+}
+
+WriteUndoManager::SessionId WriteUndoManager::currentSession() const {
+    std::lock_guard lock(m_mutex);
+    return m_current;
+}
+
 void WriteUndoManager::setPendingNewSession(bool pending) {
     std::lock_guard lock(m_mutex);
-    m_pendingNewSession = pending;
+    m_pending = pending ? m_nextSession++ : 0;
 }
 
 bool WriteUndoManager::pendingNewSession() const {
     std::lock_guard lock(m_mutex);
-    return m_pendingNewSession;
+    return m_pending != 0;
+}
+
+WriteUndoManager::EntryId WriteUndoManager::appendLocked(const UndoEntry& entry) {
+    const EntryId id = m_nextId++;
+    m_entries.append(Slot{id, entry});
+    return id;
+}
+
+WriteUndoManager::EntryId WriteUndoManager::recordEntry(const UndoEntry& entry, SessionId session) {
+    std::lock_guard lock(m_mutex);
+    if (session == 0) {
+        return 0;
+    }
+    if (session == m_pending) {
+        m_entries.clear();
+        m_current = session;
+        m_pending = 0;
+    } else if (session != m_current) {
+        return 0;
+    }
+    return appendLocked(entry);
 }
 
 WriteUndoManager::EntryId WriteUndoManager::recordEntry(const UndoEntry& entry) {
     std::lock_guard lock(m_mutex);
-    if (m_pendingNewSession) {
+    if (m_pending != 0) {
         m_entries.clear();
-        m_pendingNewSession = false;
+        m_current = m_pending;
+        m_pending = 0;
+    } else if (m_current == 0) {
+        m_current = m_nextSession++;
     }
-    const EntryId id = m_nextId++;
-    m_entries.append(Slot{id, entry});
-    return id;
+    return appendLocked(entry);
 }
 
 void WriteUndoManager::markWritten(EntryId id) {
@@ -62,8 +95,26 @@ WriteUndoManager::UndoResult WriteUndoManager::undoLastSession(UniversalTagWrite
     {
         std::lock_guard lock(m_mutex);
         taken.swap(m_entries);
+        m_current = 0;
     }
+    return restore(taken, writer);
+}
 
+WriteUndoManager::UndoResult WriteUndoManager::undoLastSession(UniversalTagWriter& writer, SessionId session) {
+    QList<Slot> taken;
+    {
+        std::lock_guard lock(m_mutex);
+        if (session == 0 || session != m_current) {
+            Console::line(QStringLiteral("[WriteUndoManager] Nothing to undo for this session"));
+            return {};
+        }
+        taken.swap(m_entries);
+        m_current = 0;
+    }
+    return restore(taken, writer);
+}
+
+WriteUndoManager::UndoResult WriteUndoManager::restore(const QList<Slot>& taken, UniversalTagWriter& writer) {
     UndoResult result;
     for (auto it = taken.crbegin(); it != taken.crend(); ++it) {
         const UndoEntry& entry = it->entry;

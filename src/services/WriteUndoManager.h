@@ -15,9 +15,11 @@ class UniversalTagWriter;
 // to write, what its genre and year (and a repaired title and artist) were
 // before. Only the last session can be undone, once; nothing is kept on disk.
 //
-// One shared instance; thread-safe. Recording and the session flag change
-// together under one lock; the undo takes the whole list in one step and
-// writes the files without holding the lock.
+// Every write run opens a session of its own (openSession) and passes its id
+// with each entry, so the entries of two runs never mix and a mode can only
+// undo the session it wrote. One shared instance; thread-safe. Recording and
+// the session state change together under one lock; the undo takes the whole
+// list in one step and writes the files without holding the lock.
 class WriteUndoManager {
 public:
     struct UndoEntry {
@@ -43,8 +45,11 @@ public:
         QList<UndoEntry> restoredEntries; // in the order they were restored
     };
 
-    // Handle of a recorded entry, for marking it written.
+    // Handle of a recorded entry, for marking it written; 0 for an entry
+    // that was not recorded.
     using EntryId = std::uint64_t;
+    // Identity of a write session; 0 is no session.
+    using SessionId = std::uint64_t;
 
     static WriteUndoManager& shared();
 
@@ -52,13 +57,23 @@ public:
     WriteUndoManager(const WriteUndoManager&) = delete;
     WriteUndoManager& operator=(const WriteUndoManager&) = delete;
 
-    // Opening a session: set to true before the first write of a run; the next
-    // recorded entry then first drops the previous session's entries.
+    // Opens a new session, pending until its first entry is recorded; the
+    // list still holds the previous session until then. A session opened
+    // later replaces a pending one that recorded nothing.
+    SessionId openSession();
+    // The session whose entries the list holds; 0 when none.
+    SessionId currentSession() const;
+
+    // One step under the lock: an entry of the pending session first empties
+    // the list and makes that session current; an entry of the current
+    // session is appended; an entry of any other session is not recorded
+    // (returns 0).
+    EntryId recordEntry(const UndoEntry& entry, SessionId session);
+
+    // Without a session id: true opens an anonymous session, and entries
+    // recorded without an id go to the pending session or else the current one.
     void setPendingNewSession(bool pending);
     bool pendingNewSession() const;
-
-    // Empties the list first when a new session is pending (and clears the
-    // flag), then appends the entry: one step.
     EntryId recordEntry(const UndoEntry& entry);
     // Marks an entry as written; nothing when it is no longer in the list.
     void markWritten(EntryId id);
@@ -71,8 +86,12 @@ public:
     // writes the recorded values back through `writer`, newest entry first,
     // so a file written twice ends with the values it had before the session.
     // Entries whose write never went through are skipped and not counted.
-    // Never throws.
+    // Never throws. Afterwards no session is current, so an entry of the
+    // undone session that still arrives is not recorded.
     UndoResult undoLastSession(UniversalTagWriter& writer);
+    // The same, but only when the list holds `session`; otherwise restores
+    // nothing and leaves the list alone.
+    UndoResult undoLastSession(UniversalTagWriter& writer, SessionId session);
 
 private:
     struct Slot {
@@ -80,8 +99,13 @@ private:
         UndoEntry entry;
     };
 
+    EntryId appendLocked(const UndoEntry& entry);
+    static UndoResult restore(const QList<Slot>& taken, UniversalTagWriter& writer);
+
     mutable std::mutex m_mutex;
     QList<Slot> m_entries;
-    bool m_pendingNewSession = false;
+    SessionId m_current = 0;
+    SessionId m_pending = 0;
+    SessionId m_nextSession = 1;
     EntryId m_nextId = 1;
 };

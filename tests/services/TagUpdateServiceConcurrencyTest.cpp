@@ -136,6 +136,39 @@ TEST(TagUpdateServiceConcurrency, UndoSessionsOfTwoRunsNeverMix) {
     }
 }
 
+TEST(TagUpdateServiceConcurrency, ASecondWritersSessionDropsTheLateEntriesOfTheFirst) {
+    auto writer = std::make_shared<FakeTagWriter>();
+    WriteUndoManager undo;
+    TagUpdateService service(writer, &undo);
+    const auto settings = fixedSettings(SettingsSnapshot::defaults());
+    auto file = [](const char* run, int i) {
+        return makeFile(QStringLiteral("/%1/%2.mp3").arg(QLatin1String(run)).arg(i), AudioFormat::mp3,
+                        QStringLiteral("House"), 1995);
+    };
+    const WriteUndoManager::SessionId first = undo.openSession();
+    std::atomic<WriteUndoManager::SessionId> second{0};
+    // The first run's files still land while the second run opens its session and writes.
+    runConcurrently(80, 8, [&](int i) {
+        if (i == 20) {
+            second = undo.openSession();
+        }
+        if (i % 2 == 0 || second == 0) {
+            service.updateFile(file("first", i), first, settings);
+        } else {
+            service.updateFile(file("second", i), second, settings);
+        }
+    });
+
+    EXPECT_EQ(undo.currentSession(), second.load());
+    const QList<WriteUndoManager::UndoEntry> entries = undo.entries();
+    EXPECT_GT(entries.size(), 0);
+    for (const WriteUndoManager::UndoEntry& entry : entries) {
+        EXPECT_TRUE(entry.url.startsWith(QStringLiteral("/second/")));
+    }
+    EXPECT_EQ(undo.undoLastSession(*writer, first).restored, 0);
+    EXPECT_EQ(undo.undoLastSession(*writer, second).restored, entries.size());
+}
+
 TEST(TagUpdateServiceConcurrency, AutomaticMappingNeverBlocksWorkersAndAddsOneRow) {
     static int argc = 1;
     static char name[] = "tests";

@@ -1,9 +1,13 @@
 #include "services/WriteUndoManager.h"
+#include "services/WriteSessionGate.h"
 
 #include "FakeTagWriter.h"
 #include "QtPrinters.h"
 
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
 
 namespace {
 
@@ -149,4 +153,101 @@ TEST(WriteUndoManager, AnEntryTakenByTheUndoIsGoneAndLaterEntriesStartAfresh) {
     recordWritten(undo, entry("/z/3.mp3", "Three"));
     EXPECT_EQ(urls(undo.entries()), QStringList({"/z/3.mp3"}));
     EXPECT_TRUE(undo.entries().first().written);
+}
+
+namespace {
+
+// One step of a session script: 'o' opens session `s`, 'r' records `url`
+// (written) for session `s` ('-' records without a session id), 'u' undoes
+// session `s`. Sessions are named by letters; '0' stands for no session.
+struct Step {
+    char op;
+    char s;
+    const char* url = "";
+};
+
+struct SessionCase {
+    const char* name;
+    std::vector<Step> steps;
+    QStringList entries;  // the log afterwards
+    int restored;         // by all undo steps together
+    char current;         // the current session afterwards, '0' for none
+};
+
+} // namespace
+
+TEST(WriteUndoManager, SessionsKeepTheirEntriesApart) {
+    const SessionCase cases[] = {
+        {"the first entry of a pending session empties the log",
+         {{'r', '-', "/old"}, {'o', 'a'}, {'r', 'a', "/a1"}, {'r', 'a', "/a2"}}, {"/a1", "/a2"}, 0, 'a'},
+        {"a session that records nothing leaves the earlier one to undo",
+         {{'o', 'a'}, {'r', 'a', "/a1"}, {'o', 'b'}, {'u', 'a'}}, {}, 1, '0'},
+        {"a late entry of a superseded session is dropped",
+         {{'o', 'a'}, {'r', 'a', "/a1"}, {'o', 'b'}, {'r', 'b', "/b1"}, {'r', 'a', "/a2"}}, {"/b1"}, 0, 'b'},
+        {"a session opened later replaces a pending one",
+         {{'o', 'a'}, {'o', 'b'}, {'r', 'a', "/a1"}, {'r', 'b', "/b1"}}, {"/b1"}, 0, 'b'},
+        {"the undo of another session restores nothing",
+         {{'o', 'a'}, {'r', 'a', "/a1"}, {'o', 'b'}, {'r', 'b', "/b1"}, {'u', 'a'}, {'u', '0'}}, {"/b1"}, 0, 'b'},
+        {"an entry arriving after its session was undone is dropped",
+         {{'o', 'a'}, {'r', 'a', "/a1"}, {'u', 'a'}, {'r', 'a', "/a2"}, {'u', 'a'}}, {}, 1, '0'},
+        {"no session records nothing", {{'r', '0', "/x"}}, {}, 0, '0'},
+        {"an entry without an id joins the current session",
+         {{'o', 'a'}, {'r', 'a', "/a1"}, {'r', '-', "/l"}, {'u', 'a'}}, {}, 2, '0'},
+    };
+    for (const SessionCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteUndoManager undo;
+        FakeTagWriter writer;
+        QHash<char, WriteUndoManager::SessionId> ids{{'0', 0}};
+        int restored = 0;
+        for (const Step& step : c.steps) {
+            if (step.op == 'o') {
+                ids.insert(step.s, undo.openSession());
+            } else if (step.op == 'r' && step.s == '-') {
+                recordWritten(undo, entry(step.url, "G"));
+            } else if (step.op == 'r') {
+                undo.markWritten(undo.recordEntry(entry(step.url, "G"), ids.value(step.s)));
+            } else {
+                restored += undo.undoLastSession(writer, ids.value(step.s)).restored;
+            }
+        }
+        EXPECT_EQ(urls(undo.entries()), c.entries);
+        EXPECT_EQ(restored, c.restored);
+        EXPECT_EQ(undo.currentSession(), ids.value(c.current));
+        EXPECT_EQ(writer.calls().size(), restored);
+    }
+}
+
+TEST(WriteSessionGate, OneHolderAtATime) {
+    WriteSessionGate gate;
+    auto manual = std::make_unique<QObject>();
+    QObject automatic;
+    int changes = 0;
+    QObject::connect(&gate, &WriteSessionGate::changed, [&] { ++changes; });
+
+    struct Row {
+        const char* what;
+        std::function<bool()> act; // returns what the call reports (or true)
+        bool result;
+        QObject* holder;
+        int changes;
+    };
+    const Row rows[] = {
+        {"manual takes the free gate", [&] { return gate.tryAcquire(manual.get()); }, true, manual.get(), 1},
+        {"manual again keeps it", [&] { return gate.tryAcquire(manual.get()); }, true, manual.get(), 1},
+        {"auto is refused", [&] { return gate.tryAcquire(&automatic); }, false, manual.get(), 1},
+        {"auto cannot free it", [&] { gate.release(&automatic); return gate.isHeldByOther(&automatic); }, true,
+         manual.get(), 1},
+        {"manual frees it", [&] { gate.release(manual.get()); return gate.isHeldByOther(&automatic); }, false,
+         nullptr, 2},
+        {"manual takes it again", [&] { return gate.tryAcquire(manual.get()); }, true, manual.get(), 3},
+        {"a destroyed holder frees it", [&] { manual.reset(); return gate.tryAcquire(&automatic); }, true,
+         &automatic, 5},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(row.act(), row.result);
+        EXPECT_EQ(gate.holder(), row.holder);
+        EXPECT_EQ(changes, row.changes);
+    }
 }

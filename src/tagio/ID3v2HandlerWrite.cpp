@@ -1,0 +1,368 @@
+#include "tagio/ID3v2Handler.h"
+
+#include "model/AppError.h"
+#include "model/Console.h"
+#include "tagio/Bytes.h"
+#include "tagio/ID3v2Frames.h"
+
+#include <QStringList>
+
+#include <algorithm>
+#include <variant>
+
+using namespace id3v2;
+
+namespace {
+
+QString hexBytes(const QByteArray& bytes) {
+    QStringList parts;
+    for (const char c : bytes) {
+        parts << QStringLiteral("%1").arg(uint8_t(c), 2, 16, QLatin1Char('0')).toUpper();
+    }
+    return parts.join(QLatin1Char(' '));
+}
+
+// ---------------------------------------------------------------------------
+// Writing helpers
+
+[[noreturn]] void failWrite(const QString& path, const QString& text) {
+    throw AppError::tagWriteFailed(path, text);
+}
+
+// The name of a container whose magic starts at `offset`, when it is not MPEG audio.
+std::optional<QString> foreignContainerAt(const QByteArray& file, qint64 offset) {
+    const Input in(file);
+    if (in.matches(offset, QByteArrayLiteral("fLaC"))) {
+        return QStringLiteral("FLAC");
+    }
+    if (in.matches(offset, QByteArrayLiteral("RIFF"))) {
+        return QStringLiteral("RIFF");
+    }
+    if (in.matches(offset, QByteArrayLiteral("FORM"))) {
+        return QStringLiteral("AIFF");
+    }
+    if (in.matches(offset, QByteArrayLiteral("OggS"))) {
+        return QStringLiteral("Ogg");
+    }
+    if (in.matches(offset + 4, QByteArrayLiteral("ftyp"))) {
+        return QStringLiteral("MP4");
+    }
+    static const QByteArray asf = QByteArray::fromHex("3026B2758E66CF11A6D900AA0062CE6C");
+    if (in.matches(offset, asf)) {
+        return QStringLiteral("ASF");
+    }
+    return std::nullopt;
+}
+
+QByteArray writeMp3(const QString& genre, std::optional<int> year, const std::optional<QString>& title,
+                    const std::optional<QString>& artist, const QByteArray& file, const QString& path) {
+    qint64 audioStart = 0;
+    if (const auto tag = ID3v2Handler::parseTagHeader(file)) {
+        const int version = uint8_t(file[3]);
+        if (version != 3 && version != 4) {
+            failWrite(path, QStringLiteral("ID3v2.%1 tag not supported").arg(version));
+        }
+        audioStart = tag->end;
+        // An ID3v2.4 footer repeats the header after the tag; it goes with the old tag.
+        if (version == 4 && (uint8_t(file[5]) & 0x10) &&
+            Input(file).matches(audioStart, QByteArrayLiteral("3DI"))) {
+            audioStart = std::min<qint64>(file.size(), audioStart + 10);
+        }
+    }
+    if (const auto foreign = foreignContainerAt(file, audioStart)) {
+        failWrite(path, QStringLiteral("Not an MP3 file (%1 data)").arg(*foreign));
+    }
+    const QByteArray newTag = ID3v2Handler::buildNewTag(file, genre, year, title, artist, path);
+    QByteArray out;
+    out.reserve(newTag.size() + file.size() - audioStart);
+    out.append(newTag);
+    out.append(file.constData() + audioStart, file.size() - audioStart);
+    return out;
+}
+
+QByteArray writeChunked(bool aiff, const QString& genre, std::optional<int> year,
+                        const std::optional<QString>& title, const std::optional<QString>& artist,
+                        const QByteArray& file, const QString& path) {
+    const QString invalid = aiff ? QStringLiteral("Invalid AIFF file") : QStringLiteral("Invalid WAV file");
+    if (file.size() < 12) {
+        failWrite(path, invalid);
+    }
+    const Input in(file);
+    const bool magicOk =
+        aiff ? in.matches(0, QByteArrayLiteral("FORM")) &&
+                   (in.matches(8, QByteArrayLiteral("AIFF")) || in.matches(8, QByteArrayLiteral("AIFC")))
+             : in.matches(0, QByteArrayLiteral("RIFF")) && in.matches(8, QByteArrayLiteral("WAVE"));
+    if (!magicOk) {
+        failWrite(path, invalid);
+    }
+    const ChunkWalk walk = walkChunks(in, !aiff);
+    if (walk.damaged) {
+        failWrite(path, invalid);
+    }
+    std::optional<QByteArray> oldTag;
+    if (walk.body) {
+        oldTag = file.mid(walk.body->start, walk.body->length());
+    }
+    const QByteArray newTag = ID3v2Handler::rebuildTag(oldTag, genre, year, title, artist, {}, path);
+    const QByteArray chunkId = aiff ? QByteArrayLiteral("ID3 ") : QByteArrayLiteral("id3 ");
+    const auto order = aiff ? ID3v2Handler::SizeOrder::bigEndian : ID3v2Handler::SizeOrder::littleEndian;
+
+    // The container size field holds 32 bits: refuse before building an output it cannot describe.
+    const qint64 chunkLength = 8 + newTag.size() + newTag.size() % 2;
+    qint64 replaced = walk.missingPad ? -1 : 0; // bytes of the old file that the new chunk replaces
+    if (walk.body) {
+        replaced = std::min(file.size(), walk.body->end + walk.body->length() % 2) - (walk.body->start - 8);
+    }
+    if (chunkLength - replaced > ID3v2Handler::maxContainerFileSize - 1 - file.size()) {
+        failWrite(path, QStringLiteral("File too large for the %1 container").arg(aiff ? "AIFF" : "WAV"));
+    }
+
+    QByteArray out;
+    if (walk.body) {
+        const qint64 s = walk.body->start;
+        const qint64 e = walk.body->end;
+        const qint64 after = e + ((e - s) % 2);
+        out.append(file.constData(), s - 8);
+        ID3v2Handler::appendChunk(out, chunkId, newTag, order);
+        if (after < file.size()) {
+            out.append(file.constData() + after, file.size() - after);
+        }
+    } else {
+        out = file;
+        if (walk.missingPad) {
+            out.append('\0'); // the last chunk's pad byte, so that the new chunk starts where readers look
+        }
+        ID3v2Handler::appendChunk(out, chunkId, newTag, order);
+    }
+    const uint32_t containerSize = uint32_t(out.size() - 8);
+    if (aiff) {
+        Bytes::putU32BE(out, 4, containerSize);
+    } else {
+        out[4] = char(containerSize & 0xFF);
+        out[5] = char((containerSize >> 8) & 0xFF);
+        out[6] = char((containerSize >> 16) & 0xFF);
+        out[7] = char((containerSize >> 24) & 0xFF);
+    }
+    return out;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+
+QByteArray ID3v2Handler::writeGenre(const QString& genre, std::optional<int> year,
+                                    std::optional<QString> title, std::optional<QString> artist,
+                                    const QByteArray& fileBytes, const QString& path) {
+    switch (containerFor(path)) {
+    case Container::aiff:
+        return writeChunked(true, genre, year, title, artist, fileBytes, path);
+    case Container::wav:
+        return writeChunked(false, genre, year, title, artist, fileBytes, path);
+    case Container::mp3:
+        break;
+    }
+    return writeMp3(genre, year, title, artist, fileBytes, path);
+}
+
+QByteArray ID3v2Handler::buildNewTag(const QByteArray& file, const QString& genre, std::optional<int> year,
+                                     const std::optional<QString>& title,
+                                     const std::optional<QString>& artist, const QString& path) {
+    if (const auto tag = parseTagHeader(file)) {
+        return rebuildTag(file.mid(tag->start, tag->length()), genre, year, title, artist, {}, path);
+    }
+    QByteArray first;
+    if (file.size() >= 128 && file.mid(file.size() - 128, 3) == QByteArrayLiteral("TAG")) {
+        const qint64 base = file.size() - 128;
+        const QString v1Title = readID3v1Field(file.mid(base + 3, 30));
+        const QString v1Artist = readID3v1Field(file.mid(base + 33, 30));
+        const QString v1Album = readID3v1Field(file.mid(base + 63, 30));
+        const QString v1Year = readID3v1Field(file.mid(base + 93, 4));
+        if (!title && !v1Title.isEmpty()) {
+            first += buildTextFrame(QByteArrayLiteral("TIT2"), v1Title);
+        }
+        if (!artist && !v1Artist.isEmpty()) {
+            first += buildTextFrame(QByteArrayLiteral("TPE1"), v1Artist);
+        }
+        if (!v1Album.isEmpty()) {
+            first += buildTextFrame(QByteArrayLiteral("TALB"), v1Album);
+        }
+        bool isNumber = false;
+        v1Year.toInt(&isNumber);
+        if (!year && v1Year.size() == 4 && isNumber) {
+            first += buildTextFrame(QByteArrayLiteral("TYER"), v1Year);
+        }
+        Console::line(QStringLiteral("[ID3] ID3v1 fallback: artist='") + v1Artist +
+                      QStringLiteral("' album='") + v1Album + QStringLiteral("' year='") + v1Year +
+                      QStringLiteral("'"));
+    }
+    return rebuildTag(std::nullopt, genre, year, title, artist, first, path);
+}
+
+QByteArray ID3v2Handler::rebuildTag(const std::optional<QByteArray>& oldTag, const QString& genre,
+                                    std::optional<int> year, const std::optional<QString>& title,
+                                    const std::optional<QString>& artist, const QByteArray& firstFrames,
+                                    const QString& path) {
+    QSet<QByteArray> dropped{QByteArrayLiteral("TCON")};
+    if (year) {
+        dropped << QByteArrayLiteral("TYER") << QByteArrayLiteral("TDRC");
+    }
+    if (title) {
+        dropped << QByteArrayLiteral("TIT2");
+    }
+    if (artist) {
+        dropped << QByteArrayLiteral("TPE1");
+    }
+
+    QByteArray frames = firstFrames;
+    if (oldTag && oldTag->size() >= 10) {
+        const QByteArray& tag = *oldTag;
+        const int version = uint8_t(tag[3]);
+        const uint8_t flags = uint8_t(tag[5]);
+        Console::line(QStringLiteral("[ID3] Parsing tag: version=2.") + QString::number(version) +
+                      QStringLiteral(", tagBytes=") + QString::number(tag.size()) +
+                      QStringLiteral(", flags=0x") +
+                      QStringLiteral("%1").arg(flags, 2, 16, QLatin1Char('0')).toUpper());
+        if (!tag.startsWith("ID3")) {
+            failWrite(path, QStringLiteral("The ID3 chunk does not hold an ID3v2 tag"));
+        }
+        if (version != 3 && version != 4) {
+            failWrite(path, QStringLiteral("ID3v2.%1 tag not supported").arg(version));
+        }
+        FrameWalker walker(tag, true);
+        int kept = 0;
+        while (const auto frame = walker.next()) {
+            const QString id = QString::fromLatin1(frame->id);
+            if (dropped.contains(frame->id)) {
+                Console::line(QStringLiteral("[ID3] Skipped ") + id + QStringLiteral(" size=") +
+                              QString::number(frame->size) + QStringLiteral(" (will write fresh)"));
+                continue;
+            }
+            const auto converted = toV23(*frame, walker.version(), walker.flags());
+            if (const QString* reason = std::get_if<QString>(&converted)) {
+                Console::line(QStringLiteral("[ID3] Cannot keep ") + id + QStringLiteral(": ") + *reason);
+                failWrite(path, QStringLiteral("Cannot rewrite the ID3 tag: ") + *reason);
+            }
+            const V23Frame& v23 = std::get<V23Frame>(converted);
+            frames += frame->id;
+            Bytes::appendU32BE(frames, uint32_t(v23.body.size()));
+            frames += char(v23.status);
+            frames += char(v23.format);
+            frames += v23.body;
+            Console::line(QStringLiteral("[ID3] Kept   ") + id + QStringLiteral("  size=") +
+                          QString::number(frame->size));
+            ++kept;
+            if (frames.size() >= maxTagBodySize) {
+                failWrite(path, QStringLiteral("ID3 tag too large"));
+            }
+        }
+        switch (walker.stop()) {
+        case WalkStop::padding:
+            Console::line(QStringLiteral("[ID3] Hit padding at offset ") + QString::number(walker.pos()) +
+                          QStringLiteral(", stopping"));
+            break;
+        case WalkStop::invalidId:
+            Console::line(QStringLiteral("[ID3] Invalid frame ID at offset ") +
+                          QString::number(walker.pos()) + QStringLiteral(": ") +
+                          hexBytes(walker.peek(walker.pos(), 4)) + QStringLiteral(" → stopping copy"));
+            if (walker.nonZeroFrom(walker.pos() + 4)) {
+                failWrite(path,
+                          QStringLiteral("Damaged ID3 tag: invalid frame ID at offset %1").arg(walker.pos()));
+            }
+            break;
+        case WalkStop::overrun: {
+            const RawFrame& f = walker.overrunFrame();
+            Console::line(QStringLiteral("[ID3] Frame '") + QString::fromLatin1(f.id) +
+                          QStringLiteral("' end ") + QString::number(f.pos + 10 + f.size) +
+                          QStringLiteral(" > tag end ") + QString::number(walker.end()) +
+                          QStringLiteral(" → stopping copy"));
+            failWrite(path, QStringLiteral("Damaged ID3 tag: frame '%1' runs past the end of the tag")
+                                .arg(QString::fromLatin1(f.id)));
+        }
+        case WalkStop::badExtendedHeader:
+            failWrite(path, QStringLiteral("Damaged ID3 tag: extended header runs past the end of the tag"));
+        case WalkStop::end:
+        case WalkStop::running:
+            break;
+        }
+        Console::line(QStringLiteral("[ID3] Frame copy done: ") + QString::number(kept) +
+                      QStringLiteral(" frames kept, offset=") + QString::number(walker.pos()) +
+                      QStringLiteral("/") + QString::number(walker.end()));
+    }
+
+    frames += buildTextFrame(QByteArrayLiteral("TCON"), genre);
+    if (year) {
+        frames += buildTextFrame(QByteArrayLiteral("TYER"), QString::number(*year));
+    }
+    if (title) {
+        frames += buildTextFrame(QByteArrayLiteral("TIT2"), *title);
+    }
+    if (artist) {
+        frames += buildTextFrame(QByteArrayLiteral("TPE1"), *artist);
+    }
+    if (frames.size() + paddingSize >= maxTagBodySize) {
+        failWrite(path, QStringLiteral("ID3 tag too large"));
+    }
+    frames.append(QByteArray(paddingSize, '\0'));
+
+    QByteArray out;
+    out.reserve(10 + frames.size());
+    out += QByteArrayLiteral("ID3");
+    out += char(0x03);
+    out += char(0x00);
+    out += char(0x00);
+    out += syncsafeEncode(uint32_t(frames.size()));
+    out += frames;
+    return out;
+}
+
+QByteArray ID3v2Handler::buildTextFrame(const QByteArray& id, const QString& text) {
+    const QByteArray utf8 = text.toUtf8();
+    QByteArray out;
+    out.reserve(11 + utf8.size());
+    out += id.left(4);
+    Bytes::appendU32BE(out, uint32_t(1 + utf8.size()));
+    out += char(0x00);
+    out += char(0x00);
+    out += char(0x03);
+    out += utf8;
+    return out;
+}
+
+void ID3v2Handler::appendChunk(QByteArray& out, const QByteArray& id, const QByteArray& body,
+                               SizeOrder order) {
+    out += id.left(4);
+    if (order == SizeOrder::bigEndian) {
+        Bytes::appendU32BE(out, uint32_t(body.size()));
+    } else {
+        Bytes::appendU32LE(out, uint32_t(body.size()));
+    }
+    out += body;
+    if (body.size() % 2 != 0) {
+        out += char(0x00);
+    }
+}
+
+QByteArray ID3v2Handler::syncsafeEncode(uint32_t size) {
+    QByteArray out(4, '\0');
+    out[0] = char((size >> 21) & 0x7F);
+    out[1] = char((size >> 14) & 0x7F);
+    out[2] = char((size >> 7) & 0x7F);
+    out[3] = char(size & 0x7F);
+    return out;
+}
+
+QString ID3v2Handler::readID3v1Field(const QByteArray& bytes) {
+    const QString text = QString::fromLatin1(bytes);
+    qsizetype start = 0;
+    qsizetype end = text.size();
+    const auto trimmed = [](QChar c) {
+        return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QChar(0);
+    };
+    while (start < end && trimmed(text[start])) {
+        ++start;
+    }
+    while (end > start && trimmed(text[end - 1])) {
+        --end;
+    }
+    return text.mid(start, end - start);
+}
