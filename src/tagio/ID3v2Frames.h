@@ -45,6 +45,11 @@ public:
                 !Bytes::fits(m_block.size(), offset - m_blockStart, length)) {
                 m_blockStart = offset - offset % blockSize;
                 m_block = m_source->readAtMost(m_blockStart, blockSize);
+                if (!Bytes::fits(m_block.size(), offset - m_blockStart, length)) {
+                    // The read crosses the end of the aligned block: start the block at the read.
+                    m_blockStart = offset;
+                    m_block = m_source->readAtMost(m_blockStart, blockSize);
+                }
             }
             if (Bytes::fits(m_block.size(), offset - m_blockStart, length)) {
                 return m_block.mid(offset - m_blockStart, length);
