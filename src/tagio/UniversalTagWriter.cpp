@@ -230,10 +230,10 @@ UniversalTagWriter::TitleArtist UniversalTagWriter::readTitleAndArtist(const QSt
         if (!source) {
             throw AppError::tagReadFailed(path, errnoText(errno));
         }
-        if (const std::optional<QByteArray> tag = ID3v2Handler::readTag(*source, path)) {
-            out.title = ID3v2Handler::findTextFrame({QByteArrayLiteral("TIT2")}, *tag);
-            out.artist = ID3v2Handler::findTextFrame({QByteArrayLiteral("TPE1")}, *tag);
-        }
+        const QList<std::optional<QString>> texts = ID3v2Handler::readTextFrames(
+            *source, path, {QByteArrayLiteral("TIT2"), QByteArrayLiteral("TPE1")});
+        out.title = texts[0];
+        out.artist = texts[1];
         return out;
     }
     case Branch::flac: {
