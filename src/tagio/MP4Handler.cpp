@@ -240,6 +240,9 @@ std::optional<MovieLocation> locateMovie(WindowReader& reader, const QString& pa
 
 // The located moov, read whole and parsed.
 MovieImage readWholeMovie(const ByteSource& source, const MovieLocation& at, const QString& path) {
+    if (at.end - at.start > MP4Handler::maxMovieRead) {
+        throwRead(path, QStringLiteral("MP4 'moov' atom too large to read (%1 bytes)").arg(at.end - at.start));
+    }
     std::optional<QByteArray> bytes = source.read(at.start, at.end - at.start);
     if (!bytes) {
         throwRead(path, QStringLiteral("Datei konnte nicht gelesen werden"));
@@ -430,7 +433,12 @@ struct ItemImage {
     MP4Handler::Atom atom;
 };
 
-ItemImage readItem(WindowReader& reader, const HeaderAtom& item) {
+ItemImage readItem(WindowReader& reader, const HeaderAtom& item, const QString& path) {
+    if (item.end - item.start > MP4Handler::maxItemRead) {
+        throwRead(path, QStringLiteral("MP4 item '%1' too large to read (%2 bytes)")
+                            .arg(QString::fromLatin1(item.type, 4))
+                            .arg(item.end - item.start));
+    }
     ItemImage image;
     image.bytes = reader.exactly(item.start, item.end - item.start);
     image.atom.type = QString::fromLatin1(item.type, 4);
@@ -444,7 +452,7 @@ ItemImage readItem(WindowReader& reader, const HeaderAtom& item) {
 // item list; no value when the walk met damage.
 std::optional<MP4Handler::YearAndGenre> walkItemList(const MP4Handler& handler, WindowReader& reader,
                                                      const MovieLocation& movie, bool wantYear,
-                                                     bool wantGenre) {
+                                                     bool wantGenre, const QString& path) {
     bool damaged = false;
     const std::optional<HeaderAtom> ilst = locateItemList(reader, movie, damaged);
     if (damaged) {
@@ -461,12 +469,12 @@ std::optional<MP4Handler::YearAndGenre> walkItemList(const MP4Handler& handler, 
     const LevelWalk walk = walkLevel(reader, childStart(*ilst), ilst->end, [&](const HeaderAtom& item) {
         if (needYear && item.is(kDayType)) {
             needYear = false;
-            const ItemImage day = readItem(reader, item);
+            const ItemImage day = readItem(reader, item, path);
             const std::optional<QString> text = MP4Handler::readItemText(day.atom, day.bytes);
             found.year = text ? extractYear(*text) : std::nullopt;
         } else if (needGenreText && item.is("\xA9gen")) {
             needGenreText = false;
-            const ItemImage gen = readItem(reader, item);
+            const ItemImage gen = readItem(reader, item, path);
             if (std::optional<QString> text = MP4Handler::readItemText(gen.atom, gen.bytes)) {
                 found.genre = std::move(text);
                 needGenreNumber = false;
@@ -481,7 +489,7 @@ std::optional<MP4Handler::YearAndGenre> walkItemList(const MP4Handler& handler, 
         return std::nullopt;
     }
     if (needGenreNumber && gnre) {
-        const ItemImage number = readItem(reader, *gnre);
+        const ItemImage number = readItem(reader, *gnre, path);
         found.genre = handler.readGenreNumber(number.atom, number.bytes);
     }
     return found;
@@ -523,7 +531,7 @@ MP4Handler::YearAndGenre readItems(const MP4Handler& handler, const QString& pat
     }
     if (walk) {
         if (std::optional<MP4Handler::YearAndGenre> found =
-                walkItemList(handler, reader, *at, wantYear, wantGenre)) {
+                walkItemList(handler, reader, *at, wantYear, wantGenre, path)) {
             return std::move(*found);
         }
     }
@@ -542,7 +550,61 @@ MP4Handler::YearAndGenre readItems(const MP4Handler& handler, const QString& pat
     return found;
 }
 
+// For each type, the text of its first item with readable text, by the
+// header walk; no value when the walk met damage.
+std::optional<QList<std::optional<QString>>> walkItemTexts(WindowReader& reader, const MovieLocation& movie,
+                                                           const QList<QByteArray>& types, const QString& path) {
+    bool damaged = false;
+    const std::optional<HeaderAtom> ilst = locateItemList(reader, movie, damaged);
+    if (damaged) {
+        return std::nullopt;
+    }
+    QList<std::optional<QString>> texts(types.size());
+    if (!ilst) {
+        return texts;
+    }
+    const LevelWalk walk = walkLevel(reader, childStart(*ilst), ilst->end, [&](const HeaderAtom& item) {
+        const qsizetype k = types.indexOf(QByteArray(item.type, 4));
+        if (k >= 0 && !texts[k]) {
+            const ItemImage image = readItem(reader, item, path);
+            texts[k] = MP4Handler::readItemText(image.atom, image.bytes);
+        }
+        return std::find(texts.cbegin(), texts.cend(), std::nullopt) != texts.cend();
+    });
+    if (walk == LevelWalk::damaged) {
+        return std::nullopt;
+    }
+    return texts;
+}
+
 } // namespace
+
+QList<std::optional<QString>> MP4Handler::readItemTexts(const QString& path, const QStringList& types) const {
+    QList<QByteArray> typeBytes;
+    for (const QString& type : types) {
+        typeBytes.append(type.toLatin1());
+    }
+    const ByteSource source = openSource(path);
+    WindowReader reader(source, path);
+    const std::optional<MovieLocation> at = locateMovie(reader, path);
+    if (!at) {
+        return QList<std::optional<QString>>(types.size());
+    }
+    if (auto texts = walkItemTexts(reader, *at, typeBytes, path)) {
+        return *std::move(texts);
+    }
+    const MovieImage movie = readWholeMovie(source, *at, path);
+    QList<std::optional<QString>> texts(types.size());
+    if (const std::optional<Atom> ilst = findItemList(movie.atom.children)) {
+        for (const Atom& item : ilst->children) {
+            const qsizetype k = types.indexOf(item.type);
+            if (k >= 0 && !texts[k]) {
+                texts[k] = readItemText(item, movie.bytes);
+            }
+        }
+    }
+    return texts;
+}
 
 std::optional<QString> MP4Handler::readGenre(const QString& path) const {
     Console::line(QStringLiteral("[TagIO] MP4Handler.readGenre: ") + QFileInfo(path).fileName());
@@ -569,5 +631,5 @@ std::optional<MP4Handler::YearAndGenre> MP4Handler::readYearAndGenreByHeaderWalk
     if (!at) {
         return YearAndGenre{};
     }
-    return walkItemList(*this, reader, *at, true, true);
+    return walkItemList(*this, reader, *at, true, true, path);
 }

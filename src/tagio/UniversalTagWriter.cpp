@@ -244,23 +244,10 @@ UniversalTagWriter::TitleArtist UniversalTagWriter::readTitleAndArtist(const QSt
         return out;
     }
     case Branch::mp4: {
-        const LoadedFile loaded = loadFile(path);
-        const QList<MP4Handler::Atom> top = MP4Handler::parseAtoms(loaded.bytes, 0, loaded.bytes.size());
-        for (const MP4Handler::Atom& atom : top) {
-            if (atom.type != QLatin1String("moov")) {
-                continue;
-            }
-            if (const std::optional<MP4Handler::Atom> list = MP4Handler::findItemList(atom.children)) {
-                for (const MP4Handler::Atom& item : list->children) {
-                    if (!out.title && item.type == QStringLiteral("\u00A9nam")) {
-                        out.title = MP4Handler::readItemText(item, loaded.bytes);
-                    } else if (!out.artist && item.type == QStringLiteral("\u00A9ART")) {
-                        out.artist = MP4Handler::readItemText(item, loaded.bytes);
-                    }
-                }
-            }
-            break;
-        }
+        const QList<std::optional<QString>> texts =
+            m_mp4Handler.readItemTexts(path, {QStringLiteral("\u00A9nam"), QStringLiteral("\u00A9ART")});
+        out.title = texts[0];
+        out.artist = texts[1];
         return out;
     }
     case Branch::refused:
