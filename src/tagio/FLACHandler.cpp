@@ -252,6 +252,7 @@ FLACHandler::CommentIndex FLACHandler::indexVorbisComment(QByteArray body) {
     }
     const qint64 count = readUInt32LE(bytes, vendorLength + 4);
     qint64 pos = vendorLength + 8;
+    index.entries.reserve(size_t(std::min(count, (size - pos) / 4)));
     // Every entry takes at least its 4-byte length, so the loop ends at the
     // end of the body whatever the declared count.
     for (qint64 n = 0; n < count; ++n) {
