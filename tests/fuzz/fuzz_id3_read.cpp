@@ -4,6 +4,7 @@
 #include "model/AppError.h"
 #include "model/DecadeRule.h"
 #include "tagio/ByteSource.h"
+#include "tagio/Bytes.h"
 #include "tagio/ID3v2Handler.h"
 
 #include <QByteArray>
@@ -22,6 +23,42 @@ const QTemporaryDir& tempDir() {
         std::abort();
     }
     return dir;
+}
+
+// The input with a filler put in front of its frames or chunks, so that they
+// start at `at`: a PRIV frame after the header of its ID3 tag (the tag grows
+// by it), or a "junk" chunk after its RIFF/FORM header. An input without such
+// a header gets one of its own, then the filler, then the input itself.
+QByteArray placedAt(const QByteArray& input, qint64 at, const char* name) {
+    const bool mp3 = name[2] == 'm';
+    const bool wav = name[2] == 'w';
+    const QByteArray magic = mp3 ? "ID3" : (wav ? "RIFF" : "FORM");
+    const qint64 headerLength = mp3 ? 10 : 12;
+    const bool own = input.startsWith(magic) && input.size() >= headerLength &&
+                     !(mp3 && (uint8_t(input[3]) > 4 || (uint8_t(input[5]) & 0x40)));
+    QByteArray header = own ? input.left(headerLength)
+                            : (mp3 ? QByteArray("ID3\x03\x00\x00\x00\x00\x00\x00", 10)
+                                   : magic + QByteArray(4, '\0') + (wav ? "WAVE" : "AIFF"));
+    const QByteArray rest = own ? input.mid(headerLength) : input;
+    const qint64 body = at - headerLength - (mp3 ? 10 : 8);
+    QByteArray filler = mp3 ? QByteArray("PRIV") : QByteArray("junk");
+    if (mp3) {
+        const uint32_t tagSize = own ? ID3v2Handler::syncsafeDecode(header, 6) : uint32_t(rest.size());
+        header.replace(6, 4, ID3v2Handler::syncsafeEncode(tagSize + uint32_t(10 + body)));
+        if (uint8_t(header[3]) == 4) {
+            filler += ID3v2Handler::syncsafeEncode(uint32_t(body));
+        } else {
+            Bytes::appendU32BE(filler, uint32_t(body));
+        }
+        filler += QByteArray(2, '\0');
+    } else {
+        const uint32_t container = (wav ? Bytes::u32LE(header, 4) : Bytes::u32BE(header, 4)) + uint32_t(8 + body);
+        header.truncate(4);
+        wav ? Bytes::appendU32LE(header, container) : Bytes::appendU32BE(header, container);
+        header += own ? input.mid(8, 4) : QByteArray(wav ? "WAVE" : "AIFF");
+        wav ? Bytes::appendU32LE(filler, uint32_t(body)) : Bytes::appendU32BE(filler, uint32_t(body));
+    }
+    return header + filler + QByteArray(body, '\0') + rest;
 }
 
 } // namespace
@@ -79,6 +116,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
         } catch (const AppError&) {
             std::abort(); // the file exists and is readable: no error is expected
+        }
+
+        // The same input at an offset from 4096 - 80 to 4096 (chosen by its
+        // length), so that header reads of the file walk cross the end of the
+        // reader's 4096-byte block: the walk must agree with the tag in memory.
+        const QByteArray image = placedAt(bytes, 4096 - 80 + qint64(size % 81), name);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(image) != image.size()) {
+            std::abort();
+        }
+        file.close();
+        try {
+            const auto source = ByteSource::open(path);
+            const auto range = ID3v2Handler::locateTag(image, path);
+            if (!source || ID3v2Handler::locateTag(*source, path) != range) {
+                std::abort();
+            }
+            const QByteArray tag = range ? image.mid(range->start, range->length()) : QByteArray();
+            const auto text = ID3v2Handler::findTextFrame({"TYER", "TDRC"}, tag);
+            const ID3v2Handler::YearAndGenre walked = ID3v2Handler::readYearAndGenre(*source, path);
+            if (walked.year != (text ? extractYear(*text) : std::nullopt) ||
+                walked.genre != ID3v2Handler::findGenreFrame(tag)) {
+                std::abort();
+            }
+        } catch (const AppError&) {
+            std::abort();
         }
     }
     return 0;
