@@ -327,6 +327,9 @@ struct HeaderAtom {
     qint64 end = 0;
     int headerLength = 8;
     char type[4] = {};
+    // The size as stored, not clamped to the enclosing range; size 0 counts
+    // to the end of the file.
+    uint64_t storedLength = 0;
 
     bool is(const char* name) const { return std::memcmp(type, name, 4) == 0; }
 };
@@ -354,6 +357,7 @@ template <typename Visit> LevelWalk walkLevel(WindowReader& reader, qint64 start
         atom.start = o;
         atom.end = length > uint64_t(end - o) ? end : o + qint64(length);
         atom.headerLength = headerLength;
+        atom.storedLength = extent.toEnd ? uint64_t(reader.size() - o) : length;
         std::memcpy(atom.type, h.constData() + 4, 4);
         if (!visit(atom)) {
             return LevelWalk::stopped;
@@ -577,7 +581,51 @@ std::optional<QList<std::optional<QString>>> walkItemTexts(WindowReader& reader,
     return texts;
 }
 
+// Checks one level of the movie tree for checkMovieTree; `atoms` counts the
+// atoms seen so far. Sizes are taken as stored: a reader that trusts them
+// reads that much, whatever the atom around them says.
+void checkTreeLevel(WindowReader& reader, qint64 start, qint64 end, int depth, qint64& atoms,
+                    const QString& path) {
+    const auto refuse = [&path](const QString& what, uint64_t length) {
+        throwRead(path, QStringLiteral("MP4 %1 too large to read (%2 bytes)").arg(what).arg(length));
+    };
+    walkLevel(reader, start, end, [&](const HeaderAtom& atom) {
+        const QString type = QString::fromLatin1(atom.type, 4);
+        if (++atoms > MP4Handler::maxTreeAtoms) {
+            throwRead(path, QStringLiteral("MP4 movie holds too many atoms to read"));
+        }
+        if (!MP4Handler::isContainerType(type) || depth + 1 >= MP4Handler::maxDepth) {
+            if (atom.storedLength > uint64_t(MP4Handler::maxMovieRead)) {
+                refuse(QStringLiteral("atom '%1'").arg(type), atom.storedLength);
+            }
+            return true;
+        }
+        if (atom.is("ilst")) {
+            // Every item of the list is held at once.
+            uint64_t items = 0;
+            walkLevel(reader, childStart(atom), atom.end, [&](const HeaderAtom& item) {
+                items += std::min<uint64_t>(item.storedLength, uint64_t(MP4Handler::maxMovieRead) + 1);
+                return items <= uint64_t(MP4Handler::maxMovieRead);
+            });
+            if (items > uint64_t(MP4Handler::maxMovieRead)) {
+                refuse(QStringLiteral("item list"), items);
+            }
+        }
+        checkTreeLevel(reader, childStart(atom), atom.end, depth + 1, atoms, path);
+        return true;
+    });
+}
+
 } // namespace
+
+void MP4Handler::checkMovieTree(const QString& path) {
+    const ByteSource source = openSource(path);
+    WindowReader reader(source, path);
+    if (const std::optional<MovieLocation> at = locateMovie(reader, path)) {
+        qint64 atoms = 0;
+        checkTreeLevel(reader, at->start + at->headerLength, at->end, 1, atoms, path);
+    }
+}
 
 QList<std::optional<QString>> MP4Handler::readItemTexts(const QString& path, const QStringList& types) const {
     QList<QByteArray> typeBytes;

@@ -75,6 +75,13 @@ public:
     // may claim, fails the read instead of being allocated.
     static constexpr qint64 maxItemRead = qint64(16) << 20;
     static constexpr qint64 maxMovieRead = qint64(64) << 20;
+    static constexpr qint64 maxTreeAtoms = 200000;
+
+    // For readers that load atoms whole (TagLib): throws AppError::tagReadFailed
+    // when the sizes stored in the movie's atom tree would make them hold more
+    // than the caps above: an atom or an item list beyond maxMovieRead, or
+    // more than maxTreeAtoms atoms.
+    static void checkMovieTree(const QString& path);
     std::optional<YearAndGenre> readYearAndGenreByHeaderWalk(const QString& path) const;
 
     // The complete new file image with the genre (and, when given, year,
