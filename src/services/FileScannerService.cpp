@@ -57,11 +57,11 @@ QStringList namesNotUtf8(const QString& folder, const QSet<QString>& extensions)
             continue;
         }
         if (S_ISDIR(st.st_mode)) {
-            Console::line(QStringLiteral("[FileScannerService] Folder name is not valid UTF-8, not scanned: ") +
-                          path);
+            Console::line(
+                QStringLiteral("[FileScannerService] Folder name is not valid UTF-8, not scanned: ") + path);
         } else if (S_ISREG(st.st_mode) && extensions.contains(QFileInfo(path).suffix().toLower())) {
-            Console::line(QStringLiteral("[FileScannerService] File name is not valid UTF-8, cannot be read: ") +
-                          path);
+            Console::line(
+                QStringLiteral("[FileScannerService] File name is not valid UTF-8, cannot be read: ") + path);
             out.append(path);
         }
     }

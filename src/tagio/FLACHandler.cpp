@@ -332,8 +332,8 @@ QByteArray FLACHandler::updateVorbisComment(const QByteArray& body, const QStrin
         out.append(text);
     };
     for (qsizetype i = 0; i < index.size(); ++i) {
-        const auto change = std::find_if(changes.cbegin(), changes.cend(),
-                                          [i](const Change& c) { return c.at == i; });
+        const auto change =
+            std::find_if(changes.cbegin(), changes.cend(), [i](const Change& c) { return c.at == i; });
         appendEntry(change != changes.cend() ? QByteArrayView(change->text) : index.text(i));
     }
     for (const Change& change : changes) {

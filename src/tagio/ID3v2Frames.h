@@ -220,9 +220,10 @@ public:
     // Reads the body of a frame that next() gave.
     void loadBody(RawFrame& f) const {
         if (!m_loadBodies && f.size > maxLoadedBody) {
-            throw AppError::tagReadFailed(m_path, QStringLiteral("ID3 frame '%1' too large to read (%2 bytes)")
-                                                      .arg(QString::fromLatin1(f.id))
-                                                      .arg(f.size));
+            throw AppError::tagReadFailed(m_path,
+                                          QStringLiteral("ID3 frame '%1' too large to read (%2 bytes)")
+                                              .arg(QString::fromLatin1(f.id))
+                                              .arg(f.size));
         }
         f.body = bytesAt(f.pos + 10, f.size);
     }

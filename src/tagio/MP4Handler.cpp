@@ -241,7 +241,8 @@ std::optional<MovieLocation> locateMovie(WindowReader& reader, const QString& pa
 // The located moov, read whole and parsed.
 MovieImage readWholeMovie(const ByteSource& source, const MovieLocation& at, const QString& path) {
     if (at.end - at.start > MP4Handler::maxMovieRead) {
-        throwRead(path, QStringLiteral("MP4 'moov' atom too large to read (%1 bytes)").arg(at.end - at.start));
+        throwRead(path,
+                  QStringLiteral("MP4 'moov' atom too large to read (%1 bytes)").arg(at.end - at.start));
     }
     std::optional<QByteArray> bytes = source.read(at.start, at.end - at.start);
     if (!bytes) {
@@ -557,7 +558,8 @@ MP4Handler::YearAndGenre readItems(const MP4Handler& handler, const QString& pat
 // For each type, the text of its first item with readable text, by the
 // header walk; no value when the walk met damage.
 std::optional<QList<std::optional<QString>>> walkItemTexts(WindowReader& reader, const MovieLocation& movie,
-                                                           const QList<QByteArray>& types, const QString& path) {
+                                                           const QList<QByteArray>& types,
+                                                           const QString& path) {
     bool damaged = false;
     const std::optional<HeaderAtom> ilst = locateItemList(reader, movie, damaged);
     if (damaged) {

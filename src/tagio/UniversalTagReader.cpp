@@ -97,7 +97,8 @@ void checkWholeReads(const QString& path) {
         length = std::max(length, tag->length());
     }
     if (length > maxTag) {
-        throw AppError::tagReadFailed(path, QStringLiteral("ID3 tag too large to read (%1 bytes)").arg(length));
+        throw AppError::tagReadFailed(path,
+                                      QStringLiteral("ID3 tag too large to read (%1 bytes)").arg(length));
     }
 }
 

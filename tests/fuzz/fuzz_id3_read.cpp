@@ -25,40 +25,40 @@ const QTemporaryDir& tempDir() {
     return dir;
 }
 
-// The input with a filler put in front of its frames or chunks, so that they
-// start at `at`: a PRIV frame after the header of its ID3 tag (the tag grows
-// by it), or a "junk" chunk after its RIFF/FORM header. An input without such
-// a header gets one of its own, then the filler, then the input itself.
-QByteArray placedAt(const QByteArray& input, qint64 at, const char* name) {
-    const bool mp3 = name[2] == 'm';
-    const bool wav = name[2] == 'w';
-    const QByteArray magic = mp3 ? "ID3" : (wav ? "RIFF" : "FORM");
+// The input with a filler in front of its frames or chunks, so that they
+// start at `at`: a PRIV frame after the header of its ID3v2.3/2.4 tag, or a
+// "junk" chunk after its RIFF/FORM header (the tag or container grows by it).
+// An input without such a header gets one of its own.
+QByteArray placedAt(const QByteArray& input, qint64 at, bool mp3, bool wav) {
     const qint64 headerLength = mp3 ? 10 : 12;
-    const bool own = input.startsWith(magic) && input.size() >= headerLength &&
+    const bool own = input.startsWith(mp3 ? "ID3" : (wav ? "RIFF" : "FORM")) &&
+                     input.size() >= headerLength &&
                      !(mp3 && (uint8_t(input[3]) > 4 || (uint8_t(input[5]) & 0x40)));
-    QByteArray header = own ? input.left(headerLength)
-                            : (mp3 ? QByteArray("ID3\x03\x00\x00\x00\x00\x00\x00", 10)
-                                   : magic + QByteArray(4, '\0') + (wav ? "WAVE" : "AIFF"));
-    const QByteArray rest = own ? input.mid(headerLength) : input;
+    QByteArray header =
+        own ? input.left(headerLength)
+            : QByteArray(mp3 ? "ID3\x03\x00\x00\x00\x00\x00\x00" : (wav ? "RIFF....WAVE" : "FORM....AIFF"),
+                         int(headerLength));
     const qint64 body = at - headerLength - (mp3 ? 10 : 8);
-    QByteArray filler = mp3 ? QByteArray("PRIV") : QByteArray("junk");
+    QByteArray filler = mp3 ? "PRIV" : "junk";
     if (mp3) {
-        const uint32_t tagSize = own ? ID3v2Handler::syncsafeDecode(header, 6) : uint32_t(rest.size());
+        const uint32_t tagSize = own ? ID3v2Handler::syncsafeDecode(header, 6) : uint32_t(input.size());
         header.replace(6, 4, ID3v2Handler::syncsafeEncode(tagSize + uint32_t(10 + body)));
-        if (uint8_t(header[3]) == 4) {
+        if (header[3] == 4) {
             filler += ID3v2Handler::syncsafeEncode(uint32_t(body));
         } else {
             Bytes::appendU32BE(filler, uint32_t(body));
         }
         filler += QByteArray(2, '\0');
     } else {
-        const uint32_t container = (wav ? Bytes::u32LE(header, 4) : Bytes::u32BE(header, 4)) + uint32_t(8 + body);
-        header.truncate(4);
-        wav ? Bytes::appendU32LE(header, container) : Bytes::appendU32BE(header, container);
-        header += own ? input.mid(8, 4) : QByteArray(wav ? "WAVE" : "AIFF");
+        const uint32_t old =
+            own ? (wav ? Bytes::u32LE(header, 4) : Bytes::u32BE(header, 4)) : 4 + uint32_t(input.size());
+        const uint32_t grown = old + uint32_t(8 + body);
+        QByteArray size;
+        wav ? Bytes::appendU32LE(size, grown) : Bytes::appendU32BE(size, grown);
+        header.replace(4, 4, size);
         wav ? Bytes::appendU32LE(filler, uint32_t(body)) : Bytes::appendU32BE(filler, uint32_t(body));
     }
-    return header + filler + QByteArray(body, '\0') + rest;
+    return header + filler + QByteArray(body, '\0') + (own ? input.mid(headerLength) : input);
 }
 
 } // namespace
@@ -121,7 +121,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // The same input at an offset from 4096 - 80 to 4096 (chosen by its
         // length), so that header reads of the file walk cross the end of the
         // reader's 4096-byte block: the walk must agree with the tag in memory.
-        const QByteArray image = placedAt(bytes, 4096 - 80 + qint64(size % 81), name);
+        const QByteArray image =
+            placedAt(bytes, 4096 - 80 + qint64(size % 81), name[2] == 'm', name[2] == 'w');
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(image) != image.size()) {
             std::abort();
         }

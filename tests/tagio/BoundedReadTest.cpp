@@ -12,7 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <functional>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -21,36 +20,31 @@
 namespace {
 
 // Growth of the peak resident memory, in MiB, while `read` runs in a child
-// process (any exception it throws counts as a refusal); -1 when the child
-// died before it could tell.
+// process (an exception counts as a refusal); -1 when the child died first.
 long peakGrowthMiB(const std::function<void()>& read) {
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0) {
+    int fds[2];
+    if (::pipe(fds) != 0) {
         return -1;
     }
     const pid_t pid = ::fork();
     if (pid == 0) {
-        ::close(pipeFds[0]);
-        rusage before{};
+        rusage before{}, after{};
         ::getrusage(RUSAGE_SELF, &before);
         try {
             read();
         } catch (...) {
         }
-        rusage after{};
         ::getrusage(RUSAGE_SELF, &after);
         const long growth = (after.ru_maxrss - before.ru_maxrss) / 1024;
-        const bool told = ::write(pipeFds[1], &growth, sizeof growth) == ssize_t(sizeof growth);
-        ::_exit(told ? 0 : 1);
+        ::_exit(::write(fds[1], &growth, sizeof growth) == ssize_t(sizeof growth) ? 0 : 1);
     }
-    ::close(pipeFds[1]);
+    ::close(fds[1]);
     long growth = -1;
-    if (::read(pipeFds[0], &growth, sizeof growth) != ssize_t(sizeof growth)) {
+    if (::read(fds[0], &growth, sizeof growth) != ssize_t(sizeof growth)) {
         growth = -1;
     }
-    ::close(pipeFds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    ::close(fds[0]);
+    ::waitpid(pid, nullptr, 0);
     return growth;
 }
 
@@ -58,14 +52,10 @@ long peakGrowthMiB(const std::function<void()>& read) {
 // offsets; the rest is a hole. False when the file system refuses the size.
 bool makeSparse(const QString& path, qint64 size, const QByteArray& head,
                 const QList<QPair<qint64, QByteArray>>& pieces = {}) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    bool ok = fd >= 0 && ::ftruncate(fd, size) == 0 &&
-              ::pwrite(fd, head.constData(), size_t(head.size()), 0) == ssize_t(head.size());
+    QFile file(path);
+    bool ok = file.open(QIODevice::WriteOnly) && file.resize(size) && file.write(head) == head.size();
     for (const auto& [offset, bytes] : pieces) {
-        ok = ok && ::pwrite(fd, bytes.constData(), size_t(bytes.size()), offset) == ssize_t(bytes.size());
-    }
-    if (fd >= 0) {
-        ::close(fd);
+        ok = ok && file.seek(offset) && file.write(bytes) == bytes.size();
     }
     return ok;
 }
@@ -80,18 +70,14 @@ QByteArray atomHeader(uint32_t size, const char* type) {
 // millions of three-byte entries.
 QByteArray flacWithHugeCommentBlock() {
     constexpr uint32_t entries = 2390000;
-    QByteArray body;
-    body.reserve(8 + entries * 7);
-    Bytes::appendU32LE(body, 0);
-    Bytes::appendU32LE(body, entries);
+    QByteArray body(8, '\0');
+    body[4] = char(entries & 0xFF), body[5] = char((entries >> 8) & 0xFF), body[6] = char(entries >> 16);
     for (uint32_t i = 0; i < entries; ++i) {
         body.append("\x03\x00\x00\x00"
                     "A=b",
                     7);
     }
-    QByteArray file("fLaC\x00\x00\x00\x22", 8);
-    file += QByteArray(34, '\0');
-    file += char(0x84);
+    QByteArray file = QByteArray("fLaC\x00\x00\x00\x22", 8) + QByteArray(34, '\0') + char(0x84);
     Bytes::appendU24BE(file, uint32_t(body.size()));
     return file + body;
 }
@@ -115,17 +101,22 @@ TEST(BoundedRead, SizesInTheFileDoNotDecideMemory) {
     const QByteArray ftyp = atomHeader(16, "ftyp") + QByteArray("M4A \0\0\0\0", 8);
     const Row rows[] = {
         // Big-endian tag size of 3.75 GiB that "aligns" in the hole; the syncsafe one does not.
-        {"be-size.mp3", AudioFormat::mp3, 10 + 0xF0000000LL + 1, QByteArray("ID3\x03\x00\x00\xF0\x00\x00\x00", 10),
+        {"be-size.mp3",
+         AudioFormat::mp3,
+         10 + 0xF0000000LL + 1,
+         QByteArray("ID3\x03\x00\x00\xF0\x00\x00\x00", 10),
          {{10 + (0x70LL << 21), QByteArray("\x01")}}},
         // A tag of 256 MiB of padding.
-        {"padding.mp3", AudioFormat::mp3, 10 + 0x0FFFFFFFLL + 4096, QByteArray("ID3\x03\x00\x00\x7F\x7F\x7F\x7F", 10)},
+        {"padding.mp3", AudioFormat::mp3, 10 + 0x0FFFFFFFLL + 4096,
+         QByteArray("ID3\x03\x00\x00\x7F\x7F\x7F\x7F", 10)},
         // moov of size 0 whose first child is damaged: the fall-back would read 5 GiB.
         {"moov.m4a", AudioFormat::m4a, 5 * gib, ftyp + atomHeader(0, "moov") + atomHeader(4, "free")},
         // A "©day" item that runs to the end of the file.
         {"item.m4a", AudioFormat::m4a, 5 * gib,
          ftyp + atomHeader(0, "moov") + atomHeader(0, "udta") + atomHeader(0, "meta") + QByteArray(4, '\0') +
-             atomHeader(0, "ilst") + atomHeader(0, "\xA9"
-                                                      "day")},
+             atomHeader(0, "ilst") +
+             atomHeader(0, "\xA9"
+                           "day")},
         {"comments.flac", AudioFormat::flac, 0, flacWithHugeCommentBlock()},
     };
     QTemporaryDir dir;

@@ -303,7 +303,7 @@ TEST(ID3v2HandlerWrite, V24FramesBecomeFaithfulV23Frames) {
     EXPECT_EQ(byId["COMM"].format, 0x00); // data-length indicator dropped
     EXPECT_TRUE(byId["COMM"].body.startsWith(QByteArray("\0eng\0A comment", 14)));
     EXPECT_EQ(byId["APIC"].format, 0x00); // unsynchronisation undone
-    EXPECT_FALSE(byId.contains("TDRC")); // unknown to ID3v2.3 readers: TYER and TDAT instead
+    EXPECT_FALSE(byId.contains("TDRC"));  // unknown to ID3v2.3 readers: TYER and TDAT instead
     EXPECT_EQ(byId["TYER"].body, QByteArray("\0"
                                             "2003",
                                             5));
