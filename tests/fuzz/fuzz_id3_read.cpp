@@ -26,39 +26,36 @@ const QTemporaryDir& tempDir() {
 }
 
 // The input with a filler in front of its frames or chunks, so that they
-// start at `at`: a PRIV frame after the header of its ID3v2.3/2.4 tag, or a
-// "junk" chunk after its RIFF/FORM header (the tag or container grows by it).
-// An input without such a header gets one of its own.
+// start at `at`: a PRIV frame after its ID3v2.3/2.4 tag header, or a "junk"
+// chunk after its RIFF/FORM header; the tag or container grows by it. Empty
+// when the input has no such header.
 QByteArray placedAt(const QByteArray& input, qint64 at, bool mp3, bool wav) {
-    const qint64 headerLength = mp3 ? 10 : 12;
-    const bool own = input.startsWith(mp3 ? "ID3" : (wav ? "RIFF" : "FORM")) &&
-                     input.size() >= headerLength &&
-                     !(mp3 && (uint8_t(input[3]) > 4 || (uint8_t(input[5]) & 0x40)));
-    QByteArray header =
-        own ? input.left(headerLength)
-            : QByteArray(mp3 ? "ID3\x03\x00\x00\x00\x00\x00\x00" : (wav ? "RIFF....WAVE" : "FORM....AIFF"),
-                         int(headerLength));
-    const qint64 body = at - headerLength - (mp3 ? 10 : 8);
+    const qint64 headerLength = mp3 ? 10 : 12, body = at - headerLength - (mp3 ? 10 : 8);
+    if (!input.startsWith(mp3 ? "ID3" : (wav ? "RIFF" : "FORM")) || input.size() < headerLength ||
+        (mp3 && (uint8_t(input[3]) > 4 || (uint8_t(input[5]) & 0x40)))) {
+        return {};
+    }
+    QByteArray header = input.left(headerLength);
     QByteArray filler = mp3 ? "PRIV" : "junk";
+    const auto put = [wav](QByteArray& out, uint32_t v) {
+        wav ? Bytes::appendU32LE(out, v) : Bytes::appendU32BE(out, v);
+    };
     if (mp3) {
-        const uint32_t tagSize = own ? ID3v2Handler::syncsafeDecode(header, 6) : uint32_t(input.size());
-        header.replace(6, 4, ID3v2Handler::syncsafeEncode(tagSize + uint32_t(10 + body)));
+        const uint32_t tagSize = ID3v2Handler::syncsafeDecode(header, 6) + uint32_t(10 + body);
+        header.replace(6, 4, ID3v2Handler::syncsafeEncode(tagSize));
         if (header[3] == 4) {
             filler += ID3v2Handler::syncsafeEncode(uint32_t(body));
         } else {
-            Bytes::appendU32BE(filler, uint32_t(body));
+            put(filler, uint32_t(body));
         }
         filler += QByteArray(2, '\0');
     } else {
-        const uint32_t old =
-            own ? (wav ? Bytes::u32LE(header, 4) : Bytes::u32BE(header, 4)) : 4 + uint32_t(input.size());
-        const uint32_t grown = old + uint32_t(8 + body);
         QByteArray size;
-        wav ? Bytes::appendU32LE(size, grown) : Bytes::appendU32BE(size, grown);
+        put(size, (wav ? Bytes::u32LE(header, 4) : Bytes::u32BE(header, 4)) + uint32_t(8 + body));
         header.replace(4, 4, size);
-        wav ? Bytes::appendU32LE(filler, uint32_t(body)) : Bytes::appendU32BE(filler, uint32_t(body));
+        put(filler, uint32_t(body));
     }
-    return header + filler + QByteArray(body, '\0') + (own ? input.mid(headerLength) : input);
+    return header + filler + QByteArray(body, '\0') + input.mid(headerLength);
 }
 
 } // namespace
@@ -123,6 +120,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // reader's 4096-byte block: the walk must agree with the tag in memory.
         const QByteArray image =
             placedAt(bytes, 4096 - 80 + qint64(size % 81), name[2] == 'm', name[2] == 'w');
+        if (image.isEmpty()) {
+            continue;
+        }
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(image) != image.size()) {
             std::abort();
         }

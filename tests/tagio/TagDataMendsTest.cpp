@@ -9,7 +9,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QMap>
 #include <QTemporaryDir>
 
 #include <attachedpictureframe.h>
@@ -23,67 +22,46 @@
 
 namespace {
 
-using Properties = QMap<QString, QStringList>;
-
-// Every tag field as TagLib reads it.
-Properties properties(const QString& path) {
-    const TagLib::FileRef ref(QFile::encodeName(path).constData());
-    Properties out;
-    if (ref.isNull()) {
-        return out;
-    }
-    for (const auto& [key, values] : ref.file()->properties()) {
-        QStringList list;
-        for (const auto& value : values) {
-            list.append(QString::fromStdString(value.to8Bit(true)));
-        }
-        out.insert(QString::fromStdString(key.to8Bit(true)), list);
-    }
-    return out;
-}
-
-// The picture data of the file as TagLib reads it (FLAC and MP3).
-QList<QByteArray> pictures(const QString& path, AudioFormat format) {
-    const QByteArray name = QFile::encodeName(path);
-    QList<QByteArray> out;
-    const auto add = [&out](const TagLib::ByteVector& v) {
-        out.append(QByteArray(v.data(), qsizetype(v.size())));
-    };
-    if (format == AudioFormat::flac) {
-        TagLib::FLAC::File file(name.constData());
-        for (const auto* picture : file.pictureList()) {
-            add(picture->data());
-        }
-        return out;
-    }
-    TagLib::MPEG::File file(name.constData());
-    for (const auto* frame :
-         file.hasID3v2Tag() ? file.ID3v2Tag()->frameListMap()["APIC"] : TagLib::ID3v2::FrameList()) {
-        add(static_cast<const TagLib::ID3v2::AttachedPictureFrame*>(frame)->picture());
-    }
-    return out;
-}
-
+// What a check compares, read by TagLib except for the audio: the genre, and
+// every other tag field together with the data of every picture.
 struct Snapshot {
     QByteArray bytes;
-    Properties tags;
-    QList<QByteArray> pictures;
+    QString genre;
+    QString otherTags;
     QByteArray audio;
 };
 
-Snapshot snapshot(const QString& path, AudioFormat format) {
-    return {TestFiles::readFile(path), properties(path), pictures(path, format),
-            TagProbe::audioPayload(path, format)};
+QString text(const TagLib::String& s) {
+    return QString::fromStdString(s.to8Bit(true));
 }
 
-// Audio, pictures and every tag field but `changed` as they were.
-void expectKept(const Snapshot& now, const Snapshot& before, const QString& changed) {
-    Properties a = now.tags, b = before.tags;
-    a.remove(changed);
-    b.remove(changed);
-    EXPECT_EQ(a, b);
-    EXPECT_EQ(now.pictures, before.pictures);
-    EXPECT_EQ(now.audio, before.audio);
+QString hex(const TagLib::ByteVector& v) {
+    return QString::fromLatin1(QByteArray(v.data(), qsizetype(v.size())).toHex());
+}
+
+Snapshot snapshot(const QString& path, AudioFormat format) {
+    const QByteArray name = QFile::encodeName(path);
+    TagLib::PropertyMap tags = TagLib::FileRef(name.constData()).file()->properties();
+    Snapshot out{TestFiles::readFile(path),
+                 text(tags["GENRE"].toString(" | ")),
+                 {},
+                 TagProbe::audioPayload(path, format)};
+    tags.erase("GENRE");
+    for (const auto& [key, values] : tags) {
+        out.otherTags += text(key) + '=' + text(values.toString(" | ")) + '\n';
+    }
+    if (format == AudioFormat::flac) {
+        TagLib::FLAC::File file(name.constData());
+        for (const auto* picture : file.pictureList()) {
+            out.otherTags += hex(picture->data());
+        }
+    } else if (TagLib::MPEG::File file(name.constData()); file.hasID3v2Tag()) {
+        for (const auto* frame : file.ID3v2Tag()->frameListMap()["APIC"]) {
+            const auto* picture = static_cast<const TagLib::ID3v2::AttachedPictureFrame*>(frame);
+            out.otherTags += hex(picture->picture());
+        }
+    }
+    return out;
 }
 
 struct Row {
@@ -91,7 +69,7 @@ struct Row {
     AudioFormat format;
     std::optional<int> lookedUpYear;
     const char* refusal;    // part of the error when the write must leave the file alone
-    QStringList genreAfter; // TagLib's GENRE values after the write
+    const char* genreAfter; // TagLib's GENRE values after the write
     QByteArray goneAfter;   // bytes the written file no longer holds
 };
 
@@ -103,7 +81,7 @@ struct Row {
 TEST(TagDataMends, RealFilesAfterWriteAndAfterUndo) {
     const Row rows[] = {
         // Two GENRE comments: the one the readers report (the last) gets the label.
-        {"flac/tagged.flac", AudioFormat::flac, std::nullopt, nullptr, {"House", "Pop 80er"}, {}},
+        {"flac/tagged.flac", AudioFormat::flac, std::nullopt, nullptr, "House | Pop 80er", {}},
         // The second comment block's tags would be lost by a rewrite.
         {"flac/twocomments.flac",
          AudioFormat::flac,
@@ -113,9 +91,9 @@ TEST(TagDataMends, RealFilesAfterWriteAndAfterUndo) {
          {}},
         // A byte-order mark on each UTF-16 value; TDRC with day and time
         // kept for v2.3 readers (TagLib reads TYER/TDAT/TIME back as DATE).
-        {"id3/mutagen_v24.mp3", AudioFormat::mp3, std::nullopt, nullptr, {"House / Techno 80er"}, "TDRC"},
+        {"id3/mutagen_v24.mp3", AudioFormat::mp3, std::nullopt, nullptr, "House / Techno 80er", "TDRC"},
         // Keyed QuickTime metadata would be hidden behind a new item list.
-        {"mp4/mdta.m4a", AudioFormat::m4a, 1975, "keyed QuickTime metadata", {}, {}},
+        {"mp4/mdta.m4a", AudioFormat::m4a, 1975, "keyed QuickTime metadata", "", {}},
     };
     const auto writer = std::make_shared<UniversalTagWriter>();
     const UniversalTagReader reader;
@@ -144,11 +122,15 @@ TEST(TagDataMends, RealFilesAfterWriteAndAfterUndo) {
         }
         ASSERT_TRUE(result.success) << result.errorMessage.value_or(QString()).toStdString();
         const Snapshot written = snapshot(path, row.format);
-        EXPECT_EQ(written.tags.value("GENRE"), row.genreAfter);
+        EXPECT_EQ(written.genre, QString::fromUtf8(row.genreAfter));
         EXPECT_TRUE(row.goneAfter.isEmpty() || !written.bytes.contains(row.goneAfter));
-        expectKept(written, before, "GENRE");
+        EXPECT_EQ(written.otherTags, before.otherTags);
+        EXPECT_EQ(written.audio, before.audio);
         EXPECT_EQ(undo.undoLastSession(*writer).restored, 1);
-        expectKept(snapshot(path, row.format), before, {});
+        const Snapshot undone = snapshot(path, row.format);
+        EXPECT_EQ(undone.genre, before.genre);
+        EXPECT_EQ(undone.otherTags, before.otherTags);
+        EXPECT_EQ(undone.audio, before.audio);
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System), leftInFolder);
     }
 }
