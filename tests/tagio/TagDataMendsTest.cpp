@@ -25,10 +25,10 @@ namespace {
 // What a check compares, read by TagLib except for the audio: the genre, and
 // every other tag field together with the data of every picture.
 struct Snapshot {
-    QByteArray bytes;
     QString genre;
     QString otherTags;
     QByteArray audio;
+    bool operator==(const Snapshot&) const = default;
 };
 
 QString text(const TagLib::String& s) {
@@ -42,10 +42,7 @@ QString hex(const TagLib::ByteVector& v) {
 Snapshot snapshot(const QString& path, AudioFormat format) {
     const QByteArray name = QFile::encodeName(path);
     TagLib::PropertyMap tags = TagLib::FileRef(name.constData()).file()->properties();
-    Snapshot out{TestFiles::readFile(path),
-                 text(tags["GENRE"].toString(" | ")),
-                 {},
-                 TagProbe::audioPayload(path, format)};
+    Snapshot out{text(tags["GENRE"].toString(" | ")), {}, TagProbe::audioPayload(path, format)};
     tags.erase("GENRE");
     for (const auto& [key, values] : tags) {
         out.otherTags += text(key) + '=' + text(values.toString(" | ")) + '\n';
@@ -68,9 +65,9 @@ struct Row {
     const char* fixture;
     AudioFormat format;
     std::optional<int> lookedUpYear;
-    const char* refusal;    // part of the error when the write must leave the file alone
-    const char* genreAfter; // TagLib's GENRE values after the write
-    QByteArray goneAfter;   // bytes the written file no longer holds
+    const char* refusal;  // part of the error when the write must leave the file alone
+    QString genreAfter;   // TagLib's GENRE values after the write
+    QByteArray goneAfter; // bytes the written file no longer holds
 };
 
 } // namespace
@@ -83,17 +80,12 @@ TEST(TagDataMends, RealFilesAfterWriteAndAfterUndo) {
         // Two GENRE comments: the one the readers report (the last) gets the label.
         {"flac/tagged.flac", AudioFormat::flac, std::nullopt, nullptr, "House | Pop 80er", {}},
         // The second comment block's tags would be lost by a rewrite.
-        {"flac/twocomments.flac",
-         AudioFormat::flac,
-         std::nullopt,
-         "more than one Vorbis comment block",
-         {},
-         {}},
+        {"flac/twocomments.flac", AudioFormat::flac, std::nullopt, "more than one Vorbis comment", {}, {}},
         // A byte-order mark on each UTF-16 value; TDRC with day and time
         // kept for v2.3 readers (TagLib reads TYER/TDAT/TIME back as DATE).
         {"id3/mutagen_v24.mp3", AudioFormat::mp3, std::nullopt, nullptr, "House / Techno 80er", "TDRC"},
         // Keyed QuickTime metadata would be hidden behind a new item list.
-        {"mp4/mdta.m4a", AudioFormat::m4a, 1975, "keyed QuickTime metadata", "", {}},
+        {"mp4/mdta.m4a", AudioFormat::m4a, 1975, "keyed QuickTime metadata", {}, {}},
     };
     const auto writer = std::make_shared<UniversalTagWriter>();
     const UniversalTagReader reader;
@@ -102,6 +94,7 @@ TEST(TagDataMends, RealFilesAfterWriteAndAfterUndo) {
         SCOPED_TRACE(row.fixture);
         QTemporaryDir dir;
         const QString path = TestFiles::copyFixture(row.fixture, dir);
+        const QByteArray original = TestFiles::readFile(path);
         const Snapshot before = snapshot(path, row.format);
         std::optional<MusicFile> file = FileScannerService().readFile(path, reader);
         ASSERT_TRUE(file.has_value());
@@ -117,20 +110,17 @@ TEST(TagDataMends, RealFilesAfterWriteAndAfterUndo) {
         if (row.refusal != nullptr) {
             EXPECT_FALSE(result.success);
             EXPECT_TRUE(result.errorMessage.value_or(QString()).contains(QLatin1String(row.refusal)));
-            EXPECT_EQ(TestFiles::readFile(path), before.bytes);
+            EXPECT_EQ(TestFiles::readFile(path), original);
             continue;
         }
         ASSERT_TRUE(result.success) << result.errorMessage.value_or(QString()).toStdString();
         const Snapshot written = snapshot(path, row.format);
-        EXPECT_EQ(written.genre, QString::fromUtf8(row.genreAfter));
-        EXPECT_TRUE(row.goneAfter.isEmpty() || !written.bytes.contains(row.goneAfter));
+        EXPECT_EQ(written.genre, row.genreAfter);
+        EXPECT_TRUE(row.goneAfter.isEmpty() || !TestFiles::readFile(path).contains(row.goneAfter));
         EXPECT_EQ(written.otherTags, before.otherTags);
         EXPECT_EQ(written.audio, before.audio);
         EXPECT_EQ(undo.undoLastSession(*writer).restored, 1);
-        const Snapshot undone = snapshot(path, row.format);
-        EXPECT_EQ(undone.genre, before.genre);
-        EXPECT_EQ(undone.otherTags, before.otherTags);
-        EXPECT_EQ(undone.audio, before.audio);
+        EXPECT_TRUE(snapshot(path, row.format) == before);
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System), leftInFolder);
     }
 }
