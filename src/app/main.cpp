@@ -1,13 +1,21 @@
+#include "app/FileLimit.h"
+#include "app/VelmoraApp.h"
+#include "model/AppSettings.h"
+
 #include <QApplication>
-#include <QMainWindow>
+#include <QIcon>
 
 int main(int argc, char* argv[]) {
+    raiseOpenFileLimit();
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Velmora"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Velmora"));
-    window.resize(900, 600);
-    window.show();
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/velmora-icon.png")));
+    AppSettings::shared();
+
+    VelmoraApp velmora;
+    QObject::connect(velmora.mainWindow(), &ContentView::quitRequested, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    velmora.mainWindow()->show();
     return QApplication::exec();
 }

@@ -1,5 +1,7 @@
 #include "model/Console.h"
 
+#include "model/TextUtil.h"
+
 #include <cstdio>
 #include <mutex>
 
@@ -7,7 +9,8 @@ namespace Console {
 
 void line(const QString& text) {
     static std::mutex mutex;
-    const QByteArray bytes = text.toUtf8() + '\n';
+    // A value from a file or a server cannot start a line of its own.
+    const QByteArray bytes = TextUtil::escapeControls(text).toUtf8() + '\n';
     std::lock_guard lock(mutex);
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
     std::fflush(stdout);

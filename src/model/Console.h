@@ -3,7 +3,8 @@
 #include <QString>
 
 // Console lines ("[Component] message") go to standard output, one whole line
-// per call, safe to call from any thread.
+// per call, safe to call from any thread. Control characters in the text are
+// written out (TextUtil::escapeControls).
 namespace Console {
 
 void line(const QString& text);

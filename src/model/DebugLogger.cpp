@@ -1,6 +1,8 @@
 #include "model/DebugLogger.h"
 
 #include "model/Console.h"
+#include "model/PrivateFiles.h"
+#include "model/TextUtil.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,6 +15,7 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -210,12 +213,22 @@ void DebugLogger::applyEnabled(bool enabled) {
 }
 
 void DebugLogger::openLogFile() {
-    QDir().mkpath(m_directory);
+    PrivateFiles::makeDirectory(m_directory);
     Console::line(QStringLiteral("[DebugLogger] Log-Pfad: ") + m_path);
-    const int fd =
-        ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    // Never through a link at the log's name, never into a pipe or device,
+    // and readable by the owner only, whatever mode the file had before.
+    int fd = ::open(QFile::encodeName(m_path).constData(),
+                    O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    int error = errno;
+    if (fd >= 0) {
+        struct stat info {};
+        if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || ::fchmod(fd, 0600) != 0) {
+            error = S_ISREG(info.st_mode) ? errno : EINVAL;
+            ::close(fd);
+            fd = -1;
+        }
+    }
     if (fd < 0) {
-        const int error = errno;
         // The previous descriptor, if any, stays in use.
         Console::line(QStringLiteral("[DebugLogger] FEHLER beim Öffnen der Log-Datei: ") +
                       QString::fromStdString(std::generic_category().message(error)));
@@ -289,7 +302,7 @@ QString DebugLogger::categoryTag(LogCategory category) {
 
 QString DebugLogger::formatLine(const QDateTime& time, LogCategory category, const QString& message) {
     return QLatin1Char('[') + timestamp(time, true) + QStringLiteral("] [") + categoryTag(category) +
-           QStringLiteral("] ") + message + QLatin1Char('\n');
+           QStringLiteral("] ") + TextUtil::escapeControls(message) + QLatin1Char('\n');
 }
 
 QString DebugLogger::bannerText(const QDateTime& time) {

@@ -19,7 +19,9 @@ enum class LogCategory { sys, file, api, write, error, info };
 // Every file operation runs on the logger's own writer thread, in the order the
 // calls were made, so callers on any thread never wait for the disk. Each line
 // goes to the file with its own unbuffered write; a line that cannot be written
-// is dropped, and no failure reaches a caller.
+// is dropped, and no failure reaches a caller. Only a regular file is opened,
+// never through a link at its name; it is kept at mode 0600 and a missing log
+// folder is created with mode 0700.
 class DebugLogger {
 public:
     using Clock = std::function<QDateTime()>;
@@ -43,6 +45,7 @@ public:
     bool isEnabled() const;
 
     // One line "[time] [TAG  ] message"; nothing at all while logging is off.
+    // Control characters in the message are written out (TextUtil::escapeControls).
     void log(const QString& message, LogCategory category);
     // The frame of a batch run: a rule of 80 "-" and a start line, an end line
     // and a rule. Nothing while logging is off.

@@ -9,6 +9,8 @@
 #include <QJsonDocument>
 #include <QRegularExpression>
 
+#include <cmath>
+
 QJsonObject DecadeRule::toJson() const {
     QJsonObject object;
     object.insert(QStringLiteral("id"), id.toString(QUuid::WithoutBraces).toUpper());
@@ -25,7 +27,8 @@ std::optional<int> strictInt(const QJsonValue& value) {
         return std::nullopt;
     }
     const double d = value.toDouble();
-    if (d != static_cast<double>(static_cast<qint64>(d)) || d < INT_MIN || d > INT_MAX) {
+    // The range is checked before any conversion: a cast of a value outside it is undefined.
+    if (!(d >= INT_MIN && d <= INT_MAX) || d != std::trunc(d)) {
         return std::nullopt;
     }
     return static_cast<int>(d);

@@ -65,3 +65,7 @@ QStringList SettingsSnapshot::decadeLabels() const {
 int SettingsSnapshot::boundedConcurrency() const {
     return std::clamp(maxConcurrentRequests, 1, 10);
 }
+
+int SettingsSnapshot::boundedTimeoutSeconds() const {
+    return std::clamp(requestTimeoutSeconds, 1, 600);
+}

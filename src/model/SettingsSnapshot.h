@@ -51,4 +51,6 @@ struct SettingsSnapshot {
     QStringList decadeLabels() const;
     // Number of files in flight: `maxConcurrentRequests` bound to 1..10.
     int boundedConcurrency() const;
+    // Time-out of one lookup request in seconds: `requestTimeoutSeconds` bound to 1..600.
+    int boundedTimeoutSeconds() const;
 };

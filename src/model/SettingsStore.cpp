@@ -1,5 +1,9 @@
 #include "model/SettingsStore.h"
 
+#include "model/Console.h"
+#include "model/PrivateFiles.h"
+
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -7,7 +11,11 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include <cerrno>
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -20,6 +28,35 @@ bool isDataValue(const QJsonValue& value) {
     }
     const QJsonObject object = value.toObject();
     return object.size() == 1 && object.value(kDataMember).isString();
+}
+
+// The whole content of an open regular file of at most `maxBytes`; none for
+// anything else (a pipe, a device, a folder, a larger file, a read error).
+std::optional<QByteArray> readRegularFile(int fd, qint64 maxBytes) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > maxBytes) {
+        return std::nullopt;
+    }
+    QByteArray bytes(static_cast<qsizetype>(maxBytes) + 1, Qt::Uninitialized);
+    qsizetype total = 0;
+    while (total < bytes.size()) {
+        const ssize_t got = ::read(fd, bytes.data() + total, static_cast<size_t>(bytes.size() - total));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return std::nullopt;
+        }
+        if (got == 0) {
+            break;
+        }
+        total += got;
+    }
+    if (total > maxBytes) {
+        return std::nullopt; // it grew while being read
+    }
+    bytes.truncate(total);
+    return bytes;
 }
 
 } // namespace
@@ -39,16 +76,58 @@ QString SettingsStore::defaultFilePath() {
 }
 
 void SettingsStore::loadFile() {
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    const QByteArray path = QFile::encodeName(m_path);
+    // Non-blocking, so that a pipe at the path cannot hold up the start.
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        m_unreadable = errno != ENOENT;
         return;
     }
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
+    const std::optional<QByteArray> bytes = readRegularFile(fd, maxFileBytes);
+    ::close(fd);
+    if (!bytes) {
+        m_unreadable = true;
+        return;
+    }
+    const QJsonDocument document = QJsonDocument::fromJson(*bytes);
     if (document.isObject()) {
         m_values = document.object();
+    } else if (!bytes->trimmed().isEmpty()) {
+        m_unreadable = true;
+        return;
     }
     // Keep the file private even when someone loosened it.
-    ::chmod(QFile::encodeName(m_path).constData(), 0600);
+    ::chmod(path.constData(), 0600);
+}
+
+bool SettingsStore::moveUnreadableAside() {
+    if (!m_unreadable) {
+        return true;
+    }
+    const QString base = m_path + QStringLiteral(".unreadable-") +
+                         QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString target = base;
+    for (int n = 2; QFileInfo::exists(target) || QFileInfo(target).isSymLink(); ++n) {
+        target = base + QLatin1Char('-') + QString::number(n);
+    }
+    const QByteArray to = QFile::encodeName(target);
+    if (::rename(QFile::encodeName(m_path).constData(), to.constData()) != 0) {
+        if (errno == ENOENT) {
+            m_unreadable = false; // gone meanwhile: nothing to keep
+            return true;
+        }
+        Console::line(QStringLiteral("[SettingsStore] Unreadable settings file left in place, not saved: ") +
+                      m_path);
+        return false;
+    }
+    struct stat info {};
+    if (::lstat(to.constData(), &info) == 0 && S_ISREG(info.st_mode)) {
+        ::chmod(to.constData(), 0600);
+    }
+    Console::line(QStringLiteral("[SettingsStore] Unreadable settings file kept as ") + target +
+                  QStringLiteral("; continuing with defaults"));
+    m_unreadable = false;
+    return true;
 }
 
 std::optional<QString> SettingsStore::string(const QString& key) const {
@@ -139,9 +218,12 @@ bool SettingsStore::commit() {
     QByteArray bytes;
     {
         std::lock_guard lock(m_mutex);
+        if (!moveUnreadableAside()) {
+            return false;
+        }
         bytes = QJsonDocument(m_values).toJson(QJsonDocument::Indented);
     }
-    QDir().mkpath(QFileInfo(m_path).absolutePath());
+    PrivateFiles::makeDirectory(QFileInfo(m_path).absolutePath());
     QSaveFile file(m_path);
     if (!file.open(QIODevice::WriteOnly)) {
         return false;

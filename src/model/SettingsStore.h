@@ -11,7 +11,13 @@
 // The per-user key-value store behind the settings. Values keep their kind:
 // a Bool stays a Bool, an integer an integer, a text a text and a data value
 // data. The store is one JSON file, written atomically with mode 0600 (it
-// holds API keys and a client secret).
+// holds API keys and a client secret) in a folder created with mode 0700.
+//
+// Only a regular file of at most `maxFileBytes` holding a JSON object is read.
+// Any other file at the path (unparsable, too large, a pipe or device, not
+// readable) leaves the store empty, and before the first commit writes over it
+// the file is moved aside as "settings.json.unreadable-<yyyyMMdd-HHmmss>"
+// (mode 0600) with one console line, so that no key in it is lost.
 class SettingsStore {
 public:
     // A store in the user's config folder (".../Velmora/settings.json").
@@ -20,6 +26,7 @@ public:
     explicit SettingsStore(QString filePath);
 
     static QString defaultFilePath();
+    static constexpr qint64 maxFileBytes = 1024 * 1024;
     const QString& filePath() const { return m_path; }
 
     // Reads: a text (absent or another kind: none); the stored value of any
@@ -43,8 +50,11 @@ public:
 
 private:
     void loadFile();
+    // False when an unreadable file is still in the way.
+    bool moveUnreadableAside();
 
     QString m_path;
     mutable std::mutex m_mutex;
     QJsonObject m_values;
+    bool m_unreadable = false; // guarded by m_mutex
 };

@@ -2,6 +2,8 @@
 
 #include <QList>
 
+#include <algorithm>
+
 namespace TextUtil {
 
 bool isBlankOrTab(QChar c) {
@@ -48,6 +50,52 @@ int compareScalars(const QString& a, const QString& b) {
         return 0;
     }
     return ua.size() < ub.size() ? -1 : 1;
+}
+
+bool isControl(QChar c) {
+    const char16_t u = c.unicode();
+    return u < 0x20 || (u >= 0x7F && u <= 0x9F) || u == 0x2028 || u == 0x2029;
+}
+
+QString escapeControls(const QString& text) {
+    if (std::none_of(text.cbegin(), text.cend(), isControl)) {
+        return text;
+    }
+    QString out;
+    out.reserve(text.size() + 16);
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case u'\n':
+            out += QLatin1String("\\n");
+            break;
+        case u'\r':
+            out += QLatin1String("\\r");
+            break;
+        case u'\t':
+            out += QLatin1String("\\t");
+            break;
+        default:
+            if (!isControl(c)) {
+                out += c;
+            } else if (c.unicode() > 0xFF) {
+                out += QString::asprintf("\\u%04X", unsigned(c.unicode()));
+            } else {
+                out += QString::asprintf("\\x%02X", unsigned(c.unicode()));
+            }
+        }
+    }
+    return out;
+}
+
+QString cut(const QString& text, qsizetype maxChars) {
+    if (text.size() <= maxChars) {
+        return text;
+    }
+    qsizetype end = std::max<qsizetype>(0, maxChars);
+    if (end > 0 && text.at(end - 1).isHighSurrogate()) {
+        --end;
+    }
+    return text.left(end);
 }
 
 } // namespace TextUtil

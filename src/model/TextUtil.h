@@ -19,4 +19,15 @@ bool isBlankOrTab(QChar c);
 // characters outside the BMP sort by code point, not by UTF-16 unit.
 int compareScalars(const QString& a, const QString& b);
 
+// True for a control character (C0, DEL, C1) or a Unicode line or paragraph separator.
+bool isControl(QChar c);
+
+// The text with every control character written out, so that a value from a
+// file or a server can never start a line of its own: "\n", "\r", "\t",
+// "\xNN" for the other C0/C1 characters and DEL, "\u2028"/"\u2029".
+QString escapeControls(const QString& text);
+
+// The first `maxChars` UTF-16 units of the text, without splitting a surrogate pair.
+QString cut(const QString& text, qsizetype maxChars);
+
 } // namespace TextUtil

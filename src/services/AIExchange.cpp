@@ -14,12 +14,6 @@
 
 namespace {
 
-bool isControl(QChar c) {
-    const QChar::Category category = c.category();
-    return category == QChar::Other_Control || category == QChar::Separator_Line ||
-           category == QChar::Separator_Paragraph;
-}
-
 std::optional<QJsonObject> jsonObject(const QByteArray& body) {
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(body, &error);
@@ -51,7 +45,7 @@ std::optional<QString> text(const QJsonValue& value) {
 
 std::optional<QString> AIExchange::usableKey(const QString& stored) {
     const QString key = TextUtil::trimWsNl(stored);
-    if (key.isEmpty() || std::any_of(key.cbegin(), key.cend(), isControl)) {
+    if (key.isEmpty() || std::any_of(key.cbegin(), key.cend(), TextUtil::isControl)) {
         return std::nullopt;
     }
     return key;
@@ -74,7 +68,7 @@ QByteArray AIExchange::generateBody(const QString& model, const QString& prompt)
 }
 
 std::chrono::milliseconds AIExchange::lookupTimeout(const SettingsSnapshot& settings) {
-    return std::chrono::seconds(std::max(1, settings.requestTimeoutSeconds));
+    return std::chrono::seconds(settings.boundedTimeoutSeconds());
 }
 
 std::optional<QUrl> AIExchange::usableUrl(const QString& text) {
@@ -144,15 +138,7 @@ QString AIExchange::bodyForMessage(const QByteArray& body, const QStringList& se
     if (decoder.hasError()) {
         return QStringLiteral("unknown");
     }
-    decoded = Redaction::text(decoded, secrets);
-    if (decoded.size() > maxMessageChars) {
-        qsizetype cut = maxMessageChars;
-        if (decoded.at(cut - 1).isHighSurrogate()) {
-            --cut;
-        }
-        decoded = decoded.left(cut) + QStringLiteral("… (cut)");
-    }
-    return decoded;
+    return cutForMessage(Redaction::text(decoded, secrets));
 }
 
 QString AIExchange::readStrict(const HttpResponse& response, AIReplyPath path, const AIProviderTexts& texts,
@@ -208,7 +194,12 @@ void AIExchange::printLookingUp(const QString& tag, const QString& title, const 
                   artist + QLatin1Char('"'));
 }
 
+QString AIExchange::cutForMessage(const QString& text) {
+    return text.size() > maxMessageChars ? TextUtil::cut(text, maxMessageChars) + QStringLiteral("… (cut)")
+                                         : text;
+}
+
 void AIExchange::printYearResponse(const QString& tag, const QString& text, std::optional<int> year) {
-    Console::line(tag + QStringLiteral(" Response: \"") + text + QStringLiteral("\" → year: ") +
-                  (year ? QString::number(*year) : QStringLiteral("nil")));
+    Console::line(tag + QStringLiteral(" Response: \"") + cutForMessage(text) +
+                  QStringLiteral("\" → year: ") + (year ? QString::number(*year) : QStringLiteral("nil")));
 }

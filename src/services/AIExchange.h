@@ -43,7 +43,7 @@ public:
     // Generate form: {"model", "prompt", "stream": false}.
     static QByteArray generateBody(const QString& model, const QString& prompt);
 
-    // The time-out of a lookup request: requestTimeoutSeconds, at least one second.
+    // The time-out of a lookup request: SettingsSnapshot::boundedTimeoutSeconds.
     static std::chrono::milliseconds lookupTimeout(const SettingsSnapshot& settings);
 
     // A local server's request address: effectiveEndpoint with every "/"
@@ -78,6 +78,8 @@ public:
     // it is none), every secret removed, cut to `maxMessageChars` characters.
     static QString bodyForMessage(const QByteArray& body, const QStringList& secrets);
     static constexpr int maxMessageChars = 1000;
+    // The text cut to `maxMessageChars` characters, marked "… (cut)" when cut.
+    static QString cutForMessage(const QString& text);
 
     // The model identifiers of a model list answer: `listField` must be a list
     // of objects; elements whose `idField` is no text are skipped. None when

@@ -1,5 +1,8 @@
 #include "services/AIPromptBuilder.h"
 
+#include "services/AIExchange.h"
+#include "services/QueryTextCleaning.h"
+
 #include "model/Console.h"
 #include "model/DecadeRule.h"
 #include "model/TextUtil.h"
@@ -17,11 +20,24 @@ bool hasContent(const QString& text) {
     return !TextUtil::trimWs(text).isEmpty();
 }
 
+// A value from a tag or file name as it goes into a prompt line: cut to the
+// query length, every control character (line breaks too) made a blank, so
+// that it cannot add lines of its own.
+QString field(const QString& text) {
+    QString out = limitQueryText(text);
+    for (QChar& c : out) {
+        if (TextUtil::isControl(c)) {
+            c = QLatin1Char(' ');
+        }
+    }
+    return out;
+}
+
 QStringList songLines(const QString& title, const QString& artist, const std::optional<QString>& album) {
-    QStringList lines{QStringLiteral("Song information:"), QStringLiteral("- Title: ") + title,
-                      QStringLiteral("- Artist: ") + artist};
-    if (album && hasContent(*album)) {
-        lines.append(QStringLiteral("- Album: ") + *album);
+    QStringList lines{QStringLiteral("Song information:"), QStringLiteral("- Title: ") + field(title),
+                      QStringLiteral("- Artist: ") + field(artist)};
+    if (album && hasContent(field(*album))) {
+        lines.append(QStringLiteral("- Album: ") + field(*album));
     }
     return lines;
 }
@@ -43,8 +59,8 @@ QString AIPromptBuilder::buildYearPrompt(const QString& title, const QString& ar
                                          int currentYear) {
     QStringList lines{QStringLiteral("What is the original release year of this song?"), QString()};
     lines += songLines(title, artist, album);
-    if (hasContent(fileName)) {
-        lines.append(QStringLiteral("- Filename: ") + fileName);
+    if (hasContent(field(fileName))) {
+        lines.append(QStringLiteral("- Filename: ") + field(fileName));
     }
     lines += QStringList{
         QString(),
@@ -90,34 +106,49 @@ std::optional<int> AIPromptBuilder::parseYear(const QString& answer) {
     if (!pattern.isValid()) {
         return std::nullopt;
     }
-    const QRegularExpressionMatch match = pattern.match(trimmed);
-    if (!match.hasMatch()) {
-        return std::nullopt;
+    std::optional<int> found;
+    QRegularExpressionMatchIterator matches = pattern.globalMatch(trimmed);
+    for (bool first = true; matches.hasNext(); first = false) {
+        bool ok = false;
+        const int year = matches.next().captured(1).toInt(&ok);
+        if (!ok) {
+            // Digits of another script match \d but are no decimal year.
+            continue;
+        }
+        if (!isPlausibleYear(year)) {
+            if (first) {
+                Console::line(QStringLiteral("[AIPromptBuilder] Parsed year ") + QString::number(year) +
+                              QStringLiteral(" is not plausible, ignoring"));
+                return std::nullopt;
+            }
+            continue; // a later number that is no year (a catalogue number, a future date)
+        }
+        if (found && *found != year) {
+            // "The remaster is from 2011, the original from 1978": the user decides.
+            Console::line(QStringLiteral("[AIPromptBuilder] Answer names several years, ignoring"));
+            return std::nullopt;
+        }
+        found = year;
     }
-    bool ok = false;
-    const int year = match.captured(1).toInt(&ok);
-    if (!ok) {
-        // Digits of another script match \d but are no decimal year.
-        return std::nullopt;
-    }
-    if (!isPlausibleYear(year)) {
-        Console::line(QStringLiteral("[AIPromptBuilder] Parsed year ") + QString::number(year) +
-                      QStringLiteral(" is not plausible, ignoring"));
-        return std::nullopt;
-    }
-    return year;
+    return found;
 }
 
 std::optional<QString> AIPromptBuilder::parseGenre(const QString& answer, const QString& responsePrefix) {
     const QString trimmed = TextUtil::trimWsNl(answer);
-    Console::line(responsePrefix + QLatin1Char('"') + trimmed + QLatin1Char('"'));
-    if (trimmed.isEmpty()) {
+    Console::line(responsePrefix + QLatin1Char('"') + AIExchange::cutForMessage(trimmed) + QLatin1Char('"'));
+    if (containsRefusal(trimmed)) {
         return std::nullopt;
     }
-    // A sentence, a refusal or several lines is no genre name; it must never
-    // reach a file's genre tag or the mapping table.
-    const bool hasLineBreak = std::any_of(trimmed.cbegin(), trimmed.cend(), isLineBreak);
-    if (hasLineBreak || trimmed.toUcs4().size() > maxGenreLength || containsRefusal(trimmed)) {
+    return checkedGenreName(trimmed);
+}
+
+std::optional<QString> AIPromptBuilder::checkedGenreName(const QString& genre) {
+    const QString trimmed = TextUtil::trimWsNl(genre);
+    // A sentence or several lines is no genre name; it must never reach a
+    // file's genre tag or the mapping table.
+    const bool hasControl = std::any_of(trimmed.cbegin(), trimmed.cend(),
+                                        [](QChar c) { return isLineBreak(c) || TextUtil::isControl(c); });
+    if (trimmed.isEmpty() || hasControl || trimmed.toUcs4().size() > maxGenreLength) {
         return std::nullopt;
     }
     return trimmed;

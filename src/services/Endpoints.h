@@ -29,6 +29,8 @@ struct Endpoints {
     QString openAIModels = QStringLiteral("https://api.openai.com/v1/models");
     // The product's version feed.
     QString updateFeed = QStringLiteral("https://" VELMORA_WEB_DOMAIN "/downloads/version.json");
+    // The Linux release archive that "Download" opens in the browser.
+    QString updateDownload = QStringLiteral("https://" VELMORA_WEB_DOMAIN "/downloads/Velmora-Linux.tar.gz");
 
     // The product's bare web domain (a build setting, VELMORA_WEB_DOMAIN).
     static QString webDomain();

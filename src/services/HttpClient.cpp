@@ -210,6 +210,13 @@ HttpResponse HttpClient::send(const HttpRequest& request, const CancelToken& can
         throw HttpError(HttpError::Kind::blockedHost,
                         QStringLiteral("request to a non-loopback host refused: ") + request.url.host());
     }
+    for (const auto& [name, value] : request.headers) {
+        // A line break would end the header and start another one.
+        if (name.contains('\r') || name.contains('\n') || value.contains('\r') || value.contains('\n') ||
+            name.contains('\0') || value.contains('\0')) {
+            throw HttpError(HttpError::Kind::transport, QStringLiteral("header with a line break refused"));
+        }
+    }
     if (request.timeout.count() <= 0) {
         throw HttpError(HttpError::Kind::timedOut, QStringLiteral("The request timed out."));
     }
@@ -234,6 +241,10 @@ HttpResponse HttpClient::send(const HttpRequest& request, const CancelToken& can
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(h, CURLOPT_NOPROXY, noProxy.c_str());
+    if (g_loopbackOnly.load()) {
+        // Not even a proxy from the environment may carry a request off the machine.
+        curl_easy_setopt(h, CURLOPT_PROXY, "");
+    }
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(request.timeout.count()));
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.timeout.count()));
     curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(ex.maxBody));

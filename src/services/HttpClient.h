@@ -17,7 +17,8 @@ struct HttpRequest {
     QByteArray method = QByteArrayLiteral("GET");
     // Absolute http or https address, query already encoded (see UrlQuery).
     QUrl url;
-    // Sent in this order and spelling. The client adds no header of its own
+    // Sent in this order and spelling; a name or value holding CR, LF or NUL
+    // fails the request before anything is sent. The client adds no header of its own
     // (no Accept, no User-Agent, no Content-Type) beyond Host and, with a
     // body, Content-Length.
     QList<QPair<QByteArray, QByteArray>> headers;
@@ -95,7 +96,8 @@ public:
     // Process-wide switch for test programs: when on, every request to a host
     // that is not a loopback address (127.0.0.0/8, ::1, "localhost") fails
     // with Kind::blockedHost before anything is sent; redirects and name
-    // resolution are checked too. The test support turns it on at start-up.
+    // resolution are checked too, and no proxy is used. The test support
+    // turns it on at start-up.
     static void setLoopbackOnly(bool on);
     static bool isLoopbackOnly();
 

@@ -133,6 +133,9 @@ MusicBrainzResult MusicBrainzService::performRequest(const QString& title,
             return parseRecordings(response.body);
         }
     } catch (const HttpError& e) {
+        if (e.kind() == HttpError::Kind::cancelled) {
+            throw AppError::cancelled();
+        }
         print(QStringLiteral("Network error: ") + e.description());
         throw AppError::networkError(e.description());
     }

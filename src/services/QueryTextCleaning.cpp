@@ -21,30 +21,67 @@ const QList<QRegularExpression>& bpmPatterns() {
     return patterns;
 }
 
-const QList<QRegularExpression>& bracketPatterns() {
-    static const QList<QRegularExpression> patterns = {
-        compile(R"(\s*\(([^)]*)\)\s*$)"),
-        compile(R"(\s*\[([^\]]*)\]\s*$)"),
-    };
-    return patterns;
+// White space as the lookups' patterns see it, plus the blanks trimWs removes.
+bool isSpaceChar(QChar c) {
+    return c.isSpace() || TextUtil::isBlankOrTab(c);
 }
 
-const QRegularExpression& dashPattern() {
-    static const QRegularExpression pattern = compile(R"(\s+-\s+(.+)$)");
-    return pattern;
+// The end of `text` before `end` with the white space in front of it removed.
+qsizetype backOverSpace(const QString& text, qsizetype end) {
+    while (end > 0 && isSpaceChar(text.at(end - 1))) {
+        --end;
+    }
+    return end;
 }
 
-// Cuts `text` before the match when group 1 holds a version keyword.
-bool cutAtKeywordGroup(const QRegularExpression& pattern, QString& text) {
-    if (!pattern.isValid()) {
+bool isKeywordGroup(QStringView group) {
+    return containsVersionKeyword(group.toString().toLower());
+}
+
+// Cuts a group "(…)" (or "[…]") at the end of text[0, end) when it holds a
+// version keyword: the group begins at the first opening bracket after the
+// previous closing one. Moves `end` before the group and returns true.
+bool cutBracketGroup(const QString& text, qsizetype& end, QChar open, QChar close) {
+    const qsizetype last = backOverSpace(text, end) - 1;
+    if (last < 0 || text.at(last) != close) {
         return false;
     }
-    const QRegularExpressionMatch match = pattern.match(text);
-    if (!match.hasMatch() || !containsVersionKeyword(match.captured(1).toLower())) {
+    qsizetype groupStart = -1;
+    for (qsizetype i = last - 1; i >= 0 && text.at(i) != close; --i) {
+        if (text.at(i) == open) {
+            groupStart = i;
+        }
+    }
+    if (groupStart < 0 || !isKeywordGroup(QStringView(text).sliced(groupStart + 1, last - groupStart - 1))) {
         return false;
     }
-    text = TextUtil::trimWs(text.left(match.capturedStart(0)));
+    end = backOverSpace(text, groupStart);
     return true;
+}
+
+// Cuts text[0, end) at the first " - " after which the rest holds no line
+// break, when that rest holds a version keyword.
+bool cutDashPart(const QString& text, qsizetype& end) {
+    const qsizetype restEnd = end > 0 && text.at(end - 1) == QLatin1Char('\n') ? end - 1 : end;
+    const qsizetype lastBreak = QStringView(text).first(restEnd).lastIndexOf(QLatin1Char('\n'));
+    for (qsizetype i = 1; i + 1 < restEnd; ++i) {
+        if (text.at(i) != QLatin1Char('-') || !isSpaceChar(text.at(i - 1)) || !isSpaceChar(text.at(i + 1))) {
+            continue;
+        }
+        qsizetype rest = i + 1;
+        while (rest < restEnd && isSpaceChar(text.at(rest))) {
+            ++rest;
+        }
+        if (rest <= lastBreak || rest >= restEnd) {
+            continue;
+        }
+        if (!isKeywordGroup(QStringView(text).sliced(rest, restEnd - rest))) {
+            return false;
+        }
+        end = backOverSpace(text, i);
+        return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -185,25 +222,28 @@ QString stripBPMSuffix(const QString& title) {
 }
 
 std::optional<QString> stripVersionSuffix(const QString& title) {
-    QString current = TextUtil::trimWs(title);
+    // Each cut only moves the end inwards, so the work is linear in the title.
+    const QString text = TextUtil::trimWs(title);
+    qsizetype end = text.size();
     bool changed = false;
 
     bool cutInPass = true;
     while (cutInPass) {
-        cutInPass = false;
-        for (const QRegularExpression& pattern : bracketPatterns()) {
-            if (cutAtKeywordGroup(pattern, current)) {
-                cutInPass = true;
-                changed = true;
-            }
-        }
+        cutInPass = cutBracketGroup(text, end, QLatin1Char('('), QLatin1Char(')'));
+        cutInPass = cutBracketGroup(text, end, QLatin1Char('['), QLatin1Char(']')) || cutInPass;
+        changed = changed || cutInPass;
     }
-    if (cutAtKeywordGroup(dashPattern(), current)) {
+    if (cutDashPart(text, end)) {
         changed = true;
     }
 
+    const QString current = TextUtil::trimWs(text.left(end));
     if (!changed || current.isEmpty() || current == title) {
         return std::nullopt;
     }
     return current;
+}
+
+QString limitQueryText(const QString& text) {
+    return TextUtil::cut(text, maxQueryTextLength);
 }

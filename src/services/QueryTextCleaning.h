@@ -21,6 +21,11 @@ QString stripBPMSuffix(const QString& title);
 // when the result is empty, or when it equals the title as passed in.
 std::optional<QString> stripVersionSuffix(const QString& title);
 
+// Texts from tags are cut to this many characters before they are cleaned or
+// put into a query or prompt.
+constexpr qsizetype maxQueryTextLength = 300;
+QString limitQueryText(const QString& text);
+
 // True when `text` contains any version keyword as a plain, case-sensitive
 // substring; callers lower-case the text first.
 bool containsVersionKeyword(const QString& text);

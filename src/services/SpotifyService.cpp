@@ -259,7 +259,7 @@ std::optional<QByteArray> SpotifyService::get(const QUrl& url, const QString& to
 std::optional<SpotifyTrackHit> SpotifyService::searchTrack(const QString& title, const QString& artist,
                                                            const QString& token, const CancelToken& cancel) {
     UrlQuery query;
-    query.add(QStringLiteral("q"), QStringLiteral("track:") + title + QStringLiteral(" artist:") + artist)
+    query.add(QStringLiteral("q"), searchText(title, artist))
         .add(QStringLiteral("type"), QStringLiteral("track"))
         .add(QStringLiteral("limit"), QStringLiteral("1"));
     const std::optional<QUrl> url = UrlQuery::withQuery(m_apiURL + QStringLiteral("/search"), query);
@@ -288,6 +288,20 @@ std::optional<QString> SpotifyService::fetchArtistGenre(const QString& artistId,
         return std::nullopt;
     }
     return parseArtistGenre(*body);
+}
+
+QString SpotifyService::searchText(const QString& title, const QString& artist) {
+    // "word:" in the user's text would be read as a field filter
+    // ("Blue year:1950-1959"); a blank in place of the colon keeps the words.
+    const auto plain = [](QString text) {
+        for (qsizetype i = 1; i < text.size(); ++i) {
+            if (text.at(i) == QLatin1Char(':') && text.at(i - 1).isLetterOrNumber()) {
+                text[i] = QLatin1Char(' ');
+            }
+        }
+        return text;
+    };
+    return QStringLiteral("track:") + plain(title) + QStringLiteral(" artist:") + plain(artist);
 }
 
 // --- lookup ----------------------------------------------------------------

@@ -89,6 +89,10 @@ public:
     static std::optional<QString> parseArtistGenre(const QByteArray& body);
     // The year of "1987-05-12", "1987-05" or "1987" when it is plausible.
     static std::optional<int> yearFromReleaseDate(const QString& releaseDate);
+    // The search text "track:<title> artist:<artist>"; a colon after a letter
+    // or digit in the title or artist becomes a blank, so that the user's text
+    // adds no field filter of its own.
+    static QString searchText(const QString& title, const QString& artist);
     // Spotify ids are base62: ASCII letters and digits, not empty.
     static bool isValidArtistId(const QString& artistId);
     // How long a token of that lifetime is used: the lifetime less a minute,

@@ -3,6 +3,7 @@
 #include "model/AppLanguage.h"
 #include "model/DebugLogger.h"
 #include "model/DecadeRule.h"
+#include "services/AIPromptBuilder.h"
 #include "services/QueryTextCleaning.h"
 
 #include <QFileInfo>
@@ -42,6 +43,11 @@ public:
 private:
     std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
 };
+
+// A source's genre when it is fit to be written (see AIPromptBuilder::checkedGenreName).
+std::optional<QString> usable(const std::optional<QString>& genre) {
+    return genre ? AIPromptBuilder::checkedGenreName(*genre) : std::nullopt;
+}
 
 QString orNone(const std::optional<QString>& genre) {
     return genre ? *genre : kNone;
@@ -127,10 +133,16 @@ YearLookupService::AIAnswer YearLookupService::askAI(const AIService& ai, const 
 
 YearLookupResult YearLookupService::lookup(const MusicFile& file, const SettingsSource& settings,
                                            const CancelToken& cancel) {
-    const QString queryTitle = stripBPMSuffix(file.title);
-    const QString& artist = file.artist;
-    const std::optional<QString> album = file.album.isEmpty() ? std::nullopt : std::optional(file.album);
-    const QString fileName = QFileInfo(file.url).fileName();
+    // After a cancel nothing more is asked or logged; the result is empty.
+    if (cancel.isCancelled()) {
+        return {};
+    }
+    const QString title = limitQueryText(file.title);
+    const QString queryTitle = stripBPMSuffix(title);
+    const QString artist = limitQueryText(file.artist);
+    const std::optional<QString> album =
+        file.album.isEmpty() ? std::nullopt : std::optional(limitQueryText(file.album));
+    const QString fileName = limitQueryText(QFileInfo(file.url).fileName());
     const QString sep = QStringLiteral(" | ") + fileName;
 
     const std::shared_ptr<AIService> ai = makeAIService(settings);
@@ -141,9 +153,12 @@ YearLookupResult YearLookupService::lookup(const MusicFile& file, const Settings
             return false;
         }
     }();
+    if (cancel.isCancelled()) {
+        return {};
+    }
 
-    if (queryTitle != file.title) {
-        logApi(QStringLiteral("BPM entfernt: '") + file.title + QStringLiteral("'") + kArrow +
+    if (queryTitle != title) {
+        logApi(QStringLiteral("BPM entfernt: '") + title + QStringLiteral("'") + kArrow +
                QStringLiteral("'") + queryTitle + QStringLiteral("'"));
     }
 
@@ -154,6 +169,9 @@ YearLookupResult YearLookupService::lookup(const MusicFile& file, const Settings
             logApi(QStringLiteral("TAG-JAHR: %1").arg(year) + kArrow + fileName);
             const std::optional<QString> genre = lookupGenreForTagYear(queryTitle, artist, album, fileName,
                                                                        settings, *ai, aiAvailable, cancel);
+            if (cancel.isCancelled()) {
+                return {};
+            }
             return {year, genre, QStringLiteral("tag")};
         }
         logApi(QStringLiteral("TAG-JAHR %1 nicht plausibel, suche weiter: ").arg(year) + fileName);
@@ -165,7 +183,13 @@ YearLookupResult YearLookupService::lookup(const MusicFile& file, const Settings
     // 2. MusicBrainz.
     if (current(settings)->useMusicBrainz) {
         const Stopwatch watch;
-        const std::optional<MusicBrainzResult> mb = askMusicBrainz(m_musicBrainz, queryTitle, artist, cancel);
+        std::optional<MusicBrainzResult> mb = askMusicBrainz(m_musicBrainz, queryTitle, artist, cancel);
+        if (cancel.isCancelled()) {
+            return {};
+        }
+        if (mb) {
+            mb->genre = usable(mb->genre);
+        }
         if (!mb) {
             logApi(QStringLiteral("MB: ") + watch.ms() + kArrow + QStringLiteral("kein Ergebnis") + sep);
         } else if (!mb->year) {
@@ -177,6 +201,9 @@ YearLookupResult YearLookupService::lookup(const MusicFile& file, const Settings
                    QStringLiteral("Jahr %1, Genre: ").arg(*mb->year) + orNone(mb->genre) + sep);
             const std::optional<QString> genre = lookupGenreFallback(
                 mb->genre, queryTitle, artist, album, fileName, settings, *ai, aiAvailable, cancel);
+            if (cancel.isCancelled()) {
+                return {};
+            }
             return {mb->year, genre, QStringLiteral("musicbrainz")};
         }
     }
@@ -184,8 +211,14 @@ YearLookupResult YearLookupService::lookup(const MusicFile& file, const Settings
     // 3. Spotify; its genre is used only together with its year.
     if (const auto s = current(settings); s->useSpotify) {
         const Stopwatch watch;
-        const std::optional<SpotifyLookupResult> spotify =
+        std::optional<SpotifyLookupResult> spotify =
             m_spotify.lookup(queryTitle, artist, s->spotifyClientId, s->spotifyClientSecret, cancel);
+        if (cancel.isCancelled()) {
+            return {};
+        }
+        if (spotify) {
+            spotify->genre = usable(spotify->genre);
+        }
         if (!spotify || !spotify->year) {
             logApi(QStringLiteral("Spotify: ") + watch.ms() + kArrow + QStringLiteral("kein Jahr") + sep);
         } else {
@@ -196,6 +229,9 @@ YearLookupResult YearLookupService::lookup(const MusicFile& file, const Settings
             }
             const std::optional<QString> genre = lookupGenreFallback(
                 std::nullopt, queryTitle, artist, album, fileName, settings, *ai, aiAvailable, cancel);
+            if (cancel.isCancelled()) {
+                return {};
+            }
             return {spotify->year, genre, QStringLiteral("spotify")};
         }
     }
@@ -208,6 +244,9 @@ YearLookupResult YearLookupService::lookup(const MusicFile& file, const Settings
         const Stopwatch watch;
         const AIAnswer answer =
             askAI(*ai, queryTitle, artist, album, fileName, current(settings)->enableGenreLookup, cancel);
+        if (cancel.isCancelled()) {
+            return {};
+        }
         const QString prefix =
             QStringLiteral("KI (") + providerName(*current(settings)) + QStringLiteral("): ");
         if (!answer.year) {
@@ -221,17 +260,25 @@ YearLookupResult YearLookupService::lookup(const MusicFile& file, const Settings
     }
 
     // 5. Once more with the version suffix removed from the title.
+    if (cancel.isCancelled()) {
+        return {};
+    }
     const std::optional<QString> retryTitle = stripVersionSuffix(queryTitle);
     if (!retryTitle) {
         return {std::nullopt, keptGenre, std::nullopt};
     }
     logApi(QStringLiteral("RETRY mit bereinigtem Titel '") + *retryTitle + QStringLiteral("' (original: '") +
-           file.title + QStringLiteral("')"));
+           title + QStringLiteral("')"));
 
     if (current(settings)->useMusicBrainz) {
         const Stopwatch watch;
-        const std::optional<MusicBrainzResult> mb =
-            askMusicBrainz(m_musicBrainz, *retryTitle, artist, cancel);
+        std::optional<MusicBrainzResult> mb = askMusicBrainz(m_musicBrainz, *retryTitle, artist, cancel);
+        if (cancel.isCancelled()) {
+            return {};
+        }
+        if (mb) {
+            mb->genre = usable(mb->genre);
+        }
         if (!mb) {
             logApi(QStringLiteral("MB (retry): ") + watch.ms() + kArrow + QStringLiteral("kein Ergebnis") +
                    sep);
@@ -245,6 +292,9 @@ YearLookupResult YearLookupService::lookup(const MusicFile& file, const Settings
                    QStringLiteral("Jahr %1").arg(*mb->year) + sep);
             const std::optional<QString> genre = lookupGenreFallback(
                 mb->genre, *retryTitle, artist, album, fileName, settings, *ai, aiAvailable, cancel);
+            if (cancel.isCancelled()) {
+                return {};
+            }
             return {mb->year, genre, QStringLiteral("musicbrainz")};
         }
     }
@@ -253,6 +303,9 @@ YearLookupResult YearLookupService::lookup(const MusicFile& file, const Settings
         const Stopwatch watch;
         const AIAnswer answer =
             askAI(*ai, *retryTitle, artist, album, fileName, current(settings)->enableGenreLookup, cancel);
+        if (cancel.isCancelled()) {
+            return {};
+        }
         if (!answer.year) {
             logApi(QStringLiteral("KI (retry): ") + watch.ms() + kArrow + QStringLiteral("kein Ergebnis") +
                    sep);
@@ -278,7 +331,11 @@ std::optional<QString> YearLookupService::lookupGenreFallback(
 
     if (current(settings)->useDiscogs) {
         const Stopwatch watch;
-        if (const std::optional<QString> genre = m_discogs.lookupGenre(title, artist, cancel)) {
+        const std::optional<QString> genre = usable(m_discogs.lookupGenre(title, artist, cancel));
+        if (cancel.isCancelled()) {
+            return std::nullopt;
+        }
+        if (genre) {
             logApi(genreLine(QStringLiteral("Discogs Genre: "), watch, *genre, fileName));
             return genre;
         }
@@ -289,20 +346,22 @@ std::optional<QString> YearLookupService::lookupGenreFallback(
         const Stopwatch watch;
         const std::optional<SpotifyLookupResult> spotify =
             m_spotify.lookup(title, artist, s->spotifyClientId, s->spotifyClientSecret, cancel);
-        if (spotify && spotify->genre) {
-            logApi(genreLine(QStringLiteral("Spotify Genre: "), watch, *spotify->genre, fileName));
-            return spotify->genre;
+        if (const std::optional<QString> genre = usable(spotify ? spotify->genre : std::nullopt);
+            genre && !cancel.isCancelled()) {
+            logApi(genreLine(QStringLiteral("Spotify Genre: "), watch, *genre, fileName));
+            return genre;
         }
     }
     if (const auto s = current(settings); s->useLastFM && !s->lastFMApiKey.isEmpty()) {
         const Stopwatch watch;
         if (const std::optional<QString> genre =
-                m_lastFM.lookupGenre(title, artist, s->lastFMApiKey, cancel)) {
+                usable(m_lastFM.lookupGenre(title, artist, s->lastFMApiKey, cancel));
+            genre && !cancel.isCancelled()) {
             logApi(genreLine(QStringLiteral("Last.fm Genre: "), watch, *genre, fileName));
             return genre;
         }
     }
-    if (aiAvailable) {
+    if (aiAvailable && !cancel.isCancelled()) {
         return askAIGenre(aiService, title, artist, album, cancel);
     }
     return std::nullopt;
@@ -317,7 +376,8 @@ std::optional<QString> YearLookupService::lookupGenreForTagYear(
 
     if (current(settings)->useDiscogs) {
         const Stopwatch watch;
-        if (const std::optional<QString> genre = m_discogs.lookupGenre(title, artist, cancel)) {
+        if (const std::optional<QString> genre = usable(m_discogs.lookupGenre(title, artist, cancel));
+            genre && !cancel.isCancelled()) {
             logApi(genreLine(QStringLiteral("Discogs Genre (tag-year): "), watch, *genre, fileName));
             return genre;
         }
@@ -326,22 +386,25 @@ std::optional<QString> YearLookupService::lookupGenreForTagYear(
         const Stopwatch watch;
         const std::optional<SpotifyLookupResult> spotify =
             m_spotify.lookup(title, artist, s->spotifyClientId, s->spotifyClientSecret, cancel);
-        if (spotify && spotify->genre) {
-            logApi(genreLine(QStringLiteral("Spotify Genre (tag-year): "), watch, *spotify->genre, fileName));
-            return spotify->genre;
+        if (const std::optional<QString> genre = usable(spotify ? spotify->genre : std::nullopt);
+            genre && !cancel.isCancelled()) {
+            logApi(genreLine(QStringLiteral("Spotify Genre (tag-year): "), watch, *genre, fileName));
+            return genre;
         }
     }
     if (const auto s = current(settings); s->useLastFM && !s->lastFMApiKey.isEmpty()) {
         const Stopwatch watch;
         if (const std::optional<QString> genre =
-                m_lastFM.lookupGenre(title, artist, s->lastFMApiKey, cancel)) {
+                usable(m_lastFM.lookupGenre(title, artist, s->lastFMApiKey, cancel));
+            genre && !cancel.isCancelled()) {
             logApi(genreLine(QStringLiteral("Last.fm Genre (tag-year): "), watch, *genre, fileName));
             return genre;
         }
     }
-    if (aiAvailable) {
+    if (aiAvailable && !cancel.isCancelled()) {
         const Stopwatch watch;
-        if (const std::optional<QString> genre = askAIGenre(aiService, title, artist, album, cancel)) {
+        if (const std::optional<QString> genre = askAIGenre(aiService, title, artist, album, cancel);
+            genre && !cancel.isCancelled()) {
             logApi(genreLine(QStringLiteral("KI Genre (tag-year): "), watch, *genre, fileName));
             return genre;
         }

@@ -55,8 +55,11 @@ public:
     YearLookupService& operator=(const YearLookupService&) = delete;
 
     // Never throws: a failing source counts as a source without an answer.
-    // Cancelling the token ends requests and waits in flight at once; the
-    // lookup then runs to its end without waiting and returns what it has.
+    // Title, artist, album and file name are cut to maxQueryTextLength
+    // characters first; a genre from any source that fails
+    // AIPromptBuilder::checkedGenreName counts as none. Cancelling the token
+    // ends requests and waits in flight at once; the lookup then returns an
+    // empty result without asking or logging anything more.
     YearLookupResult lookup(const MusicFile& file, const SettingsSource& settings = sharedSettingsSource(),
                             const CancelToken& cancel = CancelToken());
 

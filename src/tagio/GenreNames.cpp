@@ -2,8 +2,6 @@
 
 #include "model/TextUtil.h"
 
-#include <QRegularExpression>
-
 #include <functional>
 
 const QStringList& extendedGenreNames() {
@@ -62,22 +60,30 @@ std::optional<QString> genreNameForNumber(qint64 n, const QStringList& names) {
 }
 
 QString normalizeGenre(const QString& genre, const QStringList& names) {
-    static const QRegularExpression reference(QStringLiteral("\\((\\d+)\\)"));
-    QString text = TextUtil::trimWsNl(genre);
-    // Every replacement removes at least the two parentheses of a reference
-    // from the text or replaces them by a name; a name never contains a
-    // reference, so the loop ends.
-    for (;;) {
-        const QRegularExpressionMatch match = reference.match(text);
-        if (!match.hasMatch()) {
-            return text;
+    // One pass from the left. `out` never holds a complete reference: a ")"
+    // that closes "(digits" at its end replaces that reference by its name at
+    // once. A reference replaced by nothing may join its neighbours into a new
+    // one ("(1(99)2)" gives "(12)"), which the same rule then resolves.
+    const QString text = TextUtil::trimWsNl(genre);
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        if (c == QLatin1Char(')')) {
+            qsizetype open = out.size();
+            while (open > 0 && out.at(open - 1) >= QLatin1Char('0') && out.at(open - 1) <= QLatin1Char('9')) {
+                --open;
+            }
+            if (open > 0 && open < out.size() && out.at(open - 1) == QLatin1Char('(')) {
+                bool ok = false;
+                const qint64 n = QStringView(out).sliced(open).toLongLong(&ok);
+                out.truncate(open - 1);
+                out += ok ? genreNameForNumber(n, names).value_or(QString()) : QString();
+                continue;
+            }
         }
-        bool ok = false;
-        const qint64 n = match.captured(1).toLongLong(&ok);
-        const QString name = ok ? genreNameForNumber(n, names).value_or(QString()) : QString();
-        text.replace(match.capturedStart(0), match.capturedLength(0), name);
-        text = TextUtil::trimWsNl(text);
+        out += c;
     }
+    return TextUtil::trimWsNl(out);
 }
 
 namespace {

@@ -1,5 +1,7 @@
 #include "services/AIPromptBuilder.h"
 
+#include "model/TextUtil.h"
+
 #include "QtPrinters.h"
 
 #include <QDate>
@@ -43,8 +45,8 @@ TEST(AIPromptBuilder, YearPromptGoldenTexts) {
          u("- Title: T\n- Artist: A\n- Filename: t.flac")},
         {"album and file name of blanks and tabs", u("T"), u("A"), u(" \t\u00a0"), u("  "),
          u("- Title: T\n- Artist: A")},
-        {"album of a line break counts, kept untrimmed", u("T"), u("A"), u("\n"), u(" f.mp3 "),
-         u("- Title: T\n- Artist: A\n- Album: \n\n- Filename:  f.mp3 ")},
+        {"album of a line break is a blank, left out; file name kept untrimmed", u("T"), u("A"), u("\n"),
+         u(" f.mp3 "), u("- Title: T\n- Artist: A\n- Filename:  f.mp3 ")},
         {"empty title and artist keep their lines", u(""), u(""), u(""), u(""), u("- Title: \n- Artist: ")},
     };
     for (const Case& c : cases) {
@@ -136,6 +138,7 @@ TEST(AIPromptBuilder, ParseGenreKeepsNamesAndRejectsSentences) {
             << c.answer.toStdString();
         // The trimmed answer is always shown, also when it is dropped.
         EXPECT_EQ(testing::internal::GetCapturedStdout(),
-                  (u("[X] Genre response: \"") + c.answer.trimmed() + u("\"\n")).toStdString());
+                  (u("[X] Genre response: \"") + TextUtil::escapeControls(c.answer.trimmed()) + u("\"\n"))
+                      .toStdString());
     }
 }

@@ -1,0 +1,87 @@
+#include "app/VelmoraApp.h"
+
+#include "app/AboutWindowController.h"
+#include "app/UpdateAlert.h"
+#include "model/AppLanguage.h"
+#include "model/AppSettings.h"
+#include "services/UpdateCheckService.h"
+
+#include <QAction>
+#include <QFutureWatcher>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QtConcurrent>
+
+namespace {
+
+// The pointer is hidden while a check runs and comes back on every path.
+class HiddenCursor {
+public:
+    HiddenCursor() { QGuiApplication::setOverrideCursor(Qt::BlankCursor); }
+    ~HiddenCursor() { QGuiApplication::restoreOverrideCursor(); }
+    HiddenCursor(const HiddenCursor&) = delete;
+    HiddenCursor& operator=(const HiddenCursor&) = delete;
+};
+
+} // namespace
+
+VelmoraApp::VelmoraApp(SplashTimings timings, std::shared_ptr<const UpdateCheckService> updates,
+                       QObject* parent)
+    : QObject(parent), m_window(std::make_unique<ContentView>(AppSettings::shared(), timings)),
+      m_updateService(updates ? std::move(updates) : std::make_shared<const UpdateCheckService>()) {
+    m_menu = m_window->menuBar()->addMenu(QStringLiteral("Velmora"));
+    m_menu->setObjectName(QStringLiteral("appMenu"));
+    m_menu->addAction(QStringLiteral("Über Velmora"), this, &VelmoraApp::showAbout);
+    m_updateAction = m_menu->addAction(QString(), this, &VelmoraApp::runUpdateCheck);
+    m_menu->addSeparator();
+    m_settingsAction = m_menu->addAction(QString(), this, &VelmoraApp::showSettingsWindow);
+    m_settingsAction->setShortcut(QKeySequence::Preferences);
+    m_quitAction = m_menu->addAction(QString(), m_window.get(), &ContentView::close);
+    m_quitAction->setShortcut(QKeySequence::Quit);
+    retranslate();
+    connect(&AppSettings::shared(), &AppSettings::settingsChanged, this, &VelmoraApp::retranslate);
+}
+
+VelmoraApp::~VelmoraApp() {
+    m_quitting.cancel();
+    for (QFuture<UpdateCheckResult>& check : m_checks) {
+        check.waitForFinished();
+    }
+}
+
+void VelmoraApp::retranslate() {
+    m_updateAction->setText(
+        localizedText(QStringLiteral("Nach Updates suchen…"), QStringLiteral("Check for Updates…")));
+    m_settingsAction->setText(localizedText(QStringLiteral("Einstellungen…"), QStringLiteral("Settings…")));
+    m_quitAction->setText(localizedText(QStringLiteral("Velmora beenden"), QStringLiteral("Quit Velmora")));
+}
+
+void VelmoraApp::showAbout() {
+    AboutWindowController::shared().show();
+}
+
+void VelmoraApp::showSettingsWindow() {
+    m_window->showSettingsWindow();
+}
+
+void VelmoraApp::runUpdateCheck() {
+    performUpdateCheck();
+}
+
+void VelmoraApp::performUpdateCheck() {
+    auto cursor = std::make_shared<HiddenCursor>();
+    auto* watcher = new QFutureWatcher<UpdateCheckResult>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, cursor]() mutable {
+        cursor.reset();
+        m_checks.removeIf([](const QFuture<UpdateCheckResult>& check) { return check.isFinished(); });
+        watcher->deleteLater();
+        if (!m_quitting.isCancelled()) {
+            presentUpdateResult(watcher->result(), m_window.get(), QUrl(Endpoints().updateDownload));
+        }
+    });
+    const QFuture<UpdateCheckResult> check = QtConcurrent::run(
+        [service = m_updateService, cancel = m_quitting] { return service->checkForUpdates(cancel); });
+    m_checks.append(check);
+    watcher->setFuture(check);
+}

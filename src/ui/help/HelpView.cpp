@@ -1,0 +1,227 @@
+#include "ui/help/HelpView.h"
+
+#include "model/AppLanguage.h"
+#include "model/AppSettings.h"
+#include "ui/SymbolIcon.h"
+#include "ui/WebLinks.h"
+#include "ui/help/HelpTopics.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QRegularExpression>
+#include <QScrollArea>
+#include <QSplitter>
+#include <QVBoxLayout>
+
+namespace {
+
+const HelpTopic* findTopic(const std::optional<QUuid>& id) {
+    if (!id) {
+        return nullptr;
+    }
+    for (const HelpTopic& topic : helpTopics()) {
+        if (topic.id == *id) {
+            return &topic;
+        }
+    }
+    return nullptr;
+}
+
+QLabel* plainLabel() {
+    auto* label = new QLabel;
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+// Item texts are inline Markdown: a leading "1. ", "- " or "# " is text, not
+// the start of a list or a heading.
+QString inlineMarkdown(const QString& text) {
+    static const QRegularExpression blockStart(QStringLiteral(R"(^(\d+)([.)]\s)|^([-+*#>]))"));
+    QString out = text;
+    const QRegularExpressionMatch match = blockStart.match(out);
+    if (match.hasMatch()) {
+        out.insert(match.hasCaptured(1) ? match.capturedEnd(1) : 0, QLatin1Char('\\'));
+    }
+    return out;
+}
+
+QColor tint(const HelpItem& item) {
+    QColor color = item.isNote ? QColor(0, 122, 255) : QColor(52, 199, 89);
+    color.setAlphaF(0.07);
+    return color;
+}
+
+} // namespace
+
+HelpView::HelpView(std::optional<QUuid> selectedTopic, QWidget* parent) : QWidget(parent) {
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* splitter = new QSplitter(Qt::Horizontal);
+    layout->addWidget(splitter);
+
+    m_list = new QListWidget;
+    m_list->setObjectName(QStringLiteral("helpTopics"));
+    m_list->setMinimumWidth(180);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_list->setTextElideMode(Qt::ElideRight);
+    for (const HelpTopic& topic : helpTopics()) {
+        auto* row = new QListWidgetItem(symbolIcon(topic.icon), topic.title(), m_list);
+        row->setData(Qt::UserRole, topic.id);
+    }
+    splitter->addWidget(m_list);
+
+    m_detail = new QScrollArea;
+    m_detail->setObjectName(QStringLiteral("helpDetail"));
+    m_detail->setWidgetResizable(true);
+    m_detail->setFrameShape(QFrame::NoFrame);
+    splitter->addWidget(m_detail);
+    splitter->setStretchFactor(1, 1);
+    splitter->setSizes({230, 670});
+
+    connect(m_list, &QListWidget::itemSelectionChanged, this, [this] {
+        const auto rows = m_list->selectedItems();
+        m_selected = rows.isEmpty() ? std::nullopt : std::optional(rows.first()->data(Qt::UserRole).toUuid());
+        showDetail();
+    });
+    connect(&AppSettings::shared(), &AppSettings::settingsChanged, this, &HelpView::retranslate);
+    selectTopic(selectedTopic);
+    showDetail();
+}
+
+void HelpView::selectTopic(std::optional<QUuid> id) {
+    for (int i = 0; i < m_list->count(); ++i) {
+        QListWidgetItem* row = m_list->item(i);
+        if (id && row->data(Qt::UserRole).toUuid() == *id) {
+            m_list->setCurrentItem(row);
+            return;
+        }
+    }
+    m_list->clearSelection();
+}
+
+void HelpView::retranslate() {
+    for (int i = 0; i < m_list->count(); ++i) {
+        if (const HelpTopic* topic = findTopic(m_list->item(i)->data(Qt::UserRole).toUuid())) {
+            m_list->item(i)->setText(topic->title());
+        }
+    }
+    for (const auto& apply : m_detailTexts) {
+        apply();
+    }
+}
+
+void HelpView::showDetail() {
+    m_detailTexts.clear();
+    auto* page = new QWidget;
+    auto* column = new QVBoxLayout(page);
+    const HelpTopic* topic = findTopic(m_selected);
+    const auto addText = [this](QLabel* label, std::function<QString()> text) {
+        m_detailTexts.emplace_back([label, text] { label->setText(text()); });
+    };
+
+    if (topic == nullptr) {
+        column->addStretch();
+        auto* symbol = new QLabel;
+        symbol->setPixmap(symbolIcon(QStringLiteral("book.pages")).pixmap(48, 48));
+        symbol->setAlignment(Qt::AlignCenter);
+        column->addWidget(symbol);
+        QLabel* title = plainLabel();
+        title->setObjectName(QStringLiteral("placeholderTitle"));
+        title->setAlignment(Qt::AlignCenter);
+        QFont bold = title->font();
+        bold.setBold(true);
+        bold.setPointSizeF(bold.pointSizeF() * 1.3);
+        title->setFont(bold);
+        addText(title, [] {
+            return localizedText(QStringLiteral("Thema wählen"), QStringLiteral("Choose a Topic"));
+        });
+        column->addWidget(title);
+        QLabel* description = plainLabel();
+        description->setAlignment(Qt::AlignCenter);
+        description->setForegroundRole(QPalette::PlaceholderText);
+        addText(description, [] {
+            return localizedText(QStringLiteral("Wähle links ein Thema aus."),
+                                 QStringLiteral("Select a topic from the list."));
+        });
+        column->addWidget(description);
+        column->addStretch();
+    } else {
+        column->setContentsMargins(28, 28, 28, 28);
+        column->setSpacing(24);
+        page->setMaximumWidth(680 + 56);
+        auto* header = new QHBoxLayout;
+        header->setSpacing(10);
+        auto* icon = new QLabel;
+        icon->setPixmap(symbolIcon(topic->icon).pixmap(24, 24));
+        header->addWidget(icon);
+        QLabel* title = plainLabel();
+        title->setObjectName(QStringLiteral("topicTitle"));
+        QFont titleFont = title->font();
+        titleFont.setBold(true);
+        titleFont.setPointSizeF(titleFont.pointSizeF() * 1.5);
+        title->setFont(titleFont);
+        addText(title, [topic] { return topic->title(); });
+        header->addWidget(title, 1);
+        column->addLayout(header);
+
+        for (const HelpSection& section : topic->sections) {
+            auto* block = new QVBoxLayout;
+            block->setSpacing(8);
+            QLabel* heading = plainLabel();
+            heading->setObjectName(QStringLiteral("sectionHeading"));
+            QFont headingFont = heading->font();
+            headingFont.setBold(true);
+            heading->setFont(headingFont);
+            addText(heading, [&section] { return section.heading(); });
+            block->addWidget(heading);
+            auto* line = new QFrame;
+            line->setFrameShape(QFrame::HLine);
+            line->setFrameShadow(QFrame::Sunken);
+            block->addWidget(line);
+            for (const HelpItem& item : section.items) {
+                auto* row = new QFrame;
+                if (item.isNote || item.isTip) {
+                    row->setStyleSheet(
+                        QStringLiteral("QFrame#helpRow { background: %1; border-radius: 7px; }")
+                            .arg(tint(item).name(QColor::HexArgb)));
+                }
+                row->setObjectName(QStringLiteral("helpRow"));
+                auto* rowLayout = new QHBoxLayout(row);
+                rowLayout->setContentsMargins(10, 7, 10, 7);
+                rowLayout->setSpacing(10);
+                auto* mark = new QLabel;
+                mark->setFixedWidth(16);
+                mark->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
+                if (item.isNote || item.isTip) {
+                    mark->setContentsMargins(0, 2, 0, 0);
+                    mark->setPixmap(symbolIcon(item.isNote ? QStringLiteral("info.circle.fill")
+                                                           : QStringLiteral("lightbulb.fill"))
+                                        .pixmap(14, 14));
+                } else {
+                    mark->setContentsMargins(0, 0, 0, 0);
+                    mark->setTextFormat(Qt::PlainText);
+                    mark->setText(QStringLiteral("•"));
+                    mark->setForegroundRole(QPalette::PlaceholderText);
+                }
+                rowLayout->addWidget(mark);
+                auto* text = new QLabel;
+                text->setObjectName(QStringLiteral("helpItem"));
+                text->setTextFormat(Qt::MarkdownText);
+                text->setWordWrap(true);
+                text->setTextInteractionFlags(Qt::TextBrowserInteraction);
+                connect(text, &QLabel::linkActivated, this,
+                        [](const QString& link) { WebLinks::open(QUrl(link)); });
+                addText(text, [&item] { return inlineMarkdown(item.text()); });
+                rowLayout->addWidget(text, 1);
+                block->addWidget(row);
+            }
+            column->addLayout(block);
+        }
+        column->addSpacing(40);
+        column->addStretch();
+    }
+    retranslate();
+    m_detail->setWidget(page); // deletes the previous page
+}

@@ -1,0 +1,357 @@
+#include "ConsoleCapture.h"
+#include "LoopbackServer.h"
+#include "QtPrinters.h"
+
+#include "app/AboutWindowController.h"
+#include "app/ContentView.h"
+#include "app/DisclaimerView.h"
+#include "app/FileLimit.h"
+#include "app/SplashScreenView.h"
+#include "app/UpdateAlert.h"
+#include "app/VelmoraApp.h"
+#include "model/AppSettings.h"
+#include "services/UpdateCheckService.h"
+#include "ui/WebLinks.h"
+#include "ui/help/HelpTopics.h"
+#include "ui/help/HelpView.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTest>
+#include <QTextDocument>
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+AppSettings& settings() {
+    return AppSettings::shared();
+}
+
+void setAccepted(bool accepted) {
+    SettingsStore& store = settings().store();
+    accepted ? store.setBool(QLatin1String(disclaimerAcceptedKey), true)
+             : store.remove(QLatin1String(disclaimerAcceptedKey));
+    store.commit();
+}
+
+bool storedAcceptance() {
+    const auto value =
+        SettingsStore(settings().store().filePath()).object(QLatin1String(disclaimerAcceptedKey));
+    return value && value->isBool() && value->toBool();
+}
+
+// The texts of labels, buttons or actions, in order.
+template <typename T> QStringList textsOf(const QList<T*>& items) {
+    QStringList out;
+    for (const T* item : items) {
+        out << item->text();
+    }
+    return out;
+}
+
+// Collects what would have been opened in the browser.
+struct OpenedLinks {
+    QList<QUrl> urls;
+    OpenedLinks() {
+        WebLinks::setOpener([this](const QUrl& url) {
+            urls << url;
+            return true;
+        });
+    }
+    ~OpenedLinks() { WebLinks::setOpener({}); }
+};
+
+} // namespace
+
+TEST(ShellTest, SoftFileLimit) {
+    const std::vector<std::array<std::uint64_t, 3>> cases = {
+        {1024, 4096, 4096},     {1024, RLIM_INFINITY, 65536}, {200000, RLIM_INFINITY, 65536},
+        {1024, 1048576, 65536}, {1024, 65536, 65536},
+    };
+    for (const auto& [soft, hard, expected] : cases) {
+        EXPECT_EQ(computeSoftLimit(soft, hard), expected) << soft << ' ' << hard;
+    }
+    ConsoleCapture console;
+    raiseOpenFileLimit();
+    rlimit now{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &now), 0);
+    EXPECT_EQ(
+        console.lines(),
+        QStringList{QStringLiteral("[App] File descriptor limit set to %1").arg(quint64(now.rlim_cur))});
+}
+
+TEST(ShellTest, UpdateAlertTextsAndDownload) {
+    using Kind = UpdateCheckResult::Kind;
+    struct Case {
+        UpdateCheckResult result;
+        AppLanguage language;
+        QString title;
+        QString message;
+        QStringList buttons;
+    };
+    const QString markup = QStringLiteral("<b>x</b> <a href='file:///etc'>y</a>");
+    const auto en = AppLanguage::english, de = AppLanguage::german;
+    // clang-format off
+    const std::vector<Case> cases = {
+        {{Kind::upToDate, "1.2.0 (7)", {}}, en, "No Updates Available",
+         "You are already using the latest version 1.2.0 (7).", {"OK"}},
+        {{Kind::upToDate, "1.2.0 (7)", {}}, de, "Keine Updates verfügbar",
+         "Du verwendest bereits die aktuelle Version 1.2.0 (7).", {"OK"}},
+        {{Kind::updateAvailable, "1.2 (6)", markup}, en, "Update Available — Version 1.2 (6)",
+         "A new version of Velmora is available.\n\n" + markup, {"Download", "Later"}},
+        {{Kind::updateAvailable, "1.2 (6)", QString()}, de, "Update verfügbar — Version 1.2 (6)",
+         "Eine neue Version von Velmora ist verfügbar.", {"Herunterladen", "Später"}},
+        {{Kind::networkError, "HTTP 404", {}}, en, "Update Check Failed",
+         "Server not reachable. Please check your internet connection.\n\nHTTP 404", {"OK"}},
+        {{Kind::parseError, {}, {}}, de, "Update-Prüfung fehlgeschlagen",
+         "Die Versionsinformation konnte nicht gelesen werden.", {"OK"}},
+    };
+    // clang-format on
+    QWidget parent;
+    const QUrl download(QStringLiteral("https://velmora.example/downloads/Velmora-Linux.tar.gz"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.title.toStdString());
+        settings().setAppLanguage(c.language);
+        QMessageBox* box = presentUpdateResult(c.result, &parent, download);
+        EXPECT_EQ(box->text(), c.title);
+        EXPECT_EQ(box->informativeText(), c.message);
+        EXPECT_EQ(textsOf(box->buttons()), c.buttons);
+        for (const char* name : {"qt_msgbox_label", "qt_msgbox_informativelabel"}) {
+            const auto* label = box->findChild<QLabel*>(QLatin1String(name));
+            ASSERT_NE(label, nullptr);
+            EXPECT_EQ(label->textFormat(), Qt::PlainText) << name;
+        }
+        if (c.result.kind == Kind::updateAvailable) {
+            OpenedLinks opened;
+            box->buttons().at(0)->click(); // Download / Herunterladen
+            EXPECT_EQ(opened.urls, QList<QUrl>{download});
+        }
+        delete box;
+    }
+}
+
+TEST(ShellTest, WebLinksOpenOnlyWebAddresses) {
+    OpenedLinks opened;
+    // clang-format off
+    const std::vector<std::pair<const char*, bool>> cases = {
+        {"https://velmora.example/?ref=app", true}, {"HTTP://musicbrainz.org", true},
+        {"file:///etc/passwd", false}, {"javascript:alert(1)", false}, {"ftp://example.org/x", false},
+        {"https:///nohost", false}, {"velmora://open", false},
+    };
+    // clang-format on
+    for (const auto& [url, accepted] : cases) {
+        EXPECT_EQ(WebLinks::open(QUrl(QString::fromLatin1(url))), accepted) << url;
+    }
+    EXPECT_EQ(opened.urls.size(), 2);
+}
+
+TEST(ShellTest, DisclaimerGateEndToEnd) {
+    settings().setAppLanguage(AppLanguage::english);
+    setAccepted(false);
+    settings().store().setString(QLatin1String(disclaimerAcceptedKey), QStringLiteral("true"));
+    EXPECT_FALSE(hasAcceptedDisclaimer()); // only a stored Boolean true counts
+    setAccepted(false);
+
+    ContentView window(settings(), SplashTimings{300ms, 100ms});
+    window.show();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return window.disclaimer() != nullptr && window.disclaimer()->isVisible(); }));
+    DisclaimerView* gate = window.disclaimer();
+    EXPECT_EQ(QApplication::activeModalWidget(), gate);
+    EXPECT_TRUE(QTest::qWaitForWindowActive(gate));
+    EXPECT_EQ(gate->size(), QSize(580, 600));
+    ASSERT_NE(window.splash(), nullptr);
+    EXPECT_EQ(window.splash()->parentWidget(), &window); // an overlay, not a window of its own
+    EXPECT_EQ(window.splash()->focusPolicy(), Qt::NoFocus);
+
+    QTest::keyClick(gate, Qt::Key_Escape);
+    QTest::qWait(20);
+    EXPECT_TRUE(gate->isVisible());
+
+    // The card goes on time even while the gate is up.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.splash() == nullptr; }, 2000));
+    EXPECT_TRUE(gate->isVisible());
+
+    QTest::keyClick(gate, Qt::Key_Return);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.disclaimer() == nullptr; }));
+    EXPECT_TRUE(storedAcceptance());
+
+    ContentView next(settings(), SplashTimings{50ms, 10ms});
+    next.show();
+    QTest::qWait(50);
+    EXPECT_EQ(next.disclaimer(), nullptr);
+}
+
+TEST(ShellTest, ClosingTheGateQuitsWithoutAccepting) {
+    setAccepted(false);
+    ContentView window(settings(), SplashTimings{50ms, 10ms});
+    QSignalSpy quit(&window, &ContentView::quitRequested);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.disclaimer() != nullptr; }));
+    window.disclaimer()->close();
+    EXPECT_EQ(quit.count(), 1);
+    EXPECT_FALSE(storedAcceptance());
+
+    // The reading form closes with Escape and leaves the flag alone.
+    DisclaimerView reading(false);
+    reading.show();
+    QTest::keyClick(&reading, Qt::Key_Escape);
+    EXPECT_FALSE(reading.isVisible());
+    EXPECT_FALSE(storedAcceptance());
+
+    window.close();
+    EXPECT_EQ(quit.count(), 2); // closing the main window ends the program too
+}
+
+TEST(ShellTest, LanguageChangeKeepsTheScreens) {
+    setAccepted(true);
+    settings().setAppLanguage(AppLanguage::german);
+    VelmoraApp app(SplashTimings{10s, 10ms});
+    ContentView* window = app.mainWindow();
+    window->show();
+    QList<QWidget*> pages;
+    for (int i = 0; i < window->tabs()->count(); ++i) {
+        pages << window->tabs()->widget(i);
+    }
+    SplashScreenView* splash = window->splash();
+    ASSERT_NE(splash, nullptr);
+    window->selectTab(ContentView::AppTab::help);
+    const QUuid third = helpTopics().at(2).id;
+    window->helpView()->selectTopic(third);
+
+    struct Case {
+        AppLanguage language;
+        QStringList tabs;
+        QStringList menu;
+        QString topic;
+        QString rights;
+    };
+    // clang-format off
+    const std::vector<Case> cases = {
+        {AppLanguage::english, {"Manual Mode", "Auto Mode", "Settings", "Help"},
+         {"Über Velmora", "Check for Updates…", "", "Settings…", "Quit Velmora"}, "Auto Mode", "All rights reserved."},
+        {AppLanguage::german, {"Manueller Modus", "Auto-Modus", "Einstellungen", "Hilfe"},
+         {"Über Velmora", "Nach Updates suchen…", "", "Einstellungen…", "Velmora beenden"}, "Auto-Modus",
+         "Alle Rechte vorbehalten."},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        settings().setAppLanguage(c.language);
+        QStringList tabs;
+        for (int i = 0; i < window->tabs()->count(); ++i) {
+            tabs << window->tabs()->tabText(i);
+            EXPECT_EQ(window->tabs()->widget(i), pages.at(i));
+        }
+        EXPECT_EQ(tabs, c.tabs);
+        EXPECT_EQ(textsOf(app.appMenu()->actions()), c.menu);
+        EXPECT_EQ(window->tabs()->currentIndex(), int(ContentView::AppTab::help));
+        EXPECT_EQ(window->helpView()->selectedTopic(), third);
+        EXPECT_EQ(textsOf(window->helpView()->findChildren<QLabel*>(QStringLiteral("topicTitle"))),
+                  QStringList{c.topic});
+        EXPECT_TRUE(rightsLine().endsWith(c.rights));
+        EXPECT_EQ(window->splash(), splash);
+    }
+    EXPECT_EQ(app.appMenu()->actions().at(0)->shortcut(), QKeySequence());
+    EXPECT_EQ(app.appMenu()->actions().at(4)->shortcut(), QKeySequence(QKeySequence::Quit));
+}
+
+TEST(ShellTest, HelpTable) {
+    const auto& topics = helpTopics();
+    QString flags; // per section: its item count, then n/t and the position of each note and tip
+    for (const HelpTopic& topic : topics) {
+        for (const HelpSection& section : topic.sections) {
+            flags += QString::number(section.items.size());
+            for (int i = 0; i < section.items.size(); ++i) {
+                const HelpItem& item = section.items.at(i);
+                EXPECT_FALSE(item.isNote && item.isTip);
+                if (item.isNote || item.isTip) {
+                    flags += (item.isNote ? QLatin1Char('n') : QLatin1Char('t')) + QString::number(i + 1);
+                }
+            }
+            flags += QLatin1Char(' ');
+        }
+    }
+    EXPECT_EQ(topics.size(), 7);
+    EXPECT_EQ(flags, QStringLiteral("2n2 4n4 5t3n5 5t5 3 7t3t7 2n2 3n3 3t2t3 3 2 2 5t3 4n2t3 6n3n4n5n6 3n2 "
+                                    "7n1t3t5 3n2 3t2 6t6 3n3 2t2 1t1 2 2n2 1 2n2 2 "));
+    EXPECT_EQ(
+        topics.at(0).sections.at(0).items.at(1).textLS.en,
+        "Supported formats: MP3, FLAC, M4A, AAC, AIFF, WAV. OGG, OPUS and WMA can be read but not written "
+        "(shown in orange in the table).");
+    EXPECT_EQ(topics.at(5).sections.at(2).items.at(1).textLS.de,
+              "Die Bereinigung betrifft nur die Datenbanksuche – der Titel in der Datei selbst wird nicht "
+              "verändert.");
+}
+
+TEST(ShellTest, HelpViewFormatsAndPlaceholder) {
+    settings().setAppLanguage(AppLanguage::english);
+    HelpView view(helpTopics().first().id);
+    const auto items = view.findChildren<QLabel*>(QStringLiteral("helpItem"));
+    ASSERT_EQ(items.size(), 6); // topic 1: 2 + 4 items
+    for (const QLabel* item : items) {
+        EXPECT_EQ(item->textFormat(), Qt::MarkdownText);
+    }
+    for (const QLabel* heading : view.findChildren<QLabel*>(QStringLiteral("sectionHeading"))) {
+        EXPECT_EQ(heading->textFormat(), Qt::PlainText);
+    }
+    // Item texts are inline Markdown only: a leading "1. " stays text, no list.
+    view.selectTopic(helpTopics().at(5).id);
+    QTextDocument first;
+    first.setMarkdown(view.findChildren<QLabel*>(QStringLiteral("helpItem")).at(0)->text());
+    EXPECT_TRUE(first.toPlainText().startsWith(QStringLiteral("1. Existing year tag")))
+        << first.toPlainText().toStdString();
+
+    view.selectTopic(std::nullopt);
+    EXPECT_EQ(view.selectedTopic(), std::nullopt);
+    EXPECT_EQ(textsOf(view.findChildren<QLabel*>(QStringLiteral("placeholderTitle"))),
+              QStringList{"Choose a Topic"});
+}
+
+TEST(ShellTest, AboutWindowIsOneFixedWindow) {
+    AboutWindowController::shared().show();
+    QWidget* window = AboutWindowController::shared().window();
+    EXPECT_EQ(window->minimumSize(), QSize(340, 420));
+    EXPECT_EQ(window->maximumSize(), QSize(340, 420));
+    window->close(); // hidden, not destroyed: the same window comes back
+    AboutWindowController::shared().show();
+    EXPECT_EQ(AboutWindowController::shared().window(), window);
+    EXPECT_TRUE(window->isVisible());
+    window->close();
+}
+
+TEST(ShellTest, UpdateCheckFromTheMenu) {
+    setAccepted(true);
+    settings().setAppLanguage(AppLanguage::english);
+    LoopbackServer server;
+    LoopbackServer::Response slow(200, "{}");
+    slow.delay = 10s;
+    server.script("GET", "/downloads/version.json", {{404, "{}"}, slow});
+    const auto started = std::chrono::steady_clock::now();
+    {
+        VelmoraApp app(SplashTimings{50ms, 10ms},
+                       std::make_shared<UpdateCheckService>(server.endpoints(), "1.0", "1"));
+        app.mainWindow()->show();
+        app.appMenu()->actions().at(1)->trigger();
+        EXPECT_NE(QGuiApplication::overrideCursor(), nullptr); // hidden while the check runs
+        QMessageBox* box = nullptr;
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return (box = app.mainWindow()->findChild<QMessageBox*>()) != nullptr; }));
+        EXPECT_TRUE(box->informativeText().endsWith(QStringLiteral("\n\nHTTP 404")));
+        EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+        app.runUpdateCheck(); // still waiting when the program ends: cancelled, not waited out
+        QTest::qWait(100);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}

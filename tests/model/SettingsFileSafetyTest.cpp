@@ -1,0 +1,171 @@
+#include "model/Console.h"
+#include "model/DebugLogger.h"
+#include "model/DecadeRule.h"
+#include "model/SettingsSnapshot.h"
+#include "model/SettingsStore.h"
+#include "services/AIExchange.h"
+
+#include "ConsoleCapture.h"
+#include "TestFiles.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <functional>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+mode_t modeOf(const QString& path) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+QStringList setAside(const QTemporaryDir& dir) {
+    return QDir(dir.path())
+        .entryList({QStringLiteral("settings.json.unreadable-*")}, QDir::AllEntries | QDir::System);
+}
+
+const QByteArray kSecrets = R"({"velmora.apiKey": "sk-user-key", "velmora.spotifyClientSecret": "s3cret")";
+
+} // namespace
+
+// A settings file the store cannot read is never overwritten: the first save
+// moves it aside (private) and starts from the defaults.
+TEST(SettingsFileSafety, UnreadableFilesAreMovedAsideBeforeTheFirstSave) {
+    const struct {
+        const char* name;
+        std::function<void(const QString& path)> make;
+        bool keepsContent; // a regular file whose bytes must survive
+    } cases[] = {
+        {"cut-off JSON with the user's keys", [](const QString& p) { TestFiles::writeFile(p, kSecrets); },
+         true},
+        {"a JSON list", [](const QString& p) { TestFiles::writeFile(p, "[1, 2]"); }, true},
+        {"larger than 1 MiB",
+         [](const QString& p) {
+             TestFiles::writeFile(p, kSecrets + ", \"pad\": \"" +
+                                         QByteArray(SettingsStore::maxFileBytes, 'x') + "\"}");
+         },
+         true},
+        {"a FIFO (would block the start)",
+         [](const QString& p) { ::mkfifo(QFile::encodeName(p).constData(), 0600); }, false},
+        {"a link to /dev/zero (endless)",
+         [](const QString& p) { QFile::link(QStringLiteral("/dev/zero"), p); }, false},
+        {"a folder", [](const QString& p) { QDir().mkpath(p); }, false},
+    };
+    for (const auto& c : cases) {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("settings.json"));
+        c.make(path);
+        const QByteArray before = c.keepsContent ? TestFiles::readFile(path) : QByteArray();
+        if (c.keepsContent) {
+            ::chmod(QFile::encodeName(path).constData(), 0644);
+        }
+
+        SettingsStore store(path);
+        EXPECT_FALSE(store.contains(QStringLiteral("velmora.apiKey"))) << c.name;
+        EXPECT_TRUE(setAside(dir).isEmpty()) << c.name << ": nothing moves before a save";
+        store.setString(QStringLiteral("velmora.modelName"), QStringLiteral("m"));
+        ConsoleCapture console;
+        ASSERT_TRUE(store.commit()) << c.name;
+
+        const QStringList aside = setAside(dir);
+        ASSERT_EQ(aside.size(), 1) << c.name;
+        const QString kept = dir.filePath(aside.front());
+        EXPECT_TRUE(console.text().contains(kept)) << c.name;
+        if (c.keepsContent) {
+            EXPECT_EQ(TestFiles::readFile(kept), before) << c.name;
+            EXPECT_EQ(modeOf(kept), 0600u) << c.name;
+        }
+        EXPECT_EQ(SettingsStore(path).string(QStringLiteral("velmora.modelName")), QStringLiteral("m"))
+            << c.name;
+        EXPECT_EQ(modeOf(path), 0600u) << c.name;
+    }
+}
+
+TEST(SettingsFileSafety, EmptyFilesStayAndFoldersArePrivate) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("config/Velmora/settings.json"));
+    {
+        SettingsStore store(path);
+        store.setString(QStringLiteral("velmora.apiKey"), QStringLiteral("k"));
+        ASSERT_TRUE(store.commit());
+    }
+    EXPECT_EQ(modeOf(QFileInfo(path).absolutePath()), 0700u);
+    TestFiles::writeFile(dir.filePath(QStringLiteral("settings.json")), " \n");
+    SettingsStore empty(dir.filePath(QStringLiteral("settings.json")));
+    ASSERT_TRUE(empty.commit());
+    EXPECT_TRUE(setAside(dir).isEmpty()) << "an empty file holds nothing to keep";
+}
+
+TEST(SettingsFileSafety, NumbersOutsideTheIntegerRangeAreRefused) {
+    const struct {
+        const char* from;
+        bool accepted;
+    } cases[] = {
+        {"1987", true},   {"-5", true},      {"2147483647", true}, {"2147483648", false},
+        {"1e300", false}, {"-1e300", false}, {"1.5", false},       {"\"1987\"", false},
+    };
+    for (const auto& c : cases) {
+        const QByteArray json =
+            QByteArray(R"([{"id":"6F1A5B2C-3D4E-4F50-8A6B-7C8D9E0F1A2B","label":"x","from":)") + c.from +
+            R"(,"to":1999}])";
+        EXPECT_EQ(decodeDecadeRules(json).has_value(), c.accepted) << c.from;
+    }
+    // The request time-out is bounded where it is used, like the files in flight.
+    const struct {
+        int stored;
+        int seconds;
+    } timeouts[] = {{INT_MIN, 1}, {0, 1}, {30, 30}, {600, 600}, {601, 600}, {INT_MAX, 600}};
+    for (const auto& t : timeouts) {
+        SettingsSnapshot s;
+        s.requestTimeoutSeconds = t.stored;
+        EXPECT_EQ(AIExchange::lookupTimeout(s), std::chrono::seconds(t.seconds)) << t.stored;
+    }
+}
+
+TEST(SettingsFileSafety, DebugLogOpensOnlyItsOwnPrivateFile) {
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("data/Velmora"));
+    const QString target = dir.filePath(QStringLiteral("elsewhere.txt"));
+    TestFiles::writeFile(target, "kept\n");
+    const QString log = QDir(folder).filePath(QStringLiteral("Velmora_debug.log"));
+    // A new file, then one loosened to 0644: both are kept private.
+    for (int round = 0; round < 2; ++round) {
+        DebugLogger logger(folder);
+        logger.setEnabled(true);
+        logger.flush();
+        EXPECT_EQ(modeOf(folder), 0700u);
+        EXPECT_EQ(modeOf(log), 0600u) << round;
+        ::chmod(QFile::encodeName(log).constData(), 0644);
+    }
+    // A link at the log's name is never followed.
+    QFile::remove(log);
+    QFile::link(target, log);
+    {
+        DebugLogger logger(folder);
+        logger.setEnabled(true);
+        logger.log(QStringLiteral("x"), LogCategory::api);
+        logger.flush();
+    }
+    EXPECT_EQ(TestFiles::readFile(target), QByteArray("kept\n"));
+}
+
+// A value with a line break cannot forge a line of its own.
+TEST(SettingsFileSafety, LogAndConsoleLinesEscapeControlCharacters) {
+    const QString forged = QStringLiteral("Title\n[2026-01-01 00:00:00.000] [WRITE] forged\r\x1b[2J\u2028");
+    const QString escaped =
+        QStringLiteral("Title\\n[2026-01-01 00:00:00.000] [WRITE] forged\\r\\x1B[2J\\u2028");
+    const QString line = DebugLogger::formatLine(QDateTime::currentDateTime(), LogCategory::api, forged);
+    EXPECT_TRUE(line.endsWith(escaped + QLatin1Char('\n')));
+    EXPECT_EQ(line.count(QLatin1Char('\n')), 1);
+    ConsoleCapture console;
+    Console::line(forged);
+    EXPECT_EQ(console.text(), escaped + QLatin1Char('\n'));
+}
