@@ -112,13 +112,7 @@ FileMetadata readFileMetadata(const QString& path) {
 } // namespace
 
 QList<FLACHandler::VorbisComment> FLACHandler::readVorbisComments(const QString& path) {
-    const CommentIndex index = readCommentIndex(path);
-    QList<VorbisComment> comments;
-    comments.reserve(index.size());
-    for (qsizetype i = 0; i < index.size(); ++i) {
-        comments.append(index.comment(i));
-    }
-    return comments;
+    return readCommentIndex(path).comments();
 }
 
 FLACHandler::CommentIndex FLACHandler::readCommentIndex(const QString& path) {
@@ -273,14 +267,17 @@ FLACHandler::CommentIndex FLACHandler::indexVorbisComment(QByteArray body) {
     return index;
 }
 
-QList<FLACHandler::VorbisComment> FLACHandler::parseVorbisComment(const QByteArray& body) {
-    const CommentIndex index = indexVorbisComment(body);
-    QList<VorbisComment> comments;
-    comments.reserve(index.size());
-    for (qsizetype i = 0; i < index.size(); ++i) {
-        comments.append(index.comment(i));
+QList<FLACHandler::VorbisComment> FLACHandler::CommentIndex::comments() const {
+    QList<VorbisComment> out;
+    out.reserve(size());
+    for (qsizetype i = 0; i < size(); ++i) {
+        out.append(comment(i));
     }
-    return comments;
+    return out;
+}
+
+QList<FLACHandler::VorbisComment> FLACHandler::parseVorbisComment(const QByteArray& body) {
+    return indexVorbisComment(body).comments();
 }
 
 QByteArray FLACHandler::updateVorbisComment(const QByteArray& body, const QString& genre,

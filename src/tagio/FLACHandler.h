@@ -49,6 +49,7 @@ public:
         bool keyIs(qsizetype i, QLatin1String upperKey) const;
         QString value(qsizetype i) const;
         VorbisComment comment(qsizetype i) const;
+        QList<VorbisComment> comments() const;
         // The position of the last entry with the key, or -1.
         qsizetype lastWithKey(QLatin1String upperKey) const;
         std::optional<QString> lastValue(QLatin1String upperKey) const;
