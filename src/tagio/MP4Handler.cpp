@@ -77,7 +77,9 @@ const QSet<QString>& containerTypes() {
     return types;
 }
 
-void parseLevel(const QByteArray& bytes, qint64 start, qint64 end, int depth, QList<MP4Handler::Atom>& out) {
+// With `budget`, parsing stops once that many atoms are made (it ends below 0).
+void parseLevel(const QByteArray& bytes, qint64 start, qint64 end, int depth, QList<MP4Handler::Atom>& out,
+                qint64* budget = nullptr) {
     end = std::min<qint64>(end, bytes.size());
     qint64 o = start;
     while (o >= 0 && end - o >= 8) {
@@ -89,6 +91,9 @@ void parseLevel(const QByteArray& bytes, qint64 start, qint64 end, int depth, QL
             ++o; // no atom here; try again at the next byte
             continue;
         }
+        if (budget != nullptr && --*budget < 0) {
+            return;
+        }
         MP4Handler::Atom atom;
         atom.type = typeText(bytes, o + 4);
         atom.start = o;
@@ -99,7 +104,7 @@ void parseLevel(const QByteArray& bytes, qint64 start, qint64 end, int depth, QL
         if (depth + 1 < MP4Handler::maxDepth && MP4Handler::isContainerType(atom.type)) {
             const qint64 childStart = o + header + (atom.type == kMeta ? 4 : 0);
             if (childStart < atom.end) {
-                parseLevel(bytes, childStart, atom.end, depth + 1, atom.children);
+                parseLevel(bytes, childStart, atom.end, depth + 1, atom.children, budget);
             }
         }
         o = atom.end;
@@ -255,7 +260,12 @@ MovieImage readWholeMovie(const ByteSource& source, const MovieLocation& at, con
     movie.atom.end = movie.bytes.size();
     movie.atom.headerLength = at.headerLength;
     if (at.headerLength < movie.atom.end) {
-        parseLevel(movie.bytes, at.headerLength, movie.atom.end, 1, movie.atom.children);
+        // Each parsed atom costs far more than its eight bytes in the file.
+        qint64 budget = MP4Handler::maxTreeAtoms;
+        parseLevel(movie.bytes, at.headerLength, movie.atom.end, 1, movie.atom.children, &budget);
+        if (budget < 0) {
+            throwRead(path, QStringLiteral("MP4 movie holds too many atoms to read"));
+        }
     }
     return movie;
 }
@@ -340,10 +350,15 @@ constexpr char kDayType[4] = {'\xA9', 'd', 'a', 'y'};
 
 enum class LevelWalk { finished, stopped, damaged };
 
-// Visits the atoms of [start, end) in order until `visit` returns false.
+// Visits the atoms of [start, end) in order until `visit` returns false. A
+// level of more than maxTreeAtoms atoms counts as damaged: no sound file has
+// one, and the reads fall back to a whole-moov parse that refuses it.
 template <typename Visit> LevelWalk walkLevel(WindowReader& reader, qint64 start, qint64 end, Visit&& visit) {
     qint64 o = start;
-    while (o >= 0 && end - o >= 8) {
+    for (qint64 count = 0; o >= 0 && end - o >= 8; ++count) {
+        if (count == MP4Handler::maxTreeAtoms) {
+            return LevelWalk::damaged;
+        }
         const QByteArray h = reader.header(o);
         if (h.size() < 8) {
             return LevelWalk::damaged; // not reached: end lies inside the file
@@ -593,7 +608,7 @@ void checkTreeLevel(WindowReader& reader, qint64 start, qint64 end, int depth, q
     };
     walkLevel(reader, start, end, [&](const HeaderAtom& atom) {
         const QString type = QString::fromLatin1(atom.type, 4);
-        if (++atoms > MP4Handler::maxTreeAtoms) {
+        if (++atoms >= MP4Handler::maxTreeAtoms) { // before the walk's own limit
             throwRead(path, QStringLiteral("MP4 movie holds too many atoms to read"));
         }
         if (!MP4Handler::isContainerType(type) || depth + 1 >= MP4Handler::maxDepth) {

@@ -65,24 +65,25 @@ public:
     // The walk gives no value where it would fall back. Both throw AppError
     // when the file cannot be read.
     YearAndGenre readYearAndGenreFromWholeMovie(const QString& path) const;
+    std::optional<YearAndGenre> readYearAndGenreByHeaderWalk(const QString& path) const;
 
     // For each item type ("\u00A9nam"), the text of its first item with
     // readable text, read the same way. Throws AppError when the file cannot be read.
     QList<std::optional<QString>> readItemTexts(const QString& path, const QStringList& types) const;
 
     // What a read holds in memory at most: one item, and a whole moov where
-    // the header walk met damage. A larger size, as a damaged or hostile file
-    // may claim, fails the read instead of being allocated.
+    // the header walk met damage (with at most maxTreeAtoms atoms parsed). A
+    // larger size, as a damaged or hostile file may claim, fails the read
+    // instead of being allocated.
     static constexpr qint64 maxItemRead = qint64(16) << 20;
     static constexpr qint64 maxMovieRead = qint64(64) << 20;
-    static constexpr qint64 maxTreeAtoms = 200000;
+    static constexpr qint64 maxTreeAtoms = 20000;
 
     // For readers that load atoms whole (TagLib): throws AppError::tagReadFailed
     // when the sizes stored in the movie's atom tree would make them hold more
     // than the caps above: an atom or an item list beyond maxMovieRead, or
-    // more than maxTreeAtoms atoms.
+    // maxTreeAtoms atoms or more.
     static void checkMovieTree(const QString& path);
-    std::optional<YearAndGenre> readYearAndGenreByHeaderWalk(const QString& path) const;
 
     // The complete new file image with the genre (and, when given, year,
     // title and artist) items replaced or added. Throws AppError::tagWriteFailed

@@ -94,6 +94,16 @@ TEST(BoundedRead, SizesInTheFileDoNotDecideMemory) {
                            "day",
                            36)},
         {"comments.flac", AudioFormat::flac, 0, flacWithHugeCommentBlock()},
+        // A million 8-byte atoms in a moov whose walk ends in damage.
+        {"atoms.m4a", AudioFormat::m4a, 0,
+         moov +
+             QByteArray("\0\0\0\x08"
+                        "free",
+                        8)
+                 .repeated(1000000) +
+             QByteArray("\0\0\0\x04"
+                        "free",
+                        8)},
     };
     QTemporaryDir dir;
     for (const Row& row : rows) {
