@@ -73,9 +73,10 @@ struct Row {
 // scan's read goes through the media layer too, which loads tags whole.
 TEST(BoundedRead, SizesInTheFileDoNotDecideMemory) {
     constexpr qint64 gib = qint64(1) << 30;
-    const QByteArray moov("\0\0\0\x10"
-                          "ftypM4A \0\0\0\0\0\0\0\0moov",
-                          24);
+    const auto atom = [](char size, const char* type) {
+        return QByteArray(3, '\0') + size + type;
+    };
+    const QByteArray moov = atom(16, "ftyp") + "M4A " + QByteArray(4, '\0') + atom(0, "moov");
     const Row rows[] = {
         // Big-endian tag size of 3.75 GiB that "aligns" in the hole; the syncsafe one does not.
         {"be-size.mp3", AudioFormat::mp3, 10 + 0xF0000000LL + 1, QByteArray("ID3\3\0\0\xF0\0\0\0", 10),
@@ -84,26 +85,15 @@ TEST(BoundedRead, SizesInTheFileDoNotDecideMemory) {
         {"padding.mp3", AudioFormat::mp3, 10 + 0x0FFFFFFFLL + 4096,
          QByteArray("ID3\3\0\0\x7F\x7F\x7F\x7F", 10)},
         // moov of size 0 whose first child is damaged: the fall-back would read 5 GiB.
-        {"moov.m4a", AudioFormat::m4a, 5 * gib,
-         moov + QByteArray("\0\0\0\x04"
-                           "free",
-                           8)},
+        {"moov.m4a", AudioFormat::m4a, 5 * gib, moov + atom(4, "free")},
         // A "©day" item that runs to the end of the file.
         {"item.m4a", AudioFormat::m4a, 5 * gib,
-         moov + QByteArray("\0\0\0\0udta\0\0\0\0meta\0\0\0\0\0\0\0\0ilst\0\0\0\0\xA9"
-                           "day",
-                           36)},
+         moov + atom(0, "udta") + atom(0, "meta") + QByteArray(4, '\0') + atom(0, "ilst") +
+             atom(0, "\xA9"
+                     "day")},
         {"comments.flac", AudioFormat::flac, 0, flacWithHugeCommentBlock()},
         // A million 8-byte atoms in a moov whose walk ends in damage.
-        {"atoms.m4a", AudioFormat::m4a, 0,
-         moov +
-             QByteArray("\0\0\0\x08"
-                        "free",
-                        8)
-                 .repeated(1000000) +
-             QByteArray("\0\0\0\x04"
-                        "free",
-                        8)},
+        {"atoms.m4a", AudioFormat::m4a, 0, moov + atom(8, "free").repeated(1000000) + atom(4, "free")},
     };
     QTemporaryDir dir;
     for (const Row& row : rows) {
