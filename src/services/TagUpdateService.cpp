@@ -244,6 +244,13 @@ TagUpdateService::runSteps(const MusicFile& file, const SettingsSource& settings
     entry.originalGenre = file.genre;
     entry.originalYear = file.year;
     entry.yearWritten = yearToWrite.has_value();
+    if (yearToWrite && file.year) {
+        try {
+            entry.originalDateText = m_writer->readDateText(file.url, file.format);
+        } catch (const std::exception&) {
+            // The write below reports the file's trouble; the undo then writes the bare year.
+        }
+    }
     if (title) {
         try {
             const UniversalTagWriter::TitleArtist original =

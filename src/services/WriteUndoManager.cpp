@@ -123,13 +123,16 @@ WriteUndoManager::UndoResult WriteUndoManager::restore(const QList<Slot>& taken,
             continue;
         }
         const QString name = QFileInfo(entry.url).fileName();
-        const std::optional<int> year = entry.yearWritten ? entry.originalYear : std::nullopt;
+        std::optional<TagYear> year;
+        if (entry.yearWritten && entry.originalYear) {
+            year = TagYear(*entry.originalYear, entry.originalDateText.value_or(QString()));
+        }
         try {
             writer.writeGenre(entry.originalGenre, year, entry.originalTitle, entry.originalArtist, entry.url,
                               entry.format);
             Console::line(QStringLiteral("[WriteUndoManager] Restored ") + name +
                           QStringLiteral(": genre='") + entry.originalGenre + QStringLiteral("' year=") +
-                          (year ? QString::number(*year) : QStringLiteral("nil")));
+                          (year ? year->text() : QStringLiteral("nil")));
             ++result.restored;
             result.restoredEntries.append(entry);
         } catch (const AppError& error) {

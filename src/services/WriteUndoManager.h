@@ -27,6 +27,9 @@ public:
         AudioFormat format = AudioFormat::unknown;
         QString originalGenre;           // the genre as read, unchanged
         std::optional<int> originalYear; // the file's year tag before the write
+        // The full date the tag held where the year came from ("1987-06-01"),
+        // as stored; the undo writes it back instead of the bare year.
+        std::optional<QString> originalDateText;
         // Whether the write set a year; only then is the original year written back.
         bool yearWritten = false;
         // The tag's own title and artist before a repair overwrote them.

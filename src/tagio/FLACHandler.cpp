@@ -249,6 +249,15 @@ qsizetype FLACHandler::CommentIndex::lastWithKey(QLatin1String upperKey) const {
     return -1;
 }
 
+qsizetype FLACHandler::CommentIndex::firstDate() const {
+    for (qsizetype i = 0; i < size(); ++i) {
+        if (keyIs(i, QLatin1String("DATE")) || keyIs(i, QLatin1String("YEAR"))) {
+            return i;
+        }
+    }
+    return -1;
+}
+
 std::optional<QString> FLACHandler::CommentIndex::lastValue(QLatin1String upperKey) const {
     const qsizetype at = lastWithKey(upperKey);
     return at < 0 ? std::nullopt : std::optional<QString>(value(at));
@@ -304,7 +313,7 @@ QList<FLACHandler::VorbisComment> FLACHandler::parseVorbisComment(const QByteArr
 }
 
 QByteArray FLACHandler::updateVorbisComment(const QByteArray& body, const QString& genre,
-                                            std::optional<int> year, const std::optional<QString>& title,
+                                            std::optional<TagYear> year, const std::optional<QString>& title,
                                             const std::optional<QString>& artist) {
     const CommentIndex index = indexVorbisComment(body);
     // Each new entry replaces the entry at `at`, or is appended when -1.
@@ -314,12 +323,7 @@ QByteArray FLACHandler::updateVorbisComment(const QByteArray& body, const QStrin
     };
     QList<Change> changes{{index.lastWithKey(QLatin1String("GENRE")), "GENRE=" + genre.toUtf8()}};
     if (year) {
-        qsizetype at = 0;
-        while (at < index.size() && !index.keyIs(at, QLatin1String("DATE")) &&
-               !index.keyIs(at, QLatin1String("YEAR"))) {
-            ++at;
-        }
-        changes.append({at < index.size() ? at : -1, "DATE=" + QByteArray::number(*year)});
+        changes.append({index.firstDate(), "DATE=" + year->text().toUtf8()});
     }
     if (title) {
         changes.append({index.lastWithKey(QLatin1String("TITLE")), "TITLE=" + title->toUtf8()});
@@ -365,7 +369,7 @@ QByteArray FLACHandler::updateVorbisComment(const QByteArray& body, const QStrin
 }
 
 QByteArray FLACHandler::buildVorbisComment(const QList<VorbisComment>& existing, const QString& genre,
-                                           std::optional<int> year, const std::optional<QString>& title,
+                                           std::optional<TagYear> year, const std::optional<QString>& title,
                                            const std::optional<QString>& artist) {
     QList<VorbisComment> comments;
     for (const VorbisComment& comment : existing) {
@@ -379,7 +383,7 @@ QByteArray FLACHandler::buildVorbisComment(const QList<VorbisComment>& existing,
     }
     comments.append(makeComment(QStringLiteral("GENRE"), genre));
     if (year) {
-        comments.append(makeComment(QStringLiteral("DATE"), QString::number(*year)));
+        comments.append(makeComment(QStringLiteral("DATE"), year->text()));
     }
     if (title) {
         comments.append(makeComment(QStringLiteral("TITLE"), *title));
@@ -404,14 +408,14 @@ QByteArray FLACHandler::serializeVorbisComment(const QString& vendor, const QLis
     return out;
 }
 
-QByteArray FLACHandler::writeGenre(const QString& genre, std::optional<int> year,
+QByteArray FLACHandler::writeGenre(const QString& genre, std::optional<TagYear> year,
                                    std::optional<QString> title, std::optional<QString> artist,
                                    const QByteArray& data, const QString& path) {
     return writeGenre(genre, year, std::move(title), std::move(artist), SourceBytes(data), path)
         .materialise(data);
 }
 
-FilePieces FLACHandler::writeGenre(const QString& genre, std::optional<int> year,
+FilePieces FLACHandler::writeGenre(const QString& genre, std::optional<TagYear> year,
                                    std::optional<QString> title, std::optional<QString> artist,
                                    const SourceBytes& file, const QString& path) {
     // The caller checks the marker first; checking again keeps this function

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tagio/TagData.h"
+#include "tagio/TagYear.h"
 
 #include <QByteArray>
 #include <QList>
@@ -58,6 +59,8 @@ public:
         // The position of the last entry with the key, or -1.
         qsizetype lastWithKey(QLatin1String upperKey) const;
         std::optional<QString> lastValue(QLatin1String upperKey) const;
+        // The position of the first DATE or YEAR entry (the one a year write replaces), or -1.
+        qsizetype firstDate() const;
     };
 
     enum BlockType : uint8_t { streamInfo = 0, padding = 1, vorbisComment = 4, invalid = 127 };
@@ -94,22 +97,24 @@ public:
     // tag set reports) and the first DATE/YEAR entry replaced, or appended
     // when missing; the vendor text and every other entry are kept as they were.
     static QByteArray updateVorbisComment(const QByteArray& body, const QString& genre,
-                                          std::optional<int> year, const std::optional<QString>& title,
+                                          std::optional<TagYear> year, const std::optional<QString>& title,
                                           const std::optional<QString>& artist);
     // A new body with vendor "Velmora" from the entries of `existing` that are
     // not replaced, followed by the new entries.
     static QByteArray buildVorbisComment(const QList<VorbisComment>& existing, const QString& genre,
-                                         std::optional<int> year, const std::optional<QString>& title,
+                                         std::optional<TagYear> year, const std::optional<QString>& title,
                                          const std::optional<QString>& artist);
     static QByteArray serializeVorbisComment(const QString& vendor, const QList<VorbisComment>& comments);
 
     // The new file with the comment block rewritten, placed after
     // STREAMINFO, and one 256-byte padding block at the end. Throws AppError.
-    static FilePieces writeGenre(const QString& genre, std::optional<int> year, std::optional<QString> title,
-                                 std::optional<QString> artist, const SourceBytes& file, const QString& path);
+    static FilePieces writeGenre(const QString& genre, std::optional<TagYear> year,
+                                 std::optional<QString> title, std::optional<QString> artist,
+                                 const SourceBytes& file, const QString& path);
     // The same for a file held in memory, as the complete new image.
-    static QByteArray writeGenre(const QString& genre, std::optional<int> year, std::optional<QString> title,
-                                 std::optional<QString> artist, const QByteArray& data, const QString& path);
+    static QByteArray writeGenre(const QString& genre, std::optional<TagYear> year,
+                                 std::optional<QString> title, std::optional<QString> artist,
+                                 const QByteArray& data, const QString& path);
 
     // 0 when the four bytes do not all lie inside `data`.
     static uint32_t readUInt32LE(const QByteArray& data, qint64 offset);

@@ -8,6 +8,7 @@
 #include "tagio/ID3v2Frames.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -391,6 +392,30 @@ QList<std::optional<QString>> ID3v2Handler::readTextFrames(const ByteSource& sou
         --left;
     }
     return texts;
+}
+
+std::optional<QString> ID3v2Handler::readDateText(const ByteSource& source, const QString& path) {
+    QList<QString> texts;
+    for (const std::optional<QString>& text :
+         readTextFrames(source, path,
+                        {QByteArrayLiteral("TYER"), QByteArrayLiteral("TDRC"), QByteArrayLiteral("TDAT"),
+                         QByteArrayLiteral("TIME")})) {
+        texts.append(text.value_or(QString()).section(QChar(0), 0, 0));
+    }
+    const QString& tdat = texts[2];
+    const QString& time = texts[3];
+    static const QRegularExpression fourDigits(QStringLiteral("^[0-9]{4}$"));
+    QString date = texts[0];
+    if (fourDigits.match(date).hasMatch() && fourDigits.match(tdat).hasMatch()) {
+        date += u'-' + tdat.mid(2) + u'-' + tdat.left(2);
+        if (fourDigits.match(time).hasMatch()) {
+            date += u'T' + time.left(2) + u':' + time.mid(2);
+        }
+    }
+    if (texts[1].size() > date.size()) {
+        date = texts[1];
+    }
+    return date.isEmpty() ? std::nullopt : std::optional<QString>(date);
 }
 
 std::optional<ID3v2Handler::Range> ID3v2Handler::locateTag(const QByteArray& file, const QString& path) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tagio/TagYear.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QSet>
@@ -72,6 +74,12 @@ public:
     static QList<std::optional<QString>> readTextFrames(const ByteSource& source, const QString& path,
                                                         const QList<QByteArray>& ids);
 
+    // The date of the file's tag as one text: the first TDRC frame's first
+    // value, or the first TYER frame's text with the TDAT day and TIME time
+    // of an ID3v2.3 tag ("1987-06-01T22:15"); the longer when both are there.
+    // Throws AppError::tagReadFailed when a read fails.
+    static std::optional<QString> readDateText(const ByteSource& source, const QString& path);
+
     // ---- Locating ----
 
     static std::optional<Range> locateTag(const QByteArray& file, const QString& path);
@@ -127,25 +135,28 @@ public:
     // title and artist when given); every other readable frame of the old tag
     // is carried over. Throws AppError::tagWriteFailed when the file cannot be
     // written without damage.
-    static FilePieces writeGenre(const QString& genre, std::optional<int> year, std::optional<QString> title,
-                                 std::optional<QString> artist, const SourceBytes& file, const QString& path);
+    static FilePieces writeGenre(const QString& genre, std::optional<TagYear> year,
+                                 std::optional<QString> title, std::optional<QString> artist,
+                                 const SourceBytes& file, const QString& path);
     // The same for a file held in memory, as the complete new image.
-    static QByteArray writeGenre(const QString& genre, std::optional<int> year, std::optional<QString> title,
-                                 std::optional<QString> artist, const QByteArray& fileBytes,
-                                 const QString& path);
+    static QByteArray writeGenre(const QString& genre, std::optional<TagYear> year,
+                                 std::optional<QString> title, std::optional<QString> artist,
+                                 const QByteArray& fileBytes, const QString& path);
 
     // The new tag for an MP3 file (the old ID3v2 tag's frames, or an ID3v1
     // tag's fields when there is no ID3v2 tag).
-    static QByteArray buildNewTag(const SourceBytes& file, const QString& genre, std::optional<int> year,
+    static QByteArray buildNewTag(const SourceBytes& file, const QString& genre, std::optional<TagYear> year,
                                   const std::optional<QString>& title, const std::optional<QString>& artist,
                                   const QString& path);
 
     // A new ID3v2.3 tag: `firstFrames`, the kept frames of `oldTag`, the new
-    // text frames and 512 bytes of padding. Throws AppError::tagWriteFailed
+    // text frames and 512 bytes of padding. A year replaces the old date
+    // frames (TYER, TDRC, TDAT, TIME) with TYER, or with TYER, TDAT and TIME
+    // for the date text it carries. Throws AppError::tagWriteFailed
     // (naming `path`) when the old tag is damaged or holds frames that cannot
     // be carried over, or when the tag would be too large.
     static QByteArray rebuildTag(const std::optional<QByteArray>& oldTag, const QString& genre,
-                                 std::optional<int> year, const std::optional<QString>& title,
+                                 std::optional<TagYear> year, const std::optional<QString>& title,
                                  const std::optional<QString>& artist, const QByteArray& firstFrames,
                                  const QString& path);
 

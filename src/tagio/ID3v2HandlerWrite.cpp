@@ -25,20 +25,13 @@ QByteArray latin1Frame(const char* id, const QString& digits) {
     return out;
 }
 
-// The ID3v2.3 frames for the first value of an ID3v2.4 TDRC frame
-// "yyyy[-MM[-dd[THH[:mm[:ss]]]]]": TYER, TDAT ("DDMM") when it has a day and
-// TIME ("HHMM") when it has hour and minute. Empty when it is no such time
-// (or the frame is compressed or encrypted), and the frame is kept as it is.
-QByteArray v23DateFrames(const V23Frame& frame) {
-    const qint64 start = (frame.format & 0x20) ? 1 : 0;
-    if ((frame.format & 0xC0) || frame.body.size() <= start) {
-        return {};
-    }
-    const std::optional<QString> text =
-        ID3v2Handler::decodeText(frame.body.mid(start + 1), uint8_t(frame.body[start]));
+// The ID3v2.3 frames for a date "yyyy[-MM[-dd[THH[:mm[:ss]]]]]": TYER, TDAT
+// ("DDMM") when it has a day and TIME ("HHMM") when it has hour and minute.
+// Empty when the text is no such date.
+QByteArray v23DateFrames(const QString& date) {
     static const QRegularExpression form(QStringLiteral(
         "^([0-9]{4})(?:-([0-9]{2})(?:-([0-9]{2})(?:T([0-9]{2})(?::([0-9]{2})(?::[0-9]{2})?)?)?)?)?$"));
-    const QRegularExpressionMatch m = form.match(text ? text->section(QChar(0), 0, 0) : QString());
+    const QRegularExpressionMatch m = form.match(date);
     if (!m.hasMatch()) {
         return {};
     }
@@ -50,6 +43,18 @@ QByteArray v23DateFrames(const V23Frame& frame) {
         out += latin1Frame("TIME", m.captured(4) + m.captured(5));
     }
     return out;
+}
+
+// The same for the first value of an ID3v2.4 TDRC frame; empty also when the
+// frame is compressed or encrypted, and the frame is kept as it is.
+QByteArray v23DateFrames(const V23Frame& frame) {
+    const qint64 start = (frame.format & 0x20) ? 1 : 0;
+    if ((frame.format & 0xC0) || frame.body.size() <= start) {
+        return {};
+    }
+    const std::optional<QString> text =
+        ID3v2Handler::decodeText(frame.body.mid(start + 1), uint8_t(frame.body[start]));
+    return v23DateFrames(text ? text->section(QChar(0), 0, 0) : QString());
 }
 
 QString hexBytes(const QByteArray& bytes) {
@@ -112,7 +117,7 @@ std::optional<Range> mp3TagOf(const SourceBytes& file) {
                                     : ID3v2Handler::parseTagHeader(*file.file());
 }
 
-FilePieces writeMp3(const QString& genre, std::optional<int> year, const std::optional<QString>& title,
+FilePieces writeMp3(const QString& genre, std::optional<TagYear> year, const std::optional<QString>& title,
                     const std::optional<QString>& artist, const SourceBytes& file, const QString& path) {
     const Input in = inputOf(file);
     qint64 audioStart = 0;
@@ -141,7 +146,7 @@ qint64 replacedEnd(Range body) {
     return body.end + body.length() % 2;
 }
 
-FilePieces writeChunked(bool aiff, const QString& genre, std::optional<int> year,
+FilePieces writeChunked(bool aiff, const QString& genre, std::optional<TagYear> year,
                         const std::optional<QString>& title, const std::optional<QString>& artist,
                         const SourceBytes& file, const QString& path) {
     const QString invalid = aiff ? QStringLiteral("Invalid AIFF file") : QStringLiteral("Invalid WAV file");
@@ -211,14 +216,14 @@ FilePieces writeChunked(bool aiff, const QString& genre, std::optional<int> year
 
 // ---------------------------------------------------------------------------
 
-QByteArray ID3v2Handler::writeGenre(const QString& genre, std::optional<int> year,
+QByteArray ID3v2Handler::writeGenre(const QString& genre, std::optional<TagYear> year,
                                     std::optional<QString> title, std::optional<QString> artist,
                                     const QByteArray& fileBytes, const QString& path) {
     return writeGenre(genre, year, std::move(title), std::move(artist), SourceBytes(fileBytes), path)
         .materialise(fileBytes);
 }
 
-FilePieces ID3v2Handler::writeGenre(const QString& genre, std::optional<int> year,
+FilePieces ID3v2Handler::writeGenre(const QString& genre, std::optional<TagYear> year,
                                     std::optional<QString> title, std::optional<QString> artist,
                                     const SourceBytes& fileBytes, const QString& path) {
     switch (containerFor(path)) {
@@ -232,8 +237,8 @@ FilePieces ID3v2Handler::writeGenre(const QString& genre, std::optional<int> yea
     return writeMp3(genre, year, title, artist, fileBytes, path);
 }
 
-QByteArray ID3v2Handler::buildNewTag(const SourceBytes& file, const QString& genre, std::optional<int> year,
-                                     const std::optional<QString>& title,
+QByteArray ID3v2Handler::buildNewTag(const SourceBytes& file, const QString& genre,
+                                     std::optional<TagYear> year, const std::optional<QString>& title,
                                      const std::optional<QString>& artist, const QString& path) {
     const Input in = inputOf(file);
     if (const auto tag = mp3TagOf(file)) {
@@ -269,12 +274,14 @@ QByteArray ID3v2Handler::buildNewTag(const SourceBytes& file, const QString& gen
 }
 
 QByteArray ID3v2Handler::rebuildTag(const std::optional<QByteArray>& oldTag, const QString& genre,
-                                    std::optional<int> year, const std::optional<QString>& title,
+                                    std::optional<TagYear> year, const std::optional<QString>& title,
                                     const std::optional<QString>& artist, const QByteArray& firstFrames,
                                     const QString& path) {
     QSet<QByteArray> dropped{QByteArrayLiteral("TCON")};
     if (year) {
-        dropped << QByteArrayLiteral("TYER") << QByteArrayLiteral("TDRC");
+        // The whole old date goes: a day or time kept beside a new year would make a wrong date.
+        dropped << QByteArrayLiteral("TYER") << QByteArrayLiteral("TDRC") << QByteArrayLiteral("TDAT")
+                << QByteArrayLiteral("TIME");
     }
     if (title) {
         dropped << QByteArrayLiteral("TIT2");
@@ -371,7 +378,10 @@ QByteArray ID3v2Handler::rebuildTag(const std::optional<QByteArray>& oldTag, con
 
     frames += buildTextFrame(QByteArrayLiteral("TCON"), genre);
     if (year) {
-        frames += buildTextFrame(QByteArrayLiteral("TYER"), QString::number(*year));
+        // A date text goes back as TYER (TDAT, TIME), as a rewrite turns a TDRC into them.
+        const QByteArray dateFrames = v23DateFrames(year->dateText);
+        frames +=
+            !dateFrames.isEmpty() ? dateFrames : buildTextFrame(QByteArrayLiteral("TYER"), year->text());
     }
     if (title) {
         frames += buildTextFrame(QByteArrayLiteral("TIT2"), *title);

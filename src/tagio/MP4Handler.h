@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tagio/TagYear.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -93,10 +95,10 @@ public:
     // copied unchanged, the movie (and a free atom after it) rebuilt. Throws
     // AppError::tagWriteFailed whenever the result could not be made without
     // damaging the file.
-    FilePieces writeGenre(const QString& genre, std::optional<int> year, std::optional<QString> title,
+    FilePieces writeGenre(const QString& genre, std::optional<TagYear> year, std::optional<QString> title,
                           std::optional<QString> artist, const SourceBytes& file, const QString& path) const;
     // The same for a file held in memory, as the complete new image.
-    QByteArray writeGenre(const QString& genre, std::optional<int> year, std::optional<QString> title,
+    QByteArray writeGenre(const QString& genre, std::optional<TagYear> year, std::optional<QString> title,
                           std::optional<QString> artist, const QByteArray& fileBytes,
                           const QString& path) const;
 

@@ -461,16 +461,16 @@ MP4Handler::OffsetRepair MP4Handler::adjustChunkOffsets(QByteArray& bytes, qint6
     return result;
 }
 
-QByteArray MP4Handler::writeGenre(const QString& genre, std::optional<int> year, std::optional<QString> title,
-                                  std::optional<QString> artist, const QByteArray& fileBytes,
-                                  const QString& path) const {
+QByteArray MP4Handler::writeGenre(const QString& genre, std::optional<TagYear> year,
+                                  std::optional<QString> title, std::optional<QString> artist,
+                                  const QByteArray& fileBytes, const QString& path) const {
     return writeGenre(genre, year, std::move(title), std::move(artist), SourceBytes(fileBytes), path)
         .materialise(fileBytes);
 }
 
-FilePieces MP4Handler::writeGenre(const QString& genre, std::optional<int> year, std::optional<QString> title,
-                                  std::optional<QString> artist, const SourceBytes& file,
-                                  const QString& path) const {
+FilePieces MP4Handler::writeGenre(const QString& genre, std::optional<TagYear> year,
+                                  std::optional<QString> title, std::optional<QString> artist,
+                                  const SourceBytes& file, const QString& path) const {
     const auto fail = [&path](const QString& text) {
         return AppError::tagWriteFailed(path, text);
     };
@@ -503,7 +503,7 @@ FilePieces MP4Handler::writeGenre(const QString& genre, std::optional<int> year,
 
     builder.m_genre = builder.makeTextItem(kGen, genre);
     if (year) {
-        builder.m_year = builder.makeTextItem(kDay, QString::number(*year));
+        builder.m_year = builder.makeTextItem(kDay, year->text());
         builder.m_hasYear = true;
     }
     if (title) {

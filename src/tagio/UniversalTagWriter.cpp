@@ -39,8 +39,8 @@ QString errnoText(int error) {
     return QString::fromLocal8Bit(text);
 }
 
-QString yearText(std::optional<int> year) {
-    return year ? QString::number(*year) : QStringLiteral("nil");
+QString yearText(const std::optional<TagYear>& year) {
+    return year ? year->text() : QStringLiteral("nil");
 }
 
 enum class Branch { id3, mp4, flac, refused };
@@ -242,7 +242,7 @@ void syncFolder(const QByteArray& folder) {
 
 UniversalTagWriter::UniversalTagWriter() : m_mp4Handler(id3v1GenreNames()) {}
 
-void UniversalTagWriter::writeGenre(const QString& genre, std::optional<int> year,
+void UniversalTagWriter::writeGenre(const QString& genre, std::optional<TagYear> year,
                                     std::optional<QString> title, std::optional<QString> artist,
                                     const QString& path, AudioFormat format) {
     const QString raw = rawValue(format);
@@ -356,6 +356,29 @@ UniversalTagWriter::TitleArtist UniversalTagWriter::readTitleAndArtist(const QSt
         out.artist = texts[1];
         return out;
     }
+    case Branch::refused:
+        break;
+    }
+    throw AppError::unsupportedFormat(rawValue(format));
+}
+
+std::optional<QString> UniversalTagWriter::readDateText(const QString& path, AudioFormat format) {
+    std::lock_guard lock(writeLock());
+    switch (branchFor(format)) {
+    case Branch::id3: {
+        const std::optional<ByteSource> source = ByteSource::open(path);
+        if (!source) {
+            throw AppError::tagReadFailed(path, errnoText(errno));
+        }
+        return ID3v2Handler::readDateText(*source, path);
+    }
+    case Branch::flac: {
+        const FLACHandler::CommentIndex index = FLACHandler::readCommentIndex(path);
+        const qsizetype at = index.firstDate();
+        return at < 0 ? std::nullopt : std::optional<QString>(index.value(at));
+    }
+    case Branch::mp4:
+        return m_mp4Handler.readItemTexts(path, {QStringLiteral("\u00A9day")}).first();
     case Branch::refused:
         break;
     }

@@ -2,6 +2,7 @@
 
 #include "model/AudioFormat.h"
 #include "tagio/MP4Handler.h"
+#include "tagio/TagYear.h"
 
 #include <QByteArray>
 #include <QString>
@@ -51,10 +52,10 @@ public:
     UniversalTagWriter(const UniversalTagWriter&) = delete;
     UniversalTagWriter& operator=(const UniversalTagWriter&) = delete;
 
-    // Writes the genre, and the year, title and artist when given, into the
-    // file. Throws AppError: unsupportedFormat for formats that are never
+    // Writes the genre, and the year (its date text where it has one), title
+    // and artist when given, into the file. Throws AppError: unsupportedFormat for formats that are never
     // written, the handler's own errors unchanged, tagWriteFailed otherwise.
-    virtual void writeGenre(const QString& genre, std::optional<int> year, std::optional<QString> title,
+    virtual void writeGenre(const QString& genre, std::optional<TagYear> year, std::optional<QString> title,
                             std::optional<QString> artist, const QString& path, AudioFormat format);
 
     // The genre text found in the file, or no value. Throws AppError.
@@ -63,6 +64,12 @@ public:
     // Title and artist as the file's own tag holds them (no repair applied);
     // used to remember what a repair is about to overwrite. Throws AppError.
     virtual TitleArtist readTitleAndArtist(const QString& path, AudioFormat format);
+
+    // The date the tag holds where a year write replaces it, as stored
+    // ("1987-06-01"): the ID3 date frames (ID3v2Handler::readDateText), the
+    // first DATE or YEAR comment of a FLAC file, the first "©day" item of
+    // an MP4 file. Throws AppError.
+    virtual std::optional<QString> readDateText(const QString& path, AudioFormat format);
 
     const MP4Handler& mp4Handler() const { return m_mp4Handler; }
 

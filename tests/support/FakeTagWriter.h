@@ -24,10 +24,11 @@ public:
         AudioFormat format;
     };
 
-    void writeGenre(const QString& genre, std::optional<int> year, std::optional<QString> title,
+    void writeGenre(const QString& genre, std::optional<TagYear> year, std::optional<QString> title,
                     std::optional<QString> artist, const QString& path, AudioFormat format) override {
         std::lock_guard lock(m_mutex);
-        m_calls.append(Call{genre, year, title, artist, path, format});
+        m_calls.append(
+            Call{genre, year ? std::optional<int>(year->year) : std::nullopt, title, artist, path, format});
         if (m_failingPaths.contains(path)) {
             throw AppError::tagWriteFailed(path, QStringLiteral("Atomic write failed: Permission denied"));
         }

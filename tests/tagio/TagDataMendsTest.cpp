@@ -22,10 +22,11 @@
 
 namespace {
 
-// What a check compares, read by TagLib except for the audio: the genre, and
-// every other tag field together with the data of every picture.
+// What a check compares, read by TagLib except for the audio: the genre, the
+// date, and every other tag field together with the data of every picture.
 struct Snapshot {
     QString genre;
+    QString date;
     QString otherTags;
     QByteArray audio;
     bool operator==(const Snapshot&) const = default;
@@ -42,8 +43,10 @@ QString hex(const TagLib::ByteVector& v) {
 Snapshot snapshot(const QString& path, AudioFormat format) {
     const QByteArray name = QFile::encodeName(path);
     TagLib::PropertyMap tags = TagLib::FileRef(name.constData()).file()->properties();
-    Snapshot out{text(tags["GENRE"].toString(" | ")), {}, TagProbe::audioPayload(path, format)};
+    Snapshot out{text(tags["GENRE"].toString(" | ")), text(tags["DATE"].toString(" | ")), {},
+                 TagProbe::audioPayload(path, format)};
     tags.erase("GENRE");
+    tags.erase("DATE");
     for (const auto& [key, values] : tags) {
         out.otherTags += text(key) + '=' + text(values.toString(" | ")) + '\n';
     }
@@ -64,7 +67,7 @@ Snapshot snapshot(const QString& path, AudioFormat format) {
 struct Row {
     const char* fixture;
     AudioFormat format;
-    std::optional<int> lookedUpYear;
+    std::optional<int> lookedUpYear; // written as the new year (TagLib's DATE after the write)
     const char* refusal;  // part of the error when the write must leave the file alone
     QString genreAfter;   // TagLib's GENRE values after the write
     QByteArray goneAfter; // bytes the written file no longer holds
@@ -86,6 +89,12 @@ TEST(TagDataMends, RealFilesAfterWriteAndAfterUndo) {
         {"id3/mutagen_v24.mp3", AudioFormat::mp3, std::nullopt, nullptr, "House / Techno 80er", "TDRC"},
         // Keyed QuickTime metadata would be hidden behind a new item list.
         {"mp4/mdta.m4a", AudioFormat::m4a, 1975, "keyed QuickTime metadata", {}, {}},
+        // A new year replaces the whole date; the undo puts the full date back
+        // (TDRC, TYER with TDAT, DATE, ©day), not just its year.
+        {"id3/v24_ffmpeg.mp3", AudioFormat::mp3, 1985, nullptr, "Funk 80er", "TDRC"},
+        {"id3/dated.aiff", AudioFormat::aiff, 1985, nullptr, "Soul 80er", "TDAT"},
+        {"flac/picture.flac", AudioFormat::flac, 1985, nullptr, "Techno 80er", "1994-05-01"},
+        {"mp4/faststart.m4a", AudioFormat::m4a, 1990, nullptr, "Deep House 90er", "1987-06-01"},
     };
     const auto writer = std::make_shared<UniversalTagWriter>();
     const UniversalTagReader reader;
@@ -116,6 +125,7 @@ TEST(TagDataMends, RealFilesAfterWriteAndAfterUndo) {
         ASSERT_TRUE(result.success) << result.errorMessage.value_or(QString()).toStdString();
         const Snapshot written = snapshot(path, row.format);
         EXPECT_EQ(written.genre, row.genreAfter);
+        EXPECT_EQ(written.date, row.lookedUpYear ? QString::number(*row.lookedUpYear) : before.date);
         EXPECT_TRUE(row.goneAfter.isEmpty() || !TestFiles::readFile(path).contains(row.goneAfter));
         EXPECT_EQ(written.otherTags, before.otherTags);
         EXPECT_EQ(written.audio, before.audio);

@@ -8,7 +8,7 @@ namespace {
 // A real writer whose writes wait at the door until the test opens it.
 class HeldWriter : public UniversalTagWriter {
 public:
-    void writeGenre(const QString& genre, std::optional<int> year, std::optional<QString> title,
+    void writeGenre(const QString& genre, std::optional<TagYear> year, std::optional<QString> title,
                     std::optional<QString> artist, const QString& path, AudioFormat format) override {
         {
             std::unique_lock lock(m_mutex);
