@@ -278,9 +278,10 @@ bool MP4Handler::isContainerType(const QString& type) {
     return containerTypes().contains(type);
 }
 
-QList<MP4Handler::Atom> MP4Handler::parseAtoms(const QByteArray& bytes, qint64 start, qint64 end) {
+QList<MP4Handler::Atom> MP4Handler::parseAtoms(const QByteArray& bytes, qint64 start, qint64 end,
+                                               qint64* budget) {
     QList<Atom> atoms;
-    parseLevel(bytes, start, end, 0, atoms);
+    parseLevel(bytes, start, end, 0, atoms, budget);
     return atoms;
 }
 

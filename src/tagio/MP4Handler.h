@@ -92,9 +92,11 @@ public:
 
     // The new file with the genre (and, when given, year, title and artist)
     // items replaced or added: the file before the movie and the media data
-    // copied unchanged, the movie (and a free atom after it) rebuilt. Throws
-    // AppError::tagWriteFailed whenever the result could not be made without
-    // damaging the file.
+    // copied unchanged, the movie (and a free atom after it) rebuilt. The
+    // movie is read whole; of the rest, only the atom headers are read and a
+    // few kept. Throws AppError::tagWriteFailed whenever the result could not
+    // be made without damaging the file, and for a movie of more than
+    // maxTreeAtoms atoms.
     FilePieces writeGenre(const QString& genre, std::optional<TagYear> year, std::optional<QString> title,
                           std::optional<QString> artist, const SourceBytes& file, const QString& path) const;
     // The same for a file held in memory, as the complete new image.
@@ -103,8 +105,10 @@ public:
                           const QString& path) const;
 
     // The atoms in [start, end) of `bytes`, with their children. Never fails:
-    // damaged data yields fewer atoms.
-    static QList<Atom> parseAtoms(const QByteArray& bytes, qint64 start, qint64 end);
+    // damaged data yields fewer atoms. With `budget`, parsing stops once that
+    // many atoms are made (the budget then ends below 0).
+    static QList<Atom> parseAtoms(const QByteArray& bytes, qint64 start, qint64 end,
+                                  qint64* budget = nullptr);
     static bool isContainerType(const QString& type);
 
     // The item list under moov/udta/meta, else moov/meta.

@@ -129,10 +129,19 @@ QByteArray readOrFail(const SourceBytes& file, qint64 offset, qint64 length, con
     return *std::move(bytes);
 }
 
-// The top-level atoms of the file as parseAtoms finds them, without children,
-// by reading their headers only.
-QList<MP4Handler::Atom> topLevelAtoms(const SourceBytes& file, const QString& path) {
-    QList<MP4Handler::Atom> out;
+// What a write needs of the file's top level, found by the walk of
+// parseAtoms over the atom headers alone. However many atoms the file holds,
+// only these few are kept.
+struct TopLevel {
+    int movies = 0;                       // moov atoms found
+    MP4Handler::Atom moov;                // the first one (without children)
+    std::optional<MP4Handler::Atom> next; // the atom right after it
+    bool mediaAfter = false;              // an mdat after it
+    bool fragmented = false;              // a moof or mfra anywhere
+};
+
+TopLevel walkTopLevel(const SourceBytes& file, const QString& path) {
+    TopLevel top;
     const qint64 end = file.size();
     qint64 o = 0;
     while (end - o >= 8) {
@@ -150,9 +159,19 @@ QList<MP4Handler::Atom> topLevelAtoms(const SourceBytes& file, const QString& pa
         atom.headerLength = extent.headerLength;
         atom.sizeToEnd = extent.toEnd;
         o = atom.end;
-        out.append(std::move(atom));
+        if (top.movies > 0) {
+            if (!top.next) {
+                top.next = atom;
+            }
+            top.mediaAfter = top.mediaAfter || atom.type == kMdat;
+        }
+        top.fragmented =
+            top.fragmented || atom.type == QLatin1String("moof") || atom.type == QLatin1String("mfra");
+        if (atom.type == kMoov && top.movies++ == 0) {
+            top.moov = std::move(atom);
+        }
     }
-    return out;
+    return top;
 }
 
 // Whether bytes [from, from + length) of the old file and [to, to + length)
@@ -474,27 +493,25 @@ FilePieces MP4Handler::writeGenre(const QString& genre, std::optional<TagYear> y
     const auto fail = [&path](const QString& text) {
         return AppError::tagWriteFailed(path, text);
     };
-    const QList<Atom> top = topLevelAtoms(file, path);
-
-    qsizetype moovIndex = -1;
-    for (qsizetype i = 0; i < top.size(); ++i) {
-        if (top[i].type == kMoov) {
-            if (moovIndex >= 0) {
-                throw fail(QStringLiteral("Several 'moov' atoms found in MP4 file"));
-            }
-            moovIndex = i;
-        }
+    const TopLevel top = walkTopLevel(file, path);
+    if (top.movies > 1) {
+        throw fail(QStringLiteral("Several 'moov' atoms found in MP4 file"));
     }
-    if (moovIndex < 0) {
+    if (top.movies == 0) {
         throw fail(QStringLiteral("No 'moov' atom found in MP4 file"));
     }
-    if (top[moovIndex].clamped) {
+    if (top.moov.clamped) {
         throw fail(QStringLiteral("The 'moov' atom runs past the end of the file"));
     }
     // The movie is read whole; its atoms have offsets into these bytes, while
     // the chunk offsets inside still count from the start of the file.
-    const QByteArray moovBytes = readOrFail(file, top[moovIndex].start, top[moovIndex].length(), path);
-    const QList<Atom> parsedMovie = parseAtoms(moovBytes, 0, moovBytes.size());
+    const QByteArray moovBytes = readOrFail(file, top.moov.start, top.moov.length(), path);
+    // Each parsed atom costs far more than its eight bytes in the file.
+    qint64 budget = maxTreeAtoms;
+    const QList<Atom> parsedMovie = parseAtoms(moovBytes, 0, moovBytes.size(), &budget);
+    if (budget < 0) {
+        throw fail(QStringLiteral("The 'moov' atom holds too many atoms to be rewritten"));
+    }
     if (parsedMovie.size() != 1) {
         throw fail(QStringLiteral("The 'moov' atom could not be read"));
     }
@@ -516,8 +533,8 @@ FilePieces MP4Handler::writeGenre(const QString& genre, std::optional<TagYear> y
     }
 
     QByteArray newMoov = builder.makeAtom(kMoov, builder.rebuildMovie(moov));
-    const qint64 oldStart = top[moovIndex].start;
-    const qint64 oldEnd = top[moovIndex].end;
+    const qint64 oldStart = top.moov.start;
+    const qint64 oldEnd = top.moov.end;
     const qint64 oldLength = moov.length();
     const qint64 newLength = newMoov.size();
     const qint64 delta = newLength - oldLength;
@@ -526,21 +543,13 @@ FilePieces MP4Handler::writeGenre(const QString& genre, std::optional<TagYear> y
                       .arg(newLength)
                       .arg(delta));
 
-    bool mediaAfter = false;
-    bool fragmented = firstChild(moov.children, QStringLiteral("mvex")) != nullptr;
-    for (qsizetype i = 0; i < top.size(); ++i) {
-        if (i > moovIndex && top[i].type == kMdat) {
-            mediaAfter = true;
-        }
-        if (top[i].type == QStringLiteral("moof") || top[i].type == QStringLiteral("mfra")) {
-            fragmented = true;
-        }
-    }
+    const bool mediaAfter = top.mediaAfter;
+    const bool fragmented = top.fragmented || firstChild(moov.children, QStringLiteral("mvex")) != nullptr;
 
-    std::optional<qsizetype> absorbIndex;
+    bool absorbed = false;
     QByteArray newFree;
     if (mediaAfter && delta != 0) {
-        const Atom* next = moovIndex + 1 < top.size() ? &top[moovIndex + 1] : nullptr;
+        const std::optional<Atom>& next = top.next;
         if (next && (next->type == QStringLiteral("free") || next->type == QStringLiteral("skip"))) {
             const qint64 s = next->length();
             const qint64 s2 = s - delta;
@@ -553,7 +562,7 @@ FilePieces MP4Handler::writeGenre(const QString& genre, std::optional<TagYear> y
                         .arg(s2));
                 Bytes::appendU32BE(newFree, uint32_t(s2));
                 newFree.append("free", 4);
-                absorbIndex = moovIndex + 1;
+                absorbed = true;
             } else if (s2 < 8) {
                 Console::line(
                     QStringLiteral("[MP4Handler] 'free' atom too small (%1) to absorb delta=%2 — falling "
@@ -573,7 +582,7 @@ FilePieces MP4Handler::writeGenre(const QString& genre, std::optional<TagYear> y
                                "adjustment")
                     .arg(next ? next->type : QString()));
         }
-        if (!absorbIndex) {
+        if (!absorbed) {
             if (fragmented) {
                 builder.fail(QStringLiteral("Fragmented MP4 file: the media data cannot be moved"));
             }
@@ -599,7 +608,7 @@ FilePieces MP4Handler::writeGenre(const QString& genre, std::optional<TagYear> y
     FilePieces out;
     out.copy(0, oldStart);
     out.append(newMoov);
-    if (absorbIndex) {
+    if (absorbed) {
         // The zeros of the grown or shrunk free atom, from one shared block.
         const qint64 freeBody = qint64(Bytes::u32BE(newFree, 0)) - 8;
         const QByteArray zeros(std::min<qint64>(qint64(1) << 20, freeBody), '\0');
@@ -607,14 +616,14 @@ FilePieces MP4Handler::writeGenre(const QString& genre, std::optional<TagYear> y
         for (qint64 left = freeBody; left > 0; left -= zeros.size()) {
             out.append(left >= zeros.size() ? zeros : zeros.left(left));
         }
-        out.copy(top[*absorbIndex].end, file.size() - top[*absorbIndex].end);
+        out.copy(top.next->end, file.size() - top.next->end);
     } else {
         out.copy(oldEnd, file.size() - oldEnd);
     }
 
     // Every chunk offset must still lead to the bytes it led to before.
     const TableWalk before = walkMovie(moovBytes, moov.payloadStart(), moov.end);
-    const bool moved = delta != 0 && file.size() > oldEnd && !absorbIndex;
+    const bool moved = delta != 0 && file.size() > oldEnd && !absorbed;
     if (!before.complete) {
         if (moved) {
             builder.fail(QStringLiteral("The sample tables could not be walked; the chunk offsets cannot be "

@@ -43,7 +43,9 @@ QString hex(const TagLib::ByteVector& v) {
 Snapshot snapshot(const QString& path, AudioFormat format) {
     const QByteArray name = QFile::encodeName(path);
     TagLib::PropertyMap tags = TagLib::FileRef(name.constData()).file()->properties();
-    Snapshot out{text(tags["GENRE"].toString(" | ")), text(tags["DATE"].toString(" | ")), {},
+    Snapshot out{text(tags["GENRE"].toString(" | ")),
+                 text(tags["DATE"].toString(" | ")),
+                 {},
                  TagProbe::audioPayload(path, format)};
     tags.erase("GENRE");
     tags.erase("DATE");
@@ -68,9 +70,9 @@ struct Row {
     const char* fixture;
     AudioFormat format;
     std::optional<int> lookedUpYear; // written as the new year (TagLib's DATE after the write)
-    const char* refusal;  // part of the error when the write must leave the file alone
-    QString genreAfter;   // TagLib's GENRE values after the write
-    QByteArray goneAfter; // bytes the written file no longer holds
+    const char* refusal;             // part of the error when the write must leave the file alone
+    QString genreAfter;              // TagLib's GENRE values after the write
+    QByteArray goneAfter;            // bytes the written file no longer holds
 };
 
 } // namespace
