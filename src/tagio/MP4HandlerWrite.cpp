@@ -143,33 +143,45 @@ struct TopLevel {
 TopLevel walkTopLevel(const SourceBytes& file, const QString& path) {
     TopLevel top;
     const qint64 end = file.size();
+    // The headers are read in blocks, not one allocation per atom.
+    QByteArray window;
+    qint64 windowStart = 0;
     qint64 o = 0;
     while (end - o >= 8) {
-        const QByteArray header = readOrFail(file, o, std::min<qint64>(16, end - o), path);
-        const AtomExtent extent = atomExtent(header, 0, end - o);
+        if (o - windowStart + std::min<qint64>(16, end - o) > window.size()) {
+            windowStart = o;
+            window = readOrFail(file, o, std::min<qint64>(qint64(64) << 10, end - o), path);
+        }
+        const qint64 at = o - windowStart;
+        const AtomExtent extent = atomExtent(window, at, end - o);
         if (extent.length < uint64_t(extent.headerLength)) {
             ++o; // no atom here; try again at the next byte
             continue;
         }
-        MP4Handler::Atom atom;
-        atom.type = typeText(header, 4);
-        atom.start = o;
-        atom.clamped = extent.length > uint64_t(end - o);
-        atom.end = atom.clamped ? end : o + qint64(extent.length);
-        atom.headerLength = extent.headerLength;
-        atom.sizeToEnd = extent.toEnd;
-        o = atom.end;
-        if (top.movies > 0) {
-            if (!top.next) {
-                top.next = atom;
+        const bool clamped = extent.length > uint64_t(end - o);
+        const qint64 atomEnd = clamped ? end : o + qint64(extent.length);
+        const auto is = [&](const char* type) {
+            return std::memcmp(window.constData() + at + 4, type, 4) == 0;
+        };
+        const bool isMovie = is("moov");
+        if ((isMovie && top.movies == 0) || (top.movies > 0 && !top.next)) {
+            MP4Handler::Atom atom;
+            atom.type = typeText(window, at + 4);
+            atom.start = o;
+            atom.clamped = clamped;
+            atom.end = atomEnd;
+            atom.headerLength = extent.headerLength;
+            atom.sizeToEnd = extent.toEnd;
+            if (isMovie && top.movies == 0) {
+                top.moov = std::move(atom);
+            } else {
+                top.next = std::move(atom);
             }
-            top.mediaAfter = top.mediaAfter || atom.type == kMdat;
         }
-        top.fragmented =
-            top.fragmented || atom.type == QLatin1String("moof") || atom.type == QLatin1String("mfra");
-        if (atom.type == kMoov && top.movies++ == 0) {
-            top.moov = std::move(atom);
-        }
+        top.mediaAfter = top.mediaAfter || (top.movies > 0 && is("mdat"));
+        top.fragmented = top.fragmented || is("moof") || is("mfra");
+        top.movies += isMovie ? 1 : 0;
+        o = atomEnd;
     }
     return top;
 }
