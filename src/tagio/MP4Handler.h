@@ -7,6 +7,8 @@
 
 #include <optional>
 
+class ByteSource;
+
 // Tag handler for MP4/M4A files: reads the genre and year of the iTunes item
 // list (moov/udta/meta/ilst) and rebuilds that list for a write, moving the
 // media data and repairing the chunk offsets when the size of moov changes.
@@ -57,6 +59,8 @@ public:
         std::optional<QString> genre;
     };
     YearAndGenre readYearAndGenre(const QString& path) const;
+    // The same on a file that is already open.
+    YearAndGenre readYearAndGenre(const ByteSource& source) const;
 
     // The three reads above walk the atom headers of moov/udta/meta/ilst and
     // read only the items they need; where that walk meets damaged atoms they

@@ -118,9 +118,14 @@ TagData UniversalTagReader::readFlac(const QString& path, const QString& fileNam
 }
 
 TagData UniversalTagReader::readMedia(const QString& path) const {
+    // One open of the file serves the media items and our own handlers.
+    const std::optional<ByteSource> source = ByteSource::open(path);
+    if (!source) {
+        throw AppError::tagReadFailed(path, QStringLiteral("The file could not be opened as audio"));
+    }
     std::optional<MediaAsset> loaded;
     try {
-        loaded.emplace(MediaAsset::load(path));
+        loaded.emplace(MediaAsset::load(*source));
     } catch (const AppError&) {
         throw;
     } catch (const std::exception& e) {
@@ -158,7 +163,7 @@ TagData UniversalTagReader::readMedia(const QString& path) const {
         }
     }
 
-    const DirectTags direct = readDirect(path);
+    const DirectTags direct = readDirect(*source);
     record.year = direct.year;
     if (!record.year) {
         if (const auto text = loadFirstString(withCommonKey(common, MediaAsset::commonKeyCreationDate))) {
@@ -222,10 +227,26 @@ QString UniversalTagReader::readGenreDirect(const QString& path) const {
 
 UniversalTagReader::DirectTags UniversalTagReader::readDirect(const QString& path) const {
     const QString ext = lowerExtension(path);
+    if (!isMP4Extension(ext) && !isID3Extension(ext)) {
+        return {readYearDirect(path), readGenreDirect(path)};
+    }
+    const std::optional<ByteSource> source = ByteSource::open(path);
+    if (!source) {
+        Console::line((isID3Extension(ext) ? QStringLiteral("[TagIO] ID3v2Handler.readGenre: ")
+                                           : QStringLiteral("[TagIO] MP4Handler.readGenre: ")) +
+                      QFileInfo(path).fileName());
+        return {};
+    }
+    return readDirect(*source);
+}
+
+UniversalTagReader::DirectTags UniversalTagReader::readDirect(const ByteSource& source) const {
+    const QString& path = source.path();
+    const QString ext = lowerExtension(path);
     if (isMP4Extension(ext)) {
         // What MP4Handler::readYear and ::readGenre give, from one walk of the item list.
         try {
-            MP4Handler::YearAndGenre found = m_mp4Handler.readYearAndGenre(path);
+            MP4Handler::YearAndGenre found = m_mp4Handler.readYearAndGenre(source);
             return {found.year, std::move(found.genre).value_or(QString())};
         } catch (const std::exception&) {
             return {};
@@ -236,19 +257,12 @@ UniversalTagReader::DirectTags UniversalTagReader::readDirect(const QString& pat
     }
     // What ID3v2Handler::readYear and ::readGenre give, from one walk of the tag.
     Console::line(QStringLiteral("[TagIO] ID3v2Handler.readGenre: ") + QFileInfo(path).fileName());
-    DirectTags direct;
     try {
-        const std::optional<ByteSource> source = ByteSource::open(path);
-        if (!source) {
-            return direct;
-        }
-        ID3v2Handler::YearAndGenre found = ID3v2Handler::readYearAndGenre(*source, path);
-        direct.year = found.year;
-        direct.genre = std::move(found.genre).value_or(QString());
+        ID3v2Handler::YearAndGenre found = ID3v2Handler::readYearAndGenre(source, path);
+        return {found.year, std::move(found.genre).value_or(QString())};
     } catch (const std::exception&) {
         return {};
     }
-    return direct;
 }
 
 QString UniversalTagReader::resolveGenre(const QList<Item>& commonItems, const QList<Item>& metadataItems,
