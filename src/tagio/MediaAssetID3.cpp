@@ -366,7 +366,7 @@ bool isSync(uint8_t a, uint8_t b) {
 
 // The first confirmed frame at or after `from`, searched within kMaxSearch bytes.
 std::optional<qint64> firstFrame(Window& in, qint64 from) {
-    constexpr qint64 block = 64 * 1024;
+    constexpr qint64 block = 8 * 1024;
     const qint64 limit = std::min(in.size(), from + kMaxSearch);
     for (qint64 pos = from; pos < limit - 1; pos += block - 1) {
         const QByteArray bytes = in.readAtMost(pos, std::min(block, limit - pos));
@@ -385,7 +385,7 @@ std::optional<qint64> firstFrame(Window& in, qint64 from) {
 // The offset after the last confirmed frame before `end`, searched backwards
 // within kMaxSearch bytes.
 std::optional<qint64> lastFrame(Window& in, qint64 end, qint64 floor) {
-    constexpr qint64 block = 64 * 1024;
+    constexpr qint64 block = 4 * 1024;
     const qint64 limit = std::max(floor, end - kMaxSearch);
     for (qint64 stop = end; stop > limit;) {
         const qint64 start = std::max(limit, stop - block);
@@ -489,16 +489,17 @@ std::optional<Parsed> readMpeg(const ByteSource& source) {
         }
     }
     qint64 audioEnd = in.size();
-    const auto v1 = in.read(in.size() - 128, 128);
-    const bool hasV1 = v1 && v1->startsWith("TAG");
+    const QByteArray tail = in.readAtMost(std::max<qint64>(0, in.size() - 160), 160);
+    const QByteArray v1 = tail.right(128);
+    const bool hasV1 = v1.size() == 128 && v1.startsWith("TAG");
     if (hasV1) {
         audioEnd -= 128;
     }
-    if (in.read(audioEnd - 32, 8) == QByteArrayLiteral("APETAGEX")) {
-        return std::nullopt;
+    if (tail.size() >= 32 + (in.size() - audioEnd) && tail.mid(tail.size() - (in.size() - audioEnd) - 32, 8) == "APETAGEX") {
+        return std::nullopt; // an APE tag: left to TagLib
     }
     if (hasV1) {
-        appendID3v1(parsed.items, *v1);
+        appendID3v1(parsed.items, v1);
     }
     const std::optional<qint64> first = firstFrame(in, audioStart);
     if (!first) {

@@ -114,7 +114,7 @@ std::optional<QByteArray> Window::read(qint64 offset, qint64 length) {
     if (!Bytes::fits(m_size, offset, length)) {
         return std::nullopt;
     }
-    constexpr qint64 windowSize = 64 * 1024;
+    constexpr qint64 windowSize = 16 * 1024;
     if (m_windowStart >= 0 && offset >= m_windowStart &&
         Bytes::fits(m_window.size(), offset - m_windowStart, length)) {
         return m_window.mid(offset - m_windowStart, length);

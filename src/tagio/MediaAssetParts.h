@@ -43,7 +43,7 @@ QString cutAtNul(QString text);
 // Milliseconds rounded as TagLib rounds them, in seconds.
 double roundedSeconds(double milliseconds);
 
-// Positioned reads served from a 64 KB window, so that header walks cost few
+// Positioned reads served from a 16 KB window, so that header walks cost few
 // system calls. Reads never allocate more than they are asked for, and the
 // callers never ask for more than their caps.
 class Window {
