@@ -638,7 +638,7 @@ std::optional<Parsed> readRiff(const ByteSource& source, bool aiff) {
             }
         } else if (!aiff && c.name == "fact") {
             if (totalSamples == 0) {
-                totalSamples = in.read(c.offset, 4).has_value() ? Bytes::u32LE(*in.read(c.offset, 4), 0) : 0;
+                totalSamples = Bytes::u32LE(in.readAtMost(c.offset, 4), 0);
             }
         } else if (!aiff && c.name == "LIST" && !info && c.size <= kMaxValueBody) {
             const auto list = in.read(c.offset, c.size);
