@@ -12,6 +12,8 @@
 
 #include <QMap>
 
+#include <map>
+
 #include <cmath>
 
 namespace media {
@@ -465,6 +467,62 @@ void appendID3v1(QList<Item>& items, const QByteArray& tag) {
     }
 }
 
+
+// An APE tag whose footer ends at `end`: its text items as TagLib's property
+// map lists them (binary items, pictures above all, are never read) and the
+// offset where the tag starts.
+struct ApeTag {
+    QList<Item> items;
+    qint64 start = 0;
+};
+
+std::optional<ApeTag> readApe(Window& in, qint64 end) {
+    const auto footer = in.read(end - 32, 32);
+    if (!footer || !footer->startsWith("APETAGEX")) {
+        return std::nullopt;
+    }
+    const qint64 size = Bytes::u32LE(*footer, 12); // items and footer
+    const qint64 count = Bytes::u32LE(*footer, 16);
+    const bool header = Bytes::u32LE(*footer, 20) & 0x80000000u;
+    if (size < 32 || size > end) {
+        return std::nullopt;
+    }
+    ApeTag tag;
+    tag.start = end - size - (header ? 32 : 0);
+    static const QMap<QString, QString> renamed = {{"TRACK", "TRACKNUMBER"}, {"YEAR", "DATE"},
+                                                   {"ALBUM ARTIST", "ALBUMARTIST"}, {"DISC", "DISCNUMBER"},
+                                                   {"MIXARTIST", "REMIXER"}};
+    std::map<QString, QStringList> byKey; // the last item of a key wins
+    qint64 pos = end - size;
+    for (qint64 i = 0; i < count && i < kMaxWalk && pos + 11 <= end - 32; ++i) {
+        const QByteArray head = in.readAtMost(pos, 8 + 256);
+        const qint64 length = Bytes::u32LE(head, 0);
+        const uint32_t flags = Bytes::u32LE(head, 4);
+        const qsizetype nul = head.indexOf('\0', 8);
+        if (nul < 0 || length > end - 32 - (pos + nul + 1)) {
+            break;
+        }
+        const QString key = QString::fromLatin1(head.mid(8, nul - 8)).toUpper();
+        const qint64 value = pos + nul + 1;
+        pos = value + length;
+        if (key.size() < 2 || ((flags >> 1) & 3) != 0 || length > kMaxValueBody) {
+            byKey.erase(key); // a binary item replaces a text item of the same key
+            continue;
+        }
+        byKey[key] = QString::fromUtf8(in.readAtMost(value, length)).split(QChar(0));
+    }
+    std::map<QString, QStringList> properties;
+    for (const auto& [key, values] : byKey) {
+        properties[renamed.value(key, key)].append(values);
+    }
+    for (const auto& [key, values] : properties) {
+        for (const QString& v : values) {
+            tag.items.append(makeItem(MediaAsset::keySpaceAPE, key, commonKeyForProperty(key), v));
+        }
+    }
+    return tag;
+}
+
 } // namespace
 
 std::optional<Parsed> readMpeg(const ByteSource& source) {
@@ -495,8 +553,9 @@ std::optional<Parsed> readMpeg(const ByteSource& source) {
     if (hasV1) {
         audioEnd -= 128;
     }
-    if (tail.size() >= 32 + (in.size() - audioEnd) && tail.mid(tail.size() - (in.size() - audioEnd) - 32, 8) == "APETAGEX") {
-        return std::nullopt; // an APE tag: left to TagLib
+    if (const auto ape = readApe(in, audioEnd)) {
+        parsed.items.append(ape->items);
+        audioEnd = ape->start;
     }
     if (hasV1) {
         appendID3v1(parsed.items, v1);
@@ -505,7 +564,7 @@ std::optional<Parsed> readMpeg(const ByteSource& source) {
     if (!first) {
         throwNoAudio(source.path());
     }
-    parsed.duration = roundedSeconds(mpegMilliseconds(in, *first, hasV1 ? audioEnd - 1 : audioEnd));
+    parsed.duration = roundedSeconds(mpegMilliseconds(in, *first, audioEnd < in.size() ? audioEnd - 1 : audioEnd));
     return parsed;
 }
 

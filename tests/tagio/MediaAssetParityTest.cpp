@@ -3,9 +3,11 @@
 #include "QtPrinters.h"
 #include "TestFiles.h"
 #include "model/AppError.h"
+#include "tagio/Bytes.h"
 
 #include <QDir>
 #include <QDirIterator>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -53,14 +55,36 @@ Loaded loadWith(MediaAsset (*load)(const QString&), const QString& path) {
 // album, year and genre), the duration within 1% or 50 ms, and refuse the
 // same files.
 TEST(MediaAssetParity, OwnParsersMatchTagLibOnEveryFixture) {
+    // Besides the fixtures: MP3 files with an APE tag (text, multi-value, binary
+    // and repeated items) in front of an ID3v1 tag or at the very end.
+    QTemporaryDir dir;
+    auto apeItem = [](const QByteArray& key, const QByteArray& value, uint32_t flags = 0) {
+        QByteArray out;
+        Bytes::appendU32LE(out, uint32_t(value.size()));
+        Bytes::appendU32LE(out, flags);
+        return out + key + '\0' + value;
+    };
+    const QByteArray items = apeItem("Title", "Ape") + apeItem("Year", "1999") + apeItem("Artist", QByteArray("A\0B", 3)) +
+                             apeItem("Cover Art (Front)", "x.jpg", 2) + apeItem("title", "Again");
+    QByteArray footer = "APETAGEX";
+    for (uint32_t v : {2000u, uint32_t(items.size() + 32), 5u, 0u, 0u, 0u}) {
+        Bytes::appendU32LE(footer, v);
+    }
+    const QByteArray mp3 = TestFiles::readFile(TestFiles::fixturePath(QStringLiteral("scan/tagged.mp3")));
+    TestFiles::writeFile(dir.filePath(QStringLiteral("ape.mp3")), mp3 + items + footer);
+    TestFiles::writeFile(dir.filePath(QStringLiteral("ape_v1.mp3")), mp3 + items + footer +
+                                TestFiles::readFile(TestFiles::fixturePath(QStringLiteral("id3/v1_only.mp3"))).right(128));
+    QStringList paths = {dir.filePath(QStringLiteral("ape.mp3")), dir.filePath(QStringLiteral("ape_v1.mp3"))};
     QDirIterator it(TestFiles::fixturePath(QString()), QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        paths.append(it.next());
+    }
     // TagLib starts the frames of an ID3v2.3 tag with an extended header at the
     // wrong place and does not skip the group byte of a grouped ID3v2.4 frame.
     const QMap<QString, QString> knownBetter = {{QStringLiteral("v23_ext.mp3"), QStringLiteral("TIT2")},
                                                 {QStringLiteral("v24_rich.mp3"), QStringLiteral("TXXX")}};
     int compared = 0;
-    while (it.hasNext()) {
-        const QString path = it.next();
+    for (const QString& path : paths) {
         const QString ext = QFileInfo(path).suffix().toLower();
         if (!QStringList{"mp3", "wav", "aiff", "aif", "m4a", "mp4", "flac"}.contains(ext)) {
             continue;
