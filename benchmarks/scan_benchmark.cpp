@@ -64,15 +64,15 @@
 #include <taglib/id3v1tag.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/infotag.h>
-#include <taglib/textidentificationframe.h>
-#include <taglib/urllinkframe.h>
-#include <taglib/wavfile.h>
-#include <taglib/xiphcomment.h>
 #include <taglib/mp4coverart.h>
 #include <taglib/mp4file.h>
 #include <taglib/mp4tag.h>
 #include <taglib/mpegfile.h>
 #include <taglib/tag.h>
+#include <taglib/textidentificationframe.h>
+#include <taglib/urllinkframe.h>
+#include <taglib/wavfile.h>
+#include <taglib/xiphcomment.h>
 
 #include <cmath>
 #include <cstdio>
@@ -246,7 +246,6 @@ QStringList readableFixtures(const QString& fixtures) {
     return sources;
 }
 
-
 // --- the generated set of the comparison --------------------------------------
 
 TagLib::String tl(const QString& text) {
@@ -260,8 +259,8 @@ struct TagPicker {
     QString pick(const QStringList& list) { return list.at(int(random() % list.size())); }
     bool chance(int percent) { return int(random() % 100) < percent; }
     QString text() {
-        static const QStringList words = {"Night", "Süße", "Été", "Łódź", "東京", "Москва", "Ἀθῆναι",
-                                          "Dub", "Mix", "01", "A - B", "  padded  ", "x/y", "ümlaut"};
+        static const QStringList words = {"Night", "Süße", "Été", "Łódź",  "東京",       "Москва", "Ἀθῆναι",
+                                          "Dub",   "Mix",  "01",  "A - B", "  padded  ", "x/y",    "ümlaut"};
         QStringList parts;
         for (int n = 1 + int(random() % 4); n > 0; --n) {
             parts.append(pick(words));
@@ -270,8 +269,8 @@ struct TagPicker {
     }
     int year() { return chance(15) ? 0 : 1950 + int(random() % 75); }
     QString genre() {
-        static const QStringList genres = {"House", "Deep House", "(17)", "17", "(13)Pop", "(17)Rock",
-                                           "Techno 90er", "(999)", "Drum & Bass", "Rock (live)"};
+        static const QStringList genres = {"House",    "Deep House",  "(17)",  "17",          "(13)Pop",
+                                           "(17)Rock", "Techno 90er", "(999)", "Drum & Bass", "Rock (live)"};
         return pick(genres);
     }
 };
@@ -384,7 +383,8 @@ QStringList makeComparisonSet(const QString& root, const QString& fixtures, int 
     for (int i = 0; i < count; ++i) {
         const QString kind = kinds.at(i % kinds.size());
         const QString ext = QFileInfo(kind).suffix().isEmpty() ? kind : QFileInfo(kind).suffix();
-        const QString target = QDir(root).filePath(QStringLiteral("%1.%2").arg(i, 5, 10, QLatin1Char('0')).arg(ext));
+        const QString target =
+            QDir(root).filePath(QStringLiteral("%1.%2").arg(i, 5, 10, QLatin1Char('0')).arg(ext));
         if (!QFile::copy(QDir(fixtures).filePath(QStringLiteral("tagged.") + ext), target)) {
             fail(QStringLiteral("cannot copy ") + target);
         }
@@ -408,10 +408,11 @@ QStringList makeComparisonSet(const QString& root, const QString& fixtures, int 
 QString describeItems(const MediaAsset& asset) {
     QStringList out;
     for (const MediaAsset::Item& item : asset.metadata()) {
-        out.append(QStringLiteral("%1|%2|%3|%4|%5")
-                       .arg(item.commonKey.value_or(QStringLiteral("-")), item.keySpace.value_or(QString()),
-                            item.key.value_or(QString()), item.stringValue.value_or(QStringLiteral("<none>")),
-                            item.numberValue ? QString::number(*item.numberValue) : QStringLiteral("<none>")));
+        out.append(
+            QStringLiteral("%1|%2|%3|%4|%5")
+                .arg(item.commonKey.value_or(QStringLiteral("-")), item.keySpace.value_or(QString()),
+                     item.key.value_or(QString()), item.stringValue.value_or(QStringLiteral("<none>")),
+                     item.numberValue ? QString::number(*item.numberValue) : QStringLiteral("<none>")));
     }
     return out.join(QLatin1Char('\n'));
 }
@@ -443,7 +444,8 @@ int compareLayers(const QStringList& files, qint64& items) {
         if (ours != taglib || !durationOk) {
             if (++differing <= 10) {
                 std::fprintf(stderr, "DIFFERS %s (duration %.3f vs %.3f)\n--- ours\n%s\n--- TagLib\n%s\n",
-                             qPrintable(file), oursSeconds, taglibSeconds, qPrintable(ours), qPrintable(taglib));
+                             qPrintable(file), oursSeconds, taglibSeconds, qPrintable(ours),
+                             qPrintable(taglib));
             }
         }
     }

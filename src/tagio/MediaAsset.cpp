@@ -55,7 +55,6 @@ using media::kValueSeparator;
 using media::makeItem;
 using media::mp4CommonKey;
 
-
 QString qs(const TagLib::String& s) {
     return QString::fromStdWString(s.toWString());
 }

@@ -57,7 +57,8 @@ std::map<QString, QStringList> commentFields(const QByteArray& body) {
             continue;
         }
         const QString key = upperAscii(cutAtNul(QString::fromUtf8(entry.left(sep))));
-        if (!validKey(key) || key == QLatin1String("METADATA_BLOCK_PICTURE") || key == QLatin1String("COVERART")) {
+        if (!validKey(key) || key == QLatin1String("METADATA_BLOCK_PICTURE") ||
+            key == QLatin1String("COVERART")) {
             continue;
         }
         const QString value = cutAtNul(QString::fromUtf8(entry.mid(sep + 1)));
@@ -99,7 +100,8 @@ std::optional<Parsed> readFlac(const ByteSource& source) {
         const int type = uint8_t(header->at(0)) & 0x7F;
         const bool last = uint8_t(header->at(0)) & 0x80;
         const qint64 length = Bytes::u24BE(*header, 1);
-        if ((n == 0 && type != 0) || (length == 0 && type != 1 && type != 3) || length > in.size() - pos - 4) {
+        if ((n == 0 && type != 0) || (length == 0 && type != 1 && type != 3) ||
+            length > in.size() - pos - 4) {
             throwNoAudio(source.path());
         }
         if (type == 0 && !streamInfo) {
@@ -112,7 +114,8 @@ std::optional<Parsed> readFlac(const ByteSource& source) {
             break;
         }
     }
-    const std::map<QString, QStringList> fields = comment ? commentFields(*comment) : std::map<QString, QStringList>();
+    const std::map<QString, QStringList> fields =
+        comment ? commentFields(*comment) : std::map<QString, QStringList>();
     if (fields.empty() && (id3 || in.read(in.size() - 128, 3) == QByteArrayLiteral("TAG"))) {
         return std::nullopt; // the file's tag is an ID3 tag
     }

@@ -120,7 +120,8 @@ QStringList genreFields(const QStringList& fields) {
             const QString text = s.mid(close + 1);
             bool ok = false;
             const int n = s.mid(1, close - 1).toInt(&ok);
-            if (ok && n >= 0 && n <= 255 && genreNameForNumber(n, extendedGenreNames()).value_or(QString()) != text) {
+            if (ok && n >= 0 && n <= 255 &&
+                genreNameForNumber(n, extendedGenreNames()).value_or(QString()) != text) {
                 out.append(s.mid(1, close - 1));
             }
             if (!text.isEmpty()) {
@@ -314,7 +315,8 @@ MpegHeader parseMpegHeader(uint32_t h) {
         {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
          {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
          {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0}}};
-    static const int sampleRates[3][4] = {{44100, 48000, 32000, 0}, {22050, 24000, 16000, 0}, {11025, 12000, 8000, 0}};
+    static const int sampleRates[3][4] = {
+        {44100, 48000, 32000, 0}, {22050, 24000, 16000, 0}, {11025, 12000, 8000, 0}};
     static const int samples[3][2] = {{384, 384}, {1152, 1152}, {1152, 576}};
     static const int paddingSize[3] = {4, 1, 1};
     MpegHeader out;
@@ -327,7 +329,7 @@ MpegHeader parseMpegHeader(uint32_t h) {
         return out;
     }
     const int version = versionBits == 3 ? 0 : versionBits == 2 ? 1 : 2; // 1, 2, 2.5
-    const int layer = 3 - layerBits;                                        // I, II, III as 0..2
+    const int layer = 3 - layerBits;                                     // I, II, III as 0..2
     out.bitrate = bitrates[version == 0 ? 0 : 1][layer][(h >> 12) & 0xF];
     out.sampleRate = sampleRates[version][(h >> 10) & 0x3];
     if (out.bitrate == 0 || out.sampleRate == 0) {
@@ -467,7 +469,6 @@ void appendID3v1(QList<Item>& items, const QByteArray& tag) {
     }
 }
 
-
 // An APE tag whose footer ends at `end`: its text items as TagLib's property
 // map lists them (binary items, pictures above all, are never read) and the
 // offset where the tag starts.
@@ -489,8 +490,10 @@ std::optional<ApeTag> readApe(Window& in, qint64 end) {
     }
     ApeTag tag;
     tag.start = end - size - (header ? 32 : 0);
-    static const QMap<QString, QString> renamed = {{"TRACK", "TRACKNUMBER"}, {"YEAR", "DATE"},
-                                                   {"ALBUM ARTIST", "ALBUMARTIST"}, {"DISC", "DISCNUMBER"},
+    static const QMap<QString, QString> renamed = {{"TRACK", "TRACKNUMBER"},
+                                                   {"YEAR", "DATE"},
+                                                   {"ALBUM ARTIST", "ALBUMARTIST"},
+                                                   {"DISC", "DISCNUMBER"},
                                                    {"MIXARTIST", "REMIXER"}};
     std::map<QString, QStringList> byKey; // the last item of a key wins
     qint64 pos = end - size;
@@ -564,7 +567,8 @@ std::optional<Parsed> readMpeg(const ByteSource& source) {
     if (!first) {
         throwNoAudio(source.path());
     }
-    parsed.duration = roundedSeconds(mpegMilliseconds(in, *first, audioEnd < in.size() ? audioEnd - 1 : audioEnd));
+    parsed.duration =
+        roundedSeconds(mpegMilliseconds(in, *first, audioEnd < in.size() ? audioEnd - 1 : audioEnd));
     return parsed;
 }
 
@@ -658,7 +662,8 @@ void appendInfo(QList<Item>& items, const QByteArray& list) {
     const int track = fields.value("IPRT").toInt();
     put("TRACKNUMBER", track != 0 ? QString::number(track) : QString());
     for (auto it = properties.cbegin(); it != properties.cend(); ++it) {
-        items.append(makeItem(MediaAsset::keySpaceRIFFInfo, it.key(), commonKeyForProperty(it.key()), it.value()));
+        items.append(
+            makeItem(MediaAsset::keySpaceRIFFInfo, it.key(), commonKeyForProperty(it.key()), it.value()));
     }
 }
 

@@ -64,7 +64,8 @@ TEST(MediaAssetParity, OwnParsersMatchTagLibOnEveryFixture) {
         Bytes::appendU32LE(out, flags);
         return out + key + '\0' + value;
     };
-    const QByteArray items = apeItem("Title", "Ape") + apeItem("Year", "1999") + apeItem("Artist", QByteArray("A\0B", 3)) +
+    const QByteArray items = apeItem("Title", "Ape") + apeItem("Year", "1999") +
+                             apeItem("Artist", QByteArray("A\0B", 3)) +
                              apeItem("Cover Art (Front)", "x.jpg", 2) + apeItem("title", "Again");
     QByteArray footer = "APETAGEX";
     for (uint32_t v : {2000u, uint32_t(items.size() + 32), 5u, 0u, 0u, 0u}) {
@@ -72,8 +73,10 @@ TEST(MediaAssetParity, OwnParsersMatchTagLibOnEveryFixture) {
     }
     const QByteArray mp3 = TestFiles::readFile(TestFiles::fixturePath(QStringLiteral("scan/tagged.mp3")));
     TestFiles::writeFile(dir.filePath(QStringLiteral("ape.mp3")), mp3 + items + footer);
-    TestFiles::writeFile(dir.filePath(QStringLiteral("ape_v1.mp3")), mp3 + items + footer +
-                                TestFiles::readFile(TestFiles::fixturePath(QStringLiteral("id3/v1_only.mp3"))).right(128));
+    TestFiles::writeFile(
+        dir.filePath(QStringLiteral("ape_v1.mp3")),
+        mp3 + items + footer +
+            TestFiles::readFile(TestFiles::fixturePath(QStringLiteral("id3/v1_only.mp3"))).right(128));
     QStringList paths = {dir.filePath(QStringLiteral("ape.mp3")), dir.filePath(QStringLiteral("ape_v1.mp3"))};
     QDirIterator it(TestFiles::fixturePath(QString()), QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext()) {
@@ -92,16 +95,17 @@ TEST(MediaAssetParity, OwnParsersMatchTagLibOnEveryFixture) {
         SCOPED_TRACE(path.toStdString());
         const Loaded ours = loadWith(&MediaAsset::load, path);
         const Loaded taglib = loadWith(&MediaAsset::loadWithTagLib, path);
-        ASSERT_EQ(ours.asset.has_value(), taglib.asset.has_value()) << ours.error.toStdString() << " / "
-                                                                      << taglib.error.toStdString();
+        ASSERT_EQ(ours.asset.has_value(), taglib.asset.has_value())
+            << ours.error.toStdString() << " / " << taglib.error.toStdString();
         ++compared;
         if (!ours.asset) {
             continue;
         }
         if (const QString key = knownBetter.value(QFileInfo(path).fileName()); !key.isEmpty()) {
             // Where TagLib misreads a tag, ours must read the frame it misses.
-            EXPECT_TRUE(std::any_of(ours.asset->metadata().cbegin(), ours.asset->metadata().cend(),
-                                    [&](const Item& i) { return i.key == key && !i.stringValue->isEmpty(); }));
+            EXPECT_TRUE(
+                std::any_of(ours.asset->metadata().cbegin(), ours.asset->metadata().cend(),
+                            [&](const Item& i) { return i.key == key && !i.stringValue->isEmpty(); }));
         } else {
             EXPECT_EQ(describe(ours.asset->metadata()), describe(taglib.asset->metadata()));
         }
