@@ -216,7 +216,76 @@ void joinDate(QList<PendingFrame>& frames, const QMap<QByteArray, QList<QByteArr
 
 } // namespace
 
-std::optional<QList<Item>> readID3v2Items(const ByteSource& source, qint64 start, qint64 end) {
+namespace {
+
+// The item of one frame as TagLib lists it.
+PendingFrame itemFrame(const FrameWalker& walker, RawFrame& frame, int version,
+                       QMap<QByteArray, QList<QByteArray>>& raw) {
+    static const QSet<QByteArray> dropped = {"EQUA", "RVAD", "TIME", "TRDA", "TSIZ", "TDAT"};
+    PendingFrame f;
+    f.id = frame.id;
+    const bool unknown = version == 3 && dropped.contains(f.id);
+    const bool encrypted = version == 4 ? (frame.format & 0x04) : (frame.format & 0x40);
+    if (version == 3) {
+        if (f.id == "TORY") {
+            f.id = "TDOR";
+        } else if (f.id == "TYER") {
+            f.id = "TDRC";
+        } else if (f.id == "IPLS") {
+            f.id = "TIPL";
+        }
+    } else if (f.id == "TRDC") {
+        f.id = "TDRC";
+    }
+    const bool wanted = unknown ? (f.id == "TDAT" || f.id == "TIME") && frame.size <= 64
+                                : !encrypted && wantsValue(f.id) && frame.size <= kMaxValueBody;
+    if (!wanted) {
+        return f;
+    }
+    if (frame.body.isEmpty()) {
+        walker.loadBody(frame);
+    }
+    const std::optional<QByteArray> body = plainBody(frame, version, walker.flags());
+    if (unknown) {
+        if (body) {
+            raw[f.id].append(*body);
+        }
+    } else if (f.id.startsWith('T')) {
+        const bool userText = f.id == "TXXX";
+        f.fields = body ? textFields(*body, userText) : QStringList();
+        if (userText && !f.fields.isEmpty()) {
+            f.fields.removeFirst();
+        }
+        f.value = f.id == "TCON" ? genreFieldText(genreFields(f.fields)) : joinFields(f.fields);
+    } else if (f.id == "COMM") {
+        f.value = body ? commentText(*body) : QString();
+    } else if (f.id == "WXXX") {
+        f.value = body ? userUrl(*body) : QString();
+    } else {
+        f.value = body ? cutAtNul(QString::fromLatin1(*body)) : QString();
+    }
+    return f;
+}
+
+// The text of a frame as ID3v2Handler's year and genre reads decode it.
+std::optional<QString> handlerText(const FrameWalker& walker, RawFrame& frame, int version,
+                                   DirectFrames& direct) {
+    if (frame.size > kMaxValueBody) {
+        direct.known = false;
+        return std::nullopt;
+    }
+    walker.loadBody(frame);
+    const std::optional<QByteArray> body = plainBody(frame, version, walker.flags());
+    if (!body || body->isEmpty()) {
+        return std::nullopt;
+    }
+    return ID3v2Handler::decodeText(body->mid(1), uint8_t(body->at(0)));
+}
+
+} // namespace
+
+std::optional<QList<Item>> readID3v2Items(const ByteSource& source, qint64 start, qint64 end,
+                                          DirectFrames* direct) {
     QList<Item> items;
     const auto header = source.read(start, 10);
     if (!header || end - start < 10 || !header->startsWith("ID3")) {
@@ -226,61 +295,35 @@ std::optional<QList<Item>> readID3v2Items(const ByteSource& source, qint64 start
     if (version != 3 && version != 4) {
         return std::nullopt;
     }
+    bool itemsOpen = true;
     for (int i = 6; i < 10; ++i) {
-        if (uint8_t(header->at(i)) >= 0x80) {
-            return items; // TagLib reads such a size as no tag
-        }
+        itemsOpen = itemsOpen && uint8_t(header->at(i)) < 0x80; // TagLib reads other sizes as no tag
     }
     FrameWalker walker(source, ID3v2Handler::Range{start, end}, source.path());
-    static const QSet<QByteArray> dropped = {"EQUA", "RVAD", "TIME", "TRDA", "TSIZ", "TDAT"};
     QList<PendingFrame> frames;
     QMap<QByteArray, QList<QByteArray>> raw; // TDAT and TIME bodies of a v2.3 tag
-    bool complete = true;
-    while (auto frame = walker.next()) {
-        const bool indicator = version == 4 && (frame->format & 0x01);
-        if (frame->size == 0 || (indicator && frame->size <= 4)) {
-            complete = false; // TagLib ends the tag at an empty frame
+    bool complete = itemsOpen;
+    bool yearDone = !direct;
+    bool genreDone = !direct;
+    while (itemsOpen || !yearDone || !genreDone) {
+        auto frame = walker.next();
+        if (!frame) {
             break;
         }
-        PendingFrame f;
-        f.id = frame->id;
-        const bool unknown = version == 3 && dropped.contains(f.id);
-        const bool encrypted = version == 4 ? (frame->format & 0x04) : (frame->format & 0x40);
-        if (version == 3) {
-            if (f.id == "TORY") {
-                f.id = "TDOR";
-            } else if (f.id == "TYER") {
-                f.id = "TDRC";
-            } else if (f.id == "IPLS") {
-                f.id = "TIPL";
-            }
-        } else if (f.id == "TRDC") {
-            f.id = "TDRC";
+        if (frame->size > 0 && !yearDone && (frame->id == "TYER" || frame->id == "TDRC")) {
+            yearDone = true;
+            direct->yearText = handlerText(walker, *frame, version, *direct);
+        } else if (frame->size > 0 && !genreDone && frame->id == "TCON") {
+            direct->genre = handlerText(walker, *frame, version, *direct);
+            genreDone = direct->genre.has_value() || !direct->known;
         }
-        if (unknown && (f.id == "TDAT" || f.id == "TIME") && frame->size <= 64) {
-            walker.loadBody(*frame);
-            if (auto body = plainBody(*frame, version, walker.flags())) {
-                raw[f.id].append(*body);
-            }
-        } else if (!unknown && !encrypted && wantsValue(f.id) && frame->size <= kMaxValueBody) {
-            walker.loadBody(*frame);
-            const std::optional<QByteArray> body = plainBody(*frame, version, walker.flags());
-            if (f.id.startsWith('T')) {
-                const bool userText = f.id == "TXXX";
-                f.fields = body ? textFields(*body, userText) : QStringList();
-                if (userText && !f.fields.isEmpty()) {
-                    f.fields.removeFirst();
-                }
-                f.value = f.id == "TCON" ? genreFieldText(genreFields(f.fields)) : joinFields(f.fields);
-            } else if (f.id == "COMM") {
-                f.value = body ? commentText(*body) : QString();
-            } else if (f.id == "WXXX") {
-                f.value = body ? userUrl(*body) : QString();
-            } else {
-                f.value = body ? cutAtNul(QString::fromLatin1(*body)) : QString();
-            }
+        const bool indicator = version == 4 && (frame->format & 0x01);
+        if (itemsOpen && (frame->size == 0 || (indicator && frame->size <= 4))) {
+            itemsOpen = complete = false; // TagLib ends the tag at an empty frame
         }
-        frames.append(std::move(f));
+        if (itemsOpen) {
+            frames.append(itemFrame(walker, *frame, version, raw));
+        }
     }
     if (walker.stop() != WalkStop::padding && walker.stop() != WalkStop::end) {
         complete = false;
@@ -528,7 +571,7 @@ std::optional<ApeTag> readApe(Window& in, qint64 end) {
 
 } // namespace
 
-std::optional<Parsed> readMpeg(const ByteSource& source) {
+std::optional<Parsed> readMpeg(const ByteSource& source, DirectFrames* direct) {
     Window in(source);
     Parsed parsed;
     qint64 audioStart = 0;
@@ -542,7 +585,7 @@ std::optional<Parsed> readMpeg(const ByteSource& source) {
         const bool footer = header->at(3) == 4 && (uint8_t(header->at(5)) & 0x10);
         audioStart = 10 + size + (footer ? 10 : 0);
         if (const auto range = ID3v2Handler::parseTagHeader(source)) {
-            auto items = readID3v2Items(source, range->start, range->end);
+            auto items = readID3v2Items(source, range->start, range->end, direct);
             if (!items) {
                 return std::nullopt;
             }

@@ -70,14 +70,25 @@ struct Parsed {
 // The readers throw AppError::tagReadFailed where TagLib finds no audio
 // stream. No value means: a tag kind we leave to TagLib (an ID3v2.2 tag, an
 // APE tag, a FLAC file whose only tag is an ID3 tag).
-std::optional<Parsed> readMpeg(const ByteSource& source);
+// What ID3v2Handler's year and genre reads find in the same tag: the text of
+// the first non-empty TYER or TDRC frame and the first decodable TCON text.
+// `known` is false where the walk cannot tell (a frame over the body cap).
+struct DirectFrames {
+    std::optional<QString> yearText;
+    std::optional<QString> genre;
+    bool known = true;
+};
+
+std::optional<Parsed> readMpeg(const ByteSource& source, DirectFrames* direct = nullptr);
 std::optional<Parsed> readRiff(const ByteSource& source, bool aiff);
 Parsed readMp4(const ByteSource& source);
 std::optional<Parsed> readFlac(const ByteSource& source);
 
 // The items of the ID3v2 tag in [start, end) of the file, as TagLib lists
 // them; no value for a tag version TagLib converts (2.2).
-std::optional<QList<Item>> readID3v2Items(const ByteSource& source, qint64 start, qint64 end);
+// With `direct`, the walk also finds what the year and genre reads find.
+std::optional<QList<Item>> readID3v2Items(const ByteSource& source, qint64 start, qint64 end,
+                                          DirectFrames* direct = nullptr);
 
 [[noreturn]] void throwNoAudio(const QString& path);
 

@@ -9,6 +9,7 @@
 #include "tagio/FLACHandler.h"
 #include "tagio/GenreNames.h"
 #include "tagio/ID3v2Handler.h"
+#include "tagio/MediaAssetParts.h"
 
 #include <QFileInfo>
 
@@ -124,8 +125,24 @@ TagData UniversalTagReader::readMedia(const QString& path) const {
         throw AppError::tagReadFailed(path, QStringLiteral("The file could not be opened as audio"));
     }
     std::optional<MediaAsset> loaded;
+    std::optional<DirectTags> direct;
     try {
-        loaded.emplace(MediaAsset::load(*source));
+        if (lowerExtension(path) == QLatin1String("mp3")) {
+            // One walk of the tag gives the items and what our handler's year and genre reads give.
+            media::DirectFrames frames;
+            if (std::optional<media::Parsed> parsed = media::readMpeg(*source, &frames)) {
+                loaded.emplace(MediaAsset::fromItems(std::move(parsed->items), parsed->duration));
+                if (frames.known) {
+                    Console::line(QStringLiteral("[TagIO] ID3v2Handler.readGenre: ") +
+                                  QFileInfo(path).fileName());
+                    direct = DirectTags{frames.yearText ? extractYear(*frames.yearText) : std::nullopt,
+                                        frames.genre.value_or(QString())};
+                }
+            }
+        }
+        if (!loaded) {
+            loaded.emplace(MediaAsset::load(*source));
+        }
     } catch (const AppError&) {
         throw;
     } catch (const std::exception& e) {
@@ -163,8 +180,10 @@ TagData UniversalTagReader::readMedia(const QString& path) const {
         }
     }
 
-    const DirectTags direct = readDirect(*source);
-    record.year = direct.year;
+    if (!direct) {
+        direct = readDirect(*source);
+    }
+    record.year = direct->year;
     if (!record.year) {
         if (const auto text = loadFirstString(withCommonKey(common, MediaAsset::commonKeyCreationDate))) {
             record.year = extractYear(*text);
@@ -180,7 +199,7 @@ TagData UniversalTagReader::readMedia(const QString& path) const {
         }
     }
 
-    record.genre = direct.genre;
+    record.genre = direct->genre;
     if (record.genre.isEmpty()) {
         record.genre = resolveGenre(common, metadata, m_id3Genres);
     }
