@@ -284,10 +284,10 @@ std::optional<QString> handlerText(const FrameWalker& walker, RawFrame& frame, i
 
 } // namespace
 
-std::optional<QList<Item>> readID3v2Items(const ByteSource& source, qint64 start, qint64 end,
+std::optional<QList<Item>> readID3v2Items(const ByteSource& source, Window& in, qint64 start, qint64 end,
                                           DirectFrames* direct) {
     QList<Item> items;
-    const auto header = source.read(start, 10);
+    const auto header = in.read(start, 10);
     if (!header || end - start < 10 || !header->startsWith("ID3")) {
         return items;
     }
@@ -585,7 +585,7 @@ std::optional<Parsed> readMpeg(const ByteSource& source, DirectFrames* direct) {
         const bool footer = header->at(3) == 4 && (uint8_t(header->at(5)) & 0x10);
         audioStart = 10 + size + (footer ? 10 : 0);
         if (const auto range = ID3v2Handler::parseTagHeader(source)) {
-            auto items = readID3v2Items(source, range->start, range->end, direct);
+            auto items = readID3v2Items(source, in, range->start, range->end, direct);
             if (!items) {
                 return std::nullopt;
             }
@@ -729,7 +729,7 @@ std::optional<Parsed> readRiff(const ByteSource& source, bool aiff) {
         if (c.name == "ID3 " || c.name == "id3 ") {
             if (!haveTag) {
                 haveTag = true;
-                auto items = readID3v2Items(source, c.offset, c.offset + c.size);
+                auto items = readID3v2Items(source, in, c.offset, c.offset + c.size);
                 if (!items) {
                     return std::nullopt;
                 }

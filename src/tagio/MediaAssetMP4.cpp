@@ -4,6 +4,7 @@
 #include "tagio/ByteSource.h"
 #include "tagio/Bytes.h"
 #include "tagio/GenreNames.h"
+#include "tagio/MP4Handler.h"
 #include "tagio/MediaAssetParts.h"
 
 #include <QSet>
@@ -22,6 +23,7 @@ struct Box {
     qint64 start = 0;
     qint64 end = 0;
     int header = 8;
+    bool shortMeta = false; // a "meta" without version and flags (QuickTime style)
     QList<Box> children;
 
     const Box* child(const char* name) const {
@@ -86,6 +88,8 @@ public:
                     static const QSet<QByteArray> direct = {"hdlr", "ilst", "mhdr", "ctry", "lang"};
                     if (!next || !direct.contains(*next)) {
                         childStart += 4;
+                    } else {
+                        box.shortMeta = true;
                     }
                 } else if (box.type == "stsd") {
                     childStart += 8;
@@ -291,7 +295,52 @@ std::pair<double, qint64> soundTrack(Window& in, const Box& moov) {
 
 } // namespace
 
-Parsed readMp4(const ByteSource& source) {
+// What MP4Handler's year and genre reads find in the item list: they pick
+// the same list as TagLib where moov/udta/meta holds one, and read its items
+// with the handler's own item readers.
+static void findDirect(Window& in, const Box& moov, const MP4Handler& handler, DirectFrames& direct) {
+    const Box* udta = moov.child("udta");
+    const Box* meta = udta ? udta->child("meta") : nullptr;
+    if (!meta || meta->shortMeta) {
+        direct.known = false; // the handler looks further, or walks the list differently
+        return;
+    }
+    const Box* ilst = meta->child("ilst");
+    if (!ilst) {
+        return;
+    }
+    auto image = [&](const Box& item) -> std::optional<std::pair<MP4Handler::Atom, QByteArray>> {
+        if (item.end > ilst->end || item.end - item.start > kMaxValueBody) {
+            direct.known = false;
+            return std::nullopt;
+        }
+        MP4Handler::Atom atom;
+        atom.start = 0;
+        atom.end = item.end - item.start;
+        atom.headerLength = item.header;
+        return std::pair{atom, in.readAtMost(item.start, atom.end)};
+    };
+    const Box* day = ilst->child("\xA9" "day");
+    const Box* gen = ilst->child("\xA9gen");
+    const Box* gnre = ilst->child("gnre");
+    if (day) {
+        if (const auto item = image(*day)) {
+            direct.yearText = MP4Handler::readItemText(item->first, item->second);
+        }
+    }
+    if (gen) {
+        if (const auto item = image(*gen)) {
+            direct.genre = MP4Handler::readItemText(item->first, item->second);
+        }
+    }
+    if (!direct.genre && gnre) {
+        if (const auto item = image(*gnre)) {
+            direct.genre = handler.readGenreNumber(item->first, item->second);
+        }
+    }
+}
+
+Parsed readMp4(const ByteSource& source, const MP4Handler* handler, DirectFrames* direct) {
     Window in(source);
     QList<Box> top;
     if (!BoxWalk(in).walk(0, in.size(), 0, top, true)) {
@@ -308,6 +357,9 @@ Parsed readMp4(const ByteSource& source) {
         throwNoAudio(source.path());
     }
     Parsed parsed;
+    if (handler && direct) {
+        findDirect(in, *moov, *handler, *direct);
+    }
     if (const Box* ilst = moov->path({"udta", "meta", "ilst"})) {
         std::map<QString, Value> items; // TagLib keeps them sorted by key, the first of a key
         for (const Box& item : ilst->children) {

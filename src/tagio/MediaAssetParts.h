@@ -17,6 +17,7 @@
 #include <optional>
 
 class ByteSource;
+class MP4Handler;
 
 namespace media {
 
@@ -80,14 +81,15 @@ struct DirectFrames {
 };
 
 std::optional<Parsed> readMpeg(const ByteSource& source, DirectFrames* direct = nullptr);
+// With `handler` and `direct`, what that handler's year and genre reads find.
+Parsed readMp4(const ByteSource& source, const MP4Handler* handler = nullptr, DirectFrames* direct = nullptr);
 std::optional<Parsed> readRiff(const ByteSource& source, bool aiff);
-Parsed readMp4(const ByteSource& source);
 std::optional<Parsed> readFlac(const ByteSource& source);
 
 // The items of the ID3v2 tag in [start, end) of the file, as TagLib lists
 // them; no value for a tag version TagLib converts (2.2).
 // With `direct`, the walk also finds what the year and genre reads find.
-std::optional<QList<Item>> readID3v2Items(const ByteSource& source, qint64 start, qint64 end,
+std::optional<QList<Item>> readID3v2Items(const ByteSource& source, Window& in, qint64 start, qint64 end,
                                           DirectFrames* direct = nullptr);
 
 [[noreturn]] void throwNoAudio(const QString& path);

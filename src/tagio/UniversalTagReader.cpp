@@ -127,17 +127,25 @@ TagData UniversalTagReader::readMedia(const QString& path) const {
     std::optional<MediaAsset> loaded;
     std::optional<DirectTags> direct;
     try {
-        if (lowerExtension(path) == QLatin1String("mp3")) {
-            // One walk of the tag gives the items and what our handler's year and genre reads give.
-            media::DirectFrames frames;
-            if (std::optional<media::Parsed> parsed = media::readMpeg(*source, &frames)) {
-                loaded.emplace(MediaAsset::fromItems(std::move(parsed->items), parsed->duration));
-                if (frames.known) {
-                    Console::line(QStringLiteral("[TagIO] ID3v2Handler.readGenre: ") +
-                                  QFileInfo(path).fileName());
-                    direct = DirectTags{frames.yearText ? extractYear(*frames.yearText) : std::nullopt,
-                                        frames.genre.value_or(QString())};
-                }
+        // One walk of the tag or item list gives the items and what our
+        // handler's year and genre reads give.
+        const QString ext = lowerExtension(path);
+        media::DirectFrames frames;
+        std::optional<media::Parsed> parsed;
+        if (ext == QLatin1String("mp3")) {
+            parsed = media::readMpeg(*source, &frames);
+        } else if (ext == QLatin1String("m4a")) {
+            parsed = media::readMp4(*source, &m_mp4Handler, &frames);
+        }
+        if (parsed) {
+            loaded.emplace(MediaAsset::fromItems(std::move(parsed->items), parsed->duration));
+            if (frames.known) {
+                Console::line((ext == QLatin1String("mp3")
+                                   ? QStringLiteral("[TagIO] ID3v2Handler.readGenre: ")
+                                   : QStringLiteral("[TagIO] MP4Handler.readGenre: ")) +
+                              QFileInfo(path).fileName());
+                direct = DirectTags{frames.yearText ? extractYear(*frames.yearText) : std::nullopt,
+                                    frames.genre.value_or(QString())};
             }
         }
         if (!loaded) {
