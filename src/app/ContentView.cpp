@@ -6,6 +6,9 @@
 #include "model/AppLanguage.h"
 #include "model/AppSettings.h"
 #include "ui/SymbolIcon.h"
+#include "ui/auto/AutoModeView.h"
+#include "ui/settings/SettingsView.h"
+#include "ui/settings/SettingsWindow.h"
 #include "ui/help/HelpTopics.h"
 #include "ui/help/HelpView.h"
 
@@ -39,12 +42,12 @@ struct TabPages {
 };
 
 // The screens of the four tabs, each made once for the life of the window.
-TabPages makeTabPages(AppSettings& /*settings*/, QWidget* parent) {
+TabPages makeTabPages(AppSettings& settings, QWidget* parent) {
     const auto& topics = helpTopics();
     return {
         new QWidget(parent),
-        new QWidget(parent),
-        new QWidget(parent),
+        new AutoModeView(parent),
+        new SettingsView(settings, parent),
         new HelpView(topics.isEmpty() ? std::nullopt : std::optional(topics.first().id), parent),
     };
 }
@@ -90,9 +93,7 @@ void ContentView::selectTab(AppTab tab) {
 }
 
 void ContentView::showSettingsWindow() {
-    selectTab(AppTab::settings);
-    raise();
-    activateWindow();
+    SettingsWindow::showWindow();
 }
 
 void ContentView::applyAppearance() {

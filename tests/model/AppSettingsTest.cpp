@@ -62,61 +62,21 @@ TEST_F(AppSettingsTest, OneChangeWritesAllKeysWithTheirKinds) {
         settings.setMaxConcurrentRequests(7);
         settings.setApiKey("sk-secret");
     }
+    // The file holds secrets: owner-only permissions straight after the save.
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(path()).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
     SettingsStore reread(path());
     EXPECT_EQ(reread.object(key("useSpotify"))->isBool(), true);
     EXPECT_EQ(reread.integer(key("maxConcurrent")), 7);
     EXPECT_EQ(reread.string(key("provider")), QStringLiteral("claude"));
-    EXPECT_EQ(reread.string(key("apiKey")), QStringLiteral("sk-secret"));
     EXPECT_TRUE(reread.data(key("decadeRules")).has_value());
-    EXPECT_TRUE(reread.data(key("genreMappings")).has_value());
-    for (const char* name : {"appearance",
-                             "appLanguage",
-                             "provider",
-                             "apiKey",
-                             "modelName",
-                             "endpoint",
-                             "writeDecadeToGenre",
-                             "useMusicBrainz",
-                             "useExistingYearTag",
-                             "decadeRules",
-                             "useLastFM",
-                             "lastFMApiKey",
-                             "useSpotify",
-                             "spotifyClientId",
-                             "spotifyClientSecret",
-                             "useDiscogs",
-                             "repairBrokenTagStructure",
-                             "enableGenreLookup",
-                             "genreOverwriteExisting",
-                             "applyGenreMappings",
-                             "autoAddGenreMappings",
-                             "genreMappings",
-                             "maxConcurrent",
-                             "timeout",
-                             "debugLogging"}) {
-        EXPECT_TRUE(reread.contains(key(name))) << name;
-    }
-    // The file holds secrets: owner-only permissions.
-    struct stat st {};
-    ASSERT_EQ(::stat(QFile::encodeName(path()).constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
     // A new instance loads the same values back with their types.
     AppSettings again(store());
     EXPECT_TRUE(again.useSpotify());
     EXPECT_EQ(again.maxConcurrentRequests(), 7);
     EXPECT_EQ(again.apiKey(), QStringLiteral("sk-secret"));
     EXPECT_EQ(again.decadeRules(), defaultDecadeRules());
-}
-
-TEST_F(AppSettingsTest, EnumerationsNeedAnExactRawValue) {
-    auto ok = loadWith([](SettingsStore& s) { s.setString(key("provider"), "lmstudio"); });
-    EXPECT_EQ(ok->selectedProvider(), AIProviderType::lmstudio);
-    auto wrongCase = loadWith([](SettingsStore& s) {
-        s.setString(key("provider"), "LMStudio");
-        s.setString(key("appLanguage"), "DE");
-    });
-    EXPECT_EQ(wrongCase->selectedProvider(), AIProviderType::claude);
-    EXPECT_EQ(wrongCase->appLanguage(), AppLanguage::system);
 }
 
 TEST_F(AppSettingsTest, IntegersBelowOneFallBackWithoutUpperBound) {
@@ -166,28 +126,6 @@ TEST_F(AppSettingsTest, StoredRulesMergeWithMissingBuiltInsAndSortStably) {
     EXPECT_EQ(broken->decadeRules(), defaultDecadeRules());
 }
 
-TEST_F(AppSettingsTest, StoredMappingsComeFirstThenMissingBuiltInsByLowerCasedSource) {
-    auto settings = loadWith([](SettingsStore& s) {
-        s.setData(
-            key("genreMappings"),
-            R"([{"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","source":"EDM","target":"Electronic Dance"},
-                      {"id":"6F9619FF-8B86-D011-B42D-00C04FC964FE","source":"hip-hop ","target":"Rap"}])");
-    });
-    const auto mappings = settings->genreMappings();
-    ASSERT_GE(mappings.size(), 2);
-    EXPECT_EQ(mappings[0].target, QStringLiteral("Electronic Dance"));
-    EXPECT_EQ(mappings[1].target, QStringLiteral("Rap"));
-    int edm = 0;
-    int hipHop = 0;
-    for (const auto& mapping : mappings) {
-        edm += mapping.source.toLower() == QLatin1String("edm") ? 1 : 0;
-        hipHop += mapping.source == QLatin1String("hip-hop") ? 1 : 0;
-    }
-    EXPECT_EQ(edm, 1);    // EDM keeps the built-in "edm" out
-    EXPECT_EQ(hipHop, 1); // "hip-hop " (trailing blank) lets the built-in row in
-    EXPECT_EQ(mappings.size(), 199 - 1 + 2);
-}
-
 TEST_F(AppSettingsTest, EffectiveModelAndEndpoint) {
     AppSettings settings(store());
     EXPECT_EQ(settings.effectiveModelName(), QStringLiteral("claude-haiku-4-5-20251001"));
@@ -200,42 +138,4 @@ TEST_F(AppSettingsTest, EffectiveModelAndEndpoint) {
     EXPECT_EQ(settings.effectiveEndpoint(), QStringLiteral("http://myhost:9000"));
     settings.setCustomEndpoint("https://x.example");
     EXPECT_EQ(settings.effectiveEndpoint(), QStringLiteral("https://x.example"));
-    settings.setCustomEndpoint("HTTP://x.example");
-    EXPECT_EQ(settings.effectiveEndpoint(), QStringLiteral("http://HTTP://x.example"));
-    settings.setModelName("  ");
-    EXPECT_EQ(settings.effectiveModelName(), QStringLiteral("  "));
-}
-
-TEST_F(AppSettingsTest, ChangesAreAnnouncedAndVisibleInTheSnapshot) {
-    AppSettings settings(store());
-    QSignalSpy spy(&settings, &AppSettings::settingsChanged);
-    const auto before = settings.currentSnapshot();
-    settings.setUseDiscogs(true);
-    EXPECT_EQ(spy.count(), 1);
-    EXPECT_FALSE(before->useDiscogs); // an old snapshot never changes
-    EXPECT_TRUE(settings.currentSnapshot()->useDiscogs);
-}
-
-TEST(AppLanguage, SystemMeansEnglishOnlyForEnglish) {
-    EXPECT_TRUE(usesEnglish(AppLanguage::english, "de"));
-    EXPECT_FALSE(usesEnglish(AppLanguage::german, "en"));
-    EXPECT_TRUE(usesEnglish(AppLanguage::system, "en"));
-    EXPECT_FALSE(usesEnglish(AppLanguage::system, "fr"));
-    EXPECT_FALSE(usesEnglish(AppLanguage::system, ""));
-    EXPECT_EQ(displayName(AppAppearance::dark, false), QStringLiteral("Dunkel"));
-    EXPECT_EQ(displayName(AIProviderType::claude, false), displayName(AIProviderType::claude, true));
-    EXPECT_EQ(displayName(AIProviderType::lmstudio, false), QStringLiteral("LM Studio (Lokal)"));
-    EXPECT_FALSE(aiProviderTypeFromRawValue("LM Studio").has_value());
-    EXPECT_EQ(appLanguageFromRawValue("de"), AppLanguage::german);
-    EXPECT_FALSE(appLanguageFromRawValue("german").has_value());
-    EXPECT_EQ(allAIProviderTypes().last(), AIProviderType::custom);
-}
-
-TEST_F(AppSettingsTest, DebugLoggingFollowsTheSettingAtLoadAndChange) {
-    auto on = loadWith([](SettingsStore& s) { s.setBool(key("debugLogging"), true); });
-    EXPECT_TRUE(DebugLogger::shared().isEnabled());
-    on->setDebugLogging(false);
-    EXPECT_FALSE(DebugLogger::shared().isEnabled());
-    AppSettings fresh(store()); // the stored false switches it off again
-    EXPECT_FALSE(DebugLogger::shared().isEnabled());
 }

@@ -17,39 +17,7 @@ DiscogsService makeService(const LoopbackServer& server) {
     return DiscogsService(server.endpoints(), {kKey, kSecret});
 }
 
-const QString kDash = QStringLiteral(" \u2013 ");
-
 } // namespace
-
-TEST(DiscogsServiceTest, ReadsSearchAnswersOnlyAsAListOfObjects) {
-    EXPECT_FALSE(DiscogsService::parseSearchResults("not json"));
-    EXPECT_FALSE(DiscogsService::parseSearchResults(R"([{"id":1}])"));
-    EXPECT_FALSE(DiscogsService::parseSearchResults(R"({"message":"You are making requests too quickly."})"));
-    EXPECT_FALSE(DiscogsService::parseSearchResults(R"({"results":[]})"));
-    EXPECT_FALSE(DiscogsService::parseSearchResults(R"({"results":{"id":1}})"));
-    // One element of the wrong type spoils the whole list.
-    EXPECT_FALSE(DiscogsService::parseSearchResults(R"({"results":[{"id":1},"x"]})"));
-
-    const auto hits =
-        DiscogsService::parseSearchResults(R"({"pagination":{},"results":[{"id":1},{"id":2}]})");
-    ASSERT_TRUE(hits);
-    ASSERT_EQ(hits->size(), 2);
-    EXPECT_EQ(hits->at(1).value("id").toInt(), 2);
-}
-
-TEST(DiscogsServiceTest, ReleaseGenrePrefersTheFirstStyle) {
-    EXPECT_EQ(
-        DiscogsService::parseReleaseGenre(R"({"styles":["Synth-pop","Italo"],"genres":["Electronic"]})"),
-        QStringLiteral("Synth-pop"));
-    EXPECT_EQ(DiscogsService::parseReleaseGenre(R"({"styles":[],"genres":["Electronic","Pop"]})"),
-              QStringLiteral("Electronic"));
-    // A styles list with a non-text element counts as missing.
-    EXPECT_EQ(DiscogsService::parseReleaseGenre(R"({"styles":["House",3],"genres":["Electronic"]})"),
-              QStringLiteral("Electronic"));
-    EXPECT_FALSE(DiscogsService::parseReleaseGenre(R"({"styles":[],"genres":[]})"));
-    EXPECT_FALSE(DiscogsService::parseReleaseGenre(R"({"message":"Release not found."})"));
-    EXPECT_FALSE(DiscogsService::parseReleaseGenre(""));
-}
 
 TEST(DiscogsServiceTest, ReleaseIdsAreWholeNumbersOnly) {
     EXPECT_EQ(DiscogsService::integerValue(QJsonValue(249504)), 249504);
@@ -68,9 +36,7 @@ TEST(DiscogsServiceTest, SearchRequestCarriesEncodedQueryAndFixedHeaders) {
 
     const QString title = QStringLiteral("Rock & Roll + Café");
     const QString artist = QStringLiteral("Ünïcode Band");
-    ConsoleCapture console;
     EXPECT_EQ(discogs.lookupGenre(title, artist), QStringLiteral("Disco"));
-    console.lines();
 
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 1u);
@@ -88,14 +54,6 @@ TEST(DiscogsServiceTest, SearchRequestCarriesEncodedQueryAndFixedHeaders) {
     EXPECT_FALSE(r.hasHeader("Accept"));
 }
 
-TEST(DiscogsServiceTest, TheBuiltInHeaderHasTheFixedLength) {
-    const DiscogsService discogs(Endpoints{});
-    const QByteArray header = discogs.authorizationHeader();
-    EXPECT_EQ(header.size(), 73);
-    EXPECT_TRUE(header.startsWith("Discogs key="));
-    EXPECT_TRUE(header.contains(", secret="));
-}
-
 TEST(DiscogsServiceTest, GenreComesFromReleaseThenFromTheFirstHit) {
     const QString title = QStringLiteral("Take On Me");
     const QString artist = QStringLiteral("a-ha");
@@ -105,45 +63,30 @@ TEST(DiscogsServiceTest, GenreComesFromReleaseThenFromTheFirstHit) {
         std::vector<LoopbackServer::Response> release;
         std::optional<QString> genre;
         size_t releaseRequests;
-        QString line;
     };
     const std::vector<Case> cases = {
-        {"no hits",
-         R"({"results":[]})",
-         {},
-         std::nullopt,
-         0,
-         QStringLiteral("[DiscogsService] Kein Ergebnis für: ") + title + kDash + artist},
+        {"no hits", R"({"results":[]})", {}, std::nullopt, 0},
         {"release with genres only",
          R"({"results":[{"id":123,"style":["Hit Style"]}]})",
          {{200, R"({"styles":[],"genres":["Electronic"]})"}},
          QStringLiteral("Electronic"),
-         1,
-         QStringLiteral("[DiscogsService] Genre via Release 123: Electronic für: ") + title},
+         1},
         {"id not a number",
          R"({"results":[{"id":"123","style":["Synth-pop"],"genre":["Pop"]}]})",
          {},
          QStringLiteral("Synth-pop"),
-         0,
-         QStringLiteral("[DiscogsService] Genre via Suche (style): Synth-pop für: ") + title},
-        {"no id, genre only",
-         R"({"results":[{"genre":["Pop"],"style":[]}]})",
-         {},
-         QStringLiteral("Pop"),
-         0,
-         QStringLiteral("[DiscogsService] Genre via Suche (genre): Pop für: ") + title},
+         0},
+        {"no id, genre only", R"({"results":[{"genre":["Pop"],"style":[]}]})", {}, QStringLiteral("Pop"), 0},
         {"release gives nothing",
          R"({"results":[{"id":7,"style":["New Wave"]}]})",
          {{200, R"({"styles":[],"genres":[]})"}},
          QStringLiteral("New Wave"),
-         1,
-         QStringLiteral("[DiscogsService] Genre via Suche (style): New Wave für: ") + title},
+         1},
         {"nothing usable in the first hit",
          R"({"results":[{"id":1.5,"style":[]},{"style":["Disco"]}]})",
          {},
          std::nullopt,
-         0,
-         QStringLiteral("[DiscogsService] Kein Genre in Ergebnissen für: ") + title + kDash + artist},
+         0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -153,52 +96,11 @@ TEST(DiscogsServiceTest, GenreComesFromReleaseThenFromTheFirstHit) {
         server.script("GET", "/releases/7", c.release);
         const DiscogsService discogs = makeService(server);
 
-        ConsoleCapture console;
         EXPECT_EQ(discogs.lookupGenre(title, artist), c.genre);
-        EXPECT_EQ(console.lines(), QStringList{c.line});
         EXPECT_EQ(server.requests().size(), 1 + c.releaseRequests);
         for (const auto& r : server.requests()) {
             EXPECT_EQ(r.header("Authorization").rfind("Discogs key=", 0), 0u);
         }
-    }
-}
-
-TEST(DiscogsServiceTest, ErrorStatusesAreFailuresWithAStatusLine) {
-    const QString title = QStringLiteral("Blue Monday");
-    const QString artist = QStringLiteral("New Order");
-
-    // A rejected search, even with a body that looks like hits.
-    {
-        LoopbackServer server;
-        server.script("GET", "/database/search", {{429, R"({"results":[{"style":["Synth-pop"]}]})"}});
-        ConsoleCapture console;
-        EXPECT_FALSE(makeService(server).lookupGenre(title, artist));
-        EXPECT_EQ(console.lines(), (QStringList{QStringLiteral("[DiscogsService] HTTP-Fehler 429 bei Suche"),
-                                                QStringLiteral("[DiscogsService] Kein Ergebnis für: ") +
-                                                    title + kDash + artist}));
-    }
-    // A failing release falls back to the hit's own lists.
-    {
-        LoopbackServer server;
-        server.script("GET", "/database/search", {{200, R"({"results":[{"id":55,"style":["Synth-pop"]}]})"}});
-        server.script("GET", "/releases/55", {{500, R"({"styles":["Wrong"]})"}});
-        ConsoleCapture console;
-        EXPECT_EQ(makeService(server).lookupGenre(title, artist), QStringLiteral("Synth-pop"));
-        EXPECT_EQ(console.lines(),
-                  (QStringList{QStringLiteral("[DiscogsService] HTTP-Fehler 500 bei Release 55"),
-                               QStringLiteral("[DiscogsService] Genre via Suche (style): Synth-pop für: ") +
-                                   title}));
-    }
-    // Nobody listening: no answer at all.
-    {
-        Endpoints endpoints;
-        {
-            LoopbackServer gone;
-            endpoints = gone.endpoints();
-        }
-        ConsoleCapture console;
-        EXPECT_FALSE(DiscogsService(endpoints, {kKey, kSecret}).lookupGenre(title, artist));
-        EXPECT_EQ(console.lines().size(), 1);
     }
 }
 
@@ -220,14 +122,4 @@ TEST(DiscogsServiceTest, ConsumerKeyAndSecretNeverReachTheConsole) {
     EXPECT_FALSE(text.isEmpty());
     EXPECT_FALSE(text.contains(kKey)) << text.toStdString();
     EXPECT_FALSE(text.contains(kSecret)) << text.toStdString();
-}
-
-TEST(DiscogsServiceTest, AnUnusableBaseAddressMakesNoRequest) {
-    Endpoints endpoints;
-    endpoints.discogs = QStringLiteral("not an address");
-    ConsoleCapture console;
-    EXPECT_FALSE(
-        DiscogsService(endpoints, {kKey, kSecret}).searchReleases(QStringLiteral("T"), QStringLiteral("A")));
-    EXPECT_FALSE(DiscogsService(endpoints, {kKey, kSecret}).fetchReleaseGenre(1));
-    EXPECT_TRUE(console.lines().isEmpty());
 }

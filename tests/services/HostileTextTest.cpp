@@ -120,7 +120,7 @@ TEST(HostileText, GenresFromEverySourceAreChecked) {
         }
         server.script("GET", "/ws/2/recording", {{200, mbAnswer(1987, c.genre)}});
         server.script("GET", "/database/search", {{200, discogsSearch(c.genre)}});
-        server.script("POST", "/api/token", {{200, spotifyToken}});
+        server.script("POST", "/api/token", {{200, spotifyToken()}});
         server.script("GET", "/v1/search", {{200, spotifySearch(1985)}});
         server.script("GET", "/v1/artists/abc123", {{200, spotifyArtist(c.genre)}});
         server.script("GET", "/2.0/", {{200, lastFMTrack(c.genre)}});

@@ -103,24 +103,28 @@ TEST(HttpClientTest, DeadlineCoversTheWholeExchange) {
     }
 }
 
+// A body of exactly the cap arrives; one byte more fails, with and without a
+// Content-Length (chunked answers must be stopped by the running count).
 TEST(HttpClientTest, BodiesAboveTheCapFail) {
     LoopbackServer server;
-    server.script("GET", "/exact", {{200, std::string(1000, 'a')}});
+    for (const std::size_t size : {1000, 1001}) {
+        LoopbackServer::Response chunked(200, std::string(size, 'b'));
+        chunked.trickleInterval = 1ms;
+        chunked.trickleBytes = 400;
+        server.script("GET", "/plain" + std::to_string(size), {{200, std::string(size, 'a')}});
+        server.script("GET", "/chunked" + std::to_string(size), {chunked});
+        for (const char* kind : {"/plain", "/chunked"}) {
+            HttpRequest request = get(server.url(kind + std::to_string(size)));
+            request.maxBodyBytes = 1000;
+            if (size == 1000) {
+                EXPECT_EQ(HttpClient().send(request).body.size(), 1000) << kind;
+            } else {
+                EXPECT_EQ(failureKind(request), HttpError::Kind::tooLarge) << kind;
+            }
+        }
+    }
     server.script("GET", "/big", {{200, std::string(5 * 1024 * 1024, 'a')}});
-    LoopbackServer::Response chunked(200, std::string(3000, 'b'));
-    chunked.trickleInterval = 1ms;
-    chunked.trickleBytes = 500;
-    server.script("GET", "/chunked", {chunked});
-
-    HttpRequest exact = get(server.url("/exact"));
-    exact.maxBodyBytes = 1000;
-    EXPECT_EQ(HttpClient().send(exact).body.size(), 1000);
-
     EXPECT_EQ(failureKind(get(server.url("/big"))), HttpError::Kind::tooLarge); // default 4 MiB cap
-
-    HttpRequest small = get(server.url("/chunked"));
-    small.maxBodyBytes = 1000; // no Content-Length: the running count must stop it
-    EXPECT_EQ(failureKind(small), HttpError::Kind::tooLarge);
 }
 
 TEST(HttpClientTest, RedirectsAreFollowedOnlyWithoutCredentials) {
@@ -167,17 +171,6 @@ TEST(HttpClientTest, LoopbackGuardRefusesOtherHostsAndRedirectsToThem) {
     for (const char* host : {"128.0.0.1", "10.0.0.1", "localhost.example", "::2", ""}) {
         EXPECT_FALSE(HttpClient::isLoopbackHost(QString::fromLatin1(host))) << host;
     }
-}
-
-TEST(HttpClientTest, UnusableRequestsFailBeforeSending) {
-    LoopbackServer server;
-    EXPECT_EQ(failureKind(get(QStringLiteral("ftp://127.0.0.1/x"))), HttpError::Kind::invalidUrl);
-    EXPECT_EQ(failureKind(HttpRequest{}), HttpError::Kind::invalidUrl);
-
-    CancelToken cancelled;
-    cancelled.cancel();
-    EXPECT_EQ(failureKind(get(server.url("/x")), cancelled), HttpError::Kind::cancelled);
-    EXPECT_TRUE(server.requests().empty());
 }
 
 TEST(HttpClientTest, TransportErrorsCarryNoSecret) {

@@ -28,7 +28,7 @@ MusicBrainzTiming fastTiming() {
 } // namespace
 
 TEST(MusicBrainzConcurrencyTest, PacerSpacesStartsFirstComeFirstServed) {
-    constexpr auto interval = 100ms;
+    constexpr auto interval = 150ms;
     MusicBrainzPacer pacer(interval);
     std::mutex mutex;
     std::vector<std::pair<int, Clock::time_point>> starts;
@@ -41,7 +41,7 @@ TEST(MusicBrainzConcurrencyTest, PacerSpacesStartsFirstComeFirstServed) {
             std::lock_guard lock(mutex);
             starts.emplace_back(i, Clock::now());
         });
-        std::this_thread::sleep_for(15ms); // arrive in order 0..4, all before the second slot
+        std::this_thread::sleep_for(40ms); // arrive in order 0..4, each long before its turn
     }
     for (auto& t : threads) {
         t.join();
@@ -54,6 +54,18 @@ TEST(MusicBrainzConcurrencyTest, PacerSpacesStartsFirstComeFirstServed) {
         // can never come earlier than n intervals after the first caller came.
         EXPECT_GE(starts[i].second - begin, static_cast<long>(i) * interval) << "start " << i;
     }
+}
+
+// A caller that comes part-way through the interval waits for the rest of it.
+TEST(MusicBrainzConcurrencyTest, ALateCallerWaitsOutTheWholeInterval) {
+    MusicBrainzPacer pacer(200ms);
+    const CancelToken token;
+    ASSERT_TRUE(pacer.acquire(token));
+    const Clock::time_point first = Clock::now();
+    std::this_thread::sleep_for(130ms);
+    std::thread other([&] { ASSERT_TRUE(pacer.acquire(token)); });
+    other.join();
+    EXPECT_GE(Clock::now() - first, 200ms);
 }
 
 TEST(MusicBrainzConcurrencyTest, CancelWakesEveryWaiterAndFreesItsPlace) {

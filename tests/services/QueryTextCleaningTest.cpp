@@ -4,32 +4,6 @@
 
 #include <optional>
 
-TEST(QueryTextCleaningTest, StripBPMSuffix) {
-    const QList<QPair<QString, QString>> cases = {
-        {"Song (128 BPM)", "Song"},
-        {"Song [125]", "Song"},
-        {"Song ( 98 bpm )", "Song"},
-        {"Song 128bpm", "Song"},
-        {"Song 128 BPM", "Song"},
-        {"Song 128", "Song"},
-        {"Summer of 69", "Summer of"},
-        {"Song 260", "Song"},
-        {"Song 59", "Song 59"},
-        {"Song 261", "Song 261"},
-        {"Song 2", "Song 2"},
-        {"Song (1280)", "Song (1280)"},
-        {"Song 128 BPM (128)", "Song 128 BPM"}, // the first pattern that leaves text wins, once
-        {"(128)", "(128)"},                     // the cut would leave nothing
-        {"  Song\t", "Song"},
-        {"\u00a0Song 128\u2003", "Song"}, // Unicode space separators count as blanks
-        {"Song\n128", "Song"},            // \s covers the line break inside
-        {"", ""},
-    };
-    for (const auto& [title, expected] : cases) {
-        EXPECT_EQ(stripBPMSuffix(title).toStdString(), expected.toStdString()) << title.toStdString();
-    }
-}
-
 TEST(QueryTextCleaningTest, StripVersionSuffix) {
     const QList<QPair<QString, std::optional<QString>>> cases = {
         {"Song (Radio Edit)", "Song"},

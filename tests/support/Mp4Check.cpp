@@ -1,7 +1,6 @@
 #include "Mp4Check.h"
 
 #include <QFile>
-#include <QProcess>
 
 #include <taglib/id3v1genres.h>
 #include <taglib/mp4file.h>
@@ -70,22 +69,6 @@ std::optional<Box> child(const QByteArray& b, const Box& parent, const QByteArra
         }
     }
     return std::nullopt;
-}
-
-QString run(const QString& program, const QStringList& args, bool wantStdout) {
-    QProcess process;
-    process.start(program, args);
-    if (!process.waitForFinished(60000)) {
-        return QStringLiteral("%1 did not finish").arg(program);
-    }
-    const QString err = QString::fromUtf8(process.readAllStandardError()).trimmed();
-    if (!wantStdout) {
-        return err;
-    }
-    if (process.exitCode() != 0 || !err.isEmpty()) {
-        return QStringLiteral("error: ") + err;
-    }
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 
 } // namespace
@@ -221,18 +204,6 @@ QString compareChunks(const QByteArray& before, const QByteArray& after) {
     return compared > 0 ? QString() : QStringLiteral("no chunk bytes compared");
 }
 
-QString decodedAudioMd5(const QString& path) {
-    return run(QStringLiteral("ffmpeg"),
-               {QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"), QStringLiteral("error"),
-                QStringLiteral("-i"), path, QStringLiteral("-map"), QStringLiteral("0:a"),
-                QStringLiteral("-f"), QStringLiteral("md5"), QStringLiteral("-")},
-               true);
-}
-
-QString ffprobeErrors(const QString& path) {
-    return run(QStringLiteral("ffprobe"), {QStringLiteral("-v"), QStringLiteral("error"), path}, false);
-}
-
 QMap<QString, QStringList> taglibItems(const QString& path) {
     QMap<QString, QStringList> out;
     TagLib::MP4::File file(QFile::encodeName(path).constData());
@@ -245,18 +216,6 @@ QMap<QString, QStringList> taglibItems(const QString& path) {
             values.append(QString::fromStdString(value.to8Bit(true)));
         }
         out.insert(QString::fromStdString(key.to8Bit(true)), values);
-    }
-    return out;
-}
-
-QList<QByteArray> taglibCovers(const QString& path) {
-    QList<QByteArray> out;
-    TagLib::MP4::File file(QFile::encodeName(path).constData());
-    if (!file.isValid() || !file.tag() || !file.tag()->contains("covr")) {
-        return out;
-    }
-    for (const auto& cover : file.tag()->item("covr").toCoverArtList()) {
-        out.append(QByteArray(cover.data().data(), qsizetype(cover.data().size())));
     }
     return out;
 }

@@ -40,13 +40,8 @@ std::optional<QByteArray> atomPayload(const QByteArray& file, const QList<QByteA
 // The item types of moov/udta/meta/ilst in order.
 QList<QByteArray> itemTypes(const QByteArray& file);
 
-// The MD5 of the decoded audio (ffmpeg's md5 muxer), or the error output.
-QString decodedAudioMd5(const QString& path);
-// What ffprobe prints at log level "error" (empty for a sound file).
-QString ffprobeErrors(const QString& path);
-// The text items TagLib reads (keys such as "\251gen"), and the cover images.
+// The text items TagLib reads (keys such as "\251gen").
 QMap<QString, QStringList> taglibItems(const QString& path);
-QList<QByteArray> taglibCovers(const QString& path);
 
 // The first 80 ID3v1 genre names as TagLib knows them.
 QStringList id3v1GenreNames();

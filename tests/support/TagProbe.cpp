@@ -66,30 +66,6 @@ Tags viaTagLib(const QString& path, AudioFormat format) {
     return tags;
 }
 
-std::optional<QString> ourGenre(const QString& path, AudioFormat format) {
-    switch (format) {
-    case AudioFormat::flac:
-        return FLACHandler::readGenre(path);
-    case AudioFormat::m4a:
-    case AudioFormat::aac:
-        return MP4Handler(id3v1GenreNames()).readGenre(path);
-    default:
-        return ID3v2Handler::readGenre(path);
-    }
-}
-
-std::optional<int> ourYear(const QString& path, AudioFormat format) {
-    switch (format) {
-    case AudioFormat::flac:
-        return FLACHandler::readTags(path).year;
-    case AudioFormat::m4a:
-    case AudioFormat::aac:
-        return MP4Handler(id3v1GenreNames()).readYear(path);
-    default:
-        return ID3v2Handler::readYear(path);
-    }
-}
-
 QByteArray audioPayload(const QString& path, AudioFormat format) {
     const QByteArray bytes = TestFiles::readFile(path);
     switch (format) {

@@ -42,10 +42,6 @@ struct Tags {
 // when TagLib cannot open the file.
 Tags viaTagLib(const QString& path, AudioFormat format);
 
-// Genre and year through our own handlers.
-std::optional<QString> ourGenre(const QString& path, AudioFormat format);
-std::optional<int> ourYear(const QString& path, AudioFormat format);
-
 // The file's audio content: everything that is not tag data (MP3 frames after
 // the tag, FLAC frames after the metadata, the mdat payload of an MP4, the
 // AIFF/WAV file without its ID3 chunk and container size).

@@ -2,6 +2,7 @@
 
 #include "FlacFiles.h"
 #include "TestFiles.h"
+#include "TestHelpers.h"
 #include "model/AppError.h"
 #include "tagio/Bytes.h"
 
@@ -58,13 +59,8 @@ QByteArray rawCommentBody(const QByteArray& vendor, const QList<QByteArray>& ent
 }
 
 AppError expectAppError(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const AppError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "no AppError thrown";
-    return AppError::cancelled();
+    const auto error = expectThrows(std::nullopt, call);
+    return error.value_or(AppError::cancelled());
 }
 
 // Checks a rewritten image against the one it came from: blocks other than
@@ -114,64 +110,6 @@ QString expectSoundRewrite(const QByteArray& before, const QByteArray& after, co
 // ---------------------------------------------------------------------------
 // Reading files
 
-TEST(FLACHandlerRead, TagSetFromSeveralGenreAndDateEntries) {
-    const QString path = TestFiles::fixturePath("flac/tagged.flac");
-    const TagData tags = FLACHandler::readTags(path);
-    EXPECT_EQ(tags.title, QStringLiteral("Nachtfahrt (Extended Mix)"));
-    EXPECT_EQ(tags.artist, QStringLiteral("Ölüm & Söhne"));
-    EXPECT_EQ(tags.album, QStringLiteral("Späte Stunden"));
-    EXPECT_EQ(tags.genre, QStringLiteral("Pop")); // the last GENRE entry wins
-    EXPECT_EQ(tags.year, 1987);                   // DATE=unknown gives none, the first YEAR does
-    EXPECT_DOUBLE_EQ(tags.duration, 8820.0 / 44100.0);
-    EXPECT_FALSE(tags.wasAutoFixed);
-
-    // The genre read takes the first entry, whose key is lower case in the file.
-    EXPECT_EQ(FLACHandler::readGenre(path), QStringLiteral("House"));
-
-    const QList<Comment> comments = FLACHandler::readVorbisComments(path);
-    ASSERT_EQ(comments.size(), 9);
-    EXPECT_EQ(comments[3], (Comment{"GENRE", "House", "genre=House"}));
-    EXPECT_EQ(comments[8], (Comment{"COMMENT", "keep me", "COMMENT=keep me"}));
-}
-
-TEST(FLACHandlerRead, CommentsBehindOtherBlocksAndFilesWithoutComments) {
-    const QString picture = TestFiles::fixturePath("flac/picture.flac");
-    const TagData tags = FLACHandler::readTags(picture);
-    EXPECT_EQ(tags.genre, QStringLiteral("Techno"));
-    EXPECT_EQ(tags.year, 1994);
-    EXPECT_EQ(tags.title, QStringLiteral("Cover"));
-
-    const QString none = TestFiles::fixturePath("flac/nocomment.flac");
-    EXPECT_TRUE(FLACHandler::readVorbisComments(none).isEmpty());
-    EXPECT_EQ(FLACHandler::readGenre(none), std::nullopt);
-    const TagData empty = FLACHandler::readTags(none);
-    EXPECT_TRUE(empty.title.isEmpty() && empty.genre.isEmpty());
-    EXPECT_FALSE(empty.year.has_value());
-    EXPECT_DOUBLE_EQ(empty.duration, 0.2);
-}
-
-TEST(FLACHandlerRead, FailuresNameTheFile) {
-    QTemporaryDir dir;
-    const QString missing = dir.filePath("gone.flac");
-    AppError error = expectAppError([&] { FLACHandler::readTags(missing); });
-    EXPECT_EQ(error.kind(), AppError::Kind::tagReadFailed);
-    EXPECT_EQ(error.url(), missing);
-    EXPECT_EQ(error.text(), QStringLiteral("Cannot open file for reading"));
-    EXPECT_EQ(expectAppError([&] { FLACHandler::readGenre(dir.path()); }).text(),
-              QStringLiteral("Cannot open file for reading"));
-
-    const QString id3 = TestFiles::fixturePath("flac/id3front.flac");
-    error = expectAppError([&] { FLACHandler::readGenre(id3); });
-    EXPECT_EQ(error.kind(), AppError::Kind::tagReadFailed);
-    EXPECT_EQ(error.url(), id3);
-    EXPECT_EQ(error.text(), QStringLiteral("Not a valid FLAC file (missing magic bytes)"));
-
-    const QString shortFile = dir.filePath("short.flac");
-    TestFiles::writeFile(shortFile, "fLa");
-    EXPECT_EQ(expectAppError([&] { FLACHandler::readVorbisComments(shortFile); }).text(),
-              QStringLiteral("Not a valid FLAC file (missing magic bytes)"));
-}
-
 TEST(FLACHandlerRead, DamagedMetadataGivesNoCommentsWithoutReadingPastTheFile) {
     QTemporaryDir dir;
     const QByteArray body = rawCommentBody("v", {"GENRE=Funk", "DATE=1975"});
@@ -212,23 +150,6 @@ TEST(FLACHandlerRead, DamagedMetadataGivesNoCommentsWithoutReadingPastTheFile) {
     EXPECT_TRUE(read("b129.flac", FlacFiles::image(blocks + QList<Block>{{4, true, body}}, {})).isEmpty());
 }
 
-TEST(FLACHandlerRead, DurationFromStreamInfo) {
-    QTemporaryDir dir;
-    const auto duration = [&](const QByteArray& info) {
-        const QString path = dir.filePath("d.flac");
-        TestFiles::writeFile(path,
-                             FlacFiles::image({{0, false, info}, {4, true, rawCommentBody("", {})}}, {}));
-        return FLACHandler::readTags(path).duration;
-    };
-    EXPECT_DOUBLE_EQ(duration(FlacFiles::streamInfo(48000, 48000 * 300 + 24000)), 300.5);
-    // 36-bit sample count and the largest 20-bit rate.
-    EXPECT_DOUBLE_EQ(duration(FlacFiles::streamInfo(655350, 0xFFFFFFFFFull)),
-                     double(0xFFFFFFFFFull) / 655350.0);
-    EXPECT_EQ(duration(FlacFiles::streamInfo(0, 1000)), 0.0);
-    EXPECT_EQ(duration(FlacFiles::streamInfo(44100, 0)), 0.0);
-    EXPECT_EQ(duration(QByteArray(10, '\x11')), 0.0);
-}
-
 // ---------------------------------------------------------------------------
 // Comment bodies
 
@@ -267,22 +188,6 @@ TEST(FLACHandlerComments, ParseOfDamagedBodiesNeverReadsOutside) {
     EXPECT_EQ(raws(FLACHandler::parseVorbisComment(body)), QStringList{"A=1"});
 }
 
-TEST(FLACHandlerComments, SerialiseCountsUtf8BytesAndRoundTrips) {
-    const QList<Comment> comments{{"GENRE", "Música", "GENRE=Música"}, {"X", "", "x="}};
-    const QByteArray body = FLACHandler::serializeVorbisComment(QStringLiteral("Vé"), comments);
-    const QByteArray expected = QByteArray("\x03\x00\x00\x00V\xc3\xa9\x02\x00\x00\x00", 11) +
-                                QByteArray("\x0d\x00\x00\x00GENRE=M\xc3\xbasica\x02\x00\x00\x00x=", 23);
-    EXPECT_EQ(body, expected);
-    EXPECT_EQ(FLACHandler::parseVorbisComment(body), comments);
-
-    EXPECT_EQ(FLACHandler::readUInt32LE("\x01\x02\x03\x04\x05", 1), 0x05040302u);
-    EXPECT_EQ(FLACHandler::readUInt32LE("\x01\x02\x03\x04", 1), 0u);
-    EXPECT_EQ(FLACHandler::readUInt32LE("\x01\x02\x03\x04", -1), 0u);
-    QByteArray out("x");
-    FLACHandler::appendUInt32LE(out, 0xA1B2C3D4u);
-    EXPECT_EQ(out, QByteArray("x\xd4\xc3\xb2\xa1"));
-}
-
 TEST(FLACHandlerComments, UpdateReplacesFirstEntriesAndKeepsVendor) {
     const QByteArray old = rawCommentBody("Old Vendor", {"genre=House", "YEAR=1999", "TITLE=t", "DATE=1998",
                                                          "GENRE=Pop", QByteArray("BAD=\xff"), "ARTIST=a"});
@@ -304,58 +209,17 @@ TEST(FLACHandlerComments, UpdateReplacesFirstEntriesAndKeepsVendor) {
     EXPECT_EQ(raws(FLACHandler::parseVorbisComment(updated)),
               (QStringList{"ALBUM=al", "GENRE=G", "DATE=1980", "TITLE=T", "ARTIST=A"}));
 
-    // A vendor that is not UTF-8, or runs past the body, becomes empty.
-    EXPECT_EQ(FLACHandler::readUInt32LE(
-                  FLACHandler::updateVorbisComment(rawCommentBody("\xff", {}), "G", {}, {}, {}), 0),
-              0u);
-    EXPECT_EQ(
-        FLACHandler::readUInt32LE(FLACHandler::updateVorbisComment("\x09\x00\x00\x00v", "G", {}, {}, {}), 0),
-        0u);
-}
-
-TEST(FLACHandlerComments, BuildDropsReplacedKeysAndUsesOwnVendor) {
-    const QList<Comment> existing{{"GENRE", "a", "GENRE=a"}, {"YEAR", "1", "Year=1"},
-                                  {"TITLE", "t", "TITLE=t"}, {"ALBUM", "b", "ALBUM=b"},
-                                  {"DATE", "2", "DATE=2"},   {"ARTIST", "r", "ARTIST=r"}};
-    QByteArray body =
-        FLACHandler::buildVorbisComment(existing, "G", std::nullopt, std::nullopt, std::nullopt);
-    EXPECT_EQ(body.mid(0, 11), QByteArray("\x07\x00\x00\x00Velmora", 11));
-    EXPECT_EQ(raws(FLACHandler::parseVorbisComment(body)),
-              (QStringList{"TITLE=t", "ALBUM=b", "ARTIST=r", "GENRE=G"}));
-    body = FLACHandler::buildVorbisComment(existing, "G", 1977, QStringLiteral("T"), QStringLiteral("A"));
-    EXPECT_EQ(raws(FLACHandler::parseVorbisComment(body)),
-              (QStringList{"ALBUM=b", "GENRE=G", "DATE=1977", "TITLE=T", "ARTIST=A"}));
+    // A vendor that is not UTF-8, or runs even one byte past the body, becomes empty.
+    const auto vendorLength = [](const QByteArray& body) {
+        return FLACHandler::readUInt32LE(FLACHandler::updateVorbisComment(body, "G", {}, {}, {}), 0);
+    };
+    EXPECT_EQ(vendorLength(rawCommentBody("\xff", {})), 0u);
+    EXPECT_EQ(vendorLength(QByteArray("\x05\x00\x00\x00vvvvv", 9)), 5u);
+    EXPECT_EQ(vendorLength(QByteArray("\x06\x00\x00\x00vvvvv", 9)), 0u);
 }
 
 // ---------------------------------------------------------------------------
 // Block list
-
-TEST(FLACHandlerBlocks, ParseListsBlocksAndNamesTheFileOnDamage) {
-    const QByteArray image = FlacFiles::image({{0, false, "abc"}, {6, true, "pic"}}, "\xff\xf8 audio");
-    const QList<FLACHandler::MetadataBlock> blocks = FLACHandler::parseMetadataBlocks(image, "/m/a.flac");
-    ASSERT_EQ(blocks.size(), 2);
-    EXPECT_FALSE(blocks[0].isLast);
-    EXPECT_EQ(blocks[0].data, QByteArray("abc"));
-    EXPECT_EQ(blocks[0].headerOffset, 4);
-    EXPECT_TRUE(blocks[1].isLast);
-    EXPECT_EQ(blocks[1].blockType, 6);
-    EXPECT_EQ(blocks[1].headerOffset, 11);
-
-    // A cut-off header ends the list without an error.
-    EXPECT_EQ(FLACHandler::parseMetadataBlocks(FlacFiles::image({{0, false, "abc"}}, "\x04\x00"), "x").size(),
-              1);
-    EXPECT_TRUE(FLACHandler::parseMetadataBlocks("fLa", "x").isEmpty());
-
-    const QByteArray cut = image.left(16); // the picture header is there, its body is not
-    const AppError error = expectAppError([&] { FLACHandler::parseMetadataBlocks(cut, "/m/a.flac"); });
-    EXPECT_EQ(error.kind(), AppError::Kind::tagReadFailed);
-    EXPECT_EQ(error.url(), QStringLiteral("/m/a.flac"));
-    EXPECT_EQ(error.text(), QStringLiteral("FLAC metadata block extends beyond file bounds"));
-    EXPECT_EQ(
-        error.errorDescription(),
-        QStringLiteral("Tags konnten nicht gelesen werden [a.flac]: FLAC metadata block extends beyond file "
-                       "bounds"));
-}
 
 // ---------------------------------------------------------------------------
 // Writing
@@ -385,96 +249,11 @@ TEST(FLACHandlerWrite, ReplacesFirstEntriesKeepsTheRestAndStaysValid) {
 
     const auto fields = FlacFiles::taglibFields(path);
     EXPECT_EQ(fields.value("GENRE"), (QStringList{"House 80er", "Pop"}));
-    EXPECT_EQ(fields.value("DATE"), QStringList{"1987"});
     EXPECT_EQ(fields.value("YEAR"), (QStringList{"1987", "1991"}));
-    EXPECT_EQ(fields.value("TITLE"), QStringList{"Nachtfahrt (Extended Mix)"});
-    EXPECT_EQ(fields.value("ARTIST"), QStringList{"Ölüm & Söhne"});
-    EXPECT_EQ(fields.value("ALBUM"), QStringList{"Späte Stunden"});
     EXPECT_EQ(fields.value("COMMENT"), QStringList{"keep me"});
 
     // Writing the result again with the same values gives the same bytes.
     EXPECT_EQ(FLACHandler::writeGenre("House 80er", 1987, std::nullopt, std::nullopt, after, path), after);
-}
-
-TEST(FLACHandlerWrite, PictureCueSheetApplicationAndSeekTableKeepTheirOrder) {
-    QTemporaryDir dir;
-    const QString source = TestFiles::fixturePath("flac/picture.flac");
-    const QByteArray before = TestFiles::readFile(source);
-    EXPECT_EQ(blockTypes(before), (QList<int>{0, 2, 3, 5, 4, 6, 1}));
-    const QByteArray after = FLACHandler::writeGenre("Techno 90er", 1994, QStringLiteral("Neuer Titel"),
-                                                     QStringLiteral("Neue Künstlerin"), before, source);
-    const QString path = expectSoundRewrite(before, after, dir, "picture.flac");
-    EXPECT_EQ(blockTypes(after), (QList<int>{0, 4, 2, 3, 5, 6, 1}));
-    EXPECT_EQ(raws(FLACHandler::parseVorbisComment(commentBody(after))),
-              (QStringList{"GENRE=Techno 90er", "DATE=1994", "TITLE=Neuer Titel", "ARTIST=Neue Künstlerin"}));
-
-    const auto fields = FlacFiles::taglibFields(path);
-    EXPECT_EQ(fields.value("GENRE"), QStringList{"Techno 90er"});
-    EXPECT_EQ(fields.value("DATE"), QStringList{"1994"});
-    EXPECT_EQ(fields.value("TITLE"), QStringList{"Neuer Titel"});
-    EXPECT_EQ(fields.value("ARTIST"), QStringList{"Neue Künstlerin"});
-    EXPECT_EQ(fields.value("#PICTURES"), QStringList{"1"});
-}
-
-TEST(FLACHandlerWrite, YearEntryBecomesDateAndPaddingIsAlways256) {
-    QTemporaryDir dir;
-    // No padding before: YEAR 1999 stands before DATE 1998.
-    QString source = TestFiles::fixturePath("flac/nopadding.flac");
-    QByteArray before = TestFiles::readFile(source);
-    QByteArray after =
-        FLACHandler::writeGenre("Rock 2000er", 2001, std::nullopt, std::nullopt, before, source);
-    QString path = expectSoundRewrite(before, after, dir, "nopadding.flac");
-    EXPECT_EQ(blockTypes(after), (QList<int>{0, 4, 1}));
-    EXPECT_EQ(raws(FLACHandler::parseVorbisComment(commentBody(after))),
-              (QStringList{"TITLE=Short", "GENRE=Rock 2000er", "DATE=2001", "DATE=1998"}));
-    EXPECT_EQ(FLACHandler::readTags(path).year, 2001);
-    EXPECT_EQ(FlacFiles::taglibFields(path).value("DATE"), (QStringList{"2001", "1998"}));
-    EXPECT_EQ(FlacFiles::taglibFields(path).value("TITLE"), QStringList{"Short"});
-
-    // Large padding shrinks to 256 bytes; without a year the date stays as it was.
-    source = TestFiles::fixturePath("flac/bigpadding.flac");
-    before = TestFiles::readFile(source);
-    after = FLACHandler::writeGenre("Disco 70er", std::nullopt, std::nullopt, std::nullopt, before, source);
-    path = expectSoundRewrite(before, after, dir, "bigpadding.flac");
-    EXPECT_LT(after.size(), before.size() - 16000);
-    const auto fields = FlacFiles::taglibFields(path);
-    EXPECT_EQ(fields.value("GENRE"), QStringList{"Disco 70er"});
-    EXPECT_EQ(fields.value("DATE"), QStringList{"1978"});
-}
-
-TEST(FLACHandlerWrite, FileWithoutCommentsGetsANewBlockAfterStreamInfo) {
-    QTemporaryDir dir;
-    const QString source = TestFiles::fixturePath("flac/nocomment.flac");
-    const QByteArray before = TestFiles::readFile(source);
-    const QByteArray after =
-        FLACHandler::writeGenre("Ambient", 1971, QStringLiteral("T"), QStringLiteral("A"), before, source);
-    const QString path = expectSoundRewrite(before, after, dir, "nocomment.flac");
-    EXPECT_EQ(blockTypes(after), (QList<int>{0, 4, 3, 1}));
-    EXPECT_EQ(commentBody(after).mid(0, 11), QByteArray("\x07\x00\x00\x00Velmora", 11));
-    EXPECT_EQ(raws(FLACHandler::parseVorbisComment(commentBody(after))),
-              (QStringList{"GENRE=Ambient", "DATE=1971", "TITLE=T", "ARTIST=A"}));
-    const auto fields = FlacFiles::taglibFields(path);
-    EXPECT_EQ(fields.value("GENRE"), QStringList{"Ambient"});
-    EXPECT_EQ(fields.value("DATE"), QStringList{"1971"});
-    EXPECT_EQ(fields.value("TITLE"), QStringList{"T"});
-    EXPECT_EQ(fields.value("ARTIST"), QStringList{"A"});
-}
-
-TEST(FLACHandlerWrite, BrokenEntriesAreDroppedAndLowerCaseKeysRewritten) {
-    QTemporaryDir dir;
-    // A real file whose comment block holds an entry that is not UTF-8 and one without "=".
-    const QString source = TestFiles::fixturePath("flac/nopadding.flac");
-    const QByteArray original = TestFiles::readFile(source);
-    QList<Block> blocks = FlacFiles::layout(original).blocks;
-    ASSERT_EQ(blocks[1].type, 4);
-    blocks[1].body =
-        rawCommentBody("my vendor", {"genre=House", QByteArray("COMMENT=\xff"), "NOEQUALS", "DATE=1988"});
-    const QByteArray before = FlacFiles::image(blocks, FlacFiles::audioFrames(original));
-    const QByteArray after = FLACHandler::writeGenre("House 80er", std::nullopt, std::nullopt, std::nullopt,
-                                                     before, dir.filePath("in.flac"));
-    const QString path = expectSoundRewrite(before, after, dir, "broken.flac");
-    EXPECT_EQ(commentBody(after), rawCommentBody("my vendor", {"GENRE=House 80er", "DATE=1988"}));
-    EXPECT_EQ(FlacFiles::taglibFields(path).value("GENRE"), QStringList{"House 80er"});
 }
 
 TEST(FLACHandlerWrite, RefusesWhatItCannotWriteSoundly) {
@@ -509,6 +288,9 @@ TEST(FLACHandlerWrite, RefusesWhatItCannotWriteSoundly) {
     error = write(FlacFiles::image({{0, false, FlacFiles::streamInfo(44100, 1)}}, frame));
     EXPECT_EQ(error.kind(), AppError::Kind::tagWriteFailed);
     EXPECT_EQ(error.text(), QStringLiteral("FLAC metadata block of invalid type 127"));
+    // A last block one byte short of its declared length.
+    EXPECT_EQ(write(FlacFiles::image({{0, true, FlacFiles::streamInfo(44100, 1)}}, {}).chopped(1)),
+              AppError::tagReadFailed(path, "FLAC metadata block extends beyond file bounds"));
     // No last flag and nothing after the metadata.
     error = write(FlacFiles::image({{0, false, FlacFiles::streamInfo(44100, 1)}}, {}));
     EXPECT_EQ(error, AppError::tagWriteFailed(path, "FLAC metadata has no last-block flag"));

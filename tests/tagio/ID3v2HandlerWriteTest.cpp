@@ -2,6 +2,7 @@
 
 #include "Id3Bytes.h"
 #include "TestFiles.h"
+#include "TestHelpers.h"
 #include "model/AppError.h"
 #include "tagio/Bytes.h"
 
@@ -77,20 +78,14 @@ QList<IdBody> taglibFrames(const QString& path) {
     return out;
 }
 
-QList<IdBody> without(const QList<IdBody>& frames, const QSet<QByteArray>& ids) {
-    QList<IdBody> out;
-    for (const auto& f : frames) {
-        if (!ids.contains(f.first)) {
-            out.append(f);
-        }
-    }
-    return out;
-}
-
-QList<Frame> without(const QList<Frame>& frames, const QSet<QByteArray>& ids) {
-    QList<Frame> out;
-    for (const auto& f : frames) {
-        if (!ids.contains(f.id)) {
+template <typename T> QList<T> without(const QList<T>& frames, const QSet<QByteArray>& ids) {
+    QList<T> out;
+    for (const T& f : frames) {
+        if constexpr (std::is_same_v<T, Frame>) {
+            if (!ids.contains(f.id)) {
+                out.append(f);
+            }
+        } else if (!ids.contains(f.first)) {
             out.append(f);
         }
     }
@@ -143,19 +138,10 @@ QList<IdBody> audioOf(const QByteArray& file, const QString& path) {
 
 AppError writeError(const QByteArray& file, const QString& path,
                     const QString& genre = QStringLiteral("Pop")) {
-    try {
-        ID3v2Handler::writeGenre(genre, std::nullopt, std::nullopt, std::nullopt, file, path);
-    } catch (const AppError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "write did not fail for " << path.toStdString();
-    return AppError::cancelled();
-}
-
-QString captureStdout(const std::function<void()>& run) {
-    testing::internal::CaptureStdout();
-    run();
-    return QString::fromStdString(testing::internal::GetCapturedStdout());
+    return expectThrows(
+               std::nullopt,
+               [&] { ID3v2Handler::writeGenre(genre, std::nullopt, std::nullopt, std::nullopt, file, path); })
+        .value_or(AppError::cancelled());
 }
 
 const QByteArray apicBody = QByteArray("\0image/png\0\3\0", 13) + QByteArray::fromHex("89504E47FFE0FF00FFFB");
@@ -262,66 +248,6 @@ TEST(ID3v2HandlerWrite, FrameOrderAndDroppedFrames) {
     EXPECT_EQ(frames[5].body, QByteArray("\3\xC3\x84rtist"));
 }
 
-TEST(ID3v2HandlerWrite, TextFrameAndSizeBytes) {
-    EXPECT_EQ(ID3v2Handler::buildTextFrame("TCON", "Rock"),
-              QByteArray::fromHex("54434F4E00000005000003526F636B"));
-    EXPECT_EQ(ID3v2Handler::syncsafeEncode(1512), QByteArray::fromHex("00000B68"));
-    EXPECT_EQ(ID3v2Handler::syncsafeEncode(0x0FFFFFFF), QByteArray::fromHex("7F7F7F7F"));
-    EXPECT_EQ(ID3v2Handler::syncsafeDecode(QByteArray::fromHex("00000B68"), 0), 1512u);
-    QByteArray out;
-    ID3v2Handler::appendChunk(out, "id3 ", "abc", ID3v2Handler::SizeOrder::littleEndian);
-    EXPECT_EQ(out, QByteArray("id3 \3\0\0\0abc\0", 12));
-    out.clear();
-    ID3v2Handler::appendChunk(out, "ID3 ", "ab", ID3v2Handler::SizeOrder::bigEndian);
-    EXPECT_EQ(out, QByteArray("ID3 \0\0\0\2ab", 10));
-}
-
-TEST(ID3v2HandlerWrite, V24FramesBecomeFaithfulV23Frames) {
-    QTemporaryDir dir;
-    const QString path = TestFiles::copyFixture("id3/v24_rich.mp3", dir);
-    const QByteArray before = TestFiles::readFile(path);
-    const QByteArray out =
-        ID3v2Handler::writeGenre("Rock 2000er", std::nullopt, std::nullopt, std::nullopt, before, path);
-    const QByteArray newTag = tagOf(out, path);
-    // The footer went with the old tag: the audio follows the new tag directly.
-    EXPECT_EQ(out.mid(newTag.size()), TestFiles::readFile(TestFiles::fixturePath("id3/notag.mp3")));
-
-    // Read as a plain v2.3 tag (big-endian sizes, no conversion needed).
-    const auto frames = ID3v2Handler::listFrames(newTag);
-    QHash<QByteArray, Frame> byId;
-    for (const auto& f : frames) {
-        byId.insert(f.id, f);
-    }
-    EXPECT_EQ(byId["TALB"].status, 0x80); // tag alter preservation, one bit higher in v2.3
-    EXPECT_EQ(byId["PRIV"].status, 0x40); // file alter preservation
-    EXPECT_EQ(byId["TXXX"].format, 0x20); // grouping, with its group byte first
-    EXPECT_EQ(byId["TXXX"].body, QByteArray("\7\3DJKEY\0"
-                                            "8A",
-                                            10));
-    EXPECT_EQ(byId["COMM"].format, 0x00); // data-length indicator dropped
-    EXPECT_TRUE(byId["COMM"].body.startsWith(QByteArray("\0eng\0A comment", 14)));
-    EXPECT_EQ(byId["APIC"].format, 0x00); // unsynchronisation undone
-    EXPECT_EQ(byId["TDRC"].body, QByteArray("\0"
-                                            "2003-05-01",
-                                            11));
-
-    // The picture TagLib decodes from the new file equals the one it decodes from the old.
-    const auto picture = [](const QString& p) {
-        QByteArray data;
-        withTaglibTag(p, [&](TagLib::ID3v2::Tag* tag) {
-            ASSERT_NE(tag, nullptr);
-            const auto list = tag->frameListMap()["APIC"];
-            ASSERT_EQ(list.size(), 1u);
-            data = qb(static_cast<TagLib::ID3v2::AttachedPictureFrame*>(list.front())->picture());
-        });
-        return data;
-    };
-    const QByteArray oldPicture = picture(path);
-    ASSERT_TRUE(oldPicture.contains(QByteArray::fromHex("FFE0FF00FFFB")));
-    TestFiles::writeFile(path, out);
-    EXPECT_EQ(picture(path), oldPicture);
-}
-
 // ---------------------------------------------------------------------------
 // MP3 without an ID3v2 tag.
 
@@ -353,69 +279,8 @@ TEST(ID3v2HandlerWrite, ID3v1SeedsANewTagAndStays) {
     EXPECT_EQ(ID3v2Handler::readID3v1Field(QByteArray(" \tSong\0\0 ", 9)), QStringLiteral("Song"));
 }
 
-TEST(ID3v2HandlerWrite, NoTagPutsNewTagInFront) {
-    const QByteArray file = TestFiles::readFile(TestFiles::fixturePath("id3/notag.mp3"));
-    const QByteArray out =
-        ID3v2Handler::writeGenre("Pop", 1999, std::nullopt, std::nullopt, file, "/m/x.mp3");
-    const QByteArray newTag =
-        ID3v2Handler::rebuildTag(std::nullopt, "Pop", 1999, std::nullopt, std::nullopt, {}, "");
-    EXPECT_EQ(out, newTag + file);
-    EXPECT_EQ(ids(ID3v2Handler::listFrames(newTag)), (QList<QByteArray>{"TCON", "TYER"}));
-
-    // A truncated tag counts as no tag: the new tag goes in front of everything.
-    const QByteArray truncated = tag(3, frame("TCON", text(0, "Old")), 0, syncsafe(5000)) + audio(50);
-    const QByteArray out2 =
-        ID3v2Handler::writeGenre("Pop", std::nullopt, std::nullopt, std::nullopt, truncated, "/m/t.mp3");
-    EXPECT_TRUE(out2.endsWith(truncated));
-}
-
 // ---------------------------------------------------------------------------
 // AIFF and WAV placement.
-
-TEST(ID3v2HandlerWrite, ChunkReplacedInPlaceOrAppended) {
-    QTemporaryDir dir;
-    const QString path = TestFiles::copyFixture("id3/odd_chunks.wav", dir);
-    const QByteArray before = TestFiles::readFile(path);
-    const auto oldRange = ID3v2Handler::findWAVChunk(before);
-    ASSERT_TRUE(oldRange);
-    ASSERT_EQ(before.mid(oldRange->start - 8, 4), "ID3 ");
-    ASSERT_EQ(oldRange->length() % 2, 1);
-
-    const QByteArray out =
-        ID3v2Handler::writeGenre("Disco 70er", std::nullopt, std::nullopt, std::nullopt, before, path);
-    const auto newRange = ID3v2Handler::findWAVChunk(out);
-    ASSERT_TRUE(newRange);
-    EXPECT_EQ(newRange->start, oldRange->start);
-    EXPECT_EQ(out.mid(newRange->start - 8, 4), "id3 ");
-    EXPECT_EQ(out.left(4), "RIFF");
-    EXPECT_EQ(Bytes::u32LE(out, 4), uint32_t(out.size() - 8));
-    const qint64 pad = newRange->length() % 2;
-    EXPECT_EQ(out.mid(newRange->end + pad), before.mid(oldRange->end + 1)); // the following chunks, unchanged
-
-    // No ID3 chunk: appended at the end, the rest untouched.
-    const QByteArray plain = TestFiles::readFile(TestFiles::fixturePath("id3/notag.wav"));
-    const QByteArray out2 =
-        ID3v2Handler::writeGenre("Pop", std::nullopt, std::nullopt, std::nullopt, plain, "/m/p.wav");
-    EXPECT_EQ(out2.mid(8, plain.size() - 8), plain.mid(8));
-    EXPECT_EQ(out2.mid(plain.size(), 4), "id3 ");
-
-    // The last chunk is odd-sized without its pad byte: the pad byte is added
-    // before the new chunk so that readers find it.
-    const QByteArray noPad = TestFiles::readFile(TestFiles::fixturePath("id3/nopad.wav"));
-    const QByteArray out3 =
-        ID3v2Handler::writeGenre("Pop", std::nullopt, std::nullopt, std::nullopt, noPad, "/m/n.wav");
-    EXPECT_EQ(out3.mid(noPad.size(), 5), QByteArray("\0id3 ", 5));
-    EXPECT_EQ(ID3v2Handler::findGenreFrame(tagOf(out3, "/m/n.wav")), QStringLiteral("Pop"));
-
-    // AIFF: "ID3 " with a big-endian size and a corrected FORM size.
-    const QByteArray a = TestFiles::readFile(TestFiles::fixturePath("id3/nul_id.aiff"));
-    const QByteArray out4 =
-        ID3v2Handler::writeGenre("Pop", std::nullopt, std::nullopt, std::nullopt, a, "/m/a.aif");
-    const auto aRange = ID3v2Handler::findAIFFChunk(out4);
-    ASSERT_TRUE(aRange);
-    EXPECT_EQ(out4.mid(aRange->start - 8, 4), "ID3 ");
-    EXPECT_EQ(Bytes::u32BE(out4, 4), uint32_t(out4.size() - 8));
-}
 
 // ---------------------------------------------------------------------------
 // Files that cannot be written without damage are refused and left alone.
@@ -505,40 +370,4 @@ TEST(ID3v2HandlerWrite, RefusesDamagedOrUnconvertibleTags) {
         tag(3, frame("TXXX", text(0, "k\0v")) + QByteArray("\xFFX\0\0", 4) + QByteArray(40, '\0'));
     const QByteArray out = ID3v2Handler::writeGenre("P", {}, {}, {}, stray + audio(10), "/m/s.mp3");
     EXPECT_EQ(ids(ID3v2Handler::listFrames(tagOf(out, "/m/s.mp3"))), (QList<QByteArray>{"TXXX", "TCON"}));
-}
-
-TEST(ID3v2HandlerWrite, ConsoleLinesOfTheFrameCopy) {
-    QByteArray body = frame("TCON", text(0, "A"), true) + frame("TIT2", text(0, "B"), true);
-    body += QByteArray(4096 - 10 - body.size(), '\0');
-    QString log = captureStdout([&] {
-        ID3v2Handler::rebuildTag(tag(4, body), "G", std::nullopt, std::nullopt, std::nullopt, {}, "/m/x.mp3");
-    });
-    EXPECT_TRUE(log.contains("[ID3] Parsing tag: version=2.4, tagBytes=4096, flags=0x00\n"));
-    EXPECT_TRUE(log.contains("[ID3] Skipped TCON size=2 (will write fresh)\n"));
-    EXPECT_TRUE(log.contains("[ID3] Kept   TIT2  size=2\n"));
-    EXPECT_TRUE(log.contains("[ID3] Hit padding at offset 34, stopping\n"));
-    EXPECT_TRUE(log.contains("[ID3] Frame copy done: 1 frames kept, offset=34/4096\n"));
-
-    log = captureStdout([&] {
-        ID3v2Handler::rebuildTag(tag(3, frame("TIT2", "x") + QByteArray("TXxX") + QByteArray(20, '\0')), "G",
-                                 std::nullopt, std::nullopt, std::nullopt, {}, "/m/x.mp3");
-    });
-    EXPECT_TRUE(log.contains("[ID3] Invalid frame ID at offset 21: 54 58 78 58 → stopping copy\n"));
-
-    log = captureStdout([&] {
-        QByteArray big(200, 'c');
-        big[0] = 0;
-        ID3v2Handler::rebuildTag(tag(4, frame("COMM", big, true) + frame("TIT2", "x", true)), "G",
-                                 std::nullopt, std::nullopt, std::nullopt, {}, "/m/x.mp3");
-    });
-    EXPECT_TRUE(
-        log.contains("[ID3] v2.4 size heuristic COMM: sizeBE=328 sizeSS=200 → using 200 (beAligns=false)\n"))
-        << log.toStdString();
-
-    log = captureStdout([&] {
-        ID3v2Handler::rebuildTag(tag(3, be32(6) + QByteArray(6, '\0') + frame("TIT2", "x"), 0x40), "G",
-                                 std::nullopt, std::nullopt, std::nullopt, {}, "/m/x.mp3");
-    });
-    EXPECT_TRUE(log.contains("[ID3] Extended header skipped, frames start at offset 20\n"));
-    EXPECT_TRUE(log.contains("[ID3] Kept   TIT2  size=1\n"));
 }

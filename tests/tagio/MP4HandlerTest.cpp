@@ -55,12 +55,6 @@ TEST_F(MP4HandlerTest, ReadsGenreAndYearFromEncoderFiles) {
     EXPECT_EQ(genre("qtmeta.m4a"), std::nullopt);
 }
 
-TEST_F(MP4HandlerTest, GenreTextIsTakenAsStored) {
-    EXPECT_EQ(genreOf(fileWithItems(textItem(kGen, " House "))), QStringLiteral(" House "));
-    EXPECT_EQ(genreOf(fileWithItems(textItem(kGen, ""))), QString());
-    EXPECT_EQ(genreOf(fileWithItems(textItem(kGen, "Caf\xC3\xA9"))), QStringLiteral("Caf\u00E9"));
-}
-
 TEST_F(MP4HandlerTest, GenreFallsBackToNumberOnlyWhenFirstTextItemIsUnusable) {
     // Invalid UTF-8 in the first ©gen: the number is used.
     EXPECT_EQ(genreOf(fileWithItems(textItem(kGen, "\xFF\xFE") + genreNumberItem(5))),
@@ -76,18 +70,6 @@ TEST_F(MP4HandlerTest, GenreFallsBackToNumberOnlyWhenFirstTextItemIsUnusable) {
     EXPECT_EQ(genreOf(fileWithItems(genreNumberItem(81))), std::nullopt);
     // A data atom too short for the number is stepped over.
     EXPECT_EQ(genreOf(fileWithItems(atom("gnre", atom("data", u32(0) + u32(0))))), std::nullopt);
-}
-
-TEST_F(MP4HandlerTest, ItemListIsFoundUnderUserDataFirst) {
-    const QByteArray directMeta = fullMeta(atom("ilst", textItem(kGen, "Direct")));
-    // udta holding a meta without ilst hides the direct meta.
-    EXPECT_EQ(genreOf(ftyp() + atom("moov", atom("udta", fullMeta(atom("free", ""))) + directMeta)),
-              std::nullopt);
-    // udta without meta lets the direct meta be used.
-    EXPECT_EQ(genreOf(ftyp() + atom("moov", atom("udta", atom("free", "")) + directMeta)),
-              QStringLiteral("Direct"));
-    EXPECT_EQ(genreOf(ftyp() + atom("moov", directMeta)), QStringLiteral("Direct"));
-    EXPECT_EQ(genreOf(ftyp() + atom("free", "")), std::nullopt);
 }
 
 TEST_F(MP4HandlerTest, YearComesFromFirstPlausibleYearInDateItem) {
@@ -149,99 +131,4 @@ TEST_F(MP4HandlerTest, NestingDepthIsCapped) {
     }
     EXPECT_EQ(depth, MP4Handler::maxDepth - 1);
     EXPECT_EQ(genreOf(ftyp() + atom("moov", nested)), std::nullopt);
-}
-
-TEST_F(MP4HandlerTest, ReadErrorsAreAppErrors) {
-    const QString missing = dir.filePath(QStringLiteral("missing.m4a"));
-    try {
-        handler.readGenre(missing);
-        FAIL() << "no error";
-    } catch (const AppError& e) {
-        EXPECT_EQ(e.kind(), AppError::Kind::tagReadFailed);
-        EXPECT_EQ(e.url(), missing);
-    }
-    EXPECT_THROW(handler.readYear(missing), AppError);
-    EXPECT_THROW(handler.readGenre(dir.path()), AppError); // a folder
-}
-
-TEST_F(MP4HandlerTest, ReadsOnlyHeadersAndMovieOfLargeFile) {
-    // 6 GiB of sparse media before the moov: reading the whole file would fail under the sanitizers.
-    const QString path = dir.filePath(QStringLiteral("large.m4a"));
-    const qint64 mediaLength = 6LL << 30;
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    const QByteArray head = ftyp() + u32(1) + QByteArray("mdat") + u32(quint32(mediaLength >> 32)) +
-                            u32(quint32(mediaLength & 0xFFFFFFFF));
-    file.write(head);
-    if (!file.resize(ftyp().size() + mediaLength)) {
-        GTEST_SKIP() << "no sparse file support";
-    }
-    file.seek(ftyp().size() + mediaLength);
-    file.write(
-        atom("moov", atom("udta", fullMeta(atom("ilst", textItem(kGen, "Big") + textItem(kDay, "1999"))))));
-    file.close();
-    EXPECT_EQ(handler.readGenre(path), QStringLiteral("Big"));
-    EXPECT_EQ(handler.readYear(path), 1999);
-}
-
-TEST_F(MP4HandlerTest, YearAndGenreFromOneReadMatchTheSeparateReads) {
-    struct Outcome {
-        std::optional<int> year;
-        std::optional<QString> genre;
-        bool failed = false;
-        bool operator==(const Outcome&) const = default;
-    };
-    const auto separate = [&](const QString& path) {
-        try {
-            return Outcome{handler.readYear(path), handler.readGenre(path)};
-        } catch (const AppError&) {
-            return Outcome{std::nullopt, std::nullopt, true};
-        }
-    };
-    const auto combined = [&](const QString& path) {
-        try {
-            MP4Handler::YearAndGenre found = handler.readYearAndGenre(path);
-            return Outcome{found.year, found.genre};
-        } catch (const AppError&) {
-            return Outcome{std::nullopt, std::nullopt, true};
-        }
-    };
-
-    QStringList paths;
-    for (const char* folder : {"mp4", "scan"}) {
-        const QDir fixtures(TestFiles::fixturePath(QString::fromLatin1(folder)));
-        for (const QString& name : fixtures.entryList(QDir::Files, QDir::Name)) {
-            paths << fixtures.filePath(name);
-        }
-    }
-    const QByteArray items = textItem(kDay, "1983-04-01") +
-                             atom("covr", dataAtom(QByteArray(5000, 'j'), 13)) + textItem(kGen, "\xFF") +
-                             genreNumberItem(18);
-    int index = 0;
-    auto add = [&](const QByteArray& bytes) {
-        paths << put(bytes, QStringLiteral("s%1.m4a").arg(index++));
-    };
-    add(fileWithItems(items));
-    add(fileWithItems(textItem(kGen, "Only genre")));
-    add(fileWithItems(textItem(kDay, "1999")));
-    add(ftyp() + atom("moov", fullMeta(atom("ilst", textItem(kDay, "2010") + textItem(kGen, "Direct")))));
-    add(ftyp() + atom("free", ""));
-    const QByteArray whole = fileWithItems(items);
-    for (int cut = 8; cut < whole.size(); cut += 97) {
-        add(whole.left(cut)); // truncated anywhere
-    }
-    paths << dir.filePath(QStringLiteral("missing.m4a")) << dir.path();
-
-    int withBoth = 0;
-    for (const QString& path : paths) {
-        SCOPED_TRACE(path.toStdString());
-        const Outcome expected = separate(path);
-        EXPECT_TRUE(combined(path) == expected);
-        withBoth += expected.year && expected.genre ? 1 : 0;
-    }
-    EXPECT_GE(withBoth, 6);
-    const MP4Handler::YearAndGenre synthetic =
-        handler.readYearAndGenre(dir.filePath(QStringLiteral("s0.m4a")));
-    EXPECT_EQ(synthetic.year, 1983);
-    EXPECT_EQ(synthetic.genre, QStringLiteral("Rock"));
 }

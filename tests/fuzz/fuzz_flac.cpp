@@ -1,4 +1,7 @@
-// Feeds arbitrary images to the FLAC write path and checks every image it
+// Feeds arbitrary bytes to the FLAC read path: the file walk (through an
+// in-memory file, so nothing is written to disk), the block list and the
+// comment parser.
+// Then feeds the same images to the FLAC write path and checks every image it
 // accepts: a valid block layout ending in the 256-byte padding, the audio
 // frames and all kept blocks unchanged, and the new genre readable.
 #include "model/AppError.h"
@@ -12,8 +15,18 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
+
+int memoryFile() {
+    static const int fd = memfd_create("fuzz_flac_read", MFD_CLOEXEC);
+    if (fd < 0) {
+        std::abort();
+    }
+    return fd;
+}
 
 struct Walk {
     QList<FLACHandler::MetadataBlock> blocks;
@@ -37,9 +50,43 @@ void check(bool condition) {
     }
 }
 
-} // namespace
+int fuzzRead(const uint8_t* data, size_t size) {
+    const int fd = memoryFile();
+    if (ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != ssize_t(size)) {
+        std::abort();
+    }
+    const QString path = QStringLiteral("/proc/self/fd/") + QString::number(fd);
+    const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    try {
+        const TagData tags = FLACHandler::readTags(path);
+        if (tags.duration < 0.0 || (tags.year && (*tags.year < 1900 || *tags.year > 2100))) {
+            std::abort();
+        }
+        const std::optional<QString> genre = FLACHandler::readGenre(path);
+        if (!tags.genre.isEmpty() && !genre) {
+            std::abort(); // a tag set with a genre has at least one GENRE entry
+        }
+    } catch (const AppError&) {
+    }
+    try {
+        for (const FLACHandler::MetadataBlock& block : FLACHandler::parseMetadataBlocks(bytes, path)) {
+            if (block.headerOffset < 4 || block.data.size() > bytes.size() - block.headerOffset - 4) {
+                std::abort();
+            }
+        }
+    } catch (const AppError&) {
+    }
+    // The comment parser on the raw input, and a parse -> serialise -> parse round trip.
+    const QList<FLACHandler::VorbisComment> comments = FLACHandler::parseVorbisComment(bytes);
+    const QByteArray again = FLACHandler::serializeVorbisComment(QStringLiteral("v"), comments);
+    if (FLACHandler::parseVorbisComment(again) != comments) {
+        std::abort();
+    }
+    return 0;
+}
+
+int fuzzWrite(const uint8_t* data, size_t size) {
     // The first byte picks which optional values are written.
     const uint8_t options = size > 0 ? data[0] : 0;
     QByteArray image(reinterpret_cast<const char*>(data), qsizetype(size));
@@ -97,4 +144,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(after.blocks.last().blockType == FLACHandler::padding &&
           after.blocks.last().data == QByteArray(FLACHandler::writtenPaddingLength, '\0'));
     return 0;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzzRead(data, size);
+    return fuzzWrite(data, size);
 }

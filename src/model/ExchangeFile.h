@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QString>
+
+#include <optional>
+#include <variant>
+
+// Reading and writing the JSON files that carry the decade rules and genre
+// mappings from one computer to another. Every failure comes back as a short
+// description in the interface language; nothing here touches the settings.
+namespace ExchangeFile {
+
+// Files larger than this are refused before anything is read.
+constexpr qint64 maxFileSize = 10 * 1024 * 1024;
+
+// The top-level object of the file at `path`, with its "version" checked to be
+// an integral number, or the description of why the file cannot be used.
+std::variant<QJsonObject, QString> readObject(const QString& path, bool english);
+
+// Writes `object` pretty-printed (keys sorted) to `path` through a temporary
+// file that replaces the target only when complete. Returns the description
+// of a failure; the file that was there before is then untouched.
+std::optional<QString> writeObject(const QString& path, const QJsonObject& object);
+
+// An integral JSON number that fits an int.
+std::optional<int> integralInt(const QJsonValue& value);
+
+// "<where>: expected an integer/a text/an object/a list" in the interface language.
+QString wrongType(const QString& where, const char* kindEnglish, const char* kindGerman, bool english);
+
+} // namespace ExchangeFile

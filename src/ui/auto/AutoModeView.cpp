@@ -1,0 +1,633 @@
+#include "ui/auto/AutoModeView.h"
+
+#include "model/AppSettings.h"
+#include "ui/SymbolIcon.h"
+#include "ui/auto/ProblemResolutionView.h"
+
+#include <QAbstractListModel>
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListView>
+#include <QLocale>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QStyle>
+#include <QStyledItemDelegate>
+#include <QVBoxLayout>
+
+namespace {
+
+const QColor green(40, 160, 60);
+const QColor orange(230, 126, 0);
+const QColor red(210, 40, 40);
+
+QFont scaledFont(const QFont& base, double factor, int weight = -1) {
+    QFont font = base;
+    font.setPointSizeF(base.pointSizeF() * factor);
+    if (weight >= 0) {
+        font.setWeight(QFont::Weight(weight));
+    }
+    return font;
+}
+
+QFont monospaceCaption(const QFont& base) {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPointSizeF(base.pointSizeF() * 0.85);
+    return font;
+}
+
+void setTextColor(QWidget* widget, const QColor& color) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, color);
+    widget->setPalette(palette);
+}
+
+QLabel* plainLabel(QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+QFrame* rule(QWidget* parent, QFrame::Shape shape) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(shape);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
+
+// The time of day with seconds in the user's locale.
+QString timeOfDay(const QDateTime& time) {
+    const QLocale locale;
+    QString format = locale.timeFormat(QLocale::ShortFormat);
+    if (!format.contains(QLatin1Char('s'))) {
+        format.replace(QStringLiteral("mm"), QStringLiteral("mm:ss"));
+    }
+    return locale.toString(time.time(), format);
+}
+
+QIcon logIcon(AutoModeViewModel::LogKind kind) {
+    switch (kind) {
+    case AutoModeViewModel::LogKind::info:
+        return symbolIcon(QStringLiteral("info.circle"));
+    case AutoModeViewModel::LogKind::success:
+        return symbolIcon(QStringLiteral("checkmark.circle.fill"));
+    case AutoModeViewModel::LogKind::skipped:
+        return symbolIcon(QStringLiteral("arrow.forward.circle.fill"));
+    case AutoModeViewModel::LogKind::error:
+        return symbolIcon(QStringLiteral("exclamationmark.circle.fill"));
+    }
+    return {};
+}
+
+} // namespace
+
+// A label that shows its text cut in the middle to its width.
+class ElidedLabel : public QLabel {
+public:
+    ElidedLabel(int maxWidth, QWidget* parent) : QLabel(parent) {
+        setTextFormat(Qt::PlainText);
+        setMaximumWidth(maxWidth);
+        setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    }
+    void setFullText(const QString& text) {
+        m_full = text;
+        setToolTip(text);
+        updateGeometry();
+        elide();
+    }
+    const QString& fullText() const { return m_full; }
+    QSize sizeHint() const override {
+        return {std::min(maximumWidth(), fontMetrics().horizontalAdvance(m_full) + 4),
+                QLabel::sizeHint().height()};
+    }
+    QSize minimumSizeHint() const override { return {20, QLabel::minimumSizeHint().height()}; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QLabel::resizeEvent(event);
+        elide();
+    }
+
+private:
+    void elide() { setText(fontMetrics().elidedText(m_full, Qt::ElideMiddle, width())); }
+    QString m_full;
+};
+
+// The log as a list model; it follows the view model's appends and trims.
+class AutoLogModel : public QAbstractListModel {
+public:
+    explicit AutoLogModel(QObject* parent) : QAbstractListModel(parent) {}
+
+    void append(const AutoModeViewModel::LogEntry& entry, int droppedFromFront) {
+        if (droppedFromFront > 0) {
+            const int count = std::min(droppedFromFront, int(m_entries.size()));
+            beginRemoveRows({}, 0, count - 1);
+            m_entries.remove(0, count);
+            endRemoveRows();
+        }
+        beginInsertRows({}, int(m_entries.size()), int(m_entries.size()));
+        m_entries.append(entry);
+        endInsertRows();
+    }
+    void reset(const QList<AutoModeViewModel::LogEntry>& entries) {
+        beginResetModel();
+        m_entries = entries;
+        endResetModel();
+    }
+    const AutoModeViewModel::LogEntry& entry(int row) const { return m_entries.at(row); }
+
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : int(m_entries.size());
+    }
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (!index.isValid() || index.row() >= m_entries.size()) {
+            return {};
+        }
+        if (role == Qt::DisplayRole) {
+            return m_entries.at(index.row()).message;
+        }
+        return {};
+    }
+
+private:
+    QList<AutoModeViewModel::LogEntry> m_entries;
+};
+
+namespace {
+
+// One log row: time (70 wide), kind icon, then the message wrapped to the
+// remaining width, drawn as plain text.
+class LogRowDelegate : public QStyledItemDelegate {
+public:
+    LogRowDelegate(AutoLogModel* model, QListView* view)
+        : QStyledItemDelegate(view), m_model(model), m_view(view) {}
+
+    static constexpr int timeWidth = 70;
+    static constexpr int iconSize = 14;
+    static constexpr int gap = 8;
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        const QFontMetrics metrics(monospaceCaption(option.font));
+        const QRect bounds =
+            metrics.boundingRect(QRect(0, 0, messageWidth(), 100000), Qt::TextWordWrap | Qt::TextWrapAnywhere,
+                                 m_model->entry(index.row()).message);
+        return {m_view->viewport()->width() - 2 * m_view->spacing(), std::max(bounds.height(), iconSize) + 2};
+    }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        const AutoModeViewModel::LogEntry& entry = m_model->entry(index.row());
+        painter->save();
+        if (option.state & QStyle::State_Selected) {
+            painter->fillRect(option.rect, option.palette.highlight());
+        }
+        const QFont font = monospaceCaption(option.font);
+        painter->setFont(font);
+        const QRect row = option.rect.adjusted(0, 1, 0, -1);
+        painter->setPen(option.palette.color(QPalette::PlaceholderText));
+        painter->drawText(QRect(row.left(), row.top(), timeWidth, row.height()), Qt::AlignLeft | Qt::AlignTop,
+                          timeOfDay(entry.time));
+        const int iconLeft = row.left() + timeWidth + gap;
+        logIcon(entry.kind).paint(painter, QRect(iconLeft, row.top(), iconSize, iconSize));
+        QColor color = option.palette.color(QPalette::Text);
+        if (entry.kind == AutoModeViewModel::LogKind::skipped) {
+            color = orange;
+        } else if (entry.kind == AutoModeViewModel::LogKind::error) {
+            color = red;
+        }
+        painter->setPen(color);
+        const int textLeft = iconLeft + iconSize + gap;
+        painter->drawText(QRect(textLeft, row.top(), messageWidth(), row.height()),
+                          Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap | Qt::TextWrapAnywhere,
+                          entry.message);
+        painter->restore();
+    }
+
+private:
+    int messageWidth() const {
+        return std::max(40, m_view->viewport()->width() - timeWidth - iconSize - 2 * gap - 4);
+    }
+    AutoLogModel* m_model;
+    QListView* m_view;
+};
+
+} // namespace
+
+AutoModeView::AutoModeView(QWidget* parent) : AutoModeView(new AutoModeViewModel(), parent) {}
+
+AutoModeView::AutoModeView(AutoModeViewModel* viewModel, QWidget* parent) : QWidget(parent), m_vm(viewModel) {
+    m_vm->setParent(this);
+    buildUi();
+    connectViewModel();
+    connect(&AppSettings::shared(), &AppSettings::settingsChanged, this, &AutoModeView::retranslate);
+    retranslate();
+}
+
+void AutoModeView::buildUi() {
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->setSpacing(0);
+
+    // Header row.
+    auto* header = new QHBoxLayout;
+    header->setContentsMargins(16, 12, 16, 12);
+    header->setSpacing(16);
+    auto* titles = new QVBoxLayout;
+    titles->setSpacing(4);
+    m_title = plainLabel(this);
+    m_title->setFont(scaledFont(font(), 1.0, QFont::Bold));
+    m_subtitle = plainLabel(this);
+    m_subtitle->setFont(scaledFont(font(), 0.85));
+    m_subtitle->setForegroundRole(QPalette::PlaceholderText);
+    titles->addWidget(m_title);
+    titles->addWidget(m_subtitle);
+    header->addLayout(titles);
+    header->addStretch(1);
+    auto* folderGroup = new QHBoxLayout;
+    folderGroup->setSpacing(8);
+    m_choose = new QPushButton(symbolIcon(QStringLiteral("folder")), {}, this);
+    m_folder = new ElidedLabel(200, this);
+    m_folder->setForegroundRole(QPalette::PlaceholderText);
+    folderGroup->addWidget(m_choose);
+    folderGroup->addWidget(m_folder);
+    header->addLayout(folderGroup);
+    QFrame* separator = rule(this, QFrame::VLine);
+    separator->setFixedHeight(28);
+    header->addWidget(separator);
+    m_start = new QPushButton(symbolIcon(QStringLiteral("play.circle.fill")), {}, this);
+    m_start->setFont(scaledFont(font(), 1.0, QFont::Bold));
+    m_start->setMinimumHeight(34);
+    m_cancel = new QPushButton(symbolIcon(QStringLiteral("stop.circle.fill")), {}, this);
+    m_cancel->setStyleSheet(QStringLiteral("QPushButton { background-color: rgb(210,40,40); color: white; "
+                                           "border-radius: 5px; padding: 4px 10px; }"));
+    header->addWidget(m_start);
+    header->addWidget(m_cancel);
+    root->addLayout(header);
+    root->addWidget(rule(this, QFrame::HLine));
+
+    // Progress section.
+    auto* progress = new QVBoxLayout;
+    progress->setContentsMargins(16, 10, 16, 10);
+    progress->setSpacing(10);
+    auto* counterRow = new QHBoxLayout;
+    auto* stats = new QHBoxLayout;
+    stats->setSpacing(16);
+    const QColor valueColors[4] = {palette().color(QPalette::Text), green,
+                                   palette().color(QPalette::PlaceholderText), orange};
+    for (int i = 0; i < 4; ++i) {
+        auto* cell = new QVBoxLayout;
+        cell->setSpacing(2);
+        m_statLabels[i] = plainLabel(this);
+        m_statLabels[i]->setFont(scaledFont(font(), 0.85));
+        m_statLabels[i]->setForegroundRole(QPalette::PlaceholderText);
+        m_statValues[i] = plainLabel(this);
+        m_statValues[i]->setFont(scaledFont(font(), 0.85, QFont::DemiBold));
+        setTextColor(m_statValues[i], valueColors[i]);
+        cell->addWidget(m_statLabels[i]);
+        cell->addWidget(m_statValues[i]);
+        stats->addLayout(cell);
+    }
+    counterRow->addLayout(stats);
+    counterRow->addStretch(1);
+    m_counter = plainLabel(this);
+    m_counter->setFont(monospaceCaption(font()));
+    m_counter->setForegroundRole(QPalette::PlaceholderText);
+    counterRow->addWidget(m_counter);
+    progress->addLayout(counterRow);
+
+    m_bars = new QWidget(this);
+    auto* bars = new QVBoxLayout(m_bars);
+    bars->setContentsMargins(0, 0, 0, 0);
+    bars->setSpacing(10);
+    const QFont caption2 = scaledFont(font(), 0.77);
+    auto* overallLine = new QHBoxLayout;
+    m_overallLabel = plainLabel(m_bars);
+    m_overallLabel->setFont(caption2);
+    m_overallLabel->setForegroundRole(QPalette::PlaceholderText);
+    m_percent = plainLabel(m_bars);
+    m_percent->setFont(caption2);
+    m_percent->setForegroundRole(QPalette::PlaceholderText);
+    overallLine->addWidget(m_overallLabel);
+    overallLine->addStretch(1);
+    overallLine->addWidget(m_percent);
+    m_overallBar = new QProgressBar(m_bars);
+    m_overallBar->setTextVisible(false);
+    m_overallBar->setRange(0, 1000);
+    m_overallBar->setMaximumHeight(8);
+    auto* overall = new QVBoxLayout;
+    overall->setSpacing(3);
+    overall->addLayout(overallLine);
+    overall->addWidget(m_overallBar);
+    bars->addLayout(overall);
+    auto* fileLine = new QHBoxLayout;
+    m_phaseLabel = plainLabel(m_bars);
+    m_phaseLabel->setFont(caption2);
+    m_phaseLabel->setForegroundRole(QPalette::PlaceholderText);
+    m_currentFile = new ElidedLabel(300, m_bars);
+    m_currentFile->setFont(caption2);
+    m_currentFile->setForegroundRole(QPalette::PlaceholderText);
+    m_currentFile->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    fileLine->addWidget(m_phaseLabel);
+    fileLine->addStretch(1);
+    fileLine->addWidget(m_currentFile);
+    m_fileBar = new QProgressBar(m_bars);
+    m_fileBar->setTextVisible(false);
+    m_fileBar->setMaximumHeight(8);
+    auto* fileBlock = new QVBoxLayout;
+    fileBlock->setSpacing(3);
+    fileBlock->addLayout(fileLine);
+    fileBlock->addWidget(m_fileBar);
+    bars->addLayout(fileBlock);
+    progress->addWidget(m_bars);
+    root->addLayout(progress);
+    root->addWidget(rule(this, QFrame::HLine));
+
+    // Log list.
+    m_logStack = new QStackedWidget(this);
+    m_hint = plainLabel(m_logStack);
+    m_hint->setForegroundRole(QPalette::PlaceholderText);
+    m_hint->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_hint->setContentsMargins(20, 16, 20, 16);
+    m_logModel = new AutoLogModel(this);
+    m_logView = new QListView(m_logStack);
+    m_logView->setModel(m_logModel);
+    m_logView->setItemDelegate(new LogRowDelegate(m_logModel, m_logView));
+    m_logView->setUniformItemSizes(false);
+    m_logView->setWordWrap(true);
+    m_logView->setResizeMode(QListView::Adjust);
+    m_logView->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_logView->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_logView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_logView->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_logView->setSpacing(1);
+    m_logView->setContentsMargins(12, 8, 12, 8);
+    QPalette logPalette = m_logView->palette();
+    QColor background = logPalette.color(QPalette::Base);
+    background.setAlphaF(0.5);
+    logPalette.setColor(QPalette::Base, background);
+    m_logView->setPalette(logPalette);
+    auto* copy = new QAction(m_logView);
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setShortcutContext(Qt::WidgetShortcut);
+    m_logView->addAction(copy);
+    connect(copy, &QAction::triggered, this, [this] {
+        QStringList lines;
+        QModelIndexList rows = m_logView->selectionModel()->selectedRows();
+        std::sort(rows.begin(), rows.end());
+        for (const QModelIndex& row : rows) {
+            lines << m_logModel->entry(row.row()).message;
+        }
+        if (!lines.isEmpty()) {
+            QApplication::clipboard()->setText(lines.join(QLatin1Char('\n')));
+        }
+    });
+    m_logStack->addWidget(m_hint);
+    m_logStack->addWidget(m_logView);
+    root->addWidget(m_logStack, 1);
+
+    // Completion panel.
+    m_panelDivider = rule(this, QFrame::HLine);
+    root->addWidget(m_panelDivider);
+    m_panel = new QFrame(this);
+    m_panel->setObjectName(QStringLiteral("completionPanel"));
+    auto* panel = new QHBoxLayout(m_panel);
+    panel->setContentsMargins(16, 10, 16, 10);
+    panel->setSpacing(12);
+    m_panelIcon = new QLabel(m_panel);
+    auto* panelText = new QVBoxLayout;
+    panelText->setSpacing(2);
+    m_panelTitle = plainLabel(m_panel);
+    m_panelTitle->setFont(scaledFont(font(), 1.0, QFont::Medium));
+    m_panelSummary = plainLabel(m_panel);
+    m_panelSummary->setFont(scaledFont(font(), 0.85));
+    m_panelSummary->setForegroundRole(QPalette::PlaceholderText);
+    panelText->addWidget(m_panelTitle);
+    panelText->addWidget(m_panelSummary);
+    m_review = new QPushButton(symbolIcon(QStringLiteral("exclamationmark.circle")), {}, m_panel);
+    m_review->setStyleSheet(QStringLiteral("QPushButton { background-color: rgb(230,126,0); color: white; "
+                                           "border-radius: 5px; padding: 4px 10px; }"));
+    m_undo = new QPushButton(symbolIcon(QStringLiteral("arrow.uturn.backward")), {}, m_panel);
+    panel->addWidget(m_panelIcon);
+    panel->addLayout(panelText);
+    panel->addStretch(1);
+    panel->addWidget(m_review);
+    panel->addWidget(m_undo);
+    root->addWidget(m_panel);
+
+    connect(m_choose, &QPushButton::clicked, this, &AutoModeView::chooseFolder);
+    connect(m_start, &QPushButton::clicked, m_vm, &AutoModeViewModel::startProcessing);
+    connect(m_cancel, &QPushButton::clicked, m_vm, &AutoModeViewModel::cancelProcessing);
+    connect(m_undo, &QPushButton::clicked, m_vm, &AutoModeViewModel::undoLastWrite);
+    connect(m_review, &QPushButton::clicked, this, [this] {
+        if (!m_vm->problemFiles().isEmpty()) {
+            m_vm->setShowProblemResolution(true);
+        }
+    });
+}
+
+void AutoModeView::connectViewModel() {
+    using VM = AutoModeViewModel;
+    for (auto signal : {&VM::selectedDirectoryChanged, &VM::isRunningChanged, &VM::canStartChanged,
+                        &VM::writesBlockedChanged}) {
+        connect(m_vm, signal, this, &AutoModeView::refreshHeader);
+    }
+    for (auto signal : {&VM::isRunningChanged, &VM::isFinishedChanged, &VM::phaseChanged,
+                        &VM::progressChanged, &VM::currentFileChanged}) {
+        connect(m_vm, signal, this, &AutoModeView::refreshProgress);
+    }
+    connect(m_vm, &VM::statisticsChanged, this, &AutoModeView::refreshStatistics);
+    for (auto signal : {&VM::isRunningChanged, &VM::isFinishedChanged, &VM::problemFilesChanged,
+                        &VM::statisticsChanged, &VM::canUndoChanged, &VM::writesBlockedChanged}) {
+        connect(m_vm, signal, this, &AutoModeView::refreshPanel);
+    }
+    connect(m_vm, &VM::selectedDirectoryChanged, this, &AutoModeView::refreshLogHint);
+    connect(m_vm, &VM::logCleared, this, [this] {
+        m_logModel->reset({});
+        refreshLogHint();
+    });
+    connect(m_vm, &VM::logEntryAppended, this, [this](const VM::LogEntry& entry, int dropped) {
+        m_logModel->append(entry, dropped);
+        refreshLogHint();
+        // Follow the newest entry while the list grows.
+        if (dropped == 0) {
+            m_logView->scrollToBottom();
+        }
+    });
+    connect(m_vm, &VM::showProblemResolutionChanged, this, &AutoModeView::presentSheet);
+    m_logModel->reset(m_vm->log());
+}
+
+void AutoModeView::retranslate() {
+    m_title->setText(localizedText("Auto-Modus", "Auto Mode"));
+    m_subtitle->setText(localizedText("Verarbeitet alle Dateien im Verzeichnis automatisch.",
+                                      "Automatically processes all files in the selected directory."));
+    m_choose->setText(localizedText("Verzeichnis wählen", "Choose Directory"));
+    m_start->setText(localizedText("Starten", "Start"));
+    m_cancel->setText(localizedText("Abbrechen", "Cancel"));
+    const char* const german[4] = {"Gesamt", "Aktualisiert", "Übersprungen", "Probleme"};
+    const char* const english[4] = {"Total", "Updated", "Skipped", "Problems"};
+    for (int i = 0; i < 4; ++i) {
+        m_statLabels[i]->setText(localizedText(QString::fromUtf8(german[i]), QString::fromUtf8(english[i])));
+    }
+    m_overallLabel->setText(localizedText("Gesamt", "Overall"));
+    m_undo->setText(localizedText("Rückgängig", "Undo"));
+    m_undo->setToolTip(localizedText(
+        "Alle Schreibvorgänge dieses Durchlaufs rückgängig machen. Nur bis zum nächsten App-Start verfügbar.",
+        "Undo all writes from this run. Only available until the next app launch."));
+    refreshHeader();
+    refreshProgress();
+    refreshStatistics();
+    refreshLogHint();
+    refreshPanel();
+}
+
+void AutoModeView::refreshHeader() {
+    const QString folder = m_vm->selectedDirectory();
+    m_folder->setVisible(!folder.isEmpty());
+    m_folder->setFullText(folder.isEmpty() ? QString() : QFileInfo(QDir::cleanPath(folder)).fileName());
+    m_choose->setEnabled(!m_vm->isRunning());
+    m_start->setVisible(!m_vm->isRunning());
+    m_cancel->setVisible(m_vm->isRunning());
+    m_start->setEnabled(m_vm->canStart());
+}
+
+void AutoModeView::refreshProgress() {
+    const bool shown = m_vm->isRunning() || m_vm->isFinished();
+    const AutoModeViewModel::Progress progress = m_vm->progress();
+    m_counter->setVisible(shown);
+    m_bars->setVisible(shown);
+    m_counter->setText(QString::number(progress.current) + QStringLiteral(" / ") +
+                       QString::number(progress.total));
+
+    double overall = 0.0;
+    switch (m_vm->phase()) {
+    case AutoModeViewModel::ProcessingPhase::idle:
+        overall = 0.0;
+        break;
+    case AutoModeViewModel::ProcessingPhase::scanning:
+        overall = 0.02;
+        break;
+    case AutoModeViewModel::ProcessingPhase::processing:
+        overall = m_vm->progressFraction() * 0.95 + 0.05;
+        break;
+    case AutoModeViewModel::ProcessingPhase::done:
+        overall = 1.0;
+        break;
+    }
+    m_overallBar->setValue(int(overall * 1000.0));
+    m_percent->setText(QString::number(qint64(overall * 100.0)) + QStringLiteral(" %"));
+
+    const QString phase = m_vm->phaseText();
+    m_phaseLabel->setText(phase);
+    m_phaseLabel->setVisible(!phase.isEmpty());
+    m_currentFile->setFullText(m_vm->currentFile());
+    m_currentFile->setVisible(!m_vm->currentFile().isEmpty());
+    if (m_vm->phase() == AutoModeViewModel::ProcessingPhase::scanning || progress.total == 0) {
+        m_fileBar->setRange(0, 0);
+    } else {
+        m_fileBar->setRange(0, 1000);
+        m_fileBar->setValue(int(m_vm->progressFraction() * 1000.0));
+    }
+}
+
+void AutoModeView::refreshStatistics() {
+    const AutoModeViewModel::Statistics s = m_vm->statistics();
+    const int values[4] = {s.total, s.updated, s.skipped, s.problems};
+    for (int i = 0; i < 4; ++i) {
+        m_statValues[i]->setText(QString::number(values[i]));
+    }
+}
+
+void AutoModeView::refreshLogHint() {
+    m_hint->setText(m_vm->selectedDirectory().isEmpty()
+                        ? localizedText("Wähle ein Verzeichnis und starte die Verarbeitung.",
+                                        "Choose a directory and start processing.")
+                        : localizedText("Bereit. Drücke \"Starten\" um die Verarbeitung zu beginnen.",
+                                        "Ready. Press \"Start\" to begin processing."));
+    m_logStack->setCurrentWidget(m_logModel->rowCount() == 0 ? static_cast<QWidget*>(m_hint) : m_logView);
+}
+
+void AutoModeView::refreshPanel() {
+    const bool shown = m_vm->isFinished();
+    m_panel->setVisible(shown);
+    m_panelDivider->setVisible(shown);
+    const AutoModeViewModel::Statistics s = m_vm->statistics();
+    const bool hasProblemFiles = !m_vm->problemFiles().isEmpty();
+    const bool success = m_vm->endedSuccessfully();
+    const QString title = m_vm->completionTitle();
+    m_panelTitle->setText(title);
+    const QColor tint = success ? green : orange;
+    m_panel->setStyleSheet(QStringLiteral("QFrame#completionPanel { background-color: rgba(%1,%2,%3,26); }")
+                               .arg(tint.red())
+                               .arg(tint.green())
+                               .arg(tint.blue()));
+    const QIcon icon = success ? symbolIcon(QStringLiteral("checkmark.circle.fill"))
+                               : symbolIcon(QStringLiteral("exclamationmark.triangle.fill"));
+    m_panelIcon->setPixmap(icon.pixmap(22, 22));
+    m_panelSummary->setText(QString::number(s.updated) + localizedText(" aktualisiert · ", " updated · ") +
+                            QString::number(s.skipped) + localizedText(" übersprungen · ", " skipped · ") +
+                            QString::number(s.problems) + localizedText(" Probleme", " problems"));
+    const QString count = QString::number(m_vm->problemFiles().size());
+    m_review->setText(localizedText(count + QStringLiteral(" Probleme überprüfen"),
+                                    QStringLiteral("Review ") + count + QStringLiteral(" problem(s)")));
+    m_review->setVisible(hasProblemFiles);
+    m_undo->setVisible(m_vm->canUndo() && !m_vm->isRunning());
+    m_undo->setEnabled(!m_vm->writesBlocked());
+}
+
+void AutoModeView::chooseFolder() {
+    if (m_vm->hasFolderChooser()) {
+        m_vm->chooseDirectory();
+        return;
+    }
+    auto* dialog = new QFileDialog(this, localizedText("Verzeichnis auswählen", "Choose Directory"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly, true);
+    dialog->setLabelText(QFileDialog::Accept, localizedText("Wählen", "Choose"));
+    dialog->setWindowModality(Qt::WindowModal);
+    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& folder) {
+        if (!folder.isEmpty() && !m_vm->isRunning()) {
+            m_vm->selectDirectory(folder);
+        }
+    });
+    dialog->open();
+}
+
+void AutoModeView::presentSheet() {
+    if (!m_vm->showProblemResolution()) {
+        if (m_sheet) {
+            m_sheet->accept();
+            m_sheet->deleteLater();
+        }
+        return;
+    }
+    if (m_sheet) {
+        return;
+    }
+    QPointer<AutoModeViewModel> vm(m_vm);
+    m_sheet = new ProblemResolutionView(
+        {[vm] { return vm ? vm->problemFiles() : QList<MusicFile>{}; },
+         [vm](const QList<MusicFile>& files) {
+             if (vm) {
+                 vm->setProblemFiles(files);
+             }
+         }},
+        [vm](const QList<MusicFile>& result) {
+            if (vm) {
+                vm->setProblemFiles(result);
+                vm->setShowProblemResolution(false);
+            }
+        },
+        this);
+    m_sheet->open();
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "ui/auto/AutoModeViewModel.h"
+#include "ui/auto/ProblemResolutionView.h"
+
+#include <QPointer>
+#include <QWidget>
+
+class QFrame;
+class QLabel;
+class QListView;
+class QProgressBar;
+class QPushButton;
+class QStackedWidget;
+class AutoLogModel;
+class ElidedLabel;
+
+// The Auto Mode screen: folder choice, Start and Cancel, statistics and
+// progress, the live log and, once a run has ended, the completion panel with
+// Review and Undo. Everything it shows comes from its view model.
+class AutoModeView : public QWidget {
+    Q_OBJECT
+
+public:
+    // Makes its own view model with the program's services.
+    explicit AutoModeView(QWidget* parent = nullptr);
+    // Shows the given view model (it becomes the screen's child).
+    explicit AutoModeView(AutoModeViewModel* viewModel, QWidget* parent = nullptr);
+
+    AutoModeViewModel* viewModel() const { return m_vm; }
+    // The open problem sheet, if any.
+    ProblemResolutionView* problemSheet() const { return m_sheet; }
+
+private:
+    void buildUi();
+    void connectViewModel();
+    void retranslate();
+    void refreshHeader();
+    void refreshProgress();
+    void refreshStatistics();
+    void refreshLogHint();
+    void refreshPanel();
+    void chooseFolder();
+    void presentSheet();
+
+    AutoModeViewModel* m_vm = nullptr;
+    QPointer<ProblemResolutionView> m_sheet;
+
+    QLabel* m_title = nullptr;
+    QLabel* m_subtitle = nullptr;
+    QPushButton* m_choose = nullptr;
+    ElidedLabel* m_folder = nullptr;
+    QPushButton* m_start = nullptr;
+    QPushButton* m_cancel = nullptr;
+
+    QLabel* m_statLabels[4] = {};
+    QLabel* m_statValues[4] = {};
+    QLabel* m_counter = nullptr;
+    QWidget* m_bars = nullptr;
+    QLabel* m_overallLabel = nullptr;
+    QLabel* m_percent = nullptr;
+    QProgressBar* m_overallBar = nullptr;
+    QLabel* m_phaseLabel = nullptr;
+    ElidedLabel* m_currentFile = nullptr;
+    QProgressBar* m_fileBar = nullptr;
+
+    QStackedWidget* m_logStack = nullptr;
+    QLabel* m_hint = nullptr;
+    QListView* m_logView = nullptr;
+    AutoLogModel* m_logModel = nullptr;
+
+    QFrame* m_panelDivider = nullptr;
+    QFrame* m_panel = nullptr;
+    QLabel* m_panelIcon = nullptr;
+    QLabel* m_panelTitle = nullptr;
+    QLabel* m_panelSummary = nullptr;
+    QPushButton* m_review = nullptr;
+    QPushButton* m_undo = nullptr;
+};

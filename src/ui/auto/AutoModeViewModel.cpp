@@ -1,0 +1,766 @@
+#include "ui/auto/AutoModeViewModel.h"
+
+#include "model/AppError.h"
+#include "model/AppSettings.h"
+#include "model/DebugLogger.h"
+#include "services/AIServiceFactory.h"
+#include "services/FileScannerService.h"
+#include "services/TagUpdateService.h"
+#include "services/WriteSessionGate.h"
+#include "services/WriteUndoManager.h"
+#include "services/YearLookupService.h"
+#include "tagio/UniversalTagReader.h"
+#include "tagio/UniversalTagWriter.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QThreadPool>
+
+namespace {
+
+QString fileName(const QString& path) {
+    const QString name = QFileInfo(path).fileName();
+    return name.isEmpty() ? path : name;
+}
+
+// Tag texts go into single debug lines: a line break in a tag must not split
+// or forge a line.
+QString escaped(const QString& text) {
+    QString out = text;
+    out.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    out.replace(QLatin1Char('\r'), QStringLiteral("\\r"));
+    out.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+    return out;
+}
+
+QString quoted(const QString& text) {
+    return QLatin1Char('"') + escaped(text) + QLatin1Char('"');
+}
+
+QString orNil(const std::optional<int>& value) {
+    return value ? QString::number(*value) : QStringLiteral("nil");
+}
+
+QString orNil(const std::optional<QString>& value) {
+    return value ? escaped(*value) : QStringLiteral("nil");
+}
+
+} // namespace
+
+struct AutoModeViewModel::Run {
+    quint64 generation = 0;
+    QString folder;
+    JobContext context;
+    QStringList urls;
+    int width = 1;
+    int cursor = 0;
+    int inFlight = 0;
+    int handled = 0;
+    Statistics statistics; // the run's own counters, also once it no longer publishes
+    bool ended = false;
+};
+
+AutoModeViewModel::AutoModeViewModel(QObject* parent) : AutoModeViewModel(Dependencies{}, parent) {}
+
+AutoModeViewModel::AutoModeViewModel(Dependencies dependencies, QObject* parent)
+    : QObject(parent), m_deps(std::move(dependencies)), m_pool(std::make_unique<QThreadPool>()) {
+    if (!m_deps.scanner) {
+        m_deps.scanner = std::make_shared<FileScannerService>();
+    }
+    if (!m_deps.tagReader) {
+        m_deps.tagReader = std::make_shared<UniversalTagReader>();
+    }
+    if (!m_deps.lookupService) {
+        m_deps.lookupService = std::make_shared<YearLookupService>();
+    }
+    if (!m_deps.undoLog) {
+        m_deps.undoLog = &WriteUndoManager::shared();
+    }
+    if (!m_deps.updateService) {
+        m_deps.updateService =
+            std::make_shared<TagUpdateService>(std::make_shared<UniversalTagWriter>(), m_deps.undoLog);
+    }
+    if (!m_deps.gate) {
+        m_deps.gate = &WriteSessionGate::shared();
+    }
+    if (!m_deps.debugLog) {
+        m_deps.debugLog = &DebugLogger::shared();
+    }
+    if (!m_deps.settings) {
+        m_deps.settings = sharedSettingsSource();
+    }
+    // Up to ten files in flight plus the scan or the undo.
+    m_pool->setMaxThreadCount(11);
+    connect(m_deps.gate, &WriteSessionGate::changed, this, &AutoModeViewModel::gateChanged);
+    m_lastCanStart = canStart();
+}
+
+AutoModeViewModel::~AutoModeViewModel() {
+    if (m_run) {
+        m_run->context.cancel.cancel();
+    }
+    m_pool->waitForDone();
+    // A run or undo cut off by the quit never reaches its end step.
+    disconnect(m_deps.gate, nullptr, this, nullptr);
+    releaseGate();
+}
+
+bool AutoModeViewModel::canStart() const {
+    return !m_selectedDirectory.isEmpty() && !m_isRunning && !gateHeldByOther();
+}
+
+double AutoModeViewModel::progressFraction() const {
+    if (m_progress.total < 1) {
+        return 0.0;
+    }
+    return double(m_progress.current) / double(m_progress.total);
+}
+
+QString AutoModeViewModel::phaseText() const {
+    switch (m_phase) {
+    case ProcessingPhase::idle:
+        return {};
+    case ProcessingPhase::scanning:
+        return localizedText("Scanne Verzeichnis …", "Scanning directory …");
+    case ProcessingPhase::processing:
+        return localizedText("Lese & verarbeite …", "Reading & processing …");
+    case ProcessingPhase::done:
+        return localizedText("Fertig", "Done");
+    }
+    return {};
+}
+
+bool AutoModeViewModel::endedSuccessfully() const {
+    return !m_wasCancelled && m_failureLine.isEmpty() && m_statistics.problems == 0 &&
+           m_problemFiles.isEmpty();
+}
+
+QString AutoModeViewModel::completionTitle() const {
+    if (m_wasCancelled) {
+        return localizedText("Verarbeitung abgebrochen.", "Processing cancelled.");
+    }
+    if (!m_failureLine.isEmpty()) {
+        return m_failureLine;
+    }
+    return endedSuccessfully()
+               ? localizedText("Verarbeitung erfolgreich abgeschlossen", "Processing completed successfully")
+               : localizedText("Verarbeitung abgeschlossen – mit Problemen",
+                               "Processing complete – with problems");
+}
+
+QString AutoModeViewModel::positionPrefix(int index, int total) {
+    return QString::asprintf("%04d/%04d", index + 1, total);
+}
+
+// ---------------------------------------------------------------------------
+// Published state
+
+void AutoModeViewModel::setRunning(bool value) {
+    if (m_isRunning != value) {
+        m_isRunning = value;
+        Q_EMIT isRunningChanged();
+    }
+    updateCanStart();
+}
+
+void AutoModeViewModel::setFinished(bool value) {
+    if (m_isFinished != value) {
+        m_isFinished = value;
+        Q_EMIT isFinishedChanged();
+    }
+}
+
+void AutoModeViewModel::setPhase(ProcessingPhase value) {
+    if (m_phase != value) {
+        m_phase = value;
+        Q_EMIT phaseChanged();
+    }
+}
+
+void AutoModeViewModel::setProgress(Progress value) {
+    if (!(m_progress == value)) {
+        m_progress = value;
+        Q_EMIT progressChanged();
+    }
+}
+
+void AutoModeViewModel::setCurrentFile(const QString& value) {
+    if (m_currentFile != value) {
+        m_currentFile = value;
+        Q_EMIT currentFileChanged();
+    }
+}
+
+void AutoModeViewModel::setStatistics(const Statistics& value) {
+    if (!(m_statistics == value)) {
+        m_statistics = value;
+        Q_EMIT statisticsChanged();
+    }
+}
+
+void AutoModeViewModel::setCanUndo(bool value) {
+    if (m_canUndo != value) {
+        m_canUndo = value;
+        Q_EMIT canUndoChanged();
+    }
+}
+
+void AutoModeViewModel::updateCanStart() {
+    const bool now = canStart();
+    if (now != m_lastCanStart) {
+        m_lastCanStart = now;
+        Q_EMIT canStartChanged();
+    }
+}
+
+void AutoModeViewModel::setProblemFiles(const QList<MusicFile>& files) {
+    m_problemFiles = files;
+    Q_EMIT problemFilesChanged();
+}
+
+void AutoModeViewModel::setShowProblemResolution(bool show) {
+    if (m_showProblemResolution != show) {
+        m_showProblemResolution = show;
+        Q_EMIT showProblemResolutionChanged();
+    }
+}
+
+void AutoModeViewModel::appendLog(const QString& message, LogKind kind) {
+    const LogEntry entry{QUuid::createUuid(), QDateTime::currentDateTime(), message, kind};
+    m_log.append(entry);
+    int dropped = 0;
+    while (m_log.size() > maxLogEntries) {
+        m_log.removeFirst();
+        ++dropped;
+    }
+    Q_EMIT logEntryAppended(entry, dropped);
+    Q_EMIT logChanged();
+}
+
+void AutoModeViewModel::clearRunState() {
+    if (!m_log.isEmpty()) {
+        m_log.clear();
+        Q_EMIT logCleared();
+        Q_EMIT logChanged();
+    }
+    if (!m_problemFiles.isEmpty()) {
+        setProblemFiles({});
+    }
+    setStatistics({});
+    setProgress({});
+    setCurrentFile({});
+}
+
+// ---------------------------------------------------------------------------
+// Folder, start, cancel
+
+void AutoModeViewModel::chooseDirectory() {
+    if (!m_deps.chooseFolder || m_isRunning) {
+        return;
+    }
+    if (const std::optional<QString> folder = m_deps.chooseFolder(); folder && !folder->isEmpty()) {
+        selectDirectory(*folder);
+    }
+}
+
+void AutoModeViewModel::selectDirectory(const QString& folder) {
+    // A run going on would lose its screen and never end on it.
+    if (m_isRunning) {
+        return;
+    }
+    // A run still winding down after a cancel, or one waiting for the gate,
+    // no longer belongs to what the screen shows.
+    ++m_generation;
+    m_waiting.reset();
+    m_selectedDirectory = folder;
+    Q_EMIT selectedDirectoryChanged();
+    m_wasCancelled = false;
+    m_failureLine.clear();
+    setFinished(false);
+    clearRunState();
+    updateCanStart();
+}
+
+void AutoModeViewModel::startProcessing() {
+    if (!canStart()) {
+        return;
+    }
+    ++m_generation;
+    setRunning(true);
+    m_wasCancelled = false;
+    m_failureLine.clear();
+    setFinished(false);
+    setCanUndo(false);
+    setPhase(ProcessingPhase::idle);
+    clearRunState();
+
+    auto run = std::make_shared<Run>();
+    run->generation = m_generation;
+    run->folder = m_selectedDirectory;
+    run->context = JobContext{m_deps, CancelToken(), 0};
+    m_run = run;
+    if (tryAcquireGate()) {
+        beginRun(run);
+    } else {
+        // This mode's cancelled run or its undo is still writing: the new run
+        // begins when it lets go of the gate.
+        m_waiting = run;
+    }
+}
+
+void AutoModeViewModel::gateChanged() {
+    updateCanStart();
+    Q_EMIT writesBlockedChanged();
+    if (m_waiting && !gateHeld()) {
+        const std::shared_ptr<Run> run = std::move(m_waiting);
+        m_waiting.reset();
+        if (tryAcquireGate()) {
+            beginRun(run);
+        } else {
+            m_waiting = run;
+        }
+        return;
+    }
+    if (m_canUndo && !m_isRunning && !gateHeld() && !hasUndoableSession()) {
+        // Another write session has replaced the one this mode could undo.
+        setCanUndo(false);
+    }
+}
+
+void AutoModeViewModel::cancelProcessing() {
+    if (m_run) {
+        m_run->context.cancel.cancel();
+    }
+    setRunning(false);
+    appendLog(localizedText("Verarbeitung abgebrochen.", "Processing cancelled."), LogKind::info);
+}
+
+bool AutoModeViewModel::publishes(const std::shared_ptr<Run>& run) const {
+    return run->generation == m_generation;
+}
+
+// ---------------------------------------------------------------------------
+// The run
+
+void AutoModeViewModel::beginRun(const std::shared_ptr<Run>& run) {
+    if (!publishes(run)) {
+        releaseGate();
+        return;
+    }
+    const QString folderName = fileName(QDir::cleanPath(run->folder));
+    appendLog(localizedText("Starte Verarbeitung: ", "Starting processing: ") + folderName, LogKind::info);
+    setPhase(ProcessingPhase::scanning);
+    appendLog(localizedText("Scanne Verzeichnis…", "Scanning directory…"), LogKind::info);
+
+    runJob([this, run, scanner = m_deps.scanner]() -> Completion {
+        QStringList urls;
+        QString error;
+        try {
+            urls = scanner->scanDirectory(run->folder);
+        } catch (const AppError& e) {
+            error = e.errorDescription();
+        } catch (const std::exception& e) {
+            error = QString::fromUtf8(e.what());
+        }
+        return [this, run, urls, error] {
+            scanFinished(run, urls, error);
+        };
+    });
+}
+
+void AutoModeViewModel::scanFinished(const std::shared_ptr<Run>& run, const QStringList& urls,
+                                     const QString& error) {
+    if (!publishes(run)) {
+        // Superseded while scanning (after a cancel): end quietly.
+        run->ended = true;
+        releaseGate();
+        return;
+    }
+    if (!error.isEmpty()) {
+        m_failureLine = localizedText("Fehler: ", "Error: ") + error;
+        appendLog(m_failureLine, LogKind::error);
+        finishEarly(run);
+        return;
+    }
+    run->urls = urls;
+    const int total = int(urls.size());
+    if (total == 0) {
+        m_failureLine = localizedText("Keine Audiodateien gefunden.", "No audio files found.");
+        appendLog(m_failureLine, LogKind::error);
+        setPhase(ProcessingPhase::done);
+        finishEarly(run);
+        return;
+    }
+    run->width = m_deps.settings()->boundedConcurrency();
+    m_concurrency = run->width;
+    appendLog(
+        localizedText("Gefunden: ", "Found: ") + QString::number(total) +
+            localizedText(" Audiodateien. Starte Verarbeitung (", " audio files. Starting processing (") +
+            QString::number(run->width) + localizedText(" gleichzeitig)…", " concurrent)…"),
+        LogKind::info);
+    Statistics statistics;
+    statistics.total = total;
+    setStatistics(statistics);
+    run->statistics = statistics;
+    m_deps.debugLog->logSessionStart(QDir(run->folder).absolutePath(), total);
+    setPhase(ProcessingPhase::processing);
+    setProgress({0, total});
+
+    run->context.session = m_deps.undoLog->openSession();
+    m_ownSessions.insert(run->context.session);
+
+    for (int i = 0; i < std::min(run->width, total); ++i) {
+        if (run->context.cancel.isCancelled()) {
+            break;
+        }
+        submitNext(run);
+    }
+    if (run->inFlight == 0) {
+        finishRun(run);
+    }
+}
+
+void AutoModeViewModel::finishEarly(const std::shared_ptr<Run>& run) {
+    run->ended = true;
+    m_wasCancelled = run->context.cancel.isCancelled();
+    setRunning(false);
+    setFinished(true);
+    releaseGate();
+    // The folder could not be worked on; an earlier session may still be undone.
+    setCanUndo(hasUndoableSession());
+}
+
+void AutoModeViewModel::submitNext(const std::shared_ptr<Run>& run) {
+    const int index = run->cursor++;
+    ++run->inFlight;
+    const QString url = run->urls.at(index);
+    const int total = int(run->urls.size());
+    runJob([this, run, context = run->context, url, index, total]() -> Completion {
+        ProcessingTaskResult result = processFile(context, url, index, total);
+        return [this, run, result = std::move(result)] {
+            resultArrived(run, result);
+        };
+    });
+}
+
+void AutoModeViewModel::resultArrived(const std::shared_ptr<Run>& run, const ProcessingTaskResult& result) {
+    --run->inFlight;
+    const bool cancelled = run->context.cancel.isCancelled();
+    if (publishes(run) && !cancelled) {
+        ++run->handled;
+        setProgress({run->handled, int(run->urls.size())});
+        setCurrentFile(fileName(result.url));
+        handleResult(result);
+        run->statistics = m_statistics;
+        if (run->cursor < run->urls.size()) {
+            submitNext(run);
+            return;
+        }
+    } else if (!cancelled && run->cursor < run->urls.size()) {
+        // Superseded runs have been cancelled; this keeps the window honest anyway.
+        submitNext(run);
+        return;
+    }
+    if (run->inFlight == 0) {
+        finishRun(run);
+    }
+}
+
+void AutoModeViewModel::finishRun(const std::shared_ptr<Run>& run) {
+    if (run->ended) {
+        return;
+    }
+    run->ended = true;
+    const bool cancelled = run->context.cancel.isCancelled();
+    const Statistics s = run->statistics;
+    if (publishes(run)) {
+        const int total = int(run->urls.size());
+        setProgress({total, total});
+        setCurrentFile({});
+        setPhase(ProcessingPhase::done);
+        // Every job of the run has ended, so every write it began has landed.
+        setCanUndo(hasUndoableSession());
+    }
+    m_deps.debugLog->logSessionEnd(s.updated, s.skipped, s.problems);
+    if (publishes(run)) {
+        if (cancelled) {
+            appendLog(localizedText("Verarbeitung abgebrochen.", "Processing cancelled."), LogKind::info);
+        } else {
+            appendLog(localizedText("Fertig: ", "Done: ") + QString::number(s.updated) +
+                          localizedText(" aktualisiert, ", " updated, ") + QString::number(s.skipped) +
+                          localizedText(" übersprungen, ", " skipped, ") + QString::number(s.problems) +
+                          localizedText(" Probleme", " problems"),
+                      LogKind::info);
+        }
+        m_wasCancelled = cancelled;
+        setRunning(false);
+        setFinished(true);
+    }
+    if (m_run == run) {
+        m_run.reset();
+    }
+    releaseGate();
+}
+
+// ---------------------------------------------------------------------------
+// One file
+
+AutoModeViewModel::ProcessingTaskResult
+AutoModeViewModel::processFile(const JobContext& context, const QString& url, int index, int total) {
+    const QString prefix = QLatin1Char('[') + positionPrefix(index, total) + QStringLiteral("] ");
+    const QString name = escaped(fileName(url));
+    DebugLogger& debug = *context.debugLog;
+    ProcessingTaskResult result{index, url, std::nullopt, {}};
+
+    debug.log(prefix + QStringLiteral("LOAD: ") + name, LogCategory::file);
+    std::optional<MusicFile> read = context.scanner->readFile(url, *context.tagReader);
+    if (!read) {
+        debug.log(prefix + QStringLiteral("LOAD FAILED: ") + name, LogCategory::error);
+        result.outcome = {Outcome::Kind::loadFailed, {}};
+        return result;
+    }
+    MusicFile file = std::move(*read);
+    debug.log(prefix + QStringLiteral("LOADED: format=") + rawValue(file.format) + QStringLiteral(" title=") +
+                  quoted(file.title) + QStringLiteral(" artist=") + quoted(file.artist) +
+                  QStringLiteral(" year=") + orNil(file.year) + QStringLiteral(" genre=") +
+                  quoted(file.genre),
+              LogCategory::file);
+
+    const QList<DecadeRule> rules = context.settings()->decadeRules;
+    if (file.alreadyHasDecade(rules)) {
+        const QString label = existingDecadeLabel(file.genre, rules).value_or(QStringLiteral("?"));
+        debug.log(prefix + QStringLiteral("SKIP: Jahrzehnt ") + quoted(label) +
+                      QStringLiteral(" bereits vorhanden"),
+                  LogCategory::file);
+        result.file = file;
+        result.outcome = {Outcome::Kind::skipped, label};
+        return result;
+    }
+
+    debug.log(prefix + QStringLiteral("LOOKUP START: ") + quoted(file.title) + QStringLiteral(" – ") +
+                  quoted(file.artist),
+              LogCategory::api);
+    const YearLookupResult found = context.lookupService->lookup(file, context.settings, context.cancel);
+    debug.log(prefix + QStringLiteral("LOOKUP END: year=") + orNil(found.year) + QStringLiteral(" genre=") +
+                  orNil(found.genre) + QStringLiteral(" source=") + orNil(found.source),
+              LogCategory::api);
+    if (!found.year) {
+        file.status = ProcessingStatus::yearNotFound();
+        result.file = file;
+        result.outcome = {Outcome::Kind::yearNotFound, {}};
+        return result;
+    }
+    file.discoveredYear = found.year;
+    if (found.genre) {
+        file.discoveredGenre = found.genre;
+    }
+    file.status = ProcessingStatus::yearFound(*found.year);
+    result.file = file;
+
+    // A lookup cut short by a cancel may lack the genre it would have found:
+    // after a cancel no write begins.
+    if (context.cancel.isCancelled()) {
+        result.outcome = {Outcome::Kind::notWritten, {}};
+        return result;
+    }
+    const TagUpdateService::UpdateResult update =
+        context.updateService->updateFile(file, context.session, context.settings);
+    if (!update.success) {
+        const QString message =
+            update.errorMessage.value_or(localizedText("Unbekannter Fehler", "Unknown error"));
+        debug.log(prefix + QStringLiteral("DONE: WRITE ERROR — ") + escaped(message), LogCategory::error);
+        result.file->status = ProcessingStatus::error(message);
+        result.outcome = {Outcome::Kind::writeFailed, message};
+        return result;
+    }
+    if (update.writtenGenre) {
+        debug.log(prefix + QStringLiteral("DONE: updated → ") + quoted(*update.writtenGenre),
+                  LogCategory::file);
+        result.outcome = {Outcome::Kind::updated, *update.writtenGenre};
+        return result;
+    }
+    debug.log(prefix + QStringLiteral("DONE: skipped (bereits aktuell)"), LogCategory::file);
+    result.outcome = {Outcome::Kind::alreadyUpToDate, {}};
+    return result;
+}
+
+void AutoModeViewModel::handleResult(const ProcessingTaskResult& result) {
+    const QString name = fileName(result.url);
+    Statistics s = m_statistics;
+    const QString& text = result.outcome.text;
+    bool isProblem = false;
+    switch (result.outcome.kind) {
+    case Outcome::Kind::loadFailed:
+        ++s.problems;
+        appendLog(localizedText("Lesefehler: ", "Read error: ") + name, LogKind::error);
+        break;
+    case Outcome::Kind::yearNotFound:
+        ++s.problems;
+        isProblem = true;
+        appendLog(localizedText("Jahr nicht gefunden: ", "Year not found: ") + name, LogKind::error);
+        break;
+    case Outcome::Kind::writeFailed:
+        ++s.problems;
+        isProblem = true;
+        appendLog(localizedText("Fehler: ", "Error: ") + name + QStringLiteral(" – ") + text, LogKind::error);
+        break;
+    case Outcome::Kind::skipped:
+        ++s.skipped;
+        appendLog(localizedText("Übersprungen: ", "Skipped: ") + name +
+                      localizedText(" – Jahrzehnt-Label \"", " – decade label \"") + text +
+                      localizedText("\" bereits vorhanden", "\" already present"),
+                  LogKind::skipped);
+        break;
+    case Outcome::Kind::alreadyUpToDate:
+        ++s.skipped;
+        appendLog(localizedText("Übersprungen: ", "Skipped: ") + name +
+                      localizedText(" – bereits aktuell", " – already up to date"),
+                  LogKind::skipped);
+        break;
+    case Outcome::Kind::updated: {
+        ++s.updated;
+        const QString shown = existingDecadeLabel(text, m_deps.settings()->decadeRules).value_or(text);
+        appendLog(localizedText("Aktualisiert: ", "Updated: ") + name + QStringLiteral(" → ") + shown,
+                  LogKind::success);
+        break;
+    }
+    case Outcome::Kind::notWritten:
+        // Only made after a cancel, whose results are dropped.
+        return;
+    }
+    setStatistics(s);
+    if (isProblem && result.file && m_problemFiles.size() < maxProblemFiles) {
+        MusicFile file = *result.file;
+        if (result.outcome.kind == Outcome::Kind::writeFailed) {
+            file.status = ProcessingStatus::error(text);
+        }
+        m_problemFiles.append(file);
+        Q_EMIT problemFilesChanged();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Undo
+
+void AutoModeViewModel::undoLastWrite() {
+    if (!m_canUndo || m_isRunning || m_undoInFlight || gateHeld()) {
+        return;
+    }
+    // The log may have moved on since the run ended.
+    if (!hasUndoableSession()) {
+        setCanUndo(false);
+        return;
+    }
+    if (!tryAcquireGate()) {
+        return;
+    }
+    // Taken before returning, so a second click finds the undo running.
+    m_undoInFlight = true;
+    setRunning(true);
+    const quint64 generation = m_generation;
+    runJob([this, generation, undo = m_deps.undoLog, update = m_deps.updateService,
+            session = m_deps.undoLog->currentSession()]() -> Completion {
+        const WriteUndoManager::UndoResult r = undo->undoLastSession(*update->writer(), session);
+        return [this, generation, restored = r.restored, failed = r.failed] {
+            undoFinished(generation, restored, failed);
+        };
+    });
+}
+
+void AutoModeViewModel::undoFinished(quint64 generation, int restored, int failed) {
+    m_undoInFlight = false;
+    if (generation == m_generation) {
+        setCanUndo(false);
+        setRunning(false);
+        QString line = localizedText("Rückgängig: ", "Undo: ") + QString::number(restored) +
+                       localizedText(" Dateien wiederhergestellt", " files restored");
+        if (failed >= 1) {
+            line += QStringLiteral(", ") + QString::number(failed) + localizedText(" Fehler", " errors");
+        }
+        appendLog(line + QLatin1Char('.'), failed >= 1 ? LogKind::error : LogKind::info);
+    }
+    releaseGate();
+}
+
+// ---------------------------------------------------------------------------
+// Jobs
+//
+// Work and results pass between the threads through this object's own queues
+// under one mutex; the pool and the queued call only say that there is
+// something to take. The hand-over is thus plain to see (also for a race
+// checker, which cannot look into Qt's own queues).
+
+void AutoModeViewModel::runJob(Job job) {
+    {
+        std::lock_guard lock(m_jobMutex);
+        m_jobs.push_back(std::move(job));
+    }
+    m_pool->start([this] { runOneJob(); });
+}
+
+void AutoModeViewModel::runOneJob() {
+    Job job;
+    {
+        std::lock_guard lock(m_jobMutex);
+        job = std::move(m_jobs.front());
+        m_jobs.pop_front();
+    }
+    Completion done = job();
+    {
+        std::lock_guard lock(m_jobMutex);
+        m_completions.push_back(std::move(done));
+    }
+    QMetaObject::invokeMethod(this, "deliverCompletions", Qt::QueuedConnection);
+}
+
+void AutoModeViewModel::deliverCompletions() {
+    for (;;) {
+        Completion done;
+        {
+            std::lock_guard lock(m_jobMutex);
+            if (m_completions.empty()) {
+                return;
+            }
+            done = std::move(m_completions.front());
+            m_completions.pop_front();
+        }
+        done();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Undo session and write gate
+
+bool AutoModeViewModel::hasUndoableSession() const {
+    const WriteUndoManager::SessionId current = m_deps.undoLog->currentSession();
+    if (current == 0 || !m_ownSessions.contains(current)) {
+        return false;
+    }
+    const QList<WriteUndoManager::UndoEntry> entries = m_deps.undoLog->entries();
+    return std::any_of(entries.begin(), entries.end(), [](const auto& entry) { return entry.written; });
+}
+
+bool AutoModeViewModel::gateHeld() const {
+    return m_deps.gate->holder() != nullptr;
+}
+
+bool AutoModeViewModel::gateHeldByOther() const {
+    return m_deps.gate->isHeldByOther(this);
+}
+
+bool AutoModeViewModel::tryAcquireGate() {
+    // Held by this view model's own run or undo still counts as taken.
+    if (m_holdsGate || !m_deps.gate->tryAcquire(this)) {
+        return false;
+    }
+    m_holdsGate = true;
+    return true;
+}
+
+void AutoModeViewModel::releaseGate() {
+    if (m_holdsGate) {
+        m_holdsGate = false;
+        m_deps.gate->release(this);
+    }
+}

@@ -1,0 +1,207 @@
+#include "ui/settings/AIProviderPage.h"
+
+#include "ui/SymbolIcon.h"
+
+#include <QFormLayout>
+#include <QHBoxLayout>
+
+using namespace SettingsForm;
+
+QString AIProviderPage::defaultModel(AIProviderType provider) {
+    SettingsSnapshot snapshot;
+    snapshot.selectedProvider = provider;
+    return snapshot.effectiveModelName();
+}
+
+AIProviderPage::AIProviderPage(SettingsViewModel& viewModel, QWidget* parent)
+    : SettingsPage(viewModel, parent) {
+    m_section = addSection(m_layout, false, true);
+    auto* form = new QFormLayout;
+    m_section.content->addLayout(form);
+
+    m_providerLabel = new QLabel;
+    m_provider = new QComboBox;
+    for (AIProviderType provider : allAIProviderTypes()) {
+        m_provider->addItem(QString(), static_cast<int>(provider));
+    }
+    form->addRow(m_providerLabel, m_provider);
+    connect(m_provider, &QComboBox::activated, this, [this](int index) {
+        settings().setSelectedProvider(static_cast<AIProviderType>(m_provider->itemData(index).toInt()));
+    });
+
+    m_keyLabel = new QLabel;
+    m_key = new QLineEdit;
+    makeSecret(m_key);
+    form->addRow(m_keyLabel, m_key);
+    connect(m_key, &QLineEdit::textEdited, this,
+            [this](const QString& typed) { settings().setApiKey(typed); });
+
+    // The model row: loading, a free field, or the fetched list.
+    m_modelLabel = new QLabel;
+    m_modelRow = new QStackedWidget;
+    m_loading = new QLabel;
+    makeSecondary(m_loading);
+    m_modelField = new QLineEdit;
+    m_modelPicker = new QComboBox;
+    m_modelRow->addWidget(m_loading);
+    m_modelRow->addWidget(m_modelField);
+    m_modelRow->addWidget(m_modelPicker);
+    m_fetch = new QToolButton;
+    m_fetch->setIcon(symbolIcon(QStringLiteral("arrow.clockwise")));
+    m_fetch->setAutoRaise(true);
+    auto* modelRow = new QHBoxLayout;
+    modelRow->addWidget(m_modelRow, 1);
+    modelRow->addWidget(m_fetch);
+    form->addRow(m_modelLabel, modelRow);
+    connect(m_modelField, &QLineEdit::textEdited, this,
+            [this](const QString& typed) { settings().setModelName(typed); });
+    connect(m_modelPicker, &QComboBox::activated, this,
+            [this](int index) { settings().setModelName(m_modelPicker->itemData(index).toString()); });
+    connect(m_fetch, &QToolButton::clicked, this, [this] { m_vm.fetchModels(); });
+
+    m_endpointLabel = new QLabel;
+    m_endpoint = new QLineEdit;
+    form->addRow(m_endpointLabel, m_endpoint);
+    connect(m_endpoint, &QLineEdit::textEdited, this,
+            [this](const QString& typed) { settings().setCustomEndpoint(typed); });
+
+    auto* testRow = new QHBoxLayout;
+    m_test = new QPushButton;
+    m_result = new QLabel;
+    m_result->setTextFormat(Qt::PlainText);
+    m_result->setWordWrap(true);
+    makeCaption(m_result);
+    m_reset = new QPushButton;
+    m_reset->setFlat(true);
+    makeCaption(m_reset);
+    setForeground(m_reset, Qt::red);
+    m_resultIcon = new QLabel;
+    testRow->addWidget(m_test);
+    testRow->addWidget(m_resultIcon);
+    testRow->addWidget(m_result, 1);
+    testRow->addWidget(m_reset);
+    m_section.content->addLayout(testRow);
+    connect(m_test, &QPushButton::clicked, this, [this] { m_vm.testConnection(); });
+    connect(m_reset, &QPushButton::clicked, this, [this] { m_vm.reset(); });
+    m_layout->addStretch(1);
+
+    retranslate();
+    refresh();
+}
+
+void AIProviderPage::fillModelPicker() {
+    // Refilled only when what it lists changed, so an open list is left alone.
+    const QString model = settings().modelName();
+    const QString fallback = defaultModel(settings().selectedProvider());
+    if (m_pickerModels == m_vm.availableModels() && m_pickerModel == model && m_pickerDefault == fallback &&
+        m_modelPicker->count() > 0) {
+        return;
+    }
+    m_pickerModels = m_vm.availableModels();
+    m_pickerModel = model;
+    m_pickerDefault = fallback;
+    const QSignalBlocker blocker(m_modelPicker);
+    m_modelPicker->clear();
+    m_modelPicker->addItem(QString(), QString());
+    for (const QString& id : m_pickerModels) {
+        m_modelPicker->addItem(id, id);
+    }
+    // A stored model the server did not list stays shown instead of turning into the default.
+    if (!model.isEmpty() && m_modelPicker->findData(model) < 0) {
+        m_modelPicker->addItem(model, model);
+    }
+    m_modelPicker->setCurrentIndex(m_modelPicker->findData(model));
+}
+
+void AIProviderPage::refresh() {
+    const AppSettings& s = settings();
+    const AIProviderType provider = s.selectedProvider();
+    setCurrentData(m_provider, static_cast<int>(provider));
+    const bool cloud = provider == AIProviderType::claude || provider == AIProviderType::openai;
+    m_keyLabel->setVisible(cloud);
+    m_key->setVisible(cloud);
+    m_endpointLabel->setVisible(!cloud);
+    m_endpoint->setVisible(!cloud);
+    setText(m_key, s.apiKey());
+    setText(m_endpoint, s.customEndpoint());
+    setText(m_modelField, s.modelName());
+    fillModelPicker();
+    m_modelRow->setCurrentWidget(m_vm.isFetchingModels()            ? static_cast<QWidget*>(m_loading)
+                                 : m_vm.availableModels().isEmpty() ? static_cast<QWidget*>(m_modelField)
+                                                                    : static_cast<QWidget*>(m_modelPicker));
+    m_fetch->setEnabled(!m_vm.isFetchingModels());
+    m_test->setEnabled(!m_vm.isTesting());
+    const auto result = m_vm.connectionTestResult();
+    m_result->setVisible(result.has_value());
+    m_resultIcon->setVisible(result.has_value());
+    if (result) {
+        setText(m_result, result->text);
+        setForeground(m_result, result->success ? QColor(Qt::darkGreen) : QColor(Qt::red));
+        const QIcon symbol = result->success ? symbolIcon(QStringLiteral("checkmark.circle.fill"))
+                                             : symbolIcon(QStringLiteral("xmark.circle.fill"));
+        m_resultIcon->setPixmap(symbol.pixmap(14, 14));
+    }
+    retranslate();
+}
+
+void AIProviderPage::retranslate() {
+    const AIProviderType provider = settings().selectedProvider();
+    const bool english = m_vm.english();
+    setText(m_providerLabel, text(QStringLiteral("KI-Anbieter"), QStringLiteral("AI Provider")));
+    for (int i = 0; i < m_provider->count(); ++i) {
+        const QString name =
+            displayName(static_cast<AIProviderType>(m_provider->itemData(i).toInt()), english);
+        if (m_provider->itemText(i) != name) {
+            m_provider->setItemText(i, name);
+        }
+    }
+    setText(m_keyLabel, text(QStringLiteral("API-Schlüssel"), QStringLiteral("API Key")));
+    setText(m_modelLabel, text(QStringLiteral("Modell"), QStringLiteral("Model")));
+    setText(m_loading, text(QStringLiteral("Lade Modelle…"), QStringLiteral("Loading models…")));
+    m_modelField->setPlaceholderText(defaultModel(provider));
+    const QString first = text(QStringLiteral("Standard ("), QStringLiteral("Default (")) +
+                          defaultModel(provider) + QLatin1Char(')');
+    if (m_modelPicker->count() > 0 && m_modelPicker->itemText(0) != first) {
+        m_modelPicker->setItemText(0, first);
+    }
+    m_fetch->setToolTip(
+        text(QStringLiteral("Verfügbare Modelle abrufen"), QStringLiteral("Fetch available models")));
+    setText(m_endpointLabel, text(QStringLiteral("Endpoint-URL"), QStringLiteral("Endpoint URL")));
+    m_endpoint->setPlaceholderText(
+        provider == AIProviderType::ollama     ? QStringLiteral("http://localhost:11434")
+        : provider == AIProviderType::lmstudio ? QStringLiteral("http://localhost:1234")
+                                               : QStringLiteral("http://localhost:8080"));
+    setText(m_test, m_vm.isTesting()
+                        ? text(QStringLiteral("Teste Verbindung…"), QStringLiteral("Testing connection…"))
+                        : text(QStringLiteral("Verbindung testen"), QStringLiteral("Test Connection")));
+    m_test->setIcon(m_vm.isTesting() ? QIcon() : symbolIcon(QStringLiteral("network")));
+    setText(m_reset, text(QStringLiteral("Zurücksetzen"), QStringLiteral("Reset")));
+    QString footer;
+    switch (provider) {
+    case AIProviderType::claude:
+        footer = text(QStringLiteral("Benötigt einen Anthropic API-Schlüssel. Registrierung unter "),
+                      QStringLiteral("Requires an Anthropic API key. Sign up at ")) +
+                 QStringLiteral("console.anthropic.com");
+        break;
+    case AIProviderType::openai:
+        footer = text(QStringLiteral("Benötigt einen OpenAI API-Schlüssel. Registrierung unter "),
+                      QStringLiteral("Requires an OpenAI API key. Sign up at ")) +
+                 QStringLiteral("platform.openai.com");
+        break;
+    case AIProviderType::ollama:
+        footer = text(
+            QStringLiteral("Lokaler Betrieb – kein API-Schlüssel erforderlich. Ollama muss installiert und "
+                           "gestartet sein."),
+            QStringLiteral("Local operation – no API key required. Ollama must be installed and running."));
+        break;
+    case AIProviderType::lmstudio:
+        footer = text(QStringLiteral("Lokaler Betrieb mit LM Studio. Der Server muss gestartet sein."),
+                      QStringLiteral("Local operation with LM Studio. The server must be running."));
+        break;
+    case AIProviderType::custom:
+        footer = text(QStringLiteral("Benutzerdefinierter OpenAI-kompatibler Endpunkt."),
+                      QStringLiteral("Custom OpenAI-compatible endpoint."));
+        break;
+    }
+    setText(m_section.footer, footer);
+}

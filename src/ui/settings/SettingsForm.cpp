@@ -1,0 +1,102 @@
+#include "ui/settings/SettingsForm.h"
+
+#include <QFrame>
+#include <QSignalBlocker>
+
+namespace SettingsForm {
+
+Section addSection(QVBoxLayout* page, bool withHeader, bool withFooter) {
+    Section section;
+    if (withHeader) {
+        section.header = new QLabel;
+        section.header->setTextFormat(Qt::PlainText);
+        makeSecondary(section.header);
+        page->addWidget(section.header);
+    }
+    auto* frame = new QFrame;
+    frame->setFrameShape(QFrame::StyledPanel);
+    frame->setBackgroundRole(QPalette::Base);
+    frame->setAutoFillBackground(true);
+    section.content = new QVBoxLayout(frame);
+    section.content->setContentsMargins(10, 6, 10, 6);
+    page->addWidget(frame);
+    if (withFooter) {
+        section.footer = makeNote();
+        page->addWidget(section.footer);
+    }
+    page->addSpacing(12);
+    return section;
+}
+
+void makeCaption(QWidget* widget) {
+    QFont font = widget->font();
+    font.setPointSizeF(font.pointSizeF() * 0.85);
+    widget->setFont(font);
+}
+
+void setForeground(QWidget* widget, const QColor& colour) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    palette.setColor(QPalette::ButtonText, colour);
+    palette.setColor(QPalette::Text, colour);
+    widget->setPalette(palette);
+}
+
+void makeSecondary(QWidget* widget) {
+    setForeground(widget, widget->palette().color(QPalette::PlaceholderText));
+}
+
+QLabel* makeNote(QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    makeCaption(label);
+    makeSecondary(label);
+    return label;
+}
+
+void colourResult(QLabel* label) {
+    setForeground(label,
+                  label->text().startsWith(QStringLiteral("✓")) ? QColor(Qt::darkGreen) : QColor(Qt::red));
+}
+
+void setText(QLineEdit* field, const QString& text) {
+    if (field->text() != text) {
+        const QSignalBlocker blocker(field);
+        field->setText(text);
+    }
+}
+
+void setText(QLabel* label, const QString& text) {
+    if (label->text() != text) {
+        label->setText(text);
+    }
+}
+
+void setText(QAbstractButton* button, const QString& text) {
+    if (button->text() != text) {
+        button->setText(text);
+    }
+}
+
+void setChecked(QAbstractButton* box, bool checked) {
+    if (box->isChecked() != checked) {
+        const QSignalBlocker blocker(box);
+        box->setChecked(checked);
+    }
+}
+
+void setCurrentData(QComboBox* combo, const QVariant& data) {
+    const int index = combo->findData(data);
+    if (index != combo->currentIndex()) {
+        const QSignalBlocker blocker(combo);
+        combo->setCurrentIndex(index);
+    }
+}
+
+void makeSecret(QLineEdit* field) {
+    field->setEchoMode(QLineEdit::Password);
+    field->setInputMethodHints(Qt::ImhSensitiveData | Qt::ImhNoPredictiveText | Qt::ImhHiddenText);
+}
+
+} // namespace SettingsForm

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QString>
+#include <QVBoxLayout>
+#include <QWidget>
+
+class SettingsViewModel;
+
+// Building blocks of the settings pages: grouped sections with header and
+// footer, the caption and secondary text looks, themed icons, and bindings
+// that refresh a control without it announcing a user change.
+namespace SettingsForm {
+
+struct Section {
+    QLabel* header = nullptr; // null when the section has none
+    QVBoxLayout* content = nullptr;
+    QLabel* footer = nullptr; // null when the section has none
+};
+
+// Appends a section (header above, framed content, footer below) to `page`.
+Section addSection(QVBoxLayout* page, bool withHeader, bool withFooter);
+
+// A word-wrapped plain-text label in the caption font and the secondary colour.
+QLabel* makeNote(QWidget* parent = nullptr);
+void makeCaption(QWidget* widget);
+void makeSecondary(QWidget* widget);
+// Green for a text that begins with "✓", red for any other.
+void colourResult(QLabel* label);
+void setForeground(QWidget* widget, const QColor& colour);
+
+// Refreshers: no signal reaches the bound setter, and a field's text (with
+// its cursor) is left alone when it already shows the value.
+void setText(QLineEdit* field, const QString& text);
+void setText(QLabel* label, const QString& text);
+void setText(QAbstractButton* button, const QString& text);
+void setChecked(QAbstractButton* box, bool checked);
+void setCurrentData(QComboBox* combo, const QVariant& data);
+// A masked field for a secret: no echo, no prediction or history.
+void makeSecret(QLineEdit* field);
+
+} // namespace SettingsForm

@@ -1,0 +1,92 @@
+#include "ui/settings/SettingsView.h"
+
+#include "ui/SymbolIcon.h"
+#include "ui/settings/AIProviderPage.h"
+#include "ui/settings/DataSourcesPage.h"
+#include "ui/settings/InfoPage.h"
+#include "ui/settings/ProcessingPage.h"
+#include "ui/settings/SearchReplacePage.h"
+
+#include <QFrame>
+#include <QScrollArea>
+#include <QSignalBlocker>
+
+SettingsView::SettingsView(AppSettings& settings, QWidget* parent)
+    : QWidget(parent), m_vm(std::make_unique<SettingsViewModel>(settings)), m_tabs(new QTabBar),
+      m_pages(new QStackedWidget) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 12, 0, 0);
+    layout->setSpacing(0);
+    m_tabs->setUsesScrollButtons(true);
+    m_tabs->setExpanding(false);
+    m_tabs->setDrawBase(false);
+    layout->addWidget(m_tabs, 0, Qt::AlignHCenter);
+    layout->addSpacing(8);
+    auto* divider = new QFrame;
+    divider->setFrameShape(QFrame::HLine);
+    layout->addWidget(divider);
+    layout->addWidget(m_pages, 1);
+
+    m_searchReplace = new SearchReplacePage(*m_vm);
+    m_dataSources = new DataSourcesPage(*m_vm);
+    m_aiProvider = new AIProviderPage(*m_vm);
+    m_processing = new ProcessingPage(*m_vm);
+    m_appearance = new AppearancePage(*m_vm);
+    m_info = new InfoPage(*m_vm);
+    m_pageList = {m_searchReplace, m_dataSources, m_aiProvider, m_processing, m_appearance, m_info};
+    for (SettingsViewModel::SettingsTab tab : SettingsViewModel::allTabs()) {
+        const int i = static_cast<int>(tab);
+        m_tabs->addTab(symbolIcon(SettingsViewModel::icon(tab)), QString());
+        auto* scroll = new QScrollArea;
+        scroll->setWidgetResizable(true);
+        scroll->setFrameShape(QFrame::NoFrame);
+        scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        scroll->setWidget(m_pageList.at(i));
+        m_pages->addWidget(scroll);
+    }
+    showRememberedTab();
+    connect(m_tabs, &QTabBar::currentChanged, this, [this](int index) {
+        m_pages->setCurrentIndex(index);
+        m_vm->setSelectedTab(SettingsViewModel::allTabs().value(index));
+    });
+    connect(&settings, &AppSettings::settingsChanged, this, &SettingsView::refresh);
+    connect(m_vm.get(), &SettingsViewModel::stateChanged, this, &SettingsView::refresh);
+    refresh();
+}
+
+SettingsView::~SettingsView() {
+    // The screen state goes first: it stops its workers before the pages go.
+    disconnect(m_vm.get(), nullptr, this, nullptr);
+    m_vm.reset();
+}
+
+void SettingsView::showRememberedTab() {
+    const int index = static_cast<int>(m_vm->selectedTab());
+    const QSignalBlocker blocker(m_tabs);
+    m_tabs->setCurrentIndex(index);
+    m_pages->setCurrentIndex(index);
+}
+
+void SettingsView::refresh() {
+    const bool english = m_vm->english();
+    for (SettingsViewModel::SettingsTab tab : SettingsViewModel::allTabs()) {
+        const QString title = SettingsViewModel::title(tab, english);
+        if (m_tabs->tabText(static_cast<int>(tab)) != title) {
+            m_tabs->setTabText(static_cast<int>(tab), title);
+        }
+    }
+    for (SettingsPage* page : m_pageList) {
+        page->refresh();
+    }
+}
+
+void SettingsView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    showRememberedTab();
+    m_vm->setVisible(true);
+}
+
+void SettingsView::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    m_vm->setVisible(false);
+}

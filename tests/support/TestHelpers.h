@@ -1,0 +1,45 @@
+#pragma once
+
+#include "model/AppError.h"
+#include "model/MusicFile.h"
+
+#include <QUuid>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+// Runs `call` and expects an AppError (of `kind` when given); returns it for
+// further checks (no value, and a test failure, when nothing or something else
+// was thrown).
+template <typename Call>
+std::optional<AppError> expectThrows(std::optional<AppError::Kind> kind, Call&& call) {
+    try {
+        call();
+    } catch (const AppError& error) {
+        if (kind) {
+            EXPECT_EQ(int(error.kind()), int(*kind)) << error.what();
+        }
+        return error;
+    } catch (const std::exception& other) {
+        ADD_FAILURE() << "unexpected exception: " << other.what();
+        return std::nullopt;
+    }
+    ADD_FAILURE() << "no AppError thrown";
+    return std::nullopt;
+}
+
+// A row as the scan makes it.
+inline MusicFile musicFile(const QString& title, const QString& artist = QStringLiteral("Artist"),
+                           std::optional<int> year = std::nullopt, const QString& genre = QString(),
+                           const QString& url = QStringLiteral("/music/Disco/track.mp3")) {
+    MusicFile file;
+    file.id = QUuid::createUuid();
+    file.url = url;
+    file.title = title;
+    file.artist = artist;
+    file.year = year;
+    file.genre = genre;
+    file.format = audioFormatForPath(url);
+    return file;
+}

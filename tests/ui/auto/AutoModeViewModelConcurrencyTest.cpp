@@ -1,0 +1,126 @@
+#include "AutoRunFixture.h"
+
+#include <condition_variable>
+
+namespace {
+
+// A real writer whose writes wait at the door until the test opens it.
+class HeldWriter : public UniversalTagWriter {
+public:
+    void writeGenre(const QString& genre, std::optional<int> year, std::optional<QString> title,
+                    std::optional<QString> artist, const QString& path, AudioFormat format) override {
+        {
+            std::unique_lock lock(m_mutex);
+            ++m_waiting;
+            m_changed.wait(lock, [&] { return m_open; });
+            --m_waiting;
+        }
+        UniversalTagWriter::writeGenre(genre, year, title, artist, path, format);
+    }
+    int waiting() {
+        std::lock_guard lock(m_mutex);
+        return m_waiting;
+    }
+    void open() {
+        std::lock_guard lock(m_mutex);
+        m_open = true;
+        m_changed.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_waiting = 0;
+    bool m_open = false;
+};
+
+struct HeldRun : AutoRunFixture {
+    std::shared_ptr<HeldWriter> held = std::make_shared<HeldWriter>();
+    HeldRun() {
+        writer = held;
+        copies("scan/tagged.mp3", 6);
+    }
+    bool writesWaiting(int count) {
+        return QTest::qWaitFor([&] { return held->waiting() == count; }, 20000);
+    }
+    bool allWritten() {
+        const auto entries = undoLog.entries();
+        return std::all_of(entries.begin(), entries.end(), [](const auto& e) { return e.written; });
+    }
+    int genresEqual(const QString& genre) {
+        int count = 0;
+        for (int i = 1; i <= 6; ++i)
+            count += genreOf(name(i)) == genre;
+        return count;
+    }
+};
+
+} // namespace
+
+TEST(AutoModeViewModelConcurrency, CancelWithWritesInFlightKeepsOneSessionAndOffersUndoAfterLanding) {
+    HeldRun f;
+    auto vm = f.makeViewModel();
+    vm->startProcessing();
+    ASSERT_TRUE(f.writesWaiting(3));
+    vm->cancelProcessing();
+    QTest::qWait(50);
+    EXPECT_FALSE(vm->isRunning() || vm->canUndo() || vm->isFinished());
+    EXPECT_EQ(f.gate.holder(), vm.get()); // the writes are still landing
+
+    f.held->open();
+    ASSERT_TRUE(AutoRunFixture::awaitFinished(*vm));
+    EXPECT_TRUE(vm->canUndo() && f.allWritten());
+    EXPECT_EQ(f.gate.holder(), nullptr);
+    EXPECT_EQ(f.undoLog.entries().size(), 3);
+    EXPECT_EQ(vm->statistics().updated, 0); // their results were dropped
+    EXPECT_EQ(f.genresEqual("House 80er"), 3);
+
+    // A double click on Undo runs one undo.
+    vm->undoLastWrite();
+    vm->undoLastWrite();
+    EXPECT_TRUE(vm->isRunning());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !vm->isRunning(); }, 20000));
+    QTest::qWait(50);
+    EXPECT_EQ(AutoRunFixture::messages(*vm).filter("Undo:"), QStringList{"Undo: 3 files restored."});
+    EXPECT_EQ(f.genresEqual("House"), 6);
+    EXPECT_FALSE(vm->canUndo());
+}
+
+TEST(AutoModeViewModelConcurrency, StartDuringWindDownAndOtherModeMixNoSession) {
+    HeldRun f;
+    QObject manualMode;
+    auto vm = f.makeViewModel();
+    vm->startProcessing();
+    ASSERT_TRUE(f.writesWaiting(3));
+    EXPECT_FALSE(f.gate.tryAcquire(&manualMode)); // Manual mode cannot write during the run
+    vm->cancelProcessing();
+    ASSERT_TRUE(vm->canStart());
+    vm->startProcessing(); // resets the screen at once, runs once the old writes landed
+    QTest::qWait(50);
+    EXPECT_TRUE(vm->isRunning() && vm->log().isEmpty());
+
+    f.held->open();
+    ASSERT_TRUE(AutoRunFixture::awaitFinished(*vm));
+    const QStringList lines = AutoRunFixture::messages(*vm);
+    EXPECT_EQ(lines.filter("Starting processing: ").size(), 1);
+    EXPECT_FALSE(lines.contains("Processing cancelled."));
+    EXPECT_EQ(lines.last(), "Done: 3 updated, 3 skipped, 0 problems");
+    EXPECT_EQ(vm->completionTitle(), "Processing completed successfully");
+    // The new run's session holds only its own three writes.
+    EXPECT_EQ(f.undoLog.entries().size(), 3);
+    ASSERT_TRUE(vm->canUndo());
+
+    // While Manual mode holds the gate, Start and Undo are refused; its own
+    // session then leaves this mode nothing to undo.
+    ASSERT_TRUE(f.gate.tryAcquire(&manualMode));
+    EXPECT_TRUE(vm->writesBlocked() && !vm->canStart());
+    vm->startProcessing();
+    vm->undoLastWrite();
+    EXPECT_FALSE(vm->isRunning());
+    WriteUndoManager::UndoEntry entry;
+    entry.url = f.dir.filePath("other.mp3");
+    f.undoLog.markWritten(f.undoLog.recordEntry(entry, f.undoLog.openSession()));
+    f.gate.release(&manualMode);
+    EXPECT_TRUE(vm->canStart());
+    EXPECT_FALSE(vm->canUndo());
+}

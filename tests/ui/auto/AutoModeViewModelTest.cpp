@@ -1,0 +1,218 @@
+#include "AutoRunFixture.h"
+
+#include "LogCapture.h"
+#include "LookupScenario.h"
+#include "LoopbackServer.h"
+
+#include <taglib/fileref.h>
+#include <taglib/tag.h>
+
+#include <atomic>
+
+using VM = AutoModeViewModel;
+using Kind = VM::Outcome::Kind;
+
+namespace {
+
+VM::ProcessingTaskResult result(Kind kind, const QString& text = {}, bool withFile = true) {
+    VM::ProcessingTaskResult r;
+    r.url = QStringLiteral("/music/Song.mp3");
+    if (withFile) {
+        MusicFile file;
+        file.id = QUuid::createUuid();
+        file.status = ProcessingStatus::yearNotFound();
+        r.file = file;
+    }
+    r.outcome = {kind, text};
+    return r;
+}
+
+} // namespace
+
+TEST(AutoModeViewModel, OutcomeTable) {
+    AutoRunFixture f;
+    struct Row {
+        VM::ProcessingTaskResult result;
+        VM::Statistics counters;
+        VM::LogKind kind;
+        QString line;
+        bool listed;
+    };
+    const Row rows[] = {
+        {result(Kind::loadFailed, {}, false),
+         {0, 0, 0, 1},
+         VM::LogKind::error,
+         "Read error: Song.mp3",
+         false},
+        {result(Kind::yearNotFound), {0, 0, 0, 1}, VM::LogKind::error, "Year not found: Song.mp3", true},
+        {result(Kind::writeFailed, "disk full"),
+         {0, 0, 0, 1},
+         VM::LogKind::error,
+         "Error: Song.mp3 – disk full",
+         true},
+        {result(Kind::skipped, "?"),
+         {0, 0, 1, 0},
+         VM::LogKind::skipped,
+         "Skipped: Song.mp3 – decade label \"?\" already present",
+         false},
+        {result(Kind::alreadyUpToDate),
+         {0, 0, 1, 0},
+         VM::LogKind::skipped,
+         "Skipped: Song.mp3 – already up to date",
+         false},
+        {result(Kind::updated, "House 80er"),
+         {0, 1, 0, 0},
+         VM::LogKind::success,
+         "Updated: Song.mp3 → 80er",
+         false},
+        {result(Kind::updated, "Deep House"),
+         {0, 1, 0, 0},
+         VM::LogKind::success,
+         "Updated: Song.mp3 → Deep House",
+         false},
+    };
+    for (const Row& row : rows) {
+        VM vm(f.dependencies());
+        vm.handleResult(row.result);
+        EXPECT_EQ(vm.statistics(), row.counters) << row.line.toStdString();
+        ASSERT_EQ(vm.log().size(), 1);
+        EXPECT_EQ(vm.log().first().kind, row.kind);
+        EXPECT_EQ(vm.log().first().message, row.line);
+        ASSERT_EQ(vm.problemFiles().size(), row.listed ? 1 : 0) << row.line.toStdString();
+        if (row.result.outcome.kind == Kind::writeFailed) {
+            EXPECT_EQ(vm.problemFiles().first().status, ProcessingStatus::error("disk full"));
+        }
+    }
+}
+
+TEST(AutoModeViewModel, LogAndProblemListStayBounded) {
+    AutoRunFixture f;
+    VM vm(f.dependencies());
+    for (int i = 0; i < 501; ++i) {
+        VM::ProcessingTaskResult r = result(Kind::yearNotFound);
+        r.url = QStringLiteral("/m/%1.mp3").arg(i);
+        vm.handleResult(r);
+    }
+    EXPECT_EQ(vm.statistics().problems, 501);
+    EXPECT_EQ(vm.problemFiles().size(), VM::maxProblemFiles);
+    ASSERT_EQ(vm.log().size(), VM::maxLogEntries);
+    EXPECT_EQ(vm.log().first().message, "Year not found: 1.mp3");
+    EXPECT_EQ(vm.log().last().message, "Year not found: 500.mp3");
+}
+
+TEST(AutoModeViewModel, LabelledFileIsSkippedWithoutLookupAndTagLineBreaksStayInOneDebugLine) {
+    AutoRunFixture f;
+    LogCapture capture;
+    const QString path = TestFiles::copyFixture("scan/tagged.mp3", f.dir);
+    {
+        TagLib::FileRef ref(QFile::encodeName(path).constData());
+        ref.tag()->setGenre("House 80er");
+        ref.tag()->setTitle("Two\nLines");
+        ASSERT_TRUE(ref.save());
+    }
+    const auto deps = f.dependencies();
+    const VM::JobContext context{
+        {std::make_shared<FileScannerService>(), std::make_shared<UniversalTagReader>(),
+         std::make_shared<YearLookupService>(), deps.updateService, &DebugLogger::shared(), deps.settings},
+        CancelToken(),
+        f.undoLog.openSession()};
+    const VM::ProcessingTaskResult r = VM::processFile(context, path, 11, 10000);
+    EXPECT_EQ(r.outcome.kind, Kind::skipped);
+    EXPECT_EQ(r.outcome.text, "80er");
+    const QStringList lines = capture.entries().filter("[0012/10000] ");
+    ASSERT_EQ(lines.size(), 3); // load, loaded, skip: no lookup, no write
+    EXPECT_TRUE(lines[1].contains(R"(title="Two\nLines")")) << lines[1].toStdString();
+}
+
+TEST(AutoModeViewModel, RunsThatEndEarly) {
+    enum Setup { emptyFolder, missingFolder, cancelDuringScan, widthFifty };
+    struct Row {
+        Setup setup;
+        QStringList lines; // after the two opening lines
+        VM::ProcessingPhase phase;
+        VM::Progress progress;
+    };
+    const Row rows[] = {
+        {emptyFolder, {"No audio files found."}, VM::ProcessingPhase::done, {0, 0}},
+        {missingFolder, {"Error: "}, VM::ProcessingPhase::scanning, {0, 0}},
+        {cancelDuringScan,
+         {"Processing cancelled.", "Found: 4 audio files. Starting processing (3 concurrent)…",
+          "Processing cancelled."},
+         VM::ProcessingPhase::done,
+         {4, 4}},
+        {widthFifty,
+         {"Found: 1 audio files. Starting processing (10 concurrent)…", "Read error: a001.mp3",
+          "Done: 0 updated, 0 skipped, 1 problems"},
+         VM::ProcessingPhase::done,
+         {1, 1}},
+    };
+    for (const Row& row : rows) {
+        AutoRunFixture f;
+        f.copies(row.setup == cancelDuringScan ? "scan/tagged.mp3" : "scan/not_audio.mp3",
+                 row.setup == cancelDuringScan ? 4
+                 : row.setup == widthFifty     ? 1
+                                               : 0);
+        f.settings.maxConcurrentRequests = row.setup == widthFifty ? 50 : 3;
+        auto vm = f.makeViewModel();
+        if (row.setup == missingFolder) {
+            vm->selectDirectory(f.dir.filePath("gone"));
+        }
+        vm->startProcessing();
+        if (row.setup == cancelDuringScan) {
+            vm->cancelProcessing(); // the scan is on the pool: no file has been seen yet
+        }
+        ASSERT_TRUE(AutoRunFixture::awaitFinished(*vm));
+        QStringList lines = AutoRunFixture::messages(*vm);
+        ASSERT_GE(lines.size(), 2);
+        EXPECT_TRUE(lines.takeFirst().startsWith("Starting processing: "));
+        EXPECT_EQ(lines.takeFirst(), "Scanning directory…");
+        if (row.setup == missingFolder && !lines.isEmpty()) {
+            lines.last().truncate(7);
+        }
+        EXPECT_EQ(lines, row.lines) << int(row.setup);
+        EXPECT_EQ(vm->phase(), row.phase);
+        EXPECT_EQ(vm->progress(), row.progress);
+        // None of these looks like success, not even a run whose only problem never entered the list.
+        EXPECT_FALSE(vm->endedSuccessfully());
+        EXPECT_TRUE(vm->completionTitle().startsWith(row.setup == cancelDuringScan ? "Processing cancelled."
+                                                     : row.setup == widthFifty
+                                                         ? "Processing complete – with problems"
+                                                         : row.lines.last()));
+    }
+}
+
+TEST(AutoModeViewModel, WindowNeverExceedsWidthAndStartsInListOrder) {
+    AutoRunFixture f;
+    LogCapture capture;
+    LoopbackServer server;
+    std::atomic<int> inFlight{0};
+    std::atomic<int> peak{0};
+    server.handle("GET", "/ws/2/recording", [&](const LoopbackServer::Request&) {
+        const int now = ++inFlight;
+        peak = std::max(peak.load(), now);
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        --inFlight;
+        return LoopbackServer::Response(200, LookupScenario::mbEmpty);
+    });
+    MusicBrainzPacer pacer(std::chrono::milliseconds(0));
+    f.lookup = std::make_shared<YearLookupService>(server.endpoints(), LookupScenario::quickTiming(), pacer);
+    f.settings.useMusicBrainz = true;
+    f.settings.useExistingYearTag = false;
+    f.settings.maxConcurrentRequests = 3;
+    f.copies("scan/tagged.mp3", 10);
+    auto vm = f.makeViewModel();
+    vm->startProcessing();
+    ASSERT_TRUE(AutoRunFixture::awaitFinished(*vm));
+    EXPECT_EQ(peak.load(), 3);
+    // File k starts only after k - 2 results were handled, each after its LOAD line.
+    QList<int> loadOrder;
+    for (const QString& line : capture.entries()) {
+        if (line.contains("] LOAD: ")) {
+            loadOrder << line.section('[', 1).left(4).toInt() - 1;
+        }
+    }
+    ASSERT_EQ(loadOrder.size(), 10);
+    for (int rank = 0; rank < loadOrder.size(); ++rank) {
+        EXPECT_LE(loadOrder[rank], rank + 2) << "file " << loadOrder[rank] << " started early";
+    }
+}

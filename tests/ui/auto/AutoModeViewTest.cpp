@@ -1,0 +1,93 @@
+#include "ui/auto/AutoModeView.h"
+
+#include "AutoRunFixture.h"
+#include "ui/auto/ProblemResolutionView.h"
+
+#include <QAbstractItemModel>
+#include <QFrame>
+#include <QLabel>
+#include <QListView>
+#include <QPushButton>
+#include <QTableView>
+
+namespace {
+
+template <typename T> T* find(QWidget& root, const QString& text) {
+    const auto all = root.findChildren<T*>();
+    const auto it =
+        std::find_if(all.begin(), all.end(), [&](T* w) { return w->text() == text && w->isVisible(); });
+    return it == all.end() ? nullptr : *it;
+}
+QPushButton* button(QWidget& root, const QString& text) {
+    return find<QPushButton>(root, text);
+}
+bool hasLabel(QWidget& root, const QString& text) {
+    return find<QLabel>(root, text) != nullptr;
+}
+
+} // namespace
+
+TEST(AutoModeView, RunReviewAndUndoThroughTheScreen) {
+    AutoRunFixture f;
+    f.copies("scan/tagged.mp3", 2);
+    TestFiles::copyFixture("scan/blank_title.mp3", f.dir, "b.mp3");
+    TestFiles::copyFixture("scan/not_audio.mp3", f.dir, "c.mp3");
+    // The year editor lives in Manual mode: this one saves 1990 at once.
+    ProblemResolutionView::setDefaultYearEditorOpener(
+        [](QWidget*, const MusicFile&, auto onSave, auto onClosed) {
+            onSave(1990);
+            onClosed();
+        });
+    AutoModeView view(new AutoModeViewModel(f.dependencies()));
+    AutoModeViewModel& vm = *view.viewModel();
+    view.resize(900, 600);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    ASSERT_FALSE(button(view, "Start")->isEnabled());
+
+    QTest::mouseClick(button(view, "Choose Directory"), Qt::LeftButton);
+    EXPECT_TRUE(hasLabel(view, "Ready. Press \"Start\" to begin processing."));
+    QTest::mouseClick(button(view, "Start"), Qt::LeftButton);
+    EXPECT_TRUE(button(view, "Cancel")->isVisible());
+    EXPECT_FALSE(button(view, "Choose Directory")->isEnabled());
+
+    auto* panel = view.findChild<QFrame*>("completionPanel");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return panel->isVisible(); }, 20000));
+    EXPECT_TRUE(hasLabel(view, "Processing complete – with problems"));
+    EXPECT_TRUE(hasLabel(view, "2 updated · 0 skipped · 2 problems"));
+    EXPECT_TRUE(hasLabel(view, "4 / 4"));
+    EXPECT_TRUE(hasLabel(view, "100 %"));
+    EXPECT_EQ(view.findChild<QListView*>()->model()->rowCount(), vm.log().size());
+
+    QPushButton* review = button(view, "Review 1 problem(s)");
+    ASSERT_NE(review, nullptr);
+    QTest::mouseClick(review, Qt::LeftButton);
+    ProblemResolutionView* sheet = view.problemSheet();
+    ASSERT_NE(sheet, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(sheet));
+    for (QPushButton* b : sheet->findChildren<QPushButton*>()) {
+        EXPECT_FALSE(b->isDefault() || b->autoDefault()) << b->text().toStdString();
+    }
+    QTest::keyClick(sheet, Qt::Key_Return);
+    EXPECT_TRUE(sheet->isVisible());
+    QTableView* table = sheet->table();
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
+                      table->visualRect(table->model()->index(0, 5)).center());
+    EXPECT_EQ(vm.problemFiles().first().manualYear, 1990);
+    EXPECT_TRUE(button(*sheet, "Update Selected")->isEnabled());
+    QTest::keyClick(sheet, Qt::Key_Escape);
+    EXPECT_FALSE(vm.showProblemResolution());
+    ASSERT_EQ(vm.problemFiles().size(), 1);
+    EXPECT_EQ(vm.problemFiles().first().status, ProcessingStatus::yearFound(1990));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return view.problemSheet() == nullptr; }, 2000));
+
+    EXPECT_EQ(f.genreOf("a001.mp3"), "House 80er");
+    QPushButton* undo = button(view, "Undo");
+    ASSERT_TRUE(undo && undo->isVisible() && undo->isEnabled());
+    QTest::mouseClick(undo, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !vm.isRunning(); }, 20000));
+    EXPECT_FALSE(undo->isVisible());
+    EXPECT_EQ(f.genreOf("a001.mp3"), "House");
+    EXPECT_EQ(f.genreOf("a002.mp3"), "House");
+    EXPECT_EQ(AutoRunFixture::messages(vm).last(), "Undo: 2 files restored.");
+}
