@@ -220,7 +220,7 @@ namespace {
 
 // The item of one frame as TagLib lists it.
 PendingFrame itemFrame(const FrameWalker& walker, RawFrame& frame, int version,
-                       QMap<QByteArray, QList<QByteArray>>& raw) {
+                       QMap<QByteArray, QList<QByteArray>>& raw, Window& in) {
     static const QSet<QByteArray> dropped = {"EQUA", "RVAD", "TIME", "TRDA", "TSIZ", "TDAT"};
     PendingFrame f;
     f.id = frame.id;
@@ -237,8 +237,9 @@ PendingFrame itemFrame(const FrameWalker& walker, RawFrame& frame, int version,
     } else if (f.id == "TRDC") {
         f.id = "TDRC";
     }
-    const bool wanted = unknown ? (f.id == "TDAT" || f.id == "TIME") && frame.size <= 64
-                                : !encrypted && wantsValue(f.id) && frame.size <= kMaxValueBody;
+    const bool wanted =
+        unknown ? (f.id == "TDAT" || f.id == "TIME") && frame.size <= 64
+                : !encrypted && wantsValue(f.id) && (!frame.body.isEmpty() || in.spend(frame.size));
     if (!wanted) {
         return f;
     }
@@ -269,8 +270,8 @@ PendingFrame itemFrame(const FrameWalker& walker, RawFrame& frame, int version,
 
 // The text of a frame as ID3v2Handler's year and genre reads decode it.
 std::optional<QString> handlerText(const FrameWalker& walker, RawFrame& frame, int version,
-                                   DirectFrames& direct) {
-    if (frame.size > kMaxValueBody) {
+                                   DirectFrames& direct, Window& in) {
+    if (!in.spend(frame.size)) {
         direct.known = false;
         return std::nullopt;
     }
@@ -312,9 +313,9 @@ std::optional<QList<Item>> readID3v2Items(const ByteSource& source, Window& in, 
         }
         if (frame->size > 0 && !yearDone && (frame->id == "TYER" || frame->id == "TDRC")) {
             yearDone = true;
-            direct->yearText = handlerText(walker, *frame, version, *direct);
+            direct->yearText = handlerText(walker, *frame, version, *direct, in);
         } else if (frame->size > 0 && !genreDone && frame->id == "TCON") {
-            direct->genre = handlerText(walker, *frame, version, *direct);
+            direct->genre = handlerText(walker, *frame, version, *direct, in);
             genreDone = direct->genre.has_value() || !direct->known;
         }
         const bool indicator = version == 4 && (frame->format & 0x01);
@@ -322,7 +323,8 @@ std::optional<QList<Item>> readID3v2Items(const ByteSource& source, Window& in, 
             itemsOpen = complete = false; // TagLib ends the tag at an empty frame
         }
         if (itemsOpen) {
-            frames.append(itemFrame(walker, *frame, version, raw));
+            frames.append(itemFrame(walker, *frame, version, raw, in));
+            itemsOpen = frames.size() < kMaxWalk;
         }
     }
     if (walker.stop() != WalkStop::padding && walker.stop() != WalkStop::end) {
@@ -551,7 +553,7 @@ std::optional<ApeTag> readApe(Window& in, qint64 end) {
         const QString key = QString::fromLatin1(head.mid(8, nul - 8)).toUpper();
         const qint64 value = pos + nul + 1;
         pos = value + length;
-        if (key.size() < 2 || ((flags >> 1) & 3) != 0 || length > kMaxValueBody) {
+        if (key.size() < 2 || ((flags >> 1) & 3) != 0 || !in.spend(length)) {
             byKey.erase(key); // a binary item replaces a text item of the same key
             continue;
         }

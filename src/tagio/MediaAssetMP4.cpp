@@ -113,7 +113,7 @@ struct DataAtom {
     uint32_t flags = 0;
     qint64 payload = 0; // offset
     qint64 length = 0;  // of the payload
-    QByteArray bytes;   // the payload when it is at most kMaxValueBody
+    QByteArray bytes;   // the payload, unless it is over the read's value caps
 };
 
 // The "data" atoms of an item (mean and name first for a free-form item), by
@@ -149,7 +149,7 @@ QList<DataAtom> dataAtoms(Window& in, const Box& item, bool freeForm, bool heade
             atom.length = length - 16;
         }
         atom.length = std::max<qint64>(0, std::min(atom.length, end - atom.payload));
-        if (!headersOnly && atom.length <= kMaxValueBody) {
+        if (!headersOnly && in.spend(atom.length)) {
             atom.bytes = in.readAtMost(atom.payload, atom.length);
         }
         out.append(std::move(atom));
@@ -310,7 +310,7 @@ static void findDirect(Window& in, const Box& moov, const MP4Handler& handler, D
         return;
     }
     auto image = [&](const Box& item) -> std::optional<std::pair<MP4Handler::Atom, QByteArray>> {
-        if (item.end > ilst->end || item.end - item.start > kMaxValueBody) {
+        if (item.end > ilst->end || !in.spend(item.end - item.start)) {
             direct.known = false;
             return std::nullopt;
         }
@@ -320,7 +320,8 @@ static void findDirect(Window& in, const Box& moov, const MP4Handler& handler, D
         atom.headerLength = item.header;
         return std::pair{atom, in.readAtMost(item.start, atom.end)};
     };
-    const Box* day = ilst->child("\xA9" "day");
+    const Box* day = ilst->child("\xA9"
+                                 "day");
     const Box* gen = ilst->child("\xA9gen");
     const Box* gnre = ilst->child("gnre");
     if (day) {

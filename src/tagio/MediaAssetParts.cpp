@@ -130,6 +130,14 @@ std::optional<QByteArray> Window::read(qint64 offset, qint64 length) {
     return m_window.left(length);
 }
 
+bool Window::spend(qint64 length) {
+    if (length > kMaxValueBody || length > kMaxValueTotal - m_spent) {
+        return false;
+    }
+    m_spent += length;
+    return true;
+}
+
 QByteArray Window::readAtMost(qint64 offset, qint64 length) {
     if (offset < 0 || offset >= m_size || length <= 0) {
         return {};

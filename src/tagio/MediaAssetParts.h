@@ -27,6 +27,8 @@ using Item = MediaAsset::Item;
 inline constexpr const char* kValueSeparator = " / ";
 // The largest text body a reader loads; larger items are reported without a value.
 inline constexpr qint64 kMaxValueBody = qint64(1) << 20;
+// The most value bytes one read loads in all; later values are left out.
+inline constexpr qint64 kMaxValueTotal = qint64(32) << 20;
 // How far a reader searches for the first audio frame or a stream marker.
 inline constexpr qint64 kMaxSearch = qint64(4) << 20;
 // How many chunks, blocks or atoms a reader walks at most.
@@ -55,12 +57,16 @@ public:
     std::optional<QByteArray> read(qint64 offset, qint64 length);
     // Up to `length` bytes at `offset`.
     QByteArray readAtMost(qint64 offset, qint64 length);
+    // Whether a value body of `length` bytes may still be loaded (at most
+    // kMaxValueBody each, kMaxValueTotal in all); counts it when it may.
+    bool spend(qint64 length);
 
 private:
     const ByteSource& m_source;
     qint64 m_size = 0;
     QByteArray m_window;
     qint64 m_windowStart = -1;
+    qint64 m_spent = 0;
 };
 
 struct Parsed {
