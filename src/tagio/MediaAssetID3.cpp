@@ -589,6 +589,11 @@ std::optional<Parsed> readMpeg(const ByteSource& source, DirectFrames* direct) {
         if (const auto range = ID3v2Handler::parseTagHeader(source)) {
             auto items = readID3v2Items(source, in, range->start, range->end, direct);
             if (!items) {
+                // A tag version TagLib converts: left to TagLib, but only once
+                // the audio is known to start nearby (TagLib would hunt for it).
+                if (!firstFrame(in, audioStart)) {
+                    throwNoAudio(source.path());
+                }
                 return std::nullopt;
             }
             parsed.items = std::move(*items);

@@ -72,6 +72,7 @@ TEST(SparseFileBound, HeadersPointingIntoAHoleCostLittle) {
         QByteArray head;
     } rows[] = {
         {"size_bytes.mp3", QByteArray::fromHex("494433040000FFFFFFFE")},
+        {"v22_size_bytes.mp3", QByteArray::fromHex("494433020000FFFFFFFE")},
         {"huge_frame.mp3",
          QByteArray::fromHex("4944330300007F7F7F7F") + "TXXX" + be32(0x0F000000) + QByteArray(2, '\0')},
         {"item_to_end.m4a",
