@@ -405,7 +405,17 @@ MediaAsset MediaAsset::loadWithTagLib(const QString& path) {
     return fromItems(std::move(items), std::isfinite(seconds) ? seconds : 0.0);
 }
 
+bool MediaAsset::readsItself(const QString& path) {
+    static const QSet<QString> own = {QStringLiteral("mp3"), QStringLiteral("wav"), QStringLiteral("aiff"),
+                                      QStringLiteral("aif"), QStringLiteral("m4a"), QStringLiteral("mp4"),
+                                      QStringLiteral("flac")};
+    return own.contains(QFileInfo(path).suffix().toLower());
+}
+
 MediaAsset MediaAsset::load(const QString& path) {
+    if (!readsItself(path)) {
+        return loadWithTagLib(path);
+    }
     const std::optional<ByteSource> source = ByteSource::open(path);
     if (!source) {
         throw AppError::tagReadFailed(path, QStringLiteral("The file could not be opened as audio"));

@@ -54,6 +54,8 @@ public:
     static MediaAsset load(const QString& path);
     // The same on a file that is already open (its path names the format).
     static MediaAsset load(const ByteSource& source);
+    // Whether the path's format is one our own parsers read.
+    static bool readsItself(const QString& path);
     // Through TagLib alone, whatever the format: the reference our own
     // parsers are held to.
     static MediaAsset loadWithTagLib(const QString& path);

@@ -119,17 +119,21 @@ TagData UniversalTagReader::readFlac(const QString& path, const QString& fileNam
 }
 
 TagData UniversalTagReader::readMedia(const QString& path) const {
-    // One open of the file serves the media items and our own handlers.
-    const std::optional<ByteSource> source = ByteSource::open(path);
-    if (!source) {
-        throw AppError::tagReadFailed(path, QStringLiteral("The file could not be opened as audio"));
+    // One open of the file serves the media items and our own handlers
+    // (files TagLib reads are opened by TagLib).
+    const QString ext = lowerExtension(path);
+    std::optional<ByteSource> source;
+    if (MediaAsset::readsItself(path) || isID3Extension(ext) || isMP4Extension(ext)) {
+        source = ByteSource::open(path);
+        if (!source) {
+            throw AppError::tagReadFailed(path, QStringLiteral("The file could not be opened as audio"));
+        }
     }
     std::optional<MediaAsset> loaded;
     std::optional<DirectTags> direct;
     try {
         // One walk of the tag or item list gives the items and what our
         // handler's year and genre reads give.
-        const QString ext = lowerExtension(path);
         media::DirectFrames frames;
         std::optional<media::Parsed> parsed;
         if (ext == QLatin1String("mp3")) {
@@ -149,7 +153,7 @@ TagData UniversalTagReader::readMedia(const QString& path) const {
             }
         }
         if (!loaded) {
-            loaded.emplace(MediaAsset::load(*source));
+            loaded.emplace(source ? MediaAsset::load(*source) : MediaAsset::loadWithTagLib(path));
         }
     } catch (const AppError&) {
         throw;
@@ -189,7 +193,7 @@ TagData UniversalTagReader::readMedia(const QString& path) const {
     }
 
     if (!direct) {
-        direct = readDirect(*source);
+        direct = source ? readDirect(*source) : readDirect(path);
     }
     record.year = direct->year;
     if (!record.year) {
