@@ -22,6 +22,7 @@
 #include <QStackedWidget>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 namespace {
@@ -100,7 +101,8 @@ public:
     }
     void setFullText(const QString& text) {
         m_full = text;
-        setToolTip(text);
+        // File and folder names are shown as they are, never as markup.
+        setToolTip(text.isEmpty() ? QString() : Qt::convertFromPlainText(text));
         updateGeometry();
         elide();
     }
@@ -174,6 +176,7 @@ public:
     static constexpr int timeWidth = 70;
     static constexpr int iconSize = 14;
     static constexpr int gap = 8;
+    static constexpr int padding = 12; // left and right of every row
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         const QFontMetrics metrics(monospaceCaption(option.font));
@@ -192,7 +195,7 @@ public:
         }
         const QFont font = monospaceCaption(option.font);
         painter->setFont(font);
-        const QRect row = option.rect.adjusted(0, 1, 0, -1);
+        const QRect row = option.rect.adjusted(padding, 1, -padding, -1);
         painter->setPen(option.palette.color(QPalette::PlaceholderText));
         painter->drawText(QRect(row.left(), row.top(), timeWidth, row.height()), Qt::AlignLeft | Qt::AlignTop,
                           timeOfDay(entry.time));
@@ -214,7 +217,7 @@ public:
 
 private:
     int messageWidth() const {
-        return std::max(40, m_view->viewport()->width() - timeWidth - iconSize - 2 * gap - 4);
+        return std::max(40, m_view->viewport()->width() - timeWidth - iconSize - 2 * gap - 2 * padding - 4);
     }
     AutoLogModel* m_model;
     QListView* m_view;
@@ -281,8 +284,11 @@ void AutoModeView::buildUi() {
     auto* counterRow = new QHBoxLayout;
     auto* stats = new QHBoxLayout;
     stats->setSpacing(16);
-    const QColor valueColors[4] = {palette().color(QPalette::Text), green,
-                                   palette().color(QPalette::PlaceholderText), orange};
+    // Primary and secondary follow the palette (the appearance may change
+    // after the screen is built); green and orange are fixed.
+    const QPalette::ColorRole valueRoles[4] = {QPalette::Text, QPalette::NoRole, QPalette::PlaceholderText,
+                                               QPalette::NoRole};
+    const QColor valueColors[4] = {{}, green, {}, orange};
     for (int i = 0; i < 4; ++i) {
         auto* cell = new QVBoxLayout;
         cell->setSpacing(2);
@@ -291,7 +297,11 @@ void AutoModeView::buildUi() {
         m_statLabels[i]->setForegroundRole(QPalette::PlaceholderText);
         m_statValues[i] = plainLabel(this);
         m_statValues[i]->setFont(scaledFont(font(), 0.85, QFont::DemiBold));
-        setTextColor(m_statValues[i], valueColors[i]);
+        if (valueRoles[i] != QPalette::NoRole) {
+            m_statValues[i]->setForegroundRole(valueRoles[i]);
+        } else {
+            setTextColor(m_statValues[i], valueColors[i]);
+        }
         cell->addWidget(m_statLabels[i]);
         cell->addWidget(m_statValues[i]);
         stats->addLayout(cell);
@@ -356,7 +366,6 @@ void AutoModeView::buildUi() {
     m_hint = plainLabel(m_logStack);
     m_hint->setForegroundRole(QPalette::PlaceholderText);
     m_hint->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    m_hint->setContentsMargins(20, 16, 20, 16);
     m_logModel = new AutoLogModel(this);
     m_logView = new QListView(m_logStack);
     m_logView->setModel(m_logModel);
@@ -369,12 +378,7 @@ void AutoModeView::buildUi() {
     m_logView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_logView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_logView->setSpacing(1);
-    m_logView->setContentsMargins(12, 8, 12, 8);
-    QPalette logPalette = m_logView->palette();
-    QColor background = logPalette.color(QPalette::Base);
-    background.setAlphaF(0.5);
-    logPalette.setColor(QPalette::Base, background);
-    m_logView->setPalette(logPalette);
+    refreshLogBackground();
     auto* copy = new QAction(m_logView);
     copy->setShortcut(QKeySequence::Copy);
     copy->setShortcutContext(Qt::WidgetShortcut);
@@ -392,6 +396,8 @@ void AutoModeView::buildUi() {
     });
     m_logStack->addWidget(m_hint);
     m_logStack->addWidget(m_logView);
+    // Set after adding: the stack clears the margins of the pages it takes.
+    m_hint->setContentsMargins(20, 16, 20, 16);
     root->addWidget(m_logStack, 1);
 
     // Completion panel.
@@ -488,6 +494,22 @@ void AutoModeView::retranslate() {
     refreshStatistics();
     refreshLogHint();
     refreshPanel();
+}
+
+// The text background at half strength, taken from the palette in force.
+void AutoModeView::refreshLogBackground() {
+    QPalette logPalette = palette();
+    QColor background = logPalette.color(QPalette::Base);
+    background.setAlphaF(0.5);
+    logPalette.setColor(QPalette::Base, background);
+    m_logView->setPalette(logPalette);
+}
+
+void AutoModeView::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && m_logView != nullptr) {
+        refreshLogBackground();
+    }
 }
 
 void AutoModeView::refreshHeader() {

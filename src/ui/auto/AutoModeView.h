@@ -31,8 +31,12 @@ public:
     // The open problem sheet, if any.
     ProblemResolutionView* problemSheet() const { return m_sheet; }
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     void buildUi();
+    void refreshLogBackground();
     void connectViewModel();
     void retranslate();
     void refreshHeader();

@@ -17,6 +17,7 @@
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTableView>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 namespace {
@@ -87,7 +88,11 @@ public:
         if (!file) {
             return {};
         }
-        if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
+        if (role == Qt::ToolTipRole) {
+            // Tag texts are shown as they are, never as markup.
+            return Qt::convertFromPlainText(data(index, Qt::DisplayRole).toString());
+        }
+        if (role == Qt::DisplayRole) {
             switch (index.column()) {
             case FileColumn:
                 return fileLabel(*file);
@@ -309,6 +314,7 @@ void ProblemResolutionView::buildUi() {
     m_table->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setAlternatingRowColors(true);
+    m_table->setWordWrap(false);
     m_table->setSortingEnabled(false);
     m_table->setContextMenuPolicy(Qt::CustomContextMenu);
     m_table->verticalHeader()->hide();
@@ -338,7 +344,10 @@ void ProblemResolutionView::buildUi() {
     footer->setContentsMargins(16, 12, 16, 12);
     footer->setSpacing(12);
     m_skipAll = plainButton(this);
-    m_skipAll->setForegroundRole(QPalette::PlaceholderText);
+    // A button draws its text in ButtonText: give it the secondary colour.
+    QPalette secondary = m_skipAll->palette();
+    secondary.setColor(QPalette::ButtonText, secondary.color(QPalette::PlaceholderText));
+    m_skipAll->setPalette(secondary);
     m_cancel = plainButton(this);
     m_updateSelected = plainButton(this);
     QFont prominent = m_updateSelected->font();

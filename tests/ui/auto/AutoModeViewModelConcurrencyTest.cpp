@@ -1,6 +1,7 @@
 #include "AutoRunFixture.h"
 
 #include <condition_variable>
+#include <thread>
 
 namespace {
 
@@ -21,9 +22,9 @@ public:
         std::lock_guard lock(m_mutex);
         return m_waiting;
     }
-    void open() {
+    void open(bool open = true) {
         std::lock_guard lock(m_mutex);
-        m_open = true;
+        m_open = open;
         m_changed.notify_all();
     }
 
@@ -123,4 +124,51 @@ TEST(AutoModeViewModelConcurrency, StartDuringWindDownAndOtherModeMixNoSession) 
     f.gate.release(&manualMode);
     EXPECT_TRUE(vm->canStart());
     EXPECT_FALSE(vm->canUndo());
+}
+
+TEST(AutoModeViewModelConcurrency, CancelLeavesAnUndoRunningAndANewRunWaitsForIt) {
+    HeldRun f;
+    auto vm = f.makeViewModel();
+    f.held->open();
+    vm->startProcessing();
+    ASSERT_TRUE(AutoRunFixture::awaitFinished(*vm));
+    f.held->open(false);
+    vm->undoLastWrite();
+    ASSERT_TRUE(f.writesWaiting(1));
+    const QStringList before = AutoRunFixture::messages(*vm);
+    vm->chooseDirectory(); // refused while the undo restores files
+    EXPECT_EQ(AutoRunFixture::messages(*vm), before);
+    vm->cancelProcessing(); // an undo is not cancelled
+    vm->startProcessing();  // and a new run does not read files it is restoring
+    QTest::qWait(50);
+    EXPECT_EQ(f.held->waiting(), 1);
+
+    f.held->open();
+    ASSERT_TRUE(AutoRunFixture::awaitFinished(*vm));
+    const QStringList lines = AutoRunFixture::messages(*vm);
+    EXPECT_TRUE(lines.filter("Undo:").isEmpty()); // its end left the new run alone
+    EXPECT_EQ(lines.last(), "Done: 6 updated, 0 skipped, 0 problems");
+    EXPECT_EQ(f.undoLog.entries().size(), 6);
+
+    // A folder that cannot be worked on still offers the last run's undo.
+    vm->selectDirectory(f.dir.filePath("gone"));
+    vm->startProcessing();
+    ASSERT_TRUE(AutoRunFixture::awaitFinished(*vm));
+    EXPECT_TRUE(vm->canUndo());
+}
+
+TEST(AutoModeViewModelConcurrency, QuitDuringARunLetsBegunWritesLandAndFreesTheGate) {
+    HeldRun f;
+    auto vm = f.makeViewModel();
+    vm->startProcessing();
+    ASSERT_TRUE(f.writesWaiting(3));
+    std::thread opener([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        f.held->open();
+    });
+    vm.reset();
+    opener.join();
+    EXPECT_EQ(f.gate.holder(), nullptr);
+    EXPECT_TRUE(f.allWritten());
+    EXPECT_EQ(std::pair(f.genresEqual("House 80er"), f.genresEqual("House")), std::pair(3, 3));
 }
