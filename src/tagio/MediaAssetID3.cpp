@@ -771,7 +771,7 @@ std::optional<Parsed> readRiff(const ByteSource& source, bool aiff) {
             throwNoAudio(source.path());
         }
         const double rate = extended80(*format, 8);
-        sampleRate = rate >= 1.0 ? int(rate + 0.5) : 0;
+        sampleRate = rate >= 1.0 && rate <= 1e7 ? int(rate + 0.5) : 0;
         const qint64 frames = Bytes::u32BE(*format, 2);
         if (frames > 0 && sampleRate > 0) {
             milliseconds = double(frames) * 1000.0 / rate;
@@ -780,10 +780,13 @@ std::optional<Parsed> readRiff(const ByteSource& source, bool aiff) {
         if (!format || format->size() < 16 || streamLength == 0) {
             throwNoAudio(source.path());
         }
-        const int tag = int(Bytes::u16BE(*format, 0) >> 8 | (Bytes::u16BE(*format, 0) & 0xFF) << 8);
-        const int channels = int(uint8_t(format->at(2)) | uint8_t(format->at(3)) << 8);
+        const auto u16LE = [&](qint64 at) {
+            return int(uint8_t(format->at(at)) | uint8_t(format->at(at + 1)) << 8);
+        };
+        const int tag = u16LE(0);
+        const int channels = u16LE(2);
         sampleRate = int(Bytes::u32LE(*format, 4));
-        const int bits = int(uint8_t(format->at(14)) | uint8_t(format->at(15)) << 8);
+        const int bits = u16LE(14);
         const bool pcm = tag == 1 || tag == 3 || tag == 0xFFFE;
         qint64 frames = 0;
         if (!pcm || (tag == 3 && totalSamples > 0)) {
