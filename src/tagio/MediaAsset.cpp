@@ -424,6 +424,13 @@ MediaAsset MediaAsset::load(const QString& path) {
 }
 
 MediaAsset MediaAsset::load(const ByteSource& source) {
+    if (std::optional<MediaAsset> own = loadOwn(source)) {
+        return *std::move(own);
+    }
+    return loadWithTagLib(source.path());
+}
+
+std::optional<MediaAsset> MediaAsset::loadOwn(const ByteSource& source) {
     const QString ext = QFileInfo(source.path()).suffix().toLower();
     std::optional<media::Parsed> parsed;
     if (ext == QLatin1String("mp3")) {
@@ -438,7 +445,7 @@ MediaAsset MediaAsset::load(const ByteSource& source) {
         parsed = media::readFlac(source);
     }
     if (!parsed) {
-        return loadWithTagLib(source.path());
+        return std::nullopt;
     }
     return fromItems(std::move(parsed->items), parsed->duration);
 }

@@ -54,6 +54,10 @@ public:
     static MediaAsset load(const QString& path);
     // The same on a file that is already open (its path names the format).
     static MediaAsset load(const ByteSource& source);
+    // Our own parsers alone: no value for a format they do not read, or a
+    // tag kind they leave to TagLib (an ID3v2.2 tag, a FLAC file whose only
+    // tag is an ID3 tag). Throws AppError::tagReadFailed for no audio.
+    static std::optional<MediaAsset> loadOwn(const ByteSource& source);
     // Whether the path's format is one our own parsers read.
     static bool readsItself(const QString& path);
     // Through TagLib alone, whatever the format: the reference our own

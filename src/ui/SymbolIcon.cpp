@@ -17,7 +17,7 @@ QIcon symbolIcon(const QString& symbolName) {
     static const QHash<QString, ThemeIcon> map{
         {QStringLiteral("person.crop.rectangle.stack"),
          {"view-list-details", QStyle::SP_FileDialogDetailedView}},
-        {QStringLiteral("gearshape.2"), {"system-run", QStyle::SP_MediaPlay}},
+        {QStringLiteral("gearshape.2"), {"system-run", QStyle::SP_BrowserReload}},
         {QStringLiteral("gear"), {"preferences-system", QStyle::SP_FileDialogInfoView}},
         {QStringLiteral("questionmark.circle"), {"help-contents", QStyle::SP_MessageBoxQuestion}},
         {QStringLiteral("flag.checkered"), {"go-home", QStyle::SP_DirHomeIcon}},

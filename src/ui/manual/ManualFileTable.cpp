@@ -210,8 +210,14 @@ QVariant ManualFileTableModel::data(const QModelIndex& index, int role) const {
             return shownYear(f) ? QString::number(*shownYear(f)) : kDash;
         case decade:
             return f.decadeLabel(m_model->decadeRules()).value_or(kDash);
-        case genre:
-            return f.genre;
+        case genre: {
+            // Tags written by some tools end in NULs or join values with them.
+            QString shown = f.genre;
+            while (shown.endsWith(QChar(0))) {
+                shown.chop(1);
+            }
+            return shown.replace(QChar(0), QStringLiteral(" / "));
+        }
         case format:
             return rawValue(f.format).toUpper();
         case directory:
