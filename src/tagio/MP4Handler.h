@@ -8,6 +8,8 @@
 #include <optional>
 
 class ByteSource;
+class FilePieces;
+class SourceBytes;
 
 // Tag handler for MP4/M4A files: reads the genre and year of the iTunes item
 // list (moov/udta/meta/ilst) and rebuilds that list for a write, moving the
@@ -89,9 +91,14 @@ public:
     // maxTreeAtoms atoms or more.
     static void checkMovieTree(const QString& path);
 
-    // The complete new file image with the genre (and, when given, year,
-    // title and artist) items replaced or added. Throws AppError::tagWriteFailed
-    // whenever the result could not be made without damaging the file.
+    // The new file with the genre (and, when given, year, title and artist)
+    // items replaced or added: the file before the movie and the media data
+    // copied unchanged, the movie (and a free atom after it) rebuilt. Throws
+    // AppError::tagWriteFailed whenever the result could not be made without
+    // damaging the file.
+    FilePieces writeGenre(const QString& genre, std::optional<int> year, std::optional<QString> title,
+                          std::optional<QString> artist, const SourceBytes& file, const QString& path) const;
+    // The same for a file held in memory, as the complete new image.
     QByteArray writeGenre(const QString& genre, std::optional<int> year, std::optional<QString> title,
                           std::optional<QString> artist, const QByteArray& fileBytes,
                           const QString& path) const;
