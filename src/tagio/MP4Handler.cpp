@@ -643,12 +643,6 @@ void checkTreeLevel(WindowReader& reader, qint64 start, qint64 end, int depth, q
 void MP4Handler::checkMovieTree(const QString& path) {
     const ByteSource source = openSource(path);
     WindowReader reader(source, path);
-    // Such readers also hold every atom of the file's top level.
-    qint64 topLevel = 0;
-    walkLevel(reader, 0, reader.size(), [&topLevel](const HeaderAtom&) { return ++topLevel < maxTreeAtoms; });
-    if (topLevel >= maxTreeAtoms) {
-        throwRead(path, QStringLiteral("MP4 file holds too many atoms to read"));
-    }
     if (const std::optional<MovieLocation> at = locateMovie(reader, path)) {
         qint64 atoms = 0;
         checkTreeLevel(reader, at->start + at->headerLength, at->end, 1, atoms, path);

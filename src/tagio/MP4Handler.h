@@ -90,7 +90,7 @@ public:
     // For readers that load atoms whole (TagLib): throws AppError::tagReadFailed
     // when the sizes stored in the movie's atom tree would make them hold more
     // than the caps above: an atom or an item list beyond maxMovieRead, or
-    // maxTreeAtoms atoms or more in the movie or at the top level of the file.
+    // maxTreeAtoms atoms or more.
     static void checkMovieTree(const QString& path);
 
     // The new file with the genre (and, when given, year, title and artist)
