@@ -16,8 +16,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
+#include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -348,6 +352,21 @@ void YearEditSheet::refresh() {
         m_newGenre->setText(composeGenreWithLabel(m_model.file().genre, *preview));
     }
     m_save->setEnabled(m_model.isValid());
+    QTimer::singleShot(0, this, &YearEditSheet::fitHeight);
+}
+
+void YearEditSheet::fitHeight() {
+    // Grows (never shrinks) when the preview or a message appears, so they are
+    // not hidden below the fold while the screen has room for them.
+    auto* scroll = findChild<QScrollArea*>();
+    if (!isVisible() || scroll == nullptr || scroll->widget() == nullptr) {
+        return;
+    }
+    const int missing = scroll->widget()->sizeHint().height() - scroll->viewport()->height();
+    const int roomy = screen() ? screen()->availableGeometry().height() * 9 / 10 : height() + missing;
+    if (missing > 0 && height() < roomy) {
+        resize(width(), std::min(height() + missing, roomy));
+    }
 }
 
 void YearEditSheet::save() {
