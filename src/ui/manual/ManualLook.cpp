@@ -79,4 +79,12 @@ QString plainToolTip(const QString& text) {
     return text.isEmpty() ? QString() : QStringLiteral("<p>") + text.toHtmlEscaped() + QStringLiteral("</p>");
 }
 
+QString shownGenre(const QString& genre) {
+    QString shown = genre;
+    while (shown.endsWith(QChar(0))) {
+        shown.chop(1);
+    }
+    return shown.replace(QChar(0), QStringLiteral(" / "));
+}
+
 } // namespace ManualLook

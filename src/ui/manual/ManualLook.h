@@ -30,4 +30,8 @@ QFrame* divider(QWidget* parent, Qt::Orientation orientation, int length = 0);
 // A tooltip that shows `text` literally, whatever it contains.
 QString plainToolTip(const QString& text);
 
+// A genre as shown: without trailing NULs, and NULs between values (as some
+// taggers join them) shown as " / ".
+QString shownGenre(const QString& genre);
+
 } // namespace ManualLook

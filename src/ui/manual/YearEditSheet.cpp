@@ -146,7 +146,7 @@ void YearEditSheet::build() {
     } rows[] = {{!file.title.isEmpty(), file.title},
                 {!file.artist.isEmpty(), file.artist},
                 {!file.album.isEmpty(), file.album},
-                {true, file.genre.isEmpty() ? kDash : file.genre},
+                {true, file.genre.isEmpty() ? kDash : ManualLook::shownGenre(file.genre)},
                 {file.year.has_value(), file.year ? QString::number(*file.year) : QString()}};
     for (int i = 0; i < 5; ++i) {
         auto* label = plainLabel(content);
@@ -248,7 +248,7 @@ void YearEditSheet::build() {
     auto* current = new QVBoxLayout;
     current->setSpacing(2);
     m_currentCaption = heading(box);
-    auto* currentGenre = plainLabel(box, file.genre.isEmpty() ? kDash : file.genre);
+    auto* currentGenre = plainLabel(box, file.genre.isEmpty() ? kDash : ManualLook::shownGenre(file.genre));
     currentGenre->setFont(ManualLook::callout(font()));
     current->addWidget(m_currentCaption);
     current->addWidget(currentGenre);
@@ -349,7 +349,7 @@ void YearEditSheet::refresh() {
     m_decadePicker->setCurrentIndex(index);
     m_preview->setVisible(preview.has_value());
     if (preview) {
-        m_newGenre->setText(composeGenreWithLabel(m_model.file().genre, *preview));
+        m_newGenre->setText(composeGenreWithLabel(ManualLook::shownGenre(m_model.file().genre), *preview));
     }
     m_save->setEnabled(m_model.isValid());
     QTimer::singleShot(0, this, &YearEditSheet::fitHeight);
