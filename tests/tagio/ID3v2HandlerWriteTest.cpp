@@ -182,7 +182,8 @@ TEST(ID3v2HandlerWrite, RoundTripKeepsAudioAndEveryOtherFrame) {
             EXPECT_EQ(newTag.left(6), QByteArray("ID3\3\0\0", 6));
             EXPECT_EQ(newTag.right(ID3v2Handler::paddingSize), QByteArray(ID3v2Handler::paddingSize, '\0'));
 
-            QSet<QByteArray> dropped{"TCON"};
+            // A kept ID3v2.4 TDRC becomes TYER and TDAT, which TagLib reads as TDRC again.
+            QSet<QByteArray> dropped{"TCON", "TDAT"};
             if (year) {
                 dropped << "TYER"
                         << "TDRC";
@@ -203,7 +204,8 @@ TEST(ID3v2HandlerWrite, RoundTripKeepsAudioAndEveryOtherFrame) {
             // Our reader, frame by frame in v2.3 form.
             const auto oursBefore = ID3v2Handler::listFrames(tagOf(before, path));
             const auto oursAfter = ID3v2Handler::listFrames(newTag);
-            EXPECT_EQ(without(oursAfter, dropped), without(oursBefore, dropped));
+            EXPECT_EQ(without(oursAfter, dropped + QSet<QByteArray>{"TDRC", "TYER"}),
+                      without(oursBefore, dropped + QSet<QByteArray>{"TDRC", "TYER"}));
             const QList<QByteArray> newIds =
                 year ? QList<QByteArray>{"TCON", "TYER"} : QList<QByteArray>{"TCON"};
             EXPECT_EQ(ids(oursAfter).mid(oursAfter.size() - newIds.size()), newIds);
