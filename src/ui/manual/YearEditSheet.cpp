@@ -156,7 +156,8 @@ void YearEditSheet::build() {
         label->setFont(ManualLook::callout(font()));
         value->setFont(i == 4 ? QFontDatabase::systemFont(QFontDatabase::FixedFont)
                               : ManualLook::callout(font()));
-        if (i == 0) {
+        if (rows[0].shown) {
+            // A shown Title row aligns the whole label column to the right.
             label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         }
         label->setVisible(rows[i].shown);
