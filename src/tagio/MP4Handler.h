@@ -7,6 +7,7 @@
 
 #include <optional>
 
+class ByteSource;
 class FilePieces;
 class SourceBytes;
 
@@ -60,6 +61,8 @@ public:
         std::optional<QString> genre;
     };
     YearAndGenre readYearAndGenre(const QString& path) const;
+    // The same on a file that is already open.
+    YearAndGenre readYearAndGenre(const ByteSource& source) const;
 
     // The three reads above walk the atom headers of moov/udta/meta/ilst and
     // read only the items they need; where that walk meets damaged atoms they
