@@ -17,7 +17,8 @@ WorkerPool::~WorkerPool() {
 void WorkerPool::post(std::function<void()> job) {
     std::lock_guard lock(m_mutex);
     m_jobs.push_back(std::move(job));
-    if (m_waiting == 0 && int(m_threads.size()) < m_maxThreads) {
+    // Idle threads take one queued job each; a job beyond them gets a new thread.
+    if (int(m_jobs.size()) > m_waiting && int(m_threads.size()) < m_maxThreads) {
         m_threads.emplace_back([this] { loop(); });
     } else {
         m_wake.notify_one();

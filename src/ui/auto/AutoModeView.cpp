@@ -1,5 +1,7 @@
 #include "ui/auto/AutoModeView.h"
 
+#include "ui/PlainWidgets.h"
+
 #include "model/AppSettings.h"
 #include "ui/SymbolIcon.h"
 #include "ui/auto/ProblemResolutionView.h"
@@ -46,17 +48,8 @@ QFont monospaceCaption(const QFont& base) {
     return font;
 }
 
-void setTextColor(QWidget* widget, const QColor& color) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, color);
-    widget->setPalette(palette);
-}
-
-QLabel* plainLabel(QWidget* parent) {
-    auto* label = new QLabel(parent);
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
+using ui::plainLabel;
+using ui::setTextColor;
 
 QFrame* rule(QWidget* parent, QFrame::Shape shape) {
     auto* line = new QFrame(parent);

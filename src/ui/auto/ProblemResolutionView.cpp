@@ -2,6 +2,7 @@
 
 #include "model/AppSettings.h"
 #include "ui/SymbolIcon.h"
+#include "ui/manual/ManualLook.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>
@@ -99,7 +100,7 @@ public:
             case AlbumColumn:
                 return file->album;
             case GenreColumn:
-                return file->genre;
+                return ManualLook::shownGenre(file->genre);
             case FormatColumn:
                 return rawValue(file->format).toUpper();
             case YearColumn:

@@ -210,14 +210,8 @@ QVariant ManualFileTableModel::data(const QModelIndex& index, int role) const {
             return shownYear(f) ? QString::number(*shownYear(f)) : kDash;
         case decade:
             return f.decadeLabel(m_model->decadeRules()).value_or(kDash);
-        case genre: {
-            // Tags written by some tools end in NULs or join values with them.
-            QString shown = f.genre;
-            while (shown.endsWith(QChar(0))) {
-                shown.chop(1);
-            }
-            return shown.replace(QChar(0), QStringLiteral(" / "));
-        }
+        case genre:
+            return ManualLook::shownGenre(f.genre);
         case format:
             return rawValue(f.format).toUpper();
         case directory:

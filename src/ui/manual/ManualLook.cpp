@@ -51,19 +51,6 @@ QFont title2(const QFont& base) {
     return scaled(base, 1.4);
 }
 
-void setTextColor(QWidget* widget, const QColor& color) {
-    QPalette p = widget->palette();
-    p.setColor(QPalette::WindowText, color);
-    p.setColor(QPalette::ButtonText, color);
-    p.setColor(QPalette::Text, color);
-    widget->setPalette(p);
-}
-
-QLabel* plainLabel(QWidget* parent, const QString& text) {
-    auto* label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
 
 QFrame* divider(QWidget* parent, Qt::Orientation orientation, int length) {
     auto* frame = new QFrame(parent);
@@ -77,6 +64,14 @@ QFrame* divider(QWidget* parent, Qt::Orientation orientation, int length) {
 
 QString plainToolTip(const QString& text) {
     return text.isEmpty() ? QString() : QStringLiteral("<p>") + text.toHtmlEscaped() + QStringLiteral("</p>");
+}
+
+QString shownGenre(const QString& genre) {
+    QString shown = genre;
+    while (shown.endsWith(QChar(0))) {
+        shown.chop(1);
+    }
+    return shown.replace(QChar(0), QStringLiteral(" / "));
 }
 
 } // namespace ManualLook

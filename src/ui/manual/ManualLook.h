@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/PlainWidgets.h"
+
 #include <QColor>
 #include <QFont>
 #include <QString>
@@ -21,13 +23,15 @@ QFont caption(const QFont& base);
 QFont callout(const QFont& base);
 QFont headline(const QFont& base);
 QFont title2(const QFont& base);
-// Sets the label's text colour.
-void setTextColor(QWidget* widget, const QColor& color);
-// A label that shows its text literally.
-QLabel* plainLabel(QWidget* parent, const QString& text = {});
+using ui::plainLabel;
+using ui::setTextColor;
 // A sunken line; `length` fixes a vertical line's height when positive.
 QFrame* divider(QWidget* parent, Qt::Orientation orientation, int length = 0);
 // A tooltip that shows `text` literally, whatever it contains.
 QString plainToolTip(const QString& text);
+
+// A genre as shown: without trailing NULs, and NULs between values (as some
+// taggers join them) shown as " / ".
+QString shownGenre(const QString& genre);
 
 } // namespace ManualLook

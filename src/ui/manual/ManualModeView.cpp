@@ -29,10 +29,13 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -44,6 +47,13 @@ QPushButton* button(QWidget* parent, const char* name, const char* symbol) {
     b->setIcon(symbolIcon(QLatin1String(symbol)));
     b->setAutoDefault(false);
     return b;
+}
+
+// Text in a named colour ("secondary", "orange", ...); worked out again when
+// the palette changes, so a switch between light and dark stays readable.
+void tint(QWidget* widget, const char* colour) {
+    widget->setProperty("tint", QLatin1String(colour));
+    ManualLook::setTextColor(widget, ManualLook::statusColor(QLatin1String(colour), QApplication::palette()));
 }
 
 QLabel* plainLabel(QWidget* parent, const char* name = nullptr) {
@@ -281,7 +291,7 @@ void ManualModeView::build() {
         title->setFont(ManualLook::title2(font()));
         auto* hint = plainLabel(placeholder);
         hint->setAlignment(Qt::AlignCenter);
-        ManualLook::setTextColor(hint, palette().color(QPalette::PlaceholderText));
+        tint(hint, "secondary");
         layout->addWidget(icon);
         layout->addWidget(title);
         layout->addWidget(hint);
@@ -329,7 +339,7 @@ QWidget* ManualModeView::buildToolbar() {
     m_directory = button(row, "directoryButton", "folder");
     m_folderName = plainLabel(row, "folderName");
     m_folderName->setMaximumWidth(200);
-    ManualLook::setTextColor(m_folderName, palette().color(QPalette::PlaceholderText));
+    tint(m_folderName, "secondary");
     auto* line = divider(row, Qt::Vertical, 20);
     line->setObjectName(QStringLiteral("toolbarDivider"));
     m_scan = button(row, "scanButton", "arrow.clockwise");
@@ -339,9 +349,9 @@ QWidget* ManualModeView::buildToolbar() {
     m_problems = button(row, "problemsButton", "exclamationmark.circle");
     m_undo = button(row, "undoButton", "arrow.uturn.backward");
     m_cancel = button(row, "cancelButton", "xmark.circle");
-    ManualLook::setTextColor(m_problems, ManualLook::statusColor(QStringLiteral("orange"), palette()));
-    ManualLook::setTextColor(m_undo, ManualLook::statusColor(QStringLiteral("orange"), palette()));
-    ManualLook::setTextColor(m_cancel, ManualLook::statusColor(QStringLiteral("red"), palette()));
+    tint(m_problems, "orange");
+    tint(m_undo, "orange");
+    tint(m_cancel, "red");
     for (QWidget* w : std::initializer_list<QWidget*>{m_directory, m_folderName, line, m_scan, m_clear,
                                                       m_lookup, m_update, m_problems, m_undo}) {
         layout->addWidget(w);
@@ -391,7 +401,7 @@ QWidget* ManualModeView::buildFilterBar() {
     m_progressBar->setTextVisible(false);
     m_progressLabel = plainLabel(m_progress, "progressLabel");
     m_progressLabel->setFont(ManualLook::caption(font()));
-    ManualLook::setTextColor(m_progressLabel, palette().color(QPalette::PlaceholderText));
+    tint(m_progressLabel, "secondary");
     progressLayout->addWidget(m_progressBar);
     progressLayout->addWidget(m_progressLabel);
 
@@ -419,13 +429,13 @@ QWidget* ManualModeView::buildFooter() {
         boxLayout->setContentsMargins(0, 0, 0, 0);
         boxLayout->setSpacing(4);
         auto* label = plainLabel(box);
-        ManualLook::setTextColor(label, palette().color(QPalette::PlaceholderText));
+        tint(label, "secondary");
         auto* count = plainLabel(box);
         count->setObjectName(QStringLiteral("count"));
         QFont medium = count->font();
         medium.setWeight(QFont::Medium);
         count->setFont(medium);
-        ManualLook::setTextColor(count, ManualLook::statusColor(QLatin1String(colors[i]), palette()));
+        tint(count, colors[i]);
         boxLayout->addWidget(label);
         boxLayout->addWidget(count);
         layout->addWidget(box);
@@ -436,7 +446,7 @@ QWidget* ManualModeView::buildFooter() {
     }
     layout->addStretch(1);
     m_selectionText = plainLabel(row, "selectionText");
-    ManualLook::setTextColor(m_selectionText, palette().color(QPalette::PlaceholderText));
+    tint(m_selectionText, "secondary");
     layout->addWidget(m_selectionText);
     return row;
 }
@@ -483,6 +493,16 @@ void ManualModeView::retranslate() {
         m_counters[i].label->setText(labels[i] + QLatin1Char(':'));
     }
     m_tableModel->retranslate();
+    // The narrow fixed columns widen to their title ("Jahrzehnt") and the sort mark.
+    QHeaderView* header = m_table->horizontalHeader();
+    const int room = 3 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) +
+                     style()->pixelMetric(QStyle::PM_HeaderMarkSize, nullptr, header);
+    for (const auto& [column, width] : {std::pair{int(ManualFileTableModel::year), 50},
+                                        std::pair{int(ManualFileTableModel::decade), 60},
+                                        std::pair{int(ManualFileTableModel::format), 50}}) {
+        const QString title = m_tableModel->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+        m_table->setColumnWidth(column, std::max(width, header->fontMetrics().horizontalAdvance(title) + room));
+    }
     refresh();
 }
 
@@ -676,6 +696,18 @@ void ManualModeView::showRowMenu(const QPoint& position) {
                             : localizedText(QStringLiteral("Auswählen"), QStringLiteral("Select")),
                     this, [this, id = file.id, checked] { m_selection->setSelected(id, !checked); });
     menu->popup(m_table->viewport()->mapToGlobal(position));
+}
+
+void ManualModeView::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ApplicationPaletteChange || event->type() == QEvent::PaletteChange) {
+        for (QWidget* widget : findChildren<QWidget*>()) {
+            const QString colour = widget->property("tint").toString();
+            if (!colour.isEmpty()) {
+                ManualLook::setTextColor(widget, ManualLook::statusColor(colour, QApplication::palette()));
+            }
+        }
+    }
 }
 
 void ManualModeView::syncSortIndicator() {

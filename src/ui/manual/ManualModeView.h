@@ -50,6 +50,9 @@ public:
     // Opens the year sheet for a row (nothing while a write runs).
     void openYearSheet(const MusicFile& file);
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     void build();
     QWidget* buildToolbar();

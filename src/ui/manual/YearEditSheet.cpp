@@ -16,8 +16,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
+#include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -142,7 +146,7 @@ void YearEditSheet::build() {
     } rows[] = {{!file.title.isEmpty(), file.title},
                 {!file.artist.isEmpty(), file.artist},
                 {!file.album.isEmpty(), file.album},
-                {true, file.genre.isEmpty() ? kDash : file.genre},
+                {true, file.genre.isEmpty() ? kDash : ManualLook::shownGenre(file.genre)},
                 {file.year.has_value(), file.year ? QString::number(*file.year) : QString()}};
     for (int i = 0; i < 5; ++i) {
         auto* label = plainLabel(content);
@@ -152,7 +156,8 @@ void YearEditSheet::build() {
         label->setFont(ManualLook::callout(font()));
         value->setFont(i == 4 ? QFontDatabase::systemFont(QFontDatabase::FixedFont)
                               : ManualLook::callout(font()));
-        if (i == 0) {
+        if (rows[0].shown) {
+            // A shown Title row aligns the whole label column to the right.
             label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         }
         label->setVisible(rows[i].shown);
@@ -244,7 +249,7 @@ void YearEditSheet::build() {
     auto* current = new QVBoxLayout;
     current->setSpacing(2);
     m_currentCaption = heading(box);
-    auto* currentGenre = plainLabel(box, file.genre.isEmpty() ? kDash : file.genre);
+    auto* currentGenre = plainLabel(box, file.genre.isEmpty() ? kDash : ManualLook::shownGenre(file.genre));
     currentGenre->setFont(ManualLook::callout(font()));
     current->addWidget(m_currentCaption);
     current->addWidget(currentGenre);
@@ -345,9 +350,24 @@ void YearEditSheet::refresh() {
     m_decadePicker->setCurrentIndex(index);
     m_preview->setVisible(preview.has_value());
     if (preview) {
-        m_newGenre->setText(composeGenreWithLabel(m_model.file().genre, *preview));
+        m_newGenre->setText(composeGenreWithLabel(ManualLook::shownGenre(m_model.file().genre), *preview));
     }
     m_save->setEnabled(m_model.isValid());
+    QTimer::singleShot(0, this, &YearEditSheet::fitHeight);
+}
+
+void YearEditSheet::fitHeight() {
+    // Grows (never shrinks) when the preview or a message appears, so they are
+    // not hidden below the fold while the screen has room for them.
+    auto* scroll = findChild<QScrollArea*>();
+    if (!isVisible() || scroll == nullptr || scroll->widget() == nullptr) {
+        return;
+    }
+    const int missing = scroll->widget()->sizeHint().height() - scroll->viewport()->height();
+    const int roomy = screen() ? screen()->availableGeometry().height() * 9 / 10 : height() + missing;
+    if (missing > 0 && height() < roomy) {
+        resize(width(), std::min(height() + missing, roomy));
+    }
 }
 
 void YearEditSheet::save() {

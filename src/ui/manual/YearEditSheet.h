@@ -33,6 +33,7 @@ private:
     void build();
     void retranslate();
     void refresh();
+    void fitHeight();
     void save();
     void skip();
 

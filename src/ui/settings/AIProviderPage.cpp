@@ -93,7 +93,7 @@ AIProviderPage::AIProviderPage(SettingsViewModel& viewModel, QWidget* parent)
     m_reset = new QPushButton;
     m_reset->setFlat(true);
     makeCaption(m_reset);
-    setForeground(m_reset, Qt::red);
+    ui::setTextColor(m_reset, Qt::red);
     m_resultIcon = new QLabel;
     m_testBusy = busyBar();
     testRow->addWidget(m_test);
@@ -158,7 +158,7 @@ void AIProviderPage::refresh() {
     m_resultIcon->setVisible(result.has_value());
     if (result) {
         setText(m_result, result->text);
-        setForeground(m_result, result->success ? QColor(Qt::darkGreen) : QColor(Qt::red));
+        ui::setTextColor(m_result, result->success ? QColor(Qt::darkGreen) : QColor(Qt::red));
         const QIcon symbol = result->success ? symbolIcon(QStringLiteral("checkmark.circle.fill"))
                                              : symbolIcon(QStringLiteral("xmark.circle.fill"));
         m_resultIcon->setPixmap(symbol.pixmap(14, 14));

@@ -38,7 +38,7 @@ InfoPage::InfoPage(SettingsViewModel& viewModel, QWidget* parent) : SettingsPage
     for (QPushButton* button : {m_openLog, m_clearLog}) {
         button->setFlat(true);
     }
-    setForeground(m_clearLog, Qt::red);
+    ui::setTextColor(m_clearLog, Qt::red);
     m_debug.content->addWidget(m_logging);
     m_debug.content->addWidget(m_openLog, 0, Qt::AlignLeft);
     m_debug.content->addWidget(m_clearLog, 0, Qt::AlignLeft);
@@ -121,9 +121,9 @@ InfoPage::InfoPage(SettingsViewModel& viewModel, QWidget* parent) : SettingsPage
 
 void InfoPage::colourLinks() {
     const QColor link = palette().color(QPalette::Link);
-    setForeground(m_openLog, link);
+    ui::setTextColor(m_openLog, link);
     for (const Link& entry : m_links) {
-        setForeground(entry.button, link);
+        ui::setTextColor(entry.button, link);
     }
 }
 

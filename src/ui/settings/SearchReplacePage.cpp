@@ -57,7 +57,7 @@ SearchReplacePage::SearchReplacePage(SettingsViewModel& viewModel, QWidget* pare
     m_findings->setTextFormat(Qt::PlainText);
     m_findings->setWordWrap(true);
     makeCaption(m_findings);
-    setForeground(m_findings, QColor(255, 140, 0));
+    ui::setTextColor(m_findings, QColor(255, 140, 0));
     m_layout->insertWidget(m_layout->indexOf(m_ruleSection.footer), m_findings);
     auto* ruleFooter = new QHBoxLayout;
     m_ruleNote = m_ruleSection.footer;

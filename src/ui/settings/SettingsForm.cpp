@@ -36,14 +36,6 @@ void makeCaption(QWidget* widget) {
     widget->setFont(font);
 }
 
-void setForeground(QWidget* widget, const QColor& colour) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    palette.setColor(QPalette::ButtonText, colour);
-    palette.setColor(QPalette::Text, colour);
-    widget->setPalette(palette);
-}
-
 void makeSecondary(QWidget* widget) {
     // A role, not a colour: the text follows a later switch between light and dark.
     widget->setForegroundRole(QPalette::PlaceholderText);
@@ -59,7 +51,7 @@ QLabel* makeNote(QWidget* parent) {
 }
 
 void colourResult(QLabel* label) {
-    setForeground(label,
+    ui::setTextColor(label,
                   label->text().startsWith(QStringLiteral("✓")) ? QColor(Qt::darkGreen) : QColor(Qt::red));
 }
 

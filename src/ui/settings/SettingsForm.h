@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/PlainWidgets.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -30,7 +32,6 @@ void makeCaption(QWidget* widget);
 void makeSecondary(QWidget* widget);
 // Green for a text that begins with "✓", red for any other.
 void colourResult(QLabel* label);
-void setForeground(QWidget* widget, const QColor& colour);
 
 // Refreshers: no signal reaches the bound setter, and a field's text (with
 // its cursor) is left alone when it already shows the value.
