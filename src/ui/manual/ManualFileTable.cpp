@@ -42,12 +42,15 @@ std::optional<int> shownYear(const MusicFile& f) {
     return f.manualYear ? f.manualYear : f.discoveredYear ? f.discoveredYear : f.year;
 }
 
+bool isLookingUp(const MusicFile& f) {
+    return f.status.kind() == ProcessingStatus::Kind::lookingUp;
+}
+
 } // namespace
 
 ManualFileTableModel::ManualFileTableModel(ManualModeViewModel* model, TableSelectionViewModel* selection,
                                            QObject* parent)
     : QAbstractTableModel(parent), m_model(model), m_selection(selection) {
-    m_rows = model->filteredFiles();
     m_resort.setSingleShot(true);
     m_resort.setInterval(100);
     connect(&m_resort, &QTimer::timeout, this, &ManualFileTableModel::rebuild);
@@ -55,7 +58,7 @@ ManualFileTableModel::ManualFileTableModel(ManualModeViewModel* model, TableSele
     connect(&m_spinner, &QTimer::timeout, this, [this] {
         m_spinnerPhase = (m_spinnerPhase + 1) % 12;
         for (int row = 0; row < m_rows.size(); ++row) {
-            if (m_rows.at(row).status.kind() == ProcessingStatus::Kind::lookingUp) {
+            if (isLookingUp(m_rows.at(row))) {
                 Q_EMIT dataChanged(index(row, status), index(row, status));
             }
         }
@@ -67,28 +70,30 @@ ManualFileTableModel::ManualFileTableModel(ManualModeViewModel* model, TableSele
             Q_EMIT dataChanged(index(0, check), index(int(m_rows.size()) - 1, check), {Qt::CheckStateRole});
         }
     });
-    updateSpinner();
+    rebuild();
 }
 
 void ManualFileTableModel::rebuild() {
     beginResetModel();
     m_rows = m_model->filteredFiles();
+    m_rowOf.clear();
+    m_rowOf.reserve(m_rows.size());
+    m_lookingUp = 0;
+    for (int row = int(m_rows.size()) - 1; row >= 0; --row) {
+        m_rowOf.insert(m_rows.at(row).id, row); // the first row of an id wins
+        m_lookingUp += isLookingUp(m_rows.at(row)) ? 1 : 0;
+    }
     endResetModel();
     updateSpinner();
 }
 
 void ManualFileTableModel::updateRow(const QUuid& id) {
-    for (int row = 0; row < m_rows.size(); ++row) {
-        if (m_rows.at(row).id == id) {
-            for (const MusicFile& f : m_model->files()) {
-                if (f.id == id) {
-                    m_rows[row] = f;
-                    break;
-                }
-            }
-            Q_EMIT dataChanged(index(row, 0), index(row, columnCount_ - 1));
-            break;
+    if (const int row = m_rowOf.value(id, -1); row >= 0) {
+        if (const MusicFile* f = m_model->findFile(id)) {
+            m_lookingUp += (isLookingUp(*f) ? 1 : 0) - (isLookingUp(m_rows.at(row)) ? 1 : 0);
+            m_rows[row] = *f;
         }
+        Q_EMIT dataChanged(index(row, 0), index(row, columnCount_ - 1));
     }
     // Row changes come one per file; the order and the filter follow them in batches.
     static const QList<SortColumn> changing = {SortColumn::year, SortColumn::decade, SortColumn::genre};
@@ -100,9 +105,7 @@ void ManualFileTableModel::updateRow(const QUuid& id) {
 }
 
 void ManualFileTableModel::updateSpinner() {
-    const bool spinning = std::any_of(m_rows.begin(), m_rows.end(), [](const MusicFile& f) {
-        return f.status.kind() == ProcessingStatus::Kind::lookingUp;
-    });
+    const bool spinning = m_lookingUp > 0;
     if (spinning && !m_spinner.isActive()) {
         m_spinner.start();
     } else if (!spinning) {

@@ -4,6 +4,7 @@
 #include "ui/manual/ManualModeViewModel.h"
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QList>
 #include <QTimer>
 
@@ -45,6 +46,8 @@ private:
     ManualModeViewModel* m_model;
     TableSelectionViewModel* m_selection;
     QList<MusicFile> m_rows;
+    QHash<QUuid, int> m_rowOf;
+    int m_lookingUp = 0; // rows of m_rows being looked up
     QTimer m_spinner;
     QTimer m_resort; // a changed row may move or leave the filtered view
     int m_spinnerPhase = 0;

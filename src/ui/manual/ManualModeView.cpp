@@ -510,7 +510,8 @@ void ManualModeView::refresh() {
     const ManualModeViewModel& vm = *m_model;
     const bool busy = vm.isBusy();
     const bool hasFiles = !vm.files().isEmpty();
-    const int problems = int(vm.problematicFiles().size());
+    const StatusCounts c = vm.statusCounts();
+    const int problems = c.notFound + c.errors; // the rows problematicFiles() gives
 
     m_directory->setEnabled(!busy);
     if (const auto& folder = vm.selectedDirectory()) {
@@ -542,7 +543,6 @@ void ManualModeView::refresh() {
 
     m_stack->setCurrentIndex(hasFiles || vm.isScanning() ? 0 : vm.selectedDirectory() ? 2 : 1);
 
-    const StatusCounts c = vm.statusCounts();
     const int counts[] = {c.total, c.yearFound, c.notFound, c.genreFound, c.updated, c.skipped, c.errors};
     for (int i = 0; i < m_counters.size(); ++i) {
         m_counters[i].count->setText(QString::number(counts[i]));

@@ -181,6 +181,7 @@ void ManualModeViewModel::clearErrorMessage() {
 void ManualModeViewModel::setSort(SortColumn column, bool ascending) {
     m_sortColumn = column;
     m_sortAscending = ascending;
+    m_shown = {};
     Q_EMIT stateChanged();
     Q_EMIT filesChanged();
 }
@@ -190,6 +191,7 @@ void ManualModeViewModel::setFilterText(const QString& text) {
         return;
     }
     m_filterText = text;
+    m_shown = {};
     Q_EMIT stateChanged();
     Q_EMIT filesChanged();
 }
@@ -199,6 +201,7 @@ void ManualModeViewModel::setShowOnlyProblematic(bool on) {
         return;
     }
     m_showOnlyProblematic = on;
+    m_shown = {};
     Q_EMIT stateChanged();
     Q_EMIT filesChanged();
 }
@@ -228,26 +231,36 @@ QList<DecadeRule> ManualModeViewModel::decadeRules() const {
     return m_services.settings()->decadeRules;
 }
 
-QList<MusicFile> ManualModeViewModel::filteredFiles() const {
-    const QString query = folded(m_filterText);
-    QList<MusicFile> kept;
-    for (const MusicFile& f : m_files) {
-        if (m_showOnlyProblematic && !isProblem(f)) {
-            continue;
-        }
-        if (!query.isEmpty() && !folded(f.title).contains(query) && !folded(f.artist).contains(query) &&
-            !folded(f.album).contains(query) && !folded(f.genre).contains(query) &&
-            !folded(fileNameOf(f.url)).contains(query)) {
-            continue;
-        }
-        kept.append(f);
+bool ManualModeViewModel::isShown(const MusicFile& f, const QString& query) const {
+    if (m_showOnlyProblematic && !isProblem(f)) {
+        return false;
     }
+    return query.isEmpty() || folded(f.title).contains(query) || folded(f.artist).contains(query) ||
+           folded(f.album).contains(query) || folded(f.genre).contains(query) ||
+           folded(fileNameOf(f.url)).contains(query);
+}
 
-    const QList<DecadeRule> rules = m_services.settings()->decadeRules;
+QList<MusicFile> ManualModeViewModel::filteredFiles() const {
+    Shown& shown = m_shown;
+    QList<DecadeRule> rules = m_services.settings()->decadeRules;
+    if (shown.valid && rules == shown.rules) {
+        if (!shown.rowsValid) {
+            shown.rows.clear();
+            shown.rows.reserve(qsizetype(shown.order.size()));
+            for (const qsizetype index : shown.order) {
+                shown.rows.append(m_files.at(index));
+            }
+            shown.rowsValid = true;
+        }
+        return shown.rows;
+    }
+    shown.query = folded(m_filterText);
+    shown.rules = std::move(rules);
     std::vector<std::pair<SortKey, qsizetype>> keyed;
-    keyed.reserve(kept.size());
-    for (qsizetype i = 0; i < kept.size(); ++i) {
-        keyed.emplace_back(sortKey(kept.at(i), m_sortColumn, rules), i);
+    for (qsizetype i = 0; i < m_files.size(); ++i) {
+        if (isShown(m_files.at(i), shown.query)) {
+            keyed.emplace_back(sortKey(m_files.at(i), m_sortColumn, shown.rules), i);
+        }
     }
     const bool numeric = isNumeric(m_sortColumn);
     const bool ascending = m_sortAscending;
@@ -256,12 +269,16 @@ QList<MusicFile> ManualModeViewModel::filteredFiles() const {
         const SortKey& y = ascending ? b.first : a.first;
         return numeric ? x.number < y.number : TextUtil::compareScalars(x.text, y.text) < 0;
     });
-    QList<MusicFile> sorted;
-    sorted.reserve(kept.size());
+    shown.order.clear();
+    shown.order.reserve(keyed.size());
+    shown.placeOf.assign(size_t(m_files.size()), -1);
     for (const auto& entry : keyed) {
-        sorted.append(kept.at(entry.second));
+        shown.placeOf[size_t(entry.second)] = qsizetype(shown.order.size());
+        shown.order.push_back(entry.second);
     }
-    return sorted;
+    shown.valid = true;
+    shown.rowsValid = false;
+    return filteredFiles();
 }
 
 QList<MusicFile> ManualModeViewModel::problematicFiles() const {
@@ -300,15 +317,41 @@ StatusCounts ManualModeViewModel::statusCounts() const {
 }
 
 int ManualModeViewModel::indexOf(const QUuid& id) const {
-    for (qsizetype i = 0; i < m_files.size(); ++i) {
-        if (m_files.at(i).id == id) {
-            return int(i);
-        }
+    return int(m_indexById.value(id, -1));
+}
+
+const MusicFile* ManualModeViewModel::findFile(const QUuid& id) const {
+    const int index = indexOf(id);
+    return index < 0 ? nullptr : &m_files.at(index);
+}
+
+void ManualModeViewModel::filesReplaced() {
+    m_indexById.clear();
+    m_indexById.reserve(m_files.size());
+    for (qsizetype i = m_files.size() - 1; i >= 0; --i) {
+        m_indexById.insert(m_files.at(i).id, i); // the first row of an id wins, as a scan from the top did
     }
-    return -1;
+    m_shown = {};
 }
 
 void ManualModeViewModel::setRow(int index, const MusicFile& row) {
+    if (m_shown.valid) {
+        // The shown rows stay valid while the row keeps its filter result and sort key.
+        const MusicFile& old = m_files.at(index);
+        const bool shown = isShown(row, m_shown.query);
+        const qsizetype place = m_shown.placeOf[size_t(index)];
+        bool keeps = shown == (place >= 0);
+        if (keeps && shown) {
+            const SortKey before = sortKey(old, m_sortColumn, m_shown.rules);
+            const SortKey after = sortKey(row, m_sortColumn, m_shown.rules);
+            keeps = before.text == after.text && before.number == after.number;
+        }
+        if (!keeps) {
+            m_shown = {};
+        } else if (shown && m_shown.rowsValid) {
+            m_shown.rows[place] = row;
+        }
+    }
     m_files[index] = row;
     Q_EMIT fileChanged(row.id);
 }
@@ -375,6 +418,7 @@ void ManualModeViewModel::clearAll() {
         return;
     }
     m_files.clear();
+    filesReplaced();
     m_selectedDirectory.reset();
     m_errorMessage.reset();
     m_canUndo = false;
@@ -389,6 +433,7 @@ void ManualModeViewModel::clearAll() {
 void ManualModeViewModel::chooseDirectory(const QString& folder) {
     m_selectedDirectory = folder;
     m_files.clear();
+    filesReplaced();
     m_errorMessage.reset();
     Q_EMIT filesChanged();
     Q_EMIT stateChanged();
@@ -403,6 +448,7 @@ void ManualModeViewModel::startScan() {
     m_isScanning = true;
     m_scanProgress = {};
     m_files.clear();
+    filesReplaced();
     m_errorMessage.reset();
     Q_EMIT filesChanged();
     Q_EMIT stateChanged();
@@ -493,9 +539,11 @@ void ManualModeViewModel::finishScan(quint64 generation, const CancelToken& canc
             m_errorMessage = failure;
         } else if (replace) {
             m_files = rows;
+            filesReplaced();
             Q_EMIT filesChanged();
         } else if (!rows.isEmpty()) {
             m_files += rows;
+            filesReplaced();
             Q_EMIT filesChanged();
         }
     }
@@ -685,13 +733,18 @@ void ManualModeViewModel::undoLastWrite() {
 void ManualModeViewModel::applyUndoResult(quint64 generation, const WriteUndoManager::UndoResult& result) {
     --m_writesInFlight;
     m_services.gate->release(this);
+    QHash<QString, QUuid> idByUrl;
+    if (!result.restoredEntries.isEmpty()) {
+        for (qsizetype i = m_files.size() - 1; i >= 0; --i) {
+            idByUrl.insert(m_files.at(i).url, m_files.at(i).id); // the first row of a path wins
+        }
+    }
     for (const WriteUndoManager::UndoEntry& entry : result.restoredEntries) {
-        const auto row = std::find_if(m_files.begin(), m_files.end(),
-                                      [&](const MusicFile& f) { return f.url == entry.url; });
-        if (row == m_files.end()) {
+        const auto row = idByUrl.constFind(entry.url);
+        if (row == idByUrl.constEnd()) {
             continue;
         }
-        modifyFile(row->id, [&](MusicFile& f) {
+        modifyFile(*row, [&](MusicFile& f) {
             f.genre = entry.originalGenre;
             const std::optional<int> year = f.manualYear       ? f.manualYear
                                             : f.discoveredYear ? f.discoveredYear

@@ -6,6 +6,7 @@
 #include "services/WorkerPool.h"
 #include "services/WriteUndoManager.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -18,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 class AppSettings;
 class FileScannerService;
@@ -117,6 +119,8 @@ public:
     // landing and no other holder has the write session gate.
     bool canStartWrite() const;
 
+    // The shown rows: filtered, then sorted (stable). Kept between calls and
+    // patched in place while a row change leaves its place and its filter result alone.
     QList<MusicFile> filteredFiles() const;
     QList<MusicFile> problematicFiles() const;
     StatusCounts statusCounts() const;
@@ -137,6 +141,8 @@ public:
     // Puts the given rows in place of the rows with the same id, unchanged
     // otherwise (renderVersion included); rows no longer in the list are left out.
     void replaceFilesById(const QList<MusicFile>& rows);
+    // The row with this id, or null; valid until the list next changes.
+    const MusicFile* findFile(const QUuid& id) const;
 
     // The window of lookups in flight at once, and the decade rules, from the settings.
     int lookupWindow() const;
@@ -161,6 +167,9 @@ private:
     struct WriteRun;
 
     int indexOf(const QUuid& id) const;
+    // After m_files was replaced, emptied or extended: the id index is rebuilt, the shown rows dropped.
+    void filesReplaced();
+    bool isShown(const MusicFile& f, const QString& query) const;
     void setRow(int index, const MusicFile& row);
     quint64 beginRun();
     bool isCurrent(quint64 generation) const { return generation == m_generation; }
@@ -185,6 +194,19 @@ private:
     std::shared_ptr<UniversalTagReader> m_reader;
 
     QList<MusicFile> m_files;
+    QHash<QUuid, qsizetype> m_indexById;
+    // filteredFiles() as last computed: positions in m_files in shown order,
+    // the shown place of every file (-1 when filtered out), and the rows.
+    struct Shown {
+        bool valid = false;
+        bool rowsValid = false;
+        QString query;
+        QList<DecadeRule> rules;
+        std::vector<qsizetype> order;
+        std::vector<qsizetype> placeOf;
+        QList<MusicFile> rows;
+    };
+    mutable Shown m_shown;
     bool m_isScanning = false;
     bool m_isLookingUp = false;
     bool m_isUpdating = false;

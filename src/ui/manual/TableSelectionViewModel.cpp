@@ -16,9 +16,10 @@ QList<QPair<QUuid, int>> rowVersions(const QList<MusicFile>& files) {
 } // namespace
 
 TableSelectionViewModel::TableSelectionViewModel(ManualModeViewModel* model, QObject* parent)
-    : QObject(parent), m_model(model), m_seen(rowVersions(model->files())) {
+    : QObject(parent), m_model(model) {
     connect(model, &ManualModeViewModel::filesChanged, this, &TableSelectionViewModel::followFiles);
-    connect(model, &ManualModeViewModel::fileChanged, this, &TableSelectionViewModel::followFiles);
+    connect(model, &ManualModeViewModel::fileChanged, this, &TableSelectionViewModel::followRow);
+    followFiles();
 }
 
 void TableSelectionViewModel::followFiles() {
@@ -27,7 +28,25 @@ void TableSelectionViewModel::followFiles() {
         return;
     }
     m_seen = std::move(now);
+    m_seenAt.clear();
+    for (qsizetype i = m_seen.size() - 1; i >= 0; --i) {
+        m_seenAt.insert(m_seen.at(i).first, i); // the first row of an id, as the model finds it
+    }
     clear();
+}
+
+void TableSelectionViewModel::followRow(const QUuid& id) {
+    // Every other change of the list was followed when it was signalled, so only this row can differ.
+    const MusicFile* file = m_model->findFile(id);
+    const qsizetype at = m_seenAt.value(id, -1);
+    if (file == nullptr || at < 0 || m_seen.size() != m_model->files().size()) {
+        followFiles();
+        return;
+    }
+    if (m_seen.at(at).second != file->renderVersion) {
+        m_seen[at].second = file->renderVersion;
+        clear();
+    }
 }
 
 void TableSelectionViewModel::setSelected(const QUuid& id, bool selected) {

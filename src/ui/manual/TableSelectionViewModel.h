@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPair>
@@ -30,8 +31,10 @@ Q_SIGNALS:
 
 private:
     void followFiles();
+    void followRow(const QUuid& id);
 
     ManualModeViewModel* m_model;
     QSet<QUuid> m_selection;
     QList<QPair<QUuid, int>> m_seen;
+    QHash<QUuid, qsizetype> m_seenAt;
 };
