@@ -117,6 +117,41 @@ TEST(ManualModeViewModel, FiltersSortsAndCounts) {
     EXPECT_EQ(vm.sortColumn(), SortColumn::decade);
     EXPECT_EQ(vm.statusCounts(), (StatusCounts{6, 1, 1, 2, 1, 1, 1}));
     EXPECT_EQ(vm.problematicFiles().size(), 2);
+    // The shown list is kept between calls: after any row change it equals one computed afresh.
+    const std::function<void(MusicFile&)> edits[] = {
+        [](MusicFile& f) { f.status = ProcessingStatus::yearNotFound(); }, // may join "problems only"
+        [](MusicFile& f) { f.status = ProcessingStatus::updated(); },      // may leave it
+        [](MusicFile& f) { f.manualYear = 1960 + f.title.size(); },        // moves by year and decade
+        [](MusicFile& f) { f.title = QStringLiteral("caf") + f.title; },   // moves by title, meets the filter
+    };
+    for (const SortColumn column : {SortColumn::title, SortColumn::decade, SortColumn::status}) {
+        for (const char* filter : {"", "caf"}) {
+            for (int i = 0; i < 12; ++i) {
+                SCOPED_TRACE(rawValue(column).toStdString() + filter + std::to_string(i));
+                vm.setShowOnlyProblematic(i % 2 == 1);
+                vm.setFilterText(QString::fromUtf8(filter));
+                vm.setSort(column, true);
+                shownIndices(vm);
+                vm.modifyFile(vm.files().at(i % 6).id, edits[(i + int(column)) % 4]);
+                const QList<int> kept = shownIndices(vm); // a stale row shows as 6
+                vm.setSort(column, true);
+                EXPECT_EQ(kept, shownIndices(vm));
+            }
+        }
+    }
+    // New decade rules reorder the decade column without any row change.
+    vm.setFilterText({});
+    vm.setShowOnlyProblematic(false);
+    vm.setSort(SortColumn::decade, true);
+    shownIndices(vm);
+    fx.settings.change([](SettingsSnapshot& s) {
+        for (DecadeRule& rule : s.decadeRules) {
+            rule.label = QString::number(3000 - rule.from); // the decades in reverse
+        }
+    });
+    const QList<int> kept = shownIndices(vm);
+    vm.setSort(SortColumn::decade, true);
+    EXPECT_EQ(kept, shownIndices(vm));
 }
 
 TEST(ManualModeViewModel, ScanAndDropFillTheTable) {
