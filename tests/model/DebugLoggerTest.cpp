@@ -1,6 +1,5 @@
 #include "model/DebugLogger.h"
 
-#include "QtPrinters.h"
 #include "TestFiles.h"
 
 #include <QFile>
@@ -9,49 +8,36 @@
 
 #include <gtest/gtest.h>
 
-
-namespace {
-
-QString readLog(const DebugLogger& logger) {
-    return QString::fromUtf8(TestFiles::readFile(logger.logFileURL()));
-}
-
-} // namespace
-
-// The log is a diagnostic for support: it must carry each category and the
-// file or folder a line is about, and write nothing while off.
+// The log is a diagnostic for support: it carries each category and the file
+// or folder a line is about, and nothing while it is off.
 TEST(DebugLogger, WritesCategoriesAndNamesOnlyWhileOn) {
     QTemporaryDir dir;
     DebugLogger logger(dir.filePath("a/Velmora"));
+    const auto text = [&] {
+        logger.flush();
+        return QString::fromUtf8(TestFiles::readFile(logger.logFileURL()));
+    };
     logger.log("lost", LogCategory::info);
     logger.flush();
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("a")));
-
     logger.setEnabled(true);
     logger.logSessionStart("/home/dj/Sets 1987", 12);
     logger.log("READ: track.mp3", LogCategory::file);
     logger.log("kaputt", LogCategory::error);
     logger.setEnabled(false);
     logger.log("ignored", LogCategory::info);
-    logger.flush();
-    const QString text = readLog(logger);
     for (const char* part : {"[FILE ] READ: track.mp3", "[ERROR] kaputt", "[SYS  ]", "/home/dj/Sets 1987"}) {
-        EXPECT_TRUE(text.contains(QString::fromUtf8(part))) << part;
+        EXPECT_TRUE(text().contains(QString::fromUtf8(part))) << part;
     }
-    EXPECT_FALSE(text.contains("lost") || text.contains("ignored"));
-
+    EXPECT_FALSE(text().contains("lost") || text().contains("ignored"));
     logger.setEnabled(true);
     logger.clearLog();
     logger.log("new line", LogCategory::info);
-    logger.flush();
-    EXPECT_FALSE(readLog(logger).contains("READ: track.mp3"));
-    EXPECT_TRUE(readLog(logger).contains("new line"));
+    EXPECT_FALSE(text().contains("track.mp3"));
+    EXPECT_TRUE(text().contains("new line"));
 }
 
 TEST(DebugLogger, FailingWritesAreDroppedAndLoggingRecovers) {
-    if (!QFileInfo::exists("/dev/full")) {
-        GTEST_SKIP() << "no /dev/full";
-    }
     QTemporaryDir dir;
     DebugLogger logger(dir.path());
     // Every write to /dev/full fails with "no space left on device".
@@ -62,11 +48,9 @@ TEST(DebugLogger, FailingWritesAreDroppedAndLoggingRecovers) {
     }
     logger.flush();
     EXPECT_TRUE(logger.isEnabled());
-
-    // Clearing removes the link and starts a real file.
-    logger.clearLog();
+    logger.clearLog(); // removes the link and starts a real file
     logger.log("after", LogCategory::info);
     logger.flush();
     EXPECT_FALSE(QFileInfo(logger.logFileURL()).isSymLink());
-    EXPECT_TRUE(readLog(logger).endsWith("[INFO ] after\n"));
+    EXPECT_TRUE(TestFiles::readFile(logger.logFileURL()).endsWith("[INFO ] after\n"));
 }

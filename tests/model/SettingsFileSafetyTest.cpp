@@ -1,6 +1,5 @@
 #include "model/Console.h"
 #include "model/DebugLogger.h"
-#include "model/DecadeRule.h"
 #include "model/SettingsSnapshot.h"
 #include "model/SettingsStore.h"
 #include "services/AIExchange.h"
@@ -72,13 +71,11 @@ TEST(SettingsFileSafety, UnreadableFilesAreMovedAsideBeforeTheFirstSave) {
         EXPECT_FALSE(store.contains(QStringLiteral("velmora.apiKey"))) << c.name;
         EXPECT_TRUE(setAside(dir).isEmpty()) << c.name << ": nothing moves before a save";
         store.setString(QStringLiteral("velmora.modelName"), QStringLiteral("m"));
-        ConsoleCapture console;
         ASSERT_TRUE(store.commit()) << c.name;
 
         const QStringList aside = setAside(dir);
         ASSERT_EQ(aside.size(), 1) << c.name;
         const QString kept = dir.filePath(aside.front());
-        EXPECT_TRUE(console.text().contains(kept)) << c.name;
         if (c.keepsContent) {
             EXPECT_EQ(TestFiles::readFile(kept), before) << c.name;
             EXPECT_EQ(modeOf(kept), 0600u) << c.name;
@@ -104,21 +101,8 @@ TEST(SettingsFileSafety, EmptyFilesStayAndFoldersArePrivate) {
     EXPECT_TRUE(setAside(dir).isEmpty()) << "an empty file holds nothing to keep";
 }
 
-TEST(SettingsFileSafety, NumbersOutsideTheIntegerRangeAreRefused) {
-    const struct {
-        const char* from;
-        bool accepted;
-    } cases[] = {
-        {"1987", true},   {"-5", true},      {"2147483647", true}, {"2147483648", false},
-        {"1e300", false}, {"-1e300", false}, {"1.5", false},       {"\"1987\"", false},
-    };
-    for (const auto& c : cases) {
-        const QByteArray json =
-            QByteArray(R"([{"id":"6F1A5B2C-3D4E-4F50-8A6B-7C8D9E0F1A2B","label":"x","from":)") + c.from +
-            R"(,"to":1999}])";
-        EXPECT_EQ(decodeDecadeRules(json).has_value(), c.accepted) << c.from;
-    }
-    // The request time-out is bounded where it is used, like the files in flight.
+// The request time-out is bounded where it is used, like the files in flight.
+TEST(SettingsFileSafety, RequestTimeoutIsBounded) {
     const struct {
         int stored;
         int seconds;

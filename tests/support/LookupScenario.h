@@ -27,25 +27,19 @@ inline void PrintTo(const YearLookupResult& r, std::ostream* out) {
 }
 
 // Pieces for end-to-end tests of the year lookup against the loopback server:
-// settings that a test may change while a lookup runs, files, the answers of
-// the outside services and the lookup's debug-log lines.
+// settings, files and the answers of the outside services, shaped like theirs.
 namespace LookupScenario {
 
 // Settings behind a lock; source() hands the current state to the code under
-// test, change() alters it (also from a server thread, mid-lookup).
+// test, change() alters it (also mid-lookup). Only MusicBrainz is on at first.
 class Settings {
 public:
     Settings() {
         m_values = SettingsSnapshot::defaults();
-        m_values.appLanguage = AppLanguage::german;
         m_values.selectedProvider = AIProviderType::claude;
-        m_values.apiKey.clear(); // the AI is unavailable unless a test sets a key
-        m_values.useExistingYearTag = true;
-        m_values.useMusicBrainz = true;
-        m_values.useSpotify = false;
-        m_values.useDiscogs = false;
-        m_values.useLastFM = false;
-        m_values.enableGenreLookup = false;
+        m_values.apiKey.clear();
+        m_values.useMusicBrainz = m_values.useExistingYearTag = true;
+        m_values.useSpotify = m_values.useDiscogs = m_values.useLastFM = m_values.enableGenreLookup = false;
     }
 
     void change(const std::function<void(SettingsSnapshot&)>& edit) {
@@ -60,14 +54,12 @@ public:
         };
     }
 
-    // Claude with a key, answering at the server's /v1/messages.
     void useClaude() {
         change([](SettingsSnapshot& s) {
             s.selectedProvider = AIProviderType::claude;
             s.apiKey = QStringLiteral("sk-test");
         });
     }
-    // Ollama at the server (its availability costs a GET /api/tags).
     void useOllama(const LoopbackServer& server) {
         change([&](SettingsSnapshot& s) {
             s.selectedProvider = AIProviderType::ollama;
@@ -95,7 +87,6 @@ inline MusicFile file(const QString& title, const QString& artist = QStringLiter
     return f;
 }
 
-// MusicBrainz waits short enough for tests.
 inline MusicBrainzTiming quickTiming() {
     using namespace std::chrono_literals;
     MusicBrainzTiming t;
@@ -105,7 +96,6 @@ inline MusicBrainzTiming quickTiming() {
     return t;
 }
 
-// Answers of the outside services, shaped like theirs: one set for every test.
 inline std::string mbRecordings(const std::string& list) {
     return R"({"recordings":[)" + list + "]}";
 }

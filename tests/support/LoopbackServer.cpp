@@ -8,6 +8,11 @@
 #include <cctype>
 #include <stdexcept>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace {
 
 // Test programs never talk to anything but loopback servers.
@@ -23,28 +28,18 @@ bool equalsIgnoreCase(const std::string& a, const std::string& b) {
            });
 }
 
-// Decoded query items in the order they appear in the raw target.
+// Decoded query items in the order of the raw target ('+' stays '+': only
+// percent escapes are decoded).
 std::vector<std::pair<std::string, std::string>> parseQuery(const std::string& target) {
     std::vector<std::pair<std::string, std::string>> items;
     const std::size_t q = target.find('?');
-    if (q == std::string::npos) {
-        return items;
-    }
-    const std::string query = target.substr(q + 1);
-    std::size_t start = 0;
-    while (start <= query.size()) {
-        std::size_t end = query.find('&', start);
-        if (end == std::string::npos) {
-            end = query.size();
-        }
-        const std::string item = query.substr(start, end - start);
+    for (std::size_t start = q + 1; q != std::string::npos && start <= target.size();) {
+        const std::size_t end = std::min(target.find('&', start), target.size());
+        const std::string item = target.substr(start, end - start);
+        const std::size_t eq = item.find('=');
         if (!item.empty()) {
-            const std::size_t eq = item.find('=');
-            const std::string name = item.substr(0, eq);
-            const std::string value = eq == std::string::npos ? std::string() : item.substr(eq + 1);
-            // '+' stays '+': only percent escapes are decoded, as the real services do for %2B.
-            items.emplace_back(httplib::detail::decode_url(name, false),
-                               httplib::detail::decode_url(value, false));
+            items.emplace_back(httplib::detail::decode_url(item.substr(0, eq), false),
+                               httplib::detail::decode_url(eq == std::string::npos ? "" : item.substr(eq + 1), false));
         }
         start = end + 1;
     }
@@ -53,12 +48,9 @@ std::vector<std::pair<std::string, std::string>> parseQuery(const std::string& t
 
 } // namespace
 
-// ThreadSanitizer reports that are not races of ours, for every test program
-// that links the loopback server:
-// - the Debian build of cpp-httplib is not instrumented, so its thread pool's
-//   hand-overs are invisible and show up as races inside the library;
-// - glibc's tzset() (called by QDate::currentDate() on every thread) guards
-//   its time-zone state with an internal lock that TSan cannot see.
+// Not our races: the Debian cpp-httplib is not instrumented (its thread pool's
+// hand-overs are invisible), and glibc's tzset() guards its state with a lock
+// ThreadSanitizer cannot see.
 extern "C" const char* __tsan_default_suppressions() {
     return "called_from_lib:libcpp-httplib.so\n"
            "race:libcpp-httplib.so\n"
@@ -103,12 +95,9 @@ LoopbackServer::LoopbackServer() : m_server(std::make_unique<httplib::Server>())
         r.target = req.target;
         r.params = parseQuery(req.target);
         for (const auto& [name, value] : req.headers) {
-            // httplib adds these itself; they were not sent by the client.
-            if (name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" ||
-                name == "LOCAL_PORT") {
-                continue;
+            if (name.find("_ADDR") == std::string::npos && name.find("_PORT") == std::string::npos) {
+                r.headers.emplace(name, value); // not one httplib adds itself
             }
-            r.headers.emplace(name, value);
         }
         r.body = req.body;
         r.arrived = std::chrono::steady_clock::now();
@@ -150,9 +139,8 @@ LoopbackServer::LoopbackServer() : m_server(std::make_unique<httplib::Server>())
     if (m_port <= 0) {
         throw std::runtime_error("LoopbackServer: cannot bind to 127.0.0.1");
     }
-    // The socket already listens; connections made before the thread runs wait in the backlog.
     m_thread = std::thread([this] { m_server->listen_after_bind(); });
-    // stop() only reaches a server that runs already, so wait for that.
+    // stop() only reaches a running server.
     while (!m_server->is_running()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -192,16 +180,12 @@ Endpoints LoopbackServer::endpoints() const {
 void LoopbackServer::script(const std::string& method, const std::string& path,
                             std::vector<Response> responses) {
     std::lock_guard lock(m_mutex);
-    Route& route = m_routes[{method, path}];
-    route = Route{};
-    route.responses = std::move(responses);
+    m_routes[{method, path}] = Route{std::move(responses), 0, {}};
 }
 
 void LoopbackServer::handle(const std::string& method, const std::string& path, Handler handler) {
     std::lock_guard lock(m_mutex);
-    Route& route = m_routes[{method, path}];
-    route = Route{};
-    route.handler = std::move(handler);
+    m_routes[{method, path}] = Route{{}, 0, std::move(handler)};
 }
 
 LoopbackServer::Response LoopbackServer::answer(const Request& request) {
@@ -230,14 +214,29 @@ std::vector<LoopbackServer::Request> LoopbackServer::requests() const {
 }
 
 std::vector<LoopbackServer::Request> LoopbackServer::requests(const std::string& path) const {
-    std::lock_guard lock(m_mutex);
-    std::vector<Request> out;
-    std::copy_if(m_requests.begin(), m_requests.end(), std::back_inserter(out),
-                 [&](const Request& r) { return r.path == path; });
+    std::vector<Request> out = requests();
+    out.erase(std::remove_if(out.begin(), out.end(), [&](const Request& r) { return r.path != path; }), out.end());
     return out;
 }
 
 void LoopbackServer::clearRequests() {
     std::lock_guard lock(m_mutex);
     m_requests.clear();
+}
+
+QString closedLoopbackUrl() {
+    int port = 9; // the discard port, when no port can be reserved
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        port = ntohs(address.sin_port);
+    }
+    if (fd >= 0) {
+        ::close(fd); // bound but never listening
+    }
+    return QStringLiteral("http://127.0.0.1:%1").arg(port);
 }

@@ -1,6 +1,6 @@
 #include "tagio/MP4Handler.h"
 
-#include "Mp4Check.h"
+#include "TagProbe.h"
 #include "TestFiles.h"
 
 #include <QTemporaryDir>
@@ -15,7 +15,7 @@
 // results as on one thread. (readYear is left out: the year check reads the
 // local time, whose glibc initialisation TSan cannot see locked.)
 TEST(MP4HandlerConcurrency, SharedHandlerReadsAndWritesFromManyThreads) {
-    const MP4Handler handler(Mp4Check::id3v1GenreNames());
+    const MP4Handler handler(TagProbe::id3v1GenreNames());
     const QString gnre = TestFiles::fixturePath(QStringLiteral("mp4/gnre.m4a"));
     const QString faststart = TestFiles::fixturePath(QStringLiteral("mp4/faststart.m4a"));
     const QByteArray bytes = TestFiles::readFile(faststart);
