@@ -1,8 +1,6 @@
 #include "model/Console.h"
 #include "model/DebugLogger.h"
-#include "model/SettingsSnapshot.h"
 #include "model/SettingsStore.h"
-#include "services/AIExchange.h"
 
 #include "ConsoleCapture.h"
 #include "TestFiles.h"
@@ -13,7 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <functional>
 
 #include <sys/stat.h>
@@ -101,19 +98,6 @@ TEST(SettingsFileSafety, EmptyFilesStayAndFoldersArePrivate) {
     EXPECT_TRUE(setAside(dir).isEmpty()) << "an empty file holds nothing to keep";
 }
 
-// The request time-out is bounded where it is used, like the files in flight.
-TEST(SettingsFileSafety, RequestTimeoutIsBounded) {
-    const struct {
-        int stored;
-        int seconds;
-    } timeouts[] = {{INT_MIN, 1}, {0, 1}, {30, 30}, {600, 600}, {601, 600}, {INT_MAX, 600}};
-    for (const auto& t : timeouts) {
-        SettingsSnapshot s;
-        s.requestTimeoutSeconds = t.stored;
-        EXPECT_EQ(AIExchange::lookupTimeout(s), std::chrono::seconds(t.seconds)) << t.stored;
-    }
-}
-
 TEST(SettingsFileSafety, DebugLogOpensOnlyItsOwnPrivateFile) {
     QTemporaryDir dir;
     const QString folder = dir.filePath(QStringLiteral("data/Velmora"));
@@ -152,4 +136,33 @@ TEST(SettingsFileSafety, LogAndConsoleLinesEscapeControlCharacters) {
     ConsoleCapture console;
     Console::line(forged);
     EXPECT_EQ(console.text(), escaped + QLatin1Char('\n'));
+}
+
+// The log is a diagnostic for support: it carries each category and the file
+// or folder a line is about, and nothing while it is off.
+TEST(DebugLogger, WritesCategoriesAndNamesOnlyWhileOn) {
+    QTemporaryDir dir;
+    DebugLogger logger(dir.filePath("a/Velmora"));
+    const auto text = [&] {
+        logger.flush();
+        return QString::fromUtf8(TestFiles::readFile(logger.logFileURL()));
+    };
+    logger.log("lost", LogCategory::info);
+    logger.flush();
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("a")));
+    logger.setEnabled(true);
+    logger.logSessionStart("/home/dj/Sets 1987", 12);
+    logger.log("READ: track.mp3", LogCategory::file);
+    logger.log("kaputt", LogCategory::error);
+    logger.setEnabled(false);
+    logger.log("ignored", LogCategory::info);
+    for (const char* part : {"[FILE ] READ: track.mp3", "[ERROR] kaputt", "[SYS  ]", "/home/dj/Sets 1987"}) {
+        EXPECT_TRUE(text().contains(QString::fromUtf8(part))) << part;
+    }
+    EXPECT_FALSE(text().contains("lost") || text().contains("ignored"));
+    logger.setEnabled(true);
+    logger.clearLog();
+    logger.log("new line", LogCategory::info);
+    EXPECT_FALSE(text().contains("track.mp3"));
+    EXPECT_TRUE(text().contains("new line"));
 }

@@ -70,7 +70,7 @@ TEST(FileScannerService, ListsSupportedFilesOnly) {
     }
 }
 
-// Permissions do not stop the super-user, so as root the scan runs in a child
+// Permissions do not stop the super-user: as root the scan runs in a child
 // process that has given up its rights.
 TEST(FileScannerService, PassesOverUnreadableSubfoldersAndRejectsAnUnreadableRoot) {
     ScanTree tree;
@@ -78,17 +78,12 @@ TEST(FileScannerService, PassesOverUnreadableSubfoldersAndRejectsAnUnreadableRoo
     tree.add(QStringLiteral("locked/b.mp3"));
     tree.add(QStringLiteral("z.mp3"));
     ::chmod(tree.path(QStringLiteral("locked")).toLocal8Bit().constData(), 0);
-
     auto check = [&]() -> bool {
-        const QStringList files = tree.scanRelative();
-        if (files != QStringList({"open/a.mp3", "z.mp3"})) {
-            return false;
-        }
         try {
             FileScannerService().scanDirectory(tree.path(QStringLiteral("locked")));
             return false;
         } catch (const AppError& e) {
-            return e.kind() == AppError::Kind::fileNotFound;
+            return e.kind() == AppError::Kind::fileNotFound && tree.scanRelative() == QStringList({"open/a.mp3", "z.mp3"});
         }
     };
 
@@ -111,36 +106,4 @@ TEST(FileScannerService, PassesOverUnreadableSubfoldersAndRejectsAnUnreadableRoo
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
     ::chmod(tree.path(QStringLiteral("locked")).toLocal8Bit().constData(), 0755);
-}
-
-// Files that vanish or shrink between the scan and the read give no row, or
-// a row, but never stop the run or touch memory outside the file's bytes.
-TEST(FileScannerService, VanishedAndTruncatedFilesNeverStopARun) {
-    ScanTree tree;
-    const QStringList fixtures = QDir(TestFiles::fixturePath(QStringLiteral("scan"))).entryList(QDir::Files);
-    for (const QString& name : fixtures) {
-        const QByteArray bytes = TestFiles::readFile(TestFiles::fixturePath(QStringLiteral("scan/") + name));
-        for (int cut = 0; cut < 12; ++cut) {
-            const qsizetype length = bytes.size() * cut / 12;
-            TestFiles::writeFile(tree.path(QStringLiteral("cut%1_").arg(cut, 2, 10, QLatin1Char('0')) + name),
-                                 bytes.left(length));
-        }
-    }
-    tree.add(QStringLiteral("vanishing.mp3"), "tagged.mp3");
-    const FileScannerService service;
-    const QStringList files = service.scanDirectory(tree.root());
-    ASSERT_GT(files.size(), 100);
-    QFile::remove(tree.path(QStringLiteral("vanishing.mp3")));
-
-    const UniversalTagReader reader;
-    int rows = 0;
-    for (const QString& file : files) {
-        if (service.readFile(file, reader)) {
-            ++rows;
-        }
-    }
-    EXPECT_GT(rows, 0);
-    EXPECT_LT(rows, files.size());
-    // An empty file is never a row.
-    EXPECT_EQ(service.readFile(tree.path(QStringLiteral("cut00_tagged.m4a")), reader), std::nullopt);
 }

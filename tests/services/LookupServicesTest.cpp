@@ -101,7 +101,6 @@ TEST(MusicBrainzService, ParseRecordings) {
         MusicBrainzResult expected;
     } cases[] = {
         {"full date", releases(R"({"date":"1987-05-12"})"), {1987, {}}},
-        {"zero month", releases(R"({"date":"2001-00-00"})"), {2001, {}}},
         {"implausible", releases(R"({"date":"1919"},{"date":"1899"})"), {}},
         {"next year stays", releases(R"({"date":")" + next + "\"}"), {std::stoi(next), {}}},
         {"two years ahead dropped", releases(R"({"date":")" + afterNext + "\"}"), {}},
@@ -113,18 +112,13 @@ TEST(MusicBrainzService, ParseRecordings) {
          mbRecordings(R"({"tags":[{"name":"Rock","count":3},{"name":"pop","count":2}]},)"
                       R"({"tags":[{"name":"rock","count":2},{"name":"pop","count":2}]})"),
          {{}, "pop"}},
-        {"tie: first seen", mbRecordings(R"({"tags":[{"name":"a","count":2},{"name":"b","count":2}]})"), {{}, "a"}},
-        {"negative counts count", mbRecordings(R"({"tags":[{"name":"x","count":-3}]})"), {{}, "x"}},
         {"counts that are not whole numbers are skipped",
          mbRecordings(R"({"tags":[{"name":"a","count":3.5},{"name":"b","count":"9"},{"name":"c","count":true},)"
                       R"({"name":"d","count":1},{"count":50},{"name":7,"count":50}]})"),
          {{}, "d"}},
         {"sums saturate", mbRecordings(R"({"tags":[{"name":"a","count":9.2e18},{"name":"b","count":9.2e18}]},{"tags":[{"name":"a","count":9.2e18}]})"), {{}, "a"}},
-        {"empty objects skipped", mbRecordings(R"({},{"releases":[{},{"date":"1999"}]})"), {1999, {}}},
         {"a recording not an object", mbRecordings(R"({"releases":[{"date":"1999"}]},3)"), {}},
         {"a tag not an object", mbRecordings(R"({"tags":[{"name":"a","count":1},"b"],"releases":[{"date":"1999"}]})"), {1999, {}}},
-        {"no recordings", R"({"count":0})", {}},
-        {"not an object", "[]", {}},
         {"not JSON", "\xff\xfe garbage", {}},
     };
     for (const auto& c : cases) {
@@ -132,34 +126,22 @@ TEST(MusicBrainzService, ParseRecordings) {
     }
 }
 
+// What goes into a header or a path must be clean; a year must be plausible.
 TEST(SpotifyService, ReadsOnlyWellFormedAnswers) {
-    const int y = QDate::currentDate().year();
-    for (const QString& date : {QStringLiteral("1987-05-12"), QStringLiteral("1987-05"), QStringLiteral("-1987-")}) {
-        EXPECT_EQ(SpotifyService::yearFromReleaseDate(date), 1987) << date.toStdString();
+    EXPECT_EQ(SpotifyService::parseTokenResponse(spotifyToken("abc").c_str()), std::make_pair(QString("abc"), qint64(3600)));
+    for (const char* token : {"abc\r\nX-Evil: 1", "a b", ""}) {
+        EXPECT_FALSE(SpotifyService::parseTokenResponse(QByteArray::fromStdString(spotifyToken(token)))) << token;
     }
-    EXPECT_EQ(SpotifyService::yearFromReleaseDate(QString::number(y + 1)), y + 1);
-    for (const QString& bad : {QStringLiteral("0000"), QStringLiteral(""), QStringLiteral("1919-12-31"), QString::number(y + 2),
-                               QStringLiteral("19x7"), QStringLiteral(" 1987"), QStringLiteral("１９８７"), QStringLiteral("99999999999999")}) {
-        EXPECT_FALSE(SpotifyService::yearFromReleaseDate(bad)) << bad.toStdString();
-    }
-    EXPECT_EQ(SpotifyService::parseTokenResponse(spotifyToken("abc").c_str()), std::make_pair(QStringLiteral("abc"), qint64(3600)));
-    for (const char* bad : {R"({"access_token":"abc"})", R"({"access_token":"abc","expires_in":"3600"})",
-                            R"({"access_token":"abc","expires_in":3600.5})", R"({"access_token":7,"expires_in":3600})",
-                            R"({"access_token":"abc\r\nX-Evil: 1","expires_in":3600})", // it goes into a header
-                            R"({"access_token":"a b","expires_in":3600})", R"({"access_token":"","expires_in":3600})"}) {
-        EXPECT_FALSE(SpotifyService::parseTokenResponse(bad)) << bad;
-    }
-    EXPECT_EQ(SpotifyService::parseSearchResponse(spotifySearch(1985, "x1").c_str()), (SpotifyTrackHit{1985, "x1"}));
-    EXPECT_EQ(SpotifyService::parseSearchResponse(R"({"tracks":{"items":[{"album":{"release_date":1985},"artists":[{"id":5}]}]}})"),
-              SpotifyTrackHit{}); // a hit with both parts missing
-    for (const char* none : {R"({"tracks":{"items":[]}})", R"({"tracks":{"items":[{"a":1},2]}})", R"({"error":{"status":401}})"}) {
-        EXPECT_FALSE(SpotifyService::parseSearchResponse(none)) << none;
-    }
-    EXPECT_EQ(SpotifyService::parseArtistGenre(R"({"genres":["synthpop","new wave"]})"), QStringLiteral("synthpop"));
-    EXPECT_FALSE(SpotifyService::parseArtistGenre(R"({"genres":["a",null]})"));
+    EXPECT_FALSE(SpotifyService::parseTokenResponse(R"({"access_token":"abc","expires_in":3600.5})"));
     EXPECT_TRUE(SpotifyService::isValidArtistId("2jzc5TC5TVFLXQlBNiIUzE"));
     for (const char* bad : {"", "../me", "abc?x=1", "abc/def", "abc%2F", "abc def", "äbc", "abc#"}) {
         EXPECT_FALSE(SpotifyService::isValidArtistId(QString::fromUtf8(bad))) << bad;
+    }
+    const QString nextYear = QString::number(QDate::currentDate().year() + 1);
+    EXPECT_EQ(SpotifyService::yearFromReleaseDate(nextYear + "-05"), nextYear.toInt());
+    for (const QString& bad : {QString("0000"), QString("1919-12-31"), QString::number(nextYear.toInt() + 1), QString(" 1987"),
+                               QString("１９８７"), QString("99999999999999")}) {
+        EXPECT_FALSE(SpotifyService::yearFromReleaseDate(bad)) << bad.toStdString();
     }
 }
 
@@ -216,7 +198,6 @@ TEST(DiscogsService, GenreFromTheReleaseThenFromTheFirstHit) {
         {"no hits", R"({"results":[]})", {}, {}, 0},
         {"release genres", R"({"results":[{"id":123,"style":["Hit"]}]})", {{200, R"({"styles":[],"genres":["Electronic"]})"}}, "Electronic", 1},
         {"id not a number", R"({"results":[{"id":"123","style":["Synth-pop"],"genre":["Pop"]}]})", {}, "Synth-pop", 0},
-        {"genre only", R"({"results":[{"genre":["Pop"],"style":[]}]})", {}, "Pop", 0},
         {"release empty", R"({"results":[{"id":123,"style":["New Wave"]}]})", {{200, R"({"styles":[],"genres":[]})"}}, "New Wave", 1},
         {"first hit unusable", R"({"results":[{"id":1.5,"style":[]},{"style":["Disco"]}]})", {}, {}, 0},
         {"huge id", R"({"results":[{"id":1e300,"style":["Disco"]}]})", {}, "Disco", 0},
@@ -242,12 +223,10 @@ TEST(LastFMService, TrackTagsThenArtistTags) {
         {"first tag vetoes the track", {200, lastFMTrackTags(R"({"name":"Seen Live"},{"name":"Rock"})")}, {200, synthpop}, "Synthpop", 1},
         {"veto only on the first tag", {200, lastFMTrackTags(R"({"name":"Rock"},{"name":"Seen Live"})")}, {200, synthpop}, "Rock", 0},
         {"ignored names skipped", {200, lastFMTrackTags(R"({"name":"Awesome"},{"name":"Chill"},{"name":"Synthpop"})")}, {200, "{}"}, "Synthpop", 0},
-        {"ignore compares lower-cased, exactly", {200, lastFMTrackTags(R"({"name":"Under 2000 Listeners"},{"name":"seen-live"})")}, {200, "{}"}, "seen-live", 0},
         {"first tag without a name", {200, lastFMTrackTags(R"({"count":5},{"name":"Rock"})")}, {200, lastFMArtistTags(R"({"name":"love"},{"name":"New Wave"})")}, "New Wave", 1},
         {"empty tags", {200, lastFMTrackTags("")}, {200, lastFMArtistTags("")}, {}, 1},
         {"unknown track", {200, R"({"error":6,"message":"Track not found"})"}, {200, synthpop}, "Synthpop", 1},
         {"error status with a tag list", {500, lastFMTrackTags(R"({"name":"Rock"})")}, {404, synthpop}, {}, 1},
-        {"single tag object", {200, R"({"track":{"toptags":{"tag":{"name":"Rock"}}}})"}, {200, "not json"}, {}, 1},
     };
     for (const auto& c : cases) {
         LoopbackServer server;

@@ -9,15 +9,9 @@
 #include "services/MusicBrainzService.h"
 #include "services/YearLookupService.h"
 
-#include <QString>
-#include <QStringList>
-
-#include <chrono>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <ostream>
-#include <string>
 
 // Lets GoogleTest print a lookup result in failure messages.
 inline void PrintTo(const YearLookupResult& r, std::ostream* out) {
@@ -46,33 +40,21 @@ public:
         std::lock_guard lock(m_mutex);
         edit(m_values);
     }
-
     SettingsSource source() {
         return [this] {
             std::lock_guard lock(m_mutex);
             return std::make_shared<const SettingsSnapshot>(m_values);
         };
     }
-
     void useClaude() {
-        change([](SettingsSnapshot& s) {
-            s.selectedProvider = AIProviderType::claude;
-            s.apiKey = QStringLiteral("sk-test");
-        });
+        change([](SettingsSnapshot& s) { s.selectedProvider = AIProviderType::claude, s.apiKey = "sk-test"; });
     }
+    // Ollama at the server (its availability costs a GET /api/tags).
     void useOllama(const LoopbackServer& server) {
-        change([&](SettingsSnapshot& s) {
-            s.selectedProvider = AIProviderType::ollama;
-            s.customEndpoint = server.baseUrl();
-        });
+        change([&](SettingsSnapshot& s) { s.selectedProvider = AIProviderType::ollama, s.customEndpoint = server.baseUrl(); });
     }
-    void useSpotify(const QString& id = QStringLiteral("client-id"),
-                    const QString& secret = QStringLiteral("client-secret")) {
-        change([&](SettingsSnapshot& s) {
-            s.useSpotify = true;
-            s.spotifyClientId = id;
-            s.spotifyClientSecret = secret;
-        });
+    void useSpotify() {
+        change([](SettingsSnapshot& s) { s.useSpotify = true, s.spotifyClientId = "client-id", s.spotifyClientSecret = "client-secret"; });
     }
 
 private:
@@ -80,11 +62,8 @@ private:
     SettingsSnapshot m_values;
 };
 
-inline MusicFile file(const QString& title, const QString& artist = QStringLiteral("Artist"),
-                      std::optional<int> year = std::nullopt, const QString& album = QString()) {
-    MusicFile f = musicFile(title, artist, year, QString(), QStringLiteral("/music/track.mp3"));
-    f.album = album;
-    return f;
+inline MusicFile file(const QString& title, const QString& artist = "Artist", std::optional<int> year = {}) {
+    return musicFile(title, artist, year, QString(), QStringLiteral("/music/track.mp3"));
 }
 
 inline MusicBrainzTiming quickTiming() {

@@ -58,12 +58,8 @@ extern "C" const char* __tsan_default_suppressions() {
 }
 
 std::string LoopbackServer::Request::query(const std::string& name) const {
-    for (const auto& [key, value] : params) {
-        if (key == name) {
-            return value;
-        }
-    }
-    return {};
+    const auto it = std::find_if(params.begin(), params.end(), [&](const auto& p) { return p.first == name; });
+    return it == params.end() ? std::string() : it->second;
 }
 
 bool LoopbackServer::Request::hasQuery(const std::string& name) const {
@@ -71,17 +67,12 @@ bool LoopbackServer::Request::hasQuery(const std::string& name) const {
 }
 
 std::string LoopbackServer::Request::header(const std::string& name) const {
-    for (const auto& [key, value] : headers) {
-        if (equalsIgnoreCase(key, name)) {
-            return value;
-        }
-    }
-    return {};
+    const auto it = std::find_if(headers.begin(), headers.end(), [&](const auto& h) { return equalsIgnoreCase(h.first, name); });
+    return it == headers.end() ? std::string() : it->second;
 }
 
 bool LoopbackServer::Request::hasHeader(const std::string& name) const {
-    return std::any_of(headers.begin(), headers.end(),
-                       [&](const auto& h) { return equalsIgnoreCase(h.first, name); });
+    return std::any_of(headers.begin(), headers.end(), [&](const auto& h) { return equalsIgnoreCase(h.first, name); });
 }
 
 LoopbackServer::LoopbackServer() : m_server(std::make_unique<httplib::Server>()) {
@@ -89,19 +80,12 @@ LoopbackServer::LoopbackServer() : m_server(std::make_unique<httplib::Server>())
     m_server->set_keep_alive_max_count(1);
     m_server->set_payload_max_length(64 * 1024 * 1024);
     auto dispatch = [this](const httplib::Request& req, httplib::Response& res) {
-        Request r;
-        r.method = req.method;
-        r.path = req.path;
-        r.target = req.target;
-        r.params = parseQuery(req.target);
+        Request r{req.method, req.path, req.target, parseQuery(req.target), {}, req.body, std::chrono::steady_clock::now()};
         for (const auto& [name, value] : req.headers) {
             if (name.find("_ADDR") == std::string::npos && name.find("_PORT") == std::string::npos) {
                 r.headers.emplace(name, value); // not one httplib adds itself
             }
         }
-        r.body = req.body;
-        r.arrived = std::chrono::steady_clock::now();
-
         const Response answer = this->answer(r);
         if (answer.delay.count() > 0 && !m_stopping.sleepFor(answer.delay)) {
             res.status = 503;
@@ -112,23 +96,14 @@ LoopbackServer::LoopbackServer() : m_server(std::make_unique<httplib::Server>())
             res.set_header(name, value);
         }
         if (answer.trickleInterval.count() > 0) {
-            const std::string body = answer.body;
-            const auto interval = answer.trickleInterval;
-            const std::size_t step = std::max<std::size_t>(1, answer.trickleBytes);
-            CancelToken stopping = m_stopping;
-            res.set_chunked_content_provider(
-                answer.contentType,
-                [body, interval, step, stopping](std::size_t offset, httplib::DataSink& sink) {
-                    if (offset >= body.size()) {
-                        sink.done();
-                        return true;
-                    }
-                    if (!stopping.sleepFor(interval)) {
-                        return false;
-                    }
-                    const std::size_t n = std::min(step, body.size() - offset);
-                    return sink.write(body.data() + offset, n);
-                });
+            res.set_chunked_content_provider(answer.contentType, [answer, stopping = m_stopping](std::size_t offset, httplib::DataSink& sink) {
+                if (offset >= answer.body.size()) {
+                    sink.done();
+                    return true;
+                }
+                const std::size_t n = std::min(std::max<std::size_t>(1, answer.trickleBytes), answer.body.size() - offset);
+                return stopping.sleepFor(answer.trickleInterval) && sink.write(answer.body.data() + offset, n);
+            });
         } else {
             res.set_content(answer.body, answer.contentType);
         }

@@ -9,7 +9,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <optional>
 
 // Independent looks at a written file: the tags as TagLib sees them, the
 // audio bytes without any tag, and leftovers of an atomic write.
@@ -29,15 +28,8 @@ inline constexpr FormatCase writableFormats[] = {
     {"scan/tagged.wav", "song.wav", AudioFormat::wav},
 };
 
-struct Tags {
-    QString genre;
-    std::optional<int> year;
-    QString title;
-    QString artist;
-};
-// Through TagLib's format classes; throws std::runtime_error when TagLib cannot open the file.
-Tags viaTagLib(const QString& path, AudioFormat format);
-// TagLib's property map (FLAC and MP4: GENRE, DATE, TITLE, ...), plus "#PICTURES" for FLAC.
+// The tags as TagLib's format classes read them (GENRE, DATE, TITLE, ...),
+// plus "#PICTURES" for FLAC; empty when TagLib cannot read the file.
 QMap<QString, QStringList> properties(const QString& path, AudioFormat format);
 // The ID3v2 frames TagLib reads from an MP3, AIFF or WAV file: ID and content
 // (text frames by their fields, others by their rendered body).

@@ -91,7 +91,7 @@ TEST(ID3v2HandlerWrite, RoundTripKeepsAudioAndEveryOtherFrame) {
             if (!taglibBlind.contains(name)) {
                 EXPECT_EQ(without(TagProbe::id3Frames(path), dropped), without(taglibBefore, dropped));
             }
-            EXPECT_EQ(TagProbe::viaTagLib(path, format).genre, QStringLiteral("House 80er"));
+            EXPECT_EQ(TagProbe::properties(path, format).value("GENRE"), QStringList{"House 80er"});
             const auto ours = frames(newTag);
             EXPECT_EQ(without(ours, dropped), without(frames(tagOf(before, path)), dropped));
             const QList<QByteArray> newIds = year ? QList<QByteArray>{"TCON", "TYER"} : QList<QByteArray>{"TCON"};
