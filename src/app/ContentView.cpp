@@ -7,6 +7,7 @@
 #include "model/AppSettings.h"
 #include "ui/SymbolIcon.h"
 #include "ui/auto/AutoModeView.h"
+#include "ui/manual/ManualModeView.h"
 #include "ui/settings/SettingsView.h"
 #include "ui/settings/SettingsWindow.h"
 #include "ui/help/HelpTopics.h"
@@ -45,7 +46,7 @@ struct TabPages {
 TabPages makeTabPages(AppSettings& settings, QWidget* parent) {
     const auto& topics = helpTopics();
     return {
-        new QWidget(parent),
+        new ManualModeView(parent),
         new AutoModeView(parent),
         new SettingsView(settings, parent),
         new HelpView(topics.isEmpty() ? std::nullopt : std::optional(topics.first().id), parent),
@@ -59,6 +60,8 @@ ContentView::ContentView(AppSettings& settings, SplashTimings timings, QWidget* 
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QStringLiteral("Velmora"));
     setMinimumSize(900, 600);
+    // Before the screens are made: some take colours from the palette.
+    applyAppearance();
 
     m_tabs = new QTabWidget(this);
     m_tabs->setObjectName(QStringLiteral("mainTabs"));
@@ -151,7 +154,6 @@ void ContentView::showEvent(QShowEvent* event) {
         return;
     }
     m_shownOnce = true;
-    applyAppearance();
     if (m_splash != nullptr) {
         m_splash->placeOver(rect());
         scheduleSplashDismissal();

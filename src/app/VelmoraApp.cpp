@@ -5,6 +5,7 @@
 #include "model/AppLanguage.h"
 #include "model/AppSettings.h"
 #include "services/UpdateCheckService.h"
+#include "ui/settings/SettingsWindow.h"
 
 #include <QAction>
 #include <QFutureWatcher>
@@ -44,6 +45,9 @@ VelmoraApp::VelmoraApp(SplashTimings timings, std::shared_ptr<const UpdateCheckS
 }
 
 VelmoraApp::~VelmoraApp() {
+    // An open settings window goes with the program, so that its workers are
+    // stopped and waited for rather than left running into the process's exit.
+    delete SettingsWindow::instance();
     m_quitting.cancel();
     for (QFuture<UpdateCheckResult>& check : m_checks) {
         check.waitForFinished();

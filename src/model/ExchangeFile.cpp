@@ -37,6 +37,10 @@ QString wrongType(const QString& where, const char* kindEnglish, const char* kin
 
 std::variant<QJsonObject, QString> readObject(const QString& path, bool english) {
     const QFileInfo info(path);
+    // Opening a named pipe would wait for a writer, with the window frozen.
+    if (info.exists() && !info.isFile()) {
+        return pick(english, QStringLiteral("not a regular file"), QStringLiteral("keine reguläre Datei"));
+    }
     if (info.exists() && info.size() > maxFileSize) {
         return pick(english, QStringLiteral("The file is larger than 10 MiB"),
                     QStringLiteral("Die Datei ist größer als 10 MiB"));

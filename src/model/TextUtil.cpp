@@ -3,6 +3,7 @@
 #include <QList>
 
 #include <algorithm>
+#include <limits>
 
 namespace TextUtil {
 
@@ -96,6 +97,39 @@ QString cut(const QString& text, qsizetype maxChars) {
         --end;
     }
     return text.left(end);
+}
+
+std::optional<qint64> parseWholeNumber(const QString& text) {
+    qsizetype i = 0;
+    bool negative = false;
+    if (!text.isEmpty() && (text[0] == QLatin1Char('+') || text[0] == QLatin1Char('-'))) {
+        negative = text[0] == QLatin1Char('-');
+        i = 1;
+    }
+    if (i == text.size()) {
+        return std::nullopt;
+    }
+    // Accumulate as a negative number so that the smallest value fits.
+    qint64 value = 0;
+    constexpr qint64 lowest = std::numeric_limits<qint64>::min();
+    for (; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c < QLatin1Char('0') || c > QLatin1Char('9')) {
+            return std::nullopt;
+        }
+        const int digit = c.unicode() - '0';
+        if (value < (lowest + digit) / 10) {
+            return std::nullopt;
+        }
+        value = value * 10 - digit;
+    }
+    if (!negative) {
+        if (value == lowest) {
+            return std::nullopt;
+        }
+        value = -value;
+    }
+    return value;
 }
 
 } // namespace TextUtil

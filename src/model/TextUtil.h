@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <optional>
+
 // Trimming rules shared by the whole program.
 namespace TextUtil {
 
@@ -29,5 +31,9 @@ QString escapeControls(const QString& text);
 
 // The first `maxChars` UTF-16 units of the text, without splitting a surrogate pair.
 QString cut(const QString& text, qsizetype maxChars);
+
+// A whole decimal number: an optional leading "+" or "-", then ASCII digits
+// only; none for anything else, including a value beyond 64 bits.
+std::optional<qint64> parseWholeNumber(const QString& text);
 
 } // namespace TextUtil

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -33,6 +35,40 @@ std::vector<char32_t> scalarKey(const QString& path) {
     return std::vector<char32_t>(ucs4.begin(), ucs4.end());
 }
 
+// The folder's entries whose name is not valid UTF-8, which the directory
+// walk above never sees. Each is named on the console; an audio file among
+// them is returned (its path text holds replacement characters), so that its
+// read fails visibly and is counted among the files that could not be loaded.
+QStringList namesNotUtf8(const QString& folder, const QSet<QString>& extensions) {
+    QStringList out;
+    const QByteArray native = QFile::encodeName(folder);
+    DIR* dir = ::opendir(native.constData());
+    if (!dir) {
+        return out;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArrayView name(entry->d_name);
+        if (name.isValidUtf8() || name.startsWith('.')) {
+            continue;
+        }
+        const QString path = folder + QLatin1Char('/') + QString::fromUtf8(name);
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            continue;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            Console::line(
+                QStringLiteral("[FileScannerService] Folder name is not valid UTF-8, not scanned: ") + path);
+        } else if (S_ISREG(st.st_mode) && extensions.contains(QFileInfo(path).suffix().toLower())) {
+            Console::line(
+                QStringLiteral("[FileScannerService] File name is not valid UTF-8, cannot be read: ") + path);
+            out.append(path);
+        }
+    }
+    ::closedir(dir);
+    return out;
+}
+
 } // namespace
 
 QStringList FileScannerService::scanDirectory(const QString& folder) const {
@@ -50,9 +86,13 @@ QStringList FileScannerService::scanDirectory(const QString& folder) const {
     QDirIterator it(QDir::cleanPath(folder),
                     QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
+    QStringList folders{QDir::cleanPath(folder)};
     while (it.hasNext()) {
         it.next();
         const QFileInfo info = it.fileInfo();
+        if (info.isDir() && !info.isSymLink()) {
+            folders.append(info.filePath());
+        }
         if (info.fileName().startsWith(QLatin1Char('.'))) {
             continue;
         }
@@ -64,6 +104,12 @@ QStringList FileScannerService::scanDirectory(const QString& folder) const {
         }
         const QString path = info.filePath();
         found.emplace_back(scalarKey(path), path);
+    }
+
+    for (const QString& walked : folders) {
+        for (QString& path : namesNotUtf8(walked, extensions)) {
+            found.emplace_back(scalarKey(path), std::move(path));
+        }
     }
 
     std::stable_sort(found.begin(), found.end(),

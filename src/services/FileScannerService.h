@@ -17,7 +17,9 @@ public:
     // Paths of every supported audio file below the folder (recursive), sorted
     // by path text. Items whose name begins with "." are left out (folders with
     // such a name are still entered), as are symbolic links, which are never
-    // followed. Unreadable subfolders are passed over. Throws
+    // followed. Unreadable subfolders are passed over. A file whose name is
+    // not valid UTF-8 is listed (its path cannot be opened, so its read fails
+    // and is reported); such a folder is named on the console. Throws
     // AppError::fileNotFound when the folder itself cannot be read.
     QStringList scanDirectory(const QString& folder) const;
 

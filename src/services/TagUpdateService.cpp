@@ -116,8 +116,9 @@ TagUpdateService::UpdateResult TagUpdateService::updateFile(const MusicFile& fil
     return run(file, settings, session);
 }
 
-TagUpdateService::UpdateResult TagUpdateService::run(const MusicFile& file, const SettingsSource& settings,
-                                                     std::optional<WriteUndoManager::SessionId> session) const {
+TagUpdateService::UpdateResult
+TagUpdateService::run(const MusicFile& file, const SettingsSource& settings,
+                      std::optional<WriteUndoManager::SessionId> session) const {
     try {
         return runSteps(file, settings, session);
     } catch (const std::exception& error) {
@@ -129,8 +130,9 @@ TagUpdateService::UpdateResult TagUpdateService::run(const MusicFile& file, cons
     }
 }
 
-TagUpdateService::UpdateResult TagUpdateService::runSteps(const MusicFile& file, const SettingsSource& settings,
-                                                          std::optional<WriteUndoManager::SessionId> session) const {
+TagUpdateService::UpdateResult
+TagUpdateService::runSteps(const MusicFile& file, const SettingsSource& settings,
+                           std::optional<WriteUndoManager::SessionId> session) const {
     const QString name = QFileInfo(file.url).fileName();
     UpdateResult result{file, false, std::nullopt, std::nullopt};
 

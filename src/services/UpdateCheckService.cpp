@@ -1,49 +1,13 @@
 #include "services/UpdateCheckService.h"
 
 #include "model/AppSettings.h"
+#include "model/TextUtil.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringList>
 
-#include <limits>
-
 namespace {
-
-// A whole decimal number with an optional leading sign; none on anything
-// else, including overflow of 64 bits.
-std::optional<qint64> parseWhole(const QString& text) {
-    qsizetype i = 0;
-    bool negative = false;
-    if (!text.isEmpty() && (text[0] == QLatin1Char('+') || text[0] == QLatin1Char('-'))) {
-        negative = text[0] == QLatin1Char('-');
-        i = 1;
-    }
-    if (i == text.size()) {
-        return std::nullopt;
-    }
-    // Accumulate as a negative number so that the smallest value fits.
-    qint64 value = 0;
-    constexpr qint64 lowest = std::numeric_limits<qint64>::min();
-    for (; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c < QLatin1Char('0') || c > QLatin1Char('9')) {
-            return std::nullopt;
-        }
-        const int digit = c.unicode() - '0';
-        if (value < (lowest + digit) / 10) {
-            return std::nullopt;
-        }
-        value = value * 10 - digit;
-    }
-    if (!negative) {
-        if (value == lowest) {
-            return std::nullopt;
-        }
-        value = -value;
-    }
-    return value;
-}
 
 bool isBlank(QChar c) {
     return c == QLatin1Char(' ') || c == QLatin1Char('\t');
@@ -79,7 +43,7 @@ std::optional<VersionTriple> parseVersion(const QString& text) {
     }
     QList<qint64> numbers;
     for (const QString& piece : text.mid(begin, end - begin).split(QLatin1Char('.'), Qt::SkipEmptyParts)) {
-        if (const auto number = parseWhole(piece)) {
+        if (const auto number = TextUtil::parseWholeNumber(piece)) {
             numbers.append(*number);
         }
     }
@@ -93,7 +57,7 @@ UpdateCheckService::UpdateCheckService(Endpoints endpoints, QString runningVersi
                                        std::chrono::milliseconds timeout)
     : m_endpoints(std::move(endpoints)),
       m_runningVersion(runningVersion.isEmpty() ? QStringLiteral("0.0.0") : std::move(runningVersion)),
-      m_runningBuild(parseWhole(runningBuild).value_or(0)), m_timeout(timeout) {}
+      m_runningBuild(TextUtil::parseWholeNumber(runningBuild).value_or(0)), m_timeout(timeout) {}
 
 std::optional<ServerVersionInfo> UpdateCheckService::decodeFeed(const QByteArray& body) {
     const QJsonDocument document = QJsonDocument::fromJson(body);

@@ -100,7 +100,8 @@ WriteUndoManager::UndoResult WriteUndoManager::undoLastSession(UniversalTagWrite
     return restore(taken, writer);
 }
 
-WriteUndoManager::UndoResult WriteUndoManager::undoLastSession(UniversalTagWriter& writer, SessionId session) {
+WriteUndoManager::UndoResult WriteUndoManager::undoLastSession(UniversalTagWriter& writer,
+                                                               SessionId session) {
     QList<Slot> taken;
     {
         std::lock_guard lock(m_mutex);

@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <exception>
-#include <initializer_list>
 
 namespace {
 
@@ -37,22 +36,6 @@ FLACHandler::VorbisComment makeComment(const QString& key, const QString& value)
     return FLACHandler::VorbisComment{key, value, key + QLatin1Char('=') + value};
 }
 
-// Replaces the first entry whose key is one of `keys` by KEY=value, or appends
-// KEY=value when there is none.
-void replaceFirstOrAppend(QList<FLACHandler::VorbisComment>& comments,
-                          std::initializer_list<QLatin1String> keys, const QString& newKey,
-                          const QString& value) {
-    for (auto& comment : comments) {
-        for (const QLatin1String key : keys) {
-            if (comment.key == key) {
-                comment = makeComment(newKey, value);
-                return;
-            }
-        }
-    }
-    comments.append(makeComment(newKey, value));
-}
-
 // Seconds of audio described by a STREAMINFO body: total samples / sample
 // rate, 0 when either is 0 or the body is too short.
 double streamInfoDuration(const QByteArray& body) {
@@ -71,7 +54,7 @@ double streamInfoDuration(const QByteArray& body) {
 }
 
 struct FileMetadata {
-    QList<FLACHandler::VorbisComment> comments;
+    FLACHandler::CommentIndex comments;
     double duration = 0.0;
 };
 
@@ -101,8 +84,8 @@ FileMetadata readFileMetadata(const QString& path) {
         const qint64 length = Bytes::u24BE(*header, 1);
         pos += 4;
         if (type == FLACHandler::vorbisComment) {
-            if (const std::optional<QByteArray> body = source->read(pos, length)) {
-                result.comments = FLACHandler::parseVorbisComment(*body);
+            if (std::optional<QByteArray> body = source->read(pos, length)) {
+                result.comments = FLACHandler::indexVorbisComment(*std::move(body));
             }
             return result;
         }
@@ -129,45 +112,38 @@ FileMetadata readFileMetadata(const QString& path) {
 } // namespace
 
 QList<FLACHandler::VorbisComment> FLACHandler::readVorbisComments(const QString& path) {
+    return readCommentIndex(path).comments();
+}
+
+FLACHandler::CommentIndex FLACHandler::readCommentIndex(const QString& path) {
     return readFileMetadata(path).comments;
 }
 
 TagData FLACHandler::readTags(const QString& path) {
     const FileMetadata metadata = readFileMetadata(path);
+    const CommentIndex& index = metadata.comments;
     TagData tags;
     tags.duration = metadata.duration;
-    for (const VorbisComment& comment : metadata.comments) {
-        if (comment.key == QLatin1String("TITLE")) {
-            tags.title = comment.value;
-        } else if (comment.key == QLatin1String("ARTIST")) {
-            tags.artist = comment.value;
-        } else if (comment.key == QLatin1String("ALBUM")) {
-            tags.album = comment.value;
-        } else if (comment.key == QLatin1String("GENRE")) {
-            tags.genre = comment.value;
-        } else if (!tags.year &&
-                   (comment.key == QLatin1String("DATE") || comment.key == QLatin1String("YEAR"))) {
-            tags.year = extractYear(comment.value);
+    tags.title = index.lastValue(QLatin1String("TITLE")).value_or(QString());
+    tags.artist = index.lastValue(QLatin1String("ARTIST")).value_or(QString());
+    tags.album = index.lastValue(QLatin1String("ALBUM")).value_or(QString());
+    tags.genre = index.lastValue(QLatin1String("GENRE")).value_or(QString());
+    for (qsizetype i = 0; i < index.size() && !tags.year; ++i) {
+        if (index.keyIs(i, QLatin1String("DATE")) || index.keyIs(i, QLatin1String("YEAR"))) {
+            tags.year = extractYear(index.value(i));
         }
     }
     return tags;
 }
 
 std::optional<QString> FLACHandler::readGenre(const QString& path) {
-    QList<VorbisComment> comments;
     try {
-        comments = readVorbisComments(path);
+        return readCommentIndex(path).lastValue(QLatin1String("GENRE"));
     } catch (const AppError&) {
         throw;
     } catch (const std::exception& error) {
         throw AppError::tagReadFailed(path, QString::fromLocal8Bit(error.what()));
     }
-    for (const VorbisComment& comment : comments) {
-        if (comment.key == QLatin1String("GENRE")) {
-            return comment.value;
-        }
-    }
-    return std::nullopt;
 }
 
 void FLACHandler::validateMagic(const QByteArray& data, const QString& path) {
@@ -203,68 +179,166 @@ QList<FLACHandler::MetadataBlock> FLACHandler::parseMetadataBlocks(const QByteAr
     return blocks;
 }
 
-QList<FLACHandler::VorbisComment> FLACHandler::parseVorbisComment(const QByteArray& body) {
-    QList<VorbisComment> comments;
-    const qint64 size = body.size();
-    if (size < 4) {
-        return comments;
+QByteArrayView FLACHandler::CommentIndex::text(qsizetype i) const {
+    const qint64 start = entries[size_t(i)];
+    return QByteArrayView(body).sliced(start, readUInt32LE(body, start - 4));
+}
+
+bool FLACHandler::CommentIndex::keyIs(qsizetype i, QLatin1String upperKey) const {
+    const QByteArrayView entry = text(i);
+    const QByteArrayView key = entry.first(entry.indexOf('='));
+    for (const char c : key) {
+        if (uint8_t(c) >= 0x80) {
+            return QString::fromUtf8(key).toUpper() == upperKey;
+        }
     }
-    const qint64 vendorLength = readUInt32LE(body, 0);
+    if (key.size() != upperKey.size()) {
+        return false;
+    }
+    for (qsizetype k = 0; k < key.size(); ++k) {
+        const char c = key[k];
+        if ((c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c) != upperKey[k]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+QString FLACHandler::CommentIndex::value(qsizetype i) const {
+    const QByteArrayView entry = text(i);
+    const QByteArrayView rest = entry.sliced(entry.indexOf('=') + 1);
+    return decodeUtf8(rest).value_or(QString::fromUtf8(rest));
+}
+
+FLACHandler::VorbisComment FLACHandler::CommentIndex::comment(qsizetype i) const {
+    const QByteArrayView entry = text(i);
+    const QString raw = decodeUtf8(entry).value_or(QString::fromUtf8(entry));
+    const qsizetype equals = raw.indexOf(QLatin1Char('='));
+    return VorbisComment{raw.left(equals).toUpper(), raw.mid(equals + 1), raw};
+}
+
+qsizetype FLACHandler::CommentIndex::lastWithKey(QLatin1String upperKey) const {
+    for (qsizetype i = size() - 1; i >= 0; --i) {
+        if (keyIs(i, upperKey)) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+std::optional<QString> FLACHandler::CommentIndex::lastValue(QLatin1String upperKey) const {
+    const qsizetype at = lastWithKey(upperKey);
+    return at < 0 ? std::nullopt : std::optional<QString>(value(at));
+}
+
+FLACHandler::CommentIndex FLACHandler::indexVorbisComment(QByteArray body) {
+    CommentIndex index;
+    index.body = std::move(body);
+    const QByteArray& bytes = index.body;
+    const qint64 size = bytes.size();
+    // Offsets are kept in 32 bits; a block body is at most 2^24 bytes.
+    if (size < 4 || size > qint64(UINT32_MAX)) {
+        return index;
+    }
+    const qint64 vendorLength = readUInt32LE(bytes, 0);
     if (vendorLength > size - 8) {
-        return comments;
+        return index;
     }
-    const qint64 count = readUInt32LE(body, vendorLength + 4);
+    const qint64 count = readUInt32LE(bytes, vendorLength + 4);
     qint64 pos = vendorLength + 8;
+    index.entries.reserve(size_t(std::min(count, (size - pos) / 4)));
     // Every entry takes at least its 4-byte length, so the loop ends at the
     // end of the body whatever the declared count.
-    for (qint64 index = 0; index < count; ++index) {
+    for (qint64 n = 0; n < count; ++n) {
         if (!Bytes::fits(size, pos, 4)) {
             break;
         }
-        const qint64 length = readUInt32LE(body, pos);
+        const qint64 length = readUInt32LE(bytes, pos);
         const qint64 start = pos + 4;
         if (!Bytes::fits(size, start, length)) {
             break;
         }
         pos = start + length;
-        const std::optional<QString> text = decodeUtf8(QByteArrayView(body).sliced(start, length));
-        if (!text) {
-            continue;
+        const QByteArrayView entry = QByteArrayView(bytes).sliced(start, length);
+        if (entry.contains('=') && entry.isValidUtf8()) {
+            index.entries.push_back(uint32_t(start));
         }
-        const qsizetype equals = text->indexOf(QLatin1Char('='));
-        if (equals < 0) {
-            continue;
-        }
-        comments.append(VorbisComment{text->left(equals).toUpper(), text->mid(equals + 1), *text});
     }
-    return comments;
+    return index;
+}
+
+QList<FLACHandler::VorbisComment> FLACHandler::CommentIndex::comments() const {
+    QList<VorbisComment> out;
+    out.reserve(size());
+    for (qsizetype i = 0; i < size(); ++i) {
+        out.append(comment(i));
+    }
+    return out;
+}
+
+QList<FLACHandler::VorbisComment> FLACHandler::parseVorbisComment(const QByteArray& body) {
+    return indexVorbisComment(body).comments();
 }
 
 QByteArray FLACHandler::updateVorbisComment(const QByteArray& body, const QString& genre,
                                             std::optional<int> year, const std::optional<QString>& title,
                                             const std::optional<QString>& artist) {
-    QList<VorbisComment> comments = parseVorbisComment(body);
-    replaceFirstOrAppend(comments, {QLatin1String("GENRE")}, QStringLiteral("GENRE"), genre);
+    const CommentIndex index = indexVorbisComment(body);
+    // Each new entry replaces the entry at `at`, or is appended when -1.
+    struct Change {
+        qsizetype at;
+        QByteArray text;
+    };
+    QList<Change> changes{{index.lastWithKey(QLatin1String("GENRE")), "GENRE=" + genre.toUtf8()}};
     if (year) {
-        replaceFirstOrAppend(comments, {QLatin1String("DATE"), QLatin1String("YEAR")}, QStringLiteral("DATE"),
-                             QString::number(*year));
+        qsizetype at = 0;
+        while (at < index.size() && !index.keyIs(at, QLatin1String("DATE")) &&
+               !index.keyIs(at, QLatin1String("YEAR"))) {
+            ++at;
+        }
+        changes.append({at < index.size() ? at : -1, "DATE=" + QByteArray::number(*year)});
     }
     if (title) {
-        replaceFirstOrAppend(comments, {QLatin1String("TITLE")}, QStringLiteral("TITLE"), *title);
+        changes.append({index.lastWithKey(QLatin1String("TITLE")), "TITLE=" + title->toUtf8()});
     }
     if (artist) {
-        replaceFirstOrAppend(comments, {QLatin1String("ARTIST")}, QStringLiteral("ARTIST"), *artist);
+        changes.append({index.lastWithKey(QLatin1String("ARTIST")), "ARTIST=" + artist->toUtf8()});
     }
 
-    QString vendor;
+    // The vendor text as it was; one that is not UTF-8 or runs past the body becomes empty.
+    QByteArrayView vendor;
     const qint64 size = body.size();
     if (size >= 4) {
         const qint64 vendorLength = readUInt32LE(body, 0);
-        if (vendorLength <= size - 4) {
-            vendor = decodeUtf8(QByteArrayView(body).sliced(4, vendorLength)).value_or(QString());
+        if (vendorLength <= size - 4 && QByteArrayView(body).sliced(4, vendorLength).isValidUtf8()) {
+            vendor = QByteArrayView(body).sliced(4, vendorLength);
         }
     }
-    return serializeVorbisComment(vendor, comments);
+    qsizetype appended = 0;
+    for (const Change& change : changes) {
+        appended += change.at < 0 ? 1 : 0;
+    }
+
+    QByteArray out;
+    out.reserve(size + 64 + genre.size() * 3);
+    appendUInt32LE(out, uint32_t(vendor.size()));
+    out.append(vendor);
+    appendUInt32LE(out, uint32_t(index.size() + appended));
+    const auto appendEntry = [&out](QByteArrayView text) {
+        appendUInt32LE(out, uint32_t(text.size()));
+        out.append(text);
+    };
+    for (qsizetype i = 0; i < index.size(); ++i) {
+        const auto change =
+            std::find_if(changes.cbegin(), changes.cend(), [i](const Change& c) { return c.at == i; });
+        appendEntry(change != changes.cend() ? QByteArrayView(change->text) : index.text(i));
+    }
+    for (const Change& change : changes) {
+        if (change.at < 0) {
+            appendEntry(change.text);
+        }
+    }
+    return out;
 }
 
 QByteArray FLACHandler::buildVorbisComment(const QList<VorbisComment>& existing, const QString& genre,
@@ -320,10 +394,17 @@ QByteArray FLACHandler::writeGenre(const QString& genre, std::optional<int> year
     // Without a last-block flag the walk has run into (or up to) the audio,
     // and the audio frame sync reads as the invalid block type 127: the end of
     // the metadata is unknown, so nothing may be rewritten.
+    qsizetype commentBlocks = 0;
     for (const MetadataBlock& block : blocks) {
         if (block.blockType == invalid) {
             refuseWrite(path, QStringLiteral("FLAC metadata block of invalid type 127"));
         }
+        commentBlocks += block.blockType == vorbisComment ? 1 : 0;
+    }
+    // Only one comment block is allowed; the tags of a second one would be
+    // lost by a rewrite that keeps one.
+    if (commentBlocks > 1) {
+        refuseWrite(path, QStringLiteral("FLAC file has more than one Vorbis comment block"));
     }
     const MetadataBlock& lastBlock = blocks.last();
     if (!lastBlock.isLast) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 // Reads and rewrites the Vorbis comments of FLAC files. Reading walks the
 // metadata block headers of the file with positioned reads and loads only the
@@ -34,6 +35,26 @@ public:
         bool operator==(const VorbisComment&) const = default;
     };
 
+    // A comment body with the positions of its usable entries (UTF-8 text
+    // holding a "="): four bytes per entry whatever the entry holds; keys and
+    // values are decoded only when asked for.
+    struct CommentIndex {
+        QByteArray body;
+        std::vector<uint32_t> entries; // offset of each entry's text; its length precedes it
+
+        qsizetype size() const { return qsizetype(entries.size()); }
+        QByteArrayView text(qsizetype i) const;
+        // Whether entry i's key is `upperKey` (an upper-case ASCII key), with
+        // the key upper-cased as the readers do.
+        bool keyIs(qsizetype i, QLatin1String upperKey) const;
+        QString value(qsizetype i) const;
+        VorbisComment comment(qsizetype i) const;
+        QList<VorbisComment> comments() const;
+        // The position of the last entry with the key, or -1.
+        qsizetype lastWithKey(QLatin1String upperKey) const;
+        std::optional<QString> lastValue(QLatin1String upperKey) const;
+    };
+
     enum BlockType : uint8_t { streamInfo = 0, padding = 1, vorbisComment = 4, invalid = 127 };
 
     FLACHandler() = delete;
@@ -44,8 +65,11 @@ public:
     // Title, artist, album, genre (last entry wins), the first usable year of
     // DATE/YEAR and the duration from STREAMINFO.
     static TagData readTags(const QString& path);
-    // The value of the first GENRE entry.
+    // The value of the last GENRE entry: the one the tag set reports and a
+    // write replaces.
     static std::optional<QString> readGenre(const QString& path);
+    // The entries of the file's first comment block (empty as above).
+    static CommentIndex readCommentIndex(const QString& path);
 
     // Throws tagReadFailed unless the image begins with "fLaC".
     static void validateMagic(const QByteArray& data, const QString& path);
@@ -54,9 +78,11 @@ public:
     static QList<MetadataBlock> parseMetadataBlocks(const QByteArray& data, const QString& path);
 
     // Never fails: damage gives a shorter list.
+    static CommentIndex indexVorbisComment(QByteArray body);
     static QList<VorbisComment> parseVorbisComment(const QByteArray& body);
-    // The old body with the first GENRE, DATE/YEAR, TITLE and ARTIST entries
-    // replaced (or appended); the vendor text is kept.
+    // The old body with the last GENRE, TITLE and ARTIST entries (those the
+    // tag set reports) and the first DATE/YEAR entry replaced, or appended
+    // when missing; the vendor text and every other entry are kept as they were.
     static QByteArray updateVorbisComment(const QByteArray& body, const QString& genre,
                                           std::optional<int> year, const std::optional<QString>& title,
                                           const std::optional<QString>& artist);

@@ -45,6 +45,11 @@ public:
                 !Bytes::fits(m_block.size(), offset - m_blockStart, length)) {
                 m_blockStart = offset - offset % blockSize;
                 m_block = m_source->readAtMost(m_blockStart, blockSize);
+                if (!Bytes::fits(m_block.size(), offset - m_blockStart, length)) {
+                    // The read crosses the end of the aligned block: start the block at the read.
+                    m_blockStart = offset;
+                    m_block = m_source->readAtMost(m_blockStart, blockSize);
+                }
             }
             if (Bytes::fits(m_block.size(), offset - m_blockStart, length)) {
                 return m_block.mid(offset - m_blockStart, length);
@@ -139,12 +144,21 @@ public:
     // The tag at `range` of a file; frames come without their body. Throws
     // AppError::tagReadFailed (naming `path`) when a read fails.
     FrameWalker(const ByteSource& source, Range range, const QString& path)
-        : m_loadBodies(false), m_path(path) {
-        m_in.emplace(source);
+        : FrameWalker(Input(source), range, path) {}
+
+    // The tag at `range` of an input (file or buffer); as above.
+    FrameWalker(const Input& in, Range range, const QString& path) : m_loadBodies(false), m_path(path) {
+        m_in.emplace(in);
         m_base = range.start;
         m_end = range.length();
         start();
     }
+
+    // What a walk over a file holds in memory at most: a frame body it is
+    // asked for, and a whole tag with tag-level unsynchronisation. A size
+    // beyond these, as a damaged header may claim, is refused, not allocated.
+    static constexpr qint64 maxLoadedBody = qint64(16) << 20;
+    static constexpr qint64 maxHeldTag = qint64(64) << 20;
 
     FrameWalker(const FrameWalker&) = delete;
     FrameWalker& operator=(const FrameWalker&) = delete;
@@ -204,7 +218,15 @@ public:
     }
 
     // Reads the body of a frame that next() gave.
-    void loadBody(RawFrame& f) const { f.body = bytesAt(f.pos + 10, f.size); }
+    void loadBody(RawFrame& f) const {
+        if (!m_loadBodies && f.size > maxLoadedBody) {
+            throw AppError::tagReadFailed(m_path,
+                                          QStringLiteral("ID3 frame '%1' too large to read (%2 bytes)")
+                                              .arg(QString::fromLatin1(f.id))
+                                              .arg(f.size));
+        }
+        f.body = bytesAt(f.pos + 10, f.size);
+    }
 
     // The frame whose end ran past the tag (after WalkStop::overrun).
     const RawFrame& overrunFrame() const { return m_overrunFrame; }
@@ -219,6 +241,10 @@ private:
         m_version = uint8_t(header[3]);
         m_flags = uint8_t(header[5]);
         if (m_version != 4 && (m_flags & 0x80)) {
+            if (!m_loadBodies && m_end > maxHeldTag) {
+                throw AppError::tagReadFailed(
+                    m_path, QStringLiteral("ID3 tag too large to read (%1 bytes)").arg(m_end));
+            }
             const QByteArray tag = bytesAt(0, m_end);
             m_owned = tag.left(10) + ID3v2Handler::removeUnsynchronisation(tag.mid(10));
             m_in.emplace(m_owned);

@@ -174,22 +174,25 @@ YearGenreFrames findYearAndGenreFrames(FrameWalker& walker, bool wantYear, bool 
     return found;
 }
 
-// The same from the tag of a file, by positioned reads; nothing when the
-// file has no tag. Throws AppError::tagReadFailed when a read fails.
-YearGenreFrames readYearAndGenreFrames(const ByteSource& source, const QString& path, bool wantYear,
-                                       bool wantGenre) {
+// Where the file's tag lies, when it holds one that can be walked.
+std::optional<Range> tagToWalk(const ByteSource& source, const QString& path) {
     const auto range = ID3v2Handler::locateTag(source, path);
-    if (!range) {
-        return {};
-    }
-    if (range->length() < 10) {
-        return {};
+    if (!range || range->length() < 10) {
+        return std::nullopt;
     }
     const auto magic = source.read(range->start, 3);
     if (!magic) {
         throw AppError::tagReadFailed(path, readFailedText);
     }
-    if (*magic != QByteArrayLiteral("ID3")) {
+    return *magic == QByteArrayLiteral("ID3") ? range : std::nullopt;
+}
+
+// The same from the tag of a file, by positioned reads; nothing when the
+// file has no tag. Throws AppError::tagReadFailed when a read fails.
+YearGenreFrames readYearAndGenreFrames(const ByteSource& source, const QString& path, bool wantYear,
+                                       bool wantGenre) {
+    const auto range = tagToWalk(source, path);
+    if (!range) {
         return {};
     }
     FrameWalker walker(source, *range, path);
@@ -229,6 +232,18 @@ std::optional<QString> decodeUtf16(const QByteArray& bytes, bool bigEndian) {
     return text;
 }
 
+// The text with a byte-order mark removed from the start of every value.
+std::optional<QString> withoutValueMarks(std::optional<QString> text) {
+    if (text) {
+        for (qsizetype i = 0; i < text->size(); ++i) {
+            if (text->at(i) == QChar(0xFEFF) && (i == 0 || text->at(i - 1) == QChar(0))) {
+                text->remove(i--, 1);
+            }
+        }
+    }
+    return text;
+}
+
 // ---------------------------------------------------------------------------
 // Tag size of an MP3 tag
 
@@ -246,16 +261,21 @@ bool alignsIn(const Input& in, qint64 size) {
 
 // True when the frames of the tag plainly run past the syncsafe size: a
 // frame that fits the big-endian size ends beyond 10 + ss.
+// The walk reads frame headers only, so a big-endian size of up to 4 GiB
+// costs no more memory than a small one.
 bool framesOutgrowSyncsafeSize(const Input& in, qint64 ss, qint64 be) {
-    const auto bytes = in.read(0, 10 + be);
-    if (!bytes) {
+    if (10 + be > in.size()) {
         return false;
     }
-    FrameWalker walker(*bytes);
-    while (const auto frame = walker.next()) {
-        if (frame->pos + 10 + frame->size > 10 + ss) {
-            return true;
+    try {
+        FrameWalker walker(in, Range{0, 10 + be}, QString());
+        while (const auto frame = walker.next()) {
+            if (frame->pos + 10 + frame->size > 10 + ss) {
+                return true;
+            }
         }
+    } catch (const AppError&) {
+        // Unreadable, or a tag too large to hold: the syncsafe size stands.
     }
     return false;
 }
@@ -347,6 +367,32 @@ ID3v2Handler::YearAndGenre ID3v2Handler::readYearAndGenre(const ByteSource& sour
     return out;
 }
 
+QList<std::optional<QString>> ID3v2Handler::readTextFrames(const ByteSource& source, const QString& path,
+                                                           const QList<QByteArray>& ids) {
+    QList<std::optional<QString>> texts(ids.size());
+    const auto range = tagToWalk(source, path);
+    if (!range) {
+        return texts;
+    }
+    FrameWalker walker(source, *range, path);
+    QList<bool> done(ids.size(), false);
+    for (qsizetype left = ids.size(); left > 0;) {
+        auto frame = walker.next();
+        if (!frame) {
+            break;
+        }
+        const qsizetype k = ids.indexOf(frame->id);
+        if (frame->size == 0 || k < 0 || done[k]) {
+            continue;
+        }
+        walker.loadBody(*frame);
+        texts[k] = frameText(*frame, walker.version(), walker.flags());
+        done[k] = true;
+        --left;
+    }
+    return texts;
+}
+
 std::optional<ID3v2Handler::Range> ID3v2Handler::locateTag(const QByteArray& file, const QString& path) {
     return locate(Input(file), path);
 }
@@ -432,19 +478,39 @@ std::optional<QString> ID3v2Handler::decodeText(const QByteArray& bytes, uint8_t
     switch (encoding) {
     case 0:
         return QString::fromLatin1(bytes);
-    case 1:
-        // The byte-order mark decides; without one, little-endian.
-        if (bytes.startsWith("\xFE\xFF")) {
-            return decodeUtf16(bytes.mid(2), true);
+    case 1: {
+        // Each value of a list may carry its own byte-order mark (mutagen
+        // writes one per value); the mark decides for its value. A value
+        // without one keeps the order before it: little-endian at first.
+        QString text;
+        bool bigEndian = false;
+        qsizetype start = 0;
+        for (qsizetype i = 0;; i += 2) {
+            const bool last = i + 1 >= bytes.size();
+            if (!last && (bytes[i] != 0 || bytes[i + 1] != 0)) {
+                continue;
+            }
+            QByteArrayView value = QByteArrayView(bytes).sliced(start, (last ? bytes.size() : i) - start);
+            if (value.startsWith("\xFE\xFF") || value.startsWith("\xFF\xFE")) {
+                bigEndian = value[0] == '\xFE';
+                value = value.sliced(2);
+            }
+            const std::optional<QString> decoded = decodeUtf16(value.toByteArray(), bigEndian);
+            if (!decoded) {
+                return std::nullopt;
+            }
+            text += *decoded;
+            if (last) {
+                return text;
+            }
+            text += QChar(0);
+            start = i + 2;
         }
-        if (bytes.startsWith("\xFF\xFE")) {
-            return decodeUtf16(bytes.mid(2), false);
-        }
-        return decodeUtf16(bytes, false);
+    }
     case 2:
-        return decodeUtf16(bytes, true);
+        return withoutValueMarks(decodeUtf16(bytes, true));
     default:
-        return decodeUtf8(bytes);
+        return withoutValueMarks(decodeUtf8(bytes));
     }
 }
 

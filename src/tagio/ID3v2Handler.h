@@ -62,6 +62,11 @@ public:
     // read the whole tag: they walk the frame headers by positioned reads and
     // read only the bodies of the frames they look at.)
     static std::optional<QByteArray> readTag(const ByteSource& source, const QString& path);
+    // For each ID, the text of its first non-empty frame in the file's tag,
+    // as findTextFrame gives it, read by positioned reads (only those bodies
+    // are loaded). Throws AppError::tagReadFailed when a read fails.
+    static QList<std::optional<QString>> readTextFrames(const ByteSource& source, const QString& path,
+                                                        const QList<QByteArray>& ids);
 
     // ---- Locating ----
 

@@ -5,6 +5,7 @@
 #include "tagio/Bytes.h"
 #include "tagio/ID3v2Frames.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 
 #include <algorithm>
@@ -13,6 +14,41 @@
 using namespace id3v2;
 
 namespace {
+
+QByteArray latin1Frame(const char* id, const QString& digits) {
+    QByteArray out(id, 4);
+    Bytes::appendU32BE(out, uint32_t(1 + digits.size()));
+    out += QByteArray(3, '\0'); // flags, then encoding 0
+    out += digits.toLatin1();
+    return out;
+}
+
+// The ID3v2.3 frames for the first value of an ID3v2.4 TDRC frame
+// "yyyy[-MM[-dd[THH[:mm[:ss]]]]]": TYER, TDAT ("DDMM") when it has a day and
+// TIME ("HHMM") when it has hour and minute. Empty when it is no such time
+// (or the frame is compressed or encrypted), and the frame is kept as it is.
+QByteArray v23DateFrames(const V23Frame& frame) {
+    const qint64 start = (frame.format & 0x20) ? 1 : 0;
+    if ((frame.format & 0xC0) || frame.body.size() <= start) {
+        return {};
+    }
+    const std::optional<QString> text =
+        ID3v2Handler::decodeText(frame.body.mid(start + 1), uint8_t(frame.body[start]));
+    static const QRegularExpression form(QStringLiteral(
+        "^([0-9]{4})(?:-([0-9]{2})(?:-([0-9]{2})(?:T([0-9]{2})(?::([0-9]{2})(?::[0-9]{2})?)?)?)?)?$"));
+    const QRegularExpressionMatch m = form.match(text ? text->section(QChar(0), 0, 0) : QString());
+    if (!m.hasMatch()) {
+        return {};
+    }
+    QByteArray out = latin1Frame("TYER", m.captured(1));
+    if (m.hasCaptured(3)) {
+        out += latin1Frame("TDAT", m.captured(3) + m.captured(2));
+    }
+    if (m.hasCaptured(5)) {
+        out += latin1Frame("TIME", m.captured(4) + m.captured(5));
+    }
+    return out;
+}
 
 QString hexBytes(const QByteArray& bytes) {
     QStringList parts;
@@ -243,6 +279,16 @@ QByteArray ID3v2Handler::rebuildTag(const std::optional<QByteArray>& oldTag, con
                 failWrite(path, QStringLiteral("Cannot rewrite the ID3 tag: ") + *reason);
             }
             const V23Frame& v23 = std::get<V23Frame>(converted);
+            if (walker.version() == 4 && frame->id == QByteArrayLiteral("TDRC")) {
+                // ID3v2.3 readers know no TDRC: its time goes to TYER (TDAT, TIME).
+                const QByteArray dateFrames = v23DateFrames(v23);
+                if (!dateFrames.isEmpty()) {
+                    frames += dateFrames;
+                    Console::line(QStringLiteral("[ID3] Converted TDRC to ID3v2.3 date frames"));
+                    ++kept;
+                    continue;
+                }
+            }
             frames += frame->id;
             Bytes::appendU32BE(frames, uint32_t(v23.body.size()));
             frames += char(v23.status);

@@ -77,7 +77,9 @@ const QSet<QString>& containerTypes() {
     return types;
 }
 
-void parseLevel(const QByteArray& bytes, qint64 start, qint64 end, int depth, QList<MP4Handler::Atom>& out) {
+// With `budget`, parsing stops once that many atoms are made (it ends below 0).
+void parseLevel(const QByteArray& bytes, qint64 start, qint64 end, int depth, QList<MP4Handler::Atom>& out,
+                qint64* budget = nullptr) {
     end = std::min<qint64>(end, bytes.size());
     qint64 o = start;
     while (o >= 0 && end - o >= 8) {
@@ -89,6 +91,9 @@ void parseLevel(const QByteArray& bytes, qint64 start, qint64 end, int depth, QL
             ++o; // no atom here; try again at the next byte
             continue;
         }
+        if (budget != nullptr && --*budget < 0) {
+            return;
+        }
         MP4Handler::Atom atom;
         atom.type = typeText(bytes, o + 4);
         atom.start = o;
@@ -99,7 +104,7 @@ void parseLevel(const QByteArray& bytes, qint64 start, qint64 end, int depth, QL
         if (depth + 1 < MP4Handler::maxDepth && MP4Handler::isContainerType(atom.type)) {
             const qint64 childStart = o + header + (atom.type == kMeta ? 4 : 0);
             if (childStart < atom.end) {
-                parseLevel(bytes, childStart, atom.end, depth + 1, atom.children);
+                parseLevel(bytes, childStart, atom.end, depth + 1, atom.children, budget);
             }
         }
         o = atom.end;
@@ -240,6 +245,10 @@ std::optional<MovieLocation> locateMovie(WindowReader& reader, const QString& pa
 
 // The located moov, read whole and parsed.
 MovieImage readWholeMovie(const ByteSource& source, const MovieLocation& at, const QString& path) {
+    if (at.end - at.start > MP4Handler::maxMovieRead) {
+        throwRead(path,
+                  QStringLiteral("MP4 'moov' atom too large to read (%1 bytes)").arg(at.end - at.start));
+    }
     std::optional<QByteArray> bytes = source.read(at.start, at.end - at.start);
     if (!bytes) {
         throwRead(path, QStringLiteral("Datei konnte nicht gelesen werden"));
@@ -251,7 +260,12 @@ MovieImage readWholeMovie(const ByteSource& source, const MovieLocation& at, con
     movie.atom.end = movie.bytes.size();
     movie.atom.headerLength = at.headerLength;
     if (at.headerLength < movie.atom.end) {
-        parseLevel(movie.bytes, at.headerLength, movie.atom.end, 1, movie.atom.children);
+        // Each parsed atom costs far more than its eight bytes in the file.
+        qint64 budget = MP4Handler::maxTreeAtoms;
+        parseLevel(movie.bytes, at.headerLength, movie.atom.end, 1, movie.atom.children, &budget);
+        if (budget < 0) {
+            throwRead(path, QStringLiteral("MP4 movie holds too many atoms to read"));
+        }
     }
     return movie;
 }
@@ -324,6 +338,9 @@ struct HeaderAtom {
     qint64 end = 0;
     int headerLength = 8;
     char type[4] = {};
+    // The size as stored, not clamped to the enclosing range; size 0 counts
+    // to the end of the file.
+    uint64_t storedLength = 0;
 
     bool is(const char* name) const { return std::memcmp(type, name, 4) == 0; }
 };
@@ -333,10 +350,15 @@ constexpr char kDayType[4] = {'\xA9', 'd', 'a', 'y'};
 
 enum class LevelWalk { finished, stopped, damaged };
 
-// Visits the atoms of [start, end) in order until `visit` returns false.
+// Visits the atoms of [start, end) in order until `visit` returns false. A
+// level of more than maxTreeAtoms atoms counts as damaged: no sound file has
+// one, and the reads fall back to a whole-moov parse that refuses it.
 template <typename Visit> LevelWalk walkLevel(WindowReader& reader, qint64 start, qint64 end, Visit&& visit) {
     qint64 o = start;
-    while (o >= 0 && end - o >= 8) {
+    for (qint64 count = 0; o >= 0 && end - o >= 8; ++count) {
+        if (count == MP4Handler::maxTreeAtoms) {
+            return LevelWalk::damaged;
+        }
         const QByteArray h = reader.header(o);
         if (h.size() < 8) {
             return LevelWalk::damaged; // not reached: end lies inside the file
@@ -351,6 +373,7 @@ template <typename Visit> LevelWalk walkLevel(WindowReader& reader, qint64 start
         atom.start = o;
         atom.end = length > uint64_t(end - o) ? end : o + qint64(length);
         atom.headerLength = headerLength;
+        atom.storedLength = extent.toEnd ? uint64_t(reader.size() - o) : length;
         std::memcpy(atom.type, h.constData() + 4, 4);
         if (!visit(atom)) {
             return LevelWalk::stopped;
@@ -430,7 +453,12 @@ struct ItemImage {
     MP4Handler::Atom atom;
 };
 
-ItemImage readItem(WindowReader& reader, const HeaderAtom& item) {
+ItemImage readItem(WindowReader& reader, const HeaderAtom& item, const QString& path) {
+    if (item.end - item.start > MP4Handler::maxItemRead) {
+        throwRead(path, QStringLiteral("MP4 item '%1' too large to read (%2 bytes)")
+                            .arg(QString::fromLatin1(item.type, 4))
+                            .arg(item.end - item.start));
+    }
     ItemImage image;
     image.bytes = reader.exactly(item.start, item.end - item.start);
     image.atom.type = QString::fromLatin1(item.type, 4);
@@ -444,7 +472,7 @@ ItemImage readItem(WindowReader& reader, const HeaderAtom& item) {
 // item list; no value when the walk met damage.
 std::optional<MP4Handler::YearAndGenre> walkItemList(const MP4Handler& handler, WindowReader& reader,
                                                      const MovieLocation& movie, bool wantYear,
-                                                     bool wantGenre) {
+                                                     bool wantGenre, const QString& path) {
     bool damaged = false;
     const std::optional<HeaderAtom> ilst = locateItemList(reader, movie, damaged);
     if (damaged) {
@@ -461,12 +489,12 @@ std::optional<MP4Handler::YearAndGenre> walkItemList(const MP4Handler& handler, 
     const LevelWalk walk = walkLevel(reader, childStart(*ilst), ilst->end, [&](const HeaderAtom& item) {
         if (needYear && item.is(kDayType)) {
             needYear = false;
-            const ItemImage day = readItem(reader, item);
+            const ItemImage day = readItem(reader, item, path);
             const std::optional<QString> text = MP4Handler::readItemText(day.atom, day.bytes);
             found.year = text ? extractYear(*text) : std::nullopt;
         } else if (needGenreText && item.is("\xA9gen")) {
             needGenreText = false;
-            const ItemImage gen = readItem(reader, item);
+            const ItemImage gen = readItem(reader, item, path);
             if (std::optional<QString> text = MP4Handler::readItemText(gen.atom, gen.bytes)) {
                 found.genre = std::move(text);
                 needGenreNumber = false;
@@ -481,7 +509,7 @@ std::optional<MP4Handler::YearAndGenre> walkItemList(const MP4Handler& handler, 
         return std::nullopt;
     }
     if (needGenreNumber && gnre) {
-        const ItemImage number = readItem(reader, *gnre);
+        const ItemImage number = readItem(reader, *gnre, path);
         found.genre = handler.readGenreNumber(number.atom, number.bytes);
     }
     return found;
@@ -523,7 +551,7 @@ MP4Handler::YearAndGenre readItems(const MP4Handler& handler, const QString& pat
     }
     if (walk) {
         if (std::optional<MP4Handler::YearAndGenre> found =
-                walkItemList(handler, reader, *at, wantYear, wantGenre)) {
+                walkItemList(handler, reader, *at, wantYear, wantGenre, path)) {
             return std::move(*found);
         }
     }
@@ -542,7 +570,106 @@ MP4Handler::YearAndGenre readItems(const MP4Handler& handler, const QString& pat
     return found;
 }
 
+// For each type, the text of its first item with readable text, by the
+// header walk; no value when the walk met damage.
+std::optional<QList<std::optional<QString>>> walkItemTexts(WindowReader& reader, const MovieLocation& movie,
+                                                           const QList<QByteArray>& types,
+                                                           const QString& path) {
+    bool damaged = false;
+    const std::optional<HeaderAtom> ilst = locateItemList(reader, movie, damaged);
+    if (damaged) {
+        return std::nullopt;
+    }
+    QList<std::optional<QString>> texts(types.size());
+    if (!ilst) {
+        return texts;
+    }
+    const LevelWalk walk = walkLevel(reader, childStart(*ilst), ilst->end, [&](const HeaderAtom& item) {
+        const qsizetype k = types.indexOf(QByteArray(item.type, 4));
+        if (k >= 0 && !texts[k]) {
+            const ItemImage image = readItem(reader, item, path);
+            texts[k] = MP4Handler::readItemText(image.atom, image.bytes);
+        }
+        return std::find(texts.cbegin(), texts.cend(), std::nullopt) != texts.cend();
+    });
+    if (walk == LevelWalk::damaged) {
+        return std::nullopt;
+    }
+    return texts;
+}
+
+// Checks one level of the movie tree for checkMovieTree; `atoms` counts the
+// atoms seen so far. Sizes are taken as stored: a reader that trusts them
+// reads that much, whatever the atom around them says.
+void checkTreeLevel(WindowReader& reader, qint64 start, qint64 end, int depth, qint64& atoms,
+                    const QString& path) {
+    const auto refuse = [&path](const QString& what, uint64_t length) {
+        throwRead(path, QStringLiteral("MP4 %1 too large to read (%2 bytes)").arg(what).arg(length));
+    };
+    walkLevel(reader, start, end, [&](const HeaderAtom& atom) {
+        const QString type = QString::fromLatin1(atom.type, 4);
+        if (++atoms >= MP4Handler::maxTreeAtoms) { // before the walk's own limit
+            throwRead(path, QStringLiteral("MP4 movie holds too many atoms to read"));
+        }
+        if (!MP4Handler::isContainerType(type) || depth + 1 >= MP4Handler::maxDepth) {
+            if (atom.storedLength > uint64_t(MP4Handler::maxMovieRead)) {
+                refuse(QStringLiteral("atom '%1'").arg(type), atom.storedLength);
+            }
+            return true;
+        }
+        if (atom.is("ilst")) {
+            // Every item of the list is held at once.
+            uint64_t items = 0;
+            walkLevel(reader, childStart(atom), atom.end, [&](const HeaderAtom& item) {
+                items += std::min<uint64_t>(item.storedLength, uint64_t(MP4Handler::maxMovieRead) + 1);
+                return items <= uint64_t(MP4Handler::maxMovieRead);
+            });
+            if (items > uint64_t(MP4Handler::maxMovieRead)) {
+                refuse(QStringLiteral("item list"), items);
+            }
+        }
+        checkTreeLevel(reader, childStart(atom), atom.end, depth + 1, atoms, path);
+        return true;
+    });
+}
+
 } // namespace
+
+void MP4Handler::checkMovieTree(const QString& path) {
+    const ByteSource source = openSource(path);
+    WindowReader reader(source, path);
+    if (const std::optional<MovieLocation> at = locateMovie(reader, path)) {
+        qint64 atoms = 0;
+        checkTreeLevel(reader, at->start + at->headerLength, at->end, 1, atoms, path);
+    }
+}
+
+QList<std::optional<QString>> MP4Handler::readItemTexts(const QString& path, const QStringList& types) const {
+    QList<QByteArray> typeBytes;
+    for (const QString& type : types) {
+        typeBytes.append(type.toLatin1());
+    }
+    const ByteSource source = openSource(path);
+    WindowReader reader(source, path);
+    const std::optional<MovieLocation> at = locateMovie(reader, path);
+    if (!at) {
+        return QList<std::optional<QString>>(types.size());
+    }
+    if (auto texts = walkItemTexts(reader, *at, typeBytes, path)) {
+        return *std::move(texts);
+    }
+    const MovieImage movie = readWholeMovie(source, *at, path);
+    QList<std::optional<QString>> texts(types.size());
+    if (const std::optional<Atom> ilst = findItemList(movie.atom.children)) {
+        for (const Atom& item : ilst->children) {
+            const qsizetype k = types.indexOf(item.type);
+            if (k >= 0 && !texts[k]) {
+                texts[k] = readItemText(item, movie.bytes);
+            }
+        }
+    }
+    return texts;
+}
 
 std::optional<QString> MP4Handler::readGenre(const QString& path) const {
     Console::line(QStringLiteral("[TagIO] MP4Handler.readGenre: ") + QFileInfo(path).fileName());
@@ -569,5 +696,5 @@ std::optional<MP4Handler::YearAndGenre> MP4Handler::readYearAndGenreByHeaderWalk
     if (!at) {
         return YearAndGenre{};
     }
-    return walkItemList(*this, reader, *at, true, true);
+    return walkItemList(*this, reader, *at, true, true, path);
 }

@@ -67,6 +67,24 @@ public:
     YearAndGenre readYearAndGenreFromWholeMovie(const QString& path) const;
     std::optional<YearAndGenre> readYearAndGenreByHeaderWalk(const QString& path) const;
 
+    // For each item type ("\u00A9nam"), the text of its first item with
+    // readable text, read the same way. Throws AppError when the file cannot be read.
+    QList<std::optional<QString>> readItemTexts(const QString& path, const QStringList& types) const;
+
+    // What a read holds in memory at most: one item, and a whole moov where
+    // the header walk met damage (with at most maxTreeAtoms atoms parsed). A
+    // larger size, as a damaged or hostile file may claim, fails the read
+    // instead of being allocated.
+    static constexpr qint64 maxItemRead = qint64(16) << 20;
+    static constexpr qint64 maxMovieRead = qint64(64) << 20;
+    static constexpr qint64 maxTreeAtoms = 20000;
+
+    // For readers that load atoms whole (TagLib): throws AppError::tagReadFailed
+    // when the sizes stored in the movie's atom tree would make them hold more
+    // than the caps above: an atom or an item list beyond maxMovieRead, or
+    // maxTreeAtoms atoms or more.
+    static void checkMovieTree(const QString& path);
+
     // The complete new file image with the genre (and, when given, year,
     // title and artist) items replaced or added. Throws AppError::tagWriteFailed
     // whenever the result could not be made without damaging the file.

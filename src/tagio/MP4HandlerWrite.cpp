@@ -318,16 +318,17 @@ public:
             payload += newMeta();
             return payload;
         }
-        const bool foreign = isForeignMeta(*meta);
+        if (isForeignMeta(*meta)) {
+            // Such a list (keyed "mdta" metadata, as ffmpeg writes with
+            // use_metadata_tags) holds the file's title, artist and custom
+            // tags; an item list put before it would hide them from readers
+            // that take the first meta.
+            fail(QStringLiteral("The file's tags are keyed QuickTime metadata ('mdta'); an iTunes item "
+                                "list beside them would hide them from other players"));
+        }
         for (const auto& child : udta.children) {
             if (&child == meta) {
-                if (foreign) {
-                    // Ours goes first, so that readers that take the first meta find it.
-                    payload += newMeta();
-                    copy(child, payload);
-                } else {
-                    payload += rebuildMeta(child);
-                }
+                payload += rebuildMeta(child);
             } else {
                 copy(child, payload);
             }

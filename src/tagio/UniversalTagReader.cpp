@@ -74,6 +74,34 @@ void appendKeyed(QList<const Item*>& out, const QList<Item>& items, const QStrin
     }
 }
 
+// The media layer reads a file's ID3 tag, and the atoms of an MP4 movie,
+// whole and trusts the sizes stored in the file. Throws tagReadFailed where
+// those sizes would make it hold more than a sane bound.
+void checkWholeReads(const QString& path) {
+    constexpr qint64 maxTag = qint64(64) << 20;
+    const QString ext = lowerExtension(path);
+    if (isMP4Extension(ext)) {
+        MP4Handler::checkMovieTree(path);
+        return;
+    }
+    if (!isID3Extension(ext)) {
+        return;
+    }
+    const std::optional<ByteSource> source = ByteSource::open(path);
+    if (!source) {
+        return; // the media layer reports it
+    }
+    const QByteArray header = source->readAtMost(0, 10);
+    qint64 length = header.startsWith("ID3") ? qint64(ID3v2Handler::syncsafeDecode(header, 6)) + 10 : 0;
+    if (const std::optional<ID3v2Handler::Range> tag = ID3v2Handler::locateTag(*source, path)) {
+        length = std::max(length, tag->length());
+    }
+    if (length > maxTag) {
+        throw AppError::tagReadFailed(path,
+                                      QStringLiteral("ID3 tag too large to read (%1 bytes)").arg(length));
+    }
+}
+
 } // namespace
 
 UniversalTagReader::UniversalTagReader()
@@ -120,6 +148,7 @@ TagData UniversalTagReader::readFlac(const QString& path, const QString& fileNam
 TagData UniversalTagReader::readMedia(const QString& path) const {
     std::optional<MediaAsset> loaded;
     try {
+        checkWholeReads(path);
         loaded.emplace(MediaAsset::load(path));
     } catch (const AppError&) {
         throw;

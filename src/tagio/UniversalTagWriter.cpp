@@ -230,39 +230,24 @@ UniversalTagWriter::TitleArtist UniversalTagWriter::readTitleAndArtist(const QSt
         if (!source) {
             throw AppError::tagReadFailed(path, errnoText(errno));
         }
-        if (const std::optional<QByteArray> tag = ID3v2Handler::readTag(*source, path)) {
-            out.title = ID3v2Handler::findTextFrame({QByteArrayLiteral("TIT2")}, *tag);
-            out.artist = ID3v2Handler::findTextFrame({QByteArrayLiteral("TPE1")}, *tag);
-        }
+        const QList<std::optional<QString>> texts = ID3v2Handler::readTextFrames(
+            *source, path, {QByteArrayLiteral("TIT2"), QByteArrayLiteral("TPE1")});
+        out.title = texts[0];
+        out.artist = texts[1];
         return out;
     }
-    case Branch::flac:
-        for (const FLACHandler::VorbisComment& comment : FLACHandler::readVorbisComments(path)) {
-            if (!out.title && comment.key == QLatin1String("TITLE")) {
-                out.title = comment.value;
-            } else if (!out.artist && comment.key == QLatin1String("ARTIST")) {
-                out.artist = comment.value;
-            }
-        }
+    case Branch::flac: {
+        // The entries a repair replaces: the last of each key.
+        const FLACHandler::CommentIndex index = FLACHandler::readCommentIndex(path);
+        out.title = index.lastValue(QLatin1String("TITLE"));
+        out.artist = index.lastValue(QLatin1String("ARTIST"));
         return out;
+    }
     case Branch::mp4: {
-        const LoadedFile loaded = loadFile(path);
-        const QList<MP4Handler::Atom> top = MP4Handler::parseAtoms(loaded.bytes, 0, loaded.bytes.size());
-        for (const MP4Handler::Atom& atom : top) {
-            if (atom.type != QLatin1String("moov")) {
-                continue;
-            }
-            if (const std::optional<MP4Handler::Atom> list = MP4Handler::findItemList(atom.children)) {
-                for (const MP4Handler::Atom& item : list->children) {
-                    if (!out.title && item.type == QStringLiteral("\u00A9nam")) {
-                        out.title = MP4Handler::readItemText(item, loaded.bytes);
-                    } else if (!out.artist && item.type == QStringLiteral("\u00A9ART")) {
-                        out.artist = MP4Handler::readItemText(item, loaded.bytes);
-                    }
-                }
-            }
-            break;
-        }
+        const QList<std::optional<QString>> texts =
+            m_mp4Handler.readItemTexts(path, {QStringLiteral("\u00A9nam"), QStringLiteral("\u00A9ART")});
+        out.title = texts[0];
+        out.artist = texts[1];
         return out;
     }
     case Branch::refused:

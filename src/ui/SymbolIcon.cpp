@@ -17,7 +17,7 @@ QIcon symbolIcon(const QString& symbolName) {
     static const QHash<QString, ThemeIcon> map{
         {QStringLiteral("person.crop.rectangle.stack"),
          {"view-list-details", QStyle::SP_FileDialogDetailedView}},
-        {QStringLiteral("gearshape.2"), {"system-run", QStyle::SP_MediaPlay}},
+        {QStringLiteral("gearshape.2"), {"system-run", QStyle::SP_BrowserReload}},
         {QStringLiteral("gear"), {"preferences-system", QStyle::SP_FileDialogInfoView}},
         {QStringLiteral("questionmark.circle"), {"help-contents", QStyle::SP_MessageBoxQuestion}},
         {QStringLiteral("flag.checkered"), {"go-home", QStyle::SP_DirHomeIcon}},
@@ -58,6 +58,18 @@ QIcon symbolIcon(const QString& symbolName) {
         {QStringLiteral("trash"), {"edit-delete", QStyle::SP_TrashIcon}},
         {QStringLiteral("arrow.up.right"), {"go-next", QStyle::SP_ArrowRight}},
         {QStringLiteral("exclamationmark.shield"), {"security-medium", QStyle::SP_MessageBoxWarning}},
+        // The Manual mode screen.
+        {QStringLiteral("magnifyingglass"), {"edit-find", QStyle::SP_FileDialogContentsView}},
+        {QStringLiteral("square.and.pencil"), {"document-save", QStyle::SP_DialogSaveButton}},
+        {QStringLiteral("xmark.circle"), {"process-stop", QStyle::SP_DialogCancelButton}},
+        {QStringLiteral("clock"), {"appointment-soon", QStyle::SP_BrowserReload}},
+        {QStringLiteral("checkmark.circle"), {"emblem-default", QStyle::SP_DialogApplyButton}},
+        {QStringLiteral("arrow.uturn.left.circle"), {"go-previous", QStyle::SP_ArrowLeft}},
+        {QStringLiteral("line.3.horizontal.decrease.circle"), {"view-filter", QStyle::SP_FileDialogListView}},
+        {QStringLiteral("arrow.down.doc"), {"document-import", QStyle::SP_ArrowDown}},
+        {QStringLiteral("music.note.list"), {"audio-x-generic", QStyle::SP_MediaVolume}},
+        {QStringLiteral("calendar.badge.plus"), {"x-office-calendar", QStyle::SP_FileDialogDetailedView}},
+        {QStringLiteral("arrow.right"), {"go-next", QStyle::SP_ArrowRight}},
     };
     const auto found = map.constFind(symbolName);
     if (found == map.constEnd()) {

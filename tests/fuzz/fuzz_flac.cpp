@@ -121,9 +121,10 @@ int fuzzWrite(const uint8_t* data, size_t size) {
         if (block.blockType == FLACHandler::vorbisComment) {
             ++comments;
             const auto parsed = FLACHandler::parseVorbisComment(block.data);
-            const auto first = std::find_if(parsed.cbegin(), parsed.cend(),
-                                            [](const auto& c) { return c.key == QLatin1String("GENRE"); });
-            check(first != parsed.cend() && first->value == genre);
+            // The readers report the last GENRE entry: it holds the new genre.
+            const auto last = std::find_if(parsed.crbegin(), parsed.crend(),
+                                           [](const auto& c) { return c.key == QLatin1String("GENRE"); });
+            check(last != parsed.crend() && last->value == genre);
         } else if (block.blockType != FLACHandler::padding) {
             keptAfter.append(QByteArray(1, char(block.blockType)) + block.data);
         }

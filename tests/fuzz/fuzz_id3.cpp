@@ -5,6 +5,7 @@
 #include "model/AppError.h"
 #include "model/DecadeRule.h"
 #include "tagio/ByteSource.h"
+#include "tagio/Bytes.h"
 #include "tagio/ID3v2Handler.h"
 
 #include <QByteArray>
@@ -24,6 +25,39 @@ const QTemporaryDir& tempDir() {
         std::abort();
     }
     return dir;
+}
+
+// The input with a filler in front of its frames or chunks, so that they
+// start at `at`: a PRIV frame after its ID3v2.3/2.4 tag header, or a "junk"
+// chunk after its RIFF/FORM header; the tag or container grows by it. Empty
+// when the input has no such header.
+QByteArray placedAt(const QByteArray& input, qint64 at, bool mp3, bool wav) {
+    const qint64 headerLength = mp3 ? 10 : 12, body = at - headerLength - (mp3 ? 10 : 8);
+    if (!input.startsWith(mp3 ? "ID3" : (wav ? "RIFF" : "FORM")) || input.size() < headerLength ||
+        (mp3 && (uint8_t(input[3]) > 4 || (uint8_t(input[5]) & 0x40)))) {
+        return {};
+    }
+    QByteArray header = input.left(headerLength);
+    QByteArray filler = mp3 ? "PRIV" : "junk";
+    const auto put = [wav](QByteArray& out, uint32_t v) {
+        wav ? Bytes::appendU32LE(out, v) : Bytes::appendU32BE(out, v);
+    };
+    if (mp3) {
+        const uint32_t tagSize = ID3v2Handler::syncsafeDecode(header, 6) + uint32_t(10 + body);
+        header.replace(6, 4, ID3v2Handler::syncsafeEncode(tagSize));
+        if (header[3] == 4) {
+            filler += ID3v2Handler::syncsafeEncode(uint32_t(body));
+        } else {
+            put(filler, uint32_t(body));
+        }
+        filler += QByteArray(2, '\0');
+    } else {
+        QByteArray size;
+        put(size, (wav ? Bytes::u32LE(header, 4) : Bytes::u32BE(header, 4)) + uint32_t(8 + body));
+        header.replace(4, 4, size);
+        put(filler, uint32_t(body));
+    }
+    return header + filler + QByteArray(body, '\0') + input.mid(headerLength);
 }
 
 void check(bool ok) {
@@ -73,6 +107,35 @@ int fuzzRead(const uint8_t* data, size_t size) {
             check(year == wholeYear && genre == wholeGenre && walked.year == year && walked.genre == genre);
         } catch (const AppError&) {
             std::abort(); // the file exists and is readable: no error is expected
+        }
+
+        // The same input at an offset from 4096 - 80 to 4096 (chosen by its
+        // length), so that header reads of the file walk cross the end of the
+        // reader's 4096-byte block: the walk must agree with the tag in memory.
+        const QByteArray image =
+            placedAt(bytes, 4096 - 80 + qint64(size % 81), name[2] == 'm', name[2] == 'w');
+        if (image.isEmpty()) {
+            continue;
+        }
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(image) != image.size()) {
+            std::abort();
+        }
+        file.close();
+        try {
+            const auto source = ByteSource::open(path);
+            const auto range = ID3v2Handler::locateTag(image, path);
+            if (!source || ID3v2Handler::locateTag(*source, path) != range) {
+                std::abort();
+            }
+            const QByteArray tag = range ? image.mid(range->start, range->length()) : QByteArray();
+            const auto text = ID3v2Handler::findTextFrame({"TYER", "TDRC"}, tag);
+            const ID3v2Handler::YearAndGenre walked = ID3v2Handler::readYearAndGenre(*source, path);
+            if (walked.year != (text ? extractYear(*text) : std::nullopt) ||
+                walked.genre != ID3v2Handler::findGenreFrame(tag)) {
+                std::abort();
+            }
+        } catch (const AppError&) {
+            std::abort();
         }
     }
     return 0;

@@ -308,7 +308,6 @@ TEST(UndoConcurrency, SessionsOfOverlappingRunsNeverMix) {
         const bool late = i % 2 == 0 || second == 0;
         service.updateFile(file(late ? "third" : "fourth", i), late ? first : second.load(), settings);
     });
-    EXPECT_EQ(undo.currentSession(), second.load());
     const auto entries = undo.entries();
     EXPECT_GT(entries.size(), 0);
     for (const auto& entry : entries) {

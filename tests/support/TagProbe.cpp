@@ -53,6 +53,16 @@ std::unique_ptr<TagLib::File> open(const QString& path, AudioFormat format) {
 
 } // namespace
 
+Tags viaTagLib(const QString& path, AudioFormat format) {
+    const std::unique_ptr<TagLib::File> file = open(path, format);
+    if (!file->isValid() || file->tag() == nullptr) {
+        throw std::runtime_error("TagLib cannot read " + path.toStdString());
+    }
+    const TagLib::Tag* tag = file->tag();
+    return Tags{fromTagLib(tag->genre()), tag->year() ? std::optional<int>(int(tag->year())) : std::nullopt,
+                fromTagLib(tag->title()), fromTagLib(tag->artist())};
+}
+
 QMap<QString, QStringList> properties(const QString& path, AudioFormat format) {
     QMap<QString, QStringList> out;
     const std::unique_ptr<TagLib::File> file = open(path, format);

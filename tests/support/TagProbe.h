@@ -9,6 +9,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 
 // Independent looks at a written file: the tags as TagLib sees them, the
 // audio bytes without any tag, and leftovers of an atomic write.
@@ -28,6 +30,14 @@ inline constexpr FormatCase writableFormats[] = {
     {"scan/tagged.wav", "song.wav", AudioFormat::wav},
 };
 
+struct Tags {
+    QString genre;
+    std::optional<int> year;
+    QString title;
+    QString artist;
+};
+// Through TagLib's format classes; throws std::runtime_error when TagLib cannot read the file.
+Tags viaTagLib(const QString& path, AudioFormat format);
 // The tags as TagLib's format classes read them (GENRE, DATE, TITLE, ...),
 // plus "#PICTURES" for FLAC; empty when TagLib cannot read the file.
 QMap<QString, QStringList> properties(const QString& path, AudioFormat format);

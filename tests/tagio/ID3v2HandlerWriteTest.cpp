@@ -87,13 +87,15 @@ TEST(ID3v2HandlerWrite, RoundTripKeepsAudioAndEveryOtherFrame) {
             EXPECT_EQ(newTag.left(6), QByteArray("ID3\3\0\0", 6));
             EXPECT_EQ(newTag.right(ID3v2Handler::paddingSize), QByteArray(ID3v2Handler::paddingSize, '\0'));
 
-            const QSet<QByteArray> dropped = year ? QSet<QByteArray>{"TCON", "TYER", "TDRC"} : QSet<QByteArray>{"TCON"};
+            // A kept ID3v2.4 TDRC becomes TYER and TDAT, which TagLib reads as TDRC again.
+            const QSet<QByteArray> dropped = year ? QSet<QByteArray>{"TCON", "TDAT", "TYER", "TDRC"} : QSet<QByteArray>{"TCON", "TDAT"};
             if (!taglibBlind.contains(name)) {
                 EXPECT_EQ(without(TagProbe::id3Frames(path), dropped), without(taglibBefore, dropped));
             }
             EXPECT_EQ(TagProbe::properties(path, format).value("GENRE"), QStringList{"House 80er"});
             const auto ours = frames(newTag);
-            EXPECT_EQ(without(ours, dropped), without(frames(tagOf(before, path)), dropped));
+            const QSet<QByteArray> years = dropped + QSet<QByteArray>{"TDRC", "TYER"};
+            EXPECT_EQ(without(ours, years), without(frames(tagOf(before, path)), years));
             const QList<QByteArray> newIds = year ? QList<QByteArray>{"TCON", "TYER"} : QList<QByteArray>{"TCON"};
             EXPECT_EQ(ids(ours).mid(ours.size() - newIds.size()), newIds);
         }

@@ -4,8 +4,22 @@
 
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QProgressBar>
 
 using namespace SettingsForm;
+
+namespace {
+
+// A small indeterminate progress bar.
+QProgressBar* busyBar() {
+    auto* bar = new QProgressBar;
+    bar->setRange(0, 0);
+    bar->setTextVisible(false);
+    bar->setFixedSize(40, 8);
+    return bar;
+}
+
+} // namespace
 
 QString AIProviderPage::defaultModel(AIProviderType provider) {
     SettingsSnapshot snapshot;
@@ -43,7 +57,12 @@ AIProviderPage::AIProviderPage(SettingsViewModel& viewModel, QWidget* parent)
     makeSecondary(m_loading);
     m_modelField = new QLineEdit;
     m_modelPicker = new QComboBox;
-    m_modelRow->addWidget(m_loading);
+    auto* loadingPage = new QWidget;
+    auto* loadingRow = new QHBoxLayout(loadingPage);
+    loadingRow->setContentsMargins(0, 0, 0, 0);
+    loadingRow->addWidget(busyBar());
+    loadingRow->addWidget(m_loading, 1);
+    m_modelRow->addWidget(loadingPage);
     m_modelRow->addWidget(m_modelField);
     m_modelRow->addWidget(m_modelPicker);
     m_fetch = new QToolButton;
@@ -76,7 +95,9 @@ AIProviderPage::AIProviderPage(SettingsViewModel& viewModel, QWidget* parent)
     makeCaption(m_reset);
     setForeground(m_reset, Qt::red);
     m_resultIcon = new QLabel;
+    m_testBusy = busyBar();
     testRow->addWidget(m_test);
+    testRow->addWidget(m_testBusy);
     testRow->addWidget(m_resultIcon);
     testRow->addWidget(m_result, 1);
     testRow->addWidget(m_reset);
@@ -126,11 +147,12 @@ void AIProviderPage::refresh() {
     setText(m_endpoint, s.customEndpoint());
     setText(m_modelField, s.modelName());
     fillModelPicker();
-    m_modelRow->setCurrentWidget(m_vm.isFetchingModels()            ? static_cast<QWidget*>(m_loading)
+    m_modelRow->setCurrentWidget(m_vm.isFetchingModels()            ? m_loading->parentWidget()
                                  : m_vm.availableModels().isEmpty() ? static_cast<QWidget*>(m_modelField)
                                                                     : static_cast<QWidget*>(m_modelPicker));
     m_fetch->setEnabled(!m_vm.isFetchingModels());
     m_test->setEnabled(!m_vm.isTesting());
+    m_testBusy->setVisible(m_vm.isTesting());
     const auto result = m_vm.connectionTestResult();
     m_result->setVisible(result.has_value());
     m_resultIcon->setVisible(result.has_value());

@@ -47,6 +47,7 @@ private:
     QLabel* m_endpointLabel;
     QLineEdit* m_endpoint;
     QPushButton* m_test;
+    QWidget* m_testBusy;
     QLabel* m_resultIcon;
     QLabel* m_result;
     QPushButton* m_reset;

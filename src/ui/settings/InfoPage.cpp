@@ -7,6 +7,7 @@
 #include "ui/WebLinks.h"
 
 #include <QDesktopServices>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QPixmap>
 #include <QUrl>
@@ -37,7 +38,6 @@ InfoPage::InfoPage(SettingsViewModel& viewModel, QWidget* parent) : SettingsPage
     for (QPushButton* button : {m_openLog, m_clearLog}) {
         button->setFlat(true);
     }
-    setForeground(m_openLog, palette().color(QPalette::Link));
     setForeground(m_clearLog, Qt::red);
     m_debug.content->addWidget(m_logging);
     m_debug.content->addWidget(m_openLog, 0, Qt::AlignLeft);
@@ -93,7 +93,6 @@ InfoPage::InfoPage(SettingsViewModel& viewModel, QWidget* parent) : SettingsPage
         button->setIcon(symbolIcon(QStringLiteral("arrow.up.right")));
         button->setLayoutDirection(Qt::RightToLeft); // the arrow after the text
         button->setToolTip(QString::fromLatin1(link.url));
-        setForeground(button, palette().color(QPalette::Link));
         linkSection.content->addWidget(button, 0, Qt::AlignLeft | Qt::AlignAbsolute);
         const QUrl url(QString::fromLatin1(link.url));
         connect(button, &QPushButton::clicked, this, [url] { WebLinks::open(url); });
@@ -115,8 +114,24 @@ InfoPage::InfoPage(SettingsViewModel& viewModel, QWidget* parent) : SettingsPage
     m_layout->addWidget(logo, 0, Qt::AlignHCenter);
     m_layout->addSpacing(8);
     m_layout->addStretch(1);
+    colourLinks();
     retranslate();
     refresh();
+}
+
+void InfoPage::colourLinks() {
+    const QColor link = palette().color(QPalette::Link);
+    setForeground(m_openLog, link);
+    for (const Link& entry : m_links) {
+        setForeground(entry.button, link);
+    }
+}
+
+void InfoPage::changeEvent(QEvent* event) {
+    SettingsPage::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) {
+        colourLinks();
+    }
 }
 
 void InfoPage::refresh() {

@@ -17,7 +17,13 @@ public:
 
     QPushButton* disclaimerButton() const { return m_disclaimer; }
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
+    // The link colour of the palette in use, again after a switch between light and dark.
+    void colourLinks();
+
     struct Link {
         QPushButton* button;
         const char* english;

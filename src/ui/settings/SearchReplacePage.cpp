@@ -97,6 +97,8 @@ SearchReplacePage::SearchReplacePage(SettingsViewModel& viewModel, QWidget* pare
             [this](bool on) { settings().setAutoAddGenreMappings(on); });
     m_mappingModel = new GenreMappingTableModel(m_vm, this);
     m_mappingTable = makeTable(m_mappingModel);
+    // As tall as its rows, up to 300.
+    m_mappingTable->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
     m_mappingTable->setMaximumHeight(300);
     m_mappingTable->horizontalHeader()->setSectionResizeMode(GenreMappingTableModel::sourceColumn,
                                                              QHeaderView::Stretch);
@@ -109,6 +111,8 @@ SearchReplacePage::SearchReplacePage(SettingsViewModel& viewModel, QWidget* pare
             m_vm.sortMappings(SettingsViewModel::GenreSortField::source);
         } else if (section == GenreMappingTableModel::targetColumn) {
             m_vm.sortMappings(SettingsViewModel::GenreSortField::target);
+        } else {
+            refresh(); // the header moved its chevron to the clicked column: put it back
         }
     });
     connect(m_mappingTable, &QTableView::clicked, this, [this](const QModelIndex& index) {
@@ -188,14 +192,18 @@ SearchReplacePage::ButtonRow SearchReplacePage::addButtonRow(QVBoxLayout* layout
     auto* divider = new QFrame;
     divider->setFrameShape(QFrame::VLine);
     divider->setFixedHeight(16);
+    // The result takes the rest of the row and wraps there: a long failure
+    // text must not push the page wider than the window.
     buttons.result->setTextFormat(Qt::PlainText);
+    buttons.result->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    buttons.result->setWordWrap(true);
+    buttons.result->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     makeCaption(buttons.result);
     row->addWidget(buttons.add);
     row->addWidget(divider);
     row->addWidget(buttons.exportButton);
     row->addWidget(buttons.importButton);
-    row->addStretch(1);
-    row->addWidget(buttons.result);
+    row->addWidget(buttons.result, 1);
     layout->addLayout(row);
     return buttons;
 }
@@ -224,19 +232,21 @@ void SearchReplacePage::refresh() {
 
     QHeaderView* header = m_mappingTable->horizontalHeader();
     if (const auto field = m_vm.genreSortField()) {
+        // The header draws Qt's ascending order as a chevron pointing down;
+        // this table shows it pointing up (A on top), so the orders swap here.
         header->setSortIndicatorShown(true);
         header->setSortIndicator(*field == SettingsViewModel::GenreSortField::source
                                      ? GenreMappingTableModel::sourceColumn
                                      : GenreMappingTableModel::targetColumn,
-                                 m_vm.genreSortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
+                                 m_vm.genreSortAscending() ? Qt::DescendingOrder : Qt::AscendingOrder);
     } else {
         header->setSortIndicatorShown(false);
     }
 
     for (auto [label, result] : {std::pair{m_ruleResult, m_vm.decadeImportResult()},
                                  std::pair{m_mappingResult, m_vm.importResult()}}) {
+        // An empty label still holds the buttons to the left.
         setText(label, result.value_or(QString()));
-        label->setVisible(result.has_value());
         colourResult(label);
     }
     retranslate();

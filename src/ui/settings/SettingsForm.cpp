@@ -15,7 +15,9 @@ Section addSection(QVBoxLayout* page, bool withHeader, bool withFooter) {
     }
     auto* frame = new QFrame;
     frame->setFrameShape(QFrame::StyledPanel);
-    frame->setBackgroundRole(QPalette::Base);
+    // Not Base: a check box is drawn on Base, and in the dark palette its
+    // outline would vanish into a Base panel.
+    frame->setBackgroundRole(QPalette::AlternateBase);
     frame->setAutoFillBackground(true);
     section.content = new QVBoxLayout(frame);
     section.content->setContentsMargins(10, 6, 10, 6);
@@ -43,7 +45,8 @@ void setForeground(QWidget* widget, const QColor& colour) {
 }
 
 void makeSecondary(QWidget* widget) {
-    setForeground(widget, widget->palette().color(QPalette::PlaceholderText));
+    // A role, not a colour: the text follows a later switch between light and dark.
+    widget->setForegroundRole(QPalette::PlaceholderText);
 }
 
 QLabel* makeNote(QWidget* parent) {

@@ -55,6 +55,9 @@ SettingsView::SettingsView(AppSettings& settings, QWidget* parent)
 }
 
 SettingsView::~SettingsView() {
+    // Hidden while the screen state is still there: a table that is hidden
+    // asks its model for header texts, and the models take them from that state.
+    hide();
     // The screen state goes first: it stops its workers before the pages go.
     disconnect(m_vm.get(), nullptr, this, nullptr);
     m_vm.reset();

@@ -1,0 +1,714 @@
+#include "ui/manual/ManualModeViewModel.h"
+
+#include "model/AppError.h"
+#include "model/AppLanguage.h"
+#include "model/TextUtil.h"
+#include "services/AIServiceFactory.h"
+#include "services/FileScannerService.h"
+#include "services/TagUpdateService.h"
+#include "services/WriteSessionGate.h"
+#include "services/YearLookupService.h"
+#include "tagio/UniversalTagReader.h"
+#include "tagio/UniversalTagWriter.h"
+#include "ui/manual/StatusBadgeViewModel.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMetaObject>
+
+#include <algorithm>
+
+namespace {
+
+const QList<SortColumn> kSortColumns = {
+    SortColumn::title, SortColumn::artist, SortColumn::album,    SortColumn::year,   SortColumn::decade,
+    SortColumn::genre, SortColumn::format, SortColumn::duration, SortColumn::status, SortColumn::directory};
+const QStringList kSortColumnNames = {"title", "artist", "album",    "year",   "decade",
+                                      "genre", "format", "duration", "status", "directory"};
+
+QString folded(const QString& text) {
+    return text.toLower().normalized(QString::NormalizationForm_C);
+}
+
+QString fileNameOf(const QString& path) {
+    return path.section(QLatin1Char('/'), -1);
+}
+
+QString cleanedAbsolute(const QString& path) {
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+bool isProblem(const MusicFile& file) {
+    const auto kind = file.status.kind();
+    return kind == ProcessingStatus::Kind::error || kind == ProcessingStatus::Kind::yearNotFound;
+}
+
+// The sort key of a row: a text or a number, by column.
+struct SortKey {
+    QString text;
+    double number = 0;
+};
+
+SortKey sortKey(const MusicFile& f, SortColumn column, const QList<DecadeRule>& rules) {
+    switch (column) {
+    case SortColumn::title:
+        return {f.title.normalized(QString::NormalizationForm_C)};
+    case SortColumn::artist:
+        return {f.artist.normalized(QString::NormalizationForm_C)};
+    case SortColumn::album:
+        return {f.album.normalized(QString::NormalizationForm_C)};
+    case SortColumn::genre:
+        return {f.genre.normalized(QString::NormalizationForm_C)};
+    case SortColumn::year:
+        return {{},
+                double(f.manualYear       ? *f.manualYear
+                       : f.discoveredYear ? *f.discoveredYear
+                                          : f.year.value_or(0))};
+    case SortColumn::decade:
+        return {f.decadeLabel(rules).value_or(QString()).normalized(QString::NormalizationForm_C)};
+    case SortColumn::format:
+        return {rawValue(f.format).toUpper()};
+    case SortColumn::duration:
+        return {{}, f.duration};
+    case SortColumn::status:
+        return {colorName(f.status)};
+    case SortColumn::directory:
+        return {f.directoryPath().normalized(QString::NormalizationForm_C)};
+    }
+    return {};
+}
+
+bool isNumeric(SortColumn column) {
+    return column == SortColumn::year || column == SortColumn::duration;
+}
+
+} // namespace
+
+QString rawValue(SortColumn column) {
+    return kSortColumnNames.at(kSortColumns.indexOf(column));
+}
+
+std::optional<SortColumn> sortColumnFromRawValue(const QString& raw) {
+    const qsizetype index = kSortColumnNames.indexOf(raw);
+    if (index < 0) {
+        return std::nullopt;
+    }
+    return kSortColumns.at(index);
+}
+
+const QList<SortColumn>& allSortColumns() {
+    return kSortColumns;
+}
+
+struct ManualModeViewModel::LookupRun {
+    quint64 generation;
+    CancelToken cancel;
+    QList<MusicFile> entries;
+    int next = 0;
+    int done = 0;
+    int inFlight = 0;
+};
+
+struct ManualModeViewModel::WriteRun {
+    quint64 generation;
+    CancelToken cancel;
+    QList<MusicFile> rows;
+    WriteUndoManager::SessionId session;
+    int next = 0;
+};
+
+ManualModeViewModel::ManualModeViewModel(QObject* parent) : ManualModeViewModel(Services{}, parent) {}
+
+ManualModeViewModel::ManualModeViewModel(Services services, QObject* parent)
+    : QObject(parent), m_services(std::move(services)) {
+    if (!m_services.lookups) {
+        m_services.lookups = std::make_shared<YearLookupService>();
+    }
+    if (!m_services.writer) {
+        m_services.writer = std::make_shared<UniversalTagWriter>();
+    }
+    if (m_services.undo == nullptr) {
+        m_services.undo = &WriteUndoManager::shared();
+    }
+    if (m_services.gate == nullptr) {
+        m_services.gate = &WriteSessionGate::shared();
+    }
+    if (!m_services.settings) {
+        m_services.settings = sharedSettingsSource();
+    }
+    m_updater =
+        std::make_shared<TagUpdateService>(m_services.writer, m_services.undo, m_services.mappingTarget);
+    m_scanner = std::make_shared<FileScannerService>();
+    m_reader = std::make_shared<UniversalTagReader>();
+    connect(m_services.gate, &WriteSessionGate::changed, this, &ManualModeViewModel::stateChanged);
+}
+
+ManualModeViewModel::~ManualModeViewModel() {
+    m_cancel.cancel();
+    m_lookupPool.waitForDone();
+    m_serialPool.waitForDone();
+    m_services.gate->release(this);
+}
+
+void ManualModeViewModel::deliver(std::function<void()> apply) {
+    std::lock_guard lock(m_mailboxMutex);
+    m_mailbox.push_back(std::move(apply));
+    if (m_mailbox.size() == 1) {
+        QMetaObject::invokeMethod(this, "drainMailbox", Qt::QueuedConnection);
+    }
+}
+
+void ManualModeViewModel::drainMailbox() {
+    for (;;) {
+        std::function<void()> apply;
+        {
+            std::lock_guard lock(m_mailboxMutex);
+            if (m_mailbox.empty()) {
+                return;
+            }
+            apply = std::move(m_mailbox.front());
+            m_mailbox.pop_front();
+        }
+        apply();
+    }
+}
+
+void ManualModeViewModel::clearErrorMessage() {
+    m_errorMessage.reset();
+    Q_EMIT stateChanged();
+}
+
+void ManualModeViewModel::setSort(SortColumn column, bool ascending) {
+    m_sortColumn = column;
+    m_sortAscending = ascending;
+    Q_EMIT stateChanged();
+    Q_EMIT filesChanged();
+}
+
+void ManualModeViewModel::setFilterText(const QString& text) {
+    if (text == m_filterText) {
+        return;
+    }
+    m_filterText = text;
+    Q_EMIT stateChanged();
+    Q_EMIT filesChanged();
+}
+
+void ManualModeViewModel::setShowOnlyProblematic(bool on) {
+    if (on == m_showOnlyProblematic) {
+        return;
+    }
+    m_showOnlyProblematic = on;
+    Q_EMIT stateChanged();
+    Q_EMIT filesChanged();
+}
+
+bool ManualModeViewModel::ownSessionInLog() const {
+    const WriteUndoManager::SessionId session = m_services.undo->currentSession();
+    if (session == 0 || !m_ownSessions.contains(session)) {
+        return false;
+    }
+    const QList<WriteUndoManager::UndoEntry> entries = m_services.undo->entries();
+    return std::any_of(entries.begin(), entries.end(), [](const auto& entry) { return entry.written; });
+}
+
+bool ManualModeViewModel::canUndo() const {
+    return m_canUndo && ownSessionInLog();
+}
+
+bool ManualModeViewModel::canStartWrite() const {
+    return !isBusy() && !isWriteInFlight() && !m_services.gate->isHeldByOther(this);
+}
+
+int ManualModeViewModel::lookupWindow() const {
+    return m_services.settings()->boundedConcurrency();
+}
+
+QList<DecadeRule> ManualModeViewModel::decadeRules() const {
+    return m_services.settings()->decadeRules;
+}
+
+QList<MusicFile> ManualModeViewModel::filteredFiles() const {
+    const QString query = folded(m_filterText);
+    QList<MusicFile> kept;
+    for (const MusicFile& f : m_files) {
+        if (m_showOnlyProblematic && !isProblem(f)) {
+            continue;
+        }
+        if (!query.isEmpty() && !folded(f.title).contains(query) && !folded(f.artist).contains(query) &&
+            !folded(f.album).contains(query) && !folded(f.genre).contains(query) &&
+            !folded(fileNameOf(f.url)).contains(query)) {
+            continue;
+        }
+        kept.append(f);
+    }
+
+    const QList<DecadeRule> rules = m_services.settings()->decadeRules;
+    std::vector<std::pair<SortKey, qsizetype>> keyed;
+    keyed.reserve(kept.size());
+    for (qsizetype i = 0; i < kept.size(); ++i) {
+        keyed.emplace_back(sortKey(kept.at(i), m_sortColumn, rules), i);
+    }
+    const bool numeric = isNumeric(m_sortColumn);
+    const bool ascending = m_sortAscending;
+    std::stable_sort(keyed.begin(), keyed.end(), [numeric, ascending](const auto& a, const auto& b) {
+        const SortKey& x = ascending ? a.first : b.first;
+        const SortKey& y = ascending ? b.first : a.first;
+        return numeric ? x.number < y.number : TextUtil::compareScalars(x.text, y.text) < 0;
+    });
+    QList<MusicFile> sorted;
+    sorted.reserve(kept.size());
+    for (const auto& entry : keyed) {
+        sorted.append(kept.at(entry.second));
+    }
+    return sorted;
+}
+
+QList<MusicFile> ManualModeViewModel::problematicFiles() const {
+    QList<MusicFile> out;
+    std::copy_if(m_files.begin(), m_files.end(), std::back_inserter(out), isProblem);
+    return out;
+}
+
+StatusCounts ManualModeViewModel::statusCounts() const {
+    StatusCounts c;
+    for (const MusicFile& f : m_files) {
+        ++c.total;
+        c.genreFound += f.discoveredGenre.has_value() ? 1 : 0;
+        switch (f.status.kind()) {
+        case ProcessingStatus::Kind::yearFound:
+            ++c.yearFound;
+            break;
+        case ProcessingStatus::Kind::yearNotFound:
+            ++c.notFound;
+            break;
+        case ProcessingStatus::Kind::updated:
+            ++c.updated;
+            break;
+        case ProcessingStatus::Kind::alreadyHasDecade:
+            ++c.skipped;
+            break;
+        case ProcessingStatus::Kind::error:
+            ++c.errors;
+            break;
+        case ProcessingStatus::Kind::pending:
+        case ProcessingStatus::Kind::lookingUp:
+            break;
+        }
+    }
+    return c;
+}
+
+int ManualModeViewModel::indexOf(const QUuid& id) const {
+    for (qsizetype i = 0; i < m_files.size(); ++i) {
+        if (m_files.at(i).id == id) {
+            return int(i);
+        }
+    }
+    return -1;
+}
+
+void ManualModeViewModel::setRow(int index, const MusicFile& row) {
+    m_files[index] = row;
+    Q_EMIT fileChanged(row.id);
+}
+
+void ManualModeViewModel::modifyFile(const QUuid& id, const std::function<void(MusicFile&)>& mutation) {
+    const int index = indexOf(id);
+    if (index < 0) {
+        return;
+    }
+    MusicFile copy = m_files.at(index);
+    mutation(copy);
+    ++copy.renderVersion;
+    setRow(index, copy);
+}
+
+void ManualModeViewModel::replaceFilesById(const QList<MusicFile>& rows) {
+    for (const MusicFile& row : rows) {
+        const int index = indexOf(row.id);
+        if (index >= 0) {
+            setRow(index, row);
+        }
+    }
+}
+
+void ManualModeViewModel::setManualYear(std::optional<int> year, const MusicFile& file) {
+    const int index = indexOf(file.id);
+    if (index < 0) {
+        return;
+    }
+    MusicFile row = m_files.at(index);
+    row.manualYear = year;
+    if (year) {
+        row.status = ProcessingStatus::yearFound(*year);
+    }
+    setRow(index, row);
+}
+
+void ManualModeViewModel::applySort(const QList<SortDescriptor>& descriptors) {
+    if (descriptors.isEmpty()) {
+        return;
+    }
+    const SortDescriptor& d = descriptors.first();
+    static const QList<SortColumn> settable = {SortColumn::title,    SortColumn::artist, SortColumn::album,
+                                               SortColumn::year,     SortColumn::decade, SortColumn::genre,
+                                               SortColumn::directory};
+    setSort(settable.contains(d.column) ? d.column : m_sortColumn, d.ascending);
+}
+
+quint64 ManualModeViewModel::beginRun() {
+    m_cancel = CancelToken();
+    return ++m_generation;
+}
+
+void ManualModeViewModel::cancelAll() {
+    m_cancel.cancel();
+    m_isScanning = false;
+    m_isLookingUp = false;
+    m_isUpdating = false;
+    Q_EMIT stateChanged();
+}
+
+void ManualModeViewModel::clearAll() {
+    if (isBusy()) {
+        return;
+    }
+    m_files.clear();
+    m_selectedDirectory.reset();
+    m_errorMessage.reset();
+    m_canUndo = false;
+    m_ownSessions.clear();
+    Q_EMIT filesChanged();
+    Q_EMIT stateChanged();
+}
+
+// ---------------------------------------------------------------------------
+// Scan and dropped files
+
+void ManualModeViewModel::chooseDirectory(const QString& folder) {
+    m_selectedDirectory = folder;
+    m_files.clear();
+    m_errorMessage.reset();
+    Q_EMIT filesChanged();
+    Q_EMIT stateChanged();
+}
+
+void ManualModeViewModel::startScan() {
+    if (!m_selectedDirectory) {
+        return;
+    }
+    cancelAll();
+    const quint64 generation = beginRun();
+    m_isScanning = true;
+    m_scanProgress = {};
+    m_files.clear();
+    m_errorMessage.reset();
+    Q_EMIT filesChanged();
+    Q_EMIT stateChanged();
+    runScan(generation, m_cancel, {*m_selectedDirectory}, false, true);
+}
+
+void ManualModeViewModel::addFiles(const QStringList& paths) {
+    if (isBusy()) {
+        return;
+    }
+    cancelAll();
+    const quint64 generation = beginRun();
+    m_isScanning = true;
+    m_scanProgress = {};
+    m_errorMessage.reset();
+    Q_EMIT stateChanged();
+    runScan(generation, m_cancel, paths, true, false);
+}
+
+void ManualModeViewModel::setScanProgress(quint64 generation, Progress progress) {
+    if (isCurrent(generation)) {
+        m_scanProgress = progress;
+        Q_EMIT progressChanged();
+    }
+}
+
+void ManualModeViewModel::runScan(quint64 generation, const CancelToken& cancel, QStringList paths,
+                                  bool isDrop, bool replace) {
+    QSet<QString> known;
+    if (isDrop) {
+        for (const MusicFile& f : m_files) {
+            known.insert(cleanedAbsolute(f.url));
+        }
+    }
+    auto scanner = m_scanner;
+    auto reader = m_reader;
+    m_serialPool.post([this, generation, cancel, paths, isDrop, replace, known, scanner, reader] {
+        QStringList urls;
+        std::optional<QString> failure;
+        if (!isDrop) {
+            try {
+                urls = scanner->scanDirectory(paths.value(0));
+            } catch (const AppError& error) {
+                failure = error.errorDescription();
+            } catch (const std::exception& error) {
+                failure = QString::fromLocal8Bit(error.what());
+            }
+        } else {
+            for (const QString& path : paths) {
+                if (QFileInfo(path).isDir()) {
+                    try {
+                        urls += scanner->scanDirectory(path);
+                    } catch (const std::exception&) {
+                        // A folder that cannot be listed is passed over.
+                    }
+                } else if (supportedExtensions().contains(QFileInfo(path).suffix().toLower())) {
+                    urls.append(path);
+                }
+            }
+            urls.removeIf([&known](const QString& url) { return known.contains(cleanedAbsolute(url)); });
+        }
+        QList<MusicFile> rows;
+        if (!urls.isEmpty() && !cancel.isCancelled()) {
+            const int total = int(urls.size());
+            deliver([this, generation, total] { setScanProgress(generation, {0, total}); });
+            rows.reserve(total);
+            for (int i = 0; i < total && !cancel.isCancelled(); ++i) {
+                if (auto row = scanner->readFile(urls.at(i), *reader)) {
+                    rows.append(*row);
+                }
+                deliver([this, generation, i, total] { setScanProgress(generation, {i + 1, total}); });
+            }
+        }
+        deliver([this, generation, cancel, rows, replace, failure] {
+            finishScan(generation, cancel, rows, replace, failure);
+        });
+    });
+}
+
+void ManualModeViewModel::finishScan(quint64 generation, const CancelToken& cancel,
+                                     const QList<MusicFile>& rows, bool replace,
+                                     const std::optional<QString>& failure) {
+    if (!isCurrent(generation)) {
+        return;
+    }
+    if (!cancel.isCancelled()) {
+        if (failure) {
+            m_errorMessage = failure;
+        } else if (replace) {
+            m_files = rows;
+            Q_EMIT filesChanged();
+        } else if (!rows.isEmpty()) {
+            m_files += rows;
+            Q_EMIT filesChanged();
+        }
+    }
+    m_isScanning = false;
+    Q_EMIT stateChanged();
+}
+
+// ---------------------------------------------------------------------------
+// Lookup
+
+void ManualModeViewModel::lookupSelected(const QSet<QUuid>& ids) {
+    if (m_files.isEmpty() || isBusy()) {
+        return;
+    }
+    auto run = std::make_shared<LookupRun>();
+    run->generation = beginRun();
+    run->cancel = m_cancel;
+    m_isLookingUp = true;
+    m_errorMessage.reset();
+
+    const auto settings = m_services.settings();
+    const int window = settings->boundedConcurrency();
+    for (const MusicFile& target : m_files) {
+        if (!ids.isEmpty() && !ids.contains(target.id)) {
+            continue;
+        }
+        if (target.alreadyHasDecade(settings->decadeRules)) {
+            if (const auto label = existingDecadeLabel(target.genre, settings->decadeRules)) {
+                modifyFile(target.id,
+                           [&](MusicFile& row) { row.status = ProcessingStatus::alreadyHasDecade(*label); });
+            }
+            continue;
+        }
+        run->entries.append(target);
+    }
+    m_lookupProgress = {0, int(run->entries.size())};
+    Q_EMIT stateChanged();
+    for (int i = 0; i < std::min(int(run->entries.size()), window); ++i) {
+        startLookupEntry(run);
+    }
+    if (run->inFlight == 0) {
+        m_isLookingUp = false;
+        Q_EMIT stateChanged();
+    }
+}
+
+void ManualModeViewModel::startLookupEntry(const std::shared_ptr<LookupRun>& run) {
+    if (run->cancel.isCancelled() || run->next >= run->entries.size()) {
+        return;
+    }
+    const MusicFile entry = run->entries.at(run->next++);
+    modifyFile(entry.id, [](MusicFile& row) { row.status = ProcessingStatus::lookingUp(); });
+    ++run->inFlight;
+    auto lookups = m_services.lookups;
+    const SettingsSource settings = m_services.settings;
+    m_lookupPool.post([this, run, entry, lookups, settings] {
+        const YearLookupResult result = lookups->lookup(entry, settings, run->cancel);
+        deliver(
+            [this, run, id = entry.id, result] { applyLookupResult(run, id, result.year, result.genre); });
+    });
+}
+
+void ManualModeViewModel::applyLookupResult(const std::shared_ptr<LookupRun>& run, const QUuid& id,
+                                            const std::optional<int>& year,
+                                            const std::optional<QString>& genre) {
+    --run->inFlight;
+    if (!run->cancel.isCancelled()) {
+        ++run->done;
+        m_lookupProgress = {run->done, int(run->entries.size())};
+        modifyFile(id, [&](MusicFile& row) {
+            if (year) {
+                row.discoveredYear = year;
+            }
+            if (genre) {
+                row.discoveredGenre = genre;
+            }
+            // A year typed meanwhile stands.
+            row.status = row.manualYear ? ProcessingStatus::yearFound(*row.manualYear)
+                         : year         ? ProcessingStatus::yearFound(*year)
+                                        : ProcessingStatus::yearNotFound();
+        });
+        startLookupEntry(run);
+        Q_EMIT progressChanged();
+    }
+    if (run->inFlight == 0 && isCurrent(run->generation) && m_isLookingUp) {
+        m_isLookingUp = false;
+        Q_EMIT stateChanged();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Write and undo
+
+void ManualModeViewModel::updateSelected(const QSet<QUuid>& ids) {
+    const auto settings = m_services.settings();
+    auto run = std::make_shared<WriteRun>();
+    for (const MusicFile& row : m_files) {
+        if (!ids.contains(row.id)) {
+            continue;
+        }
+        const bool hasYear = row.discoveredYear.has_value() || row.year.has_value();
+        if (row.manualYear || (hasYear && !row.alreadyHasDecade(settings->decadeRules))) {
+            run->rows.append(row);
+        }
+    }
+    if (run->rows.isEmpty() || !canStartWrite() || !m_services.gate->tryAcquire(this)) {
+        return;
+    }
+    run->generation = beginRun();
+    run->cancel = m_cancel;
+    m_isUpdating = true;
+    m_canUndo = false;
+    m_updateProgress = {0, int(run->rows.size())};
+    m_errorMessage.reset();
+    run->session = m_services.undo->openSession();
+    m_ownSessions.insert(run->session);
+    Q_EMIT stateChanged();
+    startNextWrite(run);
+}
+
+void ManualModeViewModel::startNextWrite(const std::shared_ptr<WriteRun>& run) {
+    if (run->cancel.isCancelled() || run->next >= run->rows.size()) {
+        finishWriteRun(run);
+        return;
+    }
+    const MusicFile row = run->rows.at(run->next++);
+    ++m_writesInFlight;
+    auto updater = m_updater;
+    const SettingsSource settings = m_services.settings;
+    m_serialPool.post([this, run, row, updater, settings] {
+        const TagUpdateService::UpdateResult r = updater->updateFile(row, run->session, settings);
+        deliver(
+            [this, run, row, r] { applyWriteResult(run, row, r.success, r.errorMessage, r.writtenGenre); });
+    });
+}
+
+void ManualModeViewModel::applyWriteResult(const std::shared_ptr<WriteRun>& run, const MusicFile& row,
+                                           bool success, const std::optional<QString>& message,
+                                           const std::optional<QString>& writtenGenre) {
+    --m_writesInFlight;
+    if (isCurrent(run->generation)) {
+        m_updateProgress = {run->next, int(run->rows.size())};
+        Q_EMIT progressChanged();
+    }
+    const auto rules = m_services.settings()->decadeRules;
+    modifyFile(row.id, [&](MusicFile& f) {
+        if (!success) {
+            f.status = ProcessingStatus::error(message.value_or(QStringLiteral("Unbekannter Fehler")));
+        } else if (writtenGenre) {
+            f.status = ProcessingStatus::updated();
+            f.genre = *writtenGenre;
+        } else {
+            // The file already carried its label and was left as it is.
+            f.status =
+                ProcessingStatus::alreadyHasDecade(existingDecadeLabel(f.genre, rules).value_or(QString()));
+        }
+    });
+    startNextWrite(run);
+}
+
+void ManualModeViewModel::finishWriteRun(const std::shared_ptr<WriteRun>& run) {
+    m_services.gate->release(this);
+    m_canUndo = ownSessionInLog();
+    if (isCurrent(run->generation)) {
+        m_isUpdating = false;
+    }
+    Q_EMIT stateChanged();
+}
+
+void ManualModeViewModel::undoLastWrite() {
+    if (!canUndo() || !canStartWrite() || !m_services.gate->tryAcquire(this)) {
+        return;
+    }
+    const quint64 generation = beginRun();
+    m_isUpdating = true;
+    ++m_writesInFlight;
+    Q_EMIT stateChanged();
+    const WriteUndoManager::SessionId session = m_services.undo->currentSession();
+    WriteUndoManager* undo = m_services.undo;
+    auto writer = m_services.writer;
+    m_serialPool.post([this, generation, session, undo, writer] {
+        const WriteUndoManager::UndoResult result = undo->undoLastSession(*writer, session);
+        deliver([this, generation, result] { applyUndoResult(generation, result); });
+    });
+}
+
+void ManualModeViewModel::applyUndoResult(quint64 generation, const WriteUndoManager::UndoResult& result) {
+    --m_writesInFlight;
+    m_services.gate->release(this);
+    for (const WriteUndoManager::UndoEntry& entry : result.restoredEntries) {
+        const auto row = std::find_if(m_files.begin(), m_files.end(),
+                                      [&](const MusicFile& f) { return f.url == entry.url; });
+        if (row == m_files.end()) {
+            continue;
+        }
+        modifyFile(row->id, [&](MusicFile& f) {
+            f.genre = entry.originalGenre;
+            const std::optional<int> year = f.manualYear       ? f.manualYear
+                                            : f.discoveredYear ? f.discoveredYear
+                                                               : f.year;
+            f.status = year ? ProcessingStatus::yearFound(*year) : ProcessingStatus::pending();
+        });
+    }
+    m_canUndo = false;
+    if (isCurrent(generation)) {
+        m_isUpdating = false;
+    }
+    if (result.failed > 0) {
+        const QString r = QString::number(result.restored);
+        const QString e = QString::number(result.failed);
+        m_errorMessage =
+            localizedText(r + QStringLiteral(" Dateien wiederhergestellt, ") + e + QStringLiteral(" Fehler."),
+                          r + QStringLiteral(" files restored, ") + e + QStringLiteral(" errors."));
+    }
+    Q_EMIT stateChanged();
+}

@@ -1,0 +1,215 @@
+#pragma once
+
+#include "model/MusicFile.h"
+#include "services/AIService.h"
+#include "services/CancelToken.h"
+#include "services/WorkerPool.h"
+#include "services/WriteUndoManager.h"
+
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QUuid>
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+class AppSettings;
+class FileScannerService;
+class TagUpdateService;
+class UniversalTagReader;
+class UniversalTagWriter;
+class WriteSessionGate;
+class YearLookupService;
+
+// The keys the Manual mode table can be sorted by. Raw values are the case names.
+enum class SortColumn { title, artist, album, year, decade, genre, format, duration, status, directory };
+
+QString rawValue(SortColumn column);
+std::optional<SortColumn> sortColumnFromRawValue(const QString& raw);
+const QList<SortColumn>& allSortColumns();
+
+// One sort request of the table: the column whose header was clicked and the direction.
+struct SortDescriptor {
+    SortColumn column = SortColumn::title;
+    bool ascending = true;
+};
+
+// files done / files to do
+struct Progress {
+    int current = 0;
+    int total = 0;
+    bool operator==(const Progress&) const = default;
+};
+
+struct StatusCounts {
+    int total = 0;
+    int yearFound = 0;
+    int notFound = 0;
+    int genreFound = 0;
+    int updated = 0;
+    int skipped = 0;
+    int errors = 0;
+    bool operator==(const StatusCounts&) const = default;
+};
+
+// The state and operations behind the Manual mode screen: the loaded rows,
+// folder scan and dropped files, the windowed lookup, the write of the checked
+// rows with its undo, sorting, filtering and counts.
+//
+// Main thread only. The long operations run one at a time on workers and hand
+// their results back by queued calls, each applied before the next file
+// starts. Every run has a cancel token and a generation number; the end steps
+// of a run that was cancelled or replaced never touch a newer run's state.
+// Writes and undo never overlap: neither starts while a file of an earlier
+// write is still landing, or while another mode holds the write session gate.
+class ManualModeViewModel : public QObject {
+    Q_OBJECT
+public:
+    // What the model works with; empty members become new production objects
+    // (the shared undo log and gate, the shared settings).
+    struct Services {
+        std::shared_ptr<YearLookupService> lookups;
+        std::shared_ptr<UniversalTagWriter> writer;
+        WriteUndoManager* undo = nullptr;
+        WriteSessionGate* gate = nullptr;
+        SettingsSource settings;
+        AppSettings* mappingTarget = nullptr; // where the writer appends automatic genre mappings
+    };
+
+    explicit ManualModeViewModel(QObject* parent = nullptr);
+    explicit ManualModeViewModel(Services services, QObject* parent = nullptr);
+    // Cancels the running operation and waits for its workers; a file being
+    // written is finished first.
+    ~ManualModeViewModel() override;
+
+    const QList<MusicFile>& files() const { return m_files; }
+    bool isScanning() const { return m_isScanning; }
+    bool isLookingUp() const { return m_isLookingUp; }
+    bool isUpdating() const { return m_isUpdating; }
+    bool isBusy() const { return m_isScanning || m_isLookingUp || m_isUpdating; }
+    Progress scanProgress() const { return m_scanProgress; }
+    Progress lookupProgress() const { return m_lookupProgress; }
+    Progress updateProgress() const { return m_updateProgress; }
+    const std::optional<QString>& selectedDirectory() const { return m_selectedDirectory; }
+    const std::optional<QString>& errorMessage() const { return m_errorMessage; }
+    void clearErrorMessage();
+    SortColumn sortColumn() const { return m_sortColumn; }
+    bool sortAscending() const { return m_sortAscending; }
+    void setSort(SortColumn column, bool ascending);
+    const QString& filterText() const { return m_filterText; }
+    void setFilterText(const QString& text);
+    bool showOnlyProblematic() const { return m_showOnlyProblematic; }
+    void setShowOnlyProblematic(bool on);
+
+    // An undo of this model's last write run is offered: set when the run
+    // ends, and only while the undo log still holds written entries of a
+    // session this model opened since the last clearAll.
+    bool canUndo() const;
+    // A write or undo of this model still has a file on its worker (also after a cancel).
+    bool isWriteInFlight() const { return m_writesInFlight > 0; }
+    // Update Selected and Undo may start: nothing runs, no write of ours is
+    // landing and no other holder has the write session gate.
+    bool canStartWrite() const;
+
+    QList<MusicFile> filteredFiles() const;
+    QList<MusicFile> problematicFiles() const;
+    StatusCounts statusCounts() const;
+
+    // A folder picked in the screen's folder panel: becomes the selected
+    // folder, empties the list and the message; no scan.
+    void chooseDirectory(const QString& folder);
+    void startScan();
+    void addFiles(const QStringList& paths);
+    void lookupSelected(const QSet<QUuid>& ids);
+    void updateSelected(const QSet<QUuid>& ids);
+    void undoLastWrite();
+    void setManualYear(std::optional<int> year, const MusicFile& file);
+    void cancelAll();
+    void clearAll();
+    void applySort(const QList<SortDescriptor>& descriptors);
+    void modifyFile(const QUuid& id, const std::function<void(MusicFile&)>& mutation);
+    // Puts the given rows in place of the rows with the same id, unchanged
+    // otherwise (renderVersion included); rows no longer in the list are left out.
+    void replaceFilesById(const QList<MusicFile>& rows);
+
+    // The window of lookups in flight at once, and the decade rules, from the settings.
+    int lookupWindow() const;
+    QList<DecadeRule> decadeRules() const;
+
+Q_SIGNALS:
+    // The list as a whole changed (also its order or filter).
+    void filesChanged();
+    // One row changed in place.
+    void fileChanged(const QUuid& id);
+    // Flags, folder, message, sort, filter or undo availability changed.
+    void stateChanged();
+    // Only a progress pair moved (once per file).
+    void progressChanged();
+
+private:
+    struct LookupRun;
+    // From any thread: runs `apply` on the main thread, after what was handed before it.
+    void deliver(std::function<void()> apply);
+    Q_INVOKABLE void drainMailbox();
+
+    struct WriteRun;
+
+    int indexOf(const QUuid& id) const;
+    void setRow(int index, const MusicFile& row);
+    quint64 beginRun();
+    bool isCurrent(quint64 generation) const { return generation == m_generation; }
+    void setScanProgress(quint64 generation, Progress progress);
+    void runScan(quint64 generation, const CancelToken& cancel, QStringList paths, bool expandFolders,
+                 bool replace);
+    void finishScan(quint64 generation, const CancelToken& cancel, const QList<MusicFile>& rows, bool replace,
+                    const std::optional<QString>& failure);
+    void startLookupEntry(const std::shared_ptr<LookupRun>& run);
+    void applyLookupResult(const std::shared_ptr<LookupRun>& run, const QUuid& id,
+                           const std::optional<int>& year, const std::optional<QString>& genre);
+    void startNextWrite(const std::shared_ptr<WriteRun>& run);
+    void applyWriteResult(const std::shared_ptr<WriteRun>& run, const MusicFile& row, bool success,
+                          const std::optional<QString>& message, const std::optional<QString>& writtenGenre);
+    void finishWriteRun(const std::shared_ptr<WriteRun>& run);
+    void applyUndoResult(quint64 generation, const WriteUndoManager::UndoResult& result);
+    bool ownSessionInLog() const;
+
+    Services m_services;
+    std::shared_ptr<TagUpdateService> m_updater;
+    std::shared_ptr<FileScannerService> m_scanner;
+    std::shared_ptr<UniversalTagReader> m_reader;
+
+    QList<MusicFile> m_files;
+    bool m_isScanning = false;
+    bool m_isLookingUp = false;
+    bool m_isUpdating = false;
+    Progress m_scanProgress;
+    Progress m_lookupProgress;
+    Progress m_updateProgress;
+    std::optional<QString> m_selectedDirectory;
+    std::optional<QString> m_errorMessage;
+    SortColumn m_sortColumn = SortColumn::title;
+    bool m_sortAscending = true;
+    QString m_filterText;
+    bool m_showOnlyProblematic = false;
+    bool m_canUndo = false;
+
+    quint64 m_generation = 0;
+    CancelToken m_cancel;
+    int m_writesInFlight = 0;
+    QSet<WriteUndoManager::SessionId> m_ownSessions;
+
+    std::mutex m_mailboxMutex;
+    std::deque<std::function<void()>> m_mailbox;
+
+    // Lookups run here, at most the window at a time; scan, drop-add, writes
+    // and undo run on the single worker, one file after another. Declared
+    // last, so they end first.
+    WorkerPool m_lookupPool{10};
+    WorkerPool m_serialPool{1};
+};

@@ -1,0 +1,369 @@
+#include "ui/manual/YearEditSheet.h"
+
+#include "model/AppLanguage.h"
+#include "model/AppSettings.h"
+#include "ui/SymbolIcon.h"
+#include "ui/auto/ProblemResolutionView.h"
+#include "ui/manual/ManualLook.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString kDash = QStringLiteral("\u2013");
+
+using ManualLook::plainLabel;
+
+QFrame* line(QWidget* parent) {
+    return ManualLook::divider(parent, Qt::Horizontal);
+}
+
+QLabel* heading(QWidget* parent) {
+    auto* label = plainLabel(parent);
+    label->setFont(ManualLook::caption(label->font()));
+    ManualLook::setTextColor(label, label->palette().color(QPalette::PlaceholderText));
+    return label;
+}
+
+// The column of one input mode, headed by its hint.
+QVBoxLayout* inputBlock(QWidget* block, QLabel** hint) {
+    auto* layout = new QVBoxLayout(block);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(6);
+    *hint = heading(block);
+    layout->addWidget(*hint);
+    return layout;
+}
+
+// A label that elides its text in the middle to the width it gets.
+class MiddleElidedLabel : public QLabel {
+public:
+    MiddleElidedLabel(const QString& text, QWidget* parent) : QLabel(parent), m_full(text) {
+        setTextFormat(Qt::PlainText);
+        setMinimumWidth(40);
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QLabel::resizeEvent(event);
+        setText(fontMetrics().elidedText(m_full, Qt::ElideMiddle, width()));
+    }
+
+private:
+    QString m_full;
+};
+
+} // namespace
+
+YearEditSheet::YearEditSheet(const MusicFile& file, SaveHandler onSave, QWidget* parent)
+    : QDialog(parent), m_model(file), m_onSave(std::move(onSave)) {
+    setWindowModality(Qt::WindowModal);
+    setFixedWidth(440);
+    build();
+    // The fields are filled on opening; that fill counts as a change of the text.
+    m_model.prefill();
+    m_yearField->setText(m_model.yearText());
+    refresh();
+    connect(&m_model, &YearEditSheetViewModel::changed, this, &YearEditSheet::refresh);
+    connect(&AppSettings::shared(), &AppSettings::settingsChanged, this, &YearEditSheet::retranslate);
+}
+
+void YearEditSheet::registerAsProblemSheetEditor() {
+    ProblemResolutionView::setDefaultYearEditorOpener([](QWidget* parent, const MusicFile& file,
+                                                         std::function<void(std::optional<int>)> onSave,
+                                                         std::function<void()> onClosed) {
+        auto* sheet = new YearEditSheet(file, std::move(onSave), parent);
+        sheet->setAttribute(Qt::WA_DeleteOnClose);
+        QObject::connect(sheet, &QDialog::finished, sheet, [onClosed = std::move(onClosed)] {
+            if (onClosed) {
+                onClosed();
+            }
+        });
+        sheet->open();
+    });
+}
+
+void YearEditSheet::build() {
+    const MusicFile& file = m_model.file();
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->setSpacing(0);
+
+    // Header
+    auto* header = new QHBoxLayout;
+    header->setContentsMargins(20, 14, 20, 14);
+    auto* icon = new QLabel(this);
+    icon->setPixmap(symbolIcon(QStringLiteral("calendar.badge.plus")).pixmap(28, 28));
+    header->addWidget(icon);
+    auto* titles = new QVBoxLayout;
+    titles->setSpacing(2);
+    m_title = plainLabel(this);
+    m_title->setFont(ManualLook::headline(font()));
+    m_fileName = new MiddleElidedLabel(QFileInfo(file.url).fileName(), this);
+    m_fileName->setObjectName(QStringLiteral("fileName"));
+    m_fileName->setFont(ManualLook::caption(font()));
+    titles->addWidget(m_title);
+    titles->addWidget(m_fileName);
+    header->addLayout(titles, 1);
+    root->addLayout(header);
+    root->addWidget(line(this));
+
+    // Middle part, scrolling
+    auto* scroll = new QScrollArea(this);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    auto* content = new QWidget(scroll);
+    auto* body = new QVBoxLayout(content);
+    body->setContentsMargins(20, 20, 20, 20);
+    body->setSpacing(20);
+
+    auto* info = new QVBoxLayout;
+    info->setSpacing(8);
+    m_infoHeading = heading(content);
+    info->addWidget(m_infoHeading);
+    auto* grid = new QGridLayout;
+    grid->setHorizontalSpacing(12);
+    grid->setVerticalSpacing(6);
+    const struct {
+        bool shown;
+        QString value;
+    } rows[] = {{!file.title.isEmpty(), file.title},
+                {!file.artist.isEmpty(), file.artist},
+                {!file.album.isEmpty(), file.album},
+                {true, file.genre.isEmpty() ? kDash : file.genre},
+                {file.year.has_value(), file.year ? QString::number(*file.year) : QString()}};
+    for (int i = 0; i < 5; ++i) {
+        auto* label = plainLabel(content);
+        ManualLook::setTextColor(label, label->palette().color(QPalette::PlaceholderText));
+        auto* value = plainLabel(content, rows[i].value);
+        value->setObjectName(QStringLiteral("info%1").arg(i));
+        label->setFont(ManualLook::callout(font()));
+        value->setFont(i == 4 ? QFontDatabase::systemFont(QFontDatabase::FixedFont)
+                              : ManualLook::callout(font()));
+        if (i == 0) {
+            label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        }
+        label->setVisible(rows[i].shown);
+        value->setVisible(rows[i].shown);
+        grid->addWidget(label, i, 0);
+        grid->addWidget(value, i, 1);
+        m_infoLabels.append(label);
+    }
+    grid->setColumnStretch(1, 1);
+    info->addLayout(grid);
+    body->addLayout(info);
+    body->addWidget(line(content));
+
+    auto* input = new QVBoxLayout;
+    input->setSpacing(14);
+    m_inputHeading = heading(content);
+    input->addWidget(m_inputHeading);
+    auto* segments = new QHBoxLayout;
+    segments->setSpacing(0);
+    m_modes = new QButtonGroup(this);
+    for (const auto mode :
+         {YearEditSheetViewModel::InputMode::year, YearEditSheetViewModel::InputMode::decade}) {
+        auto* segment = new QPushButton(content);
+        segment->setCheckable(true);
+        segment->setAutoDefault(false);
+        segment->setChecked(mode == m_model.inputMode());
+        m_modes->addButton(segment, int(mode));
+        segments->addWidget(segment);
+    }
+    segments->addStretch();
+    connect(m_modes, &QButtonGroup::idClicked, this,
+            [this](int id) { m_model.setInputMode(YearEditSheetViewModel::InputMode(id)); });
+    input->addLayout(segments);
+
+    m_yearBlock = new QWidget(content);
+    auto* yearLayout = inputBlock(m_yearBlock, &m_yearHint);
+    auto* fieldRow = new QHBoxLayout;
+    m_yearField = new QLineEdit(m_yearBlock);
+    m_yearField->setFixedWidth(100);
+    connect(m_yearField, &QLineEdit::textEdited, this,
+            [this](const QString& text) { m_model.setYearText(text); });
+    m_arrowLabel = plainLabel(m_yearBlock);
+    ManualLook::setTextColor(m_arrowLabel, ManualLook::statusColor(QStringLiteral("blue"), palette()));
+    fieldRow->addWidget(m_yearField);
+    fieldRow->addWidget(m_arrowLabel);
+    fieldRow->addStretch();
+    yearLayout->addLayout(fieldRow);
+    m_yearError = plainLabel(m_yearBlock);
+    m_yearError->setObjectName(QStringLiteral("yearError"));
+    m_yearError->setFont(ManualLook::caption(font()));
+    ManualLook::setTextColor(m_yearError, ManualLook::statusColor(QStringLiteral("red"), palette()));
+    yearLayout->addWidget(m_yearError);
+    input->addWidget(m_yearBlock);
+
+    m_decadeBlock = new QWidget(content);
+    auto* decadeLayout = inputBlock(m_decadeBlock, &m_decadeHint);
+    auto* pickerRow = new QHBoxLayout;
+    m_decadeTitle = plainLabel(m_decadeBlock);
+    m_decadePicker = new QComboBox(m_decadeBlock);
+    m_decadePicker->setFixedWidth(160);
+    m_decadePicker->addItem(QString(), QString());
+    for (const QString& label : m_model.decadeLabels()) {
+        m_decadePicker->addItem(label, label);
+    }
+    connect(m_decadePicker, &QComboBox::activated, this,
+            [this](int index) { m_model.setSelectedDecade(m_decadePicker->itemData(index).toString()); });
+    pickerRow->addWidget(m_decadeTitle);
+    pickerRow->addWidget(m_decadePicker);
+    pickerRow->addStretch();
+    decadeLayout->addLayout(pickerRow);
+    input->addWidget(m_decadeBlock);
+    body->addLayout(input);
+
+    m_preview = new QWidget(content);
+    auto* previewLayout = new QVBoxLayout(m_preview);
+    previewLayout->setContentsMargins(0, 0, 0, 0);
+    previewLayout->setSpacing(8);
+    m_previewHeading = heading(m_preview);
+    previewLayout->addWidget(m_previewHeading);
+    auto* box = new QFrame(m_preview);
+    box->setObjectName(QStringLiteral("previewBox"));
+    QColor tint = ManualLook::statusColor(QStringLiteral("blue"), palette());
+    tint.setAlphaF(0.08);
+    box->setStyleSheet(QStringLiteral("#previewBox { background: %1; border-radius: 8px; }")
+                           .arg(tint.name(QColor::HexArgb)));
+    auto* boxLayout = new QHBoxLayout(box);
+    boxLayout->setContentsMargins(10, 10, 10, 10);
+    boxLayout->setSpacing(8);
+    auto* current = new QVBoxLayout;
+    current->setSpacing(2);
+    m_currentCaption = heading(box);
+    auto* currentGenre = plainLabel(box, file.genre.isEmpty() ? kDash : file.genre);
+    currentGenre->setFont(ManualLook::callout(font()));
+    current->addWidget(m_currentCaption);
+    current->addWidget(currentGenre);
+    boxLayout->addLayout(current);
+    auto* arrow = new QLabel(box);
+    arrow->setPixmap(symbolIcon(QStringLiteral("arrow.right")).pixmap(14, 14));
+    boxLayout->addWidget(arrow);
+    auto* fresh = new QVBoxLayout;
+    fresh->setSpacing(2);
+    m_newCaption = heading(box);
+    m_newGenre = plainLabel(box);
+    m_newGenre->setObjectName(QStringLiteral("newGenre"));
+    m_newGenre->setFont(ManualLook::callout(font()));
+    ManualLook::setTextColor(m_newGenre, ManualLook::statusColor(QStringLiteral("blue"), palette()));
+    fresh->addWidget(m_newCaption);
+    fresh->addWidget(m_newGenre);
+    boxLayout->addLayout(fresh);
+    boxLayout->addStretch();
+    previewLayout->addWidget(box);
+    body->addWidget(m_preview);
+    body->addStretch();
+    scroll->setWidget(content);
+    root->addWidget(scroll, 1);
+    root->addWidget(line(this));
+
+    // Buttons: only Save takes Return.
+    auto* buttons = new QHBoxLayout;
+    buttons->setContentsMargins(20, 14, 20, 14);
+    m_skip = new QPushButton(this);
+    m_cancel = new QPushButton(this);
+    m_save = new QPushButton(this);
+    m_skip->setObjectName(QStringLiteral("skipButton"));
+    m_save->setObjectName(QStringLiteral("saveButton"));
+    m_skip->setAutoDefault(false);
+    m_cancel->setAutoDefault(false);
+    m_save->setDefault(true);
+    ManualLook::setTextColor(m_skip, palette().color(QPalette::PlaceholderText));
+    buttons->addWidget(m_skip);
+    buttons->addStretch();
+    buttons->addWidget(m_cancel);
+    buttons->addWidget(m_save);
+    root->addLayout(buttons);
+    connect(m_skip, &QPushButton::clicked, this, &YearEditSheet::skip);
+    connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_save, &QPushButton::clicked, this, &YearEditSheet::save);
+    retranslate();
+}
+
+void YearEditSheet::retranslate() {
+    m_title->setText(
+        localizedText(QStringLiteral("Jahr manuell eingeben"), QStringLiteral("Enter Year Manually")));
+    m_infoHeading->setText(
+        localizedText(QStringLiteral("Datei-Info"), QStringLiteral("File Info")).toUpper());
+    const QString labels[] = {localizedText(QStringLiteral("Titel:"), QStringLiteral("Title:")),
+                              localizedText(QStringLiteral("Interpret:"), QStringLiteral("Artist:")),
+                              QStringLiteral("Album:"), QStringLiteral("Genre:"),
+                              localizedText(QStringLiteral("Jahr (Tag):"), QStringLiteral("Year (Tag):"))};
+    for (int i = 0; i < m_infoLabels.size(); ++i) {
+        m_infoLabels[i]->setText(labels[i]);
+    }
+    m_inputHeading->setText(
+        localizedText(QStringLiteral("Jahrzehnt-Quelle"), QStringLiteral("Decade Source")).toUpper());
+    m_modes->button(int(YearEditSheetViewModel::InputMode::year))
+        ->setText(YearEditSheetViewModel::displayName(YearEditSheetViewModel::InputMode::year));
+    m_modes->button(int(YearEditSheetViewModel::InputMode::decade))
+        ->setText(YearEditSheetViewModel::displayName(YearEditSheetViewModel::InputMode::decade));
+    m_yearHint->setText(localizedText(QStringLiteral("Erscheinungsjahr (z.B. 1987)"),
+                                      QStringLiteral("Release year (e.g. 1987)")));
+    m_yearField->setPlaceholderText(localizedText(QStringLiteral("Jahr"), QStringLiteral("Year")));
+    m_decadeHint->setText(
+        localizedText(QStringLiteral("Jahrzehnt direkt wählen"), QStringLiteral("Choose decade directly")));
+    m_decadeTitle->setText(localizedText(QStringLiteral("Jahrzehnt"), QStringLiteral("Decade")));
+    m_decadePicker->setItemText(
+        0, localizedText(QStringLiteral("Bitte wählen"), QStringLiteral("Please choose")));
+    m_previewHeading->setText(localizedText(QStringLiteral("Vorschau"), QStringLiteral("Preview")).toUpper());
+    m_currentCaption->setText(localizedText(QStringLiteral("Aktuell:"), QStringLiteral("Current:")));
+    m_newCaption->setText(localizedText(QStringLiteral("Neu:"), QStringLiteral("New:")));
+    m_skip->setText(localizedText(QStringLiteral("Überspringen"), QStringLiteral("Skip")));
+    m_cancel->setText(localizedText(QStringLiteral("Abbrechen"), QStringLiteral("Cancel")));
+    m_save->setText(localizedText(QStringLiteral("Speichern"), QStringLiteral("Save")));
+    // A message already shown follows the language too.
+    if (m_model.yearError()) {
+        m_model.validateYear(m_model.yearText());
+    }
+}
+
+void YearEditSheet::refresh() {
+    const bool yearMode = m_model.inputMode() == YearEditSheetViewModel::InputMode::year;
+    m_yearBlock->setVisible(yearMode);
+    m_decadeBlock->setVisible(!yearMode);
+    m_modes->button(int(m_model.inputMode()))->setChecked(true);
+    const std::optional<QString> preview = m_model.previewLabel();
+    m_arrowLabel->setText(preview ? QStringLiteral("\u2192 ") + *preview : QString());
+    m_arrowLabel->setVisible(preview.has_value());
+    m_yearError->setText(m_model.yearError().value_or(QString()));
+    m_yearError->setVisible(m_model.yearError().has_value());
+    const int index = m_decadePicker->findData(m_model.selectedDecade());
+    m_decadePicker->setCurrentIndex(index);
+    m_preview->setVisible(preview.has_value());
+    if (preview) {
+        m_newGenre->setText(composeGenreWithLabel(m_model.file().genre, *preview));
+    }
+    m_save->setEnabled(m_model.isValid());
+}
+
+void YearEditSheet::save() {
+    const std::optional<int> year = m_model.yearToSave();
+    if (!year) {
+        return;
+    }
+    if (m_onSave) {
+        m_onSave(year);
+    }
+    accept();
+}
+
+void YearEditSheet::skip() {
+    if (m_onSave) {
+        m_onSave(std::nullopt);
+    }
+    accept();
+}

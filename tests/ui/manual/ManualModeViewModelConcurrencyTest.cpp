@@ -1,0 +1,100 @@
+#include "ManualModeFixture.h"
+#include "QtPrinters.h"
+
+#include <gtest/gtest.h>
+
+TEST(ManualModeViewModelConcurrency, ARestartedScanIsNotEndedByTheCancelledOne) {
+    ManualModeFixture fx;
+    ManualModeViewModel vm(fx.services());
+    ManualModeFixture::load(vm, fx.dir, 20);
+    std::optional<qsizetype> rowsWhenIdle;
+    vm.startScan();
+    vm.cancelAll();
+    vm.startScan();
+    QObject::connect(&vm, &ManualModeViewModel::stateChanged, [&] {
+        if (!vm.isScanning() && !rowsWhenIdle) {
+            rowsWhenIdle = vm.files().size();
+        }
+    });
+    ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
+    EXPECT_EQ(rowsWhenIdle, 20);
+}
+
+TEST(ManualModeViewModelConcurrency, ACancelledWriteBlocksNewWritesUntilItsFileHasLanded) {
+    for (const auto& [then, undoOffered] : {std::pair{"none", true}, {"a scan", true}, {"clearAll", false}}) {
+        SCOPED_TRACE(then);
+        ManualModeFixture fx;
+        auto writer = std::make_shared<SlowWriter>();
+        ManualModeViewModel vm(fx.services(writer));
+        ManualModeFixture::load(vm, fx.dir, 4);
+        vm.updateSelected(ManualModeFixture::ids(vm));
+        vm.cancelAll();
+        EXPECT_TRUE(vm.isWriteInFlight());
+        EXPECT_FALSE(vm.canStartWrite());
+        EXPECT_EQ(fx.gate.holder(), &vm);
+        vm.updateSelected(ManualModeFixture::ids(vm));
+        vm.undoLastWrite();
+        EXPECT_FALSE(vm.isUpdating());
+        if (QLatin1String(then) == QLatin1String("a scan")) {
+            vm.startScan();
+        } else if (QLatin1String(then) == QLatin1String("clearAll")) {
+            vm.clearAll();
+        }
+        ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
+        EXPECT_EQ(writer->calls().size(), 1); // only the file in flight was written
+        EXPECT_EQ(fx.undo.entries().size(), 1);
+        EXPECT_EQ(fx.gate.holder(), nullptr);
+        EXPECT_EQ(vm.canUndo(), undoOffered);
+    }
+}
+
+TEST(ManualModeViewModelConcurrency, TwoModelsOnOneLogNeverWriteAtOnceNorUndoTheOther) {
+    ManualModeFixture fx;
+    auto writer = std::make_shared<SlowWriter>();
+    ManualModeViewModel first(fx.services(writer));
+    ManualModeViewModel second(fx.services(writer));
+    QTemporaryDir otherDir;
+    ManualModeFixture::load(first, fx.dir, 3);
+    ManualModeFixture::load(second, otherDir, 3);
+    first.updateSelected(ManualModeFixture::ids(first));
+    EXPECT_FALSE(second.canStartWrite());
+    second.updateSelected(ManualModeFixture::ids(second)); // refused while the first holds the gate
+    EXPECT_FALSE(second.isUpdating());
+    ASSERT_TRUE(ManualModeFixture::waitIdle(first));
+    EXPECT_TRUE(first.canUndo());
+    second.updateSelected(ManualModeFixture::ids(second));
+    ASSERT_TRUE(ManualModeFixture::waitIdle(second));
+    EXPECT_TRUE(second.canUndo());
+    EXPECT_FALSE(first.canUndo());
+    for (const WriteUndoManager::UndoEntry& entry : fx.undo.entries()) {
+        EXPECT_TRUE(entry.url.startsWith(otherDir.path()));
+    }
+    first.undoLastWrite();
+    EXPECT_FALSE(first.isUpdating());
+    EXPECT_EQ(fx.undo.entries().size(), 3);
+}
+
+TEST(ManualModeViewModelConcurrency, DestroyedWhileRunning) {
+    ManualModeFixture fx;
+    LoopbackServer::Response slow(200, LookupScenario::mbEmpty);
+    slow.delay = std::chrono::seconds(20);
+    fx.server.script("GET", "/ws/2/recording", {slow});
+    auto writer = std::make_shared<SlowWriter>();
+    const std::function<void(ManualModeViewModel&)> runs[] = {
+        [](ManualModeViewModel& vm) { vm.lookupSelected({}); },
+        [](ManualModeViewModel& vm) { vm.updateSelected(ManualModeFixture::ids(vm)); },
+        [](ManualModeViewModel& vm) {
+            vm.startScan();
+        }};
+    for (const auto& run : runs) {
+        auto vm = std::make_unique<ManualModeViewModel>(fx.services(writer));
+        ManualModeFixture::load(*vm, fx.dir, 4);
+        const qsizetype writesBefore = writer->calls().size();
+        run(*vm);
+        const auto start = std::chrono::steady_clock::now();
+        vm.reset(); // cancels: a lookup's requests end at once, a write finishes its file
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(800));
+        EXPECT_LE(writer->calls().size() - writesBefore, 1); // the file in flight, no further one
+        EXPECT_EQ(fx.gate.holder(), nullptr);
+    }
+}

@@ -1,0 +1,274 @@
+#include "ManualModeFixture.h"
+#include "QtPrinters.h"
+
+#include "model/AppSettings.h"
+#include "tagio/UniversalTagWriter.h"
+#include "ui/manual/TableSelectionViewModel.h"
+
+#include <QFile>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Kind = ProcessingStatus::Kind;
+
+// Six rows that differ in every sort key.
+struct Sample {
+    const char *title, *artist, *album, *genre;
+    ProcessingStatus status;
+    std::optional<int> year, discovered, manual;
+    double duration;
+};
+
+const Sample kSamples[] = {
+    {"Zed", "b", "x", "Rock", ProcessingStatus::pending(), {}, {}, {}, 300},
+    {"abba", "A", "y", "House", ProcessingStatus::yearNotFound(), 1987, {}, {}, 100},
+    {"Caf\u00e9", "c", "z", "Jazz", ProcessingStatus::error("e"), {}, 1975, {}, 200},
+    {"Cafe\u0301", "c", "z", "Soul", ProcessingStatus::updated(), {}, {}, 2004, 100},
+    {"Zed", "d", "w", "Pop 80er", ProcessingStatus::alreadyHasDecade("80er"), 1983, {}, {}, 50},
+    {"mix", "e", "v", "Funk", ProcessingStatus::yearFound(1991), {}, 1991, {}, 400},
+};
+
+void loadSamples(ManualModeViewModel& vm, const QTemporaryDir& dir) {
+    ManualModeFixture::load(vm, dir, 6, [](int i, MusicFile& f) {
+        const Sample& s = kSamples[i];
+        f.title = QString::fromUtf8(s.title);
+        f.artist = QString::fromUtf8(s.artist);
+        f.album = QString::fromUtf8(s.album);
+        f.genre = QString::fromUtf8(s.genre);
+        f.status = s.status;
+        f.year = s.year;
+        f.discoveredYear = s.discovered;
+        f.manualYear = s.manual;
+        f.duration = s.duration;
+        f.format = i == 5 ? AudioFormat::flac : AudioFormat::mp3;
+        f.discoveredGenre = (i == 3 || i == 5) ? std::optional<QString>(QStringLiteral("G")) : std::nullopt;
+    });
+}
+
+// Indices of the shown rows, by their place in the loaded list.
+QList<int> shownIndices(const ManualModeViewModel& vm) {
+    QList<int> out;
+    for (const MusicFile& f : vm.filteredFiles()) {
+        out.append(int(std::find(vm.files().begin(), vm.files().end(), f) - vm.files().begin()));
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(ManualModeViewModel, FiltersSortsAndCounts) {
+    ManualModeFixture fx;
+    ManualModeViewModel vm(fx.services());
+    loadSamples(vm, fx.dir);
+    const struct {
+        const char* text;
+        bool problems;
+        QList<int> shown;
+    } cases[] = {
+        {"", false, {2, 3, 0, 4, 1, 5}},
+        {"caf\u00e9", false, {2, 3}},  // composed finds decomposed
+        {"CAFE\u0301", false, {2, 3}}, // decomposed capitals find both
+        {"ZED", false, {0, 4}},
+        {"f03.MP3", false, {3}}, // the file name with its extension
+        {" ", false, {4}},       // not trimmed: only a field with a blank
+        {"", true, {2, 1}},
+        {"house", true, {1}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        vm.setFilterText(QString::fromUtf8(c.text));
+        vm.setShowOnlyProblematic(c.problems);
+        EXPECT_EQ(shownIndices(vm), c.shown);
+    }
+    vm.setFilterText({});
+    vm.setShowOnlyProblematic(false);
+    // Every key both ways; equal keys keep their load order.
+    const struct {
+        SortColumn column;
+        QList<int> ascending;
+        QList<int> descending;
+    } sorts[] = {
+        {SortColumn::title, {2, 3, 0, 4, 1, 5}, {5, 1, 0, 4, 2, 3}},
+        {SortColumn::artist, {1, 0, 2, 3, 4, 5}, {5, 4, 2, 3, 0, 1}},
+        {SortColumn::album, {5, 4, 0, 1, 2, 3}, {2, 3, 1, 0, 4, 5}},
+        {SortColumn::year, {0, 2, 4, 1, 5, 3}, {3, 5, 1, 4, 2, 0}},
+        {SortColumn::decade, {0, 3, 2, 1, 4, 5}, {5, 1, 4, 2, 3, 0}},
+        {SortColumn::genre, {5, 1, 2, 4, 0, 3}, {3, 0, 4, 2, 1, 5}},
+        {SortColumn::format, {5, 0, 1, 2, 3, 4}, {0, 1, 2, 3, 4, 5}},
+        {SortColumn::duration, {4, 1, 3, 2, 0, 5}, {5, 0, 2, 1, 3, 4}},
+        {SortColumn::status, {3, 5, 1, 2, 0, 4}, {0, 4, 2, 1, 3, 5}},
+        {SortColumn::directory, {0, 1, 2, 3, 4, 5}, {0, 1, 2, 3, 4, 5}},
+    };
+    for (const auto& c : sorts) {
+        SCOPED_TRACE(rawValue(c.column).toStdString());
+        vm.setSort(c.column, true);
+        EXPECT_EQ(shownIndices(vm), c.ascending);
+        vm.setSort(c.column, false);
+        EXPECT_EQ(shownIndices(vm), c.descending);
+    }
+    // The table can only choose the seven text and year keys; others change only the direction.
+    vm.applySort({{SortColumn::status, true}});
+    EXPECT_EQ(vm.sortColumn(), SortColumn::directory);
+    EXPECT_TRUE(vm.sortAscending());
+    vm.applySort({{SortColumn::decade, false}});
+    EXPECT_EQ(vm.sortColumn(), SortColumn::decade);
+    EXPECT_EQ(vm.statusCounts(), (StatusCounts{6, 1, 1, 2, 1, 1, 1}));
+    EXPECT_EQ(vm.problematicFiles().size(), 2);
+}
+
+TEST(ManualModeViewModel, ScanAndDropFillTheTable) {
+    ManualModeFixture fx;
+    ManualModeViewModel vm(fx.services());
+    QDir source(TestFiles::fixturePath(QStringLiteral("scan")));
+    for (const QString& name : source.entryList(QDir::Files)) {
+        QFile::copy(source.filePath(name), fx.dir.filePath(name));
+    }
+    vm.chooseDirectory(fx.dir.path());
+    vm.startScan();
+    ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
+    QStringList names;
+    for (const MusicFile& f : vm.files()) {
+        names.append(f.url.section(QLatin1Char('/'), -1));
+    }
+    EXPECT_TRUE(names.contains(QStringLiteral("tagged.mp3")));
+    for (const char* skipped : {"not_audio.mp3", "notes.txt", "no_extension"}) {
+        EXPECT_FALSE(names.contains(QLatin1String(skipped))) << skipped;
+    }
+    EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
+    EXPECT_FALSE(vm.errorMessage());
+    // A drop: a listed file, a new one twice, a text file, capitals, a folder of two.
+    QTemporaryDir other;
+    const QString fresh = TestFiles::copyFixture("scan/tagged.flac", other, "new.flac");
+    const QString upper = TestFiles::copyFixture("scan/UPPER.MP3", other);
+    const QString text = TestFiles::copyFixture("scan/notes.txt", other);
+    QDir(other.path()).mkdir(QStringLiteral("sub"));
+    TestFiles::copyFixture(QStringLiteral("scan/tagged.mp3"), other, QStringLiteral("sub/a.mp3"));
+    TestFiles::copyFixture(QStringLiteral("scan/tagged.m4a"), other, QStringLiteral("sub/b.m4a"));
+    const qsizetype before = vm.files().size();
+    vm.addFiles({fx.dir.path() + QStringLiteral("/sub/../tagged.mp3"), fresh, fresh, text, upper,
+                 other.filePath(QStringLiteral("sub"))});
+    ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
+    QStringList added;
+    for (qsizetype i = before; i < vm.files().size(); ++i) {
+        added.append(vm.files().at(i).url.section(QLatin1Char('/'), -1));
+    }
+    EXPECT_EQ(added, QStringList({"new.flac", "new.flac", "UPPER.MP3", "a.mp3", "b.m4a"}));
+
+    // A scan cancelled at once (an unlistable folder: the screen test).
+    vm.startScan();
+    vm.cancelAll();
+    EXPECT_FALSE(vm.isScanning());
+    QTest::qWait(300);
+    EXPECT_TRUE(vm.files().isEmpty());
+    EXPECT_FALSE(vm.errorMessage());
+}
+
+TEST(ManualModeViewModel, LookupKeepsAtMostTheWindowInFlightAndMergesResults) {
+    for (const auto& [configured, window] : {std::pair{0, 1}, std::pair{50, 10}}) {
+        SCOPED_TRACE(configured);
+        ManualModeFixture fx;
+        fx.settings.change([c = configured](SettingsSnapshot& s) { s.maxConcurrentRequests = c; });
+        // Titles T00..T13: even ones get a year, after delays that finish out of order.
+        fx.server.handle("GET", "/ws/2/recording", [](const LoopbackServer::Request& r) {
+            static const QRegularExpression title(QStringLiteral("T(\\d\\d)"));
+            const int i = title.match(QString::fromStdString(r.query("query"))).captured(1).toInt();
+            LoopbackServer::Response answer(200, i % 2 ? LookupScenario::mbEmpty
+                                                       : LookupScenario::mbAnswer(1990 + i, {}));
+            answer.delay = std::chrono::milliseconds(10 + (i * 7) % 40);
+            return answer;
+        });
+        ManualModeViewModel vm(fx.services());
+        ManualModeFixture::load(vm, fx.dir, 14, [](int i, MusicFile& f) {
+            f.title = QStringLiteral("T%1").arg(i, 2, 10, QLatin1Char('0'));
+            f.year = i == 13 ? std::optional<int>(1985) : std::nullopt;
+            f.genre = i == 13 ? QStringLiteral("House 80er") : QStringLiteral("House");
+            f.discoveredYear = i == 1 ? std::optional<int>(1977) : std::nullopt;
+            f.discoveredGenre = i == 2 ? std::optional<QString>(QStringLiteral("Soul")) : std::nullopt;
+        });
+        int most = 0;
+        QObject::connect(&vm, &ManualModeViewModel::fileChanged, [&] {
+            const auto n = std::count_if(vm.files().begin(), vm.files().end(), [](const MusicFile& f) {
+                return f.status.kind() == Kind::lookingUp;
+            });
+            most = std::max(most, int(n));
+        });
+        vm.lookupSelected({});
+        vm.setManualYear(2001, vm.files().at(3)); // typed while its lookup runs
+        ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
+
+        EXPECT_EQ(most, window);
+        EXPECT_EQ(vm.lookupProgress(), (Progress{13, 13}));
+        const QList<MusicFile>& f = vm.files();
+        EXPECT_EQ(f.at(0).status, ProcessingStatus::yearFound(1990));
+        EXPECT_EQ(f.at(1).status, ProcessingStatus::yearNotFound());
+        EXPECT_EQ(f.at(1).discoveredYear, 1977);
+        EXPECT_EQ(f.at(2).discoveredGenre, QStringLiteral("Soul"));
+        EXPECT_EQ(f.at(3).status, ProcessingStatus::yearFound(2001));
+        EXPECT_EQ(f.at(12).discoveredYear, 2002);
+        EXPECT_EQ(f.at(13).status, ProcessingStatus::alreadyHasDecade(QStringLiteral("80er")));
+    }
+}
+
+TEST(ManualModeViewModel, WriteOutcomesAndTheUndoMessageInBothLanguages) {
+    for (const AppLanguage language : {AppLanguage::english, AppLanguage::german}) {
+        AppSettings::shared().setAppLanguage(language);
+        ManualModeFixture fx;
+        auto writer = std::make_shared<FakeTagWriter>();
+        ManualModeViewModel vm(fx.services(writer));
+        ManualModeFixture::load(vm, fx.dir, 5, [](int i, MusicFile& f) {
+            f.genre = i == 1 ? QStringLiteral("House 80er") : QStringLiteral("House");
+            f.manualYear = i == 1 ? std::optional<int>(1992) : std::nullopt; // labelled: the service skips
+            f.year = i == 3 ? std::nullopt : std::optional<int>(1987);       // no year: not eligible
+        });
+        const QList<MusicFile>& f = vm.files();
+        writer->failWritesTo(f.at(2).url);
+        vm.updateSelected(ManualModeFixture::ids(vm));
+        ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
+        EXPECT_EQ(f.at(0).status, ProcessingStatus::updated());
+        EXPECT_EQ(f.at(0).genre, QStringLiteral("House 80er"));
+        EXPECT_EQ(f.at(1).status, ProcessingStatus::alreadyHasDecade(QStringLiteral("80er")));
+        EXPECT_EQ(f.at(2).status.kind(), Kind::error);
+        EXPECT_EQ(f.at(3).status, ProcessingStatus::pending());
+        EXPECT_EQ(vm.updateProgress(), (Progress{4, 4}));
+        ASSERT_TRUE(vm.canUndo());
+
+        writer->failWritesTo(f.at(0).url); // its restore fails
+        vm.undoLastWrite();
+        ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
+        EXPECT_FALSE(vm.canUndo());
+        EXPECT_EQ(f.at(4).genre, QStringLiteral("House"));
+        EXPECT_EQ(f.at(4).status, ProcessingStatus::yearFound(1987));
+        EXPECT_EQ(vm.errorMessage(), language == AppLanguage::english
+                                         ? QStringLiteral("1 files restored, 1 errors.")
+                                         : QStringLiteral("1 Dateien wiederhergestellt, 1 Fehler."));
+    }
+}
+
+TEST(TableSelectionViewModel, AllShownRowsHiddenChecksAndRowChanges) {
+    ManualModeFixture fx;
+    ManualModeViewModel vm(fx.services());
+    ManualModeFixture::load(vm, fx.dir, 4, [](int i, MusicFile& f) {
+        f.status = i < 2 ? ProcessingStatus::yearNotFound() : ProcessingStatus::pending();
+    });
+    TableSelectionViewModel sel(&vm);
+    const auto id = [&](int i) {
+        return vm.files().at(i).id;
+    };
+    sel.setSelected(id(3), true); // hidden by the switch below
+    vm.setShowOnlyProblematic(true);
+    EXPECT_FALSE(sel.allFilteredSelected());
+    sel.setAllFilteredSelected(true);
+    EXPECT_EQ(sel.selection(), (QSet<QUuid>{id(0), id(1), id(3)}));
+    EXPECT_TRUE(sel.allFilteredSelected());
+    sel.setAllFilteredSelected(false); // only the shown rows
+    EXPECT_EQ(sel.selection(), QSet<QUuid>{id(3)});
+    vm.setManualYear(1990, vm.files().at(3)); // a typed year keeps the checks
+    EXPECT_EQ(sel.selection(), QSet<QUuid>{id(3)});
+    vm.modifyFile(id(2), [](MusicFile&) {}); // a row changed by a run empties them
+    EXPECT_TRUE(sel.selection().isEmpty());
+    vm.setFilterText(QStringLiteral("nothing matches"));
+    EXPECT_FALSE(sel.allFilteredSelected());
+}

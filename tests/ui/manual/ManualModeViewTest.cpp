@@ -1,0 +1,286 @@
+#include "ManualModeFixture.h"
+#include "QtPrinters.h"
+#include "TagProbe.h"
+
+#include "model/AppSettings.h"
+#include "ui/manual/ManualModeView.h"
+#include "ui/manual/TableSelectionViewModel.h"
+#include "ui/manual/YearEditSheet.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDropEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTableView>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QPushButton* buttonOf(QWidget& view, const char* name) {
+    return view.findChild<QPushButton*>(QLatin1String(name));
+}
+
+void clickHeader(QTableView* table, int column) {
+    QHeaderView* header = table->horizontalHeader();
+    const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
+                    header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+}
+
+QPoint cellCenter(QTableView* table, int row, int column) {
+    return table->visualRect(table->model()->index(row, column)).center();
+}
+
+} // namespace
+
+TEST(ManualModeView, DropLookUpWriteAndUndoThroughTheScreen) {
+    AppSettings::shared().setAppLanguage(AppLanguage::german);
+    ManualModeFixture fx;
+    LoopbackServer::Response found(200, LookupScenario::mbAnswer(1987, {}));
+    found.delay = std::chrono::milliseconds(400);
+    fx.server.script("GET", "/ws/2/recording", {found});
+    ManualModeViewModel vm(fx.services());
+    ManualModeView view(&vm);
+    view.resize(900, 600);
+    view.show();
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(TestFiles::copyFixture("scan/tagged.mp3", fx.dir, "a.mp3")),
+                  QUrl::fromLocalFile(TestFiles::copyFixture("scan/tagged.mp3", fx.dir, "b.mp3")),
+                  QUrl(QStringLiteral("http://example.com/c.mp3"))});
+    QWidget* emptyState =
+        buttonOf(view, "chooseDirectoryButton")->parentWidget(); // the drop reaches the area
+    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, {});
+    QApplication::sendEvent(emptyState, &enter);
+    EXPECT_TRUE(view.contentArea()->findChild<QWidget*>("dropOverlay")->isVisible());
+    QDropEvent drop(QPointF(20, 20), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, {});
+    drop.setDropAction(Qt::MoveAction);
+    QApplication::sendEvent(emptyState, &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
+    ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
+    ASSERT_EQ(vm.files().size(), 2);
+    QTableView* table = view.table();
+    view.findChild<QCheckBox*>("allCheckBox")->click();
+    clickHeader(table, 4); // Year ascending
+    QTest::mouseClick(buttonOf(view, "lookupButton"), Qt::LeftButton);
+    ASSERT_TRUE(vm.isLookingUp());
+    AppSettings::shared().setAppLanguage(AppLanguage::english); // mid-run
+    EXPECT_EQ(buttonOf(view, "lookupButton")->text(), QStringLiteral("Start Lookup"));
+    EXPECT_TRUE(vm.isLookingUp());
+    EXPECT_EQ(table->model()->rowCount(), 2);
+    EXPECT_EQ(vm.sortColumn(), SortColumn::year);
+    ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
+    EXPECT_EQ(vm.files().at(0).status, ProcessingStatus::yearFound(1987));
+    EXPECT_EQ(view.findChild<QWidget*>("counter1")->findChild<QLabel*>("count")->text(), QStringLiteral("2"));
+    EXPECT_TRUE(view.selection().selection().isEmpty());
+    view.findChild<QCheckBox*>("allCheckBox")->click();
+    QTest::mouseClick(buttonOf(view, "updateButton"), Qt::LeftButton);
+    ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
+    for (const MusicFile& f : vm.files()) {
+        EXPECT_EQ(TagProbe::viaTagLib(f.url, AudioFormat::mp3).genre, QStringLiteral("House 80er"));
+    }
+    ASSERT_TRUE(buttonOf(view, "undoButton")->isVisible());
+    QTest::mouseClick(buttonOf(view, "undoButton"), Qt::LeftButton);
+    ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
+    for (const MusicFile& f : vm.files()) {
+        EXPECT_EQ(TagProbe::viaTagLib(f.url, AudioFormat::mp3).genre, QStringLiteral("House"));
+    }
+    EXPECT_FALSE(buttonOf(view, "undoButton")->isVisible());
+}
+
+TEST(ManualModeView, ToolbarFollowsTheState) {
+    // Per element: E shown and enabled, D shown and disabled, - left out; then whether the year sheet opens.
+    const char* names[] = {"directoryButton", "folderName",   "toolbarDivider", "scanButton", "clearButton",
+                           "lookupButton",    "updateButton", "problemsButton", "undoButton", "cancelButton"};
+    const struct {
+        const char* state;
+        std::function<void(ManualModeFixture&, ManualModeViewModel&, TableSelectionViewModel&)> setUp;
+        const char* expected;
+    } cases[] = {
+        {"empty", [](auto&, auto&, auto&) {}, "E-EDDDD---Y"},
+        {"the folder /", [](auto&, auto& vm, auto&) { vm.chooseDirectory(QStringLiteral("/")); },
+         "EEEEDDD---Y"},
+        {"files without a folder",
+         [](auto& fx, auto& vm, auto&) {
+             vm.addFiles({TestFiles::copyFixture("scan/tagged.mp3", fx.dir)});
+             ManualModeFixture::waitIdle(vm);
+         },
+         "E-EDEED---Y"},
+        {"only hidden rows checked",
+         [](auto& fx, auto& vm, auto& sel) {
+             ManualModeFixture::load(vm, fx.dir, 2);
+             sel.setSelected(vm.files().at(0).id, true);
+             vm.setFilterText(QStringLiteral("nothing matches"));
+         },
+         "EEEEEEE---Y"},
+        {"a problem file",
+         [](auto& fx, auto& vm, auto&) {
+             ManualModeFixture::load(vm, fx.dir, 2, [](int i, MusicFile& f) {
+                 f.status = i ? ProcessingStatus::yearNotFound() : ProcessingStatus::pending();
+             });
+             QTest::qWait(80); // row changes reach the toolbar in batches
+         },
+         "EEEEEEDE--Y"},
+        {"undo offered",
+         [](auto& fx, auto& vm, auto&) {
+             ManualModeFixture::load(vm, fx.dir, 2);
+             vm.updateSelected(ManualModeFixture::ids(vm));
+             ManualModeFixture::waitIdle(vm);
+         },
+         "EEEEEED-E-Y"},
+        {"busy",
+         [](auto& fx, auto& vm, auto& sel) {
+             ManualModeFixture::load(vm, fx.dir, 2);
+             sel.setSelected(vm.files().at(0).id, true);
+             vm.startScan();
+         },
+         "DEEDDDD--EY"},
+        {"a cancelled write still landing",
+         [](auto& fx, auto& vm, auto& sel) {
+             ManualModeFixture::load(vm, fx.dir, 3);
+             vm.updateSelected(ManualModeFixture::ids(vm));
+             vm.cancelAll();
+             sel.setSelected(vm.files().at(0).id, true);
+         },
+         "EEEEEED---N"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.state);
+        ManualModeFixture fx;
+        ManualModeViewModel vm(fx.services(std::make_shared<SlowWriter>()));
+        ManualModeView view(&vm);
+        c.setUp(fx, vm, view.selection());
+        QString seen;
+        for (const char* name : names) {
+            QWidget* w = view.findChild<QWidget*>(QLatin1String(name));
+            seen += w->isHidden() ? QLatin1Char('-') : w->isEnabled() ? QLatin1Char('E') : QLatin1Char('D');
+        }
+        view.openYearSheet(vm.files().value(0)); // refused while a write is landing
+        seen += view.findChild<YearEditSheet*>() ? QLatin1Char('Y') : QLatin1Char('N');
+        EXPECT_EQ(seen, QLatin1String(c.expected));
+        EXPECT_TRUE(vm.selectedDirectory() != QStringLiteral("/") ||
+                    view.findChild<QLabel*>("folderName")->text() == "/");
+        vm.cancelAll();
+    }
+}
+
+TEST(ManualModeView, HeadersStatusClicksAndMarkupShownLiterally) {
+    AppSettings::shared().setAppLanguage(AppLanguage::english);
+    ManualModeFixture fx;
+    ManualModeViewModel vm(fx.services());
+    ManualModeView view(&vm);
+    view.resize(1200, 600);
+    view.show();
+    const QString markup = QStringLiteral("<img src=\"file:///x.png\"><b>bold</b>");
+    ManualModeFixture::load(vm, fx.dir, 2, [&](int i, MusicFile& f) {
+        f.title = markup;
+        f.status = i ? ProcessingStatus::error(markup) : ProcessingStatus::yearNotFound();
+    });
+    QTableView* table = view.table();
+    clickHeader(table, 5); // Decade
+    EXPECT_TRUE(vm.sortColumn() == SortColumn::decade && vm.sortAscending());
+    clickHeader(table, 5);
+    EXPECT_FALSE(vm.sortAscending());
+    clickHeader(table, 7); // Format: no sort, the indicator goes back
+    EXPECT_EQ(vm.sortColumn(), SortColumn::decade);
+    EXPECT_EQ(table->horizontalHeader()->sortIndicatorSection(), 5);
+    const int errorRow = vm.filteredFiles().at(0).status.kind() == ProcessingStatus::Kind::error ? 0 : 1;
+    EXPECT_TRUE(table->model()->index(errorRow, 8).data(Qt::ToolTipRole).toString().contains("&lt;b&gt;"));
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cellCenter(table, errorRow, 8));
+    auto* popover = qobject_cast<QFrame*>(QApplication::activePopupWidget());
+    ASSERT_NE(popover, nullptr);
+    auto* detail = popover->findChild<QLabel*>("statusDetail");
+    EXPECT_EQ(detail->text(), QStringLiteral("Write error: ") + markup);
+    EXPECT_EQ(detail->textFormat(), Qt::PlainText);
+    popover->close();
+    // The row menu: on Title, Artist, Genre and Status only.
+    const auto rightClick = [table](int column) {
+        const QPoint at = cellCenter(table, 0, column);
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, table->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(table->viewport(), &event);
+    };
+    rightClick(3); // Album
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    rightClick(6); // Genre
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(menu, nullptr);
+    QStringList entries;
+    for (QAction* action : menu->actions()) {
+        entries.append(action->text());
+    }
+    EXPECT_EQ(entries, QStringList({"Enter year manually\u2026", "", "Select"}));
+    menu->close();
+    // A double click on "Not found" opens the year sheet instead of the popover.
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cellCenter(table, 1 - errorRow, 8));
+    QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, cellCenter(table, 1 - errorRow, 8));
+    QTest::qWait(QApplication::doubleClickInterval() + 50);
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    auto* sheet = view.findChild<YearEditSheet*>();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(sheet->findChild<QLabel*>("info0")->textFormat(), Qt::PlainText);
+    sheet->reject();
+    vm.chooseDirectory(fx.dir.filePath("missing<i>"));
+    vm.startScan();
+    ManualModeFixture::waitIdle(vm);
+    auto* alert = view.findChild<QMessageBox*>("errorAlert");
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(alert->textFormat(), Qt::PlainText);
+    EXPECT_EQ(alert->windowTitle(), QStringLiteral("Fehler"));
+    alert->button(QMessageBox::Ok)->click();
+    EXPECT_FALSE(vm.errorMessage());
+}
+
+TEST(YearEditSheet, ReturnNeverSkipsAndPrefillsHandTheirYear) {
+    const struct {
+        std::optional<int> tag;
+        const char* typed; // into the field, or null
+        bool decadeMode;
+        int how; // 0: Return, 1: Return on the focused Skip button, 2: a click on Skip
+        std::optional<std::optional<int>> handed; // what the sheet hands; none: nothing
+    } cases[] = {
+        {{}, "abc", false, 0, {}},
+        {{}, "abc", false, 1, {}},
+        {{}, "1987", false, 1, std::optional<int>(1987)},
+        {1935, nullptr, true, 0, std::optional<int>(1935)},
+        {1850, nullptr, false, 0, {}},
+        {1850, nullptr, true, 0, std::optional<int>(1954)},
+        {1987, nullptr, false, 2, std::optional<int>()},
+    };
+    for (const auto& c : cases) {
+        MusicFile file;
+        file.year = c.tag;
+        file.genre = QStringLiteral("House");
+        std::optional<std::optional<int>> handed;
+        YearEditSheet sheet(file, [&](std::optional<int> year) { handed = year; });
+        sheet.show();
+        if (c.typed) {
+            QTest::keyClicks(sheet.findChild<QLineEdit*>(), QLatin1String(c.typed));
+        }
+        if (c.decadeMode) {
+            sheet.viewModel().setInputMode(YearEditSheetViewModel::InputMode::decade);
+        }
+        if (c.typed && QLatin1String(c.typed) == QLatin1String("1987")) {
+            EXPECT_EQ(sheet.findChild<QLabel*>("newGenre")->text(), QStringLiteral("House 80er"));
+        }
+        QPushButton* skip = buttonOf(sheet, "skipButton");
+        if (c.how == 2) {
+            skip->click();
+        } else { // Return on Skip reaches the dialog, whose only default is Save
+            QTest::keyClick(c.how == 1 ? static_cast<QWidget*>(skip) : &sheet, Qt::Key_Return);
+        }
+        EXPECT_EQ(handed, c.handed);
+        EXPECT_EQ(sheet.isVisible(), !c.handed.has_value());
+        if (sheet.isVisible()) {
+            QTest::keyClick(&sheet, Qt::Key_Escape);
+            EXPECT_FALSE(sheet.isVisible());
+            EXPECT_EQ(handed, c.handed);
+        }
+    }
+}

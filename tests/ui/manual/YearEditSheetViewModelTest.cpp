@@ -1,0 +1,141 @@
+#include "QtPrinters.h"
+
+#include "model/AppSettings.h"
+#include "services/AIServiceFactory.h"
+#include "ui/manual/StatusBadgeViewModel.h"
+#include "ui/manual/YearEditSheetViewModel.h"
+
+#include <QDate>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Mode = YearEditSheetViewModel::InputMode;
+
+struct YearCase {
+    const char* what;
+    std::optional<int> manual, discovered, tag; // the file's years (prefill)
+    Mode mode;
+    QString typed;  // typed after the prefill; null leaves the prefill
+    QString decade; // chosen label; null leaves the prefill
+    std::optional<qint64> parsed;
+    std::optional<QString> preview;
+    std::optional<int> saved; // what Save hands; none: Save disabled
+    QString error;            // English message under the field
+};
+
+} // namespace
+
+TEST(YearEditSheetViewModel, ParsesValidatesPreviewsAndSaves) {
+    const int thisYear = QDate::currentDate().year();
+    const QString next = QString::number(thisYear + 1);
+    const QString range = QStringLiteral("Year must be between 1920 and ") + next + QLatin1Char('.');
+    const QString invalid = QStringLiteral("Please enter a valid year.");
+    const QString nextLabel = decadeLabelForYear(thisYear + 1, defaultDecadeRules());
+    // clang-format off
+    const YearCase cases[] = {
+        {"no year opens empty", {}, {}, {}, Mode::year, {}, {}, {}, {}, {}, {}},
+        {"manual before found", 1992, 1987, {}, Mode::year, {}, {}, 1992, "90er", 1992, {}},
+        {"tag year alone", {}, {}, 2003, Mode::year, {}, {}, 2003, "2000er", 2003, {}},
+        {"no-break space and tab trimmed", {}, {}, {}, Mode::year, "\u00a01987\t", {}, 1987, "80er", 1987, {}},
+        {"a trailing line break is no year", {}, {}, {}, Mode::year, "1987\n", {}, {}, {}, {}, invalid},
+        {"blank inside", {}, {}, {}, Mode::year, "19 87", {}, {}, {}, {}, invalid},
+        {"plus sign", {}, {}, {}, Mode::year, "+1987", {}, 1987, "80er", 1987, {}},
+        {"negative", {}, {}, {}, Mode::year, "-1987", {}, -1987, {}, {}, range},
+        {"2^32 + 2000 is not 2000", {}, {}, {}, Mode::year, "4294969296", {}, 4294969296LL, {}, {}, range},
+        {"beyond 64 bits", {}, {}, {}, Mode::year, "9223372036854775808", {}, {}, {}, {}, invalid},
+        {"1919", {}, {}, {}, Mode::year, "1919", {}, 1919, {}, {}, range},
+        {"next year", {}, {}, {}, Mode::year, next, {}, thisYear + 1, nextLabel, thisYear + 1, {}},
+        {"the year after", {}, {}, {}, Mode::year, QString::number(thisYear + 2), {}, thisYear + 2, {}, {}, range},
+        {"implausible tag year prefilled", {}, {}, 1850, Mode::year, {}, {}, 1850, {}, {}, range},
+        {"its label in decade mode", {}, {}, 1850, Mode::decade, {}, {}, {}, "50er", 1954, range},
+        {"decade mode ignores the text", {}, {}, {}, Mode::decade, "abc", "80er", {}, "80er", 1984, invalid},
+        {"the chosen label of a found year keeps the year", {}, 1987, {}, Mode::decade, {}, {}, {}, "80er", 1987, {}},
+        {"another label gives its middle", {}, 1987, {}, Mode::decade, {}, "90er", {}, "90er", 1994, {}},
+        {"2000er", {}, {}, {}, Mode::decade, {}, "2000er", {}, "2000er", 2004, {}},
+        {"label without a rule", {}, {}, 1935, Mode::decade, {}, {}, {}, "30er", 1935, {}},
+        {"label with no year disables Save", {}, {}, {}, Mode::decade, {}, "Disco", {}, "Disco", {}, {}},
+        {"label giving an implausible year", {}, {}, {}, Mode::decade, {}, "0er", {}, "0er", {}, {}},
+        {"nothing chosen", {}, {}, {}, Mode::decade, {}, "", {}, {}, {}, {}},
+    };
+    // clang-format on
+    AppSettings::shared().setAppLanguage(AppLanguage::english);
+    const auto defaults =
+        fixedSettingsSource(std::make_shared<SettingsSnapshot>(SettingsSnapshot::defaults()));
+    for (const YearCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        MusicFile file;
+        file.manualYear = c.manual;
+        file.discoveredYear = c.discovered;
+        file.year = c.tag;
+        YearEditSheetViewModel model(file, defaults);
+        model.prefill();
+        if (!c.typed.isNull()) {
+            model.setYearText(c.typed);
+        }
+        if (!c.decade.isNull()) {
+            model.setSelectedDecade(c.decade);
+        }
+        model.setInputMode(c.mode);
+        if (c.mode == Mode::year) {
+            EXPECT_EQ(model.parsedYear(), c.parsed);
+        }
+        EXPECT_EQ(model.previewLabel(), c.preview);
+        EXPECT_EQ(model.yearToSave(), c.saved);
+        EXPECT_EQ(model.isValid(), c.saved.has_value());
+        EXPECT_EQ(model.yearError().value_or(QString()), c.error);
+    }
+    YearEditSheetViewModel model(MusicFile{}); // clearing the field removes the message
+    model.setYearText(QStringLiteral("x"));
+    model.setYearText(QString());
+    EXPECT_FALSE(model.yearError());
+    // A rule at the ends of the integer range has a middle.
+    const QList<DecadeRule> extreme = {{QUuid(), INT_MIN, INT_MAX, QStringLiteral("all")}};
+    EXPECT_EQ(YearEditSheetViewModel::yearForDecadeLabel(QStringLiteral("all"), extreme), -1);
+}
+
+TEST(StatusBadgeViewModel, TextsInBothLanguages) {
+    const ProcessingStatus year = ProcessingStatus::yearFound(1987);
+    // clang-format off
+    const struct {
+        ProcessingStatus status;
+        std::optional<QString> genre;
+        const char *color, *icon, *labelEn, *labelDe, *detailEn, *detailDe;
+        bool popover;
+    } cases[] = {
+        {ProcessingStatus::pending(), {}, "secondary", "clock", "Pending", "Ausstehend", "Not yet processed.",
+         "Noch nicht verarbeitet.", false},
+        {ProcessingStatus::lookingUp(), {}, "blue", "magnifyingglass", "Searching\u2026", "Suche\u2026",
+         "Looking up year\u2026", "Jahr wird ermittelt\u2026", false},
+        {year, {}, "green", "checkmark.circle", "1987", "1987", "Year 1987 found.", "Jahr 1987 gefunden.", false},
+        {year, QStringLiteral("House"), "green", "checkmark.circle", "1987 \u00b7 House", "1987 \u00b7 House",
+         "Year 1987 found \u00b7 Genre: House", "Jahr 1987 gefunden \u00b7 Genre: House", false},
+        {year, QStringLiteral(""), "green", "checkmark.circle", "1987 \u00b7 ", "1987 \u00b7 ",
+         "Year 1987 found \u00b7 Genre: ", "Jahr 1987 gefunden \u00b7 Genre: ", false},
+        {ProcessingStatus::yearNotFound(), {}, "orange", "questionmark.circle", "Not found", "Nicht gefunden",
+         "No year could be found via MusicBrainz, AI, or existing tags.",
+         "Es konnte kein Jahr über MusicBrainz, KI oder vorhandene Tags ermittelt werden.", true},
+        {ProcessingStatus::alreadyHasDecade(QStringLiteral("80er")), {}, "secondary", "arrow.uturn.left.circle",
+         "Skipped (80er)", "Übersprungen (80er)",
+         "Skipped \u2013 the genre tag already contains the decade label \"80er\".",
+         "Übersprungen \u2013 Genre-Tag enthält bereits das Jahrzehnt-Label \"80er\".", true},
+        {ProcessingStatus::updated(), {}, "green", "checkmark.circle.fill", "Updated", "Aktualisiert",
+         "Tag was successfully updated.", "Tag wurde erfolgreich aktualisiert.", false},
+        {ProcessingStatus::error(QString()), {}, "red", "exclamationmark.circle.fill", "Error", "Fehler",
+         "Write error: ", "Fehler beim Schreiben: ", true},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.labelEn);
+        EXPECT_EQ(colorName(c.status), QLatin1String(c.color));
+        EXPECT_EQ(statusIcon(c.status), QLatin1String(c.icon));
+        EXPECT_EQ(clickOpensPopover(c.status), c.popover);
+        AppSettings::shared().setAppLanguage(AppLanguage::english);
+        EXPECT_EQ(statusLabel(c.status, c.genre), QString::fromUtf8(c.labelEn));
+        EXPECT_EQ(statusDetail(c.status, c.genre), QString::fromUtf8(c.detailEn));
+        AppSettings::shared().setAppLanguage(AppLanguage::german);
+        EXPECT_EQ(statusLabel(c.status, c.genre), QString::fromUtf8(c.labelDe));
+        EXPECT_EQ(statusDetail(c.status, c.genre), QString::fromUtf8(c.detailDe));
+    }
+}
