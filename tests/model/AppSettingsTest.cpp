@@ -65,12 +65,7 @@ TEST_F(AppSettingsTest, StoredValuesOfTheWrongKindOrRangeFallBack) {
     const auto fifty = loadWith([](SettingsStore& s) { s.setInteger(key("maxConcurrent"), 50); });
     EXPECT_EQ(fifty->maxConcurrentRequests(), 50);
     EXPECT_EQ(fifty->currentSnapshot()->boundedConcurrency(), 10);
-    const auto texts = loadWith([](SettingsStore& s) {
-        s.setString(key("useMusicBrainz"), "false");
-        s.setString(key("useSpotify"), "true");
-    });
-    EXPECT_TRUE(texts->useMusicBrainz());
-    EXPECT_FALSE(texts->useSpotify());
+    EXPECT_TRUE(loadWith([](SettingsStore& s) { s.setString(key("useMusicBrainz"), "false"); })->useMusicBrainz());
 }
 
 TEST_F(AppSettingsTest, StoredRulesMergeWithMissingBuiltInsAndSortStably) {

@@ -85,16 +85,12 @@ TEST(SettingsFileSafety, UnreadableFilesAreMovedAsideBeforeTheFirstSave) {
 
 TEST(SettingsFileSafety, EmptyFilesStayAndFoldersArePrivate) {
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("config/Velmora/settings.json"));
-    {
-        SettingsStore store(path);
-        store.setString(QStringLiteral("velmora.apiKey"), QStringLiteral("k"));
-        ASSERT_TRUE(store.commit());
-    }
-    EXPECT_EQ(modeOf(QFileInfo(path).absolutePath()), 0700u);
+    SettingsStore store(dir.filePath(QStringLiteral("config/Velmora/settings.json")));
+    store.setString(QStringLiteral("velmora.apiKey"), QStringLiteral("k"));
+    ASSERT_TRUE(store.commit());
+    EXPECT_EQ(modeOf(dir.filePath(QStringLiteral("config/Velmora"))), 0700u);
     TestFiles::writeFile(dir.filePath(QStringLiteral("settings.json")), " \n");
-    SettingsStore empty(dir.filePath(QStringLiteral("settings.json")));
-    ASSERT_TRUE(empty.commit());
+    ASSERT_TRUE(SettingsStore(dir.filePath(QStringLiteral("settings.json"))).commit());
     EXPECT_TRUE(setAside(dir).isEmpty()) << "an empty file holds nothing to keep";
 }
 

@@ -5,7 +5,6 @@
 #include "services/AIExchange.h"
 #include "services/AIPromptBuilder.h"
 #include "services/AIServiceFactory.h"
-#include "services/ClaudeAIService.h"
 
 #include <QDate>
 
@@ -43,11 +42,6 @@ TEST(AIService, AnswersOfEveryProviderAreRead) {
         EXPECT_EQ(ai->providerType(), c.provider);
         EXPECT_EQ(ai->lookupYear("Take On Me", "a-ha", {}, {}), 1987) << c.path;
     }
-    LoopbackServer server;
-    const auto s = std::make_shared<SettingsSnapshot>();
-    s->requestTimeoutSeconds = 7;
-    EXPECT_EQ(ClaudeAIService(fixedSettingsSource(s), server.endpoints()).buildLookupRequest(*s, "k", "P", 100).timeout,
-              std::chrono::seconds(7));
 }
 
 // Without a usable key or address nothing is sent and every call fails or is empty.

@@ -31,47 +31,11 @@ HttpError failure(const HttpRequest& request) {
 
 } // namespace
 
-TEST(HttpClientTest, SendsExactlyWhatItIsGivenAndReturnsAnyStatus) {
-    LoopbackServer server;
-    LoopbackServer::Response notFound(404, R"({"error":6})");
-    notFound.headers = {{"Retry-After", "3"}};
-    server.script("GET", "/a", {notFound});
-    server.script("POST", "/p", {{200, "{}"}});
-    HttpRequest request = get(server.url("/a"));
-    request.headers = {{"User-Agent", "Velmora/1.0"}};
-    const HttpResponse response = HttpClient().send(request);
-    EXPECT_EQ(response.status, 404);
-    EXPECT_EQ(response.body, R"({"error":6})");
-    EXPECT_EQ(response.header("retry-after"), "3");
-    HttpRequest post = get(server.url("/p"));
-    post.method = "POST";
-    post.headers = {{"content-type", "application/json"}};
-    post.body = R"({"model":"m"})";
-    HttpClient().send(post);
-    const auto received = server.requests();
-    ASSERT_EQ(received.size(), 2u);
-    EXPECT_EQ(received[0].header("User-Agent"), "Velmora/1.0");
-    EXPECT_EQ(received[1].body, R"({"model":"m"})");
-    EXPECT_EQ(received[1].header("Content-Type"), "application/json");
-    for (const char* absent : {"Accept", "Expect"}) {
-        EXPECT_FALSE(received[0].hasHeader(absent) || received[1].hasHeader(absent)) << absent;
-    }
-    EXPECT_FALSE(received[0].hasHeader("Content-Type"));
-}
-
-TEST(HttpClientTest, QueryValuesArriveByteForByte) {
-    LoopbackServer server;
-    server.script("GET", "/q", {{200, "{}"}});
-    const QString tricky = QStringLiteral("A+B C&d=\"e\"\\/é?#%");
+// Every reserved byte is percent-encoded ('+' too, which servers read as a blank).
+TEST(HttpClientTest, QueriesAreEncodedAndOnlyHttpAddressesTakeThem) {
     UrlQuery query;
-    query.add(QStringLiteral("query"), tricky).add(QStringLiteral("t"), QStringLiteral("Café~-._"));
+    query.add(QStringLiteral("query"), QStringLiteral("A+B C&d=\"e\"\\/é?#%")).add(QStringLiteral("t"), QStringLiteral("Café~-._"));
     EXPECT_EQ(query.encoded(), "query=A%2BB%20C%26d%3D%22e%22%5C%2F%C3%A9%3F%23%25&t=Caf%C3%A9~-._");
-    HttpRequest request;
-    request.url = *UrlQuery::withQuery(server.url("/q"), query);
-    HttpClient().send(request);
-    const auto received = server.requests().at(0);
-    ASSERT_EQ(received.params.size(), 2u);
-    EXPECT_EQ(QString::fromStdString(received.params[0].second), tricky);
     for (const char* bad : {"", "no scheme", "/relative/path", "ftp://host/x", "file:///etc/passwd", "http://"}) {
         EXPECT_FALSE(UrlQuery::withQuery(QString::fromLatin1(bad), query).has_value()) << bad;
     }

@@ -3,17 +3,11 @@
 #include "LookupScenario.h"
 #include "LoopbackServer.h"
 #include "QtPrinters.h"
-#include "TestFiles.h"
 
 #include "services/AIServiceFactory.h"
-#include "services/FileScannerService.h"
 #include "services/HttpClient.h"
-#include "services/SpotifyService.h"
 #include "services/TagUpdateService.h"
 #include "services/WriteUndoManager.h"
-#include "tagio/UniversalTagReader.h"
-
-#include <QDir>
 
 #include <gtest/gtest.h>
 
@@ -104,33 +98,6 @@ TEST(CancelConcurrency, CancelEndsRequestsInFlight) {
     const auto ai = makeAIService(fixedSettingsSource(s));
     CancelToken lookup;
     EXPECT_LT(cancelDuring(lookup, 100ms, [&] { expectThrows(AppError::Kind::cancelled, [&] { ai->lookupYear("T", "A", {}, {}, lookup); }); }), 2s);
-}
-
-TEST(SpotifyConcurrency, ParallelLookupsGetTheirOwnAnswersAndShareTheToken) {
-    LoopbackServer server;
-    // Search answers carry the title back as the artist id, so each lookup can tell its own answer.
-    server.script("POST", "/api/token", {{200, spotifyToken()}});
-    server.handle("GET", "/v1/search", [](const LoopbackServer::Request& r) {
-        const std::string q = r.query("q"); // "track:<id> artist:x"
-        Response answer(200, spotifySearch(1999, q.substr(6, q.find(' ') - 6)));
-        answer.delay = 20ms;
-        return answer;
-    });
-    for (int i = 0; i < 16; ++i) {
-        server.script("GET", "/v1/artists/t" + std::to_string(i), {{200, spotifyArtist("gt" + std::to_string(i))}});
-    }
-    SpotifyService spotify(server.endpoints());
-    std::size_t tokensAfterFirstWave = 0;
-    for (int wave = 0; wave < 2; ++wave) {
-        std::vector<std::optional<SpotifyLookupResult>> results(16);
-        runConcurrently(16, 16, [&](int i) { results[i] = spotify.lookup(QStringLiteral("t%1").arg(i), "x", "id", "secret"); });
-        for (int i = 0; i < 16; ++i) {
-            EXPECT_EQ(results[i], (SpotifyLookupResult{1999, QStringLiteral("gt%1").arg(i)})) << i;
-        }
-        tokensAfterFirstWave = wave == 0 ? server.requests("/api/token").size() : tokensAfterFirstWave;
-    }
-    EXPECT_GE(tokensAfterFirstWave, 1u); // the first wave may race for a token, the second finds it
-    EXPECT_EQ(server.requests("/api/token").size(), tokensAfterFirstWave);
 }
 
 TEST(PacerConcurrency, StartsAreSpacedFirstComeFirstServed) {
@@ -315,27 +282,4 @@ TEST(UndoConcurrency, SessionsOfOverlappingRunsNeverMix) {
     }
     EXPECT_EQ(undo.undoLastSession(*writer, first).restored, 0);
     EXPECT_EQ(undo.undoLastSession(*writer, second).restored, entries.size());
-}
-
-// One scanner and reader shared by several workers: every read gives what a read alone gives.
-TEST(ScanConcurrency, OverlappingReadsGiveTheSameRows) {
-    LogCapture log; // the debug log is written from every worker, too
-    const QString folder = TestFiles::fixturePath(QStringLiteral("scan"));
-    const FileScannerService service;
-    const UniversalTagReader reader;
-    QStringList files = service.scanDirectory(folder);
-    files.append(QDir(folder).filePath(QStringLiteral("missing.mp3")));
-    const auto row = [&](const QString& path) {
-        const std::optional<MusicFile> f = service.readFile(path, reader);
-        return f ? QStringList{f->title, f->artist, f->album, f->genre, QString::number(f->year.value_or(0)),
-                               QString::number(f->duration), QString::number(f->wasAutoFixed)}
-                 : QStringList{};
-    };
-    std::vector<QStringList> expected;
-    for (const QString& path : files) {
-        expected.push_back(row(path));
-    }
-    std::atomic<int> mismatches{0};
-    runConcurrently(int(files.size()) * 8, 6, [&](int i) { mismatches += row(files[i % files.size()]) == expected[i % files.size()] ? 0 : 1; });
-    EXPECT_EQ(mismatches.load(), 0);
 }

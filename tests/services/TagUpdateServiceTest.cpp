@@ -172,20 +172,15 @@ TEST(TagUpdateServiceEndToEnd, WriteReadBackAndUndoEveryWritableFormat) {
         ASSERT_EQ(file->year, 1987);
         copies.append({path, c.format, TagProbe::audioPayload(path, c.format), reader.readTags(path)});
         file->discoveredYear = 1995;
-        const Result r = service.updateFile(*file, [settings] { return settings; });
-        EXPECT_TRUE(r.success) << r.errorMessage.value_or(QString()).toStdString();
-        EXPECT_EQ(r.writtenGenre, QStringLiteral("House 90er"));
+        EXPECT_EQ(service.updateFile(*file, [settings] { return settings; }).writtenGenre, QStringLiteral("House 90er"));
         const TagData after = reader.readTags(path);
-        EXPECT_EQ(after.genre, QStringLiteral("House 90er"));
-        EXPECT_EQ(after.year, 1995);
-        EXPECT_EQ(after.title, copies.last().before.title);
+        EXPECT_EQ(QStringList({after.genre, QString::number(after.year.value_or(0)), after.title}),
+                  QStringList({"House 90er", "1995", copies.last().before.title}));
         const auto seen = TagProbe::properties(path, c.format);
-        EXPECT_EQ(seen.value("GENRE"), QStringList{"House 90er"});
-        EXPECT_EQ(seen.value("DATE"), QStringList{"1995"});
+        EXPECT_EQ(seen.value("GENRE") + seen.value("DATE"), QStringList({"House 90er", "1995"}));
     }
     const WriteUndoManager::UndoResult result = undo.undoLastSession(*service.writer());
-    EXPECT_EQ(result.restored, 7);
-    EXPECT_EQ(result.failed, 0);
+    EXPECT_EQ(std::make_pair(result.restored, result.failed), std::make_pair(7, 0));
     for (const Copy& copy : copies) {
         SCOPED_TRACE(copy.path.toStdString());
         const TagData restored = reader.readTags(copy.path);
@@ -193,8 +188,7 @@ TEST(TagUpdateServiceEndToEnd, WriteReadBackAndUndoEveryWritableFormat) {
                   QStringList({copy.before.genre, copy.before.title, copy.before.artist, copy.before.album}));
         EXPECT_EQ(restored.year, copy.before.year);
         const auto seen = TagProbe::properties(copy.path, copy.format);
-        EXPECT_EQ(seen.value("GENRE"), QStringList{"House"});
-        EXPECT_EQ(seen.value("DATE"), QStringList{"1987"});
+        EXPECT_EQ(seen.value("GENRE") + seen.value("DATE"), QStringList({"House", "1987"}));
         EXPECT_EQ(TagProbe::audioPayload(copy.path, copy.format), copy.audio);
     }
     EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty());

@@ -35,7 +35,6 @@ TEST(UpdateCheckServiceTest, FeedAnswersAgainstTheRunningRelease) {
     const std::vector<Case> cases = {
         {"newer build, same release", "1.2.0", "5", {200, feed("1.2", "6")}, newer, "1.2 (6)"},
         {"older build, same release", "1.2.0", "7", {200, feed("1.2.0", "6")}, current, "1.2.0 (7)"},
-        {"older feed release", "2.0.0", "1", {200, feed("1.9.9", "99")}, current, "2.0.0 (1)"},
         {"no running version", "", "", {200, feed("0.0", "0")}, current, "0.0.0 (0)"},
         {"leading letter skipped", "1.2.0", "1", {200, feed("V2.1.3", "1")}, newer, "V2.1.3 (1)"},
         {"notes", "1.0", "1", {200, withNotes}, newer, "1.1 (1)", QStringLiteral("New")},
@@ -43,7 +42,6 @@ TEST(UpdateCheckServiceTest, FeedAnswersAgainstTheRunningRelease) {
         {"status 404", "1.0", "1", {404, "{}"}, net, "HTTP 404"},
         {"status 500, valid feed", "1.0", "1", {500, feed("9.0", "1")}, net, "HTTP 500"},
         {"not JSON", "1.0", "1", {200, "<html>portal</html>"}, unreadable, ""},
-        {"build missing", "1.0", "1", {200, R"({"version":"9.0"})"}, unreadable, ""},
         {"build as text", "1.0", "1", {200, feed("9.0", "\"6\"")}, unreadable, ""},
         {"build with fraction", "1.0", "1", {200, feed("9.0", "6.5")}, unreadable, ""},
         {"build beyond 64 bits", "1.0", "1", {200, feed("9.0", "9223372036854775808")}, unreadable, ""},
@@ -66,16 +64,4 @@ TEST(UpdateCheckServiceTest, FeedAnswersAgainstTheRunningRelease) {
         EXPECT_EQ(result.notes, c.notes);
         ASSERT_EQ(server.requests().size(), 1u);
     }
-}
-
-TEST(UpdateCheckServiceTest, FailuresBeforeAnAnswer) {
-    LoopbackServer server;
-    // An unreadable running version ends the check before anything is sent.
-    EXPECT_EQ(UpdateCheckService(server.endpoints(), "beta", "1").checkForUpdates().kind, Kind::parseError);
-    EXPECT_TRUE(server.requests().empty());
-    Endpoints refused;
-    refused.updateFeed = closedLoopbackUrl() + "/downloads/version.json";
-    const UpdateCheckResult result = UpdateCheckService(refused, "1.0", "1").checkForUpdates();
-    EXPECT_EQ(result.kind, Kind::networkError);
-    EXPECT_FALSE(result.text.isEmpty());
 }

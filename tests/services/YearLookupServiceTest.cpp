@@ -153,12 +153,10 @@ TEST(YearLookupService, GenreChainsTakeTheSourcesInTurn) {
     };
     EXPECT_EQ(fallback(QString(), true), QString()); // a genre handed in ends the chain, also an empty one
     EXPECT_EQ(fallback(QStringLiteral("Techno"), true), QStringLiteral("Techno"));
-    EXPECT_EQ(fallback(std::nullopt, false), std::nullopt);
-    EXPECT_EQ(forTagYear(false), std::nullopt);
+    EXPECT_EQ(fallback(std::nullopt, false).value_or("-") + forTagYear(false).value_or("-"), QStringLiteral("--"));
     EXPECT_TRUE(server.requests().empty());
     settings.change([](SettingsSnapshot& s) { s.useLastFM = true; }); // without a key: skipped
-    EXPECT_EQ(fallback(std::nullopt, true), QStringLiteral("House"));
-    EXPECT_EQ(forTagYear(true), QStringLiteral("House"));
+    EXPECT_EQ(fallback(std::nullopt, true).value_or("-") + forTagYear(true).value_or("-"), QStringLiteral("HouseHouse"));
     EXPECT_EQ(aiGenreQuestions.load(), 2);
     EXPECT_EQ(server.requests("/2.0/").size(), 0u);
     server.script("GET", "/database/search", {{200, R"({"results":[]})"}});

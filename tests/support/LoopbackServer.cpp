@@ -5,13 +5,8 @@
 #include <httplib.h>
 
 #include <algorithm>
-#include <cctype>
+#include <strings.h>
 #include <stdexcept>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -22,10 +17,7 @@ const bool g_loopbackGuard = [] {
 }();
 
 bool equalsIgnoreCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
+    return ::strcasecmp(a.c_str(), b.c_str()) == 0;
 }
 
 // Decoded query items in the order of the raw target ('+' stays '+': only
@@ -200,18 +192,5 @@ void LoopbackServer::clearRequests() {
 }
 
 QString closedLoopbackUrl() {
-    int port = 9; // the discard port, when no port can be reserved
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    if (fd >= 0) {
-        ::close(fd); // bound but never listening
-    }
-    return QStringLiteral("http://127.0.0.1:%1").arg(port);
+    return LoopbackServer().baseUrl(); // the server stops listening when it is gone
 }

@@ -62,11 +62,9 @@ public:
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
 
-    int port() const { return m_port; }
     QString baseUrl() const; // "http://127.0.0.1:<port>"
     QString url(const std::string& path) const;
-    // Every outside service at this server, each with the real service's path.
-    Endpoints endpoints() const;
+    Endpoints endpoints() const; // every outside service here, at its real path
 
     // Answers method + path with the responses in turn, the last one repeating;
     // or by calling `handler` on a server thread. Unscripted routes get 404.
@@ -95,5 +93,5 @@ private:
     std::vector<Request> m_requests;
 };
 
-// "http://127.0.0.1:<port>" for a port with nothing listening: connections are refused at once.
+// "http://127.0.0.1:<port>" for a port nothing listens on: connections are refused at once.
 QString closedLoopbackUrl();

@@ -84,22 +84,14 @@ QMap<QString, QStringList> properties(const QString& path, AudioFormat format) {
 
 QList<QPair<QByteArray, QByteArray>> id3Frames(const QString& path) {
     const auto bytes = [](const TagLib::ByteVector& v) { return QByteArray(v.data(), qsizetype(v.size())); };
-    const QByteArray name = QFile::encodeName(path);
-    const AudioFormat format = audioFormatForPath(path);
-    std::unique_ptr<TagLib::File> file;
+    const std::unique_ptr<TagLib::File> file = open(path, audioFormatForPath(path));
     TagLib::ID3v2::Tag* tag = nullptr;
-    if (format == AudioFormat::aiff || format == AudioFormat::aif) {
-        auto* aiff = new TagLib::RIFF::AIFF::File(name.constData(), false);
-        file.reset(aiff);
+    if (auto* aiff = dynamic_cast<TagLib::RIFF::AIFF::File*>(file.get())) {
         tag = aiff->hasID3v2Tag() ? aiff->tag() : nullptr;
-    } else if (format == AudioFormat::wav) {
-        auto* wav = new TagLib::RIFF::WAV::File(name.constData(), false);
-        file.reset(wav);
+    } else if (auto* wav = dynamic_cast<TagLib::RIFF::WAV::File*>(file.get())) {
         tag = wav->hasID3v2Tag() ? wav->ID3v2Tag() : nullptr;
-    } else {
-        auto* mpeg = new TagLib::MPEG::File(name.constData(), false);
-        file.reset(mpeg);
-        tag = mpeg->hasID3v2Tag() ? mpeg->ID3v2Tag(false) : nullptr;
+    } else if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(file.get())) {
+        tag = mpeg->hasID3v2Tag() ? mpeg->ID3v2Tag() : nullptr;
     }
     QList<QPair<QByteArray, QByteArray>> out;
     for (const auto* frame : tag ? tag->frameList() : TagLib::ID3v2::FrameList()) {
