@@ -5,6 +5,7 @@
 #include "model/TextUtil.h"
 
 #include <QDate>
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -116,7 +117,9 @@ QString composeGenreWithLabel(const QString& genre, const QString& label) {
 }
 
 bool isPlausibleYear(int year) {
-    const int current = QDate::currentDate().year();
+    // The UTC date: the local one looks up the time zone on every call, which
+    // the folder scan pays for every file; the two differ for a few hours a year.
+    const int current = QDateTime::currentDateTimeUtc().date().year();
     return year >= 1920 && year <= current + 1;
 }
 

@@ -5,13 +5,14 @@
 #include "model/Console.h"
 #include "tagio/UniversalTagReader.h"
 
-#include <QDirIterator>
+#include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -35,38 +36,65 @@ std::vector<char32_t> scalarKey(const QString& path) {
     return std::vector<char32_t>(ucs4.begin(), ucs4.end());
 }
 
-// The folder's entries whose name is not valid UTF-8, which the directory
-// walk above never sees. Each is named on the console; an audio file among
-// them is returned (its path text holds replacement characters), so that its
-// read fails visibly and is counted among the files that could not be loaded.
-QStringList namesNotUtf8(const QString& folder, const QSet<QString>& extensions) {
-    QStringList out;
-    const QByteArray native = QFile::encodeName(folder);
-    DIR* dir = ::opendir(native.constData());
-    if (!dir) {
-        return out;
+using Found = std::vector<std::pair<std::vector<char32_t>, QString>>;
+
+// Lists the audio files under the open folder `dir` (whose path is `folder`)
+// in one pass over each folder. Links are never followed, so a link cycle
+// cannot make the walk endless; folders whose name begins with "." are
+// entered, files whose name begins with "." are left out, and an unreadable
+// folder is passed over. A name that is not valid UTF-8 is named on the
+// console; an audio file among them is listed (its path text holds
+// replacement characters), so that its read fails visibly and is counted
+// among the files that could not be loaded.
+void walkFolder(int dir, const QString& folder, const QSet<QString>& extensions, Found& found) {
+    DIR* stream = ::fdopendir(dir);
+    if (!stream) {
+        ::close(dir);
+        return;
     }
-    while (const dirent* entry = ::readdir(dir)) {
+    while (const dirent* entry = ::readdir(stream)) {
         const QByteArrayView name(entry->d_name);
-        if (name.isValidUtf8() || name.startsWith('.')) {
+        if (name == "." || name == "..") {
             continue;
         }
-        const QString path = folder + QLatin1Char('/') + QString::fromUtf8(name);
-        struct stat st {};
-        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        const bool utf8 = name.isValidUtf8();
+        const QString path = (folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/')) +
+                             QString::fromUtf8(name);
+        unsigned char type = entry->d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat st {};
+            if (::fstatat(::dirfd(stream), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                continue;
+            }
+            type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_LNK;
+        }
+        if (type == DT_DIR) {
+            if (!utf8) {
+                Console::line(
+                    QStringLiteral("[FileScannerService] Folder name is not valid UTF-8, not scanned: ") +
+                    path);
+            } else if (const int child = ::openat(::dirfd(stream), entry->d_name,
+                                                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+                       child >= 0) {
+                walkFolder(child, path, extensions, found);
+            }
             continue;
         }
-        if (S_ISDIR(st.st_mode)) {
-            Console::line(
-                QStringLiteral("[FileScannerService] Folder name is not valid UTF-8, not scanned: ") + path);
-        } else if (S_ISREG(st.st_mode) && extensions.contains(QFileInfo(path).suffix().toLower())) {
+        if (type != DT_REG || name.startsWith('.')) {
+            continue;
+        }
+        const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+        const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+        if (dot <= slash || !extensions.contains(path.mid(dot + 1).toLower())) {
+            continue;
+        }
+        if (!utf8) {
             Console::line(
                 QStringLiteral("[FileScannerService] File name is not valid UTF-8, cannot be read: ") + path);
-            out.append(path);
         }
+        found.emplace_back(scalarKey(path), path);
     }
-    ::closedir(dir);
-    return out;
+    ::closedir(stream);
 }
 
 } // namespace
@@ -78,38 +106,11 @@ QStringList FileScannerService::scanDirectory(const QString& folder) const {
     }
 
     const QSet<QString>& extensions = supportedExtensions();
-    std::vector<std::pair<std::vector<char32_t>, QString>> found;
-    // No FollowSymlinks: a link to a folder is never entered, so a link cycle
-    // cannot make the walk endless. Hidden entries are listed so that folders
-    // whose name begins with "." are entered; the entries themselves are
-    // filtered below.
-    QDirIterator it(QDir::cleanPath(folder),
-                    QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    QStringList folders{QDir::cleanPath(folder)};
-    while (it.hasNext()) {
-        it.next();
-        const QFileInfo info = it.fileInfo();
-        if (info.isDir() && !info.isSymLink()) {
-            folders.append(info.filePath());
-        }
-        if (info.fileName().startsWith(QLatin1Char('.'))) {
-            continue;
-        }
-        if (info.isSymLink() || !info.isFile()) {
-            continue;
-        }
-        if (!extensions.contains(info.suffix().toLower())) {
-            continue;
-        }
-        const QString path = info.filePath();
-        found.emplace_back(scalarKey(path), path);
-    }
-
-    for (const QString& walked : folders) {
-        for (QString& path : namesNotUtf8(walked, extensions)) {
-            found.emplace_back(scalarKey(path), std::move(path));
-        }
+    Found found;
+    const QString root = QDir::cleanPath(folder);
+    const int dir = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        walkFolder(dir, root, extensions, found);
     }
 
     std::stable_sort(found.begin(), found.end(),

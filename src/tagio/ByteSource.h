@@ -21,6 +21,8 @@ public:
 
     qint64 size() const { return m_size; }
     const QString& path() const { return m_path; }
+    // The open file, for copying ranges of it and for its status.
+    int descriptor() const { return m_fd; }
 
     // Exactly `length` bytes at `offset`, or no value when they do not all
     // lie inside the file or the read fails.

@@ -5,6 +5,7 @@
 #include "model/DecadeRule.h"
 #include "tagio/ByteSource.h"
 #include "tagio/Bytes.h"
+#include "tagio/FilePieces.h"
 
 #include <QStringDecoder>
 
@@ -152,14 +153,33 @@ void FLACHandler::validateMagic(const QByteArray& data, const QString& path) {
     }
 }
 
+void FLACHandler::validateMagic(const SourceBytes& file, const QString& path) {
+    if (file.read(0, 4) != flacMarker) {
+        throw AppError::tagReadFailed(path, missingMagicText());
+    }
+}
+
 QList<FLACHandler::MetadataBlock> FLACHandler::parseMetadataBlocks(const QByteArray& data,
                                                                    const QString& path) {
+    return parseMetadataBlocks(SourceBytes(data), path, true);
+}
+
+QList<FLACHandler::MetadataBlock> FLACHandler::parseMetadataBlocks(const SourceBytes& file,
+                                                                   const QString& path, bool allBodies) {
     QList<MetadataBlock> blocks;
-    const qint64 size = data.size();
+    const qint64 size = file.size();
+    const auto readOrFail = [&](qint64 offset, qint64 length) {
+        auto bytes = file.read(offset, length);
+        if (!bytes) {
+            throw AppError::tagReadFailed(path, QStringLiteral("The file could not be read"));
+        }
+        return *std::move(bytes);
+    };
     qint64 pos = 4;
     while (Bytes::fits(size, pos, 4)) {
-        const uint8_t first = Bytes::u8(data, pos);
-        const qint64 length = Bytes::u24BE(data, pos + 1);
+        const QByteArray header = readOrFail(pos, 4);
+        const uint8_t first = Bytes::u8(header, 0);
+        const qint64 length = Bytes::u24BE(header, 1);
         const qint64 start = pos + 4;
         if (!Bytes::fits(size, start, length)) {
             throw AppError::tagReadFailed(path,
@@ -168,7 +188,10 @@ QList<FLACHandler::MetadataBlock> FLACHandler::parseMetadataBlocks(const QByteAr
         MetadataBlock block;
         block.isLast = (first & 0x80) != 0;
         block.blockType = first & 0x7F;
-        block.data = data.mid(start, length);
+        if (allBodies || block.blockType == vorbisComment) {
+            block.data = readOrFail(start, length);
+        }
+        block.length = length;
         block.headerOffset = pos;
         blocks.append(std::move(block));
         pos = start + length;
@@ -384,10 +407,17 @@ QByteArray FLACHandler::serializeVorbisComment(const QString& vendor, const QLis
 QByteArray FLACHandler::writeGenre(const QString& genre, std::optional<int> year,
                                    std::optional<QString> title, std::optional<QString> artist,
                                    const QByteArray& data, const QString& path) {
+    return writeGenre(genre, year, std::move(title), std::move(artist), SourceBytes(data), path)
+        .materialise(data);
+}
+
+FilePieces FLACHandler::writeGenre(const QString& genre, std::optional<int> year,
+                                   std::optional<QString> title, std::optional<QString> artist,
+                                   const SourceBytes& file, const QString& path) {
     // The caller checks the marker first; checking again keeps this function
     // from ever putting a marker in front of something that is not FLAC.
-    validateMagic(data, path);
-    const QList<MetadataBlock> blocks = parseMetadataBlocks(data, path);
+    validateMagic(file, path);
+    const QList<MetadataBlock> blocks = parseMetadataBlocks(file, path, false);
     if (blocks.isEmpty()) {
         throw AppError::tagWriteFailed(path, QStringLiteral("No metadata blocks found in FLAC file"));
     }
@@ -410,7 +440,7 @@ QByteArray FLACHandler::writeGenre(const QString& genre, std::optional<int> year
     if (!lastBlock.isLast) {
         refuseWrite(path, QStringLiteral("FLAC metadata has no last-block flag"));
     }
-    const qint64 audioStart = lastBlock.headerOffset + 4 + lastBlock.data.size();
+    const qint64 audioStart = lastBlock.headerOffset + 4 + lastBlock.length;
 
     QByteArray commentBody;
     const auto existing = std::find_if(blocks.cbegin(), blocks.cend(), [](const MetadataBlock& block) {
@@ -438,28 +468,26 @@ QByteArray FLACHandler::writeGenre(const QString& genre, std::optional<int> year
                           [](const MetadataBlock* block) { return block->blockType == streamInfo; });
     const qsizetype commentIndex = (!kept.isEmpty() && kept.first()->blockType == streamInfo) ? 1 : 0;
 
-    qint64 outputSize = 4 + 4 + commentBody.size() + 4 + writtenPaddingLength + (data.size() - audioStart);
-    for (const MetadataBlock* block : kept) {
-        outputSize += 4 + block->data.size();
-    }
-    QByteArray out;
-    out.reserve(outputSize);
+    FilePieces out;
     out.append(flacMarker);
-    const auto appendBlock = [&out](uint8_t type, const QByteArray& body, bool isLast) {
-        out.append(char((type & 0x7F) | (isLast ? 0x80 : 0x00)));
-        Bytes::appendU24BE(out, uint32_t(body.size()));
-        out.append(body);
+    const auto appendHeader = [&out](uint8_t type, qint64 length, bool isLast) {
+        QByteArray header(1, char((type & 0x7F) | (isLast ? 0x80 : 0x00)));
+        Bytes::appendU24BE(header, uint32_t(length));
+        out.append(header);
     };
     for (qsizetype i = 0; i <= kept.size(); ++i) {
         if (i == commentIndex) {
-            appendBlock(vorbisComment, commentBody, false);
+            appendHeader(vorbisComment, commentBody.size(), false);
+            out.append(commentBody);
         }
         if (i < kept.size()) {
-            appendBlock(kept[i]->blockType, kept[i]->data, false);
+            appendHeader(kept[i]->blockType, kept[i]->length, false);
+            out.copy(kept[i]->headerOffset + 4, kept[i]->length);
         }
     }
-    appendBlock(padding, QByteArray(writtenPaddingLength, '\0'), true);
-    out.append(QByteArrayView(data).sliced(audioStart));
+    appendHeader(padding, writtenPaddingLength, true);
+    out.append(QByteArray(writtenPaddingLength, '\0'));
+    out.copy(audioStart, file.size() - audioStart);
     return out;
 }
 

@@ -10,10 +10,14 @@
 #include <optional>
 #include <vector>
 
+class FilePieces;
+class SourceBytes;
+
 // Reads and rewrites the Vorbis comments of FLAC files. Reading walks the
 // metadata block headers of the file with positioned reads and loads only the
-// STREAMINFO and comment bodies; writing works on a whole file image in memory
-// and returns the complete new image (the caller replaces the file). Stateless:
+// STREAMINFO and comment bodies; writing reads the block headers and the
+// comment body and describes the new file as pieces (new metadata, kept blocks
+// and the audio copied unchanged; the caller replaces the file). Stateless:
 // every function may run on any thread at the same time.
 class FLACHandler {
 public:
@@ -21,8 +25,9 @@ public:
     struct MetadataBlock {
         bool isLast = false;   // last-metadata-block flag (bit 7 of the header)
         uint8_t blockType = 0; // low 7 bits of the header's first byte
-        QByteArray data;       // the block body (a copy)
+        QByteArray data;       // the block body (a copy), when it was read
         qint64 headerOffset = 0;
+        qint64 length = 0; // of the body
     };
 
     // One comment entry. `raw` is what is written back; `key` (upper-cased)
@@ -73,9 +78,14 @@ public:
 
     // Throws tagReadFailed unless the image begins with "fLaC".
     static void validateMagic(const QByteArray& data, const QString& path);
+    static void validateMagic(const SourceBytes& file, const QString& path);
     // The metadata blocks from offset 4 up to the block with the last flag (or
     // the end of the image); a block reaching past the end throws tagReadFailed.
     static QList<MetadataBlock> parseMetadataBlocks(const QByteArray& data, const QString& path);
+    // The same from a file; the bodies are read only with `allBodies` or for
+    // comment blocks. Throws tagReadFailed also when a read fails.
+    static QList<MetadataBlock> parseMetadataBlocks(const SourceBytes& file, const QString& path,
+                                                    bool allBodies);
 
     // Never fails: damage gives a shorter list.
     static CommentIndex indexVorbisComment(QByteArray body);
@@ -93,9 +103,11 @@ public:
                                          const std::optional<QString>& artist);
     static QByteArray serializeVorbisComment(const QString& vendor, const QList<VorbisComment>& comments);
 
-    // The complete new file image with the comment block rewritten, placed
-    // after STREAMINFO, and one 256-byte padding block at the end. Throws
-    // AppError; `data` is never modified.
+    // The new file with the comment block rewritten, placed after
+    // STREAMINFO, and one 256-byte padding block at the end. Throws AppError.
+    static FilePieces writeGenre(const QString& genre, std::optional<int> year, std::optional<QString> title,
+                                 std::optional<QString> artist, const SourceBytes& file, const QString& path);
+    // The same for a file held in memory, as the complete new image.
     static QByteArray writeGenre(const QString& genre, std::optional<int> year, std::optional<QString> title,
                                  std::optional<QString> artist, const QByteArray& data, const QString& path);
 

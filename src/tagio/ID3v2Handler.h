@@ -9,6 +9,8 @@
 #include <optional>
 
 class ByteSource;
+class FilePieces;
+class SourceBytes;
 
 // ID3v2 tags in MP3 files (at offset 0) and in the ID3 chunk of AIFF and WAV
 // files: locating, parsing, reading the year and the genre, and rebuilding the
@@ -19,8 +21,10 @@ class ByteSource;
 // (and at the chunk headers of AIFF and WAV files) through positioned reads;
 // the year and genre reads skip the bodies of the frames they do not need
 // (pictures above all).
-// Writing works on the whole file image that the caller hands in and returns
-// the complete new image; it never touches the disk.
+// Writing reads the header, the old tag and the chunk headers of the file it
+// is handed and describes the new file as pieces: the new tag (or chunk and
+// container header) and ranges of the old file copied unchanged. It never
+// writes to the disk.
 class ID3v2Handler {
 public:
     // A half-open byte range [start, end) into a file or buffer.
@@ -119,17 +123,20 @@ public:
 
     // ---- Writing ----
 
-    // The complete new file with an ID3v2.3 tag carrying the genre (and the
-    // year, title and artist when given); every other readable frame of the
-    // old tag is carried over. Throws AppError::tagWriteFailed when the file
-    // cannot be written without damage.
+    // The new file with an ID3v2.3 tag carrying the genre (and the year,
+    // title and artist when given); every other readable frame of the old tag
+    // is carried over. Throws AppError::tagWriteFailed when the file cannot be
+    // written without damage.
+    static FilePieces writeGenre(const QString& genre, std::optional<int> year, std::optional<QString> title,
+                                 std::optional<QString> artist, const SourceBytes& file, const QString& path);
+    // The same for a file held in memory, as the complete new image.
     static QByteArray writeGenre(const QString& genre, std::optional<int> year, std::optional<QString> title,
                                  std::optional<QString> artist, const QByteArray& fileBytes,
                                  const QString& path);
 
     // The new tag for an MP3 file (the old ID3v2 tag's frames, or an ID3v1
     // tag's fields when there is no ID3v2 tag).
-    static QByteArray buildNewTag(const QByteArray& file, const QString& genre, std::optional<int> year,
+    static QByteArray buildNewTag(const SourceBytes& file, const QString& genre, std::optional<int> year,
                                   const std::optional<QString>& title, const std::optional<QString>& artist,
                                   const QString& path);
 

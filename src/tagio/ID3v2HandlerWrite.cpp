@@ -2,7 +2,9 @@
 
 #include "model/AppError.h"
 #include "model/Console.h"
+#include "tagio/ByteSource.h"
 #include "tagio/Bytes.h"
+#include "tagio/FilePieces.h"
 #include "tagio/ID3v2Frames.h"
 
 #include <QRegularExpression>
@@ -66,8 +68,7 @@ QString hexBytes(const QByteArray& bytes) {
 }
 
 // The name of a container whose magic starts at `offset`, when it is not MPEG audio.
-std::optional<QString> foreignContainerAt(const QByteArray& file, qint64 offset) {
-    const Input in(file);
+std::optional<QString> foreignContainerAt(const Input& in, qint64 offset) {
     if (in.matches(offset, QByteArrayLiteral("fLaC"))) {
         return QStringLiteral("FLAC");
     }
@@ -90,40 +91,64 @@ std::optional<QString> foreignContainerAt(const QByteArray& file, qint64 offset)
     return std::nullopt;
 }
 
-QByteArray writeMp3(const QString& genre, std::optional<int> year, const std::optional<QString>& title,
-                    const std::optional<QString>& artist, const QByteArray& file, const QString& path) {
+Input inputOf(const SourceBytes& file) {
+    return file.memory() != nullptr ? Input(*file.memory()) : Input(*file.file());
+}
+
+QByteArray readOrFail(const Input& in, Range range, const QString& path) {
+    // An old tag is read whole; one that could never be rewritten is not read at all.
+    if (range.length() > 10 + ID3v2Handler::maxTagBodySize) {
+        failWrite(path, QStringLiteral("ID3 tag too large"));
+    }
+    auto bytes = in.read(range.start, range.length());
+    if (!bytes) {
+        failWrite(path, QStringLiteral("The file could not be read"));
+    }
+    return *std::move(bytes);
+}
+
+std::optional<Range> mp3TagOf(const SourceBytes& file) {
+    return file.memory() != nullptr ? ID3v2Handler::parseTagHeader(*file.memory())
+                                    : ID3v2Handler::parseTagHeader(*file.file());
+}
+
+FilePieces writeMp3(const QString& genre, std::optional<int> year, const std::optional<QString>& title,
+                    const std::optional<QString>& artist, const SourceBytes& file, const QString& path) {
+    const Input in = inputOf(file);
     qint64 audioStart = 0;
-    if (const auto tag = ID3v2Handler::parseTagHeader(file)) {
-        const int version = uint8_t(file[3]);
+    if (const auto tag = mp3TagOf(file)) {
+        const int version = in.at(3);
         if (version != 3 && version != 4) {
             failWrite(path, QStringLiteral("ID3v2.%1 tag not supported").arg(version));
         }
         audioStart = tag->end;
         // An ID3v2.4 footer repeats the header after the tag; it goes with the old tag.
-        if (version == 4 && (uint8_t(file[5]) & 0x10) &&
-            Input(file).matches(audioStart, QByteArrayLiteral("3DI"))) {
-            audioStart = std::min<qint64>(file.size(), audioStart + 10);
+        if (version == 4 && (in.at(5) & 0x10) && in.matches(audioStart, QByteArrayLiteral("3DI"))) {
+            audioStart = std::min<qint64>(in.size(), audioStart + 10);
         }
     }
-    if (const auto foreign = foreignContainerAt(file, audioStart)) {
+    if (const auto foreign = foreignContainerAt(in, audioStart)) {
         failWrite(path, QStringLiteral("Not an MP3 file (%1 data)").arg(*foreign));
     }
-    const QByteArray newTag = ID3v2Handler::buildNewTag(file, genre, year, title, artist, path);
-    QByteArray out;
-    out.reserve(newTag.size() + file.size() - audioStart);
-    out.append(newTag);
-    out.append(file.constData() + audioStart, file.size() - audioStart);
+    FilePieces out;
+    out.append(ID3v2Handler::buildNewTag(file, genre, year, title, artist, path));
+    out.copy(audioStart, in.size() - audioStart);
     return out;
 }
 
-QByteArray writeChunked(bool aiff, const QString& genre, std::optional<int> year,
+// Where the bytes after an ID3 chunk with this body start: past its pad byte.
+qint64 replacedEnd(Range body) {
+    return body.end + body.length() % 2;
+}
+
+FilePieces writeChunked(bool aiff, const QString& genre, std::optional<int> year,
                         const std::optional<QString>& title, const std::optional<QString>& artist,
-                        const QByteArray& file, const QString& path) {
+                        const SourceBytes& file, const QString& path) {
     const QString invalid = aiff ? QStringLiteral("Invalid AIFF file") : QStringLiteral("Invalid WAV file");
     if (file.size() < 12) {
         failWrite(path, invalid);
     }
-    const Input in(file);
+    const Input in = inputOf(file);
     const bool magicOk =
         aiff ? in.matches(0, QByteArrayLiteral("FORM")) &&
                    (in.matches(8, QByteArrayLiteral("AIFF")) || in.matches(8, QByteArrayLiteral("AIFC")))
@@ -137,7 +162,7 @@ QByteArray writeChunked(bool aiff, const QString& genre, std::optional<int> year
     }
     std::optional<QByteArray> oldTag;
     if (walk.body) {
-        oldTag = file.mid(walk.body->start, walk.body->length());
+        oldTag = readOrFail(in, *walk.body, path);
     }
     const QByteArray newTag = ID3v2Handler::rebuildTag(oldTag, genre, year, title, artist, {}, path);
     const QByteArray chunkId = aiff ? QByteArrayLiteral("ID3 ") : QByteArrayLiteral("id3 ");
@@ -147,37 +172,37 @@ QByteArray writeChunked(bool aiff, const QString& genre, std::optional<int> year
     const qint64 chunkLength = 8 + newTag.size() + newTag.size() % 2;
     qint64 replaced = walk.missingPad ? -1 : 0; // bytes of the old file that the new chunk replaces
     if (walk.body) {
-        replaced = std::min(file.size(), walk.body->end + walk.body->length() % 2) - (walk.body->start - 8);
+        replaced = std::min(file.size(), replacedEnd(*walk.body)) - (walk.body->start - 8);
     }
     if (chunkLength - replaced > ID3v2Handler::maxContainerFileSize - 1 - file.size()) {
         failWrite(path, QStringLiteral("File too large for the %1 container").arg(aiff ? "AIFF" : "WAV"));
     }
 
-    QByteArray out;
-    if (walk.body) {
-        const qint64 s = walk.body->start;
-        const qint64 e = walk.body->end;
-        const qint64 after = e + ((e - s) % 2);
-        out.append(file.constData(), s - 8);
-        ID3v2Handler::appendChunk(out, chunkId, newTag, order);
-        if (after < file.size()) {
-            out.append(file.constData() + after, file.size() - after);
-        }
-    } else {
-        out = file;
-        if (walk.missingPad) {
-            out.append('\0'); // the last chunk's pad byte, so that the new chunk starts where readers look
-        }
-        ID3v2Handler::appendChunk(out, chunkId, newTag, order);
-    }
-    const uint32_t containerSize = uint32_t(out.size() - 8);
+    QByteArray chunk;
+    ID3v2Handler::appendChunk(chunk, chunkId, newTag, order);
+    const qint64 newSize = walk.body ? (walk.body->start - 8) + chunk.size() +
+                                           std::max<qint64>(0, file.size() - replacedEnd(*walk.body))
+                                     : file.size() + (walk.missingPad ? 1 : 0) + chunk.size();
+    QByteArray containerSize;
     if (aiff) {
-        Bytes::putU32BE(out, 4, containerSize);
+        Bytes::appendU32BE(containerSize, uint32_t(newSize - 8));
     } else {
-        out[4] = char(containerSize & 0xFF);
-        out[5] = char((containerSize >> 8) & 0xFF);
-        out[6] = char((containerSize >> 16) & 0xFF);
-        out[7] = char((containerSize >> 24) & 0xFF);
+        Bytes::appendU32LE(containerSize, uint32_t(newSize - 8));
+    }
+    FilePieces out;
+    out.copy(0, 4);
+    out.append(containerSize);
+    if (walk.body) {
+        out.copy(8, walk.body->start - 16);
+        out.append(chunk);
+        out.copy(replacedEnd(*walk.body), file.size() - replacedEnd(*walk.body));
+    } else {
+        out.copy(8, file.size() - 8);
+        if (walk.missingPad) {
+            out.append(QByteArray(
+                1, '\0')); // the last chunk's pad byte, so that the new chunk starts where readers look
+        }
+        out.append(chunk);
     }
     return out;
 }
@@ -189,6 +214,13 @@ QByteArray writeChunked(bool aiff, const QString& genre, std::optional<int> year
 QByteArray ID3v2Handler::writeGenre(const QString& genre, std::optional<int> year,
                                     std::optional<QString> title, std::optional<QString> artist,
                                     const QByteArray& fileBytes, const QString& path) {
+    return writeGenre(genre, year, std::move(title), std::move(artist), SourceBytes(fileBytes), path)
+        .materialise(fileBytes);
+}
+
+FilePieces ID3v2Handler::writeGenre(const QString& genre, std::optional<int> year,
+                                    std::optional<QString> title, std::optional<QString> artist,
+                                    const SourceBytes& fileBytes, const QString& path) {
     switch (containerFor(path)) {
     case Container::aiff:
         return writeChunked(true, genre, year, title, artist, fileBytes, path);
@@ -200,19 +232,21 @@ QByteArray ID3v2Handler::writeGenre(const QString& genre, std::optional<int> yea
     return writeMp3(genre, year, title, artist, fileBytes, path);
 }
 
-QByteArray ID3v2Handler::buildNewTag(const QByteArray& file, const QString& genre, std::optional<int> year,
+QByteArray ID3v2Handler::buildNewTag(const SourceBytes& file, const QString& genre, std::optional<int> year,
                                      const std::optional<QString>& title,
                                      const std::optional<QString>& artist, const QString& path) {
-    if (const auto tag = parseTagHeader(file)) {
-        return rebuildTag(file.mid(tag->start, tag->length()), genre, year, title, artist, {}, path);
+    const Input in = inputOf(file);
+    if (const auto tag = mp3TagOf(file)) {
+        return rebuildTag(readOrFail(in, *tag, path), genre, year, title, artist, {}, path);
     }
     QByteArray first;
-    if (file.size() >= 128 && file.mid(file.size() - 128, 3) == QByteArrayLiteral("TAG")) {
-        const qint64 base = file.size() - 128;
-        const QString v1Title = readID3v1Field(file.mid(base + 3, 30));
-        const QString v1Artist = readID3v1Field(file.mid(base + 33, 30));
-        const QString v1Album = readID3v1Field(file.mid(base + 63, 30));
-        const QString v1Year = readID3v1Field(file.mid(base + 93, 4));
+    const QByteArray v1 =
+        file.size() >= 128 ? readOrFail(in, Range{file.size() - 128, file.size()}, path) : QByteArray();
+    if (v1.startsWith(QByteArrayLiteral("TAG"))) {
+        const QString v1Title = readID3v1Field(v1.mid(3, 30));
+        const QString v1Artist = readID3v1Field(v1.mid(33, 30));
+        const QString v1Album = readID3v1Field(v1.mid(63, 30));
+        const QString v1Year = readID3v1Field(v1.mid(93, 4));
         if (!title && !v1Title.isEmpty()) {
             first += buildTextFrame(QByteArrayLiteral("TIT2"), v1Title);
         }

@@ -541,9 +541,8 @@ std::optional<int> yearOf(const MP4Handler::Atom& ilst, const QByteArray& bytes)
 
 // The year and genre of the file's item list: by the header walk when `walk`
 // is set and the walk can tell, else from the whole moov.
-MP4Handler::YearAndGenre readItems(const MP4Handler& handler, const QString& path, bool wantYear,
-                                   bool wantGenre, bool walk) {
-    const ByteSource source = openSource(path);
+MP4Handler::YearAndGenre readItemsOf(const MP4Handler& handler, const ByteSource& source, const QString& path,
+                                     bool wantYear, bool wantGenre, bool walk) {
     WindowReader reader(source, path);
     const std::optional<MovieLocation> at = locateMovie(reader, path);
     if (!at) {
@@ -568,6 +567,11 @@ MP4Handler::YearAndGenre readItems(const MP4Handler& handler, const QString& pat
         found.genre = genreOf(handler, *ilst, movie.bytes);
     }
     return found;
+}
+
+MP4Handler::YearAndGenre readItems(const MP4Handler& handler, const QString& path, bool wantYear,
+                                   bool wantGenre, bool walk) {
+    return readItemsOf(handler, openSource(path), path, wantYear, wantGenre, walk);
 }
 
 // For each type, the text of its first item with readable text, by the
@@ -697,4 +701,9 @@ std::optional<MP4Handler::YearAndGenre> MP4Handler::readYearAndGenreByHeaderWalk
         return YearAndGenre{};
     }
     return walkItemList(*this, reader, *at, true, true, path);
+}
+
+MP4Handler::YearAndGenre MP4Handler::readYearAndGenre(const ByteSource& source) const {
+    Console::line(QStringLiteral("[TagIO] MP4Handler.readGenre: ") + QFileInfo(source.path()).fileName());
+    return readItemsOf(*this, source, source.path(), true, true, true);
 }

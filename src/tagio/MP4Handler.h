@@ -7,6 +7,10 @@
 
 #include <optional>
 
+class ByteSource;
+class FilePieces;
+class SourceBytes;
+
 // Tag handler for MP4/M4A files: reads the genre and year of the iTunes item
 // list (moov/udta/meta/ilst) and rebuilds that list for a write, moving the
 // media data and repairing the chunk offsets when the size of moov changes.
@@ -57,6 +61,8 @@ public:
         std::optional<QString> genre;
     };
     YearAndGenre readYearAndGenre(const QString& path) const;
+    // The same on a file that is already open.
+    YearAndGenre readYearAndGenre(const ByteSource& source) const;
 
     // The three reads above walk the atom headers of moov/udta/meta/ilst and
     // read only the items they need; where that walk meets damaged atoms they
@@ -85,9 +91,14 @@ public:
     // maxTreeAtoms atoms or more.
     static void checkMovieTree(const QString& path);
 
-    // The complete new file image with the genre (and, when given, year,
-    // title and artist) items replaced or added. Throws AppError::tagWriteFailed
-    // whenever the result could not be made without damaging the file.
+    // The new file with the genre (and, when given, year, title and artist)
+    // items replaced or added: the file before the movie and the media data
+    // copied unchanged, the movie (and a free atom after it) rebuilt. Throws
+    // AppError::tagWriteFailed whenever the result could not be made without
+    // damaging the file.
+    FilePieces writeGenre(const QString& genre, std::optional<int> year, std::optional<QString> title,
+                          std::optional<QString> artist, const SourceBytes& file, const QString& path) const;
+    // The same for a file held in memory, as the complete new image.
     QByteArray writeGenre(const QString& genre, std::optional<int> year, std::optional<QString> title,
                           std::optional<QString> artist, const QByteArray& fileBytes,
                           const QString& path) const;

@@ -3,6 +3,7 @@
 #include "model/AppError.h"
 #include "model/Console.h"
 #include "tagio/Bytes.h"
+#include "tagio/FilePieces.h"
 #include "tagio/MP4Atoms.h"
 
 #include <algorithm>
@@ -116,6 +117,57 @@ TableWalk walkMovie(const QByteArray& b, qint64 start, qint64 end) {
 
 uint64_t entryAt(const QByteArray& b, const ChunkTable& t, qint64 k) {
     return t.wide ? Bytes::u64BE(b, t.entries + 8 * k) : Bytes::u32BE(b, t.entries + 4 * k);
+}
+
+// --- the file around the movie ---------------------------------------------
+
+QByteArray readOrFail(const SourceBytes& file, qint64 offset, qint64 length, const QString& path) {
+    auto bytes = file.read(offset, length);
+    if (!bytes) {
+        throw AppError::tagWriteFailed(path, QStringLiteral("The file could not be read"));
+    }
+    return *std::move(bytes);
+}
+
+// The top-level atoms of the file as parseAtoms finds them, without children,
+// by reading their headers only.
+QList<MP4Handler::Atom> topLevelAtoms(const SourceBytes& file, const QString& path) {
+    QList<MP4Handler::Atom> out;
+    const qint64 end = file.size();
+    qint64 o = 0;
+    while (end - o >= 8) {
+        const QByteArray header = readOrFail(file, o, std::min<qint64>(16, end - o), path);
+        const AtomExtent extent = atomExtent(header, 0, end - o);
+        if (extent.length < uint64_t(extent.headerLength)) {
+            ++o; // no atom here; try again at the next byte
+            continue;
+        }
+        MP4Handler::Atom atom;
+        atom.type = typeText(header, 4);
+        atom.start = o;
+        atom.clamped = extent.length > uint64_t(end - o);
+        atom.end = atom.clamped ? end : o + qint64(extent.length);
+        atom.headerLength = extent.headerLength;
+        atom.sizeToEnd = extent.toEnd;
+        o = atom.end;
+        out.append(std::move(atom));
+    }
+    return out;
+}
+
+// Whether bytes [from, from + length) of the old file and [to, to + length)
+// of the new one are the same: known without reading when the new file copies
+// them from there, else read from both.
+bool sameBytes(const SourceBytes& file, qint64 from, const FilePieces& out, qint64 to, qint64 length,
+               const QString& path) {
+    if (out.originOf(to, length) == from) {
+        return true;
+    }
+    const std::optional<QByteArray> now = out.read(to, length, file);
+    if (!now) {
+        throw AppError::tagWriteFailed(path, QStringLiteral("The file could not be read"));
+    }
+    return readOrFail(file, from, length, path) == *now;
 }
 
 // --- building ----------------------------------------------------------------
@@ -412,25 +464,42 @@ MP4Handler::OffsetRepair MP4Handler::adjustChunkOffsets(QByteArray& bytes, qint6
 QByteArray MP4Handler::writeGenre(const QString& genre, std::optional<int> year, std::optional<QString> title,
                                   std::optional<QString> artist, const QByteArray& fileBytes,
                                   const QString& path) const {
-    MovieBuilder builder(fileBytes, path);
-    const QList<Atom> top = parseAtoms(fileBytes, 0, fileBytes.size());
+    return writeGenre(genre, year, std::move(title), std::move(artist), SourceBytes(fileBytes), path)
+        .materialise(fileBytes);
+}
+
+FilePieces MP4Handler::writeGenre(const QString& genre, std::optional<int> year, std::optional<QString> title,
+                                  std::optional<QString> artist, const SourceBytes& file,
+                                  const QString& path) const {
+    const auto fail = [&path](const QString& text) {
+        return AppError::tagWriteFailed(path, text);
+    };
+    const QList<Atom> top = topLevelAtoms(file, path);
 
     qsizetype moovIndex = -1;
     for (qsizetype i = 0; i < top.size(); ++i) {
         if (top[i].type == kMoov) {
             if (moovIndex >= 0) {
-                builder.fail(QStringLiteral("Several 'moov' atoms found in MP4 file"));
+                throw fail(QStringLiteral("Several 'moov' atoms found in MP4 file"));
             }
             moovIndex = i;
         }
     }
     if (moovIndex < 0) {
-        builder.fail(QStringLiteral("No 'moov' atom found in MP4 file"));
+        throw fail(QStringLiteral("No 'moov' atom found in MP4 file"));
     }
-    const Atom& moov = top[moovIndex];
-    if (moov.clamped) {
-        builder.fail(QStringLiteral("The 'moov' atom runs past the end of the file"));
+    if (top[moovIndex].clamped) {
+        throw fail(QStringLiteral("The 'moov' atom runs past the end of the file"));
     }
+    // The movie is read whole; its atoms have offsets into these bytes, while
+    // the chunk offsets inside still count from the start of the file.
+    const QByteArray moovBytes = readOrFail(file, top[moovIndex].start, top[moovIndex].length(), path);
+    const QList<Atom> parsedMovie = parseAtoms(moovBytes, 0, moovBytes.size());
+    if (parsedMovie.size() != 1) {
+        throw fail(QStringLiteral("The 'moov' atom could not be read"));
+    }
+    const Atom& moov = parsedMovie.first();
+    MovieBuilder builder(moovBytes, path);
 
     builder.m_genre = builder.makeTextItem(kGen, genre);
     if (year) {
@@ -447,8 +516,8 @@ QByteArray MP4Handler::writeGenre(const QString& genre, std::optional<int> year,
     }
 
     QByteArray newMoov = builder.makeAtom(kMoov, builder.rebuildMovie(moov));
-    const qint64 oldStart = moov.start;
-    const qint64 oldEnd = moov.end;
+    const qint64 oldStart = top[moovIndex].start;
+    const qint64 oldEnd = top[moovIndex].end;
     const qint64 oldLength = moov.length();
     const qint64 newLength = newMoov.size();
     const qint64 delta = newLength - oldLength;
@@ -482,10 +551,8 @@ QByteArray MP4Handler::writeGenre(const QString& genre, std::optional<int> year,
                         .arg(delta)
                         .arg(next->type)
                         .arg(s2));
-                newFree.reserve(s2);
                 Bytes::appendU32BE(newFree, uint32_t(s2));
                 newFree.append("free", 4);
-                newFree.append(s2 - 8, '\0');
                 absorbIndex = moovIndex + 1;
             } else if (s2 < 8) {
                 Console::line(
@@ -529,21 +596,25 @@ QByteArray MP4Handler::writeGenre(const QString& genre, std::optional<int> year,
         }
     }
 
-    QByteArray out;
-    out.reserve(fileBytes.size() + std::max<qint64>(delta, 0));
-    out.append(fileBytes.constData(), oldStart);
+    FilePieces out;
+    out.copy(0, oldStart);
     out.append(newMoov);
     if (absorbIndex) {
-        const Atom& free = top[*absorbIndex];
+        // The zeros of the grown or shrunk free atom, from one shared block.
+        const qint64 freeBody = qint64(Bytes::u32BE(newFree, 0)) - 8;
+        const QByteArray zeros(std::min<qint64>(qint64(1) << 20, freeBody), '\0');
         out.append(newFree);
-        out.append(fileBytes.constData() + free.end, fileBytes.size() - free.end);
+        for (qint64 left = freeBody; left > 0; left -= zeros.size()) {
+            out.append(left >= zeros.size() ? zeros : zeros.left(left));
+        }
+        out.copy(top[*absorbIndex].end, file.size() - top[*absorbIndex].end);
     } else {
-        out.append(fileBytes.constData() + oldEnd, fileBytes.size() - oldEnd);
+        out.copy(oldEnd, file.size() - oldEnd);
     }
 
     // Every chunk offset must still lead to the bytes it led to before.
-    const TableWalk before = walkMovie(fileBytes, moov.payloadStart(), oldEnd);
-    const bool moved = delta != 0 && fileBytes.size() > oldEnd && !absorbIndex;
+    const TableWalk before = walkMovie(moovBytes, moov.payloadStart(), moov.end);
+    const bool moved = delta != 0 && file.size() > oldEnd && !absorbIndex;
     if (!before.complete) {
         if (moved) {
             builder.fail(QStringLiteral("The sample tables could not be walked; the chunk offsets cannot be "
@@ -551,23 +622,23 @@ QByteArray MP4Handler::writeGenre(const QString& genre, std::optional<int> year,
         }
         return out;
     }
-    const TableWalk after = walkMovie(out, oldStart + 8, oldStart + newLength);
+    const TableWalk after = walkMovie(newMoov, 8, newLength);
     bool same = after.complete && after.tables.size() == before.tables.size();
     for (qsizetype t = 0; same && t < before.tables.size(); ++t) {
         const ChunkTable& a = before.tables[t];
         const ChunkTable& b = after.tables[t];
         same = a.count == b.count && a.wide == b.wide;
         for (qint64 k = 0; same && k < qint64(a.count); ++k) {
-            const uint64_t va = entryAt(fileBytes, a, k);
-            const uint64_t vb = entryAt(out, b, k);
-            if (va >= uint64_t(fileBytes.size()) || (qint64(va) >= oldStart && qint64(va) < oldEnd)) {
+            const uint64_t va = entryAt(moovBytes, a, k);
+            const uint64_t vb = entryAt(newMoov, b, k);
+            if (va >= uint64_t(file.size()) || (qint64(va) >= oldStart && qint64(va) < oldEnd)) {
                 continue; // points at nothing that could be compared
             }
             const qint64 from = qint64(va);
-            const qint64 cap = from < oldStart ? oldStart - from : fileBytes.size() - from;
+            const qint64 cap = from < oldStart ? oldStart - from : file.size() - from;
             const qint64 len = std::min<qint64>(32, cap);
-            same = vb <= uint64_t(out.size()) && qint64(out.size()) - qint64(vb) >= len &&
-                   std::memcmp(fileBytes.constData() + from, out.constData() + vb, size_t(len)) == 0;
+            same = vb <= uint64_t(out.size()) && out.size() - qint64(vb) >= len &&
+                   sameBytes(file, from, out, qint64(vb), len, path);
         }
     }
     if (!same) {

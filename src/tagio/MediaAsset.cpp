@@ -3,8 +3,10 @@
 #include "model/AppError.h"
 #include "tagio/ByteSource.h"
 #include "tagio/Bytes.h"
+#include "tagio/MediaAssetParts.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QSet>
 
@@ -47,12 +49,22 @@ const QString MediaAsset::commonKeyType = QStringLiteral("type");
 namespace {
 
 using Item = MediaAsset::Item;
-
-// Multi-value fields are shown as one text.
-const char* const kValueSeparator = " / ";
+using media::commonKeyForProperty;
+using media::id3CommonKey;
+using media::kValueSeparator;
+using media::makeItem;
+using media::mp4CommonKey;
 
 QString qs(const TagLib::String& s) {
     return QString::fromStdWString(s.toWString());
+}
+
+QString genreFieldText(const TagLib::StringList& fields) {
+    QStringList texts;
+    for (const auto& f : fields) {
+        texts.append(QString::fromStdWString(f.toWString()));
+    }
+    return media::genreFieldText(texts);
 }
 
 QString joined(const TagLib::StringList& list) {
@@ -63,73 +75,7 @@ QString joined(const TagLib::StringList& list) {
     return parts.join(QLatin1String(kValueSeparator));
 }
 
-std::optional<qint64> wholeNumber(const QString& text) {
-    bool ok = false;
-    const qint64 n = text.toLongLong(&ok);
-    return ok ? std::optional<qint64>(n) : std::nullopt;
-}
-
-Item makeItem(const QString& keySpace, const QString& key, std::optional<QString> common,
-              std::optional<QString> value, std::optional<qint64> number = std::nullopt) {
-    Item item;
-    item.commonKey = std::move(common);
-    item.keySpace = keySpace;
-    item.key = key;
-    if (value) {
-        item.numberValue = number ? number : wholeNumber(*value);
-    } else {
-        item.numberValue = number;
-    }
-    item.stringValue = std::move(value);
-    return item;
-}
-
-// The common key of a field of TagLib's unified property names, used for the
-// tag formats whose own keys are these names (Vorbis comments, APE, ID3v1, INFO).
-std::optional<QString> commonKeyForProperty(const QString& name) {
-    static const QHash<QString, QString> map = {
-        {QStringLiteral("TITLE"), MediaAsset::commonKeyTitle},
-        {QStringLiteral("ARTIST"), MediaAsset::commonKeyArtist},
-        {QStringLiteral("ALBUM"), MediaAsset::commonKeyAlbumName},
-        {QStringLiteral("DATE"), MediaAsset::commonKeyCreationDate},
-        {QStringLiteral("GENRE"), MediaAsset::commonKeyType},
-    };
-    const auto it = map.find(name.toUpper());
-    return it == map.end() ? std::nullopt : std::optional<QString>(*it);
-}
-
 // --- ID3v2 ------------------------------------------------------------------
-
-std::optional<QString> id3CommonKey(const QString& frameId) {
-    static const QHash<QString, QString> map = {
-        {QStringLiteral("TIT2"), MediaAsset::commonKeyTitle},
-        {QStringLiteral("TPE1"), MediaAsset::commonKeyArtist},
-        {QStringLiteral("TALB"), MediaAsset::commonKeyAlbumName},
-        {QStringLiteral("TDRC"), MediaAsset::commonKeyCreationDate},
-        {QStringLiteral("TYER"), MediaAsset::commonKeyCreationDate},
-        {QStringLiteral("TCON"), MediaAsset::commonKeyType},
-    };
-    const auto it = map.find(frameId);
-    return it == map.end() ? std::nullopt : std::optional<QString>(*it);
-}
-
-// TagLib stores the ID3v1 genre references of a TCON frame ("(17)", or a
-// bare "17" in v2.4) as bare numbers; they are given back in the "(17)" form so
-// that the genre resolution names them from our own list.
-QString genreFieldText(const TagLib::StringList& fields) {
-    QStringList parts;
-    for (const auto& f : fields) {
-        const QString text = qs(f);
-        bool ok = false;
-        const int n = text.toInt(&ok);
-        if (ok && n >= 0 && n <= 255 && !text.startsWith(QLatin1Char('+'))) {
-            parts.append(QStringLiteral("(%1)").arg(n));
-        } else {
-            parts.append(text);
-        }
-    }
-    return parts.join(QLatin1String(kValueSeparator));
-}
 
 void appendID3v2(QList<Item>& items, const TagLib::ID3v2::Tag* tag) {
     if (!tag) {
@@ -157,18 +103,6 @@ void appendID3v2(QList<Item>& items, const TagLib::ID3v2::Tag* tag) {
 }
 
 // --- MP4 item list -----------------------------------------------------------
-
-std::optional<QString> mp4CommonKey(const QString& key) {
-    static const QHash<QString, QString> map = {
-        {QStringLiteral("\u00A9nam"), MediaAsset::commonKeyTitle},
-        {QStringLiteral("\u00A9ART"), MediaAsset::commonKeyArtist},
-        {QStringLiteral("\u00A9alb"), MediaAsset::commonKeyAlbumName},
-        {QStringLiteral("\u00A9day"), MediaAsset::commonKeyCreationDate},
-        {QStringLiteral("\u00A9gen"), MediaAsset::commonKeyType},
-    };
-    const auto it = map.find(key);
-    return it == map.end() ? std::nullopt : std::optional<QString>(*it);
-}
 
 // TagLib keeps numeric items in a union; only the member that matches the
 // item's kind may be read, so the kind is taken from the key.
@@ -414,7 +348,7 @@ MediaAsset MediaAsset::fromItems(QList<Item> items, double duration) {
     return asset;
 }
 
-MediaAsset MediaAsset::load(const QString& path) {
+MediaAsset MediaAsset::loadWithTagLib(const QString& path) {
     const QByteArray name = QFile::encodeName(path);
     // Fast audio properties: read from the stream headers, never by decoding
     // or walking the audio.
@@ -469,4 +403,49 @@ MediaAsset MediaAsset::load(const QString& path) {
 
     const double seconds = properties->lengthInMilliseconds() / 1000.0;
     return fromItems(std::move(items), std::isfinite(seconds) ? seconds : 0.0);
+}
+
+bool MediaAsset::readsItself(const QString& path) {
+    static const QSet<QString> own = {QStringLiteral("mp3"), QStringLiteral("wav"), QStringLiteral("aiff"),
+                                      QStringLiteral("aif"), QStringLiteral("m4a"), QStringLiteral("mp4"),
+                                      QStringLiteral("flac")};
+    return own.contains(QFileInfo(path).suffix().toLower());
+}
+
+MediaAsset MediaAsset::load(const QString& path) {
+    if (!readsItself(path)) {
+        return loadWithTagLib(path);
+    }
+    const std::optional<ByteSource> source = ByteSource::open(path);
+    if (!source) {
+        throw AppError::tagReadFailed(path, QStringLiteral("The file could not be opened as audio"));
+    }
+    return load(*source);
+}
+
+MediaAsset MediaAsset::load(const ByteSource& source) {
+    if (std::optional<MediaAsset> own = loadOwn(source)) {
+        return *std::move(own);
+    }
+    return loadWithTagLib(source.path());
+}
+
+std::optional<MediaAsset> MediaAsset::loadOwn(const ByteSource& source) {
+    const QString ext = QFileInfo(source.path()).suffix().toLower();
+    std::optional<media::Parsed> parsed;
+    if (ext == QLatin1String("mp3")) {
+        parsed = media::readMpeg(source);
+    } else if (ext == QLatin1String("wav")) {
+        parsed = media::readRiff(source, false);
+    } else if (ext == QLatin1String("aiff") || ext == QLatin1String("aif")) {
+        parsed = media::readRiff(source, true);
+    } else if (ext == QLatin1String("m4a") || ext == QLatin1String("mp4")) {
+        parsed = media::readMp4(source);
+    } else if (ext == QLatin1String("flac")) {
+        parsed = media::readFlac(source);
+    }
+    if (!parsed) {
+        return std::nullopt;
+    }
+    return fromItems(std::move(parsed->items), parsed->duration);
 }

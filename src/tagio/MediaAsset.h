@@ -5,6 +5,8 @@
 
 #include <optional>
 
+class ByteSource;
+
 // The metadata of one audio file as a flat list of items, read through TagLib.
 // It serves the fields our own tag handlers do not read (title, artist, album,
 // duration) and the fall-back year and genre, for every format TagLib opens:
@@ -46,7 +48,21 @@ public:
 
     // Opens the file, reads its tags and its duration and closes it again.
     // Throws AppError::tagReadFailed when the file cannot be opened as audio.
+    // MP3, AIFF, WAV, MP4/M4A and FLAC files are read by our own parsers
+    // (headers and the bodies of the reported items only, never a picture),
+    // giving what TagLib gives; every other format goes through TagLib.
     static MediaAsset load(const QString& path);
+    // The same on a file that is already open (its path names the format).
+    static MediaAsset load(const ByteSource& source);
+    // Our own parsers alone: no value for a format they do not read, or a
+    // tag kind they leave to TagLib (an ID3v2.2 tag, a FLAC file whose only
+    // tag is an ID3 tag). Throws AppError::tagReadFailed for no audio.
+    static std::optional<MediaAsset> loadOwn(const ByteSource& source);
+    // Whether the path's format is one our own parsers read.
+    static bool readsItself(const QString& path);
+    // Through TagLib alone, whatever the format: the reference our own
+    // parsers are held to.
+    static MediaAsset loadWithTagLib(const QString& path);
 
     // Every item, tag by tag in the order of the file's tags, each tag's items
     // in the order the tag lists them.

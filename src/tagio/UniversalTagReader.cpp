@@ -9,6 +9,7 @@
 #include "tagio/FLACHandler.h"
 #include "tagio/GenreNames.h"
 #include "tagio/ID3v2Handler.h"
+#include "tagio/MediaAssetParts.h"
 
 #include <QFileInfo>
 
@@ -146,10 +147,47 @@ TagData UniversalTagReader::readFlac(const QString& path, const QString& fileNam
 }
 
 TagData UniversalTagReader::readMedia(const QString& path) const {
+    // One open of the file serves the media items and our own handlers
+    // (files TagLib reads are opened by TagLib).
+    const QString ext = lowerExtension(path);
+    std::optional<ByteSource> source;
+    if (MediaAsset::readsItself(path) || isID3Extension(ext) || isMP4Extension(ext)) {
+        source = ByteSource::open(path);
+        if (!source) {
+            throw AppError::tagReadFailed(path, QStringLiteral("The file could not be opened as audio"));
+        }
+    }
     std::optional<MediaAsset> loaded;
+    std::optional<DirectTags> direct;
     try {
-        checkWholeReads(path);
-        loaded.emplace(MediaAsset::load(path));
+        // One walk of the tag or item list gives the items and what our
+        // handler's year and genre reads give.
+        media::DirectFrames frames;
+        std::optional<media::Parsed> parsed;
+        if (ext == QLatin1String("mp3")) {
+            parsed = media::readMpeg(*source, &frames);
+        } else if (ext == QLatin1String("m4a")) {
+            parsed = media::readMp4(*source, &m_mp4Handler, &frames);
+        }
+        if (parsed) {
+            loaded.emplace(MediaAsset::fromItems(std::move(parsed->items), parsed->duration));
+            if (frames.known) {
+                Console::line((ext == QLatin1String("mp3")
+                                   ? QStringLiteral("[TagIO] ID3v2Handler.readGenre: ")
+                                   : QStringLiteral("[TagIO] MP4Handler.readGenre: ")) +
+                              QFileInfo(path).fileName());
+                direct = DirectTags{frames.yearText ? extractYear(*frames.yearText) : std::nullopt,
+                                    frames.genre.value_or(QString())};
+            }
+        }
+        if (!loaded && source && MediaAsset::readsItself(path)) {
+            loaded = MediaAsset::loadOwn(*source);
+        }
+        if (!loaded) {
+            // TagLib trusts the sizes in the file: it gets only files whose reads stay bounded.
+            checkWholeReads(path);
+            loaded.emplace(MediaAsset::loadWithTagLib(path));
+        }
     } catch (const AppError&) {
         throw;
     } catch (const std::exception& e) {
@@ -187,8 +225,10 @@ TagData UniversalTagReader::readMedia(const QString& path) const {
         }
     }
 
-    const DirectTags direct = readDirect(path);
-    record.year = direct.year;
+    if (!direct) {
+        direct = source ? readDirect(*source) : readDirect(path);
+    }
+    record.year = direct->year;
     if (!record.year) {
         if (const auto text = loadFirstString(withCommonKey(common, MediaAsset::commonKeyCreationDate))) {
             record.year = extractYear(*text);
@@ -204,7 +244,7 @@ TagData UniversalTagReader::readMedia(const QString& path) const {
         }
     }
 
-    record.genre = direct.genre;
+    record.genre = direct->genre;
     if (record.genre.isEmpty()) {
         record.genre = resolveGenre(common, metadata, m_id3Genres);
     }
@@ -251,10 +291,26 @@ QString UniversalTagReader::readGenreDirect(const QString& path) const {
 
 UniversalTagReader::DirectTags UniversalTagReader::readDirect(const QString& path) const {
     const QString ext = lowerExtension(path);
+    if (!isMP4Extension(ext) && !isID3Extension(ext)) {
+        return {readYearDirect(path), readGenreDirect(path)};
+    }
+    const std::optional<ByteSource> source = ByteSource::open(path);
+    if (!source) {
+        Console::line((isID3Extension(ext) ? QStringLiteral("[TagIO] ID3v2Handler.readGenre: ")
+                                           : QStringLiteral("[TagIO] MP4Handler.readGenre: ")) +
+                      QFileInfo(path).fileName());
+        return {};
+    }
+    return readDirect(*source);
+}
+
+UniversalTagReader::DirectTags UniversalTagReader::readDirect(const ByteSource& source) const {
+    const QString& path = source.path();
+    const QString ext = lowerExtension(path);
     if (isMP4Extension(ext)) {
         // What MP4Handler::readYear and ::readGenre give, from one walk of the item list.
         try {
-            MP4Handler::YearAndGenre found = m_mp4Handler.readYearAndGenre(path);
+            MP4Handler::YearAndGenre found = m_mp4Handler.readYearAndGenre(source);
             return {found.year, std::move(found.genre).value_or(QString())};
         } catch (const std::exception&) {
             return {};
@@ -265,19 +321,12 @@ UniversalTagReader::DirectTags UniversalTagReader::readDirect(const QString& pat
     }
     // What ID3v2Handler::readYear and ::readGenre give, from one walk of the tag.
     Console::line(QStringLiteral("[TagIO] ID3v2Handler.readGenre: ") + QFileInfo(path).fileName());
-    DirectTags direct;
     try {
-        const std::optional<ByteSource> source = ByteSource::open(path);
-        if (!source) {
-            return direct;
-        }
-        ID3v2Handler::YearAndGenre found = ID3v2Handler::readYearAndGenre(*source, path);
-        direct.year = found.year;
-        direct.genre = std::move(found.genre).value_or(QString());
+        ID3v2Handler::YearAndGenre found = ID3v2Handler::readYearAndGenre(source, path);
+        return {found.year, std::move(found.genre).value_or(QString())};
     } catch (const std::exception&) {
         return {};
     }
-    return direct;
 }
 
 QString UniversalTagReader::resolveGenre(const QList<Item>& commonItems, const QList<Item>& metadataItems,

@@ -10,6 +10,8 @@
 
 #include <optional>
 
+class ByteSource;
+
 // Reads one audio file into a TagData record. FLAC files are read by
 // FLACHandler alone; every other file through the media metadata layer
 // (title, artist, album, duration and the fall-back year and genre), with year
@@ -42,6 +44,8 @@ public:
         QString genre;
     };
     DirectTags readDirect(const QString& path) const;
+    // The same on a file that is already open (its path names the format).
+    DirectTags readDirect(const ByteSource& source) const;
 
     // The genre from the media items (see resolveGenre in GenreNames.h).
     static QString resolveGenre(const QList<MediaAsset::Item>& commonItems,

@@ -5,6 +5,7 @@
 #include "model/DebugLogger.h"
 #include "tagio/ByteSource.h"
 #include "tagio/FLACHandler.h"
+#include "tagio/FilePieces.h"
 #include "tagio/GenreNames.h"
 #include "tagio/ID3v2Handler.h"
 
@@ -17,7 +18,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -72,44 +76,48 @@ UniversalTagWriter::FileStamp stampOf(const struct stat& st) {
     return stamp;
 }
 
-// Closes and removes the temporary file unless the rename took it over.
+// The replacement file while it is written. Unnamed (made with O_TMPFILE in
+// the target's folder) where the file system allows it, so that a crash
+// leaves nothing behind; it gets its name only right before the rename.
+// Closed, and removed when named, unless the rename took it over.
 class TemporaryFile {
 public:
+    // Takes over `fd`; `path` is empty while the file has no name.
     TemporaryFile(QByteArray path, int fd) : m_path(std::move(path)), m_fd(fd) {}
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
     ~TemporaryFile() {
-        closeQuietly();
-        if (!m_kept) {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+        if (!m_kept && !m_path.isEmpty()) {
             ::unlink(m_path.constData());
         }
     }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
 
     int fd() const { return m_fd; }
-    // Closes the file; false (with errno set) when the close reported an error.
-    bool close() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0;
+
+    // Gives an unnamed file the name `path`; false (errno set) when refused.
+    bool link(const QByteArray& path) {
+        const QByteArray self = QByteArrayLiteral("/proc/self/fd/") + QByteArray::number(m_fd);
+        if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, path.constData(), AT_SYMLINK_FOLLOW) != 0) {
+            return false;
+        }
+        m_path = path;
+        return true;
     }
+    // Closes the file; false (with errno set) when the close reported an error.
+    bool close() { return ::close(std::exchange(m_fd, -1)) == 0; }
     void keep() { m_kept = true; }
 
 private:
-    void closeQuietly() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
-    }
     QByteArray m_path;
     int m_fd = -1;
     bool m_kept = false;
 };
 
 // Writes every byte; false (with errno set) on failure.
-bool writeAll(int fd, const QByteArray& data) {
-    const char* p = data.constData();
-    qint64 left = data.size();
+bool writeAll(int fd, const char* p, qint64 left) {
     while (left > 0) {
         const ssize_t n = ::write(fd, p, static_cast<size_t>(std::min<qint64>(left, qint64(1) << 30)));
         if (n < 0) {
@@ -126,6 +134,97 @@ bool writeAll(int fd, const QByteArray& data) {
         left -= n;
     }
     return true;
+}
+
+// Appends `length` bytes of `from` at `offset` to `to`: in the kernel where it
+// can (copy_file_range), else by reads and writes of 1 MiB. False (errno set)
+// on failure; errno 0 when the file ended early.
+class RangeCopier {
+public:
+    bool copy(int from, qint64 offset, int to, qint64 length) {
+        while (length > 0 && m_inKernel) {
+            loff_t in = offset;
+            const ssize_t n = ::copy_file_range(
+                from, &in, to, nullptr, static_cast<size_t>(std::min<qint64>(length, qint64(1) << 30)), 0);
+            if (n < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP &&
+                    errno != EBADF) {
+                    return false;
+                }
+                m_inKernel = false; // not between these files: go on with plain reads
+                break;
+            }
+            if (n == 0) {
+                // Some file systems copy nothing instead of refusing; the reads below tell a file that ended.
+                m_inKernel = false;
+                break;
+            }
+            offset += n;
+            length -= n;
+        }
+        if (length > 0 && m_buffer.empty()) {
+            m_buffer.resize(blockSize);
+        }
+        while (length > 0) {
+            const ssize_t n = ::pread(from, m_buffer.data(), static_cast<size_t>(std::min(length, blockSize)),
+                                      static_cast<off_t>(offset));
+            if (n < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return false;
+            }
+            if (n == 0) {
+                errno = 0;
+                return false;
+            }
+            if (!writeAll(to, m_buffer.data(), n)) {
+                return false;
+            }
+            offset += n;
+            length -= n;
+        }
+        return true;
+    }
+
+private:
+    static constexpr qint64 blockSize = qint64(1) << 20;
+    bool m_inKernel = true;
+    std::vector<char> m_buffer;
+};
+
+// Copies the extended attributes of the file at `from` to the open file `to`.
+// What the process may not set (trusted.*, most security.*) or what the file
+// system does not hold is skipped: the attributes are kept where possible.
+void copyExtendedAttributes(const QByteArray& from, int to) {
+    const ssize_t listSize = ::listxattr(from.constData(), nullptr, 0);
+    if (listSize <= 0) {
+        return;
+    }
+    QByteArray names(listSize, '\0');
+    const ssize_t got = ::listxattr(from.constData(), names.data(), size_t(names.size()));
+    if (got <= 0) {
+        return;
+    }
+    names.truncate(got);
+    for (const QByteArray& name : names.split('\0')) {
+        if (name.isEmpty()) {
+            continue;
+        }
+        const ssize_t valueSize = ::getxattr(from.constData(), name.constData(), nullptr, 0);
+        if (valueSize < 0) {
+            continue;
+        }
+        QByteArray value(valueSize, '\0');
+        const ssize_t read =
+            ::getxattr(from.constData(), name.constData(), value.data(), size_t(value.size()));
+        if (read >= 0) {
+            ::fsetxattr(to, name.constData(), value.constData(), size_t(read), 0);
+        }
+    }
 }
 
 // Flushes a folder's entries, so that a completed rename survives a crash.
@@ -178,23 +277,30 @@ void UniversalTagWriter::writeGenre(const QString& genre, std::optional<int> yea
     }
 
     try {
-        const LoadedFile loaded = loadFile(path);
-        QByteArray image;
+        errno = 0;
+        const std::optional<ByteSource> source = ByteSource::open(path);
+        struct stat st {};
+        if (!source || ::fstat(source->descriptor(), &st) != 0) {
+            throw AppError::tagWriteFailed(path, errno != 0 ? errnoText(errno)
+                                                            : QStringLiteral("Not a regular file"));
+        }
+        const SourceBytes file(*source);
+        FilePieces pieces;
         switch (branch) {
         case Branch::id3:
-            image = ID3v2Handler::writeGenre(genre, year, title, artist, loaded.bytes, path);
+            pieces = ID3v2Handler::writeGenre(genre, year, title, artist, file, path);
             break;
         case Branch::mp4:
-            image = m_mp4Handler.writeGenre(genre, year, title, artist, loaded.bytes, path);
+            pieces = m_mp4Handler.writeGenre(genre, year, title, artist, file, path);
             break;
         case Branch::flac:
-            FLACHandler::validateMagic(loaded.bytes, path);
-            image = FLACHandler::writeGenre(genre, year, title, artist, loaded.bytes, path);
+            FLACHandler::validateMagic(file, path);
+            pieces = FLACHandler::writeGenre(genre, year, title, artist, file, path);
             break;
         case Branch::refused:
             break;
         }
-        atomicWrite(image, path, loaded.stamp);
+        atomicWrite(pieces, &*source, path, stampOf(st));
     } catch (const AppError&) {
         throw;
     } catch (const std::exception& error) {
@@ -317,6 +423,14 @@ QByteArray UniversalTagWriter::temporaryName(const QByteArray& encodedFileName, 
 
 void UniversalTagWriter::atomicWrite(const QByteArray& data, const QString& path,
                                      const std::optional<FileStamp>& loaded) {
+    FilePieces pieces;
+    pieces.append(data);
+    atomicWrite(pieces, nullptr, path, loaded);
+}
+
+void UniversalTagWriter::atomicWrite(const FilePieces& pieces, const ByteSource* original,
+                                     const QString& path, const std::optional<FileStamp>& loaded,
+                                     TemporaryKind kind) {
     auto failure = [&path](const QString& reason) {
         return AppError::tagWriteFailed(path, QStringLiteral("Atomic write failed: ") + reason);
     };
@@ -330,11 +444,11 @@ void UniversalTagWriter::atomicWrite(const QByteArray& data, const QString& path
     const QByteArray target(resolved);
     std::free(resolved);
 
-    struct stat original {};
-    if (::stat(target.constData(), &original) != 0) {
+    struct stat targetStatus {};
+    if (::stat(target.constData(), &targetStatus) != 0) {
         throw failure(errnoText(errno));
     }
-    if (!S_ISREG(original.st_mode)) {
+    if (!S_ISREG(targetStatus.st_mode)) {
         throw failure(QStringLiteral("Not a regular file"));
     }
 
@@ -344,45 +458,71 @@ void UniversalTagWriter::atomicWrite(const QByteArray& data, const QString& path
     const QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
     const QByteArray temporaryPath = folder + '/' + temporaryName(fileName, uuid);
 
-    const int fd = ::open(temporaryPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        throw failure(errnoText(errno));
-    }
-    TemporaryFile temporary(temporaryPath, fd);
-
-    // Keep owner and permissions where the system lets us; a file system
-    // without them (FAT on a USB stick) refuses, and the write goes on.
-    if (::fchown(fd, original.st_uid, original.st_gid) != 0) {
-        // Only the owner's own ids are allowed; the file stays ours.
-    }
-    if (::fchmod(fd, original.st_mode & 07777) != 0) {
-        // Same as above: the folder's defaults apply.
-    }
-
-    if (!writeAll(fd, data)) {
-        throw failure(errnoText(errno));
-    }
-    if (::fsync(fd) != 0) {
-        throw failure(errnoText(errno));
-    }
-    if (!temporary.close()) {
-        throw failure(errnoText(errno));
-    }
-
-    if (loaded) {
-        struct stat now {};
-        if (::stat(target.constData(), &now) != 0) {
+    // Everything up to the moment the temporary file needs its name.
+    const auto fill = [&](TemporaryFile& temporary) {
+        const int fd = temporary.fd();
+        // Keep owner and permissions where the system lets us; a file system
+        // without them (FAT on a USB stick) refuses, and the write goes on.
+        if (::fchown(fd, targetStatus.st_uid, targetStatus.st_gid) != 0) {
+            // Only the owner's own ids are allowed; the file stays ours.
+        }
+        if (::fchmod(fd, targetStatus.st_mode & 07777) != 0) {
+            // Same as above: the folder's defaults apply.
+        }
+        RangeCopier copier;
+        for (const FilePieces::Piece& piece : pieces.pieces()) {
+            if (!piece.isCopy()) {
+                if (!writeAll(fd, piece.bytes.constData(), piece.bytes.size())) {
+                    throw failure(errnoText(errno));
+                }
+            } else if (original == nullptr) {
+                throw failure(QStringLiteral("No file to copy from"));
+            } else if (!copier.copy(original->descriptor(), piece.from, fd, piece.length)) {
+                throw failure(errno != 0 ? errnoText(errno)
+                                         : QStringLiteral("The file changed while it was read"));
+            }
+        }
+        copyExtendedAttributes(target, fd);
+        if (::fsync(fd) != 0) {
             throw failure(errnoText(errno));
         }
-        if (!(stampOf(now) == *loaded)) {
-            throw failure(QStringLiteral("The file was changed by someone else since it was loaded"));
+        if (loaded) {
+            struct stat now {};
+            if (::stat(target.constData(), &now) != 0) {
+                throw failure(errnoText(errno));
+            }
+            if (!(stampOf(now) == *loaded)) {
+                throw failure(QStringLiteral("The file was changed by someone else since it was loaded"));
+            }
+        }
+    };
+
+    std::optional<TemporaryFile> temporary;
+    if (kind == TemporaryKind::unnamedWhereSupported) {
+        const int fd = ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            temporary.emplace(QByteArray(), fd);
+            fill(*temporary);
+            if (!temporary->link(temporaryPath)) {
+                temporary.reset(); // a system without /proc: write it again under its name
+            }
         }
     }
-
+    if (!temporary) {
+        const int fd = ::open(temporaryPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            throw failure(errnoText(errno));
+        }
+        temporary.emplace(temporaryPath, fd);
+        fill(*temporary);
+    }
+    if (!temporary->close()) {
+        throw failure(errnoText(errno));
+    }
     if (::rename(temporaryPath.constData(), target.constData()) != 0) {
         throw failure(errnoText(errno));
     }
-    temporary.keep();
+    temporary->keep();
     syncFolder(folder);
 
     Console::line(QStringLiteral("[TagIO] Atomic write complete: ") + QFileInfo(path).fileName());

@@ -10,9 +10,14 @@
 #include <mutex>
 #include <optional>
 
+class ByteSource;
+class FilePieces;
+
 // The one entry point for changing a file's tags and for reading the genre
-// back after a change. It picks the handler by format, loads the file, has the
-// handler build the complete new image and replaces the file atomically.
+// back after a change. It picks the handler by format, has the handler describe
+// the new file as pieces (new bytes and ranges of the old file) and streams
+// them into a replacement that takes the file's place atomically; memory use
+// does not grow with the size of the file.
 //
 // Blocking and thread-safe: every call runs to its end under the write lock,
 // so no two writes or read-backs ever work at the same moment (the lock is
@@ -65,13 +70,23 @@ public:
     // notes its stamp. Throws AppError::tagWriteFailed when it cannot.
     static LoadedFile loadFile(const QString& path);
 
-    // Replaces the file at `path` with `data`: a symbolic link is followed and
-    // the real file replaced; the new image is written completely to a hidden
-    // temporary file beside it (same permissions and, where allowed, owner),
-    // flushed to disk, renamed over the target and the folder flushed. With
+    enum class TemporaryKind { unnamedWhereSupported, named };
+
+    // Replaces the file at `path` with `pieces`, copied ranges read from
+    // `original` (the open file the pieces were made from): a symbolic link is
+    // followed and the real file replaced. The new file is written completely
+    // to a temporary file in the same folder (same permissions, extended
+    // attributes and, where allowed, owner), flushed to disk, renamed over the
+    // target and the folder flushed. The temporary file has no name until
+    // right before the rename where the file system allows (else it is the
+    // hidden temporaryName), so that a crash leaves nothing behind. With
     // `loaded`, the replace is refused when the target has changed since then.
     // On any failure the target is untouched, no temporary file remains and
     // AppError::tagWriteFailed ("Atomic write failed: ...") is thrown.
+    static void atomicWrite(const FilePieces& pieces, const ByteSource* original, const QString& path,
+                            const std::optional<FileStamp>& loaded,
+                            TemporaryKind kind = TemporaryKind::unnamedWhereSupported);
+    // The same with the whole new contents in memory.
     static void atomicWrite(const QByteArray& data, const QString& path,
                             const std::optional<FileStamp>& loaded = std::nullopt);
 

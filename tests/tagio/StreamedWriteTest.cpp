@@ -1,0 +1,304 @@
+#include "model/AppError.h"
+#include "tagio/ByteSource.h"
+#include "tagio/FLACHandler.h"
+#include "tagio/FilePieces.h"
+#include "tagio/GenreNames.h"
+#include "tagio/ID3v2Handler.h"
+#include "tagio/MP4Handler.h"
+#include "tagio/UniversalTagWriter.h"
+
+#include "QtPrinters.h"
+#include "TestFiles.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+#include <sys/resource.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+namespace {
+
+using Kind = UniversalTagWriter::TemporaryKind;
+
+const QString newGenre = QStringLiteral("House 80er");
+
+// Everything in the folder, hidden files included.
+QString folderEntries(const QString& folder) {
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System).join(QLatin1Char(' '));
+}
+
+FilePieces piecesFor(AudioFormat format, const SourceBytes& file, const QString& path) {
+    static const MP4Handler mp4(id3v1GenreNames());
+    switch (format) {
+    case AudioFormat::m4a:
+    case AudioFormat::aac:
+        return mp4.writeGenre(newGenre, 1987, std::nullopt, QStringLiteral("Artist"), file, path);
+    case AudioFormat::flac:
+        return FLACHandler::writeGenre(newGenre, 1987, std::nullopt, QStringLiteral("Artist"), file, path);
+    default:
+        return ID3v2Handler::writeGenre(newGenre, 1987, std::nullopt, QStringLiteral("Artist"), file, path);
+    }
+}
+
+// A RIFF/WAVE file of `size` bytes without an ID3 chunk; the sample data is a
+// hole, so that the file costs no time to make.
+bool makeLargeWav(const QString& path, qint64 size) {
+    QByteArray head = QByteArray("RIFF") + QByteArray(4, '\0') + "WAVEfmt " +
+                      QByteArray::fromHex("10000000") +
+                      QByteArray::fromHex("0100020044AC000010B1020004001000") + "data" + QByteArray(4, '\0');
+    const auto putLE = [&head](qint64 at, qint64 value) {
+        for (int i = 0; i < 4; ++i) {
+            head[at + i] = char((value >> (8 * i)) & 0xFF);
+        }
+    };
+    putLE(4, size - 8);
+    putLE(40, size - head.size());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(head) == head.size() && file.resize(size);
+}
+
+// A child process that writes the genre into the WAV file at `path`, hands
+// `report` how much its peak memory grew during the write (KiB) and exits with
+// 0 (1 when the write failed).
+pid_t startWrite(
+    const QString& path, const std::function<void(long)>& report = [](long) {}) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        rusage before{}, after{};
+        ::getrusage(RUSAGE_SELF, &before);
+        try {
+            UniversalTagWriter().writeGenre(newGenre, 1987, std::nullopt, std::nullopt, path,
+                                            AudioFormat::wav);
+        } catch (...) {
+            ::_exit(1);
+        }
+        ::getrusage(RUSAGE_SELF, &after);
+        report(after.ru_maxrss - before.ru_maxrss);
+        ::_exit(0);
+    }
+    return child;
+}
+
+bool diskHasRoom(const QString& folder, qint64 bytes) {
+    struct statvfs fs {};
+    return ::statvfs(QFile::encodeName(folder).constData(), &fs) == 0 &&
+           qint64(fs.f_bavail) * qint64(fs.f_frsize) > bytes;
+}
+
+} // namespace
+
+TEST(FilePieces, JoinsRangesReadsAcrossPiecesAndTellsWhereBytesComeFrom) {
+    const QByteArray original("0123456789");
+    FilePieces pieces;
+    pieces.copy(0, 2);
+    pieces.copy(2, 2); // continues the range before
+    pieces.append("ab");
+    pieces.append({});
+    pieces.copy(8, 2);
+    pieces.copy(5, 0);
+    ASSERT_EQ(pieces.pieces().size(), 3);
+    EXPECT_EQ(pieces.size(), 8);
+    EXPECT_EQ(pieces.materialise(original), QByteArray("0123ab89"));
+
+    const SourceBytes source(original);
+    struct Row {
+        qint64 offset, length;
+        std::optional<QByteArray> bytes;
+        std::optional<qint64> origin;
+    };
+    const Row rows[] = {
+        {0, 4, QByteArray("0123"), 0},
+        {1, 2, QByteArray("12"), 1},
+        {3, 3, QByteArray("3ab"), std::nullopt},
+        {4, 2, QByteArray("ab"), std::nullopt},
+        {6, 2, QByteArray("89"), 8},
+        {7, 2, std::nullopt, std::nullopt},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(pieces.read(row.offset, row.length, source), row.bytes) << row.offset;
+        EXPECT_EQ(pieces.originOf(row.offset, row.length), row.origin) << row.offset;
+    }
+}
+
+// Every writable fixture, written by streaming into an unnamed temporary file
+// and by the named fallback: the file on disk is the image the handler builds
+// in memory, its extended attributes stay, and nothing else is left behind.
+TEST(StreamedWrite, EveryFixtureOnDiskEqualsTheImageBuiltInMemoryWithBothKindsOfTemporaryFile) {
+    QDirIterator it(TestFiles::fixturePath(QString()), QDir::Files, QDirIterator::Subdirectories);
+    int written = 0;
+    while (it.hasNext()) {
+        const QString fixture = it.next();
+        const AudioFormat format = audioFormatForPath(fixture);
+        if (!isWritableFormat(format)) {
+            continue;
+        }
+        const QByteArray before = TestFiles::readFile(fixture);
+        std::optional<QByteArray> expected;
+        try {
+            expected = piecesFor(format, SourceBytes(before), fixture).materialise(before);
+        } catch (const AppError&) {
+            // Refused in memory: the streamed write must refuse too.
+        }
+        for (const Kind kind : {Kind::unnamedWhereSupported, Kind::named}) {
+            SCOPED_TRACE(qPrintable(fixture + (kind == Kind::named ? " (named)" : " (unnamed)")));
+            QTemporaryDir dir;
+            const QString path = dir.filePath(QFileInfo(fixture).fileName());
+            TestFiles::writeFile(path, before);
+            const QByteArray native = QFile::encodeName(path);
+            const bool xattrs = ::setxattr(native.constData(), "user.velmora.cue", "A1", 2, 0) == 0;
+            try {
+                const auto source = ByteSource::open(path);
+                ASSERT_TRUE(source);
+                UniversalTagWriter::atomicWrite(piecesFor(format, SourceBytes(*source), path), &*source, path,
+                                                std::nullopt, kind);
+                EXPECT_TRUE(expected.has_value());
+            } catch (const AppError& error) {
+                EXPECT_FALSE(expected.has_value()) << error.what();
+            }
+            EXPECT_EQ(TestFiles::readFile(path), expected.value_or(before));
+            EXPECT_EQ(folderEntries(dir.path()), QFileInfo(path).fileName());
+            if (xattrs) {
+                char value[8] = {};
+                EXPECT_EQ(::getxattr(native.constData(), "user.velmora.cue", value, sizeof value), 2);
+                EXPECT_EQ(QByteArray(value), QByteArray("A1"));
+            }
+            written += expected ? 1 : 0;
+        }
+    }
+    EXPECT_GT(written, 40);
+}
+
+TEST(StreamedWrite, TheWriterStreamsTheSameBytesAsTheHandlerBuildsInMemory) {
+    QTemporaryDir dir;
+    UniversalTagWriter writer;
+    for (const char* fixture : {"id3/v24_rich.mp3", "flac/picture.flac", "mp4/faststart.m4a",
+                                "mp4/free_absorb.m4a", "id3/odd_chunks.wav", "id3/ffmpeg.aiff"}) {
+        const QString path = TestFiles::copyFixture(QString::fromLatin1(fixture), dir);
+        const AudioFormat format = audioFormatForPath(path);
+        const QByteArray before = TestFiles::readFile(path);
+        const QByteArray expected = piecesFor(format, SourceBytes(before), path).materialise(before);
+        writer.writeGenre(newGenre, 1987, std::nullopt, QStringLiteral("Artist"), path, format);
+        EXPECT_EQ(TestFiles::readFile(path), expected) << fixture;
+    }
+    EXPECT_EQ(folderEntries(dir.path()).count(QLatin1Char(' ')), 5);
+}
+
+TEST(StreamedWrite, PeakMemoryOfALargeWriteStaysFlat) {
+    QTemporaryDir dir;
+    const qint64 size = qint64(512) << 20;
+    if (!diskHasRoom(dir.path(), 3 * size)) {
+        GTEST_SKIP() << "not enough free disk space for a write of a 512 MB file";
+    }
+    const QString path = dir.filePath(QStringLiteral("mix.wav"));
+    ASSERT_TRUE(makeLargeWav(path, size));
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    const pid_t child = startWrite(path, [&](long grown) {
+        ::_exit(::write(pipeFds[1], &grown, sizeof grown) == sizeof grown ? 0 : 1);
+    });
+    ASSERT_GE(child, 0);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    long grownKiB = -1;
+    EXPECT_EQ(::read(pipeFds[0], &grownKiB, sizeof grownKiB), qint64(sizeof grownKiB));
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_GE(grownKiB, 0);
+    EXPECT_LT(grownKiB, 64 * 1024) << "the write grew the process by " << grownKiB / 1024 << " MB";
+    EXPECT_EQ(ID3v2Handler::readGenre(path), newGenre);
+    EXPECT_GT(QFileInfo(path).size(), size);
+}
+
+// A write killed at any moment leaves the old or the new file, and nothing else.
+TEST(StreamedWrite, AKilledWriteLeavesTheOldOrTheNewFileAndNoLeftover) {
+    QTemporaryDir dir;
+    const qint64 size = qint64(256) << 20;
+    if (!diskHasRoom(dir.path(), 3 * size)) {
+        GTEST_SKIP() << "not enough free disk space for a write of a 256 MB file";
+    }
+    const QString path = dir.filePath(QStringLiteral("mix.wav"));
+    int old = 0;
+    qint64 wholeWriteUs = 0; // measured by the first run, which is not killed
+    for (const int percent : {-1, 5, 20, 40, 60, 80, 95}) {
+        SCOPED_TRACE(percent);
+        ASSERT_TRUE(makeLargeWav(path, size));
+        QElapsedTimer timer;
+        timer.start();
+        const pid_t child = startWrite(path);
+        ASSERT_GE(child, 0);
+        if (percent >= 0) {
+            ::usleep(useconds_t(wholeWriteUs * percent / 100));
+            ::kill(child, SIGKILL);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        wholeWriteUs = percent < 0 ? timer.nsecsElapsed() / 1000 : wholeWriteUs;
+        EXPECT_TRUE(WIFSIGNALED(status) || WEXITSTATUS(status) == 0);
+
+        EXPECT_EQ(folderEntries(dir.path()), QStringLiteral("mix.wav"));
+        const bool unchanged = QFileInfo(path).size() == size;
+        EXPECT_EQ(ID3v2Handler::readGenre(path), unchanged ? std::nullopt : std::optional<QString>(newGenre));
+        old += unchanged ? 1 : 0;
+    }
+    EXPECT_GT(old, 0) << "no kill landed before the rename";
+}
+
+TEST(StreamedWrite, AnId3ChunkTooLargeToRewriteIsRefusedWithoutReadingIt) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("huge_tag.wav"));
+    const qint64 chunk = ID3v2Handler::maxTagBodySize + 64;
+    ASSERT_TRUE(makeLargeWav(path, 4096));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    file.seek(4096);
+    file.write(QByteArray("id3 ") + QByteArray::fromHex("40000010") /* little-endian size of the chunk */ +
+               "ID3\x03");
+    ASSERT_TRUE(file.resize(4096 + 8 + chunk)); // a hole: no disk space needed
+    file.close();
+    const auto source = ByteSource::open(path);
+    ASSERT_TRUE(source);
+    try {
+        piecesFor(AudioFormat::wav, SourceBytes(*source), path);
+        ADD_FAILURE() << "an ID3 chunk of " << chunk << " bytes was accepted";
+    } catch (const AppError& error) {
+        EXPECT_EQ(error.kind(), AppError::Kind::tagWriteFailed);
+    }
+}
+
+// Ranges of a file on another file system (tmpfs) cannot be copied in the
+// kernel: the writer copies them by reads and writes, block by block.
+TEST(StreamedWrite, RangesTheKernelCannotCopyAreCopiedByReadsAndWrites) {
+    QTemporaryDir other(QStringLiteral("/dev/shm/velmora-XXXXXX"));
+    if (!other.isValid()) {
+        GTEST_SKIP() << "no /dev/shm to hold a file on another file system";
+    }
+    QByteArray original(3 * 1024 * 1024 + 77, '\0');
+    for (qsizetype i = 0; i < original.size(); ++i) {
+        original[i] = char((i * 7919) >> 5);
+    }
+    TestFiles::writeFile(other.filePath(QStringLiteral("source")), original);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("target.mp3"));
+    TestFiles::writeFile(path, "old");
+    FilePieces pieces;
+    pieces.append("new head");
+    pieces.copy(5, original.size() - 10);
+    pieces.append("tail");
+    pieces.copy(0, 3);
+    const auto source = ByteSource::open(other.filePath(QStringLiteral("source")));
+    ASSERT_TRUE(source);
+    UniversalTagWriter::atomicWrite(pieces, &*source, path, std::nullopt);
+    EXPECT_TRUE(TestFiles::readFile(path) == pieces.materialise(original));
+    EXPECT_EQ(folderEntries(dir.path()), QStringLiteral("target.mp3"));
+}
