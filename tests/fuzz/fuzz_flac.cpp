@@ -1,9 +1,7 @@
-// Feeds arbitrary bytes to the FLAC read path: the file walk (through an
-// in-memory file, so nothing is written to disk), the block list and the
-// comment parser.
-// Then feeds the same images to the FLAC write path and checks every image it
-// accepts: a valid block layout ending in the 256-byte padding, the audio
-// frames and all kept blocks unchanged, and the new genre readable.
+// Feeds arbitrary bytes to the FLAC read path (the file walk through an
+// in-memory file, the block list, the comment parser) and to the write path:
+// every image it accepts has a valid block layout ending in the 256-byte
+// padding, the audio frames and kept blocks unchanged and the new genre.
 #include "model/AppError.h"
 #include "tagio/Bytes.h"
 #include "tagio/FLACHandler.h"
@@ -19,6 +17,12 @@
 #include <unistd.h>
 
 namespace {
+
+void check(bool condition) {
+    if (!condition) {
+        std::abort();
+    }
+}
 
 int memoryFile() {
     static const int fd = memfd_create("fuzz_flac_read", MFD_CLOEXEC);
@@ -44,12 +48,6 @@ Walk walk(const QByteArray& image) {
     return result;
 }
 
-void check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
-
 int fuzzRead(const uint8_t* data, size_t size) {
     const int fd = memoryFile();
     if (ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != ssize_t(size)) {
@@ -60,29 +58,19 @@ int fuzzRead(const uint8_t* data, size_t size) {
 
     try {
         const TagData tags = FLACHandler::readTags(path);
-        if (tags.duration < 0.0 || (tags.year && (*tags.year < 1900 || *tags.year > 2100))) {
-            std::abort();
-        }
-        const std::optional<QString> genre = FLACHandler::readGenre(path);
-        if (!tags.genre.isEmpty() && !genre) {
-            std::abort(); // a tag set with a genre has at least one GENRE entry
-        }
+        check(tags.duration >= 0.0 && (!tags.year || (*tags.year >= 1900 && *tags.year <= 2100)));
+        check(tags.genre.isEmpty() || FLACHandler::readGenre(path)); // a genre means a GENRE entry
     } catch (const AppError&) {
     }
     try {
         for (const FLACHandler::MetadataBlock& block : FLACHandler::parseMetadataBlocks(bytes, path)) {
-            if (block.headerOffset < 4 || block.data.size() > bytes.size() - block.headerOffset - 4) {
-                std::abort();
-            }
+            check(block.headerOffset >= 4 && block.data.size() <= bytes.size() - block.headerOffset - 4);
         }
     } catch (const AppError&) {
     }
     // The comment parser on the raw input, and a parse -> serialise -> parse round trip.
     const QList<FLACHandler::VorbisComment> comments = FLACHandler::parseVorbisComment(bytes);
-    const QByteArray again = FLACHandler::serializeVorbisComment(QStringLiteral("v"), comments);
-    if (FLACHandler::parseVorbisComment(again) != comments) {
-        std::abort();
-    }
+    check(FLACHandler::parseVorbisComment(FLACHandler::serializeVorbisComment(QStringLiteral("v"), comments)) == comments);
     return 0;
 }
 

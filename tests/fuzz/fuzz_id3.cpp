@@ -1,9 +1,7 @@
-// Feeds arbitrary bytes to the ID3 read path: the in-memory helpers and the
-// bounded file reads, as MP3, AIFF and WAV. Files live in a temporary folder
-// that is removed at exit.
-// Then feeds the same bytes to the ID3 write path as MP3, AIFF and WAV. A write
-// either fails with AppError::tagWriteFailed or returns a file whose tag reads
-// back with the new genre and whose audio is unchanged. Works in memory only.
+// Feeds arbitrary bytes as MP3, AIFF and WAV to the ID3 read path (the
+// in-memory helpers and the bounded file reads must agree) and to the write
+// path: a write fails with tagWriteFailed or gives a file whose tag reads back
+// with the new values and whose audio is unchanged.
 #include "model/AppError.h"
 #include "model/DecadeRule.h"
 #include "tagio/ByteSource.h"
@@ -88,24 +86,14 @@ int fuzzRead(const uint8_t* data, size_t size) {
     for (const char* name : {"f.mp3", "f.aiff", "f.wav"}) {
         const QString path = tempDir().filePath(QString::fromLatin1(name));
         QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()) {
-            std::abort();
-        }
+        check(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size());
         file.close();
         try {
             const auto genre = ID3v2Handler::readGenre(path);
             const auto year = ID3v2Handler::readYear(path);
             const auto source = ByteSource::open(path);
-            if (!source) {
-                std::abort();
-            }
-            // The bounded and in-memory location rules must agree.
-            if (ID3v2Handler::locateTag(*source, path) != ID3v2Handler::locateTag(bytes, path)) {
-                std::abort();
-            }
-            if (year && (*year < 1920 || *year > 2100)) {
-                std::abort();
-            }
+            check(source && ID3v2Handler::locateTag(*source, path) == ID3v2Handler::locateTag(bytes, path));
+            check(!year || (*year >= 1920 && *year <= 2100));
             // The frame-header walk gives what the whole tag read into memory gives.
             std::optional<int> wholeYear;
             std::optional<QString> wholeGenre;
@@ -116,9 +104,7 @@ int fuzzRead(const uint8_t* data, size_t size) {
                 wholeGenre = ID3v2Handler::findGenreFrame(*tag);
             }
             const ID3v2Handler::YearAndGenre walked = ID3v2Handler::readYearAndGenre(*source, path);
-            if (year != wholeYear || genre != wholeGenre || walked.year != year || walked.genre != genre) {
-                std::abort();
-            }
+            check(year == wholeYear && genre == wholeGenre && walked.year == year && walked.genre == genre);
         } catch (const AppError&) {
             std::abort(); // the file exists and is readable: no error is expected
         }

@@ -1,9 +1,6 @@
-// Feeds arbitrary bytes to the MP4 reading side: the atom parser and the
-// item readers on the bytes, and readGenre/readYear on a temporary file.
-// Aborts when the header walk of the item list and the whole-moov read disagree.
-// Then feeds the same bytes to MP4Handler::writeGenre. A write either is refused
-// with AppError or gives a file from which the new genre reads back, and in
-// which every top-level byte outside the movie is where the rules put it.
+// Feeds arbitrary bytes to the MP4 readers (the header walk of the item list
+// and the whole-moov read must agree) and to the writer: a write is refused
+// with AppError or gives a file from which the new genre reads back.
 #include "model/AppError.h"
 #include "tagio/MP4Handler.h"
 

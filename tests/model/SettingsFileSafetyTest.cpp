@@ -1,9 +1,6 @@
 #include "model/Console.h"
 #include "model/DebugLogger.h"
-#include "model/DecadeRule.h"
-#include "model/SettingsSnapshot.h"
 #include "model/SettingsStore.h"
-#include "services/AIExchange.h"
 
 #include "ConsoleCapture.h"
 #include "TestFiles.h"
@@ -14,7 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <functional>
 
 #include <sys/stat.h>
@@ -72,13 +68,11 @@ TEST(SettingsFileSafety, UnreadableFilesAreMovedAsideBeforeTheFirstSave) {
         EXPECT_FALSE(store.contains(QStringLiteral("velmora.apiKey"))) << c.name;
         EXPECT_TRUE(setAside(dir).isEmpty()) << c.name << ": nothing moves before a save";
         store.setString(QStringLiteral("velmora.modelName"), QStringLiteral("m"));
-        ConsoleCapture console;
         ASSERT_TRUE(store.commit()) << c.name;
 
         const QStringList aside = setAside(dir);
         ASSERT_EQ(aside.size(), 1) << c.name;
         const QString kept = dir.filePath(aside.front());
-        EXPECT_TRUE(console.text().contains(kept)) << c.name;
         if (c.keepsContent) {
             EXPECT_EQ(TestFiles::readFile(kept), before) << c.name;
             EXPECT_EQ(modeOf(kept), 0600u) << c.name;
@@ -91,43 +85,13 @@ TEST(SettingsFileSafety, UnreadableFilesAreMovedAsideBeforeTheFirstSave) {
 
 TEST(SettingsFileSafety, EmptyFilesStayAndFoldersArePrivate) {
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("config/Velmora/settings.json"));
-    {
-        SettingsStore store(path);
-        store.setString(QStringLiteral("velmora.apiKey"), QStringLiteral("k"));
-        ASSERT_TRUE(store.commit());
-    }
-    EXPECT_EQ(modeOf(QFileInfo(path).absolutePath()), 0700u);
+    SettingsStore store(dir.filePath(QStringLiteral("config/Velmora/settings.json")));
+    store.setString(QStringLiteral("velmora.apiKey"), QStringLiteral("k"));
+    ASSERT_TRUE(store.commit());
+    EXPECT_EQ(modeOf(dir.filePath(QStringLiteral("config/Velmora"))), 0700u);
     TestFiles::writeFile(dir.filePath(QStringLiteral("settings.json")), " \n");
-    SettingsStore empty(dir.filePath(QStringLiteral("settings.json")));
-    ASSERT_TRUE(empty.commit());
+    ASSERT_TRUE(SettingsStore(dir.filePath(QStringLiteral("settings.json"))).commit());
     EXPECT_TRUE(setAside(dir).isEmpty()) << "an empty file holds nothing to keep";
-}
-
-TEST(SettingsFileSafety, NumbersOutsideTheIntegerRangeAreRefused) {
-    const struct {
-        const char* from;
-        bool accepted;
-    } cases[] = {
-        {"1987", true},   {"-5", true},      {"2147483647", true}, {"2147483648", false},
-        {"1e300", false}, {"-1e300", false}, {"1.5", false},       {"\"1987\"", false},
-    };
-    for (const auto& c : cases) {
-        const QByteArray json =
-            QByteArray(R"([{"id":"6F1A5B2C-3D4E-4F50-8A6B-7C8D9E0F1A2B","label":"x","from":)") + c.from +
-            R"(,"to":1999}])";
-        EXPECT_EQ(decodeDecadeRules(json).has_value(), c.accepted) << c.from;
-    }
-    // The request time-out is bounded where it is used, like the files in flight.
-    const struct {
-        int stored;
-        int seconds;
-    } timeouts[] = {{INT_MIN, 1}, {0, 1}, {30, 30}, {600, 600}, {601, 600}, {INT_MAX, 600}};
-    for (const auto& t : timeouts) {
-        SettingsSnapshot s;
-        s.requestTimeoutSeconds = t.stored;
-        EXPECT_EQ(AIExchange::lookupTimeout(s), std::chrono::seconds(t.seconds)) << t.stored;
-    }
 }
 
 TEST(SettingsFileSafety, DebugLogOpensOnlyItsOwnPrivateFile) {
@@ -168,4 +132,33 @@ TEST(SettingsFileSafety, LogAndConsoleLinesEscapeControlCharacters) {
     ConsoleCapture console;
     Console::line(forged);
     EXPECT_EQ(console.text(), escaped + QLatin1Char('\n'));
+}
+
+// The log is a diagnostic for support: it carries each category and the file
+// or folder a line is about, and nothing while it is off.
+TEST(DebugLogger, WritesCategoriesAndNamesOnlyWhileOn) {
+    QTemporaryDir dir;
+    DebugLogger logger(dir.filePath("a/Velmora"));
+    const auto text = [&] {
+        logger.flush();
+        return QString::fromUtf8(TestFiles::readFile(logger.logFileURL()));
+    };
+    logger.log("lost", LogCategory::info);
+    logger.flush();
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("a")));
+    logger.setEnabled(true);
+    logger.logSessionStart("/home/dj/Sets 1987", 12);
+    logger.log("READ: track.mp3", LogCategory::file);
+    logger.log("kaputt", LogCategory::error);
+    logger.setEnabled(false);
+    logger.log("ignored", LogCategory::info);
+    for (const char* part : {"[FILE ] READ: track.mp3", "[ERROR] kaputt", "[SYS  ]", "/home/dj/Sets 1987"}) {
+        EXPECT_TRUE(text().contains(QString::fromUtf8(part))) << part;
+    }
+    EXPECT_FALSE(text().contains("lost") || text().contains("ignored"));
+    logger.setEnabled(true);
+    logger.clearLog();
+    logger.log("new line", LogCategory::info);
+    EXPECT_FALSE(text().contains("track.mp3"));
+    EXPECT_TRUE(text().contains("new line"));
 }

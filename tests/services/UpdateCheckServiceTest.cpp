@@ -1,4 +1,3 @@
-#include "ClosedPort.h"
 #include "LoopbackServer.h"
 #include "QtPrinters.h"
 
@@ -36,22 +35,16 @@ TEST(UpdateCheckServiceTest, FeedAnswersAgainstTheRunningRelease) {
     const std::vector<Case> cases = {
         {"newer build, same release", "1.2.0", "5", {200, feed("1.2", "6")}, newer, "1.2 (6)"},
         {"older build, same release", "1.2.0", "7", {200, feed("1.2.0", "6")}, current, "1.2.0 (7)"},
-        {"older feed release", "2.0.0", "1", {200, feed("1.9.9", "99")}, current, "2.0.0 (1)"},
         {"no running version", "", "", {200, feed("0.0", "0")}, current, "0.0.0 (0)"},
-        {"signed running build", "1.0", "+3", {200, feed("1.0", "3")}, current, "1.0 (3)"},
         {"leading letter skipped", "1.2.0", "1", {200, feed("V2.1.3", "1")}, newer, "V2.1.3 (1)"},
-        {"whole double build", "1.2.0", "5", {200, feed("1.2.0", "6.0")}, newer, "1.2.0 (6)"},
         {"notes", "1.0", "1", {200, withNotes}, newer, "1.1 (1)", QStringLiteral("New")},
         {"one number in feed", "1.0", "1", {200, feed("2.0 beta", "1")}, unreadable, ""},
         {"status 404", "1.0", "1", {404, "{}"}, net, "HTTP 404"},
         {"status 500, valid feed", "1.0", "1", {500, feed("9.0", "1")}, net, "HTTP 500"},
         {"not JSON", "1.0", "1", {200, "<html>portal</html>"}, unreadable, ""},
-        {"array", "1.0", "1", {200, "[1,2]"}, unreadable, ""},
-        {"build missing", "1.0", "1", {200, R"({"version":"9.0"})"}, unreadable, ""},
         {"build as text", "1.0", "1", {200, feed("9.0", "\"6\"")}, unreadable, ""},
         {"build with fraction", "1.0", "1", {200, feed("9.0", "6.5")}, unreadable, ""},
         {"build beyond 64 bits", "1.0", "1", {200, feed("9.0", "9223372036854775808")}, unreadable, ""},
-        {"version as number", "1.0", "1", {200, R"({"version":9,"build":1})"}, unreadable, ""},
         {"notes as number", "1.0", "1", {200, feed("9.0", "1", R"(,"release_notes_de":5)")}, unreadable, ""},
         {"oversized body", "1.0", "1", {200, big}, unreadable, ""},
         {"past the deadline", "1.0", "1", slow, net, ""},
@@ -70,74 +63,5 @@ TEST(UpdateCheckServiceTest, FeedAnswersAgainstTheRunningRelease) {
         }
         EXPECT_EQ(result.notes, c.notes);
         ASSERT_EQ(server.requests().size(), 1u);
-    }
-}
-
-TEST(UpdateCheckServiceTest, RequestAndFailuresBeforeAnAnswer) {
-    LoopbackServer server;
-    server.script("GET", "/downloads/version.json", {{200, feed("1.0", "1")}});
-    UpdateCheckService(server.endpoints(), "1.0.7", "1").checkForUpdates();
-    ASSERT_EQ(server.requests().size(), 1u);
-    EXPECT_EQ(server.requests()[0].header("User-Agent"), "Velmora/1.0.7");
-    EXPECT_EQ(server.requests()[0].header("Cache-Control"), "no-cache");
-
-    // An unreadable running version ends the check before anything is sent.
-    server.clearRequests();
-    EXPECT_EQ(UpdateCheckService(server.endpoints(), "beta", "1").checkForUpdates().kind, Kind::parseError);
-    EXPECT_TRUE(server.requests().empty());
-
-    Endpoints refused;
-    refused.updateFeed = closedLoopbackUrl() + "/downloads/version.json";
-    const UpdateCheckResult result = UpdateCheckService(refused, "1.0", "1").checkForUpdates();
-    EXPECT_EQ(result.kind, Kind::networkError);
-    EXPECT_FALSE(result.text.isEmpty());
-}
-
-TEST(UpdateCheckServiceTest, ParseVersion) {
-    const std::vector<std::pair<QString, std::optional<VersionTriple>>> cases = {
-        {"1.2.3", VersionTriple{1, 2, 3}},
-        {" \t1.2\t ", VersionTriple{1, 2, 0}},
-        {"V2.1.3", VersionTriple{1, 3, 0}},
-        {"1..2", VersionTriple{1, 2, 0}},
-        {"+1.-2", VersionTriple{1, -2, 0}},
-        {"1.2.3.4", VersionTriple{1, 2, 3}},
-        {"99999999999999999999.1.2", VersionTriple{1, 2, 0}},
-        {"2.0 beta", std::nullopt},
-        {"\n1.2", std::nullopt}, // line breaks are not trimmed
-        {"1", std::nullopt},
-        {"+.-", std::nullopt},
-        {"", std::nullopt},
-    };
-    for (const auto& [text, expected] : cases) {
-        EXPECT_EQ(parseVersion(text), expected) << text.toStdString();
-    }
-}
-
-TEST(UpdateCheckServiceTest, ReleaseNotesLanguage) {
-    const ServerVersionInfo both{"1.0", 1, QStringLiteral("de"), QStringLiteral("en")};
-    const ServerVersionInfo germanOnly{"1.0", 1, QStringLiteral("de"), std::nullopt};
-    const ServerVersionInfo englishOnly{"1.0", 1, std::nullopt, QStringLiteral("en")};
-    const ServerVersionInfo none{"1.0", 1, std::nullopt, std::nullopt};
-    struct Case {
-        const ServerVersionInfo& info;
-        AppLanguage language;
-        const char* code;
-        std::optional<QString> expected;
-    };
-    const std::vector<Case> cases = {
-        {both, AppLanguage::german, "en", QStringLiteral("de")},
-        {englishOnly, AppLanguage::german, "de", QStringLiteral("en")},
-        {both, AppLanguage::english, "de", QStringLiteral("en")},
-        {germanOnly, AppLanguage::english, "en", QStringLiteral("de")},
-        {both, AppLanguage::system, "de", QStringLiteral("de")},
-        {both, AppLanguage::system, "fr", QStringLiteral("en")},
-        {both, AppLanguage::system, "", QStringLiteral("en")},
-        {germanOnly, AppLanguage::system, "fr", QStringLiteral("de")},
-        {none, AppLanguage::german, "de", std::nullopt},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(UpdateCheckService::localizedReleaseNotes(c.info, c.language, QString::fromLatin1(c.code)),
-                  c.expected)
-            << int(c.language) << ' ' << c.code;
     }
 }

@@ -51,23 +51,12 @@ public:
         return m_titleArtist.value(path);
     }
 
-    void failWritesTo(const QString& path) {
-        std::lock_guard lock(m_mutex);
-        m_failingPaths.insert(path);
-    }
-    void failReadsOf(const QString& path) {
-        std::lock_guard lock(m_mutex);
-        m_unreadable.insert(path);
-    }
-    // The next writes to `path` store `genre` instead of what was asked.
-    void storeAs(const QString& path, const QString& genre) {
-        std::lock_guard lock(m_mutex);
-        m_storeAs[path] = genre;
-    }
-    void setTitleArtist(const QString& path, const TitleArtist& stored) {
-        std::lock_guard lock(m_mutex);
-        m_titleArtist[path] = stored;
-    }
+    // Set up before the calls begin.
+    void failWritesTo(const QString& path) { m_failingPaths.insert(path); }
+    void failReadsOf(const QString& path) { m_unreadable.insert(path); }
+    // Later writes to `path` store `genre` instead of what was asked.
+    void storeAs(const QString& path, const QString& genre) { m_storeAs[path] = genre; }
+    void setTitleArtist(const QString& path, const TitleArtist& stored) { m_titleArtist[path] = stored; }
     QList<Call> calls() const {
         std::lock_guard lock(m_mutex);
         return m_calls;

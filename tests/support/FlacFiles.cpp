@@ -2,42 +2,27 @@
 
 #include "tagio/Bytes.h"
 
-#include <QFile>
 #include <QProcess>
-
-#include <taglib/flacfile.h>
-#include <taglib/xiphcomment.h>
 
 namespace FlacFiles {
 
 Layout layout(const QByteArray& image) {
     Layout result;
-    if (!image.startsWith("fLaC")) {
-        return result;
-    }
     qint64 pos = 4;
-    while (Bytes::fits(image.size(), pos, 4)) {
-        Block block;
-        block.isLast = (Bytes::u8(image, pos) & 0x80) != 0;
-        block.type = Bytes::u8(image, pos) & 0x7F;
-        const qint64 length = Bytes::u24BE(image, pos + 1);
-        if (!Bytes::fits(image.size(), pos + 4, length)) {
+    while (image.startsWith("fLaC") && Bytes::fits(image.size(), pos, 4)) {
+        const Block block{Bytes::u8(image, pos) & 0x7F, (Bytes::u8(image, pos) & 0x80) != 0,
+                          image.mid(pos + 4, Bytes::u24BE(image, pos + 1))};
+        if (!Bytes::fits(image.size(), pos + 4, Bytes::u24BE(image, pos + 1))) {
             return Layout{result.blocks, -1};
         }
-        block.body = image.mid(pos + 4, length);
         result.blocks.append(block);
-        pos += 4 + length;
+        pos += 4 + block.body.size();
         if (block.isLast) {
             result.audioStart = pos;
-            return result;
+            break;
         }
     }
     return result;
-}
-
-QByteArray audioFrames(const QByteArray& image) {
-    const Layout l = layout(image);
-    return l.audioStart < 0 ? QByteArray() : image.mid(l.audioStart);
 }
 
 QByteArray image(const QList<Block>& blocks, const QByteArray& audio) {
@@ -47,8 +32,7 @@ QByteArray image(const QList<Block>& blocks, const QByteArray& audio) {
         Bytes::appendU24BE(out, uint32_t(block.body.size()));
         out.append(block.body);
     }
-    out.append(audio);
-    return out;
+    return out + audio;
 }
 
 QByteArray streamInfo(uint32_t sampleRate, uint64_t totalSamples) {
@@ -57,12 +41,10 @@ QByteArray streamInfo(uint32_t sampleRate, uint64_t totalSamples) {
     Bytes::appendU16BE(body, 4096);
     Bytes::appendU24BE(body, 0);
     Bytes::appendU24BE(body, 0);
-    // sample rate (20 bits), 2 channels (1), 16 bits (15), total samples (36)
-    const uint64_t packed = (uint64_t(sampleRate & 0xFFFFF) << 44) | (uint64_t(1) << 41) |
-                            (uint64_t(15) << 36) | (totalSamples & 0xFFFFFFFFFull);
-    Bytes::appendU64BE(body, packed);
-    body.append(QByteArray(16, '\0'));
-    return body;
+    // sample rate (20 bits), 2 channels, 16 bits per sample, total samples (36 bits)
+    Bytes::appendU64BE(body, (uint64_t(sampleRate & 0xFFFFF) << 44) | (uint64_t(1) << 41) |
+                                 (uint64_t(15) << 36) | (totalSamples & 0xFFFFFFFFFull));
+    return body + QByteArray(16, '\0');
 }
 
 QString flacTestErrors(const QString& path) {
@@ -73,29 +55,8 @@ QString flacTestErrors(const QString& path) {
         return QStringLiteral("flac -t did not run: ") + process.errorString();
     }
     const QString output = QString::fromLocal8Bit(process.readAll());
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        return output.isEmpty() ? QStringLiteral("flac -t failed") : output;
-    }
-    return {};
-}
-
-QMap<QString, QStringList> taglibFields(const QString& path) {
-    QMap<QString, QStringList> fields;
-    TagLib::FLAC::File file(QFile::encodeName(path).constData(), false);
-    if (!file.isValid()) {
-        return fields;
-    }
-    if (TagLib::Ogg::XiphComment* comment = file.xiphComment(false)) {
-        for (const auto& [key, values] : comment->fieldListMap()) {
-            QStringList list;
-            for (const auto& value : values) {
-                list.append(QString::fromStdString(value.to8Bit(true)));
-            }
-            fields.insert(QString::fromStdString(key.to8Bit(true)), list);
-        }
-    }
-    fields.insert(QStringLiteral("#PICTURES"), {QString::number(file.pictureList().size())});
-    return fields;
+    const bool ok = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    return ok ? QString() : output.isEmpty() ? QStringLiteral("flac -t failed") : output;
 }
 
 } // namespace FlacFiles

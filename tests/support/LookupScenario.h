@@ -9,15 +9,9 @@
 #include "services/MusicBrainzService.h"
 #include "services/YearLookupService.h"
 
-#include <QString>
-#include <QStringList>
-
-#include <chrono>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <ostream>
-#include <string>
 
 // Lets GoogleTest print a lookup result in failure messages.
 inline void PrintTo(const YearLookupResult& r, std::ostream* out) {
@@ -27,60 +21,40 @@ inline void PrintTo(const YearLookupResult& r, std::ostream* out) {
 }
 
 // Pieces for end-to-end tests of the year lookup against the loopback server:
-// settings that a test may change while a lookup runs, files, the answers of
-// the outside services and the lookup's debug-log lines.
+// settings, files and the answers of the outside services, shaped like theirs.
 namespace LookupScenario {
 
 // Settings behind a lock; source() hands the current state to the code under
-// test, change() alters it (also from a server thread, mid-lookup).
+// test, change() alters it (also mid-lookup). Only MusicBrainz is on at first.
 class Settings {
 public:
     Settings() {
         m_values = SettingsSnapshot::defaults();
-        m_values.appLanguage = AppLanguage::german;
         m_values.selectedProvider = AIProviderType::claude;
-        m_values.apiKey.clear(); // the AI is unavailable unless a test sets a key
-        m_values.useExistingYearTag = true;
-        m_values.useMusicBrainz = true;
-        m_values.useSpotify = false;
-        m_values.useDiscogs = false;
-        m_values.useLastFM = false;
-        m_values.enableGenreLookup = false;
+        m_values.apiKey.clear();
+        m_values.useMusicBrainz = m_values.useExistingYearTag = true;
+        m_values.useSpotify = m_values.useDiscogs = m_values.useLastFM = m_values.enableGenreLookup = false;
     }
 
     void change(const std::function<void(SettingsSnapshot&)>& edit) {
         std::lock_guard lock(m_mutex);
         edit(m_values);
     }
-
     SettingsSource source() {
         return [this] {
             std::lock_guard lock(m_mutex);
             return std::make_shared<const SettingsSnapshot>(m_values);
         };
     }
-
-    // Claude with a key, answering at the server's /v1/messages.
     void useClaude() {
-        change([](SettingsSnapshot& s) {
-            s.selectedProvider = AIProviderType::claude;
-            s.apiKey = QStringLiteral("sk-test");
-        });
+        change([](SettingsSnapshot& s) { s.selectedProvider = AIProviderType::claude, s.apiKey = "sk-test"; });
     }
     // Ollama at the server (its availability costs a GET /api/tags).
     void useOllama(const LoopbackServer& server) {
-        change([&](SettingsSnapshot& s) {
-            s.selectedProvider = AIProviderType::ollama;
-            s.customEndpoint = server.baseUrl();
-        });
+        change([&](SettingsSnapshot& s) { s.selectedProvider = AIProviderType::ollama, s.customEndpoint = server.baseUrl(); });
     }
-    void useSpotify(const QString& id = QStringLiteral("client-id"),
-                    const QString& secret = QStringLiteral("client-secret")) {
-        change([&](SettingsSnapshot& s) {
-            s.useSpotify = true;
-            s.spotifyClientId = id;
-            s.spotifyClientSecret = secret;
-        });
+    void useSpotify() {
+        change([](SettingsSnapshot& s) { s.useSpotify = true, s.spotifyClientId = "client-id", s.spotifyClientSecret = "client-secret"; });
     }
 
 private:
@@ -88,14 +62,10 @@ private:
     SettingsSnapshot m_values;
 };
 
-inline MusicFile file(const QString& title, const QString& artist = QStringLiteral("Artist"),
-                      std::optional<int> year = std::nullopt, const QString& album = QString()) {
-    MusicFile f = musicFile(title, artist, year, QString(), QStringLiteral("/music/track.mp3"));
-    f.album = album;
-    return f;
+inline MusicFile file(const QString& title, const QString& artist = "Artist", std::optional<int> year = {}) {
+    return musicFile(title, artist, year, QString(), QStringLiteral("/music/track.mp3"));
 }
 
-// MusicBrainz waits short enough for tests.
 inline MusicBrainzTiming quickTiming() {
     using namespace std::chrono_literals;
     MusicBrainzTiming t;
@@ -105,7 +75,6 @@ inline MusicBrainzTiming quickTiming() {
     return t;
 }
 
-// Answers of the outside services, shaped like theirs: one set for every test.
 inline std::string mbRecordings(const std::string& list) {
     return R"({"recordings":[)" + list + "]}";
 }

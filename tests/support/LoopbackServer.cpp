@@ -5,7 +5,7 @@
 #include <httplib.h>
 
 #include <algorithm>
-#include <cctype>
+#include <strings.h>
 #include <stdexcept>
 
 namespace {
@@ -17,34 +17,21 @@ const bool g_loopbackGuard = [] {
 }();
 
 bool equalsIgnoreCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
+    return ::strcasecmp(a.c_str(), b.c_str()) == 0;
 }
 
-// Decoded query items in the order they appear in the raw target.
+// Decoded query items in the order of the raw target ('+' stays '+': only
+// percent escapes are decoded).
 std::vector<std::pair<std::string, std::string>> parseQuery(const std::string& target) {
     std::vector<std::pair<std::string, std::string>> items;
     const std::size_t q = target.find('?');
-    if (q == std::string::npos) {
-        return items;
-    }
-    const std::string query = target.substr(q + 1);
-    std::size_t start = 0;
-    while (start <= query.size()) {
-        std::size_t end = query.find('&', start);
-        if (end == std::string::npos) {
-            end = query.size();
-        }
-        const std::string item = query.substr(start, end - start);
+    for (std::size_t start = q + 1; q != std::string::npos && start <= target.size();) {
+        const std::size_t end = std::min(target.find('&', start), target.size());
+        const std::string item = target.substr(start, end - start);
+        const std::size_t eq = item.find('=');
         if (!item.empty()) {
-            const std::size_t eq = item.find('=');
-            const std::string name = item.substr(0, eq);
-            const std::string value = eq == std::string::npos ? std::string() : item.substr(eq + 1);
-            // '+' stays '+': only percent escapes are decoded, as the real services do for %2B.
-            items.emplace_back(httplib::detail::decode_url(name, false),
-                               httplib::detail::decode_url(value, false));
+            items.emplace_back(httplib::detail::decode_url(item.substr(0, eq), false),
+                               httplib::detail::decode_url(eq == std::string::npos ? "" : item.substr(eq + 1), false));
         }
         start = end + 1;
     }
@@ -53,12 +40,9 @@ std::vector<std::pair<std::string, std::string>> parseQuery(const std::string& t
 
 } // namespace
 
-// ThreadSanitizer reports that are not races of ours, for every test program
-// that links the loopback server:
-// - the Debian build of cpp-httplib is not instrumented, so its thread pool's
-//   hand-overs are invisible and show up as races inside the library;
-// - glibc's tzset() (called by QDate::currentDate() on every thread) guards
-//   its time-zone state with an internal lock that TSan cannot see.
+// Not our races: the Debian cpp-httplib is not instrumented (its thread pool's
+// hand-overs are invisible), and glibc's tzset() guards its state with a lock
+// ThreadSanitizer cannot see.
 extern "C" const char* __tsan_default_suppressions() {
     return "called_from_lib:libcpp-httplib.so\n"
            "race:libcpp-httplib.so\n"
@@ -66,12 +50,8 @@ extern "C" const char* __tsan_default_suppressions() {
 }
 
 std::string LoopbackServer::Request::query(const std::string& name) const {
-    for (const auto& [key, value] : params) {
-        if (key == name) {
-            return value;
-        }
-    }
-    return {};
+    const auto it = std::find_if(params.begin(), params.end(), [&](const auto& p) { return p.first == name; });
+    return it == params.end() ? std::string() : it->second;
 }
 
 bool LoopbackServer::Request::hasQuery(const std::string& name) const {
@@ -79,17 +59,12 @@ bool LoopbackServer::Request::hasQuery(const std::string& name) const {
 }
 
 std::string LoopbackServer::Request::header(const std::string& name) const {
-    for (const auto& [key, value] : headers) {
-        if (equalsIgnoreCase(key, name)) {
-            return value;
-        }
-    }
-    return {};
+    const auto it = std::find_if(headers.begin(), headers.end(), [&](const auto& h) { return equalsIgnoreCase(h.first, name); });
+    return it == headers.end() ? std::string() : it->second;
 }
 
 bool LoopbackServer::Request::hasHeader(const std::string& name) const {
-    return std::any_of(headers.begin(), headers.end(),
-                       [&](const auto& h) { return equalsIgnoreCase(h.first, name); });
+    return std::any_of(headers.begin(), headers.end(), [&](const auto& h) { return equalsIgnoreCase(h.first, name); });
 }
 
 LoopbackServer::LoopbackServer() : m_server(std::make_unique<httplib::Server>()) {
@@ -97,22 +72,12 @@ LoopbackServer::LoopbackServer() : m_server(std::make_unique<httplib::Server>())
     m_server->set_keep_alive_max_count(1);
     m_server->set_payload_max_length(64 * 1024 * 1024);
     auto dispatch = [this](const httplib::Request& req, httplib::Response& res) {
-        Request r;
-        r.method = req.method;
-        r.path = req.path;
-        r.target = req.target;
-        r.params = parseQuery(req.target);
+        Request r{req.method, req.path, req.target, parseQuery(req.target), {}, req.body, std::chrono::steady_clock::now()};
         for (const auto& [name, value] : req.headers) {
-            // httplib adds these itself; they were not sent by the client.
-            if (name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" ||
-                name == "LOCAL_PORT") {
-                continue;
+            if (name.find("_ADDR") == std::string::npos && name.find("_PORT") == std::string::npos) {
+                r.headers.emplace(name, value); // not one httplib adds itself
             }
-            r.headers.emplace(name, value);
         }
-        r.body = req.body;
-        r.arrived = std::chrono::steady_clock::now();
-
         const Response answer = this->answer(r);
         if (answer.delay.count() > 0 && !m_stopping.sleepFor(answer.delay)) {
             res.status = 503;
@@ -123,23 +88,14 @@ LoopbackServer::LoopbackServer() : m_server(std::make_unique<httplib::Server>())
             res.set_header(name, value);
         }
         if (answer.trickleInterval.count() > 0) {
-            const std::string body = answer.body;
-            const auto interval = answer.trickleInterval;
-            const std::size_t step = std::max<std::size_t>(1, answer.trickleBytes);
-            CancelToken stopping = m_stopping;
-            res.set_chunked_content_provider(
-                answer.contentType,
-                [body, interval, step, stopping](std::size_t offset, httplib::DataSink& sink) {
-                    if (offset >= body.size()) {
-                        sink.done();
-                        return true;
-                    }
-                    if (!stopping.sleepFor(interval)) {
-                        return false;
-                    }
-                    const std::size_t n = std::min(step, body.size() - offset);
-                    return sink.write(body.data() + offset, n);
-                });
+            res.set_chunked_content_provider(answer.contentType, [answer, stopping = m_stopping](std::size_t offset, httplib::DataSink& sink) {
+                if (offset >= answer.body.size()) {
+                    sink.done();
+                    return true;
+                }
+                const std::size_t n = std::min(std::max<std::size_t>(1, answer.trickleBytes), answer.body.size() - offset);
+                return stopping.sleepFor(answer.trickleInterval) && sink.write(answer.body.data() + offset, n);
+            });
         } else {
             res.set_content(answer.body, answer.contentType);
         }
@@ -150,9 +106,8 @@ LoopbackServer::LoopbackServer() : m_server(std::make_unique<httplib::Server>())
     if (m_port <= 0) {
         throw std::runtime_error("LoopbackServer: cannot bind to 127.0.0.1");
     }
-    // The socket already listens; connections made before the thread runs wait in the backlog.
     m_thread = std::thread([this] { m_server->listen_after_bind(); });
-    // stop() only reaches a server that runs already, so wait for that.
+    // stop() only reaches a running server.
     while (!m_server->is_running()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -192,16 +147,12 @@ Endpoints LoopbackServer::endpoints() const {
 void LoopbackServer::script(const std::string& method, const std::string& path,
                             std::vector<Response> responses) {
     std::lock_guard lock(m_mutex);
-    Route& route = m_routes[{method, path}];
-    route = Route{};
-    route.responses = std::move(responses);
+    m_routes[{method, path}] = Route{std::move(responses), 0, {}};
 }
 
 void LoopbackServer::handle(const std::string& method, const std::string& path, Handler handler) {
     std::lock_guard lock(m_mutex);
-    Route& route = m_routes[{method, path}];
-    route = Route{};
-    route.handler = std::move(handler);
+    m_routes[{method, path}] = Route{{}, 0, std::move(handler)};
 }
 
 LoopbackServer::Response LoopbackServer::answer(const Request& request) {
@@ -230,14 +181,16 @@ std::vector<LoopbackServer::Request> LoopbackServer::requests() const {
 }
 
 std::vector<LoopbackServer::Request> LoopbackServer::requests(const std::string& path) const {
-    std::lock_guard lock(m_mutex);
-    std::vector<Request> out;
-    std::copy_if(m_requests.begin(), m_requests.end(), std::back_inserter(out),
-                 [&](const Request& r) { return r.path == path; });
+    std::vector<Request> out = requests();
+    out.erase(std::remove_if(out.begin(), out.end(), [&](const Request& r) { return r.path != path; }), out.end());
     return out;
 }
 
 void LoopbackServer::clearRequests() {
     std::lock_guard lock(m_mutex);
     m_requests.clear();
+}
+
+QString closedLoopbackUrl() {
+    return LoopbackServer().baseUrl(); // the server stops listening when it is gone
 }

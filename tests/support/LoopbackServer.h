@@ -19,31 +19,19 @@ namespace httplib {
 class Server;
 }
 
-// A real HTTP server on 127.0.0.1 (ephemeral port) inside the test process,
-// answering like the outside services. Routes are scripted per method and
-// path; every request that arrives is recorded.
-//
-//     LoopbackServer server;
-//     server.script("GET", "/ws/2/recording", {{503}, {200, R"({"recordings":[]})"}});
-//     MusicBrainzService mb(server.endpoints(), ...);
-//     ... mb.lookup(...) ...
-//     ASSERT_EQ(server.requests().size(), 2u);
-//     EXPECT_EQ(server.requests()[0].query("fmt"), "json");
-//
-// Linking this file also turns on HttpClient::setLoopbackOnly for the whole
+// A real HTTP server on 127.0.0.1 inside the test process, answering like the
+// outside services: routes are scripted per method and path, and every request
+// is recorded. Linking it turns on HttpClient::setLoopbackOnly for the whole
 // test program, so no test can reach the internet by mistake.
 class LoopbackServer {
 public:
-    // One scripted answer.
     struct Response {
         int status = 200;
         std::string body;
         std::string contentType = "application/json";
         std::vector<std::pair<std::string, std::string>> headers;
-        // Waits this long before answering (ends early when the server stops).
-        std::chrono::milliseconds delay{0};
-        // When positive, the body is sent in chunks of `trickleBytes` bytes with
-        // this pause before each chunk (chunked transfer, no Content-Length).
+        std::chrono::milliseconds delay{0}; // before answering (ends early when the server stops)
+        // When positive: the body goes out chunked, `trickleBytes` at a time after this pause each.
         std::chrono::milliseconds trickleInterval{0};
         std::size_t trickleBytes = 1;
 
@@ -51,17 +39,16 @@ public:
         Response(int status_, std::string body_ = {}) : status(status_), body(std::move(body_)) {}
     };
 
-    // One request as received.
     struct Request {
         std::string method;
         std::string path;                                        // without the query
         std::string target;                                      // path and raw (encoded) query
         std::vector<std::pair<std::string, std::string>> params; // decoded query items, in order
-        std::multimap<std::string, std::string> headers;         // names as httplib keeps them
+        std::multimap<std::string, std::string> headers;
         std::string body;
         std::chrono::steady_clock::time_point arrived;
 
-        // The first query item / header of that name, or "" (header names are case-insensitive).
+        // The first query item / header of that name, or "" (header names ignore case).
         std::string query(const std::string& name) const;
         bool hasQuery(const std::string& name) const;
         std::string header(const std::string& name) const;
@@ -75,22 +62,15 @@ public:
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
 
-    int port() const { return m_port; }
-    // "http://127.0.0.1:<port>"
-    QString baseUrl() const;
-    // baseUrl() + path
+    QString baseUrl() const; // "http://127.0.0.1:<port>"
     QString url(const std::string& path) const;
-    // Every outside service at this server, each with the real service's path.
-    Endpoints endpoints() const;
+    Endpoints endpoints() const; // every outside service here, at its real path
 
-    // Answers requests to method + path with the responses in turn; the last
-    // one repeats. Replaces an earlier script or handler of that route.
+    // Answers method + path with the responses in turn, the last one repeating;
+    // or by calling `handler` on a server thread. Unscripted routes get 404.
     void script(const std::string& method, const std::string& path, std::vector<Response> responses);
-    // Answers requests to method + path by calling `handler` (on a server thread).
     void handle(const std::string& method, const std::string& path, Handler handler);
-    // Requests to routes without a script get 404 with an empty JSON object.
 
-    // Everything received so far, in order of arrival; optionally one path only.
     std::vector<Request> requests() const;
     std::vector<Request> requests(const std::string& path) const;
     void clearRequests();
@@ -112,3 +92,6 @@ private:
     std::map<std::pair<std::string, std::string>, Route> m_routes;
     std::vector<Request> m_requests;
 };
+
+// "http://127.0.0.1:<port>" for a port nothing listens on: connections are refused at once.
+QString closedLoopbackUrl();

@@ -1,8 +1,8 @@
 #include "TagProbe.h"
 
 #include "TestFiles.h"
+#include "tagio/Bytes.h"
 #include "tagio/FLACHandler.h"
-#include "tagio/GenreNames.h"
 #include "tagio/ID3v2Handler.h"
 #include "tagio/MP4Handler.h"
 
@@ -11,9 +11,13 @@
 
 #include <aifffile.h>
 #include <flacfile.h>
+#include <id3v1genres.h>
+#include <id3v2tag.h>
 #include <mp4file.h>
 #include <mpegfile.h>
 #include <tag.h>
+#include <textidentificationframe.h>
+#include <tpropertymap.h>
 #include <wavfile.h>
 
 #include <memory>
@@ -27,7 +31,7 @@ QString fromTagLib(const TagLib::String& text) {
     return QString::fromStdString(text.to8Bit(true));
 }
 
-std::unique_ptr<TagLib::File> openWithTagLib(const QString& path, AudioFormat format) {
+std::unique_ptr<TagLib::File> open(const QString& path, AudioFormat format) {
     const QByteArray native = QFile::encodeName(path);
     switch (format) {
     case AudioFormat::mp3:
@@ -43,27 +47,75 @@ std::unique_ptr<TagLib::File> openWithTagLib(const QString& path, AudioFormat fo
     case AudioFormat::wav:
         return std::make_unique<TagLib::RIFF::WAV::File>(native.constData());
     default:
-        break;
+        throw std::runtime_error("no TagLib class for " + rawValue(format).toStdString());
     }
-    throw std::runtime_error("no TagLib class for " + rawValue(format).toStdString());
 }
 
 } // namespace
 
 Tags viaTagLib(const QString& path, AudioFormat format) {
-    const std::unique_ptr<TagLib::File> file = openWithTagLib(path, format);
+    const std::unique_ptr<TagLib::File> file = open(path, format);
     if (!file->isValid() || file->tag() == nullptr) {
         throw std::runtime_error("TagLib cannot read " + path.toStdString());
     }
     const TagLib::Tag* tag = file->tag();
-    Tags tags;
-    tags.genre = fromTagLib(tag->genre());
-    if (tag->year() != 0) {
-        tags.year = static_cast<int>(tag->year());
+    return Tags{fromTagLib(tag->genre()), tag->year() ? std::optional<int>(int(tag->year())) : std::nullopt,
+                fromTagLib(tag->title()), fromTagLib(tag->artist())};
+}
+
+QMap<QString, QStringList> properties(const QString& path, AudioFormat format) {
+    QMap<QString, QStringList> out;
+    const std::unique_ptr<TagLib::File> file = open(path, format);
+    if (!file->isValid()) {
+        return out;
     }
-    tags.title = fromTagLib(tag->title());
-    tags.artist = fromTagLib(tag->artist());
-    return tags;
+    for (const auto& [key, values] : file->properties()) {
+        QStringList list;
+        for (const auto& value : values) {
+            list.append(fromTagLib(value));
+        }
+        out.insert(fromTagLib(key), list);
+    }
+    if (auto* flac = dynamic_cast<TagLib::FLAC::File*>(file.get())) {
+        out.insert(QStringLiteral("#PICTURES"), {QString::number(flac->pictureList().size())});
+    }
+    return out;
+}
+
+QList<QPair<QByteArray, QByteArray>> id3Frames(const QString& path) {
+    const auto bytes = [](const TagLib::ByteVector& v) { return QByteArray(v.data(), qsizetype(v.size())); };
+    const std::unique_ptr<TagLib::File> file = open(path, audioFormatForPath(path));
+    TagLib::ID3v2::Tag* tag = nullptr;
+    if (auto* aiff = dynamic_cast<TagLib::RIFF::AIFF::File*>(file.get())) {
+        tag = aiff->hasID3v2Tag() ? aiff->tag() : nullptr;
+    } else if (auto* wav = dynamic_cast<TagLib::RIFF::WAV::File*>(file.get())) {
+        tag = wav->hasID3v2Tag() ? wav->ID3v2Tag() : nullptr;
+    } else if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(file.get())) {
+        tag = mpeg->hasID3v2Tag() ? mpeg->ID3v2Tag() : nullptr;
+    }
+    QList<QPair<QByteArray, QByteArray>> out;
+    for (const auto* frame : tag ? tag->frameList() : TagLib::ID3v2::FrameList()) {
+        // TagLib renders text in a v2.3 tag as UTF-16: text frames compare by their fields.
+        if (const auto* text = dynamic_cast<const TagLib::ID3v2::TextIdentificationFrame*>(frame)) {
+            QByteArray fields;
+            for (const auto& field : text->fieldList()) {
+                fields += QByteArray(field.toCString(true)) + '\0';
+            }
+            out.append({bytes(frame->frameID()), fields});
+        } else {
+            out.append({bytes(frame->frameID()), bytes(frame->render()).mid(10)});
+        }
+    }
+    return out;
+}
+
+QStringList id3v1GenreNames() {
+    QStringList names;
+    const TagLib::StringList all = TagLib::ID3v1::genreList();
+    for (unsigned i = 0; i < 80 && i < all.size(); ++i) {
+        names.append(fromTagLib(all[i]));
+    }
+    return names;
 }
 
 QByteArray audioPayload(const QString& path, AudioFormat format) {
@@ -74,8 +126,7 @@ QByteArray audioPayload(const QString& path, AudioFormat format) {
         if (blocks.isEmpty()) {
             throw std::runtime_error("no FLAC metadata in " + path.toStdString());
         }
-        const FLACHandler::MetadataBlock& last = blocks.last();
-        return bytes.mid(last.headerOffset + 4 + last.data.size());
+        return bytes.mid(blocks.last().headerOffset + 4 + blocks.last().data.size());
     }
     case AudioFormat::m4a:
     case AudioFormat::aac:
@@ -89,29 +140,25 @@ QByteArray audioPayload(const QString& path, AudioFormat format) {
         const std::optional<ID3v2Handler::Range> tag = ID3v2Handler::locateTag(bytes, path);
         return tag ? bytes.mid(tag->end) : bytes;
     }
-    case AudioFormat::aiff:
-    case AudioFormat::aif:
-    case AudioFormat::wav: {
-        // Leave out the container size (bytes 4..7) and the ID3 chunk with its header and pad byte.
-        QByteArray out = bytes.left(4) + bytes.mid(8);
-        const std::optional<ID3v2Handler::Range> chunk = ID3v2Handler::locateTag(bytes, path);
-        if (chunk) {
-            const qint64 start = chunk->start - 8;
-            const qint64 end = chunk->end + (chunk->length() % 2);
-            out = bytes.left(4) + bytes.mid(8, start - 8) + bytes.mid(end);
+    default: {
+        // AIFF and WAV: the kind and every chunk but the ID3 chunk, without sizes and pad bytes.
+        const bool little = bytes.startsWith("RIFF");
+        QByteArray out = bytes.mid(8, 4);
+        for (qint64 at = 12; at + 8 <= bytes.size();) {
+            const qint64 size = little ? Bytes::u32LE(bytes, at + 4) : Bytes::u32BE(bytes, at + 4);
+            if (bytes.mid(at, 3).toUpper() != "ID3") {
+                out += bytes.mid(at, 4) + bytes.mid(at + 8, size);
+            }
+            at += 8 + size + size % 2;
         }
         return out;
     }
-    default:
-        break;
     }
-    throw std::runtime_error("no payload rule for " + rawValue(format).toStdString());
 }
 
 QStringList temporaryFiles(const QString& folder) {
     QStringList out;
-    const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
-    for (const QString& name : names) {
+    for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
         if (name.startsWith(QLatin1Char('.')) && name.contains(QLatin1String(".tmp-"))) {
             out.append(name);
         }

@@ -3,31 +3,30 @@
 #include "model/AudioFormat.h"
 
 #include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
 #include <optional>
 
-// Independent looks at a written file for round-trip tests: the tags as
-// TagLib sees them, the tags as our own handlers see them, the audio bytes
-// without any tag, and leftovers of an atomic write.
+
+// Independent looks at a written file: the tags as TagLib sees them, the
+// audio bytes without any tag, and leftovers of an atomic write.
 namespace TagProbe {
 
-// A real fixture of one of the seven writable formats and the name its copy
-// gets (an MP4 file named .aac goes through the MP4 branch).
+// A fixture of each of the seven writable formats and the name of its copy
+// (an MP4 file named .aac goes through the MP4 branch).
 struct FormatCase {
     const char* fixture;
     const char* copyName;
     AudioFormat format;
 };
-
 inline constexpr FormatCase writableFormats[] = {
-    {"scan/tagged.mp3", "song.mp3", AudioFormat::mp3},
-    {"scan/tagged.flac", "song.flac", AudioFormat::flac},
-    {"scan/tagged.m4a", "song.m4a", AudioFormat::m4a},
-    {"scan/tagged.m4a", "song.aac", AudioFormat::aac},
-    {"scan/tagged.aiff", "song.aiff", AudioFormat::aiff},
-    {"scan/tagged.aif", "song.aif", AudioFormat::aif},
+    {"scan/tagged.mp3", "song.mp3", AudioFormat::mp3},   {"scan/tagged.flac", "song.flac", AudioFormat::flac},
+    {"scan/tagged.m4a", "song.m4a", AudioFormat::m4a},   {"scan/tagged.m4a", "song.aac", AudioFormat::aac},
+    {"scan/tagged.aiff", "song.aiff", AudioFormat::aiff}, {"scan/tagged.aif", "song.aif", AudioFormat::aif},
     {"scan/tagged.wav", "song.wav", AudioFormat::wav},
 };
 
@@ -37,14 +36,20 @@ struct Tags {
     QString title;
     QString artist;
 };
-
-// Read through TagLib's format-specific classes; throws std::runtime_error
-// when TagLib cannot open the file.
+// Through TagLib's format classes; throws std::runtime_error when TagLib cannot read the file.
 Tags viaTagLib(const QString& path, AudioFormat format);
+// The tags as TagLib's format classes read them (GENRE, DATE, TITLE, ...),
+// plus "#PICTURES" for FLAC; empty when TagLib cannot read the file.
+QMap<QString, QStringList> properties(const QString& path, AudioFormat format);
+// The ID3v2 frames TagLib reads from an MP3, AIFF or WAV file: ID and content
+// (text frames by their fields, others by their rendered body).
+QList<QPair<QByteArray, QByteArray>> id3Frames(const QString& path);
+// The first 80 ID3v1 genre names as TagLib knows them.
+QStringList id3v1GenreNames();
 
-// The file's audio content: everything that is not tag data (MP3 frames after
-// the tag, FLAC frames after the metadata, the mdat payload of an MP4, the
-// AIFF/WAV file without its ID3 chunk and container size).
+// The audio content: everything that is not tag data (MP3 frames after the
+// tag, FLAC frames after the metadata, the MP4 mdat payload, the AIFF/WAV file
+// without its ID3 chunk and container size).
 QByteArray audioPayload(const QString& path, AudioFormat format);
 
 // Hidden temporary files of an atomic write left in a folder.
