@@ -243,20 +243,26 @@ bool ManualModeViewModel::isShown(const MusicFile& f, const QString& query) cons
 QList<MusicFile> ManualModeViewModel::filteredFiles() const {
     Shown& shown = m_shown;
     QList<DecadeRule> rules = m_services.settings()->decadeRules;
-    if (shown.valid && rules == shown.rules) {
-        if (!shown.rowsValid) {
-            shown.rows.clear();
-            shown.rows.reserve(qsizetype(shown.order.size()));
-            for (const qsizetype index : shown.order) {
-                shown.rows.append(m_files.at(index));
-            }
-            shown.rowsValid = true;
-        }
-        return shown.rows;
+    if (!shown.valid || rules != shown.rules) {
+        sortShown(std::move(rules));
     }
+    if (!shown.rowsValid) {
+        shown.rows.clear();
+        shown.rows.reserve(qsizetype(shown.order.size()));
+        for (const qsizetype index : shown.order) {
+            shown.rows.append(m_files.at(index));
+        }
+        shown.rowsValid = true;
+    }
+    return shown.rows;
+}
+
+void ManualModeViewModel::sortShown(QList<DecadeRule> rules) const {
+    Shown& shown = m_shown;
     shown.query = folded(m_filterText);
     shown.rules = std::move(rules);
     std::vector<std::pair<SortKey, qsizetype>> keyed;
+    keyed.reserve(size_t(m_files.size()));
     for (qsizetype i = 0; i < m_files.size(); ++i) {
         if (isShown(m_files.at(i), shown.query)) {
             keyed.emplace_back(sortKey(m_files.at(i), m_sortColumn, shown.rules), i);
@@ -278,7 +284,6 @@ QList<MusicFile> ManualModeViewModel::filteredFiles() const {
     }
     shown.valid = true;
     shown.rowsValid = false;
-    return filteredFiles();
 }
 
 QList<MusicFile> ManualModeViewModel::problematicFiles() const {

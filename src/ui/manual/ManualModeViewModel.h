@@ -170,6 +170,8 @@ private:
     // After m_files was replaced, emptied or extended: the id index is rebuilt, the shown rows dropped.
     void filesReplaced();
     bool isShown(const MusicFile& f, const QString& query) const;
+    // Filters and sorts m_files into m_shown's order.
+    void sortShown(QList<DecadeRule> rules) const;
     void setRow(int index, const MusicFile& row);
     quint64 beginRun();
     bool isCurrent(quint64 generation) const { return generation == m_generation; }
