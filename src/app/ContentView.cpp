@@ -68,8 +68,8 @@ ContentView::ContentView(AppSettings& settings, SplashTimings timings, QWidget* 
     const TabPages pages = makeTabPages(settings, m_tabs);
     m_help = pages.help;
     for (QWidget* page : {pages.manual, pages.automatic, pages.settings, static_cast<QWidget*>(pages.help)}) {
-        const TabSpec& spec = tabSpecs[m_tabs->count()];
-        m_tabs->addTab(page, symbolIcon(QString::fromLatin1(spec.symbol)), QString());
+        const TabSpec& tab = tabSpecs[m_tabs->count()];
+        m_tabs->addTab(page, symbolIcon(QString::fromLatin1(tab.symbol)), QString());
     }
     setCentralWidget(m_tabs);
 
