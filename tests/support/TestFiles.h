@@ -6,8 +6,7 @@
 
 #include <functional>
 
-// Helpers for tests that work on real files: fixtures are never changed in
-// place; a test copies one into its own temporary folder first.
+// Fixtures are never changed in place: a test copies one into its own temporary folder first.
 namespace TestFiles {
 
 // Absolute path of a committed fixture, e.g. fixturePath("id3/v23.mp3").
