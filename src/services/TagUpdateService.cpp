@@ -223,7 +223,10 @@ TagUpdateService::runSteps(const MusicFile& file, const SettingsSource& settings
     // 6. Year. The file's own year is not written again, so a full date stays.
     const std::optional<int> y =
         file.manualYear ? file.manualYear : (file.discoveredYear ? file.discoveredYear : file.year);
-    const std::optional<int> yearToWrite = (y && y == file.year) ? std::nullopt : y;
+    // Held as a TagYear from here on: an optional<int> converted at the call
+    // trips GCC's maybe-uninitialized warning at -O3.
+    const std::optional<TagYear> yearToWrite =
+        (y && y != file.year) ? std::optional<TagYear>(TagYear(*y)) : std::nullopt;
     logWrite(QStringLiteral("WRITE: ") + name + QStringLiteral(" | genre ") + q + genre + q +
              QStringLiteral(" \u2192 ") + q + newGenre + q + QStringLiteral(" | year=") +
              (y ? QString::number(*y) : QStringLiteral("nil")) + QStringLiteral(" | format=") +
