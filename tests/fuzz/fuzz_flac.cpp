@@ -1,7 +1,5 @@
-// Feeds arbitrary bytes to the FLAC read path (the file walk through an
-// in-memory file, the block list, the comment parser) and to the write path:
-// every image it accepts has a valid block layout ending in the 256-byte
-// padding, the audio frames and kept blocks unchanged and the new genre.
+// Arbitrary bytes to the FLAC readers and writer: an accepted image has a valid block layout ending
+// in the 256-byte padding, the audio and kept blocks unchanged and the new genre.
 #include "model/AppError.h"
 #include "tagio/Bytes.h"
 #include "tagio/FLACHandler.h"
@@ -84,10 +82,8 @@ int fuzzWrite(const uint8_t* data, size_t size) {
     const QByteArray original = image;
     const QString genre = QStringLiteral("Ünïcode House 80er");
     const std::optional<int> year = (options & 1) ? std::optional<int>(1987) : std::nullopt;
-    const std::optional<QString> title =
-        (options & 2) ? std::optional<QString>(QStringLiteral("T")) : std::nullopt;
-    const std::optional<QString> artist =
-        (options & 4) ? std::optional<QString>(QStringLiteral("A")) : std::nullopt;
+    const std::optional<QString> title = (options & 2) ? std::optional<QString>("T") : std::nullopt;
+    const std::optional<QString> artist = (options & 4) ? std::optional<QString>("A") : std::nullopt;
 
     QByteArray out;
     try {

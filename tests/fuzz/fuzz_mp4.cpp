@@ -1,6 +1,5 @@
-// Feeds arbitrary bytes to the MP4 readers (the header walk of the item list
-// and the whole-moov read must agree) and to the writer: a write is refused
-// with AppError or gives a file from which the new genre reads back.
+// Arbitrary bytes to the MP4 readers (the item-list header walk and the whole-moov read agree)
+// and to the writer: a write is refused with AppError or its genre reads back.
 #include "model/AppError.h"
 #include "tagio/MP4Handler.h"
 
@@ -10,9 +9,19 @@
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace {
+
+// `bytes` as the content of an in-memory file, by its /proc path.
+QString memoryFile(const QByteArray& bytes) {
+    static const int fd = memfd_create("fuzz_mp4", MFD_CLOEXEC);
+    if (fd < 0 || ftruncate(fd, 0) != 0 || pwrite(fd, bytes.constData(), size_t(bytes.size()), 0) != bytes.size()) {
+        std::abort();
+    }
+    return QStringLiteral("/proc/self/fd/") + QString::number(fd);
+}
 
 QStringList genreNames() {
     QStringList names;
@@ -45,42 +54,28 @@ int fuzzRead(const uint8_t* data, size_t size) {
         }
     }
 
-    char path[] = "/tmp/velmora-fuzz-mp4-read-XXXXXX";
-    const int fd = mkstemp(path);
-    if (fd < 0) {
-        return 0;
+    const QString file = memoryFile(bytes);
+    std::optional<MP4Handler::YearAndGenre> reference;
+    try {
+        reference = handler.readYearAndGenreFromWholeMovie(file);
+    } catch (const AppError&) {
     }
-    const bool written = ::write(fd, data, size) == ssize_t(size);
-    ::close(fd);
-    if (written) {
-        const QString file = QString::fromLocal8Bit(path);
-        std::optional<MP4Handler::YearAndGenre> reference;
-        try {
-            reference = handler.readYearAndGenreFromWholeMovie(file);
-        } catch (const AppError&) {
+    const auto same = [&](const std::optional<int>& year, const std::optional<QString>& genre) {
+        return reference && reference->year == year && reference->genre == genre;
+    };
+    bool agree = true;
+    try {
+        if (const auto walked = handler.readYearAndGenreByHeaderWalk(file)) {
+            agree = agree && same(walked->year, walked->genre);
         }
-        const auto same = [&](const std::optional<int>& year, const std::optional<QString>& genre) {
-            return reference && reference->year == year && reference->genre == genre;
-        };
-        bool agree = true;
-        try {
-            if (const auto walked = handler.readYearAndGenreByHeaderWalk(file)) {
-                agree = agree && same(walked->year, walked->genre);
-            }
-            const MP4Handler::YearAndGenre combined = handler.readYearAndGenre(file);
-            agree = agree && same(combined.year, combined.genre);
-            const std::optional<QString> genre = handler.readGenre(file);
-            const std::optional<int> year = handler.readYear(file);
-            agree = agree && same(year, genre);
-        } catch (const AppError&) {
-            agree = !reference; // a file that one way cannot read, the other cannot either
-        }
-        if (!agree) {
-            ::unlink(path);
-            std::abort();
-        }
+        const MP4Handler::YearAndGenre combined = handler.readYearAndGenre(file);
+        agree = agree && same(combined.year, combined.genre) && same(handler.readYear(file), handler.readGenre(file));
+    } catch (const AppError&) {
+        agree = !reference; // a file that one way cannot read, the other cannot either
     }
-    ::unlink(path);
+    if (!agree) {
+        std::abort();
+    }
     return 0;
 }
 
@@ -100,23 +95,11 @@ int fuzzWrite(const uint8_t* data, size_t size) {
         return 0;
     }
 
-    char path[] = "/tmp/velmora-fuzz-mp4-write-XXXXXX";
-    const int fd = mkstemp(path);
-    if (fd < 0) {
-        return 0;
-    }
-    const bool written = ::write(fd, out.constData(), size_t(out.size())) == ssize_t(out.size());
-    ::close(fd);
-    std::optional<QString> back;
-    bool readFailed = false;
     try {
-        back = handler.readGenre(QString::fromLocal8Bit(path));
+        if (handler.readGenre(memoryFile(out)) != genre) {
+            std::abort(); // the write reported success but its genre cannot be read back
+        }
     } catch (const AppError&) {
-        readFailed = true;
-    }
-    ::unlink(path);
-    if (written && !readFailed && back != genre) {
-        std::abort(); // the write reported success but its genre cannot be read back
     }
     return 0;
 }

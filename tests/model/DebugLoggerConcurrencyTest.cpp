@@ -10,8 +10,6 @@
 #include <thread>
 #include <vector>
 
-// Long lines from many threads, with session starts in between: every line
-// stays whole and each thread's lines keep their order.
 TEST(DebugLoggerConcurrency, LinesOfConcurrentCallersStayWholeAndInCallOrder) {
     QTemporaryDir dir;
     DebugLogger logger(dir.path());

@@ -32,8 +32,7 @@ const QByteArray kSecrets = R"({"velmora.apiKey": "sk-user-key", "velmora.spotif
 
 } // namespace
 
-// A settings file the store cannot read is never overwritten: the first save
-// moves it aside (private) and starts from the defaults.
+// An unreadable settings file is moved aside (private) by the first save, never overwritten.
 TEST(SettingsFileSafety, UnreadableFilesAreMovedAsideBeforeTheFirstSave) {
     const struct {
         const char* name;
@@ -134,8 +133,6 @@ TEST(SettingsFileSafety, LogAndConsoleLinesEscapeControlCharacters) {
     EXPECT_EQ(console.text(), escaped + QLatin1Char('\n'));
 }
 
-// The log is a diagnostic for support: it carries each category and the file
-// or folder a line is about, and nothing while it is off.
 TEST(DebugLogger, WritesCategoriesAndNamesOnlyWhileOn) {
     QTemporaryDir dir;
     DebugLogger logger(dir.filePath("a/Velmora"));

@@ -10,9 +10,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-// A file whose name is not valid UTF-8 (Latin-1 "Café.mp3", common on older
-// libraries) is listed by the scan and fails its read, so it is reported and
-// counted instead of vanishing; a valid name beside it reads as usual.
+// A Latin-1 "Café.mp3" is reported and counted instead of vanishing; a valid name beside it reads.
 TEST(FileScannerNames, NameThatIsNotUtf8IsListedAndFailsItsRead) {
     QTemporaryDir dir;
     const QByteArray folder = QFile::encodeName(dir.path());

@@ -32,8 +32,7 @@ TEST(QueryText, StripVersionSuffix) {
     EXPECT_FALSE(containsVersionKeyword("part two"));
 }
 
-// Texts from tags as a hostile file holds them: each step stays linear and
-// bounded, and no text adds lines of its own to a prompt or filters to a search.
+// Linear and bounded; no text adds lines to a prompt or filters to a search.
 TEST(HostileText, TagTextsStayBoundedAndSingleLine) {
     const auto start = std::chrono::steady_clock::now();
     const QString x(4'000'000, u'x');
@@ -69,8 +68,7 @@ TEST(HostileText, TagTextsStayBoundedAndSingleLine) {
     }
 }
 
-// A genre from any source passes the same checks before it can be written: a
-// long one, or one with a line break or another control character, is none.
+// A long genre, or one with a control character, is none, from whichever source.
 TEST(HostileText, GenresFromEverySourceAreChecked) {
     const std::string longGenre(5000, 'x');
     const struct {

@@ -62,8 +62,7 @@ TEST(MusicBrainzService, TitleOnlyRepeatOnlyWhenTheArtistQueryFoundNothing) {
     }
 }
 
-// A 503 is re-sent once after the retry delay; a refused connection or a
-// time-out is a network error, never "no result", and is not repeated.
+// A 503 is re-sent once; a refused connection or a time-out is a network error, not repeated.
 TEST(MusicBrainzService, RetriesAndFailuresOfTheExchange) {
     MusicBrainzTiming retry = quickTiming();
     retry.retryDelay = 30ms;
@@ -232,8 +231,7 @@ TEST(LastFMService, TrackTagsThenArtistTags) {
     }
 }
 
-// Keys never reach the console, even when a server echoes them back; a blank
-// key sends nothing and a blank artist asks for no artist tags.
+// Keys stay off the console even when echoed; a blank key sends nothing, a blank artist no artist query.
 TEST(LastFMService, KeysStayOffTheConsole) {
     LoopbackServer server;
     server.handle("GET", "/2.0/", [](const LoopbackServer::Request& r) { return Response(403, R"({"message":")" + r.query("api_key") + "\"}"); });

@@ -163,12 +163,12 @@ TEST(PacerConcurrency, RequestsOfConcurrentLookupsAreSpacedIncluding503Resends) 
     MusicBrainzPacer pacer(200ms);
     const MusicBrainzService service(server.endpoints(), quickTiming(), pacer);
     std::atomic<int> found{0};
+    const Clock::time_point begin = Clock::now();
     runConcurrently(4, 4, [&](int) { found += service.lookup("T", QString()).year == 1984 ? 1 : 0; });
     const auto arrivals = sortedArrivals(server.requests());
     EXPECT_GE(arrivals.size(), 5u);
-    for (std::size_t i = 1; i < arrivals.size(); ++i) {
-        // Starts are 200 ms apart; the time from start to arrival varies (more so under sanitizers).
-        EXPECT_GE(arrivals[i] - arrivals[i - 1], 140ms) << "requests " << i - 1 << " and " << i;
+    for (std::size_t i = 0; i < arrivals.size(); ++i) { // against the start: arrivals trail their sends unevenly
+        EXPECT_GE(arrivals[i] - begin, static_cast<long>(i) * 200ms) << "request " << i;
     }
     EXPECT_GE(found.load(), 2);
 
@@ -229,11 +229,9 @@ TEST(YearLookupConcurrency, LookupsInFlightTogetherNeverSendMusicBrainzRequestsW
     }
     const auto arrivals = sortedArrivals(server.requests("/ws/2/recording"));
     ASSERT_EQ(arrivals.size(), 4u);
+    // Only the n-th arrival against the start: an arrival trails its send by a varying moment.
     for (std::size_t i = 0; i < arrivals.size(); ++i) {
         EXPECT_GE(arrivals[i] - begin, static_cast<long>(i) * 1100ms) << "request " << i;
-        if (i > 0) { // an arrival trails its send by a varying moment
-            EXPECT_GE(arrivals[i] - arrivals[i - 1], 1100ms - 100ms) << "requests " << i - 1 << " and " << i;
-        }
     }
 }
 

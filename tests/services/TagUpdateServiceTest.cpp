@@ -24,8 +24,6 @@ MusicFile makeFile(const QString& genre, std::optional<int> year, std::optional<
     return file;
 }
 
-// A service over a fake writer and its own undo log, with settings the test
-// changes before each update.
 class TagUpdateServiceTest : public ::testing::Test {
 protected:
     Result update(const MusicFile& file) {

@@ -54,10 +54,6 @@ std::string LoopbackServer::Request::query(const std::string& name) const {
     return it == params.end() ? std::string() : it->second;
 }
 
-bool LoopbackServer::Request::hasQuery(const std::string& name) const {
-    return std::any_of(params.begin(), params.end(), [&](const auto& p) { return p.first == name; });
-}
-
 std::string LoopbackServer::Request::header(const std::string& name) const {
     const auto it = std::find_if(headers.begin(), headers.end(), [&](const auto& h) { return equalsIgnoreCase(h.first, name); });
     return it == headers.end() ? std::string() : it->second;

@@ -50,7 +50,6 @@ public:
 
         // The first query item / header of that name, or "" (header names ignore case).
         std::string query(const std::string& name) const;
-        bool hasQuery(const std::string& name) const;
         std::string header(const std::string& name) const;
         bool hasHeader(const std::string& name) const;
     };

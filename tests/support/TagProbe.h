@@ -16,8 +16,7 @@
 // audio bytes without any tag, and leftovers of an atomic write.
 namespace TagProbe {
 
-// A fixture of each of the seven writable formats and the name of its copy
-// (an MP4 file named .aac goes through the MP4 branch).
+// One fixture per writable format and its copy's name (an MP4 named .aac takes the MP4 branch).
 struct FormatCase {
     const char* fixture;
     const char* copyName;
@@ -47,9 +46,7 @@ QList<QPair<QByteArray, QByteArray>> id3Frames(const QString& path);
 // The first 80 ID3v1 genre names as TagLib knows them.
 QStringList id3v1GenreNames();
 
-// The audio content: everything that is not tag data (MP3 frames after the
-// tag, FLAC frames after the metadata, the MP4 mdat payload, the AIFF/WAV file
-// without its ID3 chunk and container size).
+// Everything that is not tag data (for AIFF/WAV: the file without its ID3 chunk and container size).
 QByteArray audioPayload(const QString& path, AudioFormat format);
 
 // Hidden temporary files of an atomic write left in a folder.

@@ -5,6 +5,9 @@
 #include <QFileInfo>
 
 #include <stdexcept>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace TestFiles {
 
@@ -36,6 +39,36 @@ void writeFile(const QString& path, const QByteArray& bytes) {
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()) {
         throw std::runtime_error("cannot write " + path.toStdString());
     }
+}
+
+bool writeSparse(const QString& path, const QByteArray& head, qint64 size, qint64 mark) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.resize(std::max(size, qint64(head.size()))) &&
+           file.write(head) == head.size() && (!mark || (file.seek(mark) && file.putChar(1)));
+}
+
+long peakGrowthKiB(const std::function<void()>& run) {
+    int fds[2];
+    const pid_t pid = ::pipe(fds) == 0 ? ::fork() : -1;
+    if (pid == 0) {
+        rusage before{}, after{};
+        ::getrusage(RUSAGE_SELF, &before);
+        try {
+            run();
+        } catch (...) {
+        }
+        ::getrusage(RUSAGE_SELF, &after);
+        const long growth = after.ru_maxrss - before.ru_maxrss;
+        ::_exit(::write(fds[1], &growth, sizeof growth) == ssize_t(sizeof growth) ? 0 : 1);
+    }
+    long growth = -1;
+    if (pid > 0) {
+        ::close(fds[1]);
+        growth = ::read(fds[0], &growth, sizeof growth) == ssize_t(sizeof growth) ? growth : -1;
+        ::close(fds[0]);
+        ::waitpid(pid, nullptr, 0);
+    }
+    return growth;
 }
 
 } // namespace TestFiles

@@ -4,8 +4,9 @@
 #include <QString>
 #include <QTemporaryDir>
 
-// Helpers for tests that work on real files: fixtures are never changed in
-// place; a test copies one into its own temporary folder first.
+#include <functional>
+
+// Fixtures are never changed in place: a test copies one into its own temporary folder first.
 namespace TestFiles {
 
 // Absolute path of a committed fixture, e.g. fixturePath("id3/v23.mp3").
@@ -16,5 +17,12 @@ QString copyFixture(const QString& relative, const QTemporaryDir& dir, const QSt
 
 QByteArray readFile(const QString& path);
 void writeFile(const QString& path, const QByteArray& bytes);
+
+// A file of `size` bytes: `head`, a hole, and a byte 1 at `mark` when given; false where the file system cannot.
+bool writeSparse(const QString& path, const QByteArray& head, qint64 size, qint64 mark = 0);
+
+// Growth of the peak resident memory (KiB) while `run` runs in a child process (an
+// exception counts as done); -1 when the child died first.
+long peakGrowthKiB(const std::function<void()>& run);
 
 } // namespace TestFiles

@@ -9,9 +9,7 @@
 
 #include <optional>
 
-// Runs `call` and expects an AppError (of `kind` when given); returns it for
-// further checks (no value, and a test failure, when nothing or something else
-// was thrown).
+// Expects `call` to throw an AppError (of `kind` when given) and returns it.
 template <typename Call>
 std::optional<AppError> expectThrows(std::optional<AppError::Kind> kind, Call&& call) {
     try {

@@ -8,42 +8,13 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include "TestFiles.h"
+
 #include <vector>
 
 namespace {
 
-// Growth of the peak resident memory, in MiB, while `read` runs in a child
-// process (an exception counts as a refusal); -1 when the child died first.
-long peakGrowthMiB(const std::function<void()>& read) {
-    int fds[2];
-    const pid_t pid = ::pipe(fds) == 0 ? ::fork() : -1;
-    if (pid == 0) {
-        rusage before{}, after{};
-        ::getrusage(RUSAGE_SELF, &before);
-        try {
-            read();
-        } catch (...) {
-        }
-        ::getrusage(RUSAGE_SELF, &after);
-        const long growth = (after.ru_maxrss - before.ru_maxrss) / 1024;
-        ::_exit(::write(fds[1], &growth, sizeof growth) == ssize_t(sizeof growth) ? 0 : 1);
-    }
-    long growth = -1;
-    if (pid > 0) {
-        ::close(fds[1]);
-        growth = ::read(fds[0], &growth, sizeof growth) == ssize_t(sizeof growth) ? growth : -1;
-        ::close(fds[0]);
-    }
-    ::waitpid(pid, nullptr, 0);
-    return growth;
-}
-
-// A comment block of the largest size a FLAC header can describe, made of
-// millions of three-byte entries.
+// A FLAC comment block of the largest size a header can describe, of three-byte entries.
 QByteArray flacWithHugeCommentBlock() {
     constexpr uint32_t entries = 2390000;
     QByteArray body(8, '\0');
@@ -64,18 +35,13 @@ struct Row {
     qint64 size; // of the file, a hole but for `head` and a byte 1 at `mark`
     QByteArray head;
     qint64 mark = 0;
-    // Also written (a small file): the genre read back after the write, empty
-    // where the write is refused.
+    // Also written: the genre read back after the write, empty where the write is refused.
     std::optional<QString> genreAfterWrite = std::nullopt;
 };
 
 } // namespace
 
-// Sizes written in a file never decide how much a read holds in memory: reads
-// of files whose sizes point far into a hole, or that parse into millions of
-// tiny entries, stay within a few dozen MiB (refusing where they must), and so
-// do writes of such files. The scan's read goes through the media layer too,
-// which loads tags whole.
+// Sizes pointing into a hole, or millions of tiny entries: reads and writes stay within a few dozen MiB.
 TEST(BoundedRead, SizesInTheFileDoNotDecideMemory) {
     constexpr qint64 gib = qint64(1) << 30;
     const auto atom = [](char size, const char* type) {
@@ -108,15 +74,10 @@ TEST(BoundedRead, SizesInTheFileDoNotDecideMemory) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const QString path = dir.filePath(row.name);
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || !file.resize(std::max(row.size, qint64(row.head.size()))) ||
-            file.write(row.head) != row.head.size() ||
-            (row.mark && !(file.seek(row.mark) && file.putChar(1)))) {
+        if (!TestFiles::writeSparse(path, row.head, row.size, row.mark)) {
             GTEST_SKIP() << "the file system here cannot hold a sparse file of " << row.size << " bytes";
         }
-        file.close();
-        // One child per read, so that memory the sanitizer holds back after
-        // one read is not counted against the next.
+        // One child per read: memory the sanitizer holds back is not counted against the next.
         std::vector<std::function<void()>> reads = {
             [&] { UniversalTagWriter().readTitleAndArtist(path, row.format); },
             [&] { UniversalTagWriter().readGenre(path, row.format); },
@@ -129,9 +90,9 @@ TEST(BoundedRead, SizesInTheFileDoNotDecideMemory) {
                 [&] { UniversalTagWriter().writeGenre("House", 1987, {}, {}, path, row.format); });
         }
         for (const auto& read : reads) {
-            const long growth = peakGrowthMiB(read);
+            const long growth = TestFiles::peakGrowthKiB(read);
             EXPECT_GE(growth, 0);
-            EXPECT_LT(growth, 48);
+            EXPECT_LT(growth, 48 * 1024);
         }
         if (row.genreAfterWrite && !row.genreAfterWrite->isEmpty()) {
             EXPECT_EQ(UniversalTagWriter().readGenre(path, row.format), row.genreAfterWrite);

@@ -125,8 +125,7 @@ TEST(FLACHandlerComments, UpdateReplacesEntriesAndKeepsTheVendor) {
     EXPECT_EQ(vendorLength(QByteArray("\x06\x00\x00\x00vvvvv", 9)), 0u);
 }
 
-// One comment block right after STREAMINFO, one last 256-byte padding, every
-// other block and the audio frames byte for byte, and the decoder accepts it.
+// One comment block after STREAMINFO, a last 256-byte padding, all else byte for byte; decodable.
 TEST(FLACHandlerWrite, RewriteKeepsEveryOtherBlockAndStaysValid) {
     QTemporaryDir dir;
     const QString path = TestFiles::copyFixture("flac/tagged.flac", dir);

@@ -61,8 +61,6 @@ TEST(ID3v2HandlerRead, BigEndianTagSizeOnlyWhenFramesOutgrowSyncsafe) {
     EXPECT_EQ(ID3v2Handler::parseTagHeader(second), (Range{0, 267}));
 }
 
-// Sizes that reach exactly to the end are read; one byte further is damage,
-// never a read into the audio or past the file.
 TEST(ID3v2HandlerRead, SizesOneBytePastTheEndAreDamage) {
     const QByteArray frames = frame("TCON", text(0, "Rock")) + frame("TYER", text(0, "1987"));
     const QByteArray mp3Tag = tag(3, frames);

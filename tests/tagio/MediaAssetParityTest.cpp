@@ -45,13 +45,9 @@ std::optional<MediaAsset> loadWith(MediaAsset (*load)(const QString&), const QSt
 
 } // namespace
 
-// Our own parsers give every file of the formats we write exactly the items
-// TagLib gives (same keys, values and order, so the same title, artist,
-// album, year and genre), the duration within 1% or 50 ms, and refuse the
-// same files.
+// Same items as TagLib (keys, values, order), duration within 1% or 50 ms, same refusals.
 TEST(MediaAssetParity, OwnParsersMatchTagLibOnEveryFixture) {
-    // Besides the fixtures: MP3 files with an APE tag (text, multi-value, binary
-    // and repeated items) in front of an ID3v1 tag or at the very end.
+    // Besides the fixtures: MP3 files with an APE tag before an ID3v1 tag or at the very end.
     QTemporaryDir dir;
     auto apeItem = [](const QByteArray& key, const QByteArray& value, uint32_t flags = 0) {
         QByteArray out;

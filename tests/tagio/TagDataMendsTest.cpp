@@ -22,8 +22,7 @@
 
 namespace {
 
-// What a check compares, read by TagLib except for the audio: the genre, the
-// date, and every other tag field together with the data of every picture.
+// Read by TagLib (but the audio): genre, date, every other field and every picture's data.
 struct Snapshot {
     QString genre;
     QString date;
@@ -77,22 +76,18 @@ struct Row {
 
 } // namespace
 
-// Real files written through the whole update and undone again: the fields
-// of our mends come out right, and audio, pictures and every other tag field
-// (TagLib's reading) stay as they were; nothing but the file is left behind.
+// Through the whole update and its undo: mended fields right, everything else as it was.
 TEST(TagDataMends, RealFilesAfterWriteAndAfterUndo) {
     const Row rows[] = {
         // Two GENRE comments: the one the readers report (the last) gets the label.
         {"flac/tagged.flac", AudioFormat::flac, std::nullopt, nullptr, "House | Pop 80er", {}},
         // The second comment block's tags would be lost by a rewrite.
         {"flac/twocomments.flac", AudioFormat::flac, std::nullopt, "more than one Vorbis comment", {}, {}},
-        // A byte-order mark on each UTF-16 value; TDRC with day and time
-        // kept for v2.3 readers (TagLib reads TYER/TDAT/TIME back as DATE).
+        // A BOM per UTF-16 value; TDRC's day and time kept for v2.3 readers as TYER/TDAT/TIME.
         {"id3/mutagen_v24.mp3", AudioFormat::mp3, std::nullopt, nullptr, "House / Techno 80er", "TDRC"},
         // Keyed QuickTime metadata would be hidden behind a new item list.
         {"mp4/mdta.m4a", AudioFormat::m4a, 1975, "keyed QuickTime metadata", {}, {}},
-        // A new year replaces the whole date; the undo puts the full date back
-        // (TDRC, TYER with TDAT, DATE, ©day), not just its year.
+        // A new year replaces the whole date; the undo puts the full date back, not just its year.
         {"id3/v24_ffmpeg.mp3", AudioFormat::mp3, 1985, nullptr, "Funk 80er", "TDRC"},
         {"id3/dated.aiff", AudioFormat::aiff, 1985, nullptr, "Soul 80er", "TDAT"},
         {"flac/picture.flac", AudioFormat::flac, 1985, nullptr, "Techno 80er", "1994-05-01"},
