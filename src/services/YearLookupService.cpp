@@ -342,13 +342,29 @@ std::optional<QString> YearLookupService::lookupGenreFallback(
         logApi(QStringLiteral("Discogs Genre: ") + watch.ms() + kArrow + QStringLiteral("kein Ergebnis | ") +
                fileName);
     }
+    if (std::optional<QString> genre = spotifyThenLastFMGenre(title, artist, fileName, QString(), settings, cancel)) {
+        return genre;
+    }
+    if (aiAvailable && !cancel.isCancelled()) {
+        return askAIGenre(aiService, title, artist, album, cancel);
+    }
+    return std::nullopt;
+}
+
+// The Spotify artist genre, then the Last.fm tags: the middle of both genre
+// chains. `lineTag` marks the chain in the log lines.
+std::optional<QString> YearLookupService::spotifyThenLastFMGenre(const QString& title, const QString& artist,
+                                                                 const QString& fileName, const QString& lineTag,
+                                                                 const SettingsSource& settings,
+                                                                 const CancelToken& cancel) {
     if (const auto s = current(settings); s->useSpotify) {
         const Stopwatch watch;
         const std::optional<SpotifyLookupResult> spotify =
             m_spotify.lookup(title, artist, s->spotifyClientId, s->spotifyClientSecret, cancel);
         if (const std::optional<QString> genre = usable(spotify ? spotify->genre : std::nullopt);
             genre && !cancel.isCancelled()) {
-            logApi(genreLine(QStringLiteral("Spotify Genre: "), watch, *genre, fileName));
+            logApi(genreLine(QStringLiteral("Spotify Genre") + lineTag + QStringLiteral(": "), watch, *genre,
+                             fileName));
             return genre;
         }
     }
@@ -357,12 +373,10 @@ std::optional<QString> YearLookupService::lookupGenreFallback(
         if (const std::optional<QString> genre =
                 usable(m_lastFM.lookupGenre(title, artist, s->lastFMApiKey, cancel));
             genre && !cancel.isCancelled()) {
-            logApi(genreLine(QStringLiteral("Last.fm Genre: "), watch, *genre, fileName));
+            logApi(genreLine(QStringLiteral("Last.fm Genre") + lineTag + QStringLiteral(": "), watch, *genre,
+                             fileName));
             return genre;
         }
-    }
-    if (aiAvailable && !cancel.isCancelled()) {
-        return askAIGenre(aiService, title, artist, album, cancel);
     }
     return std::nullopt;
 }
@@ -382,24 +396,8 @@ std::optional<QString> YearLookupService::lookupGenreForTagYear(
             return genre;
         }
     }
-    if (const auto s = current(settings); s->useSpotify) {
-        const Stopwatch watch;
-        const std::optional<SpotifyLookupResult> spotify =
-            m_spotify.lookup(title, artist, s->spotifyClientId, s->spotifyClientSecret, cancel);
-        if (const std::optional<QString> genre = usable(spotify ? spotify->genre : std::nullopt);
-            genre && !cancel.isCancelled()) {
-            logApi(genreLine(QStringLiteral("Spotify Genre (tag-year): "), watch, *genre, fileName));
-            return genre;
-        }
-    }
-    if (const auto s = current(settings); s->useLastFM && !s->lastFMApiKey.isEmpty()) {
-        const Stopwatch watch;
-        if (const std::optional<QString> genre =
-                usable(m_lastFM.lookupGenre(title, artist, s->lastFMApiKey, cancel));
-            genre && !cancel.isCancelled()) {
-            logApi(genreLine(QStringLiteral("Last.fm Genre (tag-year): "), watch, *genre, fileName));
-            return genre;
-        }
+    if (std::optional<QString> genre = spotifyThenLastFMGenre(title, artist, fileName, QStringLiteral(" (tag-year)"), settings, cancel)) {
+        return genre;
     }
     if (aiAvailable && !cancel.isCancelled()) {
         const Stopwatch watch;

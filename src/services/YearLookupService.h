@@ -98,6 +98,9 @@ private:
     static AIAnswer askAI(const AIService& ai, const QString& title, const QString& artist,
                           const std::optional<QString>& album, const QString& fileName, bool withGenre,
                           const CancelToken& cancel);
+    std::optional<QString> spotifyThenLastFMGenre(const QString& title, const QString& artist,
+                                                  const QString& fileName, const QString& lineTag,
+                                                  const SettingsSource& settings, const CancelToken& cancel);
 
     const Endpoints m_endpoints;
     MusicBrainzService m_musicBrainz;
