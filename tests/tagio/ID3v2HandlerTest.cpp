@@ -1,7 +1,9 @@
 #include "tagio/ID3v2Handler.h"
 
 #include "Id3Bytes.h"
+#include "TagProbe.h"
 #include "TestFiles.h"
+#include "TestHelpers.h"
 #include "tagio/ByteSource.h"
 
 #include <QTemporaryDir>
@@ -10,6 +12,7 @@
 
 using namespace Id3Bytes;
 using Range = ID3v2Handler::Range;
+using IdBody = QPair<QByteArray, QByteArray>;
 
 namespace {
 
@@ -19,6 +22,44 @@ QString put(const QTemporaryDir& dir, const QString& name, const QByteArray& byt
     TestFiles::writeFile(dir.filePath(name), bytes);
     return dir.filePath(name);
 }
+
+QList<IdBody> frames(const QByteArray& tagBytes) {
+    QList<IdBody> out;
+    for (const ID3v2Handler::Frame& f : ID3v2Handler::listFrames(tagBytes)) {
+        out.append({f.id, f.body});
+    }
+    return out;
+}
+
+QList<IdBody> without(QList<IdBody> list, const QSet<QByteArray>& ids) {
+    list.removeIf([&](const IdBody& f) { return ids.contains(f.first); });
+    return list;
+}
+
+QList<QByteArray> ids(const QList<IdBody>& list) {
+    QList<QByteArray> out;
+    for (const auto& f : list) {
+        out.append(f.first);
+    }
+    return out;
+}
+
+QByteArray tagOf(const QByteArray& file, const QString& path) {
+    const auto range = ID3v2Handler::locateTag(file, path);
+    return range ? file.mid(range->start, range->length()) : QByteArray();
+}
+
+QList<IdBody> writtenFrames(const QByteArray& file, const QString& genre, std::optional<int> year = {},
+                            std::optional<QString> title = {}, std::optional<QString> artist = {}) {
+    return frames(tagOf(ID3v2Handler::writeGenre(genre, year, title, artist, file, "/m/a.mp3"), "/m/a.mp3"));
+}
+
+AppError writeError(const QByteArray& file, const QString& path) {
+    return expectThrows(std::nullopt, [&] { ID3v2Handler::writeGenre("Pop", {}, {}, {}, file, path); })
+        .value_or(AppError::cancelled());
+}
+
+const QByteArray apicBody = QByteArray("\0image/png\0\3\0", 13) + QByteArray::fromHex("89504E47FFE0FF00FFFB");
 
 } // namespace
 
@@ -134,4 +175,146 @@ TEST(ID3v2HandlerRead, DecodesTextEncodingsAndRefusesBrokenText) {
     for (const auto& c : cases) {
         EXPECT_EQ(ID3v2Handler::decodeText(QByteArray::fromHex(c.hex), c.encoding), c.text) << c.hex;
     }
+}
+
+// Every fixture, written and read back through TagLib and our own reader:
+// the audio, and every frame but the replaced ones, keep content and order.
+TEST(ID3v2HandlerWrite, RoundTripKeepsAudioAndEveryOtherFrame) {
+    const QStringList fixtures = {"v23_ffmpeg.mp3", "v24_ffmpeg.mp3", "v24_rich.mp3",    "v23_unsync.mp3",
+                                  "v23_frames.mp3", "v23_ext.mp3",    "notag.mp3",       "ffmpeg.aiff",
+                                  "odd_chunks.aiff", "nul_id.aiff",   "odd_chunks.wav",  "mixed_case.wav",
+                                  "notag.wav",      "nopad.wav"};
+    // Tags TagLib itself does not find in the input: an "ID3\0" AIFF chunk, a
+    // mixed-case WAV chunk, a v2.3 extended header.
+    const QStringList taglibBlind = {"nul_id.aiff", "mixed_case.wav", "v23_ext.mp3"};
+    for (const QString& name : fixtures) {
+        for (const std::optional<int> year : {std::optional<int>(1987), std::optional<int>()}) {
+            SCOPED_TRACE(name.toStdString() + (year ? " with year" : " without year"));
+            QTemporaryDir dir;
+            const QString path = TestFiles::copyFixture("id3/" + name, dir);
+            const QByteArray before = TestFiles::readFile(path);
+            const auto yearBefore = ID3v2Handler::readYear(path);
+            const auto taglibBefore = TagProbe::id3Frames(path);
+            const AudioFormat format = audioFormatForPath(path);
+            QByteArray audioBefore = TagProbe::audioPayload(path, format);
+            if (audioBefore.startsWith("3DI")) {
+                audioBefore.remove(0, 10); // an ID3v2.4 footer goes with the old tag
+            }
+
+            TestFiles::writeFile(path, ID3v2Handler::writeGenre("House 80er", year, {}, {}, before, path));
+
+            EXPECT_EQ(TagProbe::audioPayload(path, format), audioBefore);
+            EXPECT_EQ(ID3v2Handler::readGenre(path), QStringLiteral("House 80er"));
+            EXPECT_EQ(ID3v2Handler::readYear(path), year ? year : yearBefore);
+            const QByteArray newTag = tagOf(TestFiles::readFile(path), path);
+            EXPECT_EQ(newTag.left(6), QByteArray("ID3\3\0\0", 6));
+            EXPECT_EQ(newTag.right(ID3v2Handler::paddingSize), QByteArray(ID3v2Handler::paddingSize, '\0'));
+
+            // A kept ID3v2.4 TDRC becomes TYER and TDAT, which TagLib reads as TDRC again.
+            const QSet<QByteArray> dropped = year ? QSet<QByteArray>{"TCON", "TDAT", "TYER", "TDRC"} : QSet<QByteArray>{"TCON", "TDAT"};
+            if (!taglibBlind.contains(name)) {
+                EXPECT_EQ(without(TagProbe::id3Frames(path), dropped), without(taglibBefore, dropped));
+            }
+            EXPECT_EQ(TagProbe::properties(path, format).value("GENRE"), QStringList{"House 80er"});
+            const auto ours = frames(newTag);
+            const QSet<QByteArray> years = dropped + QSet<QByteArray>{"TDRC", "TYER"};
+            EXPECT_EQ(without(ours, years), without(frames(tagOf(before, path)), years));
+            const QList<QByteArray> newIds = year ? QList<QByteArray>{"TCON", "TYER"} : QList<QByteArray>{"TCON"};
+            EXPECT_EQ(ids(ours).mid(ours.size() - newIds.size()), newIds);
+        }
+    }
+}
+
+TEST(ID3v2HandlerWrite, NewFramesGoLastAndPaddingFollows) {
+    const QByteArray file = tag(3, frame("TIT2", text(0, "T")) + frame("TCON", text(0, "House")) +
+                                       frame("TXXX", text(0, "k\0v")) + frame("TYER", text(0, "1990")) +
+                                       frame("APIC", apicBody) + QByteArray(30, '\0')) +
+                            audio(100);
+    const QByteArray out = ID3v2Handler::writeGenre("House 80er", 1987, {}, {}, file, "/m/a.mp3");
+    const QByteArray newTag = tagOf(out, "/m/a.mp3");
+    EXPECT_EQ(out.mid(newTag.size()), audio(100));
+    EXPECT_EQ(newTag.mid(6, 4), ID3v2Handler::syncsafeEncode(uint32_t(newTag.size() - 10)));
+    EXPECT_EQ(frames(newTag), (QList<IdBody>{{"TIT2", text(0, "T")}, {"TXXX", text(0, "k\0v")}, {"APIC", apicBody},
+                                            {"TCON", "\3House 80er"}, {"TYER", "\3" "1987"}}));
+    EXPECT_EQ(ids(writtenFrames(file, "House 80er")), (QList<QByteArray>{"TIT2", "TXXX", "TYER", "APIC", "TCON"}));
+    // Title and artist given, even empty, replace the old ones.
+    EXPECT_EQ(writtenFrames(file, "X", {}, QString(), QStringLiteral("Ärtist")).mid(3),
+              (QList<IdBody>{{"TCON", "\3X"}, {"TIT2", "\3"}, {"TPE1", "\3\xC3\x84rtist"}}));
+
+    // An ID3v1 tag seeds the new tag's title, artist and year, and stays at the end.
+    const QByteArray v1 = TestFiles::readFile(TestFiles::fixturePath("id3/v1_only.mp3"));
+    const QByteArray seeded = ID3v2Handler::writeGenre("Pop", {}, {}, {}, v1, "/m/v1.mp3");
+    EXPECT_EQ(seeded.mid(tagOf(seeded, "/m/v1.mp3").size()), v1);
+    EXPECT_EQ(writtenFrames(v1, "Pop"),
+              (QList<IdBody>{{"TIT2", "\3Song"}, {"TPE1", "\3" "Band"}, {"TYER", "\3" "1999"}, {"TCON", "\3Pop"}}));
+    EXPECT_EQ(ids(writtenFrames(v1, "Pop", 2001, QStringLiteral("Given"))),
+              (QList<QByteArray>{"TPE1", "TCON", "TYER", "TIT2"}));
+}
+
+// Files that cannot be written without damage are refused and left alone.
+TEST(ID3v2HandlerWrite, RefusesBrokenContainers) {
+    const QByteArray good = wav({{"fmt ", wavFmt()}, {"data", audio(20)}});
+    QByteArray rf64 = good;
+    rf64.replace(0, 4, "RF64").replace(4, 4, QByteArray(4, char(0xFF)));
+    QByteArray streaming = good;
+    streaming.replace(40, 4, le32(0xFFFFFFFFu)); // a data chunk claiming more than the file holds
+    const QByteArray form = aiff({{"COMM", aiffComm(20)}, {"SSND", audio(28)}});
+    const struct {
+        QByteArray file;
+        const char* path;
+        const char* error;
+    } cases[] = {
+        {QByteArray("FORM\0\0\0\3AIF", 11), "/m/s.aiff", "Invalid AIFF file"},
+        {"RIFF", "/m/s.wav", "Invalid WAV file"},
+        {rf64, "/m/rf.wav", "Invalid WAV file"},
+        {tag(3, frame("TCON", text(0, "Old"))) + form, "/m/t.aiff", "Invalid AIFF file"},
+        {container("FORM", "8SVX", {{"BODY", audio(20)}}, false), "/m/x.aif", "Invalid AIFF file"},
+        {good, "/m/wav-as.aiff", "Invalid AIFF file"},
+        {streaming, "/m/st.wav", "Invalid WAV file"},
+        {good + "xyz", "/m/j.wav", "Invalid WAV file"},
+        {wav({{"fmt ", wavFmt()}, {"id3 ", QByteArray(20, 'z')}}), "/m/nt.wav", ""},
+    };
+    for (const auto& c : cases) {
+        const AppError e = writeError(c.file, c.path);
+        EXPECT_EQ(e.kind(), AppError::Kind::tagWriteFailed) << c.path;
+        EXPECT_TRUE(e.text().startsWith(c.error)) << c.path << ": " << e.text().toStdString();
+    }
+    EXPECT_NO_THROW(ID3v2Handler::writeGenre("P", {}, {}, {}, container("FORM", "AIFC", {}, false), "/m/c.aif"));
+    for (const QByteArray& head : {QByteArray("fLaC\0\0\0\x22", 8), QByteArray("RIFF\0\0\0\0WAVE", 12),
+                                   QByteArray("FORM\0\0\0\0AIFF", 12), QByteArray("OggS\0\2\0\0", 8),
+                                   QByteArray("\0\0\0\x20" "ftypM4A ", 12),
+                                   QByteArray::fromHex("3026B2758E66CF11A6D900AA0062CE6C")}) {
+        for (const QByteArray& file : {head + audio(200), tag(3, frame("TCON", text(0, "A"))) + head + audio(200)}) {
+            EXPECT_EQ(writeError(file, "/m/fake.mp3").kind(), AppError::Kind::tagWriteFailed) << head.toHex().toStdString();
+        }
+        EXPECT_TRUE(writeError(head + audio(200), "/m/fake.mp3").text().startsWith("Not an MP3 file"));
+    }
+}
+
+TEST(ID3v2HandlerWrite, RefusesDamagedOrUnconvertibleTags) {
+    const QByteArray tcon = frame("TCON", text(0, "Old"));
+    QByteArray over = frame("TXXX", text(0, "abc")) + tcon;
+    over[7] = char(0x60);
+    const struct {
+        QByteArray tag;
+        const char* error;
+    } cases[] = {
+        {tag(3, over), "runs past the end"},
+        {tag(3, frame("TXxX", text(0, "abc")) + frame("APIC", apicBody)), "invalid frame ID"},
+        {tag(3, be32(500) + tcon, 0x40), "extended header"},
+        {tag(5, tcon), "ID3v2.5"},
+        {tag(4, frame("APIC", syncsafe(10) + QByteArray(12, 'z'), true, 0, 0x09)), "compressed"},
+        {tag(4, frame("PRIV", QByteArray(12, 'z'), true, 0, 0x04)), "encrypted"},
+        {TestFiles::readFile(TestFiles::fixturePath("id3/v22.mp3")), "ID3v2.2 tag not supported"},
+    };
+    for (const auto& c : cases) {
+        const AppError e = writeError(c.tag + audio(64), "/m/d.mp3");
+        EXPECT_EQ(e.kind(), AppError::Kind::tagWriteFailed) << c.error;
+        EXPECT_TRUE(e.text().contains(c.error)) << e.text().toStdString();
+    }
+    // A compressed frame that is replaced anyway is no obstacle.
+    EXPECT_NO_THROW(ID3v2Handler::writeGenre("P", {}, {}, {}, tag(4, frame("TCON", "\x78\x9C", true, 0, 0x08)) + audio(10), "/m/ok.mp3"));
+    // An invalid ID followed only by zeros is stray padding: the frames before it are kept.
+    const QByteArray stray = tag(3, frame("TXXX", text(0, "k\0v")) + QByteArray("\xFFX\0\0", 4) + QByteArray(40, '\0'));
+    EXPECT_EQ(ids(writtenFrames(stray + audio(10), "P")), (QList<QByteArray>{"TXXX", "TCON"}));
 }
