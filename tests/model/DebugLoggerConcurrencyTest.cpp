@@ -23,11 +23,6 @@ TEST(DebugLoggerConcurrency, LinesOfConcurrentCallersStayWholeAndInCallOrder) {
             }
         });
     }
-    threads.emplace_back([&] {
-        for (int i = 0; i < 10; ++i) {
-            logger.logSessionStart("/music", i);
-        }
-    });
     for (auto& thread : threads) {
         thread.join();
     }

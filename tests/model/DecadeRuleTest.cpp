@@ -75,17 +75,6 @@ TEST(DecadeRule, RulesDecodeOnlyWholeNumbersAndValidIds) {
     EXPECT_FALSE(decodeDecadeRules(R"([{"id":"not-a-uuid","from":1,"to":2,"label":"x"}])").has_value());
 }
 
-TEST(MusicFile, EffectiveYearTakesManualThenDiscoveredThenTag) {
-    MusicFile file = musicFile("Title", "Artist", std::nullopt, "House");
-    EXPECT_EQ(file.effectiveYear(), -1);
-    EXPECT_FALSE(file.decadeLabel().has_value());
-    file.year = 1985;
-    file.discoveredYear = 1987;
-    EXPECT_EQ(file.effectiveYear(), 1987);
-    file.manualYear = 1990;
-    EXPECT_EQ(file.decadeLabel(), QStringLiteral("90er"));
-}
-
 TEST(MusicFile, AlreadyHasDecadeNeedsATagYearOrOtherGenreText) {
     const QList<DecadeRule> blankAnd90{{QUuid::createUuid(), 1980, 1989, ""}, {QUuid::createUuid(), 1990, 1999, "90er"}};
     const struct {
