@@ -1,28 +1,85 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QString>
 #include <QTemporaryDir>
 
 #include <functional>
+#include <stdexcept>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 // Fixtures are never changed in place: a test copies one into its own temporary folder first.
 namespace TestFiles {
 
 // Absolute path of a committed fixture, e.g. fixturePath("id3/v23.mp3").
-QString fixturePath(const QString& relative);
+inline QString fixturePath(const QString& relative) {
+    return QDir(QStringLiteral(VELMORA_FIXTURES_DIR)).filePath(relative);
+}
 
 // Copies a fixture into `dir` (under its file name, or `newName`) and returns the copy's path.
-QString copyFixture(const QString& relative, const QTemporaryDir& dir, const QString& newName = {});
+inline QString copyFixture(const QString& relative, const QTemporaryDir& dir, const QString& newName = {}) {
+    const QString source = fixturePath(relative);
+    const QString target = dir.filePath(newName.isEmpty() ? QFileInfo(source).fileName() : newName);
+    QFile::remove(target);
+    if (!QFile::copy(source, target)) {
+        throw std::runtime_error("cannot copy fixture " + source.toStdString());
+    }
+    QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    return target;
+}
 
-QByteArray readFile(const QString& path);
-void writeFile(const QString& path, const QByteArray& bytes);
+inline QByteArray readFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        throw std::runtime_error("cannot read " + path.toStdString());
+    }
+    return file.readAll();
+}
 
-// A file of `size` bytes: `head`, a hole, and a byte 1 at `mark` when given; false where the file system cannot.
-bool writeSparse(const QString& path, const QByteArray& head, qint64 size, qint64 mark = 0);
+inline void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()) {
+        throw std::runtime_error("cannot write " + path.toStdString());
+    }
+}
+
+// A file of `size` bytes: `head`, a hole, and a byte 1 at `mark` when given; false where the
+// file system cannot.
+inline bool writeSparse(const QString& path, const QByteArray& head, qint64 size, qint64 mark = 0) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.resize(std::max(size, qint64(head.size()))) &&
+           file.write(head) == head.size() && (!mark || (file.seek(mark) && file.putChar(1)));
+}
 
 // Growth of the peak resident memory (KiB) while `run` runs in a child process (an
 // exception counts as done); -1 when the child died first.
-long peakGrowthKiB(const std::function<void()>& run);
+inline long peakGrowthKiB(const std::function<void()>& run) {
+    int fds[2];
+    const pid_t pid = ::pipe(fds) == 0 ? ::fork() : -1;
+    if (pid == 0) {
+        rusage before{}, after{};
+        ::getrusage(RUSAGE_SELF, &before);
+        try {
+            run();
+        } catch (...) {
+        }
+        ::getrusage(RUSAGE_SELF, &after);
+        const long growth = after.ru_maxrss - before.ru_maxrss;
+        ::_exit(::write(fds[1], &growth, sizeof growth) == ssize_t(sizeof growth) ? 0 : 1);
+    }
+    long growth = -1;
+    if (pid > 0) {
+        ::close(fds[1]);
+        growth = ::read(fds[0], &growth, sizeof growth) == ssize_t(sizeof growth) ? growth : -1;
+        ::close(fds[0]);
+        ::waitpid(pid, nullptr, 0);
+    }
+    return growth;
+}
 
 } // namespace TestFiles
