@@ -32,22 +32,8 @@ TEST(DecadeRule, LabelsFromRulesBothEndsIncludedThenTheDecade) {
     }
 }
 
-TEST(DecadeRule, ExistingLabelsAreCaseSensitiveAndNeverBlank) {
-    const auto& rules = defaultDecadeRules();
-    EXPECT_EQ(existingDecadeLabel("House 2000er", rules), QStringLiteral("2000er"));
-    EXPECT_EQ(existingDecadeLabel("Electro 1990er", rules), QStringLiteral("90er"));
-    EXPECT_FALSE(existingDecadeLabel("House 80ER", rules).has_value());
-    const QList<DecadeRule> blank{rule(1970, 1979, ""), rule(1980, 1989, " \t"), rule(1990, 1999, "90er")};
-    EXPECT_FALSE(containsDecadeLabel("House", blank));
-    EXPECT_EQ(existingDecadeLabel("House 90er", blank), QStringLiteral("90er"));
-}
-
-TEST(DecadeRule, YearsFromTextAndTheirPlausibleRange) {
-    const int y = QDate::currentDate().year();
-    EXPECT_FALSE(isPlausibleYear(1919));
-    EXPECT_TRUE(isPlausibleYear(1920));
-    EXPECT_TRUE(isPlausibleYear(y + 1));
-    EXPECT_FALSE(isPlausibleYear(y + 2));
+// The plausible range itself is pinned where answers are read (AI, Spotify, MusicBrainz).
+TEST(DecadeRule, YearsFromText) {
     EXPECT_EQ(extractYear("Live at Wembley 1985 remaster"), 1985);
     EXPECT_EQ(extractYear("1985-03-01"), 1985);
     for (const char* none : {"19851", "1985s", "2099 then 1985", "1899", ""}) {
