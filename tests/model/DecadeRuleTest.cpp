@@ -3,8 +3,6 @@
 
 #include "TestHelpers.h"
 
-#include <QDate>
-
 #include <gtest/gtest.h>
 
 namespace {
