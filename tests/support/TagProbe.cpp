@@ -10,8 +10,8 @@
 #include <QFile>
 
 #include <aifffile.h>
+#include <attachedpictureframe.h>
 #include <flacfile.h>
-#include <id3v1genres.h>
 #include <id3v2tag.h>
 #include <mp4file.h>
 #include <mpegfile.h>
@@ -29,6 +29,10 @@ namespace {
 
 QString fromTagLib(const TagLib::String& text) {
     return QString::fromStdString(text.to8Bit(true));
+}
+
+QByteArray bytes(const TagLib::ByteVector& v) {
+    return QByteArray(v.data(), qsizetype(v.size()));
 }
 
 std::unique_ptr<TagLib::File> open(const QString& path, AudioFormat format) {
@@ -76,14 +80,24 @@ QMap<QString, QStringList> properties(const QString& path, AudioFormat format) {
         }
         out.insert(fromTagLib(key), list);
     }
+    QStringList pictures;
     if (auto* flac = dynamic_cast<TagLib::FLAC::File*>(file.get())) {
-        out.insert(QStringLiteral("#PICTURES"), {QString::number(flac->pictureList().size())});
+        for (const auto* picture : flac->pictureList()) {
+            pictures.append(QString::fromLatin1(bytes(picture->data()).toHex()));
+        }
+    } else if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(file.get()); mpeg && mpeg->hasID3v2Tag()) {
+        for (const auto* frame : mpeg->ID3v2Tag()->frameListMap()["APIC"]) {
+            const auto* picture = static_cast<const TagLib::ID3v2::AttachedPictureFrame*>(frame);
+            pictures.append(QString::fromLatin1(bytes(picture->picture()).toHex()));
+        }
+    }
+    if (!pictures.isEmpty()) {
+        out.insert(QStringLiteral("#PICTURES"), pictures);
     }
     return out;
 }
 
 QList<QPair<QByteArray, QByteArray>> id3Frames(const QString& path) {
-    const auto bytes = [](const TagLib::ByteVector& v) { return QByteArray(v.data(), qsizetype(v.size())); };
     const std::unique_ptr<TagLib::File> file = open(path, audioFormatForPath(path));
     TagLib::ID3v2::Tag* tag = nullptr;
     if (auto* aiff = dynamic_cast<TagLib::RIFF::AIFF::File*>(file.get())) {
@@ -107,15 +121,6 @@ QList<QPair<QByteArray, QByteArray>> id3Frames(const QString& path) {
         }
     }
     return out;
-}
-
-QStringList id3v1GenreNames() {
-    QStringList names;
-    const TagLib::StringList all = TagLib::ID3v1::genreList();
-    for (unsigned i = 0; i < 80 && i < all.size(); ++i) {
-        names.append(fromTagLib(all[i]));
-    }
-    return names;
 }
 
 QByteArray audioPayload(const QString& path, AudioFormat format) {
