@@ -40,31 +40,6 @@ extern "C" int fsync(int fd) {
     return real(fd);
 }
 
-namespace {
-
-// A small tmpfs over a folder, for failures a normal folder cannot show to
-// root (read-only file system, full disk). Needs CAP_SYS_ADMIN.
-class ScratchMount {
-public:
-    ScratchMount(const QString& folder, const char* options) : m_folder(QFile::encodeName(folder)) {
-        QDir().mkpath(folder);
-        m_mounted = ::mount("tmpfs", m_folder.constData(), "tmpfs", 0, options) == 0;
-    }
-    ~ScratchMount() {
-        if (m_mounted) {
-            ::umount2(m_folder.constData(), MNT_DETACH);
-        }
-    }
-    bool mounted() const { return m_mounted; }
-    bool remountReadOnly() { return ::mount(nullptr, m_folder.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0; }
-
-private:
-    QByteArray m_folder;
-    bool m_mounted = false;
-};
-
-} // namespace
-
 // The new bytes reach the disk before the rename makes them the file, and the
 // folder entry after it: a power cut leaves the old file or the new one.
 TEST(AtomicWrite, ReplacesTheFileAfterFlushingItAndThenTheFolder) {
@@ -155,34 +130,34 @@ TEST(AtomicWrite, RefusesWhenTheFileWasDeletedOrChangedSinceLoading) {
     }
 }
 
+// As root, which ignores folder permissions, on a small tmpfs (needs CAP_SYS_ADMIN).
 TEST(AtomicWrite, ReadOnlyFolderOrFullDiskLeavesTheTargetAndNoTemporaryFile) {
     for (const bool full : {false, true}) {
         QTemporaryDir dir;
         const QString folder = dir.filePath(QStringLiteral("target"));
-        std::unique_ptr<ScratchMount> mount;
-        if (::geteuid() == 0) { // root ignores folder permissions
-            mount = std::make_unique<ScratchMount>(folder, full ? "size=64k" : "size=256k");
-            if (!mount->mounted()) {
-                GTEST_SKIP() << "running as root without permission to mount a tmpfs";
-            }
-        } else if (full) {
+        const QByteArray native = QFile::encodeName(folder);
+        QDir().mkpath(folder);
+        const bool root = ::geteuid() == 0;
+        if (root && ::mount("tmpfs", native.constData(), "tmpfs", 0, full ? "size=64k" : "size=256k") != 0) {
+            GTEST_SKIP() << "running as root without permission to mount a tmpfs";
+        } else if (!root && full) {
             GTEST_SKIP() << "a full disk is simulated with a small tmpfs, which needs root";
-        } else {
-            QDir().mkpath(folder);
         }
+        const auto unmount = [](const char* mounted) { ::umount2(mounted, MNT_DETACH); };
+        const std::unique_ptr<const char, decltype(unmount)> mounted(root ? native.constData() : nullptr, unmount);
         const QString path = folder + QStringLiteral("/song.flac");
         const QByteArray original(16 * 1024, 'o');
         TestFiles::writeFile(path, original);
         if (full) {
             TestFiles::writeFile(folder + QStringLiteral("/filler"), QByteArray(40 * 1024, 'f'));
-        } else if (mount) {
-            ASSERT_TRUE(mount->remountReadOnly());
+        } else if (root) {
+            ASSERT_EQ(::mount(nullptr, native.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
         } else {
-            ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0555), 0);
+            ASSERT_EQ(::chmod(native.constData(), 0555), 0);
         }
         EXPECT_EQ(kindOf([&] { UniversalTagWriter::atomicWrite(QByteArray(32 * 1024, 'n'), path); }),
                   AppError::Kind::tagWriteFailed) << full;
-        ::chmod(QFile::encodeName(folder).constData(), 0755);
+        ::chmod(native.constData(), 0755);
         EXPECT_EQ(TestFiles::readFile(path), original);
         EXPECT_TRUE(TagProbe::temporaryFiles(folder).isEmpty());
     }
