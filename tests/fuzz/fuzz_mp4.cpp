@@ -17,7 +17,8 @@ namespace {
 // `bytes` as the content of an in-memory file, by its /proc path.
 QString memoryFile(const QByteArray& bytes) {
     static const int fd = memfd_create("fuzz_mp4", MFD_CLOEXEC);
-    if (fd < 0 || ftruncate(fd, 0) != 0 || pwrite(fd, bytes.constData(), size_t(bytes.size()), 0) != bytes.size()) {
+    if (fd < 0 || ftruncate(fd, 0) != 0 ||
+        pwrite(fd, bytes.constData(), size_t(bytes.size()), 0) != bytes.size()) {
         std::abort();
     }
     return QStringLiteral("/proc/self/fd/") + QString::number(fd);
@@ -60,7 +61,8 @@ void fuzzRead(const QByteArray& bytes) {
             agree = agree && same(walked->year, walked->genre);
         }
         const MP4Handler::YearAndGenre combined = handler.readYearAndGenre(file);
-        agree = agree && same(combined.year, combined.genre) && same(handler.readYear(file), handler.readGenre(file));
+        agree = agree && same(combined.year, combined.genre) &&
+                same(handler.readYear(file), handler.readGenre(file));
     } catch (const AppError&) {
         agree = !reference; // a file that one way cannot read, the other cannot either
     }

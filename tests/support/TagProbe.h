@@ -22,9 +22,12 @@ struct FormatCase {
     AudioFormat format;
 };
 inline constexpr FormatCase writableFormats[] = {
-    {"scan/tagged.mp3", "song.mp3", AudioFormat::mp3},   {"scan/tagged.flac", "song.flac", AudioFormat::flac},
-    {"scan/tagged.m4a", "song.m4a", AudioFormat::m4a},   {"scan/tagged.m4a", "song.aac", AudioFormat::aac},
-    {"scan/tagged.aiff", "song.aiff", AudioFormat::aiff}, {"scan/tagged.aif", "song.aif", AudioFormat::aif},
+    {"scan/tagged.mp3", "song.mp3", AudioFormat::mp3},
+    {"scan/tagged.flac", "song.flac", AudioFormat::flac},
+    {"scan/tagged.m4a", "song.m4a", AudioFormat::m4a},
+    {"scan/tagged.m4a", "song.aac", AudioFormat::aac},
+    {"scan/tagged.aiff", "song.aiff", AudioFormat::aiff},
+    {"scan/tagged.aif", "song.aif", AudioFormat::aif},
     {"scan/tagged.wav", "song.wav", AudioFormat::wav},
 };
 

@@ -64,7 +64,8 @@ TEST(BoundedRead, SizesInTheFileDoNotDecideMemory) {
         {"be-size.mp3", AudioFormat::mp3, 10 + 0xF0000000LL + 1, QByteArray("ID3\3\0\0\xF0\0\0\0", 10),
          10 + (0x70LL << 21)},
         // A tag of 256 MiB of padding.
-        {"padding.mp3", AudioFormat::mp3, 10 + 0x0FFFFFFFLL + 4096, QByteArray("ID3\3\0\0\x7F\x7F\x7F\x7F", 10)},
+        {"padding.mp3", AudioFormat::mp3, 10 + 0x0FFFFFFFLL + 4096,
+         QByteArray("ID3\3\0\0\x7F\x7F\x7F\x7F", 10)},
         {"size_bytes.mp3", AudioFormat::mp3, 5 * gib, QByteArray::fromHex("494433040000FFFFFFFE")},
         {"v22_size_bytes.mp3", AudioFormat::mp3, 5 * gib, QByteArray::fromHex("494433020000FFFFFFFE")},
         {"huge_frame.mp3", AudioFormat::mp3, 5 * gib,
@@ -73,14 +74,15 @@ TEST(BoundedRead, SizesInTheFileDoNotDecideMemory) {
         {"moov.m4a", AudioFormat::m4a, 5 * gib, moov + atom(4, "free")},
         // A "©day" item that runs to the end of the file.
         {"item.m4a", AudioFormat::m4a, 5 * gib,
-         moov + atom(0, "udta") + atom(0, "meta") + QByteArray(4, '\0') + atom(0, "ilst") + atom(0, "\xA9"
-                                                                                                    "day")},
+         moov + atom(0, "udta") + atom(0, "meta") + QByteArray(4, '\0') + atom(0, "ilst") +
+             atom(0, "\xA9"
+                     "day")},
         // A million 8-byte atoms in a moov whose walk ends in damage.
         {"atoms.m4a", AudioFormat::m4a, 0, moov + atom(8, "free").repeated(1000000) + atom(4, "free"), 0,
          QString()},
         // The same after a sound movie, at the top level of the file.
-        {"top.m4a", AudioFormat::m4a, 0, moov.chopped(8) + atom(8, "moov") + atom(8, "free").repeated(1000000), 0,
-         QStringLiteral("House")},
+        {"top.m4a", AudioFormat::m4a, 0,
+         moov.chopped(8) + atom(8, "moov") + atom(8, "free").repeated(1000000), 0, QStringLiteral("House")},
         {"comments.flac", AudioFormat::flac, 0, flacWithHugeCommentBlock()},
         {"comment_block.flac", AudioFormat::flac, 5 * gib,
          "fLaC" + QByteArray::fromHex("00000022") + streamInfo + QByteArray::fromHex("84FFFFFF")},
@@ -110,7 +112,8 @@ TEST(BoundedRead, SizesInTheFileDoNotDecideMemory) {
             [&] { FileScannerService().readFile(path, UniversalTagReader()); },
         };
         if (row.genreAfterWrite) { // last, so that the reads see the file as made
-            reads.push_back([&] { UniversalTagWriter().writeGenre("House", 1987, {}, {}, path, row.format); });
+            reads.push_back(
+                [&] { UniversalTagWriter().writeGenre("House", 1987, {}, {}, path, row.format); });
         }
         for (const auto& read : reads) {
             QElapsedTimer timer;
@@ -118,7 +121,8 @@ TEST(BoundedRead, SizesInTheFileDoNotDecideMemory) {
             const long growth = TestFiles::peakGrowthKiB(read);
             EXPECT_GE(growth, 0);
             EXPECT_LT(growth, 48 * 1024);
-            EXPECT_TRUE(row.size == 0 || timer.elapsed() < 1000) << timer.elapsed() << " ms"; // a hole is skipped
+            EXPECT_TRUE(row.size == 0 || timer.elapsed() < 1000)
+                << timer.elapsed() << " ms"; // a hole is skipped
         }
         if (row.genreAfterWrite && !row.genreAfterWrite->isEmpty()) {
             EXPECT_EQ(UniversalTagWriter().readGenre(path, row.format), row.genreAfterWrite);

@@ -145,8 +145,11 @@ TEST(StreamedWrite, AKilledWriteLeavesTheOldOrTheNewFileAndNoLeftover) {
     const QString path = dir.filePath(QStringLiteral("mix.wav"));
     // Without an ID3 chunk; the sample data is a hole.
     const QByteArray head = "RIFF" + le32(uint32_t(size - 8)) + "WAVEfmt " + le32(16) +
-                            QByteArray::fromHex("0100020044AC000010B1020004001000") + "data" + le32(uint32_t(size - 44));
-    const auto write = [&] { UniversalTagWriter().writeGenre(newGenre, 1987, {}, {}, path, AudioFormat::wav); };
+                            QByteArray::fromHex("0100020044AC000010B1020004001000") + "data" +
+                            le32(uint32_t(size - 44));
+    const auto write = [&] {
+        UniversalTagWriter().writeGenre(newGenre, 1987, {}, {}, path, AudioFormat::wav);
+    };
     int old = 0;
     qint64 wholeWriteUs = 0; // measured by the first run, which is not killed
     for (const int percent : {-1, 5, 20, 40, 60, 80, 95}) {

@@ -73,7 +73,8 @@ TEST(TagDataMends, RealFilesAfterWriteAndAfterUndo) {
         ASSERT_TRUE(result.success) << result.errorMessage.value_or(QString()).toStdString();
         QMap<QString, QStringList> written = TagProbe::properties(path, row.format);
         EXPECT_EQ(written.take("GENRE").join(" | "), row.genreAfter);
-        const QStringList date = row.lookedUpYear ? QStringList{QString::number(*row.lookedUpYear)} : before.value("DATE");
+        const QStringList date =
+            row.lookedUpYear ? QStringList{QString::number(*row.lookedUpYear)} : before.value("DATE");
         EXPECT_EQ(written.take("DATE"), date);
         EXPECT_TRUE(row.goneAfter.isEmpty() || !TestFiles::readFile(path).contains(row.goneAfter));
         QMap<QString, QStringList> rest = before;
