@@ -213,25 +213,20 @@ TEST_F(MP4HandlerTest, ItemsGiveTheFirstUsableGenreAndYear) {
     const struct {
         QByteArray items;
         std::optional<QString> genre;
-    } genres[] = {
+        std::optional<int> year = std::nullopt;
+    } cases[] = {
         {item(kGen, "\xFF\xFE") + genreNumberItem(5), "Disco"}, // invalid UTF-8: the number is used
         {atom(kGen, atom("junk", "x")) + item(kGen, "Pop") + genreNumberItem(18), "Rock"},
-        {item(kGen, "Pop") + item(kGen, "Rock"), "Pop"},
-        {genreNumberItem(1), "Blues"},
-        {genreNumberItem(80), "Hard Rock"},
-        {genreNumberItem(0), {}},
+        {item(kGen, "Pop") + item(kGen, "Rock") + item(kDay, "2023"), "Pop", 2023},
+        {genreNumberItem(1) + item(kDay, "Live 1987"), "Blues", 1987},
+        {genreNumberItem(80) + item(kDay, "1899"), "Hard Rock"},
+        {genreNumberItem(0) + item(kDay, "87"), {}},
         {genreNumberItem(81), {}},
         {atom("gnre", atom("data", u32(0) + u32(0))), {}}, // too short for the number
     };
-    for (const auto& c : genres) {
+    for (const auto& c : cases) {
         EXPECT_EQ(genreOf(fileWithItems(c.items)), c.genre) << c.items.toHex().toStdString();
-    }
-    const struct {
-        const char* day;
-        std::optional<int> year;
-    } years[] = {{"2023", 2023}, {"Live 1987", 1987}, {"1899", {}}, {"87", {}}};
-    for (const auto& c : years) {
-        EXPECT_EQ(handler.readYear(put(fileWithItems(item(kDay, c.day)))), c.year) << c.day;
+        EXPECT_EQ(handler.readYear(path()), c.year) << c.items.toHex().toStdString();
     }
 }
 
