@@ -74,25 +74,19 @@ QMap<QString, QStringList> properties(const QString& path, AudioFormat format) {
         return out;
     }
     for (const auto& [key, values] : file->properties()) {
-        QStringList list;
         for (const auto& value : values) {
-            list.append(fromTagLib(value));
+            out[fromTagLib(key)].append(fromTagLib(value));
         }
-        out.insert(fromTagLib(key), list);
     }
-    QStringList pictures;
     if (auto* flac = dynamic_cast<TagLib::FLAC::File*>(file.get())) {
         for (const auto* picture : flac->pictureList()) {
-            pictures.append(QString::fromLatin1(bytes(picture->data()).toHex()));
+            out[QStringLiteral("#PICTURES")].append(QString::fromLatin1(bytes(picture->data()).toHex()));
         }
     } else if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(file.get()); mpeg && mpeg->hasID3v2Tag()) {
         for (const auto* frame : mpeg->ID3v2Tag()->frameListMap()["APIC"]) {
             const auto* picture = static_cast<const TagLib::ID3v2::AttachedPictureFrame*>(frame);
-            pictures.append(QString::fromLatin1(bytes(picture->picture()).toHex()));
+            out[QStringLiteral("#PICTURES")].append(QString::fromLatin1(bytes(picture->picture()).toHex()));
         }
-    }
-    if (!pictures.isEmpty()) {
-        out.insert(QStringLiteral("#PICTURES"), pictures);
     }
     return out;
 }
@@ -162,13 +156,7 @@ QByteArray audioPayload(const QString& path, AudioFormat format) {
 }
 
 QStringList temporaryFiles(const QString& folder) {
-    QStringList out;
-    for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
-        if (name.startsWith(QLatin1Char('.')) && name.contains(QLatin1String(".tmp-"))) {
-            out.append(name);
-        }
-    }
-    return out;
+    return QDir(folder).entryList({QStringLiteral(".*.tmp-*")}, QDir::Files | QDir::Hidden | QDir::System);
 }
 
 } // namespace TagProbe

@@ -18,20 +18,6 @@
 using Id3Bytes::be32;
 using Id3Bytes::le32;
 
-namespace {
-
-struct Row {
-    const char* name;
-    AudioFormat format;
-    qint64 size; // of the file, a hole but for `head` and a byte 1 at `mark` (0: just `head`)
-    QByteArray head;
-    qint64 mark = 0;
-    // Also written: the genre read back after the write, empty where the write is refused.
-    std::optional<QString> genreAfterWrite = std::nullopt;
-};
-
-} // namespace
-
 // Sizes pointing into a hole, or millions of tiny entries: reads, the scan and writes stay
 // quick and within a few dozen MiB.
 TEST(BoundedRead, SizesInTheFileDoNotDecideMemory) {
@@ -47,7 +33,15 @@ TEST(BoundedRead, SizesInTheFileDoNotDecideMemory) {
         QByteArray::fromHex("10001000000000000000") + be32(0x0AC44F00) + be32(44100) + QByteArray(16, '\0');
     const QByteArray wav = "RIFF" + le32(0xFFFFFFF0) + "WAVEfmt " + le32(16) +
                            QByteArray::fromHex("0100010044AC00008858010002001000");
-    const Row rows[] = {
+    const struct Row {
+        const char* name;
+        AudioFormat format;
+        qint64 size; // of the file, a hole but for `head` and a byte 1 at `mark` (0: just `head`)
+        QByteArray head;
+        qint64 mark = 0;
+        // Also written: the genre read back after the write, empty where the write is refused.
+        std::optional<QString> genreAfterWrite = std::nullopt;
+    } rows[] = {
         // Big-endian tag size of 3.75 GiB that "aligns" in the hole; the syncsafe one does not.
         {"be-size.mp3", AudioFormat::mp3, 10 + 0xF0000000LL + 1, QByteArray("ID3\3\0\0\xF0\0\0\0", 10),
          10 + (0x70LL << 21)},

@@ -52,9 +52,7 @@ namespace check {
 
 struct Box {
     QByteArray type;
-    qint64 start = 0;
-    qint64 payload = 0;
-    qint64 end = 0;
+    qint64 start = 0, payload = 0, end = 0;
 };
 
 quint64 be(const QByteArray& b, qint64 at, int width) {
@@ -232,7 +230,6 @@ TEST_F(MP4HandlerTest, ItemsGiveTheFirstUsableGenreAndYear) {
 
 TEST_F(MP4HandlerTest, ParserSkipsDamageAndHonoursSizeForms) {
     // Sizes 2..7 are no atom: the parser steps on by one byte.
-    EXPECT_TRUE(MP4Handler::parseAtoms(u32(7) + QByteArray("abcd"), 0, 8).isEmpty());
     const QByteArray afterJunk = u32(7) + QByteArray("abcd") + QByteArray(3, '\0') + atom("free", "");
     EXPECT_GT(MP4Handler::parseAtoms(afterJunk, 0, afterJunk.size()).value(0).start, 0);
     // A child of size 0 takes the rest of its container; a top-level moov of size 0 the rest of the file.
