@@ -57,8 +57,7 @@ TEST(BoundedRead, SizesInTheFileDoNotDecideMemory) {
         // A "©day" item that runs to the end of the file.
         {"item.m4a", AudioFormat::m4a, 5 * gib,
          moov + atom(0, "udta") + atom(0, "meta") + QByteArray(4, '\0') + atom(0, "ilst") +
-             atom(0, "\xA9"
-                     "day")},
+             atom(0, "\251day")},
         // A million 8-byte atoms in a moov whose walk ends in damage.
         {"atoms.m4a", AudioFormat::m4a, 0, moov + atom(8, "free").repeated(1000000) + atom(4, "free"), 0,
          QString()},
@@ -105,14 +104,12 @@ TEST(BoundedRead, SizesInTheFileDoNotDecideMemory) {
             const long growth = TestFiles::peakGrowthKiB(read);
             EXPECT_GE(growth, 0);
             EXPECT_LT(growth, 48 * 1024);
-            EXPECT_TRUE(row.size == 0 || timer.elapsed() < 1000)
-                << timer.elapsed() << " ms"; // a hole is skipped
+            EXPECT_TRUE(row.size == 0 || timer.elapsed() < 1000); // a hole is skipped
         }
         if (row.genreAfterWrite && !row.genreAfterWrite->isEmpty()) {
             EXPECT_EQ(UniversalTagWriter().readGenre(path, row.format), row.genreAfterWrite);
         } else if (row.genreAfterWrite) {
             EXPECT_EQ(QFileInfo(path).size(), std::max(row.size, qint64(row.head.size())));
         }
-        QFile::remove(path);
     }
 }

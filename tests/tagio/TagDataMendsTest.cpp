@@ -59,8 +59,7 @@ TEST(TagDataMends, RealFilesAfterWriteAndAfterUndo) {
 
         WriteUndoManager undo;
         const TagUpdateService service(writer, &undo);
-        const TagUpdateService::UpdateResult result =
-            service.updateFile(*file, [settings] { return settings; });
+        const auto result = service.updateFile(*file, [settings] { return settings; });
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
                   QStringList{QFileInfo(path).fileName()});
         if (row.refusal != nullptr) {
@@ -77,8 +76,7 @@ TEST(TagDataMends, RealFilesAfterWriteAndAfterUndo) {
         EXPECT_EQ(written.take("DATE"), date);
         EXPECT_TRUE(row.goneAfter.isEmpty() || !TestFiles::readFile(path).contains(row.goneAfter));
         QMap<QString, QStringList> rest = before;
-        rest.remove("GENRE");
-        rest.remove("DATE");
+        rest.removeIf([](auto it) { return it.key() == "GENRE" || it.key() == "DATE"; });
         EXPECT_EQ(written, rest);
         EXPECT_EQ(TagProbe::audioPayload(path, row.format), audio);
         EXPECT_EQ(undo.undoLastSession(*writer).restored, 1);

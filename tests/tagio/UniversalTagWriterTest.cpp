@@ -18,10 +18,6 @@
 
 namespace {
 
-AppError::Kind kindOf(const std::function<void()>& action) {
-    return expectThrows(std::nullopt, action).value_or(AppError::cancelled()).kind();
-}
-
 std::mutex syncedMutex;
 QStringList syncedPaths; // every file flushed with fsync, by the path of its descriptor
 
@@ -119,25 +115,27 @@ TEST(AtomicWrite, RefusesWhenTheFileWasDeletedOrChangedSinceLoading) {
         {"unchanged", [] {}, "mine"},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         TestFiles::writeFile(path, "loaded");
         const UniversalTagWriter::LoadedFile loaded = UniversalTagWriter::loadFile(path);
         c.change();
-        if (QLatin1String(c.left) == QLatin1String("mine")) {
+        const auto write = [&] {
             UniversalTagWriter::atomicWrite("mine", path, loaded.stamp);
+        };
+        if (QLatin1String(c.left) == QLatin1String("mine")) {
+            write();
         } else {
-            EXPECT_EQ(kindOf([&] { UniversalTagWriter::atomicWrite("mine", path, loaded.stamp); }),
-                      AppError::Kind::tagWriteFailed)
-                << c.name;
+            expectThrows(AppError::Kind::tagWriteFailed, write);
         }
-        EXPECT_EQ(QFileInfo::exists(path) ? TestFiles::readFile(path) : QByteArray(), QByteArray(c.left))
-            << c.name;
-        EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty()) << c.name;
+        EXPECT_EQ(QFileInfo::exists(path) ? TestFiles::readFile(path) : QByteArray(), QByteArray(c.left));
+        EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty());
     }
 }
 
 // As root, which ignores folder permissions, on a small tmpfs (needs CAP_SYS_ADMIN).
 TEST(AtomicWrite, ReadOnlyFolderOrFullDiskLeavesTheTargetAndNoTemporaryFile) {
     for (const bool full : {false, true}) {
+        SCOPED_TRACE(full);
         QTemporaryDir dir;
         const QString folder = dir.filePath(QStringLiteral("target"));
         const QByteArray native = QFile::encodeName(folder);
@@ -163,9 +161,8 @@ TEST(AtomicWrite, ReadOnlyFolderOrFullDiskLeavesTheTargetAndNoTemporaryFile) {
         } else {
             ASSERT_EQ(::chmod(native.constData(), 0555), 0);
         }
-        EXPECT_EQ(kindOf([&] { UniversalTagWriter::atomicWrite(QByteArray(32 * 1024, 'n'), path); }),
-                  AppError::Kind::tagWriteFailed)
-            << full;
+        expectThrows(AppError::Kind::tagWriteFailed,
+                     [&] { UniversalTagWriter::atomicWrite(QByteArray(32 * 1024, 'n'), path); });
         ::chmod(native.constData(), 0755);
         EXPECT_EQ(TestFiles::readFile(path), original);
         EXPECT_TRUE(TagProbe::temporaryFiles(folder).isEmpty());
