@@ -10,8 +10,8 @@
 #include <QFile>
 
 #include <aifffile.h>
+#include <attachedpictureframe.h>
 #include <flacfile.h>
-#include <id3v1genres.h>
 #include <id3v2tag.h>
 #include <mp4file.h>
 #include <mpegfile.h>
@@ -29,6 +29,10 @@ namespace {
 
 QString fromTagLib(const TagLib::String& text) {
     return QString::fromStdString(text.to8Bit(true));
+}
+
+QByteArray bytes(const TagLib::ByteVector& v) {
+    return QByteArray(v.data(), qsizetype(v.size()));
 }
 
 std::unique_ptr<TagLib::File> open(const QString& path, AudioFormat format) {
@@ -70,20 +74,24 @@ QMap<QString, QStringList> properties(const QString& path, AudioFormat format) {
         return out;
     }
     for (const auto& [key, values] : file->properties()) {
-        QStringList list;
         for (const auto& value : values) {
-            list.append(fromTagLib(value));
+            out[fromTagLib(key)].append(fromTagLib(value));
         }
-        out.insert(fromTagLib(key), list);
     }
     if (auto* flac = dynamic_cast<TagLib::FLAC::File*>(file.get())) {
-        out.insert(QStringLiteral("#PICTURES"), {QString::number(flac->pictureList().size())});
+        for (const auto* picture : flac->pictureList()) {
+            out[QStringLiteral("#PICTURES")].append(QString::fromLatin1(bytes(picture->data()).toHex()));
+        }
+    } else if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(file.get()); mpeg && mpeg->hasID3v2Tag()) {
+        for (const auto* frame : mpeg->ID3v2Tag()->frameListMap()["APIC"]) {
+            const auto* picture = static_cast<const TagLib::ID3v2::AttachedPictureFrame*>(frame);
+            out[QStringLiteral("#PICTURES")].append(QString::fromLatin1(bytes(picture->picture()).toHex()));
+        }
     }
     return out;
 }
 
 QList<QPair<QByteArray, QByteArray>> id3Frames(const QString& path) {
-    const auto bytes = [](const TagLib::ByteVector& v) { return QByteArray(v.data(), qsizetype(v.size())); };
     const std::unique_ptr<TagLib::File> file = open(path, audioFormatForPath(path));
     TagLib::ID3v2::Tag* tag = nullptr;
     if (auto* aiff = dynamic_cast<TagLib::RIFF::AIFF::File*>(file.get())) {
@@ -107,15 +115,6 @@ QList<QPair<QByteArray, QByteArray>> id3Frames(const QString& path) {
         }
     }
     return out;
-}
-
-QStringList id3v1GenreNames() {
-    QStringList names;
-    const TagLib::StringList all = TagLib::ID3v1::genreList();
-    for (unsigned i = 0; i < 80 && i < all.size(); ++i) {
-        names.append(fromTagLib(all[i]));
-    }
-    return names;
 }
 
 QByteArray audioPayload(const QString& path, AudioFormat format) {
@@ -157,13 +156,7 @@ QByteArray audioPayload(const QString& path, AudioFormat format) {
 }
 
 QStringList temporaryFiles(const QString& folder) {
-    QStringList out;
-    for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
-        if (name.startsWith(QLatin1Char('.')) && name.contains(QLatin1String(".tmp-"))) {
-            out.append(name);
-        }
-    }
-    return out;
+    return QDir(folder).entryList({QStringLiteral(".*.tmp-*")}, QDir::Files | QDir::Hidden | QDir::System);
 }
 
 } // namespace TagProbe

@@ -62,12 +62,12 @@ TEST(MediaAssetParity, OwnParsersMatchTagLibOnEveryFixture) {
     for (uint32_t v : {2000u, uint32_t(items.size() + 32), 5u, 0u, 0u, 0u}) {
         Bytes::appendU32LE(footer, v);
     }
-    const QByteArray mp3 = TestFiles::readFile(TestFiles::fixturePath(QStringLiteral("scan/tagged.mp3")));
-    TestFiles::writeFile(dir.filePath(QStringLiteral("ape.mp3")), mp3 + items + footer);
+    const QByteArray ape =
+        TestFiles::readFile(TestFiles::fixturePath(QStringLiteral("scan/tagged.mp3"))) + items + footer;
+    TestFiles::writeFile(dir.filePath(QStringLiteral("ape.mp3")), ape);
     TestFiles::writeFile(
         dir.filePath(QStringLiteral("ape_v1.mp3")),
-        mp3 + items + footer +
-            TestFiles::readFile(TestFiles::fixturePath(QStringLiteral("id3/v1_only.mp3"))).right(128));
+        ape + TestFiles::readFile(TestFiles::fixturePath(QStringLiteral("id3/v1_only.mp3"))).right(128));
     QStringList paths = {dir.filePath(QStringLiteral("ape.mp3")), dir.filePath(QStringLiteral("ape_v1.mp3"))};
     QDirIterator it(TestFiles::fixturePath(QString()), QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext()) {
