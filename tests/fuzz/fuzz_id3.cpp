@@ -17,14 +17,6 @@
 
 namespace {
 
-const QTemporaryDir& tempDir() {
-    static QTemporaryDir dir;
-    if (!dir.isValid()) {
-        std::abort();
-    }
-    return dir;
-}
-
 // The input with a PRIV frame (ID3v2.3/2.4) or "junk" chunk (RIFF/FORM) in front so that its
 // frames or chunks start at `at`; empty when the input has no such header.
 QByteArray placedAt(const QByteArray& input, qint64 at, bool mp3, bool wav) {
@@ -62,10 +54,16 @@ void check(bool ok) {
     }
 }
 
-int fuzzRead(const uint8_t* data, size_t size) {
-    static const bool quiet = std::freopen("/dev/null", "w", stdout) != nullptr;
-    (void)quiet;
-    const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+// The year and genre the whole tag, read into memory, gives.
+bool agrees(const ID3v2Handler::YearAndGenre& walked, const QByteArray& tag) {
+    const auto text = ID3v2Handler::findTextFrame({"TYER", "TDRC"}, tag);
+    return walked.year == (text ? extractYear(*text) : std::nullopt) &&
+           walked.genre == ID3v2Handler::findGenreFrame(tag);
+}
+
+void fuzzRead(const QByteArray& bytes) {
+    static const QTemporaryDir dir;
+    check(dir.isValid());
 
     // In-memory helpers on the raw bytes.
     ID3v2Handler::parseTagHeader(bytes);
@@ -80,10 +78,12 @@ int fuzzRead(const uint8_t* data, size_t size) {
 
     // The bounded file read path for each container.
     for (const char* name : {"f.mp3", "f.aiff", "f.wav"}) {
-        const QString path = tempDir().filePath(QString::fromLatin1(name));
-        QFile file(path);
-        check(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size());
-        file.close();
+        const QString path = dir.filePath(QString::fromLatin1(name));
+        const auto store = [&path](const QByteArray& content) {
+            QFile file(path);
+            check(file.open(QIODevice::WriteOnly) && file.write(content) == content.size()); // truncates
+        };
+        store(bytes);
         // The file exists and is readable: an error escaping here is a crash.
         const auto genre = ID3v2Handler::readGenre(path);
         const auto year = ID3v2Handler::readYear(path);
@@ -91,41 +91,27 @@ int fuzzRead(const uint8_t* data, size_t size) {
         check(source && ID3v2Handler::locateTag(*source, path) == ID3v2Handler::locateTag(bytes, path));
         check(!year || (*year >= 1920 && *year <= 2100));
         // The frame-header walk gives what the whole tag read into memory gives.
-        std::optional<int> wholeYear;
-        std::optional<QString> wholeGenre;
-        if (const auto tag = ID3v2Handler::readTag(*source, path)) {
-            if (const auto text = ID3v2Handler::findTextFrame({"TYER", "TDRC"}, *tag)) {
-                wholeYear = extractYear(*text);
-            }
-            wholeGenre = ID3v2Handler::findGenreFrame(*tag);
-        }
         const ID3v2Handler::YearAndGenre walked = ID3v2Handler::readYearAndGenre(*source, path);
-        check(year == wholeYear && genre == wholeGenre && walked.year == year && walked.genre == genre);
+        check(walked.year == year && walked.genre == genre &&
+              agrees(walked, ID3v2Handler::readTag(*source, path).value_or(QByteArray())));
 
         // The input placed 4096 - 80 .. 4096 bytes in (by its length), so that the walk's header
         // reads cross the reader's 4096-byte block: the walk must agree with the tag in memory.
-        const QByteArray image = placedAt(bytes, 4096 - 80 + qint64(size % 81), name[2] == 'm', name[2] == 'w');
+        const qint64 at = 4096 - 80 + bytes.size() % 81;
+        const QByteArray image = placedAt(bytes, at, name[2] == 'm', name[2] == 'w');
         if (image.isEmpty()) {
             continue;
         }
-        check(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(image) == image.size());
-        file.close();
+        store(image);
         const auto placed = ByteSource::open(path);
         const auto range = ID3v2Handler::locateTag(image, path);
         check(placed && ID3v2Handler::locateTag(*placed, path) == range);
-        const QByteArray tag = range ? image.mid(range->start, range->length()) : QByteArray();
-        const auto text = ID3v2Handler::findTextFrame({"TYER", "TDRC"}, tag);
-        const ID3v2Handler::YearAndGenre walkedPlaced = ID3v2Handler::readYearAndGenre(*placed, path);
-        check(walkedPlaced.year == (text ? extractYear(*text) : std::nullopt) &&
-              walkedPlaced.genre == ID3v2Handler::findGenreFrame(tag));
+        check(agrees(ID3v2Handler::readYearAndGenre(*placed, path),
+                     range ? image.mid(range->start, range->length()) : QByteArray()));
     }
-    return 0;
 }
 
-int fuzzWrite(const uint8_t* data, size_t size) {
-    static const bool quiet = std::freopen("/dev/null", "w", stdout) != nullptr;
-    (void)quiet;
-    const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+void fuzzWrite(const QByteArray& bytes) {
     const QString genre = QStringLiteral("House 80er");
 
     for (const char* name : {"/fuzz/f.mp3", "/fuzz/f.aiff", "/fuzz/f.wav"}) {
@@ -158,12 +144,15 @@ int fuzzWrite(const uint8_t* data, size_t size) {
         const auto range2 = ID3v2Handler::locateTag(again, path);
         check(range2.has_value() && again.mid(range2->start, range2->length()) == tag);
     }
-    return 0;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzzRead(data, size);
-    return fuzzWrite(data, size);
+    static const bool quiet = std::freopen("/dev/null", "w", stdout) != nullptr;
+    (void)quiet;
+    const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+    fuzzRead(bytes);
+    fuzzWrite(bytes);
+    return 0;
 }

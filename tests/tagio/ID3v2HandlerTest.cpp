@@ -150,8 +150,7 @@ TEST(ID3v2HandlerRead, SizesOneBytePastTheEndAreDamage) {
     QByteArray headerTooLong = mp3Tag;
     headerTooLong.replace(6, 4, syncsafe(uint32_t(frames.size() + 1)));
     const auto chunked = [&](bool little, int extra) {
-        QByteArray out = little ? wav({{"fmt ", wavFmt()}, {"id3 ", mp3Tag}})
-                                : aiff({{"COMM", aiffComm(1)}, {"ID3 ", mp3Tag}});
+        QByteArray out = little ? wav({{"id3 ", mp3Tag}}) : aiff({{"ID3 ", mp3Tag}});
         const uint32_t size = uint32_t(mp3Tag.size() + extra);
         out.replace(out.size() - mp3Tag.size() - 4, 4, little ? le32(size) : be32(size));
         return out;
@@ -251,7 +250,7 @@ TEST(ID3v2HandlerWrite, NewFramesGoLastAndPaddingFollows) {
 
 // Containers and tags that cannot be written without damage are refused.
 TEST(ID3v2HandlerWrite, RefusesBrokenContainersAndDamagedOrUnconvertibleTags) {
-    const QByteArray good = wav({{"fmt ", wavFmt()}, {"data", audio(20)}});
+    const QByteArray good = wav({{"data", audio(20)}});
     QByteArray rf64 = good;
     rf64.replace(0, 4, "RF64").replace(4, 4, QByteArray(4, char(0xFF)));
     QByteArray streaming = good;
@@ -267,12 +266,12 @@ TEST(ID3v2HandlerWrite, RefusesBrokenContainersAndDamagedOrUnconvertibleTags) {
         {QByteArray("FORM\0\0\0\3AIF", 11), "/m/s.aiff", "Invalid AIFF file"},
         {"RIFF", "/m/s.wav", "Invalid WAV file"},
         {rf64, "/m/rf.wav", "Invalid WAV file"},
-        {tag(3, tcon) + aiff({{"COMM", aiffComm(20)}, {"SSND", audio(28)}}), "/m/t.aiff", "Invalid AIFF"},
-        {container("FORM", "8SVX", {{"BODY", audio(20)}}, false), "/m/x.aif", "Invalid AIFF file"},
+        {tag(3, tcon) + aiff({{"SSND", audio(28)}}), "/m/t.aiff", "Invalid AIFF file"},
+        {container("FORM", "8SVX", {{"BODY", audio(20)}}), "/m/x.aif", "Invalid AIFF file"},
         {good, "/m/wav-as.aiff", "Invalid AIFF file"},
         {streaming, "/m/st.wav", "Invalid WAV file"},
         {good + "xyz", "/m/j.wav", "Invalid WAV file"},
-        {wav({{"fmt ", wavFmt()}, {"id3 ", QByteArray(20, 'z')}}), "/m/nt.wav", ""},
+        {wav({{"id3 ", QByteArray(20, 'z')}}), "/m/nt.wav", ""},
         {tag(3, over), "/m/d.mp3", "runs past the end"},
         {tag(3, frame("TXxX", text(0, "abc")) + frame("APIC", apicBody)), "/m/d.mp3", "invalid frame ID"},
         {tag(3, be32(500) + tcon, 0x40), "/m/d.mp3", "extended header"},
@@ -298,7 +297,7 @@ TEST(ID3v2HandlerWrite, RefusesBrokenContainersAndDamagedOrUnconvertibleTags) {
     const auto write = [](const QByteArray& file, const QString& path) {
         return ID3v2Handler::writeGenre("P", {}, {}, {}, file, path);
     };
-    EXPECT_NO_THROW(write(container("FORM", "AIFC", {}, false), "/m/c.aif"));
+    EXPECT_NO_THROW(write(container("FORM", "AIFC", {}), "/m/c.aif"));
     // A compressed frame that is replaced anyway is no obstacle.
     EXPECT_NO_THROW(write(tag(4, frame("TCON", "\x78\x9C", true, 0, 0x08)) + audio(10), "/m/ok.mp3"));
     // An invalid ID followed only by zeros is stray padding: the frames before it are kept.
