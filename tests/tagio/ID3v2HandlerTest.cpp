@@ -289,10 +289,11 @@ TEST(ID3v2HandlerWrite, RefusesBrokenContainersAndDamagedOrUnconvertibleTags) {
                                    QByteArray("FORM\0\0\0\0AIFF", 12), QByteArray("OggS\0\2\0\0", 8),
                                    QByteArray("\0\0\0\x20" "ftypM4A ", 12),
                                    QByteArray::fromHex("3026B2758E66CF11A6D900AA0062CE6C")}) {
-        for (const QByteArray& file : {head + audio(200), tag(3, tcon) + head + audio(200)}) {
-            EXPECT_EQ(writeError(file, "/m/fake.mp3").kind(), AppError::Kind::tagWriteFailed) << file.size();
+        for (const QByteArray& file : {head, tag(3, tcon) + head}) {
+            const AppError e = writeError(file + audio(200), "/m/fake.mp3");
+            EXPECT_TRUE(e.kind() == AppError::Kind::tagWriteFailed && e.text().startsWith("Not an MP3 file"))
+                << file.toHex().toStdString();
         }
-        EXPECT_TRUE(writeError(head + audio(200), "/m/fake.mp3").text().startsWith("Not an MP3 file"));
     }
     const auto write = [](const QByteArray& file, const QString& path) {
         return ID3v2Handler::writeGenre("P", {}, {}, {}, file, path);
