@@ -25,26 +25,19 @@ QByteArray placedAt(const QByteArray& input, qint64 at, bool mp3, bool wav) {
         (mp3 && (uint8_t(input[3]) > 4 || (uint8_t(input[5]) & 0x40)))) {
         return {};
     }
-    QByteArray header = input.left(headerLength);
-    QByteArray filler = mp3 ? "PRIV" : "junk";
-    const auto put = [wav](QByteArray& out, uint32_t v) {
-        wav ? Bytes::appendU32LE(out, v) : Bytes::appendU32BE(out, v);
-    };
-    if (mp3) {
-        const uint32_t tagSize = ID3v2Handler::syncsafeDecode(header, 6) + uint32_t(10 + body);
-        header.replace(6, 4, ID3v2Handler::syncsafeEncode(tagSize));
-        if (header[3] == 4) {
-            filler += ID3v2Handler::syncsafeEncode(uint32_t(body));
-        } else {
-            put(filler, uint32_t(body));
+    const auto size = [wav](qint64 v, bool syncsafe) {
+        QByteArray out = syncsafe ? ID3v2Handler::syncsafeEncode(uint32_t(v)) : QByteArray();
+        if (!syncsafe) {
+            wav ? Bytes::appendU32LE(out, uint32_t(v)) : Bytes::appendU32BE(out, uint32_t(v));
         }
-        filler += QByteArray(2, '\0');
-    } else {
-        QByteArray size;
-        put(size, (wav ? Bytes::u32LE(header, 4) : Bytes::u32BE(header, 4)) + uint32_t(8 + body));
-        header.replace(4, 4, size);
-        put(filler, uint32_t(body));
-    }
+        return out;
+    };
+    QByteArray header = input.left(headerLength);
+    const qint64 oldSize = mp3 ? ID3v2Handler::syncsafeDecode(header, 6)
+                               : (wav ? Bytes::u32LE(header, 4) : Bytes::u32BE(header, 4));
+    header.replace(mp3 ? 6 : 4, 4, size(oldSize + (mp3 ? 10 : 8) + body, mp3));
+    const QByteArray filler =
+        mp3 ? "PRIV" + size(body, header[3] == 4) + QByteArray(2, '\0') : "junk" + size(body, false);
     return header + filler + QByteArray(body, '\0') + input.mid(headerLength);
 }
 
