@@ -42,9 +42,8 @@ TEST(UniversalTagReader, ReadsEveryFormatAndFailsOnMissingOrBrokenFiles) {
     };
     for (const auto& c : cases) {
         const TagData tags = read(QLatin1String(c.file));
-        EXPECT_EQ(tags.title, QString::fromUtf8(c.title)) << c.file;
-        EXPECT_EQ(tags.artist, QString::fromUtf8(c.artist)) << c.file;
-        EXPECT_EQ(tags.genre, c.genre) << c.file;
+        const QStringList want{c.title, c.artist, c.genre};
+        EXPECT_EQ(QStringList({tags.title, tags.artist, tags.genre}), want) << c.file;
         EXPECT_FALSE(tags.wasAutoFixed) << c.file;
     }
     // A TDRC frame says 2005 (as TagLib reports it); our own handler takes the first year frame.
