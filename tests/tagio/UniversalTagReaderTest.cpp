@@ -32,11 +32,9 @@ TEST(UniversalTagReader, ReadsEveryFormatAndFailsOnMissingOrBrokenFiles) {
         const char* artist;
         QString genre;
     } cases[] = {
-        {"UPPER.MP3", "Upper Case", "", ""},
-        {"Track.FLAC", "Mixed Case", "Fixture Artist", ""},
-        {"untagged.mp3", "", "", ""},
+        {"UPPER.MP3", "Upper Case", "", ""}, {"Track.FLAC", "Mixed Case", "Fixture Artist", ""},
+        {"untagged.mp3", "", "", ""}, {"no_extension", "", "", ""},
         {"blank_title.mp3", "   ", "Fixture Artist", ""},
-        {"no_extension", "", "", ""},
         {"genre_ref.mp3", "Genre Ref", "", "(17)" + nul}, // references kept raw
         {"gnre.m4a", "Gnre Number", "", "Rock"},         // "gnre" 18 through the ID3v1 names
     };
