@@ -58,21 +58,19 @@ const QByteArray apicBody = QByteArray("\0image/png\0\3\0", 13) + QByteArray::fr
 // Every fixture gives its year and raw genre; written and read back through TagLib and our own
 // reader, the audio and every frame but the replaced ones keep content and order.
 TEST(ID3v2Handler, FixturesReadAndRoundTripKeepingAudioAndEveryOtherFrame) {
-    enum Write { checked, taglibBlind, none }; // taglibBlind: TagLib itself does not find the input's tag
     const struct {
         const char* file;
         std::optional<int> year;
         std::optional<QString> genre;
-        Write write = checked;
+        bool taglibBlind = false; // TagLib itself does not find the input's tag
     } cases[] = {
         {"v23_ffmpeg.mp3", 1987, "House" + nul}, // ffmpeg ends text frames with a NUL, kept raw
         {"v24_rich.mp3", 2003, "Rock" + nul + "Pop"}, // extended header, footer, unsynchronised APIC
         {"v24_ffmpeg.mp3", 1979, "Funk" + nul}, {"v23_unsync.mp3", 1994, "(17)Rock"},
-        {"v23_ext.mp3", 1993, "Ambient", taglibBlind}, {"v23_frames.mp3", 1988, "House"},
-        {"v1_only.mp3", {}, {}, none}, {"notag.mp3", {}, {}}, {"v22.mp3", {}, {}, none},
+        {"v23_ext.mp3", 1993, "Ambient", true}, {"v23_frames.mp3", 1988, "House"}, {"notag.mp3", {}, {}},
         {"ffmpeg.aiff", 1972, "Soul" + nul}, {"odd_chunks.aiff", 1995, "Techno"},
-        {"nul_id.aiff", 1995, "Techno", taglibBlind}, // an "ID3\0" chunk
-        {"odd_chunks.wav", 1979, "Disco"}, {"mixed_case.wav", 1995, "Techno", taglibBlind},
+        {"nul_id.aiff", 1995, "Techno", true}, // an "ID3\0" chunk
+        {"odd_chunks.wav", 1979, "Disco"}, {"mixed_case.wav", 1995, "Techno", true},
         {"notag.wav", {}, {}}, {"nopad.wav", {}, {}},
     };
     for (const auto& c : cases) {
@@ -80,9 +78,6 @@ TEST(ID3v2Handler, FixturesReadAndRoundTripKeepingAudioAndEveryOtherFrame) {
         EXPECT_EQ(ID3v2Handler::readYear(TestFiles::fixturePath(fixture)), c.year) << c.file;
         EXPECT_EQ(ID3v2Handler::readGenre(TestFiles::fixturePath(fixture)), c.genre) << c.file;
         for (const std::optional<int> year : {std::optional<int>(1987), std::optional<int>()}) {
-            if (c.write == none) {
-                break;
-            }
             SCOPED_TRACE(std::string(c.file) + (year ? " with year" : " without year"));
             QTemporaryDir dir;
             const QString path = TestFiles::copyFixture(fixture, dir);
@@ -109,7 +104,7 @@ TEST(ID3v2Handler, FixturesReadAndRoundTripKeepingAudioAndEveryOtherFrame) {
                 dropped += {"TYER", "TDRC"};
                 newIds += "TYER";
             }
-            if (c.write != taglibBlind) {
+            if (!c.taglibBlind) {
                 EXPECT_EQ(without(TagProbe::id3Frames(path), dropped), without(taglibBefore, dropped));
             }
             EXPECT_EQ(TagProbe::properties(path, format).value("GENRE"), QStringList{"House 80er"});
