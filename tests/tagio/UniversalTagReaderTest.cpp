@@ -64,9 +64,7 @@ TEST(UniversalTagReader, RepairArtistTitle) {
         {"1A", "A - B", "", ""}, {"", "A - B", "", ""}, {"  ", "A - B", "", ""},
     };
     for (const auto& c : cases) {
-        TagData record;
-        record.artist = QString::fromUtf8(c.artist);
-        record.title = QString::fromUtf8(c.title);
+        TagData record{QString::fromUtf8(c.title), QString::fromUtf8(c.artist), {}, {}, {}, 0.0, false};
         UniversalTagReader::repairArtistTitle(record, QStringLiteral("/music/x.mp3"));
         const bool fixed = *c.newArtist != '\0';
         EXPECT_EQ(record.artist, QString::fromUtf8(fixed ? c.newArtist : c.artist)) << c.title;
