@@ -55,8 +55,7 @@ QByteArray commentBody(const QByteArray& vendor, const QList<QByteArray>& entrie
 }
 
 // STREAMINFO: 4096-sample blocks, 44.1 kHz, 2 channels, 16 bits, 44100 samples.
-const Block info{0, false,
-                 QByteArray::fromHex("100010000000000000000AC442F00000AC44") + QByteArray(16, '\0')};
+const Block info{0, false, QByteArray::fromHex("100010000000000000000AC442F00000AC44") + QByteArray(16, 0)};
 
 } // namespace
 
