@@ -62,10 +62,9 @@ TEST(ID3v2Handler, FixturesReadAndRoundTripKeepingAudioAndEveryOtherFrame) {
         {"v24_rich.mp3", 2003, "Rock" + nul + "Pop"}, // extended header, footer, unsynchronised APIC
         {"v24_ffmpeg.mp3", 1979, "Funk" + nul}, {"v23_unsync.mp3", 1994, "(17)Rock"},
         {"v23_ext.mp3", 1993, "Ambient", true}, {"v23_frames.mp3", 1988, "House"}, {"notag.mp3", {}, {}},
-        {"ffmpeg.aiff", 1972, "Soul" + nul}, {"odd_chunks.aiff", 1995, "Techno"},
+        {"ffmpeg.aiff", 1972, "Soul" + nul}, {"odd_chunks.aiff", 1995, "Techno"}, {"notag.wav", {}, {}},
         {"nul_id.aiff", 1995, "Techno", true}, // an "ID3\0" chunk
-        {"odd_chunks.wav", 1979, "Disco"}, {"mixed_case.wav", 1995, "Techno", true},
-        {"notag.wav", {}, {}}, {"nopad.wav", {}, {}},
+        {"odd_chunks.wav", 1979, "Disco"}, {"mixed_case.wav", 1995, "Techno", true}, {"nopad.wav", {}, {}},
     };
     for (const auto& c : cases) {
         const QString fixture = "id3/" + QString::fromLatin1(c.file);
@@ -78,7 +77,7 @@ TEST(ID3v2Handler, FixturesReadAndRoundTripKeepingAudioAndEveryOtherFrame) {
             const QByteArray before = TestFiles::readFile(path);
             const auto taglibBefore = TagProbe::id3Frames(path);
             const AudioFormat format = audioFormatForPath(path);
-            const QByteArray payload = TagProbe::audioPayload(path, format); // minus a v2.4 footer:
+            const QByteArray payload = TagProbe::audioPayload(path, format); // a v2.4 footer is not audio
             const QByteArray audioBefore = payload.startsWith("3DI") ? payload.mid(10) : payload;
 
             TestFiles::writeFile(path, ID3v2Handler::writeGenre("House 80er", year, {}, {}, before, path));
