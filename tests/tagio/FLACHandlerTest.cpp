@@ -154,10 +154,7 @@ TEST(FLACHandler, DamagedOrOversizedMetadataIsNeverWritten) {
     lying.replace(4 + 4 + 34 + 1, 3, QByteArray(3, char(0xFF))); // 16 MiB - 1 in a file of a few bytes
     QByteArray skip = image({{2, false, "VLMR"}, {4, true, body}}, {});
     skip[7] = char(0x7F); // a skipped block running past the end
-    QList<Block> many{info};
-    while (many.size() < 127) {
-        many.append({2, false, "APPL"});
-    }
+    const QList<Block> many = QList<Block>{info} + QList<Block>(126, {2, false, "APPL"});
     const QByteArray original = TestFiles::readFile(TestFiles::fixturePath("flac/nopadding.flac"));
     QByteArray noLast = original;
     const qint64 commentHeader = blocks(original).last().headerOffset;
