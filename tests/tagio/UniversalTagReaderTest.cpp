@@ -6,16 +6,11 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
-TagData read(const QString& name) {
-    return UniversalTagReader().readTags(TestFiles::fixturePath(QStringLiteral("scan/") + name));
-}
-
-} // namespace
-
 TEST(UniversalTagReader, ReadsEveryFormatAndFailsOnMissingOrBrokenFiles) {
     const QString nul(QChar(0)); // ffmpeg ends ID3 text frames with a NUL, which our handler keeps
+    const auto read = [](const QString& name) {
+        return UniversalTagReader().readTags(TestFiles::fixturePath("scan/" + name));
+    };
     for (const char* ext : {"mp3", "flac", "m4a", "aac", "aiff", "aif", "wav", "ogg", "opus", "wma"}) {
         SCOPED_TRACE(ext);
         const TagData tags = read(QStringLiteral("tagged.") + ext);
@@ -46,8 +41,8 @@ TEST(UniversalTagReader, ReadsEveryFormatAndFailsOnMissingOrBrokenFiles) {
     }
     // A TDRC frame says 2005 (as TagLib reports it); our own handler takes the first year frame.
     EXPECT_EQ(read("year_mismatch.mp3").year, 1987);
-    expectThrows(AppError::Kind::fileNotFound, [] { read("gone.mp3"); });
-    expectThrows(AppError::Kind::tagReadFailed, [] { read("not_audio.mp3"); });
+    expectThrows(AppError::Kind::fileNotFound, [&] { read("gone.mp3"); });
+    expectThrows(AppError::Kind::tagReadFailed, [&] { read("not_audio.mp3"); });
 }
 
 TEST(UniversalTagReader, RepairArtistTitle) {
