@@ -173,10 +173,9 @@ TEST(ID3v2HandlerRead, SizesOneBytePastTheEndAreDamage) {
     const auto year = [](const QByteArray& frames) {
         return ID3v2Handler::findTextFrame({"TYER", "TDRC"}, tag(4, frames));
     };
-    const QByteArray v1999 = frame("TDRC", text(0, "1999"), true);
     EXPECT_EQ(year(frame("TYER", "", true) + frame("TDRC", text(0, "2003-05-01"), true)), "2003-05-01");
     EXPECT_EQ(year(frame("TDRC", text(0, "1600"), true) + frame("TYER", text(0, "1987"), true)), "1600");
-    EXPECT_EQ(year(frame("TYER", text(3, "\xC3"), true) + v1999), std::nullopt);
+    EXPECT_FALSE(year(frame("TYER", text(3, "\xC3"), true) + frame("TDRC", text(0, "1999"), true)));
 }
 
 TEST(ID3v2HandlerRead, DecodesTextEncodingsAndRefusesBrokenText) {
