@@ -17,14 +17,6 @@
 
 namespace {
 
-const QTemporaryDir& tempDir() {
-    static QTemporaryDir dir;
-    if (!dir.isValid()) {
-        std::abort();
-    }
-    return dir;
-}
-
 // The input with a PRIV frame (ID3v2.3/2.4) or "junk" chunk (RIFF/FORM) in front so that its
 // frames or chunks start at `at`; empty when the input has no such header.
 QByteArray placedAt(const QByteArray& input, qint64 at, bool mp3, bool wav) {
@@ -33,26 +25,19 @@ QByteArray placedAt(const QByteArray& input, qint64 at, bool mp3, bool wav) {
         (mp3 && (uint8_t(input[3]) > 4 || (uint8_t(input[5]) & 0x40)))) {
         return {};
     }
-    QByteArray header = input.left(headerLength);
-    QByteArray filler = mp3 ? "PRIV" : "junk";
-    const auto put = [wav](QByteArray& out, uint32_t v) {
-        wav ? Bytes::appendU32LE(out, v) : Bytes::appendU32BE(out, v);
-    };
-    if (mp3) {
-        const uint32_t tagSize = ID3v2Handler::syncsafeDecode(header, 6) + uint32_t(10 + body);
-        header.replace(6, 4, ID3v2Handler::syncsafeEncode(tagSize));
-        if (header[3] == 4) {
-            filler += ID3v2Handler::syncsafeEncode(uint32_t(body));
-        } else {
-            put(filler, uint32_t(body));
+    const auto size = [wav](qint64 v, bool syncsafe) {
+        QByteArray out = syncsafe ? ID3v2Handler::syncsafeEncode(uint32_t(v)) : QByteArray();
+        if (!syncsafe) {
+            wav ? Bytes::appendU32LE(out, uint32_t(v)) : Bytes::appendU32BE(out, uint32_t(v));
         }
-        filler += QByteArray(2, '\0');
-    } else {
-        QByteArray size;
-        put(size, (wav ? Bytes::u32LE(header, 4) : Bytes::u32BE(header, 4)) + uint32_t(8 + body));
-        header.replace(4, 4, size);
-        put(filler, uint32_t(body));
-    }
+        return out;
+    };
+    QByteArray header = input.left(headerLength);
+    const qint64 oldSize = mp3 ? ID3v2Handler::syncsafeDecode(header, 6)
+                               : (wav ? Bytes::u32LE(header, 4) : Bytes::u32BE(header, 4));
+    header.replace(mp3 ? 6 : 4, 4, size(oldSize + (mp3 ? 10 : 8) + body, mp3));
+    const QByteArray filler =
+        mp3 ? "PRIV" + size(body, header[3] == 4) + QByteArray(2, '\0') : "junk" + size(body, false);
     return header + filler + QByteArray(body, '\0') + input.mid(headerLength);
 }
 
@@ -62,15 +47,23 @@ void check(bool ok) {
     }
 }
 
-int fuzzRead(const uint8_t* data, size_t size) {
-    static const bool quiet = std::freopen("/dev/null", "w", stdout) != nullptr;
-    (void)quiet;
-    const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+std::optional<QByteArray> tagIn(const QByteArray& file, const QString& path) {
+    const auto range = ID3v2Handler::locateTag(file, path);
+    return range ? std::optional(file.mid(range->start, range->length())) : std::nullopt;
+}
 
-    // In-memory helpers on the raw bytes.
-    ID3v2Handler::parseTagHeader(bytes);
-    ID3v2Handler::findAIFFChunk(bytes);
-    ID3v2Handler::findWAVChunk(bytes);
+// The year and genre the whole tag, read into memory, gives.
+bool agrees(const ID3v2Handler::YearAndGenre& walked, const std::optional<QByteArray>& tag) {
+    const auto text = ID3v2Handler::findTextFrame({"TYER", "TDRC"}, tag.value_or(QByteArray()));
+    return walked.year == (text ? extractYear(*text) : std::nullopt) &&
+           walked.genre == ID3v2Handler::findGenreFrame(tag.value_or(QByteArray()));
+}
+
+void fuzzRead(const QByteArray& bytes) {
+    static const QTemporaryDir dir;
+    check(dir.isValid());
+
+    // In-memory helpers on the raw bytes (locateTag below runs the container parsers on them).
     ID3v2Handler::findGenreFrame(bytes);
     ID3v2Handler::findTextFrame({"TYER", "TDRC"}, bytes);
     ID3v2Handler::listFrames(bytes);
@@ -80,10 +73,12 @@ int fuzzRead(const uint8_t* data, size_t size) {
 
     // The bounded file read path for each container.
     for (const char* name : {"f.mp3", "f.aiff", "f.wav"}) {
-        const QString path = tempDir().filePath(QString::fromLatin1(name));
-        QFile file(path);
-        check(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size());
-        file.close();
+        const QString path = dir.filePath(QString::fromLatin1(name));
+        const auto store = [&path](const QByteArray& content) {
+            QFile file(path);
+            check(file.open(QIODevice::WriteOnly) && file.write(content) == content.size()); // truncates
+        };
+        store(bytes);
         // The file exists and is readable: an error escaping here is a crash.
         const auto genre = ID3v2Handler::readGenre(path);
         const auto year = ID3v2Handler::readYear(path);
@@ -91,57 +86,41 @@ int fuzzRead(const uint8_t* data, size_t size) {
         check(source && ID3v2Handler::locateTag(*source, path) == ID3v2Handler::locateTag(bytes, path));
         check(!year || (*year >= 1920 && *year <= 2100));
         // The frame-header walk gives what the whole tag read into memory gives.
-        std::optional<int> wholeYear;
-        std::optional<QString> wholeGenre;
-        if (const auto tag = ID3v2Handler::readTag(*source, path)) {
-            if (const auto text = ID3v2Handler::findTextFrame({"TYER", "TDRC"}, *tag)) {
-                wholeYear = extractYear(*text);
-            }
-            wholeGenre = ID3v2Handler::findGenreFrame(*tag);
-        }
         const ID3v2Handler::YearAndGenre walked = ID3v2Handler::readYearAndGenre(*source, path);
-        check(year == wholeYear && genre == wholeGenre && walked.year == year && walked.genre == genre);
+        check(walked.year == year && walked.genre == genre &&
+              agrees(walked, ID3v2Handler::readTag(*source, path)));
 
         // The input placed 4096 - 80 .. 4096 bytes in (by its length), so that the walk's header
         // reads cross the reader's 4096-byte block: the walk must agree with the tag in memory.
-        const QByteArray image = placedAt(bytes, 4096 - 80 + qint64(size % 81), name[2] == 'm', name[2] == 'w');
+        const qint64 at = 4096 - 80 + bytes.size() % 81;
+        const QByteArray image = placedAt(bytes, at, name[2] == 'm', name[2] == 'w');
         if (image.isEmpty()) {
             continue;
         }
-        check(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(image) == image.size());
-        file.close();
+        store(image);
         const auto placed = ByteSource::open(path);
-        const auto range = ID3v2Handler::locateTag(image, path);
-        check(placed && ID3v2Handler::locateTag(*placed, path) == range);
-        const QByteArray tag = range ? image.mid(range->start, range->length()) : QByteArray();
-        const auto text = ID3v2Handler::findTextFrame({"TYER", "TDRC"}, tag);
-        const ID3v2Handler::YearAndGenre walkedPlaced = ID3v2Handler::readYearAndGenre(*placed, path);
-        check(walkedPlaced.year == (text ? extractYear(*text) : std::nullopt) &&
-              walkedPlaced.genre == ID3v2Handler::findGenreFrame(tag));
+        check(placed && ID3v2Handler::locateTag(*placed, path) == ID3v2Handler::locateTag(image, path));
+        check(agrees(ID3v2Handler::readYearAndGenre(*placed, path), tagIn(image, path)));
     }
-    return 0;
 }
 
-int fuzzWrite(const uint8_t* data, size_t size) {
-    static const bool quiet = std::freopen("/dev/null", "w", stdout) != nullptr;
-    (void)quiet;
-    const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+void fuzzWrite(const QByteArray& bytes) {
     const QString genre = QStringLiteral("House 80er");
-
     for (const char* name : {"/fuzz/f.mp3", "/fuzz/f.aiff", "/fuzz/f.wav"}) {
         const QString path = QString::fromLatin1(name);
+        const auto write = [&](const QByteArray& file) {
+            return ID3v2Handler::writeGenre(genre, 1987, std::nullopt, QStringLiteral("A"), file, path);
+        };
         QByteArray out;
         try {
-            out = ID3v2Handler::writeGenre(genre, 1987, std::nullopt, QStringLiteral("A"), bytes, path);
+            out = write(bytes);
         } catch (const AppError& e) {
             check(e.kind() == AppError::Kind::tagWriteFailed);
             continue;
         }
-        const auto range = ID3v2Handler::locateTag(out, path);
-        check(range.has_value());
-        const QByteArray tag = out.mid(range->start, range->length());
-        check(ID3v2Handler::findGenreFrame(tag) == genre);
-        check(ID3v2Handler::findTextFrame({"TYER", "TDRC"}, tag) == QStringLiteral("1987"));
+        const auto tag = tagIn(out, path);
+        check(tag && ID3v2Handler::findGenreFrame(*tag) == genre &&
+              ID3v2Handler::findTextFrame({"TYER", "TDRC"}, *tag) == QStringLiteral("1987"));
         if (ID3v2Handler::containerFor(path) == ID3v2Handler::Container::mp3) {
             // Everything after the old tag (and its v2.4 footer) follows the new one unchanged.
             qint64 audioStart = ID3v2Handler::parseTagHeader(bytes).value_or(ID3v2Handler::Range{}).end;
@@ -153,17 +132,17 @@ int fuzzWrite(const uint8_t* data, size_t size) {
             check(out.size() >= 12 && out.left(4) == bytes.left(4) && out.mid(8, 4) == bytes.mid(8, 4));
         }
         // Writing the result again keeps working and gives the same tag.
-        const QByteArray again =
-            ID3v2Handler::writeGenre(genre, 1987, std::nullopt, QStringLiteral("A"), out, path);
-        const auto range2 = ID3v2Handler::locateTag(again, path);
-        check(range2.has_value() && again.mid(range2->start, range2->length()) == tag);
+        check(tagIn(write(out), path) == tag);
     }
-    return 0;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzzRead(data, size);
-    return fuzzWrite(data, size);
+    static const bool quiet = std::freopen("/dev/null", "w", stdout) != nullptr;
+    (void)quiet;
+    const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+    fuzzRead(bytes);
+    fuzzWrite(bytes);
+    return 0;
 }

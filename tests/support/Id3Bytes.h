@@ -42,27 +42,23 @@ inline QByteArray tag(int version, const QByteArray& body, uint8_t flags = 0,
 }
 
 using Chunk = QPair<QByteArray, QByteArray>;
-inline QByteArray container(const QByteArray& magic, const QByteArray& kind, const QList<Chunk>& chunks,
-                            bool little) {
-    const auto size = [little](qsizetype n) { return little ? le32(uint32_t(n)) : be32(uint32_t(n)); };
+// A RIFF (little-endian sizes) or FORM container.
+inline QByteArray container(const QByteArray& magic, const QByteArray& kind, const QList<Chunk>& chunks) {
+    const auto size = [&](qsizetype n) { return magic == "RIFF" ? le32(uint32_t(n)) : be32(uint32_t(n)); };
     QByteArray body = kind;
     for (const auto& c : chunks) {
         body += c.first + size(c.second.size()) + c.second + QByteArray(c.second.size() % 2, '\0');
     }
     return magic + size(body.size()) + body;
 }
+// WAV and AIFF files: a format chunk for 8 kHz mono 8-bit audio, then the given chunks.
 inline QByteArray wav(const QList<Chunk>& chunks) {
-    return container("RIFF", "WAVE", chunks, true);
+    const Chunk format{"fmt ", QByteArray::fromHex("01000100401F0000401F000001000800")};
+    return container("RIFF", "WAVE", QList<Chunk>{format} + chunks);
 }
 inline QByteArray aiff(const QList<Chunk>& chunks) {
-    return container("FORM", "AIFF", chunks, false);
-}
-// Format chunks for 8 kHz mono 8-bit audio.
-inline QByteArray wavFmt() {
-    return QByteArray::fromHex("01000100401F0000401F000001000800");
-}
-inline QByteArray aiffComm(uint32_t frames) {
-    return QByteArray::fromHex("0001") + be32(frames) + QByteArray::fromHex("0008400BFA00000000000000");
+    const Chunk format{"COMM", QByteArray::fromHex("0001000000010008400BFA00000000000000")};
+    return container("FORM", "AIFF", QList<Chunk>{format} + chunks);
 }
 // Bytes that look like audio (never a tag or container magic).
 inline QByteArray audio(int n) {
