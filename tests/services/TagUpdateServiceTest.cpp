@@ -5,13 +5,18 @@
 #include "TagProbe.h"
 #include "TestFiles.h"
 #include "TestHelpers.h"
+#include "model/AppError.h"
 #include "services/FileScannerService.h"
 #include "services/WriteUndoManager.h"
 #include "tagio/UniversalTagReader.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -40,19 +45,6 @@ protected:
 
 } // namespace
 
-TEST_F(TagUpdateServiceTest, SkipsWhatIsLabelledAndFailsWithoutAYear) {
-    for (const MusicFile& labelled : {makeFile("House 80er", 1985, {}), makeFile("House 70er", {}, 1983)}) {
-        const Result r = update(labelled);
-        EXPECT_TRUE(r.success);
-        EXPECT_EQ(r.writtenGenre, std::nullopt);
-    }
-    const Result noYear = update(makeFile("House", {}, {}));
-    EXPECT_FALSE(noYear.success);
-    EXPECT_TRUE(noYear.errorMessage.has_value());
-    EXPECT_TRUE(writer->calls().isEmpty());
-    EXPECT_TRUE(undo.isEmpty());
-}
-
 TEST_F(TagUpdateServiceTest, ComposesTheLabelWithTheCleanedGenre) {
     const QString nul(QChar(0));
     const struct {
@@ -61,9 +53,10 @@ TEST_F(TagUpdateServiceTest, ComposesTheLabelWithTheCleanedGenre) {
         bool mappings;
         std::optional<QString> discovered;
         bool overwrite;
-        const char* written;
+        const char* written; // nullptr: skipped, already labelled
     } cases[] = {
         {"80er", "a.mp3", true, {}, false, "80er"}, // a lone label without a year tag is replaced
+        {"House 70er", "a.mp3", true, {}, false, nullptr},
         {"  dnb ", "a.mp3", true, {}, false, "Drum & Bass 80er"},
         {"  dnb ", "a.mp3", false, {}, false, "dnb 80er"},
         {"Deep House", "a.mp3", true, "house", false, "Deep House 80er"},
@@ -71,8 +64,6 @@ TEST_F(TagUpdateServiceTest, ComposesTheLabelWithTheCleanedGenre) {
         {"", "a.mp3", true, "funk", false, "Funk 80er"},
         {"Soul", "a.mp3", true, "funk", true, "Funk 80er"},
         {"House", "a.mp3", true, "  ", true, "House 80er"}, // a blank discovered genre never wipes the file's own
-        {"House", "a.mp3", true, "", true, "House 80er"},
-        {"Rock" + nul, "a.mp3", false, {}, false, "Rock 80er"},
         {"Rock" + nul + "Pop" + nul, "a.mp3", false, {}, false, "Rock / Pop 80er"},
         {"(17)", "a.mp3", false, {}, false, "Rock 80er"},
         {"17", "a.wav", false, {}, false, "Rock 80er"},
@@ -84,8 +75,14 @@ TEST_F(TagUpdateServiceTest, ComposesTheLabelWithTheCleanedGenre) {
         settings.genreOverwriteExisting = c.overwrite;
         MusicFile file = makeFile(c.genre, {}, 1987, QStringLiteral("/music/") + QLatin1String(c.url));
         file.discoveredGenre = c.discovered;
-        EXPECT_EQ(update(file).writtenGenre, QString::fromUtf8(c.written)) << c.genre.toStdString();
-        EXPECT_EQ(undo.entries().last().originalGenre, c.genre); // the undo keeps the raw text
+        const qsizetype entries = undo.entries().size();
+        const Result r = update(file);
+        EXPECT_TRUE(r.success) << c.genre.toStdString();
+        EXPECT_EQ(r.writtenGenre, c.written ? std::optional(QString::fromUtf8(c.written)) : std::nullopt);
+        EXPECT_EQ(undo.entries().size(), entries + (c.written ? 1 : 0));
+        if (c.written) {
+            EXPECT_EQ(undo.entries().last().originalGenre, c.genre); // the undo keeps the raw text
+        }
     }
 }
 
@@ -101,8 +98,6 @@ TEST_F(TagUpdateServiceTest, WritesTheYearAndRepairedNamesOnlyWhenTheyChange) {
     manual.manualYear = 1995;
     update(manual);
     EXPECT_EQ(last().year, std::nullopt);
-    update(makeFile("House", {}, 1987));
-    EXPECT_EQ(undo.entries().last().originalYear, std::nullopt);
 
     MusicFile fixed = makeFile("House", {}, 1987);
     fixed.title = QStringLiteral("Some Title");
@@ -110,7 +105,7 @@ TEST_F(TagUpdateServiceTest, WritesTheYearAndRepairedNamesOnlyWhenTheyChange) {
     fixed.wasAutoFixed = true;
     writer->setTitleArtist(fixed.url, {QStringLiteral("Some Artist - Some Title"), QStringLiteral("01")});
     update(fixed);
-    EXPECT_EQ(last().title, std::nullopt);
+    EXPECT_EQ(last().title, std::nullopt); // the repair is off
     settings.repairBrokenTagStructure = true;
     update(fixed);
     EXPECT_EQ(last().title, QStringLiteral("Some Title"));
@@ -123,9 +118,12 @@ TEST_F(TagUpdateServiceTest, WritesTheYearAndRepairedNamesOnlyWhenTheyChange) {
     EXPECT_EQ(undo.entries().last().originalTitle, std::nullopt);
 }
 
-// A failed write keeps its entry marked not written; a read-back that differs
-// or fails is a failure, though the undo keeps the written file.
+// A file without a year is not written. A failed write keeps its entry marked
+// not written; a read-back that differs or fails is a failure, though the undo
+// keeps the written file.
 TEST_F(TagUpdateServiceTest, FailedAndUnverifiedWritesAreReported) {
+    EXPECT_FALSE(update(makeFile("House", {}, {})).success);
+    EXPECT_TRUE(writer->calls().isEmpty() && undo.isEmpty());
     writer->failWritesTo("/music/locked.mp3");
     writer->storeAs("/music/differs.mp3", QStringLiteral("House"));
     writer->failReadsOf("/music/unreadable.mp3");
@@ -137,10 +135,10 @@ TEST_F(TagUpdateServiceTest, FailedAndUnverifiedWritesAreReported) {
     for (const auto& c : cases) {
         const Result r = update(makeFile("House", {}, 1987, QLatin1String(c.url)));
         EXPECT_FALSE(r.success) << c.url;
-        EXPECT_TRUE(r.errorMessage.has_value()) << c.url;
         EXPECT_EQ(undo.entries().last().written, c.written) << c.url;
     }
-    EXPECT_EQ(update(makeFile("House", {}, 1987, "/music/a.ogg")).errorMessage, AppError::unsupportedFormat("ogg").errorDescription());
+    EXPECT_EQ(update(makeFile("House", {}, 1987, "/music/a.ogg")).errorMessage,
+              AppError::unsupportedFormat("ogg").errorDescription());
     EXPECT_TRUE(update(makeFile("Soul", {}, 1987, "/music/ok.mp3")).success);
     EXPECT_TRUE(undo.entries().last().written);
 }
@@ -190,4 +188,48 @@ TEST(TagUpdateServiceEndToEnd, WriteReadBackAndUndoEveryWritableFormat) {
         EXPECT_EQ(TagProbe::audioPayload(copy.path, copy.format), copy.audio);
     }
     EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty());
+}
+
+// Supported extensions in any case, never a symbolic link (a link back to the
+// root would never end), and a missing folder or a file as the root is not found.
+TEST(FileScannerService, ListsSupportedFilesOnly) {
+    QTemporaryDir dir;
+    const QDir root(dir.path());
+    const QStringList audio = {"a.mp3", "b.MP3", "c.Flac", "d.m4a",  "e.AAC", "f.aiff", "g.aif",
+                               "h.wav", "i.ogg", "j.opus", "k.WMA", "music/real.mp3", "name.with.dots.mp3"};
+    for (const char* other : {"cover.jpg", "notes.txt", "no_extension", "playlist.m3u", "trailing.", "x.mp3.bak"}) {
+        ASSERT_TRUE(QFile::copy(TestFiles::fixturePath("scan/untagged.mp3"), root.filePath(other)));
+    }
+    ASSERT_TRUE(root.mkpath("music") && root.mkpath("folder.mp3"));
+    for (const QString& name : audio) {
+        ASSERT_TRUE(QFile::copy(TestFiles::fixturePath("scan/untagged.mp3"), root.filePath(name)));
+    }
+    ASSERT_TRUE(QFile::link(root.filePath("music/real.mp3"), root.filePath("music/link.mp3")));
+    ASSERT_TRUE(QFile::link(root.path(), root.filePath("music/loop")));
+    ASSERT_TRUE(QFile::link(root.filePath("missing"), root.filePath("dangling.mp3")));
+    QStringList found;
+    for (const QString& p : FileScannerService().scanDirectory(root.path())) {
+        found.append(root.relativeFilePath(p));
+    }
+    EXPECT_EQ(found, audio);
+    for (const QString& target : {root.filePath("nothing"), root.filePath("a.mp3")}) {
+        expectThrows(AppError::Kind::fileNotFound, [&] { FileScannerService().scanDirectory(target); });
+    }
+}
+
+// A Latin-1 "Café.mp3" is reported and counted instead of vanishing; a valid name beside it reads.
+TEST(FileScannerNames, NameThatIsNotUtf8IsListedAndFailsItsRead) {
+    QTemporaryDir dir;
+    const QByteArray folder = QFile::encodeName(dir.path());
+    const QByteArray mp3 = TestFiles::readFile(TestFiles::fixturePath("scan/tagged.mp3"));
+    for (const QByteArray& name : {QByteArray("Caf\xe9.mp3"), QByteArray("Caf\xc3\xa9.mp3")}) {
+        const int fd = ::open((folder + '/' + name).constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, mp3.constData(), size_t(mp3.size())), ssize_t(mp3.size()));
+        ::close(fd);
+    }
+    const QStringList found = FileScannerService().scanDirectory(dir.path());
+    ASSERT_EQ(found.size(), 2);
+    EXPECT_NE(FileScannerService().readFile(found[0], UniversalTagReader()), std::nullopt); // "Café.mp3"
+    EXPECT_EQ(FileScannerService().readFile(found[1], UniversalTagReader()), std::nullopt); // "Caf\uFFFD.mp3"
 }

@@ -16,10 +16,6 @@ const bool g_loopbackGuard = [] {
     return true;
 }();
 
-bool equalsIgnoreCase(const std::string& a, const std::string& b) {
-    return ::strcasecmp(a.c_str(), b.c_str()) == 0;
-}
-
 // Decoded query items in the order of the raw target ('+' stays '+': only
 // percent escapes are decoded).
 std::vector<std::pair<std::string, std::string>> parseQuery(const std::string& target) {
@@ -55,12 +51,14 @@ std::string LoopbackServer::Request::query(const std::string& name) const {
 }
 
 std::string LoopbackServer::Request::header(const std::string& name) const {
-    const auto it = std::find_if(headers.begin(), headers.end(), [&](const auto& h) { return equalsIgnoreCase(h.first, name); });
+    const auto it = std::find_if(headers.begin(), headers.end(),
+                                 [&](const auto& h) { return ::strcasecmp(h.first.c_str(), name.c_str()) == 0; });
     return it == headers.end() ? std::string() : it->second;
 }
 
 bool LoopbackServer::Request::hasHeader(const std::string& name) const {
-    return std::any_of(headers.begin(), headers.end(), [&](const auto& h) { return equalsIgnoreCase(h.first, name); });
+    return std::any_of(headers.begin(), headers.end(),
+                       [&](const auto& h) { return ::strcasecmp(h.first.c_str(), name.c_str()) == 0; });
 }
 
 LoopbackServer::LoopbackServer() : m_server(std::make_unique<httplib::Server>()) {
@@ -68,12 +66,10 @@ LoopbackServer::LoopbackServer() : m_server(std::make_unique<httplib::Server>())
     m_server->set_keep_alive_max_count(1);
     m_server->set_payload_max_length(64 * 1024 * 1024);
     auto dispatch = [this](const httplib::Request& req, httplib::Response& res) {
-        Request r{req.method, req.path, req.target, parseQuery(req.target), {}, req.body, std::chrono::steady_clock::now()};
-        for (const auto& [name, value] : req.headers) {
-            if (name.find("_ADDR") == std::string::npos && name.find("_PORT") == std::string::npos) {
-                r.headers.emplace(name, value); // not one httplib adds itself
-            }
-        }
+        const Request r{req.method, req.path,
+                        req.target, parseQuery(req.target),
+                        {req.headers.begin(), req.headers.end()}, req.body,
+                        std::chrono::steady_clock::now()};
         const Response answer = this->answer(r);
         if (answer.delay.count() > 0 && !m_stopping.sleepFor(answer.delay)) {
             res.status = 503;
