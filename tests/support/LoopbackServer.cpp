@@ -5,6 +5,7 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <strings.h>
 #include <stdexcept>
 
@@ -80,7 +81,7 @@ LoopbackServer::LoopbackServer() : m_server(std::make_unique<httplib::Server>())
             res.set_header(name, value);
         }
         if (answer.trickleInterval.count() > 0) {
-            res.set_chunked_content_provider(answer.contentType, [answer, stopping = m_stopping](std::size_t offset, httplib::DataSink& sink) {
+            res.set_chunked_content_provider("application/json", [answer, stopping = m_stopping](std::size_t offset, httplib::DataSink& sink) {
                 if (offset >= answer.body.size()) {
                     sink.done();
                     return true;
@@ -89,7 +90,7 @@ LoopbackServer::LoopbackServer() : m_server(std::make_unique<httplib::Server>())
                 return stopping.sleepFor(answer.trickleInterval) && sink.write(answer.body.data() + offset, n);
             });
         } else {
-            res.set_content(answer.body, answer.contentType);
+            res.set_content(answer.body, "application/json");
         }
     };
     m_server->Get(".*", dispatch);
@@ -138,13 +139,16 @@ Endpoints LoopbackServer::endpoints() const {
 
 void LoopbackServer::script(const std::string& method, const std::string& path,
                             std::vector<Response> responses) {
-    std::lock_guard lock(m_mutex);
-    m_routes[{method, path}] = Route{std::move(responses), 0, {}};
+    auto next = std::make_shared<std::atomic<std::size_t>>(0);
+    handle(method, path, [responses = std::move(responses), next](const Request&) {
+        const std::size_t index = std::min(next->fetch_add(1), responses.size() - 1);
+        return responses.empty() ? Response(404, "{}") : responses[index];
+    });
 }
 
 void LoopbackServer::handle(const std::string& method, const std::string& path, Handler handler) {
     std::lock_guard lock(m_mutex);
-    m_routes[{method, path}] = Route{{}, 0, std::move(handler)};
+    m_routes[{method, path}] = std::move(handler);
 }
 
 LoopbackServer::Response LoopbackServer::answer(const Request& request) {
@@ -153,16 +157,10 @@ LoopbackServer::Response LoopbackServer::answer(const Request& request) {
         std::lock_guard lock(m_mutex);
         m_requests.push_back(request);
         const auto it = m_routes.find({request.method, request.path});
-        if (it == m_routes.end() || (!it->second.handler && it->second.responses.empty())) {
+        if (it == m_routes.end()) {
             return Response(404, "{}");
         }
-        Route& route = it->second;
-        if (!route.handler) {
-            const std::size_t index = std::min(route.next, route.responses.size() - 1);
-            ++route.next;
-            return route.responses[index];
-        }
-        handler = route.handler;
+        handler = it->second;
     }
     return handler(request);
 }
