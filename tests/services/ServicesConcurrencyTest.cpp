@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -180,9 +179,8 @@ TEST(YearLookupConcurrency, CancelDuringTheMusicBrainzWaitEndsTheLookupSilently)
     slow.rateLimitDelay = 30s;
     YearLookupService service(server.endpoints(), slow, pacer);
     Settings settings;
-    settings.useClaude();
     settings.useSpotify();
-    settings.change([](SettingsSnapshot& s) { s.enableGenreLookup = true; });
+    settings.change([](SettingsSnapshot& s) { s.enableGenreLookup = true, s.apiKey = "sk-test"; }); // Claude
     server.script("POST", "/api/token", {{200, spotifyToken()}});
     server.script("GET", "/v1/search", {{200, spotifySearch(1985)}});
     server.script("POST", "/v1/messages", {{200, claudeText("1990")}});

@@ -46,7 +46,7 @@ protected:
 
 using Entry = WriteUndoManager::UndoEntry;
 
-Entry entry(const QString& url, const QString& genre, std::optional<int> year = std::nullopt, bool yearWritten = false) {
+Entry entry(const QString& url, const QString& genre, std::optional<int> year = {}, bool yearWritten = false) {
     Entry e;
     e.url = url;
     e.format = AudioFormat::mp3;
@@ -112,19 +112,8 @@ TEST_F(TagUpdateServiceTest, ComposesTheLabelWithTheCleanedGenre) {
     }
 }
 
-TEST_F(TagUpdateServiceTest, WritesTheYearAndRepairedNamesOnlyWhenTheyChange) {
-    update(makeFile("House", 1987, {}));
-    EXPECT_EQ(last().year, std::nullopt); // the file's own year is not written again
-    EXPECT_FALSE(undo.entries().last().yearWritten);
-    MusicFile manual = makeFile("House", 1995, 1987);
-    update(manual);
-    EXPECT_EQ(last().year, 1987);
-    EXPECT_EQ(undo.entries().last().originalYear, 1995);
-    EXPECT_TRUE(undo.entries().last().yearWritten);
-    manual.manualYear = 1995;
-    update(manual);
-    EXPECT_EQ(last().year, std::nullopt);
-
+// Repaired names are written only with the repair on, and the undo keeps the old ones.
+TEST_F(TagUpdateServiceTest, WritesRepairedNamesOnlyWhenAsked) {
     MusicFile fixed = makeFile("House", {}, 1987);
     fixed.title = QStringLiteral("Some Title");
     fixed.artist = QStringLiteral("Some Artist");
@@ -223,7 +212,7 @@ TEST(FileScannerService, ListsSupportedFilesOnly) {
     const QDir root(dir.path());
     const QStringList audio = {"a.mp3", "b.MP3", "c.Flac", "d.m4a",  "e.AAC", "f.aiff", "g.aif",
                                "h.wav", "i.ogg", "j.opus", "k.WMA", "music/real.mp3", "name.with.dots.mp3"};
-    for (const char* other : {"cover.jpg", "notes.txt", "no_extension", "playlist.m3u", "trailing.", "x.mp3.bak"}) {
+    for (const char* other : {"cover.jpg", "notes.txt", "no_extension", "list.m3u", "trailing.", "x.mp3.bak"}) {
         ASSERT_TRUE(QFile::copy(TestFiles::fixturePath("scan/untagged.mp3"), root.filePath(other)));
     }
     ASSERT_TRUE(root.mkpath("music") && root.mkpath("folder.mp3"));
@@ -293,41 +282,31 @@ TEST(WriteUndoManager, UndoGoesNewestFirstAndRestoresOnlyWhatTheWriteChanged) {
     EXPECT_EQ(second.restored + second.failed, 0);
 }
 
-// A session script: 'o' opens session `s`; 'r' records `url` written for
-// session `s` ('-' for an entry without a session id); 'n' records for no
-// session id without marking it, 'k' marks that entry later; 'p' asks for a
-// new session at the next entry; 'u' undoes session `s`, 'U' the last one.
-// '0' is no session.
+// A session script of steps split by blanks: operation, session, path. 'o'
+// opens session `s`; 'r' records the path written for session `s` ('-' for an
+// entry without a session id); 'n' records for no session id without marking
+// it, 'k' marks that entry later; 'p' asks for a new session at the next entry;
+// 'u' undoes session `s`, 'U' the last one. '0' is no session.
 TEST(WriteUndoManager, SessionsKeepTheirEntriesApart) {
-    struct Step {
-        char op;
-        char s = '0';
-        const char* url = "";
-    };
     const struct {
         const char* name;
-        std::vector<Step> steps;
+        const char* script;
         QStringList entries; // the log afterwards
         int restored;        // by all undo steps together
         char current;        // the current session afterwards ('?': not checked)
     } cases[] = {
-        {"a pending new session starts with its first entry",
-         {{'r', '-', "/a1"}, {'r', '-', "/a2"}, {'p'}, {'r', '-', "/b1"}, {'r', '-', "/b2"}}, {"/b1", "/b2"}, 0, '?'},
-        {"a pending session without writes leaves the last run to undo", {{'r', '-', "/a1"}, {'p'}, {'U'}}, {}, 1, '?'},
-        {"the first entry of an opened session empties the log",
-         {{'r', '-', "/old"}, {'o', 'a'}, {'r', 'a', "/a1"}, {'r', 'a', "/a2"}}, {"/a1", "/a2"}, 0, 'a'},
-        {"a session that records nothing leaves the earlier one to undo", {{'o', 'a'}, {'r', 'a', "/a1"}, {'o', 'b'}, {'u', 'a'}}, {}, 1, '0'},
-        {"a late entry of a superseded session is dropped",
-         {{'o', 'a'}, {'r', 'a', "/a1"}, {'o', 'b'}, {'r', 'b', "/b1"}, {'r', 'a', "/a2"}}, {"/b1"}, 0, 'b'},
-        {"a session opened later replaces a pending one", {{'o', 'a'}, {'o', 'b'}, {'r', 'a', "/a1"}, {'r', 'b', "/b1"}}, {"/b1"}, 0, 'b'},
-        {"the undo of another session restores nothing",
-         {{'o', 'a'}, {'r', 'a', "/a1"}, {'o', 'b'}, {'r', 'b', "/b1"}, {'u', 'a'}, {'u', '0'}}, {"/b1"}, 0, 'b'},
-        {"an entry after its session was undone is dropped",
-         {{'o', 'a'}, {'r', 'a', "/a1"}, {'u', 'a'}, {'r', 'a', "/a2"}, {'u', 'a'}}, {}, 1, '0'},
-        {"no session records nothing", {{'r', '0', "/x"}}, {}, 0, '0'},
-        {"an entry without an id joins the current session", {{'o', 'a'}, {'r', 'a', "/a1"}, {'r', '-', "/l"}, {'u', 'a'}}, {}, 2, '0'},
-        {"an entry taken by the undo stays gone when marked; later ones start afresh",
-         {{'r', '-', "/z1"}, {'n', '-', "/z2"}, {'U'}, {'k'}, {'r', '-', "/z3"}}, {"/z3"}, 1, '?'},
+        {"a pending session starts at its first entry", "r-/a1 r-/a2 p r-/b1 r-/b2", {"/b1", "/b2"}, 0, '?'},
+        {"a pending session without writes leaves the last run to undo", "r-/a1 p U", {}, 1, '?'},
+        {"an opened session's first entry empties the log", "r-/old oa ra/a1 ra/a2", {"/a1", "/a2"}, 0, 'a'},
+        {"a session that records nothing leaves the earlier one to undo", "oa ra/a1 ob ua", {}, 1, '0'},
+        {"a late entry of a superseded session is dropped", "oa ra/a1 ob rb/b1 ra/a2", {"/b1"}, 0, 'b'},
+        {"a session opened later replaces a pending one", "oa ob ra/a1 rb/b1", {"/b1"}, 0, 'b'},
+        {"the undo of another session restores nothing", "oa ra/a1 ob rb/b1 ua u0", {"/b1"}, 0, 'b'},
+        {"an entry after its session was undone is dropped", "oa ra/a1 ua ra/a2 ua", {}, 1, '0'},
+        {"no session records nothing", "r0/x", {}, 0, '0'},
+        {"an entry without an id joins the current session", "oa ra/a1 r-/l ua", {}, 2, '0'},
+        {"an entry the undo took stays gone when marked; later ones start afresh", "r-/z1 n-/z2 U k r-/z3",
+         {"/z3"}, 1, '?'},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -336,23 +315,25 @@ TEST(WriteUndoManager, SessionsKeepTheirEntriesApart) {
         QHash<char, WriteUndoManager::SessionId> ids{{'0', 0}};
         WriteUndoManager::EntryId unmarked{};
         int restored = 0;
-        for (const Step& step : c.steps) {
-            if (step.op == 'o') {
-                ids.insert(step.s, undo.openSession());
-            } else if (step.op == 'p') {
+        for (const QString& step : QString::fromLatin1(c.script).split(' ')) {
+            const char op = step[0].toLatin1();
+            const char session = step.size() > 1 ? step[1].toLatin1() : '0';
+            if (op == 'o') {
+                ids.insert(session, undo.openSession());
+            } else if (op == 'p') {
                 undo.setPendingNewSession(true);
-            } else if (step.op == 'n') {
-                unmarked = undo.recordEntry(entry(step.url, "G"));
-            } else if (step.op == 'k') {
+            } else if (op == 'n') {
+                unmarked = undo.recordEntry(entry(step.mid(2), "G"));
+            } else if (op == 'k') {
                 undo.markWritten(unmarked);
-            } else if (step.op == 'u' || step.op == 'U') {
-                const auto result = step.op == 'u' ? undo.undoLastSession(writer, ids.value(step.s))
-                                                   : undo.undoLastSession(writer);
-                restored += result.restored;
-            } else if (step.s == '-') {
-                recordWritten(undo, entry(step.url, "G"));
+            } else if (op == 'u' || op == 'U') {
+                restored += (op == 'u' ? undo.undoLastSession(writer, ids.value(session))
+                                       : undo.undoLastSession(writer))
+                                .restored;
+            } else if (session == '-') {
+                recordWritten(undo, entry(step.mid(2), "G"));
             } else {
-                undo.markWritten(undo.recordEntry(entry(step.url, "G"), ids.value(step.s)));
+                undo.markWritten(undo.recordEntry(entry(step.mid(2), "G"), ids.value(session)));
             }
         }
         EXPECT_EQ(urls(undo.entries()), c.entries);

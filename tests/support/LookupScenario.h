@@ -38,13 +38,6 @@ public:
             return std::make_shared<const SettingsSnapshot>(m_values);
         };
     }
-    void useClaude() {
-        change([](SettingsSnapshot& s) { s.selectedProvider = AIProviderType::claude, s.apiKey = "sk-test"; });
-    }
-    // Ollama at the server (its availability costs a GET /api/tags).
-    void useOllama(const LoopbackServer& server) {
-        change([&](SettingsSnapshot& s) { s.selectedProvider = AIProviderType::ollama, s.customEndpoint = server.baseUrl(); });
-    }
     void useSpotify() {
         change([](SettingsSnapshot& s) { s.useSpotify = true, s.spotifyClientId = "client-id", s.spotifyClientSecret = "client-secret"; });
     }
@@ -82,10 +75,6 @@ inline std::string spotifySearch(int year, const std::string& artistId = "abc123
 }
 inline std::string spotifyArtist(const std::string& genre) {
     return genre.empty() ? R"({"genres":[]})" : R"({"genres":[")" + genre + R"("]})";
-}
-
-inline std::string discogsSearch(const std::string& style) {
-    return R"({"results":[{"style":[")" + style + R"("]}]})";
 }
 
 // Last.fm tag lists from the raw tag objects, e.g. R"({"name":"Rock"})".

@@ -17,24 +17,6 @@ const bool g_loopbackGuard = [] {
     return true;
 }();
 
-// Decoded query items in the order of the raw target ('+' stays '+': only
-// percent escapes are decoded).
-std::vector<std::pair<std::string, std::string>> parseQuery(const std::string& target) {
-    std::vector<std::pair<std::string, std::string>> items;
-    const std::size_t q = target.find('?');
-    for (std::size_t start = q + 1; q != std::string::npos && start <= target.size();) {
-        const std::size_t end = std::min(target.find('&', start), target.size());
-        const std::string item = target.substr(start, end - start);
-        const std::size_t eq = item.find('=');
-        if (!item.empty()) {
-            items.emplace_back(httplib::detail::decode_url(item.substr(0, eq), false),
-                               httplib::detail::decode_url(eq == std::string::npos ? "" : item.substr(eq + 1), false));
-        }
-        start = end + 1;
-    }
-    return items;
-}
-
 } // namespace
 
 // Not our races: the Debian cpp-httplib is not instrumented (its thread pool's
@@ -68,7 +50,7 @@ LoopbackServer::LoopbackServer() : m_server(std::make_unique<httplib::Server>())
     m_server->set_payload_max_length(64 * 1024 * 1024);
     auto dispatch = [this](const httplib::Request& req, httplib::Response& res) {
         const Request r{req.method, req.path,
-                        req.target, parseQuery(req.target),
+                        req.target, {req.params.begin(), req.params.end()},
                         {req.headers.begin(), req.headers.end()}, req.body,
                         std::chrono::steady_clock::now()};
         const Response answer = this->answer(r);

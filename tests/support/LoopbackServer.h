@@ -42,7 +42,7 @@ public:
         std::string method;
         std::string path;                                        // without the query
         std::string target;                                      // path and raw (encoded) query
-        std::vector<std::pair<std::string, std::string>> params; // decoded query items, in order
+        std::vector<std::pair<std::string, std::string>> params; // decoded query items ('+' is a blank)
         std::multimap<std::string, std::string> headers;
         std::string body;
         std::chrono::steady_clock::time_point arrived;
