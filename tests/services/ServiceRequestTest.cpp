@@ -413,6 +413,7 @@ TEST(UpdateCheckServiceTest, FeedAnswersAgainstTheRunningRelease) {
     const std::vector<Case> cases = {
         {"newer build, same release", "1.2.0", "5", {200, feed("1.2", "6")}, newer, "1.2 (6)"},
         {"older build, same release", "1.2.0", "7", {200, feed("1.2.0", "6")}, current, "1.2.0 (7)"},
+        {"same build, same release", "1.2.0", "6", {200, feed("1.2", "6")}, current, "1.2.0 (6)"},
         {"leading letter skipped", "1.2.0", "1", {200, feed("V2.1.3", "1")}, newer, "V2.1.3 (1)"},
         {"notes", "1.0", "1", {200, withNotes}, newer, "1.1 (1)", QStringLiteral("New")},
         {"one number in feed", "1.0", "1", {200, feed("2.0 beta", "1")}, unreadable, ""},
