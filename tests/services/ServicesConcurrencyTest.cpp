@@ -1,5 +1,4 @@
 #include "FakeTagWriter.h"
-#include "LogCapture.h"
 #include "LookupScenario.h"
 #include "LoopbackServer.h"
 #include "QtPrinters.h"
@@ -13,7 +12,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -100,18 +98,19 @@ TEST(CancelConcurrency, CancelEndsRequestsInFlight) {
     EXPECT_LT(cancelDuring(lookup, 100ms, [&] { expectThrows(AppError::Kind::cancelled, [&] { ai->lookupYear("T", "A", {}, {}, lookup); }); }), 2s);
 }
 
-TEST(PacerConcurrency, StartsAreSpacedFirstComeFirstServed) {
+// Starts come first come, first served, each an interval after the one before;
+// a cancel wakes every waiter at once and leaves no hole in the queue.
+TEST(PacerConcurrency, StartsAreSpacedInTurnAndCancelFreesTheirPlaces) {
     constexpr auto interval = 150ms;
     MusicBrainzPacer pacer(interval);
-    const CancelToken token;
+    const CancelToken plain;
     std::mutex mutex;
     std::vector<int> order;
     std::vector<std::thread> threads;
     const Clock::time_point begin = Clock::now();
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 4; ++i) {
         threads.emplace_back([&, i] {
-            ASSERT_TRUE(pacer.acquire(token));
-            // The n-th start never comes earlier than n intervals after the first caller.
+            ASSERT_TRUE(pacer.acquire(plain));
             EXPECT_GE(Clock::now() - begin, i * interval) << "start " << i;
             std::lock_guard lock(mutex);
             order.push_back(i);
@@ -119,21 +118,8 @@ TEST(PacerConcurrency, StartsAreSpacedFirstComeFirstServed) {
         std::this_thread::sleep_for(40ms); // arrive in order, each long before its turn
     }
     std::for_each(threads.begin(), threads.end(), [](auto& t) { t.join(); });
-    EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4}));
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3}));
 
-    // A caller part-way through the interval waits for the rest of it.
-    MusicBrainzPacer late(200ms);
-    ASSERT_TRUE(late.acquire(token));
-    const Clock::time_point first = Clock::now();
-    std::this_thread::sleep_for(130ms);
-    std::thread([&] { ASSERT_TRUE(late.acquire(token)); }).join();
-    EXPECT_GE(Clock::now() - first, 200ms);
-}
-
-TEST(PacerConcurrency, CancelWakesEveryWaiterAndFreesItsPlace) {
-    MusicBrainzPacer pacer(300ms);
-    const CancelToken plain;
-    ASSERT_TRUE(pacer.acquire(plain));
     CancelToken doomed;
     std::atomic<int> refused{0};
     std::vector<std::thread> waiters;
@@ -148,10 +134,11 @@ TEST(PacerConcurrency, CancelWakesEveryWaiterAndFreesItsPlace) {
     });
     std::this_thread::sleep_for(30ms);
     const auto cancelAt = Clock::now();
-    EXPECT_LT(cancelDuring(doomed, 0ms, [&] { std::for_each(waiters.begin(), waiters.end(), [](auto& t) { t.join(); }); }), 150ms);
+    const auto joinAll = [&] { std::for_each(waiters.begin(), waiters.end(), [](auto& t) { t.join(); }); };
+    EXPECT_LT(cancelDuring(doomed, 0ms, joinAll), interval);
     EXPECT_EQ(refused.load(), 3);
     survivor.join();
-    EXPECT_LT(survivorStart - cancelAt, 600ms); // the next slot: the cancelled waiters left no holes
+    EXPECT_LT(survivorStart - cancelAt, 2 * interval); // the next slot: the cancelled waiters left no holes
 }
 
 TEST(PacerConcurrency, RequestsOfConcurrentLookupsAreSpacedIncluding503Resends) {
@@ -192,21 +179,16 @@ TEST(YearLookupConcurrency, CancelDuringTheMusicBrainzWaitEndsTheLookupSilently)
     slow.rateLimitDelay = 30s;
     YearLookupService service(server.endpoints(), slow, pacer);
     Settings settings;
-    settings.useClaude();
     settings.useSpotify();
-    settings.change([](SettingsSnapshot& s) { s.enableGenreLookup = true; });
+    settings.change([](SettingsSnapshot& s) { s.enableGenreLookup = true, s.apiKey = "sk-test"; }); // Claude
     server.script("POST", "/api/token", {{200, spotifyToken()}});
     server.script("GET", "/v1/search", {{200, spotifySearch(1985)}});
     server.script("POST", "/v1/messages", {{200, claudeText("1990")}});
-    LogCapture log;
     CancelToken token;
     YearLookupResult result{1, QStringLiteral("unset"), QStringLiteral("unset")};
     EXPECT_LT(cancelDuring(token, 200ms, [&] { result = service.lookup(file("Song - Radio Edit"), settings.source(), token); }), 500ms);
     EXPECT_EQ(result, (YearLookupResult{std::nullopt, std::nullopt, std::nullopt}));
-    EXPECT_TRUE(server.requests().empty()); // nothing more is asked, and nothing more logged
-    for (const QString& entry : log.entries()) {
-        EXPECT_FALSE(entry.startsWith(QStringLiteral("API"))) << entry.toStdString();
-    }
+    EXPECT_TRUE(server.requests().empty()); // nothing more is asked
 }
 
 TEST(YearLookupConcurrency, LookupsInFlightTogetherNeverSendMusicBrainzRequestsWithin1100ms) {
@@ -246,24 +228,8 @@ TEST(UndoConcurrency, SessionsOfOverlappingRunsNeverMix) {
         f.discoveredYear = 1995;
         return f;
     };
-    undo.setPendingNewSession(true);
-    runConcurrently(40, 8, [&](int i) { service.updateFile(file("first", i), settings); });
-    EXPECT_EQ(undo.entries().size(), 40);
-    undo.setPendingNewSession(true);
-    runConcurrently(25, 8, [&](int i) { service.updateFile(file("second", i), settings); });
-    QSet<QString> urls;
-    for (const auto& entry : undo.entries()) {
-        EXPECT_TRUE(entry.url.startsWith("/second/") && entry.written) << entry.url.toStdString();
-        urls.insert(entry.url);
-    }
-    EXPECT_EQ(urls.size(), 25);
-    const qsizetype callsBefore = writer->calls().size();
-    EXPECT_EQ(undo.undoLastSession(*writer).restored, 25);
-    for (qsizetype i = callsBefore; i < writer->calls().size(); ++i) {
-        EXPECT_TRUE(writer->calls().at(i).path.startsWith("/second/"));
-    }
-
-    // The first run's files still land while a second run opens its session and writes.
+    // The first run's files still land while a second run opens its session and writes:
+    // only the second run's entries stay, and only its undo restores them.
     const WriteUndoManager::SessionId first = undo.openSession();
     std::atomic<WriteUndoManager::SessionId> second{0};
     runConcurrently(80, 8, [&](int i) {
@@ -271,12 +237,12 @@ TEST(UndoConcurrency, SessionsOfOverlappingRunsNeverMix) {
             second = undo.openSession();
         }
         const bool late = i % 2 == 0 || second == 0;
-        service.updateFile(file(late ? "third" : "fourth", i), late ? first : second.load(), settings);
+        service.updateFile(file(late ? "first" : "second", i), late ? first : second.load(), settings);
     });
     const auto entries = undo.entries();
     EXPECT_GT(entries.size(), 0);
     for (const auto& entry : entries) {
-        EXPECT_TRUE(entry.url.startsWith("/fourth/")) << entry.url.toStdString();
+        EXPECT_TRUE(entry.url.startsWith("/second/")) << entry.url.toStdString();
     }
     EXPECT_EQ(undo.undoLastSession(*writer, first).restored, 0);
     EXPECT_EQ(undo.undoLastSession(*writer, second).restored, entries.size());

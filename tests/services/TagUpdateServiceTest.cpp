@@ -5,13 +5,18 @@
 #include "TagProbe.h"
 #include "TestFiles.h"
 #include "TestHelpers.h"
+#include "model/AppError.h"
 #include "services/FileScannerService.h"
 #include "services/WriteUndoManager.h"
 #include "tagio/UniversalTagReader.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -38,20 +43,33 @@ protected:
     TagUpdateService service{writer, &undo};
 };
 
-} // namespace
 
-TEST_F(TagUpdateServiceTest, SkipsWhatIsLabelledAndFailsWithoutAYear) {
-    for (const MusicFile& labelled : {makeFile("House 80er", 1985, {}), makeFile("House 70er", {}, 1983)}) {
-        const Result r = update(labelled);
-        EXPECT_TRUE(r.success);
-        EXPECT_EQ(r.writtenGenre, std::nullopt);
-    }
-    const Result noYear = update(makeFile("House", {}, {}));
-    EXPECT_FALSE(noYear.success);
-    EXPECT_TRUE(noYear.errorMessage.has_value());
-    EXPECT_TRUE(writer->calls().isEmpty());
-    EXPECT_TRUE(undo.isEmpty());
+using Entry = WriteUndoManager::UndoEntry;
+
+Entry entry(const QString& url, const QString& genre, std::optional<int> year = {}, bool yearWritten = false) {
+    Entry e;
+    e.url = url;
+    e.format = AudioFormat::mp3;
+    e.originalGenre = genre;
+    e.originalYear = year;
+    e.yearWritten = yearWritten;
+    return e;
 }
+
+// Records an entry and marks it written, as a successful update does.
+void recordWritten(WriteUndoManager& undo, const Entry& e) {
+    undo.markWritten(undo.recordEntry(e));
+}
+
+QStringList urls(const QList<Entry>& entries) {
+    QStringList out;
+    for (const Entry& e : entries) {
+        out.append(e.url);
+    }
+    return out;
+}
+
+} // namespace
 
 TEST_F(TagUpdateServiceTest, ComposesTheLabelWithTheCleanedGenre) {
     const QString nul(QChar(0));
@@ -61,9 +79,10 @@ TEST_F(TagUpdateServiceTest, ComposesTheLabelWithTheCleanedGenre) {
         bool mappings;
         std::optional<QString> discovered;
         bool overwrite;
-        const char* written;
+        const char* written; // nullptr: skipped, already labelled
     } cases[] = {
         {"80er", "a.mp3", true, {}, false, "80er"}, // a lone label without a year tag is replaced
+        {"House 70er", "a.mp3", true, {}, false, nullptr},
         {"  dnb ", "a.mp3", true, {}, false, "Drum & Bass 80er"},
         {"  dnb ", "a.mp3", false, {}, false, "dnb 80er"},
         {"Deep House", "a.mp3", true, "house", false, "Deep House 80er"},
@@ -71,8 +90,6 @@ TEST_F(TagUpdateServiceTest, ComposesTheLabelWithTheCleanedGenre) {
         {"", "a.mp3", true, "funk", false, "Funk 80er"},
         {"Soul", "a.mp3", true, "funk", true, "Funk 80er"},
         {"House", "a.mp3", true, "  ", true, "House 80er"}, // a blank discovered genre never wipes the file's own
-        {"House", "a.mp3", true, "", true, "House 80er"},
-        {"Rock" + nul, "a.mp3", false, {}, false, "Rock 80er"},
         {"Rock" + nul + "Pop" + nul, "a.mp3", false, {}, false, "Rock / Pop 80er"},
         {"(17)", "a.mp3", false, {}, false, "Rock 80er"},
         {"17", "a.wav", false, {}, false, "Rock 80er"},
@@ -84,33 +101,26 @@ TEST_F(TagUpdateServiceTest, ComposesTheLabelWithTheCleanedGenre) {
         settings.genreOverwriteExisting = c.overwrite;
         MusicFile file = makeFile(c.genre, {}, 1987, QStringLiteral("/music/") + QLatin1String(c.url));
         file.discoveredGenre = c.discovered;
-        EXPECT_EQ(update(file).writtenGenre, QString::fromUtf8(c.written)) << c.genre.toStdString();
-        EXPECT_EQ(undo.entries().last().originalGenre, c.genre); // the undo keeps the raw text
+        const qsizetype entries = undo.entries().size();
+        const Result r = update(file);
+        EXPECT_TRUE(r.success) << c.genre.toStdString();
+        EXPECT_EQ(r.writtenGenre, c.written ? std::optional(QString::fromUtf8(c.written)) : std::nullopt);
+        EXPECT_EQ(undo.entries().size(), entries + (c.written ? 1 : 0));
+        if (c.written) {
+            EXPECT_EQ(undo.entries().last().originalGenre, c.genre); // the undo keeps the raw text
+        }
     }
 }
 
-TEST_F(TagUpdateServiceTest, WritesTheYearAndRepairedNamesOnlyWhenTheyChange) {
-    update(makeFile("House", 1987, {}));
-    EXPECT_EQ(last().year, std::nullopt); // the file's own year is not written again
-    EXPECT_FALSE(undo.entries().last().yearWritten);
-    MusicFile manual = makeFile("House", 1995, 1987);
-    update(manual);
-    EXPECT_EQ(last().year, 1987);
-    EXPECT_EQ(undo.entries().last().originalYear, 1995);
-    EXPECT_TRUE(undo.entries().last().yearWritten);
-    manual.manualYear = 1995;
-    update(manual);
-    EXPECT_EQ(last().year, std::nullopt);
-    update(makeFile("House", {}, 1987));
-    EXPECT_EQ(undo.entries().last().originalYear, std::nullopt);
-
+// Repaired names are written only with the repair on, and the undo keeps the old ones.
+TEST_F(TagUpdateServiceTest, WritesRepairedNamesOnlyWhenAsked) {
     MusicFile fixed = makeFile("House", {}, 1987);
     fixed.title = QStringLiteral("Some Title");
     fixed.artist = QStringLiteral("Some Artist");
     fixed.wasAutoFixed = true;
     writer->setTitleArtist(fixed.url, {QStringLiteral("Some Artist - Some Title"), QStringLiteral("01")});
     update(fixed);
-    EXPECT_EQ(last().title, std::nullopt);
+    EXPECT_EQ(last().title, std::nullopt); // the repair is off
     settings.repairBrokenTagStructure = true;
     update(fixed);
     EXPECT_EQ(last().title, QStringLiteral("Some Title"));
@@ -123,9 +133,12 @@ TEST_F(TagUpdateServiceTest, WritesTheYearAndRepairedNamesOnlyWhenTheyChange) {
     EXPECT_EQ(undo.entries().last().originalTitle, std::nullopt);
 }
 
-// A failed write keeps its entry marked not written; a read-back that differs
-// or fails is a failure, though the undo keeps the written file.
+// A file without a year is not written. A failed write keeps its entry marked
+// not written; a read-back that differs or fails is a failure, though the undo
+// keeps the written file.
 TEST_F(TagUpdateServiceTest, FailedAndUnverifiedWritesAreReported) {
+    EXPECT_FALSE(update(makeFile("House", {}, {})).success);
+    EXPECT_TRUE(writer->calls().isEmpty() && undo.isEmpty());
     writer->failWritesTo("/music/locked.mp3");
     writer->storeAs("/music/differs.mp3", QStringLiteral("House"));
     writer->failReadsOf("/music/unreadable.mp3");
@@ -137,10 +150,10 @@ TEST_F(TagUpdateServiceTest, FailedAndUnverifiedWritesAreReported) {
     for (const auto& c : cases) {
         const Result r = update(makeFile("House", {}, 1987, QLatin1String(c.url)));
         EXPECT_FALSE(r.success) << c.url;
-        EXPECT_TRUE(r.errorMessage.has_value()) << c.url;
         EXPECT_EQ(undo.entries().last().written, c.written) << c.url;
     }
-    EXPECT_EQ(update(makeFile("House", {}, 1987, "/music/a.ogg")).errorMessage, AppError::unsupportedFormat("ogg").errorDescription());
+    EXPECT_EQ(update(makeFile("House", {}, 1987, "/music/a.ogg")).errorMessage,
+              AppError::unsupportedFormat("ogg").errorDescription());
     EXPECT_TRUE(update(makeFile("Soul", {}, 1987, "/music/ok.mp3")).success);
     EXPECT_TRUE(undo.entries().last().written);
 }
@@ -190,4 +203,147 @@ TEST(TagUpdateServiceEndToEnd, WriteReadBackAndUndoEveryWritableFormat) {
         EXPECT_EQ(TagProbe::audioPayload(copy.path, copy.format), copy.audio);
     }
     EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty());
+}
+
+// Supported extensions in any case, never a symbolic link (a link back to the
+// root would never end), and a missing folder or a file as the root is not found.
+TEST(FileScannerService, ListsSupportedFilesOnly) {
+    QTemporaryDir dir;
+    const QDir root(dir.path());
+    const QStringList audio = {"a.mp3", "b.MP3", "c.Flac", "d.m4a",  "e.AAC", "f.aiff", "g.aif",
+                               "h.wav", "i.ogg", "j.opus", "k.WMA", "music/real.mp3", "name.with.dots.mp3"};
+    for (const char* other : {"cover.jpg", "notes.txt", "no_extension", "list.m3u", "trailing.", "x.mp3.bak"}) {
+        ASSERT_TRUE(QFile::copy(TestFiles::fixturePath("scan/untagged.mp3"), root.filePath(other)));
+    }
+    ASSERT_TRUE(root.mkpath("music") && root.mkpath("folder.mp3"));
+    for (const QString& name : audio) {
+        ASSERT_TRUE(QFile::copy(TestFiles::fixturePath("scan/untagged.mp3"), root.filePath(name)));
+    }
+    ASSERT_TRUE(QFile::link(root.filePath("music/real.mp3"), root.filePath("music/link.mp3")));
+    ASSERT_TRUE(QFile::link(root.path(), root.filePath("music/loop")));
+    ASSERT_TRUE(QFile::link(root.filePath("missing"), root.filePath("dangling.mp3")));
+    QStringList found;
+    for (const QString& p : FileScannerService().scanDirectory(root.path())) {
+        found.append(root.relativeFilePath(p));
+    }
+    EXPECT_EQ(found, audio);
+    for (const QString& target : {root.filePath("nothing"), root.filePath("a.mp3")}) {
+        expectThrows(AppError::Kind::fileNotFound, [&] { FileScannerService().scanDirectory(target); });
+    }
+}
+
+// A Latin-1 "Café.mp3" is reported and counted instead of vanishing; a valid name beside it reads.
+TEST(FileScannerNames, NameThatIsNotUtf8IsListedAndFailsItsRead) {
+    QTemporaryDir dir;
+    const QByteArray folder = QFile::encodeName(dir.path());
+    const QByteArray mp3 = TestFiles::readFile(TestFiles::fixturePath("scan/tagged.mp3"));
+    for (const QByteArray& name : {QByteArray("Caf\xe9.mp3"), QByteArray("Caf\xc3\xa9.mp3")}) {
+        const int fd = ::open((folder + '/' + name).constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, mp3.constData(), size_t(mp3.size())), ssize_t(mp3.size()));
+        ::close(fd);
+    }
+    const QStringList found = FileScannerService().scanDirectory(dir.path());
+    ASSERT_EQ(found.size(), 2);
+    EXPECT_NE(FileScannerService().readFile(found[0], UniversalTagReader()), std::nullopt); // "Café.mp3"
+    EXPECT_EQ(FileScannerService().readFile(found[1], UniversalTagReader()), std::nullopt); // "Caf\uFFFD.mp3"
+}
+
+// Newest first, so a file written twice gets its first value back; only what
+// the write changed is restored, and a failed undo is not kept for a retry.
+TEST(WriteUndoManager, UndoGoesNewestFirstAndRestoresOnlyWhatTheWriteChanged) {
+    WriteUndoManager undo;
+    recordWritten(undo, entry("/y/song.mp3", "House", 1987, false));
+    recordWritten(undo, entry("/y/changed-year.mp3", "B", 1995, true));
+    recordWritten(undo, entry("/y/no-year-before.mp3", "C", std::nullopt, true));
+    Entry repaired = entry("/y/repaired.mp3", "D");
+    repaired.originalTitle = QStringLiteral("Some Artist - Some Title");
+    repaired.originalArtist = QStringLiteral("01");
+    recordWritten(undo, repaired);
+    undo.recordEntry(entry("/y/never-written.ogg", "Rock")); // its write failed
+    recordWritten(undo, entry("/y/locked.mp3", "Jazz"));
+    recordWritten(undo, entry("/y/song.mp3", "House 80er"));
+    FakeTagWriter writer;
+    writer.failWritesTo("/y/locked.mp3");
+    const WriteUndoManager::UndoResult result = undo.undoLastSession(writer);
+    EXPECT_EQ(std::make_pair(result.restored, result.failed), std::make_pair(5, 1));
+    EXPECT_EQ(result.restoredEntries.first().originalGenre, QStringLiteral("House 80er"));
+    QStringList calls;
+    for (const FakeTagWriter::Call& c : writer.calls()) {
+        calls.append(QStringLiteral("%1 %2 %3 %4 %5")
+                         .arg(c.path, c.genre, c.year ? QString::number(*c.year) : "-", c.title.value_or("-"),
+                              c.artist.value_or("-")));
+    }
+    EXPECT_EQ(calls, QStringList({"/y/song.mp3 House 80er - - -", "/y/locked.mp3 Jazz - - -",
+                                  "/y/repaired.mp3 D - Some Artist - Some Title 01",
+                                  "/y/no-year-before.mp3 C - - -", "/y/changed-year.mp3 B 1995 - -",
+                                  "/y/song.mp3 House - - -"}));
+    const WriteUndoManager::UndoResult second = undo.undoLastSession(writer);
+    EXPECT_EQ(second.restored + second.failed, 0);
+}
+
+// A session script of steps split by blanks: operation, session, path. 'o'
+// opens session `s`; 'r' records the path written for session `s` ('-' for an
+// entry without a session id); 'n' records for no session id without marking
+// it, 'k' marks that entry later; 'p' asks for a new session at the next entry;
+// 'u' undoes session `s`, 'U' the last one. '0' is no session.
+TEST(WriteUndoManager, SessionsKeepTheirEntriesApart) {
+    const struct {
+        const char* name;
+        const char* script;
+        QStringList entries; // the log afterwards
+        int restored;        // by all undo steps together
+        char current;        // the current session afterwards ('?': not checked)
+    } cases[] = {
+        {"a pending session starts at its first entry", "r-/a1 r-/a2 p r-/b1 r-/b2", {"/b1", "/b2"}, 0, '?'},
+        {"a pending session without writes leaves the last run to undo", "r-/a1 p U", {}, 1, '?'},
+        {"an opened session's first entry empties the log", "r-/old oa ra/a1 ra/a2", {"/a1", "/a2"}, 0, 'a'},
+        {"a session that records nothing leaves the earlier one to undo", "oa ra/a1 ob ua", {}, 1, '0'},
+        {"a late entry of a superseded session is dropped", "oa ra/a1 ob rb/b1 ra/a2", {"/b1"}, 0, 'b'},
+        {"a session opened later replaces a pending one", "oa ob ra/a1 rb/b1", {"/b1"}, 0, 'b'},
+        {"the undo of another session restores nothing", "oa ra/a1 ob rb/b1 ua u0", {"/b1"}, 0, 'b'},
+        {"an entry after its session was undone is dropped", "oa ra/a1 ua ra/a2 ua", {}, 1, '0'},
+        {"no session records nothing", "r0/x", {}, 0, '0'},
+        {"an entry without an id joins the current session", "oa ra/a1 r-/l ua", {}, 2, '0'},
+        {"an entry the undo took stays gone when marked; later ones start afresh", "r-/z1 n-/z2 U k r-/z3",
+         {"/z3"}, 1, '?'},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteUndoManager undo;
+        FakeTagWriter writer;
+        QHash<char, WriteUndoManager::SessionId> ids{{'0', 0}};
+        WriteUndoManager::EntryId unmarked{};
+        int restored = 0;
+        for (const QString& step : QString::fromLatin1(c.script).split(' ')) {
+            const char op = step[0].toLatin1();
+            const char session = step.size() > 1 ? step[1].toLatin1() : '0';
+            if (op == 'o') {
+                ids.insert(session, undo.openSession());
+            } else if (op == 'p') {
+                undo.setPendingNewSession(true);
+            } else if (op == 'n') {
+                unmarked = undo.recordEntry(entry(step.mid(2), "G"));
+            } else if (op == 'k') {
+                undo.markWritten(unmarked);
+            } else if (op == 'u' || op == 'U') {
+                restored += (op == 'u' ? undo.undoLastSession(writer, ids.value(session))
+                                       : undo.undoLastSession(writer))
+                                .restored;
+            } else if (session == '-') {
+                recordWritten(undo, entry(step.mid(2), "G"));
+            } else {
+                undo.markWritten(undo.recordEntry(entry(step.mid(2), "G"), ids.value(session)));
+            }
+        }
+        EXPECT_EQ(urls(undo.entries()), c.entries);
+        for (const Entry& e : undo.entries()) {
+            EXPECT_TRUE(e.written) << e.url.toStdString();
+        }
+        EXPECT_EQ(restored, c.restored);
+        if (c.current != '?') {
+            EXPECT_EQ(undo.currentSession(), ids.value(c.current));
+        }
+        EXPECT_EQ(writer.calls().size(), restored);
+    }
 }

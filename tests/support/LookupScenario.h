@@ -11,14 +11,6 @@
 
 #include <functional>
 #include <mutex>
-#include <ostream>
-
-// Lets GoogleTest print a lookup result in failure messages.
-inline void PrintTo(const YearLookupResult& r, std::ostream* out) {
-    *out << "{year " << (r.year ? std::to_string(*r.year) : "none") << ", genre "
-         << (r.genre ? r.genre->toStdString() : "none") << ", source "
-         << (r.source ? r.source->toStdString() : "none") << "}";
-}
 
 // Pieces for end-to-end tests of the year lookup against the loopback server:
 // settings, files and the answers of the outside services, shaped like theirs.
@@ -46,13 +38,6 @@ public:
             return std::make_shared<const SettingsSnapshot>(m_values);
         };
     }
-    void useClaude() {
-        change([](SettingsSnapshot& s) { s.selectedProvider = AIProviderType::claude, s.apiKey = "sk-test"; });
-    }
-    // Ollama at the server (its availability costs a GET /api/tags).
-    void useOllama(const LoopbackServer& server) {
-        change([&](SettingsSnapshot& s) { s.selectedProvider = AIProviderType::ollama, s.customEndpoint = server.baseUrl(); });
-    }
     void useSpotify() {
         change([](SettingsSnapshot& s) { s.useSpotify = true, s.spotifyClientId = "client-id", s.spotifyClientSecret = "client-secret"; });
     }
@@ -68,26 +53,16 @@ inline MusicFile file(const QString& title, const QString& artist = "Artist", st
 
 inline MusicBrainzTiming quickTiming() {
     using namespace std::chrono_literals;
-    MusicBrainzTiming t;
-    t.rateLimitDelay = 1ms;
-    t.retryDelay = 1ms;
-    t.requestTimeout = 5s;
-    return t;
+    return {1ms, 1ms, 2, 5s}; // the delays, requests per query, the deadline
 }
 
 inline std::string mbRecordings(const std::string& list) {
     return R"({"recordings":[)" + list + "]}";
 }
 inline std::string mbAnswer(std::optional<int> year, std::optional<std::string> tag) {
-    std::string recording = "{";
-    if (tag) {
-        recording += R"("tags":[{"name":")" + *tag + R"(","count":3}])";
-    }
-    if (year) {
-        recording +=
-            std::string(tag ? "," : "") + R"("releases":[{"date":")" + std::to_string(*year) + R"(-05-12"}])";
-    }
-    return mbRecordings(recording + "}");
+    const std::string tags = tag ? R"("tags":[{"name":")" + *tag + R"(","count":3}])" : "";
+    const std::string date = year ? R"("releases":[{"date":")" + std::to_string(*year) + R"(-05-12"}])" : "";
+    return mbRecordings("{" + tags + (tag && year ? "," : "") + date + "}");
 }
 inline const std::string mbEmpty = mbRecordings("");
 
@@ -100,10 +75,6 @@ inline std::string spotifySearch(int year, const std::string& artistId = "abc123
 }
 inline std::string spotifyArtist(const std::string& genre) {
     return genre.empty() ? R"({"genres":[]})" : R"({"genres":[")" + genre + R"("]})";
-}
-
-inline std::string discogsSearch(const std::string& style) {
-    return R"({"results":[{"style":[")" + style + R"("]}]})";
 }
 
 // Last.fm tag lists from the raw tag objects, e.g. R"({"name":"Rock"})".
@@ -127,9 +98,6 @@ inline std::string ollamaText(const std::string& text) {
     return R"({"response":")" + text + R"(","done":true})";
 }
 
-inline bool asksGenre(const LoopbackServer::Request& r) {
-    return r.body.find("primary music genre") != std::string::npos;
-}
 inline bool mbAsksFor(const LoopbackServer::Request& r, const std::string& title) {
     return r.query("query").find("recording:\"" + title + "\"") != std::string::npos;
 }

@@ -5,6 +5,7 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <strings.h>
 #include <stdexcept>
 
@@ -15,28 +16,6 @@ const bool g_loopbackGuard = [] {
     HttpClient::setLoopbackOnly(true);
     return true;
 }();
-
-bool equalsIgnoreCase(const std::string& a, const std::string& b) {
-    return ::strcasecmp(a.c_str(), b.c_str()) == 0;
-}
-
-// Decoded query items in the order of the raw target ('+' stays '+': only
-// percent escapes are decoded).
-std::vector<std::pair<std::string, std::string>> parseQuery(const std::string& target) {
-    std::vector<std::pair<std::string, std::string>> items;
-    const std::size_t q = target.find('?');
-    for (std::size_t start = q + 1; q != std::string::npos && start <= target.size();) {
-        const std::size_t end = std::min(target.find('&', start), target.size());
-        const std::string item = target.substr(start, end - start);
-        const std::size_t eq = item.find('=');
-        if (!item.empty()) {
-            items.emplace_back(httplib::detail::decode_url(item.substr(0, eq), false),
-                               httplib::detail::decode_url(eq == std::string::npos ? "" : item.substr(eq + 1), false));
-        }
-        start = end + 1;
-    }
-    return items;
-}
 
 } // namespace
 
@@ -55,12 +34,14 @@ std::string LoopbackServer::Request::query(const std::string& name) const {
 }
 
 std::string LoopbackServer::Request::header(const std::string& name) const {
-    const auto it = std::find_if(headers.begin(), headers.end(), [&](const auto& h) { return equalsIgnoreCase(h.first, name); });
+    const auto it = std::find_if(headers.begin(), headers.end(),
+                                 [&](const auto& h) { return ::strcasecmp(h.first.c_str(), name.c_str()) == 0; });
     return it == headers.end() ? std::string() : it->second;
 }
 
 bool LoopbackServer::Request::hasHeader(const std::string& name) const {
-    return std::any_of(headers.begin(), headers.end(), [&](const auto& h) { return equalsIgnoreCase(h.first, name); });
+    return std::any_of(headers.begin(), headers.end(),
+                       [&](const auto& h) { return ::strcasecmp(h.first.c_str(), name.c_str()) == 0; });
 }
 
 LoopbackServer::LoopbackServer() : m_server(std::make_unique<httplib::Server>()) {
@@ -68,12 +49,10 @@ LoopbackServer::LoopbackServer() : m_server(std::make_unique<httplib::Server>())
     m_server->set_keep_alive_max_count(1);
     m_server->set_payload_max_length(64 * 1024 * 1024);
     auto dispatch = [this](const httplib::Request& req, httplib::Response& res) {
-        Request r{req.method, req.path, req.target, parseQuery(req.target), {}, req.body, std::chrono::steady_clock::now()};
-        for (const auto& [name, value] : req.headers) {
-            if (name.find("_ADDR") == std::string::npos && name.find("_PORT") == std::string::npos) {
-                r.headers.emplace(name, value); // not one httplib adds itself
-            }
-        }
+        const Request r{req.method, req.path,
+                        req.target, {req.params.begin(), req.params.end()},
+                        {req.headers.begin(), req.headers.end()}, req.body,
+                        std::chrono::steady_clock::now()};
         const Response answer = this->answer(r);
         if (answer.delay.count() > 0 && !m_stopping.sleepFor(answer.delay)) {
             res.status = 503;
@@ -84,7 +63,7 @@ LoopbackServer::LoopbackServer() : m_server(std::make_unique<httplib::Server>())
             res.set_header(name, value);
         }
         if (answer.trickleInterval.count() > 0) {
-            res.set_chunked_content_provider(answer.contentType, [answer, stopping = m_stopping](std::size_t offset, httplib::DataSink& sink) {
+            res.set_chunked_content_provider("application/json", [answer, stopping = m_stopping](std::size_t offset, httplib::DataSink& sink) {
                 if (offset >= answer.body.size()) {
                     sink.done();
                     return true;
@@ -93,7 +72,7 @@ LoopbackServer::LoopbackServer() : m_server(std::make_unique<httplib::Server>())
                 return stopping.sleepFor(answer.trickleInterval) && sink.write(answer.body.data() + offset, n);
             });
         } else {
-            res.set_content(answer.body, answer.contentType);
+            res.set_content(answer.body, "application/json");
         }
     };
     m_server->Get(".*", dispatch);
@@ -142,13 +121,16 @@ Endpoints LoopbackServer::endpoints() const {
 
 void LoopbackServer::script(const std::string& method, const std::string& path,
                             std::vector<Response> responses) {
-    std::lock_guard lock(m_mutex);
-    m_routes[{method, path}] = Route{std::move(responses), 0, {}};
+    auto next = std::make_shared<std::atomic<std::size_t>>(0);
+    handle(method, path, [responses = std::move(responses), next](const Request&) {
+        const std::size_t index = std::min(next->fetch_add(1), responses.size() - 1);
+        return responses.empty() ? Response(404, "{}") : responses[index];
+    });
 }
 
 void LoopbackServer::handle(const std::string& method, const std::string& path, Handler handler) {
     std::lock_guard lock(m_mutex);
-    m_routes[{method, path}] = Route{{}, 0, std::move(handler)};
+    m_routes[{method, path}] = std::move(handler);
 }
 
 LoopbackServer::Response LoopbackServer::answer(const Request& request) {
@@ -157,16 +139,10 @@ LoopbackServer::Response LoopbackServer::answer(const Request& request) {
         std::lock_guard lock(m_mutex);
         m_requests.push_back(request);
         const auto it = m_routes.find({request.method, request.path});
-        if (it == m_routes.end() || (!it->second.handler && it->second.responses.empty())) {
+        if (it == m_routes.end()) {
             return Response(404, "{}");
         }
-        Route& route = it->second;
-        if (!route.handler) {
-            const std::size_t index = std::min(route.next, route.responses.size() - 1);
-            ++route.next;
-            return route.responses[index];
-        }
-        handler = route.handler;
+        handler = it->second;
     }
     return handler(request);
 }

@@ -28,7 +28,6 @@ public:
     struct Response {
         int status = 200;
         std::string body;
-        std::string contentType = "application/json";
         std::vector<std::pair<std::string, std::string>> headers;
         std::chrono::milliseconds delay{0}; // before answering (ends early when the server stops)
         // When positive: the body goes out chunked, `trickleBytes` at a time after this pause each.
@@ -43,7 +42,7 @@ public:
         std::string method;
         std::string path;                                        // without the query
         std::string target;                                      // path and raw (encoded) query
-        std::vector<std::pair<std::string, std::string>> params; // decoded query items, in order
+        std::vector<std::pair<std::string, std::string>> params; // decoded query items ('+' is a blank)
         std::multimap<std::string, std::string> headers;
         std::string body;
         std::chrono::steady_clock::time_point arrived;
@@ -83,12 +82,7 @@ private:
     CancelToken m_stopping;
 
     mutable std::mutex m_mutex;
-    struct Route {
-        std::vector<Response> responses;
-        std::size_t next = 0;
-        Handler handler;
-    };
-    std::map<std::pair<std::string, std::string>, Route> m_routes;
+    std::map<std::pair<std::string, std::string>, Handler> m_routes;
     std::vector<Request> m_requests;
 };
 
