@@ -43,7 +43,6 @@ protected:
     TagUpdateService service{writer, &undo};
 };
 
-
 using Entry = WriteUndoManager::UndoEntry;
 
 Entry entry(const QString& url, const QString& genre, std::optional<int> year = {}, bool yearWritten = false) {
