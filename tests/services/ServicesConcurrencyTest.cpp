@@ -139,6 +139,13 @@ TEST(PacerConcurrency, StartsAreSpacedInTurnAndCancelFreesTheirPlaces) {
     EXPECT_EQ(refused.load(), 3);
     survivor.join();
     EXPECT_LT(survivorStart - cancelAt, 2 * interval); // the next slot: the cancelled waiters left no holes
+
+    MusicBrainzPacer late(200ms); // a caller part-way through the interval waits for the rest of it
+    ASSERT_TRUE(late.acquire(plain));
+    const Clock::time_point first = Clock::now();
+    std::this_thread::sleep_for(130ms);
+    ASSERT_TRUE(late.acquire(plain));
+    EXPECT_GE(Clock::now() - first, 200ms);
 }
 
 TEST(PacerConcurrency, RequestsOfConcurrentLookupsAreSpacedIncluding503Resends) {
