@@ -1,5 +1,6 @@
 #include "tagio/MP4Handler.h"
 
+#include "Id3Bytes.h"
 #include "TagProbe.h"
 #include "TestFiles.h"
 #include "TestHelpers.h"
@@ -18,10 +19,7 @@ namespace {
 const QByteArray kGen = QByteArray("\xA9") + "gen";
 const QByteArray kDay = QByteArray("\xA9") + "day";
 
-QByteArray u32(uint32_t v) {
-    QByteArray b;
-    return b.append(char(v >> 24)).append(char(v >> 16)).append(char(v >> 8)).append(char(v));
-}
+const auto u32 = Id3Bytes::be32;
 QByteArray atom(const QByteArray& type, const QByteArray& payload) {
     return u32(uint32_t(payload.size() + 8)) + type + payload;
 }
