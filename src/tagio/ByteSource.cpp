@@ -9,15 +9,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-std::optional<ByteSource> ByteSource::open(const QString& path) {
+std::optional<ByteSource> ByteSource::open(const QString& path, Links links) {
     const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: opening a FIFO for reading would wait for a writer.
+    const int fd = ::open(native.constData(),
+                          O_RDONLY | O_NONBLOCK | O_CLOEXEC | (links == Links::refuse ? O_NOFOLLOW : 0));
     if (fd < 0) {
         return std::nullopt;
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int error = S_ISREG(st.st_mode) ? errno : EINVAL;
         ::close(fd);
+        errno = error;
         return std::nullopt;
     }
     return ByteSource(fd, static_cast<qint64>(st.st_size), path);

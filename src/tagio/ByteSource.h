@@ -10,8 +10,12 @@
 // taken when the file was opened.
 class ByteSource {
 public:
-    // Opens the file; no value when it cannot be opened or is not a regular file.
-    static std::optional<ByteSource> open(const QString& path);
+    enum class Links { follow, refuse };
+
+    // Opens the file without ever waiting (a FIFO or device at the path is
+    // refused at once); no value, errno set, when it cannot be opened, is not
+    // a regular file (EINVAL) or, with Links::refuse, is a symbolic link (ELOOP).
+    static std::optional<ByteSource> open(const QString& path, Links links = Links::follow);
 
     ByteSource(ByteSource&& other) noexcept;
     ByteSource& operator=(ByteSource&& other) noexcept;

@@ -116,6 +116,10 @@ TagData UniversalTagReader::readTags(const QString& path) const {
     if (!info.exists()) {
         throw AppError::fileNotFound(path);
     }
+    if (!info.isFile()) {
+        // A FIFO or device at the path: an open for reading could wait forever.
+        throw AppError::tagReadFailed(path, QStringLiteral("Not a regular file"));
+    }
     const QString fileName = info.fileName();
     DebugLogger& logger = DebugLogger::shared();
     if (logger.isEnabled()) {
