@@ -2,6 +2,7 @@
 
 #include "model/AudioFormat.h"
 #include "model/DecadeRule.h"
+#include "model/FileIdentity.h"
 #include "model/ProcessingStatus.h"
 
 #include <QHash>
@@ -16,6 +17,10 @@
 struct MusicFile {
     QUuid id;
     QString url; // absolute path of the audio file
+    // The file as the scan saw it (before its tags were read) and, after a
+    // write, as the write left it; a write refuses a file that no longer
+    // matches. None when unknown (the write then checks nothing beforehand).
+    std::optional<FileIdentity> identity;
     QString title;
     QString artist;
     QString album;

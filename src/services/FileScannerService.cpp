@@ -127,6 +127,8 @@ QStringList FileScannerService::scanDirectory(const QString& folder) const {
 std::optional<MusicFile> FileScannerService::readFile(const QString& path,
                                                       const UniversalTagReader& reader) const {
     const QFileInfo info(path);
+    // Taken before the read, so that any change during or after it makes the write refuse the file.
+    const std::optional<FileIdentity> identity = FileIdentity::ofPath(path);
     TagData tags;
     try {
         tags = reader.readTags(path);
@@ -143,6 +145,7 @@ std::optional<MusicFile> FileScannerService::readFile(const QString& path,
     MusicFile file;
     file.id = QUuid::createUuid();
     file.url = path;
+    file.identity = identity;
     // An empty title (not trimmed) falls back to the file name without its last extension.
     file.title = tags.title.isEmpty() ? info.completeBaseName() : tags.title;
     file.artist = tags.artist;

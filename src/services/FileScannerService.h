@@ -24,7 +24,8 @@ public:
     QStringList scanDirectory(const QString& folder) const;
 
     // A new row for the file, read through the caller's reader (status
-    // pending, a new id, no looked-up or typed values). No value when the tags
+    // pending, a new id, no looked-up or typed values, the file's identity
+    // as it was before the read). No value when the tags
     // cannot be read; the reason has been printed to the console. Never throws.
     std::optional<MusicFile> readFile(const QString& path, const UniversalTagReader& reader) const;
 };

@@ -126,7 +126,7 @@ TagUpdateService::run(const MusicFile& file, const SettingsSource& settings,
         const QString msg = QString::fromLocal8Bit(error.what());
         logError(QStringLiteral("WRITE FAILED (unbekannt): ") + QFileInfo(file.url).fileName() +
                  QStringLiteral(" \u2014 ") + msg);
-        return UpdateResult{file, false, msg, std::nullopt};
+        return UpdateResult{file, false, msg, std::nullopt, std::nullopt};
     }
 }
 
@@ -134,7 +134,7 @@ TagUpdateService::UpdateResult
 TagUpdateService::runSteps(const MusicFile& file, const SettingsSource& settings,
                            std::optional<WriteUndoManager::SessionId> session) const {
     const QString name = QFileInfo(file.url).fileName();
-    UpdateResult result{file, false, std::nullopt, std::nullopt};
+    UpdateResult result{file, false, std::nullopt, std::nullopt, std::nullopt};
 
     // 1. Already labelled.
     {
@@ -274,7 +274,8 @@ TagUpdateService::runSteps(const MusicFile& file, const SettingsSource& settings
 
     // 9./10. Write.
     try {
-        m_writer->writeGenre(newGenre, yearToWrite, title, artist, file.url, file.format);
+        result.identity = m_writer->writeGenre(newGenre, yearToWrite, title, artist, file.url, file.format,
+                                               file.identity);
     } catch (const AppError& error) {
         const QString msg = error.errorDescription();
         logError(QStringLiteral("WRITE FAILED (AppError): ") + name + QStringLiteral(" \u2014 ") + msg);
@@ -286,7 +287,7 @@ TagUpdateService::runSteps(const MusicFile& file, const SettingsSource& settings
         result.errorMessage = msg;
         return result;
     }
-    m_undo->markWritten(entryId);
+    m_undo->markWritten(entryId, result.identity);
     result.writtenGenre = newGenre;
 
     // 11. Read back and compare.

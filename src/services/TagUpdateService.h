@@ -26,6 +26,8 @@ public:
         bool success = false;
         std::optional<QString> errorMessage;
         std::optional<QString> writtenGenre;
+        // The file as the write left it (its next write expects this); none when not written.
+        std::optional<FileIdentity> identity;
     };
 
     // Gives the current settings; called again at every step that reads one,

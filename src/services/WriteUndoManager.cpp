@@ -5,6 +5,7 @@
 #include "tagio/UniversalTagWriter.h"
 
 #include <QFileInfo>
+#include <QHash>
 
 WriteUndoManager& WriteUndoManager::shared() {
     static WriteUndoManager instance;
@@ -65,11 +66,12 @@ WriteUndoManager::EntryId WriteUndoManager::recordEntry(const UndoEntry& entry) 
     return appendLocked(entry);
 }
 
-void WriteUndoManager::markWritten(EntryId id) {
+void WriteUndoManager::markWritten(EntryId id, const std::optional<FileIdentity>& identity) {
     std::lock_guard lock(m_mutex);
     for (Slot& slot : m_entries) {
         if (slot.id == id) {
             slot.entry.written = true;
+            slot.entry.identity = identity;
             return;
         }
     }
@@ -117,6 +119,8 @@ WriteUndoManager::UndoResult WriteUndoManager::undoLastSession(UniversalTagWrite
 
 WriteUndoManager::UndoResult WriteUndoManager::restore(const QList<Slot>& taken, UniversalTagWriter& writer) {
     UndoResult result;
+    // A file written twice: its older entry expects the file as the undo of the newer one left it.
+    QHash<QString, FileIdentity> restoredAs;
     for (auto it = taken.crbegin(); it != taken.crend(); ++it) {
         const UndoEntry& entry = it->entry;
         if (!entry.written) {
@@ -128,13 +132,17 @@ WriteUndoManager::UndoResult WriteUndoManager::restore(const QList<Slot>& taken,
             year = TagYear(*entry.originalYear, entry.originalDateText.value_or(QString()));
         }
         try {
-            writer.writeGenre(entry.originalGenre, year, entry.originalTitle, entry.originalArtist, entry.url,
-                              entry.format);
+            const auto earlier = restoredAs.constFind(entry.url);
+            const FileIdentity now =
+                writer.writeGenre(entry.originalGenre, year, entry.originalTitle, entry.originalArtist, entry.url,
+                                  entry.format, earlier != restoredAs.cend() ? *earlier : entry.identity);
+            restoredAs.insert(entry.url, now);
             Console::line(QStringLiteral("[WriteUndoManager] Restored ") + name +
                           QStringLiteral(": genre='") + entry.originalGenre + QStringLiteral("' year=") +
                           (year ? year->text() : QStringLiteral("nil")));
             ++result.restored;
             result.restoredEntries.append(entry);
+            result.restoredEntries.last().identity = now;
         } catch (const AppError& error) {
             Console::line(QStringLiteral("[WriteUndoManager] Failed to restore ") + name +
                           QStringLiteral(": ") + error.errorDescription());

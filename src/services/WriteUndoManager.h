@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/AudioFormat.h"
+#include "model/FileIdentity.h"
 
 #include <QList>
 #include <QString>
@@ -38,6 +39,9 @@ public:
         // Set once the write went through; an entry whose write failed stays
         // in the session but is skipped by the undo.
         bool written = false;
+        // The file's identity right after the write (in UndoResult::restoredEntries:
+        // after the undo's write); the undo refuses a file changed since.
+        std::optional<FileIdentity> identity;
 
         bool operator==(const UndoEntry&) const = default;
     };
@@ -78,8 +82,9 @@ public:
     void setPendingNewSession(bool pending);
     bool pendingNewSession() const;
     EntryId recordEntry(const UndoEntry& entry);
-    // Marks an entry as written; nothing when it is no longer in the list.
-    void markWritten(EntryId id);
+    // Marks an entry as written, leaving the file as `identity`; nothing when
+    // it is no longer in the list.
+    void markWritten(EntryId id, const std::optional<FileIdentity>& identity = std::nullopt);
 
     // The entries of the current session in recording order.
     QList<UndoEntry> entries() const;
@@ -87,7 +92,8 @@ public:
 
     // Takes and empties the list at once (the flag keeps its value), then
     // writes the recorded values back through `writer`, newest entry first,
-    // so a file written twice ends with the values it had before the session.
+    // so a file written twice ends with the values it had before the session;
+    // a file changed by someone else since the write is not restored (failed).
     // Entries whose write never went through are skipped and not counted.
     // Never throws. Afterwards no session is current, so an entry of the
     // undone session that still arrives is not recorded.

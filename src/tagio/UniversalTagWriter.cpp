@@ -16,6 +16,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -66,14 +68,75 @@ Branch branchFor(AudioFormat format) {
     return Branch::refused;
 }
 
-UniversalTagWriter::FileStamp stampOf(const struct stat& st) {
-    UniversalTagWriter::FileStamp stamp;
-    stamp.device = static_cast<std::uint64_t>(st.st_dev);
-    stamp.inode = static_cast<std::uint64_t>(st.st_ino);
-    stamp.size = static_cast<qint64>(st.st_size);
-    stamp.modifiedSeconds = static_cast<qint64>(st.st_mtim.tv_sec);
-    stamp.modifiedNanoseconds = static_cast<qint64>(st.st_mtim.tv_nsec);
-    return stamp;
+// What a write says when the path no longer names the file it was given.
+QString changedText() {
+    return QStringLiteral("The file was changed or replaced by someone else since it was loaded");
+}
+
+bool isSymbolicLink(const QByteArray& native) {
+    struct stat st {};
+    return ::lstat(native.constData(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+// Whether any process has the file open, by the open files /proc lists for
+// each process; true when /proc cannot be read, so that the file is kept.
+// Processes whose open files we may not see (another user's) are passed over.
+bool isOpenByAnyProcess(const struct stat& file) {
+    DIR* processes = ::opendir("/proc");
+    if (processes == nullptr) {
+        return true;
+    }
+    bool open = false;
+    while (const dirent* process = open ? nullptr : ::readdir(processes)) {
+        if (process->d_name[0] < '0' || process->d_name[0] > '9') {
+            continue;
+        }
+        const QByteArray folder = QByteArrayLiteral("/proc/") + process->d_name + QByteArrayLiteral("/fd/");
+        DIR* descriptors = ::opendir(folder.constData());
+        if (descriptors == nullptr) {
+            continue; // ended meanwhile, or not ours to look into
+        }
+        while (const dirent* descriptor = ::readdir(descriptors)) {
+            struct stat st {};
+            if (::stat((folder + descriptor->d_name).constData(), &st) == 0 && st.st_dev == file.st_dev &&
+                st.st_ino == file.st_ino) {
+                open = true;
+                break;
+            }
+        }
+        ::closedir(descriptors);
+    }
+    ::closedir(processes);
+    return open;
+}
+
+// Removes the leftovers of killed writes of `fileName` in `folder` (see
+// UniversalTagWriter::leftoverAgeSeconds). Best effort: a leftover that
+// cannot be looked at or removed costs only disk space, so failures are passed over.
+void removeLeftovers(const QByteArray& folder, const QByteArray& fileName) {
+    const QString nilUuid = QUuid().toString(QUuid::WithoutBraces);
+    const QByteArray sample = UniversalTagWriter::temporaryName(fileName, nilUuid);
+    const QByteArray prefix = sample.chopped(nilUuid.size());
+    DIR* entries = ::opendir(folder.constData());
+    if (entries == nullptr) {
+        return;
+    }
+    const qint64 now = ::time(nullptr);
+    while (const dirent* entry = ::readdir(entries)) {
+        const QByteArray name(entry->d_name);
+        const QByteArray uuid = name.mid(prefix.size());
+        if (name.size() != sample.size() || !name.startsWith(prefix) || uuid != uuid.toUpper() ||
+            QUuid::fromString(QLatin1StringView(uuid)).isNull()) {
+            continue;
+        }
+        struct stat st {};
+        if (::fstatat(::dirfd(entries), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+            now - qint64(st.st_mtim.tv_sec) > UniversalTagWriter::leftoverAgeSeconds &&
+            !isOpenByAnyProcess(st)) {
+            ::unlinkat(::dirfd(entries), entry->d_name, 0);
+        }
+    }
+    ::closedir(entries);
 }
 
 // The replacement file while it is written. Unnamed (made with O_TMPFILE in
@@ -97,10 +160,12 @@ public:
 
     int fd() const { return m_fd; }
 
+    bool named() const { return !m_path.isEmpty(); }
+    // Whether an unnamed file can be given a name: that goes through /proc.
+    bool canLink() const { return ::access(selfPath().constData(), F_OK) == 0; }
     // Gives an unnamed file the name `path`; false (errno set) when refused.
     bool link(const QByteArray& path) {
-        const QByteArray self = QByteArrayLiteral("/proc/self/fd/") + QByteArray::number(m_fd);
-        if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, path.constData(), AT_SYMLINK_FOLLOW) != 0) {
+        if (::linkat(AT_FDCWD, selfPath().constData(), AT_FDCWD, path.constData(), AT_SYMLINK_FOLLOW) != 0) {
             return false;
         }
         m_path = path;
@@ -111,6 +176,8 @@ public:
     void keep() { m_kept = true; }
 
 private:
+    QByteArray selfPath() const { return QByteArrayLiteral("/proc/self/fd/") + QByteArray::number(m_fd); }
+
     QByteArray m_path;
     int m_fd = -1;
     bool m_kept = false;
@@ -242,9 +309,10 @@ void syncFolder(const QByteArray& folder) {
 
 UniversalTagWriter::UniversalTagWriter() : m_mp4Handler(id3v1GenreNames()) {}
 
-void UniversalTagWriter::writeGenre(const QString& genre, std::optional<TagYear> year,
-                                    std::optional<QString> title, std::optional<QString> artist,
-                                    const QString& path, AudioFormat format) {
+FileIdentity UniversalTagWriter::writeGenre(const QString& genre, std::optional<TagYear> year,
+                                            std::optional<QString> title, std::optional<QString> artist,
+                                            const QString& path, AudioFormat format,
+                                            const std::optional<FileIdentity>& expected) {
     const QString raw = rawValue(format);
     const Branch branch = branchFor(format);
     if (branch == Branch::refused) {
@@ -277,12 +345,23 @@ void UniversalTagWriter::writeGenre(const QString& genre, std::optional<TagYear>
     }
 
     try {
-        errno = 0;
-        const std::optional<ByteSource> source = ByteSource::open(path);
+        // Without an identity the path is the user's own choice, a link included.
+        const bool follow = !expected || expected->throughLink;
+        const std::optional<ByteSource> source =
+            ByteSource::open(path, follow ? ByteSource::Links::follow : ByteSource::Links::refuse);
+        if (!source) {
+            throw AppError::tagWriteFailed(path, errno == ELOOP    ? changedText()
+                                                 : errno == EINVAL ? QStringLiteral("Not a regular file")
+                                                                   : errnoText(errno));
+        }
         struct stat st {};
-        if (!source || ::fstat(source->descriptor(), &st) != 0) {
-            throw AppError::tagWriteFailed(path, errno != 0 ? errnoText(errno)
-                                                            : QStringLiteral("Not a regular file"));
+        if (::fstat(source->descriptor(), &st) != 0) {
+            throw AppError::tagWriteFailed(path, errnoText(errno));
+        }
+        const FileIdentity opened =
+            FileIdentity::of(st, expected ? expected->throughLink : isSymbolicLink(QFile::encodeName(path)));
+        if (expected && !(opened == *expected)) {
+            throw AppError::tagWriteFailed(path, changedText());
         }
         const SourceBytes file(*source);
         FilePieces pieces;
@@ -300,7 +379,7 @@ void UniversalTagWriter::writeGenre(const QString& genre, std::optional<TagYear>
         case Branch::refused:
             break;
         }
-        atomicWrite(pieces, &*source, path, stampOf(st));
+        return atomicWrite(pieces, &*source, path, opened);
     } catch (const AppError&) {
         throw;
     } catch (const std::exception& error) {
@@ -387,7 +466,8 @@ std::optional<QString> UniversalTagWriter::readDateText(const QString& path, Aud
 
 UniversalTagWriter::LoadedFile UniversalTagWriter::loadFile(const QString& path) {
     const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: opening a FIFO for reading would wait for a writer.
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         throw AppError::tagWriteFailed(path, errnoText(errno));
     }
@@ -405,7 +485,7 @@ UniversalTagWriter::LoadedFile UniversalTagWriter::loadFile(const QString& path)
     }
 
     LoadedFile loaded;
-    loaded.stamp = stampOf(st);
+    loaded.stamp = FileIdentity::of(st, isSymbolicLink(native));
     loaded.bytes.resize(static_cast<qsizetype>(st.st_size));
     qint64 done = 0;
     while (done < loaded.bytes.size()) {
@@ -444,35 +524,61 @@ QByteArray UniversalTagWriter::temporaryName(const QByteArray& encodedFileName, 
     return QByteArrayLiteral(".") + base + suffix;
 }
 
-void UniversalTagWriter::atomicWrite(const QByteArray& data, const QString& path,
-                                     const std::optional<FileStamp>& loaded) {
+FileIdentity UniversalTagWriter::atomicWrite(const QByteArray& data, const QString& path,
+                                             const std::optional<FileStamp>& loaded) {
     FilePieces pieces;
     pieces.append(data);
-    atomicWrite(pieces, nullptr, path, loaded);
+    return atomicWrite(pieces, nullptr, path, loaded);
 }
 
-void UniversalTagWriter::atomicWrite(const FilePieces& pieces, const ByteSource* original,
-                                     const QString& path, const std::optional<FileStamp>& loaded,
-                                     TemporaryKind kind) {
+FileIdentity UniversalTagWriter::atomicWrite(const FilePieces& pieces, const ByteSource* original,
+                                             const QString& path, const std::optional<FileStamp>& loaded,
+                                             TemporaryKind kind) {
     auto failure = [&path](const QString& reason) {
         return AppError::tagWriteFailed(path, QStringLiteral("Atomic write failed: ") + reason);
     };
+    const auto resolved = [&failure](const QByteArray& native) {
+        char* real = ::realpath(native.constData(), nullptr);
+        if (real == nullptr) {
+            throw failure(errnoText(errno));
+        }
+        const QByteArray out(real);
+        std::free(real);
+        return out;
+    };
 
-    // Replace the real file, not a symbolic link that points at it.
+    // Replace the real file, not a symbolic link that points at it; a path
+    // loaded as no link that is one now had it swapped in by someone else.
     const QByteArray native = QFile::encodeName(path);
-    char* resolved = ::realpath(native.constData(), nullptr);
-    if (resolved == nullptr) {
+    struct stat pathStatus {};
+    if (::lstat(native.constData(), &pathStatus) != 0) {
         throw failure(errnoText(errno));
     }
-    const QByteArray target(resolved);
-    std::free(resolved);
+    const bool throughLink = S_ISLNK(pathStatus.st_mode);
+    if (loaded && loaded->throughLink != throughLink) {
+        throw failure(changedText());
+    }
+    const qsizetype cut = native.lastIndexOf('/');
+    const QByteArray target =
+        throughLink ? resolved(native)
+                    : resolved(cut < 0 ? QByteArrayLiteral(".") : cut == 0 ? QByteArrayLiteral("/") : native.left(cut)) +
+                          '/' + native.mid(cut + 1);
 
     struct stat targetStatus {};
-    if (::stat(target.constData(), &targetStatus) != 0) {
+    if (::lstat(target.constData(), &targetStatus) != 0) {
         throw failure(errnoText(errno));
     }
     if (!S_ISREG(targetStatus.st_mode)) {
         throw failure(QStringLiteral("Not a regular file"));
+    }
+    const FileIdentity expected = loaded ? *loaded : FileIdentity::of(targetStatus, throughLink);
+    if (!(FileIdentity::of(targetStatus, throughLink) == expected)) {
+        throw failure(changedText());
+    }
+    // The rename below would replace a file its mode forbids us to write.
+    if (::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0) {
+        throw failure(errno == EACCES || errno == EPERM || errno == EROFS ? QStringLiteral("The file is read-only")
+                                                                          : errnoText(errno));
     }
 
     const qsizetype slash = target.lastIndexOf('/');
@@ -480,54 +586,15 @@ void UniversalTagWriter::atomicWrite(const FilePieces& pieces, const ByteSource*
     const QByteArray fileName = target.mid(slash + 1);
     const QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
     const QByteArray temporaryPath = folder + '/' + temporaryName(fileName, uuid);
-
-    // Everything up to the moment the temporary file needs its name.
-    const auto fill = [&](TemporaryFile& temporary) {
-        const int fd = temporary.fd();
-        // Keep owner and permissions where the system lets us; a file system
-        // without them (FAT on a USB stick) refuses, and the write goes on.
-        if (::fchown(fd, targetStatus.st_uid, targetStatus.st_gid) != 0) {
-            // Only the owner's own ids are allowed; the file stays ours.
-        }
-        if (::fchmod(fd, targetStatus.st_mode & 07777) != 0) {
-            // Same as above: the folder's defaults apply.
-        }
-        RangeCopier copier;
-        for (const FilePieces::Piece& piece : pieces.pieces()) {
-            if (!piece.isCopy()) {
-                if (!writeAll(fd, piece.bytes.constData(), piece.bytes.size())) {
-                    throw failure(errnoText(errno));
-                }
-            } else if (original == nullptr) {
-                throw failure(QStringLiteral("No file to copy from"));
-            } else if (!copier.copy(original->descriptor(), piece.from, fd, piece.length)) {
-                throw failure(errno != 0 ? errnoText(errno)
-                                         : QStringLiteral("The file changed while it was read"));
-            }
-        }
-        copyExtendedAttributes(target, fd);
-        if (::fsync(fd) != 0) {
-            throw failure(errnoText(errno));
-        }
-        if (loaded) {
-            struct stat now {};
-            if (::stat(target.constData(), &now) != 0) {
-                throw failure(errnoText(errno));
-            }
-            if (!(stampOf(now) == *loaded)) {
-                throw failure(QStringLiteral("The file was changed by someone else since it was loaded"));
-            }
-        }
-    };
+    removeLeftovers(folder, fileName);
 
     std::optional<TemporaryFile> temporary;
     if (kind == TemporaryKind::unnamedWhereSupported) {
         const int fd = ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
         if (fd >= 0) {
             temporary.emplace(QByteArray(), fd);
-            fill(*temporary);
-            if (!temporary->link(temporaryPath)) {
-                temporary.reset(); // a system without /proc: write it again under its name
+            if (!temporary->canLink()) {
+                temporary.reset(); // no /proc to name it through: a named file, before any data is written
             }
         }
     }
@@ -537,10 +604,56 @@ void UniversalTagWriter::atomicWrite(const FilePieces& pieces, const ByteSource*
             throw failure(errnoText(errno));
         }
         temporary.emplace(temporaryPath, fd);
-        fill(*temporary);
+    }
+    const int fd = temporary->fd();
+
+    // Keep owner and permissions. Only root may give a file to another owner,
+    // so a replace that would change the owner is refused; a file system
+    // without owners (FAT) refuses the change but gives the new file the
+    // owner the old one shows, and the write goes on.
+    if (::fchown(fd, targetStatus.st_uid, targetStatus.st_gid) != 0) {
+        // Checked below by what the new file shows.
+    }
+    struct stat made {};
+    if (::fstat(fd, &made) != 0) {
+        throw failure(errnoText(errno));
+    }
+    if (made.st_uid != targetStatus.st_uid || made.st_gid != targetStatus.st_gid) {
+        throw failure(QStringLiteral("The file's owner cannot be kept"));
+    }
+    if (::fchmod(fd, targetStatus.st_mode & 07777) != 0) {
+        // A file system without permissions (FAT): the folder's defaults apply.
+    }
+    RangeCopier copier;
+    for (const FilePieces::Piece& piece : pieces.pieces()) {
+        if (!piece.isCopy()) {
+            if (!writeAll(fd, piece.bytes.constData(), piece.bytes.size())) {
+                throw failure(errnoText(errno));
+            }
+        } else if (original == nullptr) {
+            throw failure(QStringLiteral("No file to copy from"));
+        } else if (!copier.copy(original->descriptor(), piece.from, fd, piece.length)) {
+            throw failure(errno != 0 ? errnoText(errno) : QStringLiteral("The file changed while it was read"));
+        }
+    }
+    copyExtendedAttributes(target, fd);
+    if (::fsync(fd) != 0 || ::fstat(fd, &made) != 0) {
+        throw failure(errnoText(errno));
+    }
+    if (!temporary->named() && !temporary->link(temporaryPath)) {
+        throw failure(errnoText(errno));
     }
     if (!temporary->close()) {
         throw failure(errnoText(errno));
+    }
+    // The last step before the rename: the target must still be the file it
+    // was (the window that remains is the rename itself).
+    struct stat now {};
+    if (::lstat(target.constData(), &now) != 0) {
+        throw failure(errnoText(errno));
+    }
+    if (!S_ISREG(now.st_mode) || !(FileIdentity::of(now, throughLink) == expected)) {
+        throw failure(changedText());
     }
     if (::rename(temporaryPath.constData(), target.constData()) != 0) {
         throw failure(errnoText(errno));
@@ -549,4 +662,5 @@ void UniversalTagWriter::atomicWrite(const FilePieces& pieces, const ByteSource*
     syncFolder(folder);
 
     Console::line(QStringLiteral("[TagIO] Atomic write complete: ") + QFileInfo(path).fileName());
+    return FileIdentity::of(made, throughLink);
 }

@@ -1,13 +1,13 @@
 #pragma once
 
 #include "model/AudioFormat.h"
+#include "model/FileIdentity.h"
 #include "tagio/MP4Handler.h"
 #include "tagio/TagYear.h"
 
 #include <QByteArray>
 #include <QString>
 
-#include <cstdint>
 #include <mutex>
 #include <optional>
 
@@ -25,16 +25,9 @@ class FilePieces;
 // shared by all writers of the process, so two writers never race on one file).
 class UniversalTagWriter {
 public:
-    // What identifies the state of a file when it was loaded; a replace
-    // refuses to go ahead when the file no longer matches it.
-    struct FileStamp {
-        std::uint64_t device = 0;
-        std::uint64_t inode = 0;
-        qint64 size = 0;
-        qint64 modifiedSeconds = 0;
-        qint64 modifiedNanoseconds = 0;
-        bool operator==(const FileStamp&) const = default;
-    };
+    // What identifies the state of a file when it was loaded or scanned; a
+    // replace refuses to go ahead when the file no longer matches it.
+    using FileStamp = FileIdentity;
 
     struct LoadedFile {
         QByteArray bytes;
@@ -53,10 +46,17 @@ public:
     UniversalTagWriter& operator=(const UniversalTagWriter&) = delete;
 
     // Writes the genre, and the year (its date text where it has one), title
-    // and artist when given, into the file. Throws AppError: unsupportedFormat for formats that are never
-    // written, the handler's own errors unchanged, tagWriteFailed otherwise.
-    virtual void writeGenre(const QString& genre, std::optional<TagYear> year, std::optional<QString> title,
-                            std::optional<QString> artist, const QString& path, AudioFormat format);
+    // and artist when given, into the file, and returns the file's identity
+    // after the write. With `expected` (the identity the scan or the last
+    // write saw), a path that no longer names that file in that state (a link
+    // swapped in, a change by another program) is refused and left untouched;
+    // without it a symbolic link is followed. Throws AppError: unsupportedFormat
+    // for formats that are never written, the handler's own errors unchanged,
+    // tagWriteFailed otherwise.
+    virtual FileIdentity writeGenre(const QString& genre, std::optional<TagYear> year,
+                                    std::optional<QString> title, std::optional<QString> artist,
+                                    const QString& path, AudioFormat format,
+                                    const std::optional<FileIdentity>& expected = std::nullopt);
 
     // The genre text found in the file, or no value. Throws AppError.
     virtual std::optional<QString> readGenre(const QString& path, AudioFormat format);
@@ -81,21 +81,27 @@ public:
 
     // Replaces the file at `path` with `pieces`, copied ranges read from
     // `original` (the open file the pieces were made from): a symbolic link is
-    // followed and the real file replaced. The new file is written completely
-    // to a temporary file in the same folder (same permissions, extended
-    // attributes and, where allowed, owner), flushed to disk, renamed over the
-    // target and the folder flushed. The temporary file has no name until
-    // right before the rename where the file system allows (else it is the
-    // hidden temporaryName), so that a crash leaves nothing behind. With
-    // `loaded`, the replace is refused when the target has changed since then.
-    // On any failure the target is untouched, no temporary file remains and
+    // followed and the real file replaced, unless `loaded` says the path was
+    // no link. A file the process may not write is refused as read-only. The
+    // new file is written completely to a temporary file in the same folder
+    // (same permissions, extended attributes and owner; a replace that cannot
+    // keep the owner is refused), flushed to disk, renamed over the target and
+    // the folder flushed. The temporary file has no name until right before
+    // the rename where the file system allows (else it is the hidden
+    // temporaryName), so that a crash leaves nothing behind; leftovers of
+    // that name for this file from an earlier crash are removed (see
+    // removeLeftovers). As the last step before the rename the target is
+    // compared with `loaded` (or, without it, with the file as it was when
+    // the write began): a change by someone else is refused. On any failure
+    // the target is untouched, no temporary file remains and
     // AppError::tagWriteFailed ("Atomic write failed: ...") is thrown.
-    static void atomicWrite(const FilePieces& pieces, const ByteSource* original, const QString& path,
-                            const std::optional<FileStamp>& loaded,
-                            TemporaryKind kind = TemporaryKind::unnamedWhereSupported);
+    // Returns the identity of the new file.
+    static FileIdentity atomicWrite(const FilePieces& pieces, const ByteSource* original, const QString& path,
+                                    const std::optional<FileStamp>& loaded,
+                                    TemporaryKind kind = TemporaryKind::unnamedWhereSupported);
     // The same with the whole new contents in memory.
-    static void atomicWrite(const QByteArray& data, const QString& path,
-                            const std::optional<FileStamp>& loaded = std::nullopt);
+    static FileIdentity atomicWrite(const QByteArray& data, const QString& path,
+                                    const std::optional<FileStamp>& loaded = std::nullopt);
 
     // The hidden temporary name for a file name: "." + name + ".tmp-" + uuid,
     // with the name shortened (at a character boundary) so that the whole
@@ -103,6 +109,12 @@ public:
     static QByteArray temporaryName(const QByteArray& encodedFileName, const QString& uuidText);
 
     static constexpr int maxNameBytes = 255;
+
+    // A hidden temporary file of this file's name (temporaryName with an
+    // upper-case uuid) is a leftover of a write that was killed once it is
+    // older than any write could take (its last change counts) and no process
+    // has it open; only such files are removed, nothing else.
+    static constexpr qint64 leftoverAgeSeconds = 24 * 60 * 60;
 
 private:
     MP4Handler m_mp4Handler;

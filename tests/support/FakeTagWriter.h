@@ -24,8 +24,9 @@ public:
         AudioFormat format;
     };
 
-    void writeGenre(const QString& genre, std::optional<TagYear> year, std::optional<QString> title,
-                    std::optional<QString> artist, const QString& path, AudioFormat format) override {
+    FileIdentity writeGenre(const QString& genre, std::optional<TagYear> year, std::optional<QString> title,
+                            std::optional<QString> artist, const QString& path, AudioFormat format,
+                            const std::optional<FileIdentity>&) override {
         std::lock_guard lock(m_mutex);
         m_calls.append(
             Call{genre, year ? std::optional<int>(year->year) : std::nullopt, title, artist, path, format});
@@ -36,6 +37,7 @@ public:
             throw AppError::unsupportedFormat(rawValue(format));
         }
         m_stored[path] = m_storeAs.value(path, genre);
+        return {};
     }
 
     std::optional<QString> readGenre(const QString& path, AudioFormat) override {

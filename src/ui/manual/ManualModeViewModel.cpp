@@ -681,13 +681,14 @@ void ManualModeViewModel::startNextWrite(const std::shared_ptr<WriteRun>& run) {
     m_serialPool.post([this, run, row, updater, settings] {
         const TagUpdateService::UpdateResult r = updater->updateFile(row, run->session, settings);
         deliver(
-            [this, run, row, r] { applyWriteResult(run, row, r.success, r.errorMessage, r.writtenGenre); });
+            [this, run, row, r] { applyWriteResult(run, row, r.success, r.errorMessage, r.writtenGenre, r.identity); });
     });
 }
 
 void ManualModeViewModel::applyWriteResult(const std::shared_ptr<WriteRun>& run, const MusicFile& row,
                                            bool success, const std::optional<QString>& message,
-                                           const std::optional<QString>& writtenGenre) {
+                                           const std::optional<QString>& writtenGenre,
+                                           const std::optional<FileIdentity>& identity) {
     --m_writesInFlight;
     if (isCurrent(run->generation)) {
         m_updateProgress = {run->next, int(run->rows.size())};
@@ -695,6 +696,9 @@ void ManualModeViewModel::applyWriteResult(const std::shared_ptr<WriteRun>& run,
     }
     const auto rules = m_services.settings()->decadeRules;
     modifyFile(row.id, [&](MusicFile& f) {
+        if (identity) {
+            f.identity = identity; // the next write of the row expects the file as this one left it
+        }
         if (!success) {
             f.status = ProcessingStatus::error(message.value_or(QStringLiteral("Unbekannter Fehler")));
         } else if (writtenGenre) {
@@ -751,6 +755,7 @@ void ManualModeViewModel::applyUndoResult(quint64 generation, const WriteUndoMan
         }
         modifyFile(*row, [&](MusicFile& f) {
             f.genre = entry.originalGenre;
+            f.identity = entry.identity;
             const std::optional<int> year = f.manualYear       ? f.manualYear
                                             : f.discoveredYear ? f.discoveredYear
                                                                : f.year;

@@ -185,7 +185,8 @@ private:
                            const std::optional<int>& year, const std::optional<QString>& genre);
     void startNextWrite(const std::shared_ptr<WriteRun>& run);
     void applyWriteResult(const std::shared_ptr<WriteRun>& run, const MusicFile& row, bool success,
-                          const std::optional<QString>& message, const std::optional<QString>& writtenGenre);
+                          const std::optional<QString>& message, const std::optional<QString>& writtenGenre,
+                          const std::optional<FileIdentity>& identity);
     void finishWriteRun(const std::shared_ptr<WriteRun>& run);
     void applyUndoResult(quint64 generation, const WriteUndoManager::UndoResult& result);
     bool ownSessionInLog() const;

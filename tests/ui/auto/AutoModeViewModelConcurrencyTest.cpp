@@ -8,15 +8,16 @@ namespace {
 // A real writer whose writes wait at the door until the test opens it.
 class HeldWriter : public UniversalTagWriter {
 public:
-    void writeGenre(const QString& genre, std::optional<TagYear> year, std::optional<QString> title,
-                    std::optional<QString> artist, const QString& path, AudioFormat format) override {
+    FileIdentity writeGenre(const QString& genre, std::optional<TagYear> year, std::optional<QString> title,
+                            std::optional<QString> artist, const QString& path, AudioFormat format,
+                            const std::optional<FileIdentity>& expected) override {
         {
             std::unique_lock lock(m_mutex);
             ++m_waiting;
             m_changed.wait(lock, [&] { return m_open; });
             --m_waiting;
         }
-        UniversalTagWriter::writeGenre(genre, year, title, artist, path, format);
+        return UniversalTagWriter::writeGenre(genre, year, title, artist, path, format, expected);
     }
     int waiting() {
         std::lock_guard lock(m_mutex);

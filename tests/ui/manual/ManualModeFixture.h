@@ -78,9 +78,10 @@ struct ManualModeFixture {
 // A writer that takes its time, so that a write is still in flight when a test acts.
 class SlowWriter : public FakeTagWriter {
 public:
-    void writeGenre(const QString& genre, std::optional<TagYear> year, std::optional<QString> title,
-                    std::optional<QString> artist, const QString& path, AudioFormat format) override {
+    FileIdentity writeGenre(const QString& genre, std::optional<TagYear> year, std::optional<QString> title,
+                            std::optional<QString> artist, const QString& path, AudioFormat format,
+                            const std::optional<FileIdentity>& expected) override {
         std::this_thread::sleep_for(std::chrono::milliseconds(40));
-        FakeTagWriter::writeGenre(genre, year, title, artist, path, format);
+        return FakeTagWriter::writeGenre(genre, year, title, artist, path, format, expected);
     }
 };

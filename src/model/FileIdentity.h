@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+struct stat;
+
+// What identifies a file on disk at one moment: which file the path names
+// (device and inode) and its state (size, modification time). A write
+// compares it with the file it is about to replace and refuses when the path
+// no longer names that file in that state.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    qint64 size = 0;
+    qint64 modifiedSeconds = 0;
+    qint64 modifiedNanoseconds = 0;
+    // The path was a symbolic link (one the user dropped or chose) and the
+    // values are those of the file it points to, which is what a write replaces.
+    bool throughLink = false;
+
+    bool operator==(const FileIdentity&) const = default;
+
+    static FileIdentity of(const struct stat& status, bool throughLink);
+    // The path's own status (lstat); for a symbolic link, that of its target.
+    // No value when either is missing or the path names no regular file.
+    static std::optional<FileIdentity> ofPath(const QString& path);
+};
