@@ -274,8 +274,8 @@ TagUpdateService::runSteps(const MusicFile& file, const SettingsSource& settings
 
     // 9./10. Write.
     try {
-        result.identity = m_writer->writeGenre(newGenre, yearToWrite, title, artist, file.url, file.format,
-                                               file.identity);
+        result.identity =
+            m_writer->writeGenre(newGenre, yearToWrite, title, artist, file.url, file.format, file.identity);
     } catch (const AppError& error) {
         const QString msg = error.errorDescription();
         logError(QStringLiteral("WRITE FAILED (AppError): ") + name + QStringLiteral(" \u2014 ") + msg);

@@ -133,9 +133,9 @@ WriteUndoManager::UndoResult WriteUndoManager::restore(const QList<Slot>& taken,
         }
         try {
             const auto earlier = restoredAs.constFind(entry.url);
-            const FileIdentity now =
-                writer.writeGenre(entry.originalGenre, year, entry.originalTitle, entry.originalArtist, entry.url,
-                                  entry.format, earlier != restoredAs.cend() ? *earlier : entry.identity);
+            const FileIdentity now = writer.writeGenre(
+                entry.originalGenre, year, entry.originalTitle, entry.originalArtist, entry.url, entry.format,
+                earlier != restoredAs.cend() ? *earlier : entry.identity);
             restoredAs.insert(entry.url, now);
             Console::line(QStringLiteral("[WriteUndoManager] Restored ") + name +
                           QStringLiteral(": genre='") + entry.originalGenre + QStringLiteral("' year=") +

@@ -130,8 +130,8 @@ void removeLeftovers(const QByteArray& folder, const QByteArray& fileName) {
             continue;
         }
         struct stat st {};
-        if (::fstatat(::dirfd(entries), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-            now - qint64(st.st_mtim.tv_sec) > UniversalTagWriter::leftoverAgeSeconds &&
+        if (::fstatat(::dirfd(entries), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode) && now - qint64(st.st_mtim.tv_sec) > UniversalTagWriter::leftoverAgeSeconds &&
             !isOpenByAnyProcess(st)) {
             ::unlinkat(::dirfd(entries), entry->d_name, 0);
         }
@@ -558,11 +558,15 @@ FileIdentity UniversalTagWriter::atomicWrite(const FilePieces& pieces, const Byt
     if (loaded && loaded->throughLink != throughLink) {
         throw failure(changedText());
     }
-    const qsizetype cut = native.lastIndexOf('/');
-    const QByteArray target =
-        throughLink ? resolved(native)
-                    : resolved(cut < 0 ? QByteArrayLiteral(".") : cut == 0 ? QByteArrayLiteral("/") : native.left(cut)) +
-                          '/' + native.mid(cut + 1);
+    QByteArray target;
+    if (throughLink) {
+        target = resolved(native);
+    } else {
+        // The folder resolved, the file itself as it is: no link.
+        const qsizetype cut = native.lastIndexOf('/');
+        const QByteArray parent = cut < 0 ? QByteArrayLiteral(".") : native.left(std::max<qsizetype>(cut, 1));
+        target = resolved(parent) + '/' + native.mid(cut + 1);
+    }
 
     struct stat targetStatus {};
     if (::lstat(target.constData(), &targetStatus) != 0) {
@@ -577,8 +581,9 @@ FileIdentity UniversalTagWriter::atomicWrite(const FilePieces& pieces, const Byt
     }
     // The rename below would replace a file its mode forbids us to write.
     if (::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0) {
-        throw failure(errno == EACCES || errno == EPERM || errno == EROFS ? QStringLiteral("The file is read-only")
-                                                                          : errnoText(errno));
+        throw failure(errno == EACCES || errno == EPERM || errno == EROFS
+                          ? QStringLiteral("The file is read-only")
+                          : errnoText(errno));
     }
 
     const qsizetype slash = target.lastIndexOf('/');
@@ -633,7 +638,8 @@ FileIdentity UniversalTagWriter::atomicWrite(const FilePieces& pieces, const Byt
         } else if (original == nullptr) {
             throw failure(QStringLiteral("No file to copy from"));
         } else if (!copier.copy(original->descriptor(), piece.from, fd, piece.length)) {
-            throw failure(errno != 0 ? errnoText(errno) : QStringLiteral("The file changed while it was read"));
+            throw failure(errno != 0 ? errnoText(errno)
+                                     : QStringLiteral("The file changed while it was read"));
         }
     }
     copyExtendedAttributes(target, fd);

@@ -204,6 +204,59 @@ TEST(TagUpdateServiceEndToEnd, WriteReadBackAndUndoEveryWritableFormat) {
     EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty());
 }
 
+// The scan's identity travels with the row: a path swapped for a link or changed by another
+// program after the scan is refused and left as it is, a link the user dropped is followed,
+// and undo refuses a file changed since its write.
+TEST(TagUpdateServiceEndToEnd, AFileThatIsNoLongerWhatTheScanSawIsLeftAlone) {
+    QTemporaryDir dir;
+    const QString outside = dir.filePath(QStringLiteral("outside.mp3"));
+    const QString path = dir.filePath(QStringLiteral("music/song.mp3"));
+    const QString link = dir.filePath(QStringLiteral("music/dropped.mp3"));
+    QDir(dir.path()).mkpath(QStringLiteral("music"));
+    const QByteArray edited = "ID3 edited by another program";
+    const struct {
+        const char* name;
+        QString scanned; // the path the row is read from
+        std::function<void()> afterScan, afterWrite;
+        bool written, undone;
+    } cases[] = {
+        {"unchanged", path, [] {}, [] {}, true, true},
+        {"link swapped in", path, [&] { QFile::remove(path) && QFile::link(outside, path); }, [] {}, false, false},
+        {"changed by another program", path, [&] { TestFiles::writeFile(path, edited); }, [] {}, false, false},
+        {"dropped link", link, [] {}, [] {}, true, true},
+        {"changed after the write", path, [] {}, [&] { TestFiles::writeFile(path, edited); }, true, false},
+    };
+    const auto settings = std::make_shared<const SettingsSnapshot>(SettingsSnapshot::defaults());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const QString& p : {outside, path, link}) {
+            QFile::remove(p);
+        }
+        TestFiles::writeFile(outside, TestFiles::readFile(TestFiles::fixturePath("scan/tagged.mp3")));
+        TestFiles::writeFile(path, TestFiles::readFile(outside));
+        QFile::link(outside, link);
+        const QByteArray original = TestFiles::readFile(outside);
+        WriteUndoManager undo;
+        undo.setPendingNewSession(true);
+        TagUpdateService service(std::make_shared<UniversalTagWriter>(), &undo);
+        std::optional<MusicFile> file = FileScannerService().readFile(c.scanned, UniversalTagReader());
+        ASSERT_TRUE(file.has_value());
+        file->discoveredYear = 1995;
+        c.afterScan();
+        const QByteArray before = TestFiles::readFile(c.scanned);
+        const Result result = service.updateFile(*file, [settings] { return settings; });
+        EXPECT_EQ(result.success, c.written) << result.errorMessage.value_or(QString()).toStdString();
+        EXPECT_EQ(TestFiles::readFile(c.scanned) == before, !c.written);
+        EXPECT_EQ(TestFiles::readFile(outside) == original, c.scanned != link);
+        c.afterWrite();
+        const QByteArray written = TestFiles::readFile(c.scanned);
+        const WriteUndoManager::UndoResult undone = undo.undoLastSession(*service.writer());
+        EXPECT_EQ(undone.restored, c.undone ? 1 : 0);
+        EXPECT_EQ(TestFiles::readFile(c.scanned) == written, !c.undone);
+        EXPECT_TRUE(TagProbe::temporaryFiles(dir.filePath(QStringLiteral("music"))).isEmpty());
+    }
+}
+
 // Supported extensions in any case, never a symbolic link (a link back to the
 // root would never end), and a missing folder or a file as the root is not found.
 TEST(FileScannerService, ListsSupportedFilesOnly) {

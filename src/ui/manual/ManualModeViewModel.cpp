@@ -680,8 +680,9 @@ void ManualModeViewModel::startNextWrite(const std::shared_ptr<WriteRun>& run) {
     const SettingsSource settings = m_services.settings;
     m_serialPool.post([this, run, row, updater, settings] {
         const TagUpdateService::UpdateResult r = updater->updateFile(row, run->session, settings);
-        deliver(
-            [this, run, row, r] { applyWriteResult(run, row, r.success, r.errorMessage, r.writtenGenre, r.identity); });
+        deliver([this, run, row, r] {
+            applyWriteResult(run, row, r.success, r.errorMessage, r.writtenGenre, r.identity);
+        });
     });
 }
 
