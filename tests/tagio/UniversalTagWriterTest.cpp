@@ -1,6 +1,7 @@
 #include "tagio/ByteSource.h"
 #include "tagio/FilePieces.h"
 #include "tagio/ID3v2Handler.h"
+#include "tagio/UniversalTagReader.h"
 #include "tagio/UniversalTagWriter.h"
 
 #include "Id3Bytes.h"
@@ -13,12 +14,15 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QUuid>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <dlfcn.h>
 #include <mutex>
+#include <grp.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -56,6 +60,54 @@ extern "C" int fsync(int fd) {
     return real(fd);
 }
 
+void clearSyncedPaths() {
+    std::lock_guard lock(syncedMutex);
+    syncedPaths.clear();
+}
+
+// Set by a test: run by the next linkat (another program acting while the temporary file
+// gets its name), and a system without /proc (names through /proc/self/fd do not exist).
+std::function<void()> atLinkat;
+bool noProc = false;
+
+extern "C" int linkat(int fromFolder, const char* from, int toFolder, const char* to, int flags) {
+    if (atLinkat) {
+        std::exchange(atLinkat, nullptr)();
+    }
+    if (noProc && std::strncmp(from, "/proc/self/fd/", 14) == 0) {
+        errno = ENOENT;
+        return -1;
+    }
+    static const auto real =
+        reinterpret_cast<int (*)(int, const char*, int, const char*, int)>(::dlsym(RTLD_NEXT, "linkat"));
+    return real(fromFolder, from, toFolder, to, flags);
+}
+
+extern "C" int access(const char* path, int mode) {
+    if (noProc && std::strncmp(path, "/proc/self/fd/", 14) == 0) {
+        errno = ENOENT;
+        return -1;
+    }
+    static const auto real = reinterpret_cast<int (*)(const char*, int)>(::dlsym(RTLD_NEXT, "access"));
+    return real(path, mode);
+}
+
+// Runs `check` in a child process killed after 5 s; true when it returned true in time.
+bool passesInChild(const std::function<bool()>& check) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::alarm(5);
+        bool passed = false;
+        try {
+            passed = check();
+        } catch (...) {
+        }
+        ::_exit(passed ? 0 : 1);
+    }
+    int status = 0;
+    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 // The new bytes reach the disk before the rename makes them the file, and the
 // folder entry after it: a power cut leaves the old file or the new one.
 TEST(AtomicWrite, ReplacesTheFileAfterFlushingItAndThenTheFolder) {
@@ -63,10 +115,7 @@ TEST(AtomicWrite, ReplacesTheFileAfterFlushingItAndThenTheFolder) {
     const QString path = QFileInfo(dir.filePath(QStringLiteral("Song.mp3"))).absoluteFilePath();
     TestFiles::writeFile(path, "old contents");
     ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0640), 0);
-    {
-        std::lock_guard lock(syncedMutex);
-        syncedPaths.clear();
-    }
+    clearSyncedPaths();
     UniversalTagWriter::atomicWrite("new contents, longer than before", path);
     EXPECT_EQ(TestFiles::readFile(path), QByteArray("new contents, longer than before"));
     struct stat st {};
@@ -151,6 +200,153 @@ TEST(AtomicWrite, RefusesWhenTheFileWasDeletedOrChangedSinceLoading) {
         EXPECT_EQ(QFileInfo::exists(path) ? TestFiles::readFile(path) : QByteArray(), QByteArray(c.left));
         EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty());
     }
+}
+
+// A file its user may not write, or whose owner the replace could not keep, is refused before
+// anything is written; the user's own writable file is replaced. As root, the writes run as
+// another user (uid 4321) in a child process.
+TEST(AtomicWrite, RefusesReadOnlyFilesAndForeignOwners) {
+    QTemporaryDir dir;
+    const bool root = ::geteuid() == 0;
+    const uid_t user = root ? 4321 : ::geteuid();
+    const gid_t group = root ? 4321 : ::getegid();
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0777), 0);
+    const struct {
+        const char* name;
+        mode_t mode;
+        uid_t owner;
+        const char* refusal; // "" when written
+    } cases[] = {
+        {"mode 0444", 0444, user, "The file is read-only"},
+        {"another user's file the user may write", 0666, user + 1, "The file's owner cannot be kept"},
+        {"the user's own file", 0644, user, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = dir.filePath(QString::fromLatin1(c.name) + QStringLiteral(".mp3"));
+        const QByteArray native = QFile::encodeName(path);
+        TestFiles::writeFile(path, "old");
+        if (::chown(native.constData(), c.owner, c.owner == user ? group : group + 1) != 0) {
+            continue; // giving a file away needs root
+        }
+        ASSERT_EQ(::chmod(native.constData(), c.mode), 0);
+        EXPECT_TRUE(passesInChild([&] {
+            if (root && (::setgroups(0, nullptr) != 0 || ::setgid(group) != 0 || ::setuid(user) != 0)) {
+                return false;
+            }
+            try {
+                UniversalTagWriter::atomicWrite("new", path);
+            } catch (const AppError& error) {
+                return error.text().endsWith(QLatin1String(c.refusal)) && *c.refusal != 0;
+            }
+            return *c.refusal == 0;
+        }));
+        EXPECT_EQ(TestFiles::readFile(path), *c.refusal != 0 ? QByteArray("old") : QByteArray("new"));
+    }
+    EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty());
+}
+
+// A FIFO at the path fails the reader and the writer at once, and the writer's lock is free for
+// the next write.
+TEST(AtomicWrite, AFifoAtThePathFailsAtOnce) {
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("pipe.mp3"));
+    const QString song = TestFiles::copyFixture(QStringLiteral("scan/tagged.mp3"), dir);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
+    EXPECT_TRUE(passesInChild([&] {
+        UniversalTagWriter writer;
+        const auto fails = [](const std::function<void()>& call) {
+            try {
+                call();
+            } catch (const AppError&) {
+                return true;
+            }
+            return false;
+        };
+        return fails([&] { UniversalTagReader().readTags(fifo); }) &&
+               fails([&] { writer.writeGenre(newGenre, 1987, {}, {}, fifo, AudioFormat::mp3); }) &&
+               (writer.writeGenre(newGenre, 1987, {}, {}, song, AudioFormat::mp3), true) &&
+               writer.readGenre(song, AudioFormat::mp3) == newGenre;
+    }));
+}
+
+// Another program's change while the temporary file gets its name is found by the last check
+// before the rename; without /proc the named temporary file is used from the start, so the data
+// is written and flushed once.
+TEST(AtomicWrite, ChecksTheFileLastAndFallsBackToANamedFileBeforeWriting) {
+    QTemporaryDir dir;
+    const QString path = QFileInfo(dir.filePath(QStringLiteral("Song.mp3"))).absoluteFilePath();
+    const struct {
+        const char* name;
+        bool proc;
+        QByteArray left;
+        int syncs;
+    } cases[] = {
+        {"changed while named", true, "someone else's edit", 1},
+        {"no /proc", false, "new", 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestFiles::writeFile(path, "old");
+        clearSyncedPaths();
+        bool changed = false;
+        if (c.proc) {
+            atLinkat = [&] {
+                changed = true;
+                TestFiles::writeFile(path, "someone else's edit");
+            };
+        }
+        noProc = !c.proc;
+        try {
+            UniversalTagWriter::atomicWrite("new", path);
+        } catch (const AppError&) {
+        }
+        noProc = false;
+        atLinkat = nullptr;
+        if (c.proc && !changed) {
+            GTEST_SKIP() << "no unnamed temporary files on this file system";
+        }
+        EXPECT_EQ(TestFiles::readFile(path), c.left);
+        EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty());
+        std::lock_guard lock(syncedMutex);
+        EXPECT_EQ(syncedPaths.size(), c.syncs) << syncedPaths.join(' ').toStdString();
+    }
+}
+
+// Only leftovers of this file's own temporary name, untouched for longer than a write can take
+// and open in no process, are removed by its next write.
+TEST(AtomicWrite, RemovesOnlyItsOwnOldLeftovers) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Song.mp3"));
+    const QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const qint64 hour = 3600;
+    const struct {
+        QString name;
+        qint64 age;
+        bool open, removed;
+    } cases[] = {
+        {".Song.mp3.tmp-" + uuid.toUpper(), 25 * hour, false, true},
+        {".Song.mp3.tmp-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(), hour, false, false},
+        {".Song.mp3.tmp-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(), 25 * hour, true, false},
+        {".Song.mp3.tmp-" + uuid, 25 * hour, false, false}, // lower case: not our name
+        {".Other.mp3.tmp-" + uuid.toUpper(), 25 * hour, false, false},
+    };
+    int held = -1;
+    for (const auto& c : cases) {
+        const QByteArray native = QFile::encodeName(dir.filePath(c.name));
+        TestFiles::writeFile(dir.filePath(c.name), "leftover");
+        const timespec times[2] = {{::time(nullptr) - c.age, 0}, {::time(nullptr) - c.age, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, native.constData(), times, 0), 0);
+        if (c.open) {
+            held = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+        }
+    }
+    TestFiles::writeFile(path, "old");
+    UniversalTagWriter::atomicWrite("new", path);
+    for (const auto& c : cases) {
+        EXPECT_EQ(QFileInfo::exists(dir.filePath(c.name)), !c.removed) << c.name.toStdString();
+    }
+    ::close(held);
 }
 
 // As root, which ignores folder permissions, on a small tmpfs (needs CAP_SYS_ADMIN).
