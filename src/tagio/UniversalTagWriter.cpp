@@ -123,10 +123,13 @@ void removeLeftovers(const QByteArray& folder, const QByteArray& fileName) {
     }
     const qint64 now = ::time(nullptr);
     while (const dirent* entry = ::readdir(entries)) {
-        const QByteArray name(entry->d_name);
-        const QByteArray uuid = name.mid(prefix.size());
-        if (name.size() != sample.size() || !name.startsWith(prefix) || uuid != uuid.toUpper() ||
-            QUuid::fromString(QLatin1StringView(uuid)).isNull()) {
+        // Cheap tests first: a folder may hold tens of thousands of other files.
+        if (std::strlen(entry->d_name) != size_t(sample.size()) ||
+            std::memcmp(entry->d_name, prefix.constData(), size_t(prefix.size())) != 0) {
+            continue;
+        }
+        const QByteArray uuid(entry->d_name + prefix.size());
+        if (uuid != uuid.toUpper() || QUuid::fromString(QLatin1StringView(uuid)).isNull()) {
             continue;
         }
         struct stat st {};
