@@ -353,9 +353,11 @@ FileIdentity UniversalTagWriter::writeGenre(const QString& genre, std::optional<
         const std::optional<ByteSource> source =
             ByteSource::open(path, follow ? ByteSource::Links::follow : ByteSource::Links::refuse);
         if (!source) {
-            throw AppError::tagWriteFailed(path, errno == ELOOP    ? changedText()
-                                                 : errno == EINVAL ? QStringLiteral("Not a regular file")
-                                                                   : errnoText(errno));
+            // ELOOP: a link where the scan saw none; EINVAL: no regular file (a FIFO, a folder).
+            const QString reason = !follow && errno == ELOOP ? changedText()
+                                   : errno == EINVAL         ? QStringLiteral("Not a regular file")
+                                                             : errnoText(errno);
+            throw AppError::tagWriteFailed(path, reason);
         }
         struct stat st {};
         if (::fstat(source->descriptor(), &st) != 0) {
