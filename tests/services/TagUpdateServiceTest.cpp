@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -242,7 +243,10 @@ TEST(FileScannerNames, NameThatIsNotUtf8IsListedAndFailsItsRead) {
         ASSERT_EQ(::write(fd, mp3.constData(), size_t(mp3.size())), ssize_t(mp3.size()));
         ::close(fd);
     }
-    const QStringList found = FileScannerService().scanDirectory(dir.path());
+    ASSERT_EQ(::mkdir((folder + "/Caf\xe9").constData(), 0700), 0); // a folder it cannot enter is reported
+    QStringList unreadable;
+    const QStringList found = FileScannerService().scanDirectory(dir.path(), &unreadable);
+    EXPECT_EQ(unreadable, QStringList{dir.filePath(QStringLiteral("Caf\uFFFD"))});
     ASSERT_EQ(found.size(), 2);
     EXPECT_NE(FileScannerService().readFile(found[0], UniversalTagReader()), std::nullopt); // "Café.mp3"
     EXPECT_EQ(FileScannerService().readFile(found[1], UniversalTagReader()), std::nullopt); // "Caf\uFFFD.mp3"
