@@ -105,6 +105,10 @@ TEST_F(TagUpdateServiceTest, ComposesTheLabelWithTheCleanedGenre) {
         const Result r = update(file);
         EXPECT_TRUE(r.success) << c.genre.toStdString();
         EXPECT_EQ(r.writtenGenre, c.written ? std::optional(QString::fromUtf8(c.written)) : std::nullopt);
+        // The year sheet's preview foretells exactly this write.
+        const TagUpdateService::GenrePlan plan = TagUpdateService::plannedGenre(file, settings);
+        EXPECT_EQ(plan.genre, r.writtenGenre) << c.genre.toStdString();
+        EXPECT_EQ(plan.label.has_value(), !c.written);
         EXPECT_EQ(undo.entries().size(), entries + (c.written ? 1 : 0));
         if (c.written) {
             EXPECT_EQ(undo.entries().last().originalGenre, c.genre); // the undo keeps the raw text
