@@ -745,7 +745,8 @@ void AutoModeViewModel::updateResolvedFiles(const QList<MusicFile>& files) {
               LogKind::info);
     JobContext context{m_deps, CancelToken(), m_deps.undoLog->openSession()};
     m_ownSessions.insert(context.session);
-    runJob([this, context, toWrite]() -> Completion {
+    const quint64 generation = m_generation;
+    runJob([this, generation, context, toWrite]() -> Completion {
         QList<ProcessingTaskResult> results;
         for (const MusicFile& file : toWrite) {
             ProcessingTaskResult result{int(results.size()), file.url, file, {}};
@@ -761,15 +762,18 @@ void AutoModeViewModel::updateResolvedFiles(const QList<MusicFile>& files) {
             }
             results.append(result);
         }
-        return [this, results] {
-            resolvedFilesWritten(results);
+        return [this, generation, results] {
+            resolvedFilesWritten(generation, results);
         };
     });
 }
 
-// Runs on the main thread; while the write ran, the screen could start
-// nothing (it was running), so its state is still the one it wrote for.
-void AutoModeViewModel::resolvedFilesWritten(const QList<ProcessingTaskResult>& results) {
+void AutoModeViewModel::resolvedFilesWritten(quint64 generation, const QList<ProcessingTaskResult>& results) {
+    // A run started meanwhile (after a cancel) owns the screen: it only waited for the gate.
+    if (generation != m_generation) {
+        releaseGate();
+        return;
+    }
     // Every file leaves the list and its problem count; a failed write
     // comes back through handleResult with its message.
     QSet<QUuid> written;

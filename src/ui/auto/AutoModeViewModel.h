@@ -248,7 +248,7 @@ private:
     void finishRun(const std::shared_ptr<Run>& run);
     void finishEarly(const std::shared_ptr<Run>& run);
     void undoFinished(quint64 generation, int restored, int failed);
-    void resolvedFilesWritten(const QList<ProcessingTaskResult>& results);
+    void resolvedFilesWritten(quint64 generation, const QList<ProcessingTaskResult>& results);
     bool publishes(const std::shared_ptr<Run>& run) const;
     bool hasUndoableSession() const;
 
