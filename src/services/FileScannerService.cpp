@@ -42,14 +42,16 @@ using Found = std::vector<std::pair<std::vector<char32_t>, QString>>;
 // in one pass over each folder. Links are never followed, so a link cycle
 // cannot make the walk endless; folders whose name begins with "." are
 // entered, files whose name begins with "." are left out, and an unreadable
-// folder is passed over. A name that is not valid UTF-8 is named on the
+// folder is passed over and added to `unreadable`. A name that is not valid UTF-8 is named on the
 // console; an audio file among them is listed (its path text holds
 // replacement characters), so that its read fails visibly and is counted
 // among the files that could not be loaded.
-void walkFolder(int dir, const QString& folder, const QSet<QString>& extensions, Found& found) {
+void walkFolder(int dir, const QString& folder, const QSet<QString>& extensions, Found& found,
+                QStringList& unreadable) {
     DIR* stream = ::fdopendir(dir);
     if (!stream) {
         ::close(dir);
+        unreadable.append(folder);
         return;
     }
     while (const dirent* entry = ::readdir(stream)) {
@@ -73,10 +75,13 @@ void walkFolder(int dir, const QString& folder, const QSet<QString>& extensions,
                 Console::line(
                     QStringLiteral("[FileScannerService] Folder name is not valid UTF-8, not scanned: ") +
                     path);
+                unreadable.append(path);
             } else if (const int child = ::openat(::dirfd(stream), entry->d_name,
                                                   O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
                        child >= 0) {
-                walkFolder(child, path, extensions, found);
+                walkFolder(child, path, extensions, found, unreadable);
+            } else {
+                unreadable.append(path);
             }
             continue;
         }
@@ -99,7 +104,7 @@ void walkFolder(int dir, const QString& folder, const QSet<QString>& extensions,
 
 } // namespace
 
-QStringList FileScannerService::scanDirectory(const QString& folder) const {
+QStringList FileScannerService::scanDirectory(const QString& folder, QStringList* unreadableFolders) const {
     Console::line(QStringLiteral("[FileScannerService] Scanning directory: ") + folder);
     if (!QFileInfo(folder).isDir() || !canEnumerate(folder)) {
         throw AppError::fileNotFound(folder);
@@ -109,8 +114,17 @@ QStringList FileScannerService::scanDirectory(const QString& folder) const {
     Found found;
     const QString root = QDir::cleanPath(folder);
     const int dir = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    QStringList unreadable;
     if (dir >= 0) {
-        walkFolder(dir, root, extensions, found);
+        walkFolder(dir, root, extensions, found, unreadable);
+    } else {
+        unreadable.append(root);
+    }
+    for (const QString& path : unreadable) {
+        Console::line(QStringLiteral("[FileScannerService] Folder could not be read: ") + path);
+    }
+    if (unreadableFolders) {
+        *unreadableFolders += unreadable;
     }
 
     std::stable_sort(found.begin(), found.end(),

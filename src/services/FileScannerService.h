@@ -20,8 +20,9 @@ public:
     // followed. Unreadable subfolders are passed over. A file whose name is
     // not valid UTF-8 is listed (its path cannot be opened, so its read fails
     // and is reported); such a folder is named on the console. Throws
-    // AppError::fileNotFound when the folder itself cannot be read.
-    QStringList scanDirectory(const QString& folder) const;
+    // AppError::fileNotFound when the folder itself cannot be read. The
+    // folders passed over are added to `unreadableFolders` when given.
+    QStringList scanDirectory(const QString& folder, QStringList* unreadableFolders = nullptr) const;
 
     // A new row for the file, read through the caller's reader (status
     // pending, a new id, no looked-up or typed values, the file's identity

@@ -105,6 +105,42 @@ void TagUpdateService::appendAutomaticMapping(const GenreMapping& mapping) const
         Qt::QueuedConnection);
 }
 
+// Steps 1 to 5 of runSteps on one settings snapshot, without their logging
+// and without the automatic mapping.
+TagUpdateService::GenrePlan TagUpdateService::plannedGenre(const MusicFile& file, const SettingsSnapshot& s) {
+    if (s.writeDecadeToGenre && file.alreadyHasDecade(s.decadeRules)) {
+        return {std::nullopt, existingDecadeLabel(file.genre, s.decadeRules)};
+    }
+    const std::optional<QString> label =
+        s.writeDecadeToGenre ? file.decadeLabel(s.decadeRules) : std::nullopt;
+    if (s.writeDecadeToGenre && !label) {
+        return {file.genre, std::nullopt};
+    }
+    QString base = TextUtil::trimWs(cleanGenreText(file.genre, file.format));
+    if (s.writeDecadeToGenre || s.enableGenreLookup) {
+        for (const QString& existing : s.decadeLabels()) {
+            if (isUsableDecadeLabel(existing)) {
+                base.remove(existing, Qt::CaseSensitive);
+            }
+        }
+    }
+    base = TextUtil::trimWs(base);
+    QString genre;
+    if (s.enableGenreLookup && file.discoveredGenre && !TextUtil::trimWs(*file.discoveredGenre).isEmpty()) {
+        const QString m =
+            s.applyGenreMappings ? mapGenre(*file.discoveredGenre, s.genreMappings) : *file.discoveredGenre;
+        if (s.genreOverwriteExisting || base.isEmpty()) {
+            genre = m;
+        } else {
+            const QString k = lowerTrimmed(m);
+            genre = k.isEmpty() || base.toLower().contains(k) ? base : base + QLatin1Char(' ') + m;
+        }
+    } else {
+        genre = (s.applyGenreMappings && !base.isEmpty()) ? mapGenre(base, s.genreMappings) : base;
+    }
+    return {label ? composeGenreWithLabel(genre, *label) : genre, std::nullopt};
+}
+
 TagUpdateService::UpdateResult TagUpdateService::updateFile(const MusicFile& file,
                                                             const SettingsSource& settings) const {
     return run(file, settings, std::nullopt);

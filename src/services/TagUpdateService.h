@@ -57,6 +57,17 @@ public:
 
     static const SettingsSource& defaultSettings();
 
+    // What a write of the file would do with these settings, without writing
+    // or recording anything: the genre it writes, or none when it leaves the
+    // file alone because the genre already carries a decade label (`label`
+    // then names it). A file without a year to label gives its genre unchanged
+    // here; the write reports it as a failure.
+    struct GenrePlan {
+        std::optional<QString> genre;
+        std::optional<QString> label;
+    };
+    static GenrePlan plannedGenre(const MusicFile& file, const SettingsSnapshot& settings);
+
 private:
     UpdateResult run(const MusicFile& file, const SettingsSource& settings,
                      std::optional<WriteUndoManager::SessionId> session) const;

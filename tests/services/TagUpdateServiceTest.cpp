@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -104,6 +105,10 @@ TEST_F(TagUpdateServiceTest, ComposesTheLabelWithTheCleanedGenre) {
         const Result r = update(file);
         EXPECT_TRUE(r.success) << c.genre.toStdString();
         EXPECT_EQ(r.writtenGenre, c.written ? std::optional(QString::fromUtf8(c.written)) : std::nullopt);
+        // The year sheet's preview foretells exactly this write.
+        const TagUpdateService::GenrePlan plan = TagUpdateService::plannedGenre(file, settings);
+        EXPECT_EQ(plan.genre, r.writtenGenre) << c.genre.toStdString();
+        EXPECT_EQ(plan.label.has_value(), !c.written);
         EXPECT_EQ(undo.entries().size(), entries + (c.written ? 1 : 0));
         if (c.written) {
             EXPECT_EQ(undo.entries().last().originalGenre, c.genre); // the undo keeps the raw text
@@ -292,7 +297,10 @@ TEST(FileScannerNames, NameThatIsNotUtf8IsListedAndFailsItsRead) {
         ASSERT_EQ(::write(fd, mp3.constData(), size_t(mp3.size())), ssize_t(mp3.size()));
         ::close(fd);
     }
-    const QStringList found = FileScannerService().scanDirectory(dir.path());
+    ASSERT_EQ(::mkdir((folder + "/Caf\xe9").constData(), 0700), 0); // a folder it cannot enter is reported
+    QStringList unreadable;
+    const QStringList found = FileScannerService().scanDirectory(dir.path(), &unreadable);
+    EXPECT_EQ(unreadable, QStringList{dir.filePath(QStringLiteral("Caf\uFFFD"))});
     ASSERT_EQ(found.size(), 2);
     EXPECT_NE(FileScannerService().readFile(found[0], UniversalTagReader()), std::nullopt); // "Café.mp3"
     EXPECT_EQ(FileScannerService().readFile(found[1], UniversalTagReader()), std::nullopt); // "Caf\uFFFD.mp3"

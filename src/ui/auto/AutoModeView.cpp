@@ -523,21 +523,7 @@ void AutoModeView::refreshProgress() {
     m_counter->setText(QString::number(progress.current) + QStringLiteral(" / ") +
                        QString::number(progress.total));
 
-    double overall = 0.0;
-    switch (m_vm->phase()) {
-    case AutoModeViewModel::ProcessingPhase::idle:
-        overall = 0.0;
-        break;
-    case AutoModeViewModel::ProcessingPhase::scanning:
-        overall = 0.02;
-        break;
-    case AutoModeViewModel::ProcessingPhase::processing:
-        overall = m_vm->progressFraction() * 0.95 + 0.05;
-        break;
-    case AutoModeViewModel::ProcessingPhase::done:
-        overall = 1.0;
-        break;
-    }
+    const double overall = m_vm->overallFraction();
     m_overallBar->setValue(int(overall * 1000.0));
     m_percent->setText(QString::number(qint64(overall * 100.0)) + QStringLiteral(" %"));
 
@@ -637,8 +623,14 @@ void AutoModeView::presentSheet() {
                  vm->setProblemFiles(files);
              }
          }},
-        [vm](const QList<MusicFile>& result) {
-            if (vm) {
+        [this, vm](const QList<MusicFile>& result) {
+            if (!vm) {
+                return;
+            }
+            // "Update Selected" writes the years; the other endings keep the list they hand back.
+            if (m_sheet && m_sheet->viewModel().ending() == ProblemResolutionViewModel::Ending::withYears) {
+                vm->updateResolvedFiles(result);
+            } else {
                 vm->setProblemFiles(result);
                 vm->setShowProblemResolution(false);
             }

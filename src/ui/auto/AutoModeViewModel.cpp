@@ -38,6 +38,14 @@ QString quoted(const QString& text) {
     return QLatin1Char('"') + escaped(text) + QLatin1Char('"');
 }
 
+// The closing line of a run: the counters as they stand.
+QString summaryLine(const AutoModeViewModel::Statistics& s) {
+    return localizedText("Fertig: ", "Done: ") + QString::number(s.updated) +
+           localizedText(" aktualisiert, ", " updated, ") + QString::number(s.skipped) +
+           localizedText(" übersprungen, ", " skipped, ") + QString::number(s.problems) +
+           localizedText(" Probleme", " problems");
+}
+
 QString orNil(const std::optional<int>& value) {
     return value ? QString::number(*value) : QStringLiteral("nil");
 }
@@ -57,6 +65,7 @@ struct AutoModeViewModel::Run {
     int cursor = 0;
     int inFlight = 0;
     int handled = 0;
+    int unreadable = 0;    // handled files that could not be read
     Statistics statistics; // the run's own counters, also once it no longer publishes
     bool ended = false;
 };
@@ -126,9 +135,24 @@ QString AutoModeViewModel::phaseText() const {
     case ProcessingPhase::processing:
         return localizedText("Lese & verarbeite …", "Reading & processing …");
     case ProcessingPhase::done:
-        return localizedText("Fertig", "Done");
+        return m_wasCancelled ? localizedText("Abgebrochen", "Cancelled") : localizedText("Fertig", "Done");
     }
     return {};
+}
+
+double AutoModeViewModel::overallFraction() const {
+    switch (m_phase) {
+    case ProcessingPhase::idle:
+        return 0.0;
+    case ProcessingPhase::scanning:
+        return 0.02;
+    case ProcessingPhase::processing:
+        return progressFraction() * 0.95 + 0.05;
+    case ProcessingPhase::done:
+        // A cancelled run shows how far it got, not a full bar.
+        return m_wasCancelled ? progressFraction() : 1.0;
+    }
+    return 0.0;
 }
 
 bool AutoModeViewModel::endedSuccessfully() const {
@@ -355,22 +379,23 @@ void AutoModeViewModel::beginRun(const std::shared_ptr<Run>& run) {
 
     runJob([this, run, scanner = m_deps.scanner]() -> Completion {
         QStringList urls;
+        QStringList unreadableFolders;
         QString error;
         try {
-            urls = scanner->scanDirectory(run->folder);
+            urls = scanner->scanDirectory(run->folder, &unreadableFolders);
         } catch (const AppError& e) {
             error = e.errorDescription();
         } catch (const std::exception& e) {
             error = QString::fromUtf8(e.what());
         }
-        return [this, run, urls, error] {
-            scanFinished(run, urls, error);
+        return [this, run, urls, unreadableFolders, error] {
+            scanFinished(run, urls, unreadableFolders, error);
         };
     });
 }
 
 void AutoModeViewModel::scanFinished(const std::shared_ptr<Run>& run, const QStringList& urls,
-                                     const QString& error) {
+                                     const QStringList& unreadableFolders, const QString& error) {
     if (!publishes(run)) {
         // Superseded while scanning (after a cancel): end quietly.
         run->ended = true;
@@ -382,6 +407,13 @@ void AutoModeViewModel::scanFinished(const std::shared_ptr<Run>& run, const QStr
         appendLog(m_failureLine, LogKind::error);
         finishEarly(run);
         return;
+    }
+    // Folders the scan could not enter: their files are not in the run.
+    const QString root = QDir::cleanPath(run->folder);
+    for (const QString& folder : unreadableFolders) {
+        const QString shown = QDir(root).relativeFilePath(folder);
+        appendLog(localizedText("Ordner nicht lesbar: ", "Folder could not be read: ") + shown,
+                  LogKind::error);
     }
     run->urls = urls;
     const int total = int(urls.size());
@@ -452,6 +484,9 @@ void AutoModeViewModel::resultArrived(const std::shared_ptr<Run>& run, const Pro
         setProgress({run->handled, int(run->urls.size())});
         setCurrentFile(fileName(result.url));
         handleResult(result);
+        if (result.outcome.kind == Outcome::Kind::loadFailed) {
+            ++run->unreadable;
+        }
         run->statistics = m_statistics;
         if (run->cursor < run->urls.size()) {
             submitNext(run);
@@ -475,8 +510,9 @@ void AutoModeViewModel::finishRun(const std::shared_ptr<Run>& run) {
     const bool cancelled = run->context.cancel.isCancelled();
     const Statistics s = run->statistics;
     if (publishes(run)) {
-        const int total = int(run->urls.size());
-        setProgress({total, total});
+        // Only the files whose results were handled count: after a cancel
+        // that is fewer than the run's files.
+        setProgress({run->handled, int(run->urls.size())});
         setCurrentFile({});
         setPhase(ProcessingPhase::done);
         // Every job of the run has ended, so every write it began has landed.
@@ -487,11 +523,13 @@ void AutoModeViewModel::finishRun(const std::shared_ptr<Run>& run) {
         if (cancelled) {
             appendLog(localizedText("Verarbeitung abgebrochen.", "Processing cancelled."), LogKind::info);
         } else {
-            appendLog(localizedText("Fertig: ", "Done: ") + QString::number(s.updated) +
-                          localizedText(" aktualisiert, ", " updated, ") + QString::number(s.skipped) +
-                          localizedText(" übersprungen, ", " skipped, ") + QString::number(s.problems) +
-                          localizedText(" Probleme", " problems"),
-                      LogKind::info);
+            if (run->unreadable > 0) {
+                const QString count = QString::number(run->unreadable);
+                appendLog(localizedText(count + QStringLiteral(" Datei(en) konnten nicht gelesen werden."),
+                                        count + QStringLiteral(" file(s) could not be read.")),
+                          LogKind::error);
+            }
+            appendLog(summaryLine(s), LogKind::info);
         }
         m_wasCancelled = cancelled;
         setRunning(false);
@@ -680,6 +718,80 @@ void AutoModeViewModel::undoFinished(quint64 generation, int restored, int faile
         }
         appendLog(line + QLatin1Char('.'), failed >= 1 ? LogKind::error : LogKind::info);
     }
+    releaseGate();
+}
+
+// ---------------------------------------------------------------------------
+// Years from the problem sheet
+
+void AutoModeViewModel::updateResolvedFiles(const QList<MusicFile>& files) {
+    setShowProblemResolution(false);
+    QList<MusicFile> toWrite;
+    std::copy_if(files.begin(), files.end(), std::back_inserter(toWrite),
+                 [](const MusicFile& file) { return file.manualYear || file.discoveredYear || file.year; });
+    if (toWrite.isEmpty()) {
+        return;
+    }
+    if (m_isRunning || m_undoInFlight || !tryAcquireGate()) {
+        appendLog(localizedText("Nicht geschrieben: ein anderer Schreibvorgang läuft. Die Jahre bleiben in "
+                                "der Problemliste.",
+                                "Not written: another write is running. The years stay in the problem list."),
+                  LogKind::error);
+        return;
+    }
+    setRunning(true);
+    appendLog(localizedText("Schreibe ", "Writing ") + QString::number(toWrite.size()) +
+                  localizedText(" Dateien aus der Problemliste…", " files from the problem list…"),
+              LogKind::info);
+    JobContext context{m_deps, CancelToken(), m_deps.undoLog->openSession()};
+    m_ownSessions.insert(context.session);
+    const quint64 generation = m_generation;
+    runJob([this, generation, context, toWrite]() -> Completion {
+        QList<ProcessingTaskResult> results;
+        for (const MusicFile& file : toWrite) {
+            ProcessingTaskResult result{int(results.size()), file.url, file, {}};
+            const TagUpdateService::UpdateResult update =
+                context.updateService->updateFile(file, context.session, context.settings);
+            if (!update.success) {
+                result.outcome = {Outcome::Kind::writeFailed, update.errorMessage.value_or(localizedText(
+                                                                  "Unbekannter Fehler", "Unknown error"))};
+            } else if (update.writtenGenre) {
+                result.outcome = {Outcome::Kind::updated, *update.writtenGenre};
+            } else {
+                result.outcome = {Outcome::Kind::alreadyUpToDate, {}};
+            }
+            results.append(result);
+        }
+        return [this, generation, results] {
+            resolvedFilesWritten(generation, results);
+        };
+    });
+}
+
+void AutoModeViewModel::resolvedFilesWritten(quint64 generation, const QList<ProcessingTaskResult>& results) {
+    // A run started meanwhile (after a cancel) owns the screen: it only waited for the gate.
+    if (generation != m_generation) {
+        releaseGate();
+        return;
+    }
+    // Every file leaves the list and its problem count; a failed write
+    // comes back through handleResult with its message.
+    QSet<QUuid> written;
+    for (const ProcessingTaskResult& result : results) {
+        written.insert(result.file->id);
+    }
+    QList<MusicFile> remaining = m_problemFiles;
+    remaining.removeIf([&](const MusicFile& file) { return written.contains(file.id); });
+    setProblemFiles(remaining);
+    for (const ProcessingTaskResult& result : results) {
+        Statistics s = m_statistics;
+        s.problems = std::max(0, s.problems - 1);
+        setStatistics(s);
+        handleResult(result);
+    }
+    appendLog(summaryLine(m_statistics), LogKind::info);
+    setRunning(false);
+    setCanUndo(hasUndoableSession());
     releaseGate();
 }
 

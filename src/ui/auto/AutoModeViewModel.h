@@ -166,6 +166,9 @@ public:
     // Manual mode holds the write gate: Start and Undo wait for it.
     bool writesBlocked() const { return gateHeldByOther(); }
     double progressFraction() const;
+    // The overall bar: a step for the scan, then the files handled; full
+    // only for a run that was not cancelled.
+    double overallFraction() const;
     QString phaseText() const;
     // Files in flight at most in the run going now (0 before the first run).
     int concurrency() const { return m_concurrency; }
@@ -180,6 +183,14 @@ public:
     void startProcessing();
     void cancelProcessing();
     void undoLastWrite();
+    // The problem sheet's "Update Selected": closes the sheet and writes the
+    // files that have a year (typed, found or from the tag) as a write of
+    // their own: under the write gate, in a new undo session, with a log line
+    // per file and a summary. Written and skipped files leave the problem
+    // list and its count; a failed write stays in it with its message. While
+    // a run, an undo or the other mode holds the gate, nothing is written and
+    // the years stay in the list.
+    void updateResolvedFiles(const QList<MusicFile>& files);
 
     // The work on one file, blocking, on a worker thread. Never throws; after
     // a cancel it begins no write.
@@ -230,12 +241,14 @@ private:
     void clearRunState();
 
     void beginRun(const std::shared_ptr<Run>& run);
-    void scanFinished(const std::shared_ptr<Run>& run, const QStringList& urls, const QString& error);
+    void scanFinished(const std::shared_ptr<Run>& run, const QStringList& urls,
+                      const QStringList& unreadableFolders, const QString& error);
     void submitNext(const std::shared_ptr<Run>& run);
     void resultArrived(const std::shared_ptr<Run>& run, const ProcessingTaskResult& result);
     void finishRun(const std::shared_ptr<Run>& run);
     void finishEarly(const std::shared_ptr<Run>& run);
     void undoFinished(quint64 generation, int restored, int failed);
+    void resolvedFilesWritten(quint64 generation, const QList<ProcessingTaskResult>& results);
     bool publishes(const std::shared_ptr<Run>& run) const;
     bool hasUndoableSession() const;
 

@@ -71,11 +71,11 @@ void ProblemResolutionViewModel::saveManualYear(std::optional<int> year, const M
 }
 
 void ProblemResolutionViewModel::skipAll() {
-    finish({});
+    finish(Ending::skipAll, {});
 }
 
 void ProblemResolutionViewModel::finishAll() {
-    finish(files());
+    finish(Ending::all, files());
 }
 
 void ProblemResolutionViewModel::finishWithYears() {
@@ -85,14 +85,15 @@ void ProblemResolutionViewModel::finishWithYears() {
             withYears.append(file);
         }
     }
-    finish(withYears);
+    finish(Ending::withYears, withYears);
 }
 
-void ProblemResolutionViewModel::finish(const QList<MusicFile>& result) {
+void ProblemResolutionViewModel::finish(Ending ending, const QList<MusicFile>& result) {
     if (m_finished) {
         return;
     }
     m_finished = true;
+    m_ending = ending;
     Q_EMIT finished();
     if (m_onDone) {
         m_onDone(result);

@@ -48,10 +48,14 @@ public:
     void saveManualYear(std::optional<int> year, const MusicFile& file);
 
     // The finishing actions; only the first one reaches the completion.
+    enum class Ending { none, skipAll, all, withYears };
     void skipAll();
     void finishAll();
     void finishWithYears();
     bool isFinished() const { return m_finished; }
+    // Which action finished the sheet (none before): a presenter that writes
+    // does so only for "Update Selected".
+    Ending ending() const { return m_ending; }
 
     // The presenter changed the list by other means: redraw.
     void refresh() { Q_EMIT filesChanged(); }
@@ -64,10 +68,11 @@ Q_SIGNALS:
     void finished();
 
 private:
-    void finish(const QList<MusicFile>& result);
+    void finish(Ending ending, const QList<MusicFile>& result);
 
     Binding m_files;
     DoneHandler m_onDone;
     std::optional<MusicFile> m_yearEditFile;
     bool m_finished = false;
+    Ending m_ending = Ending::none;
 };

@@ -444,6 +444,10 @@ QWidget* ManualModeView::buildFooter() {
         }
         m_counters.append({box, label, count});
     }
+    // The files a scan or drop could not read: how many and which.
+    m_unreadableNote = plainLabel(row, "unreadableNote");
+    tint(m_unreadableNote, "red");
+    layout->addWidget(m_unreadableNote);
     layout->addStretch(1);
     m_selectionText = plainLabel(row, "selectionText");
     tint(m_selectionText, "secondary");
@@ -497,11 +501,12 @@ void ManualModeView::retranslate() {
     QHeaderView* header = m_table->horizontalHeader();
     const int room = 3 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) +
                      style()->pixelMetric(QStyle::PM_HeaderMarkSize, nullptr, header);
-    for (const auto& [column, width] : {std::pair{int(ManualFileTableModel::year), 50},
-                                        std::pair{int(ManualFileTableModel::decade), 60},
-                                        std::pair{int(ManualFileTableModel::format), 50}}) {
+    for (const auto& [column, width] :
+         {std::pair{int(ManualFileTableModel::year), 50}, std::pair{int(ManualFileTableModel::decade), 60},
+          std::pair{int(ManualFileTableModel::format), 50}}) {
         const QString title = m_tableModel->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
-        m_table->setColumnWidth(column, std::max(width, header->fontMetrics().horizontalAdvance(title) + room));
+        m_table->setColumnWidth(column,
+                                std::max(width, header->fontMetrics().horizontalAdvance(title) + room));
     }
     refresh();
 }
@@ -549,6 +554,25 @@ void ManualModeView::refresh() {
     }
     m_counters[3].box->setVisible(c.genreFound > 0);
     m_counters[6].box->setVisible(c.errors > 0);
+    const QStringList& unreadable = vm.unreadableFiles();
+    m_unreadableNote->setVisible(!unreadable.isEmpty());
+    if (!unreadable.isEmpty()) {
+        QStringList names;
+        for (const QString& path : unreadable) {
+            names.append(QFileInfo(path).fileName());
+        }
+        const QString count = QString::number(unreadable.size());
+        const QString note = localizedText(count + QStringLiteral(" Datei(en) nicht lesbar: "),
+                                           count + QStringLiteral(" file(s) could not be read: ")) +
+                             names.join(QStringLiteral(", "));
+        m_unreadableNote->setText(m_unreadableNote->fontMetrics().elidedText(note, Qt::ElideRight, 420));
+        QStringList lines;
+        for (const QString& path : unreadable) {
+            lines.append(path.toHtmlEscaped());
+        }
+        m_unreadableNote->setToolTip(QStringLiteral("<p>") + lines.join(QStringLiteral("<br>")) +
+                                     QStringLiteral("</p>"));
+    }
     const qsizetype checked = m_selection->selection().size();
     m_selectionText->setVisible(checked > 0);
     m_selectionText->setText(QString::number(checked) +

@@ -108,6 +108,7 @@ private:
         QLabel* count;
     };
     QList<Counter> m_counters;
+    QLabel* m_unreadableNote = nullptr;
     QLabel* m_selectionText = nullptr;
 
     QPointer<QMessageBox> m_alert;

@@ -17,6 +17,7 @@
 #include <QMetaObject>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -412,6 +413,16 @@ quint64 ManualModeViewModel::beginRun() {
 
 void ManualModeViewModel::cancelAll() {
     m_cancel.cancel();
+    // The results of the lookups in flight are dropped: their rows stop
+    // searching and show what they showed before.
+    const QHash<QUuid, ProcessingStatus> searching = std::exchange(m_statusBeforeLookup, {});
+    for (auto it = searching.begin(); it != searching.end(); ++it) {
+        modifyFile(it.key(), [&](MusicFile& row) {
+            if (row.status.kind() == ProcessingStatus::Kind::lookingUp) {
+                row.status = it.value();
+            }
+        });
+    }
     m_isScanning = false;
     m_isLookingUp = false;
     m_isUpdating = false;
@@ -424,6 +435,7 @@ void ManualModeViewModel::clearAll() {
     }
     m_files.clear();
     filesReplaced();
+    m_unreadableFiles.clear();
     m_selectedDirectory.reset();
     m_errorMessage.reset();
     m_canUndo = false;
@@ -439,6 +451,7 @@ void ManualModeViewModel::chooseDirectory(const QString& folder) {
     m_selectedDirectory = folder;
     m_files.clear();
     filesReplaced();
+    m_unreadableFiles.clear();
     m_errorMessage.reset();
     Q_EMIT filesChanged();
     Q_EMIT stateChanged();
@@ -454,6 +467,7 @@ void ManualModeViewModel::startScan() {
     m_scanProgress = {};
     m_files.clear();
     filesReplaced();
+    m_unreadableFiles.clear();
     m_errorMessage.reset();
     Q_EMIT filesChanged();
     Q_EMIT stateChanged();
@@ -492,10 +506,11 @@ void ManualModeViewModel::runScan(quint64 generation, const CancelToken& cancel,
     auto reader = m_reader;
     m_serialPool.post([this, generation, cancel, paths, isDrop, replace, known, scanner, reader] {
         QStringList urls;
+        QStringList unreadable;
         std::optional<QString> failure;
         if (!isDrop) {
             try {
-                urls = scanner->scanDirectory(paths.value(0));
+                urls = scanner->scanDirectory(paths.value(0), &unreadable);
             } catch (const AppError& error) {
                 failure = error.errorDescription();
             } catch (const std::exception& error) {
@@ -505,15 +520,25 @@ void ManualModeViewModel::runScan(quint64 generation, const CancelToken& cancel,
             for (const QString& path : paths) {
                 if (QFileInfo(path).isDir()) {
                     try {
-                        urls += scanner->scanDirectory(path);
+                        urls += scanner->scanDirectory(path, &unreadable);
                     } catch (const std::exception&) {
-                        // A folder that cannot be listed is passed over.
+                        // A folder that cannot be listed is passed over and reported.
+                        unreadable.append(path);
                     }
                 } else if (supportedExtensions().contains(QFileInfo(path).suffix().toLower())) {
                     urls.append(path);
                 }
             }
-            urls.removeIf([&known](const QString& url) { return known.contains(cleanedAbsolute(url)); });
+            // A file already listed, or dropped twice (also inside a dropped folder), gives one row.
+            QSet<QString> seen = known;
+            urls.removeIf([&seen](const QString& url) {
+                const QString path = cleanedAbsolute(url);
+                if (seen.contains(path)) {
+                    return true;
+                }
+                seen.insert(path);
+                return false;
+            });
         }
         QList<MusicFile> rows;
         if (!urls.isEmpty() && !cancel.isCancelled()) {
@@ -523,23 +548,34 @@ void ManualModeViewModel::runScan(quint64 generation, const CancelToken& cancel,
             for (int i = 0; i < total && !cancel.isCancelled(); ++i) {
                 if (auto row = scanner->readFile(urls.at(i), *reader)) {
                     rows.append(*row);
+                } else {
+                    unreadable.append(urls.at(i));
                 }
                 deliver([this, generation, i, total] { setScanProgress(generation, {i + 1, total}); });
             }
         }
-        deliver([this, generation, cancel, rows, replace, failure] {
-            finishScan(generation, cancel, rows, replace, failure);
+        deliver([this, generation, cancel, rows, unreadable, replace, failure] {
+            finishScan(generation, cancel, rows, unreadable, replace, failure);
         });
     });
 }
 
 void ManualModeViewModel::finishScan(quint64 generation, const CancelToken& cancel,
-                                     const QList<MusicFile>& rows, bool replace,
-                                     const std::optional<QString>& failure) {
+                                     const QList<MusicFile>& rows, const QStringList& unreadable,
+                                     bool replace, const std::optional<QString>& failure) {
     if (!isCurrent(generation)) {
         return;
     }
     if (!cancel.isCancelled()) {
+        // A scan reports its own unreadable files; a drop adds to what the list holds.
+        if (replace) {
+            m_unreadableFiles.clear();
+        }
+        for (const QString& path : unreadable) {
+            if (!m_unreadableFiles.contains(path)) {
+                m_unreadableFiles.append(path);
+            }
+        }
         if (failure) {
             m_errorMessage = failure;
         } else if (replace) {
@@ -566,6 +602,7 @@ void ManualModeViewModel::lookupSelected(const QSet<QUuid>& ids) {
     auto run = std::make_shared<LookupRun>();
     run->generation = beginRun();
     run->cancel = m_cancel;
+    m_statusBeforeLookup.clear();
     m_isLookingUp = true;
     m_errorMessage.reset();
 
@@ -600,7 +637,10 @@ void ManualModeViewModel::startLookupEntry(const std::shared_ptr<LookupRun>& run
         return;
     }
     const MusicFile entry = run->entries.at(run->next++);
-    modifyFile(entry.id, [](MusicFile& row) { row.status = ProcessingStatus::lookingUp(); });
+    modifyFile(entry.id, [this](MusicFile& row) {
+        m_statusBeforeLookup.insert(row.id, row.status);
+        row.status = ProcessingStatus::lookingUp();
+    });
     ++run->inFlight;
     auto lookups = m_services.lookups;
     const SettingsSource settings = m_services.settings;
@@ -616,6 +656,7 @@ void ManualModeViewModel::applyLookupResult(const std::shared_ptr<LookupRun>& ru
                                             const std::optional<QString>& genre) {
     --run->inFlight;
     if (!run->cancel.isCancelled()) {
+        m_statusBeforeLookup.remove(id);
         ++run->done;
         m_lookupProgress = {run->done, int(run->entries.size())};
         modifyFile(id, [&](MusicFile& row) {

@@ -100,6 +100,10 @@ public:
     Progress updateProgress() const { return m_updateProgress; }
     const std::optional<QString>& selectedDirectory() const { return m_selectedDirectory; }
     const std::optional<QString>& errorMessage() const { return m_errorMessage; }
+    // The files and folders the last scan and the drops since could not read
+    // (unreadable, broken or oversized, a name that is not UTF-8), in the
+    // order met; emptied by a new folder and by Clear List.
+    const QStringList& unreadableFiles() const { return m_unreadableFiles; }
     void clearErrorMessage();
     SortColumn sortColumn() const { return m_sortColumn; }
     bool sortAscending() const { return m_sortAscending; }
@@ -178,8 +182,8 @@ private:
     void setScanProgress(quint64 generation, Progress progress);
     void runScan(quint64 generation, const CancelToken& cancel, QStringList paths, bool expandFolders,
                  bool replace);
-    void finishScan(quint64 generation, const CancelToken& cancel, const QList<MusicFile>& rows, bool replace,
-                    const std::optional<QString>& failure);
+    void finishScan(quint64 generation, const CancelToken& cancel, const QList<MusicFile>& rows,
+                    const QStringList& unreadable, bool replace, const std::optional<QString>& failure);
     void startLookupEntry(const std::shared_ptr<LookupRun>& run);
     void applyLookupResult(const std::shared_ptr<LookupRun>& run, const QUuid& id,
                            const std::optional<int>& year, const std::optional<QString>& genre);
@@ -218,6 +222,7 @@ private:
     Progress m_updateProgress;
     std::optional<QString> m_selectedDirectory;
     std::optional<QString> m_errorMessage;
+    QStringList m_unreadableFiles;
     SortColumn m_sortColumn = SortColumn::title;
     bool m_sortAscending = true;
     QString m_filterText;
@@ -226,6 +231,9 @@ private:
 
     quint64 m_generation = 0;
     CancelToken m_cancel;
+    // The rows of the current lookup that are searching, with the status each
+    // had before; a cancel puts it back.
+    QHash<QUuid, ProcessingStatus> m_statusBeforeLookup;
     int m_writesInFlight = 0;
     QSet<WriteUndoManager::SessionId> m_ownSessions;
 

@@ -5,6 +5,7 @@
 #include "ui/SymbolIcon.h"
 #include "ui/auto/ProblemResolutionView.h"
 #include "ui/manual/ManualLook.h"
+#include "ui/manual/StatusBadgeViewModel.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -264,8 +265,13 @@ void YearEditSheet::build() {
     m_newGenre->setObjectName(QStringLiteral("newGenre"));
     m_newGenre->setFont(ManualLook::callout(font()));
     ManualLook::setTextColor(m_newGenre, ManualLook::statusColor(QStringLiteral("blue"), palette()));
+    m_skipNote = plainLabel(box);
+    m_skipNote->setObjectName(QStringLiteral("skipNote"));
+    m_skipNote->setWordWrap(true);
+    ManualLook::setTextColor(m_skipNote, ManualLook::statusColor(QStringLiteral("orange"), palette()));
     fresh->addWidget(m_newCaption);
     fresh->addWidget(m_newGenre);
+    fresh->addWidget(m_skipNote);
     boxLayout->addLayout(fresh);
     boxLayout->addStretch();
     previewLayout->addWidget(box);
@@ -334,6 +340,7 @@ void YearEditSheet::retranslate() {
     if (m_model.yearError()) {
         m_model.validateYear(m_model.yearText());
     }
+    refresh(); // the preview's note, and rules changed meanwhile
 }
 
 void YearEditSheet::refresh() {
@@ -348,9 +355,18 @@ void YearEditSheet::refresh() {
     m_yearError->setVisible(m_model.yearError().has_value());
     const int index = m_decadePicker->findData(m_model.selectedDecade());
     m_decadePicker->setCurrentIndex(index);
-    m_preview->setVisible(preview.has_value());
-    if (preview) {
-        m_newGenre->setText(composeGenreWithLabel(ManualLook::shownGenre(m_model.file().genre), *preview));
+    // The preview shows what the write will do, also when it leaves the file alone.
+    const std::optional<TagUpdateService::GenrePlan> plan = m_model.genrePreview();
+    m_preview->setVisible(preview.has_value() && plan.has_value());
+    if (plan) {
+        const QString kept =
+            m_model.file().genre.isEmpty() ? kDash : ManualLook::shownGenre(m_model.file().genre);
+        m_newGenre->setText(plan->genre ? ManualLook::shownGenre(*plan->genre) : kept);
+        m_skipNote->setVisible(!plan->genre.has_value());
+        m_skipNote->setText(
+            plan->genre
+                ? QString()
+                : statusDetail(ProcessingStatus::alreadyHasDecade(plan->label.value_or(QString())), {}));
     }
     m_save->setEnabled(m_model.isValid());
     QTimer::singleShot(0, this, &YearEditSheet::fitHeight);

@@ -59,6 +59,7 @@ private:
     QLabel* m_currentCaption = nullptr;
     QLabel* m_newCaption = nullptr;
     QLabel* m_newGenre = nullptr;
+    QLabel* m_skipNote = nullptr;
     QPushButton* m_skip = nullptr;
     QPushButton* m_cancel = nullptr;
     QPushButton* m_save = nullptr;

@@ -127,6 +127,16 @@ std::optional<QString> YearEditSheetViewModel::previewLabel() const {
     return decadeLabelForYear(int(*year), rules());
 }
 
+std::optional<TagUpdateService::GenrePlan> YearEditSheetViewModel::genrePreview() const {
+    const std::optional<int> year = yearToSave();
+    if (!year) {
+        return std::nullopt;
+    }
+    MusicFile planned = m_file;
+    planned.manualYear = year;
+    return TagUpdateService::plannedGenre(planned, *m_settings());
+}
+
 void YearEditSheetViewModel::prefill() {
     const std::optional<int> year = m_file.manualYear       ? m_file.manualYear
                                     : m_file.discoveredYear ? m_file.discoveredYear

@@ -3,6 +3,7 @@
 #include "model/DecadeRule.h"
 #include "model/MusicFile.h"
 #include "services/AIService.h"
+#include "services/TagUpdateService.h"
 
 #include <QList>
 #include <QObject>
@@ -43,6 +44,10 @@ public:
     // Save may be pressed: a plausible typed year, or a chosen label that stands for a plausible year.
     bool isValid() const;
     std::optional<QString> previewLabel() const;
+    // What the next write does with the year Save hands over: the genre it
+    // writes, or none and the label the genre already carries (the file is
+    // then skipped and keeps its genre). None while Save is not possible.
+    std::optional<TagUpdateService::GenrePlan> genrePreview() const;
     // Fills the field and the chosen decade from the file's first year (manual, found, tag).
     void prefill();
     // Sets or clears the message under the year field for `text`.

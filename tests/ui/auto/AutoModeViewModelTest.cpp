@@ -9,6 +9,8 @@
 
 #include <atomic>
 
+#include <sys/stat.h>
+
 using VM = AutoModeViewModel;
 using Kind = VM::Outcome::Kind;
 
@@ -139,10 +141,10 @@ TEST(AutoModeViewModel, RunsThatEndEarly) {
          {"Processing cancelled.", "Found: 4 audio files. Starting processing (3 concurrent)…",
           "Processing cancelled."},
          VM::ProcessingPhase::done,
-         {4, 4}},
-        {widthFifty,
-         {"Found: 1 audio files. Starting processing (10 concurrent)…", "Read error: a001.mp3",
-          "Done: 0 updated, 0 skipped, 1 problems"},
+         {0, 4}}, // no file was handled
+        {widthFifty, // also a folder that cannot be entered, and a file that cannot be read
+         {"Folder could not be read: Caf\uFFFD", "Found: 1 audio files. Starting processing (10 concurrent)…",
+          "Read error: a001.mp3", "1 file(s) could not be read.", "Done: 0 updated, 0 skipped, 1 problems"},
          VM::ProcessingPhase::done,
          {1, 1}},
     };
@@ -153,6 +155,9 @@ TEST(AutoModeViewModel, RunsThatEndEarly) {
                  : row.setup == widthFifty     ? 1
                                                : 0);
         f.settings.maxConcurrentRequests = row.setup == widthFifty ? 50 : 3;
+        if (row.setup == widthFifty) {
+            ASSERT_EQ(::mkdir(QFile::encodeName(f.dir.path() + "/Caf").append('\xe9').constData(), 0700), 0);
+        }
         auto vm = f.makeViewModel();
         if (row.setup == missingFolder) {
             vm->selectDirectory(f.dir.filePath("gone"));
@@ -172,6 +177,7 @@ TEST(AutoModeViewModel, RunsThatEndEarly) {
         EXPECT_EQ(lines, row.lines) << int(row.setup);
         EXPECT_EQ(vm->phase(), row.phase);
         EXPECT_EQ(vm->progress(), row.progress);
+        EXPECT_EQ(vm->overallFraction() == 1.0, row.setup == emptyFolder || row.setup == widthFifty);
         // None of these looks like success, not even a run whose only problem never entered the list.
         EXPECT_FALSE(vm->endedSuccessfully());
         EXPECT_TRUE(vm->completionTitle().startsWith(row.setup == cancelDuringScan ? "Processing cancelled."
@@ -214,5 +220,80 @@ TEST(AutoModeViewModel, WindowNeverExceedsWidthAndStartsInListOrder) {
     ASSERT_EQ(loadOrder.size(), 10);
     for (int rank = 0; rank < loadOrder.size(); ++rank) {
         EXPECT_LE(loadOrder[rank], rank + 2) << "file " << loadOrder[rank] << " started early";
+    }
+}
+
+TEST(AutoModeViewModel, ACancelledRunShowsTheFilesItHandled) {
+    AutoRunFixture f;
+    LoopbackServer server;
+    server.handle("GET", "/ws/2/recording", [](const LoopbackServer::Request&) {
+        LoopbackServer::Response answer(200, LookupScenario::mbEmpty);
+        answer.delay = std::chrono::milliseconds(30);
+        return answer;
+    });
+    MusicBrainzPacer pacer(std::chrono::milliseconds(0));
+    f.lookup = std::make_shared<YearLookupService>(server.endpoints(), LookupScenario::quickTiming(), pacer);
+    f.settings.useMusicBrainz = true;
+    f.settings.useExistingYearTag = false;
+    f.settings.maxConcurrentRequests = 1;
+    f.copies("scan/tagged.mp3", 8);
+    auto vm = f.makeViewModel();
+    vm->startProcessing();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return vm->progress().current >= 2; }, 20000));
+    vm->cancelProcessing();
+    ASSERT_TRUE(AutoRunFixture::awaitFinished(*vm));
+    const VM::Progress progress = vm->progress();
+    EXPECT_EQ(progress.total, 8);
+    EXPECT_LT(progress.current, 8);
+    EXPECT_EQ(progress.current, vm->statistics().problems); // each handled file was "not found"
+    EXPECT_DOUBLE_EQ(vm->overallFraction(), progress.current / 8.0);
+    EXPECT_EQ(vm->phaseText(), "Cancelled");
+}
+
+// "Update Selected" in the problem sheet writes the files with a year as a
+// write of its own, which Undo restores; with the gate taken the years stay.
+TEST(AutoModeViewModel, YearsFromTheProblemSheetAreWrittenAndUndone) {
+    for (const bool gateTaken : {false, true}) {
+        SCOPED_TRACE(gateTaken);
+        AutoRunFixture f;
+        f.settings.useExistingYearTag = false; // every file becomes a problem, in list order
+        f.settings.maxConcurrentRequests = 1;
+        f.copies("scan/tagged.mp3", 3);
+        auto vm = f.makeViewModel();
+        vm->startProcessing();
+        ASSERT_TRUE(AutoRunFixture::awaitFinished(*vm));
+        QList<MusicFile> list = vm->problemFiles();
+        ASSERT_EQ(list.size(), 3);
+        list[0].manualYear = 1975; // typed in the sheet
+        list[2].discoveredYear = 1994;
+        vm->setProblemFiles(list);
+        vm->setShowProblemResolution(true);
+        QObject other;
+        if (gateTaken) {
+            ASSERT_TRUE(f.gate.tryAcquire(&other));
+        }
+        vm->updateResolvedFiles({list[0], list[2]});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !vm->isRunning(); }, 20000));
+        EXPECT_FALSE(vm->showProblemResolution());
+        const QStringList lines = AutoRunFixture::messages(*vm);
+        if (gateTaken) {
+            EXPECT_EQ(vm->problemFiles(), list);
+            EXPECT_EQ(f.genreOf(AutoRunFixture::name(1)), "House");
+            EXPECT_EQ(lines.last(), "Not written: another write is running. The years stay in the problem list.");
+            continue;
+        }
+        EXPECT_EQ(lines.mid(lines.size() - 4),
+                  QStringList({"Writing 2 files from the problem list…", "Updated: a001.mp3 → 70er",
+                               "Updated: a003.mp3 → 90er", "Done: 2 updated, 0 skipped, 1 problems"}));
+        EXPECT_EQ(vm->statistics(), (VM::Statistics{3, 2, 0, 1}));
+        ASSERT_EQ(vm->problemFiles().size(), 1);
+        EXPECT_EQ(vm->problemFiles().first().id, list[1].id);
+        EXPECT_EQ(f.genreOf(AutoRunFixture::name(3)), "House 90er");
+        ASSERT_TRUE(vm->canUndo());
+        vm->undoLastWrite();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !vm->isRunning(); }, 20000));
+        EXPECT_EQ(AutoRunFixture::messages(*vm).last(), "Undo: 2 files restored.");
+        EXPECT_EQ(f.genreOf(AutoRunFixture::name(1)), "House");
+        EXPECT_EQ(f.genreOf(AutoRunFixture::name(3)), "House");
     }
 }

@@ -52,12 +52,15 @@ TEST(ProblemResolutionViewModel, CountersAndFinishActions) {
     struct Case {
         void (ProblemResolutionViewModel::*action)();
         QStringList returned;
+        ProblemResolutionViewModel::Ending ending; // only withYears makes Auto mode write
     };
+    using Ending = ProblemResolutionViewModel::Ending;
     const Case cases[] = {
-        {&ProblemResolutionViewModel::skipAll, {}},
-        {&ProblemResolutionViewModel::finishAll, titles(p.list)},
+        {&ProblemResolutionViewModel::skipAll, {}, Ending::skipAll},
+        {&ProblemResolutionViewModel::finishAll, titles(p.list), Ending::all},
         {&ProblemResolutionViewModel::finishWithYears,
-         {"tag year, not found", "discovered, error", "manual"}},
+         {"tag year, not found", "discovered, error", "manual"},
+         Ending::withYears},
     };
     for (const Case& c : cases) {
         Presenter q;
@@ -68,6 +71,7 @@ TEST(ProblemResolutionViewModel, CountersAndFinishActions) {
         q.model.finishAll();
         ASSERT_EQ(q.doneCalls.size(), 1);
         EXPECT_EQ(titles(q.doneCalls.first()), c.returned);
+        EXPECT_EQ(q.model.ending(), c.ending);
     }
     Presenter empty;
     empty.model.finishAll();

@@ -174,23 +174,26 @@ TEST(ManualModeViewModel, ScanAndDropFillTheTable) {
     }
     EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
     EXPECT_FALSE(vm.errorMessage());
-    // A drop: a listed file, a new one twice, a text file, capitals, a folder of two.
+    EXPECT_EQ(vm.unreadableFiles(), QStringList{fx.dir.filePath("not_audio.mp3")}); // reported, not lost
+    // A drop: a listed file, a new one twice, a text file, capitals, a broken file, a folder of two.
     QTemporaryDir other;
     const QString fresh = TestFiles::copyFixture("scan/tagged.flac", other, "new.flac");
     const QString upper = TestFiles::copyFixture("scan/UPPER.MP3", other);
     const QString text = TestFiles::copyFixture("scan/notes.txt", other);
+    const QString broken = TestFiles::copyFixture("scan/not_audio.mp3", other);
     QDir(other.path()).mkdir(QStringLiteral("sub"));
     TestFiles::copyFixture(QStringLiteral("scan/tagged.mp3"), other, QStringLiteral("sub/a.mp3"));
     TestFiles::copyFixture(QStringLiteral("scan/tagged.m4a"), other, QStringLiteral("sub/b.m4a"));
     const qsizetype before = vm.files().size();
-    vm.addFiles({fx.dir.path() + QStringLiteral("/sub/../tagged.mp3"), fresh, fresh, text, upper,
+    vm.addFiles({fx.dir.path() + QStringLiteral("/sub/../tagged.mp3"), fresh, fresh, text, upper, broken,
                  other.filePath(QStringLiteral("sub"))});
     ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
     QStringList added;
     for (qsizetype i = before; i < vm.files().size(); ++i) {
         added.append(vm.files().at(i).url.section(QLatin1Char('/'), -1));
     }
-    EXPECT_EQ(added, QStringList({"new.flac", "new.flac", "UPPER.MP3", "a.mp3", "b.m4a"}));
+    EXPECT_EQ(added, QStringList({"new.flac", "UPPER.MP3", "a.mp3", "b.m4a"}));
+    EXPECT_EQ(vm.unreadableFiles(), QStringList({fx.dir.filePath("not_audio.mp3"), broken}));
 
     // A scan cancelled at once (an unlistable folder: the screen test).
     vm.startScan();
@@ -244,6 +247,32 @@ TEST(ManualModeViewModel, LookupKeepsAtMostTheWindowInFlightAndMergesResults) {
         EXPECT_EQ(f.at(3).status, ProcessingStatus::yearFound(2001));
         EXPECT_EQ(f.at(12).discoveredYear, 2002);
         EXPECT_EQ(f.at(13).status, ProcessingStatus::alreadyHasDecade(QStringLiteral("80er")));
+    }
+}
+
+// A cancel drops the lookups in flight: their rows show their former status, also once the answers come.
+TEST(ManualModeViewModel, CancelledLookupGivesRowsTheirStatusBack) {
+    ManualModeFixture fx;
+    fx.settings.change([](SettingsSnapshot& s) { s.maxConcurrentRequests = 10; });
+    fx.server.handle("GET", "/ws/2/recording", [](const LoopbackServer::Request&) {
+        LoopbackServer::Response answer(200, LookupScenario::mbAnswer(1990, {}));
+        answer.delay = std::chrono::milliseconds(150);
+        return answer;
+    });
+    ManualModeViewModel vm(fx.services());
+    const ProcessingStatus before[] = {ProcessingStatus::pending(), ProcessingStatus::yearNotFound(),
+                                       ProcessingStatus::error("e"), ProcessingStatus::yearFound(1977)};
+    ManualModeFixture::load(vm, fx.dir, 4, [&](int i, MusicFile& f) { f.status = before[i]; });
+    vm.lookupSelected({});
+    for (const MusicFile& f : vm.files()) {
+        ASSERT_EQ(f.status, ProcessingStatus::lookingUp());
+    }
+    vm.cancelAll();
+    for (const int wait : {0, 600}) {
+        QTest::qWait(wait);
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(vm.files().at(i).status, before[i]) << i << " after " << wait << " ms";
+        }
     }
 }
 

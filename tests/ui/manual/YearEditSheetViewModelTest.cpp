@@ -86,6 +86,25 @@ TEST(YearEditSheetViewModel, ParsesValidatesPreviewsAndSaves) {
         EXPECT_EQ(model.isValid(), c.saved.has_value());
         EXPECT_EQ(model.yearError().value_or(QString()), c.error);
     }
+    // The preview says what the write will do: a labelled genre is kept and the file skipped.
+    const struct {
+        const char* genre;
+        std::optional<int> tag;
+        std::optional<QString> written, skippedFor;
+    } previews[] = {{"House 80er", 1985, {}, "80er"},
+                    {"House", 1985, "House 90er", {}},
+                    {"80er", {}, "90er", {}}}; // a lone label without a year tag is replaced
+    for (const auto& p : previews) {
+        MusicFile file;
+        file.genre = QString::fromUtf8(p.genre);
+        file.year = p.tag;
+        YearEditSheetViewModel model(file, defaults);
+        model.setYearText(QStringLiteral("1995"));
+        const auto plan = model.genrePreview();
+        ASSERT_TRUE(plan.has_value()) << p.genre;
+        EXPECT_EQ(plan->genre, p.written) << p.genre;
+        EXPECT_EQ(plan->label, p.skippedFor) << p.genre;
+    }
     YearEditSheetViewModel model(MusicFile{}); // clearing the field removes the message
     model.setYearText(QStringLiteral("x"));
     model.setYearText(QString());
