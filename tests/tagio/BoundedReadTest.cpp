@@ -26,6 +26,11 @@ TEST(BoundedRead, SizesInTheFileDoNotDecideMemory) {
         return be32(size) + QByteArray(type, 4) + payload;
     };
     const QByteArray moov = atom(16, "ftyp", QByteArray("M4A \0\0\0\0", 8)) + atom(0, "moov");
+    // A sound movie, last in its file, grown by a free atom of 1.5 GiB inside it.
+    const QByteArray plain = TestFiles::readFile(TestFiles::fixturePath("mp4/plain.m4a"));
+    const qint64 movie = plain.lastIndexOf("moov") - 4;
+    const QByteArray grown = plain.left(movie) + be32(uint32_t(plain.size() - movie + 0x60000000)) +
+                             plain.mid(movie + 4) + atom(0x60000000, "free");
     // A FLAC comment block near the largest size a header can describe, of three-byte entries.
     const QByteArray comments =
         QByteArray(4, '\0') + le32(2390000) + QByteArray("\x03\0\0\0A=b", 7).repeated(2390000);
@@ -67,6 +72,7 @@ TEST(BoundedRead, SizesInTheFileDoNotDecideMemory) {
         {"item.m4a", AudioFormat::m4a, 5 * gib,
          moov + atom(0, "udta") + atom(0, "meta") + QByteArray(4, '\0') + atom(0, "ilst") +
              atom(0, "\251day")},
+        {"moov_atom.m4a", AudioFormat::m4a, grown.size() - 8 + 0x60000000, grown, QString()},
         // A million 8-byte atoms in a moov whose walk ends in damage.
         {"atoms.m4a", AudioFormat::m4a, 0, moov + atom(8, "free").repeated(1000000) + atom(4, "free"),
          QString()},
