@@ -59,9 +59,11 @@ TEST(BoundedRead, SizesInTheFileDoNotDecideMemory) {
          QByteArray("ID3\3\0\0\xF0\0\0\0", 10),
          std::nullopt,
          {{10 + (0x70LL << 21), "\1"}}},
-        // A tag of 256 MiB of padding.
+        // The same size bytes in a file of 5 GiB without the mark: no audio follows either tag.
+        {"be-size-hole.mp3", AudioFormat::mp3, 5 * gib, QByteArray("ID3\3\0\0\xF0\0\0\0", 10), QString()},
+        // A tag of 256 MiB of padding and no audio after it: the reader refuses it, and so does the write.
         {"padding.mp3", AudioFormat::mp3, 10 + 0x0FFFFFFFLL + 4096,
-         QByteArray("ID3\3\0\0\x7F\x7F\x7F\x7F", 10)},
+         QByteArray("ID3\3\0\0\x7F\x7F\x7F\x7F", 10), QString()},
         {"size_bytes.mp3", AudioFormat::mp3, 5 * gib, QByteArray::fromHex("494433040000FFFFFFFE")},
         {"v22_size_bytes.mp3", AudioFormat::mp3, 5 * gib, QByteArray::fromHex("494433020000FFFFFFFE")},
         {"huge_frame.mp3", AudioFormat::mp3, 5 * gib,
@@ -77,8 +79,10 @@ TEST(BoundedRead, SizesInTheFileDoNotDecideMemory) {
         {"atoms.m4a", AudioFormat::m4a, 0, moov + atom(8, "free").repeated(1000000) + atom(4, "free"),
          QString()},
         // The same after a sound movie, at the top level of the file.
-        {"top.m4a", AudioFormat::m4a, 0,
-         moov.chopped(8) + atom(8, "moov") + atom(8, "free").repeated(1000000), QStringLiteral("House")},
+        {"top.m4a", AudioFormat::m4a, 0, plain + atom(8, "free").repeated(1000000), QStringLiteral("House")},
+        // A movie without a sound track before 5 GiB of media: refused like the reader refuses it.
+        {"silent.m4a", AudioFormat::m4a, 5 * gib, moov.chopped(8) + atom(8, "moov") + atom(0, "mdat"),
+         QString()},
         {"comments.flac", AudioFormat::flac, 0,
          "fLaC" + QByteArray::fromHex("00000022") + QByteArray(34, '\0') + "\x84" +
              be32(comments.size()).mid(1) + comments},
