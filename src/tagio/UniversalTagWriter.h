@@ -54,7 +54,8 @@ public:
 
     // Writes the genre, and the year (its date text where it has one), title
     // and artist when given, into the file. Throws AppError: unsupportedFormat for formats that are never
-    // written, the handler's own errors unchanged, tagWriteFailed otherwise.
+    // written, the handler's own errors unchanged, tagWriteFailed otherwise (also, with the reader's
+    // reason, for a file the reader refuses: such a file is never written).
     virtual void writeGenre(const QString& genre, std::optional<TagYear> year, std::optional<QString> title,
                             std::optional<QString> artist, const QString& path, AudioFormat format);
 
