@@ -110,6 +110,46 @@ FileMetadata readFileMetadata(const QString& path) {
     throw AppError::tagWriteFailed(path, text);
 }
 
+// Walks the metadata block headers from offset 4 up to the block with the
+// last flag (or the end of the file) and hands each block, without its body,
+// to `visit`. A block reaching past the end throws tagReadFailed, as does a
+// failed read.
+template <typename Visit> void walkBlocks(const SourceBytes& file, const QString& path, Visit&& visit) {
+    const qint64 size = file.size();
+    qint64 pos = 4;
+    while (Bytes::fits(size, pos, 4)) {
+        const std::optional<QByteArray> header = file.read(pos, 4);
+        if (!header) {
+            throw AppError::tagReadFailed(path, QStringLiteral("The file could not be read"));
+        }
+        const uint8_t first = Bytes::u8(*header, 0);
+        const qint64 length = Bytes::u24BE(*header, 1);
+        if (!Bytes::fits(size, pos + 4, length)) {
+            throw AppError::tagReadFailed(path,
+                                          QStringLiteral("FLAC metadata block extends beyond file bounds"));
+        }
+        FLACHandler::MetadataBlock block;
+        block.isLast = (first & 0x80) != 0;
+        block.blockType = first & 0x7F;
+        block.length = length;
+        block.headerOffset = pos;
+        pos += 4 + length;
+        const bool last = block.isLast;
+        visit(block);
+        if (last) {
+            return;
+        }
+    }
+}
+
+QByteArray readBody(const SourceBytes& file, const FLACHandler::MetadataBlock& block, const QString& path) {
+    std::optional<QByteArray> body = file.read(block.headerOffset + 4, block.length);
+    if (!body) {
+        throw AppError::tagReadFailed(path, QStringLiteral("The file could not be read"));
+    }
+    return *std::move(body);
+}
+
 } // namespace
 
 QList<FLACHandler::VorbisComment> FLACHandler::readVorbisComments(const QString& path) {
@@ -167,38 +207,12 @@ QList<FLACHandler::MetadataBlock> FLACHandler::parseMetadataBlocks(const QByteAr
 QList<FLACHandler::MetadataBlock> FLACHandler::parseMetadataBlocks(const SourceBytes& file,
                                                                    const QString& path, bool allBodies) {
     QList<MetadataBlock> blocks;
-    const qint64 size = file.size();
-    const auto readOrFail = [&](qint64 offset, qint64 length) {
-        auto bytes = file.read(offset, length);
-        if (!bytes) {
-            throw AppError::tagReadFailed(path, QStringLiteral("The file could not be read"));
-        }
-        return *std::move(bytes);
-    };
-    qint64 pos = 4;
-    while (Bytes::fits(size, pos, 4)) {
-        const QByteArray header = readOrFail(pos, 4);
-        const uint8_t first = Bytes::u8(header, 0);
-        const qint64 length = Bytes::u24BE(header, 1);
-        const qint64 start = pos + 4;
-        if (!Bytes::fits(size, start, length)) {
-            throw AppError::tagReadFailed(path,
-                                          QStringLiteral("FLAC metadata block extends beyond file bounds"));
-        }
-        MetadataBlock block;
-        block.isLast = (first & 0x80) != 0;
-        block.blockType = first & 0x7F;
+    walkBlocks(file, path, [&](MetadataBlock& block) {
         if (allBodies || block.blockType == vorbisComment) {
-            block.data = readOrFail(start, length);
+            block.data = readBody(file, block, path);
         }
-        block.length = length;
-        block.headerOffset = pos;
         blocks.append(std::move(block));
-        pos = start + length;
-        if (blocks.last().isLast) {
-            break;
-        }
-    }
+    });
     return blocks;
 }
 
@@ -421,24 +435,34 @@ FilePieces FLACHandler::writeGenre(const QString& genre, std::optional<TagYear> 
     // The caller checks the marker first; checking again keeps this function
     // from ever putting a marker in front of something that is not FLAC.
     validateMagic(file, path);
-    const QList<MetadataBlock> blocks = parseMetadataBlocks(file, path, false);
-    if (blocks.isEmpty()) {
-        throw AppError::tagWriteFailed(path, QStringLiteral("No metadata blocks found in FLAC file"));
-    }
-    // Without a last-block flag the walk has run into (or up to) the audio,
-    // and the audio frame sync reads as the invalid block type 127: the end of
-    // the metadata is unknown, so nothing may be rewritten.
-    qsizetype commentBlocks = 0;
-    for (const MetadataBlock& block : blocks) {
+    // Only the block headers are read before the checks below, so that a
+    // refused file costs no more than its headers whatever its blocks claim.
+    QList<MetadataBlock> blocks;
+    qsizetype comment = -1;
+    walkBlocks(file, path, [&](MetadataBlock& block) {
+        // Without a last-block flag the walk has run into (or up to) the
+        // audio, and the audio frame sync reads as the invalid block type
+        // 127: the end of the metadata is unknown, so nothing may be rewritten.
         if (block.blockType == invalid) {
             refuseWrite(path, QStringLiteral("FLAC metadata block of invalid type 127"));
         }
-        commentBlocks += block.blockType == vorbisComment ? 1 : 0;
-    }
-    // Only one comment block is allowed; the tags of a second one would be
-    // lost by a rewrite that keeps one.
-    if (commentBlocks > 1) {
-        refuseWrite(path, QStringLiteral("FLAC file has more than one Vorbis comment block"));
+        // Only one comment block is allowed; the tags of a second one would
+        // be lost by a rewrite that keeps one.
+        if (block.blockType == vorbisComment && comment >= 0) {
+            refuseWrite(path, QStringLiteral("FLAC file has more than one Vorbis comment block"));
+        }
+        // No real file has this many; a run of empty headers (a hole in a
+        // damaged file) would otherwise grow the list without end.
+        if (blocks.size() == maxBlocksWritten) {
+            refuseWrite(path, QStringLiteral("FLAC metadata holds too many blocks"));
+        }
+        if (block.blockType == vorbisComment) {
+            comment = blocks.size();
+        }
+        blocks.append(block);
+    });
+    if (blocks.isEmpty()) {
+        throw AppError::tagWriteFailed(path, QStringLiteral("No metadata blocks found in FLAC file"));
     }
     const MetadataBlock& lastBlock = blocks.last();
     if (!lastBlock.isLast) {
@@ -447,11 +471,8 @@ FilePieces FLACHandler::writeGenre(const QString& genre, std::optional<TagYear> 
     const qint64 audioStart = lastBlock.headerOffset + 4 + lastBlock.length;
 
     QByteArray commentBody;
-    const auto existing = std::find_if(blocks.cbegin(), blocks.cend(), [](const MetadataBlock& block) {
-        return block.blockType == vorbisComment;
-    });
-    if (existing != blocks.cend()) {
-        commentBody = updateVorbisComment(existing->data, genre, year, title, artist);
+    if (comment >= 0) {
+        commentBody = updateVorbisComment(readBody(file, blocks[comment], path), genre, year, title, artist);
     } else {
         commentBody = buildVorbisComment({}, genre, year, title, artist);
     }

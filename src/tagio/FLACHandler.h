@@ -107,7 +107,10 @@ public:
     static QByteArray serializeVorbisComment(const QString& vendor, const QList<VorbisComment>& comments);
 
     // The new file with the comment block rewritten, placed after
-    // STREAMINFO, and one 256-byte padding block at the end. Throws AppError.
+    // STREAMINFO, and one 256-byte padding block at the end. Throws AppError;
+    // a refusal (a second comment block, a block of type 127, more than
+    // maxBlocksWritten blocks) comes from the block headers, before any body
+    // is read.
     static FilePieces writeGenre(const QString& genre, std::optional<TagYear> year,
                                  std::optional<QString> title, std::optional<QString> artist,
                                  const SourceBytes& file, const QString& path);
@@ -123,5 +126,6 @@ public:
     // Largest body a block header can describe (24-bit length).
     static constexpr qint64 maxBlockLength = (qint64(1) << 24) - 1;
     static constexpr int maxHeadersRead = 128;
+    static constexpr qsizetype maxBlocksWritten = 100000;
     static constexpr int writtenPaddingLength = 256;
 };

@@ -99,7 +99,7 @@ public:
     // movie is read whole; of the rest, only the atom headers are read and a
     // few kept. Throws AppError::tagWriteFailed whenever the result could not
     // be made without damaging the file, and for a movie of more than
-    // maxTreeAtoms atoms.
+    // maxMovieRead bytes (before reading it) or maxTreeAtoms atoms.
     FilePieces writeGenre(const QString& genre, std::optional<TagYear> year, std::optional<QString> title,
                           std::optional<QString> artist, const SourceBytes& file, const QString& path) const;
     // The same for a file held in memory, as the complete new image.

@@ -515,8 +515,15 @@ FilePieces MP4Handler::writeGenre(const QString& genre, std::optional<TagYear> y
     if (top.moov.clamped) {
         throw fail(QStringLiteral("The 'moov' atom runs past the end of the file"));
     }
-    // The movie is read whole; its atoms have offsets into these bytes, while
-    // the chunk offsets inside still count from the start of the file.
+    // The movie is read whole, so it is held to the cap of a whole-movie
+    // read: a movie swollen by a huge atom inside it (or by a size that runs
+    // to the end of a large file) is refused before any of it is read.
+    if (top.moov.length() > maxMovieRead) {
+        throw fail(
+            QStringLiteral("The 'moov' atom is too large to be rewritten (%1 bytes)").arg(top.moov.length()));
+    }
+    // Its atoms have offsets into these bytes, while the chunk offsets inside
+    // still count from the start of the file.
     const QByteArray moovBytes = readOrFail(file, top.moov.start, top.moov.length(), path);
     // Each parsed atom costs far more than its eight bytes in the file.
     qint64 budget = maxTreeAtoms;

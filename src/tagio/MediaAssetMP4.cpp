@@ -51,6 +51,8 @@ public:
 
     // The atoms of [start, end), walked as TagLib walks them; false when an
     // atom header is damaged (TagLib then takes the file for no MP4 file).
+    // Of the top level only the movie atoms are kept: a file may hold
+    // thousands of other atoms there, and only a moov is ever looked up.
     bool walk(qint64 start, qint64 end, int depth, QList<Box>& out, bool topLevel) {
         static const QSet<QByteArray> containers = {"moov", "udta", "mdia", "meta", "ilst", "stbl",
                                                     "minf", "moof", "traf", "trak", "stsd"};
@@ -98,7 +100,9 @@ public:
                     return false;
                 }
             }
-            out.append(std::move(box));
+            if (!topLevel || box.type == "moov") {
+                out.append(std::move(box));
+            }
             o += qint64(length);
         }
         return true;

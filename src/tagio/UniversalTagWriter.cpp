@@ -8,6 +8,7 @@
 #include "tagio/FilePieces.h"
 #include "tagio/GenreNames.h"
 #include "tagio/ID3v2Handler.h"
+#include "tagio/MediaAsset.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -308,6 +309,19 @@ void syncFolder(const QByteArray& folder) {
     ::close(fd);
 }
 
+// The handlers take every file they can rewrite; the reader refuses more (no
+// audio stream, a tag it will not hold). A file the reader refuses is never
+// written: the reader's own parser for the format runs first, over headers
+// and a few capped text bodies, before a handler reads a tag or movie whole.
+// (FLAC files are read by the handler that writes them.)
+void refuseWhatTheReaderRefuses(const ByteSource& source, const QString& path) {
+    try {
+        MediaAsset::loadOwn(source);
+    } catch (const AppError& error) {
+        throw AppError::tagWriteFailed(path, error.text());
+    }
+}
+
 } // namespace
 
 UniversalTagWriter::UniversalTagWriter() : m_mp4Handler(id3v1GenreNames()) {}
@@ -372,9 +386,11 @@ FileIdentity UniversalTagWriter::writeGenre(const QString& genre, std::optional<
         FilePieces pieces;
         switch (branch) {
         case Branch::id3:
+            refuseWhatTheReaderRefuses(*source, path);
             pieces = ID3v2Handler::writeGenre(genre, year, title, artist, file, path);
             break;
         case Branch::mp4:
+            refuseWhatTheReaderRefuses(*source, path);
             pieces = m_mp4Handler.writeGenre(genre, year, title, artist, file, path);
             break;
         case Branch::flac:

@@ -52,7 +52,8 @@ public:
     // swapped in, a change by another program) is refused and left untouched;
     // without it a symbolic link is followed. Throws AppError: unsupportedFormat
     // for formats that are never written, the handler's own errors unchanged,
-    // tagWriteFailed otherwise.
+    // tagWriteFailed otherwise (also, with the reader's reason, for a file the
+    // reader refuses: such a file is never written).
     virtual FileIdentity writeGenre(const QString& genre, std::optional<TagYear> year,
                                     std::optional<QString> title, std::optional<QString> artist,
                                     const QString& path, AudioFormat format,

@@ -4,9 +4,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <functional>
 #include <stdexcept>
 #include <sys/resource.h>
@@ -48,12 +51,15 @@ inline void writeFile(const QString& path, const QByteArray& bytes) {
     }
 }
 
-// A file of `size` bytes: `head`, a hole, and a byte 1 at `mark` when given; false where the
+// A file of `size` bytes: `head`, a hole, and each of `pieces` at its offset; false where the
 // file system cannot.
-inline bool writeSparse(const QString& path, const QByteArray& head, qint64 size, qint64 mark = 0) {
+inline bool writeSparse(const QString& path, const QByteArray& head, qint64 size,
+                        const QList<QPair<qint64, QByteArray>>& pieces = {}) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.resize(std::max(size, qint64(head.size()))) &&
-           file.write(head) == head.size() && (!mark || (file.seek(mark) && file.putChar(1)));
+           file.write(head) == head.size() && std::all_of(pieces.begin(), pieces.end(), [&](const auto& p) {
+               return file.seek(p.first) && file.write(p.second) == p.second.size();
+           });
 }
 
 // Growth of the peak resident memory (KiB) while `run` runs in a child process (an
