@@ -57,6 +57,8 @@ struct AutoModeViewModel::Run {
     int cursor = 0;
     int inFlight = 0;
     int handled = 0;
+    // The sources whose failure the log has told already: once per run each.
+    QSet<QString> failedSources;
     Statistics statistics; // the run's own counters, also once it no longer publishes
     bool ended = false;
 };
@@ -452,6 +454,12 @@ void AutoModeViewModel::resultArrived(const std::shared_ptr<Run>& run, const Pro
         setProgress({run->handled, int(run->urls.size())});
         setCurrentFile(fileName(result.url));
         handleResult(result);
+        for (const SourceFailure& failure : result.failures) {
+            if (!run->failedSources.contains(failure.source)) {
+                run->failedSources.insert(failure.source);
+                appendLog(failure.text(), LogKind::error);
+            }
+        }
         run->statistics = m_statistics;
         if (run->cursor < run->urls.size()) {
             submitNext(run);
@@ -511,7 +519,7 @@ AutoModeViewModel::processFile(const JobContext& context, const QString& url, in
     const QString prefix = QLatin1Char('[') + positionPrefix(index, total) + QStringLiteral("] ");
     const QString name = escaped(fileName(url));
     DebugLogger& debug = *context.debugLog;
-    ProcessingTaskResult result{index, url, std::nullopt, {}};
+    ProcessingTaskResult result{index, url, std::nullopt, {}, {}};
 
     debug.log(prefix + QStringLiteral("LOAD: ") + name, LogCategory::file);
     std::optional<MusicFile> read = context.scanner->readFile(url, *context.tagReader);
@@ -541,12 +549,15 @@ AutoModeViewModel::processFile(const JobContext& context, const QString& url, in
     debug.log(prefix + QStringLiteral("LOOKUP START: ") + quoted(file.title) + QStringLiteral(" – ") +
                   quoted(file.artist),
               LogCategory::api);
-    const YearLookupResult found = context.lookupService->lookup(file, context.settings, context.cancel);
+    SourceFailures failures;
+    const YearLookupResult found =
+        context.lookupService->lookup(file, context.settings, context.cancel, &failures);
+    result.failures = failures.list();
     debug.log(prefix + QStringLiteral("LOOKUP END: year=") + orNil(found.year) + QStringLiteral(" genre=") +
                   orNil(found.genre) + QStringLiteral(" source=") + orNil(found.source),
               LogCategory::api);
     if (!found.year) {
-        file.status = ProcessingStatus::yearNotFound();
+        file.status = ProcessingStatus::yearNotFound(result.failures);
         result.file = file;
         result.outcome = {Outcome::Kind::yearNotFound, {}};
         return result;
