@@ -233,7 +233,7 @@ YearLookupResult YearLookupService::lookup(const MusicFile& file, const Settings
     if (const auto s = current(settings); s->useSpotify) {
         const Stopwatch watch;
         std::optional<SpotifyLookupResult> spotify =
-            m_spotify.lookup(queryTitle, artist, s->spotifyClientId, s->spotifyClientSecret, cancel);
+            m_spotify.lookup(queryTitle, artist, s->spotifyClientId, s->spotifyClientSecret, cancel, failures);
         if (cancel.isCancelled()) {
             return {};
         }

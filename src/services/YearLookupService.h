@@ -55,8 +55,8 @@ public:
     YearLookupService& operator=(const YearLookupService&) = delete;
 
     // Never throws: a failing source counts as a source without an answer,
-    // and why it failed is added to `failures` (MusicBrainz and the AI
-    // provider; a cancel is no failure).
+    // and why it failed is added to `failures` (MusicBrainz, Spotify and the
+    // AI provider as year sources; a cancel is no failure).
     // Title, artist, album and file name are cut to maxQueryTextLength
     // characters first; a genre from any source that fails
     // AIPromptBuilder::checkedGenreName counts as none. Cancelling the token

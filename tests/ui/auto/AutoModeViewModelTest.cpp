@@ -223,6 +223,7 @@ TEST(AutoModeViewModel, FailingSourcesAreToldOncePerRunWithTheirReason) {
     AutoRunFixture f;
     LoopbackServer server;
     server.script("POST", "/v1/messages", {{500, R"({"error":"invalid x-api-key sk-live-SECRET"})"}});
+    server.script("POST", "/api/token", {{200, "<html>Sign in</html>"}});
     Endpoints endpoints = server.endpoints();
     endpoints.musicBrainzRecording = closedLoopbackUrl() + "/ws/2/recording";
     MusicBrainzPacer pacer(std::chrono::milliseconds(0));
@@ -231,6 +232,7 @@ TEST(AutoModeViewModel, FailingSourcesAreToldOncePerRunWithTheirReason) {
     f.settings.useExistingYearTag = false;
     f.settings.selectedProvider = AIProviderType::claude;
     f.settings.apiKey = QStringLiteral("sk-live-SECRET");
+    f.settings.useSpotify = true, f.settings.spotifyClientId = "id", f.settings.spotifyClientSecret = "secret";
     f.copies("scan/tagged.mp3", 3);
     auto vm = f.makeViewModel();
     vm->startProcessing();
@@ -239,7 +241,8 @@ TEST(AutoModeViewModel, FailingSourcesAreToldOncePerRunWithTheirReason) {
     const QStringList log = AutoRunFixture::messages(*vm);
     EXPECT_EQ(log.filter(QRegularExpression("^MusicBrainz: could not connect: .+")).size(), 1) << log.join('\n').toStdString();
     EXPECT_EQ(log.filter("Claude (Anthropic): Claude API error 500: ").size(), 1) << log.join('\n').toStdString();
+    EXPECT_EQ(log.filter("Spotify: unreadable answer").size(), 1);
     EXPECT_TRUE(log.filter("SECRET").isEmpty());
     ASSERT_EQ(vm->problemFiles().size(), 3);
-    EXPECT_EQ(vm->problemFiles().at(0).status.failures().size(), 2);
+    EXPECT_EQ(vm->problemFiles().at(0).status.failures().size(), 3);
 }
