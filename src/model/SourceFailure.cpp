@@ -8,8 +8,9 @@ QString SourceFailure::text() const {
     QString reasonText;
     switch (reason) {
     case Reason::unreachable:
-        reasonText = localizedText(QStringLiteral("keine Verbindung: "), QStringLiteral("could not connect: ")) +
-                     detail;
+        reasonText =
+            localizedText(QStringLiteral("keine Verbindung: "), QStringLiteral("could not connect: ")) +
+            detail;
         break;
     case Reason::timedOut:
         reasonText = localizedText(QStringLiteral("Zeitüberschreitung"), QStringLiteral("timed out"));
@@ -44,4 +45,10 @@ void SourceFailures::add(SourceFailure failure) {
 QList<SourceFailure> SourceFailures::list() const {
     std::lock_guard lock(m_mutex);
     return m_list;
+}
+
+void SourceFailures::note(SourceFailures* failures, SourceFailure failure) {
+    if (failures) {
+        failures->add(std::move(failure));
+    }
 }

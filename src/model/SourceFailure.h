@@ -13,8 +13,8 @@
 // as plain text; whoever takes a failure down has already cleaned secrets
 // out of it.
 //
-//     SourceFailure{QStringLiteral("MusicBrainz"), SourceFailure::Reason::httpStatus, QStringLiteral("500")}.text()
-//     // "MusicBrainz: HTTP 500"
+//     const SourceFailure failure{QStringLiteral("MusicBrainz"), Reason::httpStatus, QStringLiteral("500")};
+//     failure.text(); // "MusicBrainz: HTTP 500"
 struct SourceFailure {
     enum class Reason {
         unreachable,      // name not resolved, connection refused, TLS not verified
@@ -41,6 +41,10 @@ class SourceFailures {
 public:
     void add(SourceFailure failure);
     QList<SourceFailure> list() const;
+
+    // add() on `failures` when there is one: callers that were given no list
+    // want nothing taken down.
+    static void note(SourceFailures* failures, SourceFailure failure);
 
 private:
     mutable std::mutex m_mutex;

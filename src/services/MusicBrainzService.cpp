@@ -120,11 +120,6 @@ MusicBrainzResult MusicBrainzService::performRequest(const QString& title,
     request.timeout = m_timing.requestTimeout;
 
     const int maxRetries = std::max(1, m_timing.maxRetries);
-    const auto note = [failures](SourceFailure failure) {
-        if (failures) {
-            failures->add(std::move(failure));
-        }
-    };
     try {
         for (int attempt = 1;; ++attempt) {
             if (!m_pacer.acquire(cancel)) {
@@ -145,23 +140,26 @@ MusicBrainzResult MusicBrainzService::performRequest(const QString& title,
             if (response && !worthWaitingFor(response->status)) {
                 if (response->status != 200) {
                     print(QStringLiteral("HTTP error: %1").arg(response->status));
-                    note({kSource, SourceFailure::Reason::httpStatus, QString::number(response->status)});
+                    SourceFailures::note(failures, {kSource, SourceFailure::Reason::httpStatus,
+                                                    QString::number(response->status)});
                     return {};
                 }
                 if (!isRecordingAnswer(response->body)) {
-                    note({kSource, SourceFailure::Reason::unreadableAnswer, {}});
+                    SourceFailures::note(failures, {kSource, SourceFailure::Reason::unreadableAnswer, {}});
                 }
                 return parseRecordings(response->body);
             }
             if (response) {
                 const int status = response->status;
-                print((status == 503 || status == 429 ? QStringLiteral("Rate limited (%1), waiting 2 seconds")
-                                                      : QStringLiteral("Server error (%1), waiting 2 seconds"))
+                print((status == 503 || status == 429
+                           ? QStringLiteral("Rate limited (%1), waiting 2 seconds")
+                           : QStringLiteral("Server error (%1), waiting 2 seconds"))
                           .arg(status) +
                       of);
                 if (attempt >= maxRetries) {
                     print(QStringLiteral("Max retries reached after %1").arg(status));
-                    note({kSource, SourceFailure::Reason::httpStatus, QString::number(status)});
+                    SourceFailures::note(
+                        failures, {kSource, SourceFailure::Reason::httpStatus, QString::number(status)});
                     return {};
                 }
             }
@@ -174,7 +172,7 @@ MusicBrainzResult MusicBrainzService::performRequest(const QString& title,
             throw AppError::cancelled();
         }
         print(QStringLiteral("Network error: ") + e.description());
-        note(e.sourceFailure(kSource));
+        SourceFailures::note(failures, e.sourceFailure(kSource));
         throw AppError::networkError(e.description());
     }
 }

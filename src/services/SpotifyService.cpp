@@ -18,19 +18,13 @@ namespace {
 const QString kTag = QStringLiteral("[SpotifyService] ");
 const QString kSource = QStringLiteral("Spotify");
 
-void note(SourceFailures* failures, SourceFailure failure) {
-    if (failures) {
-        failures->add(std::move(failure));
-    }
-}
-
 void noteStatus(SourceFailures* failures, int status) {
-    note(failures, {kSource, SourceFailure::Reason::httpStatus, QString::number(status)});
+    SourceFailures::note(failures, {kSource, SourceFailure::Reason::httpStatus, QString::number(status)});
 }
 
 void noteError(SourceFailures* failures, const HttpError& error) {
     if (error.kind() != HttpError::Kind::cancelled) {
-        note(failures, error.sourceFailure(kSource));
+        SourceFailures::note(failures, error.sourceFailure(kSource));
     }
 }
 const QString kDash = QStringLiteral("\u2013");
@@ -234,7 +228,7 @@ std::optional<QString> SpotifyService::fetchToken(const QString& clientId, const
     }
     const std::optional<std::pair<QString, qint64>> parsed = parseTokenResponse(response.body);
     if (!parsed) {
-        note(failures, {kSource, SourceFailure::Reason::unreadableAnswer, {}});
+        SourceFailures::note(failures, {kSource, SourceFailure::Reason::unreadableAnswer, {}});
         return std::nullopt;
     }
     const auto expiry = now() + usableLifetime(parsed->second);
@@ -329,11 +323,9 @@ QString SpotifyService::searchText(const QString& title, const QString& artist) 
 
 // --- lookup ----------------------------------------------------------------
 
-std::optional<SpotifyLookupResult> SpotifyService::lookup(const QString& title, const QString& artist,
-                                                          const QString& clientId,
-                                                          const QString& clientSecret,
-                                                          const CancelToken& cancel,
-                                                          SourceFailures* failures) {
+std::optional<SpotifyLookupResult>
+SpotifyService::lookup(const QString& title, const QString& artist, const QString& clientId,
+                       const QString& clientSecret, const CancelToken& cancel, SourceFailures* failures) {
     if (clientId.isEmpty() || clientSecret.isEmpty() || cancel.isCancelled()) {
         return std::nullopt;
     }

@@ -72,8 +72,9 @@ std::optional<MusicBrainzResult> askMusicBrainz(const MusicBrainzService& servic
 
 // Takes down why the AI provider `source` failed; a cancel is no failure.
 void noteAIError(SourceFailures* failures, const QString& source, const AppError& error) {
-    if (failures && error.kind() != AppError::Kind::cancelled) {
-        failures->add({source, SourceFailure::Reason::failed, Redaction::text(error.text())});
+    if (error.kind() != AppError::Kind::cancelled) {
+        SourceFailures::note(failures,
+                             {source, SourceFailure::Reason::failed, Redaction::text(error.text())});
     }
 }
 
@@ -124,12 +125,10 @@ std::shared_ptr<AIService> YearLookupService::makeAIService(const SettingsSource
     return ::makeAIService(current(settings)->selectedProvider, settings, m_endpoints);
 }
 
-YearLookupService::AIAnswer YearLookupService::askAI(const AIService& ai, const QString& title,
-                                                     const QString& artist,
-                                                     const std::optional<QString>& album,
-                                                     const QString& fileName, bool withGenre,
-                                                     const CancelToken& cancel, SourceFailures* failures,
-                                                     const QString& source) {
+YearLookupService::AIAnswer
+YearLookupService::askAI(const AIService& ai, const QString& title, const QString& artist,
+                         const std::optional<QString>& album, const QString& fileName, bool withGenre,
+                         const CancelToken& cancel, SourceFailures* failures, const QString& source) {
     if (!withGenre) {
         return {askAIYear(ai, title, artist, album, fileName, cancel, failures, source), std::nullopt};
     }
@@ -138,17 +137,18 @@ YearLookupService::AIAnswer YearLookupService::askAI(const AIService& ai, const 
     std::future<std::optional<int>> year;
     std::future<std::optional<QString>> genre;
     try {
-        year = std::async(std::launch::async, askAIYear, std::cref(ai), title, artist, album, fileName, cancel,
-                          failures, source);
-        genre = std::async(std::launch::async, askAIGenre, std::cref(ai), title, artist, album, cancel, failures,
-                           source);
+        year = std::async(std::launch::async, askAIYear, std::cref(ai), title, artist, album, fileName,
+                          cancel, failures, source);
+        genre = std::async(std::launch::async, askAIGenre, std::cref(ai), title, artist, album, cancel,
+                           failures, source);
     } catch (const std::system_error&) {
         // No thread to be had: ask what is left one after the other.
     }
     AIAnswer answer;
     answer.year =
         year.valid() ? year.get() : askAIYear(ai, title, artist, album, fileName, cancel, failures, source);
-    answer.genre = genre.valid() ? genre.get() : askAIGenre(ai, title, artist, album, cancel, failures, source);
+    answer.genre =
+        genre.valid() ? genre.get() : askAIGenre(ai, title, artist, album, cancel, failures, source);
     return answer;
 }
 
@@ -204,7 +204,8 @@ YearLookupResult YearLookupService::lookup(const MusicFile& file, const Settings
     // 2. MusicBrainz.
     if (current(settings)->useMusicBrainz) {
         const Stopwatch watch;
-        std::optional<MusicBrainzResult> mb = askMusicBrainz(m_musicBrainz, queryTitle, artist, cancel, failures);
+        std::optional<MusicBrainzResult> mb =
+            askMusicBrainz(m_musicBrainz, queryTitle, artist, cancel, failures);
         if (cancel.isCancelled()) {
             return {};
         }
@@ -232,8 +233,8 @@ YearLookupResult YearLookupService::lookup(const MusicFile& file, const Settings
     // 3. Spotify; its genre is used only together with its year.
     if (const auto s = current(settings); s->useSpotify) {
         const Stopwatch watch;
-        std::optional<SpotifyLookupResult> spotify =
-            m_spotify.lookup(queryTitle, artist, s->spotifyClientId, s->spotifyClientSecret, cancel, failures);
+        std::optional<SpotifyLookupResult> spotify = m_spotify.lookup(
+            queryTitle, artist, s->spotifyClientId, s->spotifyClientSecret, cancel, failures);
         if (cancel.isCancelled()) {
             return {};
         }
@@ -264,8 +265,8 @@ YearLookupResult YearLookupService::lookup(const MusicFile& file, const Settings
     } else {
         const Stopwatch watch;
         const AIAnswer answer =
-            askAI(*ai, queryTitle, artist, album, fileName, current(settings)->enableGenreLookup, cancel, failures,
-                  providerName(*current(settings)));
+            askAI(*ai, queryTitle, artist, album, fileName, current(settings)->enableGenreLookup, cancel,
+                  failures, providerName(*current(settings)));
         if (cancel.isCancelled()) {
             return {};
         }
@@ -294,7 +295,8 @@ YearLookupResult YearLookupService::lookup(const MusicFile& file, const Settings
 
     if (current(settings)->useMusicBrainz) {
         const Stopwatch watch;
-        std::optional<MusicBrainzResult> mb = askMusicBrainz(m_musicBrainz, *retryTitle, artist, cancel, failures);
+        std::optional<MusicBrainzResult> mb =
+            askMusicBrainz(m_musicBrainz, *retryTitle, artist, cancel, failures);
         if (cancel.isCancelled()) {
             return {};
         }
@@ -324,8 +326,8 @@ YearLookupResult YearLookupService::lookup(const MusicFile& file, const Settings
     if (aiAvailable) {
         const Stopwatch watch;
         const AIAnswer answer =
-            askAI(*ai, *retryTitle, artist, album, fileName, current(settings)->enableGenreLookup, cancel, failures,
-                  providerName(*current(settings)));
+            askAI(*ai, *retryTitle, artist, album, fileName, current(settings)->enableGenreLookup, cancel,
+                  failures, providerName(*current(settings)));
         if (cancel.isCancelled()) {
             return {};
         }

@@ -64,7 +64,8 @@ QFrame* divider(QWidget* parent, Qt::Orientation orientation, int length) {
 
 QString plainToolTip(const QString& text) {
     return text.isEmpty() ? QString()
-                          : QStringLiteral("<p>") + text.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>")) +
+                          : QStringLiteral("<p>") +
+                                text.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>")) +
                                 QStringLiteral("</p>");
 }
 
