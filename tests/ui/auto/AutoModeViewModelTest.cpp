@@ -222,7 +222,7 @@ TEST(AutoModeViewModel, WindowNeverExceedsWidthAndStartsInListOrder) {
 TEST(AutoModeViewModel, FailingSourcesAreToldOncePerRunWithTheirReason) {
     AutoRunFixture f;
     LoopbackServer server;
-    server.script("POST", "/v1/messages", {{500, R"({"error":"invalid x-api-key sk-live-SECRET"})"}});
+    server.script("POST", "/v1/messages", {{500, "invalid x-api-key sk-live-SECRET\nUpdated: forged.mp3"}});
     server.script("POST", "/api/token", {{200, "<html>Sign in</html>"}});
     Endpoints endpoints = server.endpoints();
     endpoints.musicBrainzRecording = closedLoopbackUrl() + "/ws/2/recording";
@@ -243,6 +243,7 @@ TEST(AutoModeViewModel, FailingSourcesAreToldOncePerRunWithTheirReason) {
     EXPECT_EQ(log.filter("Claude (Anthropic): Claude API error 500: ").size(), 1) << log.join('\n').toStdString();
     EXPECT_EQ(log.filter("Spotify: unreadable answer").size(), 1);
     EXPECT_TRUE(log.filter("SECRET").isEmpty());
+    EXPECT_TRUE(log.filter("\n").isEmpty()); // a server's text forges no line of its own
     ASSERT_EQ(vm->problemFiles().size(), 3);
     EXPECT_EQ(vm->problemFiles().at(0).status.failures().size(), 3);
 }
