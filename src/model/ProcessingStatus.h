@@ -1,9 +1,13 @@
 #pragma once
 
+#include "model/SourceFailure.h"
+
+#include <QList>
 #include <QString>
 
-// Where a file stands in the work. Three cases carry a payload: yearFound
-// (the year), alreadyHasDecade (the label found) and error (the message).
+// Where a file stands in the work. Four cases carry a payload: yearFound
+// (the year), alreadyHasDecade (the label found), error (the message) and
+// yearNotFound (the sources that failed, if any).
 class ProcessingStatus {
 public:
     enum class Kind { yearFound, alreadyHasDecade, error, pending, lookingUp, yearNotFound, updated };
@@ -18,7 +22,11 @@ public:
     }
     static ProcessingStatus pending() { return ProcessingStatus(Kind::pending, 0, {}); }
     static ProcessingStatus lookingUp() { return ProcessingStatus(Kind::lookingUp, 0, {}); }
-    static ProcessingStatus yearNotFound() { return ProcessingStatus(Kind::yearNotFound, 0, {}); }
+    static ProcessingStatus yearNotFound(QList<SourceFailure> failures = {}) {
+        ProcessingStatus status(Kind::yearNotFound, 0, {});
+        status.m_failures = std::move(failures);
+        return status;
+    }
     static ProcessingStatus updated() { return ProcessingStatus(Kind::updated, 0, {}); }
 
     Kind kind() const { return m_kind; }
@@ -26,9 +34,12 @@ public:
     int year() const { return m_year; }
     // The label of alreadyHasDecade or the message of error (empty otherwise).
     const QString& text() const { return m_text; }
+    // The sources that failed in the lookup of yearNotFound (empty otherwise).
+    const QList<SourceFailure>& failures() const { return m_failures; }
 
     bool operator==(const ProcessingStatus& other) const {
-        return m_kind == other.m_kind && m_year == other.m_year && m_text == other.m_text;
+        return m_kind == other.m_kind && m_year == other.m_year && m_text == other.m_text &&
+               m_failures == other.m_failures;
     }
 
 private:
@@ -37,4 +48,5 @@ private:
     Kind m_kind = Kind::pending;
     int m_year = 0;
     QString m_text;
+    QList<SourceFailure> m_failures;
 };

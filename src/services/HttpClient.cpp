@@ -115,6 +115,25 @@ std::string noProxyList() {
     return list;
 }
 
+// Failures before the server was reached; a second try a moment later ends the same way.
+bool isUnreachable(CURLcode code) {
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+        return true;
+    default:
+        return false;
+    }
+}
+
 struct CurlEasyDeleter {
     void operator()(CURL* h) const { curl_easy_cleanup(h); }
 };
@@ -162,6 +181,22 @@ QByteArray HttpResponse::header(const QByteArray& name) const {
 
 HttpError::HttpError(Kind kind, QString description)
     : m_kind(kind), m_description(std::move(description)), m_what(m_description.toUtf8()) {}
+
+SourceFailure HttpError::sourceFailure(const QString& source) const {
+    switch (m_kind) {
+    case Kind::unreachable:
+        return {source, SourceFailure::Reason::unreachable, m_description};
+    case Kind::timedOut:
+        return {source, SourceFailure::Reason::timedOut, {}};
+    case Kind::invalidUrl:
+    case Kind::blockedHost:
+    case Kind::cancelled:
+    case Kind::tooLarge:
+    case Kind::transport:
+        break;
+    }
+    return {source, SourceFailure::Reason::failed, m_description};
+}
 
 void HttpClient::setLoopbackOnly(bool on) {
     g_loopbackOnly.store(on);
@@ -354,7 +389,8 @@ HttpResponse HttpClient::send(const HttpRequest& request, const CancelToken& can
         if (text.isEmpty()) {
             text = QString::fromUtf8(curl_easy_strerror(result));
         }
-        throw HttpError(HttpError::Kind::transport, clean(text));
+        throw HttpError(isUnreachable(result) ? HttpError::Kind::unreachable : HttpError::Kind::transport,
+                        clean(text));
     }
 
     HttpResponse response;

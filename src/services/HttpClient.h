@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/SourceFailure.h"
 #include "services/CancelToken.h"
 
 #include <QByteArray>
@@ -61,7 +62,9 @@ public:
         timedOut,    // the deadline passed
         cancelled,   // the cancel token fired
         tooLarge,    // the body exceeded maxBodyBytes
-        transport,   // connection refused, reset, TLS, malformed answer, ...
+        unreachable, // name not resolved, connection refused, TLS not verified:
+                     // nothing reached the server, and waiting will not change that
+        transport,   // connection reset, malformed answer, ...
     };
 
     HttpError(Kind kind, QString description);
@@ -69,6 +72,9 @@ public:
     Kind kind() const { return m_kind; }
     const QString& description() const { return m_description; }
     const char* what() const noexcept override { return m_what.constData(); }
+
+    // The failure as a lookup source reports it to the user.
+    SourceFailure sourceFailure(const QString& source) const;
 
 private:
     Kind m_kind;

@@ -18,6 +18,7 @@
 namespace {
 
 const QString kTag = QStringLiteral("[MusicBrainzService] ");
+const QString kSource = QStringLiteral("MusicBrainz");
 
 void print(const QString& text) {
     Console::line(kTag + text);
@@ -35,6 +36,17 @@ qint64 saturatingAdd(qint64 a, qint64 b) {
     return sum;
 }
 
+// A busy or failing server may answer the same request a moment later.
+bool worthWaitingFor(int status) {
+    return status == 429 || (status >= 500 && status <= 599);
+}
+
+// A search answer at all: a JSON object with a list of recordings (empty or not).
+bool isRecordingAnswer(const QByteArray& body) {
+    const QJsonDocument document = QJsonDocument::fromJson(body);
+    return document.isObject() && document.object().value(QStringLiteral("recordings")).isArray();
+}
+
 } // namespace
 
 MusicBrainzService::MusicBrainzService(const Endpoints& endpoints, Timing timing, MusicBrainzPacer& pacer)
@@ -42,7 +54,7 @@ MusicBrainzService::MusicBrainzService(const Endpoints& endpoints, Timing timing
       m_timing(timing), m_pacer(pacer) {}
 
 MusicBrainzResult MusicBrainzService::lookup(const QString& title, const QString& artist,
-                                             const CancelToken& cancel) const {
+                                             const CancelToken& cancel, SourceFailures* failures) const {
     if (TextUtil::trimWs(title).isEmpty()) {
         print(QStringLiteral("Skipping lookup: empty title"));
         return {};
@@ -52,11 +64,11 @@ MusicBrainzResult MusicBrainzService::lookup(const QString& title, const QString
     }
     if (TextUtil::trimWs(artist).isEmpty()) {
         print(QStringLiteral("Looking up title only: ") + quoted(title));
-        return performRequest(title, std::nullopt, cancel);
+        return performRequest(title, std::nullopt, cancel, failures);
     }
 
     print(QStringLiteral("Looking up: ") + quoted(title) + QStringLiteral(" by ") + quoted(artist));
-    const MusicBrainzResult withArtist = performRequest(title, artist, cancel);
+    const MusicBrainzResult withArtist = performRequest(title, artist, cancel, failures);
     if (withArtist.year || withArtist.genre) {
         return withArtist;
     }
@@ -65,7 +77,7 @@ MusicBrainzResult MusicBrainzService::lookup(const QString& title, const QString
         throw AppError::cancelled();
     }
     print(QStringLiteral("Looking up title only: ") + quoted(title));
-    return performRequest(title, std::nullopt, cancel);
+    return performRequest(title, std::nullopt, cancel, failures);
 }
 
 QString MusicBrainzService::escapePhrase(const QString& text) {
@@ -95,7 +107,8 @@ std::optional<QUrl> MusicBrainzService::buildSearchURL(const QString& title,
 
 MusicBrainzResult MusicBrainzService::performRequest(const QString& title,
                                                      const std::optional<QString>& artist,
-                                                     const CancelToken& cancel) const {
+                                                     const CancelToken& cancel,
+                                                     SourceFailures* failures) const {
     const std::optional<QUrl> url = buildSearchURL(title, artist);
     if (!url) {
         print(QStringLiteral("Failed to build URL"));
@@ -112,31 +125,54 @@ MusicBrainzResult MusicBrainzService::performRequest(const QString& title,
             if (!m_pacer.acquire(cancel)) {
                 throw AppError::cancelled();
             }
-            const HttpResponse response = m_http.send(request, cancel);
-            if (response.status == 503) {
-                print(QStringLiteral("Rate limited (503), waiting 2 seconds (attempt %1/%2)")
-                          .arg(attempt)
-                          .arg(maxRetries));
-                if (attempt < maxRetries) {
-                    if (!cancel.sleepFor(m_timing.retryDelay)) {
-                        throw HttpError(HttpError::Kind::cancelled, QStringLiteral("cancelled"));
-                    }
-                    continue;
+            const QString of = QStringLiteral(" (attempt %1/%2)").arg(attempt).arg(maxRetries);
+            std::optional<HttpResponse> response;
+            try {
+                response = m_http.send(request, cancel);
+            } catch (const HttpError& e) {
+                // A slow server may answer the next time; a refused connection
+                // or a failed TLS check will not, so those end the query at once.
+                if (e.kind() != HttpError::Kind::timedOut || attempt >= maxRetries) {
+                    throw;
                 }
-                print(QStringLiteral("Max retries reached after 503"));
-                return {};
+                print(QStringLiteral("Timed out, waiting 2 seconds") + of);
             }
-            if (response.status != 200) {
-                print(QStringLiteral("HTTP error: %1").arg(response.status));
-                return {};
+            if (response && !worthWaitingFor(response->status)) {
+                if (response->status != 200) {
+                    print(QStringLiteral("HTTP error: %1").arg(response->status));
+                    SourceFailures::note(failures, {kSource, SourceFailure::Reason::httpStatus,
+                                                    QString::number(response->status)});
+                    return {};
+                }
+                if (!isRecordingAnswer(response->body)) {
+                    SourceFailures::note(failures, {kSource, SourceFailure::Reason::unreadableAnswer, {}});
+                }
+                return parseRecordings(response->body);
             }
-            return parseRecordings(response.body);
+            if (response) {
+                const int status = response->status;
+                print((status == 503 || status == 429
+                           ? QStringLiteral("Rate limited (%1), waiting 2 seconds")
+                           : QStringLiteral("Server error (%1), waiting 2 seconds"))
+                          .arg(status) +
+                      of);
+                if (attempt >= maxRetries) {
+                    print(QStringLiteral("Max retries reached after %1").arg(status));
+                    SourceFailures::note(
+                        failures, {kSource, SourceFailure::Reason::httpStatus, QString::number(status)});
+                    return {};
+                }
+            }
+            if (!cancel.sleepFor(m_timing.retryDelay)) {
+                throw HttpError(HttpError::Kind::cancelled, QStringLiteral("cancelled"));
+            }
         }
     } catch (const HttpError& e) {
         if (e.kind() == HttpError::Kind::cancelled) {
             throw AppError::cancelled();
         }
         print(QStringLiteral("Network error: ") + e.description());
+        SourceFailures::note(failures, e.sourceFailure(kSource));
         throw AppError::networkError(e.description());
     }
 }

@@ -16,6 +16,17 @@
 namespace {
 
 const QString kTag = QStringLiteral("[SpotifyService] ");
+const QString kSource = QStringLiteral("Spotify");
+
+void noteStatus(SourceFailures* failures, int status) {
+    SourceFailures::note(failures, {kSource, SourceFailure::Reason::httpStatus, QString::number(status)});
+}
+
+void noteError(SourceFailures* failures, const HttpError& error) {
+    if (error.kind() != HttpError::Kind::cancelled) {
+        SourceFailures::note(failures, error.sourceFailure(kSource));
+    }
+}
 const QString kDash = QStringLiteral("\u2013");
 constexpr std::chrono::milliseconds kTimeout{10000};
 constexpr qint64 kExpiryMarginSeconds = 60;
@@ -186,7 +197,7 @@ void SpotifyService::clearCachedToken() {
 // --- requests --------------------------------------------------------------
 
 std::optional<QString> SpotifyService::fetchToken(const QString& clientId, const QString& clientSecret,
-                                                  const CancelToken& cancel) {
+                                                  const CancelToken& cancel, SourceFailures* failures) {
     const std::optional<QUrl> url = UrlQuery::parseBase(m_tokenURL);
     if (!url) {
         return std::nullopt;
@@ -206,15 +217,18 @@ std::optional<QString> SpotifyService::fetchToken(const QString& clientId, const
     HttpResponse response;
     try {
         response = m_http.send(request, cancel);
-    } catch (const HttpError&) {
+    } catch (const HttpError& e) {
+        noteError(failures, e);
         return std::nullopt;
     }
     if (response.status != 200) {
         Console::line(kTag + QStringLiteral("HTTP-Fehler %1 bei Token").arg(response.status));
+        noteStatus(failures, response.status);
         return std::nullopt;
     }
     const std::optional<std::pair<QString, qint64>> parsed = parseTokenResponse(response.body);
     if (!parsed) {
+        SourceFailures::note(failures, {kSource, SourceFailure::Reason::unreadableAnswer, {}});
         return std::nullopt;
     }
     const auto expiry = now() + usableLifetime(parsed->second);
@@ -226,7 +240,7 @@ std::optional<QString> SpotifyService::fetchToken(const QString& clientId, const
 }
 
 std::optional<QByteArray> SpotifyService::get(const QUrl& url, const QString& token, const QString& what,
-                                              const CancelToken& cancel) {
+                                              const CancelToken& cancel, SourceFailures* failures) {
     HttpRequest request;
     request.method = QByteArrayLiteral("GET");
     request.url = url;
@@ -238,13 +252,15 @@ std::optional<QByteArray> SpotifyService::get(const QUrl& url, const QString& to
     HttpResponse response;
     try {
         response = m_http.send(request, cancel);
-    } catch (const HttpError&) {
+    } catch (const HttpError& e) {
+        noteError(failures, e);
         return std::nullopt;
     }
     if (isSuccess(response.status)) {
         return response.body;
     }
     Console::line(kTag + QStringLiteral("HTTP-Fehler %1 bei %2").arg(response.status).arg(what));
+    noteStatus(failures, response.status);
     if (response.status == 401) {
         // The token was refused: the next lookup fetches a new one. A token
         // that another lookup has stored meanwhile is kept.
@@ -257,7 +273,8 @@ std::optional<QByteArray> SpotifyService::get(const QUrl& url, const QString& to
 }
 
 std::optional<SpotifyTrackHit> SpotifyService::searchTrack(const QString& title, const QString& artist,
-                                                           const QString& token, const CancelToken& cancel) {
+                                                           const QString& token, const CancelToken& cancel,
+                                                           SourceFailures* failures) {
     UrlQuery query;
     query.add(QStringLiteral("q"), searchText(title, artist))
         .add(QStringLiteral("type"), QStringLiteral("track"))
@@ -266,7 +283,7 @@ std::optional<SpotifyTrackHit> SpotifyService::searchTrack(const QString& title,
     if (!url) {
         return std::nullopt;
     }
-    const std::optional<QByteArray> body = get(*url, token, QStringLiteral("Suche"), cancel);
+    const std::optional<QByteArray> body = get(*url, token, QStringLiteral("Suche"), cancel, failures);
     if (!body) {
         return std::nullopt;
     }
@@ -306,17 +323,16 @@ QString SpotifyService::searchText(const QString& title, const QString& artist) 
 
 // --- lookup ----------------------------------------------------------------
 
-std::optional<SpotifyLookupResult> SpotifyService::lookup(const QString& title, const QString& artist,
-                                                          const QString& clientId,
-                                                          const QString& clientSecret,
-                                                          const CancelToken& cancel) {
+std::optional<SpotifyLookupResult>
+SpotifyService::lookup(const QString& title, const QString& artist, const QString& clientId,
+                       const QString& clientSecret, const CancelToken& cancel, SourceFailures* failures) {
     if (clientId.isEmpty() || clientSecret.isEmpty() || cancel.isCancelled()) {
         return std::nullopt;
     }
 
     std::optional<QString> token = validCachedToken();
     if (!token) {
-        token = fetchToken(clientId, clientSecret, cancel);
+        token = fetchToken(clientId, clientSecret, cancel, failures);
         if (cancel.isCancelled()) {
             return std::nullopt; // stopped, not a credential problem
         }
@@ -329,7 +345,7 @@ std::optional<SpotifyLookupResult> SpotifyService::lookup(const QString& title, 
         Console::line(scrub(text, {clientSecret, *token}));
     };
 
-    const std::optional<SpotifyTrackHit> hit = searchTrack(title, artist, *token, cancel);
+    const std::optional<SpotifyTrackHit> hit = searchTrack(title, artist, *token, cancel, failures);
     if (!hit) {
         if (cancel.isCancelled()) {
             return std::nullopt; // stopped, not "nothing found"

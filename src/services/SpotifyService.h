@@ -59,17 +59,21 @@ public:
     // None when a credential is empty (without any request), when no token can
     // be had or when the search finds no track; otherwise the pair, even when
     // both parts are missing. Never throws. A cancelled token ends the lookup
-    // at once with what it has.
+    // at once with what it has. Why a token or the search could not be had
+    // (transport, status, an unreadable token answer) is added to `failures`.
     std::optional<SpotifyLookupResult> lookup(const QString& title, const QString& artist,
                                               const QString& clientId, const QString& clientSecret,
-                                              const CancelToken& cancel = CancelToken());
+                                              const CancelToken& cancel = CancelToken(),
+                                              SourceFailures* failures = nullptr);
 
     // Trades the credentials for a token; on success it is also cached.
     std::optional<QString> fetchToken(const QString& clientId, const QString& clientSecret,
-                                      const CancelToken& cancel = CancelToken());
+                                      const CancelToken& cancel = CancelToken(),
+                                      SourceFailures* failures = nullptr);
     std::optional<SpotifyTrackHit> searchTrack(const QString& title, const QString& artist,
                                                const QString& token,
-                                               const CancelToken& cancel = CancelToken());
+                                               const CancelToken& cancel = CancelToken(),
+                                               SourceFailures* failures = nullptr);
     // The artist's first genre. Ids that are not made of letters and digits
     // only are refused without a request.
     std::optional<QString> fetchArtistGenre(const QString& artistId, const QString& token,
@@ -104,7 +108,7 @@ private:
     // One GET with the bearer token; the body of a 2xx answer, none otherwise.
     // A 401 drops the cached token when it is still the one that was sent.
     std::optional<QByteArray> get(const QUrl& url, const QString& token, const QString& what,
-                                  const CancelToken& cancel);
+                                  const CancelToken& cancel, SourceFailures* failures = nullptr);
 
     const QString m_tokenURL;
     const QString m_apiURL;

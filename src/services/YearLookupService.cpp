@@ -1,10 +1,12 @@
 #include "services/YearLookupService.h"
 
+#include "model/AppError.h"
 #include "model/AppLanguage.h"
 #include "model/DebugLogger.h"
 #include "model/DecadeRule.h"
 #include "services/AIPromptBuilder.h"
 #include "services/QueryTextCleaning.h"
+#include "services/Redaction.h"
 
 #include <QFileInfo>
 
@@ -59,18 +61,31 @@ QString providerName(const SettingsSnapshot& settings) {
 
 // MusicBrainz's answer; a failure (transport, cancellation) counts as none.
 std::optional<MusicBrainzResult> askMusicBrainz(const MusicBrainzService& service, const QString& title,
-                                                const QString& artist, const CancelToken& cancel) {
+                                                const QString& artist, const CancelToken& cancel,
+                                                SourceFailures* failures) {
     try {
-        return service.lookup(title, artist, cancel);
+        return service.lookup(title, artist, cancel, failures);
     } catch (...) {
         return std::nullopt;
     }
 }
 
+// Takes down why the AI provider `source` failed; a cancel is no failure.
+void noteAIError(SourceFailures* failures, const QString& source, const AppError& error) {
+    if (error.kind() != AppError::Kind::cancelled) {
+        SourceFailures::note(failures,
+                             {source, SourceFailure::Reason::failed, Redaction::text(error.text())});
+    }
+}
+
 std::optional<QString> askAIGenre(const AIService& ai, const QString& title, const QString& artist,
-                                  const std::optional<QString>& album, const CancelToken& cancel) {
+                                  const std::optional<QString>& album, const CancelToken& cancel,
+                                  SourceFailures* failures = nullptr, const QString& source = {}) {
     try {
         return ai.lookupGenre(title, artist, album, cancel);
+    } catch (const AppError& e) {
+        noteAIError(failures, source, e);
+        return std::nullopt;
     } catch (...) {
         return std::nullopt;
     }
@@ -78,9 +93,13 @@ std::optional<QString> askAIGenre(const AIService& ai, const QString& title, con
 
 std::optional<int> askAIYear(const AIService& ai, const QString& title, const QString& artist,
                              const std::optional<QString>& album, const QString& fileName,
-                             const CancelToken& cancel) {
+                             const CancelToken& cancel, SourceFailures* failures = nullptr,
+                             const QString& source = {}) {
     try {
         return ai.lookupYear(title, artist, album, fileName, cancel);
+    } catch (const AppError& e) {
+        noteAIError(failures, source, e);
+        return std::nullopt;
     } catch (...) {
         return std::nullopt;
     }
@@ -106,33 +125,35 @@ std::shared_ptr<AIService> YearLookupService::makeAIService(const SettingsSource
     return ::makeAIService(current(settings)->selectedProvider, settings, m_endpoints);
 }
 
-YearLookupService::AIAnswer YearLookupService::askAI(const AIService& ai, const QString& title,
-                                                     const QString& artist,
-                                                     const std::optional<QString>& album,
-                                                     const QString& fileName, bool withGenre,
-                                                     const CancelToken& cancel) {
+YearLookupService::AIAnswer
+YearLookupService::askAI(const AIService& ai, const QString& title, const QString& artist,
+                         const std::optional<QString>& album, const QString& fileName, bool withGenre,
+                         const CancelToken& cancel, SourceFailures* failures, const QString& source) {
     if (!withGenre) {
-        return {askAIYear(ai, title, artist, album, fileName, cancel), std::nullopt};
+        return {askAIYear(ai, title, artist, album, fileName, cancel, failures, source), std::nullopt};
     }
     // Both questions go out before either answer is awaited; each waits for
     // its own answer, and a failure of one leaves the other alone.
     std::future<std::optional<int>> year;
     std::future<std::optional<QString>> genre;
     try {
-        year =
-            std::async(std::launch::async, askAIYear, std::cref(ai), title, artist, album, fileName, cancel);
-        genre = std::async(std::launch::async, askAIGenre, std::cref(ai), title, artist, album, cancel);
+        year = std::async(std::launch::async, askAIYear, std::cref(ai), title, artist, album, fileName,
+                          cancel, failures, source);
+        genre = std::async(std::launch::async, askAIGenre, std::cref(ai), title, artist, album, cancel,
+                           failures, source);
     } catch (const std::system_error&) {
         // No thread to be had: ask what is left one after the other.
     }
     AIAnswer answer;
-    answer.year = year.valid() ? year.get() : askAIYear(ai, title, artist, album, fileName, cancel);
-    answer.genre = genre.valid() ? genre.get() : askAIGenre(ai, title, artist, album, cancel);
+    answer.year =
+        year.valid() ? year.get() : askAIYear(ai, title, artist, album, fileName, cancel, failures, source);
+    answer.genre =
+        genre.valid() ? genre.get() : askAIGenre(ai, title, artist, album, cancel, failures, source);
     return answer;
 }
 
 YearLookupResult YearLookupService::lookup(const MusicFile& file, const SettingsSource& settings,
-                                           const CancelToken& cancel) {
+                                           const CancelToken& cancel, SourceFailures* failures) {
     // After a cancel nothing more is asked or logged; the result is empty.
     if (cancel.isCancelled()) {
         return {};
@@ -183,7 +204,8 @@ YearLookupResult YearLookupService::lookup(const MusicFile& file, const Settings
     // 2. MusicBrainz.
     if (current(settings)->useMusicBrainz) {
         const Stopwatch watch;
-        std::optional<MusicBrainzResult> mb = askMusicBrainz(m_musicBrainz, queryTitle, artist, cancel);
+        std::optional<MusicBrainzResult> mb =
+            askMusicBrainz(m_musicBrainz, queryTitle, artist, cancel, failures);
         if (cancel.isCancelled()) {
             return {};
         }
@@ -211,8 +233,8 @@ YearLookupResult YearLookupService::lookup(const MusicFile& file, const Settings
     // 3. Spotify; its genre is used only together with its year.
     if (const auto s = current(settings); s->useSpotify) {
         const Stopwatch watch;
-        std::optional<SpotifyLookupResult> spotify =
-            m_spotify.lookup(queryTitle, artist, s->spotifyClientId, s->spotifyClientSecret, cancel);
+        std::optional<SpotifyLookupResult> spotify = m_spotify.lookup(
+            queryTitle, artist, s->spotifyClientId, s->spotifyClientSecret, cancel, failures);
         if (cancel.isCancelled()) {
             return {};
         }
@@ -243,7 +265,8 @@ YearLookupResult YearLookupService::lookup(const MusicFile& file, const Settings
     } else {
         const Stopwatch watch;
         const AIAnswer answer =
-            askAI(*ai, queryTitle, artist, album, fileName, current(settings)->enableGenreLookup, cancel);
+            askAI(*ai, queryTitle, artist, album, fileName, current(settings)->enableGenreLookup, cancel,
+                  failures, providerName(*current(settings)));
         if (cancel.isCancelled()) {
             return {};
         }
@@ -272,7 +295,8 @@ YearLookupResult YearLookupService::lookup(const MusicFile& file, const Settings
 
     if (current(settings)->useMusicBrainz) {
         const Stopwatch watch;
-        std::optional<MusicBrainzResult> mb = askMusicBrainz(m_musicBrainz, *retryTitle, artist, cancel);
+        std::optional<MusicBrainzResult> mb =
+            askMusicBrainz(m_musicBrainz, *retryTitle, artist, cancel, failures);
         if (cancel.isCancelled()) {
             return {};
         }
@@ -302,7 +326,8 @@ YearLookupResult YearLookupService::lookup(const MusicFile& file, const Settings
     if (aiAvailable) {
         const Stopwatch watch;
         const AIAnswer answer =
-            askAI(*ai, *retryTitle, artist, album, fileName, current(settings)->enableGenreLookup, cancel);
+            askAI(*ai, *retryTitle, artist, album, fileName, current(settings)->enableGenreLookup, cancel,
+                  failures, providerName(*current(settings)));
         if (cancel.isCancelled()) {
             return {};
         }

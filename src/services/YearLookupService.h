@@ -54,14 +54,16 @@ public:
     YearLookupService(const YearLookupService&) = delete;
     YearLookupService& operator=(const YearLookupService&) = delete;
 
-    // Never throws: a failing source counts as a source without an answer.
+    // Never throws: a failing source counts as a source without an answer,
+    // and why it failed is added to `failures` (MusicBrainz, Spotify and the
+    // AI provider as year sources; a cancel is no failure).
     // Title, artist, album and file name are cut to maxQueryTextLength
     // characters first; a genre from any source that fails
     // AIPromptBuilder::checkedGenreName counts as none. Cancelling the token
     // ends requests and waits in flight at once; the lookup then returns an
     // empty result without asking or logging anything more.
     YearLookupResult lookup(const MusicFile& file, const SettingsSource& settings = sharedSettingsSource(),
-                            const CancelToken& cancel = CancelToken());
+                            const CancelToken& cancel = CancelToken(), SourceFailures* failures = nullptr);
 
     // The genre for a year found by MusicBrainz or Spotify: `existingGenre`
     // when there is one, else Discogs, Spotify, Last.fm and the AI in turn.
@@ -97,7 +99,7 @@ private:
     // The AI's year and, with the genre lookup on, its genre, asked side by side.
     static AIAnswer askAI(const AIService& ai, const QString& title, const QString& artist,
                           const std::optional<QString>& album, const QString& fileName, bool withGenre,
-                          const CancelToken& cancel);
+                          const CancelToken& cancel, SourceFailures* failures, const QString& source);
     std::optional<QString> spotifyThenLastFMGenre(const QString& title, const QString& artist,
                                                   const QString& fileName, const QString& lineTag,
                                                   const SettingsSource& settings, const CancelToken& cancel);

@@ -4,6 +4,7 @@
 #include "QtPrinters.h"
 
 #include "model/AppError.h"
+#include "model/AppSettings.h"
 #include "services/AIPromptBuilder.h"
 #include "services/DiscogsService.h"
 #include "services/LastFMService.h"
@@ -58,29 +59,69 @@ const Edit genreWithoutMB = [](SettingsSnapshot& s) { s.enableGenreLookup = true
 
 } // namespace
 
-// A 503 is re-sent once; a refused connection or a time-out is a network error, not repeated.
-TEST(MusicBrainzService, RetriesAndFailuresOfTheExchange) {
-    MusicBrainzTiming retry = quickTiming();
-    retry.retryDelay = 30ms;
-    MusicBrainz mb(retry);
-    mb.server.script("GET", mbPath, {{503}, {200, releases(R"({"date":"1987-05-12"})")}, {503}});
-    EXPECT_EQ(mb.service.lookup("T", QString()).year, 1987);
-    EXPECT_EQ(mb.service.lookup("T", QString()), MusicBrainzResult{}); // a second 503 ends the lookup
-    const auto requests = mb.server.requests();
-    ASSERT_EQ(requests.size(), 4u);
-    EXPECT_GE(requests[1].arrived - requests[0].arrived, 30ms);
-    EXPECT_EQ(requests[1].target, requests[0].target);
-
-    Endpoints closed;
-    closed.musicBrainzRecording = closedLoopbackUrl() + "/ws/2/recording";
-    expectThrows(AppError::Kind::networkError, [&] { MusicBrainzService(closed, quickTiming(), mb.pacer).lookup("T", "A"); });
+// What waiting may mend (a 429, a 5xx, a time-out) is sent once more after the
+// pause; the rest ends the query at once. Every failure is told with its reason.
+TEST(MusicBrainzService, RetriesOnlyWhatWaitingMayMendAndTellsWhy) {
+    using Reason = SourceFailure::Reason;
+    const std::string found = releases(R"({"date":"1987-05-12"})");
     Response slow(200, mbEmpty);
     slow.delay = 3s;
-    mb.server.script("GET", mbPath, {slow});
+    const struct {
+        const char* name;
+        std::vector<Response> answers;
+        size_t requests;
+        std::optional<int> year;
+        QList<SourceFailure> failures;
+    } cases[] = {
+        {"503, then found", {{503}, {200, found}}, 2, 1987, {}},
+        {"429, then found", {{429}, {200, found}}, 2, 1987, {}},
+        {"time-out, then found", {slow, {200, found}}, 2, 1987, {}},
+        {"500 twice", {{500}}, 2, {}, {{"MusicBrainz", Reason::httpStatus, "500"}}},
+        {"404 is not repeated", {{404}}, 1, {}, {{"MusicBrainz", Reason::httpStatus, "404"}}},
+        {"an HTML page", {{200, "<html><body>Maintenance</body></html>"}}, 1, {}, {{"MusicBrainz", Reason::unreadableAnswer, {}}}},
+        {"an empty search is no failure", {{200, mbEmpty}}, 1, {}, {}},
+    };
+    for (const auto& c : cases) {
+        MusicBrainzTiming t = quickTiming();
+        t.retryDelay = 30ms;
+        t.requestTimeout = 150ms;
+        MusicBrainz mb(t);
+        mb.server.script("GET", mbPath, c.answers);
+        SourceFailures failures;
+        EXPECT_EQ(mb.service.lookup("T", QString(), CancelToken(), &failures).year, c.year) << c.name;
+        EXPECT_EQ(failures.list(), c.failures) << c.name;
+        const auto requests = mb.server.requests();
+        ASSERT_EQ(requests.size(), c.requests) << c.name;
+        if (c.requests == 2) {
+            EXPECT_GE(requests[1].arrived - requests[0].arrived, 30ms) << c.name;
+            EXPECT_EQ(requests[1].target, requests[0].target) << c.name;
+        }
+    }
+    SourceFailures timedOut;
     MusicBrainzTiming t = quickTiming();
     t.requestTimeout = 150ms;
-    expectThrows(AppError::Kind::networkError, [&] { MusicBrainzService(mb.server.endpoints(), t, mb.pacer).lookup("T", ""); });
-    EXPECT_EQ(mb.server.requests().size(), 5u);
+    MusicBrainz mb(t);
+    mb.server.script("GET", mbPath, {slow});
+    expectThrows(AppError::Kind::networkError, [&] { mb.service.lookup("T", "", CancelToken(), &timedOut); });
+    EXPECT_EQ(mb.server.requests().size(), 2u);
+    EXPECT_EQ(timedOut.list(), (QList<SourceFailure>{{"MusicBrainz", Reason::timedOut, {}}}));
+}
+
+// Offline, a query must fail at once: no pause and no second request after a refused connection.
+TEST(MusicBrainzService, ARefusedConnectionIsNotRetried) {
+    AppSettings::shared().setAppLanguage(AppLanguage::english);
+    Endpoints closed;
+    closed.musicBrainzRecording = closedLoopbackUrl() + "/ws/2/recording";
+    MusicBrainzTiming t = quickTiming();
+    t.retryDelay = 2s;
+    MusicBrainzPacer pacer{1ms};
+    SourceFailures failures;
+    const auto start = std::chrono::steady_clock::now();
+    expectThrows(AppError::Kind::networkError, [&] { MusicBrainzService(closed, t, pacer).lookup("T", "A", CancelToken(), &failures); });
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    ASSERT_EQ(failures.list().size(), 1);
+    EXPECT_EQ(failures.list()[0].reason, SourceFailure::Reason::unreachable);
+    EXPECT_TRUE(failures.list()[0].text().startsWith("MusicBrainz: could not connect: ")) << failures.list()[0].text().toStdString();
 }
 
 TEST(MusicBrainzService, ParseRecordings) {

@@ -371,7 +371,7 @@ TEST(HttpClientTest, SecretsAreRedactedFromErrorsAndUrls) {
     request.secrets = {QStringLiteral("SECRETKEY"), port};
     request.headers = {{"Authorization", "Bearer TOKEN123"}};
     const HttpError e = failure(request);
-    EXPECT_EQ(e.kind(), HttpError::Kind::transport);
+    EXPECT_EQ(e.kind(), HttpError::Kind::unreachable);
     EXPECT_FALSE(e.description().isEmpty());
     for (const QString& secret : {QStringLiteral("SECRETKEY"), QStringLiteral("TOKEN123"), QStringLiteral("pw@"), port}) {
         EXPECT_FALSE(e.description().contains(secret)) << e.description().toStdString();

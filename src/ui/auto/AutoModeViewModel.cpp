@@ -66,6 +66,8 @@ struct AutoModeViewModel::Run {
     int inFlight = 0;
     int handled = 0;
     int unreadable = 0;    // handled files that could not be read
+    // The sources whose failure the log has told already: once per run each.
+    QSet<QString> failedSources;
     Statistics statistics; // the run's own counters, also once it no longer publishes
     bool ended = false;
 };
@@ -487,6 +489,12 @@ void AutoModeViewModel::resultArrived(const std::shared_ptr<Run>& run, const Pro
         if (result.outcome.kind == Outcome::Kind::loadFailed) {
             ++run->unreadable;
         }
+        for (const SourceFailure& failure : result.failures) {
+            if (!run->failedSources.contains(failure.source)) {
+                run->failedSources.insert(failure.source);
+                appendLog(failure.text(), LogKind::error);
+            }
+        }
         run->statistics = m_statistics;
         if (run->cursor < run->urls.size()) {
             submitNext(run);
@@ -549,7 +557,7 @@ AutoModeViewModel::processFile(const JobContext& context, const QString& url, in
     const QString prefix = QLatin1Char('[') + positionPrefix(index, total) + QStringLiteral("] ");
     const QString name = escaped(fileName(url));
     DebugLogger& debug = *context.debugLog;
-    ProcessingTaskResult result{index, url, std::nullopt, {}};
+    ProcessingTaskResult result{index, url, std::nullopt, {}, {}};
 
     debug.log(prefix + QStringLiteral("LOAD: ") + name, LogCategory::file);
     std::optional<MusicFile> read = context.scanner->readFile(url, *context.tagReader);
@@ -579,12 +587,15 @@ AutoModeViewModel::processFile(const JobContext& context, const QString& url, in
     debug.log(prefix + QStringLiteral("LOOKUP START: ") + quoted(file.title) + QStringLiteral(" – ") +
                   quoted(file.artist),
               LogCategory::api);
-    const YearLookupResult found = context.lookupService->lookup(file, context.settings, context.cancel);
+    SourceFailures failures;
+    const YearLookupResult found =
+        context.lookupService->lookup(file, context.settings, context.cancel, &failures);
+    result.failures = failures.list();
     debug.log(prefix + QStringLiteral("LOOKUP END: year=") + orNil(found.year) + QStringLiteral(" genre=") +
                   orNil(found.genre) + QStringLiteral(" source=") + orNil(found.source),
               LogCategory::api);
     if (!found.year) {
-        file.status = ProcessingStatus::yearNotFound();
+        file.status = ProcessingStatus::yearNotFound(result.failures);
         result.file = file;
         result.outcome = {Outcome::Kind::yearNotFound, {}};
         return result;
@@ -749,7 +760,7 @@ void AutoModeViewModel::updateResolvedFiles(const QList<MusicFile>& files) {
     runJob([this, generation, context, toWrite]() -> Completion {
         QList<ProcessingTaskResult> results;
         for (const MusicFile& file : toWrite) {
-            ProcessingTaskResult result{int(results.size()), file.url, file, {}};
+            ProcessingTaskResult result{int(results.size()), file.url, file, {}, {}};
             const TagUpdateService::UpdateResult update =
                 context.updateService->updateFile(file, context.session, context.settings);
             if (!update.success) {

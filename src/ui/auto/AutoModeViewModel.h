@@ -104,6 +104,8 @@ public:
         QString url;
         std::optional<MusicFile> file; // none when the file could not be read
         Outcome outcome;
+        // The lookup sources that failed for this file.
+        QList<SourceFailure> failures;
     };
 
     // What a file's job works with.

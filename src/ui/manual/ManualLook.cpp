@@ -63,7 +63,10 @@ QFrame* divider(QWidget* parent, Qt::Orientation orientation, int length) {
 }
 
 QString plainToolTip(const QString& text) {
-    return text.isEmpty() ? QString() : QStringLiteral("<p>") + text.toHtmlEscaped() + QStringLiteral("</p>");
+    return text.isEmpty() ? QString()
+                          : QStringLiteral("<p>") +
+                                text.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>")) +
+                                QStringLiteral("</p>");
 }
 
 QString shownGenre(const QString& genre) {

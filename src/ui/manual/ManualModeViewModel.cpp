@@ -645,15 +645,18 @@ void ManualModeViewModel::startLookupEntry(const std::shared_ptr<LookupRun>& run
     auto lookups = m_services.lookups;
     const SettingsSource settings = m_services.settings;
     m_lookupPool.post([this, run, entry, lookups, settings] {
-        const YearLookupResult result = lookups->lookup(entry, settings, run->cancel);
-        deliver(
-            [this, run, id = entry.id, result] { applyLookupResult(run, id, result.year, result.genre); });
+        SourceFailures failures;
+        const YearLookupResult result = lookups->lookup(entry, settings, run->cancel, &failures);
+        deliver([this, run, id = entry.id, result, failed = failures.list()] {
+            applyLookupResult(run, id, result.year, result.genre, failed);
+        });
     });
 }
 
 void ManualModeViewModel::applyLookupResult(const std::shared_ptr<LookupRun>& run, const QUuid& id,
                                             const std::optional<int>& year,
-                                            const std::optional<QString>& genre) {
+                                            const std::optional<QString>& genre,
+                                            const QList<SourceFailure>& failures) {
     --run->inFlight;
     if (!run->cancel.isCancelled()) {
         m_statusBeforeLookup.remove(id);
@@ -669,7 +672,7 @@ void ManualModeViewModel::applyLookupResult(const std::shared_ptr<LookupRun>& ru
             // A year typed meanwhile stands.
             row.status = row.manualYear ? ProcessingStatus::yearFound(*row.manualYear)
                          : year         ? ProcessingStatus::yearFound(*year)
-                                        : ProcessingStatus::yearNotFound();
+                                        : ProcessingStatus::yearNotFound(failures);
         });
         startLookupEntry(run);
         Q_EMIT progressChanged();

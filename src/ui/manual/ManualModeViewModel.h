@@ -186,7 +186,8 @@ private:
                     const QStringList& unreadable, bool replace, const std::optional<QString>& failure);
     void startLookupEntry(const std::shared_ptr<LookupRun>& run);
     void applyLookupResult(const std::shared_ptr<LookupRun>& run, const QUuid& id,
-                           const std::optional<int>& year, const std::optional<QString>& genre);
+                           const std::optional<int>& year, const std::optional<QString>& genre,
+                           const QList<SourceFailure>& failures);
     void startNextWrite(const std::shared_ptr<WriteRun>& run);
     void applyWriteResult(const std::shared_ptr<WriteRun>& run, const MusicFile& row, bool success,
                           const std::optional<QString>& message, const std::optional<QString>& writtenGenre,

@@ -83,10 +83,18 @@ QString statusDetail(const ProcessingStatus& status, const std::optional<QString
         return localizedText(QStringLiteral("Jahr ") + year + QStringLiteral(" gefunden."),
                              QStringLiteral("Year ") + year + QStringLiteral(" found."));
     }
-    case Kind::yearNotFound:
-        return localizedText(
+    case Kind::yearNotFound: {
+        QString text = localizedText(
             QStringLiteral("Es konnte kein Jahr über MusicBrainz, KI oder vorhandene Tags ermittelt werden."),
             QStringLiteral("No year could be found via MusicBrainz, AI, or existing tags."));
+        if (!status.failures().isEmpty()) {
+            text += localizedText(QStringLiteral("\nFehlgeschlagen:"), QStringLiteral("\nFailed:"));
+        }
+        for (const SourceFailure& failure : status.failures()) {
+            text += QLatin1Char('\n') + failure.text();
+        }
+        return text;
+    }
     case Kind::alreadyHasDecade:
         return localizedText(
                    QStringLiteral("Übersprungen \u2013 Genre-Tag enthält bereits das Jahrzehnt-Label "),

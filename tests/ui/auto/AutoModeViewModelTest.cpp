@@ -297,3 +297,34 @@ TEST(AutoModeViewModel, YearsFromTheProblemSheetAreWrittenAndUndone) {
         EXPECT_EQ(f.genreOf(AutoRunFixture::name(3)), "House");
     }
 }
+
+// Sources that fail are told once per run, with why and without the key;
+// the files still count as problems, and a row's detail names them too.
+TEST(AutoModeViewModel, FailingSourcesAreToldOncePerRunWithTheirReason) {
+    AutoRunFixture f;
+    LoopbackServer server;
+    server.script("POST", "/v1/messages", {{500, "invalid x-api-key sk-live-SECRET\nUpdated: forged.mp3"}});
+    server.script("POST", "/api/token", {{200, "<html>Sign in</html>"}});
+    Endpoints endpoints = server.endpoints();
+    endpoints.musicBrainzRecording = closedLoopbackUrl() + "/ws/2/recording";
+    MusicBrainzPacer pacer(std::chrono::milliseconds(0));
+    f.lookup = std::make_shared<YearLookupService>(endpoints, LookupScenario::quickTiming(), pacer);
+    f.settings.useMusicBrainz = true;
+    f.settings.useExistingYearTag = false;
+    f.settings.selectedProvider = AIProviderType::claude;
+    f.settings.apiKey = QStringLiteral("sk-live-SECRET");
+    f.settings.useSpotify = true, f.settings.spotifyClientId = "id", f.settings.spotifyClientSecret = "secret";
+    f.copies("scan/tagged.mp3", 3);
+    auto vm = f.makeViewModel();
+    vm->startProcessing();
+    ASSERT_TRUE(AutoRunFixture::awaitFinished(*vm));
+    EXPECT_EQ(vm->statistics().problems, 3);
+    const QStringList log = AutoRunFixture::messages(*vm);
+    EXPECT_EQ(log.filter(QRegularExpression("^MusicBrainz: could not connect: .+")).size(), 1) << log.join('\n').toStdString();
+    EXPECT_EQ(log.filter("Claude (Anthropic): Claude API error 500: ").size(), 1) << log.join('\n').toStdString();
+    EXPECT_EQ(log.filter("Spotify: unreadable answer").size(), 1);
+    EXPECT_TRUE(log.filter("SECRET").isEmpty());
+    EXPECT_TRUE(log.filter("\n").isEmpty()); // a server's text forges no line of its own
+    ASSERT_EQ(vm->problemFiles().size(), 3);
+    EXPECT_EQ(vm->problemFiles().at(0).status.failures().size(), 3);
+}

@@ -3,6 +3,7 @@
 
 #include "model/AppSettings.h"
 #include "tagio/UniversalTagWriter.h"
+#include "ui/manual/StatusBadgeViewModel.h"
 #include "ui/manual/TableSelectionViewModel.h"
 
 #include <QFile>
@@ -272,6 +273,36 @@ TEST(ManualModeViewModel, CancelledLookupGivesRowsTheirStatusBack) {
         QTest::qWait(wait);
         for (int i = 0; i < 4; ++i) {
             EXPECT_EQ(vm.files().at(i).status, before[i]) << i << " after " << wait << " ms";
+        }
+    }
+}
+
+// A not-found row names the sources that failed and why, in the interface
+// language; a search that simply found nothing names none.
+TEST(ManualModeViewModel, NotFoundRowsNameTheSourcesThatFailed) {
+    ManualModeFixture fx;
+    fx.server.handle("GET", "/ws/2/recording", [](const LoopbackServer::Request& r) {
+        return LookupScenario::mbAsksFor(r, "T0")   ? LoopbackServer::Response(500)
+               : LookupScenario::mbAsksFor(r, "T1") ? LoopbackServer::Response(200, "<html>busy</html>")
+                                                    : LoopbackServer::Response(200, LookupScenario::mbEmpty);
+    });
+    ManualModeViewModel vm(fx.services());
+    ManualModeFixture::load(vm, fx.dir, 3, [](int i, MusicFile& f) { f.title = QStringLiteral("T%1").arg(i); });
+    vm.lookupSelected({});
+    ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
+    const struct {
+        AppLanguage language;
+        QString failed[3];
+    } cases[] = {
+        {AppLanguage::english, {"Failed:\nMusicBrainz: HTTP 500", "Failed:\nMusicBrainz: unreadable answer", ""}},
+        {AppLanguage::german, {"Fehlgeschlagen:\nMusicBrainz: HTTP 500", "Fehlgeschlagen:\nMusicBrainz: unlesbare Antwort", ""}},
+    };
+    for (const auto& c : cases) {
+        AppSettings::shared().setAppLanguage(c.language);
+        for (int i = 0; i < 3; ++i) {
+            const ProcessingStatus& status = vm.files().at(i).status;
+            EXPECT_EQ(status.kind(), Kind::yearNotFound) << i;
+            EXPECT_EQ(statusDetail(status, {}).section('\n', 1), c.failed[i]) << i;
         }
     }
 }
