@@ -50,10 +50,12 @@ QVBoxLayout* inputBlock(QWidget* block, QLabel** hint) {
     return layout;
 }
 
-// A label that elides its text in the middle to the width it gets.
-class MiddleElidedLabel : public QLabel {
+// A label that elides its text to the width it gets (a title may be any
+// length); the whole text is in its tooltip while it is cut.
+class ElidingLabel : public QLabel {
 public:
-    MiddleElidedLabel(const QString& text, QWidget* parent) : QLabel(parent), m_full(text) {
+    ElidingLabel(const QString& text, Qt::TextElideMode mode, QWidget* parent)
+        : QLabel(parent), m_full(text), m_mode(mode) {
         setTextFormat(Qt::PlainText);
         setMinimumWidth(40);
         setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -62,11 +64,14 @@ public:
 protected:
     void resizeEvent(QResizeEvent* event) override {
         QLabel::resizeEvent(event);
-        setText(fontMetrics().elidedText(m_full, Qt::ElideMiddle, width()));
+        const QString shown = fontMetrics().elidedText(m_full, m_mode, width());
+        setText(shown);
+        setToolTip(shown == m_full ? QString() : ManualLook::plainToolTip(m_full));
     }
 
 private:
     QString m_full;
+    Qt::TextElideMode m_mode;
 };
 
 } // namespace
@@ -79,6 +84,9 @@ YearEditSheet::YearEditSheet(const MusicFile& file, SaveHandler onSave, QWidget*
     // The fields are filled on opening; that fill counts as a change of the text.
     m_model.prefill();
     m_yearField->setText(m_model.yearText());
+    // Typing goes straight into the year, replacing what was filled in.
+    m_yearField->setFocus();
+    m_yearField->selectAll();
     refresh();
     connect(&m_model, &YearEditSheetViewModel::changed, this, &YearEditSheet::refresh);
     connect(&AppSettings::shared(), &AppSettings::settingsChanged, this, &YearEditSheet::retranslate);
@@ -115,7 +123,7 @@ void YearEditSheet::build() {
     titles->setSpacing(2);
     m_title = plainLabel(this);
     m_title->setFont(ManualLook::headline(font()));
-    m_fileName = new MiddleElidedLabel(QFileInfo(file.url).fileName(), this);
+    m_fileName = new ElidingLabel(QFileInfo(file.url).fileName(), Qt::ElideMiddle, this);
     m_fileName->setObjectName(QStringLiteral("fileName"));
     m_fileName->setFont(ManualLook::caption(font()));
     titles->addWidget(m_title);
@@ -151,7 +159,7 @@ void YearEditSheet::build() {
     for (int i = 0; i < 5; ++i) {
         auto* label = plainLabel(content);
         ManualLook::setTextColor(label, label->palette().color(QPalette::PlaceholderText));
-        auto* value = plainLabel(content, rows[i].value);
+        auto* value = new ElidingLabel(rows[i].value, Qt::ElideRight, content);
         value->setObjectName(QStringLiteral("info%1").arg(i));
         label->setFont(ManualLook::callout(font()));
         value->setFont(i == 4 ? QFontDatabase::systemFont(QFontDatabase::FixedFont)
@@ -249,11 +257,12 @@ void YearEditSheet::build() {
     auto* current = new QVBoxLayout;
     current->setSpacing(2);
     m_currentCaption = heading(box);
-    auto* currentGenre = plainLabel(box, file.genre.isEmpty() ? kDash : ManualLook::shownGenre(file.genre));
+    auto* currentGenre =
+        new ElidingLabel(file.genre.isEmpty() ? kDash : ManualLook::shownGenre(file.genre), Qt::ElideRight, box);
     currentGenre->setFont(ManualLook::callout(font()));
     current->addWidget(m_currentCaption);
     current->addWidget(currentGenre);
-    boxLayout->addLayout(current);
+    boxLayout->addLayout(current, 1);
     auto* arrow = new QLabel(box);
     arrow->setPixmap(symbolIcon(QStringLiteral("arrow.right")).pixmap(14, 14));
     boxLayout->addWidget(arrow);
@@ -262,12 +271,13 @@ void YearEditSheet::build() {
     m_newCaption = heading(box);
     m_newGenre = plainLabel(box);
     m_newGenre->setObjectName(QStringLiteral("newGenre"));
+    m_newGenre->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_newGenre->setMinimumWidth(40);
     m_newGenre->setFont(ManualLook::callout(font()));
     ManualLook::setTextColor(m_newGenre, ManualLook::statusColor(QStringLiteral("blue"), palette()));
     fresh->addWidget(m_newCaption);
     fresh->addWidget(m_newGenre);
-    boxLayout->addLayout(fresh);
-    boxLayout->addStretch();
+    boxLayout->addLayout(fresh, 1);
     previewLayout->addWidget(box);
     body->addWidget(m_preview);
     body->addStretch();
@@ -286,7 +296,6 @@ void YearEditSheet::build() {
     m_skip->setAutoDefault(false);
     m_cancel->setAutoDefault(false);
     m_save->setDefault(true);
-    ManualLook::setTextColor(m_skip, palette().color(QPalette::PlaceholderText));
     buttons->addWidget(m_skip);
     buttons->addStretch();
     buttons->addWidget(m_cancel);
@@ -351,6 +360,7 @@ void YearEditSheet::refresh() {
     m_preview->setVisible(preview.has_value());
     if (preview) {
         m_newGenre->setText(composeGenreWithLabel(ManualLook::shownGenre(m_model.file().genre), *preview));
+        m_newGenre->setToolTip(ManualLook::plainToolTip(m_newGenre->text()));
     }
     m_save->setEnabled(m_model.isValid());
     QTimer::singleShot(0, this, &YearEditSheet::fitHeight);
