@@ -36,7 +36,7 @@ protected:
 
 private:
     void buildUi();
-    void refreshLogBackground();
+    void refreshColours();
     void connectViewModel();
     void retranslate();
     void refreshHeader();
