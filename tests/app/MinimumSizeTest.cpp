@@ -12,6 +12,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QPushButton>
 #include <QHeaderView>
 #include <QLabel>
 #include <QTabBar>
@@ -88,6 +90,10 @@ TEST(MinimumSize, EveryScreenFitsInGermanAndEnglish) {
         window.resize(window.minimumSize());
         window.show();
         ASSERT_EQ(window.size(), QSize(900, 600));
+        // Qt's own texts (dialogs, standard buttons) speak the program's language.
+        QDialogButtonBox qtButtons(QDialogButtonBox::Cancel);
+        EXPECT_EQ(qtButtons.button(QDialogButtonBox::Cancel)->text(),
+                  language == AppLanguage::german ? "Abbrechen" : "Cancel");
         auto& manual = static_cast<ManualModeView*>(window.page(ContentView::AppTab::manual))->viewModel();
         manual.addFiles({file});
         ASSERT_TRUE(QTest::qWaitFor([&] { return !manual.files().isEmpty() && !manual.isBusy(); }, 10000));
