@@ -264,6 +264,7 @@ TEST(ShellTest, LanguageChangeKeepsTheScreens) {
     }
     EXPECT_EQ(app.appMenu()->actions().at(0)->shortcut(), QKeySequence());
     EXPECT_EQ(app.appMenu()->actions().at(4)->shortcut(), QKeySequence(QKeySequence::Quit));
+    EXPECT_EQ(app.appMenu()->actions().at(3)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Comma));
 }
 
 TEST(ShellTest, HelpTable) {

@@ -21,6 +21,7 @@
 #include <QLocale>
 #include <QPainter>
 #include <QProgressBar>
+#include <QScrollBar>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QStyle>
@@ -371,6 +372,22 @@ void AutoModeView::buildUi() {
     m_logView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_logView->setSpacing(1);
     refreshColours();
+    // The newest line stays in sight unless the user scrolled up: while the
+    // view is at its end, a longer list or a smaller view (the completion
+    // panel, a smaller window) moves it to the new end.
+    QScrollBar* logBar = m_logView->verticalScrollBar();
+    connect(logBar, &QScrollBar::valueChanged, this, [this, logBar](int value) {
+        if (!m_scrollingLog) {
+            m_followLog = value >= logBar->maximum();
+        }
+    });
+    connect(logBar, &QScrollBar::rangeChanged, this, [this, logBar](int, int maximum) {
+        if (m_followLog) {
+            m_scrollingLog = true;
+            logBar->setValue(maximum);
+            m_scrollingLog = false;
+        }
+    });
     auto* copy = new QAction(m_logView);
     copy->setShortcut(QKeySequence::Copy);
     copy->setShortcutContext(Qt::WidgetShortcut);
@@ -414,6 +431,7 @@ void AutoModeView::buildUi() {
     m_review->setStyleSheet(QStringLiteral("QPushButton { background-color: rgb(230,126,0); color: white; "
                                            "border-radius: 5px; padding: 4px 10px; }"));
     m_undo = new QPushButton(symbolIcon(QStringLiteral("arrow.uturn.backward")), {}, m_panel);
+    m_undo->setObjectName(QStringLiteral("undoButton"));
     panel->addWidget(m_panelIcon);
     panel->addLayout(panelText);
     panel->addStretch(1);
@@ -455,8 +473,7 @@ void AutoModeView::connectViewModel() {
     connect(m_vm, &VM::logEntryAppended, this, [this](const VM::LogEntry& entry, int dropped) {
         m_logModel->append(entry, dropped);
         refreshLogHint();
-        // Follow the newest entry while the list grows.
-        if (dropped == 0) {
+        if (m_followLog) {
             m_logView->scrollToBottom();
         }
     });
@@ -477,10 +494,6 @@ void AutoModeView::retranslate() {
         m_statLabels[i]->setText(localizedText(QString::fromUtf8(german[i]), QString::fromUtf8(english[i])));
     }
     m_overallLabel->setText(localizedText("Gesamt", "Overall"));
-    m_undo->setText(localizedText("Rückgängig", "Undo"));
-    m_undo->setToolTip(localizedText(
-        "Alle Schreibvorgänge dieses Durchlaufs rückgängig machen. Nur bis zum nächsten App-Start verfügbar.",
-        "Undo all writes from this run. Only available until the next app launch."));
     refreshHeader();
     refreshProgress();
     refreshStatistics();
@@ -601,6 +614,22 @@ void AutoModeView::refreshPanel() {
     m_review->setVisible(hasProblemFiles);
     m_undo->setVisible(m_vm->canUndo() && !m_vm->isRunning());
     m_undo->setEnabled(!m_vm->writesBlocked());
+    // Says what it restores: how many files, and from which run when a later one wrote nothing.
+    const AutoModeViewModel::UndoTarget undo = m_vm->undoTarget();
+    const QString files = QString::number(undo.files) +
+                          (undo.files == 1 ? localizedText(" Datei", " file") : localizedText(" Dateien", " files"));
+    const QString started = timeOfDay(undo.runStarted);
+    m_undo->setText(undo.latestRun ? localizedText("Rückgängig (", "Undo (") + files + QLatin1Char(')')
+                                   : localizedText("Durchlauf von ", "Undo run of ") + started +
+                                         localizedText(" rückgängig (", " (") + files + QLatin1Char(')'));
+    m_undo->setToolTip(
+        (undo.latestRun ? QString()
+                        : localizedText("Dieser Durchlauf hat nichts geschrieben. ", "This run wrote nothing. ")) +
+        localizedText("Stellt die Genre-Tags von ", "Restores the genre tags of ") + files +
+        (undo.latestRun ? localizedText(" dieses Durchlaufs", " from this run")
+                        : localizedText(" aus dem Durchlauf von ", " from the run of ") + started) +
+        localizedText(" wieder her. Nur bis zum nächsten App-Start verfügbar.",
+                      ". Only available until the next app launch."));
 }
 
 void AutoModeView::chooseFolder() {

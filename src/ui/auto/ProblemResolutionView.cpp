@@ -350,11 +350,8 @@ void ProblemResolutionView::buildUi() {
     auto* footer = new QHBoxLayout;
     footer->setContentsMargins(16, 12, 16, 12);
     footer->setSpacing(12);
+    // In the normal button colour: a grey text reads as a disabled button.
     m_skipAll = plainButton(this);
-    // A button draws its text in ButtonText: give it the secondary colour.
-    QPalette secondary = m_skipAll->palette();
-    secondary.setColor(QPalette::ButtonText, secondary.color(QPalette::PlaceholderText));
-    m_skipAll->setPalette(secondary);
     m_cancel = plainButton(this);
     m_updateSelected = plainButton(this);
     QFont prominent = m_updateSelected->font();

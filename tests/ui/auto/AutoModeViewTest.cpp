@@ -82,8 +82,19 @@ TEST(AutoModeView, RunReviewAndUndoThroughTheScreen) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return view.problemSheet() == nullptr; }, 2000));
 
     EXPECT_EQ(f.genreOf("a001.mp3"), "House 80er");
-    QPushButton* undo = button(view, "Undo");
-    ASSERT_TRUE(undo && undo->isVisible() && undo->isEnabled());
+    auto* undo = view.findChild<QPushButton*>("undoButton");
+    EXPECT_EQ(undo->text(), "Undo (2 files)");
+    // A second run writes nothing: Undo says it reaches back to the first.
+    QTest::mouseClick(button(view, "Start"), Qt::LeftButton);
+    ASSERT_TRUE(AutoRunFixture::awaitFinished(vm));
+    EXPECT_TRUE(undo->text().startsWith("Undo run of ") && undo->text().endsWith(" (2 files)")) << undo->text().toStdString();
+    // The newest line stays in sight when the window gets smaller.
+    view.resize(900, 300);
+    auto* log = view.findChild<QListView*>();
+    QTest::qWait(50);
+    EXPECT_LE(log->visualRect(log->model()->index(log->model()->rowCount() - 1, 0)).bottom(),
+              log->viewport()->height());
+    ASSERT_TRUE(undo->isVisible() && undo->isEnabled());
     QTest::mouseClick(undo, Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !vm.isRunning(); }, 20000));
     EXPECT_FALSE(undo->isVisible());
