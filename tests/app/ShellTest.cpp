@@ -312,6 +312,15 @@ TEST(ShellTest, HelpViewFormatsAndPlaceholder) {
     first.setMarkdown(view.findChildren<QLabel*>(QStringLiteral("helpItem")).at(0)->text());
     EXPECT_TRUE(first.toPlainText().startsWith(QStringLiteral("1. Existing year tag")))
         << first.toPlainText().toStdString();
+    // Bold and italic words show as such, never with their asterisks.
+    for (const HelpTopic& topic : helpTopics()) {
+        view.selectTopic(topic.id);
+        for (const QLabel* item : view.findChildren<QLabel*>(QStringLiteral("helpItem"))) {
+            QTextDocument shown;
+            shown.setMarkdown(item->text());
+            EXPECT_FALSE(shown.toPlainText().contains(QLatin1Char('*'))) << shown.toPlainText().toStdString();
+        }
+    }
 
     view.selectTopic(std::nullopt);
     EXPECT_EQ(view.selectedTopic(), std::nullopt);

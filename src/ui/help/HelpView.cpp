@@ -37,9 +37,10 @@ QLabel* plainLabel() {
 }
 
 // Item texts are inline Markdown: a leading "1. ", "- " or "# " is text, not
-// the start of a list or a heading.
+// the start of a list or a heading. A leading "**Undo**" is bold, not a list.
 QString inlineMarkdown(const QString& text) {
-    static const QRegularExpression blockStart(QStringLiteral(R"(^(\d+)([.)]\s)|^([-+*#>]))"));
+    static const QRegularExpression blockStart(
+        QStringLiteral(R"(^(\d+)([.)]\s)|^([-+*](?=\s|$)|#{1,6}(?=\s|$)|>))"));
     QString out = text;
     const QRegularExpressionMatch match = blockStart.match(out);
     if (match.hasMatch()) {
