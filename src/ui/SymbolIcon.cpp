@@ -12,7 +12,9 @@
 namespace {
 
 enum class Mark { none, check, cross, exclamation, info, question, forward, uturn };
-enum class Shape { ring, disc, triangle, solidTriangle, clock, magnifier, funnel, bulb, document, notes, bare };
+enum class Shape {
+    ring, disc, triangle, solidTriangle, clock, magnifier, funnel, bulb, document, notes, gear, calendar, bare
+};
 
 struct Drawn {
     Shape shape;
@@ -42,6 +44,8 @@ const QHash<QString, Drawn>& drawnSymbols() {
         {QStringLiteral("lightbulb.fill"), {Shape::bulb, Mark::none}},
         {QStringLiteral("arrow.down.doc"), {Shape::document, Mark::none}},
         {QStringLiteral("music.note.list"), {Shape::notes, Mark::none}},
+        {QStringLiteral("gear"), {Shape::gear, Mark::none}},
+        {QStringLiteral("calendar.badge.plus"), {Shape::calendar, Mark::none}},
     };
     return drawn;
 }
@@ -168,6 +172,32 @@ void drawSymbol(QPainter* p, const Drawn& symbol, const QColor& color) {
         p->drawPolyline(QList<QPointF>{{17, 17}, {17, 3.5}, {21, 5}});
         p->setBrush(color);
         p->drawEllipse(QPointF(14.3, 17.5), 2.8, 2.2);
+        break;
+    case Shape::gear: {
+        QPainterPath wheel;
+        wheel.setFillRule(Qt::WindingFill);
+        wheel.addEllipse(QPointF(12, 12), 7.5, 7.5);
+        for (int tooth = 0; tooth < 8; ++tooth) {
+            QTransform turn;
+            turn.translate(12, 12).rotate(tooth * 45.0).translate(-12, -12);
+            QPainterPath rect;
+            rect.addRect(QRectF(10.2, 1.8, 3.6, 5));
+            wheel.addPath(turn.map(rect));
+        }
+        QPainterPath hole;
+        hole.addEllipse(QPointF(12, 12), 3, 3);
+        p->setPen(Qt::NoPen);
+        p->setBrush(color);
+        p->drawPath(wheel.simplified().subtracted(hole));
+        break;
+    }
+    case Shape::calendar:
+        p->drawRoundedRect(QRectF(3, 4.5, 18, 16.5), 2.5, 2.5);
+        p->drawLine(QPointF(3, 9.5), QPointF(21, 9.5));
+        p->drawLine(QPointF(8, 2.5), QPointF(8, 6));
+        p->drawLine(QPointF(16, 2.5), QPointF(16, 6));
+        p->drawLine(QPointF(12, 12.5), QPointF(12, 18.5));
+        p->drawLine(QPointF(9, 15.5), QPointF(15, 15.5));
         break;
     case Shape::bare:
         break;

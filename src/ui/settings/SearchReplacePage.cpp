@@ -38,6 +38,10 @@ SearchReplacePage::SearchReplacePage(SettingsViewModel& viewModel, QWidget* pare
     m_ruleTable->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_ruleTable->horizontalHeader()->setSectionResizeMode(DecadeRuleTableModel::labelColumn,
                                                           QHeaderView::Stretch);
+    // Any year a rule may hold is shown whole.
+    for (int column : {DecadeRuleTableModel::fromColumn, DecadeRuleTableModel::toColumn}) {
+        m_ruleTable->horizontalHeader()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    }
     m_ruleSection.content->addWidget(m_ruleTable);
     connect(m_ruleTable, &QTableView::clicked, this, [this](const QModelIndex& index) {
         if (index.column() == DecadeRuleTableModel::removeColumn) {
