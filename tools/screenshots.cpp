@@ -70,7 +70,8 @@ bool save(QWidget* widget, const QString& path) {
 
 int main(int argc, char* argv[]) {
     if (argc != 3 && argc != 5) {
-        std::fprintf(stderr, "usage: %s <fixtures/scan folder> <output folder> [en|de light|dark]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s <fixtures/scan folder> <output folder> [en|de light|dark]\n",
+                     argv[0]);
         return 2;
     }
     const bool variant = argc == 5;
@@ -89,7 +90,9 @@ int main(int argc, char* argv[]) {
 
     AppSettings& settings = AppSettings::shared();
     settings.setAppLanguage(german ? AppLanguage::german : AppLanguage::english);
-    settings.setAppearance(dark ? AppAppearance::dark : variant ? AppAppearance::light : settings.appearance());
+    settings.setAppearance(dark      ? AppAppearance::dark
+                           : variant ? AppAppearance::light
+                                     : settings.appearance());
     settings.setUseMusicBrainz(false);
     settings.setUseSpotify(false);
     settings.setUseDiscogs(false);
@@ -125,7 +128,8 @@ int main(int argc, char* argv[]) {
     if (variant) {
         MusicFile sample = manual->viewModel().files().first();
         sample.title = QString(3000, QLatin1Char('W'));
-        YearEditSheet sheet(sample, [](std::optional<int>) {}, &window);
+        YearEditSheet sheet(
+            sample, [](std::optional<int>) {}, &window);
         sheet.show();
         ok = save(&sheet, output + QStringLiteral("/year-sheet.png")) && ok;
     }

@@ -63,7 +63,8 @@ void followLanguageInQtTexts() {
     const bool wanted = localizedText(QStringLiteral("de"), QStringLiteral("en")) == QLatin1String("de");
     if (wanted && german == nullptr) {
         auto* translator = new QTranslator(qApp);
-        if (translator->load(QStringLiteral("qtbase_de"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        if (translator->load(QStringLiteral("qtbase_de"),
+                             QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
             QCoreApplication::installTranslator(translator);
             german = translator;
         } else {

@@ -23,12 +23,12 @@ constexpr Phrase connected{"Verbindung erfolgreich (", "Connection successful ("
 constexpr Phrase authFailed{"Authentifizierung fehlgeschlagen (", "Authentication failed ("};
 constexpr Phrase serverError{"Server-Fehler ", "Server error "};
 constexpr Phrase noConnection{"Keine Verbindung: ", "No connection: "};
-constexpr Phrase phrases[] = {apiKeyMissing, invalidUrl,  noEndpoint,  invalidEndpoint, invalidResponse,
-                              connected,     authFailed,  serverError, noConnection};
+constexpr Phrase phrases[] = {apiKeyMissing, invalidUrl, noEndpoint,  invalidEndpoint, invalidResponse,
+                              connected,     authFailed, serverError, noConnection};
 
 QString text(const SettingsSnapshot& settings, const Phrase& phrase) {
     return QString::fromUtf8(usesEnglish(settings.appLanguage, systemLanguageCode()) ? phrase.english
-                                                                                       : phrase.german);
+                                                                                     : phrase.german);
 }
 
 AIConnectionTester::Result failure(const SettingsSnapshot& settings, const Phrase& phrase) {

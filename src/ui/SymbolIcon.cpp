@@ -13,7 +13,19 @@ namespace {
 
 enum class Mark { none, check, cross, exclamation, info, question, forward, uturn };
 enum class Shape {
-    ring, disc, triangle, solidTriangle, clock, magnifier, funnel, bulb, document, notes, gear, calendar, bare
+    ring,
+    disc,
+    triangle,
+    solidTriangle,
+    clock,
+    magnifier,
+    funnel,
+    bulb,
+    document,
+    notes,
+    gear,
+    calendar,
+    bare
 };
 
 struct Drawn {
@@ -148,7 +160,8 @@ void drawSymbol(QPainter* p, const Drawn& symbol, const QColor& color) {
         p->drawLine(QPointF(15, 15), QPointF(20.5, 20.5));
         break;
     case Shape::funnel:
-        p->drawPolygon(QList<QPointF>{{3.5, 4.5}, {20.5, 4.5}, {14, 12.5}, {14, 19.5}, {10, 17.5}, {10, 12.5}});
+        p->drawPolygon(
+            QList<QPointF>{{3.5, 4.5}, {20.5, 4.5}, {14, 12.5}, {14, 19.5}, {10, 17.5}, {10, 12.5}});
         break;
     case Shape::bulb: {
         p->setPen(Qt::NoPen);

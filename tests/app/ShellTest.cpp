@@ -312,8 +312,7 @@ TEST(ShellTest, HelpViewFormatsAndPlaceholder) {
     first.setMarkdown(view.findChildren<QLabel*>(QStringLiteral("helpItem")).at(0)->text());
     EXPECT_TRUE(first.toPlainText().startsWith(QStringLiteral("1. Existing year tag")))
         << first.toPlainText().toStdString();
-    // Bold and italic words show as such, never with their asterisks.
-    for (const HelpTopic& topic : helpTopics()) {
+    for (const HelpTopic& topic : helpTopics()) { // bold and italic words show without their asterisks
         view.selectTopic(topic.id);
         for (const QLabel* item : view.findChildren<QLabel*>(QStringLiteral("helpItem"))) {
             QTextDocument shown;

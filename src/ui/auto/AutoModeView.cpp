@@ -21,8 +21,8 @@
 #include <QLocale>
 #include <QPainter>
 #include <QProgressBar>
-#include <QScrollBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QStyle>
 #include <QStyledItemDelegate>
@@ -602,8 +602,9 @@ void AutoModeView::refreshPanel() {
                                .arg(tint.red())
                                .arg(tint.green())
                                .arg(tint.blue()));
-    const QIcon icon = symbolIcon(
-        success ? QStringLiteral("checkmark.circle.fill") : QStringLiteral("exclamationmark.triangle.fill"), tint);
+    const QIcon icon = symbolIcon(success ? QStringLiteral("checkmark.circle.fill")
+                                          : QStringLiteral("exclamationmark.triangle.fill"),
+                                  tint);
     m_panelIcon->setPixmap(icon.pixmap(22, 22));
     m_panelSummary->setText(QString::number(s.updated) + localizedText(" aktualisiert · ", " updated · ") +
                             QString::number(s.skipped) + localizedText(" übersprungen · ", " skipped · ") +
@@ -616,15 +617,17 @@ void AutoModeView::refreshPanel() {
     m_undo->setEnabled(!m_vm->writesBlocked());
     // Says what it restores: how many files, and from which run when a later one wrote nothing.
     const AutoModeViewModel::UndoTarget undo = m_vm->undoTarget();
-    const QString files = QString::number(undo.files) +
-                          (undo.files == 1 ? localizedText(" Datei", " file") : localizedText(" Dateien", " files"));
+    const QString files =
+        QString::number(undo.files) +
+        (undo.files == 1 ? localizedText(" Datei", " file") : localizedText(" Dateien", " files"));
     const QString started = timeOfDay(undo.runStarted);
     m_undo->setText(undo.latestRun ? localizedText("Rückgängig (", "Undo (") + files + QLatin1Char(')')
                                    : localizedText("Durchlauf von ", "Undo run of ") + started +
                                          localizedText(" rückgängig (", " (") + files + QLatin1Char(')'));
     m_undo->setToolTip(
-        (undo.latestRun ? QString()
-                        : localizedText("Dieser Durchlauf hat nichts geschrieben. ", "This run wrote nothing. ")) +
+        (undo.latestRun
+             ? QString()
+             : localizedText("Dieser Durchlauf hat nichts geschrieben. ", "This run wrote nothing. ")) +
         localizedText("Stellt die Genre-Tags von ", "Restores the genre tags of ") + files +
         (undo.latestRun ? localizedText(" dieses Durchlaufs", " from this run")
                         : localizedText(" aus dem Durchlauf von ", " from the run of ") + started) +

@@ -3,9 +3,9 @@
 #include "model/AppLanguage.h"
 #include "model/AppSettings.h"
 #include "ui/SymbolIcon.h"
-#include "ui/manual/ManualLook.h"
 #include "ui/WebLinks.h"
 #include "ui/help/HelpTopics.h"
+#include "ui/manual/ManualLook.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -198,11 +198,12 @@ void HelpView::showDetail() {
                 mark->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
                 if (item.isNote || item.isTip) {
                     mark->setContentsMargins(0, 2, 0, 0);
-                    mark->setPixmap(
-                        symbolIcon(item.isNote ? QStringLiteral("info.circle.fill") : QStringLiteral("lightbulb.fill"),
-                                   ManualLook::statusColor(item.isNote ? QStringLiteral("blue") : QStringLiteral("orange"),
-                                                           mark->palette()))
-                            .pixmap(14, 14));
+                    mark->setPixmap(symbolIcon(item.isNote ? QStringLiteral("info.circle.fill")
+                                                           : QStringLiteral("lightbulb.fill"),
+                                               ManualLook::statusColor(item.isNote ? QStringLiteral("blue")
+                                                                                   : QStringLiteral("orange"),
+                                                                       mark->palette()))
+                                        .pixmap(14, 14));
                 } else {
                     mark->setContentsMargins(0, 0, 0, 0);
                     mark->setTextFormat(Qt::PlainText);

@@ -190,13 +190,14 @@ void ManualModeView::build() {
     YearEditSheet::registerAsProblemSheetEditor();
     m_selection = new TableSelectionViewModel(m_model, this);
     m_folderChooser = [](QWidget* parent, std::function<void(const QString&)> chosen) {
-        auto* dialog = new QFileDialog(
-            parent, localizedText(QStringLiteral("Verzeichnis auswählen"), QStringLiteral("Choose Directory")));
+        auto* dialog = new QFileDialog(parent, localizedText(QStringLiteral("Verzeichnis auswählen"),
+                                                             QStringLiteral("Choose Directory")));
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         dialog->setOption(QFileDialog::DontUseNativeDialog);
         dialog->setOption(QFileDialog::ShowDirsOnly);
         dialog->setFileMode(QFileDialog::Directory);
-        dialog->setLabelText(QFileDialog::Accept, localizedText(QStringLiteral("Wählen"), QStringLiteral("Choose")));
+        dialog->setLabelText(QFileDialog::Accept,
+                             localizedText(QStringLiteral("Wählen"), QStringLiteral("Choose")));
         dialog->setWindowModality(Qt::WindowModal);
         QObject::connect(dialog, &QFileDialog::fileSelected, dialog,
                          [chosen](const QString& path) { chosen(path); });

@@ -257,8 +257,8 @@ void YearEditSheet::build() {
     auto* current = new QVBoxLayout;
     current->setSpacing(2);
     m_currentCaption = heading(box);
-    auto* currentGenre =
-        new ElidingLabel(file.genre.isEmpty() ? kDash : ManualLook::shownGenre(file.genre), Qt::ElideRight, box);
+    auto* currentGenre = new ElidingLabel(file.genre.isEmpty() ? kDash : ManualLook::shownGenre(file.genre),
+                                          Qt::ElideRight, box);
     currentGenre->setFont(ManualLook::callout(font()));
     current->addWidget(m_currentCaption);
     current->addWidget(currentGenre);

@@ -108,12 +108,13 @@ AIProviderPage::AIProviderPage(SettingsViewModel& viewModel, QWidget* parent)
     m_section.content->addLayout(resultRow);
     connect(m_test, &QPushButton::clicked, this, [this] { m_vm.testConnection(); });
     connect(m_reset, &QPushButton::clicked, this, [this] {
-        askFirst(this,
-                 text(QStringLiteral("KI-Einstellungen zurücksetzen?"), QStringLiteral("Reset the AI settings?")),
-                 text(QStringLiteral("API-Schlüssel, Modell und Endpunkt werden gelöscht."),
-                      QStringLiteral("The API key, model and endpoint are cleared.")),
-                 text(QStringLiteral("Zurücksetzen"), QStringLiteral("Reset")),
-                 text(QStringLiteral("Abbrechen"), QStringLiteral("Cancel")), [this] { m_vm.reset(); });
+        askFirst(
+            this,
+            text(QStringLiteral("KI-Einstellungen zurücksetzen?"), QStringLiteral("Reset the AI settings?")),
+            text(QStringLiteral("API-Schlüssel, Modell und Endpunkt werden gelöscht."),
+                 QStringLiteral("The API key, model and endpoint are cleared.")),
+            text(QStringLiteral("Zurücksetzen"), QStringLiteral("Reset")),
+            text(QStringLiteral("Abbrechen"), QStringLiteral("Cancel")), [this] { m_vm.reset(); });
     });
     m_layout->addStretch(1);
 
@@ -171,8 +172,9 @@ void AIProviderPage::refresh() {
         setText(m_result, result->text);
         const QColor color = resultColor(result->success, palette());
         ui::setTextColor(m_result, color);
-        const QIcon symbol = symbolIcon(
-            result->success ? QStringLiteral("checkmark.circle.fill") : QStringLiteral("xmark.circle.fill"), color);
+        const QIcon symbol = symbolIcon(result->success ? QStringLiteral("checkmark.circle.fill")
+                                                        : QStringLiteral("xmark.circle.fill"),
+                                        color);
         m_resultIcon->setPixmap(symbol.pixmap(14, 14));
     }
     retranslate();

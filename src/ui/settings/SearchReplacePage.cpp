@@ -72,11 +72,14 @@ SearchReplacePage::SearchReplacePage(SettingsViewModel& viewModel, QWidget* pare
     makeCaption(m_ruleRestore);
     ruleFooter->addWidget(m_ruleRestore, 0, Qt::AlignTop);
     connect(m_ruleRestore, &QPushButton::clicked, this, [this] {
-        askFirst(this, text(QStringLiteral("Standardregeln wiederherstellen?"), QStringLiteral("Restore the default rules?")),
+        askFirst(this,
+                 text(QStringLiteral("Standardregeln wiederherstellen?"),
+                      QStringLiteral("Restore the default rules?")),
                  text(QStringLiteral("Hinzugefügte, geänderte und importierte Regeln gehen verloren."),
                       QStringLiteral("Added, changed and imported rules are lost.")),
                  text(QStringLiteral("Standard wiederherstellen"), QStringLiteral("Restore Defaults")),
-                 text(QStringLiteral("Abbrechen"), QStringLiteral("Cancel")), [this] { m_vm.restoreDefaultRules(); });
+                 text(QStringLiteral("Abbrechen"), QStringLiteral("Cancel")),
+                 [this] { m_vm.restoreDefaultRules(); });
     });
 
     // The genre lookup.
@@ -161,7 +164,8 @@ SearchReplacePage::SearchReplacePage(SettingsViewModel& viewModel, QWidget* pare
                  text(QStringLiteral("Hinzugefügte, geänderte und importierte Zuordnungen gehen verloren."),
                       QStringLiteral("Added, changed and imported mappings are lost.")),
                  text(QStringLiteral("Standard wiederherstellen"), QStringLiteral("Restore Defaults")),
-                 text(QStringLiteral("Abbrechen"), QStringLiteral("Cancel")), [this] { m_vm.restoreDefaultMappings(); });
+                 text(QStringLiteral("Abbrechen"), QStringLiteral("Cancel")),
+                 [this] { m_vm.restoreDefaultMappings(); });
     });
     m_layout->addStretch(1);
 

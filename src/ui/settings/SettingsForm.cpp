@@ -113,11 +113,12 @@ void askFirst(QWidget* parent, const QString& question, const QString& detail, c
     box->setEscapeButton(no);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
-    QObject::connect(box, &QMessageBox::buttonClicked, box, [yes, then = std::move(then)](QAbstractButton* b) {
-        if (b == yes && then) {
-            then();
-        }
-    });
+    QObject::connect(box, &QMessageBox::buttonClicked, box,
+                     [yes, then = std::move(then)](QAbstractButton* b) {
+                         if (b == yes && then) {
+                             then();
+                         }
+                     });
     box->open();
 }
 

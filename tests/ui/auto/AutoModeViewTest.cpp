@@ -84,12 +84,10 @@ TEST(AutoModeView, RunReviewAndUndoThroughTheScreen) {
     EXPECT_EQ(f.genreOf("a001.mp3"), "House 80er");
     auto* undo = view.findChild<QPushButton*>("undoButton");
     EXPECT_EQ(undo->text(), "Undo (2 files)");
-    // A second run writes nothing: Undo says it reaches back to the first.
-    QTest::mouseClick(button(view, "Start"), Qt::LeftButton);
+    QTest::mouseClick(button(view, "Start"), Qt::LeftButton); // writes nothing: Undo reaches back
     ASSERT_TRUE(AutoRunFixture::awaitFinished(vm));
-    EXPECT_TRUE(undo->text().startsWith("Undo run of ") && undo->text().endsWith(" (2 files)")) << undo->text().toStdString();
-    // The newest line stays in sight when the window gets smaller.
-    view.resize(900, 300);
+    EXPECT_TRUE(undo->text().startsWith("Undo run of ") && undo->text().endsWith(" (2 files)"));
+    view.resize(900, 300); // the newest log line stays in sight in a smaller window
     auto* log = view.findChild<QListView*>();
     QTest::qWait(50);
     EXPECT_LE(log->visualRect(log->model()->index(log->model()->rowCount() - 1, 0)).bottom(),
