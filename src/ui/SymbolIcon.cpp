@@ -8,6 +8,7 @@
 #include <QStyle>
 
 #include <algorithm>
+#include <tuple>
 
 namespace {
 
@@ -24,6 +25,7 @@ enum class Shape {
     document,
     notes,
     gear,
+    gears,
     calendar,
     bare
 };
@@ -57,6 +59,7 @@ const QHash<QString, Drawn>& drawnSymbols() {
         {QStringLiteral("arrow.down.doc"), {Shape::document, Mark::none}},
         {QStringLiteral("music.note.list"), {Shape::notes, Mark::none}},
         {QStringLiteral("gear"), {Shape::gear, Mark::none}},
+        {QStringLiteral("gearshape.2"), {Shape::gears, Mark::none}},
         {QStringLiteral("calendar.badge.plus"), {Shape::calendar, Mark::none}},
     };
     return drawn;
@@ -204,6 +207,16 @@ void drawSymbol(QPainter* p, const Drawn& symbol, const QColor& color) {
         p->drawPath(wheel.simplified().subtracted(hole));
         break;
     }
+    case Shape::gears:
+        // Two gears in mesh: a large one top left, a small one bottom right.
+        for (const auto& [x, y, scale] : {std::tuple{-1.0, -1.0, 0.62}, std::tuple{9.5, 9.5, 0.5}}) {
+            p->save();
+            p->translate(x + 2, y + 2);
+            p->scale(scale, scale);
+            drawSymbol(p, {Shape::gear, Mark::none}, color);
+            p->restore();
+        }
+        break;
     case Shape::calendar:
         p->drawRoundedRect(QRectF(3, 4.5, 18, 16.5), 2.5, 2.5);
         p->drawLine(QPointF(3, 9.5), QPointF(21, 9.5));
