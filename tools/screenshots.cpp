@@ -2,8 +2,10 @@
 // offscreen, over copies of the scan fixtures: Manual mode after a scan, Auto
 // mode after a run, the settings window and help. No network is used: every
 // lookup source is off and the AI provider points at a closed local port.
+// Given a language and an appearance, it shows the windows at their minimum
+// size in them (for checking the screens) and adds the year sheet.
 //
-//     velmora_screenshots <fixtures/scan folder> <output folder>
+//     velmora_screenshots <fixtures/scan folder> <output folder> [en|de light|dark]
 #include "app/ContentView.h"
 #include "app/DisclaimerView.h"
 #include "model/AppLanguage.h"
@@ -12,6 +14,7 @@
 #include "ui/auto/AutoModeView.h"
 #include "ui/manual/ManualModeView.h"
 #include "ui/manual/ManualModeViewModel.h"
+#include "ui/manual/YearEditSheet.h"
 #include "ui/settings/SettingsWindow.h"
 
 #include <QApplication>
@@ -66,10 +69,14 @@ bool save(QWidget* widget, const QString& path) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s <fixtures/scan folder> <output folder>\n", argv[0]);
+    if (argc != 3 && argc != 5) {
+        std::fprintf(stderr, "usage: %s <fixtures/scan folder> <output folder> [en|de light|dark]\n",
+                     argv[0]);
         return 2;
     }
+    const bool variant = argc == 5;
+    const bool german = variant && qstrcmp(argv[3], "de") == 0;
+    const bool dark = variant && qstrcmp(argv[4], "dark") == 0;
     QTemporaryDir home;
     for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"}) {
         const QString dir = home.path() + QLatin1Char('/') + QLatin1String(name);
@@ -82,7 +89,10 @@ int main(int argc, char* argv[]) {
     QDir().mkpath(output);
 
     AppSettings& settings = AppSettings::shared();
-    settings.setAppLanguage(AppLanguage::english);
+    settings.setAppLanguage(german ? AppLanguage::german : AppLanguage::english);
+    settings.setAppearance(dark      ? AppAppearance::dark
+                           : variant ? AppAppearance::light
+                                     : settings.appearance());
     settings.setUseMusicBrainz(false);
     settings.setUseSpotify(false);
     settings.setUseDiscogs(false);
@@ -99,7 +109,7 @@ int main(int argc, char* argv[]) {
     }
 
     ContentView window(settings, SplashTimings{std::chrono::milliseconds(0), std::chrono::milliseconds(0)});
-    window.resize(1180, 720);
+    window.resize(variant ? window.minimumSize() : QSize(1180, 720));
     window.show();
     bool ok = waitFor([&] { return window.splash() == nullptr; });
 
@@ -115,6 +125,14 @@ int main(int argc, char* argv[]) {
     manual->viewModel().startScan();
     ok = waitFor([&] { return !manual->viewModel().files().isEmpty() && !manual->viewModel().isScanning(); }) && ok;
     ok = save(&window, output + QStringLiteral("/manual-mode.png")) && ok;
+    if (variant) {
+        MusicFile sample = manual->viewModel().files().first();
+        sample.title = QString(3000, QLatin1Char('W'));
+        YearEditSheet sheet(
+            sample, [](std::optional<int>) {}, &window);
+        sheet.show();
+        ok = save(&sheet, output + QStringLiteral("/year-sheet.png")) && ok;
+    }
 
     window.selectTab(ContentView::AppTab::automatic);
     automatic->viewModel()->selectDirectory(autoFolder);

@@ -13,10 +13,13 @@
 #include "ui/help/HelpTopics.h"
 #include "ui/help/HelpView.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QEasingCurve>
+#include <QLibraryInfo>
 #include <QTabWidget>
 #include <QTimer>
+#include <QTranslator>
 #include <QVariantAnimation>
 
 namespace {
@@ -51,6 +54,27 @@ TabPages makeTabPages(AppSettings& settings, QWidget* parent) {
         new SettingsView(settings, parent),
         new HelpView(topics.isEmpty() ? std::nullopt : std::optional(topics.first().id), parent),
     };
+}
+
+// Qt's own texts (file dialog, standard buttons, line-edit menu) in the
+// language of the program's: German from Qt's translations, else Qt's English.
+void followLanguageInQtTexts() {
+    static QTranslator* german = nullptr;
+    const bool wanted = localizedText(QStringLiteral("de"), QStringLiteral("en")) == QLatin1String("de");
+    if (wanted && german == nullptr) {
+        auto* translator = new QTranslator(qApp);
+        if (translator->load(QStringLiteral("qtbase_de"),
+                             QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+            QCoreApplication::installTranslator(translator);
+            german = translator;
+        } else {
+            delete translator; // not installed: Qt's texts stay English
+        }
+    } else if (!wanted && german != nullptr) {
+        QCoreApplication::removeTranslator(german);
+        delete german;
+        german = nullptr;
+    }
 }
 
 } // namespace
@@ -105,6 +129,7 @@ void ContentView::applyAppearance() {
 }
 
 void ContentView::retranslate() {
+    followLanguageInQtTexts();
     for (int i = 0; i < m_tabs->count(); ++i) {
         m_tabs->setTabText(
             i, localizedText(QString::fromUtf8(tabSpecs[i].german), QString::fromUtf8(tabSpecs[i].english)));

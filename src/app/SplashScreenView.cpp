@@ -1,5 +1,7 @@
 #include "app/SplashScreenView.h"
 
+#include "ui/PlainWidgets.h"
+
 #include "model/AppLanguage.h"
 #include "model/AppVersion.h"
 
@@ -128,7 +130,7 @@ void SplashScreenView::paintEvent(QPaintEvent*) {
     captionFont.setPixelSize(11);
 
     const QPixmap icon = QApplication::windowIcon().pixmap(90, 90);
-    const QPixmap logo(QStringLiteral(":/images/OrvekLogo.png"));
+    const QPixmap logo = ui::makerLogo(pal);
     const int logoHeight = logo.isNull() ? 0 : qRound(200.0 * logo.height() / logo.width());
     const int titleHeight = QFontMetrics(titleFont).height();
     const int monoHeight = QFontMetrics(monoFont).height();

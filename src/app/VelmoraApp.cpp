@@ -37,7 +37,12 @@ VelmoraApp::VelmoraApp(SplashTimings timings, std::shared_ptr<const UpdateCheckS
     m_updateAction = m_menu->addAction(QString(), this, &VelmoraApp::runUpdateCheck);
     m_menu->addSeparator();
     m_settingsAction = m_menu->addAction(QString(), this, &VelmoraApp::showSettingsWindow);
-    m_settingsAction->setShortcut(QKeySequence::Preferences);
+    // Ctrl+, as on other desktops; the platform's own key for preferences where it has one.
+    QList<QKeySequence> preferences = QKeySequence::keyBindings(QKeySequence::Preferences);
+    if (!preferences.contains(QKeySequence(Qt::CTRL | Qt::Key_Comma))) {
+        preferences.prepend(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    }
+    m_settingsAction->setShortcuts(preferences);
     m_quitAction = m_menu->addAction(QString(), m_window.get(), &ContentView::close);
     m_quitAction->setShortcut(QKeySequence::Quit);
     retranslate();

@@ -8,13 +8,31 @@
 
 namespace {
 
-QString text(const SettingsSnapshot& settings, const QString& german, const QString& english) {
-    return usesEnglish(settings.appLanguage, systemLanguageCode()) ? english : german;
+struct Phrase {
+    const char* german;
+    const char* english;
+};
+
+// Every verdict begins with one of these; the rest is a number or curl's own text.
+constexpr Phrase apiKeyMissing{"API-Schlüssel fehlt", "API key missing"};
+constexpr Phrase invalidUrl{"Ungültige URL", "Invalid URL"};
+constexpr Phrase noEndpoint{"Kein Endpoint konfiguriert", "No endpoint configured"};
+constexpr Phrase invalidEndpoint{"Ungültige Endpoint-URL", "Invalid endpoint URL"};
+constexpr Phrase invalidResponse{"Ungültige Antwort", "Invalid response"};
+constexpr Phrase connected{"Verbindung erfolgreich (", "Connection successful ("};
+constexpr Phrase authFailed{"Authentifizierung fehlgeschlagen (", "Authentication failed ("};
+constexpr Phrase serverError{"Server-Fehler ", "Server error "};
+constexpr Phrase noConnection{"Keine Verbindung: ", "No connection: "};
+constexpr Phrase phrases[] = {apiKeyMissing, invalidUrl, noEndpoint,  invalidEndpoint, invalidResponse,
+                              connected,     authFailed, serverError, noConnection};
+
+QString text(const SettingsSnapshot& settings, const Phrase& phrase) {
+    return QString::fromUtf8(usesEnglish(settings.appLanguage, systemLanguageCode()) ? phrase.english
+                                                                                     : phrase.german);
 }
 
-AIConnectionTester::Result failure(const SettingsSnapshot& settings, const char* german,
-                                   const char* english) {
-    return {false, text(settings, QString::fromUtf8(german), QString::fromUtf8(english))};
+AIConnectionTester::Result failure(const SettingsSnapshot& settings, const Phrase& phrase) {
+    return {false, text(settings, phrase)};
 }
 
 } // namespace
@@ -30,13 +48,13 @@ AIConnectionTester::buildRequest(const SettingsSnapshot& settings) const {
         // The key as every lookup uses it.
         const std::optional<QString> key = AIExchange::usableKey(settings.apiKey);
         if (!key) {
-            return failure(settings, "API-Schlüssel fehlt", "API key missing");
+            return failure(settings, apiKeyMissing);
         }
         const bool claude = provider == AIProviderType::claude;
         const std::optional<QUrl> url =
             AIExchange::usableUrl(claude ? m_endpoints.anthropicModels : m_endpoints.openAIModels);
         if (!url) {
-            return failure(settings, "Ungültige URL", "Invalid URL");
+            return failure(settings, invalidUrl);
         }
         request.url = *url;
         request.timeout = cloudTimeout;
@@ -53,14 +71,14 @@ AIConnectionTester::buildRequest(const SettingsSnapshot& settings) const {
     }
 
     if (provider == AIProviderType::custom && TextUtil::trimWs(settings.customEndpoint).isEmpty()) {
-        return failure(settings, "Kein Endpoint konfiguriert", "No endpoint configured");
+        return failure(settings, noEndpoint);
     }
     // The same address the lookups and the availability check use.
     const QString path =
         provider == AIProviderType::ollama ? QStringLiteral("/api/tags") : QStringLiteral("/v1/models");
     const AIExchange::Address address = AIExchange::localAddress(settings, path);
     if (!address.url) {
-        return failure(settings, "Ungültige Endpoint-URL", "Invalid endpoint URL");
+        return failure(settings, invalidEndpoint);
     }
     request.url = *address.url;
     request.timeout = provider == AIProviderType::custom ? customTimeout : localTimeout;
@@ -70,20 +88,15 @@ AIConnectionTester::buildRequest(const SettingsSnapshot& settings) const {
 AIConnectionTester::Result AIConnectionTester::classify(int status, const SettingsSnapshot& settings) {
     const QString number = QString::number(status);
     if (status <= 0) {
-        return failure(settings, "Ungültige Antwort", "Invalid response");
+        return failure(settings, invalidResponse);
     }
     if (status >= 200 && status <= 299) {
-        return {true, text(settings, QStringLiteral("Verbindung erfolgreich ("),
-                           QStringLiteral("Connection successful (")) +
-                          number + QLatin1Char(')')};
+        return {true, text(settings, connected) + number + QLatin1Char(')')};
     }
     if (status == 401 || status == 403) {
-        return {false, text(settings, QStringLiteral("Authentifizierung fehlgeschlagen ("),
-                            QStringLiteral("Authentication failed (")) +
-                           number + QLatin1Char(')')};
+        return {false, text(settings, authFailed) + number + QLatin1Char(')')};
     }
-    return {false,
-            text(settings, QStringLiteral("Server-Fehler "), QStringLiteral("Server error ")) + number};
+    return {false, text(settings, serverError) + number};
 }
 
 AIConnectionTester::Result AIConnectionTester::run(const SettingsSnapshot& settings,
@@ -96,10 +109,20 @@ AIConnectionTester::Result AIConnectionTester::run(const SettingsSnapshot& setti
         const HttpResponse response = m_http.send(std::get<HttpRequest>(built), cancel);
         return classify(response.status, settings);
     } catch (const HttpError& error) {
-        return {false,
-                text(settings, QStringLiteral("Keine Verbindung: "), QStringLiteral("No connection: ")) +
-                    error.description()};
+        return {false, text(settings, noConnection) + error.description()};
     }
+}
+
+QString AIConnectionTester::relocalized(const QString& message, const SettingsSnapshot& settings) {
+    for (const Phrase& phrase : phrases) {
+        for (const char* said : {phrase.german, phrase.english}) {
+            const QString saidText = QString::fromUtf8(said);
+            if (message.startsWith(saidText)) {
+                return text(settings, phrase) + message.mid(saidText.size());
+            }
+        }
+    }
+    return message;
 }
 
 QStringList AIConnectionTester::fetchModels(std::shared_ptr<const SettingsSnapshot> settings,

@@ -43,6 +43,9 @@ public:
     // The verdict for an answer's status, in the language of `settings`.
     static Result classify(int status, const SettingsSnapshot& settings);
 
+    // A verdict of run() in the language of `settings` (a language switch while it is shown).
+    static QString relocalized(const QString& message, const SettingsSnapshot& settings);
+
     // The selected provider's models (empty when they cannot be listed).
     QStringList fetchModels(std::shared_ptr<const SettingsSnapshot> settings,
                             const CancelToken& cancel = CancelToken()) const;

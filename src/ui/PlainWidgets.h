@@ -4,6 +4,8 @@
 
 class QColor;
 class QLabel;
+class QPalette;
+class QPixmap;
 class QWidget;
 
 // Small pieces every screen builds its widgets from.
@@ -14,5 +16,9 @@ void setTextColor(QWidget* widget, const QColor& color);
 
 // A label that shows its text as it is: names, tags and errors may hold markup.
 QLabel* plainLabel(QWidget* parent, const QString& text = {});
+
+// The maker's logo for `palette`: its grey lettering takes the palette's text
+// colour, so it stays readable on a dark background; the coloured mark stays.
+QPixmap makerLogo(const QPalette& palette);
 
 } // namespace ui

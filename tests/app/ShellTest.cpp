@@ -264,6 +264,7 @@ TEST(ShellTest, LanguageChangeKeepsTheScreens) {
     }
     EXPECT_EQ(app.appMenu()->actions().at(0)->shortcut(), QKeySequence());
     EXPECT_EQ(app.appMenu()->actions().at(4)->shortcut(), QKeySequence(QKeySequence::Quit));
+    EXPECT_EQ(app.appMenu()->actions().at(3)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Comma));
 }
 
 TEST(ShellTest, HelpTable) {
@@ -311,6 +312,14 @@ TEST(ShellTest, HelpViewFormatsAndPlaceholder) {
     first.setMarkdown(view.findChildren<QLabel*>(QStringLiteral("helpItem")).at(0)->text());
     EXPECT_TRUE(first.toPlainText().startsWith(QStringLiteral("1. Existing year tag")))
         << first.toPlainText().toStdString();
+    for (const HelpTopic& topic : helpTopics()) { // bold and italic words show without their asterisks
+        view.selectTopic(topic.id);
+        for (const QLabel* item : view.findChildren<QLabel*>(QStringLiteral("helpItem"))) {
+            QTextDocument shown;
+            shown.setMarkdown(item->text());
+            EXPECT_FALSE(shown.toPlainText().contains(QLatin1Char('*'))) << shown.toPlainText().toStdString();
+        }
+    }
 
     view.selectTopic(std::nullopt);
     EXPECT_EQ(view.selectedTopic(), std::nullopt);

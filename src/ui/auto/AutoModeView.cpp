@@ -5,6 +5,7 @@
 #include "model/AppSettings.h"
 #include "ui/SymbolIcon.h"
 #include "ui/auto/ProblemResolutionView.h"
+#include "ui/manual/ManualLook.h"
 
 #include <QAbstractListModel>
 #include <QAction>
@@ -21,6 +22,7 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QStyle>
 #include <QStyledItemDelegate>
@@ -29,9 +31,10 @@
 
 namespace {
 
-const QColor green(40, 160, 60);
-const QColor orange(230, 126, 0);
-const QColor red(210, 40, 40);
+// Status colours that stay readable on the light and the dark palette.
+QColor statusColor(const char* name, const QPalette& palette) {
+    return ManualLook::statusColor(QLatin1String(name), palette);
+}
 
 QFont scaledFont(const QFont& base, double factor, int weight = -1) {
     QFont font = base;
@@ -68,16 +71,16 @@ QString timeOfDay(const QDateTime& time) {
     return locale.toString(time.time(), format);
 }
 
-QIcon logIcon(AutoModeViewModel::LogKind kind) {
+QIcon logIcon(AutoModeViewModel::LogKind kind, const QPalette& palette) {
     switch (kind) {
     case AutoModeViewModel::LogKind::info:
-        return symbolIcon(QStringLiteral("info.circle"));
+        return symbolIcon(QStringLiteral("info.circle"), statusColor("secondary", palette));
     case AutoModeViewModel::LogKind::success:
-        return symbolIcon(QStringLiteral("checkmark.circle.fill"));
+        return symbolIcon(QStringLiteral("checkmark.circle.fill"), statusColor("green", palette));
     case AutoModeViewModel::LogKind::skipped:
-        return symbolIcon(QStringLiteral("arrow.forward.circle.fill"));
+        return symbolIcon(QStringLiteral("arrow.forward.circle.fill"), statusColor("orange", palette));
     case AutoModeViewModel::LogKind::error:
-        return symbolIcon(QStringLiteral("exclamationmark.circle.fill"));
+        return symbolIcon(QStringLiteral("exclamationmark.circle.fill"), statusColor("red", palette));
     }
     return {};
 }
@@ -193,12 +196,12 @@ public:
         painter->drawText(QRect(row.left(), row.top(), timeWidth, row.height()), Qt::AlignLeft | Qt::AlignTop,
                           timeOfDay(entry.time));
         const int iconLeft = row.left() + timeWidth + gap;
-        logIcon(entry.kind).paint(painter, QRect(iconLeft, row.top(), iconSize, iconSize));
+        logIcon(entry.kind, option.palette).paint(painter, QRect(iconLeft, row.top(), iconSize, iconSize));
         QColor color = option.palette.color(QPalette::Text);
         if (entry.kind == AutoModeViewModel::LogKind::skipped) {
-            color = orange;
+            color = statusColor("orange", option.palette);
         } else if (entry.kind == AutoModeViewModel::LogKind::error) {
-            color = red;
+            color = statusColor("red", option.palette);
         }
         painter->setPen(color);
         const int textLeft = iconLeft + iconSize + gap;
@@ -278,10 +281,9 @@ void AutoModeView::buildUi() {
     auto* stats = new QHBoxLayout;
     stats->setSpacing(16);
     // Primary and secondary follow the palette (the appearance may change
-    // after the screen is built); green and orange are fixed.
+    // after the screen is built); green and orange are set with it (refreshColours).
     const QPalette::ColorRole valueRoles[4] = {QPalette::Text, QPalette::NoRole, QPalette::PlaceholderText,
                                                QPalette::NoRole};
-    const QColor valueColors[4] = {{}, green, {}, orange};
     for (int i = 0; i < 4; ++i) {
         auto* cell = new QVBoxLayout;
         cell->setSpacing(2);
@@ -292,8 +294,6 @@ void AutoModeView::buildUi() {
         m_statValues[i]->setFont(scaledFont(font(), 0.85, QFont::DemiBold));
         if (valueRoles[i] != QPalette::NoRole) {
             m_statValues[i]->setForegroundRole(valueRoles[i]);
-        } else {
-            setTextColor(m_statValues[i], valueColors[i]);
         }
         cell->addWidget(m_statLabels[i]);
         cell->addWidget(m_statValues[i]);
@@ -371,7 +371,23 @@ void AutoModeView::buildUi() {
     m_logView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_logView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_logView->setSpacing(1);
-    refreshLogBackground();
+    refreshColours();
+    // The newest line stays in sight unless the user scrolled up: while the
+    // view is at its end, a longer list or a smaller view (the completion
+    // panel, a smaller window) moves it to the new end.
+    QScrollBar* logBar = m_logView->verticalScrollBar();
+    connect(logBar, &QScrollBar::valueChanged, this, [this, logBar](int value) {
+        if (!m_scrollingLog) {
+            m_followLog = value >= logBar->maximum();
+        }
+    });
+    connect(logBar, &QScrollBar::rangeChanged, this, [this, logBar](int, int maximum) {
+        if (m_followLog) {
+            m_scrollingLog = true;
+            logBar->setValue(maximum);
+            m_scrollingLog = false;
+        }
+    });
     auto* copy = new QAction(m_logView);
     copy->setShortcut(QKeySequence::Copy);
     copy->setShortcutContext(Qt::WidgetShortcut);
@@ -415,6 +431,7 @@ void AutoModeView::buildUi() {
     m_review->setStyleSheet(QStringLiteral("QPushButton { background-color: rgb(230,126,0); color: white; "
                                            "border-radius: 5px; padding: 4px 10px; }"));
     m_undo = new QPushButton(symbolIcon(QStringLiteral("arrow.uturn.backward")), {}, m_panel);
+    m_undo->setObjectName(QStringLiteral("undoButton"));
     panel->addWidget(m_panelIcon);
     panel->addLayout(panelText);
     panel->addStretch(1);
@@ -456,8 +473,7 @@ void AutoModeView::connectViewModel() {
     connect(m_vm, &VM::logEntryAppended, this, [this](const VM::LogEntry& entry, int dropped) {
         m_logModel->append(entry, dropped);
         refreshLogHint();
-        // Follow the newest entry while the list grows.
-        if (dropped == 0) {
+        if (m_followLog) {
             m_logView->scrollToBottom();
         }
     });
@@ -478,10 +494,6 @@ void AutoModeView::retranslate() {
         m_statLabels[i]->setText(localizedText(QString::fromUtf8(german[i]), QString::fromUtf8(english[i])));
     }
     m_overallLabel->setText(localizedText("Gesamt", "Overall"));
-    m_undo->setText(localizedText("Rückgängig", "Undo"));
-    m_undo->setToolTip(localizedText(
-        "Alle Schreibvorgänge dieses Durchlaufs rückgängig machen. Nur bis zum nächsten App-Start verfügbar.",
-        "Undo all writes from this run. Only available until the next app launch."));
     refreshHeader();
     refreshProgress();
     refreshStatistics();
@@ -489,8 +501,11 @@ void AutoModeView::retranslate() {
     refreshPanel();
 }
 
-// The text background at half strength, taken from the palette in force.
-void AutoModeView::refreshLogBackground() {
+// The text background at half strength, taken from the palette in force,
+// and the status colours for it.
+void AutoModeView::refreshColours() {
+    setTextColor(m_statValues[1], statusColor("green", palette()));
+    setTextColor(m_statValues[3], statusColor("orange", palette()));
     QPalette logPalette = palette();
     QColor background = logPalette.color(QPalette::Base);
     background.setAlphaF(0.5);
@@ -500,8 +515,10 @@ void AutoModeView::refreshLogBackground() {
 
 void AutoModeView::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange && m_logView != nullptr) {
-        refreshLogBackground();
+    if ((event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange) &&
+        m_logView != nullptr) {
+        refreshColours();
+        refreshPanel();
     }
 }
 
@@ -566,13 +583,14 @@ void AutoModeView::refreshPanel() {
     const bool success = m_vm->endedSuccessfully();
     const QString title = m_vm->completionTitle();
     m_panelTitle->setText(title);
-    const QColor tint = success ? green : orange;
+    const QColor tint = statusColor(success ? "green" : "orange", palette());
     m_panel->setStyleSheet(QStringLiteral("QFrame#completionPanel { background-color: rgba(%1,%2,%3,26); }")
                                .arg(tint.red())
                                .arg(tint.green())
                                .arg(tint.blue()));
-    const QIcon icon = success ? symbolIcon(QStringLiteral("checkmark.circle.fill"))
-                               : symbolIcon(QStringLiteral("exclamationmark.triangle.fill"));
+    const QIcon icon = symbolIcon(success ? QStringLiteral("checkmark.circle.fill")
+                                          : QStringLiteral("exclamationmark.triangle.fill"),
+                                  tint);
     m_panelIcon->setPixmap(icon.pixmap(22, 22));
     m_panelSummary->setText(QString::number(s.updated) + localizedText(" aktualisiert · ", " updated · ") +
                             QString::number(s.skipped) + localizedText(" übersprungen · ", " skipped · ") +
@@ -583,6 +601,24 @@ void AutoModeView::refreshPanel() {
     m_review->setVisible(hasProblemFiles);
     m_undo->setVisible(m_vm->canUndo() && !m_vm->isRunning());
     m_undo->setEnabled(!m_vm->writesBlocked());
+    // Says what it restores: how many files, and from which run when a later one wrote nothing.
+    const AutoModeViewModel::UndoTarget undo = m_vm->undoTarget();
+    const QString files =
+        QString::number(undo.files) +
+        (undo.files == 1 ? localizedText(" Datei", " file") : localizedText(" Dateien", " files"));
+    const QString started = timeOfDay(undo.runStarted);
+    m_undo->setText(undo.latestRun ? localizedText("Rückgängig (", "Undo (") + files + QLatin1Char(')')
+                                   : localizedText("Durchlauf von ", "Undo run of ") + started +
+                                         localizedText(" rückgängig (", " (") + files + QLatin1Char(')'));
+    m_undo->setToolTip(
+        (undo.latestRun
+             ? QString()
+             : localizedText("Dieser Durchlauf hat nichts geschrieben. ", "This run wrote nothing. ")) +
+        localizedText("Stellt die Genre-Tags von ", "Restores the genre tags of ") + files +
+        (undo.latestRun ? localizedText(" dieses Durchlaufs", " from this run")
+                        : localizedText(" aus dem Durchlauf von ", " from the run of ") + started) +
+        localizedText(" wieder her. Nur bis zum nächsten App-Start verfügbar.",
+                      ". Only available until the next app launch."));
 }
 
 void AutoModeView::chooseFolder() {

@@ -36,7 +36,7 @@ protected:
 
 private:
     void buildUi();
-    void refreshLogBackground();
+    void refreshColours();
     void connectViewModel();
     void retranslate();
     void refreshHeader();
@@ -72,6 +72,9 @@ private:
     QLabel* m_hint = nullptr;
     QListView* m_logView = nullptr;
     AutoLogModel* m_logModel = nullptr;
+    // Whether the log shows its newest line and keeps doing so.
+    bool m_followLog = true;
+    bool m_scrollingLog = false;
 
     QFrame* m_panelDivider = nullptr;
     QFrame* m_panel = nullptr;

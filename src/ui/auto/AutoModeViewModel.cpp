@@ -443,6 +443,8 @@ void AutoModeViewModel::scanFinished(const std::shared_ptr<Run>& run, const QStr
 
     run->context.session = m_deps.undoLog->openSession();
     m_ownSessions.insert(run->context.session);
+    m_sessionStarts.insert(run->context.session, QDateTime::currentDateTime());
+    m_latestRunSession = run->context.session;
 
     for (int i = 0; i < std::min(run->width, total); ++i) {
         if (run->context.cancel.isCancelled()) {
@@ -756,6 +758,9 @@ void AutoModeViewModel::updateResolvedFiles(const QList<MusicFile>& files) {
               LogKind::info);
     JobContext context{m_deps, CancelToken(), m_deps.undoLog->openSession()};
     m_ownSessions.insert(context.session);
+    // A write run of its own: Undo names it like a run once a later run wrote nothing.
+    m_sessionStarts.insert(context.session, QDateTime::currentDateTime());
+    m_latestRunSession = context.session;
     const quint64 generation = m_generation;
     runJob([this, generation, context, toWrite]() -> Completion {
         QList<ProcessingTaskResult> results;
@@ -862,6 +867,24 @@ bool AutoModeViewModel::hasUndoableSession() const {
     }
     const QList<WriteUndoManager::UndoEntry> entries = m_deps.undoLog->entries();
     return std::any_of(entries.begin(), entries.end(), [](const auto& entry) { return entry.written; });
+}
+
+AutoModeViewModel::UndoTarget AutoModeViewModel::undoTarget() const {
+    UndoTarget target;
+    if (!hasUndoableSession()) {
+        return target;
+    }
+    const WriteUndoManager::SessionId current = m_deps.undoLog->currentSession();
+    QSet<QString> files;
+    for (const WriteUndoManager::UndoEntry& entry : m_deps.undoLog->entries()) {
+        if (entry.written) {
+            files.insert(entry.url);
+        }
+    }
+    target.files = int(files.size());
+    target.runStarted = m_sessionStarts.value(current);
+    target.latestRun = current == m_latestRunSession || !m_sessionStarts.contains(current);
+    return target;
 }
 
 bool AutoModeViewModel::gateHeld() const {

@@ -6,6 +6,7 @@
 #include "services/WriteUndoManager.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -151,6 +152,16 @@ public:
     bool showProblemResolution() const { return m_showProblemResolution; }
     Statistics statistics() const { return m_statistics; }
     bool canUndo() const { return m_canUndo; }
+    // What Undo would restore: the files written in the session it undoes and
+    // when that session's run started; `latestRun` is false when a later run
+    // wrote nothing and Undo reaches back to an earlier one. No files when
+    // nothing can be undone.
+    struct UndoTarget {
+        int files = 0;
+        QDateTime runStarted;
+        bool latestRun = true;
+    };
+    UndoTarget undoTarget() const;
     // The last run ended through a cancel.
     bool wasCancelled() const { return m_wasCancelled; }
     // The error line of a run that could not work on its folder (a scan
@@ -302,6 +313,8 @@ private:
     bool m_holdsGate = false;
     // The undo sessions this view model opened: only those it may undo.
     QSet<WriteUndoManager::SessionId> m_ownSessions;
+    QHash<WriteUndoManager::SessionId, QDateTime> m_sessionStarts;
+    WriteUndoManager::SessionId m_latestRunSession = 0;
 };
 
 Q_DECLARE_METATYPE(AutoModeViewModel::LogEntry)

@@ -25,8 +25,13 @@ namespace {
 
 enum Column { FileColumn, AlbumColumn, GenreColumn, FormatColumn, YearColumn, ActionColumn, ColumnCount };
 
-const QColor orange(230, 126, 0);
-const QColor green(40, 160, 60);
+// Readable on the light and the dark palette in force.
+QColor orange() {
+    return ManualLook::statusColor(QStringLiteral("orange"), QApplication::palette());
+}
+QColor green() {
+    return ManualLook::statusColor(QStringLiteral("green"), QApplication::palette());
+}
 const QColor blue(30, 110, 230);
 
 ProblemResolutionView::YearEditorOpener& defaultOpener() {
@@ -113,10 +118,10 @@ public:
         }
         if (role == Qt::ForegroundRole) {
             if (index.column() == FormatColumn && !isWritableFormat(file->format)) {
-                return orange;
+                return orange();
             }
             if (index.column() == YearColumn && file->effectiveYear() < 0) {
-                return orange;
+                return orange();
             }
             if (index.column() == ActionColumn) {
                 return blue;
@@ -187,7 +192,7 @@ public:
                 bottom, Qt::AlignLeft | Qt::AlignVCenter,
                 QFontMetrics(captionFont).elidedText(file->artist, Qt::ElideRight, bottom.width()));
         } else if (!ProblemResolutionViewModel::hasAnyYear(*file)) {
-            painter->setPen(orange);
+            painter->setPen(orange());
             painter->drawText(area, Qt::AlignLeft | Qt::AlignVCenter,
                               localizedText("Nicht gefunden", "Not found"));
         } else {
@@ -273,7 +278,8 @@ void ProblemResolutionView::buildUi() {
     header->setContentsMargins(16, 12, 16, 12);
     header->setSpacing(12);
     m_icon = new QLabel(this);
-    const QIcon warning = symbolIcon(QStringLiteral("exclamationmark.triangle.fill"));
+    const QIcon warning = symbolIcon(QStringLiteral("exclamationmark.triangle.fill"),
+                                     ManualLook::statusColor(QStringLiteral("orange"), palette()));
     m_icon->setPixmap(warning.pixmap(28, 28));
     header->addWidget(m_icon);
     auto* titles = new QVBoxLayout;
@@ -300,9 +306,9 @@ void ProblemResolutionView::buildUi() {
         counters->addWidget(label);
     }
     QPalette palette = m_resolved->palette();
-    palette.setColor(QPalette::WindowText, green);
+    palette.setColor(QPalette::WindowText, green());
     m_resolved->setPalette(palette);
-    palette.setColor(QPalette::WindowText, orange);
+    palette.setColor(QPalette::WindowText, orange());
     m_pending->setPalette(palette);
     header->addLayout(counters);
     root->addLayout(header);
@@ -344,11 +350,8 @@ void ProblemResolutionView::buildUi() {
     auto* footer = new QHBoxLayout;
     footer->setContentsMargins(16, 12, 16, 12);
     footer->setSpacing(12);
+    // In the normal button colour: a grey text reads as a disabled button.
     m_skipAll = plainButton(this);
-    // A button draws its text in ButtonText: give it the secondary colour.
-    QPalette secondary = m_skipAll->palette();
-    secondary.setColor(QPalette::ButtonText, secondary.color(QPalette::PlaceholderText));
-    m_skipAll->setPalette(secondary);
     m_cancel = plainButton(this);
     m_updateSelected = plainButton(this);
     QFont prominent = m_updateSelected->font();

@@ -154,8 +154,8 @@ QList<HelpTopic> buildTopics() {
                              "**Select All** and **Select None** set or clear every tick."),
                         item("**Probleme** öffnet den Dialog zum Auflösen der Dateien ohne Jahr.",
                              "**Problems** opens the dialog for resolving files without a year."),
-                        item("**Auswahl aktualisieren**: schreibt das Genre mit Jahrzehnt in alle markierten "
-                             "Dateien mit Jahr.",
+                        item("**Ausgewählte aktualisieren**: schreibt das Genre mit Jahrzehnt in alle "
+                             "markierten Dateien mit Jahr.",
                              "**Update Selected**: writes the genre with its decade into every ticked file "
                              "that has a year."),
                         tip("Rückgängig: erscheint nach einem Schreibvorgang. Setzt Genre-Tags aller zuletzt "
@@ -244,15 +244,16 @@ QList<HelpTopic> buildTopics() {
                         item("Die Tabelle listet die betroffenen Dateien mit Titel, Interpret und Format.",
                              "The table lists the affected files with title, artist and format."),
                         item(
-                            "Ein Doppelklick oder **Jahr eingeben** öffnet die Jahreseingabe für eine Datei.",
-                            "A double click or **Enter Year** opens the year editor for a file."),
+                            "Ein Klick auf **Jahr eingeben…** in einer Zeile öffnet die Jahreseingabe für "
+                            "diese Datei.",
+                            "A click on **Enter year…** in a row opens the year editor for that file."),
                         tip("Statt eines genauen Jahres kannst du auch nur das Jahrzehnt wählen.",
                             "Instead of an exact year you can pick just the decade."),
                         item("**Überspringen** lässt die Datei ohne Jahr, **Alle überspringen** leert die "
                              "Liste.",
                              "**Skip** leaves the file without a year, **Skip All** empties the list."),
                         item("Im Auto-Modus werden eingegebene Jahre nicht geschrieben; schreibe sie im "
-                             "Manuellen Modus mit **Auswahl aktualisieren**.",
+                             "Manuellen Modus mit **Ausgewählte aktualisieren**.",
                              "In Auto mode typed years are not written; write them in Manual mode with "
                              "**Update Selected**."),
                     }),

@@ -5,6 +5,7 @@
 #include "ui/SymbolIcon.h"
 #include "ui/WebLinks.h"
 #include "ui/help/HelpTopics.h"
+#include "ui/manual/ManualLook.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -36,9 +37,10 @@ QLabel* plainLabel() {
 }
 
 // Item texts are inline Markdown: a leading "1. ", "- " or "# " is text, not
-// the start of a list or a heading.
+// the start of a list or a heading. A leading "**Undo**" is bold, not a list.
 QString inlineMarkdown(const QString& text) {
-    static const QRegularExpression blockStart(QStringLiteral(R"(^(\d+)([.)]\s)|^([-+*#>]))"));
+    static const QRegularExpression blockStart(
+        QStringLiteral(R"(^(\d+)([.)]\s)|^([-+*](?=\s|$)|#{1,6}(?=\s|$)|>))"));
     QString out = text;
     const QRegularExpressionMatch match = blockStart.match(out);
     if (match.hasMatch()) {
@@ -197,7 +199,10 @@ void HelpView::showDetail() {
                 if (item.isNote || item.isTip) {
                     mark->setContentsMargins(0, 2, 0, 0);
                     mark->setPixmap(symbolIcon(item.isNote ? QStringLiteral("info.circle.fill")
-                                                           : QStringLiteral("lightbulb.fill"))
+                                                           : QStringLiteral("lightbulb.fill"),
+                                               ManualLook::statusColor(item.isNote ? QStringLiteral("blue")
+                                                                                   : QStringLiteral("orange"),
+                                                                       mark->palette()))
                                         .pixmap(14, 14));
                 } else {
                     mark->setContentsMargins(0, 0, 0, 0);

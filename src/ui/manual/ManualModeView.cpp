@@ -2,6 +2,7 @@
 
 #include "model/AppLanguage.h"
 #include "model/AppSettings.h"
+#include "ui/FlowLayout.h"
 #include "ui/SymbolIcon.h"
 #include "ui/auto/ProblemResolutionView.h"
 #include "ui/manual/ManualFileTable.h"
@@ -189,12 +190,14 @@ void ManualModeView::build() {
     YearEditSheet::registerAsProblemSheetEditor();
     m_selection = new TableSelectionViewModel(m_model, this);
     m_folderChooser = [](QWidget* parent, std::function<void(const QString&)> chosen) {
-        auto* dialog = new QFileDialog(parent, QStringLiteral("Verzeichnis auswählen"));
+        auto* dialog = new QFileDialog(parent, localizedText(QStringLiteral("Verzeichnis auswählen"),
+                                                             QStringLiteral("Choose Directory")));
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         dialog->setOption(QFileDialog::DontUseNativeDialog);
         dialog->setOption(QFileDialog::ShowDirsOnly);
         dialog->setFileMode(QFileDialog::Directory);
-        dialog->setLabelText(QFileDialog::Accept, QStringLiteral("Wählen"));
+        dialog->setLabelText(QFileDialog::Accept,
+                             localizedText(QStringLiteral("Wählen"), QStringLiteral("Choose")));
         dialog->setWindowModality(Qt::WindowModal);
         QObject::connect(dialog, &QFileDialog::fileSelected, dialog,
                          [chosen](const QString& path) { chosen(path); });
@@ -241,15 +244,17 @@ void ManualModeView::build() {
     QHeaderView* header = m_table->horizontalHeader();
     header->setSectionsClickable(true);
     header->setSortIndicatorShown(true);
-    const int widths[] = {24, 180, 140, 130, 50, 60, 120, 50, 180, 160};
+    // The narrow columns keep their width; the text columns share the rest, so
+    // that every column is on screen also in the smallest window.
+    const int widths[] = {24, 180, 140, 130, 50, 60, 120, 50, 140, 160};
     for (int column = 0; column < ManualFileTableModel::columnCount_; ++column) {
         m_table->setColumnWidth(column, widths[column]);
+        header->setSectionResizeMode(column, QHeaderView::Stretch);
     }
     for (int column : {ManualFileTableModel::check, ManualFileTableModel::year, ManualFileTableModel::decade,
-                       ManualFileTableModel::format}) {
+                       ManualFileTableModel::format, ManualFileTableModel::status}) {
         header->setSectionResizeMode(column, QHeaderView::Fixed);
     }
-    header->setStretchLastSection(true);
     syncSortIndicator();
     connect(header, &QHeaderView::sortIndicatorChanged, this, [this](int column, Qt::SortOrder order) {
         if (m_syncingSort) {
@@ -332,10 +337,11 @@ void ManualModeView::build() {
 }
 
 QWidget* ManualModeView::buildToolbar() {
+    // Wraps into a second row where the window is too narrow for all buttons.
     auto* row = new QWidget(this);
-    auto* layout = new QHBoxLayout(row);
+    row->setObjectName(QStringLiteral("toolbar"));
+    auto* layout = new FlowLayout(row, 12);
     layout->setContentsMargins(12, 8, 12, 8);
-    layout->setSpacing(12);
     m_directory = button(row, "directoryButton", "folder");
     m_folderName = plainLabel(row, "folderName");
     m_folderName->setMaximumWidth(200);
@@ -353,11 +359,9 @@ QWidget* ManualModeView::buildToolbar() {
     tint(m_undo, "orange");
     tint(m_cancel, "red");
     for (QWidget* w : std::initializer_list<QWidget*>{m_directory, m_folderName, line, m_scan, m_clear,
-                                                      m_lookup, m_update, m_problems, m_undo}) {
+                                                      m_lookup, m_update, m_problems, m_undo, m_cancel}) {
         layout->addWidget(w);
     }
-    layout->addStretch(1);
-    layout->addWidget(m_cancel);
 
     connect(m_directory, &QPushButton::clicked, this, &ManualModeView::chooseDirectory);
     connect(m_scan, &QPushButton::clicked, m_model, &ManualModeViewModel::startScan);
@@ -499,14 +503,10 @@ void ManualModeView::retranslate() {
     m_tableModel->retranslate();
     // The narrow fixed columns widen to their title ("Jahrzehnt") and the sort mark.
     QHeaderView* header = m_table->horizontalHeader();
-    const int room = 3 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) +
-                     style()->pixelMetric(QStyle::PM_HeaderMarkSize, nullptr, header);
-    for (const auto& [column, width] :
-         {std::pair{int(ManualFileTableModel::year), 50}, std::pair{int(ManualFileTableModel::decade), 60},
-          std::pair{int(ManualFileTableModel::format), 50}}) {
-        const QString title = m_tableModel->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
-        m_table->setColumnWidth(column,
-                                std::max(width, header->fontMetrics().horizontalAdvance(title) + room));
+    for (const auto& [column, width] : {std::pair{int(ManualFileTableModel::year), 50},
+                                        std::pair{int(ManualFileTableModel::decade), 60},
+                                        std::pair{int(ManualFileTableModel::format), 50}}) {
+        m_table->setColumnWidth(column, std::max(width, header->sectionSizeHint(column)));
     }
     refresh();
 }

@@ -42,7 +42,7 @@ void StatusBadgeView::paint(QPainter* painter, const QStyleOptionViewItem& optio
         const QRectF arc = QRectF(iconRect).adjusted(2.4, 2.4, -2.4, -2.4);
         painter->drawArc(arc, -model->spinnerPhase() * 30 * 16, 270 * 16);
     } else {
-        symbolIcon(statusIcon(file.status)).paint(painter, iconRect);
+        symbolIcon(statusIcon(file.status), color).paint(painter, iconRect);
     }
     painter->setFont(font);
     painter->setPen(color);
@@ -73,7 +73,7 @@ QFrame* StatusBadgeView::showPopover(QWidget* parent, const ProcessingStatus& st
     auto* headlineRow = new QHBoxLayout;
     headlineRow->setSpacing(6);
     auto* icon = new QLabel(popover);
-    icon->setPixmap(symbolIcon(statusIcon(status)).pixmap(16, 16));
+    icon->setPixmap(symbolIcon(statusIcon(status), color).pixmap(16, 16));
     auto* label = new QLabel(statusLabel(status, discoveredGenre), popover);
     label->setTextFormat(Qt::PlainText);
     label->setFont(ManualLook::headline(popover->font()));

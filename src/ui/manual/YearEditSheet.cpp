@@ -51,10 +51,12 @@ QVBoxLayout* inputBlock(QWidget* block, QLabel** hint) {
     return layout;
 }
 
-// A label that elides its text in the middle to the width it gets.
-class MiddleElidedLabel : public QLabel {
+// A label that elides its text to the width it gets (a title may be any
+// length); the whole text is in its tooltip while it is cut.
+class ElidingLabel : public QLabel {
 public:
-    MiddleElidedLabel(const QString& text, QWidget* parent) : QLabel(parent), m_full(text) {
+    ElidingLabel(const QString& text, Qt::TextElideMode mode, QWidget* parent)
+        : QLabel(parent), m_full(text), m_mode(mode) {
         setTextFormat(Qt::PlainText);
         setMinimumWidth(40);
         setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -63,11 +65,14 @@ public:
 protected:
     void resizeEvent(QResizeEvent* event) override {
         QLabel::resizeEvent(event);
-        setText(fontMetrics().elidedText(m_full, Qt::ElideMiddle, width()));
+        const QString shown = fontMetrics().elidedText(m_full, m_mode, width());
+        setText(shown);
+        setToolTip(shown == m_full ? QString() : ManualLook::plainToolTip(m_full));
     }
 
 private:
     QString m_full;
+    Qt::TextElideMode m_mode;
 };
 
 } // namespace
@@ -80,6 +85,9 @@ YearEditSheet::YearEditSheet(const MusicFile& file, SaveHandler onSave, QWidget*
     // The fields are filled on opening; that fill counts as a change of the text.
     m_model.prefill();
     m_yearField->setText(m_model.yearText());
+    // Typing goes straight into the year, replacing what was filled in.
+    m_yearField->setFocus();
+    m_yearField->selectAll();
     refresh();
     connect(&m_model, &YearEditSheetViewModel::changed, this, &YearEditSheet::refresh);
     connect(&AppSettings::shared(), &AppSettings::settingsChanged, this, &YearEditSheet::retranslate);
@@ -116,7 +124,7 @@ void YearEditSheet::build() {
     titles->setSpacing(2);
     m_title = plainLabel(this);
     m_title->setFont(ManualLook::headline(font()));
-    m_fileName = new MiddleElidedLabel(QFileInfo(file.url).fileName(), this);
+    m_fileName = new ElidingLabel(QFileInfo(file.url).fileName(), Qt::ElideMiddle, this);
     m_fileName->setObjectName(QStringLiteral("fileName"));
     m_fileName->setFont(ManualLook::caption(font()));
     titles->addWidget(m_title);
@@ -152,7 +160,7 @@ void YearEditSheet::build() {
     for (int i = 0; i < 5; ++i) {
         auto* label = plainLabel(content);
         ManualLook::setTextColor(label, label->palette().color(QPalette::PlaceholderText));
-        auto* value = plainLabel(content, rows[i].value);
+        auto* value = new ElidingLabel(rows[i].value, Qt::ElideRight, content);
         value->setObjectName(QStringLiteral("info%1").arg(i));
         label->setFont(ManualLook::callout(font()));
         value->setFont(i == 4 ? QFontDatabase::systemFont(QFontDatabase::FixedFont)
@@ -250,11 +258,12 @@ void YearEditSheet::build() {
     auto* current = new QVBoxLayout;
     current->setSpacing(2);
     m_currentCaption = heading(box);
-    auto* currentGenre = plainLabel(box, file.genre.isEmpty() ? kDash : ManualLook::shownGenre(file.genre));
+    auto* currentGenre = new ElidingLabel(file.genre.isEmpty() ? kDash : ManualLook::shownGenre(file.genre),
+                                          Qt::ElideRight, box);
     currentGenre->setFont(ManualLook::callout(font()));
     current->addWidget(m_currentCaption);
     current->addWidget(currentGenre);
-    boxLayout->addLayout(current);
+    boxLayout->addLayout(current, 1);
     auto* arrow = new QLabel(box);
     arrow->setPixmap(symbolIcon(QStringLiteral("arrow.right")).pixmap(14, 14));
     boxLayout->addWidget(arrow);
@@ -263,6 +272,8 @@ void YearEditSheet::build() {
     m_newCaption = heading(box);
     m_newGenre = plainLabel(box);
     m_newGenre->setObjectName(QStringLiteral("newGenre"));
+    m_newGenre->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_newGenre->setMinimumWidth(40);
     m_newGenre->setFont(ManualLook::callout(font()));
     ManualLook::setTextColor(m_newGenre, ManualLook::statusColor(QStringLiteral("blue"), palette()));
     m_skipNote = plainLabel(box);
@@ -272,8 +283,7 @@ void YearEditSheet::build() {
     fresh->addWidget(m_newCaption);
     fresh->addWidget(m_newGenre);
     fresh->addWidget(m_skipNote);
-    boxLayout->addLayout(fresh);
-    boxLayout->addStretch();
+    boxLayout->addLayout(fresh, 1);
     previewLayout->addWidget(box);
     body->addWidget(m_preview);
     body->addStretch();
@@ -292,7 +302,6 @@ void YearEditSheet::build() {
     m_skip->setAutoDefault(false);
     m_cancel->setAutoDefault(false);
     m_save->setDefault(true);
-    ManualLook::setTextColor(m_skip, palette().color(QPalette::PlaceholderText));
     buttons->addWidget(m_skip);
     buttons->addStretch();
     buttons->addWidget(m_cancel);
@@ -367,6 +376,7 @@ void YearEditSheet::refresh() {
             plan->genre
                 ? QString()
                 : statusDetail(ProcessingStatus::alreadyHasDecade(plan->label.value_or(QString())), {}));
+        m_newGenre->setToolTip(ManualLook::plainToolTip(m_newGenre->text()));
     }
     m_save->setEnabled(m_model.isValid());
     QTimer::singleShot(0, this, &YearEditSheet::fitHeight);

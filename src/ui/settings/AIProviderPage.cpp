@@ -98,12 +98,24 @@ AIProviderPage::AIProviderPage(SettingsViewModel& viewModel, QWidget* parent)
     m_testBusy = busyBar();
     testRow->addWidget(m_test);
     testRow->addWidget(m_testBusy);
-    testRow->addWidget(m_resultIcon);
-    testRow->addWidget(m_result, 1);
+    testRow->addStretch(1);
     testRow->addWidget(m_reset);
     m_section.content->addLayout(testRow);
+    // The result has a line of its own: a long one does not push the buttons away.
+    auto* resultRow = new QHBoxLayout;
+    resultRow->addWidget(m_resultIcon, 0, Qt::AlignTop);
+    resultRow->addWidget(m_result, 1);
+    m_section.content->addLayout(resultRow);
     connect(m_test, &QPushButton::clicked, this, [this] { m_vm.testConnection(); });
-    connect(m_reset, &QPushButton::clicked, this, [this] { m_vm.reset(); });
+    connect(m_reset, &QPushButton::clicked, this, [this] {
+        askFirst(
+            this,
+            text(QStringLiteral("KI-Einstellungen zurücksetzen?"), QStringLiteral("Reset the AI settings?")),
+            text(QStringLiteral("API-Schlüssel, Modell und Endpunkt werden gelöscht."),
+                 QStringLiteral("The API key, model and endpoint are cleared.")),
+            text(QStringLiteral("Zurücksetzen"), QStringLiteral("Reset")),
+            text(QStringLiteral("Abbrechen"), QStringLiteral("Cancel")), [this] { m_vm.reset(); });
+    });
     m_layout->addStretch(1);
 
     retranslate();
@@ -158,9 +170,11 @@ void AIProviderPage::refresh() {
     m_resultIcon->setVisible(result.has_value());
     if (result) {
         setText(m_result, result->text);
-        ui::setTextColor(m_result, result->success ? QColor(Qt::darkGreen) : QColor(Qt::red));
-        const QIcon symbol = result->success ? symbolIcon(QStringLiteral("checkmark.circle.fill"))
-                                             : symbolIcon(QStringLiteral("xmark.circle.fill"));
+        const QColor color = resultColor(result->success, palette());
+        ui::setTextColor(m_result, color);
+        const QIcon symbol = symbolIcon(result->success ? QStringLiteral("checkmark.circle.fill")
+                                                        : QStringLiteral("xmark.circle.fill"),
+                                        color);
         m_resultIcon->setPixmap(symbol.pixmap(14, 14));
     }
     retranslate();

@@ -48,7 +48,14 @@ DataSourcesPage::Switch DataSourcesPage::addSwitch(QVBoxLayout* layout, void (Ap
 
 QLineEdit* DataSourcesPage::addCredential(QVBoxLayout* layout, void (AppSettings::*setter)(const QString&),
                                           bool secret, QAction** clear) {
+    // A visible label beside the field: once filled, a masked field no longer shows its placeholder.
     auto* field = new QLineEdit;
+    auto* row = new QHBoxLayout;
+    auto* label = new QLabel;
+    label->setTextFormat(Qt::PlainText);
+    label->setBuddy(field);
+    row->addWidget(label);
+    row->addWidget(field, 1);
     if (secret) {
         makeSecret(field);
     }
@@ -56,8 +63,18 @@ QLineEdit* DataSourcesPage::addCredential(QVBoxLayout* layout, void (AppSettings
     connect(field, &QLineEdit::textEdited, this,
             [this, setter](const QString& typed) { (settings().*setter)(typed); });
     connect(*clear, &QAction::triggered, this, [this, setter] { (settings().*setter)(QString()); });
-    layout->addWidget(field);
+    layout->addLayout(row);
     return field;
+}
+
+QLabel* DataSourcesPage::credentialLabel(QLineEdit* field) const {
+    // The label addCredential put before the field, found through its buddy.
+    for (QLabel* label : findChildren<QLabel*>()) {
+        if (label->buddy() == field) {
+            return label;
+        }
+    }
+    return nullptr;
 }
 
 void DataSourcesPage::refresh() {
@@ -78,6 +95,7 @@ void DataSourcesPage::refresh() {
     for (const auto& credential : credentials) {
         setText(credential.field, credential.value);
         credential.field->setVisible(credential.shown);
+        credentialLabel(credential.field)->setVisible(credential.shown);
         credential.clear->setVisible(!credential.value.isEmpty());
     }
     retranslate();
@@ -135,6 +153,9 @@ void DataSourcesPage::retranslate() {
                             "better.")));
     m_spotifyId->setPlaceholderText(QStringLiteral("Client ID"));
     m_spotifySecret->setPlaceholderText(QStringLiteral("Client Secret"));
+    setText(credentialLabel(m_lastFMKey), text(QStringLiteral("API-Schlüssel:"), QStringLiteral("API Key:")));
+    setText(credentialLabel(m_spotifyId), QStringLiteral("Client ID:"));
+    setText(credentialLabel(m_spotifySecret), QStringLiteral("Client Secret:"));
     // The Spotify clear buttons carry no tooltip.
     m_clearSpotifyId->setToolTip(QString());
     m_clearSpotifySecret->setToolTip(QString());

@@ -26,6 +26,7 @@ private:
     Switch addSwitch(QVBoxLayout* layout, void (AppSettings::*setter)(bool));
     QLineEdit* addCredential(QVBoxLayout* layout, void (AppSettings::*setter)(const QString&), bool secret,
                              QAction** clear);
+    QLabel* credentialLabel(QLineEdit* field) const;
 
     SettingsForm::Section m_general;
     SettingsForm::Section m_free;

@@ -104,10 +104,6 @@ InfoPage::InfoPage(SettingsViewModel& viewModel, QWidget* parent) : SettingsPage
     makeSecondary(powered);
     auto* logo = new QLabel;
     logo->setObjectName(QStringLiteral("logo"));
-    const QPixmap pixmap(QStringLiteral(":/images/OrvekLogo.png"));
-    if (!pixmap.isNull()) {
-        logo->setPixmap(pixmap.width() > 260 ? pixmap.scaledToWidth(260, Qt::SmoothTransformation) : pixmap);
-    }
     m_layout->addSpacing(8);
     m_layout->addWidget(powered, 0, Qt::AlignHCenter);
     m_layout->addSpacing(6);
@@ -119,7 +115,12 @@ InfoPage::InfoPage(SettingsViewModel& viewModel, QWidget* parent) : SettingsPage
     refresh();
 }
 
+// The links and the logo in the colours of the palette in force.
 void InfoPage::colourLinks() {
+    if (auto* logo = findChild<QLabel*>(QStringLiteral("logo"))) {
+        const QPixmap pixmap = ui::makerLogo(palette());
+        logo->setPixmap(pixmap.width() > 260 ? pixmap.scaledToWidth(260, Qt::SmoothTransformation) : pixmap);
+    }
     const QColor link = palette().color(QPalette::Link);
     ui::setTextColor(m_openLog, link);
     for (const Link& entry : m_links) {
@@ -129,7 +130,7 @@ void InfoPage::colourLinks() {
 
 void InfoPage::changeEvent(QEvent* event) {
     SettingsPage::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange) {
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange) {
         colourLinks();
     }
 }

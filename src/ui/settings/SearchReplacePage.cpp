@@ -38,6 +38,10 @@ SearchReplacePage::SearchReplacePage(SettingsViewModel& viewModel, QWidget* pare
     m_ruleTable->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_ruleTable->horizontalHeader()->setSectionResizeMode(DecadeRuleTableModel::labelColumn,
                                                           QHeaderView::Stretch);
+    // Any year a rule may hold is shown whole.
+    for (int column : {DecadeRuleTableModel::fromColumn, DecadeRuleTableModel::toColumn}) {
+        m_ruleTable->horizontalHeader()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    }
     m_ruleSection.content->addWidget(m_ruleTable);
     connect(m_ruleTable, &QTableView::clicked, this, [this](const QModelIndex& index) {
         if (index.column() == DecadeRuleTableModel::removeColumn) {
@@ -67,7 +71,16 @@ SearchReplacePage::SearchReplacePage(SettingsViewModel& viewModel, QWidget* pare
     m_ruleRestore = flatButton(QIcon());
     makeCaption(m_ruleRestore);
     ruleFooter->addWidget(m_ruleRestore, 0, Qt::AlignTop);
-    connect(m_ruleRestore, &QPushButton::clicked, this, [this] { m_vm.restoreDefaultRules(); });
+    connect(m_ruleRestore, &QPushButton::clicked, this, [this] {
+        askFirst(this,
+                 text(QStringLiteral("Standardregeln wiederherstellen?"),
+                      QStringLiteral("Restore the default rules?")),
+                 text(QStringLiteral("Hinzugefügte, geänderte und importierte Regeln gehen verloren."),
+                      QStringLiteral("Added, changed and imported rules are lost.")),
+                 text(QStringLiteral("Standard wiederherstellen"), QStringLiteral("Restore Defaults")),
+                 text(QStringLiteral("Abbrechen"), QStringLiteral("Cancel")),
+                 [this] { m_vm.restoreDefaultRules(); });
+    });
 
     // The genre lookup.
     m_lookupSection = addSection(m_layout, false, true);
@@ -144,7 +157,16 @@ SearchReplacePage::SearchReplacePage(SettingsViewModel& viewModel, QWidget* pare
     m_mappingRestore = flatButton(QIcon());
     makeCaption(m_mappingRestore);
     mappingFooter->addWidget(m_mappingRestore, 0, Qt::AlignTop);
-    connect(m_mappingRestore, &QPushButton::clicked, this, [this] { m_vm.restoreDefaultMappings(); });
+    connect(m_mappingRestore, &QPushButton::clicked, this, [this] {
+        askFirst(this,
+                 text(QStringLiteral("Standard-Zuordnungen wiederherstellen?"),
+                      QStringLiteral("Restore the default genre mappings?")),
+                 text(QStringLiteral("Hinzugefügte, geänderte und importierte Zuordnungen gehen verloren."),
+                      QStringLiteral("Added, changed and imported mappings are lost.")),
+                 text(QStringLiteral("Standard wiederherstellen"), QStringLiteral("Restore Defaults")),
+                 text(QStringLiteral("Abbrechen"), QStringLiteral("Cancel")),
+                 [this] { m_vm.restoreDefaultMappings(); });
+    });
     m_layout->addStretch(1);
 
     retranslate();
@@ -192,19 +214,19 @@ SearchReplacePage::ButtonRow SearchReplacePage::addButtonRow(QVBoxLayout* layout
     auto* divider = new QFrame;
     divider->setFrameShape(QFrame::VLine);
     divider->setFixedHeight(16);
-    // The result takes the rest of the row and wraps there: a long failure
-    // text must not push the page wider than the window.
+    // The result has a line of its own under the buttons and wraps there: a
+    // long failure text neither widens the page nor pushes the buttons away.
     buttons.result->setTextFormat(Qt::PlainText);
     buttons.result->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     buttons.result->setWordWrap(true);
-    buttons.result->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     makeCaption(buttons.result);
     row->addWidget(buttons.add);
     row->addWidget(divider);
     row->addWidget(buttons.exportButton);
     row->addWidget(buttons.importButton);
-    row->addWidget(buttons.result, 1);
+    row->addStretch(1);
     layout->addLayout(row);
+    layout->addWidget(buttons.result);
     return buttons;
 }
 
@@ -245,8 +267,8 @@ void SearchReplacePage::refresh() {
 
     for (auto [label, result] : {std::pair{m_ruleResult, m_vm.decadeImportResult()},
                                  std::pair{m_mappingResult, m_vm.importResult()}}) {
-        // An empty label still holds the buttons to the left.
         setText(label, result.value_or(QString()));
+        label->setVisible(result.has_value());
         colourResult(label);
     }
     retranslate();

@@ -1,6 +1,10 @@
 #include "ui/settings/SettingsForm.h"
 
+#include "ui/manual/ManualLook.h"
+
 #include <QFrame>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSignalBlocker>
 
 namespace SettingsForm {
@@ -50,9 +54,12 @@ QLabel* makeNote(QWidget* parent) {
     return label;
 }
 
+QColor resultColor(bool success, const QPalette& palette) {
+    return ManualLook::statusColor(success ? QStringLiteral("green") : QStringLiteral("red"), palette);
+}
+
 void colourResult(QLabel* label) {
-    ui::setTextColor(label,
-                  label->text().startsWith(QStringLiteral("✓")) ? QColor(Qt::darkGreen) : QColor(Qt::red));
+    ui::setTextColor(label, resultColor(label->text().startsWith(QStringLiteral("✓")), label->palette()));
 }
 
 void setText(QLineEdit* field, const QString& text) {
@@ -92,6 +99,27 @@ void setCurrentData(QComboBox* combo, const QVariant& data) {
 void makeSecret(QLineEdit* field) {
     field->setEchoMode(QLineEdit::Password);
     field->setInputMethodHints(Qt::ImhSensitiveData | Qt::ImhNoPredictiveText | Qt::ImhHiddenText);
+}
+
+void askFirst(QWidget* parent, const QString& question, const QString& detail, const QString& confirm,
+              const QString& keep, std::function<void()> then) {
+    auto* box = new QMessageBox(QMessageBox::Warning, question, question, QMessageBox::NoButton, parent);
+    box->setObjectName(QStringLiteral("askFirst"));
+    box->setTextFormat(Qt::PlainText);
+    box->setInformativeText(detail);
+    QPushButton* yes = box->addButton(confirm, QMessageBox::DestructiveRole);
+    QPushButton* no = box->addButton(keep, QMessageBox::RejectRole);
+    box->setDefaultButton(no);
+    box->setEscapeButton(no);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    QObject::connect(box, &QMessageBox::buttonClicked, box,
+                     [yes, then = std::move(then)](QAbstractButton* b) {
+                         if (b == yes && then) {
+                             then();
+                         }
+                     });
+    box->open();
 }
 
 } // namespace SettingsForm

@@ -10,6 +10,8 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
+#include <functional>
+
 class SettingsViewModel;
 
 // Building blocks of the settings pages: grouped sections with header and
@@ -30,6 +32,8 @@ Section addSection(QVBoxLayout* page, bool withHeader, bool withFooter);
 QLabel* makeNote(QWidget* parent = nullptr);
 void makeCaption(QWidget* widget);
 void makeSecondary(QWidget* widget);
+// The green of a success or the red of a failure, readable on the palette's background.
+QColor resultColor(bool success, const QPalette& palette);
 // Green for a text that begins with "✓", red for any other.
 void colourResult(QLabel* label);
 
@@ -42,5 +46,11 @@ void setChecked(QAbstractButton* box, bool checked);
 void setCurrentData(QComboBox* combo, const QVariant& data);
 // A masked field for a secret: no echo, no prediction or history.
 void makeSecret(QLineEdit* field);
+
+// Asks before an action that throws away the user's work: a window-modal
+// question whose default answer (Return, Escape) is `keep`; `then` runs only
+// when `confirm` is chosen.
+void askFirst(QWidget* parent, const QString& question, const QString& detail, const QString& confirm,
+              const QString& keep, std::function<void()> then);
 
 } // namespace SettingsForm

@@ -1,5 +1,6 @@
 #include "ui/settings/SettingsView.h"
 
+#include "ui/FlowLayout.h"
 #include "ui/SymbolIcon.h"
 #include "ui/settings/AIProviderPage.h"
 #include "ui/settings/DataSourcesPage.h"
@@ -7,20 +8,69 @@
 #include "ui/settings/ProcessingPage.h"
 #include "ui/settings/SearchReplacePage.h"
 
+#include <QButtonGroup>
 #include <QFrame>
 #include <QScrollArea>
 #include <QSignalBlocker>
+#include <QToolButton>
+
+SettingsTabStrip::SettingsTabStrip(QWidget* parent) : QWidget(parent), m_group(new QButtonGroup(this)) {
+    (new FlowLayout(this, 4, true))->setContentsMargins(8, 0, 8, 0);
+    m_group->setExclusive(true);
+    connect(m_group, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+        if (checked) {
+            Q_EMIT currentChanged(id);
+        }
+    });
+}
+
+void SettingsTabStrip::addTab(const QIcon& icon) {
+    auto* tab = new QToolButton(this);
+    tab->setIcon(icon);
+    tab->setCheckable(true);
+    tab->setAutoRaise(true);
+    tab->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    tab->setFocusPolicy(Qt::TabFocus);
+    m_group->addButton(tab, count());
+    layout()->addWidget(tab);
+}
+
+int SettingsTabStrip::count() const {
+    return int(m_group->buttons().size());
+}
+
+int SettingsTabStrip::currentIndex() const {
+    return m_group->checkedId();
+}
+
+void SettingsTabStrip::setCurrentIndex(int index) {
+    if (QAbstractButton* tab = m_group->button(index)) {
+        tab->setChecked(true);
+    }
+}
+
+QString SettingsTabStrip::tabText(int index) const {
+    const QAbstractButton* tab = m_group->button(index);
+    return tab ? tab->text() : QString();
+}
+
+void SettingsTabStrip::setTabText(int index, const QString& text) {
+    if (QAbstractButton* tab = m_group->button(index)) {
+        tab->setText(text);
+    }
+}
+
+QList<QAbstractButton*> SettingsTabStrip::buttons() const {
+    return m_group->buttons();
+}
 
 SettingsView::SettingsView(AppSettings& settings, QWidget* parent)
-    : QWidget(parent), m_vm(std::make_unique<SettingsViewModel>(settings)), m_tabs(new QTabBar),
+    : QWidget(parent), m_vm(std::make_unique<SettingsViewModel>(settings)), m_tabs(new SettingsTabStrip),
       m_pages(new QStackedWidget) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 12, 0, 0);
     layout->setSpacing(0);
-    m_tabs->setUsesScrollButtons(true);
-    m_tabs->setExpanding(false);
-    m_tabs->setDrawBase(false);
-    layout->addWidget(m_tabs, 0, Qt::AlignHCenter);
+    layout->addWidget(m_tabs);
     layout->addSpacing(8);
     auto* divider = new QFrame;
     divider->setFrameShape(QFrame::HLine);
@@ -36,7 +86,7 @@ SettingsView::SettingsView(AppSettings& settings, QWidget* parent)
     m_pageList = {m_searchReplace, m_dataSources, m_aiProvider, m_processing, m_appearance, m_info};
     for (SettingsViewModel::SettingsTab tab : SettingsViewModel::allTabs()) {
         const int i = static_cast<int>(tab);
-        m_tabs->addTab(symbolIcon(SettingsViewModel::icon(tab)), QString());
+        m_tabs->addTab(symbolIcon(SettingsViewModel::icon(tab)));
         auto* scroll = new QScrollArea;
         scroll->setWidgetResizable(true);
         scroll->setFrameShape(QFrame::NoFrame);
@@ -45,7 +95,7 @@ SettingsView::SettingsView(AppSettings& settings, QWidget* parent)
         m_pages->addWidget(scroll);
     }
     showRememberedTab();
-    connect(m_tabs, &QTabBar::currentChanged, this, [this](int index) {
+    connect(m_tabs, &SettingsTabStrip::currentChanged, this, [this](int index) {
         m_pages->setCurrentIndex(index);
         m_vm->setSelectedTab(SettingsViewModel::allTabs().value(index));
     });
@@ -61,6 +111,10 @@ SettingsView::~SettingsView() {
     // The screen state goes first: it stops its workers before the pages go.
     disconnect(m_vm.get(), nullptr, this, nullptr);
     m_vm.reset();
+}
+
+QList<QAbstractButton*> SettingsView::tabButtons() const {
+    return m_tabs->buttons();
 }
 
 void SettingsView::showRememberedTab() {

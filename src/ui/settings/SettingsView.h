@@ -3,7 +3,6 @@
 #include "model/AppSettings.h"
 
 #include <QStackedWidget>
-#include <QTabBar>
 #include <QWidget>
 
 #include <memory>
@@ -16,8 +15,33 @@ class AIProviderPage;
 class ProcessingPage;
 class AppearancePage;
 class InfoPage;
+class QAbstractButton;
+class QButtonGroup;
 
-// The settings screen: a row of six tabs over the selected tab's page. It is
+// The six tabs of the settings screen as a row of toggle buttons that wraps
+// into a second row where the window is too narrow for one, so that every tab
+// stays readable and one click away.
+class SettingsTabStrip : public QWidget {
+    Q_OBJECT
+public:
+    explicit SettingsTabStrip(QWidget* parent = nullptr);
+
+    void addTab(const QIcon& icon);
+    int count() const;
+    int currentIndex() const;
+    void setCurrentIndex(int index);
+    QString tabText(int index) const;
+    void setTabText(int index, const QString& text);
+    QList<QAbstractButton*> buttons() const;
+
+Q_SIGNALS:
+    void currentChanged(int index);
+
+private:
+    QButtonGroup* m_group;
+};
+
+// The settings screen: a strip of six tabs over the selected tab's page. It is
 // shown in the settings window and in the main window; each has its own
 // screen state, and they share the settings and the remembered tab.
 class SettingsView : public QWidget {
@@ -28,7 +52,8 @@ public:
     ~SettingsView() override;
 
     SettingsViewModel& viewModel() { return *m_vm; }
-    QTabBar* tabBar() const { return m_tabs; }
+    SettingsTabStrip* tabBar() const { return m_tabs; }
+    QList<QAbstractButton*> tabButtons() const;
     SearchReplacePage* searchReplacePage() const { return m_searchReplace; }
     DataSourcesPage* dataSourcesPage() const { return m_dataSources; }
     AIProviderPage* aiProviderPage() const { return m_aiProvider; }
@@ -45,7 +70,7 @@ private:
     void showRememberedTab();
 
     std::unique_ptr<SettingsViewModel> m_vm;
-    QTabBar* m_tabs;
+    SettingsTabStrip* m_tabs;
     QStackedWidget* m_pages;
     QList<SettingsPage*> m_pageList;
     SearchReplacePage* m_searchReplace;

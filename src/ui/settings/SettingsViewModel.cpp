@@ -330,16 +330,19 @@ QString SettingsViewModel::defaultMappingsFileName() const {
 
 void SettingsViewModel::writeExchangeFile(const QString& path, const QJsonObject& object,
                                           std::optional<QString>& result) {
+    // Each export replaces the line of the action before it: no stale failure after a success.
+    result.reset();
     if (const auto failure = ExchangeFile::writeObject(path, object)) {
         result =
             text(QStringLiteral("✗ Export fehlgeschlagen: "), QStringLiteral("✗ Export failed: ")) + *failure;
-        Q_EMIT stateChanged();
     }
+    Q_EMIT stateChanged();
 }
 
 template <typename Format>
 std::optional<Format> SettingsViewModel::readExchangeFile(const QString& path,
                                                           std::optional<QString>& result) {
+    result.reset();
     const auto object = ExchangeFile::readObject(path, english());
     const auto format = std::holds_alternative<QString>(object)
                             ? std::variant<Format, QString>(std::get<QString>(object))
@@ -464,6 +467,15 @@ void SettingsViewModel::testConnection() {
             vm.m_connectionTestResult = ConnectionTestResult{result.success, result.message};
         });
     });
+}
+
+std::optional<SettingsViewModel::ConnectionTestResult> SettingsViewModel::connectionTestResult() const {
+    if (!m_connectionTestResult) {
+        return std::nullopt;
+    }
+    return ConnectionTestResult{
+        m_connectionTestResult->success,
+        AIConnectionTester::relocalized(m_connectionTestResult->text, *m_settings.currentSnapshot())};
 }
 
 void SettingsViewModel::cancelRunning() {

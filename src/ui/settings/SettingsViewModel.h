@@ -109,7 +109,8 @@ public:
     const QStringList& availableModels() const { return m_availableModels; }
     bool isFetchingModels() const { return m_isFetchingModels; }
     bool isTesting() const { return m_isTesting; }
-    std::optional<ConnectionTestResult> connectionTestResult() const { return m_connectionTestResult; }
+    // The last test's verdict, in the language in force now.
+    std::optional<ConnectionTestResult> connectionTestResult() const;
     void fetchModels();
     void testConnection();
     void reset();

@@ -86,8 +86,17 @@ TEST(AutoModeView, RunReviewAndUndoThroughTheScreen) {
     EXPECT_TRUE(f.genreOf("b.mp3").endsWith("90er"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return view.problemSheet() == nullptr; }, 2000));
 
-    QPushButton* undo = button(view, "Undo");
-    ASSERT_TRUE(undo && undo->isVisible() && undo->isEnabled());
+    auto* undo = view.findChild<QPushButton*>("undoButton");
+    EXPECT_EQ(undo->text(), "Undo (1 file)");
+    QTest::mouseClick(button(view, "Start"), Qt::LeftButton); // writes nothing: Undo reaches back
+    ASSERT_TRUE(AutoRunFixture::awaitFinished(vm));
+    EXPECT_TRUE(undo->text().startsWith("Undo run of ") && undo->text().endsWith(" (1 file)")) << undo->text().toStdString();
+    view.resize(900, 300); // the newest log line stays in sight in a smaller window
+    auto* log = view.findChild<QListView*>();
+    QTest::qWait(50);
+    EXPECT_LE(log->visualRect(log->model()->index(log->model()->rowCount() - 1, 0)).bottom(),
+              log->viewport()->height());
+    ASSERT_TRUE(undo->isVisible() && undo->isEnabled());
     QTest::mouseClick(undo, Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !vm.isRunning(); }, 20000));
     EXPECT_FALSE(undo->isVisible());

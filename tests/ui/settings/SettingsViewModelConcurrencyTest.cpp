@@ -90,6 +90,8 @@ TEST_F(SettingsViewModelConcurrencyTest, AnswersThatStayCurrentAreApplied) {
     EXPECT_EQ(vm->connectionTestResult(),
               (SettingsViewModel::ConnectionTestResult{true, "Connection successful (200)"}));
     EXPECT_EQ(vm->availableModels(), QStringList{QStringLiteral("old-model")});
+    settings.setAppLanguage(AppLanguage::german); // the verdict shown follows a language switch
+    EXPECT_EQ(vm->connectionTestResult()->text, QStringLiteral("Verbindung erfolgreich (200)"));
 }
 
 TEST_F(SettingsViewModelConcurrencyTest, DestroyingMidFlightStopsTheWorkersAtOnce) {

@@ -335,6 +335,8 @@ TEST_F(SettingsViewModelTest, FailedExportLeavesTheOldFileIntact) {
     EXPECT_TRUE(vm.decadeImportResult().value_or(QString()).startsWith(QStringLiteral("✗ Export failed: ")));
     EXPECT_EQ(readAll(path), QByteArray("OLD"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2); // settings.json and the old file
+    vm.exportDecadeRules(dir.filePath(QStringLiteral("r.json"))); // a later success clears the failure
+    EXPECT_EQ(vm.decadeImportResult(), std::nullopt);
 }
 
 } // namespace
