@@ -252,10 +252,10 @@ QList<HelpTopic> buildTopics() {
                         item("**Überspringen** lässt die Datei ohne Jahr, **Alle überspringen** leert die "
                              "Liste.",
                              "**Skip** leaves the file without a year, **Skip All** empties the list."),
-                        item("Im Auto-Modus werden eingegebene Jahre nicht geschrieben; schreibe sie im "
-                             "Manuellen Modus mit **Ausgewählte aktualisieren**.",
-                             "In Auto mode typed years are not written; write them in Manual mode with "
-                             "**Update Selected**."),
+                        item("Im Auto-Modus schreibt **Ausgewählte aktualisieren** die Dateien mit Jahr in "
+                             "einem eigenen Durchlauf, den **Rückgängig** wieder aufhebt.",
+                             "In Auto mode **Update Selected** writes the files that have a year in a run "
+                             "of its own, which **Undo** restores."),
                     }),
             }),
         topic(
