@@ -113,6 +113,7 @@ TEST(GenreMapping, BuiltInTableMapsWithTrimmedLowerCaseSources) {
     EXPECT_EQ(mapGenre("house", extended), QStringLiteral("House")); // the first row wins
     extended.prepend(mapping("HOUSE", "House Music"));
     EXPECT_EQ(mapGenre("House", extended), QStringLiteral("House Music"));
+    EXPECT_FALSE(hasGenreMapping("house-", {mapping("house", "House")})); // "house-" is a genre of its own
 }
 
 TEST(GenreMapping, JsonRoundTripAndStrictDecoding) {

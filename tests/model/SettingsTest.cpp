@@ -83,6 +83,9 @@ TEST_F(AppSettingsTest, StoredValuesOfTheWrongKindOrRangeFallBack) {
     EXPECT_EQ(fifty->maxConcurrentRequests(), 50);
     EXPECT_EQ(fifty->currentSnapshot()->boundedConcurrency(), 10);
     EXPECT_TRUE(loadWith([](SettingsStore& s) { s.setString(key("useMusicBrainz"), "false"); })->useMusicBrainz());
+    TestFiles::writeFile(path(), R"({"Velmora.maxConcurrent": 1e300, "Velmora.x": {"data": "no base64!"}})");
+    EXPECT_EQ(AppSettings(store()).maxConcurrentRequests(), 3);
+    EXPECT_EQ(SettingsStore(path()).data(key("x")), std::nullopt);
 }
 
 TEST_F(AppSettingsTest, StoredRulesMergeWithMissingBuiltInsAndSortStably) {
@@ -149,6 +152,17 @@ TEST(SettingsFileSafety, UnreadableFilesAreMovedAsideBeforeTheFirstSave) {
             << c.name;
         EXPECT_EQ(modeOf(path), 0600u) << c.name;
     }
+    QTemporaryDir dir; // two moved aside within one second are both kept
+    for (const QByteArray& content : {QByteArray("[1]"), QByteArray("[2]")}) {
+        TestFiles::writeFile(dir.filePath(QStringLiteral("settings.json")), content);
+        ASSERT_TRUE(SettingsStore(dir.filePath(QStringLiteral("settings.json"))).commit());
+    }
+    QByteArrayList kept;
+    for (const QString& name : setAside(dir)) {
+        kept.append(TestFiles::readFile(dir.filePath(name)));
+    }
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(kept, QByteArrayList({"[1]", "[2]"}));
 }
 
 TEST(SettingsFileSafety, EmptyFilesStayAndFoldersArePrivate) {
@@ -227,4 +241,10 @@ TEST(DebugLogger, WritesCategoriesAndNamesOnlyWhileOn) {
     logger.log("new line", LogCategory::info);
     EXPECT_FALSE(text().contains("track.mp3"));
     EXPECT_TRUE(text().contains("new line"));
+    {
+        DebugLogger ending(dir.filePath("b"));
+        ending.setEnabled(true);
+        ending.log("last words", LogCategory::info); // its end writes what is queued
+    }
+    EXPECT_TRUE(TestFiles::readFile(dir.filePath("b/Velmora_debug.log")).contains("last words"));
 }

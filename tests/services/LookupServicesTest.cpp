@@ -298,6 +298,7 @@ TEST(YearLookupService, SourcesInTurnAndTheGenreTheyMayBring) {
         std::string mb = mbEmpty;                        // MusicBrainz's answer to other titles
         std::map<std::string, std::string> mbTitles = {}; // and to these
         int ollamaTags = 0;                               // when set: Ollama is the AI; its list's status
+        std::string ai = "Synthpop";                      // and its answer
         int spotifyYear = 0;                              // when set: Spotify is on
         std::string spotifyGenre = {};
         std::string discogs = {}; // when set: Discogs is on and answers this style
@@ -318,6 +319,11 @@ TEST(YearLookupService, SourcesInTurnAndTheGenreTheyMayBring) {
          .tagYear = 1987, .mb = mbAnswer(1984, {}), .expected = {1984, {}, "musicbrainz"}},
         {.name = "MusicBrainz genre without a year is kept", .edit = nothing, .mb = mbAnswer({}, "synth-pop"),
          .expected = {{}, "synth-pop", {}}, .requests = {{"/ws/2/recording", 1}, {"/v1/messages", 0}}},
+        {.name = "MusicBrainz genre beside the AI's year", .edit = nothing, .mb = mbAnswer({}, "synth-pop"),
+         .ollamaTags = 200, .ai = "1984", .expected = {1984, "synth-pop", "ai"}},
+        {.name = "the first query without the tempo", .edit = nothing, .title = "Song (128 BPM)",
+         .mbTitles = {{"Song", mbAnswer(1984, {})}}, .expected = {1984, {}, "musicbrainz"},
+         .requests = {{"/ws/2/recording", 1}}},
         {.name = "MusicBrainz year: its genre only through the genre lookup",
          .edit = [](SettingsSnapshot& s) { s.useDiscogs = true; }, .mb = mbAnswer(1987, "synth-pop"),
          .expected = {1987, {}, "musicbrainz"}},
@@ -366,7 +372,7 @@ TEST(YearLookupService, SourcesInTurnAndTheGenreTheyMayBring) {
                 s.selectedProvider = AIProviderType::ollama, s.customEndpoint = server.baseUrl();
             });
             server.script("GET", "/api/tags", {{c.ollamaTags, R"({"models":[{"name":"llama3"}]})"}});
-            server.script("POST", "/api/generate", {{200, ollamaText("Synthpop")}});
+            server.script("POST", "/api/generate", {{200, ollamaText(c.ai)}});
         }
         if (c.spotifyYear != 0) {
             settings.useSpotify();
@@ -401,6 +407,8 @@ TEST(HostileText, TagTextsStayBoundedAndSingleLine) {
               QStringLiteral("Classic Rock").repeated(50000));
     EXPECT_EQ(normalizeGenre(QStringLiteral("(1(999)7)"), extendedGenreNames()), QStringLiteral("Rock"));
     EXPECT_EQ(limitQueryText(x).size(), maxQueryTextLength);
+    EXPECT_FALSE(stripVersionSuffix(QStringLiteral("Rock- Live"))); // no " - " before the keyword
+    EXPECT_EQ(stripBPMSuffix(QStringLiteral(" (128)")), QStringLiteral("(128)")); // never empty
     EXPECT_EQ(limitQueryText(x.left(maxQueryTextLength - 1) + QStringLiteral("\U0001F3B5")), x.left(maxQueryTextLength - 1));
     EXPECT_LT(AIPromptBuilder::buildYearPrompt(x, x, x, x, 2030).size(), 2000);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s); // the old quadratic passes took tens of seconds

@@ -1,3 +1,4 @@
+#include "ConsoleCapture.h"
 #include "LookupScenario.h"
 #include "LoopbackServer.h"
 #include "QtPrinters.h"
@@ -253,6 +254,13 @@ TEST(AIExchange, KeysRepliesAndErrorBodies) {
     EXPECT_EQ(AIExchange::bodyForMessage(QByteArray("\xff\xfe oops"), {}), QStringLiteral("unknown"));
     EXPECT_EQ(AIExchange::bodyForMessage(QByteArray(5000, 'x'), {}), QString(1000, u'x') + QStringLiteral("… (cut)"));
     EXPECT_EQ(AIExchange::bodyForMessage(QByteArray(1000, 'y'), {}), QString(1000, u'y'));
+    expectThrows(AppError::Kind::networkError, [] { AIExchange::readStrict({}, P::chatChoices, {}, {}); }); // status 0
+    LoopbackServer server; // an error answer that repeats the key
+    server.script("POST", "/v1/chat/completions", {{401, R"({"error":"bad key sk-oa-echo"})"}});
+    ConsoleCapture console;
+    const auto openai = ai(server, AIProviderType::openai, "sk-oa-echo");
+    expectThrows(AppError::Kind::aiError, [&] { openai->lookupYear("T", "A", {}, {}); });
+    EXPECT_TRUE(console.text().contains(R"(HTTP 401: {"error":"bad key [redacted]"})")) << console.text().toStdString();
 }
 
 TEST(AIPromptBuilder, BlankFieldsAreLeftOutAndYearsAreReadStrictly) {
@@ -439,5 +447,12 @@ TEST(UpdateCheckServiceTest, FeedAnswersAgainstTheRunningRelease) {
             EXPECT_EQ(result.text, c.text);
         }
         EXPECT_EQ(result.notes, c.notes);
+    }
+    const ServerVersionInfo info{"9.0", 1, "Neu", "New"};
+    const std::tuple<AppLanguage, const char*, const char*> notes[] = {
+        {AppLanguage::system, "de", "Neu"}, {AppLanguage::system, "fr", "New"}, {AppLanguage::german, "en", "Neu"},
+        {AppLanguage::english, "de", "New"}};
+    for (const auto& [language, systemCode, text] : notes) {
+        EXPECT_EQ(UpdateCheckService::localizedReleaseNotes(info, language, systemCode), text) << systemCode;
     }
 }

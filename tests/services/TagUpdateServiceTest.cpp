@@ -6,10 +6,12 @@
 #include "TestFiles.h"
 #include "TestHelpers.h"
 #include "model/AppError.h"
+#include "model/AppSettings.h"
 #include "services/FileScannerService.h"
 #include "services/WriteUndoManager.h"
 #include "tagio/UniversalTagReader.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QTemporaryDir>
 
@@ -80,6 +82,8 @@ TEST_F(TagUpdateServiceTest, ComposesTheLabelWithTheCleanedGenre) {
         std::optional<QString> discovered;
         bool overwrite;
         const char* written; // nullptr: skipped, already labelled
+        bool decade = true;
+        std::optional<int> manual = {}; // typed; wins over the looked-up 1987
     } cases[] = {
         {"80er", "a.mp3", true, {}, false, "80er"}, // a lone label without a year tag is replaced
         {"House 70er", "a.mp3", true, {}, false, nullptr},
@@ -94,13 +98,17 @@ TEST_F(TagUpdateServiceTest, ComposesTheLabelWithTheCleanedGenre) {
         {"(17)", "a.mp3", false, {}, false, "Rock 80er"},
         {"17", "a.wav", false, {}, false, "Rock 80er"},
         {"17", "a.flac", false, {}, false, "17 80er"}, // only ID3 genres are numeric references
+        {"House", "a.mp3", true, {}, false, "House 90er", true, 1995},
+        {"House 80er", "a.mp3", false, "funk", false, "House funk", false}, // the old label goes
     };
     for (const auto& c : cases) {
         settings.applyGenreMappings = c.mappings;
         settings.enableGenreLookup = c.discovered.has_value();
         settings.genreOverwriteExisting = c.overwrite;
+        settings.writeDecadeToGenre = c.decade;
         MusicFile file = makeFile(c.genre, {}, 1987, QStringLiteral("/music/") + QLatin1String(c.url));
         file.discoveredGenre = c.discovered;
+        file.manualYear = c.manual;
         const qsizetype entries = undo.entries().size();
         const Result r = update(file);
         EXPECT_TRUE(r.success) << c.genre.toStdString();
@@ -111,9 +119,27 @@ TEST_F(TagUpdateServiceTest, ComposesTheLabelWithTheCleanedGenre) {
         EXPECT_EQ(plan.label.has_value(), !c.written);
         EXPECT_EQ(undo.entries().size(), entries + (c.written ? 1 : 0));
         if (c.written) {
+            EXPECT_EQ(last().year, c.manual.value_or(1987));
             EXPECT_EQ(undo.entries().last().originalGenre, c.genre); // the undo keeps the raw text
         }
     }
+}
+
+// A looked-up genre no mapping knows is added once, capitalised, to the saved mappings.
+TEST_F(TagUpdateServiceTest, AddsAnUnknownGenreAsASavedMapping) {
+    QTemporaryDir dir;
+    AppSettings target(std::make_unique<SettingsStore>(dir.filePath("settings.json")));
+    const TagUpdateService adding(writer, &undo, &target);
+    settings.enableGenreLookup = settings.autoAddGenreMappings = true;
+    MusicFile file = makeFile("House", {}, 1987);
+    file.discoveredGenre = QStringLiteral(" acid ");
+    const auto snapshot = std::make_shared<const SettingsSnapshot>(settings);
+    EXPECT_EQ(adding.updateFile(file, [snapshot] { return snapshot; }).writtenGenre, "House Acid 80er");
+    QCoreApplication::processEvents();
+    const QList<GenreMapping> saved =
+        AppSettings(std::make_unique<SettingsStore>(dir.filePath("settings.json"))).genreMappings();
+    ASSERT_EQ(saved.size(), settings.genreMappings.size() + 1);
+    EXPECT_EQ(QStringList({saved.last().source, saved.last().target}), QStringList({"acid", "Acid"}));
 }
 
 // Repaired names are written only with the repair on, and the undo keeps the old ones.

@@ -6,6 +6,7 @@
 #include "TestHelpers.h"
 #include "tagio/Bytes.h"
 #include "tagio/GenreNames.h"
+#include "tagio/MediaAsset.h"
 
 #include <QTemporaryDir>
 
@@ -250,6 +251,30 @@ TEST_F(MP4HandlerTest, ParserSkipsDamageAndHonoursSizeForms) {
     EXPECT_TRUE(clamped[0].clamped);
     // A truncated data atom gives no value rather than a read past the item.
     EXPECT_EQ(genreOf(fileWithItems(item(kGen, "Truncated")).chopped(3)), std::nullopt);
+}
+
+// A QuickTime-style meta (no version and flags, the item list first) under udta:
+// the own media parser reads the same items as from the iTunes-style original.
+TEST_F(MP4HandlerTest, OwnParserReadsAMetaWithoutVersionAndFlags) {
+    const auto values = [this](const QByteArray& bytes) {
+        QStringList out;
+        const MediaAsset asset = MediaAsset::load(put(bytes));
+        for (const MediaAsset::Item& i : asset.metadata()) {
+            out.append(i.key.value_or("-") + '=' + i.stringValue.value_or("-"));
+        }
+        return out;
+    };
+    QByteArray bytes = fixture("tail.m4a"); // the movie after the media: no offset moves
+    const QStringList original = values(bytes);
+    const check::Box meta = check::find(bytes, {"moov", "udta", "meta"});
+    const check::Box ilst = check::find(bytes, {"moov", "udta", "meta", "ilst"});
+    const QByteArray shortMeta = atom("meta", bytes.mid(ilst.start, ilst.end - ilst.start));
+    for (const check::Box& box : {check::find(bytes, {"moov"}), check::find(bytes, {"moov", "udta"})}) {
+        bytes.replace(box.start, 4, u32(uint32_t(box.end - box.start - (meta.end - meta.start) + shortMeta.size())));
+    }
+    bytes.replace(meta.start, meta.end - meta.start, shortMeta);
+    EXPECT_TRUE(original.contains(QString::fromLatin1("\xA9") + "gen=House"));
+    EXPECT_EQ(values(bytes), original);
 }
 
 // A movie before the media: growing it moves the media and repairs the offsets; shrinking

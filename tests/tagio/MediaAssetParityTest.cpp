@@ -1,5 +1,6 @@
 #include "tagio/MediaAsset.h"
 
+#include "Id3Bytes.h"
 #include "QtPrinters.h"
 #include "TestFiles.h"
 #include "model/AppError.h"
@@ -68,7 +69,17 @@ TEST(MediaAssetParity, OwnParsersMatchTagLibOnEveryFixture) {
     TestFiles::writeFile(
         dir.filePath(QStringLiteral("ape_v1.mp3")),
         ape + TestFiles::readFile(TestFiles::fixturePath(QStringLiteral("id3/v1_only.mp3"))).right(128));
-    QStringList paths = {dir.filePath(QStringLiteral("ape.mp3")), dir.filePath(QStringLiteral("ape_v1.mp3"))};
+    // An ID3v2.3 frame compressed (not encrypted: its frame is listed) beside a plain one.
+    const QByteArray packed = Id3Bytes::frame("TIT2", qCompress(QByteArray("\0Packed", 7)), false, 0, 0x80);
+    TestFiles::writeFile(dir.filePath(QStringLiteral("zlib.mp3")),
+                         Id3Bytes::tag(3, packed + Id3Bytes::frame("TCON", QByteArray("\0Disco", 6))) +
+                             TestFiles::readFile(TestFiles::fixturePath(QStringLiteral("id3/notag.mp3"))));
+    // A FLAC stream of 2^32 samples and more (the count's top bits are in STREAMINFO's flags word).
+    QByteArray flac = TestFiles::readFile(TestFiles::fixturePath(QStringLiteral("flac/tagged.flac")));
+    flac[8 + 13] = char(flac[8 + 13] | 0x01); // STREAMINFO starts at 8
+    TestFiles::writeFile(dir.filePath(QStringLiteral("long.flac")), flac);
+    QStringList paths = {dir.filePath(QStringLiteral("ape.mp3")), dir.filePath(QStringLiteral("ape_v1.mp3")),
+                         dir.filePath(QStringLiteral("zlib.mp3")), dir.filePath(QStringLiteral("long.flac"))};
     QDirIterator it(TestFiles::fixturePath(QString()), QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         paths.append(it.next());
@@ -118,7 +129,11 @@ TEST(MediaAssetParity, OwnParsersMatchTagLibOnEveryFixture) {
                 return i.key == key && !i.stringValue->isEmpty();
             }));
         } else {
-            EXPECT_EQ(describe(ours->metadata()), describe(taglib->metadata()));
+            QStringList expected = describe(taglib->metadata());
+            if (path.endsWith(QLatin1String("/zlib.mp3"))) { // TagLib inflates it; ours lists it empty
+                expected.replaceInStrings(QStringLiteral("|Packed|"), QStringLiteral("||"));
+            }
+            EXPECT_EQ(describe(ours->metadata()), expected);
         }
         const double a = ours->duration();
         const double b = taglib->duration();

@@ -122,6 +122,8 @@ TEST(AutoModeViewModelConcurrency, StartDuringWindDownAndOtherModeMixNoSession) 
     WriteUndoManager::UndoEntry entry;
     entry.url = f.dir.filePath("other.mp3");
     f.undoLog.markWritten(f.undoLog.recordEntry(entry, f.undoLog.openSession()));
+    f.gate.release(vm.get()); // only the holder frees it
+    EXPECT_EQ(f.gate.holder(), &manualMode);
     f.gate.release(&manualMode);
     EXPECT_TRUE(vm->canStart());
     EXPECT_FALSE(vm->canUndo());

@@ -198,18 +198,22 @@ TEST(AutoModeViewModel, WindowNeverExceedsWidthAndStartsInListOrder) {
         peak = std::max(peak.load(), now);
         std::this_thread::sleep_for(std::chrono::milliseconds(40));
         --inFlight;
-        return LoopbackServer::Response(200, LookupScenario::mbEmpty);
+        return LoopbackServer::Response(200, LookupScenario::mbAnswer(1984, {}));
     });
+    server.script("GET", "/2.0/", {{200, LookupScenario::lastFMTrack("acid")}}); // the genre chain's find
     MusicBrainzPacer pacer(std::chrono::milliseconds(0));
     f.lookup = std::make_shared<YearLookupService>(server.endpoints(), LookupScenario::quickTiming(), pacer);
     f.settings.useMusicBrainz = true;
     f.settings.useExistingYearTag = false;
     f.settings.maxConcurrentRequests = 3;
+    f.settings.enableGenreLookup = f.settings.useLastFM = true;
+    f.settings.lastFMApiKey = QStringLiteral("lfm-key");
     f.copies("scan/tagged.mp3", 10);
     auto vm = f.makeViewModel();
     vm->startProcessing();
     ASSERT_TRUE(AutoRunFixture::awaitFinished(*vm));
     EXPECT_EQ(peak.load(), 3);
+    EXPECT_EQ(f.genreOf(AutoRunFixture::name(10)), QStringLiteral("House Acid 80er"));
     // File k starts only after k - 2 results were handled, each after its LOAD line.
     QList<int> loadOrder;
     for (const QString& line : capture.entries()) {

@@ -97,4 +97,8 @@ TEST(ManualModeViewModelConcurrency, DestroyedWhileRunning) {
         EXPECT_LE(writer->calls().size() - writesBefore, 1); // the file in flight, no further one
         EXPECT_EQ(fx.gate.holder(), nullptr);
     }
+    QObject autoMode; // an idle model's end leaves another's hold alone
+    ASSERT_TRUE(fx.gate.tryAcquire(&autoMode));
+    std::make_unique<ManualModeViewModel>(fx.services(writer)).reset();
+    EXPECT_EQ(fx.gate.holder(), &autoMode);
 }

@@ -27,9 +27,9 @@ const Sample kSamples[] = {
     {"Zed", "b", "x", "Rock", ProcessingStatus::pending(), {}, {}, {}, 300},
     {"abba", "A", "y", "House", ProcessingStatus::yearNotFound(), 1987, {}, {}, 100},
     {"Caf\u00e9", "c", "z", "Jazz", ProcessingStatus::error("e"), {}, 1975, {}, 200},
-    {"Cafe\u0301", "c", "z", "Soul", ProcessingStatus::updated(), {}, {}, 2004, 100},
+    {"Cafe\u0301", "c", "z", "Soul", ProcessingStatus::updated(), 1950, 1960, 2004, 100},
     {"Zed", "d", "w", "Pop 80er", ProcessingStatus::alreadyHasDecade("80er"), 1983, {}, {}, 50},
-    {"mix", "e", "v", "Funk", ProcessingStatus::yearFound(1991), {}, 1991, {}, 400},
+    {"mix", "e", "v", "Funk", ProcessingStatus::yearFound(1991), 1950, 1991, {}, 400},
 };
 
 void loadSamples(ManualModeViewModel& vm, const QTemporaryDir& dir) {
@@ -75,6 +75,7 @@ TEST(ManualModeViewModel, FiltersSortsAndCounts) {
         {"ZED", false, {0, 4}},
         {"f03.MP3", false, {3}}, // the file name with its extension
         {" ", false, {4}},       // not trimmed: only a field with a blank
+        {"V", false, {5}},       // the album
         {"", true, {2, 1}},
         {"house", true, {1}},
     };
@@ -118,6 +119,12 @@ TEST(ManualModeViewModel, FiltersSortsAndCounts) {
     EXPECT_EQ(vm.sortColumn(), SortColumn::decade);
     EXPECT_EQ(vm.statusCounts(), (StatusCounts{6, 1, 1, 2, 1, 1, 1}));
     EXPECT_EQ(vm.problematicFiles().size(), 2);
+    vm.setManualYear(1999, vm.files().at(1)); // no longer a problem
+    EXPECT_EQ(vm.files().at(1).status, ProcessingStatus::yearFound(1999));
+    EXPECT_EQ(vm.statusCounts(), (StatusCounts{6, 2, 0, 2, 1, 1, 1}));
+    vm.setShowOnlyProblematic(true);
+    EXPECT_EQ(shownIndices(vm), QList<int>({2}));
+    vm.setShowOnlyProblematic(false);
     // The shown list is kept between calls: after any row change it equals one computed afresh.
     const std::function<void(MusicFile&)> edits[] = {
         [](MusicFile& f) { f.status = ProcessingStatus::yearNotFound(); }, // may join "problems only"
@@ -125,7 +132,7 @@ TEST(ManualModeViewModel, FiltersSortsAndCounts) {
         [](MusicFile& f) { f.manualYear = 1960 + f.title.size(); },        // moves by year and decade
         [](MusicFile& f) { f.title = QStringLiteral("caf") + f.title; },   // moves by title, meets the filter
     };
-    for (const SortColumn column : {SortColumn::title, SortColumn::decade, SortColumn::status}) {
+    for (const SortColumn column : {SortColumn::title, SortColumn::year, SortColumn::decade, SortColumn::status}) {
         for (const char* filter : {"", "caf"}) {
             for (int i = 0; i < 12; ++i) {
                 SCOPED_TRACE(rawValue(column).toStdString() + filter + std::to_string(i));
@@ -178,6 +185,7 @@ TEST(ManualModeViewModel, ScanAndDropFillTheTable) {
     EXPECT_EQ(vm.unreadableFiles(), QStringList{fx.dir.filePath("not_audio.mp3")}); // reported, not lost
     // A drop: a listed file, a new one twice, a text file, capitals, a broken file, a folder of two.
     QTemporaryDir other;
+    QDir(fx.dir.path()).mkdir(QStringLiteral("sub")); // a real path to the listed file
     const QString fresh = TestFiles::copyFixture("scan/tagged.flac", other, "new.flac");
     const QString upper = TestFiles::copyFixture("scan/UPPER.MP3", other);
     const QString text = TestFiles::copyFixture("scan/notes.txt", other);

@@ -55,6 +55,7 @@ TEST(YearEditSheetViewModel, ParsesValidatesPreviewsAndSaves) {
         {"another label gives its middle", {}, 1987, {}, Mode::decade, {}, "90er", {}, "90er", 1994, {}},
         {"2000er", {}, {}, {}, Mode::decade, {}, "2000er", {}, "2000er", 2004, {}},
         {"label without a rule", {}, {}, 1935, Mode::decade, {}, {}, {}, "30er", 1935, {}},
+        {"40er", {}, {}, {}, Mode::decade, {}, "40er", {}, "40er", 1945, {}},
         {"label with no year disables Save", {}, {}, {}, Mode::decade, {}, "Disco", {}, "Disco", {}, {}},
         {"label giving an implausible year", {}, {}, {}, Mode::decade, {}, "0er", {}, "0er", {}, {}},
         {"nothing chosen", {}, {}, {}, Mode::decade, {}, "", {}, {}, {}, {}},
