@@ -1,5 +1,6 @@
 #include "model/AppSettings.h"
 
+#include "model/Console.h"
 #include "model/DebugLogger.h"
 
 #include <QCoreApplication>
@@ -337,4 +338,15 @@ void AppSettings::save() {
     s.setInteger(fullKey("timeout"), m_values.requestTimeoutSeconds);
     s.setBool(fullKey("debugLogging"), m_values.debugLogging);
     s.commit();
+    const std::optional<SettingsStore::CommitFailure> failure = s.lastCommitFailure();
+    if (failure == m_saveFailure) {
+        return;
+    }
+    m_saveFailure = failure;
+    if (failure) {
+        Console::line(QStringLiteral("[AppSettings] Settings not saved: ") +
+                      (failure->tooLarge ? QStringLiteral("the file would exceed its size limit")
+                                         : failure->description));
+    }
+    Q_EMIT saveFailureChanged();
 }

@@ -126,14 +126,19 @@ public:
     // Reads every setting from the store (merging the rule and mapping lists
     // with the built-in ones); writes nothing.
     void load();
-    // Writes every setting to the store; does nothing while loading.
+    // Writes every setting to the store; does nothing while loading. A save
+    // that fails, or would make a file too large to be read back, is kept in
+    // `saveFailure()` until a save succeeds.
     void save();
+    std::optional<SettingsStore::CommitFailure> saveFailure() const { return m_saveFailure; }
 
     bool isLoading() const { return m_isLoading; }
     SettingsStore& store() { return *m_store; }
 
 Q_SIGNALS:
     void settingsChanged();
+    // The outcome of saving changed (see saveFailure).
+    void saveFailureChanged();
 
 private:
     void changed();
@@ -144,4 +149,5 @@ private:
     SettingsSnapshot m_values;
     mutable std::mutex m_snapshotMutex;
     std::shared_ptr<const SettingsSnapshot> m_snapshot;
+    std::optional<SettingsStore::CommitFailure> m_saveFailure;
 };

@@ -101,6 +101,38 @@ TEST_F(AppSettingsTest, StoredRulesMergeWithMissingBuiltInsAndSortStably) {
     }
 }
 
+// A table far beyond the old 1 MiB read limit comes back whole; a save that
+// would be too large to read back, or cannot be written, leaves the file and says so.
+TEST_F(AppSettingsTest, BigTablesRoundTripAndFailedSavesAreReported) {
+    QList<GenreMapping> big = defaultGenreMappings();
+    for (int i = 0; i < 20000; ++i) {
+        big.append({QUuid::createUuid(), QStringLiteral("Génre %1 \u00e4\"\\").arg(i), QStringLiteral("Target %1").arg(i)});
+    }
+    {
+        AppSettings settings(store());
+        settings.setGenreMappings(big);
+        EXPECT_EQ(settings.saveFailure(), std::nullopt);
+    }
+    EXPECT_GT(QFileInfo(path()).size(), 2 * 1024 * 1024);
+    EXPECT_EQ(AppSettings(store()).genreMappings(), big);
+
+    const QByteArray before = TestFiles::readFile(path());
+    AppSettings near(std::make_unique<SettingsStore>(path(), before.size() + 1000));
+    near.setGenreMappings(big + big.mid(0, 100));
+    ASSERT_TRUE(near.saveFailure().has_value());
+    EXPECT_TRUE(near.saveFailure()->tooLarge);
+    EXPECT_EQ(TestFiles::readFile(path()), before);
+    near.setGenreMappings({});
+    EXPECT_EQ(near.saveFailure(), std::nullopt);
+
+    TestFiles::writeFile(dir.filePath("file"), "x");
+    AppSettings unwritable(std::make_unique<SettingsStore>(dir.filePath("file/settings.json")));
+    unwritable.setUseSpotify(true);
+    ASSERT_TRUE(unwritable.saveFailure().has_value());
+    EXPECT_FALSE(unwritable.saveFailure()->tooLarge);
+    EXPECT_FALSE(unwritable.saveFailure()->description.isEmpty());
+}
+
 // An unreadable settings file is moved aside (private) by the first save, never overwritten.
 TEST(SettingsFileSafety, UnreadableFilesAreMovedAsideBeforeTheFirstSave) {
     const struct {
@@ -111,7 +143,7 @@ TEST(SettingsFileSafety, UnreadableFilesAreMovedAsideBeforeTheFirstSave) {
         {"cut-off JSON with the user's keys", [](const QString& p) { TestFiles::writeFile(p, kSecrets); },
          true},
         {"a JSON list", [](const QString& p) { TestFiles::writeFile(p, "[1, 2]"); }, true},
-        {"larger than 1 MiB",
+        {"larger than the limit",
          [](const QString& p) {
              TestFiles::writeFile(p, kSecrets + ", \"pad\": \"" +
                                          QByteArray(SettingsStore::maxFileBytes, 'x') + "\"}");

@@ -6,6 +6,7 @@
 #include "ui/settings/InfoPage.h"
 #include "ui/settings/ProcessingPage.h"
 #include "ui/settings/SearchReplacePage.h"
+#include "ui/settings/SettingsForm.h"
 
 #include <QFrame>
 #include <QScrollArea>
@@ -13,7 +14,7 @@
 
 SettingsView::SettingsView(AppSettings& settings, QWidget* parent)
     : QWidget(parent), m_vm(std::make_unique<SettingsViewModel>(settings)), m_tabs(new QTabBar),
-      m_pages(new QStackedWidget) {
+      m_saveFailure(new QLabel), m_pages(new QStackedWidget) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 12, 0, 0);
     layout->setSpacing(0);
@@ -25,6 +26,10 @@ SettingsView::SettingsView(AppSettings& settings, QWidget* parent)
     auto* divider = new QFrame;
     divider->setFrameShape(QFrame::HLine);
     layout->addWidget(divider);
+    m_saveFailure->setTextFormat(Qt::PlainText);
+    m_saveFailure->setWordWrap(true);
+    m_saveFailure->setContentsMargins(12, 6, 12, 6);
+    layout->addWidget(m_saveFailure);
     layout->addWidget(m_pages, 1);
 
     m_searchReplace = new SearchReplacePage(*m_vm);
@@ -50,6 +55,7 @@ SettingsView::SettingsView(AppSettings& settings, QWidget* parent)
         m_vm->setSelectedTab(SettingsViewModel::allTabs().value(index));
     });
     connect(&settings, &AppSettings::settingsChanged, this, &SettingsView::refresh);
+    connect(&settings, &AppSettings::saveFailureChanged, this, &SettingsView::refresh);
     connect(m_vm.get(), &SettingsViewModel::stateChanged, this, &SettingsView::refresh);
     refresh();
 }
@@ -78,6 +84,10 @@ void SettingsView::refresh() {
             m_tabs->setTabText(static_cast<int>(tab), title);
         }
     }
+    const std::optional<QString> failure = m_vm->saveFailureText();
+    m_saveFailure->setVisible(failure.has_value());
+    SettingsForm::setText(m_saveFailure, failure.value_or(QString()));
+    SettingsForm::colourResult(m_saveFailure);
     for (SettingsPage* page : m_pageList) {
         page->refresh();
     }

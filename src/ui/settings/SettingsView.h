@@ -2,6 +2,7 @@
 
 #include "model/AppSettings.h"
 
+#include <QLabel>
 #include <QStackedWidget>
 #include <QTabBar>
 #include <QWidget>
@@ -35,6 +36,8 @@ public:
     ProcessingPage* processingPage() const { return m_processing; }
     AppearancePage* appearancePage() const { return m_appearance; }
     InfoPage* infoPage() const { return m_info; }
+    // Shown while the settings cannot be saved.
+    QLabel* saveFailureLabel() const { return m_saveFailure; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -46,6 +49,7 @@ private:
 
     std::unique_ptr<SettingsViewModel> m_vm;
     QTabBar* m_tabs;
+    QLabel* m_saveFailure;
     QStackedWidget* m_pages;
     QList<SettingsPage*> m_pageList;
     SearchReplacePage* m_searchReplace;
