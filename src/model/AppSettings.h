@@ -123,8 +123,11 @@ public:
     QString effectiveEndpoint() const { return m_values.effectiveEndpoint(); }
     QStringList decadeLabels() const { return m_values.decadeLabels(); }
 
-    // Reads every setting from the store (merging the rule and mapping lists
-    // with the built-in ones); writes nothing.
+    // Reads every setting from the store; writes nothing. A built-in rule or
+    // mapping is added to a stored list only when this file has never been
+    // offered it, so one the user deleted or edited stays as the user left it.
+    // A stored list without that record was written when every built-in of
+    // this version was merged in at each load: it has been offered them all.
     void load();
     // Writes every setting to the store; does nothing while loading. A save
     // that fails, or would make a file too large to be read back, is kept in
@@ -149,5 +152,8 @@ private:
     SettingsSnapshot m_values;
     mutable std::mutex m_snapshotMutex;
     std::shared_ptr<const SettingsSnapshot> m_snapshot;
+    // The keys of the built-ins this file has been offered ("1980-1989", a lower-cased source).
+    QStringList m_offeredRules;
+    QStringList m_offeredMappings;
     std::optional<SettingsStore::CommitFailure> m_saveFailure;
 };

@@ -85,19 +85,69 @@ TEST_F(AppSettingsTest, StoredValuesOfTheWrongKindOrRangeFallBack) {
     EXPECT_TRUE(loadWith([](SettingsStore& s) { s.setString(key("useMusicBrainz"), "false"); })->useMusicBrainz());
 }
 
-TEST_F(AppSettingsTest, StoredRulesMergeWithMissingBuiltInsAndSortStably) {
-    const auto rules = loadWith([](SettingsStore& s) { s.setData(key("decadeRules"), rule(1980, 1990, "80s")); })
-                           ->decadeRules();
-    ASSERT_EQ(rules.size(), 9);
-    EXPECT_EQ(rules[3].label, QStringLiteral("80s")); // the stored rule first among equal starts
-    EXPECT_EQ(rules[4].label, QStringLiteral("80er"));
-    EXPECT_EQ(rules[5].from, 1990);
-    const auto replaced = loadWith([](SettingsStore& s) { s.setData(key("decadeRules"), rule(1980, 1989, "X")); });
-    ASSERT_EQ(replaced->decadeRules().size(), 8);
-    EXPECT_EQ(replaced->decadeRules()[3].label, QStringLiteral("X"));
-    for (const char* stored : {"[]", R"([{"from":1}])"}) {
-        EXPECT_EQ(loadWith([&](SettingsStore& s) { s.setData(key("decadeRules"), stored); })->decadeRules(),
-                  defaultDecadeRules());
+QString ruleKeys(const QList<DecadeRule>& rules) {
+    QStringList keys;
+    for (const DecadeRule& rule : rules) {
+        keys.append(QStringLiteral("%1-%2").arg(rule.from).arg(rule.to));
+    }
+    return keys.join(' ');
+}
+
+// A built-in is added at load only when the file has never been offered it:
+// what the user deleted or edited stays so at every start.
+TEST_F(AppSettingsTest, BuiltInsAreAddedOnlyWhenNeverOffered) {
+    const QString all = ruleKeys(defaultDecadeRules());
+    const auto drop = [](auto list, auto match) {
+        list.removeIf(match);
+        return list;
+    };
+    const QByteArray allBut80sAnd20s = R"(["1950-1959","1960-1969","1970-1979","1990-1999","2000-2009","2010-2019"])";
+    const struct {
+        const char* name;
+        std::function<void(AppSettings&)> firstRun;
+        std::function<void(SettingsStore&)> stored; // a file written by another version
+        QString rules;
+        qsizetype mappings;
+    } cases[] = {
+        {"rule deleted",
+         [&](AppSettings& a) { a.setDecadeRules(drop(defaultDecadeRules(), [](auto& r) { return r.from == 1980; })); },
+         {}, QString(all).remove("1980-1989 "), 199},
+        {"rule edited to overlap",
+         [&](AppSettings& a) {
+             QList<DecadeRule> rules = defaultDecadeRules();
+             rules[4].from = 1985;
+             a.setDecadeRules(rules);
+         },
+         {}, QString(all).replace("1990-1999", "1985-1999"), 199},
+        {"mapping deleted, then the rules restored",
+         [&](AppSettings& a) {
+             a.setGenreMappings(drop(defaultGenreMappings(), [](auto& m) { return m.source == "edm"; }));
+             a.setDecadeRules({});
+             a.setDecadeRules(defaultDecadeRules());
+         },
+         {}, all, 198},
+        {"older file without the record: offered them all",
+         {}, [](SettingsStore& s) { s.setData(key("decadeRules"), rule(1980, 1990, "80s")); }, "1980-1990", 199},
+        {"built-ins this file was never offered, the stored rule first among equal starts",
+         {},
+         [&](SettingsStore& s) {
+             s.setData(key("decadeRules"), rule(1980, 1990, "80s"));
+             s.setData(key("offeredDecadeRules"), allBut80sAnd20s);
+         },
+         "1980-1990 1980-1989 2020-2029", 199},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(path());
+        if (c.firstRun) {
+            AppSettings first(store());
+            c.firstRun(first);
+        }
+        const auto restarted = c.stored ? loadWith(c.stored) : std::make_unique<AppSettings>(store());
+        EXPECT_EQ(ruleKeys(restarted->decadeRules()), c.rules);
+        EXPECT_EQ(restarted->genreMappings().size(), c.mappings);
+        restarted->setUseDiscogs(true); // a save records every built-in as offered
+        EXPECT_EQ(ruleKeys(AppSettings(store()).decadeRules()), c.rules);
     }
 }
 
