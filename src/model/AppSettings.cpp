@@ -19,6 +19,11 @@ QString fullKey(const char* key) {
     return QString::fromLatin1(AppSettings::prefix) + QLatin1String(key);
 }
 
+// "Velmora.apiKey.claude": the key entered for one provider.
+QString apiKeyKey(AIProviderType provider) {
+    return fullKey("apiKey.") + rawValue(provider);
+}
+
 // What tells a rule or a mapping apart when built-ins are merged in.
 QString ruleKey(const DecadeRule& rule) {
     return QString::number(rule.from) + QLatin1Char('-') + QString::number(rule.to);
@@ -141,7 +146,9 @@ void AppSettings::setSelectedProvider(AIProviderType value) {
 }
 
 void AppSettings::setApiKey(const QString& value) {
-    m_values.apiKey = value;
+    if (sendsApiKey(m_values.selectedProvider)) {
+        m_values.apiKeys.insert(m_values.selectedProvider, value);
+    }
     changed();
 }
 
@@ -269,7 +276,26 @@ void AppSettings::load() {
             setSelectedProvider(*value);
         }
     }
-    setApiKey(s.string(fullKey("apiKey")).value_or(QString()));
+    {
+        QMap<AIProviderType, QString> keys;
+        for (AIProviderType provider : allAIProviderTypes()) {
+            if (sendsApiKey(provider)) {
+                keys.insert(provider, s.string(apiKeyKey(provider)).value_or(QString()));
+            }
+        }
+        // The single key field of earlier versions served the two cloud providers
+        // only: with another provider selected nothing tells whose it is, and it
+        // stays stored (never sent) until a start with a cloud provider selected.
+        const AIProviderType provider = m_values.selectedProvider;
+        const bool cloud = provider == AIProviderType::claude || provider == AIProviderType::openai;
+        const QString single = s.string(fullKey("apiKey")).value_or(QString());
+        if (cloud && keys.value(provider).isEmpty() && !single.isEmpty()) {
+            keys.insert(provider, single);
+        }
+        m_keepSingleKey = !single.isEmpty() && !cloud;
+        m_values.apiKeys = keys;
+        changed();
+    }
     setModelName(s.string(fullKey("modelName")).value_or(QString()));
     setCustomEndpoint(s.string(fullKey("endpoint")).value_or(QString()));
     {
@@ -365,7 +391,14 @@ void AppSettings::save() {
     s.setString(fullKey("appearance"), rawValue(m_values.appearance));
     s.setString(fullKey("appLanguage"), rawValue(m_values.appLanguage));
     s.setString(fullKey("provider"), rawValue(m_values.selectedProvider));
-    s.setString(fullKey("apiKey"), m_values.apiKey);
+    for (AIProviderType provider : allAIProviderTypes()) {
+        if (sendsApiKey(provider)) {
+            s.setString(apiKeyKey(provider), m_values.apiKey(provider));
+        }
+    }
+    if (!m_keepSingleKey) {
+        s.remove(fullKey("apiKey"));
+    }
     s.setString(fullKey("modelName"), m_values.modelName);
     s.setString(fullKey("endpoint"), m_values.customEndpoint);
     s.setBool(fullKey("writeDecadeToGenre"), m_values.writeDecadeToGenre);

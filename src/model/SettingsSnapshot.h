@@ -7,6 +7,7 @@
 #include "model/GenreMapping.h"
 
 #include <QList>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -16,7 +17,9 @@ struct SettingsSnapshot {
     AppAppearance appearance = AppAppearance::system;
     AppLanguage appLanguage = AppLanguage::system;
     AIProviderType selectedProvider = AIProviderType::claude;
-    QString apiKey;
+    // The key entered for each provider that sends one (sendsApiKey); a key
+    // is only ever sent to the provider it was entered for.
+    QMap<AIProviderType, QString> apiKeys;
     QString modelName;
     QString customEndpoint;
     bool useMusicBrainz = true;
@@ -41,6 +44,11 @@ struct SettingsSnapshot {
 
     // All defaults, with the built-in rule and mapping lists.
     static SettingsSnapshot defaults();
+
+    // The key entered for `provider`; empty for a provider without a key of its own.
+    QString apiKey(AIProviderType provider) const {
+        return sendsApiKey(provider) ? apiKeys.value(provider) : QString();
+    }
 
     // `modelName` when not empty, else the provider's default model.
     QString effectiveModelName() const;

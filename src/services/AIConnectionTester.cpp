@@ -28,7 +28,7 @@ AIConnectionTester::buildRequest(const SettingsSnapshot& settings) const {
     const AIProviderType provider = settings.selectedProvider;
     if (provider == AIProviderType::claude || provider == AIProviderType::openai) {
         // The key as every lookup uses it.
-        const std::optional<QString> key = AIExchange::usableKey(settings.apiKey);
+        const std::optional<QString> key = AIExchange::usableKey(settings.apiKey(provider));
         if (!key) {
             return failure(settings, "API-Schlüssel fehlt", "API key missing");
         }
@@ -64,6 +64,7 @@ AIConnectionTester::buildRequest(const SettingsSnapshot& settings) const {
     }
     request.url = *address.url;
     request.timeout = provider == AIProviderType::custom ? customTimeout : localTimeout;
+    AIExchange::addOptionalBearerKey(request, settings, provider);
     return request;
 }
 

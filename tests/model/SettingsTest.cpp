@@ -151,6 +151,51 @@ TEST_F(AppSettingsTest, BuiltInsAreAddedOnlyWhenNeverOffered) {
     }
 }
 
+// A key stays with the provider it was entered for. A single key stored before
+// keys were kept per provider belongs to the cloud provider selected at load;
+// with another provider it stays stored until a cloud one is selected at a start.
+TEST_F(AppSettingsTest, KeysStayWithTheirProvider) {
+    {
+        AppSettings settings(store());
+        settings.setApiKey("sk-ant");
+        settings.setSelectedProvider(AIProviderType::openai);
+        EXPECT_EQ(settings.apiKey(), QString());
+        settings.setApiKey("sk-oa");
+    }
+    const auto keys = AppSettings(store()).currentSnapshot();
+    EXPECT_EQ(keys->apiKey(AIProviderType::claude), "sk-ant");
+    EXPECT_EQ(keys->apiKey(AIProviderType::openai), "sk-oa");
+    EXPECT_EQ(keys->apiKey(AIProviderType::custom), QString());
+    const struct {
+        const char* provider;
+        const char* ownKey; // stored for that provider by this version
+        AIProviderType owner;
+        const char* expected;
+        bool singleKept;
+    } cases[] = {
+        {"claude", nullptr, AIProviderType::claude, "sk-old", false},
+        {"custom", nullptr, AIProviderType::custom, "", true},
+        {"openai", "sk-new", AIProviderType::openai, "sk-new", false},
+        {"ollama", nullptr, AIProviderType::claude, "", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.provider);
+        QFile::remove(path());
+        const auto settings = loadWith([&](SettingsStore& s) {
+            s.setString(key("provider"), c.provider);
+            s.setString(key("apiKey"), "sk-old");
+            if (c.ownKey != nullptr) {
+                s.setString(key("apiKey.") + c.provider, c.ownKey);
+            }
+        });
+        for (const AIProviderType provider : allAIProviderTypes()) {
+            EXPECT_EQ(settings->currentSnapshot()->apiKey(provider), provider == c.owner ? c.expected : "");
+        }
+        settings->setUseDiscogs(true);
+        EXPECT_EQ(SettingsStore(path()).contains(key("apiKey")), c.singleKept);
+    }
+}
+
 // A table far beyond the old 1 MiB read limit comes back whole; a save that
 // would be too large to read back, or cannot be written, leaves the file and says so.
 TEST_F(AppSettingsTest, BigTablesRoundTripAndFailedSavesAreReported) {

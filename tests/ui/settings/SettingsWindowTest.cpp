@@ -103,11 +103,12 @@ TEST(SettingsWindowTest, EditsEverySettingFromTheWindowEndToEnd) {
     AIProviderPage* ai = view->aiProviderPage();
     EXPECT_EQ(ai->keyField()->echoMode(), QLineEdit::Password);
     QTest::keyClicks(ai->keyField(), QStringLiteral("sk-abc"));
-    EXPECT_EQ(SettingsStore(SettingsStore::defaultFilePath()).string(QStringLiteral("Velmora.apiKey")),
+    EXPECT_EQ(SettingsStore(SettingsStore::defaultFilePath()).string(QStringLiteral("Velmora.apiKey.claude")),
               QStringLiteral("sk-abc"));
 
-    // Choose Ollama, point it at the loopback server, fetch and pick a model.
+    // OpenAI shows no Claude key. Choose Ollama, point it at the loopback server, fetch and pick a model.
     QTest::keyClick(ai->providerPicker(), Qt::Key_Down);
+    EXPECT_EQ(ai->keyField()->text(), QString());
     QTest::keyClick(ai->providerPicker(), Qt::Key_Down);
     ASSERT_EQ(settings.selectedProvider(), AIProviderType::ollama);
     EXPECT_TRUE(ai->keyField()->isHidden());
