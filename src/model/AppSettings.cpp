@@ -2,6 +2,7 @@
 
 #include "model/Console.h"
 #include "model/DebugLogger.h"
+#include "model/TextUtil.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
@@ -400,7 +401,7 @@ void AppSettings::save() {
         s.remove(fullKey("apiKey"));
     }
     s.setString(fullKey("modelName"), m_values.modelName);
-    s.setString(fullKey("endpoint"), m_values.customEndpoint);
+    s.setString(fullKey("endpoint"), TextUtil::trimWsNl(m_values.customEndpoint));
     s.setBool(fullKey("writeDecadeToGenre"), m_values.writeDecadeToGenre);
     s.setBool(fullKey("useMusicBrainz"), m_values.useMusicBrainz);
     s.setBool(fullKey("useExistingYearTag"), m_values.useExistingYearTag);

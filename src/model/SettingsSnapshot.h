@@ -52,8 +52,11 @@ struct SettingsSnapshot {
 
     // `modelName` when not empty, else the provider's default model.
     QString effectiveModelName() const;
-    // `customEndpoint` when not empty, else the provider's default address;
-    // "http://" is put in front of a non-empty text without a scheme.
+    // `customEndpoint` trimmed (a pasted address often carries a blank or a
+    // line break) when that is not empty, else the provider's default address;
+    // "http://" is put in front of a text without a scheme ("host:port" has
+    // none). A text with another scheme ("file:", "ftp://") is returned as it
+    // is, and every caller refuses it as no http or https address.
     QString effectiveEndpoint() const;
     // The labels of the decade rules in rule order, duplicates kept.
     QStringList decadeLabels() const;

@@ -52,7 +52,7 @@ AIConnectionTester::buildRequest(const SettingsSnapshot& settings) const {
         return request;
     }
 
-    if (provider == AIProviderType::custom && TextUtil::trimWs(settings.customEndpoint).isEmpty()) {
+    if (provider == AIProviderType::custom && TextUtil::trimWsNl(settings.customEndpoint).isEmpty()) {
         return failure(settings, "Kein Endpoint konfiguriert", "No endpoint configured");
     }
     // The same address the lookups and the availability check use.

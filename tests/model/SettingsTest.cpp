@@ -62,11 +62,13 @@ TEST_F(AppSettingsTest, ASaveIsPrivateAtOnceAndLoadsBackWithItsKinds) {
         settings.setUseSpotify(true);
         settings.setMaxConcurrentRequests(7);
         settings.setApiKey("sk-secret");
+        settings.setCustomEndpoint(" http://h:1/\n");
     }
     EXPECT_EQ(modeOf(path()), 0600u); // it holds secrets, before any reload
     SettingsStore reread(path());
     EXPECT_TRUE(reread.object(key("useSpotify"))->isBool());
     EXPECT_EQ(reread.integer(key("maxConcurrent")), 7);
+    EXPECT_EQ(reread.string(key("endpoint")), "http://h:1/"); // a pasted address is saved trimmed
     AppSettings again(store());
     EXPECT_TRUE(again.useSpotify());
     EXPECT_EQ(again.apiKey(), QStringLiteral("sk-secret"));

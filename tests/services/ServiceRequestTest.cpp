@@ -50,7 +50,8 @@ std::shared_ptr<SettingsSnapshot> aiSettings(LoopbackServer& server, AIProviderT
     }
     s->apiKeys[provider] = key;
     s->modelName = model;
-    s->customEndpoint = endpoint.value_or(server.baseUrl() + QStringLiteral("//")); // trailing slashes are dropped
+    // Blanks and line breaks around the address and its trailing slashes are dropped.
+    s->customEndpoint = endpoint.value_or(QStringLiteral(" ") + server.baseUrl() + QStringLiteral("//\n"));
     return s;
 }
 
@@ -245,6 +246,32 @@ TEST(AIService, MissingKeysAndUnusableAddressesSendNothing) {
         EXPECT_TRUE(service->fetchModels().isEmpty());
     }
     EXPECT_TRUE(server.requests().empty());
+}
+
+// A server address is used trimmed, and only as an http or https address with a host.
+TEST(AIExchange, EndpointsAreTrimmedAndOnlyHttpWithAHostIsUsed) {
+    const struct {
+        const char* endpoint;
+        const char* url; // "": refused as an invalid endpoint
+    } cases[] = {
+        {" http://127.0.0.1:1234/ \n", "http://127.0.0.1:1234/v1/models"}, {"\t127.0.0.1:1234", "http://127.0.0.1:1234/v1/models"},
+        {"HTTPS://h.example/api", "https://h.example/api/v1/models"},      {"[::1]:8080", "http://[::1]:8080/v1/models"},
+        {"file:///etc/passwd", ""}, {"file:/etc/passwd", ""}, {"ftp://h.example", ""}, {"javascript:alert(1)", ""},
+        {"http:///api", ""}, {"https://", ""},
+    };
+    for (const auto& c : cases) {
+        SettingsSnapshot s;
+        s.appLanguage = AppLanguage::english;
+        s.selectedProvider = AIProviderType::custom;
+        s.customEndpoint = QString::fromUtf8(c.endpoint);
+        const std::optional<QUrl> url = AIExchange::localAddress(s, "/v1/models").url;
+        EXPECT_EQ(url ? url->toString().toStdString() : "", c.url) << c.endpoint;
+        const auto verdict = AIConnectionTester().buildRequest(s);
+        EXPECT_EQ(std::holds_alternative<HttpRequest>(verdict), url.has_value()) << c.endpoint;
+        if (const auto* refused = std::get_if<AIConnectionTester::Result>(&verdict)) {
+            EXPECT_EQ(refused->message, "Invalid endpoint URL") << c.endpoint;
+        }
+    }
 }
 
 TEST(AIExchange, KeysRepliesAndErrorBodies) {
