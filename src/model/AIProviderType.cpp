@@ -25,6 +25,11 @@ const QList<AIProviderType>& allAIProviderTypes() {
     return all;
 }
 
+bool sendsApiKey(AIProviderType provider) {
+    return provider == AIProviderType::claude || provider == AIProviderType::openai ||
+           provider == AIProviderType::custom;
+}
+
 std::optional<AIProviderType> aiProviderTypeFromRawValue(const QString& raw) {
     for (AIProviderType provider : allAIProviderTypes()) {
         if (rawValue(provider) == raw) {

@@ -11,6 +11,9 @@ enum class AIProviderType { claude, openai, ollama, lmstudio, custom };
 QString rawValue(AIProviderType provider);
 std::optional<AIProviderType> aiProviderTypeFromRawValue(const QString& raw);
 const QList<AIProviderType>& allAIProviderTypes();
+// Whether the provider is sent an API key of its own: the two cloud providers
+// and `custom` (an OpenAI-compatible server that may want a bearer key).
+bool sendsApiKey(AIProviderType provider);
 QString displayName(AIProviderType provider, bool english);
 // The display name in the current interface language.
 QString displayName(AIProviderType provider);

@@ -1,8 +1,12 @@
 #include "model/AppSettings.h"
 
+#include "model/Console.h"
 #include "model/DebugLogger.h"
+#include "model/TextUtil.h"
 
 #include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QSet>
 
 #include <algorithm>
@@ -14,6 +18,67 @@ std::atomic<AppSettings*> g_shared{nullptr};
 
 QString fullKey(const char* key) {
     return QString::fromLatin1(AppSettings::prefix) + QLatin1String(key);
+}
+
+// "Velmora.apiKey.claude": the key entered for one provider.
+QString apiKeyKey(AIProviderType provider) {
+    return fullKey("apiKey.") + rawValue(provider);
+}
+
+// What tells a rule or a mapping apart when built-ins are merged in.
+QString ruleKey(const DecadeRule& rule) {
+    return QString::number(rule.from) + QLatin1Char('-') + QString::number(rule.to);
+}
+
+QString mappingKey(const GenreMapping& mapping) {
+    return mapping.source.toLower();
+}
+
+template <typename T, typename Key> QStringList keysOf(const QList<T>& items, Key key) {
+    QStringList keys;
+    for (const T& item : items) {
+        keys.append(key(item));
+    }
+    return keys;
+}
+
+// The stored record of the built-ins a file has been offered. A file without
+// one (or with one that cannot be read) has been offered every built-in.
+QStringList offeredRecord(const SettingsStore& store, const char* key, const QStringList& builtIns) {
+    const std::optional<QByteArray> data = store.data(fullKey(key));
+    const QJsonDocument document = data ? QJsonDocument::fromJson(*data) : QJsonDocument();
+    if (!document.isArray()) {
+        return builtIns;
+    }
+    QStringList keys;
+    for (const QJsonValue& value : document.array()) {
+        keys.append(value.toString());
+    }
+    return keys;
+}
+
+// `stored` followed by the built-ins that were never offered and whose key it
+// does not hold.
+template <typename T, typename Key>
+QList<T> withNewBuiltIns(QList<T> stored, const QList<T>& builtIns, const QStringList& offered, Key key) {
+    const QStringList present = keysOf(stored, key);
+    const QSet<QString> skip =
+        QSet<QString>(present.cbegin(), present.cend()) + QSet<QString>(offered.cbegin(), offered.cend());
+    for (const T& item : builtIns) {
+        if (!skip.contains(key(item))) {
+            stored.append(item);
+        }
+    }
+    return stored;
+}
+
+QStringList joined(QStringList offered, const QStringList& builtIns) {
+    for (const QString& key : builtIns) {
+        if (!offered.contains(key)) {
+            offered.append(key);
+        }
+    }
+    return offered;
 }
 
 } // namespace
@@ -37,7 +102,9 @@ std::shared_ptr<const SettingsSnapshot> AppSettings::snapshot() {
 }
 
 AppSettings::AppSettings(std::unique_ptr<SettingsStore> store, QObject* parent)
-    : QObject(parent), m_store(std::move(store)), m_values(SettingsSnapshot::defaults()) {
+    : QObject(parent), m_store(std::move(store)), m_values(SettingsSnapshot::defaults()),
+      m_offeredRules(keysOf(defaultDecadeRules(), ruleKey)),
+      m_offeredMappings(keysOf(defaultGenreMappings(), mappingKey)) {
     publish();
     load();
 }
@@ -80,7 +147,9 @@ void AppSettings::setSelectedProvider(AIProviderType value) {
 }
 
 void AppSettings::setApiKey(const QString& value) {
-    m_values.apiKey = value;
+    if (sendsApiKey(m_values.selectedProvider)) {
+        m_values.apiKeys.insert(m_values.selectedProvider, value);
+    }
     changed();
 }
 
@@ -208,7 +277,26 @@ void AppSettings::load() {
             setSelectedProvider(*value);
         }
     }
-    setApiKey(s.string(fullKey("apiKey")).value_or(QString()));
+    {
+        QMap<AIProviderType, QString> keys;
+        for (AIProviderType provider : allAIProviderTypes()) {
+            if (sendsApiKey(provider)) {
+                keys.insert(provider, s.string(apiKeyKey(provider)).value_or(QString()));
+            }
+        }
+        // The single key field of earlier versions served the two cloud providers
+        // only: with another provider selected nothing tells whose it is, and it
+        // stays stored (never sent) until a start with a cloud provider selected.
+        const AIProviderType provider = m_values.selectedProvider;
+        const bool cloud = provider == AIProviderType::claude || provider == AIProviderType::openai;
+        const QString single = s.string(fullKey("apiKey")).value_or(QString());
+        if (cloud && keys.value(provider).isEmpty() && !single.isEmpty()) {
+            keys.insert(provider, single);
+        }
+        m_keepSingleKey = !single.isEmpty() && !cloud;
+        m_values.apiKeys = keys;
+        changed();
+    }
     setModelName(s.string(fullKey("modelName")).value_or(QString()));
     setCustomEndpoint(s.string(fullKey("endpoint")).value_or(QString()));
     {
@@ -223,23 +311,18 @@ void AppSettings::load() {
         const auto stored = s.object(fullKey("useExistingYearTag"));
         setUseExistingYearTag(stored && stored->isBool() ? stored->toBool() : true);
     }
-    if (const auto data = s.data(fullKey("decadeRules"))) {
-        if (const auto decoded = decodeDecadeRules(*data)) {
-            QSet<QString> keys;
-            for (const DecadeRule& rule : *decoded) {
-                keys.insert(QString::number(rule.from) + QLatin1Char('-') + QString::number(rule.to));
+    {
+        const QStringList builtIns = keysOf(defaultDecadeRules(), ruleKey);
+        const QStringList offered = offeredRecord(s, "offeredDecadeRules", builtIns);
+        if (const auto data = s.data(fullKey("decadeRules"))) {
+            if (const auto decoded = decodeDecadeRules(*data)) {
+                QList<DecadeRule> merged = withNewBuiltIns(*decoded, defaultDecadeRules(), offered, ruleKey);
+                std::stable_sort(merged.begin(), merged.end(),
+                                 [](const DecadeRule& a, const DecadeRule& b) { return a.from < b.from; });
+                setDecadeRules(merged);
             }
-            QList<DecadeRule> merged = *decoded;
-            for (const DecadeRule& rule : defaultDecadeRules()) {
-                if (!keys.contains(QString::number(rule.from) + QLatin1Char('-') +
-                                   QString::number(rule.to))) {
-                    merged.append(rule);
-                }
-            }
-            std::stable_sort(merged.begin(), merged.end(),
-                             [](const DecadeRule& a, const DecadeRule& b) { return a.from < b.from; });
-            setDecadeRules(merged);
         }
+        m_offeredRules = joined(offered, builtIns);
     }
     {
         const auto stored = s.object(fullKey("useLastFM"));
@@ -276,20 +359,15 @@ void AppSettings::load() {
         const auto stored = s.object(fullKey("autoAddGenreMappings"));
         setAutoAddGenreMappings(stored && stored->isBool() ? stored->toBool() : false);
     }
-    if (const auto data = s.data(fullKey("genreMappings"))) {
-        if (const auto decoded = decodeGenreMappings(*data)) {
-            QSet<QString> sources;
-            for (const GenreMapping& mapping : *decoded) {
-                sources.insert(mapping.source.toLower());
+    {
+        const QStringList builtIns = keysOf(defaultGenreMappings(), mappingKey);
+        const QStringList offered = offeredRecord(s, "offeredGenreMappings", builtIns);
+        if (const auto data = s.data(fullKey("genreMappings"))) {
+            if (const auto decoded = decodeGenreMappings(*data)) {
+                setGenreMappings(withNewBuiltIns(*decoded, defaultGenreMappings(), offered, mappingKey));
             }
-            QList<GenreMapping> merged = *decoded;
-            for (const GenreMapping& mapping : defaultGenreMappings()) {
-                if (!sources.contains(mapping.source.toLower())) {
-                    merged.append(mapping);
-                }
-            }
-            setGenreMappings(merged);
         }
+        m_offeredMappings = joined(offered, builtIns);
     }
     {
         const qint64 stored = s.integer(fullKey("maxConcurrent"));
@@ -314,13 +392,22 @@ void AppSettings::save() {
     s.setString(fullKey("appearance"), rawValue(m_values.appearance));
     s.setString(fullKey("appLanguage"), rawValue(m_values.appLanguage));
     s.setString(fullKey("provider"), rawValue(m_values.selectedProvider));
-    s.setString(fullKey("apiKey"), m_values.apiKey);
+    for (AIProviderType provider : allAIProviderTypes()) {
+        if (sendsApiKey(provider)) {
+            s.setString(apiKeyKey(provider), m_values.apiKey(provider));
+        }
+    }
+    if (!m_keepSingleKey) {
+        s.remove(fullKey("apiKey"));
+    }
     s.setString(fullKey("modelName"), m_values.modelName);
-    s.setString(fullKey("endpoint"), m_values.customEndpoint);
+    s.setString(fullKey("endpoint"), TextUtil::trimWsNl(m_values.customEndpoint));
     s.setBool(fullKey("writeDecadeToGenre"), m_values.writeDecadeToGenre);
     s.setBool(fullKey("useMusicBrainz"), m_values.useMusicBrainz);
     s.setBool(fullKey("useExistingYearTag"), m_values.useExistingYearTag);
     s.setData(fullKey("decadeRules"), encodeDecadeRules(m_values.decadeRules));
+    s.setData(fullKey("offeredDecadeRules"),
+              QJsonDocument(QJsonArray::fromStringList(m_offeredRules)).toJson(QJsonDocument::Compact));
     s.setBool(fullKey("useLastFM"), m_values.useLastFM);
     s.setString(fullKey("lastFMApiKey"), m_values.lastFMApiKey);
     s.setBool(fullKey("useSpotify"), m_values.useSpotify);
@@ -333,8 +420,21 @@ void AppSettings::save() {
     s.setBool(fullKey("applyGenreMappings"), m_values.applyGenreMappings);
     s.setBool(fullKey("autoAddGenreMappings"), m_values.autoAddGenreMappings);
     s.setData(fullKey("genreMappings"), encodeGenreMappings(m_values.genreMappings));
+    s.setData(fullKey("offeredGenreMappings"),
+              QJsonDocument(QJsonArray::fromStringList(m_offeredMappings)).toJson(QJsonDocument::Compact));
     s.setInteger(fullKey("maxConcurrent"), m_values.maxConcurrentRequests);
     s.setInteger(fullKey("timeout"), m_values.requestTimeoutSeconds);
     s.setBool(fullKey("debugLogging"), m_values.debugLogging);
     s.commit();
+    const std::optional<SettingsStore::CommitFailure> failure = s.lastCommitFailure();
+    if (failure == m_saveFailure) {
+        return;
+    }
+    m_saveFailure = failure;
+    if (failure) {
+        Console::line(QStringLiteral("[AppSettings] Settings not saved: ") +
+                      (failure->tooLarge ? QStringLiteral("the file would exceed its size limit")
+                                         : failure->description));
+    }
+    Q_EMIT saveFailureChanged();
 }

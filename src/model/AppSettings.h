@@ -70,7 +70,8 @@ public:
     AppAppearance appearance() const { return m_values.appearance; }
     AppLanguage appLanguage() const { return m_values.appLanguage; }
     AIProviderType selectedProvider() const { return m_values.selectedProvider; }
-    QString apiKey() const { return m_values.apiKey; }
+    // The key of the selected provider (the key field shows and edits it).
+    QString apiKey() const { return m_values.apiKey(m_values.selectedProvider); }
     QString modelName() const { return m_values.modelName; }
     QString customEndpoint() const { return m_values.customEndpoint; }
     bool useMusicBrainz() const { return m_values.useMusicBrainz; }
@@ -96,6 +97,7 @@ public:
     void setAppearance(AppAppearance value);
     void setAppLanguage(AppLanguage value);
     void setSelectedProvider(AIProviderType value);
+    // Sets the selected provider's key; a provider that is sent no key keeps none.
     void setApiKey(const QString& value);
     void setModelName(const QString& value);
     void setCustomEndpoint(const QString& value);
@@ -123,17 +125,27 @@ public:
     QString effectiveEndpoint() const { return m_values.effectiveEndpoint(); }
     QStringList decadeLabels() const { return m_values.decadeLabels(); }
 
-    // Reads every setting from the store (merging the rule and mapping lists
-    // with the built-in ones); writes nothing.
+    // Reads every setting from the store; writes nothing. A built-in rule or
+    // mapping is added to a stored list only when this file has never been
+    // offered it, so one the user deleted or edited stays as the user left it.
+    // A stored list without that record was written when every built-in of
+    // this version was merged in at each load: it has been offered them all.
+    // A single key stored before keys were kept per provider belongs to the
+    // cloud provider selected at this load.
     void load();
-    // Writes every setting to the store; does nothing while loading.
+    // Writes every setting to the store; does nothing while loading. A save
+    // that fails, or would make a file too large to be read back, is kept in
+    // `saveFailure()` until a save succeeds.
     void save();
+    std::optional<SettingsStore::CommitFailure> saveFailure() const { return m_saveFailure; }
 
     bool isLoading() const { return m_isLoading; }
     SettingsStore& store() { return *m_store; }
 
 Q_SIGNALS:
     void settingsChanged();
+    // The outcome of saving changed (see saveFailure).
+    void saveFailureChanged();
 
 private:
     void changed();
@@ -144,4 +156,10 @@ private:
     SettingsSnapshot m_values;
     mutable std::mutex m_snapshotMutex;
     std::shared_ptr<const SettingsSnapshot> m_snapshot;
+    // The keys of the built-ins this file has been offered ("1980-1989", a lower-cased source).
+    QStringList m_offeredRules;
+    QStringList m_offeredMappings;
+    // A single stored key that waits for a provider that is sent keys.
+    bool m_keepSingleKey = false;
+    std::optional<SettingsStore::CommitFailure> m_saveFailure;
 };

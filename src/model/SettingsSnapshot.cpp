@@ -1,5 +1,9 @@
 #include "model/SettingsSnapshot.h"
 
+#include "model/TextUtil.h"
+
+#include <QRegularExpression>
+
 #include <algorithm>
 
 SettingsSnapshot SettingsSnapshot::defaults() {
@@ -29,7 +33,7 @@ QString SettingsSnapshot::effectiveModelName() const {
 }
 
 QString SettingsSnapshot::effectiveEndpoint() const {
-    QString endpoint = customEndpoint;
+    QString endpoint = TextUtil::trimWsNl(customEndpoint);
     if (endpoint.isEmpty()) {
         switch (selectedProvider) {
         case AIProviderType::claude:
@@ -46,8 +50,10 @@ QString SettingsSnapshot::effectiveEndpoint() const {
             break;
         }
     }
-    if (endpoint.isEmpty() || endpoint.startsWith(QLatin1String("http://")) ||
-        endpoint.startsWith(QLatin1String("https://"))) {
+    // A scheme is letters, digits, "+", "-" and "." after a first letter, then
+    // ":" not followed by a digit (that would be the port of "localhost:8080").
+    static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*:(?![0-9])"));
+    if (endpoint.isEmpty() || scheme.match(endpoint).hasMatch()) {
         return endpoint;
     }
     return QStringLiteral("http://") + endpoint;

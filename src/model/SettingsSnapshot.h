@@ -7,6 +7,7 @@
 #include "model/GenreMapping.h"
 
 #include <QList>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -16,7 +17,9 @@ struct SettingsSnapshot {
     AppAppearance appearance = AppAppearance::system;
     AppLanguage appLanguage = AppLanguage::system;
     AIProviderType selectedProvider = AIProviderType::claude;
-    QString apiKey;
+    // The key entered for each provider that sends one (sendsApiKey); a key
+    // is only ever sent to the provider it was entered for.
+    QMap<AIProviderType, QString> apiKeys;
     QString modelName;
     QString customEndpoint;
     bool useMusicBrainz = true;
@@ -42,10 +45,18 @@ struct SettingsSnapshot {
     // All defaults, with the built-in rule and mapping lists.
     static SettingsSnapshot defaults();
 
+    // The key entered for `provider`; empty for a provider without a key of its own.
+    QString apiKey(AIProviderType provider) const {
+        return sendsApiKey(provider) ? apiKeys.value(provider) : QString();
+    }
+
     // `modelName` when not empty, else the provider's default model.
     QString effectiveModelName() const;
-    // `customEndpoint` when not empty, else the provider's default address;
-    // "http://" is put in front of a non-empty text without a scheme.
+    // `customEndpoint` trimmed (a pasted address often carries a blank or a
+    // line break) when that is not empty, else the provider's default address;
+    // "http://" is put in front of a text without a scheme ("host:port" has
+    // none). A text with another scheme ("file:", "ftp://") is returned as it
+    // is, and every caller refuses it as no http or https address.
     QString effectiveEndpoint() const;
     // The labels of the decade rules in rule order, duplicates kept.
     QStringList decadeLabels() const;

@@ -1,6 +1,7 @@
 #include "model/SettingsStore.h"
 
 #include "model/Console.h"
+#include "model/ExchangeFile.h"
 #include "model/PrivateFiles.h"
 
 #include <QDateTime>
@@ -11,11 +12,17 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cerrno>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+// An import turns each entry of an exchange file into a stored mapping with a
+// fresh id, kept as base64: the table grows by at most about 3.7 times the
+// file's size. The read limit leaves room for the largest import and more.
+static_assert(SettingsStore::maxFileBytes > 5 * ExchangeFile::maxFileSize);
 
 namespace {
 
@@ -37,9 +44,17 @@ std::optional<QByteArray> readRegularFile(int fd, qint64 maxBytes) {
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > maxBytes) {
         return std::nullopt;
     }
-    QByteArray bytes(static_cast<qsizetype>(maxBytes) + 1, Qt::Uninitialized);
+    // Sized by the file, not by the limit; a file that grows while it is read
+    // gets room up to one byte past the limit.
+    QByteArray bytes(static_cast<qsizetype>(info.st_size) + 1, Qt::Uninitialized);
     qsizetype total = 0;
-    while (total < bytes.size()) {
+    for (;;) {
+        if (total == bytes.size()) {
+            if (total > maxBytes) {
+                return std::nullopt; // it grew while being read
+            }
+            bytes.resize(std::min<qsizetype>(total * 2 + 4096, static_cast<qsizetype>(maxBytes) + 1));
+        }
         const ssize_t got = ::read(fd, bytes.data() + total, static_cast<size_t>(bytes.size() - total));
         if (got < 0 && errno == EINTR) {
             continue;
@@ -53,7 +68,7 @@ std::optional<QByteArray> readRegularFile(int fd, qint64 maxBytes) {
         total += got;
     }
     if (total > maxBytes) {
-        return std::nullopt; // it grew while being read
+        return std::nullopt;
     }
     bytes.truncate(total);
     return bytes;
@@ -63,7 +78,8 @@ std::optional<QByteArray> readRegularFile(int fd, qint64 maxBytes) {
 
 SettingsStore::SettingsStore() : SettingsStore(defaultFilePath()) {}
 
-SettingsStore::SettingsStore(QString filePath) : m_path(std::move(filePath)) {
+SettingsStore::SettingsStore(QString filePath, qint64 maxBytes)
+    : m_path(std::move(filePath)), m_maxBytes(maxBytes) {
     loadFile();
 }
 
@@ -83,7 +99,7 @@ void SettingsStore::loadFile() {
         m_unreadable = errno != ENOENT;
         return;
     }
-    const std::optional<QByteArray> bytes = readRegularFile(fd, maxFileBytes);
+    const std::optional<QByteArray> bytes = readRegularFile(fd, m_maxBytes);
     ::close(fd);
     if (!bytes) {
         m_unreadable = true;
@@ -214,29 +230,50 @@ void SettingsStore::remove(const QString& key) {
     m_values.remove(key);
 }
 
+std::optional<SettingsStore::CommitFailure> SettingsStore::lastCommitFailure() const {
+    std::lock_guard lock(m_mutex);
+    return m_lastFailure;
+}
+
+bool SettingsStore::fail(CommitFailure failure) {
+    std::lock_guard lock(m_mutex);
+    m_lastFailure = std::move(failure);
+    return false;
+}
+
 bool SettingsStore::commit() {
     QByteArray bytes;
     {
         std::lock_guard lock(m_mutex);
-        if (!moveUnreadableAside()) {
+        bytes = QJsonDocument(m_values).toJson(QJsonDocument::Indented);
+        // The next start could not read it: the file as it is stays.
+        if (bytes.size() > m_maxBytes) {
+            m_lastFailure = CommitFailure{true, {}};
             return false;
         }
-        bytes = QJsonDocument(m_values).toJson(QJsonDocument::Indented);
+        if (!moveUnreadableAside()) {
+            m_lastFailure =
+                CommitFailure{false, QStringLiteral("unreadable settings file left in place: ") + m_path};
+            return false;
+        }
     }
     PrivateFiles::makeDirectory(QFileInfo(m_path).absolutePath());
     QSaveFile file(m_path);
     if (!file.open(QIODevice::WriteOnly)) {
-        return false;
+        return fail({false, file.errorString()});
     }
     // The temporary file gets owner-only permissions before any secret is written.
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     if (file.write(bytes) != bytes.size()) {
+        const QString description = file.errorString();
         file.cancelWriting();
-        return false;
+        return fail({false, description});
     }
     if (!file.commit()) {
-        return false;
+        return fail({false, file.errorString()});
     }
     ::chmod(QFile::encodeName(m_path).constData(), 0600);
+    std::lock_guard lock(m_mutex);
+    m_lastFailure.reset();
     return true;
 }

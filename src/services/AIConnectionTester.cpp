@@ -46,7 +46,7 @@ AIConnectionTester::buildRequest(const SettingsSnapshot& settings) const {
     const AIProviderType provider = settings.selectedProvider;
     if (provider == AIProviderType::claude || provider == AIProviderType::openai) {
         // The key as every lookup uses it.
-        const std::optional<QString> key = AIExchange::usableKey(settings.apiKey);
+        const std::optional<QString> key = AIExchange::usableKey(settings.apiKey(provider));
         if (!key) {
             return failure(settings, apiKeyMissing);
         }
@@ -70,7 +70,7 @@ AIConnectionTester::buildRequest(const SettingsSnapshot& settings) const {
         return request;
     }
 
-    if (provider == AIProviderType::custom && TextUtil::trimWs(settings.customEndpoint).isEmpty()) {
+    if (provider == AIProviderType::custom && TextUtil::trimWsNl(settings.customEndpoint).isEmpty()) {
         return failure(settings, noEndpoint);
     }
     // The same address the lookups and the availability check use.
@@ -82,6 +82,7 @@ AIConnectionTester::buildRequest(const SettingsSnapshot& settings) const {
     }
     request.url = *address.url;
     request.timeout = provider == AIProviderType::custom ? customTimeout : localTimeout;
+    AIExchange::addOptionalBearerKey(request, settings, provider);
     return request;
 }
 

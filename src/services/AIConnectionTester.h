@@ -37,7 +37,8 @@ public:
     // The test request as it would be sent, or the verdict of a check that
     // fails before anything is sent (missing key or endpoint, unusable URL).
     // Local servers and `custom` are addressed exactly as their lookups
-    // address them; `custom` never gets the cloud key.
+    // address them; `custom` gets its own key as a bearer key when it has
+    // one, and no provider ever gets another provider's key.
     std::variant<HttpRequest, Result> buildRequest(const SettingsSnapshot& settings) const;
 
     // The verdict for an answer's status, in the language of `settings`.

@@ -51,6 +51,15 @@ std::optional<QString> AIExchange::usableKey(const QString& stored) {
     return key;
 }
 
+void AIExchange::addOptionalBearerKey(HttpRequest& request, const SettingsSnapshot& settings,
+                                      AIProviderType provider) {
+    if (const std::optional<QString> key = usableKey(settings.apiKey(provider))) {
+        request.headers.append(
+            {QByteArrayLiteral("Authorization"), QByteArrayLiteral("Bearer ") + key->toUtf8()});
+        request.secrets.append(*key);
+    }
+}
+
 QByteArray AIExchange::chatBody(const QString& model, int maxTokens, const QString& prompt) {
     const QJsonObject message{{QStringLiteral("role"), QStringLiteral("user")},
                               {QStringLiteral("content"), prompt}};

@@ -38,6 +38,12 @@ public:
     // (so no header can ever carry a line break).
     static std::optional<QString> usableKey(const QString& stored);
 
+    // Adds "Authorization: Bearer <key>" with the key entered for `provider`
+    // (and the key to the request's secrets) when that key is usable; adds
+    // nothing for a provider without one (an optional key, as `custom` has).
+    static void addOptionalBearerKey(HttpRequest& request, const SettingsSnapshot& settings,
+                                     AIProviderType provider);
+
     // Chat form: {"model", "max_tokens", "messages": [{"role": "user", "content"}]}.
     static QByteArray chatBody(const QString& model, int maxTokens, const QString& prompt);
     // Generate form: {"model", "prompt", "stream": false}.

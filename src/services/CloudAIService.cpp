@@ -12,7 +12,7 @@ bool CloudAIService::offersModel(const QString&) const {
 }
 
 QString CloudAIService::requireKey(const SettingsSnapshot& settings) const {
-    const std::optional<QString> key = AIExchange::usableKey(settings.apiKey);
+    const std::optional<QString> key = AIExchange::usableKey(settings.apiKey(providerType()));
     if (!key) {
         throw AppError::aiError(m_config.keyMissing);
     }
@@ -75,11 +75,11 @@ std::optional<QString> CloudAIService::lookupGenre(const QString& title, const Q
 }
 
 bool CloudAIService::isAvailable(const CancelToken&) const {
-    return AIExchange::usableKey(m_settings()->apiKey).has_value();
+    return AIExchange::usableKey(m_settings()->apiKey(providerType())).has_value();
 }
 
 QStringList CloudAIService::fetchModels(const CancelToken& cancel) const {
-    const std::optional<QString> key = AIExchange::usableKey(m_settings()->apiKey);
+    const std::optional<QString> key = AIExchange::usableKey(m_settings()->apiKey(providerType()));
     if (!key) {
         return {};
     }

@@ -30,6 +30,7 @@ HttpRequest LocalAIService::buildLookupRequest(const SettingsSnapshot& settings,
                        ? AIExchange::chatBody(settings.effectiveModelName(), maxTokens, prompt)
                        : AIExchange::generateBody(settings.effectiveModelName(), prompt);
     request.timeout = AIExchange::lookupTimeout(settings);
+    AIExchange::addOptionalBearerKey(request, settings, m_config.providerType);
     return request;
 }
 
@@ -42,7 +43,8 @@ std::optional<int> LocalAIService::lookupYear(const QString& title, const QStrin
     AIExchange::printLookingUp(m_config.texts.tag, title, artist);
     const HttpRequest request = buildLookupRequest(*settings, url, prompt, yearMaxTokens);
     const HttpResponse response = AIExchange::send(m_http, request, cancel);
-    const QString reply = AIExchange::readStrict(response, m_config.replyPath, m_config.texts, {});
+    const QString reply =
+        AIExchange::readStrict(response, m_config.replyPath, m_config.texts, request.secrets);
     const std::optional<int> year = AIPromptBuilder::parseYear(reply);
     AIExchange::printYearResponse(m_config.texts.tag, reply, year);
     return year;
@@ -64,7 +66,8 @@ std::optional<QString> LocalAIService::lookupGenre(const QString& title, const Q
 }
 
 bool LocalAIService::isAvailable(const CancelToken& cancel) const {
-    const AIExchange::Address address = AIExchange::localAddress(*m_settings(), m_config.modelListPath);
+    const std::shared_ptr<const SettingsSnapshot> settings = m_settings();
+    const AIExchange::Address address = AIExchange::localAddress(*settings, m_config.modelListPath);
     const QString& tag = m_config.texts.tag;
     if (!address.url) {
         Console::line(tag + QStringLiteral(" Invalid ") + m_config.modelListName +
@@ -74,6 +77,7 @@ bool LocalAIService::isAvailable(const CancelToken& cancel) const {
     HttpRequest request;
     request.url = *address.url;
     request.timeout = availabilityTimeout;
+    AIExchange::addOptionalBearerKey(request, *settings, m_config.providerType);
     try {
         const HttpResponse response = m_http.send(request, cancel);
         const bool available = response.status == 200;
@@ -88,13 +92,15 @@ bool LocalAIService::isAvailable(const CancelToken& cancel) const {
 }
 
 QStringList LocalAIService::fetchModels(const CancelToken& cancel) const {
-    const AIExchange::Address address = AIExchange::localAddress(*m_settings(), m_config.modelListPath);
+    const std::shared_ptr<const SettingsSnapshot> settings = m_settings();
+    const AIExchange::Address address = AIExchange::localAddress(*settings, m_config.modelListPath);
     if (!address.url) {
         return {};
     }
     HttpRequest request;
     request.url = *address.url;
     request.timeout = modelListTimeout;
+    AIExchange::addOptionalBearerKey(request, *settings, m_config.providerType);
     const QString failed = m_config.texts.tag + QStringLiteral(" fetchModels failed");
     try {
         const HttpResponse response = m_http.send(request, cancel);

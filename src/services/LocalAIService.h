@@ -6,7 +6,8 @@
 
 // What the providers on a server of the user's own choosing share (Ollama,
 // LM Studio, an OpenAI-compatible server): the address from the settings
-// (effectiveEndpoint, slashes stripped from both ends), no key, availability
+// (effectiveEndpoint, slashes stripped from both ends), a bearer key only for a
+// provider that has one of its own (`custom`; never another provider's), availability
 // through a short model-list request, strict year and lenient genre readings.
 class LocalAIService : public AIService {
 public:

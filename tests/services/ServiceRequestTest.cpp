@@ -3,6 +3,7 @@
 #include "LoopbackServer.h"
 #include "QtPrinters.h"
 
+#include "services/AIConnectionTester.h"
 #include "services/AIExchange.h"
 #include "services/AIPromptBuilder.h"
 #include "services/AIServiceFactory.h"
@@ -41,14 +42,24 @@ struct Shape {
     std::string bodyHas = {};
 };
 
-std::shared_ptr<AIService> ai(LoopbackServer& server, AIProviderType provider, const QString& key,
-                              const QString& model = {}, std::optional<QString> endpoint = {}) {
+std::shared_ptr<SettingsSnapshot> aiSettings(LoopbackServer& server, AIProviderType provider, const QString& key,
+                                             const QString& model = {}, std::optional<QString> endpoint = {}) {
     auto s = std::make_shared<SettingsSnapshot>();
     s->selectedProvider = provider;
-    s->apiKey = key;
+    for (const AIProviderType other : allAIProviderTypes()) {
+        s->apiKeys[other] = QStringLiteral("sk-cloud"); // another provider's key: never sent here
+    }
+    s->apiKeys[provider] = key;
     s->modelName = model;
-    s->customEndpoint = endpoint.value_or(server.baseUrl() + QStringLiteral("//")); // trailing slashes are dropped
-    return makeAIService(provider, fixedSettingsSource(s), server.endpoints());
+    // Blanks and line breaks around the address and its trailing slashes are dropped.
+    s->customEndpoint = endpoint.value_or(QStringLiteral(" ") + server.baseUrl() + QStringLiteral("//\n"));
+    return s;
+}
+
+std::shared_ptr<AIService> ai(LoopbackServer& server, AIProviderType provider, const QString& key,
+                              const QString& model = {}, std::optional<QString> endpoint = {}) {
+    return makeAIService(provider, fixedSettingsSource(aiSettings(server, provider, key, model, endpoint)),
+                         server.endpoints());
 }
 
 // Asks for the year with the provider's answer `reply` scripted at `path`; it must read 1987.
@@ -165,11 +176,22 @@ TEST(ServiceRequest, EveryServiceSendsItsExactShape) {
          {{"POST", "/v1/chat/completions", {}, {{"Authorization", ""}, {"x-api-key", ""}},
            {{"#keys", "max_tokens,messages,model"}, {"model", "local-model"}, {"max_tokens", "20"}},
            "- Title: Song\n- Artist: Band"}}},
-        {"custom",
+        {"custom, its own key",
          [](LoopbackServer& s) {
-             year(s, AIProviderType::custom, "sk-cloud", "/v1/chat/completions", chatText("The song was released in 1987"));
+             year(s, AIProviderType::custom, "sk-custom", "/v1/chat/completions", chatText("The song was released in 1987"));
+             ai(s, AIProviderType::custom, "sk-custom")->fetchModels();
          },
-         {{"POST", "/v1/chat/completions", {}, {{"Authorization", ""}}, {{"model", ""}, {"max_tokens", "100"}}}}},
+         {{"POST", "/v1/chat/completions", {}, {{"Authorization", "Bearer sk-custom"}}, {{"model", ""}, {"max_tokens", "100"}}},
+          {"GET", "/v1/models", {}, {{"Authorization", "Bearer sk-custom"}}}}},
+        {"custom without a key of its own", [](LoopbackServer& s) { ai(s, AIProviderType::custom, " ")->fetchModels(); },
+         {{"GET", "/v1/models", {}, {{"Authorization", ""}}}}},
+        {"connection tests: custom with its key, openai without one",
+         [](LoopbackServer& s) {
+             for (const auto& [provider, key] : {std::pair{AIProviderType::custom, "sk-custom"}, {AIProviderType::openai, ""}}) {
+                 AIConnectionTester(s.endpoints()).run(*aiSettings(s, provider, key));
+             }
+         },
+         {{"GET", "/v1/models", {}, {{"Authorization", "Bearer sk-custom"}}}}},
         {"update feed", [](LoopbackServer& s) { UpdateCheckService(s.endpoints(), "1.0.7", "1").checkForUpdates(); },
          {{"GET", "/downloads/version.json", {}, {{"User-Agent", "Velmora/1.0.7"}, {"Cache-Control", "no-cache"}}}}},
     };
@@ -198,7 +220,9 @@ TEST(ServiceRequest, EveryServiceSendsItsExactShape) {
             const QString prompt = body.value("prompt").toString() +
                                    body.value("messages")[0].toObject().value("content").toString();
             EXPECT_NE((r.body + prompt.toStdString()).find(want.bodyHas), std::string::npos) << r.body;
-            EXPECT_EQ(r.body.find("sk-cloud"), std::string::npos); // a cloud key never goes to a local server
+            for (const auto& [name, value] : r.headers) { // no provider gets another provider's key
+                EXPECT_EQ((name + value + r.body).find("sk-cloud"), std::string::npos) << name;
+            }
         }
     }
 }
@@ -223,6 +247,32 @@ TEST(AIService, MissingKeysAndUnusableAddressesSendNothing) {
         EXPECT_TRUE(service->fetchModels().isEmpty());
     }
     EXPECT_TRUE(server.requests().empty());
+}
+
+// A server address is used trimmed, and only as an http or https address with a host.
+TEST(AIExchange, EndpointsAreTrimmedAndOnlyHttpWithAHostIsUsed) {
+    const struct {
+        const char* endpoint;
+        const char* url; // "": refused as an invalid endpoint
+    } cases[] = {
+        {" http://127.0.0.1:1234/ \n", "http://127.0.0.1:1234/v1/models"}, {"\t127.0.0.1:1234", "http://127.0.0.1:1234/v1/models"},
+        {"HTTPS://h.example/api", "https://h.example/api/v1/models"},      {"[::1]:8080", "http://[::1]:8080/v1/models"},
+        {"file:///etc/passwd", ""}, {"file:/etc/passwd", ""}, {"ftp://h.example", ""}, {"javascript:alert(1)", ""},
+        {"http:///api", ""}, {"https://", ""},
+    };
+    for (const auto& c : cases) {
+        SettingsSnapshot s;
+        s.appLanguage = AppLanguage::english;
+        s.selectedProvider = AIProviderType::custom;
+        s.customEndpoint = QString::fromUtf8(c.endpoint);
+        const std::optional<QUrl> url = AIExchange::localAddress(s, "/v1/models").url;
+        EXPECT_EQ(url ? url->toString().toStdString() : "", c.url) << c.endpoint;
+        const auto verdict = AIConnectionTester().buildRequest(s);
+        EXPECT_EQ(std::holds_alternative<HttpRequest>(verdict), url.has_value()) << c.endpoint;
+        if (const auto* refused = std::get_if<AIConnectionTester::Result>(&verdict)) {
+            EXPECT_EQ(refused->message, "Invalid endpoint URL") << c.endpoint;
+        }
+    }
 }
 
 TEST(AIExchange, KeysRepliesAndErrorBodies) {

@@ -187,7 +187,7 @@ TEST(YearLookupConcurrency, CancelDuringTheMusicBrainzWaitEndsTheLookupSilently)
     YearLookupService service(server.endpoints(), slow, pacer);
     Settings settings;
     settings.useSpotify();
-    settings.change([](SettingsSnapshot& s) { s.enableGenreLookup = true, s.apiKey = "sk-test"; }); // Claude
+    settings.change([](SettingsSnapshot& s) { s.enableGenreLookup = true, s.apiKeys[AIProviderType::claude] = "sk-test"; }); // Claude
     server.script("POST", "/api/token", {{200, spotifyToken()}});
     server.script("GET", "/v1/search", {{200, spotifySearch(1985)}});
     server.script("POST", "/v1/messages", {{200, claudeText("1990")}});

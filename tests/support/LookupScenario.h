@@ -23,7 +23,7 @@ public:
     Settings() {
         m_values = SettingsSnapshot::defaults();
         m_values.selectedProvider = AIProviderType::claude;
-        m_values.apiKey.clear();
+        m_values.apiKeys.clear();
         m_values.useMusicBrainz = m_values.useExistingYearTag = true;
         m_values.useSpotify = m_values.useDiscogs = m_values.useLastFM = m_values.enableGenreLookup = false;
     }

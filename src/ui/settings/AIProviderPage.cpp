@@ -151,8 +151,9 @@ void AIProviderPage::refresh() {
     const AIProviderType provider = s.selectedProvider();
     setCurrentData(m_provider, static_cast<int>(provider));
     const bool cloud = provider == AIProviderType::claude || provider == AIProviderType::openai;
-    m_keyLabel->setVisible(cloud);
-    m_key->setVisible(cloud);
+    // The field shows the selected provider's own key, empty when it has none.
+    m_keyLabel->setVisible(sendsApiKey(provider));
+    m_key->setVisible(sendsApiKey(provider));
     m_endpointLabel->setVisible(!cloud);
     m_endpoint->setVisible(!cloud);
     setText(m_key, s.apiKey());

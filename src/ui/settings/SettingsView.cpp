@@ -7,6 +7,7 @@
 #include "ui/settings/InfoPage.h"
 #include "ui/settings/ProcessingPage.h"
 #include "ui/settings/SearchReplacePage.h"
+#include "ui/settings/SettingsForm.h"
 
 #include <QButtonGroup>
 #include <QFrame>
@@ -66,6 +67,7 @@ QList<QAbstractButton*> SettingsTabStrip::buttons() const {
 
 SettingsView::SettingsView(AppSettings& settings, QWidget* parent)
     : QWidget(parent), m_vm(std::make_unique<SettingsViewModel>(settings)), m_tabs(new SettingsTabStrip),
+      m_saveFailure(new QLabel),
       m_pages(new QStackedWidget) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 12, 0, 0);
@@ -75,6 +77,10 @@ SettingsView::SettingsView(AppSettings& settings, QWidget* parent)
     auto* divider = new QFrame;
     divider->setFrameShape(QFrame::HLine);
     layout->addWidget(divider);
+    m_saveFailure->setTextFormat(Qt::PlainText);
+    m_saveFailure->setWordWrap(true);
+    m_saveFailure->setContentsMargins(12, 6, 12, 6);
+    layout->addWidget(m_saveFailure);
     layout->addWidget(m_pages, 1);
 
     m_searchReplace = new SearchReplacePage(*m_vm);
@@ -100,6 +106,7 @@ SettingsView::SettingsView(AppSettings& settings, QWidget* parent)
         m_vm->setSelectedTab(SettingsViewModel::allTabs().value(index));
     });
     connect(&settings, &AppSettings::settingsChanged, this, &SettingsView::refresh);
+    connect(&settings, &AppSettings::saveFailureChanged, this, &SettingsView::refresh);
     connect(m_vm.get(), &SettingsViewModel::stateChanged, this, &SettingsView::refresh);
     refresh();
 }
@@ -132,6 +139,10 @@ void SettingsView::refresh() {
             m_tabs->setTabText(static_cast<int>(tab), title);
         }
     }
+    const std::optional<QString> failure = m_vm->saveFailureText();
+    m_saveFailure->setVisible(failure.has_value());
+    SettingsForm::setText(m_saveFailure, failure.value_or(QString()));
+    SettingsForm::colourResult(m_saveFailure);
     for (SettingsPage* page : m_pageList) {
         page->refresh();
     }

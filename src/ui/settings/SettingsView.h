@@ -2,6 +2,7 @@
 
 #include "model/AppSettings.h"
 
+#include <QLabel>
 #include <QStackedWidget>
 #include <QWidget>
 
@@ -60,6 +61,8 @@ public:
     ProcessingPage* processingPage() const { return m_processing; }
     AppearancePage* appearancePage() const { return m_appearance; }
     InfoPage* infoPage() const { return m_info; }
+    // Shown while the settings cannot be saved.
+    QLabel* saveFailureLabel() const { return m_saveFailure; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -71,6 +74,7 @@ private:
 
     std::unique_ptr<SettingsViewModel> m_vm;
     SettingsTabStrip* m_tabs;
+    QLabel* m_saveFailure;
     QStackedWidget* m_pages;
     QList<SettingsPage*> m_pageList;
     SearchReplacePage* m_searchReplace;

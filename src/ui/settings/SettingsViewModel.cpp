@@ -530,6 +530,21 @@ void SettingsViewModel::onSettingsChanged() {
     }
 }
 
+std::optional<QString> SettingsViewModel::saveFailureText() const {
+    const std::optional<SettingsStore::CommitFailure> failure = m_settings.saveFailure();
+    if (!failure) {
+        return std::nullopt;
+    }
+    const QString limit =
+        QString::number(m_settings.store().maxBytes() / (1024 * 1024)) + QStringLiteral(" MiB");
+    return text(QStringLiteral("✗ Einstellungen nicht gespeichert: "),
+                QStringLiteral("✗ Settings not saved: ")) +
+           (failure->tooLarge ? text(QStringLiteral("die Datei wäre größer als "),
+                                     QStringLiteral("the file would be larger than ")) +
+                                    limit
+                              : failure->description);
+}
+
 // ---------------------------------------------------------------------------
 // Processing
 

@@ -117,6 +117,11 @@ public:
     // The screen came on screen (starts a fetch) or went away.
     void setVisible(bool visible);
 
+    // The line every settings screen shows while the settings cannot be
+    // saved (the file keeps what the last successful save wrote); none when
+    // the last save succeeded.
+    std::optional<QString> saveFailureText() const;
+
     // A stepper step from `value` by `delta`, kept within min..max.
     static int stepped(int value, int delta, int min, int max);
     void stepConcurrency(int direction);

@@ -316,7 +316,7 @@ TEST(AutoModeViewModel, FailingSourcesAreToldOncePerRunWithTheirReason) {
     f.settings.useMusicBrainz = true;
     f.settings.useExistingYearTag = false;
     f.settings.selectedProvider = AIProviderType::claude;
-    f.settings.apiKey = QStringLiteral("sk-live-SECRET");
+    f.settings.apiKeys[AIProviderType::claude] = QStringLiteral("sk-live-SECRET");
     f.settings.useSpotify = true, f.settings.spotifyClientId = "id", f.settings.spotifyClientSecret = "secret";
     f.copies("scan/tagged.mp3", 3);
     auto vm = f.makeViewModel();

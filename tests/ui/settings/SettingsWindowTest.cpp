@@ -103,11 +103,12 @@ TEST(SettingsWindowTest, EditsEverySettingFromTheWindowEndToEnd) {
     AIProviderPage* ai = view->aiProviderPage();
     EXPECT_EQ(ai->keyField()->echoMode(), QLineEdit::Password);
     QTest::keyClicks(ai->keyField(), QStringLiteral("sk-abc"));
-    EXPECT_EQ(SettingsStore(SettingsStore::defaultFilePath()).string(QStringLiteral("Velmora.apiKey")),
+    EXPECT_EQ(SettingsStore(SettingsStore::defaultFilePath()).string(QStringLiteral("Velmora.apiKey.claude")),
               QStringLiteral("sk-abc"));
 
-    // Choose Ollama, point it at the loopback server, fetch and pick a model.
+    // OpenAI shows no Claude key. Choose Ollama, point it at the loopback server, fetch and pick a model.
     QTest::keyClick(ai->providerPicker(), Qt::Key_Down);
+    EXPECT_EQ(ai->keyField()->text(), QString());
     QTest::keyClick(ai->providerPicker(), Qt::Key_Down);
     ASSERT_EQ(settings.selectedProvider(), AIProviderType::ollama);
     EXPECT_TRUE(ai->keyField()->isHidden());
@@ -198,6 +199,28 @@ TEST(SettingsWindowTest, EditsEverySettingFromTheWindowEndToEnd) {
     QTest::qWait(10);
     EXPECT_EQ(SettingsWindow::instance(), nullptr);
     FileChooser::setCurrent(nullptr);
+}
+
+// A save that would make the file too large to read back is shown on the screen until one succeeds; the file stays.
+TEST(SettingsWindowTest, ASaveThatCouldNotBeReadBackIsShown) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("settings.json"));
+    AppSettings settings(std::make_unique<SettingsStore>(path, 1024 * 1024));
+    settings.setAppLanguage(AppLanguage::english);
+    SettingsView view(settings);
+    view.show();
+    EXPECT_TRUE(view.saveFailureLabel()->isHidden());
+    const QByteArray saved = fileBytes(path);
+    QList<GenreMapping> many = settings.genreMappings();
+    for (int i = 0; i < 20000; ++i) {
+        many.append({QUuid::createUuid(), QString::number(i), QStringLiteral("x")});
+    }
+    settings.setGenreMappings(many);
+    EXPECT_FALSE(view.saveFailureLabel()->isHidden());
+    EXPECT_EQ(view.saveFailureLabel()->text(), QStringLiteral("✗ Settings not saved: the file would be larger than 1 MiB"));
+    EXPECT_EQ(fileBytes(path), saved);
+    view.viewModel().restoreDefaultMappings();
+    EXPECT_TRUE(view.saveFailureLabel()->isHidden());
 }
 
 } // namespace
