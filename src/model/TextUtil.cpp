@@ -75,6 +75,15 @@ QString withoutBidiControls(const QString& text) {
     return out;
 }
 
+QString withoutTrailingNuls(QString text) {
+    qsizetype end = text.size();
+    while (end > 0 && text.at(end - 1) == QChar(0)) {
+        --end;
+    }
+    text.truncate(end);
+    return text;
+}
+
 QString escapeControls(const QString& text) {
     const auto escaped = [](QChar c) {
         return isControl(c) || isInvisibleFormat(c);

@@ -38,6 +38,10 @@ bool isBidiControl(QChar c);
 // The text without its bidirectional embedding, override and isolate controls.
 QString withoutBidiControls(const QString& text);
 
+// The text without the NULs at its very end: tagging tools write one after a
+// value as a terminator, which is no part of the value. NULs between values stay.
+QString withoutTrailingNuls(QString text);
+
 // The text with every control character written out, so that a value from a
 // file or a server can never start a line of its own: "\n", "\r", "\t",
 // "\xNN" for the other C0/C1 characters and DEL, "\u2028"/"\u2029"; the

@@ -3,6 +3,7 @@
 #include "model/AppError.h"
 #include "model/Console.h"
 #include "model/DecadeRule.h"
+#include "model/TextUtil.h"
 #include "tagio/ByteSource.h"
 #include "tagio/Bytes.h"
 #include "tagio/FilePieces.h"
@@ -230,7 +231,8 @@ bool FLACHandler::CommentIndex::keyIs(qsizetype i, QLatin1String upperKey) const
 QString FLACHandler::CommentIndex::value(qsizetype i) const {
     const QByteArrayView entry = text(i);
     const QByteArrayView rest = entry.sliced(entry.indexOf('=') + 1);
-    return decodeUtf8(rest).value_or(QString::fromUtf8(rest));
+    // A NUL at the end is a terminator some tools write, no part of the value.
+    return TextUtil::withoutTrailingNuls(decodeUtf8(rest).value_or(QString::fromUtf8(rest)));
 }
 
 FLACHandler::VorbisComment FLACHandler::CommentIndex::comment(qsizetype i) const {
