@@ -153,7 +153,9 @@ public:
     // A new ID3v2.3 tag: `firstFrames`, the kept frames of `oldTag`, the new
     // text frames and 512 bytes of padding. A year replaces the old date
     // frames (TYER, TDRC, TDAT, TIME) with TYER, or with TYER, TDAT and TIME
-    // for the date text it carries. Throws AppError::tagWriteFailed
+    // for the date text it carries; without a year, only the year frame the
+    // reader takes (the first non-empty TYER or TDRC) is kept of TYER and
+    // TDRC. Throws AppError::tagWriteFailed
     // (naming `path`) when the old tag is damaged or holds frames that cannot
     // be carried over, or when the tag would be too large.
     static QByteArray rebuildTag(const std::optional<QByteArray>& oldTag, const QString& genre,

@@ -225,6 +225,32 @@ TEST(ID3v2HandlerWrite, NewFramesGoLastAndPaddingFollows) {
                              {"TIT2", "\3Given"}}));
 }
 
+// Without a new year one year frame stays: the one the year is read from. A second one
+// came out as another TYER, so that players showed a different year than the scan.
+TEST(ID3v2HandlerWrite, KeepsOnlyTheYearFrameTheYearIsReadFrom) {
+    const auto v24 = [](const QByteArray& frames) { return tag(4, frames) + audio(40); };
+    const struct {
+        const char* name;
+        QByteArray file;
+        IdBody year;
+    } cases[] = {
+        {"TYER 1987 before TDRC 2005", TestFiles::readFile(TestFiles::fixturePath("scan/year_mismatch.mp3")),
+         {"TYER", "\3" "1987"}},
+        {"TDRC before TYER", v24(frame("TDRC", text(0, "2003-05-01"), true) + frame("TYER", text(0, "1987"), true)),
+         {"TYER", QByteArray("\0" "2003", 5)}},
+        {"empty TYER first",
+         v24(frame("TYER", "", true) + frame("TDRC", text(3, "1999"), true) + frame("TYER", text(0, "1987"), true)),
+         {"TYER", QByteArray("\0" "1999", 5)}},
+        {"two TYER in v2.3", tag(3, frame("TYER", text(0, "1994")) + frame("TYER", text(0, "1995"))) + audio(40),
+         {"TYER", QByteArray("\0" "1994", 5)}},
+    };
+    for (const auto& c : cases) {
+        QList<IdBody> written = writtenFrames(c.file, "Pop");
+        written.removeIf([](const IdBody& f) { return f.first != "TYER" && f.first != "TDRC"; });
+        EXPECT_EQ(written, QList<IdBody>{c.year}) << c.name;
+    }
+}
+
 // Containers and tags that cannot be written without damage are refused.
 TEST(ID3v2HandlerWrite, RefusesBrokenContainersAndDamagedOrUnconvertibleTags) {
     const QByteArray good = wav({{"data", audio(20)}});
