@@ -323,7 +323,13 @@ QByteArray FLACHandler::updateVorbisComment(const QByteArray& body, const QStrin
         qsizetype at;
         QByteArray text;
     };
-    QList<Change> changes{{index.lastWithKey(QLatin1String("GENRE")), "GENRE=" + genre.toUtf8()}};
+    // No genre: the GENRE entry the readers take goes (an undo takes away the one a write added).
+    const qsizetype genreAt = index.lastWithKey(QLatin1String("GENRE"));
+    const qsizetype removedAt = genre.isEmpty() ? genreAt : -1;
+    QList<Change> changes;
+    if (!genre.isEmpty()) {
+        changes.append({genreAt, "GENRE=" + genre.toUtf8()});
+    }
     if (year) {
         changes.append({index.firstDate(), "DATE=" + year->text().toUtf8()});
     }
@@ -352,12 +358,15 @@ QByteArray FLACHandler::updateVorbisComment(const QByteArray& body, const QStrin
     out.reserve(size + 64 + genre.size() * 3);
     appendUInt32LE(out, uint32_t(vendor.size()));
     out.append(vendor);
-    appendUInt32LE(out, uint32_t(index.size() + appended));
+    appendUInt32LE(out, uint32_t(index.size() + appended - (removedAt >= 0 ? 1 : 0)));
     const auto appendEntry = [&out](QByteArrayView text) {
         appendUInt32LE(out, uint32_t(text.size()));
         out.append(text);
     };
     for (qsizetype i = 0; i < index.size(); ++i) {
+        if (i == removedAt) {
+            continue;
+        }
         const auto change =
             std::find_if(changes.cbegin(), changes.cend(), [i](const Change& c) { return c.at == i; });
         appendEntry(change != changes.cend() ? QByteArrayView(change->text) : index.text(i));
@@ -383,7 +392,9 @@ QByteArray FLACHandler::buildVorbisComment(const QList<VorbisComment>& existing,
             comments.append(comment);
         }
     }
-    comments.append(makeComment(QStringLiteral("GENRE"), genre));
+    if (!genre.isEmpty()) {
+        comments.append(makeComment(QStringLiteral("GENRE"), genre));
+    }
     if (year) {
         comments.append(makeComment(QStringLiteral("DATE"), year->text()));
     }

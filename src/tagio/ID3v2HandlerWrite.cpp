@@ -388,7 +388,9 @@ QByteArray ID3v2Handler::rebuildTag(const std::optional<QByteArray>& oldTag, con
                       QStringLiteral("/") + QString::number(walker.end()));
     }
 
-    frames += buildTextFrame(QByteArrayLiteral("TCON"), genre);
+    if (!genre.isEmpty()) { // no genre: no TCON frame (an undo takes away the one a write added)
+        frames += buildTextFrame(QByteArrayLiteral("TCON"), genre);
+    }
     if (year) {
         // A date text goes back as TYER (TDAT, TIME), as a rewrite turns a TDRC into them.
         const QByteArray dateFrames = v23DateFrames(year->dateText);
