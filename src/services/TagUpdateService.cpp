@@ -252,6 +252,7 @@ TagUpdateService::runSteps(const MusicFile& file, const SettingsSource& settings
     if (yearToWrite) {
         try {
             entry.originalDateText = m_writer->readDateText(file.url, file.format);
+            entry.hadNoDate = !entry.originalDateText && !file.year;
         } catch (const std::exception&) {
             // The write below reports the file's trouble; the undo then writes the bare year.
         }

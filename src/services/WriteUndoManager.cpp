@@ -125,7 +125,9 @@ WriteUndoManager::UndoResult WriteUndoManager::restore(const QList<Slot>& taken,
         const QString name = QFileInfo(entry.url).fileName();
         std::optional<TagYear> year;
         const QString dateText = entry.originalDateText.value_or(QString());
-        if (entry.yearWritten && (entry.originalYear || !dateText.isEmpty())) {
+        if (entry.yearWritten && entry.hadNoDate) {
+            year = TagYear::noDate();
+        } else if (entry.yearWritten && (entry.originalYear || !dateText.isEmpty())) {
             year = TagYear(entry.originalYear.value_or(0), dateText);
         }
         try {

@@ -31,6 +31,8 @@ public:
         // as stored, also one the reader refused ("2099"); the undo writes it
         // back instead of the bare year.
         std::optional<QString> originalDateText;
+        // The tag was read and held no date: the undo removes the one the write added.
+        bool hadNoDate = false;
         // Whether the write set a year; only then is the original year written back.
         bool yearWritten = false;
         // The tag's own title and artist before a repair overwrote them.

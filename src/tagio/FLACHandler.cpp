@@ -318,20 +318,18 @@ QByteArray FLACHandler::updateVorbisComment(const QByteArray& body, const QStrin
                                             std::optional<TagYear> year, const std::optional<QString>& title,
                                             const std::optional<QString>& artist) {
     const CommentIndex index = indexVorbisComment(body);
-    // Each new entry replaces the entry at `at`, or is appended when -1.
+    // Each new entry replaces the entry at `at`, or is appended when -1; an
+    // empty one removes the entry at `at`.
     struct Change {
         qsizetype at;
         QByteArray text;
     };
     // No genre: the GENRE entry the readers take goes (an undo takes away the one a write added).
-    const qsizetype genreAt = index.lastWithKey(QLatin1String("GENRE"));
-    const qsizetype removedAt = genre.isEmpty() ? genreAt : -1;
-    QList<Change> changes;
-    if (!genre.isEmpty()) {
-        changes.append({genreAt, "GENRE=" + genre.toUtf8()});
-    }
+    QList<Change> changes{{index.lastWithKey(QLatin1String("GENRE")),
+                           genre.isEmpty() ? QByteArray() : "GENRE=" + genre.toUtf8()}};
     if (year) {
-        changes.append({index.firstDate(), "DATE=" + year->text().toUtf8()});
+        const QByteArray date = year->removesDate ? QByteArray() : "DATE=" + year->text().toUtf8();
+        changes.append({index.firstDate(), date});
     }
     if (title) {
         changes.append({index.lastWithKey(QLatin1String("TITLE")), "TITLE=" + title->toUtf8()});
@@ -349,30 +347,35 @@ QByteArray FLACHandler::updateVorbisComment(const QByteArray& body, const QStrin
             vendor = QByteArrayView(body).sliced(4, vendorLength);
         }
     }
-    qsizetype appended = 0;
+    qsizetype appended = 0; // entries appended less entries removed
     for (const Change& change : changes) {
-        appended += change.at < 0 ? 1 : 0;
+        if (change.at < 0 && !change.text.isEmpty()) {
+            ++appended;
+        } else if (change.at >= 0 && change.text.isEmpty()) {
+            --appended;
+        }
     }
 
     QByteArray out;
     out.reserve(size + 64 + genre.size() * 3);
     appendUInt32LE(out, uint32_t(vendor.size()));
     out.append(vendor);
-    appendUInt32LE(out, uint32_t(index.size() + appended - (removedAt >= 0 ? 1 : 0)));
+    appendUInt32LE(out, uint32_t(index.size() + appended));
     const auto appendEntry = [&out](QByteArrayView text) {
         appendUInt32LE(out, uint32_t(text.size()));
         out.append(text);
     };
     for (qsizetype i = 0; i < index.size(); ++i) {
-        if (i == removedAt) {
-            continue;
-        }
         const auto change =
             std::find_if(changes.cbegin(), changes.cend(), [i](const Change& c) { return c.at == i; });
-        appendEntry(change != changes.cend() ? QByteArrayView(change->text) : index.text(i));
+        if (change == changes.cend()) {
+            appendEntry(index.text(i));
+        } else if (!change->text.isEmpty()) {
+            appendEntry(change->text);
+        }
     }
     for (const Change& change : changes) {
-        if (change.at < 0) {
+        if (change.at < 0 && !change.text.isEmpty()) {
             appendEntry(change.text);
         }
     }
@@ -395,7 +398,7 @@ QByteArray FLACHandler::buildVorbisComment(const QList<VorbisComment>& existing,
     if (!genre.isEmpty()) {
         comments.append(makeComment(QStringLiteral("GENRE"), genre));
     }
-    if (year) {
+    if (year && !year->removesDate) {
         comments.append(makeComment(QStringLiteral("DATE"), year->text()));
     }
     if (title) {

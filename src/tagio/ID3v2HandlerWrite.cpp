@@ -391,7 +391,7 @@ QByteArray ID3v2Handler::rebuildTag(const std::optional<QByteArray>& oldTag, con
     if (!genre.isEmpty()) { // no genre: no TCON frame (an undo takes away the one a write added)
         frames += buildTextFrame(QByteArrayLiteral("TCON"), genre);
     }
-    if (year) {
+    if (year && !year->removesDate) {
         // A date text goes back as TYER (TDAT, TIME), as a rewrite turns a TDRC into them.
         const QByteArray dateFrames = v23DateFrames(year->dateText);
         frames +=

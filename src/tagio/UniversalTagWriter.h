@@ -54,8 +54,9 @@ public:
 
     // Writes the genre, and the year (its date text where it has one), title
     // and artist when given, into the file; an empty genre removes the genre
-    // item, so that an undo leaves a file that had none without one. Throws AppError: unsupportedFormat for formats that are never
-    // written, the handler's own errors unchanged, tagWriteFailed otherwise.
+    // item, so that an undo leaves a file that had none without one. Throws
+    // AppError: unsupportedFormat for formats that are never written, the
+    // handler's own errors unchanged, tagWriteFailed otherwise.
     virtual void writeGenre(const QString& genre, std::optional<TagYear> year, std::optional<QString> title,
                             std::optional<QString> artist, const QString& path, AudioFormat format);
 

@@ -47,6 +47,10 @@ TEST(TagDataMends, RealFilesAfterWriteAndAfterUndo) {
         {"id3/implausible.mp3", AudioFormat::mp3, 1985, nullptr, "80er", {}, "TCON"},
         {"flac/implausible.flac", AudioFormat::flac, 1985, nullptr, "80er", {}, "GENRE"},
         {"mp4/implausible.m4a", AudioFormat::m4a, 1985, nullptr, "80er", {}, "\xA9gen"},
+        // No date and no genre: the undo takes both away again.
+        {"id3/notag.mp3", AudioFormat::mp3, 1985, nullptr, "80er", {}, "TYER"},
+        {"flac/nocomment.flac", AudioFormat::flac, 1985, nullptr, "80er", {}, "DATE"},
+        {"mp4/plain.m4a", AudioFormat::m4a, 1985, nullptr, "80er", {}, "\xA9" "day"},
     };
     const auto writer = std::make_shared<UniversalTagWriter>();
     const UniversalTagReader reader;
