@@ -302,7 +302,7 @@ QString DebugLogger::categoryTag(LogCategory category) {
 
 QString DebugLogger::formatLine(const QDateTime& time, LogCategory category, const QString& message) {
     return QLatin1Char('[') + timestamp(time, true) + QStringLiteral("] [") + categoryTag(category) +
-           QStringLiteral("] ") + TextUtil::escapeControls(message) + QLatin1Char('\n');
+           QStringLiteral("] ") + TextUtil::logLine(message) + QLatin1Char('\n');
 }
 
 QString DebugLogger::bannerText(const QDateTime& time) {

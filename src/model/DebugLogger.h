@@ -45,7 +45,8 @@ public:
     bool isEnabled() const;
 
     // One line "[time] [TAG  ] message"; nothing at all while logging is off.
-    // Control characters in the message are written out (TextUtil::escapeControls).
+    // Control characters in the message are written out and a long message is
+    // cut (TextUtil::logLine).
     void log(const QString& message, LogCategory category);
     // The frame of a batch run: a rule of 80 "-" and a start line, an end line
     // and a rule. Nothing while logging is off.

@@ -109,7 +109,7 @@ bool containsDecadeLabel(const QString& genre, const QList<DecadeRule>& rules) {
 }
 
 QString composeGenreWithLabel(const QString& genre, const QString& label) {
-    const QString trimmed = TextUtil::trimWs(genre);
+    const QString trimmed = TextUtil::trimWs(TextUtil::withoutBidiControls(genre));
     if (trimmed.isEmpty()) {
         return label;
     }

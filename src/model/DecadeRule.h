@@ -39,7 +39,8 @@ bool containsDecadeLabel(const QString& genre, const QList<DecadeRule>& rules);
 // Whether a label can occur in a genre at all: an empty or all-blank label never does.
 bool isUsableDecadeLabel(const QString& label);
 
-// The genre trimmed, a blank and the label; the label alone for a blank genre.
+// The genre without bidirectional controls (which would show the label
+// reversed) and trimmed, a blank and the label; the label alone for a blank genre.
 QString composeGenreWithLabel(const QString& genre, const QString& label);
 
 // 1920 <= year <= the current Gregorian year + 1.

@@ -58,8 +58,37 @@ bool isControl(QChar c) {
     return u < 0x20 || (u >= 0x7F && u <= 0x9F) || u == 0x2028 || u == 0x2029;
 }
 
+bool isBidiControl(QChar c) {
+    const char16_t u = c.unicode();
+    return (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069);
+}
+
+bool isInvisibleFormat(QChar c) {
+    const char16_t u = c.unicode();
+    return isBidiControl(c) || u == 0x061C || (u >= 0x200B && u <= 0x200F) || (u >= 0x2060 && u <= 0x2064) ||
+           u == 0xFEFF;
+}
+
+QString withoutBidiControls(const QString& text) {
+    QString out = text;
+    out.removeIf(isBidiControl);
+    return out;
+}
+
+QString withoutTrailingNuls(QString text) {
+    qsizetype end = text.size();
+    while (end > 0 && text.at(end - 1) == QChar(0)) {
+        --end;
+    }
+    text.truncate(end);
+    return text;
+}
+
 QString escapeControls(const QString& text) {
-    if (std::none_of(text.cbegin(), text.cend(), isControl)) {
+    const auto escaped = [](QChar c) {
+        return isControl(c) || isInvisibleFormat(c);
+    };
+    if (std::none_of(text.cbegin(), text.cend(), escaped)) {
         return text;
     }
     QString out;
@@ -76,7 +105,7 @@ QString escapeControls(const QString& text) {
             out += QLatin1String("\\t");
             break;
         default:
-            if (!isControl(c)) {
+            if (!escaped(c)) {
                 out += c;
             } else if (c.unicode() > 0xFF) {
                 out += QString::asprintf("\\u%04X", unsigned(c.unicode()));
@@ -86,6 +115,14 @@ QString escapeControls(const QString& text) {
         }
     }
     return out;
+}
+
+QString logLine(const QString& text) {
+    if (text.size() <= maxLogLineChars) {
+        return escapeControls(text);
+    }
+    return escapeControls(cut(text, maxLogLineChars)) +
+           QStringLiteral("… (cut, %1 characters)").arg(text.size());
 }
 
 QString cut(const QString& text, qsizetype maxChars) {

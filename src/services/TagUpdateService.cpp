@@ -283,9 +283,12 @@ TagUpdateService::runSteps(const MusicFile& file, const SettingsSource& settings
     entry.originalGenre = file.genre;
     entry.originalYear = file.year;
     entry.yearWritten = yearToWrite.has_value();
-    if (yearToWrite && file.year) {
+    // The date text is recorded whatever the reader made of it: one it refused
+    // ("2099") gives no year, and the undo must still put it back.
+    if (yearToWrite) {
         try {
             entry.originalDateText = m_writer->readDateText(file.url, file.format);
+            entry.hadNoDate = !entry.originalDateText && !file.year;
         } catch (const std::exception&) {
             // The write below reports the file's trouble; the undo then writes the bare year.
         }

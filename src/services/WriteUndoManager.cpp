@@ -128,8 +128,11 @@ WriteUndoManager::UndoResult WriteUndoManager::restore(const QList<Slot>& taken,
         }
         const QString name = QFileInfo(entry.url).fileName();
         std::optional<TagYear> year;
-        if (entry.yearWritten && entry.originalYear) {
-            year = TagYear(*entry.originalYear, entry.originalDateText.value_or(QString()));
+        const QString dateText = entry.originalDateText.value_or(QString());
+        if (entry.yearWritten && entry.hadNoDate) {
+            year = TagYear::noDate();
+        } else if (entry.yearWritten && (entry.originalYear || !dateText.isEmpty())) {
+            year = TagYear(entry.originalYear.value_or(0), dateText);
         }
         try {
             const auto earlier = restoredAs.constFind(entry.url);

@@ -26,11 +26,14 @@ public:
     struct UndoEntry {
         QString url;
         AudioFormat format = AudioFormat::unknown;
-        QString originalGenre;           // the genre as read, unchanged
+        QString originalGenre;           // the genre as read, unchanged; empty: the file had none
         std::optional<int> originalYear; // the file's year tag before the write
         // The full date the tag held where the year came from ("1987-06-01"),
-        // as stored; the undo writes it back instead of the bare year.
+        // as stored, also one the reader refused ("2099"); the undo writes it
+        // back instead of the bare year.
         std::optional<QString> originalDateText;
+        // The tag was read and held no date: the undo removes the one the write added.
+        bool hadNoDate = false;
         // Whether the write set a year; only then is the original year written back.
         bool yearWritten = false;
         // The tag's own title and artist before a repair overwrote them.

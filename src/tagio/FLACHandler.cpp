@@ -3,6 +3,7 @@
 #include "model/AppError.h"
 #include "model/Console.h"
 #include "model/DecadeRule.h"
+#include "model/TextUtil.h"
 #include "tagio/ByteSource.h"
 #include "tagio/Bytes.h"
 #include "tagio/FilePieces.h"
@@ -244,7 +245,8 @@ bool FLACHandler::CommentIndex::keyIs(qsizetype i, QLatin1String upperKey) const
 QString FLACHandler::CommentIndex::value(qsizetype i) const {
     const QByteArrayView entry = text(i);
     const QByteArrayView rest = entry.sliced(entry.indexOf('=') + 1);
-    return decodeUtf8(rest).value_or(QString::fromUtf8(rest));
+    // A NUL at the end is a terminator some tools write, no part of the value.
+    return TextUtil::withoutTrailingNuls(decodeUtf8(rest).value_or(QString::fromUtf8(rest)));
 }
 
 FLACHandler::VorbisComment FLACHandler::CommentIndex::comment(qsizetype i) const {
@@ -330,14 +332,18 @@ QByteArray FLACHandler::updateVorbisComment(const QByteArray& body, const QStrin
                                             std::optional<TagYear> year, const std::optional<QString>& title,
                                             const std::optional<QString>& artist) {
     const CommentIndex index = indexVorbisComment(body);
-    // Each new entry replaces the entry at `at`, or is appended when -1.
+    // Each new entry replaces the entry at `at`, or is appended when -1; an
+    // empty one removes the entry at `at`.
     struct Change {
         qsizetype at;
         QByteArray text;
     };
-    QList<Change> changes{{index.lastWithKey(QLatin1String("GENRE")), "GENRE=" + genre.toUtf8()}};
+    // No genre: the GENRE entry the readers take goes (an undo takes away the one a write added).
+    QList<Change> changes{{index.lastWithKey(QLatin1String("GENRE")),
+                           genre.isEmpty() ? QByteArray() : "GENRE=" + genre.toUtf8()}};
     if (year) {
-        changes.append({index.firstDate(), "DATE=" + year->text().toUtf8()});
+        const QByteArray date = year->removesDate ? QByteArray() : "DATE=" + year->text().toUtf8();
+        changes.append({index.firstDate(), date});
     }
     if (title) {
         changes.append({index.lastWithKey(QLatin1String("TITLE")), "TITLE=" + title->toUtf8()});
@@ -355,9 +361,13 @@ QByteArray FLACHandler::updateVorbisComment(const QByteArray& body, const QStrin
             vendor = QByteArrayView(body).sliced(4, vendorLength);
         }
     }
-    qsizetype appended = 0;
+    qsizetype appended = 0; // entries appended less entries removed
     for (const Change& change : changes) {
-        appended += change.at < 0 ? 1 : 0;
+        if (change.at < 0 && !change.text.isEmpty()) {
+            ++appended;
+        } else if (change.at >= 0 && change.text.isEmpty()) {
+            --appended;
+        }
     }
 
     QByteArray out;
@@ -372,10 +382,14 @@ QByteArray FLACHandler::updateVorbisComment(const QByteArray& body, const QStrin
     for (qsizetype i = 0; i < index.size(); ++i) {
         const auto change =
             std::find_if(changes.cbegin(), changes.cend(), [i](const Change& c) { return c.at == i; });
-        appendEntry(change != changes.cend() ? QByteArrayView(change->text) : index.text(i));
+        if (change == changes.cend()) {
+            appendEntry(index.text(i));
+        } else if (!change->text.isEmpty()) {
+            appendEntry(change->text);
+        }
     }
     for (const Change& change : changes) {
-        if (change.at < 0) {
+        if (change.at < 0 && !change.text.isEmpty()) {
             appendEntry(change.text);
         }
     }
@@ -395,8 +409,10 @@ QByteArray FLACHandler::buildVorbisComment(const QList<VorbisComment>& existing,
             comments.append(comment);
         }
     }
-    comments.append(makeComment(QStringLiteral("GENRE"), genre));
-    if (year) {
+    if (!genre.isEmpty()) {
+        comments.append(makeComment(QStringLiteral("GENRE"), genre));
+    }
+    if (year && !year->removesDate) {
         comments.append(makeComment(QStringLiteral("DATE"), year->text()));
     }
     if (title) {

@@ -95,7 +95,8 @@ public:
     static QList<VorbisComment> parseVorbisComment(const QByteArray& body);
     // The old body with the last GENRE, TITLE and ARTIST entries (those the
     // tag set reports) and the first DATE/YEAR entry replaced, or appended
-    // when missing; the vendor text and every other entry are kept as they were.
+    // when missing (an empty genre removes that GENRE entry); the vendor text
+    // and every other entry are kept as they were.
     static QByteArray updateVorbisComment(const QByteArray& body, const QString& genre,
                                           std::optional<TagYear> year, const std::optional<QString>& title,
                                           const std::optional<QString>& artist);

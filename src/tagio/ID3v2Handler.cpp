@@ -3,6 +3,7 @@
 #include "model/AppError.h"
 #include "model/Console.h"
 #include "model/DecadeRule.h"
+#include "model/TextUtil.h"
 #include "tagio/ByteSource.h"
 #include "tagio/Bytes.h"
 #include "tagio/ID3v2Frames.h"
@@ -499,7 +500,9 @@ QList<ID3v2Handler::Frame> ID3v2Handler::listFrames(const QByteArray& tag) {
     return frames;
 }
 
-std::optional<QString> ID3v2Handler::decodeText(const QByteArray& bytes, uint8_t encoding) {
+namespace {
+
+std::optional<QString> decodeValues(const QByteArray& bytes, uint8_t encoding) {
     switch (encoding) {
     case 0:
         return QString::fromLatin1(bytes);
@@ -537,6 +540,13 @@ std::optional<QString> ID3v2Handler::decodeText(const QByteArray& bytes, uint8_t
     default:
         return withoutValueMarks(decodeUtf8(bytes));
     }
+}
+
+} // namespace
+
+std::optional<QString> ID3v2Handler::decodeText(const QByteArray& bytes, uint8_t encoding) {
+    std::optional<QString> text = decodeValues(bytes, encoding);
+    return text ? std::optional<QString>(TextUtil::withoutTrailingNuls(*std::move(text))) : std::nullopt;
 }
 
 bool ID3v2Handler::isValidFrameID(const QByteArray& bytes, qint64 offset) {

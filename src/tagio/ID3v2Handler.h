@@ -111,7 +111,8 @@ public:
     static std::optional<QString> findGenreFrame(const QByteArray& tag);
     // Text of a frame body after its encoding byte. Encoding 0 is Latin-1,
     // 1 UTF-16 with a byte-order mark, 2 UTF-16BE, anything else UTF-8.
-    // No value when the bytes are not valid in that encoding.
+    // No value when the bytes are not valid in that encoding. NULs at the
+    // very end are terminators and dropped; NULs between values stay.
     static std::optional<QString> decodeText(const QByteArray& bytes, uint8_t encoding);
     static bool isValidFrameID(const QByteArray& bytes, qint64 offset);
 
@@ -152,7 +153,9 @@ public:
     // A new ID3v2.3 tag: `firstFrames`, the kept frames of `oldTag`, the new
     // text frames and 512 bytes of padding. A year replaces the old date
     // frames (TYER, TDRC, TDAT, TIME) with TYER, or with TYER, TDAT and TIME
-    // for the date text it carries. Throws AppError::tagWriteFailed
+    // for the date text it carries; without a year, only the year frame the
+    // reader takes (the first non-empty TYER or TDRC) is kept of TYER and
+    // TDRC. Throws AppError::tagWriteFailed
     // (naming `path`) when the old tag is damaged or holds frames that cannot
     // be carried over, or when the tag would be too large.
     static QByteArray rebuildTag(const std::optional<QByteArray>& oldTag, const QString& genre,

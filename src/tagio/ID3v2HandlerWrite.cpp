@@ -307,12 +307,24 @@ QByteArray ID3v2Handler::rebuildTag(const std::optional<QByteArray>& oldTag, con
         }
         FrameWalker walker(tag, true);
         int kept = 0;
+        bool yearKept = false;
         while (const auto frame = walker.next()) {
             const QString id = QString::fromLatin1(frame->id);
             if (dropped.contains(frame->id)) {
                 Console::line(QStringLiteral("[ID3] Skipped ") + id + QStringLiteral(" size=") +
                               QString::number(frame->size) + QStringLiteral(" (will write fresh)"));
                 continue;
+            }
+            // One year frame stays: the first non-empty TYER or TDRC, where the
+            // year is read from. Another one (a v2.4 tag holding both) would come
+            // out as a second TYER with a different year.
+            if (frame->id == QByteArrayLiteral("TYER") || frame->id == QByteArrayLiteral("TDRC")) {
+                if (yearKept || frame->size == 0) {
+                    Console::line(QStringLiteral("[ID3] Skipped ") + id + QStringLiteral(" size=") +
+                                  QString::number(frame->size) + QStringLiteral(" (not the year read)"));
+                    continue;
+                }
+                yearKept = true;
             }
             const auto converted = toV23(*frame, walker.version(), walker.flags());
             if (const QString* reason = std::get_if<QString>(&converted)) {
@@ -376,8 +388,10 @@ QByteArray ID3v2Handler::rebuildTag(const std::optional<QByteArray>& oldTag, con
                       QStringLiteral("/") + QString::number(walker.end()));
     }
 
-    frames += buildTextFrame(QByteArrayLiteral("TCON"), genre);
-    if (year) {
+    if (!genre.isEmpty()) { // no genre: no TCON frame (an undo takes away the one a write added)
+        frames += buildTextFrame(QByteArrayLiteral("TCON"), genre);
+    }
+    if (year && !year->removesDate) {
         // A date text goes back as TYER (TDAT, TIME), as a rewrite turns a TDRC into them.
         const QByteArray dateFrames = v23DateFrames(year->dateText);
         frames +=

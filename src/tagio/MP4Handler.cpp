@@ -3,6 +3,7 @@
 #include "model/AppError.h"
 #include "model/Console.h"
 #include "model/DecadeRule.h"
+#include "model/TextUtil.h"
 #include "tagio/ByteSource.h"
 #include "tagio/Bytes.h"
 #include "tagio/MP4Atoms.h"
@@ -310,7 +311,9 @@ std::optional<QString> MP4Handler::readItemText(const Atom& item, const QByteArr
     if (!Bytes::fits(bytes.size(), *p, s)) {
         return std::nullopt;
     }
-    return strictUtf8(bytes.mid(*p + 16, qint64(s) - 16));
+    // A NUL at the end is a terminator some tools write, no part of the value.
+    std::optional<QString> text = strictUtf8(bytes.mid(*p + 16, qint64(s) - 16));
+    return text ? std::optional<QString>(TextUtil::withoutTrailingNuls(*std::move(text))) : std::nullopt;
 }
 
 std::optional<QString> MP4Handler::readGenreNumber(const Atom& item, const QByteArray& bytes) const {

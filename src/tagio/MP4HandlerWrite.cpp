@@ -537,9 +537,11 @@ FilePieces MP4Handler::writeGenre(const QString& genre, std::optional<TagYear> y
     const Atom& moov = parsedMovie.first();
     MovieBuilder builder(moovBytes, path);
 
-    builder.m_genre = builder.makeTextItem(kGen, genre);
+    // No genre: every genre item goes (an undo takes away the one a write added).
+    builder.m_genre = genre.isEmpty() ? QByteArray() : builder.makeTextItem(kGen, genre);
     if (year) {
-        builder.m_year = builder.makeTextItem(kDay, year->text());
+        // No date: every date item goes.
+        builder.m_year = year->removesDate ? QByteArray() : builder.makeTextItem(kDay, year->text());
         builder.m_hasYear = true;
     }
     if (title) {

@@ -47,13 +47,15 @@ public:
 
     // Writes the genre, and the year (its date text where it has one), title
     // and artist when given, into the file, and returns the file's identity
-    // after the write. With `expected` (the identity the scan or the last
-    // write saw), a path that no longer names that file in that state (a link
-    // swapped in, a change by another program) is refused and left untouched;
-    // without it a symbolic link is followed. Throws AppError: unsupportedFormat
-    // for formats that are never written, the handler's own errors unchanged,
-    // tagWriteFailed otherwise (also, with the reader's reason, for a file the
-    // reader refuses: such a file is never written).
+    // after the write. An empty genre removes the genre item, so that an undo
+    // leaves a file that had none without one. With `expected` (the identity
+    // the scan or the last write saw), a path that no longer names that file
+    // in that state (a link swapped in, a change by another program) is
+    // refused and left untouched; without it a symbolic link is followed.
+    // Throws AppError: unsupportedFormat for formats that are never written,
+    // the handler's own errors unchanged, tagWriteFailed otherwise (also, with
+    // the reader's reason, for a file the reader refuses: such a file is never
+    // written).
     virtual FileIdentity writeGenre(const QString& genre, std::optional<TagYear> year,
                                     std::optional<QString> title, std::optional<QString> artist,
                                     const QString& path, AudioFormat format,

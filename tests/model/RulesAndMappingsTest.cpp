@@ -67,6 +67,21 @@ TEST(DecadeRule, RulesDecodeOnlyWholeNumbersAndValidIds) {
     EXPECT_FALSE(decodeDecadeRules(R"([{"id":"not-a-uuid","from":1,"to":2,"label":"x"}])").has_value());
 }
 
+// A bidi control left before the label makes players show "House 60er" reversed.
+TEST(DecadeRule, LabelIsAppendedWithoutBidiControls) {
+    const struct {
+        const char16_t* genre;
+        const char16_t* composed;
+    } cases[] = {
+        {u"House\u202E", u"House 60er"},          {u"\u202A\u202B\u202CDeep\u202D", u"Deep 60er"},
+        {u"\u2066Nu\u2067 \u2068Disco\u2069", u"Nu Disco 60er"}, {u"\u202E \u2069", u"60er"},
+        {u"Ha\u200Dus\u200F", u"Ha\u200Dus\u200F 60er"}, {u"\u2029House\u2065", u"\u2029House\u2065 60er"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(composeGenreWithLabel(QString::fromUtf16(c.genre), "60er"), QString::fromUtf16(c.composed));
+    }
+}
+
 TEST(MusicFile, AlreadyHasDecadeNeedsATagYearOrOtherGenreText) {
     const QList<DecadeRule> blankAnd90{{QUuid::createUuid(), 1980, 1989, ""}, {QUuid::createUuid(), 1990, 1999, "90er"}};
     const struct {

@@ -2,6 +2,7 @@
 #include "model/Console.h"
 #include "model/DebugLogger.h"
 #include "model/SettingsStore.h"
+#include "model/TextUtil.h"
 
 #include "ConsoleCapture.h"
 #include "TestFiles.h"
@@ -332,17 +333,29 @@ TEST(SettingsFileSafety, DebugLogOpensOnlyItsOwnPrivateFile) {
     EXPECT_EQ(TestFiles::readFile(target), QByteArray("kept\n"));
 }
 
-// A value with a line break cannot forge a line of its own.
+// A value with a line break cannot forge a line of its own, nor one with a
+// bidi override or a zero-width character disguise what the line says.
 TEST(SettingsFileSafety, LogAndConsoleLinesEscapeControlCharacters) {
-    const QString forged = QStringLiteral("Title\n[2026-01-01 00:00:00.000] [WRITE] forged\r\x1b[2J\u2028");
-    const QString escaped =
-        QStringLiteral("Title\\n[2026-01-01 00:00:00.000] [WRITE] forged\\r\\x1B[2J\\u2028");
+    const QString forged =
+        QStringLiteral("Title\n[2026-01-01 00:00:00.000] [WRITE] forged\r\x1b[2J\u2028\u202Egpj.\u200B\u2066\uFEFF");
+    const QString escaped = QStringLiteral(
+        "Title\\n[2026-01-01 00:00:00.000] [WRITE] forged\\r\\x1B[2J\\u2028\\u202Egpj.\\u200B\\u2066\\uFEFF");
     const QString line = DebugLogger::formatLine(QDateTime::currentDateTime(), LogCategory::api, forged);
     EXPECT_TRUE(line.endsWith(escaped + QLatin1Char('\n')));
     EXPECT_EQ(line.count(QLatin1Char('\n')), 1);
+    // A 100,000-character title makes one short line, its start kept.
+    const QString title = QString(TextUtil::maxLogLineChars, QLatin1Char('x')) + QString(98000, QChar(0x202E));
     ConsoleCapture console;
     Console::line(forged);
-    EXPECT_EQ(console.text(), escaped + QLatin1Char('\n'));
+    Console::line(title);
+    const QStringList lines = console.lines();
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_EQ(lines[0], escaped);
+    for (const QString& cutLine :
+         {lines[1], DebugLogger::formatLine(QDateTime::currentDateTime(), LogCategory::api, title)}) {
+        EXPECT_TRUE(cutLine.contains(QString(TextUtil::maxLogLineChars, QLatin1Char('x')) + "… (cut, 100000"));
+        EXPECT_LT(cutLine.size(), TextUtil::maxLogLineChars + 100);
+    }
 }
 
 TEST(DebugLogger, WritesCategoriesAndNamesOnlyWhileOn) {

@@ -58,11 +58,11 @@ TEST(ID3v2Handler, FixturesReadAndRoundTripKeepingAudioAndEveryOtherFrame) {
         std::optional<QString> genre;
         bool taglibBlind = false; // TagLib itself does not find the input's tag
     } cases[] = {
-        {"v23_ffmpeg.mp3", 1987, "House" + nul}, // ffmpeg ends text frames with a NUL, kept raw
+        {"v23_ffmpeg.mp3", 1987, "House"}, // ffmpeg ends text frames with a NUL: a terminator
         {"v24_rich.mp3", 2003, "Rock" + nul + "Pop"}, // extended header, footer, unsynchronised APIC
-        {"v24_ffmpeg.mp3", 1979, "Funk" + nul}, {"v23_unsync.mp3", 1994, "(17)Rock"},
+        {"v24_ffmpeg.mp3", 1979, "Funk"}, {"v23_unsync.mp3", 1994, "(17)Rock"},
         {"v23_ext.mp3", 1993, "Ambient", true}, {"v23_frames.mp3", 1988, "House"}, {"notag.mp3", {}, {}},
-        {"ffmpeg.aiff", 1972, "Soul" + nul}, {"odd_chunks.aiff", 1995, "Techno"}, {"notag.wav", {}, {}},
+        {"ffmpeg.aiff", 1972, "Soul"}, {"odd_chunks.aiff", 1995, "Techno"}, {"notag.wav", {}, {}},
         {"nul_id.aiff", 1995, "Techno", true}, // an "ID3\0" chunk
         {"odd_chunks.wav", 1979, "Disco"}, {"mixed_case.wav", 1995, "Techno", true}, {"nopad.wav", {}, {}},
     };
@@ -185,7 +185,8 @@ TEST(ID3v2HandlerRead, DecodesTextEncodingsAndRefusesBrokenText) {
         std::optional<QString> text;
     } cases[] = {
         {"FFFE52006F0063006B00", 1, "Rock"}, {"FEFF0052006F0063006B", 1, "Rock"},
-        {"0052006F0063006B", 2, "Rock"}, {"526F636B00", 0, "Rock" + nul}, {"436166E9", 0, "Café"},
+        {"0052006F0063006B", 2, "Rock"}, {"526F636B0000", 0, "Rock"}, {"526F636B00506F7300", 3, "Rock" + nul + "Pos"},
+        {"FFFE38003000650072000000", 1, "80er"}, {"436166E9", 0, "Café"},
         {"436166C3A9", 3, "Café"}, {"436166C3A9", 9, "Café"}, {"436166E9", 3, {}},
         {"FFFE00D8", 1, {}}, {"FFFE00D84100", 1, {}}, {"FFFE4100FF", 1, {}}, {"", 1, QString()},
     };
@@ -222,6 +223,32 @@ TEST(ID3v2HandlerWrite, NewFramesGoLastAndPaddingFollows) {
     EXPECT_EQ(writtenFrames(v1, "Pop", 2001, QStringLiteral("Given")),
               (QList<IdBody>{{"TPE1", "\3" "Band"}, {"TCON", "\3Pop"}, {"TYER", "\3" "2001"},
                              {"TIT2", "\3Given"}}));
+}
+
+// Without a new year one year frame stays: the one the year is read from. A second one
+// came out as another TYER, so that players showed a different year than the scan.
+TEST(ID3v2HandlerWrite, KeepsOnlyTheYearFrameTheYearIsReadFrom) {
+    const auto v24 = [](const QByteArray& frames) { return tag(4, frames) + audio(40); };
+    const struct {
+        const char* name;
+        QByteArray file;
+        IdBody year;
+    } cases[] = {
+        {"TYER 1987 before TDRC 2005", TestFiles::readFile(TestFiles::fixturePath("scan/year_mismatch.mp3")),
+         {"TYER", "\3" "1987"}},
+        {"TDRC before TYER", v24(frame("TDRC", text(0, "2003-05-01"), true) + frame("TYER", text(0, "1987"), true)),
+         {"TYER", QByteArray("\0" "2003", 5)}},
+        {"empty TYER first",
+         v24(frame("TYER", "", true) + frame("TDRC", text(3, "1999"), true) + frame("TYER", text(0, "1987"), true)),
+         {"TYER", QByteArray("\0" "1999", 5)}},
+        {"two TYER in v2.3", tag(3, frame("TYER", text(0, "1994")) + frame("TYER", text(0, "1995"))) + audio(40),
+         {"TYER", QByteArray("\0" "1994", 5)}},
+    };
+    for (const auto& c : cases) {
+        QList<IdBody> written = writtenFrames(c.file, "Pop");
+        written.removeIf([](const IdBody& f) { return f.first != "TYER" && f.first != "TDRC"; });
+        EXPECT_EQ(written, QList<IdBody>{c.year}) << c.name;
+    }
 }
 
 // Containers and tags that cannot be written without damage are refused.

@@ -22,6 +22,7 @@ struct Row {
     const char* refusal;             // part of the error when the write must leave the file alone
     QString genreAfter;              // TagLib's GENRE values after the write
     QByteArray goneAfter;            // bytes the written file no longer holds
+    QByteArray goneAfterUndo = {};   // bytes the file no longer holds after the undo
 };
 
 } // namespace
@@ -42,6 +43,14 @@ TEST(TagDataMends, RealFilesAfterWriteAndAfterUndo) {
         {"id3/dated.aiff", AudioFormat::aiff, 1985, nullptr, "Soul 80er", "TDAT"},
         {"flac/picture.flac", AudioFormat::flac, 1985, nullptr, "Techno 80er", "1994-05-01"},
         {"mp4/faststart.m4a", AudioFormat::m4a, 1990, nullptr, "Deep House 90er", "1987-06-01"},
+        // A date the reader refuses and no genre: the undo brings back "2099" and no genre item.
+        {"id3/implausible.mp3", AudioFormat::mp3, 1985, nullptr, "80er", {}, "TCON"},
+        {"flac/implausible.flac", AudioFormat::flac, 1985, nullptr, "80er", {}, "GENRE"},
+        {"mp4/implausible.m4a", AudioFormat::m4a, 1985, nullptr, "80er", {}, "\xA9gen"},
+        // No date and no genre: the undo takes both away again.
+        {"id3/notag.mp3", AudioFormat::mp3, 1985, nullptr, "80er", {}, "TYER"},
+        {"flac/nocomment.flac", AudioFormat::flac, 1985, nullptr, "80er", {}, "DATE"},
+        {"mp4/plain.m4a", AudioFormat::m4a, 1985, nullptr, "80er", {}, "\xA9" "day"},
     };
     const auto writer = std::make_shared<UniversalTagWriter>();
     const UniversalTagReader reader;
@@ -81,6 +90,7 @@ TEST(TagDataMends, RealFilesAfterWriteAndAfterUndo) {
         EXPECT_EQ(TagProbe::audioPayload(path, row.format), audio);
         EXPECT_EQ(undo.undoLastSession(*writer).restored, 1);
         EXPECT_EQ(TagProbe::properties(path, row.format), before);
+        EXPECT_TRUE(row.goneAfterUndo.isEmpty() || !TestFiles::readFile(path).contains(row.goneAfterUndo));
         EXPECT_EQ(TagProbe::audioPayload(path, row.format), audio);
         EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty());
     }
