@@ -2,9 +2,10 @@
 // for every file) beside a plain TagLib FileRef read (tags and duration) of the
 // same files, per format, and shows the cost of the two parts of our read
 // alone: the media layer (MediaAsset: our own parsers for MP3, AIFF, WAV,
-// MP4/M4A and FLAC, TagLib for the rest) and our own tag handlers' year and
-// genre reads. For MP3 and M4A files the pipeline takes both from one walk,
-// so the two parts add up to more than the whole.
+// MP4/M4A, raw AAC and FLAC, TagLib reading through our open file for the
+// rest) and our own tag handlers' year and genre reads. For MP3 and M4A files
+// the pipeline takes both from one walk, so the two parts add up to more than
+// the whole.
 //
 // Two folders can be generated into a temporary directory:
 //

@@ -59,21 +59,31 @@ std::optional<QByteArray> ByteSource::read(qint64 offset, qint64 length) const {
     }
     QByteArray out;
     out.resize(length);
+    if (!readInto(out.data(), offset, length)) {
+        return std::nullopt;
+    }
+    return out;
+}
+
+bool ByteSource::readInto(char* buffer, qint64 offset, qint64 length) const {
+    if (m_fd < 0 || !Bytes::fits(m_size, offset, length)) {
+        return false;
+    }
     qint64 done = 0;
     while (done < length) {
-        const ssize_t n = ::pread(m_fd, out.data() + done, static_cast<size_t>(length - done), offset + done);
+        const ssize_t n = ::pread(m_fd, buffer + done, static_cast<size_t>(length - done), offset + done);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            return std::nullopt;
+            return false;
         }
         if (n == 0) {
-            return std::nullopt; // the file shrank under us
+            return false; // the file shrank under us
         }
         done += n;
     }
-    return out;
+    return true;
 }
 
 QByteArray ByteSource::readAtMost(qint64 offset, qint64 length) const {

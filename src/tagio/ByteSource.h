@@ -31,6 +31,9 @@ public:
     // Exactly `length` bytes at `offset`, or no value when they do not all
     // lie inside the file or the read fails.
     std::optional<QByteArray> read(qint64 offset, qint64 length) const;
+    // Fills `buffer` with exactly `length` bytes at `offset`; false when they
+    // do not all lie inside the file or the read fails.
+    bool readInto(char* buffer, qint64 offset, qint64 length) const;
     // Up to `length` bytes at `offset` (fewer at the end of the file).
     QByteArray readAtMost(qint64 offset, qint64 length) const;
     // The whole file, or no value when it cannot be read completely.

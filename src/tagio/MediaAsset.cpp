@@ -3,6 +3,7 @@
 #include "model/AppError.h"
 #include "tagio/ByteSource.h"
 #include "tagio/Bytes.h"
+#include "tagio/ID3v2Handler.h"
 #include "tagio/MediaAssetParts.h"
 
 #include <QFile>
@@ -17,17 +18,20 @@
 #include <taglib/commentsframe.h>
 #include <taglib/fileref.h>
 #include <taglib/id3v1tag.h>
+#include <taglib/id3v2framefactory.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/infotag.h>
 #include <taglib/mp4file.h>
 #include <taglib/mp4tag.h>
 #include <taglib/mpegfile.h>
 #include <taglib/textidentificationframe.h>
+#include <taglib/tiostream.h>
 #include <taglib/tpropertymap.h>
 #include <taglib/urllinkframe.h>
 #include <taglib/wavfile.h>
 #include <taglib/xiphcomment.h>
 
+#include <climits>
 #include <cmath>
 
 const QString MediaAsset::keySpaceID3 = QStringLiteral("id3");
@@ -56,7 +60,7 @@ using media::makeItem;
 using media::mp4CommonKey;
 
 QString qs(const TagLib::String& s) {
-    return QString::fromStdWString(s.toWString());
+    return QString::fromWCharArray(s.toCWString(), qsizetype(s.size()));
 }
 
 QString genreFieldText(const TagLib::StringList& fields) {
@@ -267,17 +271,14 @@ void appendASF(QList<Item>& items, const TagLib::ASF::Tag* tag) {
 // TagLib has no reader for raw AAC streams. Such a file may carry an ID3v2 tag
 // in front; its duration is estimated from the ADTS frame headers of a bounded
 // window at the start of the stream (exact when the whole stream fits).
-struct AdtsInfo {
+struct AdtsStream {
+    qint64 start = 0; // of the first frame, after the tag
     double duration = 0.0;
 };
 
-std::optional<AdtsInfo> probeAdts(const QString& path) {
-    const auto source = ByteSource::open(path);
-    if (!source) {
-        return std::nullopt;
-    }
+std::optional<AdtsStream> probeAdts(media::Window& in) {
     qint64 start = 0;
-    const QByteArray head = source->readAtMost(0, 10);
+    const QByteArray head = in.readAtMost(0, 10);
     if (head.size() == 10 && head.startsWith("ID3")) {
         const auto* b = reinterpret_cast<const unsigned char*>(head.constData());
         const qint64 size = (qint64(b[6] & 0x7F) << 21) | (qint64(b[7] & 0x7F) << 14) |
@@ -285,13 +286,13 @@ std::optional<AdtsInfo> probeAdts(const QString& path) {
         const bool footer = (b[5] & 0x10) != 0;
         start = 10 + size + (footer ? 10 : 0);
     }
-    if (start >= source->size()) {
+    if (start >= in.size()) {
         return std::nullopt;
     }
     static const int sampleRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
                                       22050, 16000, 12000, 11025, 8000,  7350};
     const qint64 window = 256 * 1024;
-    const QByteArray data = source->readAtMost(start, window);
+    const QByteArray data = in.readAtMost(start, window);
     const qint64 n = data.size();
     const auto* p = reinterpret_cast<const unsigned char*>(data.constData());
     qint64 off = 0;
@@ -323,8 +324,9 @@ std::optional<AdtsInfo> probeAdts(const QString& path) {
     if (frames == 0 || sampleRate == 0) {
         return std::nullopt;
     }
-    const qint64 streamBytes = source->size() - start;
-    AdtsInfo info;
+    const qint64 streamBytes = in.size() - start;
+    AdtsStream info;
+    info.start = start;
     if (off >= streamBytes || off == 0) {
         info.duration = double(samples) / sampleRate;
     } else {
@@ -333,6 +335,95 @@ std::optional<AdtsInfo> probeAdts(const QString& path) {
     }
     return info;
 }
+
+// A raw AAC stream read by our own ID3v2 parser: the tag at the start of the
+// file and the duration of the ADTS frames behind it. No value unless the
+// file is an ADTS stream (a file of another kind named .aac is left to
+// TagLib, which finds its kind by content) and any tag in front is one we read.
+std::optional<media::Parsed> readAdts(const ByteSource& source) {
+    media::Window in(source);
+    const std::optional<AdtsStream> adts = probeAdts(in);
+    if (!adts) {
+        return std::nullopt;
+    }
+    media::Parsed parsed;
+    parsed.duration = adts->duration;
+    if (adts->start > 0) {
+        const std::optional<ID3v2Handler::Range> range = ID3v2Handler::parseTagHeader(source);
+        std::optional<QList<Item>> items =
+            range ? media::readID3v2Items(source, in, range->start, range->end) : std::nullopt;
+        if (!items) {
+            return std::nullopt;
+        }
+        parsed.items = std::move(*items);
+    }
+    return parsed;
+}
+
+// TagLib reads through the file we already hold open: one open per file,
+// positioned reads into TagLib's own buffers (small ones served from a window,
+// so that its header walks cost few system calls) instead of stdio seeks and
+// reads, and the length taken when the file was opened. TagLib only reads
+// here; every write is refused.
+class SourceStream : public TagLib::IOStream {
+public:
+    explicit SourceStream(const ByteSource& source)
+        : m_source(source), m_name(QFile::encodeName(source.path())) {}
+
+    TagLib::FileName name() const override { return m_name.constData(); }
+    TagLib::ByteVector readBlock(unsigned long length) override {
+        const qint64 n = std::min(qint64(std::min<unsigned long>(length, LONG_MAX)),
+                                  std::max<qint64>(0, m_source.size() - m_position));
+        if (n <= 0) {
+            return {};
+        }
+        const auto inWindow = [&] {
+            return m_position >= m_windowStart && m_position + n <= m_windowStart + m_windowLength;
+        };
+        if (!inWindow() && n <= qint64(sizeof m_window) / 2) {
+            m_windowStart = m_position;
+            m_windowLength = std::min(qint64(sizeof m_window), m_source.size() - m_position);
+            if (!m_source.readInto(m_window, m_windowStart, m_windowLength)) {
+                m_windowLength = 0;
+                return {};
+            }
+        }
+        // Each result is built in place: a ByteVector allocates even when empty.
+        const qint64 at = m_position;
+        if (inWindow()) {
+            m_position += n;
+            return TagLib::ByteVector(m_window + (at - m_windowStart), unsigned(n));
+        }
+        TagLib::ByteVector out(unsigned(n), '\0');
+        if (!m_source.readInto(out.data(), at, n)) {
+            return {};
+        }
+        m_position += n;
+        return out;
+    }
+    void writeBlock(const TagLib::ByteVector&) override {}
+    void insert(const TagLib::ByteVector&, unsigned long, unsigned long) override {}
+    void removeBlock(unsigned long, unsigned long) override {}
+    bool readOnly() const override { return true; }
+    bool isOpen() const override { return true; }
+    void seek(long offset, Position p) override {
+        const qint64 base = p == Beginning ? 0 : p == Current ? m_position : m_source.size();
+        if (base + offset >= 0) { // a seek before the start fails and moves nothing, as fseek
+            m_position = base + offset;
+        }
+    }
+    long tell() const override { return long(m_position); }
+    long length() override { return long(m_source.size()); }
+    void truncate(long) override {}
+
+private:
+    const ByteSource& m_source;
+    QByteArray m_name;
+    char m_window[16 * 1024];
+    qint64 m_windowStart = 0;
+    qint64 m_windowLength = 0;
+    qint64 m_position = 0;
+};
 
 } // namespace
 
@@ -349,19 +440,30 @@ MediaAsset MediaAsset::fromItems(QList<Item> items, double duration) {
 }
 
 MediaAsset MediaAsset::loadWithTagLib(const QString& path) {
-    const QByteArray name = QFile::encodeName(path);
+    const std::optional<ByteSource> source = ByteSource::open(path);
+    if (!source) {
+        throw AppError::tagReadFailed(path, QStringLiteral("The file could not be opened as audio"));
+    }
+    return loadWithTagLib(*source);
+}
+
+MediaAsset MediaAsset::loadWithTagLib(const ByteSource& source) {
+    const QString& path = source.path();
+    SourceStream stream(source);
     // Fast audio properties: read from the stream headers, never by decoding
     // or walking the audio.
-    TagLib::FileRef ref(name.constData(), true, TagLib::AudioProperties::Fast);
+    TagLib::FileRef ref(&stream, true, TagLib::AudioProperties::Fast);
     QList<Item> items;
 
     if (ref.isNull() || !ref.file() || !ref.file()->isValid()) {
         // A raw AAC stream: its ID3v2 tag and an estimated duration.
-        const auto adts = probeAdts(path);
+        media::Window in(source);
+        const auto adts = probeAdts(in);
         if (!adts) {
             throw AppError::tagReadFailed(path, QStringLiteral("The file could not be opened as audio"));
         }
-        TagLib::MPEG::File mpeg(name.constData(), false);
+        stream.seek(0, TagLib::IOStream::Beginning);
+        TagLib::MPEG::File mpeg(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
         if (mpeg.isValid()) {
             appendID3v2(items, mpeg.hasID3v2Tag() ? mpeg.ID3v2Tag() : nullptr);
         }
@@ -406,16 +508,13 @@ MediaAsset MediaAsset::loadWithTagLib(const QString& path) {
 }
 
 bool MediaAsset::readsItself(const QString& path) {
-    static const QSet<QString> own = {QStringLiteral("mp3"), QStringLiteral("wav"), QStringLiteral("aiff"),
-                                      QStringLiteral("aif"), QStringLiteral("m4a"), QStringLiteral("mp4"),
-                                      QStringLiteral("flac")};
+    static const QSet<QString> own = {QStringLiteral("mp3"),  QStringLiteral("wav"), QStringLiteral("aiff"),
+                                      QStringLiteral("aif"),  QStringLiteral("m4a"), QStringLiteral("mp4"),
+                                      QStringLiteral("flac"), QStringLiteral("aac")};
     return own.contains(QFileInfo(path).suffix().toLower());
 }
 
 MediaAsset MediaAsset::load(const QString& path) {
-    if (!readsItself(path)) {
-        return loadWithTagLib(path);
-    }
     const std::optional<ByteSource> source = ByteSource::open(path);
     if (!source) {
         throw AppError::tagReadFailed(path, QStringLiteral("The file could not be opened as audio"));
@@ -427,7 +526,7 @@ MediaAsset MediaAsset::load(const ByteSource& source) {
     if (std::optional<MediaAsset> own = loadOwn(source)) {
         return *std::move(own);
     }
-    return loadWithTagLib(source.path());
+    return loadWithTagLib(source);
 }
 
 std::optional<MediaAsset> MediaAsset::loadOwn(const ByteSource& source) {
@@ -443,6 +542,8 @@ std::optional<MediaAsset> MediaAsset::loadOwn(const ByteSource& source) {
         parsed = media::readMp4(source);
     } else if (ext == QLatin1String("flac")) {
         parsed = media::readFlac(source);
+    } else if (ext == QLatin1String("aac")) {
+        parsed = readAdts(source);
     }
     if (!parsed) {
         return std::nullopt;

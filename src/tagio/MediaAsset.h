@@ -7,7 +7,7 @@
 
 class ByteSource;
 
-// The metadata of one audio file as a flat list of items, read through TagLib.
+// The metadata of one audio file as a flat list of items, as TagLib reports them.
 // It serves the fields our own tag handlers do not read (title, artist, album,
 // duration) and the fall-back year and genre, for every format TagLib opens:
 // MP3, AIFF, WAV, MP4/M4A, raw AAC (ADTS), OGG Vorbis, Opus, WMA and more.
@@ -48,9 +48,10 @@ public:
 
     // Opens the file, reads its tags and its duration and closes it again.
     // Throws AppError::tagReadFailed when the file cannot be opened as audio.
-    // MP3, AIFF, WAV, MP4/M4A and FLAC files are read by our own parsers
-    // (headers and the bodies of the reported items only, never a picture),
-    // giving what TagLib gives; every other format goes through TagLib.
+    // MP3, AIFF, WAV, MP4/M4A, raw AAC and FLAC files are read by our own
+    // parsers (headers and the bodies of the reported items only, never a
+    // picture), giving what TagLib gives; every other format goes through
+    // TagLib, which reads through the same open file.
     static MediaAsset load(const QString& path);
     // The same on a file that is already open (its path names the format).
     static MediaAsset load(const ByteSource& source);
@@ -63,6 +64,7 @@ public:
     // Through TagLib alone, whatever the format: the reference our own
     // parsers are held to.
     static MediaAsset loadWithTagLib(const QString& path);
+    static MediaAsset loadWithTagLib(const ByteSource& source);
 
     // Every item, tag by tag in the order of the file's tags, each tag's items
     // in the order the tag lists them.

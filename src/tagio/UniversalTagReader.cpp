@@ -78,8 +78,9 @@ void appendKeyed(QList<const Item*>& out, const QList<Item>& items, const QStrin
 // The media layer reads a file's ID3 tag, and the atoms of an MP4 movie,
 // whole and trusts the sizes stored in the file. Throws tagReadFailed where
 // those sizes would make it hold more than a sane bound.
-void checkWholeReads(const QString& path) {
+void checkWholeReads(const ByteSource& source) {
     constexpr qint64 maxTag = qint64(64) << 20;
+    const QString& path = source.path();
     const QString ext = lowerExtension(path);
     if (isMP4Extension(ext)) {
         MP4Handler::checkMovieTree(path);
@@ -88,13 +89,9 @@ void checkWholeReads(const QString& path) {
     if (!isID3Extension(ext)) {
         return;
     }
-    const std::optional<ByteSource> source = ByteSource::open(path);
-    if (!source) {
-        return; // the media layer reports it
-    }
-    const QByteArray header = source->readAtMost(0, 10);
+    const QByteArray header = source.readAtMost(0, 10);
     qint64 length = header.startsWith("ID3") ? qint64(ID3v2Handler::syncsafeDecode(header, 6)) + 10 : 0;
-    if (const std::optional<ID3v2Handler::Range> tag = ID3v2Handler::locateTag(*source, path)) {
+    if (const std::optional<ID3v2Handler::Range> tag = ID3v2Handler::locateTag(source, path)) {
         length = std::max(length, tag->length());
     }
     if (length > maxTag) {
@@ -112,23 +109,29 @@ UniversalTagReader::UniversalTagReader(QStringList id3Genres, MP4Handler mp4Hand
     : m_mp4Handler(std::move(mp4Handler)), m_id3Genres(std::move(id3Genres)) {}
 
 TagData UniversalTagReader::readTags(const QString& path) const {
-    const QFileInfo info(path);
-    if (!info.exists()) {
+    // One open of the file serves the media items, our own handlers and
+    // TagLib, which reads through it; an open that succeeds shows the file is there.
+    const bool flac = lowerExtension(path) == QLatin1String("flac");
+    const std::optional<ByteSource> source = flac ? std::nullopt : ByteSource::open(path);
+    if (!source && !QFileInfo::exists(path)) {
         throw AppError::fileNotFound(path);
     }
-    if (!info.isFile()) {
+    if (!source && !QFileInfo(path).isFile()) {
         // A FIFO or device at the path: an open for reading could wait forever.
+        // (An opened source has been checked to be a regular file already.)
         throw AppError::tagReadFailed(path, QStringLiteral("Not a regular file"));
     }
-    const QString fileName = info.fileName();
     DebugLogger& logger = DebugLogger::shared();
     if (logger.isEnabled()) {
-        logger.log(QStringLiteral("READ: ") + fileName, LogCategory::file);
+        logger.log(QStringLiteral("READ: ") + QFileInfo(path).fileName(), LogCategory::file);
     }
-    if (lowerExtension(path) == QLatin1String("flac")) {
-        return readFlac(path, fileName);
+    if (flac) {
+        return readFlac(path, QFileInfo(path).fileName());
     }
-    return readMedia(path);
+    if (!source) {
+        throw AppError::tagReadFailed(path, QStringLiteral("The file could not be opened as audio"));
+    }
+    return readMedia(*source);
 }
 
 TagData UniversalTagReader::readFlac(const QString& path, const QString& fileName) const {
@@ -150,17 +153,9 @@ TagData UniversalTagReader::readFlac(const QString& path, const QString& fileNam
     return record;
 }
 
-TagData UniversalTagReader::readMedia(const QString& path) const {
-    // One open of the file serves the media items and our own handlers
-    // (files TagLib reads are opened by TagLib).
+TagData UniversalTagReader::readMedia(const ByteSource& source) const {
+    const QString& path = source.path();
     const QString ext = lowerExtension(path);
-    std::optional<ByteSource> source;
-    if (MediaAsset::readsItself(path) || isID3Extension(ext) || isMP4Extension(ext)) {
-        source = ByteSource::open(path);
-        if (!source) {
-            throw AppError::tagReadFailed(path, QStringLiteral("The file could not be opened as audio"));
-        }
-    }
     std::optional<MediaAsset> loaded;
     std::optional<DirectTags> direct;
     try {
@@ -169,9 +164,9 @@ TagData UniversalTagReader::readMedia(const QString& path) const {
         media::DirectFrames frames;
         std::optional<media::Parsed> parsed;
         if (ext == QLatin1String("mp3")) {
-            parsed = media::readMpeg(*source, &frames);
+            parsed = media::readMpeg(source, &frames);
         } else if (ext == QLatin1String("m4a")) {
-            parsed = media::readMp4(*source, &m_mp4Handler, &frames);
+            parsed = media::readMp4(source, &m_mp4Handler, &frames);
         }
         if (parsed) {
             loaded.emplace(MediaAsset::fromItems(std::move(parsed->items), parsed->duration));
@@ -184,13 +179,13 @@ TagData UniversalTagReader::readMedia(const QString& path) const {
                                     frames.genre.value_or(QString())};
             }
         }
-        if (!loaded && source && MediaAsset::readsItself(path)) {
-            loaded = MediaAsset::loadOwn(*source);
+        if (!loaded && MediaAsset::readsItself(path)) {
+            loaded = MediaAsset::loadOwn(source);
         }
         if (!loaded) {
             // TagLib trusts the sizes in the file: it gets only files whose reads stay bounded.
-            checkWholeReads(path);
-            loaded.emplace(MediaAsset::loadWithTagLib(path));
+            checkWholeReads(source);
+            loaded.emplace(MediaAsset::loadWithTagLib(source));
         }
     } catch (const AppError&) {
         throw;
@@ -230,7 +225,7 @@ TagData UniversalTagReader::readMedia(const QString& path) const {
     }
 
     if (!direct) {
-        direct = source ? readDirect(*source) : readDirect(path);
+        direct = readDirect(source);
     }
     record.year = direct->year;
     if (!record.year) {

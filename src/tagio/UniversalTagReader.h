@@ -62,7 +62,7 @@ public:
 
 private:
     TagData readFlac(const QString& path, const QString& fileName) const;
-    TagData readMedia(const QString& path) const;
+    TagData readMedia(const ByteSource& source) const;
 
     MP4Handler m_mp4Handler;
     QStringList m_id3Genres;
