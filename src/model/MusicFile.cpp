@@ -1,37 +1,19 @@
 #include "model/MusicFile.h"
 
-#include "model/AppSettings.h"
 #include "model/TextUtil.h"
 
 #include <QFileInfo>
 
-int MusicFile::effectiveYear() const {
-    if (manualYear) {
-        return *manualYear;
-    }
-    if (discoveredYear) {
-        return *discoveredYear;
-    }
-    if (year) {
-        return *year;
-    }
-    return -1;
+std::optional<int> MusicFile::effectiveYear() const {
+    return manualYear ? manualYear : discoveredYear ? discoveredYear : year;
 }
 
 std::optional<QString> MusicFile::decadeLabel(const QList<DecadeRule>& rules) const {
-    const std::optional<int> first = manualYear ? manualYear : (discoveredYear ? discoveredYear : year);
+    const std::optional<int> first = effectiveYear();
     if (!first) {
         return std::nullopt;
     }
     return decadeLabelForYear(*first, rules);
-}
-
-std::optional<QString> MusicFile::decadeLabel() const {
-    return decadeLabel(AppSettings::snapshot()->decadeRules);
-}
-
-QString MusicFile::decadeSortKey() const {
-    return decadeLabel().value_or(QString());
 }
 
 QString MusicFile::directoryPath() const {
@@ -52,8 +34,4 @@ bool MusicFile::alreadyHasDecade(const QList<DecadeRule>& rules) const {
         }
     }
     return !TextUtil::trimWs(rest).isEmpty();
-}
-
-bool MusicFile::alreadyHasDecade() const {
-    return alreadyHasDecade(AppSettings::snapshot()->decadeRules);
 }

@@ -35,18 +35,15 @@ struct MusicFile {
     bool wasAutoFixed = false;
     int renderVersion = 0;
 
-    // manualYear, else discoveredYear, else year, else -1.
-    int effectiveYear() const;
-    // The decade label of the first year set, with the current decade rules.
-    std::optional<QString> decadeLabel() const;
+    // The row's year: manualYear, else discoveredYear, else year (none when
+    // none is set). What the tables show, and what a write labels and writes.
+    std::optional<int> effectiveYear() const;
+    // The decade label of effectiveYear under `rules`.
     std::optional<QString> decadeLabel(const QList<DecadeRule>& rules) const;
-    // decadeLabel, or the empty text.
-    QString decadeSortKey() const;
     // The folder that holds the file.
     QString directoryPath() const;
     // Whether the genre already carries a configured decade label in a way that
     // needs no further work (a year tag, or other genre text besides the labels).
-    bool alreadyHasDecade() const;
     bool alreadyHasDecade(const QList<DecadeRule>& rules) const;
 
     // Rows are equal when id and renderVersion are equal.

@@ -50,6 +50,85 @@ QString lowerTrimmed(const QString& text) {
     return TextUtil::trimWs(text.toLower());
 }
 
+// The genre steps of a write. Its preview (plannedGenre) runs the same
+// functions, so the sheet shows what the write does.
+
+// The genre already carries a decade label: the file is left alone.
+bool alreadyLabelled(const MusicFile& file, const SettingsSnapshot& s) {
+    return s.writeDecadeToGenre && file.alreadyHasDecade(s.decadeRules);
+}
+
+// The label to add; none when labels are off or the file has no year.
+std::optional<QString> labelToAdd(const MusicFile& file, const SettingsSnapshot& s) {
+    return s.writeDecadeToGenre ? file.decadeLabel(s.decadeRules) : std::nullopt;
+}
+
+// Labels are on, but the file has no year to label.
+bool lacksLabel(const std::optional<QString>& label, const SettingsSnapshot& s) {
+    return s.writeDecadeToGenre && !label;
+}
+
+// The file's genre without any decade label.
+QString baseGenre(const MusicFile& file, const SettingsSnapshot& s) {
+    QString base = TextUtil::trimWs(TagUpdateService::cleanGenreText(file.genre, file.format));
+    if (s.writeDecadeToGenre || s.enableGenreLookup) {
+        for (const QString& existing : s.decadeLabels()) {
+            if (isUsableDecadeLabel(existing)) {
+                base.remove(existing, Qt::CaseSensitive);
+            }
+        }
+    }
+    return TextUtil::trimWs(base);
+}
+
+// The discovered genre when the genre lookup is on. A blank one counts as
+// none, so it never wipes the file's genre.
+std::optional<QString> discoveredGenre(const MusicFile& file, const SettingsSnapshot& s) {
+    if (!s.enableGenreLookup || !file.discoveredGenre || TextUtil::trimWs(*file.discoveredGenre).isEmpty()) {
+        return std::nullopt;
+    }
+    return file.discoveredGenre;
+}
+
+// The genre before the label: the discovered genre, mapped, replaces the base
+// genre or is added to it (unless the base already holds it); without one,
+// the base genre mapped.
+QString genreBeforeLabel(const MusicFile& file, const SettingsSnapshot& s) {
+    const QString base = baseGenre(file, s);
+    const std::optional<QString> discovered = discoveredGenre(file, s);
+    if (!discovered) {
+        return (s.applyGenreMappings && !base.isEmpty()) ? mapGenre(base, s.genreMappings) : base;
+    }
+    const QString mapped = s.applyGenreMappings ? mapGenre(*discovered, s.genreMappings) : *discovered;
+    if (s.genreOverwriteExisting || base.isEmpty()) {
+        return mapped;
+    }
+    const QString key = lowerTrimmed(mapped);
+    return key.isEmpty() || base.toLower().contains(key) ? base : base + QLatin1Char(' ') + mapped;
+}
+
+QString withLabel(const QString& genre, const std::optional<QString>& label) {
+    return label ? composeGenreWithLabel(genre, *label) : genre;
+}
+
+// The mapping a write adds for a discovered genre that no mapping names yet,
+// when the settings ask for it.
+std::optional<GenreMapping> automaticMapping(const MusicFile& file, const SettingsSnapshot& s) {
+    const std::optional<QString> discovered = discoveredGenre(file, s);
+    if (!discovered || !s.autoAddGenreMappings || !s.applyGenreMappings) {
+        return std::nullopt;
+    }
+    const QString source = TextUtil::trimWs(*discovered);
+    if (source.isEmpty() || hasGenreMapping(source, s.genreMappings)) {
+        return std::nullopt;
+    }
+    GenreMapping mapping;
+    mapping.id = QUuid::createUuid();
+    mapping.source = source;
+    mapping.target = source.left(1).toUpper() + source.mid(1);
+    return mapping;
+}
+
 } // namespace
 
 TagUpdateService::TagUpdateService(std::shared_ptr<UniversalTagWriter> writer, WriteUndoManager* undo,
@@ -105,40 +184,15 @@ void TagUpdateService::appendAutomaticMapping(const GenreMapping& mapping) const
         Qt::QueuedConnection);
 }
 
-// Steps 1 to 5 of runSteps on one settings snapshot, without their logging
-// and without the automatic mapping.
 TagUpdateService::GenrePlan TagUpdateService::plannedGenre(const MusicFile& file, const SettingsSnapshot& s) {
-    if (s.writeDecadeToGenre && file.alreadyHasDecade(s.decadeRules)) {
+    if (alreadyLabelled(file, s)) {
         return {std::nullopt, existingDecadeLabel(file.genre, s.decadeRules)};
     }
-    const std::optional<QString> label =
-        s.writeDecadeToGenre ? file.decadeLabel(s.decadeRules) : std::nullopt;
-    if (s.writeDecadeToGenre && !label) {
+    const std::optional<QString> label = labelToAdd(file, s);
+    if (lacksLabel(label, s)) {
         return {file.genre, std::nullopt};
     }
-    QString base = TextUtil::trimWs(cleanGenreText(file.genre, file.format));
-    if (s.writeDecadeToGenre || s.enableGenreLookup) {
-        for (const QString& existing : s.decadeLabels()) {
-            if (isUsableDecadeLabel(existing)) {
-                base.remove(existing, Qt::CaseSensitive);
-            }
-        }
-    }
-    base = TextUtil::trimWs(base);
-    QString genre;
-    if (s.enableGenreLookup && file.discoveredGenre && !TextUtil::trimWs(*file.discoveredGenre).isEmpty()) {
-        const QString m =
-            s.applyGenreMappings ? mapGenre(*file.discoveredGenre, s.genreMappings) : *file.discoveredGenre;
-        if (s.genreOverwriteExisting || base.isEmpty()) {
-            genre = m;
-        } else {
-            const QString k = lowerTrimmed(m);
-            genre = k.isEmpty() || base.toLower().contains(k) ? base : base + QLatin1Char(' ') + m;
-        }
-    } else {
-        genre = (s.applyGenreMappings && !base.isEmpty()) ? mapGenre(base, s.genreMappings) : base;
-    }
-    return {label ? composeGenreWithLabel(genre, *label) : genre, std::nullopt};
+    return {withLabel(genreBeforeLabel(file, s), label), std::nullopt};
 }
 
 TagUpdateService::UpdateResult TagUpdateService::updateFile(const MusicFile& file,
@@ -156,7 +210,10 @@ TagUpdateService::UpdateResult
 TagUpdateService::run(const MusicFile& file, const SettingsSource& settings,
                       std::optional<WriteUndoManager::SessionId> session) const {
     try {
-        return runSteps(file, settings, session);
+        // One snapshot for the whole file: a change made meanwhile applies
+        // from the next file on.
+        const std::shared_ptr<const SettingsSnapshot> snapshot = settings();
+        return update(file, *snapshot, session);
     } catch (const std::exception& error) {
         // Out of memory and the like: still a result, never an exception.
         const QString msg = QString::fromLocal8Bit(error.what());
@@ -167,116 +224,70 @@ TagUpdateService::run(const MusicFile& file, const SettingsSource& settings,
 }
 
 TagUpdateService::UpdateResult
-TagUpdateService::runSteps(const MusicFile& file, const SettingsSource& settings,
-                           std::optional<WriteUndoManager::SessionId> session) const {
+TagUpdateService::update(const MusicFile& file, const SettingsSnapshot& s,
+                         std::optional<WriteUndoManager::SessionId> session) const {
     const QString name = QFileInfo(file.url).fileName();
     UpdateResult result{file, false, std::nullopt, std::nullopt, std::nullopt};
 
-    // 1. Already labelled.
-    {
-        const auto s = settings();
-        if (s->writeDecadeToGenre && file.alreadyHasDecade(s->decadeRules)) {
-            logWrite(QStringLiteral("SKIP (Jahrzehnt vorhanden): ") + name + QStringLiteral(" genre=") + q +
-                     file.genre + q);
-            result.success = true;
-            return result;
-        }
+    if (alreadyLabelled(file, s)) {
+        logWrite(QStringLiteral("SKIP (Jahrzehnt vorhanden): ") + name + QStringLiteral(" genre=") + q +
+                 file.genre + q);
+        result.success = true;
+        return result;
     }
-
-    // 2. Label.
-    std::optional<QString> label;
-    {
-        const auto s = settings();
-        if (s->writeDecadeToGenre) {
-            label = file.decadeLabel(s->decadeRules);
-            if (!label) {
-                logWrite(QStringLiteral("SKIP (kein Jahrzehnt): ") + name);
-                result.errorMessage = QStringLiteral("Kein Jahrzehnt verfügbar (kein Jahr ermittelt)");
-                return result;
-            }
-        }
+    const std::optional<QString> label = labelToAdd(file, s);
+    if (lacksLabel(label, s)) {
+        logWrite(QStringLiteral("SKIP (kein Jahrzehnt): ") + name);
+        result.errorMessage = QStringLiteral("Kein Jahrzehnt verfügbar (kein Jahr ermittelt)");
+        return result;
     }
-
-    // 3. Base genre: the file's genre without any decade label.
-    QString base = TextUtil::trimWs(cleanGenreText(file.genre, file.format));
-    {
-        const auto s = settings();
-        if (s->writeDecadeToGenre || s->enableGenreLookup) {
-            for (const QString& existing : s->decadeLabels()) {
-                if (isUsableDecadeLabel(existing)) {
-                    base.remove(existing, Qt::CaseSensitive);
-                }
-            }
-        }
-        base = TextUtil::trimWs(base);
+    if (const std::optional<GenreMapping> mapping = automaticMapping(file, s)) {
+        appendAutomaticMapping(*mapping);
+        logWrite(QStringLiteral("AUTO-MAPPING: ") + q + mapping->source + q + QStringLiteral(" \u2192 ") + q +
+                 mapping->target + q);
     }
+    const QString genre = genreBeforeLabel(file, s);
+    const QString newGenre = withLabel(genre, label);
 
-    // 4. Genre. A blank discovered genre counts as none, so it never wipes the file's genre.
-    QString genre;
-    const bool lookupOn = settings()->enableGenreLookup;
-    if (lookupOn && file.discoveredGenre && !TextUtil::trimWs(*file.discoveredGenre).isEmpty()) {
-        const QString& g = *file.discoveredGenre;
-        QString m = g;
-        {
-            const auto s = settings();
-            if (s->applyGenreMappings) {
-                m = mapGenre(g, s->genreMappings);
-            }
-        }
-        {
-            const auto s = settings();
-            if (s->autoAddGenreMappings && s->applyGenreMappings) {
-                const QString t = TextUtil::trimWs(g);
-                if (!t.isEmpty() && !hasGenreMapping(t, s->genreMappings)) {
-                    GenreMapping mapping;
-                    mapping.id = QUuid::createUuid();
-                    mapping.source = t;
-                    mapping.target = t.left(1).toUpper() + t.mid(1);
-                    appendAutomaticMapping(mapping);
-                    logWrite(QStringLiteral("AUTO-MAPPING: ") + q + t + q + QStringLiteral(" \u2192 ") + q +
-                             mapping.target + q);
-                }
-            }
-        }
-        if (settings()->genreOverwriteExisting || base.isEmpty()) {
-            genre = m;
-        } else {
-            const QString k = lowerTrimmed(m);
-            if (k.isEmpty() || base.toLower().contains(k)) {
-                genre = base;
-            } else {
-                genre = base + QLatin1Char(' ') + m;
-            }
-        }
-    } else {
-        const auto s = settings();
-        genre = (s->applyGenreMappings && !base.isEmpty()) ? mapGenre(base, s->genreMappings) : base;
-    }
-
-    // 5. New genre.
-    const QString newGenre = label ? composeGenreWithLabel(genre, *label) : genre;
-
-    // 6. Year. The file's own year is not written again, so a full date stays.
-    const std::optional<int> y =
-        file.manualYear ? file.manualYear : (file.discoveredYear ? file.discoveredYear : file.year);
+    // The file's own year is not written again, so a full date stays.
+    const std::optional<int> year = file.effectiveYear();
     // Held as a TagYear from here on: an optional<int> converted at the call
     // trips GCC's maybe-uninitialized warning at -O3.
     const std::optional<TagYear> yearToWrite =
-        (y && y != file.year) ? std::optional<TagYear>(TagYear(*y)) : std::nullopt;
+        (year && year != file.year) ? std::optional<TagYear>(TagYear(*year)) : std::nullopt;
     logWrite(QStringLiteral("WRITE: ") + name + QStringLiteral(" | genre ") + q + genre + q +
              QStringLiteral(" \u2192 ") + q + newGenre + q + QStringLiteral(" | year=") +
-             (y ? QString::number(*y) : QStringLiteral("nil")) + QStringLiteral(" | format=") +
+             (year ? QString::number(*year) : QStringLiteral("nil")) + QStringLiteral(" | format=") +
              rawValue(file.format));
 
-    // 8 (prepared before 7, since the entry keeps what a repair overwrites).
-    std::optional<QString> title;
-    std::optional<QString> artist;
-    if (settings()->repairBrokenTagStructure && file.wasAutoFixed) {
-        title = file.title;
-        artist = file.artist;
+    std::optional<TagRepair> repair;
+    if (s.repairBrokenTagStructure && file.wasAutoFixed) {
+        repair = TagRepair{file.title, file.artist};
+    }
+    const WriteUndoManager::EntryId entryId = recordUndoEntry(file, yearToWrite, repair, session);
+    if (repair) {
+        logWrite(QStringLiteral("REPAIR: title='") + repair->title + QStringLiteral("' artist='") +
+                 repair->artist + QStringLiteral("' | ") + name);
     }
 
-    // 7. Undo entry, before the write.
+    if (!writeTags(file, newGenre, yearToWrite, repair, result)) {
+        return result;
+    }
+    m_undo->markWritten(entryId, result.identity);
+    result.writtenGenre = newGenre;
+    if (!genreReadsBack(file, newGenre)) {
+        result.errorMessage = QStringLiteral("Das geschriebene Genre konnte nicht überprüft werden");
+        return result;
+    }
+    result.success = true;
+    return result;
+}
+
+// Records what the write will overwrite, before it does.
+WriteUndoManager::EntryId
+TagUpdateService::recordUndoEntry(const MusicFile& file, const std::optional<TagYear>& yearToWrite,
+                                  const std::optional<TagRepair>& repair,
+                                  std::optional<WriteUndoManager::SessionId> session) const {
     WriteUndoManager::UndoEntry entry;
     entry.url = file.url;
     entry.format = file.format;
@@ -290,46 +301,49 @@ TagUpdateService::runSteps(const MusicFile& file, const SettingsSource& settings
             entry.originalDateText = m_writer->readDateText(file.url, file.format);
             entry.hadNoDate = !entry.originalDateText && !file.year;
         } catch (const std::exception&) {
-            // The write below reports the file's trouble; the undo then writes the bare year.
+            // The write reports the file's trouble; the undo then writes the bare year.
         }
     }
-    if (title) {
+    if (repair) {
         try {
             const UniversalTagWriter::TitleArtist original =
                 m_writer->readTitleAndArtist(file.url, file.format);
             entry.originalTitle = original.title;
             entry.originalArtist = original.artist;
         } catch (const std::exception&) {
-            // The write below reports the file's trouble; the undo then keeps the repair.
+            // The write reports the file's trouble; the undo then keeps the repair.
         }
     }
-    const WriteUndoManager::EntryId entryId =
-        session ? m_undo->recordEntry(entry, *session) : m_undo->recordEntry(entry);
+    return session ? m_undo->recordEntry(entry, *session) : m_undo->recordEntry(entry);
+}
 
-    if (title) {
-        logWrite(QStringLiteral("REPAIR: title='") + *title + QStringLiteral("' artist='") + *artist +
-                 QStringLiteral("' | ") + name);
-    }
-
-    // 9./10. Write.
+// Writes genre, year and repair: true with result.identity set, or false with
+// result.errorMessage set.
+bool TagUpdateService::writeTags(const MusicFile& file, const QString& genre,
+                                 const std::optional<TagYear>& yearToWrite,
+                                 const std::optional<TagRepair>& repair, UpdateResult& result) const {
+    const QString name = QFileInfo(file.url).fileName();
+    const std::optional<QString> title = repair ? std::optional<QString>(repair->title) : std::nullopt;
+    const std::optional<QString> artist = repair ? std::optional<QString>(repair->artist) : std::nullopt;
     try {
         result.identity =
-            m_writer->writeGenre(newGenre, yearToWrite, title, artist, file.url, file.format, file.identity);
+            m_writer->writeGenre(genre, yearToWrite, title, artist, file.url, file.format, file.identity);
+        return true;
     } catch (const AppError& error) {
         const QString msg = error.errorDescription();
         logError(QStringLiteral("WRITE FAILED (AppError): ") + name + QStringLiteral(" \u2014 ") + msg);
         result.errorMessage = msg;
-        return result;
     } catch (const std::exception& error) {
         const QString msg = QString::fromLocal8Bit(error.what());
         logError(QStringLiteral("WRITE FAILED (unbekannt): ") + name + QStringLiteral(" \u2014 ") + msg);
         result.errorMessage = msg;
-        return result;
     }
-    m_undo->markWritten(entryId, result.identity);
-    result.writtenGenre = newGenre;
+    return false;
+}
 
-    // 11. Read back and compare.
+// Reads the genre back: it must be the one written (none for an empty one).
+bool TagUpdateService::genreReadsBack(const MusicFile& file, const QString& genre) const {
+    const QString name = QFileInfo(file.url).fileName();
     std::optional<QString> readBack;
     try {
         readBack = m_writer->readGenre(file.url, file.format);
@@ -338,15 +352,10 @@ TagUpdateService::runSteps(const MusicFile& file, const SettingsSource& settings
     }
     logWrite(QStringLiteral("VERIFY: genre='") + readBack.value_or(QStringLiteral("nil")) +
              QStringLiteral("' | ") + name);
-    const bool verified = readBack ? *readBack == newGenre : newGenre.isEmpty();
+    const bool verified = readBack ? *readBack == genre : genre.isEmpty();
     if (!verified) {
-        logError(QStringLiteral("VERIFY FAILED: ") + name + QStringLiteral(" expected='") + newGenre +
+        logError(QStringLiteral("VERIFY FAILED: ") + name + QStringLiteral(" expected='") + genre +
                  QStringLiteral("' read='") + readBack.value_or(QStringLiteral("nil")) + QLatin1Char('\''));
-        result.errorMessage = QStringLiteral("Das geschriebene Genre konnte nicht überprüft werden");
-        return result;
     }
-
-    // 12.
-    result.success = true;
-    return result;
+    return verified;
 }

@@ -3,6 +3,7 @@
 #include "model/MusicFile.h"
 #include "model/SettingsSnapshot.h"
 #include "services/WriteUndoManager.h"
+#include "tagio/TagYear.h"
 
 #include <QString>
 
@@ -30,8 +31,8 @@ public:
         std::optional<FileIdentity> identity;
     };
 
-    // Gives the current settings; called again at every step that reads one,
-    // so a change made during a run takes effect at the next read.
+    // Gives the current settings; called once for each file, so a change
+    // made during a run takes effect at the next file.
     using SettingsSource = std::function<std::shared_ptr<const SettingsSnapshot>()>;
 
     // `writer` defaults to a new writer; `undo` to the shared undo log;
@@ -69,11 +70,24 @@ public:
     static GenrePlan plannedGenre(const MusicFile& file, const SettingsSnapshot& settings);
 
 private:
+    // The title and artist a repaired read gave, written back with the genre.
+    struct TagRepair {
+        QString title;
+        QString artist;
+    };
+
     UpdateResult run(const MusicFile& file, const SettingsSource& settings,
                      std::optional<WriteUndoManager::SessionId> session) const;
-    UpdateResult runSteps(const MusicFile& file, const SettingsSource& settings,
-                          std::optional<WriteUndoManager::SessionId> session) const;
+    UpdateResult update(const MusicFile& file, const SettingsSnapshot& settings,
+                        std::optional<WriteUndoManager::SessionId> session) const;
     void appendAutomaticMapping(const GenreMapping& mapping) const;
+    WriteUndoManager::EntryId recordUndoEntry(const MusicFile& file,
+                                              const std::optional<TagYear>& yearToWrite,
+                                              const std::optional<TagRepair>& repair,
+                                              std::optional<WriteUndoManager::SessionId> session) const;
+    bool writeTags(const MusicFile& file, const QString& genre, const std::optional<TagYear>& yearToWrite,
+                   const std::optional<TagRepair>& repair, UpdateResult& result) const;
+    bool genreReadsBack(const MusicFile& file, const QString& genre) const;
 
     std::shared_ptr<UniversalTagWriter> m_writer;
     WriteUndoManager* m_undo;

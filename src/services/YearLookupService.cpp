@@ -59,14 +59,36 @@ QString providerName(const SettingsSnapshot& settings) {
     return displayName(settings.selectedProvider, usesEnglish(settings.appLanguage, systemLanguageCode()));
 }
 
+// Writes an error a step drops to the debug log: the step then goes on as
+// if the source had no answer. A cancel is no error and goes unlogged.
+void logDropped(const QString& what, const std::exception& error) {
+    const auto* appError = dynamic_cast<const AppError*>(&error);
+    if (appError && appError->kind() == AppError::Kind::cancelled) {
+        return;
+    }
+    const QString text = appError ? appError->errorDescription() : QString::fromLocal8Bit(error.what());
+    logApi(what + QStringLiteral(" verworfen: ") + Redaction::text(text));
+}
+
 // MusicBrainz's answer; a failure (transport, cancellation) counts as none.
 std::optional<MusicBrainzResult> askMusicBrainz(const MusicBrainzService& service, const QString& title,
                                                 const QString& artist, const CancelToken& cancel,
                                                 SourceFailures* failures) {
     try {
         return service.lookup(title, artist, cancel, failures);
-    } catch (...) {
+    } catch (const std::exception& e) {
+        logDropped(QStringLiteral("MB-Fehler"), e);
         return std::nullopt;
+    }
+}
+
+// Whether the AI provider answers; one that fails to say counts as unavailable.
+bool aiIsAvailable(const AIService& ai, const CancelToken& cancel) {
+    try {
+        return ai.isAvailable(cancel);
+    } catch (const std::exception& e) {
+        logDropped(QStringLiteral("KI-Verfügbarkeit"), e);
+        return false;
     }
 }
 
@@ -86,7 +108,8 @@ std::optional<QString> askAIGenre(const AIService& ai, const QString& title, con
     } catch (const AppError& e) {
         noteAIError(failures, source, e);
         return std::nullopt;
-    } catch (...) {
+    } catch (const std::exception& e) {
+        logDropped(QStringLiteral("KI-Genre-Fehler"), e);
         return std::nullopt;
     }
 }
@@ -100,7 +123,8 @@ std::optional<int> askAIYear(const AIService& ai, const QString& title, const QS
     } catch (const AppError& e) {
         noteAIError(failures, source, e);
         return std::nullopt;
-    } catch (...) {
+    } catch (const std::exception& e) {
+        logDropped(QStringLiteral("KI-Jahr-Fehler"), e);
         return std::nullopt;
     }
 }
@@ -152,195 +176,210 @@ YearLookupService::askAI(const AIService& ai, const QString& title, const QStrin
     return answer;
 }
 
+// What one lookup asks with, and the genre it keeps between its steps.
+struct YearLookupService::Query {
+    QString title;      // as cut to the query length
+    QString queryTitle; // without a BPM suffix: the title asked
+    QString artist;
+    std::optional<QString> album;
+    QString fileName;
+    QString sep; // " | <file name>", the end of a step's log line
+    const SettingsSource& settings;
+    const CancelToken& cancel;
+    SourceFailures* failures;
+    std::shared_ptr<AIService> ai;
+    bool aiAvailable;
+    // A genre MusicBrainz found without a year; returned when nothing finds a year.
+    std::optional<QString> keptGenre;
+
+    YearLookupResult notFound() const { return {std::nullopt, keptGenre, std::nullopt}; }
+};
+
+// Each step gives the lookup's result when it ends the lookup (with a year,
+// or empty after a cancel), none to go on. After a cancel nothing more is
+// asked or logged.
 YearLookupResult YearLookupService::lookup(const MusicFile& file, const SettingsSource& settings,
                                            const CancelToken& cancel, SourceFailures* failures) {
-    // After a cancel nothing more is asked or logged; the result is empty.
+    if (cancel.isCancelled()) {
+        return {};
+    }
+    std::shared_ptr<AIService> ai = makeAIService(settings);
+    const bool aiAvailable = aiIsAvailable(*ai, cancel);
     if (cancel.isCancelled()) {
         return {};
     }
     const QString title = limitQueryText(file.title);
-    const QString queryTitle = stripBPMSuffix(title);
-    const QString artist = limitQueryText(file.artist);
-    const std::optional<QString> album =
-        file.album.isEmpty() ? std::nullopt : std::optional(limitQueryText(file.album));
     const QString fileName = limitQueryText(QFileInfo(file.url).fileName());
-    const QString sep = QStringLiteral(" | ") + fileName;
+    Query query{title,
+                stripBPMSuffix(title),
+                limitQueryText(file.artist),
+                file.album.isEmpty() ? std::nullopt : std::optional(limitQueryText(file.album)),
+                fileName,
+                QStringLiteral(" | ") + fileName,
+                settings,
+                cancel,
+                failures,
+                std::move(ai),
+                aiAvailable,
+                std::nullopt};
+    if (query.queryTitle != query.title) {
+        logApi(QStringLiteral("BPM entfernt: '") + query.title + QStringLiteral("'") + kArrow +
+               QStringLiteral("'") + query.queryTitle + QStringLiteral("'"));
+    }
+    if (std::optional<YearLookupResult> result = yearFromTag(file, query)) {
+        return *result;
+    }
+    if (std::optional<YearLookupResult> result = yearFromMusicBrainz(query, query.queryTitle, Pass::first)) {
+        return *result;
+    }
+    if (std::optional<YearLookupResult> result = yearFromSpotify(query)) {
+        return *result;
+    }
+    if (std::optional<YearLookupResult> result = yearFromAI(query, query.queryTitle, Pass::first)) {
+        return *result;
+    }
+    return retryWithoutVersionSuffix(query);
+}
 
-    const std::shared_ptr<AIService> ai = makeAIService(settings);
-    const bool aiAvailable = [&] {
-        try {
-            return ai->isAvailable(cancel);
-        } catch (...) {
-            return false;
+// The file's own year tag, when it is to be used and is plausible.
+std::optional<YearLookupResult> YearLookupService::yearFromTag(const MusicFile& file, Query& query) {
+    if (!file.year || !current(query.settings)->useExistingYearTag) {
+        return std::nullopt;
+    }
+    const int year = *file.year;
+    if (!isPlausibleYear(year)) {
+        logApi(QStringLiteral("TAG-JAHR %1 nicht plausibel, suche weiter: ").arg(year) + query.fileName);
+        return std::nullopt;
+    }
+    logApi(QStringLiteral("TAG-JAHR: %1").arg(year) + kArrow + query.fileName);
+    const std::optional<QString> genre =
+        lookupGenreForTagYear(query.queryTitle, query.artist, query.album, query.fileName, query.settings,
+                              *query.ai, query.aiAvailable, query.cancel);
+    if (query.cancel.isCancelled()) {
+        return YearLookupResult{};
+    }
+    return YearLookupResult{year, genre, QStringLiteral("tag")};
+}
+
+// MusicBrainz asked for `title`; a genre it finds without a year is kept.
+// The retry's log lines leave out the genre.
+std::optional<YearLookupResult> YearLookupService::yearFromMusicBrainz(Query& query, const QString& title,
+                                                                       Pass pass) {
+    if (!current(query.settings)->useMusicBrainz) {
+        return std::nullopt;
+    }
+    const bool retry = pass == Pass::retry;
+    const QString prefix = retry ? QStringLiteral("MB (retry): ") : QStringLiteral("MB: ");
+    const Stopwatch watch;
+    std::optional<MusicBrainzResult> mb =
+        askMusicBrainz(m_musicBrainz, title, query.artist, query.cancel, query.failures);
+    if (query.cancel.isCancelled()) {
+        return YearLookupResult{};
+    }
+    if (!mb) {
+        logApi(prefix + watch.ms() + kArrow + QStringLiteral("kein Ergebnis") + query.sep);
+        return std::nullopt;
+    }
+    mb->genre = usable(mb->genre);
+    const QString genreText = retry ? QString() : QStringLiteral(", Genre: ") + orNone(mb->genre);
+    if (!mb->year) {
+        if (mb->genre) {
+            query.keptGenre = mb->genre;
         }
-    }();
-    if (cancel.isCancelled()) {
+        logApi(prefix + watch.ms() + kArrow + QStringLiteral("kein Jahr") + genreText + query.sep);
+        return std::nullopt;
+    }
+    logApi(prefix + watch.ms() + kArrow + QStringLiteral("Jahr %1").arg(*mb->year) + genreText + query.sep);
+    const std::optional<QString> genre =
+        lookupGenreFallback(mb->genre, title, query.artist, query.album, query.fileName, query.settings,
+                            *query.ai, query.aiAvailable, query.cancel);
+    if (query.cancel.isCancelled()) {
+        return YearLookupResult{};
+    }
+    return YearLookupResult{mb->year, genre, QStringLiteral("musicbrainz")};
+}
+
+// Spotify; its genre is used only together with its year.
+std::optional<YearLookupResult> YearLookupService::yearFromSpotify(Query& query) {
+    const auto s = current(query.settings);
+    if (!s->useSpotify) {
+        return std::nullopt;
+    }
+    const Stopwatch watch;
+    std::optional<SpotifyLookupResult> spotify =
+        m_spotify.lookup(query.queryTitle, query.artist, s->spotifyClientId, s->spotifyClientSecret,
+                         query.cancel, query.failures);
+    if (query.cancel.isCancelled()) {
+        return YearLookupResult{};
+    }
+    if (spotify) {
+        spotify->genre = usable(spotify->genre);
+    }
+    if (!spotify || !spotify->year) {
+        logApi(QStringLiteral("Spotify: ") + watch.ms() + kArrow + QStringLiteral("kein Jahr") + query.sep);
+        return std::nullopt;
+    }
+    logApi(QStringLiteral("Spotify: ") + watch.ms() + kArrow +
+           QStringLiteral("Jahr %1, Genre: ").arg(*spotify->year) + orNone(spotify->genre) + query.sep);
+    if (spotify->genre) {
+        return YearLookupResult{spotify->year, spotify->genre, QStringLiteral("spotify")};
+    }
+    const std::optional<QString> genre =
+        lookupGenreFallback(std::nullopt, query.queryTitle, query.artist, query.album, query.fileName,
+                            query.settings, *query.ai, query.aiAvailable, query.cancel);
+    if (query.cancel.isCancelled()) {
+        return YearLookupResult{};
+    }
+    return YearLookupResult{spotify->year, genre, QStringLiteral("spotify")};
+}
+
+// The AI provider asked for `title`; without its genre, the kept one goes
+// with its year. The retry's log lines leave out provider and genre.
+std::optional<YearLookupResult> YearLookupService::yearFromAI(Query& query, const QString& title, Pass pass) {
+    const bool retry = pass == Pass::retry;
+    const auto s = current(query.settings);
+    if (!query.aiAvailable) {
+        if (!retry) {
+            logApi(QStringLiteral("KI-Anbieter ") + providerName(*s) + QStringLiteral(" nicht verfügbar"));
+        }
+        return std::nullopt;
+    }
+    const Stopwatch watch;
+    const AIAnswer answer = askAI(*query.ai, title, query.artist, query.album, query.fileName,
+                                  s->enableGenreLookup, query.cancel, query.failures, providerName(*s));
+    if (query.cancel.isCancelled()) {
+        return YearLookupResult{};
+    }
+    const QString prefix = retry ? QStringLiteral("KI (retry): ")
+                                 : QStringLiteral("KI (") + providerName(*s) + QStringLiteral("): ");
+    if (!answer.year) {
+        logApi(prefix + watch.ms() + kArrow + QStringLiteral("kein Ergebnis") + query.sep);
+        return std::nullopt;
+    }
+    const std::optional<QString> genre = answer.genre ? answer.genre : query.keptGenre;
+    logApi(prefix + watch.ms() + kArrow + QStringLiteral("Jahr %1").arg(*answer.year) +
+           (retry ? QString() : QStringLiteral(", Genre: ") + orNone(genre)) + query.sep);
+    return YearLookupResult{answer.year, genre, QStringLiteral("ai")};
+}
+
+// MusicBrainz and the AI once more, with the version suffix removed from the title.
+YearLookupResult YearLookupService::retryWithoutVersionSuffix(Query& query) {
+    if (query.cancel.isCancelled()) {
         return {};
     }
-
-    if (queryTitle != title) {
-        logApi(QStringLiteral("BPM entfernt: '") + title + QStringLiteral("'") + kArrow +
-               QStringLiteral("'") + queryTitle + QStringLiteral("'"));
-    }
-
-    // 1. The file's own year tag.
-    if (file.year && current(settings)->useExistingYearTag) {
-        const int year = *file.year;
-        if (isPlausibleYear(year)) {
-            logApi(QStringLiteral("TAG-JAHR: %1").arg(year) + kArrow + fileName);
-            const std::optional<QString> genre = lookupGenreForTagYear(queryTitle, artist, album, fileName,
-                                                                       settings, *ai, aiAvailable, cancel);
-            if (cancel.isCancelled()) {
-                return {};
-            }
-            return {year, genre, QStringLiteral("tag")};
-        }
-        logApi(QStringLiteral("TAG-JAHR %1 nicht plausibel, suche weiter: ").arg(year) + fileName);
-    }
-
-    // A genre MusicBrainz found without a year; returned when nothing finds a year.
-    std::optional<QString> keptGenre;
-
-    // 2. MusicBrainz.
-    if (current(settings)->useMusicBrainz) {
-        const Stopwatch watch;
-        std::optional<MusicBrainzResult> mb =
-            askMusicBrainz(m_musicBrainz, queryTitle, artist, cancel, failures);
-        if (cancel.isCancelled()) {
-            return {};
-        }
-        if (mb) {
-            mb->genre = usable(mb->genre);
-        }
-        if (!mb) {
-            logApi(QStringLiteral("MB: ") + watch.ms() + kArrow + QStringLiteral("kein Ergebnis") + sep);
-        } else if (!mb->year) {
-            logApi(QStringLiteral("MB: ") + watch.ms() + kArrow + QStringLiteral("kein Jahr, Genre: ") +
-                   orNone(mb->genre) + sep);
-            keptGenre = mb->genre;
-        } else {
-            logApi(QStringLiteral("MB: ") + watch.ms() + kArrow +
-                   QStringLiteral("Jahr %1, Genre: ").arg(*mb->year) + orNone(mb->genre) + sep);
-            const std::optional<QString> genre = lookupGenreFallback(
-                mb->genre, queryTitle, artist, album, fileName, settings, *ai, aiAvailable, cancel);
-            if (cancel.isCancelled()) {
-                return {};
-            }
-            return {mb->year, genre, QStringLiteral("musicbrainz")};
-        }
-    }
-
-    // 3. Spotify; its genre is used only together with its year.
-    if (const auto s = current(settings); s->useSpotify) {
-        const Stopwatch watch;
-        std::optional<SpotifyLookupResult> spotify = m_spotify.lookup(
-            queryTitle, artist, s->spotifyClientId, s->spotifyClientSecret, cancel, failures);
-        if (cancel.isCancelled()) {
-            return {};
-        }
-        if (spotify) {
-            spotify->genre = usable(spotify->genre);
-        }
-        if (!spotify || !spotify->year) {
-            logApi(QStringLiteral("Spotify: ") + watch.ms() + kArrow + QStringLiteral("kein Jahr") + sep);
-        } else {
-            logApi(QStringLiteral("Spotify: ") + watch.ms() + kArrow +
-                   QStringLiteral("Jahr %1, Genre: ").arg(*spotify->year) + orNone(spotify->genre) + sep);
-            if (spotify->genre) {
-                return {spotify->year, spotify->genre, QStringLiteral("spotify")};
-            }
-            const std::optional<QString> genre = lookupGenreFallback(
-                std::nullopt, queryTitle, artist, album, fileName, settings, *ai, aiAvailable, cancel);
-            if (cancel.isCancelled()) {
-                return {};
-            }
-            return {spotify->year, genre, QStringLiteral("spotify")};
-        }
-    }
-
-    // 4. The AI provider.
-    if (!aiAvailable) {
-        logApi(QStringLiteral("KI-Anbieter ") + providerName(*current(settings)) +
-               QStringLiteral(" nicht verfügbar"));
-    } else {
-        const Stopwatch watch;
-        const AIAnswer answer =
-            askAI(*ai, queryTitle, artist, album, fileName, current(settings)->enableGenreLookup, cancel,
-                  failures, providerName(*current(settings)));
-        if (cancel.isCancelled()) {
-            return {};
-        }
-        const QString prefix =
-            QStringLiteral("KI (") + providerName(*current(settings)) + QStringLiteral("): ");
-        if (!answer.year) {
-            logApi(prefix + watch.ms() + kArrow + QStringLiteral("kein Ergebnis") + sep);
-        } else {
-            const std::optional<QString> genre = answer.genre ? answer.genre : keptGenre;
-            logApi(prefix + watch.ms() + kArrow + QStringLiteral("Jahr %1, Genre: ").arg(*answer.year) +
-                   orNone(genre) + sep);
-            return {answer.year, genre, QStringLiteral("ai")};
-        }
-    }
-
-    // 5. Once more with the version suffix removed from the title.
-    if (cancel.isCancelled()) {
-        return {};
-    }
-    const std::optional<QString> retryTitle = stripVersionSuffix(queryTitle);
+    const std::optional<QString> retryTitle = stripVersionSuffix(query.queryTitle);
     if (!retryTitle) {
-        return {std::nullopt, keptGenre, std::nullopt};
+        return query.notFound();
     }
     logApi(QStringLiteral("RETRY mit bereinigtem Titel '") + *retryTitle + QStringLiteral("' (original: '") +
-           title + QStringLiteral("')"));
-
-    if (current(settings)->useMusicBrainz) {
-        const Stopwatch watch;
-        std::optional<MusicBrainzResult> mb =
-            askMusicBrainz(m_musicBrainz, *retryTitle, artist, cancel, failures);
-        if (cancel.isCancelled()) {
-            return {};
-        }
-        if (mb) {
-            mb->genre = usable(mb->genre);
-        }
-        if (!mb) {
-            logApi(QStringLiteral("MB (retry): ") + watch.ms() + kArrow + QStringLiteral("kein Ergebnis") +
-                   sep);
-        } else if (!mb->year) {
-            if (mb->genre) {
-                keptGenre = mb->genre;
-            }
-            logApi(QStringLiteral("MB (retry): ") + watch.ms() + kArrow + QStringLiteral("kein Jahr") + sep);
-        } else {
-            logApi(QStringLiteral("MB (retry): ") + watch.ms() + kArrow +
-                   QStringLiteral("Jahr %1").arg(*mb->year) + sep);
-            const std::optional<QString> genre = lookupGenreFallback(
-                mb->genre, *retryTitle, artist, album, fileName, settings, *ai, aiAvailable, cancel);
-            if (cancel.isCancelled()) {
-                return {};
-            }
-            return {mb->year, genre, QStringLiteral("musicbrainz")};
-        }
+           query.title + QStringLiteral("')"));
+    if (std::optional<YearLookupResult> result = yearFromMusicBrainz(query, *retryTitle, Pass::retry)) {
+        return *result;
     }
-
-    if (aiAvailable) {
-        const Stopwatch watch;
-        const AIAnswer answer =
-            askAI(*ai, *retryTitle, artist, album, fileName, current(settings)->enableGenreLookup, cancel,
-                  failures, providerName(*current(settings)));
-        if (cancel.isCancelled()) {
-            return {};
-        }
-        if (!answer.year) {
-            logApi(QStringLiteral("KI (retry): ") + watch.ms() + kArrow + QStringLiteral("kein Ergebnis") +
-                   sep);
-            return {std::nullopt, keptGenre, std::nullopt};
-        }
-        logApi(QStringLiteral("KI (retry): ") + watch.ms() + kArrow +
-               QStringLiteral("Jahr %1").arg(*answer.year) + sep);
-        return {answer.year, answer.genre ? answer.genre : keptGenre, QStringLiteral("ai")};
+    if (std::optional<YearLookupResult> result = yearFromAI(query, *retryTitle, Pass::retry)) {
+        return *result;
     }
-    return {std::nullopt, keptGenre, std::nullopt};
+    return query.notFound();
 }
 
 std::optional<QString> YearLookupService::lookupGenreFallback(
@@ -367,7 +406,8 @@ std::optional<QString> YearLookupService::lookupGenreFallback(
         logApi(QStringLiteral("Discogs Genre: ") + watch.ms() + kArrow + QStringLiteral("kein Ergebnis | ") +
                fileName);
     }
-    if (std::optional<QString> genre = spotifyThenLastFMGenre(title, artist, fileName, QString(), settings, cancel)) {
+    if (std::optional<QString> genre =
+            spotifyThenLastFMGenre(title, artist, fileName, QString(), settings, cancel)) {
         return genre;
     }
     if (aiAvailable && !cancel.isCancelled()) {
@@ -379,7 +419,8 @@ std::optional<QString> YearLookupService::lookupGenreFallback(
 // The Spotify artist genre, then the Last.fm tags: the middle of both genre
 // chains. `lineTag` marks the chain in the log lines.
 std::optional<QString> YearLookupService::spotifyThenLastFMGenre(const QString& title, const QString& artist,
-                                                                 const QString& fileName, const QString& lineTag,
+                                                                 const QString& fileName,
+                                                                 const QString& lineTag,
                                                                  const SettingsSource& settings,
                                                                  const CancelToken& cancel) {
     if (const auto s = current(settings); s->useSpotify) {
@@ -421,7 +462,8 @@ std::optional<QString> YearLookupService::lookupGenreForTagYear(
             return genre;
         }
     }
-    if (std::optional<QString> genre = spotifyThenLastFMGenre(title, artist, fileName, QStringLiteral(" (tag-year)"), settings, cancel)) {
+    if (std::optional<QString> genre = spotifyThenLastFMGenre(
+            title, artist, fileName, QStringLiteral(" (tag-year)"), settings, cancel)) {
         return genre;
     }
     if (aiAvailable && !cancel.isCancelled()) {

@@ -56,7 +56,8 @@ public:
 
     // Never throws: a failing source counts as a source without an answer,
     // and why it failed is added to `failures` (MusicBrainz, Spotify and the
-    // AI provider as year sources; a cancel is no failure).
+    // AI provider as year sources; a cancel is no failure). An error caught
+    // and dropped on the way is named in the debug log.
     // Title, artist, album and file name are cut to maxQueryTextLength
     // characters first; a genre from any source that fails
     // AIPromptBuilder::checkedGenreName counts as none. Cancelling the token
@@ -86,12 +87,20 @@ public:
     // once, now), for one lookup. Cannot fail.
     std::shared_ptr<AIService> makeAIService(const SettingsSource& settings) const;
 
-    MusicBrainzService& musicBrainz() { return m_musicBrainz; }
     LastFMService& lastFM() { return m_lastFM; }
     DiscogsService& discogs() { return m_discogs; }
     SpotifyService& spotify() { return m_spotify; }
 
 private:
+    struct Query;
+    enum class Pass { first, retry };
+    // The steps of lookup, in their order.
+    std::optional<YearLookupResult> yearFromTag(const MusicFile& file, Query& query);
+    std::optional<YearLookupResult> yearFromMusicBrainz(Query& query, const QString& title, Pass pass);
+    std::optional<YearLookupResult> yearFromSpotify(Query& query);
+    std::optional<YearLookupResult> yearFromAI(Query& query, const QString& title, Pass pass);
+    YearLookupResult retryWithoutVersionSuffix(Query& query);
+
     struct AIAnswer {
         std::optional<int> year;
         std::optional<QString> genre;

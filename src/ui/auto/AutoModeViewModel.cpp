@@ -741,7 +741,7 @@ void AutoModeViewModel::updateResolvedFiles(const QList<MusicFile>& files) {
     setShowProblemResolution(false);
     QList<MusicFile> toWrite;
     std::copy_if(files.begin(), files.end(), std::back_inserter(toWrite),
-                 [](const MusicFile& file) { return file.manualYear || file.discoveredYear || file.year; });
+                 [](const MusicFile& file) { return file.effectiveYear().has_value(); });
     if (toWrite.isEmpty()) {
         return;
     }

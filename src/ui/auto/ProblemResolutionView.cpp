@@ -120,7 +120,7 @@ public:
             if (index.column() == FormatColumn && !isWritableFormat(file->format)) {
                 return orange();
             }
-            if (index.column() == YearColumn && file->effectiveYear() < 0) {
+            if (index.column() == YearColumn && !file->effectiveYear()) {
                 return orange();
             }
             if (index.column() == ActionColumn) {
@@ -134,11 +134,12 @@ public:
     }
 
     static QString yearText(const MusicFile& file) {
-        if (!ProblemResolutionViewModel::hasAnyYear(file)) {
+        const std::optional<int> year = file.effectiveYear();
+        if (!year) {
             return localizedText("Nicht gefunden", "Not found");
         }
-        QString text = QString::number(file.effectiveYear());
-        if (const auto label = file.decadeLabel()) {
+        QString text = QString::number(*year);
+        if (const auto label = file.decadeLabel(AppSettings::snapshot()->decadeRules)) {
             text += QStringLiteral("  → ") + *label;
         }
         return text;
@@ -191,15 +192,15 @@ public:
             painter->drawText(
                 bottom, Qt::AlignLeft | Qt::AlignVCenter,
                 QFontMetrics(captionFont).elidedText(file->artist, Qt::ElideRight, bottom.width()));
-        } else if (!ProblemResolutionViewModel::hasAnyYear(*file)) {
+        } else if (!file->effectiveYear()) {
             painter->setPen(orange());
             painter->drawText(area, Qt::AlignLeft | Qt::AlignVCenter,
                               localizedText("Nicht gefunden", "Not found"));
         } else {
-            const QString year = QString::number(file->effectiveYear());
+            const QString year = QString::number(*file->effectiveYear());
             painter->setPen(option.palette.color(textRole));
             painter->drawText(area, Qt::AlignLeft | Qt::AlignVCenter, year);
-            if (const auto label = file->decadeLabel()) {
+            if (const auto label = file->decadeLabel(AppSettings::snapshot()->decadeRules)) {
                 QFont labelFont = option.font;
                 labelFont.setWeight(QFont::Medium);
                 const int shift = option.fontMetrics.horizontalAdvance(year) + 8;

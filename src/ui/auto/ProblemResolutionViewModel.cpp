@@ -13,13 +13,10 @@ int ProblemResolutionViewModel::totalCount() const {
     return int(files().size());
 }
 
-bool ProblemResolutionViewModel::hasAnyYear(const MusicFile& file) {
-    return file.manualYear || file.discoveredYear || file.year;
-}
-
 int ProblemResolutionViewModel::resolvedCount() const {
     const QList<MusicFile> list = files();
-    return int(std::count_if(list.begin(), list.end(), hasAnyYear));
+    return int(std::count_if(list.begin(), list.end(),
+                             [](const MusicFile& file) { return file.effectiveYear().has_value(); }));
 }
 
 int ProblemResolutionViewModel::pendingCount() const {
@@ -81,7 +78,7 @@ void ProblemResolutionViewModel::finishAll() {
 void ProblemResolutionViewModel::finishWithYears() {
     QList<MusicFile> withYears;
     for (const MusicFile& file : files()) {
-        if (hasAnyYear(file)) {
+        if (file.effectiveYear()) {
             withYears.append(file);
         }
     }

@@ -60,8 +60,6 @@ public:
     // The presenter changed the list by other means: redraw.
     void refresh() { Q_EMIT filesChanged(); }
 
-    static bool hasAnyYear(const MusicFile& file);
-
 Q_SIGNALS:
     void filesChanged();
     void yearEditRequested(const MusicFile& file);

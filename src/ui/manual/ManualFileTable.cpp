@@ -38,10 +38,6 @@ QString columnTitle(int column) {
     }
 }
 
-std::optional<int> shownYear(const MusicFile& f) {
-    return f.manualYear ? f.manualYear : f.discoveredYear ? f.discoveredYear : f.year;
-}
-
 bool isLookingUp(const MusicFile& f) {
     return f.status.kind() == ProcessingStatus::Kind::lookingUp;
 }
@@ -210,7 +206,7 @@ QVariant ManualFileTableModel::data(const QModelIndex& index, int role) const {
         case album:
             return f.album;
         case year:
-            return shownYear(f) ? QString::number(*shownYear(f)) : kDash;
+            return f.effectiveYear() ? QString::number(*f.effectiveYear()) : kDash;
         case decade:
             return f.decadeLabel(m_model->decadeRules()).value_or(kDash);
         case genre:
@@ -228,7 +224,7 @@ QVariant ManualFileTableModel::data(const QModelIndex& index, int role) const {
         case directory:
             return secondary;
         case year:
-            return shownYear(f) ? QVariant() : QVariant(secondary);
+            return f.effectiveYear() ? QVariant() : QVariant(secondary);
         case decade:
             return f.decadeLabel(m_model->decadeRules())
                        ? ManualLook::statusColor(QStringLiteral("blue"), palette)

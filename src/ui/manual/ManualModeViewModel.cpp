@@ -61,10 +61,7 @@ SortKey sortKey(const MusicFile& f, SortColumn column, const QList<DecadeRule>& 
     case SortColumn::genre:
         return {f.genre.normalized(QString::NormalizationForm_C)};
     case SortColumn::year:
-        return {{},
-                double(f.manualYear       ? *f.manualYear
-                       : f.discoveredYear ? *f.discoveredYear
-                                          : f.year.value_or(0))};
+        return {{}, double(f.effectiveYear().value_or(0))};
     case SortColumn::decade:
         return {f.decadeLabel(rules).value_or(QString()).normalized(QString::NormalizationForm_C)};
     case SortColumn::format:
@@ -801,9 +798,7 @@ void ManualModeViewModel::applyUndoResult(quint64 generation, const WriteUndoMan
         modifyFile(*row, [&](MusicFile& f) {
             f.genre = entry.originalGenre;
             f.identity = entry.identity;
-            const std::optional<int> year = f.manualYear       ? f.manualYear
-                                            : f.discoveredYear ? f.discoveredYear
-                                                               : f.year;
+            const std::optional<int> year = f.effectiveYear();
             f.status = year ? ProcessingStatus::yearFound(*year) : ProcessingStatus::pending();
         });
     }

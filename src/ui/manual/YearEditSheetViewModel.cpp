@@ -138,9 +138,7 @@ std::optional<TagUpdateService::GenrePlan> YearEditSheetViewModel::genrePreview(
 }
 
 void YearEditSheetViewModel::prefill() {
-    const std::optional<int> year = m_file.manualYear       ? m_file.manualYear
-                                    : m_file.discoveredYear ? m_file.discoveredYear
-                                                            : m_file.year;
+    const std::optional<int> year = m_file.effectiveYear();
     if (!year) {
         return;
     }
