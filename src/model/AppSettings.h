@@ -139,7 +139,6 @@ public:
     void save();
     std::optional<SettingsStore::CommitFailure> saveFailure() const { return m_saveFailure; }
 
-    bool isLoading() const { return m_isLoading; }
     SettingsStore& store() { return *m_store; }
 
 Q_SIGNALS:
