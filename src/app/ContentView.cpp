@@ -101,8 +101,8 @@ ContentView::ContentView(AppSettings& settings, SplashTimings timings, QWidget* 
     m_splash->placeOver(rect());
 
     retranslate();
+    connect(&m_settings, &AppSettings::languageChanged, this, &ContentView::retranslate);
     connect(&m_settings, &AppSettings::settingsChanged, this, [this] {
-        retranslate();
         if (m_settings.appearance() != m_appliedAppearance) {
             applyAppearance();
         }

@@ -227,7 +227,7 @@ AutoModeView::AutoModeView(AutoModeViewModel* viewModel, QWidget* parent) : QWid
     m_vm->setParent(this);
     buildUi();
     connectViewModel();
-    connect(&AppSettings::shared(), &AppSettings::settingsChanged, this, &AutoModeView::retranslate);
+    connect(&AppSettings::shared(), &AppSettings::languageChanged, this, &AutoModeView::retranslate);
     retranslate();
 }
 

@@ -25,7 +25,7 @@ SettingsWindow::SettingsWindow()
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_view);
-    connect(&AppSettings::shared(), &AppSettings::settingsChanged, this, &SettingsWindow::retranslate);
+    connect(&AppSettings::shared(), &AppSettings::languageChanged, this, &SettingsWindow::retranslate);
     retranslate();
 }
 
