@@ -26,16 +26,15 @@ namespace {
 
 struct TabSpec {
     const char* symbol;
-    const char* german;
-    const char* english;
+    TextPair title;
 };
 
 // In AppTab order.
 const TabSpec tabSpecs[] = {
-    {"person.crop.rectangle.stack", "Manueller Modus", "Manual Mode"},
-    {"gearshape.2", "Auto-Modus", "Auto Mode"},
-    {"gear", "Einstellungen", "Settings"},
-    {"questionmark.circle", "Hilfe", "Help"},
+    {"person.crop.rectangle.stack", {"Manueller Modus", "Manual Mode"}},
+    {"gearshape.2", {"Auto-Modus", "Auto Mode"}},
+    {"gear", {"Einstellungen", "Settings"}},
+    {"questionmark.circle", {"Hilfe", "Help"}},
 };
 
 struct TabPages {
@@ -131,8 +130,7 @@ void ContentView::applyAppearance() {
 void ContentView::retranslate() {
     followLanguageInQtTexts();
     for (int i = 0; i < m_tabs->count(); ++i) {
-        m_tabs->setTabText(
-            i, localizedText(QString::fromUtf8(tabSpecs[i].german), QString::fromUtf8(tabSpecs[i].english)));
+        m_tabs->setTabText(i, localizedText(tabSpecs[i].title));
     }
     if (m_splash != nullptr) {
         m_splash->update();

@@ -44,8 +44,8 @@ SettingsWindow* SettingsWindow::instance() {
 }
 
 void SettingsWindow::retranslate() {
-    const QString title =
-        m_view->viewModel().text(QStringLiteral("Einstellungen"), QStringLiteral("Settings"));
+    const QString title = localizedText(QStringLiteral("Einstellungen"), QStringLiteral("Settings"),
+                                        m_view->viewModel().language());
     if (windowTitle() != title) {
         setWindowTitle(title);
     }
