@@ -11,7 +11,7 @@
 
 // Reading and writing the JSON files that carry the decade rules and genre
 // mappings from one computer to another. Every failure comes back as a short
-// description in the interface language; nothing here touches the settings.
+// description in the language the caller names; nothing here reads the settings.
 namespace ExchangeFile {
 
 // Files larger than this are refused before anything is read.
@@ -29,7 +29,7 @@ std::optional<QString> writeObject(const QString& path, const QJsonObject& objec
 // An integral JSON number that fits an int.
 std::optional<int> integralInt(const QJsonValue& value);
 
-// "<where>: expected an integer/a text/an object/a list" in the interface language.
+// "<where>: expected an integer/a text/an object/a list" in `language`.
 QString wrongType(const QString& where, const char* kindGerman, const char* kindEnglish,
                   AppLanguage language);
 
