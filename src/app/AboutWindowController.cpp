@@ -24,7 +24,7 @@ AboutWindowController::AboutWindowController() {
     auto* layout = new QVBoxLayout(m_window);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(new SplashScreenView(true, m_window));
-    QObject::connect(&AppSettings::shared(), &AppSettings::settingsChanged, m_window,
+    QObject::connect(&AppSettings::shared(), &AppSettings::languageChanged, m_window,
                      [w = m_window] { w->update(); });
 }
 

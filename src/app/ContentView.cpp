@@ -26,16 +26,15 @@ namespace {
 
 struct TabSpec {
     const char* symbol;
-    const char* german;
-    const char* english;
+    TextPair title;
 };
 
 // In AppTab order.
 const TabSpec tabSpecs[] = {
-    {"person.crop.rectangle.stack", "Manueller Modus", "Manual Mode"},
-    {"gearshape.2", "Auto-Modus", "Auto Mode"},
-    {"gear", "Einstellungen", "Settings"},
-    {"questionmark.circle", "Hilfe", "Help"},
+    {"person.crop.rectangle.stack", {"Manueller Modus", "Manual Mode"}},
+    {"gearshape.2", {"Auto-Modus", "Auto Mode"}},
+    {"gear", {"Einstellungen", "Settings"}},
+    {"questionmark.circle", {"Hilfe", "Help"}},
 };
 
 struct TabPages {
@@ -101,8 +100,8 @@ ContentView::ContentView(AppSettings& settings, SplashTimings timings, QWidget* 
     m_splash->placeOver(rect());
 
     retranslate();
+    connect(&m_settings, &AppSettings::languageChanged, this, &ContentView::retranslate);
     connect(&m_settings, &AppSettings::settingsChanged, this, [this] {
-        retranslate();
         if (m_settings.appearance() != m_appliedAppearance) {
             applyAppearance();
         }
@@ -131,8 +130,7 @@ void ContentView::applyAppearance() {
 void ContentView::retranslate() {
     followLanguageInQtTexts();
     for (int i = 0; i < m_tabs->count(); ++i) {
-        m_tabs->setTabText(
-            i, localizedText(QString::fromUtf8(tabSpecs[i].german), QString::fromUtf8(tabSpecs[i].english)));
+        m_tabs->setTabText(i, localizedText(tabSpecs[i].title));
     }
     if (m_splash != nullptr) {
         m_splash->update();

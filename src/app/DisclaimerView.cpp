@@ -202,7 +202,7 @@ DisclaimerView::DisclaimerView(bool isModal, QWidget* parent) : QDialog(parent),
     root->addLayout(footer);
 
     retranslate();
-    connect(&AppSettings::shared(), &AppSettings::settingsChanged, this, &DisclaimerView::retranslate);
+    connect(&AppSettings::shared(), &AppSettings::languageChanged, this, &DisclaimerView::retranslate);
 }
 
 QLabel* DisclaimerView::addText(const QString& german, const QString& english) {

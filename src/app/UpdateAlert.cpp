@@ -8,14 +8,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-namespace {
-
-QString tr2(const char* german, const char* english) {
-    return localizedText(QString::fromUtf8(german), QString::fromUtf8(english));
-}
-
-} // namespace
-
 QMessageBox* presentUpdateResult(const UpdateCheckResult& result, QWidget* parent, const QUrl& downloadUrl) {
     using Kind = UpdateCheckResult::Kind;
     auto* box = new QMessageBox(parent);
@@ -28,22 +20,23 @@ QMessageBox* presentUpdateResult(const UpdateCheckResult& result, QWidget* paren
     switch (result.kind) {
     case Kind::upToDate:
         box->setIcon(QMessageBox::Information);
-        title = tr2("Keine Updates verfügbar", "No Updates Available");
-        message =
-            tr2("Du verwendest bereits die aktuelle Version ", "You are already using the latest version ") +
-            result.text + QLatin1Char('.');
+        title = localizedText("Keine Updates verfügbar", "No Updates Available");
+        message = localizedText("Du verwendest bereits die aktuelle Version ",
+                                "You are already using the latest version ") +
+                  result.text + QLatin1Char('.');
         box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
         break;
     case Kind::updateAvailable: {
         box->setIcon(QMessageBox::Information);
-        title = tr2("Update verfügbar — Version ", "Update Available — Version ") + result.text;
-        message =
-            tr2("Eine neue Version von Velmora ist verfügbar.", "A new version of Velmora is available.");
+        title = localizedText("Update verfügbar — Version ", "Update Available — Version ") + result.text;
+        message = localizedText("Eine neue Version von Velmora ist verfügbar.",
+                                "A new version of Velmora is available.");
         if (result.notes && !result.notes->isEmpty()) {
             message += QStringLiteral("\n\n") + *result.notes;
         }
-        QPushButton* download = box->addButton(tr2("Herunterladen", "Download"), QMessageBox::AcceptRole);
-        box->addButton(tr2("Später", "Later"), QMessageBox::RejectRole);
+        QPushButton* download =
+            box->addButton(localizedText("Herunterladen", "Download"), QMessageBox::AcceptRole);
+        box->addButton(localizedText("Später", "Later"), QMessageBox::RejectRole);
         box->setDefaultButton(download);
         QObject::connect(download, &QPushButton::clicked, box,
                          [downloadUrl] { WebLinks::open(downloadUrl); });
@@ -51,17 +44,17 @@ QMessageBox* presentUpdateResult(const UpdateCheckResult& result, QWidget* paren
     }
     case Kind::networkError:
         box->setIcon(QMessageBox::Warning);
-        title = tr2("Update-Prüfung fehlgeschlagen", "Update Check Failed");
-        message = tr2("Server nicht erreichbar. Bitte Internetverbindung prüfen.\n\n",
-                      "Server not reachable. Please check your internet connection.\n\n") +
+        title = localizedText("Update-Prüfung fehlgeschlagen", "Update Check Failed");
+        message = localizedText("Server nicht erreichbar. Bitte Internetverbindung prüfen.\n\n",
+                                "Server not reachable. Please check your internet connection.\n\n") +
                   result.text;
         box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
         break;
     case Kind::parseError:
         box->setIcon(QMessageBox::Warning);
-        title = tr2("Update-Prüfung fehlgeschlagen", "Update Check Failed");
-        message = tr2("Die Versionsinformation konnte nicht gelesen werden.",
-                      "The version information could not be read.");
+        title = localizedText("Update-Prüfung fehlgeschlagen", "Update Check Failed");
+        message = localizedText("Die Versionsinformation konnte nicht gelesen werden.",
+                                "The version information could not be read.");
         box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
         break;
     }

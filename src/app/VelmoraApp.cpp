@@ -46,7 +46,7 @@ VelmoraApp::VelmoraApp(SplashTimings timings, std::shared_ptr<const UpdateCheckS
     m_quitAction = m_menu->addAction(QString(), m_window.get(), &ContentView::close);
     m_quitAction->setShortcut(QKeySequence::Quit);
     retranslate();
-    connect(&AppSettings::shared(), &AppSettings::settingsChanged, this, &VelmoraApp::retranslate);
+    connect(&AppSettings::shared(), &AppSettings::languageChanged, this, &VelmoraApp::retranslate);
 }
 
 VelmoraApp::~VelmoraApp() {

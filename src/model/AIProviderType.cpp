@@ -39,22 +39,19 @@ std::optional<AIProviderType> aiProviderTypeFromRawValue(const QString& raw) {
     return std::nullopt;
 }
 
-QString displayName(AIProviderType provider, bool english) {
+QString displayName(AIProviderType provider, std::optional<AppLanguage> language) {
     switch (provider) {
     case AIProviderType::claude:
         return QStringLiteral("Claude (Anthropic)");
     case AIProviderType::openai:
         return QStringLiteral("ChatGPT (OpenAI)");
     case AIProviderType::ollama:
-        return english ? QStringLiteral("Ollama (Local)") : QStringLiteral("Ollama (Lokal)");
+        return localizedText(QStringLiteral("Ollama (Lokal)"), QStringLiteral("Ollama (Local)"), language);
     case AIProviderType::lmstudio:
-        return english ? QStringLiteral("LM Studio (Local)") : QStringLiteral("LM Studio (Lokal)");
+        return localizedText(QStringLiteral("LM Studio (Lokal)"), QStringLiteral("LM Studio (Local)"),
+                             language);
     case AIProviderType::custom:
-        return english ? QStringLiteral("Custom") : QStringLiteral("Benutzerdefiniert");
+        return localizedText(QStringLiteral("Benutzerdefiniert"), QStringLiteral("Custom"), language);
     }
     return {};
-}
-
-QString displayName(AIProviderType provider) {
-    return localizedText(displayName(provider, false), displayName(provider, true));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/AppLanguage.h"
+
 #include <QList>
 #include <QString>
 
@@ -14,6 +16,5 @@ const QList<AIProviderType>& allAIProviderTypes();
 // Whether the provider is sent an API key of its own: the two cloud providers
 // and `custom` (an OpenAI-compatible server that may want a bearer key).
 bool sendsApiKey(AIProviderType provider);
-QString displayName(AIProviderType provider, bool english);
-// The display name in the current interface language.
-QString displayName(AIProviderType provider);
+// The display name, in the interface language unless `language` is given.
+QString displayName(AIProviderType provider, std::optional<AppLanguage> language = std::nullopt);

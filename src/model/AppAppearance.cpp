@@ -28,18 +28,14 @@ std::optional<AppAppearance> appAppearanceFromRawValue(const QString& raw) {
     return std::nullopt;
 }
 
-QString displayName(AppAppearance appearance, bool english) {
+QString displayName(AppAppearance appearance, std::optional<AppLanguage> language) {
     switch (appearance) {
     case AppAppearance::system:
-        return english ? QStringLiteral("System Default") : QStringLiteral("Systemstandard");
+        return localizedText(QStringLiteral("Systemstandard"), QStringLiteral("System Default"), language);
     case AppAppearance::light:
-        return english ? QStringLiteral("Light") : QStringLiteral("Hell");
+        return localizedText(QStringLiteral("Hell"), QStringLiteral("Light"), language);
     case AppAppearance::dark:
-        return english ? QStringLiteral("Dark") : QStringLiteral("Dunkel");
+        return localizedText(QStringLiteral("Dunkel"), QStringLiteral("Dark"), language);
     }
     return {};
-}
-
-QString displayName(AppAppearance appearance) {
-    return localizedText(displayName(appearance, false), displayName(appearance, true));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/AppLanguage.h"
+
 #include <QList>
 #include <QString>
 
@@ -12,5 +14,5 @@ QString rawValue(AppAppearance appearance);
 std::optional<AppAppearance> appAppearanceFromRawValue(const QString& raw);
 const QList<AppAppearance>& allAppAppearances();
 // "System Default" / "Systemstandard", "Light" / "Hell", "Dark" / "Dunkel".
-QString displayName(AppAppearance appearance, bool english);
-QString displayName(AppAppearance appearance);
+// In the interface language unless `language` is given.
+QString displayName(AppAppearance appearance, std::optional<AppLanguage> language = std::nullopt);

@@ -50,6 +50,11 @@ bool usesEnglish(AppLanguage language, const QString& systemCode) {
     return false;
 }
 
-QString localizedText(const QString& german, const QString& english) {
-    return usesEnglish(AppSettings::snapshot()->appLanguage, systemLanguageCode()) ? english : german;
+QString localizedText(const QString& german, const QString& english, std::optional<AppLanguage> language) {
+    const AppLanguage chosen = language ? *language : AppSettings::snapshot()->appLanguage;
+    return usesEnglish(chosen, systemLanguageCode()) ? english : german;
+}
+
+QString localizedText(const TextPair& text, std::optional<AppLanguage> language) {
+    return localizedText(text.de, text.en, language);
 }

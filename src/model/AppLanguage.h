@@ -19,5 +19,16 @@ QString systemLanguageCode();
 // the system language code is exactly "en".
 bool usesEnglish(AppLanguage language, const QString& systemCode);
 
-// Picks the German or English member of a text pair by the current setting.
-QString localizedText(const QString& german, const QString& english);
+// One text in German and in English. German comes first, here and in every
+// table of texts and every call that takes both.
+struct TextPair {
+    QString de;
+    QString en;
+};
+
+// The German or the English text: by `language` when one is given (a screen
+// over settings of its own), else by the language of the shared settings.
+// Safe from any thread.
+QString localizedText(const QString& german, const QString& english,
+                      std::optional<AppLanguage> language = std::nullopt);
+QString localizedText(const TextPair& text, std::optional<AppLanguage> language = std::nullopt);

@@ -81,6 +81,15 @@ QStringList joined(QStringList offered, const QStringList& builtIns) {
     return offered;
 }
 
+// Stores `value` in `field`; false when the field holds it already (nothing to announce).
+template <typename T> bool replace(T& field, const T& value) {
+    if (field == value) {
+        return false;
+    }
+    field = value;
+    return true;
+}
+
 } // namespace
 
 AppSettings& AppSettings::shared() {
@@ -132,131 +141,156 @@ void AppSettings::changed() {
 }
 
 void AppSettings::setAppearance(AppAppearance value) {
-    m_values.appearance = value;
-    changed();
+    if (replace(m_values.appearance, value)) {
+        changed();
+    }
 }
 
 void AppSettings::setAppLanguage(AppLanguage value) {
-    m_values.appLanguage = value;
-    changed();
+    if (replace(m_values.appLanguage, value)) {
+        changed();
+        Q_EMIT languageChanged();
+    }
 }
 
 void AppSettings::setSelectedProvider(AIProviderType value) {
-    m_values.selectedProvider = value;
-    changed();
+    if (replace(m_values.selectedProvider, value)) {
+        changed();
+    }
 }
 
 void AppSettings::setApiKey(const QString& value) {
-    if (sendsApiKey(m_values.selectedProvider)) {
+    if (sendsApiKey(m_values.selectedProvider) && apiKey() != value) {
         m_values.apiKeys.insert(m_values.selectedProvider, value);
+        changed();
     }
-    changed();
 }
 
 void AppSettings::setModelName(const QString& value) {
-    m_values.modelName = value;
-    changed();
+    if (replace(m_values.modelName, value)) {
+        changed();
+    }
 }
 
 void AppSettings::setCustomEndpoint(const QString& value) {
-    m_values.customEndpoint = value;
-    changed();
+    if (replace(m_values.customEndpoint, value)) {
+        changed();
+    }
 }
 
 void AppSettings::setUseMusicBrainz(bool value) {
-    m_values.useMusicBrainz = value;
-    changed();
+    if (replace(m_values.useMusicBrainz, value)) {
+        changed();
+    }
 }
 
 void AppSettings::setUseExistingYearTag(bool value) {
-    m_values.useExistingYearTag = value;
-    changed();
+    if (replace(m_values.useExistingYearTag, value)) {
+        changed();
+    }
 }
 
 void AppSettings::setWriteDecadeToGenre(bool value) {
-    m_values.writeDecadeToGenre = value;
-    changed();
+    if (replace(m_values.writeDecadeToGenre, value)) {
+        changed();
+    }
 }
 
 void AppSettings::setDecadeRules(const QList<DecadeRule>& value) {
-    m_values.decadeRules = value;
-    changed();
+    if (replace(m_values.decadeRules, value)) {
+        changed();
+    }
 }
 
 void AppSettings::setUseLastFM(bool value) {
-    m_values.useLastFM = value;
-    changed();
+    if (replace(m_values.useLastFM, value)) {
+        changed();
+    }
 }
 
 void AppSettings::setLastFMApiKey(const QString& value) {
-    m_values.lastFMApiKey = value;
-    changed();
+    if (replace(m_values.lastFMApiKey, value)) {
+        changed();
+    }
 }
 
 void AppSettings::setUseSpotify(bool value) {
-    m_values.useSpotify = value;
-    changed();
+    if (replace(m_values.useSpotify, value)) {
+        changed();
+    }
 }
 
 void AppSettings::setSpotifyClientId(const QString& value) {
-    m_values.spotifyClientId = value;
-    changed();
+    if (replace(m_values.spotifyClientId, value)) {
+        changed();
+    }
 }
 
 void AppSettings::setSpotifyClientSecret(const QString& value) {
-    m_values.spotifyClientSecret = value;
-    changed();
+    if (replace(m_values.spotifyClientSecret, value)) {
+        changed();
+    }
 }
 
 void AppSettings::setUseDiscogs(bool value) {
-    m_values.useDiscogs = value;
-    changed();
+    if (replace(m_values.useDiscogs, value)) {
+        changed();
+    }
 }
 
 void AppSettings::setRepairBrokenTagStructure(bool value) {
-    m_values.repairBrokenTagStructure = value;
-    changed();
+    if (replace(m_values.repairBrokenTagStructure, value)) {
+        changed();
+    }
 }
 
 void AppSettings::setEnableGenreLookup(bool value) {
-    m_values.enableGenreLookup = value;
-    changed();
+    if (replace(m_values.enableGenreLookup, value)) {
+        changed();
+    }
 }
 
 void AppSettings::setGenreOverwriteExisting(bool value) {
-    m_values.genreOverwriteExisting = value;
-    changed();
+    if (replace(m_values.genreOverwriteExisting, value)) {
+        changed();
+    }
 }
 
 void AppSettings::setApplyGenreMappings(bool value) {
-    m_values.applyGenreMappings = value;
-    changed();
+    if (replace(m_values.applyGenreMappings, value)) {
+        changed();
+    }
 }
 
 void AppSettings::setAutoAddGenreMappings(bool value) {
-    m_values.autoAddGenreMappings = value;
-    changed();
+    if (replace(m_values.autoAddGenreMappings, value)) {
+        changed();
+    }
 }
 
 void AppSettings::setGenreMappings(const QList<GenreMapping>& value) {
-    m_values.genreMappings = value;
-    changed();
+    if (replace(m_values.genreMappings, value)) {
+        changed();
+    }
 }
 
 void AppSettings::setMaxConcurrentRequests(int value) {
-    m_values.maxConcurrentRequests = value;
-    changed();
+    if (replace(m_values.maxConcurrentRequests, value)) {
+        changed();
+    }
 }
 
 void AppSettings::setRequestTimeoutSeconds(int value) {
-    m_values.requestTimeoutSeconds = value;
-    changed();
+    if (replace(m_values.requestTimeoutSeconds, value)) {
+        changed();
+    }
 }
 
 void AppSettings::setDebugLogging(bool value) {
-    m_values.debugLogging = value;
-    changed();
-    DebugLogger::shared().setEnabled(m_values.debugLogging);
+    if (replace(m_values.debugLogging, value)) {
+        changed();
+    }
+    DebugLogger::shared().setEnabled(value);
 }
 
 void AppSettings::load() {
@@ -294,8 +328,9 @@ void AppSettings::load() {
             keys.insert(provider, single);
         }
         m_keepSingleKey = !single.isEmpty() && !cloud;
-        m_values.apiKeys = keys;
-        changed();
+        if (replace(m_values.apiKeys, keys)) {
+            changed();
+        }
     }
     setModelName(s.string(fullKey("modelName")).value_or(QString()));
     setCustomEndpoint(s.string(fullKey("endpoint")).value_or(QString()));

@@ -9,13 +9,14 @@
 #include <mutex>
 
 // The one settings object of the process. It lives on the main thread: every
-// write happens there, is announced through `settingsChanged` and saved at
-// once. Other threads read settings only through `snapshot()`, an immutable
+// write happens there and, when it changes a value, is announced through
+// `settingsChanged` and saved at once; a setter given the value in force does
+// nothing. Other threads read settings only through `snapshot()`, an immutable
 // copy that is swapped on every change.
 class AppSettings : public QObject {
     Q_OBJECT
     Q_PROPERTY(AppAppearance appearance READ appearance WRITE setAppearance NOTIFY settingsChanged)
-    Q_PROPERTY(AppLanguage appLanguage READ appLanguage WRITE setAppLanguage NOTIFY settingsChanged)
+    Q_PROPERTY(AppLanguage appLanguage READ appLanguage WRITE setAppLanguage NOTIFY languageChanged)
     Q_PROPERTY(AIProviderType selectedProvider READ selectedProvider WRITE setSelectedProvider NOTIFY
                    settingsChanged)
     Q_PROPERTY(QString apiKey READ apiKey WRITE setApiKey NOTIFY settingsChanged)
@@ -139,11 +140,13 @@ public:
     void save();
     std::optional<SettingsStore::CommitFailure> saveFailure() const { return m_saveFailure; }
 
-    bool isLoading() const { return m_isLoading; }
     SettingsStore& store() { return *m_store; }
 
 Q_SIGNALS:
+    // Some setting changed (the language too).
     void settingsChanged();
+    // The language changed: every screen sets its texts anew. Comes after `settingsChanged`.
+    void languageChanged();
     // The outcome of saving changed (see saveFailure).
     void saveFailureChanged();
 

@@ -305,11 +305,6 @@ QString DebugLogger::formatLine(const QDateTime& time, LogCategory category, con
            QStringLiteral("] ") + TextUtil::logLine(message) + QLatin1Char('\n');
 }
 
-QString DebugLogger::bannerText(const QDateTime& time) {
-    const QString equals(80, QLatin1Char('='));
-    return QLatin1Char('\n') + equals + QLatin1Char('\n') + sessionHeading(time) + equals + QLatin1Char('\n');
-}
-
 QString DebugLogger::appInfoLine(const QString& version, const QString& buildNumber) {
     return QStringLiteral("App: Velmora ") + orQuestionMark(version) + QStringLiteral(" (") +
            orQuestionMark(buildNumber) + QLatin1Char(')');

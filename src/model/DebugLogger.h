@@ -68,7 +68,6 @@ public:
     // Pieces of the file format.
     static QString categoryTag(LogCategory category);
     static QString formatLine(const QDateTime& time, LogCategory category, const QString& message);
-    static QString bannerText(const QDateTime& time);
     static QString appInfoLine(const QString& version, const QString& buildNumber);
     static QString systemInfoLine();
 

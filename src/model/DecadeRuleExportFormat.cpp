@@ -23,10 +23,10 @@ QJsonObject DecadeRuleExportFormat::toJson() const {
 }
 
 std::variant<DecadeRuleExportFormat, QString> DecadeRuleExportFormat::fromJson(const QJsonObject& object,
-                                                                               bool english) {
+                                                                               AppLanguage language) {
     const QJsonValue list = object.value(QStringLiteral("rules"));
     if (!list.isArray()) {
-        return ExchangeFile::wrongType(QStringLiteral("rules"), "a list", "Liste", english);
+        return ExchangeFile::wrongType(QStringLiteral("rules"), "Liste", "a list", language);
     }
     DecadeRuleExportFormat format;
     format.version = ExchangeFile::integralInt(object.value(QStringLiteral("version"))).value_or(0);
@@ -34,22 +34,22 @@ std::variant<DecadeRuleExportFormat, QString> DecadeRuleExportFormat::fromJson(c
     for (qsizetype i = 0; i < array.size(); ++i) {
         const QString where = QStringLiteral("rules[%1]").arg(i);
         if (!array.at(i).isObject()) {
-            return ExchangeFile::wrongType(where, "an object", "Objekt", english);
+            return ExchangeFile::wrongType(where, "Objekt", "an object", language);
         }
         const QJsonObject rule = array.at(i).toObject();
         const auto from = ExchangeFile::integralInt(rule.value(QStringLiteral("from")));
         if (!from) {
-            return ExchangeFile::wrongType(where + QStringLiteral(".from"), "an integer", "Ganze Zahl",
-                                           english);
+            return ExchangeFile::wrongType(where + QStringLiteral(".from"), "Ganze Zahl", "an integer",
+                                           language);
         }
         const auto to = ExchangeFile::integralInt(rule.value(QStringLiteral("to")));
         if (!to) {
-            return ExchangeFile::wrongType(where + QStringLiteral(".to"), "an integer", "Ganze Zahl",
-                                           english);
+            return ExchangeFile::wrongType(where + QStringLiteral(".to"), "Ganze Zahl", "an integer",
+                                           language);
         }
         const QJsonValue label = rule.value(QStringLiteral("label"));
         if (!label.isString()) {
-            return ExchangeFile::wrongType(where + QStringLiteral(".label"), "a text", "Text", english);
+            return ExchangeFile::wrongType(where + QStringLiteral(".label"), "Text", "a text", language);
         }
         format.rules.append({*from, *to, label.toString()});
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/AppLanguage.h"
 #include "model/DecadeRule.h"
 
 #include <QJsonObject>
@@ -24,7 +25,8 @@ struct DecadeRuleExportFormat {
     QJsonObject toJson() const;
     // All or nothing: every rule needs "from" and "to" as integers within int and
     // "label" as a text; the description names the first entry that fails.
-    static std::variant<DecadeRuleExportFormat, QString> fromJson(const QJsonObject& object, bool english);
+    static std::variant<DecadeRuleExportFormat, QString> fromJson(const QJsonObject& object,
+                                                                  AppLanguage language);
     // The entries as new rules, each with a fresh id.
     QList<DecadeRule> toRules() const;
 };

@@ -10,14 +10,6 @@
 
 namespace ExchangeFile {
 
-namespace {
-
-QString pick(bool english, const QString& englishText, const QString& germanText) {
-    return english ? englishText : germanText;
-}
-
-} // namespace
-
 std::optional<int> integralInt(const QJsonValue& value) {
     if (!value.isDouble()) {
         return std::nullopt;
@@ -29,21 +21,23 @@ std::optional<int> integralInt(const QJsonValue& value) {
     return static_cast<int>(number);
 }
 
-QString wrongType(const QString& where, const char* kindEnglish, const char* kindGerman, bool english) {
+QString wrongType(const QString& where, const char* kindGerman, const char* kindEnglish,
+                  AppLanguage language) {
     return where + QStringLiteral(": ") +
-           pick(english, QStringLiteral("expected ") + QString::fromUtf8(kindEnglish),
-                QString::fromUtf8(kindGerman) + QStringLiteral(" erwartet"));
+           localizedText(QString::fromUtf8(kindGerman) + QStringLiteral(" erwartet"),
+                         QStringLiteral("expected ") + QString::fromUtf8(kindEnglish), language);
 }
 
-std::variant<QJsonObject, QString> readObject(const QString& path, bool english) {
+std::variant<QJsonObject, QString> readObject(const QString& path, AppLanguage language) {
     const QFileInfo info(path);
     // Opening a named pipe would wait for a writer, with the window frozen.
     if (info.exists() && !info.isFile()) {
-        return pick(english, QStringLiteral("not a regular file"), QStringLiteral("keine reguläre Datei"));
+        return localizedText(QStringLiteral("keine reguläre Datei"), QStringLiteral("not a regular file"),
+                             language);
     }
     if (info.exists() && info.size() > maxFileSize) {
-        return pick(english, QStringLiteral("The file is larger than 10 MiB"),
-                    QStringLiteral("Die Datei ist größer als 10 MiB"));
+        return localizedText(QStringLiteral("Die Datei ist größer als 10 MiB"),
+                             QStringLiteral("The file is larger than 10 MiB"), language);
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -52,8 +46,8 @@ std::variant<QJsonObject, QString> readObject(const QString& path, bool english)
     // The size may have grown since it was looked at: read no more than the limit allows.
     const QByteArray data = file.read(maxFileSize + 1);
     if (data.size() > maxFileSize) {
-        return pick(english, QStringLiteral("The file is larger than 10 MiB"),
-                    QStringLiteral("Die Datei ist größer als 10 MiB"));
+        return localizedText(QStringLiteral("Die Datei ist größer als 10 MiB"),
+                             QStringLiteral("The file is larger than 10 MiB"), language);
     }
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(data, &error);
@@ -61,14 +55,14 @@ std::variant<QJsonObject, QString> readObject(const QString& path, bool english)
         return error.errorString() + QStringLiteral(" (") + QString::number(error.offset) + QLatin1Char(')');
     }
     if (!document.isObject()) {
-        return pick(english, QStringLiteral("the file holds no JSON object"),
-                    QStringLiteral("die Datei enthält kein JSON-Objekt"));
+        return localizedText(QStringLiteral("die Datei enthält kein JSON-Objekt"),
+                             QStringLiteral("the file holds no JSON object"), language);
     }
     const QJsonObject object = document.object();
     const QJsonValue version = object.value(QStringLiteral("version"));
     if (!version.isDouble() || !std::isfinite(version.toDouble()) ||
         version.toDouble() != std::floor(version.toDouble())) {
-        return wrongType(QStringLiteral("version"), "an integer", "Ganze Zahl", english);
+        return wrongType(QStringLiteral("version"), "Ganze Zahl", "an integer", language);
     }
     return object;
 }

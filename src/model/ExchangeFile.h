@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/AppLanguage.h"
+
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
@@ -9,7 +11,7 @@
 
 // Reading and writing the JSON files that carry the decade rules and genre
 // mappings from one computer to another. Every failure comes back as a short
-// description in the interface language; nothing here touches the settings.
+// description in the language the caller names; nothing here reads the settings.
 namespace ExchangeFile {
 
 // Files larger than this are refused before anything is read.
@@ -17,7 +19,7 @@ constexpr qint64 maxFileSize = 10 * 1024 * 1024;
 
 // The top-level object of the file at `path`, with its "version" checked to be
 // an integral number, or the description of why the file cannot be used.
-std::variant<QJsonObject, QString> readObject(const QString& path, bool english);
+std::variant<QJsonObject, QString> readObject(const QString& path, AppLanguage language);
 
 // Writes `object` pretty-printed (keys sorted) to `path` through a temporary
 // file that replaces the target only when complete. Returns the description
@@ -27,7 +29,8 @@ std::optional<QString> writeObject(const QString& path, const QJsonObject& objec
 // An integral JSON number that fits an int.
 std::optional<int> integralInt(const QJsonValue& value);
 
-// "<where>: expected an integer/a text/an object/a list" in the interface language.
-QString wrongType(const QString& where, const char* kindEnglish, const char* kindGerman, bool english);
+// "<where>: expected an integer/a text/an object/a list" in `language`.
+QString wrongType(const QString& where, const char* kindGerman, const char* kindEnglish,
+                  AppLanguage language);
 
 } // namespace ExchangeFile

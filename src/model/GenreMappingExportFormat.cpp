@@ -22,10 +22,10 @@ QJsonObject GenreMappingExportFormat::toJson() const {
 }
 
 std::variant<GenreMappingExportFormat, QString> GenreMappingExportFormat::fromJson(const QJsonObject& object,
-                                                                                   bool english) {
+                                                                                   AppLanguage language) {
     const QJsonValue list = object.value(QStringLiteral("mappings"));
     if (!list.isArray()) {
-        return ExchangeFile::wrongType(QStringLiteral("mappings"), "a list", "Liste", english);
+        return ExchangeFile::wrongType(QStringLiteral("mappings"), "Liste", "a list", language);
     }
     GenreMappingExportFormat format;
     format.version = ExchangeFile::integralInt(object.value(QStringLiteral("version"))).value_or(0);
@@ -33,13 +33,13 @@ std::variant<GenreMappingExportFormat, QString> GenreMappingExportFormat::fromJs
     for (qsizetype i = 0; i < array.size(); ++i) {
         const QString where = QStringLiteral("mappings[%1]").arg(i);
         if (!array.at(i).isObject()) {
-            return ExchangeFile::wrongType(where, "an object", "Objekt", english);
+            return ExchangeFile::wrongType(where, "Objekt", "an object", language);
         }
         const QJsonObject mapping = array.at(i).toObject();
         for (const char* key : {"source", "target"}) {
             if (!mapping.value(QLatin1String(key)).isString()) {
-                return ExchangeFile::wrongType(where + QLatin1Char('.') + QLatin1String(key), "a text",
-                                               "Text", english);
+                return ExchangeFile::wrongType(where + QLatin1Char('.') + QLatin1String(key), "Text",
+                                               "a text", language);
             }
         }
         format.mappings.append({mapping.value(QStringLiteral("source")).toString(),

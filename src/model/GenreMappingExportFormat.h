@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/AppLanguage.h"
 #include "model/GenreMapping.h"
 
 #include <QJsonObject>
@@ -23,7 +24,8 @@ struct GenreMappingExportFormat {
     QJsonObject toJson() const;
     // All or nothing: every mapping needs "source" and "target" as texts; the
     // description names the first entry that fails.
-    static std::variant<GenreMappingExportFormat, QString> fromJson(const QJsonObject& object, bool english);
+    static std::variant<GenreMappingExportFormat, QString> fromJson(const QJsonObject& object,
+                                                                    AppLanguage language);
     // The entries as new mappings, each with a fresh id.
     QList<GenreMapping> toMappings() const;
 };

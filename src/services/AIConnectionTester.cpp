@@ -8,31 +8,21 @@
 
 namespace {
 
-struct Phrase {
-    const char* german;
-    const char* english;
-};
-
 // Every verdict begins with one of these; the rest is a number or curl's own text.
-constexpr Phrase apiKeyMissing{"API-Schlüssel fehlt", "API key missing"};
-constexpr Phrase invalidUrl{"Ungültige URL", "Invalid URL"};
-constexpr Phrase noEndpoint{"Kein Endpoint konfiguriert", "No endpoint configured"};
-constexpr Phrase invalidEndpoint{"Ungültige Endpoint-URL", "Invalid endpoint URL"};
-constexpr Phrase invalidResponse{"Ungültige Antwort", "Invalid response"};
-constexpr Phrase connected{"Verbindung erfolgreich (", "Connection successful ("};
-constexpr Phrase authFailed{"Authentifizierung fehlgeschlagen (", "Authentication failed ("};
-constexpr Phrase serverError{"Server-Fehler ", "Server error "};
-constexpr Phrase noConnection{"Keine Verbindung: ", "No connection: "};
-constexpr Phrase phrases[] = {apiKeyMissing, invalidUrl, noEndpoint,  invalidEndpoint, invalidResponse,
-                              connected,     authFailed, serverError, noConnection};
+const TextPair apiKeyMissing{"API-Schlüssel fehlt", "API key missing"};
+const TextPair invalidUrl{"Ungültige URL", "Invalid URL"};
+const TextPair noEndpoint{"Kein Endpoint konfiguriert", "No endpoint configured"};
+const TextPair invalidEndpoint{"Ungültige Endpoint-URL", "Invalid endpoint URL"};
+const TextPair invalidResponse{"Ungültige Antwort", "Invalid response"};
+const TextPair connected{"Verbindung erfolgreich (", "Connection successful ("};
+const TextPair authFailed{"Authentifizierung fehlgeschlagen (", "Authentication failed ("};
+const TextPair serverError{"Server-Fehler ", "Server error "};
+const TextPair noConnection{"Keine Verbindung: ", "No connection: "};
+const TextPair phrases[] = {apiKeyMissing, invalidUrl, noEndpoint,  invalidEndpoint, invalidResponse,
+                            connected,     authFailed, serverError, noConnection};
 
-QString text(const SettingsSnapshot& settings, const Phrase& phrase) {
-    return QString::fromUtf8(usesEnglish(settings.appLanguage, systemLanguageCode()) ? phrase.english
-                                                                                     : phrase.german);
-}
-
-AIConnectionTester::Result failure(const SettingsSnapshot& settings, const Phrase& phrase) {
-    return {false, text(settings, phrase)};
+AIConnectionTester::Result failure(const SettingsSnapshot& settings, const TextPair& phrase) {
+    return {false, localizedText(phrase, settings.appLanguage)};
 }
 
 } // namespace
@@ -92,12 +82,12 @@ AIConnectionTester::Result AIConnectionTester::classify(int status, const Settin
         return failure(settings, invalidResponse);
     }
     if (status >= 200 && status <= 299) {
-        return {true, text(settings, connected) + number + QLatin1Char(')')};
+        return {true, localizedText(connected, settings.appLanguage) + number + QLatin1Char(')')};
     }
     if (status == 401 || status == 403) {
-        return {false, text(settings, authFailed) + number + QLatin1Char(')')};
+        return {false, localizedText(authFailed, settings.appLanguage) + number + QLatin1Char(')')};
     }
-    return {false, text(settings, serverError) + number};
+    return {false, localizedText(serverError, settings.appLanguage) + number};
 }
 
 AIConnectionTester::Result AIConnectionTester::run(const SettingsSnapshot& settings,
@@ -110,16 +100,15 @@ AIConnectionTester::Result AIConnectionTester::run(const SettingsSnapshot& setti
         const HttpResponse response = m_http.send(std::get<HttpRequest>(built), cancel);
         return classify(response.status, settings);
     } catch (const HttpError& error) {
-        return {false, text(settings, noConnection) + error.description()};
+        return {false, localizedText(noConnection, settings.appLanguage) + error.description()};
     }
 }
 
 QString AIConnectionTester::relocalized(const QString& message, const SettingsSnapshot& settings) {
-    for (const Phrase& phrase : phrases) {
-        for (const char* said : {phrase.german, phrase.english}) {
-            const QString saidText = QString::fromUtf8(said);
-            if (message.startsWith(saidText)) {
-                return text(settings, phrase) + message.mid(saidText.size());
+    for (const TextPair& phrase : phrases) {
+        for (const QString& said : {phrase.de, phrase.en}) {
+            if (message.startsWith(said)) {
+                return localizedText(phrase, settings.appLanguage) + message.mid(said.size());
             }
         }
     }

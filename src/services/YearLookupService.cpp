@@ -56,7 +56,7 @@ QString orNone(const std::optional<QString>& genre) {
 }
 
 QString providerName(const SettingsSnapshot& settings) {
-    return displayName(settings.selectedProvider, usesEnglish(settings.appLanguage, systemLanguageCode()));
+    return displayName(settings.selectedProvider, settings.appLanguage);
 }
 
 // Writes an error a step drops to the debug log: the step then goes on as

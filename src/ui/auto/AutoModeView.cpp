@@ -227,7 +227,7 @@ AutoModeView::AutoModeView(AutoModeViewModel* viewModel, QWidget* parent) : QWid
     m_vm->setParent(this);
     buildUi();
     connectViewModel();
-    connect(&AppSettings::shared(), &AppSettings::settingsChanged, this, &AutoModeView::retranslate);
+    connect(&AppSettings::shared(), &AppSettings::languageChanged, this, &AutoModeView::retranslate);
     retranslate();
 }
 
@@ -488,10 +488,12 @@ void AutoModeView::retranslate() {
     m_choose->setText(localizedText("Verzeichnis wählen", "Choose Directory"));
     m_start->setText(localizedText("Starten", "Start"));
     m_cancel->setText(localizedText("Abbrechen", "Cancel"));
-    const char* const german[4] = {"Gesamt", "Aktualisiert", "Übersprungen", "Probleme"};
-    const char* const english[4] = {"Total", "Updated", "Skipped", "Problems"};
+    const TextPair stats[4] = {{"Gesamt", "Total"},
+                               {"Aktualisiert", "Updated"},
+                               {"Übersprungen", "Skipped"},
+                               {"Probleme", "Problems"}};
     for (int i = 0; i < 4; ++i) {
-        m_statLabels[i]->setText(localizedText(QString::fromUtf8(german[i]), QString::fromUtf8(english[i])));
+        m_statLabels[i]->setText(localizedText(stats[i]));
     }
     m_overallLabel->setText(localizedText("Gesamt", "Overall"));
     refreshHeader();

@@ -265,7 +265,7 @@ ProblemResolutionView::ProblemResolutionView(ProblemResolutionViewModel::Binding
             &ProblemResolutionView::refreshCounts);
     connect(m_viewModel, &ProblemResolutionViewModel::yearEditRequested, this,
             &ProblemResolutionView::openYearEditor);
-    connect(&AppSettings::shared(), &AppSettings::settingsChanged, this, &ProblemResolutionView::retranslate);
+    connect(&AppSettings::shared(), &AppSettings::languageChanged, this, &ProblemResolutionView::retranslate);
     retranslate();
     refreshCounts();
 }

@@ -1,12 +1,6 @@
 #include "ui/help/HelpTopics.h"
 
-#include "model/AppLanguage.h"
-
 #include <initializer_list>
-
-QString TextPair::localized() const {
-    return localizedText(de, en);
-}
 
 namespace {
 

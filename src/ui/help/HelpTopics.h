@@ -1,15 +1,12 @@
 #pragma once
 
+#include "model/AppLanguage.h"
+
 #include <QList>
 #include <QString>
 #include <QUuid>
 
-// A German and an English text; the shown one is picked at draw time.
-struct TextPair {
-    QString de;
-    QString en;
-    QString localized() const;
-};
+// Every text below is a pair; the shown one is picked at draw time.
 
 struct HelpItem {
     QUuid id;
@@ -17,14 +14,14 @@ struct HelpItem {
     bool isNote = false;
     bool isTip = false;
     // Inline Markdown (links, emphasis).
-    QString text() const { return textLS.localized(); }
+    QString text() const { return localizedText(textLS); }
 };
 
 struct HelpSection {
     QUuid id;
     TextPair headingLS;
     QList<HelpItem> items;
-    QString heading() const { return headingLS.localized(); }
+    QString heading() const { return localizedText(headingLS); }
 };
 
 struct HelpTopic {
@@ -33,7 +30,7 @@ struct HelpTopic {
     QString icon;
     TextPair titleLS;
     QList<HelpSection> sections;
-    QString title() const { return titleLS.localized(); }
+    QString title() const { return localizedText(titleLS); }
 };
 
 // The bilingual handbook, built once per process (safe from any thread).

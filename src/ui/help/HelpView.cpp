@@ -87,7 +87,7 @@ HelpView::HelpView(std::optional<QUuid> selectedTopic, QWidget* parent) : QWidge
         m_selected = rows.isEmpty() ? std::nullopt : std::optional(rows.first()->data(Qt::UserRole).toUuid());
         showDetail();
     });
-    connect(&AppSettings::shared(), &AppSettings::settingsChanged, this, &HelpView::retranslate);
+    connect(&AppSettings::shared(), &AppSettings::languageChanged, this, &HelpView::retranslate);
     selectTopic(selectedTopic);
     showDetail();
 }

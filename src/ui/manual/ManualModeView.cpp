@@ -332,7 +332,10 @@ void ManualModeView::build() {
         }
     });
     connect(m_selection, &TableSelectionViewModel::changed, this, &ManualModeView::refresh);
-    connect(&AppSettings::shared(), &AppSettings::settingsChanged, this, &ManualModeView::retranslate);
+    connect(&AppSettings::shared(), &AppSettings::languageChanged, this, &ManualModeView::retranslate);
+    // The decade column follows the rules.
+    connect(&AppSettings::shared(), &AppSettings::settingsChanged, m_tableModel,
+            &ManualFileTableModel::retranslate);
     retranslate();
 }
 

@@ -90,7 +90,9 @@ YearEditSheet::YearEditSheet(const MusicFile& file, SaveHandler onSave, QWidget*
     m_yearField->selectAll();
     refresh();
     connect(&m_model, &YearEditSheetViewModel::changed, this, &YearEditSheet::refresh);
-    connect(&AppSettings::shared(), &AppSettings::settingsChanged, this, &YearEditSheet::retranslate);
+    connect(&AppSettings::shared(), &AppSettings::languageChanged, this, &YearEditSheet::retranslate);
+    // The preview follows the rules and the genre settings.
+    connect(&AppSettings::shared(), &AppSettings::settingsChanged, this, &YearEditSheet::refresh);
 }
 
 void YearEditSheet::registerAsProblemSheetEditor() {
@@ -349,7 +351,7 @@ void YearEditSheet::retranslate() {
     if (m_model.yearError()) {
         m_model.validateYear(m_model.yearText());
     }
-    refresh(); // the preview's note, and rules changed meanwhile
+    refresh(); // the preview's note
 }
 
 void YearEditSheet::refresh() {

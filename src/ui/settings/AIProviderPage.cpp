@@ -183,11 +183,11 @@ void AIProviderPage::refresh() {
 
 void AIProviderPage::retranslate() {
     const AIProviderType provider = settings().selectedProvider();
-    const bool english = m_vm.english();
+    const AppLanguage language = m_vm.language();
     setText(m_providerLabel, text(QStringLiteral("KI-Anbieter"), QStringLiteral("AI Provider")));
     for (int i = 0; i < m_provider->count(); ++i) {
         const QString name =
-            displayName(static_cast<AIProviderType>(m_provider->itemData(i).toInt()), english);
+            displayName(static_cast<AIProviderType>(m_provider->itemData(i).toInt()), language);
         if (m_provider->itemText(i) != name) {
             m_provider->setItemText(i, name);
         }

@@ -63,23 +63,27 @@ InfoPage::InfoPage(SettingsViewModel& viewModel, QWidget* parent) : SettingsPage
 
     const struct {
         const char* section;
-        const char* english;
-        const char* german;
+        TextPair title;
         const char* url;
     } links[] = {
-        {"MusicBrainz", "MusicBrainz Website", "MusicBrainz Website", "https://musicbrainz.org"},
-        {nullptr, "MusicBrainz API Documentation", "MusicBrainz API Dokumentation",
+        {"MusicBrainz", {"MusicBrainz Website", "MusicBrainz Website"}, "https://musicbrainz.org"},
+        {nullptr,
+         {"MusicBrainz API Dokumentation", "MusicBrainz API Documentation"},
          "https://musicbrainz.org/doc/MusicBrainz_API"},
-        {"Last.fm", "Last.fm Website", "Last.fm Website", "https://www.last.fm"},
-        {nullptr, "Last.fm API Documentation", "Last.fm API Dokumentation", "https://www.last.fm/api"},
-        {nullptr, "Create Last.fm API Key", "Last.fm API-Schlüssel erstellen",
+        {"Last.fm", {"Last.fm Website", "Last.fm Website"}, "https://www.last.fm"},
+        {nullptr, {"Last.fm API Dokumentation", "Last.fm API Documentation"}, "https://www.last.fm/api"},
+        {nullptr,
+         {"Last.fm API-Schlüssel erstellen", "Create Last.fm API Key"},
          "https://www.last.fm/api/account/create"},
-        {"Spotify", "Spotify Developer Dashboard", "Spotify Developer Dashboard",
+        {"Spotify",
+         {"Spotify Developer Dashboard", "Spotify Developer Dashboard"},
          "https://developer.spotify.com/dashboard"},
-        {nullptr, "Spotify API Documentation", "Spotify API Dokumentation",
+        {nullptr,
+         {"Spotify API Dokumentation", "Spotify API Documentation"},
          "https://developer.spotify.com/documentation/web-api"},
-        {"Discogs", "Discogs Website", "Discogs Website", "https://www.discogs.com"},
-        {nullptr, "Discogs API Documentation", "Discogs API Dokumentation",
+        {"Discogs", {"Discogs Website", "Discogs Website"}, "https://www.discogs.com"},
+        {nullptr,
+         {"Discogs API Dokumentation", "Discogs API Documentation"},
          "https://www.discogs.com/developers"},
     };
     Section linkSection;
@@ -96,7 +100,7 @@ InfoPage::InfoPage(SettingsViewModel& viewModel, QWidget* parent) : SettingsPage
         linkSection.content->addWidget(button, 0, Qt::AlignLeft | Qt::AlignAbsolute);
         const QUrl url(QString::fromLatin1(link.url));
         connect(button, &QPushButton::clicked, this, [url] { WebLinks::open(url); });
-        m_links.append({button, link.english, link.german});
+        m_links.append({button, link.title});
     }
 
     auto* powered = new QLabel(QStringLiteral("Powered by"));
@@ -158,6 +162,6 @@ void InfoPage::retranslate() {
     setText(m_disclaimer, text(QStringLiteral("Haftungsausschluss && Nutzungshinweise"),
                                QStringLiteral("Disclaimer && Usage Notice")));
     for (const Link& link : m_links) {
-        setText(link.button, text(QString::fromUtf8(link.german), QString::fromUtf8(link.english)));
+        setText(link.button, text(link.title.de, link.title.en));
     }
 }

@@ -26,8 +26,7 @@ private:
 
     struct Link {
         QPushButton* button;
-        const char* english;
-        const char* german;
+        TextPair title;
     };
 
     SettingsForm::Section m_debug;

@@ -121,7 +121,7 @@ void AppearancePage::refresh() {
 }
 
 void AppearancePage::retranslate() {
-    const bool english = m_vm.english();
+    const AppLanguage language = m_vm.language();
     setText(m_appearanceSection.header,
             text(QStringLiteral("Erscheinungsbild"), QStringLiteral("Appearance")));
     setText(m_appearanceLabel, text(QStringLiteral("Erscheinungsbild"), QStringLiteral("Appearance")));
@@ -132,7 +132,7 @@ void AppearancePage::retranslate() {
             QStringLiteral("Sets whether the app is displayed in light, dark, or system default mode.")));
     for (int i = 0; i < m_appearance->count(); ++i) {
         const QString name =
-            displayName(static_cast<AppAppearance>(m_appearance->itemData(i).toInt()), english);
+            displayName(static_cast<AppAppearance>(m_appearance->itemData(i).toInt()), language);
         if (m_appearance->itemText(i) != name) {
             m_appearance->setItemText(i, name);
         }

@@ -19,7 +19,10 @@ public:
     virtual void retranslate() = 0;
 
 protected:
-    QString text(const QString& german, const QString& english) const { return m_vm.text(german, english); }
+    // The German or the English text by the language of this screen's settings.
+    QString text(const QString& german, const QString& english) const {
+        return localizedText(german, english, m_vm.language());
+    }
     AppSettings& settings() { return m_vm.settings(); }
 
     SettingsViewModel& m_vm;

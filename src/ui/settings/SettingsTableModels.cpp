@@ -54,7 +54,7 @@ QVariant DecadeRuleTableModel::data(const QModelIndex& index, int role) const {
     } else if (role == Qt::DecorationRole && column == removeColumn) {
         return removeIcon();
     } else if (role == Qt::ToolTipRole && column == removeColumn) {
-        return m_vm.text(QStringLiteral("Entfernen"), QStringLiteral("Remove"));
+        return localizedText(QStringLiteral("Entfernen"), QStringLiteral("Remove"), m_vm.language());
     }
     return {};
 }
@@ -65,11 +65,11 @@ QVariant DecadeRuleTableModel::headerData(int section, Qt::Orientation orientati
     }
     switch (section) {
     case fromColumn:
-        return m_vm.text(QStringLiteral("Von"), QStringLiteral("From"));
+        return localizedText(QStringLiteral("Von"), QStringLiteral("From"), m_vm.language());
     case toColumn:
-        return m_vm.text(QStringLiteral("Bis"), QStringLiteral("To"));
+        return localizedText(QStringLiteral("Bis"), QStringLiteral("To"), m_vm.language());
     case labelColumn:
-        return m_vm.text(QStringLiteral("Bezeichnung"), QStringLiteral("Label"));
+        return localizedText(QStringLiteral("Bezeichnung"), QStringLiteral("Label"), m_vm.language());
     default:
         return QString();
     }
@@ -154,7 +154,7 @@ QVariant GenreMappingTableModel::data(const QModelIndex& index, int role) const 
     } else if (role == Qt::DecorationRole && index.column() == removeColumn) {
         return removeIcon();
     } else if (role == Qt::ToolTipRole && index.column() == removeColumn) {
-        return m_vm.text(QStringLiteral("Entfernen"), QStringLiteral("Remove"));
+        return localizedText(QStringLiteral("Entfernen"), QStringLiteral("Remove"), m_vm.language());
     }
     return {};
 }
@@ -164,10 +164,10 @@ QVariant GenreMappingTableModel::headerData(int section, Qt::Orientation orienta
         return QAbstractTableModel::headerData(section, orientation, role);
     }
     if (section == sourceColumn) {
-        return m_vm.text(QStringLiteral("Erkannt als"), QStringLiteral("Detected as"));
+        return localizedText(QStringLiteral("Erkannt als"), QStringLiteral("Detected as"), m_vm.language());
     }
     if (section == targetColumn) {
-        return m_vm.text(QStringLiteral("Schreiben als"), QStringLiteral("Write as"));
+        return localizedText(QStringLiteral("Schreiben als"), QStringLiteral("Write as"), m_vm.language());
     }
     return QString();
 }

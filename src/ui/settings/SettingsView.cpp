@@ -132,9 +132,9 @@ void SettingsView::showRememberedTab() {
 }
 
 void SettingsView::refresh() {
-    const bool english = m_vm->english();
+    const AppLanguage language = m_vm->language();
     for (SettingsViewModel::SettingsTab tab : SettingsViewModel::allTabs()) {
-        const QString title = SettingsViewModel::title(tab, english);
+        const QString title = SettingsViewModel::title(tab, language);
         if (m_tabs->tabText(static_cast<int>(tab)) != title) {
             m_tabs->setTabText(static_cast<int>(tab), title);
         }

@@ -16,18 +16,21 @@ namespace {
 const struct {
     SettingsViewModel::SettingsTab tab;
     const char* raw;
-    const char* english;
-    const char* german;
+    TextPair title;
     const char* icon;
 } tabRows[] = {
-    {SettingsViewModel::SettingsTab::decades, "decades", "Search/Replace", "Suchen/Ersetzen",
+    {SettingsViewModel::SettingsTab::decades,
+     "decades",
+     {"Suchen/Ersetzen", "Search/Replace"},
      "arrow.left.arrow.right"},
-    {SettingsViewModel::SettingsTab::dataSources, "dataSources", "Data Sources", "Datenquellen", "globe"},
-    {SettingsViewModel::SettingsTab::aiProvider, "aiProvider", "AI Provider", "KI-Anbieter", "cpu"},
-    {SettingsViewModel::SettingsTab::processing, "processing", "Processing", "Verarbeitung",
+    {SettingsViewModel::SettingsTab::dataSources, "dataSources", {"Datenquellen", "Data Sources"}, "globe"},
+    {SettingsViewModel::SettingsTab::aiProvider, "aiProvider", {"KI-Anbieter", "AI Provider"}, "cpu"},
+    {SettingsViewModel::SettingsTab::processing,
+     "processing",
+     {"Verarbeitung", "Processing"},
      "slider.horizontal.3"},
-    {SettingsViewModel::SettingsTab::appearance, "appearance", "Appearance", "Darstellung", "paintbrush"},
-    {SettingsViewModel::SettingsTab::info, "info", "Info", "Info", "info.circle"},
+    {SettingsViewModel::SettingsTab::appearance, "appearance", {"Darstellung", "Appearance"}, "paintbrush"},
+    {SettingsViewModel::SettingsTab::info, "info", {"Info", "Info"}, "info.circle"},
 };
 
 void sortByFrom(QList<DecadeRule>& rules) {
@@ -85,9 +88,8 @@ SettingsViewModel::SettingsTab SettingsViewModel::tabFromRawValue(const QString&
     return SettingsTab::decades;
 }
 
-QString SettingsViewModel::title(SettingsTab tab, bool english) {
-    const auto& row = tabRows[static_cast<int>(tab)];
-    return QString::fromUtf8(english ? row.english : row.german);
+QString SettingsViewModel::title(SettingsTab tab, AppLanguage language) {
+    return localizedText(tabRows[static_cast<int>(tab)].title, language);
 }
 
 QString SettingsViewModel::icon(SettingsTab tab) {
@@ -125,14 +127,6 @@ void SettingsViewModel::startWorker(std::function<void()> work) {
                          done});
 }
 
-bool SettingsViewModel::english() const {
-    return usesEnglish(m_settings.appLanguage(), systemLanguageCode());
-}
-
-QString SettingsViewModel::text(const QString& german, const QString& englishText) const {
-    return english() ? englishText : german;
-}
-
 SettingsViewModel::SettingsTab SettingsViewModel::selectedTab() const {
     return tabFromRawValue(m_settings.store().string(QLatin1String(selectedTabKey)).value_or(QString()));
 }
@@ -149,7 +143,7 @@ void SettingsViewModel::setSelectedTab(SettingsTab tab) {
 // Decade rules
 
 QList<SettingsViewModel::RuleIssue> SettingsViewModel::ruleIssues(const QList<DecadeRule>& rules,
-                                                                  bool english) {
+                                                                  AppLanguage language) {
     QList<DecadeRule> sorted = rules;
     sortByFrom(sorted);
     QList<RuleIssue> issues;
@@ -159,15 +153,16 @@ QList<SettingsViewModel::RuleIssue> SettingsViewModel::ruleIssues(const QList<De
     for (qsizetype i = 0; i < sorted.size(); ++i) {
         const DecadeRule& rule = sorted.at(i);
         if (rule.from > rule.to) {
-            issues.append({QUuid::createUuid(),
-                           english
-                               ? QStringLiteral("Invalid: ") + quoted(rule.label) +
-                                     QStringLiteral(" – From (") + n(rule.from) +
-                                     QStringLiteral(") is greater than To (") + n(rule.to) + QLatin1Char(')')
-                               : QStringLiteral("Ungültig: ") + quoted(rule.label) +
-                                     QStringLiteral(" – Von (") + n(rule.from) +
-                                     QStringLiteral(") ist größer als Bis (") + n(rule.to) + QLatin1Char(')'),
-                           {rule.id}});
+            issues.append(
+                {QUuid::createUuid(),
+                 localizedText(QStringLiteral("Ungültig: ") + quoted(rule.label) +
+                                   QStringLiteral(" – Von (") + n(rule.from) +
+                                   QStringLiteral(") ist größer als Bis (") + n(rule.to) + QLatin1Char(')'),
+                               QStringLiteral("Invalid: ") + quoted(rule.label) +
+                                   QStringLiteral(" – From (") + n(rule.from) +
+                                   QStringLiteral(") is greater than To (") + n(rule.to) + QLatin1Char(')'),
+                               language),
+                 {rule.id}});
         }
         if (i + 1 == sorted.size()) {
             break;
@@ -180,18 +175,20 @@ QList<SettingsViewModel::RuleIssue> SettingsViewModel::ruleIssues(const QList<De
                                    QStringLiteral("–") + n(next.to) + QLatin1Char(')');
             issues.append(
                 {QUuid::createUuid(),
-                 english ? QStringLiteral("Overlap: ") + first + QStringLiteral(" and ") + second
-                         : QStringLiteral("Überschneidung: ") + first + QStringLiteral(" und ") + second,
+                 localizedText(QStringLiteral("Überschneidung: ") + first + QStringLiteral(" und ") + second,
+                               QStringLiteral("Overlap: ") + first + QStringLiteral(" and ") + second,
+                               language),
                  {rule.id, next.id}});
         } else if (rule.to < next.from - 1) {
             // Here rule.to < next.from, so neither bound of the gap can overflow.
             const QString a = n(rule.to + 1);
             const QString b = n(next.from - 1);
             issues.append({QUuid::createUuid(),
-                           english ? QStringLiteral("Gap: years ") + a + QStringLiteral(" to ") + b +
-                                         QStringLiteral(" are not covered by any rule")
-                                   : QStringLiteral("Lücke: Jahre ") + a + QStringLiteral(" bis ") + b +
-                                         QStringLiteral(" sind keiner Regel zugeordnet"),
+                           localizedText(QStringLiteral("Lücke: Jahre ") + a + QStringLiteral(" bis ") + b +
+                                             QStringLiteral(" sind keiner Regel zugeordnet"),
+                                         QStringLiteral("Gap: years ") + a + QStringLiteral(" to ") + b +
+                                             QStringLiteral(" are not covered by any rule"),
+                                         language),
                            {}});
         }
     }
@@ -199,7 +196,7 @@ QList<SettingsViewModel::RuleIssue> SettingsViewModel::ruleIssues(const QList<De
 }
 
 QList<SettingsViewModel::RuleIssue> SettingsViewModel::ruleIssues() const {
-    return ruleIssues(m_settings.decadeRules(), english());
+    return ruleIssues(m_settings.decadeRules(), language());
 }
 
 QSet<QUuid> SettingsViewModel::affectedRuleIDs() const {
@@ -321,11 +318,13 @@ void SettingsViewModel::sortMappings(GenreSortField field) {
 // Exchange files
 
 QString SettingsViewModel::defaultRulesFileName() const {
-    return text(QStringLiteral("Jahrzehnte-Regeln.json"), QStringLiteral("Decade-Rules.json"));
+    return localizedText(QStringLiteral("Jahrzehnte-Regeln.json"), QStringLiteral("Decade-Rules.json"),
+                         language());
 }
 
 QString SettingsViewModel::defaultMappingsFileName() const {
-    return text(QStringLiteral("Genre-Zuordnungen.json"), QStringLiteral("Genre-Mappings.json"));
+    return localizedText(QStringLiteral("Genre-Zuordnungen.json"), QStringLiteral("Genre-Mappings.json"),
+                         language());
 }
 
 void SettingsViewModel::writeExchangeFile(const QString& path, const QJsonObject& object,
@@ -333,8 +332,9 @@ void SettingsViewModel::writeExchangeFile(const QString& path, const QJsonObject
     // Each export replaces the line of the action before it: no stale failure after a success.
     result.reset();
     if (const auto failure = ExchangeFile::writeObject(path, object)) {
-        result =
-            text(QStringLiteral("✗ Export fehlgeschlagen: "), QStringLiteral("✗ Export failed: ")) + *failure;
+        result = localizedText(QStringLiteral("✗ Export fehlgeschlagen: "),
+                               QStringLiteral("✗ Export failed: "), language()) +
+                 *failure;
     }
     Q_EMIT stateChanged();
 }
@@ -343,12 +343,13 @@ template <typename Format>
 std::optional<Format> SettingsViewModel::readExchangeFile(const QString& path,
                                                           std::optional<QString>& result) {
     result.reset();
-    const auto object = ExchangeFile::readObject(path, english());
+    const auto object = ExchangeFile::readObject(path, language());
     const auto format = std::holds_alternative<QString>(object)
                             ? std::variant<Format, QString>(std::get<QString>(object))
-                            : Format::fromJson(std::get<QJsonObject>(object), english());
+                            : Format::fromJson(std::get<QJsonObject>(object), language());
     if (const QString* description = std::get_if<QString>(&format)) {
-        result = text(QStringLiteral("✗ Import fehlgeschlagen: "), QStringLiteral("✗ Import failed: ")) +
+        result = localizedText(QStringLiteral("✗ Import fehlgeschlagen: "),
+                               QStringLiteral("✗ Import failed: "), language()) +
                  *description;
         Q_EMIT stateChanged();
         return std::nullopt;
@@ -386,9 +387,9 @@ void SettingsViewModel::importDecadeRules(const QString& path) {
     m_settings.setDecadeRules(rules);
     sortByFrom(rules);
     m_settings.setDecadeRules(rules);
-    m_decadeImportResult =
-        QStringLiteral("✓ ") + QString::number(added) +
-        text(QStringLiteral(" neue Regel(n) importiert"), QStringLiteral(" new rule(s) imported"));
+    m_decadeImportResult = QStringLiteral("✓ ") + QString::number(added) +
+                           localizedText(QStringLiteral(" neue Regel(n) importiert"),
+                                         QStringLiteral(" new rule(s) imported"), language());
     Q_EMIT stateChanged();
 }
 
@@ -410,9 +411,9 @@ void SettingsViewModel::importGenreMappings(const QString& path) {
         }
     }
     m_settings.setGenreMappings(mappings);
-    m_importResult =
-        QStringLiteral("✓ ") + QString::number(added) +
-        text(QStringLiteral(" neue Zuordnung(en) importiert"), QStringLiteral(" new mapping(s) imported"));
+    m_importResult = QStringLiteral("✓ ") + QString::number(added) +
+                     localizedText(QStringLiteral(" neue Zuordnung(en) importiert"),
+                                   QStringLiteral(" new mapping(s) imported"), language());
     Q_EMIT stateChanged();
 }
 
@@ -537,10 +538,10 @@ std::optional<QString> SettingsViewModel::saveFailureText() const {
     }
     const QString limit =
         QString::number(m_settings.store().maxBytes() / (1024 * 1024)) + QStringLiteral(" MiB");
-    return text(QStringLiteral("✗ Einstellungen nicht gespeichert: "),
-                QStringLiteral("✗ Settings not saved: ")) +
-           (failure->tooLarge ? text(QStringLiteral("die Datei wäre größer als "),
-                                     QStringLiteral("the file would be larger than ")) +
+    return localizedText(QStringLiteral("✗ Einstellungen nicht gespeichert: "),
+                         QStringLiteral("✗ Settings not saved: "), language()) +
+           (failure->tooLarge ? localizedText(QStringLiteral("die Datei wäre größer als "),
+                                              QStringLiteral("the file would be larger than "), language()) +
                                     limit
                               : failure->description);
 }

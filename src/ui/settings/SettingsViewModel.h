@@ -48,7 +48,7 @@ public:
     static QString rawValue(SettingsTab tab);
     // The tab for a stored text; `decades` for anything that names no tab.
     static SettingsTab tabFromRawValue(const QString& raw);
-    static QString title(SettingsTab tab, bool english);
+    static QString title(SettingsTab tab, AppLanguage language);
     // The symbol name of the tab ("info.circle", ...).
     static QString icon(SettingsTab tab);
 
@@ -60,17 +60,15 @@ public:
     ~SettingsViewModel() override;
 
     AppSettings& settings() { return m_settings; }
-    // Whether the texts of this screen are English, by the settings' language.
-    bool english() const;
-    // The German or the English text by the settings' language.
-    QString text(const QString& german, const QString& english) const;
+    // The language of this screen's texts: the language of its settings.
+    AppLanguage language() const { return m_settings.appLanguage(); }
 
     // The remembered tab, shared by every settings screen.
     SettingsTab selectedTab() const;
     void setSelectedTab(SettingsTab tab);
 
     // Decade rules.
-    static QList<RuleIssue> ruleIssues(const QList<DecadeRule>& rules, bool english);
+    static QList<RuleIssue> ruleIssues(const QList<DecadeRule>& rules, AppLanguage language);
     QList<RuleIssue> ruleIssues() const;
     QSet<QUuid> affectedRuleIDs() const;
     // Appends the rule after the one with the greatest "from" and sorts the

@@ -25,7 +25,7 @@ SettingsWindow::SettingsWindow()
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_view);
-    connect(&AppSettings::shared(), &AppSettings::settingsChanged, this, &SettingsWindow::retranslate);
+    connect(&AppSettings::shared(), &AppSettings::languageChanged, this, &SettingsWindow::retranslate);
     retranslate();
 }
 
@@ -44,8 +44,8 @@ SettingsWindow* SettingsWindow::instance() {
 }
 
 void SettingsWindow::retranslate() {
-    const QString title =
-        m_view->viewModel().text(QStringLiteral("Einstellungen"), QStringLiteral("Settings"));
+    const QString title = localizedText(QStringLiteral("Einstellungen"), QStringLiteral("Settings"),
+                                        m_view->viewModel().language());
     if (windowTitle() != title) {
         setWindowTitle(title);
     }

@@ -120,7 +120,7 @@ TEST_F(SettingsViewModelTest, ValidationFindsInvalidOverlappingAndMissingRanges)
         }
         QStringList messages;
         QSet<QUuid> marked;
-        for (const auto& issue : SettingsViewModel::ruleIssues(list, c.english)) {
+        for (const auto& issue : SettingsViewModel::ruleIssues(list, c.english ? AppLanguage::english : AppLanguage::german)) {
             messages.append(issue.message);
             marked.unite(issue.affectedIDs);
         }
