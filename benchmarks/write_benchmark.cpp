@@ -8,8 +8,10 @@
 //   M4A  8 MB  (movie after the media data, one chunk offset table)
 //   WAV  50 MB (fmt, data and an id3 chunk at the end)
 //
-// and the peak memory (ru_maxrss of a child process) of one write of a
-// 600 MB WAV file, measured from the child's size before the write.
+// a 400 KB MP3 alone in its folder and among 20,000 other files (a write also
+// looks through its folder for leftovers of its own killed writes), and the
+// peak memory (ru_maxrss of a child process) of one write of a 600 MB WAV
+// file, measured from the child's size before the write.
 //
 //   cmake -S . -B build/rel -G Ninja -DCMAKE_BUILD_TYPE=Release
 //   cmake --build build/rel --target write_benchmark
@@ -85,7 +87,19 @@ void makeMp3(const QString& path, qint64 size) {
     const quint32 n = quint32(frames.size());
     const QByteArray header = QByteArray("ID3\x03\x00\x00", 6) +
                               bytes4((n >> 21) & 0x7F, (n >> 14) & 0x7F, (n >> 7) & 0x7F, n & 0x7F);
-    writeFile(path, header + frames, size - header.size() - frames.size());
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly)) {
+        std::fprintf(stderr, "cannot create %s\n", qPrintable(path));
+        std::exit(1);
+    }
+    out.write(header + frames);
+    // MPEG-1 Layer III frames (128 kbit/s, 44.1 kHz, 417 bytes each) of noise:
+    // a tag before no audio is refused for writing like the reader refuses it.
+    QByteArray frame = QByteArray::fromHex("FFFB9064");
+    frame += QByteArray(417 - frame.size(), char(0x55));
+    for (qint64 left = size - out.pos(); left > 0; left -= frame.size()) {
+        out.write(frame.constData(), std::min<qint64>(left, frame.size()));
+    }
 }
 
 void makeFlac(const QString& path, qint64 size) {
@@ -109,8 +123,15 @@ void makeM4a(const QString& path, qint64 size) {
     for (int k = 0; k < 400; ++k) {
         offsets += be32(quint32(ftyp.size() + 8 + k * (media / 400)));
     }
-    const QByteArray stbl = atom("stbl", atom("stco", offsets));
-    const QByteArray trak = atom("trak", atom("mdia", atom("minf", stbl)));
+    // One AAC sound track (44.1 kHz, three minutes): a movie without one is refused.
+    const QByteArray mp4a = atom("mp4a", QByteArray(6, '\0') + QByteArray::fromHex("0001") + QByteArray(8, '\0') +
+                                             QByteArray::fromHex("00020010000000") + QByteArray(1, '\0') +
+                                             be32(44100u << 16));
+    const QByteArray stsd = atom("stsd", be32(0) + be32(1) + mp4a);
+    const QByteArray stbl = atom("stbl", stsd + atom("stco", offsets));
+    const QByteArray mdhd = atom("mdhd", be32(0) + be32(0) + be32(0) + be32(44100) + be32(44100 * 180) + be32(0));
+    const QByteArray soun = atom("hdlr", be32(0) + be32(0) + "soun" + QByteArray(13, '\0'));
+    const QByteArray trak = atom("trak", atom("mdia", mdhd + soun + atom("minf", stbl)));
     const QByteArray item = atom("\xA9gen", atom("data", be32(1) + be32(0) + "House"));
     const QByteArray hdlr = atom("hdlr", QByteArray(8, '\0') + "mdirappl" + QByteArray(9, '\0'));
     const QByteArray udta = atom("udta", atom("meta", QByteArray(4, '\0') + hdlr + atom("ilst", item)));
@@ -212,6 +233,15 @@ int main(int argc, char** argv) {
         makeWav(dir.filePath("a.wav"), 50'000'000);
         timeFormat("WAV", dir.filePath("a.wav"), AudioFormat::wav, runs);
         QFile::remove(dir.filePath("a.wav"));
+        makeMp3(dir.filePath("small.mp3"), 400'000);
+        timeFormat("MP3", dir.filePath("small.mp3"), AudioFormat::mp3, runs);
+        dir.mkdir(QStringLiteral("crowded"));
+        const QDir crowded(dir.filePath(QStringLiteral("crowded")));
+        for (int i = 0; i < 20'000; ++i) {
+            QFile(crowded.filePath(QStringLiteral("track%1.mp3").arg(i))).open(QIODevice::WriteOnly);
+        }
+        makeMp3(crowded.filePath("small.mp3"), 400'000);
+        timeFormat("MP3 +20k", crowded.filePath("small.mp3"), AudioFormat::mp3, runs);
         makeWav(dir.filePath("big.wav"), 600'000'000);
         peakMemory(dir.filePath("big.wav"));
     } catch (const AppError& error) {
