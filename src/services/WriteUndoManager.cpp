@@ -28,11 +28,6 @@ void WriteUndoManager::setPendingNewSession(bool pending) {
     m_pending = pending ? m_nextSession++ : 0;
 }
 
-bool WriteUndoManager::pendingNewSession() const {
-    std::lock_guard lock(m_mutex);
-    return m_pending != 0;
-}
-
 WriteUndoManager::EntryId WriteUndoManager::appendLocked(const UndoEntry& entry) {
     const EntryId id = m_nextId++;
     m_entries.append(Slot{id, entry});

@@ -83,7 +83,6 @@ public:
     // Without a session id: true opens an anonymous session, and entries
     // recorded without an id go to the pending session or else the current one.
     void setPendingNewSession(bool pending);
-    bool pendingNewSession() const;
     EntryId recordEntry(const UndoEntry& entry);
     // Marks an entry as written, leaving the file as `identity`; nothing when
     // it is no longer in the list.

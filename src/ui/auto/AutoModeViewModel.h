@@ -164,9 +164,6 @@ public:
     UndoTarget undoTarget() const;
     // The last run ended through a cancel.
     bool wasCancelled() const { return m_wasCancelled; }
-    // The error line of a run that could not work on its folder (a scan
-    // failure, no audio files); empty otherwise.
-    const QString& failureLine() const { return m_failureLine; }
     bool hasFolderChooser() const { return bool(m_deps.chooseFolder); }
     // The verdict of the completion panel: success only for a run that ended
     // normally without a single problem (also one no longer in the list).
@@ -300,6 +297,8 @@ private:
     Statistics m_statistics;
     bool m_canUndo = false;
     bool m_wasCancelled = false;
+    // The error line of a run that could not work on its folder (a scan
+    // failure, no audio files); empty otherwise.
     QString m_failureLine;
     bool m_lastCanStart = false;
     int m_concurrency = 0;

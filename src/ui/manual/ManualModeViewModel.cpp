@@ -224,10 +224,6 @@ bool ManualModeViewModel::canStartWrite() const {
     return !isBusy() && !isWriteInFlight() && !m_services.gate->isHeldByOther(this);
 }
 
-int ManualModeViewModel::lookupWindow() const {
-    return m_services.settings()->boundedConcurrency();
-}
-
 QList<DecadeRule> ManualModeViewModel::decadeRules() const {
     return m_services.settings()->decadeRules;
 }

@@ -148,8 +148,7 @@ public:
     // The row with this id, or null; valid until the list next changes.
     const MusicFile* findFile(const QUuid& id) const;
 
-    // The window of lookups in flight at once, and the decade rules, from the settings.
-    int lookupWindow() const;
+    // The decade rules, from the settings.
     QList<DecadeRule> decadeRules() const;
 
 Q_SIGNALS:
