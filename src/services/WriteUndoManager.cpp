@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QHash>
 
+#include <algorithm>
+
 WriteUndoManager& WriteUndoManager::shared() {
     static WriteUndoManager instance;
     return instance;
@@ -21,6 +23,15 @@ WriteUndoManager::SessionId WriteUndoManager::openSession() {
 WriteUndoManager::SessionId WriteUndoManager::currentSession() const {
     std::lock_guard lock(m_mutex);
     return m_current;
+}
+
+bool WriteUndoManager::holdsUndoableSession(const QSet<SessionId>& owned) const {
+    std::lock_guard lock(m_mutex);
+    if (m_current == 0 || !owned.contains(m_current)) {
+        return false;
+    }
+    return std::any_of(m_entries.begin(), m_entries.end(),
+                       [](const Slot& slot) { return slot.entry.written; });
 }
 
 void WriteUndoManager::setPendingNewSession(bool pending) {

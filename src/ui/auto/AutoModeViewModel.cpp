@@ -65,7 +65,7 @@ struct AutoModeViewModel::Run {
     int cursor = 0;
     int inFlight = 0;
     int handled = 0;
-    int unreadable = 0;    // handled files that could not be read
+    int unreadable = 0; // handled files that could not be read
     // The sources whose failure the log has told already: once per run each.
     QSet<QString> failedSources;
     Statistics statistics; // the run's own counters, also once it no longer publishes
@@ -348,7 +348,7 @@ void AutoModeViewModel::gateChanged() {
         }
         return;
     }
-    if (m_canUndo && !m_isRunning && !gateHeld() && !hasUndoableSession()) {
+    if (m_canUndo && !m_isRunning && !gateHeld() && !m_deps.undoLog->holdsUndoableSession(m_ownSessions)) {
         // Another write session has replaced the one this mode could undo.
         setCanUndo(false);
     }
@@ -464,7 +464,7 @@ void AutoModeViewModel::finishEarly(const std::shared_ptr<Run>& run) {
     setFinished(true);
     releaseGate();
     // The folder could not be worked on; an earlier session may still be undone.
-    setCanUndo(hasUndoableSession());
+    setCanUndo(m_deps.undoLog->holdsUndoableSession(m_ownSessions));
 }
 
 void AutoModeViewModel::submitNext(const std::shared_ptr<Run>& run) {
@@ -526,7 +526,7 @@ void AutoModeViewModel::finishRun(const std::shared_ptr<Run>& run) {
         setCurrentFile({});
         setPhase(ProcessingPhase::done);
         // Every job of the run has ended, so every write it began has landed.
-        setCanUndo(hasUndoableSession());
+        setCanUndo(m_deps.undoLog->holdsUndoableSession(m_ownSessions));
     }
     m_deps.debugLog->logSessionEnd(s.updated, s.skipped, s.problems);
     if (publishes(run)) {
@@ -699,7 +699,7 @@ void AutoModeViewModel::undoLastWrite() {
         return;
     }
     // The log may have moved on since the run ended.
-    if (!hasUndoableSession()) {
+    if (!m_deps.undoLog->holdsUndoableSession(m_ownSessions)) {
         setCanUndo(false);
         return;
     }
@@ -807,7 +807,7 @@ void AutoModeViewModel::resolvedFilesWritten(quint64 generation, const QList<Pro
     }
     appendLog(summaryLine(m_statistics), LogKind::info);
     setRunning(false);
-    setCanUndo(hasUndoableSession());
+    setCanUndo(m_deps.undoLog->holdsUndoableSession(m_ownSessions));
     releaseGate();
 }
 
@@ -860,18 +860,9 @@ void AutoModeViewModel::deliverCompletions() {
 // ---------------------------------------------------------------------------
 // Undo session and write gate
 
-bool AutoModeViewModel::hasUndoableSession() const {
-    const WriteUndoManager::SessionId current = m_deps.undoLog->currentSession();
-    if (current == 0 || !m_ownSessions.contains(current)) {
-        return false;
-    }
-    const QList<WriteUndoManager::UndoEntry> entries = m_deps.undoLog->entries();
-    return std::any_of(entries.begin(), entries.end(), [](const auto& entry) { return entry.written; });
-}
-
 AutoModeViewModel::UndoTarget AutoModeViewModel::undoTarget() const {
     UndoTarget target;
-    if (!hasUndoableSession()) {
+    if (!m_deps.undoLog->holdsUndoableSession(m_ownSessions)) {
         return target;
     }
     const WriteUndoManager::SessionId current = m_deps.undoLog->currentSession();

@@ -260,7 +260,6 @@ private:
     void undoFinished(quint64 generation, int restored, int failed);
     void resolvedFilesWritten(quint64 generation, const QList<ProcessingTaskResult>& results);
     bool publishes(const std::shared_ptr<Run>& run) const;
-    bool hasUndoableSession() const;
 
     // The process-wide write gate: one write session (a run of either mode,
     // an undo) at a time.

@@ -207,17 +207,8 @@ void ManualModeViewModel::setShowOnlyProblematic(bool on) {
     Q_EMIT filesChanged();
 }
 
-bool ManualModeViewModel::ownSessionInLog() const {
-    const WriteUndoManager::SessionId session = m_services.undo->currentSession();
-    if (session == 0 || !m_ownSessions.contains(session)) {
-        return false;
-    }
-    const QList<WriteUndoManager::UndoEntry> entries = m_services.undo->entries();
-    return std::any_of(entries.begin(), entries.end(), [](const auto& entry) { return entry.written; });
-}
-
 bool ManualModeViewModel::canUndo() const {
-    return m_canUndo && ownSessionInLog();
+    return m_canUndo && m_services.undo->holdsUndoableSession(m_ownSessions);
 }
 
 bool ManualModeViewModel::canStartWrite() const {
@@ -756,7 +747,7 @@ void ManualModeViewModel::applyWriteResult(const std::shared_ptr<WriteRun>& run,
 
 void ManualModeViewModel::finishWriteRun(const std::shared_ptr<WriteRun>& run) {
     m_services.gate->release(this);
-    m_canUndo = ownSessionInLog();
+    m_canUndo = m_services.undo->holdsUndoableSession(m_ownSessions);
     if (isCurrent(run->generation)) {
         m_isUpdating = false;
     }

@@ -193,7 +193,6 @@ private:
                           const std::optional<FileIdentity>& identity);
     void finishWriteRun(const std::shared_ptr<WriteRun>& run);
     void applyUndoResult(quint64 generation, const WriteUndoManager::UndoResult& result);
-    bool ownSessionInLog() const;
 
     Services m_services;
     std::shared_ptr<TagUpdateService> m_updater;
