@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/MusicFile.h"
+#include "model/Progress.h"
 #include "model/SettingsSnapshot.h"
 #include "services/CancelToken.h"
 #include "services/WriteUndoManager.h"
@@ -68,12 +69,6 @@ public:
         QDateTime time;
         QString message;
         LogKind kind = LogKind::info;
-    };
-
-    struct Progress {
-        int current = 0;
-        int total = 0;
-        bool operator==(const Progress&) const = default;
     };
 
     struct Statistics {
@@ -316,5 +311,4 @@ private:
 };
 
 Q_DECLARE_METATYPE(AutoModeViewModel::LogEntry)
-Q_DECLARE_METATYPE(AutoModeViewModel::Progress)
 Q_DECLARE_METATYPE(AutoModeViewModel::Statistics)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/MusicFile.h"
+#include "model/Progress.h"
 #include "services/AIService.h"
 #include "services/CancelToken.h"
 #include "services/WorkerPool.h"
@@ -40,13 +41,6 @@ const QList<SortColumn>& allSortColumns();
 struct SortDescriptor {
     SortColumn column = SortColumn::title;
     bool ascending = true;
-};
-
-// files done / files to do
-struct Progress {
-    int current = 0;
-    int total = 0;
-    bool operator==(const Progress&) const = default;
 };
 
 struct StatusCounts {
