@@ -15,7 +15,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QThreadPool>
 
 namespace {
 
@@ -75,7 +74,7 @@ struct AutoModeViewModel::Run {
 AutoModeViewModel::AutoModeViewModel(QObject* parent) : AutoModeViewModel(Dependencies{}, parent) {}
 
 AutoModeViewModel::AutoModeViewModel(Dependencies dependencies, QObject* parent)
-    : QObject(parent), m_deps(std::move(dependencies)), m_pool(std::make_unique<QThreadPool>()) {
+    : QObject(parent), m_deps(std::move(dependencies)) {
     if (!m_deps.scanner) {
         m_deps.scanner = std::make_shared<FileScannerService>();
     }
@@ -101,8 +100,6 @@ AutoModeViewModel::AutoModeViewModel(Dependencies dependencies, QObject* parent)
     if (!m_deps.settings) {
         m_deps.settings = sharedSettingsSource();
     }
-    // Up to ten files in flight plus the scan or the undo.
-    m_pool->setMaxThreadCount(11);
     connect(m_deps.gate, &WriteSessionGate::changed, this, &AutoModeViewModel::gateChanged);
     m_lastCanStart = canStart();
 }
@@ -111,7 +108,7 @@ AutoModeViewModel::~AutoModeViewModel() {
     if (m_run) {
         m_run->context.cancel.cancel();
     }
-    m_pool->waitForDone();
+    m_work.waitForDone();
     // A run or undo cut off by the quit never reaches its end step.
     disconnect(m_deps.gate, nullptr, this, nullptr);
     releaseGate();
@@ -297,7 +294,7 @@ void AutoModeViewModel::selectDirectory(const QString& folder) {
     }
     // A run still winding down after a cancel, or one waiting for the gate,
     // no longer belongs to what the screen shows.
-    ++m_generation;
+    m_work.nextGeneration();
     m_waiting.reset();
     m_selectedDirectory = folder;
     Q_EMIT selectedDirectoryChanged();
@@ -312,7 +309,7 @@ void AutoModeViewModel::startProcessing() {
     if (!canStart()) {
         return;
     }
-    ++m_generation;
+    m_work.nextGeneration();
     setRunning(true);
     m_wasCancelled = false;
     m_failureLine.clear();
@@ -322,7 +319,7 @@ void AutoModeViewModel::startProcessing() {
     clearRunState();
 
     auto run = std::make_shared<Run>();
-    run->generation = m_generation;
+    run->generation = m_work.generation();
     run->folder = m_selectedDirectory;
     run->context = JobContext{m_deps, CancelToken(), 0};
     m_run = run;
@@ -363,7 +360,7 @@ void AutoModeViewModel::cancelProcessing() {
 }
 
 bool AutoModeViewModel::publishes(const std::shared_ptr<Run>& run) const {
-    return run->generation == m_generation;
+    return m_work.isCurrent(run->generation);
 }
 
 // ---------------------------------------------------------------------------
@@ -379,7 +376,7 @@ void AutoModeViewModel::beginRun(const std::shared_ptr<Run>& run) {
     setPhase(ProcessingPhase::scanning);
     appendLog(localizedText("Scanne Verzeichnis…", "Scanning directory…"), LogKind::info);
 
-    runJob([this, run, scanner = m_deps.scanner]() -> Completion {
+    m_work.post([this, run, scanner = m_deps.scanner] {
         QStringList urls;
         QStringList unreadableFolders;
         QString error;
@@ -390,9 +387,9 @@ void AutoModeViewModel::beginRun(const std::shared_ptr<Run>& run) {
         } catch (const std::exception& e) {
             error = QString::fromUtf8(e.what());
         }
-        return [this, run, urls, unreadableFolders, error] {
+        m_work.deliver([this, run, urls, unreadableFolders, error] {
             scanFinished(run, urls, unreadableFolders, error);
-        };
+        });
     });
 }
 
@@ -472,11 +469,9 @@ void AutoModeViewModel::submitNext(const std::shared_ptr<Run>& run) {
     ++run->inFlight;
     const QString url = run->urls.at(index);
     const int total = int(run->urls.size());
-    runJob([this, run, context = run->context, url, index, total]() -> Completion {
+    m_work.post([this, run, context = run->context, url, index, total] {
         ProcessingTaskResult result = processFile(context, url, index, total);
-        return [this, run, result = std::move(result)] {
-            resultArrived(run, result);
-        };
+        m_work.deliver([this, run, result = std::move(result)] { resultArrived(run, result); });
     });
 }
 
@@ -709,19 +704,19 @@ void AutoModeViewModel::undoLastWrite() {
     // Taken before returning, so a second click finds the undo running.
     m_undoInFlight = true;
     setRunning(true);
-    const quint64 generation = m_generation;
-    runJob([this, generation, undo = m_deps.undoLog, update = m_deps.updateService,
-            session = m_deps.undoLog->currentSession()]() -> Completion {
+    const quint64 generation = m_work.generation();
+    m_work.post([this, generation, undo = m_deps.undoLog, update = m_deps.updateService,
+                 session = m_deps.undoLog->currentSession()] {
         const WriteUndoManager::UndoResult r = undo->undoLastSession(*update->writer(), session);
-        return [this, generation, restored = r.restored, failed = r.failed] {
+        m_work.deliver([this, generation, restored = r.restored, failed = r.failed] {
             undoFinished(generation, restored, failed);
-        };
+        });
     });
 }
 
 void AutoModeViewModel::undoFinished(quint64 generation, int restored, int failed) {
     m_undoInFlight = false;
-    if (generation == m_generation) {
+    if (m_work.isCurrent(generation)) {
         setCanUndo(false);
         setRunning(false);
         QString line = localizedText("Rückgängig: ", "Undo: ") + QString::number(restored) +
@@ -761,8 +756,8 @@ void AutoModeViewModel::updateResolvedFiles(const QList<MusicFile>& files) {
     // A write run of its own: Undo names it like a run once a later run wrote nothing.
     m_sessionStarts.insert(context.session, QDateTime::currentDateTime());
     m_latestRunSession = context.session;
-    const quint64 generation = m_generation;
-    runJob([this, generation, context, toWrite]() -> Completion {
+    const quint64 generation = m_work.generation();
+    m_work.post([this, generation, context, toWrite] {
         QList<ProcessingTaskResult> results;
         for (const MusicFile& file : toWrite) {
             ProcessingTaskResult result{int(results.size()), file.url, file, {}, {}};
@@ -778,15 +773,13 @@ void AutoModeViewModel::updateResolvedFiles(const QList<MusicFile>& files) {
             }
             results.append(result);
         }
-        return [this, generation, results] {
-            resolvedFilesWritten(generation, results);
-        };
+        m_work.deliver([this, generation, results] { resolvedFilesWritten(generation, results); });
     });
 }
 
 void AutoModeViewModel::resolvedFilesWritten(quint64 generation, const QList<ProcessingTaskResult>& results) {
     // A run started meanwhile (after a cancel) owns the screen: it only waited for the gate.
-    if (generation != m_generation) {
+    if (!m_work.isCurrent(generation)) {
         releaseGate();
         return;
     }
@@ -809,52 +802,6 @@ void AutoModeViewModel::resolvedFilesWritten(quint64 generation, const QList<Pro
     setRunning(false);
     setCanUndo(m_deps.undoLog->holdsUndoableSession(m_ownSessions));
     releaseGate();
-}
-
-// ---------------------------------------------------------------------------
-// Jobs
-//
-// Work and results pass between the threads through this object's own queues
-// under one mutex; the pool and the queued call only say that there is
-// something to take. The hand-over is thus plain to see (also for a race
-// checker, which cannot look into Qt's own queues).
-
-void AutoModeViewModel::runJob(Job job) {
-    {
-        std::lock_guard lock(m_jobMutex);
-        m_jobs.push_back(std::move(job));
-    }
-    m_pool->start([this] { runOneJob(); });
-}
-
-void AutoModeViewModel::runOneJob() {
-    Job job;
-    {
-        std::lock_guard lock(m_jobMutex);
-        job = std::move(m_jobs.front());
-        m_jobs.pop_front();
-    }
-    Completion done = job();
-    {
-        std::lock_guard lock(m_jobMutex);
-        m_completions.push_back(std::move(done));
-    }
-    QMetaObject::invokeMethod(this, "deliverCompletions", Qt::QueuedConnection);
-}
-
-void AutoModeViewModel::deliverCompletions() {
-    for (;;) {
-        Completion done;
-        {
-            std::lock_guard lock(m_jobMutex);
-            if (m_completions.empty()) {
-                return;
-            }
-            done = std::move(m_completions.front());
-            m_completions.pop_front();
-        }
-        done();
-    }
 }
 
 // ---------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include "model/MusicFile.h"
 #include "model/Progress.h"
 #include "model/SettingsSnapshot.h"
+#include "services/BackgroundWork.h"
 #include "services/CancelToken.h"
 #include "services/WriteUndoManager.h"
 
@@ -16,15 +17,12 @@
 #include <QStringList>
 #include <QUuid>
 
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 class DebugLogger;
 class FileScannerService;
-class QThreadPool;
 class TagUpdateService;
 class UniversalTagReader;
 class WriteSessionGate;
@@ -231,16 +229,8 @@ public:
     // a problem file.
     void handleResult(const ProcessingTaskResult& result);
 
-private Q_SLOTS:
-    void deliverCompletions();
-
 private:
     struct Run;
-    // A job runs on the pool and hands back what is to happen on the main thread.
-    using Completion = std::function<void()>;
-    using Job = std::function<Completion()>;
-    void runJob(Job job);
-    void runOneJob();
 
     void appendLog(const QString& message, LogKind kind);
     void clearRunState();
@@ -274,10 +264,6 @@ private:
     void updateCanStart();
 
     Dependencies m_deps;
-    std::unique_ptr<QThreadPool> m_pool;
-    std::mutex m_jobMutex;
-    std::deque<Job> m_jobs;
-    std::deque<Completion> m_completions;
 
     QString m_selectedDirectory;
     bool m_isRunning = false;
@@ -297,9 +283,6 @@ private:
     bool m_lastCanStart = false;
     int m_concurrency = 0;
 
-    // Raised by every start and folder choice: a run or undo of an older
-    // generation no longer touches published state.
-    quint64 m_generation = 0;
     std::shared_ptr<Run> m_run;     // the run of the current generation, if any
     std::shared_ptr<Run> m_waiting; // a started run waiting for the write gate
     bool m_undoInFlight = false;
@@ -308,6 +291,12 @@ private:
     QSet<WriteUndoManager::SessionId> m_ownSessions;
     QHash<WriteUndoManager::SessionId, QDateTime> m_sessionStarts;
     WriteUndoManager::SessionId m_latestRunSession = 0;
+
+    // The jobs: up to ten files in flight plus the scan or the undo. Its
+    // generation is raised by every start and folder choice: a run or undo of
+    // an older generation no longer touches published state. Declared last,
+    // so its workers end first.
+    BackgroundWork m_work{{11}};
 };
 
 Q_DECLARE_METATYPE(AutoModeViewModel::LogEntry)

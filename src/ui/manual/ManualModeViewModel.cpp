@@ -14,7 +14,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QMetaObject>
 
 #include <algorithm>
 #include <utility>
@@ -146,32 +145,8 @@ ManualModeViewModel::ManualModeViewModel(Services services, QObject* parent)
 
 ManualModeViewModel::~ManualModeViewModel() {
     m_cancel.cancel();
-    m_lookupPool.waitForDone();
-    m_serialPool.waitForDone();
+    m_work.waitForDone();
     m_services.gate->release(this);
-}
-
-void ManualModeViewModel::deliver(std::function<void()> apply) {
-    std::lock_guard lock(m_mailboxMutex);
-    m_mailbox.push_back(std::move(apply));
-    if (m_mailbox.size() == 1) {
-        QMetaObject::invokeMethod(this, "drainMailbox", Qt::QueuedConnection);
-    }
-}
-
-void ManualModeViewModel::drainMailbox() {
-    for (;;) {
-        std::function<void()> apply;
-        {
-            std::lock_guard lock(m_mailboxMutex);
-            if (m_mailbox.empty()) {
-                return;
-            }
-            apply = std::move(m_mailbox.front());
-            m_mailbox.pop_front();
-        }
-        apply();
-    }
 }
 
 void ManualModeViewModel::clearErrorMessage() {
@@ -395,7 +370,7 @@ void ManualModeViewModel::applySort(const QList<SortDescriptor>& descriptors) {
 
 quint64 ManualModeViewModel::beginRun() {
     m_cancel = CancelToken();
-    return ++m_generation;
+    return m_work.nextGeneration();
 }
 
 void ManualModeViewModel::cancelAll() {
@@ -474,11 +449,9 @@ void ManualModeViewModel::addFiles(const QStringList& paths) {
     runScan(generation, m_cancel, paths, true, false);
 }
 
-void ManualModeViewModel::setScanProgress(quint64 generation, Progress progress) {
-    if (isCurrent(generation)) {
-        m_scanProgress = progress;
-        Q_EMIT progressChanged();
-    }
+void ManualModeViewModel::setScanProgress(Progress progress) {
+    m_scanProgress = progress;
+    Q_EMIT progressChanged();
 }
 
 void ManualModeViewModel::runScan(quint64 generation, const CancelToken& cancel, QStringList paths,
@@ -491,7 +464,7 @@ void ManualModeViewModel::runScan(quint64 generation, const CancelToken& cancel,
     }
     auto scanner = m_scanner;
     auto reader = m_reader;
-    m_serialPool.post([this, generation, cancel, paths, isDrop, replace, known, scanner, reader] {
+    m_work.post(serialLane, [this, generation, cancel, paths, isDrop, replace, known, scanner, reader] {
         QStringList urls;
         QStringList unreadable;
         std::optional<QString> failure;
@@ -530,7 +503,7 @@ void ManualModeViewModel::runScan(quint64 generation, const CancelToken& cancel,
         QList<MusicFile> rows;
         if (!urls.isEmpty() && !cancel.isCancelled()) {
             const int total = int(urls.size());
-            deliver([this, generation, total] { setScanProgress(generation, {0, total}); });
+            m_work.deliverIfCurrent(generation, [this, total] { setScanProgress({0, total}); });
             rows.reserve(total);
             for (int i = 0; i < total && !cancel.isCancelled(); ++i) {
                 if (auto row = scanner->readFile(urls.at(i), *reader)) {
@@ -538,21 +511,18 @@ void ManualModeViewModel::runScan(quint64 generation, const CancelToken& cancel,
                 } else {
                     unreadable.append(urls.at(i));
                 }
-                deliver([this, generation, i, total] { setScanProgress(generation, {i + 1, total}); });
+                m_work.deliverIfCurrent(generation, [this, i, total] { setScanProgress({i + 1, total}); });
             }
         }
-        deliver([this, generation, cancel, rows, unreadable, replace, failure] {
-            finishScan(generation, cancel, rows, unreadable, replace, failure);
+        m_work.deliverIfCurrent(generation, [this, cancel, rows, unreadable, replace, failure] {
+            finishScan(cancel, rows, unreadable, replace, failure);
         });
     });
 }
 
-void ManualModeViewModel::finishScan(quint64 generation, const CancelToken& cancel,
-                                     const QList<MusicFile>& rows, const QStringList& unreadable,
-                                     bool replace, const std::optional<QString>& failure) {
-    if (!isCurrent(generation)) {
-        return;
-    }
+void ManualModeViewModel::finishScan(const CancelToken& cancel, const QList<MusicFile>& rows,
+                                     const QStringList& unreadable, bool replace,
+                                     const std::optional<QString>& failure) {
     if (!cancel.isCancelled()) {
         // A scan reports its own unreadable files; a drop adds to what the list holds.
         if (replace) {
@@ -631,10 +601,10 @@ void ManualModeViewModel::startLookupEntry(const std::shared_ptr<LookupRun>& run
     ++run->inFlight;
     auto lookups = m_services.lookups;
     const SettingsSource settings = m_services.settings;
-    m_lookupPool.post([this, run, entry, lookups, settings] {
+    m_work.post(lookupLane, [this, run, entry, lookups, settings] {
         SourceFailures failures;
         const YearLookupResult result = lookups->lookup(entry, settings, run->cancel, &failures);
-        deliver([this, run, id = entry.id, result, failed = failures.list()] {
+        m_work.deliver([this, run, id = entry.id, result, failed = failures.list()] {
             applyLookupResult(run, id, result.year, result.genre, failed);
         });
     });
@@ -664,7 +634,7 @@ void ManualModeViewModel::applyLookupResult(const std::shared_ptr<LookupRun>& ru
         startLookupEntry(run);
         Q_EMIT progressChanged();
     }
-    if (run->inFlight == 0 && isCurrent(run->generation) && m_isLookingUp) {
+    if (run->inFlight == 0 && m_work.isCurrent(run->generation) && m_isLookingUp) {
         m_isLookingUp = false;
         Q_EMIT stateChanged();
     }
@@ -709,9 +679,9 @@ void ManualModeViewModel::startNextWrite(const std::shared_ptr<WriteRun>& run) {
     ++m_writesInFlight;
     auto updater = m_updater;
     const SettingsSource settings = m_services.settings;
-    m_serialPool.post([this, run, row, updater, settings] {
+    m_work.post(serialLane, [this, run, row, updater, settings] {
         const TagUpdateService::UpdateResult r = updater->updateFile(row, run->session, settings);
-        deliver([this, run, row, r] {
+        m_work.deliver([this, run, row, r] {
             applyWriteResult(run, row, r.success, r.errorMessage, r.writtenGenre, r.identity);
         });
     });
@@ -722,7 +692,7 @@ void ManualModeViewModel::applyWriteResult(const std::shared_ptr<WriteRun>& run,
                                            const std::optional<QString>& writtenGenre,
                                            const std::optional<FileIdentity>& identity) {
     --m_writesInFlight;
-    if (isCurrent(run->generation)) {
+    if (m_work.isCurrent(run->generation)) {
         m_updateProgress = {run->next, int(run->rows.size())};
         Q_EMIT progressChanged();
     }
@@ -748,7 +718,7 @@ void ManualModeViewModel::applyWriteResult(const std::shared_ptr<WriteRun>& run,
 void ManualModeViewModel::finishWriteRun(const std::shared_ptr<WriteRun>& run) {
     m_services.gate->release(this);
     m_canUndo = m_services.undo->holdsUndoableSession(m_ownSessions);
-    if (isCurrent(run->generation)) {
+    if (m_work.isCurrent(run->generation)) {
         m_isUpdating = false;
     }
     Q_EMIT stateChanged();
@@ -765,9 +735,9 @@ void ManualModeViewModel::undoLastWrite() {
     const WriteUndoManager::SessionId session = m_services.undo->currentSession();
     WriteUndoManager* undo = m_services.undo;
     auto writer = m_services.writer;
-    m_serialPool.post([this, generation, session, undo, writer] {
+    m_work.post(serialLane, [this, generation, session, undo, writer] {
         const WriteUndoManager::UndoResult result = undo->undoLastSession(*writer, session);
-        deliver([this, generation, result] { applyUndoResult(generation, result); });
+        m_work.deliver([this, generation, result] { applyUndoResult(generation, result); });
     });
 }
 
@@ -795,7 +765,7 @@ void ManualModeViewModel::applyUndoResult(quint64 generation, const WriteUndoMan
         });
     }
     m_canUndo = false;
-    if (isCurrent(generation)) {
+    if (m_work.isCurrent(generation)) {
         m_isUpdating = false;
     }
     if (result.failed > 0) {

@@ -3,8 +3,8 @@
 #include "model/MusicFile.h"
 #include "model/Progress.h"
 #include "services/AIService.h"
+#include "services/BackgroundWork.h"
 #include "services/CancelToken.h"
-#include "services/WorkerPool.h"
 #include "services/WriteUndoManager.h"
 
 #include <QHash>
@@ -15,10 +15,8 @@
 #include <QStringList>
 #include <QUuid>
 
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -157,10 +155,6 @@ Q_SIGNALS:
 
 private:
     struct LookupRun;
-    // From any thread: runs `apply` on the main thread, after what was handed before it.
-    void deliver(std::function<void()> apply);
-    Q_INVOKABLE void drainMailbox();
-
     struct WriteRun;
 
     int indexOf(const QUuid& id) const;
@@ -171,12 +165,11 @@ private:
     void sortShown(QList<DecadeRule> rules) const;
     void setRow(int index, const MusicFile& row);
     quint64 beginRun();
-    bool isCurrent(quint64 generation) const { return generation == m_generation; }
-    void setScanProgress(quint64 generation, Progress progress);
+    void setScanProgress(Progress progress);
     void runScan(quint64 generation, const CancelToken& cancel, QStringList paths, bool expandFolders,
                  bool replace);
-    void finishScan(quint64 generation, const CancelToken& cancel, const QList<MusicFile>& rows,
-                    const QStringList& unreadable, bool replace, const std::optional<QString>& failure);
+    void finishScan(const CancelToken& cancel, const QList<MusicFile>& rows, const QStringList& unreadable,
+                    bool replace, const std::optional<QString>& failure);
     void startLookupEntry(const std::shared_ptr<LookupRun>& run);
     void applyLookupResult(const std::shared_ptr<LookupRun>& run, const QUuid& id,
                            const std::optional<int>& year, const std::optional<QString>& genre,
@@ -222,7 +215,6 @@ private:
     bool m_showOnlyProblematic = false;
     bool m_canUndo = false;
 
-    quint64 m_generation = 0;
     CancelToken m_cancel;
     // The rows of the current lookup that are searching, with the status each
     // had before; a cancel puts it back.
@@ -230,12 +222,11 @@ private:
     int m_writesInFlight = 0;
     QSet<WriteUndoManager::SessionId> m_ownSessions;
 
-    std::mutex m_mailboxMutex;
-    std::deque<std::function<void()>> m_mailbox;
-
-    // Lookups run here, at most the window at a time; scan, drop-add, writes
-    // and undo run on the single worker, one file after another. Declared
-    // last, so they end first.
-    WorkerPool m_lookupPool{10};
-    WorkerPool m_serialPool{1};
+    // Lookups run on the first lane, at most the window at a time; scan,
+    // drop-add, writes and undo on the second, one file after another. The
+    // generation is the one of the run going now. Declared last, so its
+    // workers end first.
+    static constexpr std::size_t lookupLane = 0;
+    static constexpr std::size_t serialLane = 1;
+    BackgroundWork m_work{{10, 1}};
 };
