@@ -75,31 +75,7 @@ AutoModeViewModel::AutoModeViewModel(QObject* parent) : AutoModeViewModel(Depend
 
 AutoModeViewModel::AutoModeViewModel(Dependencies dependencies, QObject* parent)
     : QObject(parent), m_deps(std::move(dependencies)) {
-    if (!m_deps.scanner) {
-        m_deps.scanner = std::make_shared<FileScannerService>();
-    }
-    if (!m_deps.tagReader) {
-        m_deps.tagReader = std::make_shared<UniversalTagReader>();
-    }
-    if (!m_deps.lookupService) {
-        m_deps.lookupService = std::make_shared<YearLookupService>();
-    }
-    if (!m_deps.undoLog) {
-        m_deps.undoLog = &WriteUndoManager::shared();
-    }
-    if (!m_deps.updateService) {
-        m_deps.updateService =
-            std::make_shared<TagUpdateService>(std::make_shared<UniversalTagWriter>(), m_deps.undoLog);
-    }
-    if (!m_deps.gate) {
-        m_deps.gate = &WriteSessionGate::shared();
-    }
-    if (!m_deps.debugLog) {
-        m_deps.debugLog = &DebugLogger::shared();
-    }
-    if (!m_deps.settings) {
-        m_deps.settings = sharedSettingsSource();
-    }
+    m_deps.fillDefaults();
     connect(m_deps.gate, &WriteSessionGate::changed, this, &AutoModeViewModel::gateChanged);
     m_lastCanStart = canStart();
 }

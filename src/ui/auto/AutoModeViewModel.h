@@ -5,6 +5,7 @@
 #include "model/SettingsSnapshot.h"
 #include "services/BackgroundWork.h"
 #include "services/CancelToken.h"
+#include "services/ModeServices.h"
 #include "services/WriteUndoManager.h"
 
 #include <QDateTime>
@@ -20,13 +21,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-
-class DebugLogger;
-class FileScannerService;
-class TagUpdateService;
-class UniversalTagReader;
-class WriteSessionGate;
-class YearLookupService;
 
 // Auto mode's state and engine: one run scans a folder, keeps W files in
 // flight (each one blocking job on the run's pool: read, skip test, lookup,
@@ -102,29 +96,16 @@ public:
         QList<SourceFailure> failures;
     };
 
-    // What a file's job works with.
-    struct Services {
-        std::shared_ptr<FileScannerService> scanner;
-        std::shared_ptr<UniversalTagReader> tagReader;
-        std::shared_ptr<YearLookupService> lookupService;
-        std::shared_ptr<TagUpdateService> updateService;
-        DebugLogger* debugLog = nullptr;
-        std::function<std::shared_ptr<const SettingsSnapshot>()> settings;
-    };
-
-    // The services and surroundings of the view model; what is left empty is
-    // filled with the program's own (a new scanner, reader, lookup and
-    // writer-backed update service, the shared undo log, write gate, debug
-    // log and settings; without a folder chooser the screen asks).
-    struct Dependencies : Services {
-        WriteUndoManager* undoLog = nullptr;
-        WriteSessionGate* gate = nullptr;
+    // The services of the view model and its folder chooser; empty services
+    // become the program's own (ModeServices::fillDefaults); without a folder
+    // chooser the screen asks.
+    struct Dependencies : ModeServices {
         // Asks the user for one folder; none when the user cancels.
         std::function<std::optional<QString>()> chooseFolder;
     };
 
     // A job's services with the run's cancel token and undo session.
-    struct JobContext : Services {
+    struct JobContext : ModeServices {
         CancelToken cancel;
         WriteUndoManager::SessionId session = 0;
     };

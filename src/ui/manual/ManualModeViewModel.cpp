@@ -117,36 +117,18 @@ struct ManualModeViewModel::WriteRun {
     int next = 0;
 };
 
-ManualModeViewModel::ManualModeViewModel(QObject* parent) : ManualModeViewModel(Services{}, parent) {}
+ManualModeViewModel::ManualModeViewModel(QObject* parent) : ManualModeViewModel(Dependencies{}, parent) {}
 
-ManualModeViewModel::ManualModeViewModel(Services services, QObject* parent)
-    : QObject(parent), m_services(std::move(services)) {
-    if (!m_services.lookups) {
-        m_services.lookups = std::make_shared<YearLookupService>();
-    }
-    if (!m_services.writer) {
-        m_services.writer = std::make_shared<UniversalTagWriter>();
-    }
-    if (m_services.undo == nullptr) {
-        m_services.undo = &WriteUndoManager::shared();
-    }
-    if (m_services.gate == nullptr) {
-        m_services.gate = &WriteSessionGate::shared();
-    }
-    if (!m_services.settings) {
-        m_services.settings = sharedSettingsSource();
-    }
-    m_updater =
-        std::make_shared<TagUpdateService>(m_services.writer, m_services.undo, m_services.mappingTarget);
-    m_scanner = std::make_shared<FileScannerService>();
-    m_reader = std::make_shared<UniversalTagReader>();
-    connect(m_services.gate, &WriteSessionGate::changed, this, &ManualModeViewModel::stateChanged);
+ManualModeViewModel::ManualModeViewModel(Dependencies dependencies, QObject* parent)
+    : QObject(parent), m_deps(std::move(dependencies)) {
+    m_deps.fillDefaults();
+    connect(m_deps.gate, &WriteSessionGate::changed, this, &ManualModeViewModel::stateChanged);
 }
 
 ManualModeViewModel::~ManualModeViewModel() {
     m_cancel.cancel();
     m_work.waitForDone();
-    m_services.gate->release(this);
+    m_deps.gate->release(this);
 }
 
 void ManualModeViewModel::clearErrorMessage() {
@@ -183,15 +165,15 @@ void ManualModeViewModel::setShowOnlyProblematic(bool on) {
 }
 
 bool ManualModeViewModel::canUndo() const {
-    return m_canUndo && m_services.undo->holdsUndoableSession(m_ownSessions);
+    return m_canUndo && m_deps.undoLog->holdsUndoableSession(m_ownSessions);
 }
 
 bool ManualModeViewModel::canStartWrite() const {
-    return !isBusy() && !isWriteInFlight() && !m_services.gate->isHeldByOther(this);
+    return !isBusy() && !isWriteInFlight() && !m_deps.gate->isHeldByOther(this);
 }
 
 QList<DecadeRule> ManualModeViewModel::decadeRules() const {
-    return m_services.settings()->decadeRules;
+    return m_deps.settings()->decadeRules;
 }
 
 bool ManualModeViewModel::isShown(const MusicFile& f, const QString& query) const {
@@ -205,7 +187,7 @@ bool ManualModeViewModel::isShown(const MusicFile& f, const QString& query) cons
 
 QList<MusicFile> ManualModeViewModel::filteredFiles() const {
     Shown& shown = m_shown;
-    QList<DecadeRule> rules = m_services.settings()->decadeRules;
+    QList<DecadeRule> rules = m_deps.settings()->decadeRules;
     if (!shown.valid || rules != shown.rules) {
         sortShown(std::move(rules));
     }
@@ -462,8 +444,8 @@ void ManualModeViewModel::runScan(quint64 generation, const CancelToken& cancel,
             known.insert(cleanedAbsolute(f.url));
         }
     }
-    auto scanner = m_scanner;
-    auto reader = m_reader;
+    auto scanner = m_deps.scanner;
+    auto reader = m_deps.tagReader;
     m_work.post(serialLane, [this, generation, cancel, paths, isDrop, replace, known, scanner, reader] {
         QStringList urls;
         QStringList unreadable;
@@ -563,7 +545,7 @@ void ManualModeViewModel::lookupSelected(const QSet<QUuid>& ids) {
     m_isLookingUp = true;
     m_errorMessage.reset();
 
-    const auto settings = m_services.settings();
+    const auto settings = m_deps.settings();
     const int window = settings->boundedConcurrency();
     for (const MusicFile& target : m_files) {
         if (!ids.isEmpty() && !ids.contains(target.id)) {
@@ -599,8 +581,8 @@ void ManualModeViewModel::startLookupEntry(const std::shared_ptr<LookupRun>& run
         row.status = ProcessingStatus::lookingUp();
     });
     ++run->inFlight;
-    auto lookups = m_services.lookups;
-    const SettingsSource settings = m_services.settings;
+    auto lookups = m_deps.lookupService;
+    const SettingsSource settings = m_deps.settings;
     m_work.post(lookupLane, [this, run, entry, lookups, settings] {
         SourceFailures failures;
         const YearLookupResult result = lookups->lookup(entry, settings, run->cancel, &failures);
@@ -644,7 +626,7 @@ void ManualModeViewModel::applyLookupResult(const std::shared_ptr<LookupRun>& ru
 // Write and undo
 
 void ManualModeViewModel::updateSelected(const QSet<QUuid>& ids) {
-    const auto settings = m_services.settings();
+    const auto settings = m_deps.settings();
     auto run = std::make_shared<WriteRun>();
     for (const MusicFile& row : m_files) {
         if (!ids.contains(row.id)) {
@@ -655,7 +637,7 @@ void ManualModeViewModel::updateSelected(const QSet<QUuid>& ids) {
             run->rows.append(row);
         }
     }
-    if (run->rows.isEmpty() || !canStartWrite() || !m_services.gate->tryAcquire(this)) {
+    if (run->rows.isEmpty() || !canStartWrite() || !m_deps.gate->tryAcquire(this)) {
         return;
     }
     run->generation = beginRun();
@@ -664,7 +646,7 @@ void ManualModeViewModel::updateSelected(const QSet<QUuid>& ids) {
     m_canUndo = false;
     m_updateProgress = {0, int(run->rows.size())};
     m_errorMessage.reset();
-    run->session = m_services.undo->openSession();
+    run->session = m_deps.undoLog->openSession();
     m_ownSessions.insert(run->session);
     Q_EMIT stateChanged();
     startNextWrite(run);
@@ -677,8 +659,8 @@ void ManualModeViewModel::startNextWrite(const std::shared_ptr<WriteRun>& run) {
     }
     const MusicFile row = run->rows.at(run->next++);
     ++m_writesInFlight;
-    auto updater = m_updater;
-    const SettingsSource settings = m_services.settings;
+    auto updater = m_deps.updateService;
+    const SettingsSource settings = m_deps.settings;
     m_work.post(serialLane, [this, run, row, updater, settings] {
         const TagUpdateService::UpdateResult r = updater->updateFile(row, run->session, settings);
         m_work.deliver([this, run, row, r] {
@@ -696,7 +678,7 @@ void ManualModeViewModel::applyWriteResult(const std::shared_ptr<WriteRun>& run,
         m_updateProgress = {run->next, int(run->rows.size())};
         Q_EMIT progressChanged();
     }
-    const auto rules = m_services.settings()->decadeRules;
+    const auto rules = m_deps.settings()->decadeRules;
     modifyFile(row.id, [&](MusicFile& f) {
         if (identity) {
             f.identity = identity; // the next write of the row expects the file as this one left it
@@ -716,8 +698,8 @@ void ManualModeViewModel::applyWriteResult(const std::shared_ptr<WriteRun>& run,
 }
 
 void ManualModeViewModel::finishWriteRun(const std::shared_ptr<WriteRun>& run) {
-    m_services.gate->release(this);
-    m_canUndo = m_services.undo->holdsUndoableSession(m_ownSessions);
+    m_deps.gate->release(this);
+    m_canUndo = m_deps.undoLog->holdsUndoableSession(m_ownSessions);
     if (m_work.isCurrent(run->generation)) {
         m_isUpdating = false;
     }
@@ -725,16 +707,16 @@ void ManualModeViewModel::finishWriteRun(const std::shared_ptr<WriteRun>& run) {
 }
 
 void ManualModeViewModel::undoLastWrite() {
-    if (!canUndo() || !canStartWrite() || !m_services.gate->tryAcquire(this)) {
+    if (!canUndo() || !canStartWrite() || !m_deps.gate->tryAcquire(this)) {
         return;
     }
     const quint64 generation = beginRun();
     m_isUpdating = true;
     ++m_writesInFlight;
     Q_EMIT stateChanged();
-    const WriteUndoManager::SessionId session = m_services.undo->currentSession();
-    WriteUndoManager* undo = m_services.undo;
-    auto writer = m_services.writer;
+    const WriteUndoManager::SessionId session = m_deps.undoLog->currentSession();
+    WriteUndoManager* undo = m_deps.undoLog;
+    auto writer = m_deps.updateService->writer();
     m_work.post(serialLane, [this, generation, session, undo, writer] {
         const WriteUndoManager::UndoResult result = undo->undoLastSession(*writer, session);
         m_work.deliver([this, generation, result] { applyUndoResult(generation, result); });
@@ -743,7 +725,7 @@ void ManualModeViewModel::undoLastWrite() {
 
 void ManualModeViewModel::applyUndoResult(quint64 generation, const WriteUndoManager::UndoResult& result) {
     --m_writesInFlight;
-    m_services.gate->release(this);
+    m_deps.gate->release(this);
     QHash<QString, QUuid> idByUrl;
     if (!result.restoredEntries.isEmpty()) {
         for (qsizetype i = m_files.size() - 1; i >= 0; --i) {

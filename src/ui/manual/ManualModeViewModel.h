@@ -5,6 +5,7 @@
 #include "services/AIService.h"
 #include "services/BackgroundWork.h"
 #include "services/CancelToken.h"
+#include "services/ModeServices.h"
 #include "services/WriteUndoManager.h"
 
 #include <QHash>
@@ -19,14 +20,6 @@
 #include <memory>
 #include <optional>
 #include <vector>
-
-class AppSettings;
-class FileScannerService;
-class TagUpdateService;
-class UniversalTagReader;
-class UniversalTagWriter;
-class WriteSessionGate;
-class YearLookupService;
 
 // The keys the Manual mode table can be sorted by. Raw values are the case names.
 enum class SortColumn { title, artist, album, year, decade, genre, format, duration, status, directory };
@@ -65,19 +58,12 @@ struct StatusCounts {
 class ManualModeViewModel : public QObject {
     Q_OBJECT
 public:
-    // What the model works with; empty members become new production objects
-    // (the shared undo log and gate, the shared settings).
-    struct Services {
-        std::shared_ptr<YearLookupService> lookups;
-        std::shared_ptr<UniversalTagWriter> writer;
-        WriteUndoManager* undo = nullptr;
-        WriteSessionGate* gate = nullptr;
-        SettingsSource settings;
-        AppSettings* mappingTarget = nullptr; // where the writer appends automatic genre mappings
-    };
+    // The services of the view model; empty ones become the program's own
+    // (ModeServices::fillDefaults).
+    using Dependencies = ModeServices;
 
     explicit ManualModeViewModel(QObject* parent = nullptr);
-    explicit ManualModeViewModel(Services services, QObject* parent = nullptr);
+    explicit ManualModeViewModel(Dependencies dependencies, QObject* parent = nullptr);
     // Cancels the running operation and waits for its workers; a file being
     // written is finished first.
     ~ManualModeViewModel() override;
@@ -181,10 +167,7 @@ private:
     void finishWriteRun(const std::shared_ptr<WriteRun>& run);
     void applyUndoResult(quint64 generation, const WriteUndoManager::UndoResult& result);
 
-    Services m_services;
-    std::shared_ptr<TagUpdateService> m_updater;
-    std::shared_ptr<FileScannerService> m_scanner;
-    std::shared_ptr<UniversalTagReader> m_reader;
+    Dependencies m_deps;
 
     QList<MusicFile> m_files;
     QHash<QUuid, qsizetype> m_indexById;
