@@ -2,6 +2,9 @@
 
 #include <QMetaObject>
 
+#include <condition_variable>
+#include <thread>
+
 // One lane: up to `width` threads taking jobs from one queue in order.
 class BackgroundWork::Lane {
 public:

@@ -2,12 +2,10 @@
 
 #include <QObject>
 
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 // Work off the main thread for an owner on it: jobs run on worker threads of
