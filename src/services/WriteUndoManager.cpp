@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QHash>
 
+#include <algorithm>
+
 WriteUndoManager& WriteUndoManager::shared() {
     static WriteUndoManager instance;
     return instance;
@@ -23,14 +25,18 @@ WriteUndoManager::SessionId WriteUndoManager::currentSession() const {
     return m_current;
 }
 
+bool WriteUndoManager::holdsUndoableSession(const QSet<SessionId>& owned) const {
+    std::lock_guard lock(m_mutex);
+    if (m_current == 0 || !owned.contains(m_current)) {
+        return false;
+    }
+    return std::any_of(m_entries.begin(), m_entries.end(),
+                       [](const Slot& slot) { return slot.entry.written; });
+}
+
 void WriteUndoManager::setPendingNewSession(bool pending) {
     std::lock_guard lock(m_mutex);
     m_pending = pending ? m_nextSession++ : 0;
-}
-
-bool WriteUndoManager::pendingNewSession() const {
-    std::lock_guard lock(m_mutex);
-    return m_pending != 0;
 }
 
 WriteUndoManager::EntryId WriteUndoManager::appendLocked(const UndoEntry& entry) {

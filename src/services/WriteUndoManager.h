@@ -4,6 +4,7 @@
 #include "model/FileIdentity.h"
 
 #include <QList>
+#include <QSet>
 #include <QString>
 
 #include <cstdint>
@@ -73,6 +74,10 @@ public:
     SessionId openSession();
     // The session whose entries the list holds; 0 when none.
     SessionId currentSession() const;
+    // Whether an owner of `owned` has something to undo: the current session
+    // is one of them and holds an entry whose write went through. A mode
+    // offers Undo only for the sessions it opened itself.
+    bool holdsUndoableSession(const QSet<SessionId>& owned) const;
 
     // One step under the lock: an entry of the pending session first empties
     // the list and makes that session current; an entry of the current
@@ -83,7 +88,6 @@ public:
     // Without a session id: true opens an anonymous session, and entries
     // recorded without an id go to the pending session or else the current one.
     void setPendingNewSession(bool pending);
-    bool pendingNewSession() const;
     EntryId recordEntry(const UndoEntry& entry);
     // Marks an entry as written, leaving the file as `identity`; nothing when
     // it is no longer in the list.

@@ -536,7 +536,7 @@ void AutoModeView::refreshHeader() {
 
 void AutoModeView::refreshProgress() {
     const bool shown = m_vm->isRunning() || m_vm->isFinished();
-    const AutoModeViewModel::Progress progress = m_vm->progress();
+    const Progress progress = m_vm->progress();
     m_counter->setVisible(shown);
     m_bars->setVisible(shown);
     m_counter->setText(QString::number(progress.current) + QStringLiteral(" / ") +

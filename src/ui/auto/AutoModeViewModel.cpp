@@ -15,7 +15,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QThreadPool>
 
 namespace {
 
@@ -65,7 +64,7 @@ struct AutoModeViewModel::Run {
     int cursor = 0;
     int inFlight = 0;
     int handled = 0;
-    int unreadable = 0;    // handled files that could not be read
+    int unreadable = 0; // handled files that could not be read
     // The sources whose failure the log has told already: once per run each.
     QSet<QString> failedSources;
     Statistics statistics; // the run's own counters, also once it no longer publishes
@@ -75,34 +74,8 @@ struct AutoModeViewModel::Run {
 AutoModeViewModel::AutoModeViewModel(QObject* parent) : AutoModeViewModel(Dependencies{}, parent) {}
 
 AutoModeViewModel::AutoModeViewModel(Dependencies dependencies, QObject* parent)
-    : QObject(parent), m_deps(std::move(dependencies)), m_pool(std::make_unique<QThreadPool>()) {
-    if (!m_deps.scanner) {
-        m_deps.scanner = std::make_shared<FileScannerService>();
-    }
-    if (!m_deps.tagReader) {
-        m_deps.tagReader = std::make_shared<UniversalTagReader>();
-    }
-    if (!m_deps.lookupService) {
-        m_deps.lookupService = std::make_shared<YearLookupService>();
-    }
-    if (!m_deps.undoLog) {
-        m_deps.undoLog = &WriteUndoManager::shared();
-    }
-    if (!m_deps.updateService) {
-        m_deps.updateService =
-            std::make_shared<TagUpdateService>(std::make_shared<UniversalTagWriter>(), m_deps.undoLog);
-    }
-    if (!m_deps.gate) {
-        m_deps.gate = &WriteSessionGate::shared();
-    }
-    if (!m_deps.debugLog) {
-        m_deps.debugLog = &DebugLogger::shared();
-    }
-    if (!m_deps.settings) {
-        m_deps.settings = sharedSettingsSource();
-    }
-    // Up to ten files in flight plus the scan or the undo.
-    m_pool->setMaxThreadCount(11);
+    : QObject(parent), m_deps(std::move(dependencies)) {
+    m_deps.fillDefaults();
     connect(m_deps.gate, &WriteSessionGate::changed, this, &AutoModeViewModel::gateChanged);
     m_lastCanStart = canStart();
 }
@@ -111,7 +84,7 @@ AutoModeViewModel::~AutoModeViewModel() {
     if (m_run) {
         m_run->context.cancel.cancel();
     }
-    m_pool->waitForDone();
+    m_work.waitForDone();
     // A run or undo cut off by the quit never reaches its end step.
     disconnect(m_deps.gate, nullptr, this, nullptr);
     releaseGate();
@@ -297,7 +270,7 @@ void AutoModeViewModel::selectDirectory(const QString& folder) {
     }
     // A run still winding down after a cancel, or one waiting for the gate,
     // no longer belongs to what the screen shows.
-    ++m_generation;
+    m_work.nextGeneration();
     m_waiting.reset();
     m_selectedDirectory = folder;
     Q_EMIT selectedDirectoryChanged();
@@ -312,7 +285,7 @@ void AutoModeViewModel::startProcessing() {
     if (!canStart()) {
         return;
     }
-    ++m_generation;
+    m_work.nextGeneration();
     setRunning(true);
     m_wasCancelled = false;
     m_failureLine.clear();
@@ -322,7 +295,7 @@ void AutoModeViewModel::startProcessing() {
     clearRunState();
 
     auto run = std::make_shared<Run>();
-    run->generation = m_generation;
+    run->generation = m_work.generation();
     run->folder = m_selectedDirectory;
     run->context = JobContext{m_deps, CancelToken(), 0};
     m_run = run;
@@ -348,7 +321,7 @@ void AutoModeViewModel::gateChanged() {
         }
         return;
     }
-    if (m_canUndo && !m_isRunning && !gateHeld() && !hasUndoableSession()) {
+    if (m_canUndo && !m_isRunning && !gateHeld() && !m_deps.undoLog->holdsUndoableSession(m_ownSessions)) {
         // Another write session has replaced the one this mode could undo.
         setCanUndo(false);
     }
@@ -363,7 +336,7 @@ void AutoModeViewModel::cancelProcessing() {
 }
 
 bool AutoModeViewModel::publishes(const std::shared_ptr<Run>& run) const {
-    return run->generation == m_generation;
+    return m_work.isCurrent(run->generation);
 }
 
 // ---------------------------------------------------------------------------
@@ -379,7 +352,7 @@ void AutoModeViewModel::beginRun(const std::shared_ptr<Run>& run) {
     setPhase(ProcessingPhase::scanning);
     appendLog(localizedText("Scanne Verzeichnis…", "Scanning directory…"), LogKind::info);
 
-    runJob([this, run, scanner = m_deps.scanner]() -> Completion {
+    m_work.post([this, run, scanner = m_deps.scanner] {
         QStringList urls;
         QStringList unreadableFolders;
         QString error;
@@ -390,9 +363,9 @@ void AutoModeViewModel::beginRun(const std::shared_ptr<Run>& run) {
         } catch (const std::exception& e) {
             error = QString::fromUtf8(e.what());
         }
-        return [this, run, urls, unreadableFolders, error] {
+        m_work.deliver([this, run, urls, unreadableFolders, error] {
             scanFinished(run, urls, unreadableFolders, error);
-        };
+        });
     });
 }
 
@@ -464,7 +437,7 @@ void AutoModeViewModel::finishEarly(const std::shared_ptr<Run>& run) {
     setFinished(true);
     releaseGate();
     // The folder could not be worked on; an earlier session may still be undone.
-    setCanUndo(hasUndoableSession());
+    setCanUndo(m_deps.undoLog->holdsUndoableSession(m_ownSessions));
 }
 
 void AutoModeViewModel::submitNext(const std::shared_ptr<Run>& run) {
@@ -472,11 +445,9 @@ void AutoModeViewModel::submitNext(const std::shared_ptr<Run>& run) {
     ++run->inFlight;
     const QString url = run->urls.at(index);
     const int total = int(run->urls.size());
-    runJob([this, run, context = run->context, url, index, total]() -> Completion {
+    m_work.post([this, run, context = run->context, url, index, total] {
         ProcessingTaskResult result = processFile(context, url, index, total);
-        return [this, run, result = std::move(result)] {
-            resultArrived(run, result);
-        };
+        m_work.deliver([this, run, result = std::move(result)] { resultArrived(run, result); });
     });
 }
 
@@ -526,7 +497,7 @@ void AutoModeViewModel::finishRun(const std::shared_ptr<Run>& run) {
         setCurrentFile({});
         setPhase(ProcessingPhase::done);
         // Every job of the run has ended, so every write it began has landed.
-        setCanUndo(hasUndoableSession());
+        setCanUndo(m_deps.undoLog->holdsUndoableSession(m_ownSessions));
     }
     m_deps.debugLog->logSessionEnd(s.updated, s.skipped, s.problems);
     if (publishes(run)) {
@@ -699,7 +670,7 @@ void AutoModeViewModel::undoLastWrite() {
         return;
     }
     // The log may have moved on since the run ended.
-    if (!hasUndoableSession()) {
+    if (!m_deps.undoLog->holdsUndoableSession(m_ownSessions)) {
         setCanUndo(false);
         return;
     }
@@ -709,19 +680,19 @@ void AutoModeViewModel::undoLastWrite() {
     // Taken before returning, so a second click finds the undo running.
     m_undoInFlight = true;
     setRunning(true);
-    const quint64 generation = m_generation;
-    runJob([this, generation, undo = m_deps.undoLog, update = m_deps.updateService,
-            session = m_deps.undoLog->currentSession()]() -> Completion {
+    const quint64 generation = m_work.generation();
+    m_work.post([this, generation, undo = m_deps.undoLog, update = m_deps.updateService,
+                 session = m_deps.undoLog->currentSession()] {
         const WriteUndoManager::UndoResult r = undo->undoLastSession(*update->writer(), session);
-        return [this, generation, restored = r.restored, failed = r.failed] {
+        m_work.deliver([this, generation, restored = r.restored, failed = r.failed] {
             undoFinished(generation, restored, failed);
-        };
+        });
     });
 }
 
 void AutoModeViewModel::undoFinished(quint64 generation, int restored, int failed) {
     m_undoInFlight = false;
-    if (generation == m_generation) {
+    if (m_work.isCurrent(generation)) {
         setCanUndo(false);
         setRunning(false);
         QString line = localizedText("Rückgängig: ", "Undo: ") + QString::number(restored) +
@@ -761,8 +732,8 @@ void AutoModeViewModel::updateResolvedFiles(const QList<MusicFile>& files) {
     // A write run of its own: Undo names it like a run once a later run wrote nothing.
     m_sessionStarts.insert(context.session, QDateTime::currentDateTime());
     m_latestRunSession = context.session;
-    const quint64 generation = m_generation;
-    runJob([this, generation, context, toWrite]() -> Completion {
+    const quint64 generation = m_work.generation();
+    m_work.post([this, generation, context, toWrite] {
         QList<ProcessingTaskResult> results;
         for (const MusicFile& file : toWrite) {
             ProcessingTaskResult result{int(results.size()), file.url, file, {}, {}};
@@ -778,15 +749,13 @@ void AutoModeViewModel::updateResolvedFiles(const QList<MusicFile>& files) {
             }
             results.append(result);
         }
-        return [this, generation, results] {
-            resolvedFilesWritten(generation, results);
-        };
+        m_work.deliver([this, generation, results] { resolvedFilesWritten(generation, results); });
     });
 }
 
 void AutoModeViewModel::resolvedFilesWritten(quint64 generation, const QList<ProcessingTaskResult>& results) {
     // A run started meanwhile (after a cancel) owns the screen: it only waited for the gate.
-    if (generation != m_generation) {
+    if (!m_work.isCurrent(generation)) {
         releaseGate();
         return;
     }
@@ -807,71 +776,16 @@ void AutoModeViewModel::resolvedFilesWritten(quint64 generation, const QList<Pro
     }
     appendLog(summaryLine(m_statistics), LogKind::info);
     setRunning(false);
-    setCanUndo(hasUndoableSession());
+    setCanUndo(m_deps.undoLog->holdsUndoableSession(m_ownSessions));
     releaseGate();
-}
-
-// ---------------------------------------------------------------------------
-// Jobs
-//
-// Work and results pass between the threads through this object's own queues
-// under one mutex; the pool and the queued call only say that there is
-// something to take. The hand-over is thus plain to see (also for a race
-// checker, which cannot look into Qt's own queues).
-
-void AutoModeViewModel::runJob(Job job) {
-    {
-        std::lock_guard lock(m_jobMutex);
-        m_jobs.push_back(std::move(job));
-    }
-    m_pool->start([this] { runOneJob(); });
-}
-
-void AutoModeViewModel::runOneJob() {
-    Job job;
-    {
-        std::lock_guard lock(m_jobMutex);
-        job = std::move(m_jobs.front());
-        m_jobs.pop_front();
-    }
-    Completion done = job();
-    {
-        std::lock_guard lock(m_jobMutex);
-        m_completions.push_back(std::move(done));
-    }
-    QMetaObject::invokeMethod(this, "deliverCompletions", Qt::QueuedConnection);
-}
-
-void AutoModeViewModel::deliverCompletions() {
-    for (;;) {
-        Completion done;
-        {
-            std::lock_guard lock(m_jobMutex);
-            if (m_completions.empty()) {
-                return;
-            }
-            done = std::move(m_completions.front());
-            m_completions.pop_front();
-        }
-        done();
-    }
 }
 
 // ---------------------------------------------------------------------------
 // Undo session and write gate
 
-bool AutoModeViewModel::hasUndoableSession() const {
-    const WriteUndoManager::SessionId current = m_deps.undoLog->currentSession();
-    if (current == 0 || !m_ownSessions.contains(current)) {
-        return false;
-    }
-    const QList<WriteUndoManager::UndoEntry> entries = m_deps.undoLog->entries();
-    return std::any_of(entries.begin(), entries.end(), [](const auto& entry) { return entry.written; });
-}
-
 AutoModeViewModel::UndoTarget AutoModeViewModel::undoTarget() const {
     UndoTarget target;
-    if (!hasUndoableSession()) {
+    if (!m_deps.undoLog->holdsUndoableSession(m_ownSessions)) {
         return target;
     }
     const WriteUndoManager::SessionId current = m_deps.undoLog->currentSession();

@@ -1,8 +1,11 @@
 #pragma once
 
 #include "model/MusicFile.h"
+#include "model/Progress.h"
 #include "model/SettingsSnapshot.h"
+#include "services/BackgroundWork.h"
 #include "services/CancelToken.h"
+#include "services/ModeServices.h"
 #include "services/WriteUndoManager.h"
 
 #include <QDateTime>
@@ -15,19 +18,9 @@
 #include <QStringList>
 #include <QUuid>
 
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
-
-class DebugLogger;
-class FileScannerService;
-class QThreadPool;
-class TagUpdateService;
-class UniversalTagReader;
-class WriteSessionGate;
-class YearLookupService;
 
 // Auto mode's state and engine: one run scans a folder, keeps W files in
 // flight (each one blocking job on the run's pool: read, skip test, lookup,
@@ -70,12 +63,6 @@ public:
         LogKind kind = LogKind::info;
     };
 
-    struct Progress {
-        int current = 0;
-        int total = 0;
-        bool operator==(const Progress&) const = default;
-    };
-
     struct Statistics {
         int total = 0;
         int updated = 0;
@@ -109,29 +96,16 @@ public:
         QList<SourceFailure> failures;
     };
 
-    // What a file's job works with.
-    struct Services {
-        std::shared_ptr<FileScannerService> scanner;
-        std::shared_ptr<UniversalTagReader> tagReader;
-        std::shared_ptr<YearLookupService> lookupService;
-        std::shared_ptr<TagUpdateService> updateService;
-        DebugLogger* debugLog = nullptr;
-        std::function<std::shared_ptr<const SettingsSnapshot>()> settings;
-    };
-
-    // The services and surroundings of the view model; what is left empty is
-    // filled with the program's own (a new scanner, reader, lookup and
-    // writer-backed update service, the shared undo log, write gate, debug
-    // log and settings; without a folder chooser the screen asks).
-    struct Dependencies : Services {
-        WriteUndoManager* undoLog = nullptr;
-        WriteSessionGate* gate = nullptr;
+    // The services of the view model and its folder chooser; empty services
+    // become the program's own (ModeServices::fillDefaults); without a folder
+    // chooser the screen asks.
+    struct Dependencies : ModeServices {
         // Asks the user for one folder; none when the user cancels.
         std::function<std::optional<QString>()> chooseFolder;
     };
 
     // A job's services with the run's cancel token and undo session.
-    struct JobContext : Services {
+    struct JobContext : ModeServices {
         CancelToken cancel;
         WriteUndoManager::SessionId session = 0;
     };
@@ -164,9 +138,6 @@ public:
     UndoTarget undoTarget() const;
     // The last run ended through a cancel.
     bool wasCancelled() const { return m_wasCancelled; }
-    // The error line of a run that could not work on its folder (a scan
-    // failure, no audio files); empty otherwise.
-    const QString& failureLine() const { return m_failureLine; }
     bool hasFolderChooser() const { return bool(m_deps.chooseFolder); }
     // The verdict of the completion panel: success only for a run that ended
     // normally without a single problem (also one no longer in the list).
@@ -239,16 +210,8 @@ public:
     // a problem file.
     void handleResult(const ProcessingTaskResult& result);
 
-private Q_SLOTS:
-    void deliverCompletions();
-
 private:
     struct Run;
-    // A job runs on the pool and hands back what is to happen on the main thread.
-    using Completion = std::function<void()>;
-    using Job = std::function<Completion()>;
-    void runJob(Job job);
-    void runOneJob();
 
     void appendLog(const QString& message, LogKind kind);
     void clearRunState();
@@ -263,7 +226,6 @@ private:
     void undoFinished(quint64 generation, int restored, int failed);
     void resolvedFilesWritten(quint64 generation, const QList<ProcessingTaskResult>& results);
     bool publishes(const std::shared_ptr<Run>& run) const;
-    bool hasUndoableSession() const;
 
     // The process-wide write gate: one write session (a run of either mode,
     // an undo) at a time.
@@ -283,10 +245,6 @@ private:
     void updateCanStart();
 
     Dependencies m_deps;
-    std::unique_ptr<QThreadPool> m_pool;
-    std::mutex m_jobMutex;
-    std::deque<Job> m_jobs;
-    std::deque<Completion> m_completions;
 
     QString m_selectedDirectory;
     bool m_isRunning = false;
@@ -300,13 +258,12 @@ private:
     Statistics m_statistics;
     bool m_canUndo = false;
     bool m_wasCancelled = false;
+    // The error line of a run that could not work on its folder (a scan
+    // failure, no audio files); empty otherwise.
     QString m_failureLine;
     bool m_lastCanStart = false;
     int m_concurrency = 0;
 
-    // Raised by every start and folder choice: a run or undo of an older
-    // generation no longer touches published state.
-    quint64 m_generation = 0;
     std::shared_ptr<Run> m_run;     // the run of the current generation, if any
     std::shared_ptr<Run> m_waiting; // a started run waiting for the write gate
     bool m_undoInFlight = false;
@@ -315,8 +272,13 @@ private:
     QSet<WriteUndoManager::SessionId> m_ownSessions;
     QHash<WriteUndoManager::SessionId, QDateTime> m_sessionStarts;
     WriteUndoManager::SessionId m_latestRunSession = 0;
+
+    // The jobs: up to ten files in flight plus the scan or the undo. Its
+    // generation is raised by every start and folder choice: a run or undo of
+    // an older generation no longer touches published state. Declared last,
+    // so its workers end first.
+    BackgroundWork m_work{{11}};
 };
 
 Q_DECLARE_METATYPE(AutoModeViewModel::LogEntry)
-Q_DECLARE_METATYPE(AutoModeViewModel::Progress)
 Q_DECLARE_METATYPE(AutoModeViewModel::Statistics)

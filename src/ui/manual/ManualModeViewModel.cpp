@@ -14,7 +14,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QMetaObject>
 
 #include <algorithm>
 #include <utility>
@@ -115,60 +114,18 @@ struct ManualModeViewModel::WriteRun {
     int next = 0;
 };
 
-ManualModeViewModel::ManualModeViewModel(QObject* parent) : ManualModeViewModel(Services{}, parent) {}
+ManualModeViewModel::ManualModeViewModel(QObject* parent) : ManualModeViewModel(Dependencies{}, parent) {}
 
-ManualModeViewModel::ManualModeViewModel(Services services, QObject* parent)
-    : QObject(parent), m_services(std::move(services)) {
-    if (!m_services.lookups) {
-        m_services.lookups = std::make_shared<YearLookupService>();
-    }
-    if (!m_services.writer) {
-        m_services.writer = std::make_shared<UniversalTagWriter>();
-    }
-    if (m_services.undo == nullptr) {
-        m_services.undo = &WriteUndoManager::shared();
-    }
-    if (m_services.gate == nullptr) {
-        m_services.gate = &WriteSessionGate::shared();
-    }
-    if (!m_services.settings) {
-        m_services.settings = sharedSettingsSource();
-    }
-    m_updater =
-        std::make_shared<TagUpdateService>(m_services.writer, m_services.undo, m_services.mappingTarget);
-    m_scanner = std::make_shared<FileScannerService>();
-    m_reader = std::make_shared<UniversalTagReader>();
-    connect(m_services.gate, &WriteSessionGate::changed, this, &ManualModeViewModel::stateChanged);
+ManualModeViewModel::ManualModeViewModel(Dependencies dependencies, QObject* parent)
+    : QObject(parent), m_deps(std::move(dependencies)) {
+    m_deps.fillDefaults();
+    connect(m_deps.gate, &WriteSessionGate::changed, this, &ManualModeViewModel::stateChanged);
 }
 
 ManualModeViewModel::~ManualModeViewModel() {
     m_cancel.cancel();
-    m_lookupPool.waitForDone();
-    m_serialPool.waitForDone();
-    m_services.gate->release(this);
-}
-
-void ManualModeViewModel::deliver(std::function<void()> apply) {
-    std::lock_guard lock(m_mailboxMutex);
-    m_mailbox.push_back(std::move(apply));
-    if (m_mailbox.size() == 1) {
-        QMetaObject::invokeMethod(this, "drainMailbox", Qt::QueuedConnection);
-    }
-}
-
-void ManualModeViewModel::drainMailbox() {
-    for (;;) {
-        std::function<void()> apply;
-        {
-            std::lock_guard lock(m_mailboxMutex);
-            if (m_mailbox.empty()) {
-                return;
-            }
-            apply = std::move(m_mailbox.front());
-            m_mailbox.pop_front();
-        }
-        apply();
-    }
+    m_work.waitForDone();
+    m_deps.gate->release(this);
 }
 
 void ManualModeViewModel::clearErrorMessage() {
@@ -204,29 +161,16 @@ void ManualModeViewModel::setShowOnlyProblematic(bool on) {
     Q_EMIT filesChanged();
 }
 
-bool ManualModeViewModel::ownSessionInLog() const {
-    const WriteUndoManager::SessionId session = m_services.undo->currentSession();
-    if (session == 0 || !m_ownSessions.contains(session)) {
-        return false;
-    }
-    const QList<WriteUndoManager::UndoEntry> entries = m_services.undo->entries();
-    return std::any_of(entries.begin(), entries.end(), [](const auto& entry) { return entry.written; });
-}
-
 bool ManualModeViewModel::canUndo() const {
-    return m_canUndo && ownSessionInLog();
+    return m_canUndo && m_deps.undoLog->holdsUndoableSession(m_ownSessions);
 }
 
 bool ManualModeViewModel::canStartWrite() const {
-    return !isBusy() && !isWriteInFlight() && !m_services.gate->isHeldByOther(this);
-}
-
-int ManualModeViewModel::lookupWindow() const {
-    return m_services.settings()->boundedConcurrency();
+    return !isBusy() && !isWriteInFlight() && !m_deps.gate->isHeldByOther(this);
 }
 
 QList<DecadeRule> ManualModeViewModel::decadeRules() const {
-    return m_services.settings()->decadeRules;
+    return m_deps.settings()->decadeRules;
 }
 
 bool ManualModeViewModel::isShown(const MusicFile& f, const QString& query) const {
@@ -240,7 +184,7 @@ bool ManualModeViewModel::isShown(const MusicFile& f, const QString& query) cons
 
 QList<MusicFile> ManualModeViewModel::filteredFiles() const {
     Shown& shown = m_shown;
-    QList<DecadeRule> rules = m_services.settings()->decadeRules;
+    QList<DecadeRule> rules = m_deps.settings()->decadeRules;
     if (!shown.valid || rules != shown.rules) {
         sortShown(std::move(rules));
     }
@@ -405,7 +349,7 @@ void ManualModeViewModel::applySort(const QList<SortDescriptor>& descriptors) {
 
 quint64 ManualModeViewModel::beginRun() {
     m_cancel = CancelToken();
-    return ++m_generation;
+    return m_work.nextGeneration();
 }
 
 void ManualModeViewModel::cancelAll() {
@@ -484,11 +428,9 @@ void ManualModeViewModel::addFiles(const QStringList& paths) {
     runScan(generation, m_cancel, paths, true, false);
 }
 
-void ManualModeViewModel::setScanProgress(quint64 generation, Progress progress) {
-    if (isCurrent(generation)) {
-        m_scanProgress = progress;
-        Q_EMIT progressChanged();
-    }
+void ManualModeViewModel::setScanProgress(Progress progress) {
+    m_scanProgress = progress;
+    Q_EMIT progressChanged();
 }
 
 void ManualModeViewModel::runScan(quint64 generation, const CancelToken& cancel, QStringList paths,
@@ -499,9 +441,9 @@ void ManualModeViewModel::runScan(quint64 generation, const CancelToken& cancel,
             known.insert(cleanedAbsolute(f.url));
         }
     }
-    auto scanner = m_scanner;
-    auto reader = m_reader;
-    m_serialPool.post([this, generation, cancel, paths, isDrop, replace, known, scanner, reader] {
+    auto scanner = m_deps.scanner;
+    auto reader = m_deps.tagReader;
+    m_work.post(serialLane, [this, generation, cancel, paths, isDrop, replace, known, scanner, reader] {
         QStringList urls;
         QStringList unreadable;
         std::optional<QString> failure;
@@ -540,7 +482,7 @@ void ManualModeViewModel::runScan(quint64 generation, const CancelToken& cancel,
         QList<MusicFile> rows;
         if (!urls.isEmpty() && !cancel.isCancelled()) {
             const int total = int(urls.size());
-            deliver([this, generation, total] { setScanProgress(generation, {0, total}); });
+            m_work.deliverIfCurrent(generation, [this, total] { setScanProgress({0, total}); });
             rows.reserve(total);
             for (int i = 0; i < total && !cancel.isCancelled(); ++i) {
                 if (auto row = scanner->readFile(urls.at(i), *reader)) {
@@ -548,21 +490,18 @@ void ManualModeViewModel::runScan(quint64 generation, const CancelToken& cancel,
                 } else {
                     unreadable.append(urls.at(i));
                 }
-                deliver([this, generation, i, total] { setScanProgress(generation, {i + 1, total}); });
+                m_work.deliverIfCurrent(generation, [this, i, total] { setScanProgress({i + 1, total}); });
             }
         }
-        deliver([this, generation, cancel, rows, unreadable, replace, failure] {
-            finishScan(generation, cancel, rows, unreadable, replace, failure);
+        m_work.deliverIfCurrent(generation, [this, cancel, rows, unreadable, replace, failure] {
+            finishScan(cancel, rows, unreadable, replace, failure);
         });
     });
 }
 
-void ManualModeViewModel::finishScan(quint64 generation, const CancelToken& cancel,
-                                     const QList<MusicFile>& rows, const QStringList& unreadable,
-                                     bool replace, const std::optional<QString>& failure) {
-    if (!isCurrent(generation)) {
-        return;
-    }
+void ManualModeViewModel::finishScan(const CancelToken& cancel, const QList<MusicFile>& rows,
+                                     const QStringList& unreadable, bool replace,
+                                     const std::optional<QString>& failure) {
     if (!cancel.isCancelled()) {
         // A scan reports its own unreadable files; a drop adds to what the list holds.
         if (replace) {
@@ -603,7 +542,7 @@ void ManualModeViewModel::lookupSelected(const QSet<QUuid>& ids) {
     m_isLookingUp = true;
     m_errorMessage.reset();
 
-    const auto settings = m_services.settings();
+    const auto settings = m_deps.settings();
     const int window = settings->boundedConcurrency();
     for (const MusicFile& target : m_files) {
         if (!ids.isEmpty() && !ids.contains(target.id)) {
@@ -639,12 +578,12 @@ void ManualModeViewModel::startLookupEntry(const std::shared_ptr<LookupRun>& run
         row.status = ProcessingStatus::lookingUp();
     });
     ++run->inFlight;
-    auto lookups = m_services.lookups;
-    const SettingsSource settings = m_services.settings;
-    m_lookupPool.post([this, run, entry, lookups, settings] {
+    auto lookups = m_deps.lookupService;
+    const SettingsSource settings = m_deps.settings;
+    m_work.post(lookupLane, [this, run, entry, lookups, settings] {
         SourceFailures failures;
         const YearLookupResult result = lookups->lookup(entry, settings, run->cancel, &failures);
-        deliver([this, run, id = entry.id, result, failed = failures.list()] {
+        m_work.deliver([this, run, id = entry.id, result, failed = failures.list()] {
             applyLookupResult(run, id, result.year, result.genre, failed);
         });
     });
@@ -674,7 +613,7 @@ void ManualModeViewModel::applyLookupResult(const std::shared_ptr<LookupRun>& ru
         startLookupEntry(run);
         Q_EMIT progressChanged();
     }
-    if (run->inFlight == 0 && isCurrent(run->generation) && m_isLookingUp) {
+    if (run->inFlight == 0 && m_work.isCurrent(run->generation) && m_isLookingUp) {
         m_isLookingUp = false;
         Q_EMIT stateChanged();
     }
@@ -684,7 +623,7 @@ void ManualModeViewModel::applyLookupResult(const std::shared_ptr<LookupRun>& ru
 // Write and undo
 
 void ManualModeViewModel::updateSelected(const QSet<QUuid>& ids) {
-    const auto settings = m_services.settings();
+    const auto settings = m_deps.settings();
     auto run = std::make_shared<WriteRun>();
     for (const MusicFile& row : m_files) {
         if (!ids.contains(row.id)) {
@@ -695,7 +634,7 @@ void ManualModeViewModel::updateSelected(const QSet<QUuid>& ids) {
             run->rows.append(row);
         }
     }
-    if (run->rows.isEmpty() || !canStartWrite() || !m_services.gate->tryAcquire(this)) {
+    if (run->rows.isEmpty() || !canStartWrite() || !m_deps.gate->tryAcquire(this)) {
         return;
     }
     run->generation = beginRun();
@@ -704,7 +643,7 @@ void ManualModeViewModel::updateSelected(const QSet<QUuid>& ids) {
     m_canUndo = false;
     m_updateProgress = {0, int(run->rows.size())};
     m_errorMessage.reset();
-    run->session = m_services.undo->openSession();
+    run->session = m_deps.undoLog->openSession();
     m_ownSessions.insert(run->session);
     Q_EMIT stateChanged();
     startNextWrite(run);
@@ -717,11 +656,11 @@ void ManualModeViewModel::startNextWrite(const std::shared_ptr<WriteRun>& run) {
     }
     const MusicFile row = run->rows.at(run->next++);
     ++m_writesInFlight;
-    auto updater = m_updater;
-    const SettingsSource settings = m_services.settings;
-    m_serialPool.post([this, run, row, updater, settings] {
+    auto updater = m_deps.updateService;
+    const SettingsSource settings = m_deps.settings;
+    m_work.post(serialLane, [this, run, row, updater, settings] {
         const TagUpdateService::UpdateResult r = updater->updateFile(row, run->session, settings);
-        deliver([this, run, row, r] {
+        m_work.deliver([this, run, row, r] {
             applyWriteResult(run, row, r.success, r.errorMessage, r.writtenGenre, r.identity);
         });
     });
@@ -732,11 +671,11 @@ void ManualModeViewModel::applyWriteResult(const std::shared_ptr<WriteRun>& run,
                                            const std::optional<QString>& writtenGenre,
                                            const std::optional<FileIdentity>& identity) {
     --m_writesInFlight;
-    if (isCurrent(run->generation)) {
+    if (m_work.isCurrent(run->generation)) {
         m_updateProgress = {run->next, int(run->rows.size())};
         Q_EMIT progressChanged();
     }
-    const auto rules = m_services.settings()->decadeRules;
+    const auto rules = m_deps.settings()->decadeRules;
     modifyFile(row.id, [&](MusicFile& f) {
         if (identity) {
             f.identity = identity; // the next write of the row expects the file as this one left it
@@ -756,34 +695,34 @@ void ManualModeViewModel::applyWriteResult(const std::shared_ptr<WriteRun>& run,
 }
 
 void ManualModeViewModel::finishWriteRun(const std::shared_ptr<WriteRun>& run) {
-    m_services.gate->release(this);
-    m_canUndo = ownSessionInLog();
-    if (isCurrent(run->generation)) {
+    m_deps.gate->release(this);
+    m_canUndo = m_deps.undoLog->holdsUndoableSession(m_ownSessions);
+    if (m_work.isCurrent(run->generation)) {
         m_isUpdating = false;
     }
     Q_EMIT stateChanged();
 }
 
 void ManualModeViewModel::undoLastWrite() {
-    if (!canUndo() || !canStartWrite() || !m_services.gate->tryAcquire(this)) {
+    if (!canUndo() || !canStartWrite() || !m_deps.gate->tryAcquire(this)) {
         return;
     }
     const quint64 generation = beginRun();
     m_isUpdating = true;
     ++m_writesInFlight;
     Q_EMIT stateChanged();
-    const WriteUndoManager::SessionId session = m_services.undo->currentSession();
-    WriteUndoManager* undo = m_services.undo;
-    auto writer = m_services.writer;
-    m_serialPool.post([this, generation, session, undo, writer] {
+    const WriteUndoManager::SessionId session = m_deps.undoLog->currentSession();
+    WriteUndoManager* undo = m_deps.undoLog;
+    auto writer = m_deps.updateService->writer();
+    m_work.post(serialLane, [this, generation, session, undo, writer] {
         const WriteUndoManager::UndoResult result = undo->undoLastSession(*writer, session);
-        deliver([this, generation, result] { applyUndoResult(generation, result); });
+        m_work.deliver([this, generation, result] { applyUndoResult(generation, result); });
     });
 }
 
 void ManualModeViewModel::applyUndoResult(quint64 generation, const WriteUndoManager::UndoResult& result) {
     --m_writesInFlight;
-    m_services.gate->release(this);
+    m_deps.gate->release(this);
     QHash<QString, QUuid> idByUrl;
     if (!result.restoredEntries.isEmpty()) {
         for (qsizetype i = m_files.size() - 1; i >= 0; --i) {
@@ -803,7 +742,7 @@ void ManualModeViewModel::applyUndoResult(quint64 generation, const WriteUndoMan
         });
     }
     m_canUndo = false;
-    if (isCurrent(generation)) {
+    if (m_work.isCurrent(generation)) {
         m_isUpdating = false;
     }
     if (result.failed > 0) {

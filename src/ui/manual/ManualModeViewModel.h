@@ -1,9 +1,11 @@
 #pragma once
 
 #include "model/MusicFile.h"
+#include "model/Progress.h"
 #include "services/AIService.h"
+#include "services/BackgroundWork.h"
 #include "services/CancelToken.h"
-#include "services/WorkerPool.h"
+#include "services/ModeServices.h"
 #include "services/WriteUndoManager.h"
 
 #include <QHash>
@@ -14,20 +16,10 @@
 #include <QStringList>
 #include <QUuid>
 
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
-
-class AppSettings;
-class FileScannerService;
-class TagUpdateService;
-class UniversalTagReader;
-class UniversalTagWriter;
-class WriteSessionGate;
-class YearLookupService;
 
 // The keys the Manual mode table can be sorted by. Raw values are the case names.
 enum class SortColumn { title, artist, album, year, decade, genre, format, duration, status, directory };
@@ -40,13 +32,6 @@ const QList<SortColumn>& allSortColumns();
 struct SortDescriptor {
     SortColumn column = SortColumn::title;
     bool ascending = true;
-};
-
-// files done / files to do
-struct Progress {
-    int current = 0;
-    int total = 0;
-    bool operator==(const Progress&) const = default;
 };
 
 struct StatusCounts {
@@ -73,19 +58,12 @@ struct StatusCounts {
 class ManualModeViewModel : public QObject {
     Q_OBJECT
 public:
-    // What the model works with; empty members become new production objects
-    // (the shared undo log and gate, the shared settings).
-    struct Services {
-        std::shared_ptr<YearLookupService> lookups;
-        std::shared_ptr<UniversalTagWriter> writer;
-        WriteUndoManager* undo = nullptr;
-        WriteSessionGate* gate = nullptr;
-        SettingsSource settings;
-        AppSettings* mappingTarget = nullptr; // where the writer appends automatic genre mappings
-    };
+    // The services of the view model; empty ones become the program's own
+    // (ModeServices::fillDefaults).
+    using Dependencies = ModeServices;
 
     explicit ManualModeViewModel(QObject* parent = nullptr);
-    explicit ManualModeViewModel(Services services, QObject* parent = nullptr);
+    explicit ManualModeViewModel(Dependencies dependencies, QObject* parent = nullptr);
     // Cancels the running operation and waits for its workers; a file being
     // written is finished first.
     ~ManualModeViewModel() override;
@@ -148,8 +126,7 @@ public:
     // The row with this id, or null; valid until the list next changes.
     const MusicFile* findFile(const QUuid& id) const;
 
-    // The window of lookups in flight at once, and the decade rules, from the settings.
-    int lookupWindow() const;
+    // The decade rules, from the settings.
     QList<DecadeRule> decadeRules() const;
 
 Q_SIGNALS:
@@ -164,10 +141,6 @@ Q_SIGNALS:
 
 private:
     struct LookupRun;
-    // From any thread: runs `apply` on the main thread, after what was handed before it.
-    void deliver(std::function<void()> apply);
-    Q_INVOKABLE void drainMailbox();
-
     struct WriteRun;
 
     int indexOf(const QUuid& id) const;
@@ -178,12 +151,11 @@ private:
     void sortShown(QList<DecadeRule> rules) const;
     void setRow(int index, const MusicFile& row);
     quint64 beginRun();
-    bool isCurrent(quint64 generation) const { return generation == m_generation; }
-    void setScanProgress(quint64 generation, Progress progress);
+    void setScanProgress(Progress progress);
     void runScan(quint64 generation, const CancelToken& cancel, QStringList paths, bool expandFolders,
                  bool replace);
-    void finishScan(quint64 generation, const CancelToken& cancel, const QList<MusicFile>& rows,
-                    const QStringList& unreadable, bool replace, const std::optional<QString>& failure);
+    void finishScan(const CancelToken& cancel, const QList<MusicFile>& rows, const QStringList& unreadable,
+                    bool replace, const std::optional<QString>& failure);
     void startLookupEntry(const std::shared_ptr<LookupRun>& run);
     void applyLookupResult(const std::shared_ptr<LookupRun>& run, const QUuid& id,
                            const std::optional<int>& year, const std::optional<QString>& genre,
@@ -194,12 +166,8 @@ private:
                           const std::optional<FileIdentity>& identity);
     void finishWriteRun(const std::shared_ptr<WriteRun>& run);
     void applyUndoResult(quint64 generation, const WriteUndoManager::UndoResult& result);
-    bool ownSessionInLog() const;
 
-    Services m_services;
-    std::shared_ptr<TagUpdateService> m_updater;
-    std::shared_ptr<FileScannerService> m_scanner;
-    std::shared_ptr<UniversalTagReader> m_reader;
+    Dependencies m_deps;
 
     QList<MusicFile> m_files;
     QHash<QUuid, qsizetype> m_indexById;
@@ -230,7 +198,6 @@ private:
     bool m_showOnlyProblematic = false;
     bool m_canUndo = false;
 
-    quint64 m_generation = 0;
     CancelToken m_cancel;
     // The rows of the current lookup that are searching, with the status each
     // had before; a cancel puts it back.
@@ -238,12 +205,11 @@ private:
     int m_writesInFlight = 0;
     QSet<WriteUndoManager::SessionId> m_ownSessions;
 
-    std::mutex m_mailboxMutex;
-    std::deque<std::function<void()>> m_mailbox;
-
-    // Lookups run here, at most the window at a time; scan, drop-add, writes
-    // and undo run on the single worker, one file after another. Declared
-    // last, so they end first.
-    WorkerPool m_lookupPool{10};
-    WorkerPool m_serialPool{1};
+    // Lookups run on the first lane, at most the window at a time; scan,
+    // drop-add, writes and undo on the second, one file after another. The
+    // generation is the one of the run going now. Declared last, so its
+    // workers end first.
+    static constexpr std::size_t lookupLane = 0;
+    static constexpr std::size_t serialLane = 1;
+    BackgroundWork m_work{{10, 1}};
 };

@@ -6,7 +6,6 @@
 
 #include <QCollator>
 #include <QLocale>
-#include <QPointer>
 
 #include <algorithm>
 #include <climits>
@@ -106,25 +105,7 @@ SettingsViewModel::SettingsViewModel(AppSettings& settings, AIConnectionTester t
 SettingsViewModel::~SettingsViewModel() {
     m_fetchCancel.cancel();
     m_testCancel.cancel();
-    for (Worker& worker : m_workers) {
-        worker.thread.join();
-    }
-}
-
-void SettingsViewModel::startWorker(std::function<void()> work) {
-    std::erase_if(m_workers, [](Worker& worker) {
-        if (!worker.done->load()) {
-            return false;
-        }
-        worker.thread.join();
-        return true;
-    });
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    m_workers.push_back({std::thread([work = std::move(work), done] {
-                             work();
-                             done->store(true);
-                         }),
-                         done});
+    m_work.waitForDone();
 }
 
 SettingsViewModel::SettingsTab SettingsViewModel::selectedTab() const {
@@ -420,21 +401,6 @@ void SettingsViewModel::importGenreMappings(const QString& path) {
 // ---------------------------------------------------------------------------
 // AI provider
 
-template <typename Apply>
-void SettingsViewModel::applyWhenCurrent(QPointer<SettingsViewModel> self, quint64 generation, Apply apply) {
-    // Runs on a worker: the answer travels to the main thread, where it is
-    // dropped when the screen is gone or a newer run has started since.
-    QMetaObject::invokeMethod(
-        this,
-        [self = std::move(self), generation, apply = std::move(apply)]() mutable {
-            if (self && self->m_generation == generation) {
-                apply(*self);
-                Q_EMIT self->stateChanged();
-            }
-        },
-        Qt::QueuedConnection);
-}
-
 void SettingsViewModel::fetchModels() {
     if (m_isFetchingModels) {
         return;
@@ -443,13 +409,14 @@ void SettingsViewModel::fetchModels() {
     m_availableModels.clear();
     m_fetchCancel = CancelToken();
     Q_EMIT stateChanged();
-    const quint64 generation = m_generation;
-    startWorker([this, self = QPointer<SettingsViewModel>(this), generation,
-                 snapshot = m_settings.currentSnapshot(), cancel = m_fetchCancel] {
+    // The answer is dropped when a newer run has started since.
+    const quint64 generation = m_work.generation();
+    m_work.post([this, generation, snapshot = m_settings.currentSnapshot(), cancel = m_fetchCancel] {
         QStringList models = m_tester.fetchModels(snapshot, cancel);
-        applyWhenCurrent(self, generation, [models = std::move(models)](SettingsViewModel& vm) {
-            vm.m_availableModels = models;
-            vm.m_isFetchingModels = false;
+        m_work.deliverIfCurrent(generation, [this, models = std::move(models)] {
+            m_availableModels = models;
+            m_isFetchingModels = false;
+            Q_EMIT stateChanged();
         });
     });
 }
@@ -459,13 +426,13 @@ void SettingsViewModel::testConnection() {
     m_connectionTestResult.reset();
     m_testCancel = CancelToken();
     Q_EMIT stateChanged();
-    const quint64 generation = m_generation;
-    startWorker([this, self = QPointer<SettingsViewModel>(this), generation,
-                 snapshot = m_settings.currentSnapshot(), cancel = m_testCancel] {
+    const quint64 generation = m_work.generation();
+    m_work.post([this, generation, snapshot = m_settings.currentSnapshot(), cancel = m_testCancel] {
         const AIConnectionTester::Result result = m_tester.run(*snapshot, cancel);
-        applyWhenCurrent(self, generation, [result](SettingsViewModel& vm) {
-            vm.m_isTesting = false;
-            vm.m_connectionTestResult = ConnectionTestResult{result.success, result.message};
+        m_work.deliverIfCurrent(generation, [this, result] {
+            m_isTesting = false;
+            m_connectionTestResult = ConnectionTestResult{result.success, result.message};
+            Q_EMIT stateChanged();
         });
     });
 }
@@ -482,7 +449,7 @@ std::optional<SettingsViewModel::ConnectionTestResult> SettingsViewModel::connec
 void SettingsViewModel::cancelRunning() {
     m_fetchCancel.cancel();
     m_testCancel.cancel();
-    ++m_generation;
+    m_work.nextGeneration();
     m_isFetchingModels = false;
     m_isTesting = false;
 }

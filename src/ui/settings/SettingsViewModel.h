@@ -2,6 +2,7 @@
 
 #include "model/AppSettings.h"
 #include "services/AIConnectionTester.h"
+#include "services/BackgroundWork.h"
 #include "services/CancelToken.h"
 
 #include <QJsonObject>
@@ -13,11 +14,9 @@
 #include <QStringList>
 #include <QUuid>
 
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <thread>
 #include <vector>
 
 // The state and operations behind one settings screen. Every control edits
@@ -135,26 +134,16 @@ private:
     void writeExchangeFile(const QString& path, const QJsonObject& object, std::optional<QString>& result);
     template <typename Format>
     std::optional<Format> readExchangeFile(const QString& path, std::optional<QString>& result);
-    // Runs `work` on a thread of its own; threads that have ended are joined here.
-    void startWorker(std::function<void()> work);
     bool setRuleYear(const QUuid& id, const QString& typed, bool isFrom);
-    template <typename Apply>
-    void applyWhenCurrent(QPointer<SettingsViewModel> self, quint64 generation, Apply apply);
 
     AppSettings& m_settings;
     AIConnectionTester m_tester;
-    struct Worker {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> done;
-    };
-    std::vector<Worker> m_workers;
     bool m_visible = false;
 
     AIProviderType m_lastProvider;
     QString m_lastApiKey;
     QString m_lastEndpoint;
 
-    quint64 m_generation = 0;
     CancelToken m_fetchCancel;
     CancelToken m_testCancel;
 
@@ -166,4 +155,9 @@ private:
     std::optional<QString> m_importResult;
     std::optional<GenreSortField> m_genreSortField;
     bool m_genreSortAscending = true;
+
+    // The model fetch and the connection test; a reset or a change of
+    // provider, key or address starts a new generation. Declared last, so
+    // its workers end first.
+    BackgroundWork m_work{{8}};
 };

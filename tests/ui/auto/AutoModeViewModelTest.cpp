@@ -132,7 +132,7 @@ TEST(AutoModeViewModel, RunsThatEndEarly) {
         Setup setup;
         QStringList lines; // after the two opening lines
         VM::ProcessingPhase phase;
-        VM::Progress progress;
+        Progress progress;
     };
     const Row rows[] = {
         {emptyFolder, {"No audio files found."}, VM::ProcessingPhase::done, {0, 0}},
@@ -246,7 +246,7 @@ TEST(AutoModeViewModel, ACancelledRunShowsTheFilesItHandled) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return vm->progress().current >= 2; }, 20000));
     vm->cancelProcessing();
     ASSERT_TRUE(AutoRunFixture::awaitFinished(*vm));
-    const VM::Progress progress = vm->progress();
+    const Progress progress = vm->progress();
     EXPECT_EQ(progress.total, 8);
     EXPECT_LT(progress.current, 8);
     EXPECT_EQ(progress.current, vm->statistics().problems); // each handled file was "not found"

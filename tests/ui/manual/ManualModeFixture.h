@@ -5,6 +5,7 @@
 #include "TestFiles.h"
 
 #include "services/MusicBrainzPacer.h"
+#include "services/TagUpdateService.h"
 #include "services/WriteSessionGate.h"
 #include "services/WriteUndoManager.h"
 #include "ui/manual/ManualModeViewModel.h"
@@ -31,12 +32,12 @@ struct ManualModeFixture {
         settings.change([](SettingsSnapshot& s) { s.useExistingYearTag = false; });
     }
 
-    ManualModeViewModel::Services services(std::shared_ptr<UniversalTagWriter> writer = {}) {
-        ManualModeViewModel::Services s;
-        s.lookups =
+    ManualModeViewModel::Dependencies services(std::shared_ptr<UniversalTagWriter> writer = {}) {
+        ManualModeViewModel::Dependencies s;
+        s.lookupService =
             std::make_shared<YearLookupService>(server.endpoints(), LookupScenario::quickTiming(), pacer);
-        s.writer = std::move(writer);
-        s.undo = &undo;
+        s.updateService = std::make_shared<TagUpdateService>(std::move(writer), &undo);
+        s.undoLog = &undo;
         s.gate = &gate;
         s.settings = settings.source();
         return s;
