@@ -33,18 +33,15 @@ public:
     // tagReadFailed when the file cannot be read.
     TagData readTags(const QString& path) const;
 
-    // Year and genre straight from our own handler for the file's extension;
-    // a handler failure counts as no value (the empty text for the genre).
+    // Year and genre straight from our own handler for the file's extension
+    // (tagHandlerFor), from one walk of the tag; a handler failure counts as
+    // no value (the empty text for the genre).
     std::optional<int> readYearDirect(const QString& path) const;
-    QString readGenreDirect(const QString& path) const;
-
-    // Both of the above in one go; for ID3 files the tag is walked once.
     struct DirectTags {
         std::optional<int> year;
         QString genre;
     };
-    DirectTags readDirect(const QString& path) const;
-    // The same on a file that is already open (its path names the format).
+    // On a file that is already open (its path names the format).
     DirectTags readDirect(const ByteSource& source) const;
 
     // The genre from the media items (see resolveGenre in GenreNames.h).
