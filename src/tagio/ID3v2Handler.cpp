@@ -66,6 +66,7 @@ ChunkWalk id3v2::walkChunks(const Input& in, bool littleEndian) {
 
 namespace {
 
+// The body of the ID3 chunk ("ID3 " or "ID3\0" in a FORM container).
 std::optional<Range> findAiff(const Input& in) {
     if (in.size() < 12 || !in.matches(0, QByteArrayLiteral("FORM"))) {
         return std::nullopt;
@@ -73,6 +74,7 @@ std::optional<Range> findAiff(const Input& in) {
     return walkChunks(in, false).body;
 }
 
+// The body of the ID3 chunk ("id3 " in any letter case, in RIFF/WAVE).
 std::optional<Range> findWav(const Input& in) {
     if (in.size() < 12 || !in.matches(0, QByteArrayLiteral("RIFF")) ||
         !in.matches(8, QByteArrayLiteral("WAVE"))) {
@@ -249,6 +251,8 @@ std::optional<QString> withoutValueMarks(std::optional<QString> text) {
 // ---------------------------------------------------------------------------
 // Tag size of an MP3 tag
 
+// Whether an MP3 tag of that size ends at the end of the file or before
+// 0x00, 'T' or 0xFF.
 bool alignsIn(const Input& in, qint64 size) {
     const qint64 end = 10 + size;
     if (end < 1 || end > in.size()) {
@@ -433,26 +437,6 @@ std::optional<ID3v2Handler::Range> ID3v2Handler::parseTagHeader(const QByteArray
 
 std::optional<ID3v2Handler::Range> ID3v2Handler::parseTagHeader(const ByteSource& source) {
     return parseHeader(Input(source));
-}
-
-std::optional<ID3v2Handler::Range> ID3v2Handler::findAIFFChunk(const QByteArray& file) {
-    return findAiff(Input(file));
-}
-
-std::optional<ID3v2Handler::Range> ID3v2Handler::findAIFFChunk(const ByteSource& source) {
-    return findAiff(Input(source));
-}
-
-std::optional<ID3v2Handler::Range> ID3v2Handler::findWAVChunk(const QByteArray& file) {
-    return findWav(Input(file));
-}
-
-std::optional<ID3v2Handler::Range> ID3v2Handler::findWAVChunk(const ByteSource& source) {
-    return findWav(Input(source));
-}
-
-bool ID3v2Handler::sizeAligns(qint64 size, const QByteArray& file) {
-    return alignsIn(Input(file), size);
 }
 
 std::optional<QString> ID3v2Handler::findTextFrame(const QSet<QByteArray>& ids, const QByteArray& tag) {

@@ -91,17 +91,6 @@ public:
     static std::optional<Range> parseTagHeader(const QByteArray& file);
     static std::optional<Range> parseTagHeader(const ByteSource& source);
 
-    // The body of the ID3 chunk ("ID3 " or "ID3\0" in a FORM container).
-    static std::optional<Range> findAIFFChunk(const QByteArray& file);
-    static std::optional<Range> findAIFFChunk(const ByteSource& source);
-    // The body of the ID3 chunk ("id3 " in any letter case, in RIFF/WAVE).
-    static std::optional<Range> findWAVChunk(const QByteArray& file);
-    static std::optional<Range> findWAVChunk(const ByteSource& source);
-
-    // Whether an MP3 tag of that size ends at the end of the file or before
-    // 0x00, 'T' or 0xFF.
-    static bool sizeAligns(qint64 size, const QByteArray& file);
-
     // ---- Frames and text ----
 
     // The decoded text of the first non-empty frame whose ID is in `ids`;
