@@ -69,10 +69,7 @@ void appendKeyed(QList<const Item*>& out, const QList<Item>& items, const QStrin
 } // namespace
 
 UniversalTagReader::UniversalTagReader()
-    : UniversalTagReader(extendedGenreNames(), MP4Handler(id3v1GenreNames())) {}
-
-UniversalTagReader::UniversalTagReader(QStringList id3Genres, MP4Handler mp4Handler)
-    : m_mp4Handler(std::move(mp4Handler)), m_id3Genres(std::move(id3Genres)) {}
+    : m_mp4Handler(id3v1GenreNames()), m_id3Genres(extendedGenreNames()) {}
 
 TagData UniversalTagReader::readTags(const QString& path) const {
     // One open of the file serves the media items, our own handlers and

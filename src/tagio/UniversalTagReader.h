@@ -14,9 +14,10 @@ class ByteSource;
 
 // Reads one audio file into a TagData record. FLAC files are read by
 // FLACHandler alone; every other file through the media metadata layer
-// (title, artist, album, duration and the fall-back year and genre), with year
-// and genre taken first from our own ID3v2 and MP4 handlers. A numeric artist
-// with an "Artist - Title" title is repaired on every read.
+// (title, artist, album, duration and the fall-back year and genre), with
+// year and genre taken first from our own ID3v2 and MP4 handlers
+// (tagHandlerFor). A numeric artist with an "Artist - Title" title is
+// repaired on every read.
 //
 // An immutable value: one reader serves any number of reads at the same time.
 class UniversalTagReader {
@@ -24,10 +25,6 @@ public:
     // The reader every mode uses: the 192 extended genre names for the genre
     // resolution, an MP4 handler with the 80 ID3v1 names.
     UniversalTagReader();
-    UniversalTagReader(QStringList id3Genres, MP4Handler mp4Handler);
-
-    const MP4Handler& mp4Handler() const { return m_mp4Handler; }
-    const QStringList& id3Genres() const { return m_id3Genres; }
 
     // Throws AppError: fileNotFound when nothing exists at the path,
     // tagReadFailed when the file cannot be read.
