@@ -46,6 +46,7 @@
 #include "model/AppError.h"
 #include "model/AudioFormat.h"
 #include "services/FileScannerService.h"
+#include "tagio/ByteSource.h"
 #include "tagio/FLACHandler.h"
 #include "tagio/ID3v2Handler.h"
 #include "tagio/MP4Handler.h"
@@ -577,8 +578,8 @@ int main(int argc, char** argv) {
             try {
                 if (audioFormatForPath(file) == AudioFormat::flac) {
                     checksum += FLACHandler::readTags(file).genre.size();
-                } else {
-                    const auto direct = reader.readDirect(file);
+                } else if (const auto source = ByteSource::open(file)) {
+                    const auto direct = reader.readDirect(*source);
                     checksum += direct.year.value_or(0) + direct.genre.size();
                 }
             } catch (const AppError&) {

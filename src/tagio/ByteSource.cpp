@@ -5,6 +5,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -96,4 +97,11 @@ QByteArray ByteSource::readAtMost(qint64 offset, qint64 length) const {
 
 std::optional<QByteArray> ByteSource::readAll() const {
     return read(0, m_size);
+}
+
+QString errnoText(int error) {
+    char buffer[256];
+    // The GNU variant returns a pointer to the text (maybe not into buffer).
+    const char* text = ::strerror_r(error, buffer, sizeof buffer);
+    return QString::fromLocal8Bit(text);
 }

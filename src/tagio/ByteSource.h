@@ -45,3 +45,6 @@ private:
     qint64 m_size = 0;
     QString m_path;
 };
+
+// The system's text for an errno value, as the read and write failures give it.
+QString errnoText(int error);

@@ -55,11 +55,6 @@ inline uint64_t u64BE(const QByteArray& b, qint64 off) {
     return (uint64_t(u32BE(b, off)) << 32) | uint64_t(u32BE(b, off + 4));
 }
 
-inline void appendU16BE(QByteArray& out, uint32_t v) {
-    out.append(char((v >> 8) & 0xFF));
-    out.append(char(v & 0xFF));
-}
-
 inline void appendU24BE(QByteArray& out, uint32_t v) {
     out.append(char((v >> 16) & 0xFF));
     out.append(char((v >> 8) & 0xFF));
@@ -78,11 +73,6 @@ inline void appendU32LE(QByteArray& out, uint32_t v) {
     out.append(char((v >> 8) & 0xFF));
     out.append(char((v >> 16) & 0xFF));
     out.append(char((v >> 24) & 0xFF));
-}
-
-inline void appendU64BE(QByteArray& out, uint64_t v) {
-    appendU32BE(out, uint32_t(v >> 32));
-    appendU32BE(out, uint32_t(v & 0xFFFFFFFFu));
 }
 
 inline void putU32BE(QByteArray& b, qint64 off, uint32_t v) {

@@ -170,11 +170,7 @@ TagData FLACHandler::readTags(const QString& path) {
     tags.artist = index.lastValue(QLatin1String("ARTIST")).value_or(QString());
     tags.album = index.lastValue(QLatin1String("ALBUM")).value_or(QString());
     tags.genre = index.lastValue(QLatin1String("GENRE")).value_or(QString());
-    for (qsizetype i = 0; i < index.size() && !tags.year; ++i) {
-        if (index.keyIs(i, QLatin1String("DATE")) || index.keyIs(i, QLatin1String("YEAR"))) {
-            tags.year = extractYear(index.value(i));
-        }
-    }
+    tags.year = index.firstYear();
     return tags;
 }
 
@@ -272,6 +268,17 @@ qsizetype FLACHandler::CommentIndex::firstDate() const {
         }
     }
     return -1;
+}
+
+std::optional<int> FLACHandler::CommentIndex::firstYear() const {
+    for (qsizetype i = 0; i < size(); ++i) {
+        if (keyIs(i, QLatin1String("DATE")) || keyIs(i, QLatin1String("YEAR"))) {
+            if (const std::optional<int> year = extractYear(value(i))) {
+                return year;
+            }
+        }
+    }
+    return std::nullopt;
 }
 
 std::optional<QString> FLACHandler::CommentIndex::lastValue(QLatin1String upperKey) const {

@@ -61,6 +61,8 @@ public:
         std::optional<QString> lastValue(QLatin1String upperKey) const;
         // The position of the first DATE or YEAR entry (the one a year write replaces), or -1.
         qsizetype firstDate() const;
+        // The first plausible year among the DATE and YEAR entries (the one the tag set reports).
+        std::optional<int> firstYear() const;
     };
 
     enum BlockType : uint8_t { streamInfo = 0, padding = 1, vorbisComment = 4, invalid = 127 };

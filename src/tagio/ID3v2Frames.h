@@ -5,6 +5,7 @@
 // walk of a tag.
 
 #include "model/AppError.h"
+#include "model/Console.h"
 #include "tagio/ByteSource.h"
 #include "tagio/Bytes.h"
 #include "tagio/ID3v2Handler.h"
@@ -381,5 +382,8 @@ struct V23Frame {
 // Converts a walked frame into its ID3v2.3 form, or gives the reason why it
 // cannot be carried over faithfully. ID3v2.3 frames pass unchanged.
 std::variant<V23Frame, QString> toV23(const RawFrame& f, int version, uint8_t tagFlags);
+
+// The text of a walked text frame, or no value when it cannot be decoded.
+std::optional<QString> frameText(const RawFrame& f, int version, uint8_t tagFlags);
 
 } // namespace id3v2

@@ -66,6 +66,7 @@ ChunkWalk id3v2::walkChunks(const Input& in, bool littleEndian) {
 
 namespace {
 
+// The body of the ID3 chunk ("ID3 " or "ID3\0" in a FORM container).
 std::optional<Range> findAiff(const Input& in) {
     if (in.size() < 12 || !in.matches(0, QByteArrayLiteral("FORM"))) {
         return std::nullopt;
@@ -73,6 +74,7 @@ std::optional<Range> findAiff(const Input& in) {
     return walkChunks(in, false).body;
 }
 
+// The body of the ID3 chunk ("id3 " in any letter case, in RIFF/WAVE).
 std::optional<Range> findWav(const Input& in) {
     if (in.size() < 12 || !in.matches(0, QByteArrayLiteral("RIFF")) ||
         !in.matches(8, QByteArrayLiteral("WAVE"))) {
@@ -121,10 +123,7 @@ std::variant<V23Frame, QString> id3v2::toV23(const RawFrame& f, int version, uin
     return out;
 }
 
-namespace {
-
-// The text of a text frame, or no value when it cannot be decoded.
-std::optional<QString> frameText(const RawFrame& f, int version, uint8_t tagFlags) {
+std::optional<QString> id3v2::frameText(const RawFrame& f, int version, uint8_t tagFlags) {
     const auto converted = toV23(f, version, tagFlags);
     if (!std::holds_alternative<V23Frame>(converted)) {
         return std::nullopt;
@@ -140,10 +139,12 @@ std::optional<QString> frameText(const RawFrame& f, int version, uint8_t tagFlag
     return ID3v2Handler::decodeText(frame.body.mid(start + 1), uint8_t(frame.body[start]));
 }
 
-// The year and genre frames of a tag, as findTextFrame({TYER, TDRC}) and
-// findGenreFrame find them: the text of the first non-empty year frame (no
-// value when it cannot be decoded) and the first decodable TCON text. The
-// walk stops as soon as both are known; only their bodies are loaded.
+namespace {
+
+// The year and genre frames of a tag: the text of the first non-empty TYER
+// or TDRC frame (no value when it cannot be decoded) and the first decodable
+// TCON text. The walk stops as soon as both are known; only their bodies are
+// loaded.
 struct YearGenreFrames {
     std::optional<QString> yearText;
     std::optional<QString> genre;
@@ -249,6 +250,8 @@ std::optional<QString> withoutValueMarks(std::optional<QString> text) {
 // ---------------------------------------------------------------------------
 // Tag size of an MP3 tag
 
+// Whether an MP3 tag of that size ends at the end of the file or before
+// 0x00, 'T' or 0xFF.
 bool alignsIn(const Input& in, qint64 size) {
     const qint64 end = 10 + size;
     if (end < 1 || end > in.size()) {
@@ -433,71 +436,6 @@ std::optional<ID3v2Handler::Range> ID3v2Handler::parseTagHeader(const QByteArray
 
 std::optional<ID3v2Handler::Range> ID3v2Handler::parseTagHeader(const ByteSource& source) {
     return parseHeader(Input(source));
-}
-
-std::optional<ID3v2Handler::Range> ID3v2Handler::findAIFFChunk(const QByteArray& file) {
-    return findAiff(Input(file));
-}
-
-std::optional<ID3v2Handler::Range> ID3v2Handler::findAIFFChunk(const ByteSource& source) {
-    return findAiff(Input(source));
-}
-
-std::optional<ID3v2Handler::Range> ID3v2Handler::findWAVChunk(const QByteArray& file) {
-    return findWav(Input(file));
-}
-
-std::optional<ID3v2Handler::Range> ID3v2Handler::findWAVChunk(const ByteSource& source) {
-    return findWav(Input(source));
-}
-
-bool ID3v2Handler::sizeAligns(qint64 size, const QByteArray& file) {
-    return alignsIn(Input(file), size);
-}
-
-std::optional<QString> ID3v2Handler::findTextFrame(const QSet<QByteArray>& ids, const QByteArray& tag) {
-    if (tag.size() < 10 || !tag.startsWith("ID3")) {
-        return std::nullopt;
-    }
-    FrameWalker walker(tag);
-    while (const auto frame = walker.next()) {
-        if (frame->size == 0 || !ids.contains(frame->id)) {
-            continue;
-        }
-        return frameText(*frame, walker.version(), walker.flags());
-    }
-    return std::nullopt;
-}
-
-std::optional<QString> ID3v2Handler::findGenreFrame(const QByteArray& tag) {
-    if (tag.size() < 10 || !tag.startsWith("ID3")) {
-        return std::nullopt;
-    }
-    FrameWalker walker(tag);
-    while (const auto frame = walker.next()) {
-        if (frame->size == 0 || frame->id != QByteArrayLiteral("TCON")) {
-            continue;
-        }
-        if (auto text = frameText(*frame, walker.version(), walker.flags())) {
-            return text;
-        }
-    }
-    return std::nullopt;
-}
-
-QList<ID3v2Handler::Frame> ID3v2Handler::listFrames(const QByteArray& tag) {
-    QList<Frame> frames;
-    if (tag.size() < 10 || !tag.startsWith("ID3")) {
-        return frames;
-    }
-    FrameWalker walker(tag);
-    while (const auto frame = walker.next()) {
-        const auto converted = toV23(*frame, walker.version(), walker.flags());
-        if (const V23Frame* v23 = std::get_if<V23Frame>(&converted)) {
-            frames.append(Frame{frame->id, v23->status, v23->format, v23->body});
-        }
-    }
-    return frames;
 }
 
 namespace {

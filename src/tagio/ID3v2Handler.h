@@ -69,7 +69,7 @@ public:
     // read only the bodies of the frames they look at.)
     static std::optional<QByteArray> readTag(const ByteSource& source, const QString& path);
     // For each ID, the text of its first non-empty frame in the file's tag,
-    // as findTextFrame gives it, read by positioned reads (only those bodies
+    // decoded (see decodeText), read by positioned reads (only those bodies
     // are loaded). Throws AppError::tagReadFailed when a read fails.
     static QList<std::optional<QString>> readTextFrames(const ByteSource& source, const QString& path,
                                                         const QList<QByteArray>& ids);
@@ -91,44 +91,14 @@ public:
     static std::optional<Range> parseTagHeader(const QByteArray& file);
     static std::optional<Range> parseTagHeader(const ByteSource& source);
 
-    // The body of the ID3 chunk ("ID3 " or "ID3\0" in a FORM container).
-    static std::optional<Range> findAIFFChunk(const QByteArray& file);
-    static std::optional<Range> findAIFFChunk(const ByteSource& source);
-    // The body of the ID3 chunk ("id3 " in any letter case, in RIFF/WAVE).
-    static std::optional<Range> findWAVChunk(const QByteArray& file);
-    static std::optional<Range> findWAVChunk(const ByteSource& source);
-
-    // Whether an MP3 tag of that size ends at the end of the file or before
-    // 0x00, 'T' or 0xFF.
-    static bool sizeAligns(qint64 size, const QByteArray& file);
-
     // ---- Frames and text ----
 
-    // The decoded text of the first non-empty frame whose ID is in `ids`;
-    // no value when none is found or its text cannot be decoded.
-    static std::optional<QString> findTextFrame(const QSet<QByteArray>& ids, const QByteArray& tag);
-    // The decoded text of the first decodable TCON frame.
-    static std::optional<QString> findGenreFrame(const QByteArray& tag);
     // Text of a frame body after its encoding byte. Encoding 0 is Latin-1,
     // 1 UTF-16 with a byte-order mark, 2 UTF-16BE, anything else UTF-8.
     // No value when the bytes are not valid in that encoding. NULs at the
     // very end are terminators and dropped; NULs between values stay.
     static std::optional<QString> decodeText(const QByteArray& bytes, uint8_t encoding);
     static bool isValidFrameID(const QByteArray& bytes, qint64 offset);
-
-    // A frame in ID3v2.3 form: flag bytes with their v2.3 meaning, body
-    // without unsynchronisation or data-length indicator.
-    struct Frame {
-        QByteArray id;
-        uint8_t status = 0;
-        uint8_t format = 0;
-        QByteArray body;
-        bool operator==(const Frame&) const = default;
-    };
-    // The frames of a tag in ID3v2.3 form, in order, up to where the walk
-    // stops; frames that cannot be converted (compressed or encrypted
-    // ID3v2.4 frames) are left out.
-    static QList<Frame> listFrames(const QByteArray& tag);
 
     // ---- Writing ----
 

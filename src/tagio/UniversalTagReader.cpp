@@ -8,8 +8,8 @@
 #include "tagio/ByteSource.h"
 #include "tagio/FLACHandler.h"
 #include "tagio/GenreNames.h"
-#include "tagio/ID3v2Handler.h"
 #include "tagio/MediaAssetParts.h"
+#include "tagio/TagHandler.h"
 
 #include <QFileInfo>
 
@@ -22,15 +22,6 @@ using Item = MediaAsset::Item;
 
 QString lowerExtension(const QString& path) {
     return QFileInfo(path).suffix().toLower();
-}
-
-bool isID3Extension(const QString& ext) {
-    return ext == QLatin1String("mp3") || ext == QLatin1String("aiff") || ext == QLatin1String("aif") ||
-           ext == QLatin1String("wav");
-}
-
-bool isMP4Extension(const QString& ext) {
-    return ext == QLatin1String("m4a") || ext == QLatin1String("aac");
 }
 
 QString describe(const std::exception& e) {
@@ -75,38 +66,10 @@ void appendKeyed(QList<const Item*>& out, const QList<Item>& items, const QStrin
     }
 }
 
-// The media layer reads a file's ID3 tag, and the atoms of an MP4 movie,
-// whole and trusts the sizes stored in the file. Throws tagReadFailed where
-// those sizes would make it hold more than a sane bound.
-void checkWholeReads(const ByteSource& source) {
-    constexpr qint64 maxTag = qint64(64) << 20;
-    const QString& path = source.path();
-    const QString ext = lowerExtension(path);
-    if (isMP4Extension(ext)) {
-        MP4Handler::checkMovieTree(path);
-        return;
-    }
-    if (!isID3Extension(ext)) {
-        return;
-    }
-    const QByteArray header = source.readAtMost(0, 10);
-    qint64 length = header.startsWith("ID3") ? qint64(ID3v2Handler::syncsafeDecode(header, 6)) + 10 : 0;
-    if (const std::optional<ID3v2Handler::Range> tag = ID3v2Handler::locateTag(source, path)) {
-        length = std::max(length, tag->length());
-    }
-    if (length > maxTag) {
-        throw AppError::tagReadFailed(path,
-                                      QStringLiteral("ID3 tag too large to read (%1 bytes)").arg(length));
-    }
-}
-
 } // namespace
 
 UniversalTagReader::UniversalTagReader()
-    : UniversalTagReader(extendedGenreNames(), MP4Handler(id3v1GenreNames())) {}
-
-UniversalTagReader::UniversalTagReader(QStringList id3Genres, MP4Handler mp4Handler)
-    : m_mp4Handler(std::move(mp4Handler)), m_id3Genres(std::move(id3Genres)) {}
+    : m_mp4Handler(id3v1GenreNames()), m_id3Genres(extendedGenreNames()) {}
 
 TagData UniversalTagReader::readTags(const QString& path) const {
     // One open of the file serves the media items, our own handlers and
@@ -171,10 +134,11 @@ TagData UniversalTagReader::readMedia(const ByteSource& source) const {
         if (parsed) {
             loaded.emplace(MediaAsset::fromItems(std::move(parsed->items), parsed->duration));
             if (frames.known) {
-                Console::line((ext == QLatin1String("mp3")
-                                   ? QStringLiteral("[TagIO] ID3v2Handler.readGenre: ")
-                                   : QStringLiteral("[TagIO] MP4Handler.readGenre: ")) +
-                              QFileInfo(path).fileName());
+                // The line the handler's own read prints (mp3 and m4a have a handler).
+                if (const TagHandler* handler = tagHandlerFor(audioFormatForPath(path))) {
+                    Console::line(QStringLiteral("[TagIO] ") + handler->name() +
+                                  QStringLiteral(".readGenre: ") + QFileInfo(path).fileName());
+                }
                 direct = DirectTags{frames.yearText ? extractYear(*frames.yearText) : std::nullopt,
                                     frames.genre.value_or(QString())};
             }
@@ -184,7 +148,9 @@ TagData UniversalTagReader::readMedia(const ByteSource& source) const {
         }
         if (!loaded) {
             // TagLib trusts the sizes in the file: it gets only files whose reads stay bounded.
-            checkWholeReads(source);
+            if (const TagHandler* handler = tagHandlerFor(audioFormatForPath(path))) {
+                handler->checkWholeReads(source);
+            }
             loaded.emplace(MediaAsset::loadWithTagLib(source));
         }
     } catch (const AppError&) {
@@ -257,71 +223,23 @@ TagData UniversalTagReader::readMedia(const ByteSource& source) const {
 }
 
 std::optional<int> UniversalTagReader::readYearDirect(const QString& path) const {
-    const QString ext = lowerExtension(path);
+    const TagHandler* handler = tagHandlerFor(audioFormatForPath(path));
+    const std::optional<ByteSource> source = handler ? ByteSource::open(path) : std::nullopt;
     try {
-        if (isID3Extension(ext)) {
-            return ID3v2Handler::readYear(path);
-        }
-        if (isMP4Extension(ext)) {
-            return m_mp4Handler.readYear(path);
-        }
+        return source ? handler->readYearAndGenre(*source).year : std::nullopt;
     } catch (const std::exception&) {
         // A handler that cannot read the file gives no year; the media layer may.
+        return std::nullopt;
     }
-    return std::nullopt;
-}
-
-QString UniversalTagReader::readGenreDirect(const QString& path) const {
-    const QString ext = lowerExtension(path);
-    try {
-        std::optional<QString> genre;
-        if (isID3Extension(ext)) {
-            genre = ID3v2Handler::readGenre(path);
-        } else if (isMP4Extension(ext)) {
-            genre = m_mp4Handler.readGenre(path);
-        } else if (ext == QLatin1String("flac")) {
-            genre = FLACHandler::readGenre(path);
-        }
-        return genre.value_or(QString());
-    } catch (const std::exception&) {
-        return QString();
-    }
-}
-
-UniversalTagReader::DirectTags UniversalTagReader::readDirect(const QString& path) const {
-    const QString ext = lowerExtension(path);
-    if (!isMP4Extension(ext) && !isID3Extension(ext)) {
-        return {readYearDirect(path), readGenreDirect(path)};
-    }
-    const std::optional<ByteSource> source = ByteSource::open(path);
-    if (!source) {
-        Console::line((isID3Extension(ext) ? QStringLiteral("[TagIO] ID3v2Handler.readGenre: ")
-                                           : QStringLiteral("[TagIO] MP4Handler.readGenre: ")) +
-                      QFileInfo(path).fileName());
-        return {};
-    }
-    return readDirect(*source);
 }
 
 UniversalTagReader::DirectTags UniversalTagReader::readDirect(const ByteSource& source) const {
-    const QString& path = source.path();
-    const QString ext = lowerExtension(path);
-    if (isMP4Extension(ext)) {
-        // What MP4Handler::readYear and ::readGenre give, from one walk of the item list.
-        try {
-            MP4Handler::YearAndGenre found = m_mp4Handler.readYearAndGenre(source);
-            return {found.year, std::move(found.genre).value_or(QString())};
-        } catch (const std::exception&) {
-            return {};
-        }
+    const TagHandler* handler = tagHandlerFor(audioFormatForPath(source.path()));
+    if (handler == nullptr) {
+        return {};
     }
-    if (!isID3Extension(ext)) {
-        return {readYearDirect(path), readGenreDirect(path)};
-    }
-    // What ID3v2Handler::readYear and ::readGenre give, from one walk of the tag.
-    Console::line(QStringLiteral("[TagIO] ID3v2Handler.readGenre: ") + QFileInfo(path).fileName());
     try {
-        ID3v2Handler::YearAndGenre found = ID3v2Handler::readYearAndGenre(source, path);
+        TagHandler::YearAndGenre found = handler->readYearAndGenre(source);
         return {found.year, std::move(found.genre).value_or(QString())};
     } catch (const std::exception&) {
         return {};

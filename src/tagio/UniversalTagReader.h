@@ -14,9 +14,10 @@ class ByteSource;
 
 // Reads one audio file into a TagData record. FLAC files are read by
 // FLACHandler alone; every other file through the media metadata layer
-// (title, artist, album, duration and the fall-back year and genre), with year
-// and genre taken first from our own ID3v2 and MP4 handlers. A numeric artist
-// with an "Artist - Title" title is repaired on every read.
+// (title, artist, album, duration and the fall-back year and genre), with
+// year and genre taken first from our own ID3v2 and MP4 handlers
+// (tagHandlerFor). A numeric artist with an "Artist - Title" title is
+// repaired on every read.
 //
 // An immutable value: one reader serves any number of reads at the same time.
 class UniversalTagReader {
@@ -24,27 +25,20 @@ public:
     // The reader every mode uses: the 192 extended genre names for the genre
     // resolution, an MP4 handler with the 80 ID3v1 names.
     UniversalTagReader();
-    UniversalTagReader(QStringList id3Genres, MP4Handler mp4Handler);
-
-    const MP4Handler& mp4Handler() const { return m_mp4Handler; }
-    const QStringList& id3Genres() const { return m_id3Genres; }
 
     // Throws AppError: fileNotFound when nothing exists at the path,
     // tagReadFailed when the file cannot be read.
     TagData readTags(const QString& path) const;
 
-    // Year and genre straight from our own handler for the file's extension;
-    // a handler failure counts as no value (the empty text for the genre).
+    // Year and genre straight from our own handler for the file's extension
+    // (tagHandlerFor), from one walk of the tag; a handler failure counts as
+    // no value (the empty text for the genre).
     std::optional<int> readYearDirect(const QString& path) const;
-    QString readGenreDirect(const QString& path) const;
-
-    // Both of the above in one go; for ID3 files the tag is walked once.
     struct DirectTags {
         std::optional<int> year;
         QString genre;
     };
-    DirectTags readDirect(const QString& path) const;
-    // The same on a file that is already open (its path names the format).
+    // On a file that is already open (its path names the format).
     DirectTags readDirect(const ByteSource& source) const;
 
     // The genre from the media items (see resolveGenre in GenreNames.h).

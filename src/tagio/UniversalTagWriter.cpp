@@ -2,13 +2,9 @@
 
 #include "model/AppError.h"
 #include "model/Console.h"
-#include "model/DebugLogger.h"
 #include "tagio/ByteSource.h"
-#include "tagio/FLACHandler.h"
 #include "tagio/FilePieces.h"
-#include "tagio/GenreNames.h"
-#include "tagio/ID3v2Handler.h"
-#include "tagio/MediaAsset.h"
+#include "tagio/TagHandler.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -35,38 +31,17 @@ std::mutex& writeLock() {
     return mutex;
 }
 
-QString errnoText(int error) {
-    char buffer[256];
-    // The GNU variant returns a pointer to the text (maybe not into buffer).
-    const char* text = ::strerror_r(error, buffer, sizeof buffer);
-    return QString::fromLocal8Bit(text);
-}
-
 QString yearText(const std::optional<TagYear>& year) {
     return year ? year->text() : QStringLiteral("nil");
 }
 
-enum class Branch { id3, mp4, flac, refused };
-
-Branch branchFor(AudioFormat format) {
-    switch (format) {
-    case AudioFormat::mp3:
-    case AudioFormat::aiff:
-    case AudioFormat::aif:
-    case AudioFormat::wav:
-        return Branch::id3;
-    case AudioFormat::m4a:
-    case AudioFormat::aac:
-        return Branch::mp4;
-    case AudioFormat::flac:
-        return Branch::flac;
-    case AudioFormat::ogg:
-    case AudioFormat::opus:
-    case AudioFormat::wma:
-    case AudioFormat::unknown:
-        break;
+// The handler for a format whose tags are written; AppError::unsupportedFormat for any other.
+const TagHandler& handlerFor(AudioFormat format) {
+    const TagHandler* handler = tagHandlerFor(format);
+    if (handler == nullptr) {
+        throw AppError::unsupportedFormat(rawValue(format));
     }
-    return Branch::refused;
+    return *handler;
 }
 
 // What a write says when the path no longer names the file it was given.
@@ -309,30 +284,15 @@ void syncFolder(const QByteArray& folder) {
     ::close(fd);
 }
 
-// The handlers take every file they can rewrite; the reader refuses more (no
-// audio stream, a tag it will not hold). A file the reader refuses is never
-// written: the reader's own parser for the format runs first, over headers
-// and a few capped text bodies, before a handler reads a tag or movie whole.
-// (FLAC files are read by the handler that writes them.)
-void refuseWhatTheReaderRefuses(const ByteSource& source, const QString& path) {
-    try {
-        MediaAsset::loadOwn(source);
-    } catch (const AppError& error) {
-        throw AppError::tagWriteFailed(path, error.text());
-    }
-}
-
 } // namespace
-
-UniversalTagWriter::UniversalTagWriter() : m_mp4Handler(id3v1GenreNames()) {}
 
 FileIdentity UniversalTagWriter::writeGenre(const QString& genre, std::optional<TagYear> year,
                                             std::optional<QString> title, std::optional<QString> artist,
                                             const QString& path, AudioFormat format,
                                             const std::optional<FileIdentity>& expected) {
     const QString raw = rawValue(format);
-    const Branch branch = branchFor(format);
-    if (branch == Branch::refused) {
+    const TagHandler* handler = tagHandlerFor(format);
+    if (handler == nullptr) {
         Console::line(QStringLiteral("[TagIO] Write skipped \u2013 format '") + raw +
                       QStringLiteral("' does not support tag writing"));
         throw AppError::unsupportedFormat(raw);
@@ -343,23 +303,8 @@ FileIdentity UniversalTagWriter::writeGenre(const QString& genre, std::optional<
     Console::line(QStringLiteral("[TagIO] UniversalTagWriter.writeGenre '") + genre +
                   QStringLiteral("' year=") + yearText(year) + QStringLiteral(" format=") + raw +
                   QStringLiteral(" -> ") + name);
-    switch (branch) {
-    case Branch::id3:
-        Console::line(QStringLiteral("[TagIO] ID3v2Handler.writeGenre '") + genre +
-                      QStringLiteral("' year=") + yearText(year) + QStringLiteral(" -> ") + name);
-        break;
-    case Branch::mp4:
-        Console::line(QStringLiteral("[TagIO] MP4Handler.writeGenre '") + genre + QStringLiteral("' year=") +
-                      yearText(year) + QStringLiteral(" -> ") + name);
-        break;
-    case Branch::flac:
-        DebugLogger::shared().log(QStringLiteral("FLAC writeGenre '") + genre + QStringLiteral("' year=") +
-                                      yearText(year) + QStringLiteral(" \u2192 ") + name,
-                                  LogCategory::write);
-        break;
-    case Branch::refused:
-        break;
-    }
+    Console::line(QStringLiteral("[TagIO] ") + handler->name() + QStringLiteral(".writeGenre '") + genre +
+                  QStringLiteral("' year=") + yearText(year) + QStringLiteral(" -> ") + name);
 
     try {
         // Without an identity the path is the user's own choice, a link included.
@@ -382,24 +327,9 @@ FileIdentity UniversalTagWriter::writeGenre(const QString& genre, std::optional<
         if (expected && !(opened == *expected)) {
             throw AppError::tagWriteFailed(path, changedText());
         }
-        const SourceBytes file(*source);
-        FilePieces pieces;
-        switch (branch) {
-        case Branch::id3:
-            refuseWhatTheReaderRefuses(*source, path);
-            pieces = ID3v2Handler::writeGenre(genre, year, title, artist, file, path);
-            break;
-        case Branch::mp4:
-            refuseWhatTheReaderRefuses(*source, path);
-            pieces = m_mp4Handler.writeGenre(genre, year, title, artist, file, path);
-            break;
-        case Branch::flac:
-            FLACHandler::validateMagic(file, path);
-            pieces = FLACHandler::writeGenre(genre, year, title, artist, file, path);
-            break;
-        case Branch::refused:
-            break;
-        }
+        handler->refuseWhatTheReaderRefuses(*source, path);
+        const FilePieces pieces = handler->describeGenreWrite(
+            {genre, year, std::move(title), std::move(artist)}, *source, path);
         return atomicWrite(pieces, &*source, path, opened);
     } catch (const AppError&) {
         throw;
@@ -413,76 +343,18 @@ std::optional<QString> UniversalTagWriter::readGenre(const QString& path, AudioF
     Console::line(QStringLiteral("[TagIO] UniversalTagWriter.readGenre format=") + raw +
                   QStringLiteral(" <- ") + QFileInfo(path).fileName());
     std::lock_guard lock(writeLock());
-    switch (branchFor(format)) {
-    case Branch::id3:
-        return ID3v2Handler::readGenre(path);
-    case Branch::mp4:
-        return m_mp4Handler.readGenre(path);
-    case Branch::flac:
-        return FLACHandler::readGenre(path);
-    case Branch::refused:
-        break;
-    }
-    throw AppError::unsupportedFormat(raw);
+    return handlerFor(format).readGenre(path);
 }
 
 UniversalTagWriter::TitleArtist UniversalTagWriter::readTitleAndArtist(const QString& path,
                                                                        AudioFormat format) {
     std::lock_guard lock(writeLock());
-    TitleArtist out;
-    switch (branchFor(format)) {
-    case Branch::id3: {
-        const std::optional<ByteSource> source = ByteSource::open(path);
-        if (!source) {
-            throw AppError::tagReadFailed(path, errnoText(errno));
-        }
-        const QList<std::optional<QString>> texts = ID3v2Handler::readTextFrames(
-            *source, path, {QByteArrayLiteral("TIT2"), QByteArrayLiteral("TPE1")});
-        out.title = texts[0];
-        out.artist = texts[1];
-        return out;
-    }
-    case Branch::flac: {
-        // The entries a repair replaces: the last of each key.
-        const FLACHandler::CommentIndex index = FLACHandler::readCommentIndex(path);
-        out.title = index.lastValue(QLatin1String("TITLE"));
-        out.artist = index.lastValue(QLatin1String("ARTIST"));
-        return out;
-    }
-    case Branch::mp4: {
-        const QList<std::optional<QString>> texts =
-            m_mp4Handler.readItemTexts(path, {QStringLiteral("\u00A9nam"), QStringLiteral("\u00A9ART")});
-        out.title = texts[0];
-        out.artist = texts[1];
-        return out;
-    }
-    case Branch::refused:
-        break;
-    }
-    throw AppError::unsupportedFormat(rawValue(format));
+    return handlerFor(format).readTitleAndArtist(path);
 }
 
 std::optional<QString> UniversalTagWriter::readDateText(const QString& path, AudioFormat format) {
     std::lock_guard lock(writeLock());
-    switch (branchFor(format)) {
-    case Branch::id3: {
-        const std::optional<ByteSource> source = ByteSource::open(path);
-        if (!source) {
-            throw AppError::tagReadFailed(path, errnoText(errno));
-        }
-        return ID3v2Handler::readDateText(*source, path);
-    }
-    case Branch::flac: {
-        const FLACHandler::CommentIndex index = FLACHandler::readCommentIndex(path);
-        const qsizetype at = index.firstDate();
-        return at < 0 ? std::nullopt : std::optional<QString>(index.value(at));
-    }
-    case Branch::mp4:
-        return m_mp4Handler.readItemTexts(path, {QStringLiteral("\u00A9day")}).first();
-    case Branch::refused:
-        break;
-    }
-    throw AppError::unsupportedFormat(rawValue(format));
+    return handlerFor(format).readDateText(path);
 }
 
 UniversalTagWriter::LoadedFile UniversalTagWriter::loadFile(const QString& path) {

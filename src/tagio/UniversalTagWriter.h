@@ -2,7 +2,7 @@
 
 #include "model/AudioFormat.h"
 #include "model/FileIdentity.h"
-#include "tagio/MP4Handler.h"
+#include "tagio/TagHandler.h"
 #include "tagio/TagYear.h"
 
 #include <QByteArray>
@@ -15,10 +15,10 @@ class ByteSource;
 class FilePieces;
 
 // The one entry point for changing a file's tags and for reading the genre
-// back after a change. It picks the handler by format, has the handler describe
-// the new file as pieces (new bytes and ranges of the old file) and streams
-// them into a replacement that takes the file's place atomically; memory use
-// does not grow with the size of the file.
+// back after a change. It picks the handler by format (tagHandlerFor), has
+// the handler describe the new file as pieces (new bytes and ranges of the
+// old file) and streams them into a replacement that takes the file's place
+// atomically; memory use does not grow with the size of the file.
 //
 // Blocking and thread-safe: every call runs to its end under the write lock,
 // so no two writes or read-backs ever work at the same moment (the lock is
@@ -35,12 +35,9 @@ public:
     };
 
     // The title and artist as stored in the file's tag, without any repair.
-    struct TitleArtist {
-        std::optional<QString> title;
-        std::optional<QString> artist;
-    };
+    using TitleArtist = TagHandler::TitleArtist;
 
-    UniversalTagWriter();
+    UniversalTagWriter() = default;
     virtual ~UniversalTagWriter() = default;
     UniversalTagWriter(const UniversalTagWriter&) = delete;
     UniversalTagWriter& operator=(const UniversalTagWriter&) = delete;
@@ -73,8 +70,6 @@ public:
     // first DATE or YEAR comment of a FLAC file, the first "©day" item of
     // an MP4 file. Throws AppError.
     virtual std::optional<QString> readDateText(const QString& path, AudioFormat format);
-
-    const MP4Handler& mp4Handler() const { return m_mp4Handler; }
 
     // Loads the whole file (through symbolic links) with plain reads and
     // notes its stamp. Throws AppError::tagWriteFailed when it cannot.
@@ -118,7 +113,4 @@ public:
     // older than any write could take (its last change counts) and no process
     // has it open; only such files are removed, nothing else.
     static constexpr qint64 leftoverAgeSeconds = 24 * 60 * 60;
-
-private:
-    MP4Handler m_mp4Handler;
 };

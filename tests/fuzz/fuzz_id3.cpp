@@ -5,6 +5,7 @@
 #include "tagio/ByteSource.h"
 #include "tagio/Bytes.h"
 #include "tagio/ID3v2Handler.h"
+#include "../support/Id3Frames.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -54,9 +55,9 @@ std::optional<QByteArray> tagIn(const QByteArray& file, const QString& path) {
 
 // The year and genre the whole tag, read into memory, gives.
 bool agrees(const ID3v2Handler::YearAndGenre& walked, const std::optional<QByteArray>& tag) {
-    const auto text = ID3v2Handler::findTextFrame({"TYER", "TDRC"}, tag.value_or(QByteArray()));
+    const auto text = Id3Frames::findTextFrame({"TYER", "TDRC"}, tag.value_or(QByteArray()));
     return walked.year == (text ? extractYear(*text) : std::nullopt) &&
-           walked.genre == ID3v2Handler::findGenreFrame(tag.value_or(QByteArray()));
+           walked.genre == Id3Frames::findGenreFrame(tag.value_or(QByteArray()));
 }
 
 void fuzzRead(const QByteArray& bytes) {
@@ -64,9 +65,9 @@ void fuzzRead(const QByteArray& bytes) {
     check(dir.isValid());
 
     // In-memory helpers on the raw bytes (locateTag below runs the container parsers on them).
-    ID3v2Handler::findGenreFrame(bytes);
-    ID3v2Handler::findTextFrame({"TYER", "TDRC"}, bytes);
-    ID3v2Handler::listFrames(bytes);
+    Id3Frames::findGenreFrame(bytes);
+    Id3Frames::findTextFrame({"TYER", "TDRC"}, bytes);
+    Id3Frames::listFrames(bytes);
     if (!bytes.isEmpty()) {
         ID3v2Handler::decodeText(bytes.mid(1), uint8_t(bytes[0]));
     }
@@ -119,8 +120,8 @@ void fuzzWrite(const QByteArray& bytes) {
             continue;
         }
         const auto tag = tagIn(out, path);
-        check(tag && ID3v2Handler::findGenreFrame(*tag) == genre &&
-              ID3v2Handler::findTextFrame({"TYER", "TDRC"}, *tag) == QStringLiteral("1987"));
+        check(tag && Id3Frames::findGenreFrame(*tag) == genre &&
+              Id3Frames::findTextFrame({"TYER", "TDRC"}, *tag) == QStringLiteral("1987"));
         if (ID3v2Handler::containerFor(path) == ID3v2Handler::Container::mp3) {
             // Everything after the old tag (and its v2.4 footer) follows the new one unchanged.
             qint64 audioStart = ID3v2Handler::parseTagHeader(bytes).value_or(ID3v2Handler::Range{}).end;

@@ -1,6 +1,7 @@
 #include "tagio/ID3v2Handler.h"
 
 #include "Id3Bytes.h"
+#include "Id3Frames.h"
 #include "TagProbe.h"
 #include "TestFiles.h"
 #include "TestHelpers.h"
@@ -19,7 +20,7 @@ namespace {
 const QString nul(QChar(0));
 
 QList<IdBody> frames(const QByteArray& tagBytes) {
-    const auto list = ID3v2Handler::listFrames(tagBytes);
+    const auto list = Id3Frames::listFrames(tagBytes);
     QList<IdBody> out;
     std::ranges::transform(list, std::back_inserter(out), [](const auto& f) { return IdBody(f.id, f.body); });
     return out;
@@ -168,10 +169,10 @@ TEST(ID3v2HandlerRead, SizesOneBytePastTheEndAreDamage) {
         EXPECT_EQ(ID3v2Handler::readYear(path), c.year) << c.name;
         EXPECT_EQ(walked.year, c.year) << c.name;
         EXPECT_EQ(walked.genre, c.genre) << c.name;
-        EXPECT_EQ(ID3v2Handler::findGenreFrame(tagOf(c.bytes, path)), c.genre) << c.name << " in memory";
+        EXPECT_EQ(Id3Frames::findGenreFrame(tagOf(c.bytes, path)), c.genre) << c.name << " in memory";
     }
     const auto year = [](const QByteArray& frames) {
-        return ID3v2Handler::findTextFrame({"TYER", "TDRC"}, tag(4, frames));
+        return Id3Frames::findTextFrame({"TYER", "TDRC"}, tag(4, frames));
     };
     EXPECT_EQ(year(frame("TYER", "", true) + frame("TDRC", text(0, "2003-05-01"), true)), "2003-05-01");
     EXPECT_EQ(year(frame("TDRC", text(0, "1600"), true) + frame("TYER", text(0, "1987"), true)), "1600");
