@@ -248,10 +248,6 @@ void ProblemResolutionView::setDefaultYearEditorOpener(YearEditorOpener opener) 
     defaultOpener() = std::move(opener);
 }
 
-ProblemResolutionView::YearEditorOpener ProblemResolutionView::defaultYearEditorOpener() {
-    return defaultOpener();
-}
-
 ProblemResolutionView::ProblemResolutionView(ProblemResolutionViewModel::Binding files,
                                              ProblemResolutionViewModel::DoneHandler onDone, QWidget* parent,
                                              YearEditorOpener opener)
@@ -399,22 +395,14 @@ void ProblemResolutionView::reject() {
 
 void ProblemResolutionView::openYearEditor(const MusicFile& file) {
     if (!m_opener) {
-        m_viewModel->yearEditorClosed();
         return;
     }
     QPointer<ProblemResolutionView> self(this);
-    m_opener(
-        this, file,
-        [self, file](std::optional<int> year) {
-            if (self) {
-                self->m_viewModel->saveManualYear(year, file);
-            }
-        },
-        [self] {
-            if (self) {
-                self->m_viewModel->yearEditorClosed();
-            }
-        });
+    m_opener(this, file, [self, file](std::optional<int> year) {
+        if (self) {
+            self->m_viewModel->saveManualYear(year, file);
+        }
+    });
 }
 
 void ProblemResolutionView::showContextMenu(const QPoint& position) {

@@ -189,20 +189,6 @@ QWidget* ManualModeView::contentArea() const {
 void ManualModeView::build() {
     YearEditSheet::registerAsProblemSheetEditor();
     m_selection = new TableSelectionViewModel(m_model, this);
-    m_folderChooser = [](QWidget* parent, std::function<void(const QString&)> chosen) {
-        auto* dialog = new QFileDialog(parent, localizedText(QStringLiteral("Verzeichnis auswählen"),
-                                                             QStringLiteral("Choose Directory")));
-        dialog->setAttribute(Qt::WA_DeleteOnClose);
-        dialog->setOption(QFileDialog::DontUseNativeDialog);
-        dialog->setOption(QFileDialog::ShowDirsOnly);
-        dialog->setFileMode(QFileDialog::Directory);
-        dialog->setLabelText(QFileDialog::Accept,
-                             localizedText(QStringLiteral("Wählen"), QStringLiteral("Choose")));
-        dialog->setWindowModality(Qt::WindowModal);
-        QObject::connect(dialog, &QFileDialog::fileSelected, dialog,
-                         [chosen](const QString& path) { chosen(path); });
-        dialog->open();
-    };
     m_popoverDelay = new QTimer(this);
     m_popoverDelay->setSingleShot(true);
     connect(m_popoverDelay, &QTimer::timeout, this, [this] {
@@ -633,12 +619,21 @@ void ManualModeView::chooseDirectory() {
     if (m_model->isBusy()) {
         return;
     }
+    auto* dialog = new QFileDialog(
+        this, localizedText(QStringLiteral("Verzeichnis auswählen"), QStringLiteral("Choose Directory")));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setOption(QFileDialog::ShowDirsOnly);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setLabelText(QFileDialog::Accept, localizedText(QStringLiteral("Wählen"), QStringLiteral("Choose")));
+    dialog->setWindowModality(Qt::WindowModal);
     QPointer<ManualModeView> self(this);
-    m_folderChooser(this, [self](const QString& folder) {
+    connect(dialog, &QFileDialog::fileSelected, dialog, [self](const QString& folder) {
         if (self && !folder.isEmpty()) {
             self->m_model->chooseDirectory(folder);
         }
     });
+    dialog->open();
 }
 
 void ManualModeView::openProblemSheet() {

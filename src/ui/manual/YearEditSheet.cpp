@@ -94,18 +94,12 @@ YearEditSheet::YearEditSheet(const MusicFile& file, SaveHandler onSave, QWidget*
 }
 
 void YearEditSheet::registerAsProblemSheetEditor() {
-    ProblemResolutionView::setDefaultYearEditorOpener([](QWidget* parent, const MusicFile& file,
-                                                         std::function<void(std::optional<int>)> onSave,
-                                                         std::function<void()> onClosed) {
-        auto* sheet = new YearEditSheet(file, std::move(onSave), parent);
-        sheet->setAttribute(Qt::WA_DeleteOnClose);
-        QObject::connect(sheet, &QDialog::finished, sheet, [onClosed = std::move(onClosed)] {
-            if (onClosed) {
-                onClosed();
-            }
+    ProblemResolutionView::setDefaultYearEditorOpener(
+        [](QWidget* parent, const MusicFile& file, std::function<void(std::optional<int>)> onSave) {
+            auto* sheet = new YearEditSheet(file, std::move(onSave), parent);
+            sheet->setAttribute(Qt::WA_DeleteOnClose);
+            sheet->open();
         });
-        sheet->open();
-    });
 }
 
 void YearEditSheet::build() {
