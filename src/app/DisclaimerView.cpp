@@ -1,11 +1,10 @@
 #include "app/DisclaimerView.h"
 
-#include "app/SplashScreenView.h"
 #include "model/AppLanguage.h"
 #include "model/AppSettings.h"
 #include "model/Console.h"
 #include "services/Endpoints.h"
-#include "ui/SymbolIcon.h"
+#include "ui/Look.h"
 #include "ui/WebLinks.h"
 
 #include <QCloseEvent>
@@ -76,13 +75,6 @@ const Notice notices[] = {
      "to their respective owners and are used for description only."},
 };
 
-QFrame* divider() {
-    auto* line = new QFrame;
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
-}
-
 QString siteLink() {
     const QString domain = Endpoints::webDomain();
     return QStringLiteral("[%1](https://%1/?ref=app)").arg(domain);
@@ -107,14 +99,13 @@ DisclaimerView::DisclaimerView(bool isModal, QWidget* parent) : QDialog(parent),
     header->setContentsMargins(24, 16, 24, 16);
     header->setSpacing(12);
     auto* shield = new QLabel;
-    shield->setPixmap(symbolIcon(QStringLiteral("exclamationmark.shield.fill")).pixmap(28, 28));
+    shield->setPixmap(Look::symbolIcon(QStringLiteral("exclamationmark.shield.fill")).pixmap(28, 28));
     header->addWidget(shield);
     auto* titles = new QVBoxLayout;
     titles->setSpacing(2);
     QLabel* title = addText(QStringLiteral("Haftungsausschluss & Nutzungshinweise"),
                             QStringLiteral("Disclaimer & Usage Notice"));
-    QFont bold = title->font();
-    bold.setBold(true);
+    const QFont bold = Look::headline(title->font());
     title->setFont(bold);
     titles->addWidget(title);
     auto* subtitle = new QLabel(QStringLiteral("Velmora · Orvek"));
@@ -124,7 +115,7 @@ DisclaimerView::DisclaimerView(bool isModal, QWidget* parent) : QDialog(parent),
     header->addLayout(titles);
     header->addStretch();
     root->addLayout(header);
-    root->addWidget(divider());
+    root->addWidget(Look::divider(nullptr, Qt::Horizontal));
 
     // Notices
     auto* scroll = new QScrollArea;
@@ -146,7 +137,7 @@ DisclaimerView::DisclaimerView(bool isModal, QWidget* parent) : QDialog(parent),
         auto* headingRow = new QHBoxLayout;
         headingRow->setSpacing(8);
         auto* icon = new QLabel;
-        icon->setPixmap(symbolIcon(QString::fromLatin1(notice.symbol)).pixmap(16, 16));
+        icon->setPixmap(Look::symbolIcon(QString::fromLatin1(notice.symbol)).pixmap(16, 16));
         headingRow->addWidget(icon);
         QLabel* heading = addText(QString::fromUtf8(notice.headingDe), QString::fromUtf8(notice.headingEn));
         heading->setFont(bold);
@@ -165,12 +156,12 @@ DisclaimerView::DisclaimerView(bool isModal, QWidget* parent) : QDialog(parent),
     rights->setForegroundRole(QPalette::PlaceholderText);
     rights->setContentsMargins(0, 4, 0, 0);
     connect(rights, &QLabel::linkActivated, this, [](const QString& link) { WebLinks::open(QUrl(link)); });
-    m_texts.emplace_back([rights] { rights->setText(rightsLine() + QLatin1Char(' ') + siteLink()); });
+    m_texts.emplace_back([rights] { rights->setText(Look::rightsLine() + QLatin1Char(' ') + siteLink()); });
     sections->addWidget(rights);
     sections->addStretch();
     scroll->setWidget(content);
     root->addWidget(scroll, 1);
-    root->addWidget(divider());
+    root->addWidget(Look::divider(nullptr, Qt::Horizontal));
 
     // Footer
     auto* footer = new QHBoxLayout;
@@ -206,8 +197,7 @@ DisclaimerView::DisclaimerView(bool isModal, QWidget* parent) : QDialog(parent),
 }
 
 QLabel* DisclaimerView::addText(const QString& german, const QString& english) {
-    auto* label = new QLabel;
-    label->setTextFormat(Qt::PlainText);
+    auto* label = Look::plainLabel(nullptr);
     m_texts.emplace_back([label, german, english] { label->setText(localizedText(german, english)); });
     return label;
 }

@@ -11,6 +11,7 @@
 #include "app/VelmoraApp.h"
 #include "model/AppSettings.h"
 #include "services/UpdateCheckService.h"
+#include "ui/Look.h"
 #include "ui/WebLinks.h"
 #include "ui/help/HelpTopics.h"
 #include "ui/help/HelpView.h"
@@ -259,7 +260,7 @@ TEST(ShellTest, LanguageChangeKeepsTheScreens) {
         EXPECT_EQ(window->helpView()->selectedTopic(), third);
         EXPECT_EQ(textsOf(window->helpView()->findChildren<QLabel*>(QStringLiteral("topicTitle"))),
                   QStringList{c.topic});
-        EXPECT_TRUE(rightsLine().endsWith(c.rights));
+        EXPECT_TRUE(Look::rightsLine().endsWith(c.rights));
         EXPECT_EQ(window->splash(), splash);
     }
     EXPECT_EQ(app.appMenu()->actions().at(0)->shortcut(), QKeySequence());
