@@ -205,8 +205,28 @@ void AutoModeView::buildUi() {
     auto* root = new QVBoxLayout(this);
     root->setContentsMargins(0, 0, 0, 0);
     root->setSpacing(0);
+    root->addLayout(buildHeader());
+    root->addWidget(Look::divider(this, Qt::Horizontal));
+    root->addLayout(buildProgress());
+    root->addWidget(Look::divider(this, Qt::Horizontal));
+    root->addWidget(buildLog(), 1);
+    m_panelDivider = Look::divider(this, Qt::Horizontal);
+    root->addWidget(m_panelDivider);
+    root->addWidget(buildCompletionPanel());
 
-    // Header row.
+    connect(m_choose, &QPushButton::clicked, this, &AutoModeView::chooseFolder);
+    connect(m_start, &QPushButton::clicked, m_vm, &AutoModeViewModel::startProcessing);
+    connect(m_cancel, &QPushButton::clicked, m_vm, &AutoModeViewModel::cancelProcessing);
+    connect(m_undo, &QPushButton::clicked, m_vm, &AutoModeViewModel::undoLastWrite);
+    connect(m_review, &QPushButton::clicked, this, [this] {
+        if (!m_vm->problemFiles().isEmpty()) {
+            m_vm->setShowProblemResolution(true);
+        }
+    });
+}
+
+// Title and subtitle, the folder, Start and Cancel.
+QLayout* AutoModeView::buildHeader() {
     auto* header = new QHBoxLayout;
     header->setContentsMargins(16, 12, 16, 12);
     header->setSpacing(16);
@@ -238,10 +258,11 @@ void AutoModeView::buildUi() {
                                            "border-radius: 5px; padding: 4px 10px; }"));
     header->addWidget(m_start);
     header->addWidget(m_cancel);
-    root->addLayout(header);
-    root->addWidget(Look::divider(this, Qt::Horizontal));
+    return header;
+}
 
-    // Progress section.
+// The four counters, the file counter and the two bars.
+QLayout* AutoModeView::buildProgress() {
     auto* progress = new QVBoxLayout;
     progress->setContentsMargins(16, 10, 16, 10);
     progress->setSpacing(10);
@@ -275,6 +296,12 @@ void AutoModeView::buildUi() {
     counterRow->addWidget(m_counter);
     progress->addLayout(counterRow);
 
+    progress->addWidget(buildBars());
+    return progress;
+}
+
+// The overall bar and the bar of the current phase, each with its caption line.
+QWidget* AutoModeView::buildBars() {
     m_bars = new QWidget(this);
     auto* bars = new QVBoxLayout(m_bars);
     bars->setContentsMargins(0, 0, 0, 0);
@@ -318,11 +345,11 @@ void AutoModeView::buildUi() {
     fileBlock->addLayout(fileLine);
     fileBlock->addWidget(m_fileBar);
     bars->addLayout(fileBlock);
-    progress->addWidget(m_bars);
-    root->addLayout(progress);
-    root->addWidget(Look::divider(this, Qt::Horizontal));
+    return m_bars;
+}
 
-    // Log list.
+// The run's log, or a hint while it is empty; Copy copies the selected lines.
+QWidget* AutoModeView::buildLog() {
     m_logStack = new QStackedWidget(this);
     m_hint = plainLabel(m_logStack);
     m_hint->setForegroundRole(QPalette::PlaceholderText);
@@ -375,11 +402,11 @@ void AutoModeView::buildUi() {
     m_logStack->addWidget(m_logView);
     // Set after adding: the stack clears the margins of the pages it takes.
     m_hint->setContentsMargins(20, 16, 20, 16);
-    root->addWidget(m_logStack, 1);
+    return m_logStack;
+}
 
-    // Completion panel.
-    m_panelDivider = Look::divider(this, Qt::Horizontal);
-    root->addWidget(m_panelDivider);
+// The outcome of a finished run, with Review and Undo.
+QWidget* AutoModeView::buildCompletionPanel() {
     m_panel = new QFrame(this);
     m_panel->setObjectName(QStringLiteral("completionPanel"));
     auto* panel = new QHBoxLayout(m_panel);
@@ -405,17 +432,7 @@ void AutoModeView::buildUi() {
     panel->addStretch(1);
     panel->addWidget(m_review);
     panel->addWidget(m_undo);
-    root->addWidget(m_panel);
-
-    connect(m_choose, &QPushButton::clicked, this, &AutoModeView::chooseFolder);
-    connect(m_start, &QPushButton::clicked, m_vm, &AutoModeViewModel::startProcessing);
-    connect(m_cancel, &QPushButton::clicked, m_vm, &AutoModeViewModel::cancelProcessing);
-    connect(m_undo, &QPushButton::clicked, m_vm, &AutoModeViewModel::undoLastWrite);
-    connect(m_review, &QPushButton::clicked, this, [this] {
-        if (!m_vm->problemFiles().isEmpty()) {
-            m_vm->setShowProblemResolution(true);
-        }
-    });
+    return m_panel;
 }
 
 void AutoModeView::connectViewModel() {

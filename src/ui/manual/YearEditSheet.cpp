@@ -97,12 +97,35 @@ void YearEditSheet::registerAsProblemSheetEditor() {
 }
 
 void YearEditSheet::build() {
-    const MusicFile& file = m_model.file();
     auto* root = new QVBoxLayout(this);
     root->setContentsMargins(0, 0, 0, 0);
     root->setSpacing(0);
+    root->addLayout(buildHeader());
+    root->addWidget(Look::divider(this, Qt::Horizontal));
 
-    // Header
+    // Middle part, scrolling
+    auto* scroll = new QScrollArea(this);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    auto* content = new QWidget(scroll);
+    auto* body = new QVBoxLayout(content);
+    body->setContentsMargins(20, 20, 20, 20);
+    body->setSpacing(20);
+    body->addLayout(buildInfo(content));
+    body->addWidget(Look::divider(content, Qt::Horizontal));
+    body->addLayout(buildInput(content));
+    body->addWidget(buildPreview(content));
+    body->addStretch();
+    scroll->setWidget(content);
+    root->addWidget(scroll, 1);
+    root->addWidget(Look::divider(this, Qt::Horizontal));
+    root->addLayout(buildButtons());
+    retranslate();
+}
+
+// The symbol, the title and the file's name.
+QLayout* YearEditSheet::buildHeader() {
+    const MusicFile& file = m_model.file();
     auto* header = new QHBoxLayout;
     header->setContentsMargins(20, 14, 20, 14);
     auto* icon = new QLabel(this);
@@ -118,18 +141,12 @@ void YearEditSheet::build() {
     titles->addWidget(m_title);
     titles->addWidget(m_fileName);
     header->addLayout(titles, 1);
-    root->addLayout(header);
-    root->addWidget(Look::divider(this, Qt::Horizontal));
+    return header;
+}
 
-    // Middle part, scrolling
-    auto* scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    auto* content = new QWidget(scroll);
-    auto* body = new QVBoxLayout(content);
-    body->setContentsMargins(20, 20, 20, 20);
-    body->setSpacing(20);
-
+// The file's tags that are set, as a grid of label and value.
+QLayout* YearEditSheet::buildInfo(QWidget* content) {
+    const MusicFile& file = m_model.file();
     auto* info = new QVBoxLayout;
     info->setSpacing(8);
     m_infoHeading = heading(content);
@@ -164,9 +181,11 @@ void YearEditSheet::build() {
     }
     grid->setColumnStretch(1, 1);
     info->addLayout(grid);
-    body->addLayout(info);
-    body->addWidget(Look::divider(content, Qt::Horizontal));
+    return info;
+}
 
+// The choice between a typed year and a picked decade, and the input of each.
+QLayout* YearEditSheet::buildInput(QWidget* content) {
     auto* input = new QVBoxLayout;
     input->setSpacing(14);
     m_inputHeading = heading(content);
@@ -187,7 +206,13 @@ void YearEditSheet::build() {
     connect(m_modes, &QButtonGroup::idClicked, this,
             [this](int id) { m_model.setInputMode(YearEditSheetViewModel::InputMode(id)); });
     input->addLayout(segments);
+    input->addWidget(buildYearBlock(content));
+    input->addWidget(buildDecadeBlock(content));
+    return input;
+}
 
+// The year field, the decade it gives and what is wrong with the text.
+QWidget* YearEditSheet::buildYearBlock(QWidget* content) {
     m_yearBlock = new QWidget(content);
     auto* yearLayout = inputBlock(m_yearBlock, &m_yearHint);
     auto* fieldRow = new QHBoxLayout;
@@ -206,8 +231,11 @@ void YearEditSheet::build() {
     m_yearError->setFont(Look::caption(font()));
     Look::setTextColor(m_yearError, Look::statusColor(QStringLiteral("red"), palette()));
     yearLayout->addWidget(m_yearError);
-    input->addWidget(m_yearBlock);
+    return m_yearBlock;
+}
 
+// The decade picker, filled from the decade rules.
+QWidget* YearEditSheet::buildDecadeBlock(QWidget* content) {
     m_decadeBlock = new QWidget(content);
     auto* decadeLayout = inputBlock(m_decadeBlock, &m_decadeHint);
     auto* pickerRow = new QHBoxLayout;
@@ -224,9 +252,12 @@ void YearEditSheet::build() {
     pickerRow->addWidget(m_decadePicker);
     pickerRow->addStretch();
     decadeLayout->addLayout(pickerRow);
-    input->addWidget(m_decadeBlock);
-    body->addLayout(input);
+    return m_decadeBlock;
+}
 
+// The genre now and the genre Save would write.
+QWidget* YearEditSheet::buildPreview(QWidget* content) {
+    const MusicFile& file = m_model.file();
     m_preview = new QWidget(content);
     auto* previewLayout = new QVBoxLayout(m_preview);
     previewLayout->setContentsMargins(0, 0, 0, 0);
@@ -272,13 +303,11 @@ void YearEditSheet::build() {
     fresh->addWidget(m_skipNote);
     boxLayout->addLayout(fresh, 1);
     previewLayout->addWidget(box);
-    body->addWidget(m_preview);
-    body->addStretch();
-    scroll->setWidget(content);
-    root->addWidget(scroll, 1);
-    root->addWidget(Look::divider(this, Qt::Horizontal));
+    return m_preview;
+}
 
-    // Buttons: only Save takes Return.
+// Skip, Cancel and Save; only Save takes Return.
+QLayout* YearEditSheet::buildButtons() {
     auto* buttons = new QHBoxLayout;
     buttons->setContentsMargins(20, 14, 20, 14);
     m_skip = new QPushButton(this);
@@ -293,11 +322,10 @@ void YearEditSheet::build() {
     buttons->addStretch();
     buttons->addWidget(m_cancel);
     buttons->addWidget(m_save);
-    root->addLayout(buttons);
     connect(m_skip, &QPushButton::clicked, this, &YearEditSheet::skip);
     connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_save, &QPushButton::clicked, this, &YearEditSheet::save);
-    retranslate();
+    return buttons;
 }
 
 void YearEditSheet::retranslate() {
