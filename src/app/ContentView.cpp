@@ -1,10 +1,10 @@
 #include "app/ContentView.h"
 
 #include "app/Appearance.h"
-#include "app/DisclaimerView.h"
 #include "app/SplashScreenView.h"
 #include "model/AppLanguage.h"
 #include "model/AppSettings.h"
+#include "ui/DisclaimerView.h"
 #include "ui/Look.h"
 #include "ui/auto/AutoModeView.h"
 #include "ui/help/HelpTopics.h"

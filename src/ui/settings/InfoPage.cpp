@@ -1,8 +1,8 @@
 #include "ui/settings/InfoPage.h"
 
-#include "app/DisclaimerView.h"
 #include "model/AppVersion.h"
 #include "model/DebugLogger.h"
+#include "ui/DisclaimerView.h"
 #include "ui/Look.h"
 #include "ui/WebLinks.h"
 

@@ -1,4 +1,4 @@
-#include "app/DisclaimerView.h"
+#include "ui/DisclaimerView.h"
 
 #include "model/AppLanguage.h"
 #include "model/AppSettings.h"
