@@ -98,9 +98,7 @@ DisclaimerView::DisclaimerView(bool isModal, QWidget* parent) : QDialog(parent),
     auto* header = new QHBoxLayout;
     header->setContentsMargins(24, 16, 24, 16);
     header->setSpacing(12);
-    auto* shield = new QLabel;
-    shield->setPixmap(Look::symbolIcon(QStringLiteral("exclamationmark.shield.fill")).pixmap(28, 28));
-    header->addWidget(shield);
+    header->addWidget(Look::symbolLabel(nullptr, QStringLiteral("exclamationmark.shield.fill"), 28));
     auto* titles = new QVBoxLayout;
     titles->setSpacing(2);
     QLabel* title = addText(QStringLiteral("Haftungsausschluss & Nutzungshinweise"),
@@ -136,9 +134,7 @@ DisclaimerView::DisclaimerView(bool isModal, QWidget* parent) : QDialog(parent),
         cardLayout->setSpacing(8);
         auto* headingRow = new QHBoxLayout;
         headingRow->setSpacing(8);
-        auto* icon = new QLabel;
-        icon->setPixmap(Look::symbolIcon(QString::fromLatin1(notice.symbol)).pixmap(16, 16));
-        headingRow->addWidget(icon);
+        headingRow->addWidget(Look::symbolLabel(nullptr, QString::fromLatin1(notice.symbol), 16));
         QLabel* heading = addText(QString::fromUtf8(notice.headingDe), QString::fromUtf8(notice.headingEn));
         heading->setFont(bold);
         headingRow->addWidget(heading, 1);

@@ -93,6 +93,13 @@ QLabel* plainLabel(QWidget* parent, const QString& text) {
     return label;
 }
 
+QLabel* symbolLabel(QWidget* parent, const QString& symbolName, int size, const QColor& color,
+                    QIcon::Mode mode) {
+    auto* label = new QLabel(parent);
+    label->setPixmap(symbolIcon(symbolName, color).pixmap(size, size, mode));
+    return label;
+}
+
 QFrame* divider(QWidget* parent, Qt::Orientation orientation, int length) {
     auto* frame = new QFrame(parent);
     frame->setFrameShape(orientation == Qt::Vertical ? QFrame::VLine : QFrame::HLine);

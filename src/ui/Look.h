@@ -46,6 +46,9 @@ QFont monospaceCaption(const QFont& base);
 // theme's icon of that meaning when the theme has one, else a standard icon
 // of the widget style.
 QIcon symbolIcon(const QString& symbolName, const QColor& color = {});
+// A label showing that icon at `size` x `size` pixels.
+QLabel* symbolLabel(QWidget* parent, const QString& symbolName, int size, const QColor& color = {},
+                    QIcon::Mode mode = QIcon::Normal);
 
 // A label that shows its text as it is: names, tags and errors may hold markup.
 QLabel* plainLabel(QWidget* parent, const QString& text = {});

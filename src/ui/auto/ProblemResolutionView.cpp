@@ -264,10 +264,8 @@ void ProblemResolutionView::buildUi() {
     auto* header = new QHBoxLayout;
     header->setContentsMargins(16, 12, 16, 12);
     header->setSpacing(12);
-    m_icon = new QLabel(this);
-    const QIcon warning = Look::symbolIcon(QStringLiteral("exclamationmark.triangle.fill"),
-                                           Look::statusColor(QStringLiteral("orange"), palette()));
-    m_icon->setPixmap(warning.pixmap(28, 28));
+    m_icon = Look::symbolLabel(this, QStringLiteral("exclamationmark.triangle.fill"), 28,
+                               Look::statusColor(QStringLiteral("orange"), palette()));
     header->addWidget(m_icon);
     auto* titles = new QVBoxLayout;
     titles->setSpacing(2);

@@ -118,8 +118,7 @@ void HelpView::showDetail() {
 
     if (topic == nullptr) {
         column->addStretch();
-        auto* symbol = new QLabel;
-        symbol->setPixmap(Look::symbolIcon(QStringLiteral("book.pages")).pixmap(48, 48));
+        auto* symbol = Look::symbolLabel(nullptr, QStringLiteral("book.pages"), 48);
         symbol->setAlignment(Qt::AlignCenter);
         column->addWidget(symbol);
         QLabel* title = Look::plainLabel(nullptr);
@@ -145,9 +144,7 @@ void HelpView::showDetail() {
         page->setMaximumWidth(680 + 56);
         auto* header = new QHBoxLayout;
         header->setSpacing(10);
-        auto* icon = new QLabel;
-        icon->setPixmap(Look::symbolIcon(topic->icon).pixmap(24, 24));
-        header->addWidget(icon);
+        header->addWidget(Look::symbolLabel(nullptr, topic->icon, 24));
         QLabel* title = Look::plainLabel(nullptr);
         title->setObjectName(QStringLiteral("topicTitle"));
         title->setFont(Look::scaledFont(title->font(), 1.5, QFont::Bold));

@@ -272,10 +272,10 @@ void ManualModeView::build() {
         auto* layout = new QVBoxLayout(placeholder);
         layout->setSpacing(16);
         layout->addStretch();
-        auto* icon = new QLabel(placeholder);
+        auto* icon =
+            Look::symbolLabel(placeholder, QLatin1String(page == 0 ? "arrow.down.doc" : "music.note.list"),
+                              48, {}, QIcon::Disabled);
         icon->setAlignment(Qt::AlignCenter);
-        icon->setPixmap(Look::symbolIcon(QLatin1String(page == 0 ? "arrow.down.doc" : "music.note.list"))
-                            .pixmap(48, 48, QIcon::Disabled));
         auto* title = plainLabel(placeholder);
         title->setAlignment(Qt::AlignCenter);
         title->setFont(Look::title2(font()));
@@ -369,9 +369,8 @@ QWidget* ManualModeView::buildFilterBar() {
     m_all = new QCheckBox(row);
     m_all->setObjectName(QStringLiteral("allCheckBox"));
     connect(m_all, &QCheckBox::clicked, this, [this](bool on) { m_selection->setAllFilteredSelected(on); });
-    auto* filterIcon = new QLabel(row);
-    filterIcon->setPixmap(Look::symbolIcon(QStringLiteral("line.3.horizontal.decrease.circle"))
-                              .pixmap(16, 16, QIcon::Disabled));
+    auto* filterIcon =
+        Look::symbolLabel(row, QStringLiteral("line.3.horizontal.decrease.circle"), 16, {}, QIcon::Disabled);
     m_search = new QLineEdit(row);
     m_search->setObjectName(QStringLiteral("searchField"));
     m_search->setMaximumWidth(300);

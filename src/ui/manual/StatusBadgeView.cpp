@@ -71,8 +71,7 @@ QFrame* StatusBadgeView::showPopover(QWidget* parent, const ProcessingStatus& st
     layout->setSpacing(8);
     auto* headlineRow = new QHBoxLayout;
     headlineRow->setSpacing(6);
-    auto* icon = new QLabel(popover);
-    icon->setPixmap(Look::symbolIcon(statusIcon(status), color).pixmap(16, 16));
+    auto* icon = Look::symbolLabel(popover, statusIcon(status), 16, color);
     auto* label = Look::plainLabel(popover, statusLabel(status, discoveredGenre));
     label->setFont(Look::headline(popover->font()));
     Look::setTextColor(label, color);

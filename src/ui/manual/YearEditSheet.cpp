@@ -128,9 +128,7 @@ QLayout* YearEditSheet::buildHeader() {
     const MusicFile& file = m_model.file();
     auto* header = new QHBoxLayout;
     header->setContentsMargins(20, 14, 20, 14);
-    auto* icon = new QLabel(this);
-    icon->setPixmap(Look::symbolIcon(QStringLiteral("calendar.badge.plus")).pixmap(28, 28));
-    header->addWidget(icon);
+    header->addWidget(Look::symbolLabel(this, QStringLiteral("calendar.badge.plus"), 28));
     auto* titles = new QVBoxLayout;
     titles->setSpacing(2);
     m_title = plainLabel(this);
@@ -282,9 +280,7 @@ QWidget* YearEditSheet::buildPreview(QWidget* content) {
     current->addWidget(m_currentCaption);
     current->addWidget(currentGenre);
     boxLayout->addLayout(current, 1);
-    auto* arrow = new QLabel(box);
-    arrow->setPixmap(Look::symbolIcon(QStringLiteral("arrow.right")).pixmap(14, 14));
-    boxLayout->addWidget(arrow);
+    boxLayout->addWidget(Look::symbolLabel(box, QStringLiteral("arrow.right"), 14));
     auto* fresh = new QVBoxLayout;
     fresh->setSpacing(2);
     m_newCaption = heading(box);
