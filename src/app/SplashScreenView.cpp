@@ -1,8 +1,7 @@
 #include "app/SplashScreenView.h"
 
-#include "ui/Look.h"
-
 #include "model/AppVersion.h"
+#include "ui/Look.h"
 
 #include <QApplication>
 #include <QMouseEvent>

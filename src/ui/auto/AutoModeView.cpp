@@ -1,8 +1,7 @@
 #include "ui/auto/AutoModeView.h"
 
-#include "ui/Look.h"
-
 #include "model/AppSettings.h"
+#include "ui/Look.h"
 #include "ui/auto/ProblemResolutionView.h"
 
 #include <QAbstractListModel>
