@@ -7,10 +7,10 @@
 //
 //     velmora_screenshots <fixtures/scan folder> <output folder> [en|de light|dark]
 #include "app/ContentView.h"
-#include "app/DisclaimerView.h"
 #include "model/AppLanguage.h"
 #include "model/AppSettings.h"
 #include "model/SettingsStore.h"
+#include "ui/DisclaimerView.h"
 #include "ui/auto/AutoModeView.h"
 #include "ui/manual/ManualModeView.h"
 #include "ui/manual/ManualModeViewModel.h"

@@ -1,17 +1,17 @@
 #include "app/ContentView.h"
 
 #include "app/Appearance.h"
-#include "app/DisclaimerView.h"
 #include "app/SplashScreenView.h"
 #include "model/AppLanguage.h"
 #include "model/AppSettings.h"
-#include "ui/SymbolIcon.h"
+#include "ui/DisclaimerView.h"
+#include "ui/Look.h"
 #include "ui/auto/AutoModeView.h"
+#include "ui/help/HelpTopics.h"
+#include "ui/help/HelpView.h"
 #include "ui/manual/ManualModeView.h"
 #include "ui/settings/SettingsView.h"
 #include "ui/settings/SettingsWindow.h"
-#include "ui/help/HelpTopics.h"
-#include "ui/help/HelpView.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -92,7 +92,7 @@ ContentView::ContentView(AppSettings& settings, SplashTimings timings, QWidget* 
     m_help = pages.help;
     for (QWidget* page : {pages.manual, pages.automatic, pages.settings, static_cast<QWidget*>(pages.help)}) {
         const TabSpec& tab = tabSpecs[m_tabs->count()];
-        m_tabs->addTab(page, symbolIcon(QString::fromLatin1(tab.symbol)), QString());
+        m_tabs->addTab(page, Look::symbolIcon(QString::fromLatin1(tab.symbol)), QString());
     }
     setCentralWidget(m_tabs);
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/DisclaimerView.h"
 #include "app/SplashScreenView.h"
 #include "model/AppAppearance.h"
+#include "ui/DisclaimerView.h"
 
 #include <QMainWindow>
 #include <QPointer>

@@ -1,12 +1,9 @@
 #include "app/SplashScreenView.h"
 
-#include "ui/PlainWidgets.h"
-
-#include "model/AppLanguage.h"
 #include "model/AppVersion.h"
+#include "ui/Look.h"
 
 #include <QApplication>
-#include <QFontDatabase>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -56,11 +53,6 @@ private:
 };
 
 } // namespace
-
-QString rightsLine() {
-    return QStringLiteral("© 2026 Orvek. ") +
-           localizedText(QStringLiteral("Alle Rechte vorbehalten."), QStringLiteral("All rights reserved."));
-}
 
 SplashScreenView::SplashScreenView(bool isEmbedded, QWidget* parent)
     : QWidget(parent), m_embedded(isEmbedded) {
@@ -124,13 +116,13 @@ void SplashScreenView::paintEvent(QPaintEvent*) {
     QFont titleFont = font();
     titleFont.setPixelSize(32);
     titleFont.setBold(true);
-    QFont monoFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    QFont monoFont = Look::monospace();
     monoFont.setPixelSize(12);
     QFont captionFont = font();
     captionFont.setPixelSize(11);
 
     const QPixmap icon = QApplication::windowIcon().pixmap(90, 90);
-    const QPixmap logo = ui::makerLogo(pal);
+    const QPixmap logo = Look::makerLogo(pal);
     const int logoHeight = logo.isNull() ? 0 : qRound(200.0 * logo.height() / logo.width());
     const int titleHeight = QFontMetrics(titleFont).height();
     const int monoHeight = QFontMetrics(monoFont).height();
@@ -169,7 +161,7 @@ void SplashScreenView::paintEvent(QPaintEvent*) {
         y += logoHeight;
     }
     y += 16;
-    line(captionFont, secondary, rightsLine(), captionHeight);
+    line(captionFont, secondary, Look::rightsLine(), captionHeight);
 }
 
 void SplashScreenView::mousePressEvent(QMouseEvent* event) {

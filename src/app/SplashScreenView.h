@@ -3,9 +3,6 @@
 #include <QPointer>
 #include <QWidget>
 
-// "© <year> Orvek. " and the all-rights-reserved sentence of the current language.
-QString rightsLine();
-
 // The product card: name, icon, version, the maker's logo and the rights
 // line, drawn bottom-aligned. Embedded, it fills the About window. Not
 // embedded, it is the start-up card over the main window: a fixed 340×420

@@ -4,13 +4,14 @@
 
 #include "app/AboutWindowController.h"
 #include "app/ContentView.h"
-#include "app/DisclaimerView.h"
 #include "app/FileLimit.h"
 #include "app/SplashScreenView.h"
 #include "app/UpdateAlert.h"
 #include "app/VelmoraApp.h"
 #include "model/AppSettings.h"
 #include "services/UpdateCheckService.h"
+#include "ui/DisclaimerView.h"
+#include "ui/Look.h"
 #include "ui/WebLinks.h"
 #include "ui/help/HelpTopics.h"
 #include "ui/help/HelpView.h"
@@ -259,7 +260,7 @@ TEST(ShellTest, LanguageChangeKeepsTheScreens) {
         EXPECT_EQ(window->helpView()->selectedTopic(), third);
         EXPECT_EQ(textsOf(window->helpView()->findChildren<QLabel*>(QStringLiteral("topicTitle"))),
                   QStringList{c.topic});
-        EXPECT_TRUE(rightsLine().endsWith(c.rights));
+        EXPECT_TRUE(Look::rightsLine().endsWith(c.rights));
         EXPECT_EQ(window->splash(), splash);
     }
     EXPECT_EQ(app.appMenu()->actions().at(0)->shortcut(), QKeySequence());

@@ -1,11 +1,8 @@
 #include "ui/auto/AutoModeView.h"
 
-#include "ui/PlainWidgets.h"
-
 #include "model/AppSettings.h"
-#include "ui/SymbolIcon.h"
+#include "ui/Look.h"
 #include "ui/auto/ProblemResolutionView.h"
-#include "ui/manual/ManualLook.h"
 
 #include <QAbstractListModel>
 #include <QAction>
@@ -14,7 +11,6 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListView>
@@ -31,35 +27,8 @@
 
 namespace {
 
-// Status colours that stay readable on the light and the dark palette.
-QColor statusColor(const char* name, const QPalette& palette) {
-    return ManualLook::statusColor(QLatin1String(name), palette);
-}
-
-QFont scaledFont(const QFont& base, double factor, int weight = -1) {
-    QFont font = base;
-    font.setPointSizeF(base.pointSizeF() * factor);
-    if (weight >= 0) {
-        font.setWeight(QFont::Weight(weight));
-    }
-    return font;
-}
-
-QFont monospaceCaption(const QFont& base) {
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setPointSizeF(base.pointSizeF() * 0.85);
-    return font;
-}
-
-using ui::plainLabel;
-using ui::setTextColor;
-
-QFrame* rule(QWidget* parent, QFrame::Shape shape) {
-    auto* line = new QFrame(parent);
-    line->setFrameShape(shape);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
-}
+using Look::plainLabel;
+using Look::statusColor;
 
 // The time of day with seconds in the user's locale.
 QString timeOfDay(const QDateTime& time) {
@@ -74,13 +43,13 @@ QString timeOfDay(const QDateTime& time) {
 QIcon logIcon(AutoModeViewModel::LogKind kind, const QPalette& palette) {
     switch (kind) {
     case AutoModeViewModel::LogKind::info:
-        return symbolIcon(QStringLiteral("info.circle"), statusColor("secondary", palette));
+        return Look::symbolIcon(QStringLiteral("info.circle"), statusColor("secondary", palette));
     case AutoModeViewModel::LogKind::success:
-        return symbolIcon(QStringLiteral("checkmark.circle.fill"), statusColor("green", palette));
+        return Look::symbolIcon(QStringLiteral("checkmark.circle.fill"), statusColor("green", palette));
     case AutoModeViewModel::LogKind::skipped:
-        return symbolIcon(QStringLiteral("arrow.forward.circle.fill"), statusColor("orange", palette));
+        return Look::symbolIcon(QStringLiteral("arrow.forward.circle.fill"), statusColor("orange", palette));
     case AutoModeViewModel::LogKind::error:
-        return symbolIcon(QStringLiteral("exclamationmark.circle.fill"), statusColor("red", palette));
+        return Look::symbolIcon(QStringLiteral("exclamationmark.circle.fill"), statusColor("red", palette));
     }
     return {};
 }
@@ -175,7 +144,7 @@ public:
     static constexpr int padding = 12; // left and right of every row
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        const QFontMetrics metrics(monospaceCaption(option.font));
+        const QFontMetrics metrics(Look::monospaceCaption(option.font));
         const QRect bounds =
             metrics.boundingRect(QRect(0, 0, messageWidth(), 100000), Qt::TextWordWrap | Qt::TextWrapAnywhere,
                                  m_model->entry(index.row()).message);
@@ -189,7 +158,7 @@ public:
         if (option.state & QStyle::State_Selected) {
             painter->fillRect(option.rect, option.palette.highlight());
         }
-        const QFont font = monospaceCaption(option.font);
+        const QFont font = Look::monospaceCaption(option.font);
         painter->setFont(font);
         const QRect row = option.rect.adjusted(padding, 1, -padding, -1);
         painter->setPen(option.palette.color(QPalette::PlaceholderText));
@@ -235,17 +204,37 @@ void AutoModeView::buildUi() {
     auto* root = new QVBoxLayout(this);
     root->setContentsMargins(0, 0, 0, 0);
     root->setSpacing(0);
+    root->addLayout(buildHeader());
+    root->addWidget(Look::divider(this, Qt::Horizontal));
+    root->addLayout(buildProgress());
+    root->addWidget(Look::divider(this, Qt::Horizontal));
+    root->addWidget(buildLog(), 1);
+    m_panelDivider = Look::divider(this, Qt::Horizontal);
+    root->addWidget(m_panelDivider);
+    root->addWidget(buildCompletionPanel());
 
-    // Header row.
+    connect(m_choose, &QPushButton::clicked, this, &AutoModeView::chooseFolder);
+    connect(m_start, &QPushButton::clicked, m_vm, &AutoModeViewModel::startProcessing);
+    connect(m_cancel, &QPushButton::clicked, m_vm, &AutoModeViewModel::cancelProcessing);
+    connect(m_undo, &QPushButton::clicked, m_vm, &AutoModeViewModel::undoLastWrite);
+    connect(m_review, &QPushButton::clicked, this, [this] {
+        if (!m_vm->problemFiles().isEmpty()) {
+            m_vm->setShowProblemResolution(true);
+        }
+    });
+}
+
+// Title and subtitle, the folder, Start and Cancel.
+QLayout* AutoModeView::buildHeader() {
     auto* header = new QHBoxLayout;
     header->setContentsMargins(16, 12, 16, 12);
     header->setSpacing(16);
     auto* titles = new QVBoxLayout;
     titles->setSpacing(4);
     m_title = plainLabel(this);
-    m_title->setFont(scaledFont(font(), 1.0, QFont::Bold));
+    m_title->setFont(Look::headline(font()));
     m_subtitle = plainLabel(this);
-    m_subtitle->setFont(scaledFont(font(), 0.85));
+    m_subtitle->setFont(Look::caption(font()));
     m_subtitle->setForegroundRole(QPalette::PlaceholderText);
     titles->addWidget(m_title);
     titles->addWidget(m_subtitle);
@@ -253,27 +242,26 @@ void AutoModeView::buildUi() {
     header->addStretch(1);
     auto* folderGroup = new QHBoxLayout;
     folderGroup->setSpacing(8);
-    m_choose = new QPushButton(symbolIcon(QStringLiteral("folder")), {}, this);
+    m_choose = new QPushButton(Look::symbolIcon(QStringLiteral("folder")), {}, this);
     m_folder = new ElidedLabel(200, this);
     m_folder->setForegroundRole(QPalette::PlaceholderText);
     folderGroup->addWidget(m_choose);
     folderGroup->addWidget(m_folder);
     header->addLayout(folderGroup);
-    QFrame* separator = rule(this, QFrame::VLine);
-    separator->setFixedHeight(28);
-    header->addWidget(separator);
-    m_start = new QPushButton(symbolIcon(QStringLiteral("play.circle.fill")), {}, this);
-    m_start->setFont(scaledFont(font(), 1.0, QFont::Bold));
+    header->addWidget(Look::divider(this, Qt::Vertical, 28));
+    m_start = new QPushButton(Look::symbolIcon(QStringLiteral("play.circle.fill")), {}, this);
+    m_start->setFont(Look::headline(font()));
     m_start->setMinimumHeight(34);
-    m_cancel = new QPushButton(symbolIcon(QStringLiteral("stop.circle.fill")), {}, this);
+    m_cancel = new QPushButton(Look::symbolIcon(QStringLiteral("stop.circle.fill")), {}, this);
     m_cancel->setStyleSheet(QStringLiteral("QPushButton { background-color: rgb(210,40,40); color: white; "
                                            "border-radius: 5px; padding: 4px 10px; }"));
     header->addWidget(m_start);
     header->addWidget(m_cancel);
-    root->addLayout(header);
-    root->addWidget(rule(this, QFrame::HLine));
+    return header;
+}
 
-    // Progress section.
+// The four counters, the file counter and the two bars.
+QLayout* AutoModeView::buildProgress() {
     auto* progress = new QVBoxLayout;
     progress->setContentsMargins(16, 10, 16, 10);
     progress->setSpacing(10);
@@ -288,10 +276,10 @@ void AutoModeView::buildUi() {
         auto* cell = new QVBoxLayout;
         cell->setSpacing(2);
         m_statLabels[i] = plainLabel(this);
-        m_statLabels[i]->setFont(scaledFont(font(), 0.85));
+        m_statLabels[i]->setFont(Look::caption(font()));
         m_statLabels[i]->setForegroundRole(QPalette::PlaceholderText);
         m_statValues[i] = plainLabel(this);
-        m_statValues[i]->setFont(scaledFont(font(), 0.85, QFont::DemiBold));
+        m_statValues[i]->setFont(Look::scaledFont(font(), 0.85, QFont::DemiBold));
         if (valueRoles[i] != QPalette::NoRole) {
             m_statValues[i]->setForegroundRole(valueRoles[i]);
         }
@@ -302,16 +290,22 @@ void AutoModeView::buildUi() {
     counterRow->addLayout(stats);
     counterRow->addStretch(1);
     m_counter = plainLabel(this);
-    m_counter->setFont(monospaceCaption(font()));
+    m_counter->setFont(Look::monospaceCaption(font()));
     m_counter->setForegroundRole(QPalette::PlaceholderText);
     counterRow->addWidget(m_counter);
     progress->addLayout(counterRow);
 
+    progress->addWidget(buildBars());
+    return progress;
+}
+
+// The overall bar and the bar of the current phase, each with its caption line.
+QWidget* AutoModeView::buildBars() {
     m_bars = new QWidget(this);
     auto* bars = new QVBoxLayout(m_bars);
     bars->setContentsMargins(0, 0, 0, 0);
     bars->setSpacing(10);
-    const QFont caption2 = scaledFont(font(), 0.77);
+    const QFont caption2 = Look::caption2(font());
     auto* overallLine = new QHBoxLayout;
     m_overallLabel = plainLabel(m_bars);
     m_overallLabel->setFont(caption2);
@@ -350,11 +344,11 @@ void AutoModeView::buildUi() {
     fileBlock->addLayout(fileLine);
     fileBlock->addWidget(m_fileBar);
     bars->addLayout(fileBlock);
-    progress->addWidget(m_bars);
-    root->addLayout(progress);
-    root->addWidget(rule(this, QFrame::HLine));
+    return m_bars;
+}
 
-    // Log list.
+// The run's log, or a hint while it is empty; Copy copies the selected lines.
+QWidget* AutoModeView::buildLog() {
     m_logStack = new QStackedWidget(this);
     m_hint = plainLabel(m_logStack);
     m_hint->setForegroundRole(QPalette::PlaceholderText);
@@ -407,11 +401,11 @@ void AutoModeView::buildUi() {
     m_logStack->addWidget(m_logView);
     // Set after adding: the stack clears the margins of the pages it takes.
     m_hint->setContentsMargins(20, 16, 20, 16);
-    root->addWidget(m_logStack, 1);
+    return m_logStack;
+}
 
-    // Completion panel.
-    m_panelDivider = rule(this, QFrame::HLine);
-    root->addWidget(m_panelDivider);
+// The outcome of a finished run, with Review and Undo.
+QWidget* AutoModeView::buildCompletionPanel() {
     m_panel = new QFrame(this);
     m_panel->setObjectName(QStringLiteral("completionPanel"));
     auto* panel = new QHBoxLayout(m_panel);
@@ -421,33 +415,23 @@ void AutoModeView::buildUi() {
     auto* panelText = new QVBoxLayout;
     panelText->setSpacing(2);
     m_panelTitle = plainLabel(m_panel);
-    m_panelTitle->setFont(scaledFont(font(), 1.0, QFont::Medium));
+    m_panelTitle->setFont(Look::scaledFont(font(), 1.0, QFont::Medium));
     m_panelSummary = plainLabel(m_panel);
-    m_panelSummary->setFont(scaledFont(font(), 0.85));
+    m_panelSummary->setFont(Look::caption(font()));
     m_panelSummary->setForegroundRole(QPalette::PlaceholderText);
     panelText->addWidget(m_panelTitle);
     panelText->addWidget(m_panelSummary);
-    m_review = new QPushButton(symbolIcon(QStringLiteral("exclamationmark.circle")), {}, m_panel);
+    m_review = new QPushButton(Look::symbolIcon(QStringLiteral("exclamationmark.circle")), {}, m_panel);
     m_review->setStyleSheet(QStringLiteral("QPushButton { background-color: rgb(230,126,0); color: white; "
                                            "border-radius: 5px; padding: 4px 10px; }"));
-    m_undo = new QPushButton(symbolIcon(QStringLiteral("arrow.uturn.backward")), {}, m_panel);
+    m_undo = new QPushButton(Look::symbolIcon(QStringLiteral("arrow.uturn.backward")), {}, m_panel);
     m_undo->setObjectName(QStringLiteral("undoButton"));
     panel->addWidget(m_panelIcon);
     panel->addLayout(panelText);
     panel->addStretch(1);
     panel->addWidget(m_review);
     panel->addWidget(m_undo);
-    root->addWidget(m_panel);
-
-    connect(m_choose, &QPushButton::clicked, this, &AutoModeView::chooseFolder);
-    connect(m_start, &QPushButton::clicked, m_vm, &AutoModeViewModel::startProcessing);
-    connect(m_cancel, &QPushButton::clicked, m_vm, &AutoModeViewModel::cancelProcessing);
-    connect(m_undo, &QPushButton::clicked, m_vm, &AutoModeViewModel::undoLastWrite);
-    connect(m_review, &QPushButton::clicked, this, [this] {
-        if (!m_vm->problemFiles().isEmpty()) {
-            m_vm->setShowProblemResolution(true);
-        }
-    });
+    return m_panel;
 }
 
 void AutoModeView::connectViewModel() {
@@ -506,8 +490,8 @@ void AutoModeView::retranslate() {
 // The text background at half strength, taken from the palette in force,
 // and the status colours for it.
 void AutoModeView::refreshColours() {
-    setTextColor(m_statValues[1], statusColor("green", palette()));
-    setTextColor(m_statValues[3], statusColor("orange", palette()));
+    Look::setTextColor(m_statValues[1], statusColor("green", palette()));
+    Look::setTextColor(m_statValues[3], statusColor("orange", palette()));
     QPalette logPalette = palette();
     QColor background = logPalette.color(QPalette::Base);
     background.setAlphaF(0.5);
@@ -590,9 +574,9 @@ void AutoModeView::refreshPanel() {
                                .arg(tint.red())
                                .arg(tint.green())
                                .arg(tint.blue()));
-    const QIcon icon = symbolIcon(success ? QStringLiteral("checkmark.circle.fill")
-                                          : QStringLiteral("exclamationmark.triangle.fill"),
-                                  tint);
+    const QIcon icon = Look::symbolIcon(success ? QStringLiteral("checkmark.circle.fill")
+                                                : QStringLiteral("exclamationmark.triangle.fill"),
+                                        tint);
     m_panelIcon->setPixmap(icon.pixmap(22, 22));
     m_panelSummary->setText(QString::number(s.updated) + localizedText(" aktualisiert · ", " updated · ") +
                             QString::number(s.skipped) + localizedText(" übersprungen · ", " skipped · ") +

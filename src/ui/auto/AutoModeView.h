@@ -8,6 +8,7 @@
 
 class QFrame;
 class QLabel;
+class QLayout;
 class QListView;
 class QProgressBar;
 class QPushButton;
@@ -36,6 +37,11 @@ protected:
 
 private:
     void buildUi();
+    QLayout* buildHeader();
+    QLayout* buildProgress();
+    QWidget* buildBars();
+    QWidget* buildLog();
+    QWidget* buildCompletionPanel();
     void refreshColours();
     void connectViewModel();
     void retranslate();

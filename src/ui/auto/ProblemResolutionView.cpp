@@ -1,8 +1,7 @@
 #include "ui/auto/ProblemResolutionView.h"
 
 #include "model/AppSettings.h"
-#include "ui/SymbolIcon.h"
-#include "ui/manual/ManualLook.h"
+#include "ui/Look.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>
@@ -27,10 +26,10 @@ enum Column { FileColumn, AlbumColumn, GenreColumn, FormatColumn, YearColumn, Ac
 
 // Readable on the light and the dark palette in force.
 QColor orange() {
-    return ManualLook::statusColor(QStringLiteral("orange"), QApplication::palette());
+    return Look::statusColor(QStringLiteral("orange"), QApplication::palette());
 }
 QColor green() {
-    return ManualLook::statusColor(QStringLiteral("green"), QApplication::palette());
+    return Look::statusColor(QStringLiteral("green"), QApplication::palette());
 }
 const QColor blue(30, 110, 230);
 
@@ -105,7 +104,7 @@ public:
             case AlbumColumn:
                 return file->album;
             case GenreColumn:
-                return ManualLook::shownGenre(file->genre);
+                return Look::shownGenre(file->genre);
             case FormatColumn:
                 return rawValue(file->format).toUpper();
             case YearColumn:
@@ -178,8 +177,7 @@ public:
         if (index.column() == FileColumn) {
             QFont titleFont = option.font;
             titleFont.setWeight(QFont::Medium);
-            QFont captionFont = option.font;
-            captionFont.setPointSizeF(option.font.pointSizeF() * 0.85);
+            const QFont captionFont = Look::caption(option.font);
             const QRect top(area.left(), area.top(), area.width(), area.height() / 2);
             const QRect bottom(area.left(), area.top() + area.height() / 2, area.width(), area.height() / 2);
             painter->setFont(titleFont);
@@ -228,13 +226,6 @@ private:
     std::function<void(int row)> m_onAction;
 };
 
-QFrame* divider(QWidget* parent) {
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
-}
-
 QPushButton* plainButton(QWidget* parent) {
     auto* button = new QPushButton(parent);
     // No button may take Return: it would end the sheet by accident.
@@ -247,10 +238,6 @@ QPushButton* plainButton(QWidget* parent) {
 
 void ProblemResolutionView::setDefaultYearEditorOpener(YearEditorOpener opener) {
     defaultOpener() = std::move(opener);
-}
-
-ProblemResolutionView::YearEditorOpener ProblemResolutionView::defaultYearEditorOpener() {
-    return defaultOpener();
 }
 
 ProblemResolutionView::ProblemResolutionView(ProblemResolutionViewModel::Binding files,
@@ -278,20 +265,15 @@ void ProblemResolutionView::buildUi() {
     auto* header = new QHBoxLayout;
     header->setContentsMargins(16, 12, 16, 12);
     header->setSpacing(12);
-    m_icon = new QLabel(this);
-    const QIcon warning = symbolIcon(QStringLiteral("exclamationmark.triangle.fill"),
-                                     ManualLook::statusColor(QStringLiteral("orange"), palette()));
-    m_icon->setPixmap(warning.pixmap(28, 28));
+    m_icon = Look::symbolLabel(this, QStringLiteral("exclamationmark.triangle.fill"), 28,
+                               Look::statusColor(QStringLiteral("orange"), palette()));
     header->addWidget(m_icon);
     auto* titles = new QVBoxLayout;
     titles->setSpacing(2);
     m_title = new QLabel(this);
-    QFont headline = m_title->font();
-    headline.setBold(true);
-    m_title->setFont(headline);
+    m_title->setFont(Look::headline(m_title->font()));
     m_subtitle = new QLabel(this);
-    QFont caption = m_subtitle->font();
-    caption.setPointSizeF(caption.pointSizeF() * 0.85);
+    const QFont caption = Look::caption(m_subtitle->font());
     m_subtitle->setFont(caption);
     m_subtitle->setForegroundRole(QPalette::PlaceholderText);
     titles->addWidget(m_title);
@@ -306,14 +288,11 @@ void ProblemResolutionView::buildUi() {
         label->setFont(caption);
         counters->addWidget(label);
     }
-    QPalette palette = m_resolved->palette();
-    palette.setColor(QPalette::WindowText, green());
-    m_resolved->setPalette(palette);
-    palette.setColor(QPalette::WindowText, orange());
-    m_pending->setPalette(palette);
+    Look::setTextColor(m_resolved, green());
+    Look::setTextColor(m_pending, orange());
     header->addLayout(counters);
     root->addLayout(header);
-    root->addWidget(divider(this));
+    root->addWidget(Look::divider(this, Qt::Horizontal));
 
     m_model = new ProblemFilesModel(this);
     m_table = new QTableView(this);
@@ -346,7 +325,7 @@ void ProblemResolutionView::buildUi() {
     columns->setSectionResizeMode(FileColumn, QHeaderView::Stretch);
     connect(m_table, &QTableView::customContextMenuRequested, this, &ProblemResolutionView::showContextMenu);
     root->addWidget(m_table, 1);
-    root->addWidget(divider(this));
+    root->addWidget(Look::divider(this, Qt::Horizontal));
 
     auto* footer = new QHBoxLayout;
     footer->setContentsMargins(16, 12, 16, 12);
@@ -355,9 +334,7 @@ void ProblemResolutionView::buildUi() {
     m_skipAll = plainButton(this);
     m_cancel = plainButton(this);
     m_updateSelected = plainButton(this);
-    QFont prominent = m_updateSelected->font();
-    prominent.setBold(true);
-    m_updateSelected->setFont(prominent);
+    m_updateSelected->setFont(Look::headline(m_updateSelected->font()));
     footer->addWidget(m_skipAll);
     footer->addStretch(1);
     footer->addWidget(m_cancel);
@@ -400,22 +377,14 @@ void ProblemResolutionView::reject() {
 
 void ProblemResolutionView::openYearEditor(const MusicFile& file) {
     if (!m_opener) {
-        m_viewModel->yearEditorClosed();
         return;
     }
     QPointer<ProblemResolutionView> self(this);
-    m_opener(
-        this, file,
-        [self, file](std::optional<int> year) {
-            if (self) {
-                self->m_viewModel->saveManualYear(year, file);
-            }
-        },
-        [self] {
-            if (self) {
-                self->m_viewModel->yearEditorClosed();
-            }
-        });
+    m_opener(this, file, [self, file](std::optional<int> year) {
+        if (self) {
+            self->m_viewModel->saveManualYear(year, file);
+        }
+    });
 }
 
 void ProblemResolutionView::showContextMenu(const QPoint& position) {

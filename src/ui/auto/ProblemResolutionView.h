@@ -21,16 +21,13 @@ class ProblemResolutionView : public QDialog {
 
 public:
     // Opens the year editor for one file over `parent`. The editor calls
-    // `onSave` with the typed year (none for "Skip"), not at all on Cancel,
-    // and `onClosed` whenever it closes.
-    using YearEditorOpener =
-        std::function<void(QWidget* parent, const MusicFile& file,
-                           std::function<void(std::optional<int>)> onSave, std::function<void()> onClosed)>;
+    // `onSave` with the typed year (none for "Skip") and not at all on Cancel.
+    using YearEditorOpener = std::function<void(QWidget* parent, const MusicFile& file,
+                                                std::function<void(std::optional<int>)> onSave)>;
 
     // The opener used by sheets made without one (the year editor registers
     // itself here, so either mode can show the same sheet).
     static void setDefaultYearEditorOpener(YearEditorOpener opener);
-    static YearEditorOpener defaultYearEditorOpener();
 
     ProblemResolutionView(ProblemResolutionViewModel::Binding files,
                           ProblemResolutionViewModel::DoneHandler onDone, QWidget* parent = nullptr,

@@ -30,12 +30,7 @@ void ProblemResolutionViewModel::editYear(const MusicFile& file) {
     if (m_finished) {
         return;
     }
-    m_yearEditFile = file;
     Q_EMIT yearEditRequested(file);
-}
-
-void ProblemResolutionViewModel::yearEditorClosed() {
-    m_yearEditFile.reset();
 }
 
 void ProblemResolutionViewModel::saveManualYear(std::optional<int> year, const MusicFile& file) {

@@ -36,12 +36,8 @@ public:
     // Files whose lookup found no year.
     int pendingCount() const;
 
-    // The file whose year editor is open, if any.
-    const std::optional<MusicFile>& yearEditFile() const { return m_yearEditFile; }
     // Opens the year editor for a file (announced through yearEditRequested).
     void editYear(const MusicFile& file);
-    // The year editor closed (saved, skipped or cancelled).
-    void yearEditorClosed();
 
     // The year editor's save: sets the file's manual year (none clears it);
     // a year also marks the file as found. A file no longer in the list is ignored.
@@ -70,7 +66,6 @@ private:
 
     Binding m_files;
     DoneHandler m_onDone;
-    std::optional<MusicFile> m_yearEditFile;
     bool m_finished = false;
     Ending m_ending = Ending::none;
 };

@@ -26,7 +26,7 @@ struct HelpSection {
 
 struct HelpTopic {
     QUuid id;
-    // Symbol name, see symbolIcon().
+    // Symbol name, see Look::symbolIcon().
     QString icon;
     TextPair titleLS;
     QList<HelpSection> sections;

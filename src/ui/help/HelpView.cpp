@@ -2,10 +2,9 @@
 
 #include "model/AppLanguage.h"
 #include "model/AppSettings.h"
-#include "ui/SymbolIcon.h"
+#include "ui/Look.h"
 #include "ui/WebLinks.h"
 #include "ui/help/HelpTopics.h"
-#include "ui/manual/ManualLook.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -28,12 +27,6 @@ const HelpTopic* findTopic(const std::optional<QUuid>& id) {
         }
     }
     return nullptr;
-}
-
-QLabel* plainLabel() {
-    auto* label = new QLabel;
-    label->setTextFormat(Qt::PlainText);
-    return label;
 }
 
 // Item texts are inline Markdown: a leading "1. ", "- " or "# " is text, not
@@ -69,7 +62,7 @@ HelpView::HelpView(std::optional<QUuid> selectedTopic, QWidget* parent) : QWidge
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_list->setTextElideMode(Qt::ElideRight);
     for (const HelpTopic& topic : helpTopics()) {
-        auto* row = new QListWidgetItem(symbolIcon(topic.icon), topic.title(), m_list);
+        auto* row = new QListWidgetItem(Look::symbolIcon(topic.icon), topic.title(), m_list);
         row->setData(Qt::UserRole, topic.id);
     }
     splitter->addWidget(m_list);
@@ -125,22 +118,18 @@ void HelpView::showDetail() {
 
     if (topic == nullptr) {
         column->addStretch();
-        auto* symbol = new QLabel;
-        symbol->setPixmap(symbolIcon(QStringLiteral("book.pages")).pixmap(48, 48));
+        auto* symbol = Look::symbolLabel(nullptr, QStringLiteral("book.pages"), 48);
         symbol->setAlignment(Qt::AlignCenter);
         column->addWidget(symbol);
-        QLabel* title = plainLabel();
+        QLabel* title = Look::plainLabel(nullptr);
         title->setObjectName(QStringLiteral("placeholderTitle"));
         title->setAlignment(Qt::AlignCenter);
-        QFont bold = title->font();
-        bold.setBold(true);
-        bold.setPointSizeF(bold.pointSizeF() * 1.3);
-        title->setFont(bold);
+        title->setFont(Look::scaledFont(title->font(), 1.3, QFont::Bold));
         addText(title, [] {
             return localizedText(QStringLiteral("Thema wählen"), QStringLiteral("Choose a Topic"));
         });
         column->addWidget(title);
-        QLabel* description = plainLabel();
+        QLabel* description = Look::plainLabel(nullptr);
         description->setAlignment(Qt::AlignCenter);
         description->setForegroundRole(QPalette::PlaceholderText);
         addText(description, [] {
@@ -155,15 +144,10 @@ void HelpView::showDetail() {
         page->setMaximumWidth(680 + 56);
         auto* header = new QHBoxLayout;
         header->setSpacing(10);
-        auto* icon = new QLabel;
-        icon->setPixmap(symbolIcon(topic->icon).pixmap(24, 24));
-        header->addWidget(icon);
-        QLabel* title = plainLabel();
+        header->addWidget(Look::symbolLabel(nullptr, topic->icon, 24));
+        QLabel* title = Look::plainLabel(nullptr);
         title->setObjectName(QStringLiteral("topicTitle"));
-        QFont titleFont = title->font();
-        titleFont.setBold(true);
-        titleFont.setPointSizeF(titleFont.pointSizeF() * 1.5);
-        title->setFont(titleFont);
+        title->setFont(Look::scaledFont(title->font(), 1.5, QFont::Bold));
         addText(title, [topic] { return topic->title(); });
         header->addWidget(title, 1);
         column->addLayout(header);
@@ -171,17 +155,12 @@ void HelpView::showDetail() {
         for (const HelpSection& section : topic->sections) {
             auto* block = new QVBoxLayout;
             block->setSpacing(8);
-            QLabel* heading = plainLabel();
+            QLabel* heading = Look::plainLabel(nullptr);
             heading->setObjectName(QStringLiteral("sectionHeading"));
-            QFont headingFont = heading->font();
-            headingFont.setBold(true);
-            heading->setFont(headingFont);
+            heading->setFont(Look::headline(heading->font()));
             addText(heading, [&section] { return section.heading(); });
             block->addWidget(heading);
-            auto* line = new QFrame;
-            line->setFrameShape(QFrame::HLine);
-            line->setFrameShadow(QFrame::Sunken);
-            block->addWidget(line);
+            block->addWidget(Look::divider(nullptr, Qt::Horizontal));
             for (const HelpItem& item : section.items) {
                 auto* row = new QFrame;
                 if (item.isNote || item.isTip) {
@@ -198,9 +177,9 @@ void HelpView::showDetail() {
                 mark->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
                 if (item.isNote || item.isTip) {
                     mark->setContentsMargins(0, 2, 0, 0);
-                    mark->setPixmap(symbolIcon(item.isNote ? QStringLiteral("info.circle.fill")
-                                                           : QStringLiteral("lightbulb.fill"),
-                                               ManualLook::statusColor(item.isNote ? QStringLiteral("blue")
+                    mark->setPixmap(Look::symbolIcon(item.isNote ? QStringLiteral("info.circle.fill")
+                                                                 : QStringLiteral("lightbulb.fill"),
+                                                     Look::statusColor(item.isNote ? QStringLiteral("blue")
                                                                                    : QStringLiteral("orange"),
                                                                        mark->palette()))
                                         .pixmap(14, 14));

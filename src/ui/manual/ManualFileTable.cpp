@@ -1,12 +1,11 @@
 #include "ui/manual/ManualFileTable.h"
 
 #include "model/AppLanguage.h"
-#include "ui/manual/ManualLook.h"
+#include "ui/Look.h"
 #include "ui/manual/StatusBadgeViewModel.h"
 #include "ui/manual/TableSelectionViewModel.h"
 
 #include <QApplication>
-#include <QFontDatabase>
 #include <QPalette>
 
 namespace {
@@ -210,7 +209,7 @@ QVariant ManualFileTableModel::data(const QModelIndex& index, int role) const {
         case decade:
             return f.decadeLabel(m_model->decadeRules()).value_or(kDash);
         case genre:
-            return ManualLook::shownGenre(f.genre);
+            return Look::shownGenre(f.genre);
         case format:
             return rawValue(f.format).toUpper();
         case directory:
@@ -226,27 +225,25 @@ QVariant ManualFileTableModel::data(const QModelIndex& index, int role) const {
         case year:
             return f.effectiveYear() ? QVariant() : QVariant(secondary);
         case decade:
-            return f.decadeLabel(m_model->decadeRules())
-                       ? ManualLook::statusColor(QStringLiteral("blue"), palette)
-                       : secondary;
+            return f.decadeLabel(m_model->decadeRules()) ? Look::statusColor(QStringLiteral("blue"), palette)
+                                                         : secondary;
         case format:
             return isWritableFormat(f.format)
                        ? QVariant()
-                       : QVariant(ManualLook::statusColor(QStringLiteral("orange"), palette));
+                       : QVariant(Look::statusColor(QStringLiteral("orange"), palette));
         default:
             return {};
         }
     case Qt::FontRole:
         if (column == directory) {
-            return ManualLook::caption(QApplication::font());
+            return Look::caption(QApplication::font());
         }
         if (column == year || column == decade) {
-            return QFontDatabase::systemFont(QFontDatabase::FixedFont);
+            return Look::monospace();
         }
         return {};
     case Qt::ToolTipRole:
-        return column == status ? ManualLook::plainToolTip(statusDetail(f.status, f.discoveredGenre))
-                                : QVariant();
+        return column == status ? Look::plainToolTip(statusDetail(f.status, f.discoveredGenre)) : QVariant();
     default:
         return {};
     }

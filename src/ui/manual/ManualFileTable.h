@@ -34,7 +34,6 @@ public:
     static int columnFor(SortColumn sortColumn);
     // The spinner's step, advanced while some row is being looked up.
     int spinnerPhase() const { return m_spinnerPhase; }
-    bool isSpinning() const { return m_spinner.isActive(); }
     // Texts follow the language again.
     void retranslate();
 

@@ -3,10 +3,9 @@
 #include "model/AppLanguage.h"
 #include "model/AppSettings.h"
 #include "ui/FlowLayout.h"
-#include "ui/SymbolIcon.h"
+#include "ui/Look.h"
 #include "ui/auto/ProblemResolutionView.h"
 #include "ui/manual/ManualFileTable.h"
-#include "ui/manual/ManualLook.h"
 #include "ui/manual/ManualModeViewModel.h"
 #include "ui/manual/StatusBadgeView.h"
 #include "ui/manual/StatusBadgeViewModel.h"
@@ -40,12 +39,12 @@
 
 namespace {
 
-using ManualLook::divider;
+using Look::divider;
 
 QPushButton* button(QWidget* parent, const char* name, const char* symbol) {
     auto* b = new QPushButton(parent);
     b->setObjectName(QLatin1String(name));
-    b->setIcon(symbolIcon(QLatin1String(symbol)));
+    b->setIcon(Look::symbolIcon(QLatin1String(symbol)));
     b->setAutoDefault(false);
     return b;
 }
@@ -54,11 +53,11 @@ QPushButton* button(QWidget* parent, const char* name, const char* symbol) {
 // the palette changes, so a switch between light and dark stays readable.
 void tint(QWidget* widget, const char* colour) {
     widget->setProperty("tint", QLatin1String(colour));
-    ManualLook::setTextColor(widget, ManualLook::statusColor(QLatin1String(colour), QApplication::palette()));
+    Look::setTextColor(widget, Look::statusColor(QLatin1String(colour), QApplication::palette()));
 }
 
 QLabel* plainLabel(QWidget* parent, const char* name = nullptr) {
-    QLabel* label = ManualLook::plainLabel(parent);
+    QLabel* label = Look::plainLabel(parent);
     if (name) {
         label->setObjectName(QLatin1String(name));
     }
@@ -189,20 +188,6 @@ QWidget* ManualModeView::contentArea() const {
 void ManualModeView::build() {
     YearEditSheet::registerAsProblemSheetEditor();
     m_selection = new TableSelectionViewModel(m_model, this);
-    m_folderChooser = [](QWidget* parent, std::function<void(const QString&)> chosen) {
-        auto* dialog = new QFileDialog(parent, localizedText(QStringLiteral("Verzeichnis auswählen"),
-                                                             QStringLiteral("Choose Directory")));
-        dialog->setAttribute(Qt::WA_DeleteOnClose);
-        dialog->setOption(QFileDialog::DontUseNativeDialog);
-        dialog->setOption(QFileDialog::ShowDirsOnly);
-        dialog->setFileMode(QFileDialog::Directory);
-        dialog->setLabelText(QFileDialog::Accept,
-                             localizedText(QStringLiteral("Wählen"), QStringLiteral("Choose")));
-        dialog->setWindowModality(Qt::WindowModal);
-        QObject::connect(dialog, &QFileDialog::fileSelected, dialog,
-                         [chosen](const QString& path) { chosen(path); });
-        dialog->open();
-    };
     m_popoverDelay = new QTimer(this);
     m_popoverDelay->setSingleShot(true);
     connect(m_popoverDelay, &QTimer::timeout, this, [this] {
@@ -287,13 +272,13 @@ void ManualModeView::build() {
         auto* layout = new QVBoxLayout(placeholder);
         layout->setSpacing(16);
         layout->addStretch();
-        auto* icon = new QLabel(placeholder);
+        auto* icon =
+            Look::symbolLabel(placeholder, QLatin1String(page == 0 ? "arrow.down.doc" : "music.note.list"),
+                              48, {}, QIcon::Disabled);
         icon->setAlignment(Qt::AlignCenter);
-        icon->setPixmap(symbolIcon(QLatin1String(page == 0 ? "arrow.down.doc" : "music.note.list"))
-                            .pixmap(48, 48, QIcon::Disabled));
         auto* title = plainLabel(placeholder);
         title->setAlignment(Qt::AlignCenter);
-        title->setFont(ManualLook::title2(font()));
+        title->setFont(Look::title2(font()));
         auto* hint = plainLabel(placeholder);
         hint->setAlignment(Qt::AlignCenter);
         tint(hint, "secondary");
@@ -387,9 +372,8 @@ QWidget* ManualModeView::buildFilterBar() {
     m_all = new QCheckBox(row);
     m_all->setObjectName(QStringLiteral("allCheckBox"));
     connect(m_all, &QCheckBox::clicked, this, [this](bool on) { m_selection->setAllFilteredSelected(on); });
-    auto* filterIcon = new QLabel(row);
-    filterIcon->setPixmap(
-        symbolIcon(QStringLiteral("line.3.horizontal.decrease.circle")).pixmap(16, 16, QIcon::Disabled));
+    auto* filterIcon =
+        Look::symbolLabel(row, QStringLiteral("line.3.horizontal.decrease.circle"), 16, {}, QIcon::Disabled);
     m_search = new QLineEdit(row);
     m_search->setObjectName(QStringLiteral("searchField"));
     m_search->setMaximumWidth(300);
@@ -407,7 +391,7 @@ QWidget* ManualModeView::buildFilterBar() {
     m_progressBar->setFixedWidth(120);
     m_progressBar->setTextVisible(false);
     m_progressLabel = plainLabel(m_progress, "progressLabel");
-    m_progressLabel->setFont(ManualLook::caption(font()));
+    m_progressLabel->setFont(Look::caption(font()));
     tint(m_progressLabel, "secondary");
     progressLayout->addWidget(m_progressBar);
     progressLayout->addWidget(m_progressLabel);
@@ -424,7 +408,7 @@ QWidget* ManualModeView::buildFilterBar() {
 
 QWidget* ManualModeView::buildFooter() {
     auto* row = new QWidget(this);
-    row->setFont(ManualLook::caption(font()));
+    row->setFont(Look::caption(font()));
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(12, 6, 12, 6);
     layout->setSpacing(16);
@@ -472,10 +456,10 @@ void ManualModeView::retranslate() {
     m_lookup->setText(L("Ermittlung starten", "Start Lookup"));
     m_update->setText(L("Ausgewählte aktualisieren", "Update Selected"));
     m_update->setToolTip(
-        ManualLook::plainToolTip(L("Genre-Tags der ausgewählten Dateien mit dem Jahrzehnt ergänzen",
-                                   "Append the decade label to the genre tag of selected files")));
+        Look::plainToolTip(L("Genre-Tags der ausgewählten Dateien mit dem Jahrzehnt ergänzen",
+                             "Append the decade label to the genre tag of selected files")));
     m_undo->setText(L("Rückgängig", "Undo"));
-    m_undo->setToolTip(ManualLook::plainToolTip(
+    m_undo->setToolTip(Look::plainToolTip(
         L("Letzten Schreibvorgang rückgängig machen – Genre-Tags werden auf den Stand vor dem Aktualisieren "
           "zurückgesetzt. Nur bis zum nächsten App-Start verfügbar.",
           "Undo the last write – genre tags are restored to their state before the update. Only available "
@@ -636,12 +620,21 @@ void ManualModeView::chooseDirectory() {
     if (m_model->isBusy()) {
         return;
     }
+    auto* dialog = new QFileDialog(
+        this, localizedText(QStringLiteral("Verzeichnis auswählen"), QStringLiteral("Choose Directory")));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setOption(QFileDialog::ShowDirsOnly);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setLabelText(QFileDialog::Accept, localizedText(QStringLiteral("Wählen"), QStringLiteral("Choose")));
+    dialog->setWindowModality(Qt::WindowModal);
     QPointer<ManualModeView> self(this);
-    m_folderChooser(this, [self](const QString& folder) {
+    connect(dialog, &QFileDialog::fileSelected, dialog, [self](const QString& folder) {
         if (self && !folder.isEmpty()) {
             self->m_model->chooseDirectory(folder);
         }
     });
+    dialog->open();
 }
 
 void ManualModeView::openProblemSheet() {
@@ -731,7 +724,7 @@ void ManualModeView::changeEvent(QEvent* event) {
         for (QWidget* widget : findChildren<QWidget*>()) {
             const QString colour = widget->property("tint").toString();
             if (!colour.isEmpty()) {
-                ManualLook::setTextColor(widget, ManualLook::statusColor(colour, QApplication::palette()));
+                Look::setTextColor(widget, Look::statusColor(colour, QApplication::palette()));
             }
         }
     }

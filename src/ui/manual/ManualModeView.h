@@ -5,7 +5,6 @@
 #include <QPointer>
 #include <QWidget>
 
-#include <functional>
 #include <memory>
 
 class ContentArea;
@@ -43,10 +42,6 @@ public:
     QTableView* table() const { return m_table; }
     QWidget* contentArea() const;
 
-    // How the folder is picked; the default opens the folder panel.
-    using FolderChooser = std::function<void(QWidget* parent, std::function<void(const QString&)> chosen)>;
-    void setFolderChooser(FolderChooser chooser) { m_folderChooser = std::move(chooser); }
-
     // Opens the year sheet for a row (nothing while a write runs).
     void openYearSheet(const MusicFile& file);
 
@@ -74,7 +69,6 @@ private:
     ManualModeViewModel* m_model;
     TableSelectionViewModel* m_selection = nullptr;
     ManualFileTableModel* m_tableModel = nullptr;
-    FolderChooser m_folderChooser;
 
     QPushButton* m_directory = nullptr;
     QLabel* m_folderName = nullptr;

@@ -1,8 +1,7 @@
 #include "ui/manual/StatusBadgeView.h"
 
-#include "ui/SymbolIcon.h"
+#include "ui/Look.h"
 #include "ui/manual/ManualFileTable.h"
-#include "ui/manual/ManualLook.h"
 #include "ui/manual/StatusBadgeViewModel.h"
 
 #include <QApplication>
@@ -27,8 +26,8 @@ void StatusBadgeView::paint(QPainter* painter, const QStyleOptionViewItem& optio
         return;
     }
     const MusicFile& file = model->fileAt(index.row());
-    const QColor color = ManualLook::statusColor(colorName(file.status), option.palette);
-    const QFont font = ManualLook::caption(option.font);
+    const QColor color = Look::statusColor(colorName(file.status), option.palette);
+    const QFont font = Look::caption(option.font);
     const QRect r = option.rect.adjusted(4, 0, -4, 0);
     const int icon = 12;
     const QRect iconRect(r.left(), r.center().y() - icon / 2, icon, icon);
@@ -42,7 +41,7 @@ void StatusBadgeView::paint(QPainter* painter, const QStyleOptionViewItem& optio
         const QRectF arc = QRectF(iconRect).adjusted(2.4, 2.4, -2.4, -2.4);
         painter->drawArc(arc, -model->spinnerPhase() * 30 * 16, 270 * 16);
     } else {
-        symbolIcon(statusIcon(file.status), color).paint(painter, iconRect);
+        Look::symbolIcon(statusIcon(file.status), color).paint(painter, iconRect);
     }
     painter->setFont(font);
     painter->setPen(color);
@@ -66,27 +65,24 @@ QFrame* StatusBadgeView::showPopover(QWidget* parent, const ProcessingStatus& st
     popover->setObjectName(QStringLiteral("statusPopover"));
     popover->setFrameShape(QFrame::StyledPanel);
     popover->setFixedWidth(300);
-    const QColor color = ManualLook::statusColor(colorName(status), popover->palette());
+    const QColor color = Look::statusColor(colorName(status), popover->palette());
 
     auto* layout = new QVBoxLayout(popover);
     layout->setSpacing(8);
     auto* headlineRow = new QHBoxLayout;
     headlineRow->setSpacing(6);
-    auto* icon = new QLabel(popover);
-    icon->setPixmap(symbolIcon(statusIcon(status), color).pixmap(16, 16));
-    auto* label = new QLabel(statusLabel(status, discoveredGenre), popover);
-    label->setTextFormat(Qt::PlainText);
-    label->setFont(ManualLook::headline(popover->font()));
-    ManualLook::setTextColor(label, color);
+    auto* icon = Look::symbolLabel(popover, statusIcon(status), 16, color);
+    auto* label = Look::plainLabel(popover, statusLabel(status, discoveredGenre));
+    label->setFont(Look::headline(popover->font()));
+    Look::setTextColor(label, color);
     headlineRow->addWidget(icon);
     headlineRow->addWidget(label, 1);
     layout->addLayout(headlineRow);
     auto* line = new QFrame(popover);
     line->setFrameShape(QFrame::HLine);
     layout->addWidget(line);
-    auto* detail = new QLabel(statusDetail(status, discoveredGenre), popover);
+    auto* detail = Look::plainLabel(popover, statusDetail(status, discoveredGenre));
     detail->setObjectName(QStringLiteral("statusDetail"));
-    detail->setTextFormat(Qt::PlainText);
     detail->setWordWrap(true);
     layout->addWidget(detail);
 

@@ -2,15 +2,13 @@
 
 #include "model/AppLanguage.h"
 #include "model/AppSettings.h"
-#include "ui/SymbolIcon.h"
+#include "ui/Look.h"
 #include "ui/auto/ProblemResolutionView.h"
-#include "ui/manual/ManualLook.h"
 #include "ui/manual/StatusBadgeViewModel.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QFileInfo>
-#include <QFontDatabase>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -28,16 +26,12 @@ namespace {
 
 const QString kDash = QStringLiteral("\u2013");
 
-using ManualLook::plainLabel;
-
-QFrame* line(QWidget* parent) {
-    return ManualLook::divider(parent, Qt::Horizontal);
-}
+using Look::plainLabel;
 
 QLabel* heading(QWidget* parent) {
     auto* label = plainLabel(parent);
-    label->setFont(ManualLook::caption(label->font()));
-    ManualLook::setTextColor(label, label->palette().color(QPalette::PlaceholderText));
+    label->setFont(Look::caption(label->font()));
+    Look::setTextColor(label, label->palette().color(QPalette::PlaceholderText));
     return label;
 }
 
@@ -67,7 +61,7 @@ protected:
         QLabel::resizeEvent(event);
         const QString shown = fontMetrics().elidedText(m_full, m_mode, width());
         setText(shown);
-        setToolTip(shown == m_full ? QString() : ManualLook::plainToolTip(m_full));
+        setToolTip(shown == m_full ? QString() : Look::plainToolTip(m_full));
     }
 
 private:
@@ -96,44 +90,20 @@ YearEditSheet::YearEditSheet(const MusicFile& file, SaveHandler onSave, QWidget*
 }
 
 void YearEditSheet::registerAsProblemSheetEditor() {
-    ProblemResolutionView::setDefaultYearEditorOpener([](QWidget* parent, const MusicFile& file,
-                                                         std::function<void(std::optional<int>)> onSave,
-                                                         std::function<void()> onClosed) {
-        auto* sheet = new YearEditSheet(file, std::move(onSave), parent);
-        sheet->setAttribute(Qt::WA_DeleteOnClose);
-        QObject::connect(sheet, &QDialog::finished, sheet, [onClosed = std::move(onClosed)] {
-            if (onClosed) {
-                onClosed();
-            }
+    ProblemResolutionView::setDefaultYearEditorOpener(
+        [](QWidget* parent, const MusicFile& file, std::function<void(std::optional<int>)> onSave) {
+            auto* sheet = new YearEditSheet(file, std::move(onSave), parent);
+            sheet->setAttribute(Qt::WA_DeleteOnClose);
+            sheet->open();
         });
-        sheet->open();
-    });
 }
 
 void YearEditSheet::build() {
-    const MusicFile& file = m_model.file();
     auto* root = new QVBoxLayout(this);
     root->setContentsMargins(0, 0, 0, 0);
     root->setSpacing(0);
-
-    // Header
-    auto* header = new QHBoxLayout;
-    header->setContentsMargins(20, 14, 20, 14);
-    auto* icon = new QLabel(this);
-    icon->setPixmap(symbolIcon(QStringLiteral("calendar.badge.plus")).pixmap(28, 28));
-    header->addWidget(icon);
-    auto* titles = new QVBoxLayout;
-    titles->setSpacing(2);
-    m_title = plainLabel(this);
-    m_title->setFont(ManualLook::headline(font()));
-    m_fileName = new ElidingLabel(QFileInfo(file.url).fileName(), Qt::ElideMiddle, this);
-    m_fileName->setObjectName(QStringLiteral("fileName"));
-    m_fileName->setFont(ManualLook::caption(font()));
-    titles->addWidget(m_title);
-    titles->addWidget(m_fileName);
-    header->addLayout(titles, 1);
-    root->addLayout(header);
-    root->addWidget(line(this));
+    root->addLayout(buildHeader());
+    root->addWidget(Look::divider(this, Qt::Horizontal));
 
     // Middle part, scrolling
     auto* scroll = new QScrollArea(this);
@@ -143,7 +113,40 @@ void YearEditSheet::build() {
     auto* body = new QVBoxLayout(content);
     body->setContentsMargins(20, 20, 20, 20);
     body->setSpacing(20);
+    body->addLayout(buildInfo(content));
+    body->addWidget(Look::divider(content, Qt::Horizontal));
+    body->addLayout(buildInput(content));
+    body->addWidget(buildPreview(content));
+    body->addStretch();
+    scroll->setWidget(content);
+    root->addWidget(scroll, 1);
+    root->addWidget(Look::divider(this, Qt::Horizontal));
+    root->addLayout(buildButtons());
+    retranslate();
+}
 
+// The symbol, the title and the file's name.
+QLayout* YearEditSheet::buildHeader() {
+    const MusicFile& file = m_model.file();
+    auto* header = new QHBoxLayout;
+    header->setContentsMargins(20, 14, 20, 14);
+    header->addWidget(Look::symbolLabel(this, QStringLiteral("calendar.badge.plus"), 28));
+    auto* titles = new QVBoxLayout;
+    titles->setSpacing(2);
+    m_title = plainLabel(this);
+    m_title->setFont(Look::headline(font()));
+    m_fileName = new ElidingLabel(QFileInfo(file.url).fileName(), Qt::ElideMiddle, this);
+    m_fileName->setObjectName(QStringLiteral("fileName"));
+    m_fileName->setFont(Look::caption(font()));
+    titles->addWidget(m_title);
+    titles->addWidget(m_fileName);
+    header->addLayout(titles, 1);
+    return header;
+}
+
+// The file's tags that are set, as a grid of label and value.
+QLayout* YearEditSheet::buildInfo(QWidget* content) {
+    const MusicFile& file = m_model.file();
     auto* info = new QVBoxLayout;
     info->setSpacing(8);
     m_infoHeading = heading(content);
@@ -157,16 +160,15 @@ void YearEditSheet::build() {
     } rows[] = {{!file.title.isEmpty(), file.title},
                 {!file.artist.isEmpty(), file.artist},
                 {!file.album.isEmpty(), file.album},
-                {true, file.genre.isEmpty() ? kDash : ManualLook::shownGenre(file.genre)},
+                {true, file.genre.isEmpty() ? kDash : Look::shownGenre(file.genre)},
                 {file.year.has_value(), file.year ? QString::number(*file.year) : QString()}};
     for (int i = 0; i < 5; ++i) {
         auto* label = plainLabel(content);
-        ManualLook::setTextColor(label, label->palette().color(QPalette::PlaceholderText));
+        Look::setTextColor(label, label->palette().color(QPalette::PlaceholderText));
         auto* value = new ElidingLabel(rows[i].value, Qt::ElideRight, content);
         value->setObjectName(QStringLiteral("info%1").arg(i));
-        label->setFont(ManualLook::callout(font()));
-        value->setFont(i == 4 ? QFontDatabase::systemFont(QFontDatabase::FixedFont)
-                              : ManualLook::callout(font()));
+        label->setFont(Look::callout(font()));
+        value->setFont(i == 4 ? Look::monospace() : Look::callout(font()));
         if (rows[0].shown) {
             // A shown Title row aligns the whole label column to the right.
             label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -179,9 +181,11 @@ void YearEditSheet::build() {
     }
     grid->setColumnStretch(1, 1);
     info->addLayout(grid);
-    body->addLayout(info);
-    body->addWidget(line(content));
+    return info;
+}
 
+// The choice between a typed year and a picked decade, and the input of each.
+QLayout* YearEditSheet::buildInput(QWidget* content) {
     auto* input = new QVBoxLayout;
     input->setSpacing(14);
     m_inputHeading = heading(content);
@@ -202,7 +206,13 @@ void YearEditSheet::build() {
     connect(m_modes, &QButtonGroup::idClicked, this,
             [this](int id) { m_model.setInputMode(YearEditSheetViewModel::InputMode(id)); });
     input->addLayout(segments);
+    input->addWidget(buildYearBlock(content));
+    input->addWidget(buildDecadeBlock(content));
+    return input;
+}
 
+// The year field, the decade it gives and what is wrong with the text.
+QWidget* YearEditSheet::buildYearBlock(QWidget* content) {
     m_yearBlock = new QWidget(content);
     auto* yearLayout = inputBlock(m_yearBlock, &m_yearHint);
     auto* fieldRow = new QHBoxLayout;
@@ -211,18 +221,21 @@ void YearEditSheet::build() {
     connect(m_yearField, &QLineEdit::textEdited, this,
             [this](const QString& text) { m_model.setYearText(text); });
     m_arrowLabel = plainLabel(m_yearBlock);
-    ManualLook::setTextColor(m_arrowLabel, ManualLook::statusColor(QStringLiteral("blue"), palette()));
+    Look::setTextColor(m_arrowLabel, Look::statusColor(QStringLiteral("blue"), palette()));
     fieldRow->addWidget(m_yearField);
     fieldRow->addWidget(m_arrowLabel);
     fieldRow->addStretch();
     yearLayout->addLayout(fieldRow);
     m_yearError = plainLabel(m_yearBlock);
     m_yearError->setObjectName(QStringLiteral("yearError"));
-    m_yearError->setFont(ManualLook::caption(font()));
-    ManualLook::setTextColor(m_yearError, ManualLook::statusColor(QStringLiteral("red"), palette()));
+    m_yearError->setFont(Look::caption(font()));
+    Look::setTextColor(m_yearError, Look::statusColor(QStringLiteral("red"), palette()));
     yearLayout->addWidget(m_yearError);
-    input->addWidget(m_yearBlock);
+    return m_yearBlock;
+}
 
+// The decade picker, filled from the decade rules.
+QWidget* YearEditSheet::buildDecadeBlock(QWidget* content) {
     m_decadeBlock = new QWidget(content);
     auto* decadeLayout = inputBlock(m_decadeBlock, &m_decadeHint);
     auto* pickerRow = new QHBoxLayout;
@@ -239,9 +252,12 @@ void YearEditSheet::build() {
     pickerRow->addWidget(m_decadePicker);
     pickerRow->addStretch();
     decadeLayout->addLayout(pickerRow);
-    input->addWidget(m_decadeBlock);
-    body->addLayout(input);
+    return m_decadeBlock;
+}
 
+// The genre now and the genre Save would write.
+QWidget* YearEditSheet::buildPreview(QWidget* content) {
+    const MusicFile& file = m_model.file();
     m_preview = new QWidget(content);
     auto* previewLayout = new QVBoxLayout(m_preview);
     previewLayout->setContentsMargins(0, 0, 0, 0);
@@ -250,7 +266,7 @@ void YearEditSheet::build() {
     previewLayout->addWidget(m_previewHeading);
     auto* box = new QFrame(m_preview);
     box->setObjectName(QStringLiteral("previewBox"));
-    QColor tint = ManualLook::statusColor(QStringLiteral("blue"), palette());
+    QColor tint = Look::statusColor(QStringLiteral("blue"), palette());
     tint.setAlphaF(0.08);
     box->setStyleSheet(QStringLiteral("#previewBox { background: %1; border-radius: 8px; }")
                            .arg(tint.name(QColor::HexArgb)));
@@ -260,15 +276,13 @@ void YearEditSheet::build() {
     auto* current = new QVBoxLayout;
     current->setSpacing(2);
     m_currentCaption = heading(box);
-    auto* currentGenre = new ElidingLabel(file.genre.isEmpty() ? kDash : ManualLook::shownGenre(file.genre),
-                                          Qt::ElideRight, box);
-    currentGenre->setFont(ManualLook::callout(font()));
+    auto* currentGenre =
+        new ElidingLabel(file.genre.isEmpty() ? kDash : Look::shownGenre(file.genre), Qt::ElideRight, box);
+    currentGenre->setFont(Look::callout(font()));
     current->addWidget(m_currentCaption);
     current->addWidget(currentGenre);
     boxLayout->addLayout(current, 1);
-    auto* arrow = new QLabel(box);
-    arrow->setPixmap(symbolIcon(QStringLiteral("arrow.right")).pixmap(14, 14));
-    boxLayout->addWidget(arrow);
+    boxLayout->addWidget(Look::symbolLabel(box, QStringLiteral("arrow.right"), 14));
     auto* fresh = new QVBoxLayout;
     fresh->setSpacing(2);
     m_newCaption = heading(box);
@@ -276,24 +290,22 @@ void YearEditSheet::build() {
     m_newGenre->setObjectName(QStringLiteral("newGenre"));
     m_newGenre->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_newGenre->setMinimumWidth(40);
-    m_newGenre->setFont(ManualLook::callout(font()));
-    ManualLook::setTextColor(m_newGenre, ManualLook::statusColor(QStringLiteral("blue"), palette()));
+    m_newGenre->setFont(Look::callout(font()));
+    Look::setTextColor(m_newGenre, Look::statusColor(QStringLiteral("blue"), palette()));
     m_skipNote = plainLabel(box);
     m_skipNote->setObjectName(QStringLiteral("skipNote"));
     m_skipNote->setWordWrap(true);
-    ManualLook::setTextColor(m_skipNote, ManualLook::statusColor(QStringLiteral("orange"), palette()));
+    Look::setTextColor(m_skipNote, Look::statusColor(QStringLiteral("orange"), palette()));
     fresh->addWidget(m_newCaption);
     fresh->addWidget(m_newGenre);
     fresh->addWidget(m_skipNote);
     boxLayout->addLayout(fresh, 1);
     previewLayout->addWidget(box);
-    body->addWidget(m_preview);
-    body->addStretch();
-    scroll->setWidget(content);
-    root->addWidget(scroll, 1);
-    root->addWidget(line(this));
+    return m_preview;
+}
 
-    // Buttons: only Save takes Return.
+// Skip, Cancel and Save; only Save takes Return.
+QLayout* YearEditSheet::buildButtons() {
     auto* buttons = new QHBoxLayout;
     buttons->setContentsMargins(20, 14, 20, 14);
     m_skip = new QPushButton(this);
@@ -308,11 +320,10 @@ void YearEditSheet::build() {
     buttons->addStretch();
     buttons->addWidget(m_cancel);
     buttons->addWidget(m_save);
-    root->addLayout(buttons);
     connect(m_skip, &QPushButton::clicked, this, &YearEditSheet::skip);
     connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_save, &QPushButton::clicked, this, &YearEditSheet::save);
-    retranslate();
+    return buttons;
 }
 
 void YearEditSheet::retranslate() {
@@ -370,15 +381,14 @@ void YearEditSheet::refresh() {
     const std::optional<TagUpdateService::GenrePlan> plan = m_model.genrePreview();
     m_preview->setVisible(preview.has_value() && plan.has_value());
     if (plan) {
-        const QString kept =
-            m_model.file().genre.isEmpty() ? kDash : ManualLook::shownGenre(m_model.file().genre);
-        m_newGenre->setText(plan->genre ? ManualLook::shownGenre(*plan->genre) : kept);
+        const QString kept = m_model.file().genre.isEmpty() ? kDash : Look::shownGenre(m_model.file().genre);
+        m_newGenre->setText(plan->genre ? Look::shownGenre(*plan->genre) : kept);
         m_skipNote->setVisible(!plan->genre.has_value());
         m_skipNote->setText(
             plan->genre
                 ? QString()
                 : statusDetail(ProcessingStatus::alreadyHasDecade(plan->label.value_or(QString())), {}));
-        m_newGenre->setToolTip(ManualLook::plainToolTip(m_newGenre->text()));
+        m_newGenre->setToolTip(Look::plainToolTip(m_newGenre->text()));
     }
     m_save->setEnabled(m_model.isValid());
     QTimer::singleShot(0, this, &YearEditSheet::fitHeight);

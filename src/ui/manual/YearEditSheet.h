@@ -10,6 +10,7 @@
 class QButtonGroup;
 class QComboBox;
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QPushButton;
 class QWidget;
@@ -31,6 +32,13 @@ public:
 
 private:
     void build();
+    QLayout* buildHeader();
+    QLayout* buildInfo(QWidget* content);
+    QLayout* buildInput(QWidget* content);
+    QWidget* buildYearBlock(QWidget* content);
+    QWidget* buildDecadeBlock(QWidget* content);
+    QWidget* buildPreview(QWidget* content);
+    QLayout* buildButtons();
     void retranslate();
     void refresh();
     void fitHeight();

@@ -9,21 +9,6 @@
 #include <limits>
 #include <numeric>
 
-QString YearEditSheetViewModel::rawValue(InputMode mode) {
-    return mode == InputMode::year ? QStringLiteral("year") : QStringLiteral("decade");
-}
-
-std::optional<YearEditSheetViewModel::InputMode>
-YearEditSheetViewModel::inputModeFromRawValue(const QString& raw) {
-    if (raw == QLatin1String("year")) {
-        return InputMode::year;
-    }
-    if (raw == QLatin1String("decade")) {
-        return InputMode::decade;
-    }
-    return std::nullopt;
-}
-
 QString YearEditSheetViewModel::displayName(InputMode mode) {
     return mode == InputMode::year ? localizedText(QStringLiteral("Jahr"), QStringLiteral("Year"))
                                    : localizedText(QStringLiteral("Jahrzehnt"), QStringLiteral("Decade"));

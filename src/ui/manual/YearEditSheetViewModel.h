@@ -22,8 +22,6 @@ class YearEditSheetViewModel : public QObject {
     Q_OBJECT
 public:
     enum class InputMode { year, decade };
-    static QString rawValue(InputMode mode);
-    static std::optional<InputMode> inputModeFromRawValue(const QString& raw);
     static QString displayName(InputMode mode);
 
     // `settings` gives the decade rules; the shared settings when empty.

@@ -1,6 +1,6 @@
 #include "ui/settings/AIProviderPage.h"
 
-#include "ui/SymbolIcon.h"
+#include "ui/Look.h"
 
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -66,7 +66,7 @@ AIProviderPage::AIProviderPage(SettingsViewModel& viewModel, QWidget* parent)
     m_modelRow->addWidget(m_modelField);
     m_modelRow->addWidget(m_modelPicker);
     m_fetch = new QToolButton;
-    m_fetch->setIcon(symbolIcon(QStringLiteral("arrow.clockwise")));
+    m_fetch->setIcon(Look::symbolIcon(QStringLiteral("arrow.clockwise")));
     m_fetch->setAutoRaise(true);
     auto* modelRow = new QHBoxLayout;
     modelRow->addWidget(m_modelRow, 1);
@@ -86,14 +86,13 @@ AIProviderPage::AIProviderPage(SettingsViewModel& viewModel, QWidget* parent)
 
     auto* testRow = new QHBoxLayout;
     m_test = new QPushButton;
-    m_result = new QLabel;
-    m_result->setTextFormat(Qt::PlainText);
+    m_result = Look::plainLabel(nullptr);
     m_result->setWordWrap(true);
     makeCaption(m_result);
     m_reset = new QPushButton;
     m_reset->setFlat(true);
     makeCaption(m_reset);
-    ui::setTextColor(m_reset, Qt::red);
+    Look::setTextColor(m_reset, Qt::red);
     m_resultIcon = new QLabel;
     m_testBusy = busyBar();
     testRow->addWidget(m_test);
@@ -172,10 +171,10 @@ void AIProviderPage::refresh() {
     if (result) {
         setText(m_result, result->text);
         const QColor color = resultColor(result->success, palette());
-        ui::setTextColor(m_result, color);
-        const QIcon symbol = symbolIcon(result->success ? QStringLiteral("checkmark.circle.fill")
-                                                        : QStringLiteral("xmark.circle.fill"),
-                                        color);
+        Look::setTextColor(m_result, color);
+        const QIcon symbol = Look::symbolIcon(result->success ? QStringLiteral("checkmark.circle.fill")
+                                                              : QStringLiteral("xmark.circle.fill"),
+                                              color);
         m_resultIcon->setPixmap(symbol.pixmap(14, 14));
     }
     retranslate();
@@ -211,7 +210,7 @@ void AIProviderPage::retranslate() {
     setText(m_test, m_vm.isTesting()
                         ? text(QStringLiteral("Teste Verbindung…"), QStringLiteral("Testing connection…"))
                         : text(QStringLiteral("Verbindung testen"), QStringLiteral("Test Connection")));
-    m_test->setIcon(m_vm.isTesting() ? QIcon() : symbolIcon(QStringLiteral("network")));
+    m_test->setIcon(m_vm.isTesting() ? QIcon() : Look::symbolIcon(QStringLiteral("network")));
     setText(m_reset, text(QStringLiteral("Zurücksetzen"), QStringLiteral("Reset")));
     QString footer;
     switch (provider) {

@@ -24,11 +24,8 @@ public:
     QComboBox* providerPicker() const { return m_provider; }
     QLineEdit* keyField() const { return m_key; }
     QLineEdit* endpointField() const { return m_endpoint; }
-    QLineEdit* modelField() const { return m_modelField; }
     QComboBox* modelPicker() const { return m_modelPicker; }
     QToolButton* fetchButton() const { return m_fetch; }
-    QPushButton* testButton() const { return m_test; }
-    QLabel* testResult() const { return m_result; }
 
 private:
     void fillModelPicker();

@@ -1,6 +1,6 @@
 #include "ui/settings/DataSourcesPage.h"
 
-#include "ui/SymbolIcon.h"
+#include "ui/Look.h"
 
 #include <QHBoxLayout>
 
@@ -22,8 +22,7 @@ DataSourcesPage::DataSourcesPage(SettingsViewModel& viewModel, QWidget* parent)
     const int at = m_keyed.content->indexOf(m_spotify.box);
     m_keyed.content->removeWidget(m_spotify.box);
     spotifyRow->addWidget(m_spotify.box);
-    m_badge = new QLabel;
-    m_badge->setTextFormat(Qt::PlainText);
+    m_badge = Look::plainLabel(nullptr);
     m_badge->setStyleSheet(QStringLiteral("QLabel { color: #ff8c00; background: rgba(255, 165, 0, 31); "
                                           "border-radius: 8px; padding: 2px 6px; }"));
     makeCaption(m_badge);
@@ -51,15 +50,15 @@ QLineEdit* DataSourcesPage::addCredential(QVBoxLayout* layout, void (AppSettings
     // A visible label beside the field: once filled, a masked field no longer shows its placeholder.
     auto* field = new QLineEdit;
     auto* row = new QHBoxLayout;
-    auto* label = new QLabel;
-    label->setTextFormat(Qt::PlainText);
+    auto* label = Look::plainLabel(nullptr);
     label->setBuddy(field);
     row->addWidget(label);
     row->addWidget(field, 1);
     if (secret) {
         makeSecret(field);
     }
-    *clear = field->addAction(symbolIcon(QStringLiteral("xmark.circle.fill")), QLineEdit::TrailingPosition);
+    *clear =
+        field->addAction(Look::symbolIcon(QStringLiteral("xmark.circle.fill")), QLineEdit::TrailingPosition);
     connect(field, &QLineEdit::textEdited, this,
             [this, setter](const QString& typed) { (settings().*setter)(typed); });
     connect(*clear, &QAction::triggered, this, [this, setter] { (settings().*setter)(QString()); });

@@ -1,9 +1,9 @@
 #include "ui/settings/InfoPage.h"
 
-#include "app/DisclaimerView.h"
 #include "model/AppVersion.h"
 #include "model/DebugLogger.h"
-#include "ui/SymbolIcon.h"
+#include "ui/DisclaimerView.h"
+#include "ui/Look.h"
 #include "ui/WebLinks.h"
 
 #include <QDesktopServices>
@@ -19,8 +19,7 @@ namespace {
 QHBoxLayout* valueRow(const QString& name, const QString& value) {
     auto* row = new QHBoxLayout;
     auto* nameLabel = new QLabel(name);
-    auto* valueLabel = new QLabel(value);
-    valueLabel->setTextFormat(Qt::PlainText);
+    auto* valueLabel = Look::plainLabel(nullptr, value);
     makeSecondary(valueLabel);
     row->addWidget(nameLabel);
     row->addStretch(1);
@@ -33,12 +32,12 @@ QHBoxLayout* valueRow(const QString& name, const QString& value) {
 InfoPage::InfoPage(SettingsViewModel& viewModel, QWidget* parent) : SettingsPage(viewModel, parent) {
     m_debug = addSection(m_layout, true, true);
     m_logging = new QCheckBox;
-    m_openLog = new QPushButton(symbolIcon(QStringLiteral("doc.text.magnifyingglass")), QString());
-    m_clearLog = new QPushButton(symbolIcon(QStringLiteral("trash")), QString());
+    m_openLog = new QPushButton(Look::symbolIcon(QStringLiteral("doc.text.magnifyingglass")), QString());
+    m_clearLog = new QPushButton(Look::symbolIcon(QStringLiteral("trash")), QString());
     for (QPushButton* button : {m_openLog, m_clearLog}) {
         button->setFlat(true);
     }
-    ui::setTextColor(m_clearLog, Qt::red);
+    Look::setTextColor(m_clearLog, Qt::red);
     m_debug.content->addWidget(m_logging);
     m_debug.content->addWidget(m_openLog, 0, Qt::AlignLeft);
     m_debug.content->addWidget(m_clearLog, 0, Qt::AlignLeft);
@@ -50,7 +49,7 @@ InfoPage::InfoPage(SettingsViewModel& viewModel, QWidget* parent) : SettingsPage
     m_app = addSection(m_layout, true, false);
     m_app.content->addLayout(valueRow(QStringLiteral("Version"), appVersionString()));
     m_app.content->addLayout(valueRow(QStringLiteral("Build"), appBuildString()));
-    m_disclaimer = new QPushButton(symbolIcon(QStringLiteral("exclamationmark.shield")), QString());
+    m_disclaimer = new QPushButton(Look::symbolIcon(QStringLiteral("exclamationmark.shield")), QString());
     m_disclaimer->setFlat(true);
     m_app.content->addWidget(m_disclaimer, 0, Qt::AlignLeft);
     connect(m_disclaimer, &QPushButton::clicked, this, [this] {
@@ -94,7 +93,7 @@ InfoPage::InfoPage(SettingsViewModel& viewModel, QWidget* parent) : SettingsPage
         }
         auto* button = new QPushButton;
         button->setFlat(true);
-        button->setIcon(symbolIcon(QStringLiteral("arrow.up.right")));
+        button->setIcon(Look::symbolIcon(QStringLiteral("arrow.up.right")));
         button->setLayoutDirection(Qt::RightToLeft); // the arrow after the text
         button->setToolTip(QString::fromLatin1(link.url));
         linkSection.content->addWidget(button, 0, Qt::AlignLeft | Qt::AlignAbsolute);
@@ -122,13 +121,13 @@ InfoPage::InfoPage(SettingsViewModel& viewModel, QWidget* parent) : SettingsPage
 // The links and the logo in the colours of the palette in force.
 void InfoPage::colourLinks() {
     if (auto* logo = findChild<QLabel*>(QStringLiteral("logo"))) {
-        const QPixmap pixmap = ui::makerLogo(palette());
+        const QPixmap pixmap = Look::makerLogo(palette());
         logo->setPixmap(pixmap.width() > 260 ? pixmap.scaledToWidth(260, Qt::SmoothTransformation) : pixmap);
     }
     const QColor link = palette().color(QPalette::Link);
-    ui::setTextColor(m_openLog, link);
+    Look::setTextColor(m_openLog, link);
     for (const Link& entry : m_links) {
-        ui::setTextColor(entry.button, link);
+        Look::setTextColor(entry.button, link);
     }
 }
 

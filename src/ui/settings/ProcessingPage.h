@@ -37,7 +37,6 @@ public:
     void retranslate() override;
 
     Stepper* concurrencyStepper() const { return m_concurrency; }
-    Stepper* timeoutStepper() const { return m_timeout; }
 
 private:
     SettingsForm::Section m_steppers;

@@ -1,6 +1,6 @@
 #include "ui/settings/SearchReplacePage.h"
 
-#include "ui/SymbolIcon.h"
+#include "ui/Look.h"
 #include "ui/settings/FileChooser.h"
 
 #include <QFrame>
@@ -57,11 +57,10 @@ SearchReplacePage::SearchReplacePage(SettingsViewModel& viewModel, QWidget* pare
     connectExchange(rules, &SettingsViewModel::defaultRulesFileName, &SettingsViewModel::exportDecadeRules,
                     &SettingsViewModel::importDecadeRules);
     // The footer: findings, then the note with Restore Defaults.
-    m_findings = new QLabel;
-    m_findings->setTextFormat(Qt::PlainText);
+    m_findings = Look::plainLabel(nullptr);
     m_findings->setWordWrap(true);
     makeCaption(m_findings);
-    ui::setTextColor(m_findings, QColor(255, 140, 0));
+    Look::setTextColor(m_findings, QColor(255, 140, 0));
     m_layout->insertWidget(m_layout->indexOf(m_ruleSection.footer), m_findings);
     auto* ruleFooter = new QHBoxLayout;
     m_ruleNote = m_ruleSection.footer;
@@ -208,9 +207,9 @@ QTableView* SearchReplacePage::makeTable(QAbstractItemModel* model) {
 
 SearchReplacePage::ButtonRow SearchReplacePage::addButtonRow(QVBoxLayout* layout) {
     auto* row = new QHBoxLayout;
-    ButtonRow buttons{flatButton(symbolIcon(QStringLiteral("plus.circle.fill"))),
-                      flatButton(symbolIcon(QStringLiteral("square.and.arrow.up"))),
-                      flatButton(symbolIcon(QStringLiteral("square.and.arrow.down"))), new QLabel};
+    ButtonRow buttons{flatButton(Look::symbolIcon(QStringLiteral("plus.circle.fill"))),
+                      flatButton(Look::symbolIcon(QStringLiteral("square.and.arrow.up"))),
+                      flatButton(Look::symbolIcon(QStringLiteral("square.and.arrow.down"))), new QLabel};
     auto* divider = new QFrame;
     divider->setFrameShape(QFrame::VLine);
     divider->setFixedHeight(16);

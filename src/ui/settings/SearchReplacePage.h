@@ -20,15 +20,10 @@ public:
     void retranslate() override;
 
     QTableView* ruleTable() const { return m_ruleTable; }
-    QTableView* mappingTable() const { return m_mappingTable; }
     DecadeRuleTableModel* ruleModel() const { return m_ruleModel; }
-    GenreMappingTableModel* mappingModel() const { return m_mappingModel; }
     QLabel* ruleResult() const { return m_ruleResult; }
-    QLabel* mappingResult() const { return m_mappingResult; }
     QLabel* findings() const { return m_findings; }
     QPushButton* ruleImportButton() const { return m_ruleImport; }
-    QPushButton* ruleExportButton() const { return m_ruleExport; }
-    QPushButton* ruleAddButton() const { return m_ruleAdd; }
 
 private:
     struct ButtonRow {

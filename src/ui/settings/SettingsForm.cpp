@@ -1,6 +1,6 @@
 #include "ui/settings/SettingsForm.h"
 
-#include "ui/manual/ManualLook.h"
+#include "ui/Look.h"
 
 #include <QFrame>
 #include <QMessageBox>
@@ -12,8 +12,7 @@ namespace SettingsForm {
 Section addSection(QVBoxLayout* page, bool withHeader, bool withFooter) {
     Section section;
     if (withHeader) {
-        section.header = new QLabel;
-        section.header->setTextFormat(Qt::PlainText);
+        section.header = Look::plainLabel(nullptr);
         makeSecondary(section.header);
         page->addWidget(section.header);
     }
@@ -35,9 +34,7 @@ Section addSection(QVBoxLayout* page, bool withHeader, bool withFooter) {
 }
 
 void makeCaption(QWidget* widget) {
-    QFont font = widget->font();
-    font.setPointSizeF(font.pointSizeF() * 0.85);
-    widget->setFont(font);
+    widget->setFont(Look::caption(widget->font()));
 }
 
 void makeSecondary(QWidget* widget) {
@@ -46,8 +43,7 @@ void makeSecondary(QWidget* widget) {
 }
 
 QLabel* makeNote(QWidget* parent) {
-    auto* label = new QLabel(parent);
-    label->setTextFormat(Qt::PlainText);
+    auto* label = Look::plainLabel(parent);
     label->setWordWrap(true);
     makeCaption(label);
     makeSecondary(label);
@@ -55,11 +51,11 @@ QLabel* makeNote(QWidget* parent) {
 }
 
 QColor resultColor(bool success, const QPalette& palette) {
-    return ManualLook::statusColor(success ? QStringLiteral("green") : QStringLiteral("red"), palette);
+    return Look::statusColor(success ? QStringLiteral("green") : QStringLiteral("red"), palette);
 }
 
 void colourResult(QLabel* label) {
-    ui::setTextColor(label, resultColor(label->text().startsWith(QStringLiteral("✓")), label->palette()));
+    Look::setTextColor(label, resultColor(label->text().startsWith(QStringLiteral("✓")), label->palette()));
 }
 
 void setText(QLineEdit* field, const QString& text) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/PlainWidgets.h"
+#include "ui/Look.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,6 +1,6 @@
 #include "ui/settings/SettingsTableModels.h"
 
-#include "ui/SymbolIcon.h"
+#include "ui/Look.h"
 
 #include <QColor>
 
@@ -12,7 +12,7 @@ template <typename T> bool sameRows(const QList<T>& a, const QList<T>& b) {
 }
 
 QIcon removeIcon() {
-    return symbolIcon(QStringLiteral("minus.circle.fill"));
+    return Look::symbolIcon(QStringLiteral("minus.circle.fill"));
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 #include "ui/settings/SettingsView.h"
 
 #include "ui/FlowLayout.h"
-#include "ui/SymbolIcon.h"
+#include "ui/Look.h"
 #include "ui/settings/AIProviderPage.h"
 #include "ui/settings/DataSourcesPage.h"
 #include "ui/settings/InfoPage.h"
@@ -92,7 +92,7 @@ SettingsView::SettingsView(AppSettings& settings, QWidget* parent)
     m_pageList = {m_searchReplace, m_dataSources, m_aiProvider, m_processing, m_appearance, m_info};
     for (SettingsViewModel::SettingsTab tab : SettingsViewModel::allTabs()) {
         const int i = static_cast<int>(tab);
-        m_tabs->addTab(symbolIcon(SettingsViewModel::icon(tab)));
+        m_tabs->addTab(Look::symbolIcon(SettingsViewModel::icon(tab)));
         auto* scroll = new QScrollArea;
         scroll->setWidgetResizable(true);
         scroll->setFrameShape(QFrame::NoFrame);

@@ -34,10 +34,7 @@ TEST(AutoModeView, RunReviewAndUndoThroughTheScreen) {
     TestFiles::copyFixture("scan/not_audio.mp3", f.dir, "c.mp3");
     // The year editor lives in Manual mode: this one saves 1990 at once.
     ProblemResolutionView::setDefaultYearEditorOpener(
-        [](QWidget*, const MusicFile&, auto onSave, auto onClosed) {
-            onSave(1990);
-            onClosed();
-        });
+        [](QWidget*, const MusicFile&, auto onSave) { onSave(1990); });
     AutoModeView view(new AutoModeViewModel(f.dependencies()));
     AutoModeViewModel& vm = *view.viewModel();
     view.resize(900, 600);

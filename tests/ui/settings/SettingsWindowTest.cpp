@@ -1,5 +1,5 @@
 #include "ui/settings/SettingsWindow.h"
-#include "app/DisclaimerView.h"
+#include "ui/DisclaimerView.h"
 #include "ui/settings/AIProviderPage.h"
 #include "ui/settings/DataSourcesPage.h"
 #include "ui/settings/FileChooser.h"

@@ -1,11 +1,10 @@
-#include "app/DisclaimerView.h"
+#include "ui/DisclaimerView.h"
 
-#include "app/SplashScreenView.h"
 #include "model/AppLanguage.h"
 #include "model/AppSettings.h"
 #include "model/Console.h"
 #include "services/Endpoints.h"
-#include "ui/SymbolIcon.h"
+#include "ui/Look.h"
 #include "ui/WebLinks.h"
 
 #include <QCloseEvent>
@@ -76,13 +75,6 @@ const Notice notices[] = {
      "to their respective owners and are used for description only."},
 };
 
-QFrame* divider() {
-    auto* line = new QFrame;
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
-}
-
 QString siteLink() {
     const QString domain = Endpoints::webDomain();
     return QStringLiteral("[%1](https://%1/?ref=app)").arg(domain);
@@ -106,15 +98,12 @@ DisclaimerView::DisclaimerView(bool isModal, QWidget* parent) : QDialog(parent),
     auto* header = new QHBoxLayout;
     header->setContentsMargins(24, 16, 24, 16);
     header->setSpacing(12);
-    auto* shield = new QLabel;
-    shield->setPixmap(symbolIcon(QStringLiteral("exclamationmark.shield.fill")).pixmap(28, 28));
-    header->addWidget(shield);
+    header->addWidget(Look::symbolLabel(nullptr, QStringLiteral("exclamationmark.shield.fill"), 28));
     auto* titles = new QVBoxLayout;
     titles->setSpacing(2);
     QLabel* title = addText(QStringLiteral("Haftungsausschluss & Nutzungshinweise"),
                             QStringLiteral("Disclaimer & Usage Notice"));
-    QFont bold = title->font();
-    bold.setBold(true);
+    const QFont bold = Look::headline(title->font());
     title->setFont(bold);
     titles->addWidget(title);
     auto* subtitle = new QLabel(QStringLiteral("Velmora · Orvek"));
@@ -124,7 +113,7 @@ DisclaimerView::DisclaimerView(bool isModal, QWidget* parent) : QDialog(parent),
     header->addLayout(titles);
     header->addStretch();
     root->addLayout(header);
-    root->addWidget(divider());
+    root->addWidget(Look::divider(nullptr, Qt::Horizontal));
 
     // Notices
     auto* scroll = new QScrollArea;
@@ -145,9 +134,7 @@ DisclaimerView::DisclaimerView(bool isModal, QWidget* parent) : QDialog(parent),
         cardLayout->setSpacing(8);
         auto* headingRow = new QHBoxLayout;
         headingRow->setSpacing(8);
-        auto* icon = new QLabel;
-        icon->setPixmap(symbolIcon(QString::fromLatin1(notice.symbol)).pixmap(16, 16));
-        headingRow->addWidget(icon);
+        headingRow->addWidget(Look::symbolLabel(nullptr, QString::fromLatin1(notice.symbol), 16));
         QLabel* heading = addText(QString::fromUtf8(notice.headingDe), QString::fromUtf8(notice.headingEn));
         heading->setFont(bold);
         headingRow->addWidget(heading, 1);
@@ -165,12 +152,12 @@ DisclaimerView::DisclaimerView(bool isModal, QWidget* parent) : QDialog(parent),
     rights->setForegroundRole(QPalette::PlaceholderText);
     rights->setContentsMargins(0, 4, 0, 0);
     connect(rights, &QLabel::linkActivated, this, [](const QString& link) { WebLinks::open(QUrl(link)); });
-    m_texts.emplace_back([rights] { rights->setText(rightsLine() + QLatin1Char(' ') + siteLink()); });
+    m_texts.emplace_back([rights] { rights->setText(Look::rightsLine() + QLatin1Char(' ') + siteLink()); });
     sections->addWidget(rights);
     sections->addStretch();
     scroll->setWidget(content);
     root->addWidget(scroll, 1);
-    root->addWidget(divider());
+    root->addWidget(Look::divider(nullptr, Qt::Horizontal));
 
     // Footer
     auto* footer = new QHBoxLayout;
@@ -206,8 +193,7 @@ DisclaimerView::DisclaimerView(bool isModal, QWidget* parent) : QDialog(parent),
 }
 
 QLabel* DisclaimerView::addText(const QString& german, const QString& english) {
-    auto* label = new QLabel;
-    label->setTextFormat(Qt::PlainText);
+    auto* label = Look::plainLabel(nullptr);
     m_texts.emplace_back([label, german, english] { label->setText(localizedText(german, english)); });
     return label;
 }

@@ -1,4 +1,4 @@
-#include "ui/SymbolIcon.h"
+#include "ui/Look.h"
 
 #include <QApplication>
 #include <QHash>
@@ -272,7 +272,7 @@ struct ThemeIcon {
 
 } // namespace
 
-QIcon symbolIcon(const QString& symbolName, const QColor& color) {
+QIcon Look::symbolIcon(const QString& symbolName, const QColor& color) {
     const auto drawn = drawnSymbols().constFind(symbolName);
     if (drawn != drawnSymbols().constEnd()) {
         return QIcon(new DrawnIconEngine(*drawn, color));
