@@ -8,6 +8,8 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QList>
 #include <QUuid>
 
 #include <cerrno>
@@ -19,6 +21,7 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -86,36 +89,71 @@ bool isOpenByAnyProcess(const struct stat& file) {
     return open;
 }
 
-// Removes the leftovers of killed writes of `fileName` in `folder` (see
-// UniversalTagWriter::leftoverAgeSeconds). Best effort: a leftover that
-// cannot be looked at or removed costs only disk space, so failures are passed over.
-void removeLeftovers(const QByteArray& folder, const QByteArray& fileName) {
-    const QString nilUuid = QUuid().toString(QUuid::WithoutBraces);
-    const QByteArray sample = UniversalTagWriter::temporaryName(fileName, nilUuid);
-    const QByteArray prefix = sample.chopped(nilUuid.size());
+// The names in `folder` that look like leftovers of killed writes: hidden,
+// ending in ".tmp-" and an upper-case UUID (see UniversalTagWriter::temporaryName).
+QList<QByteArray> leftoverNames(const QByteArray& folder) {
+    QList<QByteArray> names;
     DIR* entries = ::opendir(folder.constData());
     if (entries == nullptr) {
-        return;
+        return names;
     }
-    const qint64 now = ::time(nullptr);
+    const QByteArray suffix = QByteArrayLiteral(".tmp-");
+    const size_t uuidLength = size_t(QUuid().toString(QUuid::WithoutBraces).size());
     while (const dirent* entry = ::readdir(entries)) {
         // Cheap tests first: a folder may hold tens of thousands of other files.
-        if (std::strlen(entry->d_name) != size_t(sample.size()) ||
-            std::memcmp(entry->d_name, prefix.constData(), size_t(prefix.size())) != 0) {
+        const size_t length = std::strlen(entry->d_name);
+        if (entry->d_name[0] != '.' || length <= suffix.size() + uuidLength ||
+            std::memcmp(entry->d_name + length - uuidLength - suffix.size(), suffix.constData(),
+                        size_t(suffix.size())) != 0) {
             continue;
         }
-        const QByteArray uuid(entry->d_name + prefix.size());
-        if (uuid != uuid.toUpper() || QUuid::fromString(QLatin1StringView(uuid)).isNull()) {
-            continue;
-        }
-        struct stat st {};
-        if (::fstatat(::dirfd(entries), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISREG(st.st_mode) && now - qint64(st.st_mtim.tv_sec) > UniversalTagWriter::leftoverAgeSeconds &&
-            !isOpenByAnyProcess(st)) {
-            ::unlinkat(::dirfd(entries), entry->d_name, 0);
+        const QByteArray uuid(entry->d_name + length - uuidLength);
+        if (uuid == uuid.toUpper() && !QUuid::fromString(QLatin1StringView(uuid)).isNull()) {
+            names.append(QByteArray(entry->d_name));
         }
     }
     ::closedir(entries);
+    return names;
+}
+
+// Removes the leftovers of killed writes of `fileName` in `folder` (see
+// UniversalTagWriter::leftoverAgeSeconds). A folder is read once per process
+// and the names that look like leftovers are kept: reading a folder of tens of
+// thousands of files before each of their writes costs half a write again, and
+// a leftover is left by a process that was killed, so those of earlier runs
+// are all there at the first read. Best effort: a leftover that cannot be
+// looked at or removed costs only disk space, so failures are passed over.
+void removeLeftovers(const QByteArray& folder, const QByteArray& fileName) {
+    static std::mutex mutex;
+    static QHash<QByteArray, QList<QByteArray>> candidates; // by folder
+    const QString nilUuid = QUuid().toString(QUuid::WithoutBraces);
+    const QByteArray sample = UniversalTagWriter::temporaryName(fileName, nilUuid);
+    const QByteArray prefix = sample.chopped(nilUuid.size());
+    std::lock_guard lock(mutex);
+    auto found = candidates.find(folder);
+    if (found == candidates.end()) {
+        found = candidates.insert(folder, leftoverNames(folder));
+    }
+    if (found->isEmpty()) {
+        return;
+    }
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    const qint64 now = ::time(nullptr);
+    found->removeIf([&](const QByteArray& name) {
+        if (name.size() != sample.size() || !name.startsWith(prefix)) {
+            return false;
+        }
+        struct stat st {};
+        if (::fstatat(fd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            return true; // gone meanwhile
+        }
+        return S_ISREG(st.st_mode) && now - qint64(st.st_mtim.tv_sec) > UniversalTagWriter::leftoverAgeSeconds &&
+               !isOpenByAnyProcess(st) && ::unlinkat(fd, name.constData(), 0) == 0;
+    });
+    ::close(fd);
 }
 
 // The replacement file while it is written. Unnamed (made with O_TMPFILE in
