@@ -5,6 +5,7 @@
 // walk of a tag.
 
 #include "model/AppError.h"
+#include "model/Console.h"
 #include "tagio/ByteSource.h"
 #include "tagio/Bytes.h"
 #include "tagio/ID3v2Handler.h"
