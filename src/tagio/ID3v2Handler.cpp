@@ -137,7 +137,7 @@ std::optional<QString> frameText(const RawFrame& f, int version, uint8_t tagFlag
     if (frame.body.size() <= start) {
         return std::nullopt;
     }
-    return ID3v2Handler::decodeText(frame.body.mid(start + 1), uint8_t(frame.body[start]));
+    return ID3v2Handler::decodeTextStrict(frame.body.mid(start + 1), uint8_t(frame.body[start]));
 }
 
 // The year and genre frames of a tag, as findTextFrame({TYER, TDRC}) and
@@ -544,7 +544,7 @@ std::optional<QString> decodeValues(const QByteArray& bytes, uint8_t encoding) {
 
 } // namespace
 
-std::optional<QString> ID3v2Handler::decodeText(const QByteArray& bytes, uint8_t encoding) {
+std::optional<QString> ID3v2Handler::decodeTextStrict(const QByteArray& bytes, uint8_t encoding) {
     std::optional<QString> text = decodeValues(bytes, encoding);
     return text ? std::optional<QString>(TextUtil::withoutTrailingNuls(*std::move(text))) : std::nullopt;
 }

@@ -23,10 +23,13 @@ bool isUtf16(uint8_t encoding) {
     return encoding == 1 || encoding == 2;
 }
 
-// One field of a text frame. UTF-16 with a byte-order mark takes its order
+// One field of a text frame, decoded as TagLib decodes it: lossily, where
+// ID3v2Handler::decodeTextStrict refuses the whole text. Malformed UTF-8
+// becomes replacement characters, unpaired UTF-16 units are kept, and the
+// text ends at its first NUL. UTF-16 with a byte-order mark takes its order
 // from the mark; without one it takes `order` (0 = none known, which TagLib
 // reads as no text).
-QString decodeField(const QByteArray& bytes, uint8_t encoding, int& order) {
+QString decodeFieldLossy(const QByteArray& bytes, uint8_t encoding, int& order) {
     switch (encoding) {
     case 0:
         return cutAtNul(QString::fromLatin1(bytes));
@@ -97,7 +100,7 @@ QStringList textFields(const QByteArray& body, bool userText) {
     const QList<QByteArray> parts = splitFields(body.mid(1, length), encoding);
     for (qsizetype i = 0; i < parts.size(); ++i) {
         if (!parts[i].isEmpty() || (i == 0 && userText)) {
-            fields.append(decodeField(parts[i], encoding, order));
+            fields.append(decodeFieldLossy(parts[i], encoding, order));
         }
     }
     return fields;
@@ -141,8 +144,8 @@ QString commentText(const QByteArray& body) {
         return QString();
     }
     int order = 0;
-    decodeField(parts[0], encoding, order);
-    return decodeField(parts[1], encoding, order);
+    decodeFieldLossy(parts[0], encoding, order);
+    return decodeFieldLossy(parts[1], encoding, order);
 }
 
 QString userUrl(const QByteArray& body) {
@@ -191,7 +194,7 @@ void joinDate(QList<PendingFrame>& frames, const QMap<QByteArray, QList<QByteArr
         return;
     }
     int order = 0;
-    const QString date = decodeField(dateBodies[0].mid(1), uint8_t(dateBodies[0][0]), order);
+    const QString date = decodeFieldLossy(dateBodies[0].mid(1), uint8_t(dateBodies[0][0]), order);
     if (date.size() != 4) {
         return;
     }
@@ -199,7 +202,7 @@ void joinDate(QList<PendingFrame>& frames, const QMap<QByteArray, QList<QByteArr
     const auto timeBodies = raw.value(QByteArrayLiteral("TIME"));
     if (timeBodies.size() == 1 && timeBodies[0].size() >= 5) {
         order = 0;
-        const QString time = decodeField(timeBodies[0].mid(1), uint8_t(timeBodies[0][0]), order);
+        const QString time = decodeFieldLossy(timeBodies[0].mid(1), uint8_t(timeBodies[0][0]), order);
         if (time.size() == 4) {
             text += QLatin1Char('T') + time.left(2) + QLatin1Char(':') + time.mid(2, 2);
         }
@@ -273,7 +276,7 @@ std::optional<QString> handlerText(const FrameWalker& walker, RawFrame& frame, i
     if (!body || body->isEmpty()) {
         return std::nullopt;
     }
-    return ID3v2Handler::decodeText(body->mid(1), uint8_t(body->at(0)));
+    return ID3v2Handler::decodeTextStrict(body->mid(1), uint8_t(body->at(0)));
 }
 
 } // namespace

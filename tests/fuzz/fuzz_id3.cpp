@@ -68,7 +68,7 @@ void fuzzRead(const QByteArray& bytes) {
     ID3v2Handler::findTextFrame({"TYER", "TDRC"}, bytes);
     ID3v2Handler::listFrames(bytes);
     if (!bytes.isEmpty()) {
-        ID3v2Handler::decodeText(bytes.mid(1), uint8_t(bytes[0]));
+        ID3v2Handler::decodeTextStrict(bytes.mid(1), uint8_t(bytes[0]));
     }
 
     // The bounded file read path for each container.
