@@ -50,6 +50,16 @@ AtomExtent mp4::atomExtent(const QByteArray& bytes, qint64 offset, qint64 remain
     return extent;
 }
 
+mp4::ItemImage mp4::itemImage(QByteArray bytes, const QString& type, int headerLength) {
+    ItemImage image;
+    image.bytes = std::move(bytes);
+    image.atom.type = type;
+    image.atom.start = 0;
+    image.atom.end = image.bytes.size();
+    image.atom.headerLength = headerLength;
+    return image;
+}
+
 const MP4Handler::Atom* mp4::firstChild(const QList<MP4Handler::Atom>& atoms, const QString& type) {
     for (const auto& atom : atoms) {
         if (atom.type == type) {
@@ -451,25 +461,14 @@ std::optional<HeaderAtom> locateItemList(WindowReader& reader, const MovieLocati
     return damaged ? std::nullopt : ilst;
 }
 
-// The item's bytes, read alone, and its atom with offsets into them.
-struct ItemImage {
-    QByteArray bytes;
-    MP4Handler::Atom atom;
-};
-
 ItemImage readItem(WindowReader& reader, const HeaderAtom& item, const QString& path) {
     if (item.end - item.start > MP4Handler::maxItemRead) {
         throwRead(path, QStringLiteral("MP4 item '%1' too large to read (%2 bytes)")
                             .arg(QString::fromLatin1(item.type, 4))
                             .arg(item.end - item.start));
     }
-    ItemImage image;
-    image.bytes = reader.exactly(item.start, item.end - item.start);
-    image.atom.type = QString::fromLatin1(item.type, 4);
-    image.atom.start = 0;
-    image.atom.end = image.bytes.size();
-    image.atom.headerLength = item.headerLength;
-    return image;
+    return itemImage(reader.exactly(item.start, item.end - item.start), QString::fromLatin1(item.type, 4),
+                     item.headerLength);
 }
 
 // The year and genre as yearOf and genreOf give them, by a walk over the
