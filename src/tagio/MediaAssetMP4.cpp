@@ -18,7 +18,10 @@ namespace media {
 namespace {
 
 // An atom found by a header walk; `end` may lie past the end of its parent
-// (as TagLib takes it), never past the end of the file.
+// (as TagLib takes it), never past the end of the file. The walk follows
+// TagLib's container rules, not MP4Handler::parseAtoms': a damaged header
+// makes the file no MP4 file (the handler steps on to the next byte), and
+// only TagLib's containers are opened. Sizes are read by mp4::atomExtent.
 struct Box {
     QByteArray type;
     qint64 start = 0;
