@@ -9,8 +9,6 @@
 #include "tagio/FLACBlocks.h"
 #include "tagio/FilePieces.h"
 
-#include <QStringDecoder>
-
 #include <algorithm>
 #include <exception>
 
@@ -21,18 +19,6 @@ const QString vendorText = QStringLiteral("Velmora");
 
 QString missingMagicText() {
     return QStringLiteral("Not a valid FLAC file (missing magic bytes)");
-}
-
-// Strict UTF-8 decoding: no value for malformed or truncated sequences. A
-// leading byte order mark is kept as a character so that the text round-trips.
-std::optional<QString> decodeUtf8(QByteArrayView bytes) {
-    QStringDecoder decoder(QStringConverter::Utf8,
-                           QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError()) {
-        return std::nullopt;
-    }
-    return text;
 }
 
 FLACHandler::VorbisComment makeComment(const QString& key, const QString& value) {
@@ -245,12 +231,12 @@ QString FLACHandler::CommentIndex::value(qsizetype i) const {
     const QByteArrayView entry = text(i);
     const QByteArrayView rest = entry.sliced(entry.indexOf('=') + 1);
     // A NUL at the end is a terminator some tools write, no part of the value.
-    return TextUtil::withoutTrailingNuls(decodeUtf8(rest).value_or(QString::fromUtf8(rest)));
+    return TextUtil::withoutTrailingNuls(TextUtil::strictUtf8KeepingBom(rest).value_or(QString::fromUtf8(rest)));
 }
 
 FLACHandler::VorbisComment FLACHandler::CommentIndex::comment(qsizetype i) const {
     const QByteArrayView entry = text(i);
-    const QString raw = decodeUtf8(entry).value_or(QString::fromUtf8(entry));
+    const QString raw = TextUtil::strictUtf8KeepingBom(entry).value_or(QString::fromUtf8(entry));
     const qsizetype equals = raw.indexOf(QLatin1Char('='));
     return VorbisComment{raw.left(equals).toUpper(), raw.mid(equals + 1), raw};
 }

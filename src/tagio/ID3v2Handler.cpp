@@ -10,7 +10,6 @@
 
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QStringDecoder>
 
 #include <algorithm>
 #include <variant>
@@ -199,15 +198,6 @@ YearGenreFrames readYearAndGenreFrames(const ByteSource& source, const QString& 
     }
     FrameWalker walker(source, *range, path);
     return findYearAndGenreFrames(walker, wantYear, wantGenre);
-}
-
-std::optional<QString> decodeUtf8(const QByteArray& bytes) {
-    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError()) {
-        return std::nullopt;
-    }
-    return text;
 }
 
 // Strict UTF-16: an odd byte count or an unpaired surrogate fails.
@@ -538,7 +528,7 @@ std::optional<QString> decodeValues(const QByteArray& bytes, uint8_t encoding) {
     case 2:
         return withoutValueMarks(decodeUtf16(bytes, true));
     default:
-        return withoutValueMarks(decodeUtf8(bytes));
+        return withoutValueMarks(TextUtil::strictUtf8(bytes));
     }
 }
 

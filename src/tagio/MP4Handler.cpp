@@ -10,7 +10,6 @@
 
 #include <QFileInfo>
 #include <QSet>
-#include <QStringDecoder>
 
 #include <algorithm>
 #include <cstring>
@@ -146,16 +145,6 @@ std::optional<qint64> findDataAtom(const MP4Handler::Atom& item, const QByteArra
             return std::nullopt;
         }
     }
-}
-
-std::optional<QString> strictUtf8(const QByteArray& bytes) {
-    QStringDecoder decoder(QStringDecoder::Utf8,
-                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError()) {
-        return std::nullopt;
-    }
-    return text;
 }
 
 // --- movie reading from a file, by positioned reads -----------------------
@@ -322,7 +311,7 @@ std::optional<QString> MP4Handler::readItemText(const Atom& item, const QByteArr
         return std::nullopt;
     }
     // A NUL at the end is a terminator some tools write, no part of the value.
-    std::optional<QString> text = strictUtf8(bytes.mid(*p + 16, qint64(s) - 16));
+    std::optional<QString> text = TextUtil::strictUtf8KeepingBom(bytes.mid(*p + 16, qint64(s) - 16));
     return text ? std::optional<QString>(TextUtil::withoutTrailingNuls(*std::move(text))) : std::nullopt;
 }
 
