@@ -95,7 +95,8 @@ std::optional<QString> strictUtf8(QByteArrayView bytes) {
 }
 
 std::optional<QString> strictUtf8KeepingBom(QByteArrayView bytes) {
-    return decodeStrictly(bytes, QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+    return decodeStrictly(bytes,
+                          QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
 }
 
 QString withoutTrailingNuls(QString text) {

@@ -231,7 +231,8 @@ QString FLACHandler::CommentIndex::value(qsizetype i) const {
     const QByteArrayView entry = text(i);
     const QByteArrayView rest = entry.sliced(entry.indexOf('=') + 1);
     // A NUL at the end is a terminator some tools write, no part of the value.
-    return TextUtil::withoutTrailingNuls(TextUtil::strictUtf8KeepingBom(rest).value_or(QString::fromUtf8(rest)));
+    return TextUtil::withoutTrailingNuls(
+        TextUtil::strictUtf8KeepingBom(rest).value_or(QString::fromUtf8(rest)));
 }
 
 FLACHandler::VorbisComment FLACHandler::CommentIndex::comment(qsizetype i) const {

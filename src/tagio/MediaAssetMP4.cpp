@@ -318,8 +318,8 @@ static void findDirect(Window& in, const Box& moov, const MP4Handler& handler, D
             direct.known = false;
             return std::nullopt;
         }
-        return mp4::itemImage(in.readAtMost(item.start, item.end - item.start), QString::fromLatin1(item.type),
-                              item.header);
+        return mp4::itemImage(in.readAtMost(item.start, item.end - item.start),
+                              QString::fromLatin1(item.type), item.header);
     };
     const Box* day = ilst->child("\xA9"
                                  "day");

@@ -195,5 +195,4 @@ std::optional<Parsed> readRiff(const ByteSource& source, bool aiff) {
     return parsed;
 }
 
-
 } // namespace media
