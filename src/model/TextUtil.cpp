@@ -1,5 +1,7 @@
 #include "model/TextUtil.h"
 
+#include <QStringDecoder>
+
 #include <QList>
 
 #include <algorithm>
@@ -73,6 +75,28 @@ QString withoutBidiControls(const QString& text) {
     QString out = text;
     out.removeIf(isBidiControl);
     return out;
+}
+
+namespace {
+
+std::optional<QString> decodeStrictly(QByteArrayView bytes, QStringConverter::Flags flags) {
+    QStringDecoder decoder(QStringConverter::Utf8, flags);
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError()) {
+        return std::nullopt;
+    }
+    return text;
+}
+
+} // namespace
+
+std::optional<QString> strictUtf8(QByteArrayView bytes) {
+    return decodeStrictly(bytes, QStringConverter::Flag::Stateless);
+}
+
+std::optional<QString> strictUtf8KeepingBom(QByteArrayView bytes) {
+    return decodeStrictly(bytes,
+                          QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
 }
 
 QString withoutTrailingNuls(QString text) {

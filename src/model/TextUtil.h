@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 
 #include <optional>
@@ -41,6 +42,12 @@ QString withoutBidiControls(const QString& text);
 // The text without the NULs at its very end: tagging tools write one after a
 // value as a terminator, which is no part of the value. NULs between values stay.
 QString withoutTrailingNuls(QString text);
+
+// UTF-8 decoded strictly: no value for malformed or truncated sequences.
+// The first drops a leading byte order mark; the second keeps it as a
+// character, so that a text written back round-trips.
+std::optional<QString> strictUtf8(QByteArrayView bytes);
+std::optional<QString> strictUtf8KeepingBom(QByteArrayView bytes);
 
 // The text with every control character written out, so that a value from a
 // file or a server can never start a line of its own: "\n", "\r", "\t",

@@ -6,9 +6,8 @@
 #include "model/TextUtil.h"
 #include "tagio/ByteSource.h"
 #include "tagio/Bytes.h"
+#include "tagio/FLACBlocks.h"
 #include "tagio/FilePieces.h"
-
-#include <QStringDecoder>
 
 #include <algorithm>
 #include <exception>
@@ -20,18 +19,6 @@ const QString vendorText = QStringLiteral("Velmora");
 
 QString missingMagicText() {
     return QStringLiteral("Not a valid FLAC file (missing magic bytes)");
-}
-
-// Strict UTF-8 decoding: no value for malformed or truncated sequences. A
-// leading byte order mark is kept as a character so that the text round-trips.
-std::optional<QString> decodeUtf8(QByteArrayView bytes) {
-    QStringDecoder decoder(QStringConverter::Utf8,
-                           QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError()) {
-        return std::nullopt;
-    }
-    return text;
 }
 
 FLACHandler::VorbisComment makeComment(const QString& key, const QString& value) {
@@ -81,9 +68,7 @@ FileMetadata readFileMetadata(const QString& path) {
         if (!header) {
             return result;
         }
-        const uint8_t first = Bytes::u8(*header, 0);
-        const uint8_t type = first & 0x7F;
-        const qint64 length = Bytes::u24BE(*header, 1);
+        const auto [isLast, type, length] = flac::blockHeader(*header);
         pos += 4;
         if (type == FLACHandler::vorbisComment) {
             if (std::optional<QByteArray> body = source->read(pos, length)) {
@@ -99,7 +84,7 @@ FileMetadata readFileMetadata(const QString& path) {
             }
         }
         pos += length; // at most 128 * (4 + 2^24) past the end: no overflow
-        if ((first & 0x80) != 0) {
+        if (isLast) {
             return result;
         }
     }
@@ -123,15 +108,15 @@ template <typename Visit> void walkBlocks(const SourceBytes& file, const QString
         if (!header) {
             throw AppError::tagReadFailed(path, QStringLiteral("The file could not be read"));
         }
-        const uint8_t first = Bytes::u8(*header, 0);
-        const qint64 length = Bytes::u24BE(*header, 1);
+        const flac::BlockHeader head = flac::blockHeader(*header);
+        const qint64 length = head.length;
         if (!Bytes::fits(size, pos + 4, length)) {
             throw AppError::tagReadFailed(path,
                                           QStringLiteral("FLAC metadata block extends beyond file bounds"));
         }
         FLACHandler::MetadataBlock block;
-        block.isLast = (first & 0x80) != 0;
-        block.blockType = first & 0x7F;
+        block.isLast = head.isLast;
+        block.blockType = head.type;
         block.length = length;
         block.headerOffset = pos;
         pos += 4 + length;
@@ -242,12 +227,13 @@ QString FLACHandler::CommentIndex::value(qsizetype i) const {
     const QByteArrayView entry = text(i);
     const QByteArrayView rest = entry.sliced(entry.indexOf('=') + 1);
     // A NUL at the end is a terminator some tools write, no part of the value.
-    return TextUtil::withoutTrailingNuls(decodeUtf8(rest).value_or(QString::fromUtf8(rest)));
+    return TextUtil::withoutTrailingNuls(
+        TextUtil::strictUtf8KeepingBom(rest).value_or(QString::fromUtf8(rest)));
 }
 
 FLACHandler::VorbisComment FLACHandler::CommentIndex::comment(qsizetype i) const {
     const QByteArrayView entry = text(i);
-    const QString raw = decodeUtf8(entry).value_or(QString::fromUtf8(entry));
+    const QString raw = TextUtil::strictUtf8KeepingBom(entry).value_or(QString::fromUtf8(entry));
     const qsizetype equals = raw.indexOf(QLatin1Char('='));
     return VorbisComment{raw.left(equals).toUpper(), raw.mid(equals + 1), raw};
 }
@@ -292,33 +278,18 @@ FLACHandler::CommentIndex FLACHandler::indexVorbisComment(QByteArray body) {
     const QByteArray& bytes = index.body;
     const qint64 size = bytes.size();
     // Offsets are kept in 32 bits; a block body is at most 2^24 bytes.
-    if (size < 4 || size > qint64(UINT32_MAX)) {
+    const std::optional<flac::CommentEntries> entries =
+        size > qint64(UINT32_MAX) ? std::nullopt : flac::commentEntries(bytes);
+    if (!entries) {
         return index;
     }
-    const qint64 vendorLength = readUInt32LE(bytes, 0);
-    if (vendorLength > size - 8) {
-        return index;
-    }
-    const qint64 count = readUInt32LE(bytes, vendorLength + 4);
-    qint64 pos = vendorLength + 8;
-    index.entries.reserve(size_t(std::min(count, (size - pos) / 4)));
-    // Every entry takes at least its 4-byte length, so the loop ends at the
-    // end of the body whatever the declared count.
-    for (qint64 n = 0; n < count; ++n) {
-        if (!Bytes::fits(size, pos, 4)) {
-            break;
-        }
-        const qint64 length = readUInt32LE(bytes, pos);
-        const qint64 start = pos + 4;
-        if (!Bytes::fits(size, start, length)) {
-            break;
-        }
-        pos = start + length;
+    index.entries.reserve(size_t(std::min(entries->count, (size - entries->first) / 4)));
+    flac::forEachCommentEntry(bytes, *entries, [&](qint64 start, qint64 length) {
         const QByteArrayView entry = QByteArrayView(bytes).sliced(start, length);
         if (entry.contains('=') && entry.isValidUtf8()) {
             index.entries.push_back(uint32_t(start));
         }
-    }
+    });
     return index;
 }
 

@@ -10,7 +10,6 @@
 
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QStringDecoder>
 
 #include <algorithm>
 #include <variant>
@@ -136,7 +135,7 @@ std::optional<QString> id3v2::frameText(const RawFrame& f, int version, uint8_t 
     if (frame.body.size() <= start) {
         return std::nullopt;
     }
-    return ID3v2Handler::decodeText(frame.body.mid(start + 1), uint8_t(frame.body[start]));
+    return ID3v2Handler::decodeTextStrict(frame.body.mid(start + 1), uint8_t(frame.body[start]));
 }
 
 namespace {
@@ -200,15 +199,6 @@ YearGenreFrames readYearAndGenreFrames(const ByteSource& source, const QString& 
     }
     FrameWalker walker(source, *range, path);
     return findYearAndGenreFrames(walker, wantYear, wantGenre);
-}
-
-std::optional<QString> decodeUtf8(const QByteArray& bytes) {
-    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError()) {
-        return std::nullopt;
-    }
-    return text;
 }
 
 // Strict UTF-16: an odd byte count or an unpaired surrogate fails.
@@ -476,13 +466,13 @@ std::optional<QString> decodeValues(const QByteArray& bytes, uint8_t encoding) {
     case 2:
         return withoutValueMarks(decodeUtf16(bytes, true));
     default:
-        return withoutValueMarks(decodeUtf8(bytes));
+        return withoutValueMarks(TextUtil::strictUtf8(bytes));
     }
 }
 
 } // namespace
 
-std::optional<QString> ID3v2Handler::decodeText(const QByteArray& bytes, uint8_t encoding) {
+std::optional<QString> ID3v2Handler::decodeTextStrict(const QByteArray& bytes, uint8_t encoding) {
     std::optional<QString> text = decodeValues(bytes, encoding);
     return text ? std::optional<QString>(TextUtil::withoutTrailingNuls(*std::move(text))) : std::nullopt;
 }

@@ -93,11 +93,11 @@ public:
 
     // ---- Frames and text ----
 
-    // Text of a frame body after its encoding byte. Encoding 0 is Latin-1,
-    // 1 UTF-16 with a byte-order mark, 2 UTF-16BE, anything else UTF-8.
+    // Text of a frame body after its encoding byte, strictly. Encoding 0 is
+    // Latin-1, 1 UTF-16 with a byte-order mark, 2 UTF-16BE, anything else UTF-8.
     // No value when the bytes are not valid in that encoding. NULs at the
     // very end are terminators and dropped; NULs between values stay.
-    static std::optional<QString> decodeText(const QByteArray& bytes, uint8_t encoding);
+    static std::optional<QString> decodeTextStrict(const QByteArray& bytes, uint8_t encoding);
     static bool isValidFrameID(const QByteArray& bytes, qint64 offset);
 
     // ---- Writing ----

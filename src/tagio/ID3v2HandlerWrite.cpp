@@ -53,7 +53,7 @@ QByteArray v23DateFrames(const V23Frame& frame) {
         return {};
     }
     const std::optional<QString> text =
-        ID3v2Handler::decodeText(frame.body.mid(start + 1), uint8_t(frame.body[start]));
+        ID3v2Handler::decodeTextStrict(frame.body.mid(start + 1), uint8_t(frame.body[start]));
     return v23DateFrames(text ? text->section(QChar(0), 0, 0) : QString());
 }
 

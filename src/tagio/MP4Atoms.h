@@ -1,7 +1,8 @@
 #pragma once
 
-// Shared by the reading and the writing side of the MP4 handler: atom types,
-// the atom size rules and the lookups both sides use.
+// Shared by the reading and the writing side of the MP4 handler and by the
+// media layer's MP4 reader: atom types, the atom size rules and the lookups
+// they use.
 
 #include "tagio/MP4Handler.h"
 
@@ -44,5 +45,15 @@ struct AtomExtent {
 AtomExtent atomExtent(const QByteArray& bytes, qint64 offset, qint64 remaining);
 
 const MP4Handler::Atom* firstChild(const QList<MP4Handler::Atom>& atoms, const QString& type);
+
+// An item of the item list read alone, as the item readers
+// (MP4Handler::readItemText, readGenreNumber) take it: its bytes, and its
+// atom with offsets into them.
+struct ItemImage {
+    QByteArray bytes;
+    MP4Handler::Atom atom;
+};
+
+ItemImage itemImage(QByteArray bytes, const QString& type, int headerLength);
 
 } // namespace mp4

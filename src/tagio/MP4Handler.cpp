@@ -10,7 +10,6 @@
 
 #include <QFileInfo>
 #include <QSet>
-#include <QStringDecoder>
 
 #include <algorithm>
 #include <cstring>
@@ -48,6 +47,16 @@ AtomExtent mp4::atomExtent(const QByteArray& bytes, qint64 offset, qint64 remain
         extent.length = size32;
     }
     return extent;
+}
+
+mp4::ItemImage mp4::itemImage(QByteArray bytes, const QString& type, int headerLength) {
+    ItemImage image;
+    image.bytes = std::move(bytes);
+    image.atom.type = type;
+    image.atom.start = 0;
+    image.atom.end = image.bytes.size();
+    image.atom.headerLength = headerLength;
+    return image;
 }
 
 const MP4Handler::Atom* mp4::firstChild(const QList<MP4Handler::Atom>& atoms, const QString& type) {
@@ -136,16 +145,6 @@ std::optional<qint64> findDataAtom(const MP4Handler::Atom& item, const QByteArra
             return std::nullopt;
         }
     }
-}
-
-std::optional<QString> strictUtf8(const QByteArray& bytes) {
-    QStringDecoder decoder(QStringDecoder::Utf8,
-                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError()) {
-        return std::nullopt;
-    }
-    return text;
 }
 
 // --- movie reading from a file, by positioned reads -----------------------
@@ -312,7 +311,7 @@ std::optional<QString> MP4Handler::readItemText(const Atom& item, const QByteArr
         return std::nullopt;
     }
     // A NUL at the end is a terminator some tools write, no part of the value.
-    std::optional<QString> text = strictUtf8(bytes.mid(*p + 16, qint64(s) - 16));
+    std::optional<QString> text = TextUtil::strictUtf8KeepingBom(bytes.mid(*p + 16, qint64(s) - 16));
     return text ? std::optional<QString>(TextUtil::withoutTrailingNuls(*std::move(text))) : std::nullopt;
 }
 
@@ -451,25 +450,14 @@ std::optional<HeaderAtom> locateItemList(WindowReader& reader, const MovieLocati
     return damaged ? std::nullopt : ilst;
 }
 
-// The item's bytes, read alone, and its atom with offsets into them.
-struct ItemImage {
-    QByteArray bytes;
-    MP4Handler::Atom atom;
-};
-
 ItemImage readItem(WindowReader& reader, const HeaderAtom& item, const QString& path) {
     if (item.end - item.start > MP4Handler::maxItemRead) {
         throwRead(path, QStringLiteral("MP4 item '%1' too large to read (%2 bytes)")
                             .arg(QString::fromLatin1(item.type, 4))
                             .arg(item.end - item.start));
     }
-    ItemImage image;
-    image.bytes = reader.exactly(item.start, item.end - item.start);
-    image.atom.type = QString::fromLatin1(item.type, 4);
-    image.atom.start = 0;
-    image.atom.end = image.bytes.size();
-    image.atom.headerLength = item.headerLength;
-    return image;
+    return itemImage(reader.exactly(item.start, item.end - item.start), QString::fromLatin1(item.type, 4),
+                     item.headerLength);
 }
 
 // The year and genre as yearOf and genreOf give them, by a walk over the

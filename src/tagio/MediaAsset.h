@@ -7,10 +7,11 @@
 
 class ByteSource;
 
-// The metadata of one audio file as a flat list of items, as TagLib reports them.
-// It serves the fields our own tag handlers do not read (title, artist, album,
-// duration) and the fall-back year and genre, for every format TagLib opens:
-// MP3, AIFF, WAV, MP4/M4A, raw AAC (ADTS), OGG Vorbis, Opus, WMA and more.
+// The metadata of one audio file as a flat list of items, in the form TagLib
+// reports them: read by our own parsers for MP3, AIFF, WAV, MP4/M4A, raw AAC
+// (ADTS) and FLAC, and by TagLib for every other format it opens (OGG Vorbis,
+// Opus, WMA and more). It serves the fields our own tag handlers do not read
+// (title, artist, album, duration) and the fall-back year and genre.
 //
 // Each item belongs to a key space (the tag format it came from) and has a key
 // there: ID3v2 frames are keyed by frame ID ("TIT2", "TCON"), iTunes items by

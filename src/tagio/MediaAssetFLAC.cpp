@@ -3,6 +3,7 @@
 
 #include "tagio/ByteSource.h"
 #include "tagio/Bytes.h"
+#include "tagio/FLACBlocks.h"
 #include "tagio/ID3v2Handler.h"
 #include "tagio/MediaAssetParts.h"
 
@@ -37,35 +38,27 @@ QString upperAscii(QString text) {
 // empty values left out.
 std::map<QString, QStringList> commentFields(const QByteArray& body) {
     std::map<QString, QStringList> fields;
-    const qint64 vendor = Bytes::u32LE(body, 0);
-    qint64 pos = 4 + vendor;
-    const qint64 count = Bytes::u32LE(body, pos);
-    pos += 4;
-    if (body.size() < 8 || count > (body.size() - 8) / 4) {
+    const std::optional<flac::CommentEntries> entries = flac::commentEntries(body);
+    // TagLib reads no entry at all when the count cannot fit in the body.
+    if (!entries || entries->count > (body.size() - 8) / 4) {
         return fields;
     }
-    for (qint64 i = 0; i < count; ++i) {
-        const qint64 length = Bytes::u32LE(body, pos);
-        pos += 4;
-        if (pos > body.size() || length > body.size() - pos) {
-            break;
-        }
-        const QByteArray entry = body.mid(pos, length);
-        pos += length;
+    flac::forEachCommentEntry(body, *entries, [&](qint64 start, qint64 length) {
+        const QByteArray entry = body.mid(start, length);
         const qsizetype sep = entry.indexOf('=');
         if (sep < 1) {
-            continue;
+            return;
         }
         const QString key = upperAscii(cutAtNul(QString::fromUtf8(entry.left(sep))));
         if (!validKey(key) || key == QLatin1String("METADATA_BLOCK_PICTURE") ||
             key == QLatin1String("COVERART")) {
-            continue;
+            return;
         }
         const QString value = cutAtNul(QString::fromUtf8(entry.mid(sep + 1)));
         if (!value.isEmpty()) {
             fields[key].append(value);
         }
-    }
+    });
     return fields;
 }
 
@@ -97,9 +90,7 @@ std::optional<Parsed> readFlac(const ByteSource& source) {
         if (!header) {
             throwNoAudio(source.path());
         }
-        const int type = uint8_t(header->at(0)) & 0x7F;
-        const bool last = uint8_t(header->at(0)) & 0x80;
-        const qint64 length = Bytes::u24BE(*header, 1);
+        const auto [last, type, length] = flac::blockHeader(*header);
         if ((n == 0 && type != 0) || (length == 0 && type != 1 && type != 3) ||
             length > in.size() - pos - 4) {
             throwNoAudio(source.path());

@@ -4,6 +4,7 @@
 #include "tagio/ByteSource.h"
 #include "tagio/Bytes.h"
 #include "tagio/GenreNames.h"
+#include "tagio/MP4Atoms.h"
 #include "tagio/MP4Handler.h"
 #include "tagio/MediaAssetParts.h"
 
@@ -17,7 +18,10 @@ namespace media {
 namespace {
 
 // An atom found by a header walk; `end` may lie past the end of its parent
-// (as TagLib takes it), never past the end of the file.
+// (as TagLib takes it), never past the end of the file. The walk follows
+// TagLib's container rules, not MP4Handler::parseAtoms': a damaged header
+// makes the file no MP4 file (the handler steps on to the next byte), and
+// only TagLib's containers are opened. Sizes are read by mp4::atomExtent.
 struct Box {
     QByteArray type;
     qint64 start = 0;
@@ -61,24 +65,20 @@ public:
             if (++m_count > kMaxWalk) {
                 return true;
             }
-            const auto h = m_in.read(o, 8);
+            auto h = m_in.read(o, 8);
+            if (h && Bytes::u32BE(*h, 0) == 1) {
+                h = m_in.read(o, 16); // a 64-bit size follows
+            }
             if (!h) {
                 return false;
             }
             Box box;
             box.start = o;
             box.type = h->mid(4, 4);
-            uint64_t length = Bytes::u32BE(*h, 0);
-            if (length == 0) {
-                length = uint64_t(m_in.size() - o);
-            } else if (length == 1) {
-                const auto wide = m_in.read(o + 8, 8);
-                if (!wide) {
-                    return false;
-                }
-                length = Bytes::u64BE(*wide, 0);
-                box.header = 16;
-            }
+            // Size 0 runs to the end of the file, not of the parent (as TagLib takes it).
+            const mp4::AtomExtent extent = mp4::atomExtent(*h, 0, m_in.size() - o);
+            const uint64_t length = extent.length;
+            box.header = extent.headerLength;
             if (length < 8 || length > uint64_t(std::numeric_limits<qint64>::max() / 2)) {
                 return false;
             }
@@ -313,16 +313,13 @@ static void findDirect(Window& in, const Box& moov, const MP4Handler& handler, D
     if (!ilst) {
         return;
     }
-    auto image = [&](const Box& item) -> std::optional<std::pair<MP4Handler::Atom, QByteArray>> {
+    auto image = [&](const Box& item) -> std::optional<mp4::ItemImage> {
         if (item.end > ilst->end || !in.spend(item.end - item.start)) {
             direct.known = false;
             return std::nullopt;
         }
-        MP4Handler::Atom atom;
-        atom.start = 0;
-        atom.end = item.end - item.start;
-        atom.headerLength = item.header;
-        return std::pair{atom, in.readAtMost(item.start, atom.end)};
+        return mp4::itemImage(in.readAtMost(item.start, item.end - item.start),
+                              QString::fromLatin1(item.type), item.header);
     };
     const Box* day = ilst->child("\xA9"
                                  "day");
@@ -330,17 +327,17 @@ static void findDirect(Window& in, const Box& moov, const MP4Handler& handler, D
     const Box* gnre = ilst->child("gnre");
     if (day) {
         if (const auto item = image(*day)) {
-            direct.yearText = MP4Handler::readItemText(item->first, item->second);
+            direct.yearText = MP4Handler::readItemText(item->atom, item->bytes);
         }
     }
     if (gen) {
         if (const auto item = image(*gen)) {
-            direct.genre = MP4Handler::readItemText(item->first, item->second);
+            direct.genre = MP4Handler::readItemText(item->atom, item->bytes);
         }
     }
     if (!direct.genre && gnre) {
         if (const auto item = image(*gnre)) {
-            direct.genre = handler.readGenreNumber(item->first, item->second);
+            direct.genre = handler.readGenreNumber(item->atom, item->bytes);
         }
     }
 }

@@ -69,7 +69,7 @@ void fuzzRead(const QByteArray& bytes) {
     Id3Frames::findTextFrame({"TYER", "TDRC"}, bytes);
     Id3Frames::listFrames(bytes);
     if (!bytes.isEmpty()) {
-        ID3v2Handler::decodeText(bytes.mid(1), uint8_t(bytes[0]));
+        ID3v2Handler::decodeTextStrict(bytes.mid(1), uint8_t(bytes[0]));
     }
 
     // The bounded file read path for each container.
