@@ -66,7 +66,7 @@ std::vector<Clock::time_point> sortedArrivals(const std::vector<LoopbackServer::
 } // namespace
 
 // A cancel ends a request or an AI lookup in flight at once.
-TEST(CancelConcurrency, CancelEndsRequestsInFlight) {
+TEST(CancelTokenConcurrencyTest, CancelEndsRequestsInFlight) {
     LoopbackServer server;
     Response slow(200, chatText("1987"));
     slow.delay = 20s;
@@ -100,7 +100,7 @@ TEST(CancelConcurrency, CancelEndsRequestsInFlight) {
 
 // Starts come first come, first served, each an interval after the one before;
 // a cancel wakes every waiter at once and leaves no hole in the queue.
-TEST(PacerConcurrency, StartsAreSpacedInTurnAndCancelFreesTheirPlaces) {
+TEST(MusicBrainzPacerConcurrencyTest, StartsAreSpacedInTurnAndCancelFreesTheirPlaces) {
     constexpr auto interval = 150ms;
     MusicBrainzPacer pacer(interval);
     const CancelToken plain;
@@ -148,7 +148,7 @@ TEST(PacerConcurrency, StartsAreSpacedInTurnAndCancelFreesTheirPlaces) {
     EXPECT_GE(Clock::now() - first, 200ms);
 }
 
-TEST(PacerConcurrency, RequestsOfConcurrentLookupsAreSpacedIncluding503Resends) {
+TEST(MusicBrainzPacerConcurrencyTest, RequestsOfConcurrentLookupsAreSpacedIncluding503Resends) {
     LoopbackServer server;
     std::atomic<int> served{0};
     server.handle("GET", "/ws/2/recording", [&](const LoopbackServer::Request&) {
@@ -179,7 +179,7 @@ TEST(PacerConcurrency, RequestsOfConcurrentLookupsAreSpacedIncluding503Resends) 
     }
 }
 
-TEST(YearLookupConcurrency, CancelDuringTheMusicBrainzWaitEndsTheLookupSilently) {
+TEST(YearLookupServiceConcurrencyTest, CancelDuringTheMusicBrainzWaitEndsTheLookupSilently) {
     LoopbackServer server;
     MusicBrainzPacer pacer(1ms);
     MusicBrainzTiming slow = quickTiming();
@@ -198,7 +198,7 @@ TEST(YearLookupConcurrency, CancelDuringTheMusicBrainzWaitEndsTheLookupSilently)
     EXPECT_TRUE(server.requests().empty()); // nothing more is asked
 }
 
-TEST(YearLookupConcurrency, LookupsInFlightTogetherNeverSendMusicBrainzRequestsWithin1100ms) {
+TEST(YearLookupServiceConcurrencyTest, LookupsInFlightTogetherNeverSendMusicBrainzRequestsWithin1100ms) {
     LoopbackServer server;
     server.handle("GET", "/ws/2/recording", [](const LoopbackServer::Request& r) {
         for (int i = 0; i < 4; ++i) {
@@ -224,7 +224,7 @@ TEST(YearLookupConcurrency, LookupsInFlightTogetherNeverSendMusicBrainzRequestsW
     }
 }
 
-TEST(UndoConcurrency, SessionsOfOverlappingRunsNeverMix) {
+TEST(WriteUndoManagerConcurrencyTest, SessionsOfOverlappingRunsNeverMix) {
     auto writer = std::make_shared<FakeTagWriter>();
     WriteUndoManager undo;
     TagUpdateService service(writer, &undo);

@@ -3,6 +3,8 @@
 #include "model/AppError.h"
 #include "model/MusicFile.h"
 
+#include <QList>
+#include <QStringList>
 #include <QUuid>
 
 #include <gtest/gtest.h>
@@ -40,4 +42,13 @@ inline MusicFile musicFile(const QString& title, const QString& artist = QString
     file.genre = genre;
     file.format = audioFormatForPath(url);
     return file;
+}
+
+// The texts of labels, buttons or actions, in order.
+template <typename T> QStringList textsOf(const QList<T*>& items) {
+    QStringList out;
+    for (const T* item : items) {
+        out << item->text();
+    }
+    return out;
 }

@@ -51,7 +51,7 @@ const QByteArray apicBody = QByteArray("\0image/png\0\3\0", 13) + QByteArray::fr
 
 // Every fixture gives its year and raw genre; written and read back through TagLib and our own
 // reader, the audio and every frame but the replaced ones keep content and order.
-TEST(ID3v2Handler, FixturesReadAndRoundTripKeepingAudioAndEveryOtherFrame) {
+TEST(ID3v2HandlerTest, FixturesReadAndRoundTripKeepingAudioAndEveryOtherFrame) {
     const struct {
         const char* file;
         std::optional<int> year;
@@ -107,7 +107,7 @@ TEST(ID3v2Handler, FixturesReadAndRoundTripKeepingAudioAndEveryOtherFrame) {
     }
 }
 
-TEST(ID3v2HandlerRead, BigEndianTagSizeOnlyWhenFramesOutgrowSyncsafe) {
+TEST(ID3v2HandlerTest, BigEndianTagSizeOnlyWhenFramesOutgrowSyncsafe) {
     const QByteArray sizeField = QByteArray::fromHex("00000201"); // syncsafe 257, big-endian 513
     // A TXXX frame runs to 520, past 10 + 257; padding reaches 523, where the audio starts.
     QByteArray body = frame("TCON", text(0, "Rock")) + frame("TXXX", text(0, QByteArray(487, 'A')));
@@ -126,7 +126,7 @@ TEST(ID3v2HandlerRead, BigEndianTagSizeOnlyWhenFramesOutgrowSyncsafe) {
 
 // One table for damage the reader must stop at: sizes one byte past the end, then the frame walk's
 // padding, invalid IDs and frames running past the tag.
-TEST(ID3v2HandlerRead, SizesOneBytePastTheEndAreDamage) {
+TEST(ID3v2HandlerTest, SizesOneBytePastTheEndAreDamage) {
     const QByteArray tcon = frame("TCON", text(0, "Rock"));
     const QByteArray frames = tcon + frame("TYER", text(0, "1987"));
     const QByteArray mp3Tag = tag(3, frames);
@@ -178,7 +178,7 @@ TEST(ID3v2HandlerRead, SizesOneBytePastTheEndAreDamage) {
     EXPECT_FALSE(year(frame("TYER", text(3, "\xC3"), true) + frame("TDRC", text(0, "1999"), true)));
 }
 
-TEST(ID3v2HandlerRead, DecodesTextEncodingsAndRefusesBrokenText) {
+TEST(ID3v2HandlerTest, DecodesTextEncodingsAndRefusesBrokenText) {
     const struct {
         const char* hex;
         uint8_t encoding;
@@ -195,7 +195,7 @@ TEST(ID3v2HandlerRead, DecodesTextEncodingsAndRefusesBrokenText) {
     }
 }
 
-TEST(ID3v2HandlerWrite, NewFramesGoLastAndPaddingFollows) {
+TEST(ID3v2HandlerTest, NewFramesGoLastAndPaddingFollows) {
     const QByteArray file = tag(3, frame("TIT2", text(0, "T")) + frame("TCON", text(0, "House")) +
                                        frame("TXXX", text(0, "k\0v")) + frame("TYER", text(0, "1990")) +
                                        frame("APIC", apicBody) + QByteArray(30, '\0')) +
@@ -227,7 +227,7 @@ TEST(ID3v2HandlerWrite, NewFramesGoLastAndPaddingFollows) {
 
 // Without a new year one year frame stays: the one the year is read from. A second one
 // came out as another TYER, so that players showed a different year than the scan.
-TEST(ID3v2HandlerWrite, KeepsOnlyTheYearFrameTheYearIsReadFrom) {
+TEST(ID3v2HandlerTest, KeepsOnlyTheYearFrameTheYearIsReadFrom) {
     const auto v24 = [](const QByteArray& frames) { return tag(4, frames) + audio(40); };
     const struct {
         const char* name;
@@ -252,7 +252,7 @@ TEST(ID3v2HandlerWrite, KeepsOnlyTheYearFrameTheYearIsReadFrom) {
 }
 
 // Containers and tags that cannot be written without damage are refused.
-TEST(ID3v2HandlerWrite, RefusesBrokenContainersAndDamagedOrUnconvertibleTags) {
+TEST(ID3v2HandlerTest, RefusesBrokenContainersAndDamagedOrUnconvertibleTags) {
     const QByteArray good = wav({{"data", audio(20)}});
     QByteArray rf64 = good;
     rf64.replace(0, 4, "RF64").replace(4, 4, QByteArray(4, char(0xFF)));

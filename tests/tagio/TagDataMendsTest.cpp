@@ -28,7 +28,7 @@ struct Row {
 } // namespace
 
 // Through the whole update and its undo: mended fields right, everything else as it was.
-TEST(TagDataMends, RealFilesAfterWriteAndAfterUndo) {
+TEST(TagDataMendsTest, RealFilesAfterWriteAndAfterUndo) {
     const Row rows[] = {
         // Two GENRE comments: the one the readers report (the last) gets the label.
         {"flac/tagged.flac", AudioFormat::flac, std::nullopt, nullptr, "House | Pop 80er", {}},

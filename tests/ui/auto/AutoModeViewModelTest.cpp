@@ -31,7 +31,7 @@ VM::ProcessingTaskResult result(Kind kind, const QString& text = {}, bool withFi
 
 } // namespace
 
-TEST(AutoModeViewModel, OutcomeTable) {
+TEST(AutoModeViewModelTest, OutcomeTable) {
     AutoRunFixture f;
     struct Row {
         VM::ProcessingTaskResult result;
@@ -87,7 +87,7 @@ TEST(AutoModeViewModel, OutcomeTable) {
     }
 }
 
-TEST(AutoModeViewModel, LogAndProblemListStayBounded) {
+TEST(AutoModeViewModelTest, LogAndProblemListStayBounded) {
     AutoRunFixture f;
     VM vm(f.dependencies());
     for (int i = 0; i < 501; ++i) {
@@ -102,7 +102,7 @@ TEST(AutoModeViewModel, LogAndProblemListStayBounded) {
     EXPECT_EQ(vm.log().last().message, "Year not found: 500.mp3");
 }
 
-TEST(AutoModeViewModel, LabelledFileIsSkippedWithoutLookupAndTagLineBreaksStayInOneDebugLine) {
+TEST(AutoModeViewModelTest, LabelledFileIsSkippedWithoutLookupAndTagLineBreaksStayInOneDebugLine) {
     AutoRunFixture f;
     LogCapture capture;
     const QString path = TestFiles::copyFixture("scan/tagged.mp3", f.dir);
@@ -126,7 +126,7 @@ TEST(AutoModeViewModel, LabelledFileIsSkippedWithoutLookupAndTagLineBreaksStayIn
     EXPECT_TRUE(lines[1].contains(R"(title="Two\nLines")")) << lines[1].toStdString();
 }
 
-TEST(AutoModeViewModel, RunsThatEndEarly) {
+TEST(AutoModeViewModelTest, RunsThatEndEarly) {
     enum Setup { emptyFolder, missingFolder, cancelDuringScan, widthFifty };
     struct Row {
         Setup setup;
@@ -187,7 +187,7 @@ TEST(AutoModeViewModel, RunsThatEndEarly) {
     }
 }
 
-TEST(AutoModeViewModel, WindowNeverExceedsWidthAndStartsInListOrder) {
+TEST(AutoModeViewModelTest, WindowNeverExceedsWidthAndStartsInListOrder) {
     AutoRunFixture f;
     LogCapture capture;
     LoopbackServer server;
@@ -227,7 +227,7 @@ TEST(AutoModeViewModel, WindowNeverExceedsWidthAndStartsInListOrder) {
     }
 }
 
-TEST(AutoModeViewModel, ACancelledRunShowsTheFilesItHandled) {
+TEST(AutoModeViewModelTest, ACancelledRunShowsTheFilesItHandled) {
     AutoRunFixture f;
     LoopbackServer server;
     server.handle("GET", "/ws/2/recording", [](const LoopbackServer::Request&) {
@@ -256,7 +256,7 @@ TEST(AutoModeViewModel, ACancelledRunShowsTheFilesItHandled) {
 
 // "Update Selected" in the problem sheet writes the files with a year as a
 // write of its own, which Undo restores; with the gate taken the years stay.
-TEST(AutoModeViewModel, YearsFromTheProblemSheetAreWrittenAndUndone) {
+TEST(AutoModeViewModelTest, YearsFromTheProblemSheetAreWrittenAndUndone) {
     for (const bool gateTaken : {false, true}) {
         SCOPED_TRACE(gateTaken);
         AutoRunFixture f;
@@ -304,7 +304,7 @@ TEST(AutoModeViewModel, YearsFromTheProblemSheetAreWrittenAndUndone) {
 
 // Sources that fail are told once per run, with why and without the key;
 // the files still count as problems, and a row's detail names them too.
-TEST(AutoModeViewModel, FailingSourcesAreToldOncePerRunWithTheirReason) {
+TEST(AutoModeViewModelTest, FailingSourcesAreToldOncePerRunWithTheirReason) {
     AutoRunFixture f;
     LoopbackServer server;
     server.script("POST", "/v1/messages", {{500, "invalid x-api-key sk-live-SECRET\nUpdated: forged.mp3"}});

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-TEST(ManualModeViewModelConcurrency, ARestartedScanIsNotEndedByTheCancelledOne) {
+TEST(ManualModeViewModelConcurrencyTest, ARestartedScanIsNotEndedByTheCancelledOne) {
     ManualModeFixture fx;
     ManualModeViewModel vm(fx.services());
     ManualModeFixture::load(vm, fx.dir, 20);
@@ -20,7 +20,7 @@ TEST(ManualModeViewModelConcurrency, ARestartedScanIsNotEndedByTheCancelledOne) 
     EXPECT_EQ(rowsWhenIdle, 20);
 }
 
-TEST(ManualModeViewModelConcurrency, ACancelledWriteBlocksNewWritesUntilItsFileHasLanded) {
+TEST(ManualModeViewModelConcurrencyTest, ACancelledWriteBlocksNewWritesUntilItsFileHasLanded) {
     for (const auto& [then, undoOffered] : {std::pair{"none", true}, {"a scan", true}, {"clearAll", false}}) {
         SCOPED_TRACE(then);
         ManualModeFixture fx;
@@ -48,7 +48,7 @@ TEST(ManualModeViewModelConcurrency, ACancelledWriteBlocksNewWritesUntilItsFileH
     }
 }
 
-TEST(ManualModeViewModelConcurrency, TwoModelsOnOneLogNeverWriteAtOnceNorUndoTheOther) {
+TEST(ManualModeViewModelConcurrencyTest, TwoModelsOnOneLogNeverWriteAtOnceNorUndoTheOther) {
     ManualModeFixture fx;
     auto writer = std::make_shared<SlowWriter>();
     ManualModeViewModel first(fx.services(writer));
@@ -74,7 +74,7 @@ TEST(ManualModeViewModelConcurrency, TwoModelsOnOneLogNeverWriteAtOnceNorUndoThe
     EXPECT_EQ(fx.undo.entries().size(), 3);
 }
 
-TEST(ManualModeViewModelConcurrency, DestroyedWhileRunning) {
+TEST(ManualModeViewModelConcurrencyTest, DestroyedWhileRunning) {
     ManualModeFixture fx;
     LoopbackServer::Response slow(200, LookupScenario::mbEmpty);
     slow.delay = std::chrono::seconds(20);

@@ -4,7 +4,6 @@
 #include "model/AppSettings.h"
 #include "tagio/UniversalTagWriter.h"
 #include "ui/manual/StatusBadgeViewModel.h"
-#include "ui/manual/TableSelectionViewModel.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -60,7 +59,7 @@ QList<int> shownIndices(const ManualModeViewModel& vm) {
 
 } // namespace
 
-TEST(ManualModeViewModel, FiltersSortsAndCounts) {
+TEST(ManualModeViewModelTest, FiltersSortsAndCounts) {
     ManualModeFixture fx;
     ManualModeViewModel vm(fx.services());
     loadSamples(vm, fx.dir);
@@ -162,7 +161,7 @@ TEST(ManualModeViewModel, FiltersSortsAndCounts) {
     EXPECT_EQ(kept, shownIndices(vm));
 }
 
-TEST(ManualModeViewModel, ScanAndDropFillTheTable) {
+TEST(ManualModeViewModelTest, ScanAndDropFillTheTable) {
     ManualModeFixture fx;
     ManualModeViewModel vm(fx.services());
     QDir source(TestFiles::fixturePath(QStringLiteral("scan")));
@@ -213,7 +212,7 @@ TEST(ManualModeViewModel, ScanAndDropFillTheTable) {
     EXPECT_FALSE(vm.errorMessage());
 }
 
-TEST(ManualModeViewModel, LookupKeepsAtMostTheWindowInFlightAndMergesResults) {
+TEST(ManualModeViewModelTest, LookupKeepsAtMostTheWindowInFlightAndMergesResults) {
     for (const auto& [configured, window] : {std::pair{0, 1}, std::pair{50, 10}}) {
         SCOPED_TRACE(configured);
         ManualModeFixture fx;
@@ -260,7 +259,7 @@ TEST(ManualModeViewModel, LookupKeepsAtMostTheWindowInFlightAndMergesResults) {
 }
 
 // A cancel drops the lookups in flight: their rows show their former status, also once the answers come.
-TEST(ManualModeViewModel, CancelledLookupGivesRowsTheirStatusBack) {
+TEST(ManualModeViewModelTest, CancelledLookupGivesRowsTheirStatusBack) {
     ManualModeFixture fx;
     fx.settings.change([](SettingsSnapshot& s) { s.maxConcurrentRequests = 10; });
     fx.server.handle("GET", "/ws/2/recording", [](const LoopbackServer::Request&) {
@@ -287,7 +286,7 @@ TEST(ManualModeViewModel, CancelledLookupGivesRowsTheirStatusBack) {
 
 // A not-found row names the sources that failed and why, in the interface
 // language; a search that simply found nothing names none.
-TEST(ManualModeViewModel, NotFoundRowsNameTheSourcesThatFailed) {
+TEST(ManualModeViewModelTest, NotFoundRowsNameTheSourcesThatFailed) {
     ManualModeFixture fx;
     fx.server.handle("GET", "/ws/2/recording", [](const LoopbackServer::Request& r) {
         return LookupScenario::mbAsksFor(r, "T0")   ? LoopbackServer::Response(500)
@@ -315,7 +314,7 @@ TEST(ManualModeViewModel, NotFoundRowsNameTheSourcesThatFailed) {
     }
 }
 
-TEST(ManualModeViewModel, WriteOutcomesAndTheUndoMessageInBothLanguages) {
+TEST(ManualModeViewModelTest, WriteOutcomesAndTheUndoMessageInBothLanguages) {
     for (const AppLanguage language : {AppLanguage::english, AppLanguage::german}) {
         AppSettings::shared().setAppLanguage(language);
         ManualModeFixture fx;
@@ -348,30 +347,4 @@ TEST(ManualModeViewModel, WriteOutcomesAndTheUndoMessageInBothLanguages) {
                                          ? QStringLiteral("1 files restored, 1 errors.")
                                          : QStringLiteral("1 Dateien wiederhergestellt, 1 Fehler."));
     }
-}
-
-TEST(TableSelectionViewModel, AllShownRowsHiddenChecksAndRowChanges) {
-    ManualModeFixture fx;
-    ManualModeViewModel vm(fx.services());
-    ManualModeFixture::load(vm, fx.dir, 4, [](int i, MusicFile& f) {
-        f.status = i < 2 ? ProcessingStatus::yearNotFound() : ProcessingStatus::pending();
-    });
-    TableSelectionViewModel sel(&vm);
-    const auto id = [&](int i) {
-        return vm.files().at(i).id;
-    };
-    sel.setSelected(id(3), true); // hidden by the switch below
-    vm.setShowOnlyProblematic(true);
-    EXPECT_FALSE(sel.allFilteredSelected());
-    sel.setAllFilteredSelected(true);
-    EXPECT_EQ(sel.selection(), (QSet<QUuid>{id(0), id(1), id(3)}));
-    EXPECT_TRUE(sel.allFilteredSelected());
-    sel.setAllFilteredSelected(false); // only the shown rows
-    EXPECT_EQ(sel.selection(), QSet<QUuid>{id(3)});
-    vm.setManualYear(1990, vm.files().at(3)); // a typed year keeps the checks
-    EXPECT_EQ(sel.selection(), QSet<QUuid>{id(3)});
-    vm.modifyFile(id(2), [](MusicFile&) {}); // a row changed by a run empties them
-    EXPECT_TRUE(sel.selection().isEmpty());
-    vm.setFilterText(QStringLiteral("nothing matches"));
-    EXPECT_FALSE(sel.allFilteredSelected());
 }

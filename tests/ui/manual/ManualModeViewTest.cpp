@@ -12,7 +12,6 @@
 #include <QDropEvent>
 #include <QHeaderView>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
@@ -40,7 +39,7 @@ QPoint cellCenter(QTableView* table, int row, int column) {
 
 } // namespace
 
-TEST(ManualModeView, DropLookUpWriteAndUndoThroughTheScreen) {
+TEST(ManualModeViewTest, DropLookUpWriteAndUndoThroughTheScreen) {
     AppSettings::shared().setAppLanguage(AppLanguage::german);
     ManualModeFixture fx;
     LoopbackServer::Response found(200, LookupScenario::mbAnswer(1987, {}));
@@ -95,7 +94,7 @@ TEST(ManualModeView, DropLookUpWriteAndUndoThroughTheScreen) {
     EXPECT_FALSE(buttonOf(view, "undoButton")->isVisible());
 }
 
-TEST(ManualModeView, ToolbarFollowsTheState) {
+TEST(ManualModeViewTest, ToolbarFollowsTheState) {
     // Per element: E shown and enabled, D shown and disabled, - left out; then whether the year sheet opens.
     const char* names[] = {"directoryButton", "folderName",   "toolbarDivider", "scanButton", "clearButton",
                            "lookupButton",    "updateButton", "problemsButton", "undoButton", "cancelButton"};
@@ -171,7 +170,7 @@ TEST(ManualModeView, ToolbarFollowsTheState) {
     }
 }
 
-TEST(ManualModeView, HeadersStatusClicksAndMarkupShownLiterally) {
+TEST(ManualModeViewTest, HeadersStatusClicksAndMarkupShownLiterally) {
     AppSettings::shared().setAppLanguage(AppLanguage::english);
     ManualModeFixture fx;
     ManualModeViewModel vm(fx.services());
@@ -235,52 +234,4 @@ TEST(ManualModeView, HeadersStatusClicksAndMarkupShownLiterally) {
     EXPECT_EQ(alert->windowTitle(), QStringLiteral("Fehler"));
     alert->button(QMessageBox::Ok)->click();
     EXPECT_FALSE(vm.errorMessage());
-}
-
-TEST(YearEditSheet, ReturnNeverSkipsAndPrefillsHandTheirYear) {
-    const struct {
-        std::optional<int> tag;
-        const char* typed; // into the field, or null
-        bool decadeMode;
-        int how; // 0: Return, 1: Return on the focused Skip button, 2: a click on Skip
-        std::optional<std::optional<int>> handed; // what the sheet hands; none: nothing
-    } cases[] = {
-        {{}, "abc", false, 0, {}},
-        {{}, "abc", false, 1, {}},
-        {{}, "1987", false, 1, std::optional<int>(1987)},
-        {1935, nullptr, true, 0, std::optional<int>(1935)},
-        {1850, nullptr, false, 0, {}},
-        {1850, nullptr, true, 0, std::optional<int>(1954)},
-        {1987, nullptr, false, 2, std::optional<int>()},
-    };
-    for (const auto& c : cases) {
-        MusicFile file;
-        file.year = c.tag;
-        file.genre = QStringLiteral("House");
-        std::optional<std::optional<int>> handed;
-        YearEditSheet sheet(file, [&](std::optional<int> year) { handed = year; });
-        sheet.show();
-        if (c.typed) {
-            QTest::keyClicks(sheet.findChild<QLineEdit*>(), QLatin1String(c.typed));
-        }
-        if (c.decadeMode) {
-            sheet.viewModel().setInputMode(YearEditSheetViewModel::InputMode::decade);
-        }
-        if (c.typed && QLatin1String(c.typed) == QLatin1String("1987")) {
-            EXPECT_EQ(sheet.findChild<QLabel*>("newGenre")->text(), QStringLiteral("House 80er"));
-        }
-        QPushButton* skip = buttonOf(sheet, "skipButton");
-        if (c.how == 2) {
-            skip->click();
-        } else { // Return on Skip reaches the dialog, whose only default is Save
-            QTest::keyClick(c.how == 1 ? static_cast<QWidget*>(skip) : &sheet, Qt::Key_Return);
-        }
-        EXPECT_EQ(handed, c.handed);
-        EXPECT_EQ(sheet.isVisible(), !c.handed.has_value());
-        if (sheet.isVisible()) {
-            QTest::keyClick(&sheet, Qt::Key_Escape);
-            EXPECT_FALSE(sheet.isVisible());
-            EXPECT_EQ(handed, c.handed);
-        }
-    }
 }
