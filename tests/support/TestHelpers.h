@@ -4,12 +4,14 @@
 #include "model/MusicFile.h"
 
 #include <QList>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QUuid>
 
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <string>
 
 // Expects `call` to throw an AppError (of `kind` when given) and returns it.
 template <typename Call>
@@ -52,3 +54,19 @@ template <typename T> QStringList textsOf(const QList<T*>& items) {
     }
     return out;
 }
+
+// Names each case of a parameterised test after its row's `name` (or `file`, or `fixture`), each run of
+// characters a test name cannot hold turned into one '_', so that every row is a CTest test.
+struct RowName {
+    template <typename Row> std::string operator()(const ::testing::TestParamInfo<Row>& info) const {
+        QString text;
+        if constexpr (requires { info.param.name; }) {
+            text = QString(info.param.name);
+        } else if constexpr (requires { info.param.file; }) {
+            text = QString(info.param.file);
+        } else {
+            text = QString(info.param.fixture);
+        }
+        return text.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9]+")), QStringLiteral("_")).toStdString();
+    }
+};
