@@ -63,7 +63,9 @@ TEST(UpdateCheckServiceTest, FeedAnswersAgainstTheRunningRelease) {
     }
     const ServerVersionInfo info{"9.0", 1, "Neu", "New"};
     const std::tuple<AppLanguage, const char*, const char*> notes[] = {
-        {AppLanguage::system, "de", "Neu"}, {AppLanguage::system, "fr", "New"}, {AppLanguage::german, "en", "Neu"},
+        {AppLanguage::system, "de", "Neu"},
+        {AppLanguage::system, "fr", "New"},
+        {AppLanguage::german, "en", "Neu"},
         {AppLanguage::english, "de", "New"}};
     for (const auto& [language, systemCode, text] : notes) {
         EXPECT_EQ(UpdateCheckService::localizedReleaseNotes(info, language, systemCode), text) << systemCode;
