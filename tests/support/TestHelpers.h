@@ -12,6 +12,7 @@
 
 #include <optional>
 #include <string>
+#include <type_traits>
 
 // Expects `call` to throw an AppError (of `kind` when given) and returns it.
 template <typename Call>
@@ -55,18 +56,22 @@ template <typename T> QStringList textsOf(const QList<T*>& items) {
     return out;
 }
 
-// Names each case of a parameterised test after its row's `name` (or `file`, or `fixture`), each run of
-// characters a test name cannot hold turned into one '_', so that every row is a CTest test.
+// Names each case of a parameterised test after its row (a text, or the row's `name`, `file` or
+// `fixture`), each run of characters a test name cannot hold turned into one '_', so that every
+// row is a CTest test of its own.
 struct RowName {
     template <typename Row> std::string operator()(const ::testing::TestParamInfo<Row>& info) const {
         QString text;
-        if constexpr (requires { info.param.name; }) {
+        if constexpr (std::is_convertible_v<Row, QString>) {
+            text = QString(info.param);
+        } else if constexpr (requires { info.param.name; }) {
             text = QString(info.param.name);
         } else if constexpr (requires { info.param.file; }) {
             text = QString(info.param.file);
         } else {
             text = QString(info.param.fixture);
         }
-        return text.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9]+")), QStringLiteral("_")).toStdString();
+        text.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9]+")), QStringLiteral(" "));
+        return text.trimmed().replace(QLatin1Char(' '), QLatin1Char('_')).toStdString();
     }
 };

@@ -6,21 +6,27 @@
 
 #include <gtest/gtest.h>
 
-TEST(UniversalTagReaderTest, ReadsEveryFormatAndFailsOnMissingOrBrokenFiles) {
+using UniversalTagReaderFormatTest = ::testing::TestWithParam<const char*>;
+
+TEST_P(UniversalTagReaderFormatTest, ReadsTheTaggedFixture) {
+    const char* ext = GetParam();
+    const TagData tags = UniversalTagReader().readTags(TestFiles::fixturePath(QStringLiteral("scan/tagged.") + ext));
+    EXPECT_EQ(QStringList({tags.title, tags.artist, tags.album}),
+              QStringList({"Fixture Title", "Fixture Artist", "Fixture Album"}));
+    EXPECT_EQ(tags.year, QString(ext) == "wma" ? std::nullopt : std::optional<int>(1987));
+    EXPECT_EQ(tags.genre, "House"); // without the NUL that ffmpeg ends an ID3 text with
+    EXPECT_GT(tags.duration, 0.05);
+    EXPECT_LT(tags.duration, 0.5);
+}
+INSTANTIATE_TEST_SUITE_P(, UniversalTagReaderFormatTest,
+                         ::testing::Values("mp3", "flac", "m4a", "aac", "aiff", "aif", "wav", "ogg", "opus", "wma"),
+                         RowName());
+
+TEST(UniversalTagReaderTest, OddNamesTerminatorsAndMissingOrBrokenFiles) {
     const QString nul(QChar(0));
     const auto read = [](const QString& name) {
         return UniversalTagReader().readTags(TestFiles::fixturePath("scan/" + name));
     };
-    for (const char* ext : {"mp3", "flac", "m4a", "aac", "aiff", "aif", "wav", "ogg", "opus", "wma"}) {
-        SCOPED_TRACE(ext);
-        const TagData tags = read(QStringLiteral("tagged.") + ext);
-        EXPECT_EQ(QStringList({tags.title, tags.artist, tags.album}),
-                  QStringList({"Fixture Title", "Fixture Artist", "Fixture Album"}));
-        EXPECT_EQ(tags.year, QString(ext) == "wma" ? std::nullopt : std::optional<int>(1987));
-        EXPECT_EQ(tags.genre, "House"); // without the NUL that ffmpeg ends an ID3 text with
-        EXPECT_GT(tags.duration, 0.05);
-        EXPECT_LT(tags.duration, 0.5);
-    }
     const struct {
         const char* file;
         const char* title;

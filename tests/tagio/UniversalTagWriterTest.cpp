@@ -349,42 +349,44 @@ TEST(UniversalTagWriterTest, RemovesOnlyItsOwnOldLeftovers) {
     ::close(held);
 }
 
+using UniversalTagWriterNoRoomTest = ::testing::TestWithParam<bool>;
+
 // As root, which ignores folder permissions, on a small tmpfs (needs CAP_SYS_ADMIN).
-TEST(UniversalTagWriterTest, ReadOnlyFolderOrFullDiskLeavesTheTargetAndNoTemporaryFile) {
-    for (const bool full : {false, true}) {
-        SCOPED_TRACE(full);
-        QTemporaryDir dir;
-        const QString folder = dir.filePath(QStringLiteral("target"));
-        const QByteArray native = QFile::encodeName(folder);
-        QDir().mkpath(folder);
-        const bool root = ::geteuid() == 0;
-        if (root && ::mount("tmpfs", native.constData(), "tmpfs", 0, full ? "size=64k" : "size=256k") != 0) {
-            GTEST_SKIP() << "running as root without permission to mount a tmpfs";
-        } else if (!root && full) {
-            GTEST_SKIP() << "a full disk is simulated with a small tmpfs, which needs root";
-        }
-        const auto unmount = [](const char* mounted) {
-            ::umount2(mounted, MNT_DETACH);
-        };
-        const std::unique_ptr<const char, decltype(unmount)> mounted(root ? native.constData() : nullptr,
-                                                                     unmount);
-        const QString path = folder + QStringLiteral("/song.flac");
-        const QByteArray original(16 * 1024, 'o');
-        TestFiles::writeFile(path, original);
-        if (full) {
-            TestFiles::writeFile(folder + QStringLiteral("/filler"), QByteArray(40 * 1024, 'f'));
-        } else if (root) {
-            ASSERT_EQ(::mount(nullptr, native.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
-        } else {
-            ASSERT_EQ(::chmod(native.constData(), 0555), 0);
-        }
-        expectThrows(AppError::Kind::tagWriteFailed,
-                     [&] { UniversalTagWriter::atomicWrite(QByteArray(32 * 1024, 'n'), path); });
-        ::chmod(native.constData(), 0755);
-        EXPECT_EQ(TestFiles::readFile(path), original);
-        EXPECT_TRUE(TagProbe::temporaryFiles(folder).isEmpty());
+TEST_P(UniversalTagWriterNoRoomTest, ReadOnlyFolderOrFullDiskLeavesTheTargetAndNoTemporaryFile) {
+    const bool full = GetParam();
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("target"));
+    const QByteArray native = QFile::encodeName(folder);
+    QDir().mkpath(folder);
+    const bool root = ::geteuid() == 0;
+    if (root && ::mount("tmpfs", native.constData(), "tmpfs", 0, full ? "size=64k" : "size=256k") != 0) {
+        GTEST_SKIP() << "running as root without permission to mount a tmpfs";
+    } else if (!root && full) {
+        GTEST_SKIP() << "a full disk is simulated with a small tmpfs, which needs root";
     }
+    const auto unmount = [](const char* mounted) {
+        ::umount2(mounted, MNT_DETACH);
+    };
+    const std::unique_ptr<const char, decltype(unmount)> mounted(root ? native.constData() : nullptr,
+                                                                 unmount);
+    const QString path = folder + QStringLiteral("/song.flac");
+    const QByteArray original(16 * 1024, 'o');
+    TestFiles::writeFile(path, original);
+    if (full) {
+        TestFiles::writeFile(folder + QStringLiteral("/filler"), QByteArray(40 * 1024, 'f'));
+    } else if (root) {
+        ASSERT_EQ(::mount(nullptr, native.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    } else {
+        ASSERT_EQ(::chmod(native.constData(), 0555), 0);
+    }
+    expectThrows(AppError::Kind::tagWriteFailed,
+                 [&] { UniversalTagWriter::atomicWrite(QByteArray(32 * 1024, 'n'), path); });
+    ::chmod(native.constData(), 0755);
+    EXPECT_EQ(TestFiles::readFile(path), original);
+    EXPECT_TRUE(TagProbe::temporaryFiles(folder).isEmpty());
 }
+INSTANTIATE_TEST_SUITE_P(, UniversalTagWriterNoRoomTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "FullDisk" : "ReadOnlyFolder"; });
 
 // A write killed at any moment leaves the old or the new file, and nothing else; a whole
 // write of a large file keeps the process's memory flat.
