@@ -34,7 +34,7 @@ TEST(YearLookupServiceConcurrencyTest, LookupsInFlightTogetherNeverSendMusicBrai
     LoopbackServer server;
     server.handle("GET", "/ws/2/recording", [](const LoopbackServer::Request& r) {
         for (int i = 0; i < 4; ++i) {
-            if (mbAsksFor(r, "T" + std::to_string(i))) {
+            if (mbAsksFor(r, QStringLiteral("T%1").arg(i).toStdString())) {
                 return Response(200, mbAnswer(1980 + i, std::nullopt)); // "T3" answers 1983
             }
         }

@@ -49,8 +49,8 @@ const QByteArray apicBody = QByteArray("\0image/png\0\3\0", 13) + QByteArray::fr
 
 } // namespace
 
-// Every fixture gives its year and raw genre; written and read back through TagLib and our own
-// reader, the audio and every frame but the replaced ones keep content and order.
+namespace {
+
 struct Id3Fixture {
     const char* file;
     std::optional<int> year;
@@ -73,8 +73,13 @@ const Id3Fixture id3Fixtures[] = {
     {"mixed_case.wav", 1995, "Techno", true},
     {"nopad.wav", {}, {}},
 };
+
+} // namespace
+
 using ID3v2HandlerFixtureTest = ::testing::TestWithParam<Id3Fixture>;
 
+// Every fixture gives its year and raw genre; written and read back through TagLib and our own
+// reader, the audio and every frame but the replaced ones keep content and order.
 TEST_P(ID3v2HandlerFixtureTest, FixturesReadAndRoundTripKeepingAudioAndEveryOtherFrame) {
     const Id3Fixture& c = GetParam();
     const QString fixture = "id3/" + QString::fromLatin1(c.file);

@@ -212,51 +212,53 @@ TEST(ManualModeViewModelTest, ScanAndDropFillTheTable) {
     EXPECT_FALSE(vm.errorMessage());
 }
 
-TEST(ManualModeViewModelTest, LookupKeepsAtMostTheWindowInFlightAndMergesResults) {
-    for (const auto& [configured, window] : {std::pair{0, 1}, std::pair{50, 10}}) {
-        SCOPED_TRACE(configured);
-        ManualModeFixture fx;
-        fx.settings.change([c = configured](SettingsSnapshot& s) { s.maxConcurrentRequests = c; });
-        // Titles T00..T13: even ones get a year, after delays that finish out of order.
-        fx.server.handle("GET", "/ws/2/recording", [](const LoopbackServer::Request& r) {
-            static const QRegularExpression title(QStringLiteral("T(\\d\\d)"));
-            const int i = title.match(QString::fromStdString(r.query("query"))).captured(1).toInt();
-            LoopbackServer::Response answer(200, i % 2 ? LookupScenario::mbEmpty
-                                                       : LookupScenario::mbAnswer(1990 + i, {}));
-            answer.delay = std::chrono::milliseconds(10 + (i * 7) % 40);
-            return answer;
-        });
-        ManualModeViewModel vm(fx.services());
-        ManualModeFixture::load(vm, fx.dir, 14, [](int i, MusicFile& f) {
-            f.title = QStringLiteral("T%1").arg(i, 2, 10, QLatin1Char('0'));
-            f.year = i == 13 ? std::optional<int>(1985) : std::nullopt;
-            f.genre = i == 13 ? QStringLiteral("House 80er") : QStringLiteral("House");
-            f.discoveredYear = i == 1 ? std::optional<int>(1977) : std::nullopt;
-            f.discoveredGenre = i == 2 ? std::optional<QString>(QStringLiteral("Soul")) : std::nullopt;
-        });
-        int most = 0;
-        QObject::connect(&vm, &ManualModeViewModel::fileChanged, [&] {
-            const auto n = std::count_if(vm.files().begin(), vm.files().end(), [](const MusicFile& f) {
-                return f.status.kind() == Kind::lookingUp;
-            });
-            most = std::max(most, int(n));
-        });
-        vm.lookupSelected({});
-        vm.setManualYear(2001, vm.files().at(3)); // typed while its lookup runs
-        ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
+using ManualModeViewModelLookupWindowTest = ::testing::TestWithParam<std::pair<int, int>>;
 
-        EXPECT_EQ(most, window);
-        EXPECT_EQ(vm.lookupProgress(), (Progress{13, 13}));
-        const QList<MusicFile>& f = vm.files();
-        EXPECT_EQ(f.at(0).status, ProcessingStatus::yearFound(1990));
-        EXPECT_EQ(f.at(1).status, ProcessingStatus::yearNotFound());
-        EXPECT_EQ(f.at(1).discoveredYear, 1977);
-        EXPECT_EQ(f.at(2).discoveredGenre, QStringLiteral("Soul"));
-        EXPECT_EQ(f.at(3).status, ProcessingStatus::yearFound(2001));
-        EXPECT_EQ(f.at(12).discoveredYear, 2002);
-        EXPECT_EQ(f.at(13).status, ProcessingStatus::alreadyHasDecade(QStringLiteral("80er")));
-    }
+TEST_P(ManualModeViewModelLookupWindowTest, LookupKeepsAtMostTheWindowInFlightAndMergesResults) {
+    const auto [configured, window] = GetParam();
+    ManualModeFixture fx;
+    fx.settings.change([c = configured](SettingsSnapshot& s) { s.maxConcurrentRequests = c; });
+    // Titles T00..T13: even ones get a year, after delays that finish out of order.
+    fx.server.handle("GET", "/ws/2/recording", [](const LoopbackServer::Request& r) {
+        static const QRegularExpression title(QStringLiteral("T(\\d\\d)"));
+        const int i = title.match(QString::fromStdString(r.query("query"))).captured(1).toInt();
+        LoopbackServer::Response answer(200, i % 2 ? LookupScenario::mbEmpty
+                                                   : LookupScenario::mbAnswer(1990 + i, {}));
+        answer.delay = std::chrono::milliseconds(10 + (i * 7) % 40);
+        return answer;
+    });
+    ManualModeViewModel vm(fx.services());
+    ManualModeFixture::load(vm, fx.dir, 14, [](int i, MusicFile& f) {
+        f.title = QStringLiteral("T%1").arg(i, 2, 10, QLatin1Char('0'));
+        f.year = i == 13 ? std::optional<int>(1985) : std::nullopt;
+        f.genre = i == 13 ? QStringLiteral("House 80er") : QStringLiteral("House");
+        f.discoveredYear = i == 1 ? std::optional<int>(1977) : std::nullopt;
+        f.discoveredGenre = i == 2 ? std::optional<QString>(QStringLiteral("Soul")) : std::nullopt;
+    });
+    int most = 0;
+    QObject::connect(&vm, &ManualModeViewModel::fileChanged, [&] {
+        const auto n = std::count_if(vm.files().begin(), vm.files().end(), [](const MusicFile& f) {
+            return f.status.kind() == Kind::lookingUp;
+        });
+        most = std::max(most, int(n));
+    });
+    vm.lookupSelected({});
+    vm.setManualYear(2001, vm.files().at(3)); // typed while its lookup runs
+    ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
+
+    EXPECT_EQ(most, window);
+    EXPECT_EQ(vm.lookupProgress(), (Progress{13, 13}));
+    const QList<MusicFile>& f = vm.files();
+    EXPECT_EQ(f.at(0).status, ProcessingStatus::yearFound(1990));
+    EXPECT_EQ(f.at(1).status, ProcessingStatus::yearNotFound());
+    EXPECT_EQ(f.at(1).discoveredYear, 1977);
+    EXPECT_EQ(f.at(2).discoveredGenre, QStringLiteral("Soul"));
+    EXPECT_EQ(f.at(3).status, ProcessingStatus::yearFound(2001));
+    EXPECT_EQ(f.at(12).discoveredYear, 2002);
+    EXPECT_EQ(f.at(13).status, ProcessingStatus::alreadyHasDecade(QStringLiteral("80er")));
 }
+INSTANTIATE_TEST_SUITE_P(, ManualModeViewModelLookupWindowTest, ::testing::Values(std::pair{0, 1}, std::pair{50, 10}),
+                         [](const auto& info) { return "Configured" + std::to_string(info.param.first); });
 
 // A cancel drops the lookups in flight: their rows show their former status, also once the answers come.
 TEST(ManualModeViewModelTest, CancelledLookupGivesRowsTheirStatusBack) {
@@ -314,37 +316,40 @@ TEST(ManualModeViewModelTest, NotFoundRowsNameTheSourcesThatFailed) {
     }
 }
 
-TEST(ManualModeViewModelTest, WriteOutcomesAndTheUndoMessageInBothLanguages) {
-    for (const AppLanguage language : {AppLanguage::english, AppLanguage::german}) {
-        AppSettings::shared().setAppLanguage(language);
-        ManualModeFixture fx;
-        auto writer = std::make_shared<FakeTagWriter>();
-        ManualModeViewModel vm(fx.services(writer));
-        ManualModeFixture::load(vm, fx.dir, 5, [](int i, MusicFile& f) {
-            f.genre = i == 1 ? QStringLiteral("House 80er") : QStringLiteral("House");
-            f.manualYear = i == 1 ? std::optional<int>(1992) : std::nullopt; // labelled: the service skips
-            f.year = i == 3 ? std::nullopt : std::optional<int>(1987);       // no year: not eligible
-        });
-        const QList<MusicFile>& f = vm.files();
-        writer->failWritesTo(f.at(2).url);
-        vm.updateSelected(ManualModeFixture::ids(vm));
-        ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
-        EXPECT_EQ(f.at(0).status, ProcessingStatus::updated());
-        EXPECT_EQ(f.at(0).genre, QStringLiteral("House 80er"));
-        EXPECT_EQ(f.at(1).status, ProcessingStatus::alreadyHasDecade(QStringLiteral("80er")));
-        EXPECT_EQ(f.at(2).status.kind(), Kind::error);
-        EXPECT_EQ(f.at(3).status, ProcessingStatus::pending());
-        EXPECT_EQ(vm.updateProgress(), (Progress{4, 4}));
-        ASSERT_TRUE(vm.canUndo());
+using ManualModeViewModelWriteTest = ::testing::TestWithParam<AppLanguage>;
 
-        writer->failWritesTo(f.at(0).url); // its restore fails
-        vm.undoLastWrite();
-        ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
-        EXPECT_FALSE(vm.canUndo());
-        EXPECT_EQ(f.at(4).genre, QStringLiteral("House"));
-        EXPECT_EQ(f.at(4).status, ProcessingStatus::yearFound(1987));
-        EXPECT_EQ(vm.errorMessage(), language == AppLanguage::english
-                                         ? QStringLiteral("1 files restored, 1 errors.")
-                                         : QStringLiteral("1 Dateien wiederhergestellt, 1 Fehler."));
-    }
+TEST_P(ManualModeViewModelWriteTest, WriteOutcomesAndTheUndoMessageInBothLanguages) {
+    const AppLanguage language = GetParam();
+    AppSettings::shared().setAppLanguage(language);
+    ManualModeFixture fx;
+    auto writer = std::make_shared<FakeTagWriter>();
+    ManualModeViewModel vm(fx.services(writer));
+    ManualModeFixture::load(vm, fx.dir, 5, [](int i, MusicFile& f) {
+        f.genre = i == 1 ? QStringLiteral("House 80er") : QStringLiteral("House");
+        f.manualYear = i == 1 ? std::optional<int>(1992) : std::nullopt; // labelled: the service skips
+        f.year = i == 3 ? std::nullopt : std::optional<int>(1987);       // no year: not eligible
+    });
+    const QList<MusicFile>& f = vm.files();
+    writer->failWritesTo(f.at(2).url);
+    vm.updateSelected(ManualModeFixture::ids(vm));
+    ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
+    EXPECT_EQ(f.at(0).status, ProcessingStatus::updated());
+    EXPECT_EQ(f.at(0).genre, QStringLiteral("House 80er"));
+    EXPECT_EQ(f.at(1).status, ProcessingStatus::alreadyHasDecade(QStringLiteral("80er")));
+    EXPECT_EQ(f.at(2).status.kind(), Kind::error);
+    EXPECT_EQ(f.at(3).status, ProcessingStatus::pending());
+    EXPECT_EQ(vm.updateProgress(), (Progress{4, 4}));
+    ASSERT_TRUE(vm.canUndo());
+
+    writer->failWritesTo(f.at(0).url); // its restore fails
+    vm.undoLastWrite();
+    ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
+    EXPECT_FALSE(vm.canUndo());
+    EXPECT_EQ(f.at(4).genre, QStringLiteral("House"));
+    EXPECT_EQ(f.at(4).status, ProcessingStatus::yearFound(1987));
+    EXPECT_EQ(vm.errorMessage(), language == AppLanguage::english
+                                     ? QStringLiteral("1 files restored, 1 errors.")
+                                     : QStringLiteral("1 Dateien wiederhergestellt, 1 Fehler."));
 }
+INSTANTIATE_TEST_SUITE_P(, ManualModeViewModelWriteTest, ::testing::Values(AppLanguage::english, AppLanguage::german),
+                         [](const auto& info) { return info.param == AppLanguage::german ? "German" : "English"; });

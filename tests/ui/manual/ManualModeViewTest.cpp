@@ -1,6 +1,7 @@
 #include "ManualModeFixture.h"
 #include "QtPrinters.h"
 #include "TagProbe.h"
+#include "TestHelpers.h"
 
 #include "model/AppSettings.h"
 #include "ui/manual/ManualModeView.h"
@@ -94,81 +95,88 @@ TEST(ManualModeViewTest, DropLookUpWriteAndUndoThroughTheScreen) {
     EXPECT_FALSE(buttonOf(view, "undoButton")->isVisible());
 }
 
-TEST(ManualModeViewTest, ToolbarFollowsTheState) {
+namespace {
+
+struct ToolbarState {
+    const char* name;
+    std::function<void(ManualModeFixture&, ManualModeViewModel&, TableSelectionViewModel&)> setUp;
+    const char* expected;
+};
+const ToolbarState toolbarStates[] = {
+    {"empty", [](auto&, auto&, auto&) {}, "E-EDDDD---Y"},
+    {"the folder /", [](auto&, auto& vm, auto&) { vm.chooseDirectory(QStringLiteral("/")); },
+     "EEEEDDD---Y"},
+    {"files without a folder",
+     [](auto& fx, auto& vm, auto&) {
+         vm.addFiles({TestFiles::copyFixture("scan/tagged.mp3", fx.dir)});
+         ManualModeFixture::waitIdle(vm);
+     },
+     "E-EDEED---Y"},
+    {"only hidden rows checked",
+     [](auto& fx, auto& vm, auto& sel) {
+         ManualModeFixture::load(vm, fx.dir, 2);
+         sel.setSelected(vm.files().at(0).id, true);
+         vm.setFilterText(QStringLiteral("nothing matches"));
+     },
+     "EEEEEEE---Y"},
+    {"a problem file",
+     [](auto& fx, auto& vm, auto&) {
+         ManualModeFixture::load(vm, fx.dir, 2, [](int i, MusicFile& f) {
+             f.status = i ? ProcessingStatus::yearNotFound() : ProcessingStatus::pending();
+         });
+         QTest::qWait(80); // row changes reach the toolbar in batches
+     },
+     "EEEEEEDE--Y"},
+    {"undo offered",
+     [](auto& fx, auto& vm, auto&) {
+         ManualModeFixture::load(vm, fx.dir, 2);
+         vm.updateSelected(ManualModeFixture::ids(vm));
+         ManualModeFixture::waitIdle(vm);
+     },
+     "EEEEEED-E-Y"},
+    {"busy",
+     [](auto& fx, auto& vm, auto& sel) {
+         ManualModeFixture::load(vm, fx.dir, 2);
+         sel.setSelected(vm.files().at(0).id, true);
+         vm.startScan();
+     },
+     "DEEDDDD--EY"},
+    {"a cancelled write still landing",
+     [](auto& fx, auto& vm, auto& sel) {
+         ManualModeFixture::load(vm, fx.dir, 3);
+         vm.updateSelected(ManualModeFixture::ids(vm));
+         vm.cancelAll();
+         sel.setSelected(vm.files().at(0).id, true);
+     },
+     "EEEEEED---N"},
+};
+
+} // namespace
+
+using ManualModeViewToolbarTest = ::testing::TestWithParam<ToolbarState>;
+
+TEST_P(ManualModeViewToolbarTest, ToolbarFollowsTheState) {
     // Per element: E shown and enabled, D shown and disabled, - left out; then whether the year sheet opens.
     const char* names[] = {"directoryButton", "folderName",   "toolbarDivider", "scanButton", "clearButton",
                            "lookupButton",    "updateButton", "problemsButton", "undoButton", "cancelButton"};
-    const struct {
-        const char* state;
-        std::function<void(ManualModeFixture&, ManualModeViewModel&, TableSelectionViewModel&)> setUp;
-        const char* expected;
-    } cases[] = {
-        {"empty", [](auto&, auto&, auto&) {}, "E-EDDDD---Y"},
-        {"the folder /", [](auto&, auto& vm, auto&) { vm.chooseDirectory(QStringLiteral("/")); },
-         "EEEEDDD---Y"},
-        {"files without a folder",
-         [](auto& fx, auto& vm, auto&) {
-             vm.addFiles({TestFiles::copyFixture("scan/tagged.mp3", fx.dir)});
-             ManualModeFixture::waitIdle(vm);
-         },
-         "E-EDEED---Y"},
-        {"only hidden rows checked",
-         [](auto& fx, auto& vm, auto& sel) {
-             ManualModeFixture::load(vm, fx.dir, 2);
-             sel.setSelected(vm.files().at(0).id, true);
-             vm.setFilterText(QStringLiteral("nothing matches"));
-         },
-         "EEEEEEE---Y"},
-        {"a problem file",
-         [](auto& fx, auto& vm, auto&) {
-             ManualModeFixture::load(vm, fx.dir, 2, [](int i, MusicFile& f) {
-                 f.status = i ? ProcessingStatus::yearNotFound() : ProcessingStatus::pending();
-             });
-             QTest::qWait(80); // row changes reach the toolbar in batches
-         },
-         "EEEEEEDE--Y"},
-        {"undo offered",
-         [](auto& fx, auto& vm, auto&) {
-             ManualModeFixture::load(vm, fx.dir, 2);
-             vm.updateSelected(ManualModeFixture::ids(vm));
-             ManualModeFixture::waitIdle(vm);
-         },
-         "EEEEEED-E-Y"},
-        {"busy",
-         [](auto& fx, auto& vm, auto& sel) {
-             ManualModeFixture::load(vm, fx.dir, 2);
-             sel.setSelected(vm.files().at(0).id, true);
-             vm.startScan();
-         },
-         "DEEDDDD--EY"},
-        {"a cancelled write still landing",
-         [](auto& fx, auto& vm, auto& sel) {
-             ManualModeFixture::load(vm, fx.dir, 3);
-             vm.updateSelected(ManualModeFixture::ids(vm));
-             vm.cancelAll();
-             sel.setSelected(vm.files().at(0).id, true);
-         },
-         "EEEEEED---N"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.state);
-        ManualModeFixture fx;
-        ManualModeViewModel vm(fx.services(std::make_shared<SlowWriter>()));
-        ManualModeView view(&vm);
-        c.setUp(fx, vm, view.selection());
-        QString seen;
-        for (const char* name : names) {
-            QWidget* w = view.findChild<QWidget*>(QLatin1String(name));
-            seen += w->isHidden() ? QLatin1Char('-') : w->isEnabled() ? QLatin1Char('E') : QLatin1Char('D');
-        }
-        view.openYearSheet(vm.files().value(0)); // refused while a write is landing
-        seen += view.findChild<YearEditSheet*>() ? QLatin1Char('Y') : QLatin1Char('N');
-        EXPECT_EQ(seen, QLatin1String(c.expected));
-        EXPECT_TRUE(vm.selectedDirectory() != QStringLiteral("/") ||
-                    view.findChild<QLabel*>("folderName")->text() == "/");
-        vm.cancelAll();
+    const ToolbarState& c = GetParam();
+    ManualModeFixture fx;
+    ManualModeViewModel vm(fx.services(std::make_shared<SlowWriter>()));
+    ManualModeView view(&vm);
+    c.setUp(fx, vm, view.selection());
+    QString seen;
+    for (const char* name : names) {
+        QWidget* w = view.findChild<QWidget*>(QLatin1String(name));
+        seen += w->isHidden() ? QLatin1Char('-') : w->isEnabled() ? QLatin1Char('E') : QLatin1Char('D');
     }
+    view.openYearSheet(vm.files().value(0)); // refused while a write is landing
+    seen += view.findChild<YearEditSheet*>() ? QLatin1Char('Y') : QLatin1Char('N');
+    EXPECT_EQ(seen, QLatin1String(c.expected));
+    EXPECT_TRUE(vm.selectedDirectory() != QStringLiteral("/") ||
+                view.findChild<QLabel*>("folderName")->text() == "/");
+    vm.cancelAll();
 }
+INSTANTIATE_TEST_SUITE_P(, ManualModeViewToolbarTest, ::testing::ValuesIn(toolbarStates), RowName());
 
 TEST(ManualModeViewTest, HeadersStatusClicksAndMarkupShownLiterally) {
     AppSettings::shared().setAppLanguage(AppLanguage::english);
