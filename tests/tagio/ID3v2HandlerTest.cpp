@@ -47,10 +47,6 @@ AppError writeError(const QByteArray& file, const QString& path) {
 
 const QByteArray apicBody = QByteArray("\0image/png\0\3\0", 13) + QByteArray::fromHex("89504E47FFE0FF00FFFB");
 
-} // namespace
-
-namespace {
-
 struct Id3Fixture {
     const char* file;
     std::optional<int> year;
