@@ -67,11 +67,8 @@ struct OpenedLinks {
 
 TEST(ShellTest, SoftFileLimit) {
     const std::vector<std::array<std::uint64_t, 3>> cases = {
-        {1024, 4096, 4096},
-        {1024, RLIM_INFINITY, 65536},
-        {200000, RLIM_INFINITY, 65536},
-        {1024, 1048576, 65536},
-        {1024, 65536, 65536},
+        {1024, 4096, 4096},     {1024, RLIM_INFINITY, 65536}, {200000, RLIM_INFINITY, 65536},
+        {1024, 1048576, 65536}, {1024, 65536, 65536},
     };
     for (const auto& [soft, hard, expected] : cases) {
         EXPECT_EQ(computeSoftLimit(soft, hard), expected) << soft << ' ' << hard;
@@ -139,13 +136,9 @@ TEST(ShellTest, WebLinksOpenOnlyWebAddresses) {
     OpenedLinks opened;
     // clang-format off
     const std::vector<std::pair<const char*, bool>> cases = {
-        {"https://velmora.example/?ref=app", true},
-        {"HTTP://musicbrainz.org", true},
-        {"file:///etc/passwd", false},
-        {"javascript:alert(1)", false},
-        {"ftp://example.org/x", false},
-        {"https:///nohost", false},
-        {"velmora://open", false},
+        {"https://velmora.example/?ref=app", true}, {"HTTP://musicbrainz.org", true},
+        {"file:///etc/passwd", false}, {"javascript:alert(1)", false}, {"ftp://example.org/x", false},
+        {"https:///nohost", false}, {"velmora://open", false},
     };
     // clang-format on
     for (const auto& [url, accepted] : cases) {

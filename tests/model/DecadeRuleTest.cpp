@@ -19,16 +19,10 @@ TEST(DecadeRuleTest, LabelsFromRulesBothEndsIncludedThenTheDecade) {
         const QList<DecadeRule>& rules;
         const char* label;
     } cases[] = {
-        {1959, defaultDecadeRules(), "50er"},
-        {1960, defaultDecadeRules(), "60er"},
-        {2029, defaultDecadeRules(), "2020er"},
-        {1949, defaultDecadeRules(), "40er"},
-        {2031, defaultDecadeRules(), "2030er"},
-        {1905, defaultDecadeRules(), "0er"},
-        {1980, custom, "Eighties"},
-        {1989, custom, "Eighties"},
-        {1990, custom, "Late80s"},
-        {1991, custom, "90er"},
+        {1959, defaultDecadeRules(), "50er"}, {1960, defaultDecadeRules(), "60er"},
+        {2029, defaultDecadeRules(), "2020er"}, {1949, defaultDecadeRules(), "40er"},
+        {2031, defaultDecadeRules(), "2030er"}, {1905, defaultDecadeRules(), "0er"},
+        {1980, custom, "Eighties"}, {1989, custom, "Eighties"}, {1990, custom, "Late80s"}, {1991, custom, "90er"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(decadeLabelForYear(c.year, c.rules), QString::fromUtf8(c.label)) << c.year;
@@ -51,14 +45,10 @@ TEST(DecadeRuleTest, RulesDecodeOnlyWholeNumbersAndValidIds) {
         const char* fields;
         bool accepted;
     } cases[] = {
-        {R"("from":1980,"to":1990,"label":"x")", true},
-        {R"("from":-5,"to":2147483647,"label":"x")", true},
-        {R"("from":1980,"to":1989)", false},
-        {R"("from":1980.5,"to":1989,"label":"x")", false},
-        {R"("from":1980,"to":1989.5,"label":"x")", false},
-        {R"("from":"1980","to":1989,"label":"x")", false},
-        {R"("from":2147483648,"to":1989,"label":"x")", false},
-        {R"("from":1e300,"to":1989,"label":"x")", false},
+        {R"("from":1980,"to":1990,"label":"x")", true},      {R"("from":-5,"to":2147483647,"label":"x")", true},
+        {R"("from":1980,"to":1989)", false},                 {R"("from":1980.5,"to":1989,"label":"x")", false},
+        {R"("from":1980,"to":1989.5,"label":"x")", false},   {R"("from":"1980","to":1989,"label":"x")", false},
+        {R"("from":2147483648,"to":1989,"label":"x")", false}, {R"("from":1e300,"to":1989,"label":"x")", false},
         {R"("from":-1e300,"to":1989,"label":"x")", false},
     };
     for (const auto& c : cases) {
@@ -74,12 +64,9 @@ TEST(DecadeRuleTest, LabelIsAppendedWithoutBidiControls) {
         const char16_t* genre;
         const char16_t* composed;
     } cases[] = {
-        {u"House\u202E", u"House 60er"},
-        {u"\u202A\u202B\u202CDeep\u202D", u"Deep 60er"},
-        {u"\u2066Nu\u2067 \u2068Disco\u2069", u"Nu Disco 60er"},
-        {u"\u202E \u2069", u"60er"},
-        {u"Ha\u200Dus\u200F", u"Ha\u200Dus\u200F 60er"},
-        {u"\u2029House\u2065", u"\u2029House\u2065 60er"},
+        {u"House\u202E", u"House 60er"},          {u"\u202A\u202B\u202CDeep\u202D", u"Deep 60er"},
+        {u"\u2066Nu\u2067 \u2068Disco\u2069", u"Nu Disco 60er"}, {u"\u202E \u2069", u"60er"},
+        {u"Ha\u200Dus\u200F", u"Ha\u200Dus\u200F 60er"}, {u"\u2029House\u2065", u"\u2029House\u2065 60er"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(composeGenreWithLabel(QString::fromUtf16(c.genre), "60er"), QString::fromUtf16(c.composed));

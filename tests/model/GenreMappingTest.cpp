@@ -26,11 +26,8 @@ TEST(GenreMappingTest, BuiltInTableMapsWithTrimmedLowerCaseSources) {
         const char* in;
         const char* out;
     } cases[] = {
-        {"  HIP_HOP\t", "Hip Hop"},
-        {"drum'n'bass", "Drum & Bass"},
-        {"classical", "Klassik"},
-        {"NEUE DEUTSCHE HÄRTE", "Neue Deutsche Härte"},
-        {"house-", "House"},
+        {"  HIP_HOP\t", "Hip Hop"},   {"drum'n'bass", "Drum & Bass"}, {"classical", "Klassik"},
+        {"NEUE DEUTSCHE HÄRTE", "Neue Deutsche Härte"}, {"house-", "House"},
         {" melodic-HOUSE_x ", "Melodic-HOUSE_x"}, // no row: only the first letter changes
         {"deep  house", "Deep  house"},           // inner blanks are kept
     };

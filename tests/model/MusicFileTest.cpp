@@ -15,17 +15,10 @@ TEST(MusicFileTest, AlreadyHasDecadeNeedsATagYearOrOtherGenreText) {
         bool done;
         QList<DecadeRule> rules = defaultDecadeRules();
     } cases[] = {
-        {"House 80er", {}, {}, true},
-        {"80er", {}, {}, false},
-        {" 80er\t", {}, {}, false},
-        {"80er", 1984, {}, true},
-        {"80er", {}, 1984, false},
-        {"House 80ER", {}, {}, false},
-        {"", {}, {}, false},
-        {"80er 90er", {}, {}, false},
-        {"House", 1985, {}, false, blankAnd90},
-        {"90er", {}, {}, false, blankAnd90},
-        {"Pop 90er", {}, {}, true, blankAnd90},
+        {"House 80er", {}, {}, true},   {"80er", {}, {}, false},      {" 80er\t", {}, {}, false},
+        {"80er", 1984, {}, true},       {"80er", {}, 1984, false},    {"House 80ER", {}, {}, false},
+        {"", {}, {}, false},            {"80er 90er", {}, {}, false}, {"House", 1985, {}, false, blankAnd90},
+        {"90er", {}, {}, false, blankAnd90}, {"Pop 90er", {}, {}, true, blankAnd90},
     };
     for (const auto& c : cases) {
         MusicFile file = musicFile("Title", "Artist", c.tagYear, c.genre);

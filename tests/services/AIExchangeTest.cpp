@@ -15,16 +15,10 @@ TEST(AIExchangeTest, EndpointsAreTrimmedAndOnlyHttpWithAHostIsUsed) {
         const char* endpoint;
         const char* url; // "": refused as an invalid endpoint
     } cases[] = {
-        {" http://127.0.0.1:1234/ \n", "http://127.0.0.1:1234/v1/models"},
-        {"\t127.0.0.1:1234", "http://127.0.0.1:1234/v1/models"},
-        {"HTTPS://h.example/api", "https://h.example/api/v1/models"},
-        {"[::1]:8080", "http://[::1]:8080/v1/models"},
-        {"file:///etc/passwd", ""},
-        {"file:/etc/passwd", ""},
-        {"ftp://h.example", ""},
-        {"javascript:alert(1)", ""},
-        {"http:///api", ""},
-        {"https://", ""},
+        {" http://127.0.0.1:1234/ \n", "http://127.0.0.1:1234/v1/models"}, {"\t127.0.0.1:1234", "http://127.0.0.1:1234/v1/models"},
+        {"HTTPS://h.example/api", "https://h.example/api/v1/models"},      {"[::1]:8080", "http://[::1]:8080/v1/models"},
+        {"file:///etc/passwd", ""}, {"file:/etc/passwd", ""}, {"ftp://h.example", ""}, {"javascript:alert(1)", ""},
+        {"http:///api", ""}, {"https://", ""},
     };
     for (const auto& c : cases) {
         SettingsSnapshot s;
@@ -46,15 +40,9 @@ TEST(AIExchangeTest, KeysRepliesAndErrorBodies) {
         QString stored;
         std::optional<QString> key;
     } keys[] = {
-        {"  sk-abc \t", "sk-abc"},
-        {"\u00a0sk-abc\r\n", "sk-abc"},
-        {"sk a", "sk a"},
-        {"\n", {}},
-        {"sk-a\nbc", {}},
-        {"sk-a\rbc", {}},
-        {QStringLiteral("sk-a") + QChar(0) + "bc", {}},
-        {"sk-a\u007fbc", {}},
-        {"sk-a\u2028bc", {}},
+        {"  sk-abc \t", "sk-abc"}, {"\u00a0sk-abc\r\n", "sk-abc"}, {"sk a", "sk a"}, {"\n", {}},
+        {"sk-a\nbc", {}}, {"sk-a\rbc", {}}, {QStringLiteral("sk-a") + QChar(0) + "bc", {}},
+        {"sk-a\u007fbc", {}}, {"sk-a\u2028bc", {}},
     };
     for (const auto& c : keys) {
         EXPECT_EQ(AIExchange::usableKey(c.stored), c.key) << c.stored.toStdString();
@@ -64,12 +52,9 @@ TEST(AIExchangeTest, KeysRepliesAndErrorBodies) {
         const char* body;
         P path;
     } unreadable[] = {
-        {R"({"content":[]})", P::anthropicContent},
-        {R"({"content":{"text":"1987"}})", P::anthropicContent},
-        {R"({"content":[{"text":1987}]})", P::anthropicContent},
-        {R"({"choices":[{"message":{"content":null}}]})", P::chatChoices},
-        {R"({"choices":[{"message":"1987"}]})", P::chatChoices},
-        {R"({"response":5})", P::generateResponse},
+        {R"({"content":[]})", P::anthropicContent},        {R"({"content":{"text":"1987"}})", P::anthropicContent},
+        {R"({"content":[{"text":1987}]})", P::anthropicContent}, {R"({"choices":[{"message":{"content":null}}]})", P::chatChoices},
+        {R"({"choices":[{"message":"1987"}]})", P::chatChoices}, {R"({"response":5})", P::generateResponse},
         {R"({"response":"19)", P::generateResponse},
     };
     for (const auto& c : unreadable) {

@@ -73,9 +73,7 @@ INSTANTIATE_TEST_SUITE_P(, UpdateCheckServiceFeedTest, ::testing::ValuesIn(cases
 TEST(UpdateCheckServiceTest, ReleaseNotesInTheLanguageShown) {
     const ServerVersionInfo info{"9.0", 1, "Neu", "New"};
     const std::tuple<AppLanguage, const char*, const char*> notes[] = {
-        {AppLanguage::system, "de", "Neu"},
-        {AppLanguage::system, "fr", "New"},
-        {AppLanguage::german, "en", "Neu"},
+        {AppLanguage::system, "de", "Neu"}, {AppLanguage::system, "fr", "New"}, {AppLanguage::german, "en", "Neu"},
         {AppLanguage::english, "de", "New"}};
     for (const auto& [language, systemCode, text] : notes) {
         EXPECT_EQ(UpdateCheckService::localizedReleaseNotes(info, language, systemCode), text) << systemCode;

@@ -75,9 +75,7 @@ TEST(FLACHandlerTest, ParseSkipsBrokenEntriesAndNeverReadsOutside) {
         QStringList entries;
     } cases[] = {
         {commentBody("", {"NOEQ", "A=1", "B=2"}, 2), {"A=1"}}, // skipped entries count; extras are not read
-        {commentBody("", {"A=1"}, 1000000), {"A=1"}},
-        {hugeVendor, {}},
-        {hugeEntry, {"A=1"}},
+        {commentBody("", {"A=1"}, 1000000), {"A=1"}}, {hugeVendor, {}}, {hugeEntry, {"A=1"}},
         {commentBody("v", {"A=1"}, 0), {}},
     };
     for (const auto& c : cases) {
@@ -168,17 +166,14 @@ TEST(FLACHandlerTest, DamagedOrOversizedMetadataIsNeverWritten) {
         int comments; // -1: the read fails
         std::optional<AppError> error;
     } cases[] = {
-        {"sound", image({info, {4, true, body}}, "AUDIO"), 2, {}},
-        {"lying length", lying, 0, bounds},
+        {"sound", image({info, {4, true, body}}, "AUDIO"), 2, {}}, {"lying length", lying, 0, bounds},
         {"last block one byte short", image({info, {4, true, body}}, {}).chopped(1), 0, bounds},
-        {"header cut off", image({info}, "\x04\x00"), 0, noLastFlag},
-        {"skip too long", skip, 0, bounds},
+        {"header cut off", image({info}, "\x04\x00"), 0, noLastFlag}, {"skip too long", skip, 0, bounds},
         {"last flag before the comments", image({{0, true, info.body}, {4, true, body}}, {}), 0, {}},
         {"comments as 128th header", image(many + QList<Block>{{4, true, body}}, {}), 2, {}},
         {"comments as 129th header", image(many + QList<Block>{{2, false, "A"}, {4, true, body}}, {}), 0, {}},
         {"ID3 in front", TestFiles::readFile(TestFiles::fixturePath("flac/id3front.flac")), -1, magic},
-        {"cut magic", "fL", -1, magic},
-        {"cut block", original.left(50), 0, bounds},
+        {"cut magic", "fL", -1, magic}, {"cut block", original.left(50), 0, bounds},
         {"no blocks", "fLaC", 0, AppError::tagWriteFailed(path, "No metadata blocks found in FLAC file")},
         {"no last flag before real frames", noLast, 4, bounds},
         {"no last flag, nothing after", image({info}, {}), 0, noLastFlag},

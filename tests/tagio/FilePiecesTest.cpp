@@ -24,11 +24,8 @@ TEST(FilePiecesTest, JoinsRangesReadsAcrossPiecesAndTellsWhereBytesComeFrom) {
         std::optional<QByteArray> bytes;
         std::optional<qint64> origin;
     } rows[] = {
-        {0, 4, QByteArray("0123"), 0},
-        {3, 3, QByteArray("3ab"), std::nullopt},
-        {4, 2, QByteArray("ab"), std::nullopt},
-        {5, 2, QByteArray("b8"), std::nullopt},
-        {6, 2, QByteArray("89"), 8},
+        {0, 4, QByteArray("0123"), 0},          {3, 3, QByteArray("3ab"), std::nullopt},
+        {4, 2, QByteArray("ab"), std::nullopt}, {5, 2, QByteArray("b8"), std::nullopt}, {6, 2, QByteArray("89"), 8},
         {7, 2, std::nullopt, std::nullopt},
     };
     for (const auto& row : rows) {

@@ -159,16 +159,11 @@ TEST(ID3v2HandlerTest, SizesOneBytePastTheEndAreDamage) {
         std::optional<int> year;
         std::optional<QString> genre;
     } cases[] = {
-        {"a.mp3", mp3Tag, 1987, "Rock"},
-        {"b.mp3", frameTooLong + audio(16), {}, "Rock"},
-        {"c.mp3", headerTooLong, {}, {}},
-        {"d.wav", chunked(true, 0), 1987, "Rock"},
-        {"e.wav", chunked(true, 1), {}, {}},
-        {"f.aiff", chunked(false, 0), 1987, "Rock"},
-        {"g.aiff", chunked(false, 1), {}, {}},
-        {"h.mp3", tag(3, frame("TXXX", "abc") + tcon), {}, "Rock"},
-        {"i.mp3", tag(3, QByteArray(10, '\0') + tcon), {}, {}},
-        {"k.mp3", tag(3, over), {}, {}},
+        {"a.mp3", mp3Tag, 1987, "Rock"}, {"b.mp3", frameTooLong + audio(16), {}, "Rock"},
+        {"c.mp3", headerTooLong, {}, {}}, {"d.wav", chunked(true, 0), 1987, "Rock"},
+        {"e.wav", chunked(true, 1), {}, {}}, {"f.aiff", chunked(false, 0), 1987, "Rock"},
+        {"g.aiff", chunked(false, 1), {}, {}}, {"h.mp3", tag(3, frame("TXXX", "abc") + tcon), {}, "Rock"},
+        {"i.mp3", tag(3, QByteArray(10, '\0') + tcon), {}, {}}, {"k.mp3", tag(3, over), {}, {}},
         {"j.mp3", tag(3, frame("TXxX", "abc") + tcon), {}, {}},
         {"l.mp3", QByteArray("XYZ\3\0\0\0\0\0\0") + tcon, {}, {}},
         {"m.mp3", tag(3, frame("TCON", text(3, ""))), {}, QString()},
@@ -200,20 +195,11 @@ TEST(ID3v2HandlerTest, DecodesTextEncodingsAndRefusesBrokenText) {
         uint8_t encoding;
         std::optional<QString> text;
     } cases[] = {
-        {"FFFE52006F0063006B00", 1, "Rock"},
-        {"FEFF0052006F0063006B", 1, "Rock"},
-        {"0052006F0063006B", 2, "Rock"},
-        {"526F636B0000", 0, "Rock"},
-        {"526F636B00506F7300", 3, "Rock" + nul + "Pos"},
-        {"FFFE38003000650072000000", 1, "80er"},
-        {"436166E9", 0, "Café"},
-        {"436166C3A9", 3, "Café"},
-        {"436166C3A9", 9, "Café"},
-        {"436166E9", 3, {}},
-        {"FFFE00D8", 1, {}},
-        {"FFFE00D84100", 1, {}},
-        {"FFFE4100FF", 1, {}},
-        {"", 1, QString()},
+        {"FFFE52006F0063006B00", 1, "Rock"}, {"FEFF0052006F0063006B", 1, "Rock"},
+        {"0052006F0063006B", 2, "Rock"}, {"526F636B0000", 0, "Rock"}, {"526F636B00506F7300", 3, "Rock" + nul + "Pos"},
+        {"FFFE38003000650072000000", 1, "80er"}, {"436166E9", 0, "Café"},
+        {"436166C3A9", 3, "Café"}, {"436166C3A9", 9, "Café"}, {"436166E9", 3, {}},
+        {"FFFE00D8", 1, {}}, {"FFFE00D84100", 1, {}}, {"FFFE4100FF", 1, {}}, {"", 1, QString()},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ID3v2Handler::decodeText(QByteArray::fromHex(c.hex), c.encoding), c.text) << c.hex;
@@ -293,14 +279,11 @@ TEST(ID3v2HandlerTest, RefusesBrokenContainersAndDamagedOrUnconvertibleTags) {
     };
     QList<Case> cases{
         {QByteArray("FORM\0\0\0\3AIF", 11), "/m/s.aiff", "Invalid AIFF file"},
-        {"RIFF", "/m/s.wav", "Invalid WAV file"},
-        {rf64, "/m/rf.wav", "Invalid WAV file"},
+        {"RIFF", "/m/s.wav", "Invalid WAV file"}, {rf64, "/m/rf.wav", "Invalid WAV file"},
         {tag(3, tcon) + aiff({{"SSND", audio(28)}}), "/m/t.aiff", "Invalid AIFF file"},
         {container("FORM", "8SVX", {{"BODY", audio(20)}}), "/m/x.aif", "Invalid AIFF file"},
-        {good, "/m/wav-as.aiff", "Invalid AIFF file"},
-        {streaming, "/m/st.wav", "Invalid WAV file"},
-        {good + "xyz", "/m/j.wav", "Invalid WAV file"},
-        {tag(5, tcon), "/m/d.mp3", "ID3v2.5"},
+        {good, "/m/wav-as.aiff", "Invalid AIFF file"}, {streaming, "/m/st.wav", "Invalid WAV file"},
+        {good + "xyz", "/m/j.wav", "Invalid WAV file"}, {tag(5, tcon), "/m/d.mp3", "ID3v2.5"},
         {wav({{"id3 ", QByteArray(20, 'z')}}), "/m/nt.wav", ""},
         {tag(3, over), "/m/d.mp3", "runs past the end"},
         {tag(3, frame("TXxX", text(0, "abc")) + frame("APIC", apicBody)), "/m/d.mp3", "invalid frame ID"},

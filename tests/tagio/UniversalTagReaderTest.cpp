@@ -33,16 +33,13 @@ TEST(UniversalTagReaderTest, OddNamesTerminatorsAndMissingOrBrokenFiles) {
         const char* artist;
         QString genre;
     } cases[] = {
-        {"UPPER.MP3", "Upper Case", "", ""},
-        {"Track.FLAC", "Mixed Case", "Fixture Artist", ""},
-        {"untagged.mp3", "", "", ""},
-        {"no_extension", "", "", ""},
+        {"UPPER.MP3", "Upper Case", "", ""}, {"Track.FLAC", "Mixed Case", "Fixture Artist", ""},
+        {"untagged.mp3", "", "", ""}, {"no_extension", "", "", ""},
         {"blank_title.mp3", "   ", "Fixture Artist", ""},
         {"genre_ref.mp3", "Genre Ref", "", "(17)"}, // references kept raw
         {"gnre.m4a", "Gnre Number", "", "Rock"},   // "gnre" 18 through the ID3v1 names
         // A NUL at the end is a terminator: "80er\0" is the bare label, not other text with one.
-        {"../id3/nul_end_v23.mp3", "Terminated", "", "80er"},
-        {"../flac/nul_end.flac", "Terminated", "", "80er"},
+        {"../id3/nul_end_v23.mp3", "Terminated", "", "80er"}, {"../flac/nul_end.flac", "Terminated", "", "80er"},
         {"../mp4/nul_end.m4a", "Terminated", "", "80er"},
         {"../id3/nul_end_v24.mp3", "Terminated", "", "Rock" + nul + "Pop"}, // the separator stays
     };
@@ -68,13 +65,8 @@ TEST(UniversalTagReaderTest, RepairArtistTitle) {
         {"01", "Some Artist - Some Title", "Some Artist", "Some Title"},
         {"01", "A - B - C", "A", "B - C"},
         {" 42 ", "  A  -  B  ", "A", "B"},
-        {"01", " - B", "", ""},
-        {"01", "A - ", "", ""},
-        {"01", "A \u2013 B", "", ""},
-        {"01", "A-B", "", ""},
-        {"1A", "A - B", "", ""},
-        {"", "A - B", "", ""},
-        {"  ", "A - B", "", ""},
+        {"01", " - B", "", ""}, {"01", "A - ", "", ""}, {"01", "A \u2013 B", "", ""}, {"01", "A-B", "", ""},
+        {"1A", "A - B", "", ""}, {"", "A - B", "", ""}, {"  ", "A - B", "", ""},
     };
     for (const auto& c : cases) {
         TagData record{QString::fromUtf8(c.title), QString::fromUtf8(c.artist), {}, {}, {}, 0.0, false};
