@@ -10,7 +10,6 @@
 using namespace LookupScenario;
 using namespace Threads;
 using namespace std::chrono_literals;
-using Response = LoopbackServer::Response;
 
 // A cancel ends a request or an AI lookup in flight at once.
 TEST(CancelTokenConcurrencyTest, CancelEndsRequestsInFlight) {

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 using namespace LookupScenario;
-using Response = LoopbackServer::Response;
 
 namespace {
 

@@ -6,8 +6,6 @@
 #include <gtest/gtest.h>
 
 using namespace LookupScenario;
-using Request = LoopbackServer::Request;
-using Response = LoopbackServer::Response;
 
 namespace {
 

@@ -11,7 +11,6 @@
 using namespace LookupScenario;
 using namespace Threads;
 using namespace std::chrono_literals;
-using Response = LoopbackServer::Response;
 
 // Starts come first come, first served, each an interval after the one before;
 // a cancel wakes every waiter at once and leaves no hole in the queue.

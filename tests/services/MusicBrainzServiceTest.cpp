@@ -13,7 +13,6 @@
 
 using namespace LookupScenario;
 using namespace std::chrono_literals;
-using Response = LoopbackServer::Response;
 
 namespace {
 

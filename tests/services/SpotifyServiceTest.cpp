@@ -14,8 +14,6 @@
 
 using namespace LookupScenario;
 using namespace std::chrono_literals;
-using Request = LoopbackServer::Request;
-using Response = LoopbackServer::Response;
 
 // What goes into a header or a path must be clean; a year must be plausible.
 TEST(SpotifyServiceTest, ReadsOnlyWellFormedAnswers) {

@@ -9,7 +9,6 @@
 using namespace LookupScenario;
 using namespace Threads;
 using namespace std::chrono_literals;
-using Response = LoopbackServer::Response;
 
 TEST(YearLookupServiceConcurrencyTest, CancelDuringTheMusicBrainzWaitEndsTheLookupSilently) {
     LoopbackServer server;

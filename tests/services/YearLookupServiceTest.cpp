@@ -9,8 +9,6 @@
 
 using namespace LookupScenario;
 using namespace std::chrono_literals;
-using Request = LoopbackServer::Request;
-using Response = LoopbackServer::Response;
 using Edit = std::function<void(SettingsSnapshot&)>;
 
 namespace {

@@ -17,6 +17,9 @@
 // settings, files and the answers of the outside services, shaped like theirs.
 namespace LookupScenario {
 
+using Request = LoopbackServer::Request;
+using Response = LoopbackServer::Response;
+
 // Settings behind a lock; source() hands the current state to the code under
 // test, change() alters it (also mid-lookup). Only MusicBrainz is on at first.
 class Settings {
