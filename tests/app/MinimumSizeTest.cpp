@@ -71,7 +71,7 @@ void expectNothingCut(QWidget* window, const QString& where) {
 
 } // namespace
 
-TEST(MinimumSize, EveryScreenFitsInGermanAndEnglish) {
+TEST(MinimumSizeTest, EveryScreenFitsInGermanAndEnglish) {
     AppSettings& settings = AppSettings::shared();
     const QList<DecadeRule> rules = settings.decadeRules();
     settings.setDecadeRules(rules + QList<DecadeRule>{{QUuid::createUuid(), -2147483647, 2147483647, "x"}});

@@ -1,6 +1,7 @@
 #include "ConsoleCapture.h"
 #include "LoopbackServer.h"
 #include "QtPrinters.h"
+#include "TestHelpers.h"
 
 #include "app/AboutWindowController.h"
 #include "app/ContentView.h"
@@ -25,7 +26,6 @@
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
-#include <QTextDocument>
 
 #include <gtest/gtest.h>
 
@@ -50,15 +50,6 @@ bool storedAcceptance() {
     const auto value =
         SettingsStore(settings().store().filePath()).object(QLatin1String(disclaimerAcceptedKey));
     return value && value->isBool() && value->toBool();
-}
-
-// The texts of labels, buttons or actions, in order.
-template <typename T> QStringList textsOf(const QList<T*>& items) {
-    QStringList out;
-    for (const T* item : items) {
-        out << item->text();
-    }
-    return out;
 }
 
 // Collects what would have been opened in the browser.
@@ -266,66 +257,6 @@ TEST(ShellTest, LanguageChangeKeepsTheScreens) {
     EXPECT_EQ(app.appMenu()->actions().at(0)->shortcut(), QKeySequence());
     EXPECT_EQ(app.appMenu()->actions().at(4)->shortcut(), QKeySequence(QKeySequence::Quit));
     EXPECT_EQ(app.appMenu()->actions().at(3)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Comma));
-}
-
-TEST(ShellTest, HelpTable) {
-    const auto& topics = helpTopics();
-    QString flags; // per section: its item count, then n/t and the position of each note and tip
-    for (const HelpTopic& topic : topics) {
-        for (const HelpSection& section : topic.sections) {
-            flags += QString::number(section.items.size());
-            for (int i = 0; i < section.items.size(); ++i) {
-                const HelpItem& item = section.items.at(i);
-                EXPECT_FALSE(item.isNote && item.isTip);
-                if (item.isNote || item.isTip) {
-                    flags += (item.isNote ? QLatin1Char('n') : QLatin1Char('t')) + QString::number(i + 1);
-                }
-            }
-            flags += QLatin1Char(' ');
-        }
-    }
-    EXPECT_EQ(topics.size(), 7);
-    EXPECT_EQ(flags, QStringLiteral("2n2 4n4 5t3n5 5t5 3 7t3t7 2n2 3n3 3t2t3 3 2 2 5t3 4n2t3 6n3n4n5n6 3n2 "
-                                    "7n1t3t5 3n2 3t2 6t6 3n3 2t2 1t1 2 2n2 1 2n2 2 "));
-    EXPECT_EQ(
-        topics.at(0).sections.at(0).items.at(1).textLS.en,
-        "Supported formats: MP3, FLAC, M4A, AAC, AIFF, WAV. OGG, OPUS and WMA can be read but not written "
-        "(shown in orange in the table).");
-    EXPECT_EQ(topics.at(5).sections.at(2).items.at(1).textLS.de,
-              "Die Bereinigung betrifft nur die Datenbanksuche – der Titel in der Datei selbst wird nicht "
-              "verändert.");
-}
-
-TEST(ShellTest, HelpViewFormatsAndPlaceholder) {
-    settings().setAppLanguage(AppLanguage::english);
-    HelpView view(helpTopics().first().id);
-    const auto items = view.findChildren<QLabel*>(QStringLiteral("helpItem"));
-    ASSERT_EQ(items.size(), 6); // topic 1: 2 + 4 items
-    for (const QLabel* item : items) {
-        EXPECT_EQ(item->textFormat(), Qt::MarkdownText);
-    }
-    for (const QLabel* heading : view.findChildren<QLabel*>(QStringLiteral("sectionHeading"))) {
-        EXPECT_EQ(heading->textFormat(), Qt::PlainText);
-    }
-    // Item texts are inline Markdown only: a leading "1. " stays text, no list.
-    view.selectTopic(helpTopics().at(5).id);
-    QTextDocument first;
-    first.setMarkdown(view.findChildren<QLabel*>(QStringLiteral("helpItem")).at(0)->text());
-    EXPECT_TRUE(first.toPlainText().startsWith(QStringLiteral("1. Existing year tag")))
-        << first.toPlainText().toStdString();
-    for (const HelpTopic& topic : helpTopics()) { // bold and italic words show without their asterisks
-        view.selectTopic(topic.id);
-        for (const QLabel* item : view.findChildren<QLabel*>(QStringLiteral("helpItem"))) {
-            QTextDocument shown;
-            shown.setMarkdown(item->text());
-            EXPECT_FALSE(shown.toPlainText().contains(QLatin1Char('*'))) << shown.toPlainText().toStdString();
-        }
-    }
-
-    view.selectTopic(std::nullopt);
-    EXPECT_EQ(view.selectedTopic(), std::nullopt);
-    EXPECT_EQ(textsOf(view.findChildren<QLabel*>(QStringLiteral("placeholderTitle"))),
-              QStringList{"Choose a Topic"});
 }
 
 TEST(ShellTest, AboutWindowIsOneFixedWindow) {

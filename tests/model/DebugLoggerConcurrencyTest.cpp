@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-TEST(DebugLoggerConcurrency, LinesOfConcurrentCallersStayWholeAndInCallOrder) {
+TEST(DebugLoggerConcurrencyTest, LinesOfConcurrentCallersStayWholeAndInCallOrder) {
     QTemporaryDir dir;
     DebugLogger logger(dir.path());
     logger.setEnabled(true);

@@ -12,14 +12,9 @@
 #include "tagio/UniversalTagReader.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -45,32 +40,6 @@ protected:
     WriteUndoManager undo;
     TagUpdateService service{writer, &undo};
 };
-
-using Entry = WriteUndoManager::UndoEntry;
-
-Entry entry(const QString& url, const QString& genre, std::optional<int> year = {}, bool yearWritten = false) {
-    Entry e;
-    e.url = url;
-    e.format = AudioFormat::mp3;
-    e.originalGenre = genre;
-    e.originalYear = year;
-    e.yearWritten = yearWritten;
-    return e;
-}
-
-// Records an entry and marks it written, as a successful update does.
-void recordWritten(WriteUndoManager& undo, const Entry& e) {
-    undo.markWritten(undo.recordEntry(e));
-}
-
-QStringList urls(const QList<Entry>& entries) {
-    QStringList out;
-    for (const Entry& e : entries) {
-        out.append(e.url);
-    }
-    return out;
-}
-
 } // namespace
 
 TEST_F(TagUpdateServiceTest, ComposesTheLabelWithTheCleanedGenre) {
@@ -190,7 +159,7 @@ TEST_F(TagUpdateServiceTest, FailedAndUnverifiedWritesAreReported) {
 
 // The one end-to-end loop over the seven writable formats: scan, write, read
 // back through our reader and TagLib, undo, and the audio never changes.
-TEST(TagUpdateServiceEndToEnd, WriteReadBackAndUndoEveryWritableFormat) {
+TEST(TagUpdateServiceEndToEndTest, WriteReadBackAndUndoEveryWritableFormat) {
     QTemporaryDir dir;
     WriteUndoManager undo;
     TagUpdateService service(std::make_shared<UniversalTagWriter>(), &undo);
@@ -238,7 +207,7 @@ TEST(TagUpdateServiceEndToEnd, WriteReadBackAndUndoEveryWritableFormat) {
 // The scan's identity travels with the row: a path swapped for a link or changed by another
 // program after the scan is refused and left as it is, a link the user dropped is followed,
 // and undo refuses a file changed since its write.
-TEST(TagUpdateServiceEndToEnd, AFileThatIsNoLongerWhatTheScanSawIsLeftAlone) {
+TEST(TagUpdateServiceEndToEndTest, AFileThatIsNoLongerWhatTheScanSawIsLeftAlone) {
     QTemporaryDir dir;
     const QString outside = dir.filePath(QStringLiteral("outside.mp3"));
     const QString path = dir.filePath(QStringLiteral("song.mp3"));
@@ -282,151 +251,5 @@ TEST(TagUpdateServiceEndToEnd, AFileThatIsNoLongerWhatTheScanSawIsLeftAlone) {
         EXPECT_EQ(undone.restored, c.undone ? 1 : 0);
         EXPECT_EQ(TestFiles::readFile(c.scanned) == written, !c.undone);
         EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty());
-    }
-}
-
-// Supported extensions in any case, never a symbolic link (a link back to the
-// root would never end), and a missing folder or a file as the root is not found.
-TEST(FileScannerService, ListsSupportedFilesOnly) {
-    QTemporaryDir dir;
-    const QDir root(dir.path());
-    const QStringList audio = {"a.mp3", "b.MP3", "c.Flac", "d.m4a",  "e.AAC", "f.aiff", "g.aif",
-                               "h.wav", "i.ogg", "j.opus", "k.WMA", "music/real.mp3", "name.with.dots.mp3"};
-    for (const char* other : {"cover.jpg", "notes.txt", "no_extension", "list.m3u", "trailing.", "x.mp3.bak"}) {
-        ASSERT_TRUE(QFile::copy(TestFiles::fixturePath("scan/untagged.mp3"), root.filePath(other)));
-    }
-    ASSERT_TRUE(root.mkpath("music") && root.mkpath("folder.mp3"));
-    for (const QString& name : audio) {
-        ASSERT_TRUE(QFile::copy(TestFiles::fixturePath("scan/untagged.mp3"), root.filePath(name)));
-    }
-    ASSERT_TRUE(QFile::link(root.filePath("music/real.mp3"), root.filePath("music/link.mp3")));
-    ASSERT_TRUE(QFile::link(root.path(), root.filePath("music/loop")));
-    ASSERT_TRUE(QFile::link(root.filePath("missing"), root.filePath("dangling.mp3")));
-    QStringList found;
-    for (const QString& p : FileScannerService().scanDirectory(root.path())) {
-        found.append(root.relativeFilePath(p));
-    }
-    EXPECT_EQ(found, audio);
-    for (const QString& target : {root.filePath("nothing"), root.filePath("a.mp3")}) {
-        expectThrows(AppError::Kind::fileNotFound, [&] { FileScannerService().scanDirectory(target); });
-    }
-}
-
-// A Latin-1 "Café.mp3" is reported and counted instead of vanishing; a valid name beside it reads.
-TEST(FileScannerNames, NameThatIsNotUtf8IsListedAndFailsItsRead) {
-    QTemporaryDir dir;
-    const QByteArray folder = QFile::encodeName(dir.path());
-    const QByteArray mp3 = TestFiles::readFile(TestFiles::fixturePath("scan/tagged.mp3"));
-    for (const QByteArray& name : {QByteArray("Caf\xe9.mp3"), QByteArray("Caf\xc3\xa9.mp3")}) {
-        const int fd = ::open((folder + '/' + name).constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(::write(fd, mp3.constData(), size_t(mp3.size())), ssize_t(mp3.size()));
-        ::close(fd);
-    }
-    ASSERT_EQ(::mkdir((folder + "/Caf\xe9").constData(), 0700), 0); // a folder it cannot enter is reported
-    QStringList unreadable;
-    const QStringList found = FileScannerService().scanDirectory(dir.path(), &unreadable);
-    EXPECT_EQ(unreadable, QStringList{dir.filePath(QStringLiteral("Caf\uFFFD"))});
-    ASSERT_EQ(found.size(), 2);
-    EXPECT_NE(FileScannerService().readFile(found[0], UniversalTagReader()), std::nullopt); // "Café.mp3"
-    EXPECT_EQ(FileScannerService().readFile(found[1], UniversalTagReader()), std::nullopt); // "Caf\uFFFD.mp3"
-}
-
-// Newest first, so a file written twice gets its first value back; only what
-// the write changed is restored, and a failed undo is not kept for a retry.
-TEST(WriteUndoManager, UndoGoesNewestFirstAndRestoresOnlyWhatTheWriteChanged) {
-    WriteUndoManager undo;
-    recordWritten(undo, entry("/y/song.mp3", "House", 1987, false));
-    recordWritten(undo, entry("/y/changed-year.mp3", "B", 1995, true));
-    recordWritten(undo, entry("/y/no-year-before.mp3", "C", std::nullopt, true));
-    Entry repaired = entry("/y/repaired.mp3", "D");
-    repaired.originalTitle = QStringLiteral("Some Artist - Some Title");
-    repaired.originalArtist = QStringLiteral("01");
-    recordWritten(undo, repaired);
-    undo.recordEntry(entry("/y/never-written.ogg", "Rock")); // its write failed
-    recordWritten(undo, entry("/y/locked.mp3", "Jazz"));
-    recordWritten(undo, entry("/y/song.mp3", "House 80er"));
-    FakeTagWriter writer;
-    writer.failWritesTo("/y/locked.mp3");
-    const WriteUndoManager::UndoResult result = undo.undoLastSession(writer);
-    EXPECT_EQ(std::make_pair(result.restored, result.failed), std::make_pair(5, 1));
-    EXPECT_EQ(result.restoredEntries.first().originalGenre, QStringLiteral("House 80er"));
-    QStringList calls;
-    for (const FakeTagWriter::Call& c : writer.calls()) {
-        calls.append(QStringLiteral("%1 %2 %3 %4 %5")
-                         .arg(c.path, c.genre, c.year ? QString::number(*c.year) : "-", c.title.value_or("-"),
-                              c.artist.value_or("-")));
-    }
-    EXPECT_EQ(calls, QStringList({"/y/song.mp3 House 80er - - -", "/y/locked.mp3 Jazz - - -",
-                                  "/y/repaired.mp3 D - Some Artist - Some Title 01",
-                                  "/y/no-year-before.mp3 C - - -", "/y/changed-year.mp3 B 1995 - -",
-                                  "/y/song.mp3 House - - -"}));
-    const WriteUndoManager::UndoResult second = undo.undoLastSession(writer);
-    EXPECT_EQ(second.restored + second.failed, 0);
-}
-
-// A session script of steps split by blanks: operation, session, path. 'o'
-// opens session `s`; 'r' records the path written for session `s` ('-' for an
-// entry without a session id); 'n' records for no session id without marking
-// it, 'k' marks that entry later; 'p' asks for a new session at the next entry;
-// 'u' undoes session `s`, 'U' the last one. '0' is no session.
-TEST(WriteUndoManager, SessionsKeepTheirEntriesApart) {
-    const struct {
-        const char* name;
-        const char* script;
-        QStringList entries; // the log afterwards
-        int restored;        // by all undo steps together
-        char current;        // the current session afterwards ('?': not checked)
-    } cases[] = {
-        {"a pending session starts at its first entry", "r-/a1 r-/a2 p r-/b1 r-/b2", {"/b1", "/b2"}, 0, '?'},
-        {"a pending session without writes leaves the last run to undo", "r-/a1 p U", {}, 1, '?'},
-        {"an opened session's first entry empties the log", "r-/old oa ra/a1 ra/a2", {"/a1", "/a2"}, 0, 'a'},
-        {"a session that records nothing leaves the earlier one to undo", "oa ra/a1 ob ua", {}, 1, '0'},
-        {"a late entry of a superseded session is dropped", "oa ra/a1 ob rb/b1 ra/a2", {"/b1"}, 0, 'b'},
-        {"a session opened later replaces a pending one", "oa ob ra/a1 rb/b1", {"/b1"}, 0, 'b'},
-        {"the undo of another session restores nothing", "oa ra/a1 ob rb/b1 ua u0", {"/b1"}, 0, 'b'},
-        {"an entry after its session was undone is dropped", "oa ra/a1 ua ra/a2 ua", {}, 1, '0'},
-        {"no session records nothing", "r0/x", {}, 0, '0'},
-        {"an entry without an id joins the current session", "oa ra/a1 r-/l ua", {}, 2, '0'},
-        {"an entry the undo took stays gone when marked; later ones start afresh", "r-/z1 n-/z2 U k r-/z3",
-         {"/z3"}, 1, '?'},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        WriteUndoManager undo;
-        FakeTagWriter writer;
-        QHash<char, WriteUndoManager::SessionId> ids{{'0', 0}};
-        WriteUndoManager::EntryId unmarked{};
-        int restored = 0;
-        for (const QString& step : QString::fromLatin1(c.script).split(' ')) {
-            const char op = step[0].toLatin1();
-            const char session = step.size() > 1 ? step[1].toLatin1() : '0';
-            if (op == 'o') {
-                ids.insert(session, undo.openSession());
-            } else if (op == 'p') {
-                undo.setPendingNewSession(true);
-            } else if (op == 'n') {
-                unmarked = undo.recordEntry(entry(step.mid(2), "G"));
-            } else if (op == 'k') {
-                undo.markWritten(unmarked);
-            } else if (op == 'u' || op == 'U') {
-                restored += (op == 'u' ? undo.undoLastSession(writer, ids.value(session))
-                                       : undo.undoLastSession(writer))
-                                .restored;
-            } else if (session == '-') {
-                recordWritten(undo, entry(step.mid(2), "G"));
-            } else {
-                undo.markWritten(undo.recordEntry(entry(step.mid(2), "G"), ids.value(session)));
-            }
-        }
-        EXPECT_EQ(urls(undo.entries()), c.entries);
-        for (const Entry& e : undo.entries()) {
-            EXPECT_TRUE(e.written) << e.url.toStdString();
-        }
-        EXPECT_EQ(restored, c.restored);
-        if (c.current != '?') {
-            EXPECT_EQ(undo.currentSession(), ids.value(c.current));
-        }
-        EXPECT_EQ(writer.calls().size(), restored);
     }
 }

@@ -6,6 +6,7 @@
 #include "model/MusicFile.h"
 #include "model/SettingsSnapshot.h"
 #include "services/AIService.h"
+#include "services/AIServiceFactory.h"
 #include "services/MusicBrainzService.h"
 #include "services/YearLookupService.h"
 
@@ -15,6 +16,9 @@
 // Pieces for end-to-end tests of the year lookup against the loopback server:
 // settings, files and the answers of the outside services, shaped like theirs.
 namespace LookupScenario {
+
+using Request = LoopbackServer::Request;
+using Response = LoopbackServer::Response;
 
 // Settings behind a lock; source() hands the current state to the code under
 // test, change() alters it (also mid-lookup). Only MusicBrainz is on at first.
@@ -96,6 +100,30 @@ inline std::string chatText(const std::string& text) {
 }
 inline std::string ollamaText(const std::string& text) {
     return R"({"response":")" + text + R"(","done":true})";
+}
+
+// AI settings pointing every provider at the loopback server; the other providers hold a key
+// ("sk-cloud") that must never be sent.
+inline std::shared_ptr<SettingsSnapshot> aiSettings(LoopbackServer& server, AIProviderType provider,
+                                                    const QString& key, const QString& model = {},
+                                                    std::optional<QString> endpoint = {}) {
+    auto s = std::make_shared<SettingsSnapshot>();
+    s->selectedProvider = provider;
+    for (const AIProviderType other : allAIProviderTypes()) {
+        s->apiKeys[other] = QStringLiteral("sk-cloud"); // another provider's key: never sent here
+    }
+    s->apiKeys[provider] = key;
+    s->modelName = model;
+    // Blanks and line breaks around the address and its trailing slashes are dropped.
+    s->customEndpoint = endpoint.value_or(QStringLiteral(" ") + server.baseUrl() + QStringLiteral("//\n"));
+    return s;
+}
+
+// The service of `provider` over those settings.
+inline std::shared_ptr<AIService> ai(LoopbackServer& server, AIProviderType provider, const QString& key,
+                                     const QString& model = {}, std::optional<QString> endpoint = {}) {
+    return makeAIService(provider, fixedSettingsSource(aiSettings(server, provider, key, model, endpoint)),
+                         server.endpoints());
 }
 
 inline bool mbAsksFor(const LoopbackServer::Request& r, const std::string& title) {

@@ -13,6 +13,7 @@
 #include <functional>
 #include <stdexcept>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,6 +35,12 @@ inline QString copyFixture(const QString& relative, const QTemporaryDir& dir, co
     }
     QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
     return target;
+}
+
+// Permission bits of `path` itself (a link is not followed); 0 when it does not exist.
+inline mode_t modeOf(const QString& path) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
 inline QByteArray readFile(const QString& path) {

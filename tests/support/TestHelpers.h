@@ -3,11 +3,16 @@
 #include "model/AppError.h"
 #include "model/MusicFile.h"
 
+#include <QList>
+#include <QRegularExpression>
+#include <QStringList>
 #include <QUuid>
 
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <string>
+#include <type_traits>
 
 // Expects `call` to throw an AppError (of `kind` when given) and returns it.
 template <typename Call>
@@ -41,3 +46,32 @@ inline MusicFile musicFile(const QString& title, const QString& artist = QString
     file.format = audioFormatForPath(url);
     return file;
 }
+
+// The texts of labels, buttons or actions, in order.
+template <typename T> QStringList textsOf(const QList<T*>& items) {
+    QStringList out;
+    for (const T* item : items) {
+        out << item->text();
+    }
+    return out;
+}
+
+// Names each case of a parameterised test after its row (a text, or the row's `name`, `file` or
+// `fixture`), each run of characters a test name cannot hold turned into one '_', so that every
+// row is a CTest test of its own.
+struct RowName {
+    template <typename Row> std::string operator()(const ::testing::TestParamInfo<Row>& info) const {
+        QString text;
+        if constexpr (std::is_convertible_v<Row, QString>) {
+            text = QString(info.param);
+        } else if constexpr (requires { info.param.name; }) {
+            text = QString(info.param.name);
+        } else if constexpr (requires { info.param.file; }) {
+            text = QString(info.param.file);
+        } else {
+            text = QString(info.param.fixture);
+        }
+        text.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9]+")), QStringLiteral(" "));
+        return text.trimmed().replace(QLatin1Char(' '), QLatin1Char('_')).toStdString();
+    }
+};

@@ -20,7 +20,7 @@ using Id3Bytes::le32;
 
 // Sizes pointing into a hole, or millions of tiny entries: reads, the scan and writes stay
 // quick and within a few dozen MiB.
-TEST(BoundedRead, SizesInTheFileDoNotDecideMemory) {
+TEST(BoundedReadTest, SizesInTheFileDoNotDecideMemory) {
     constexpr qint64 gib = qint64(1) << 30;
     const auto atom = [](uint32_t size, const char* type, const QByteArray& payload = {}) {
         return be32(size) + QByteArray(type, 4) + payload;

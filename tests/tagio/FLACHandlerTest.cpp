@@ -59,7 +59,7 @@ const Block info{0, false, QByteArray::fromHex("100010000000000000000AC442F00000
 
 } // namespace
 
-TEST(FLACHandlerComments, ParseSkipsBrokenEntriesAndNeverReadsOutside) {
+TEST(FLACHandlerTest, ParseSkipsBrokenEntriesAndNeverReadsOutside) {
     const QList<Comment> comments = FLACHandler::parseVorbisComment(
         commentBody("vendor", {"Genre=Deep House", "TITLE=\xff\xfe", "NOEQUALS", "=empty key", "A=b=c",
                                "X=\xc0\xaf", "Y=\xed\xa0\x80", "ARTIST="}));
@@ -83,7 +83,7 @@ TEST(FLACHandlerComments, ParseSkipsBrokenEntriesAndNeverReadsOutside) {
     }
 }
 
-TEST(FLACHandlerComments, UpdateReplacesEntriesAndKeepsTheVendor) {
+TEST(FLACHandlerTest, UpdateReplacesEntriesAndKeepsTheVendor) {
     const QByteArray old = commentBody("Old Vendor", {"genre=House", "YEAR=1999", "TITLE=t", "DATE=1998",
                                                       "GENRE=Pop", "BAD=\xff", "ARTIST=a"});
     const auto update = [](const QByteArray& body, std::optional<int> year, std::optional<QString> title,
@@ -110,7 +110,7 @@ TEST(FLACHandlerComments, UpdateReplacesEntriesAndKeepsTheVendor) {
 }
 
 // One comment block after STREAMINFO, a last 256-byte padding, all else byte for byte; decodable.
-TEST(FLACHandlerWrite, RewriteKeepsEveryOtherBlockAndStaysValid) {
+TEST(FLACHandlerTest, RewriteKeepsEveryOtherBlockAndStaysValid) {
     QTemporaryDir dir;
     const QString path = TestFiles::copyFixture("flac/tagged.flac", dir);
     const QByteArray before = TestFiles::readFile(path);
@@ -144,7 +144,7 @@ TEST(FLACHandlerWrite, RewriteKeepsEveryOtherBlockAndStaysValid) {
 }
 
 // Damaged metadata is read without reading past the file, and refused for writing.
-TEST(FLACHandler, DamagedOrOversizedMetadataIsNeverWritten) {
+TEST(FLACHandlerTest, DamagedOrOversizedMetadataIsNeverWritten) {
     const QString path = QStringLiteral("/m/x.flac");
     const AppError magic = AppError::tagReadFailed(path, "Not a valid FLAC file (missing magic bytes)");
     const AppError bounds = AppError::tagReadFailed(path, "FLAC metadata block extends beyond file bounds");

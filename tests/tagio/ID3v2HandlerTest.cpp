@@ -48,67 +48,78 @@ AppError writeError(const QByteArray& file, const QString& path) {
 
 const QByteArray apicBody = QByteArray("\0image/png\0\3\0", 13) + QByteArray::fromHex("89504E47FFE0FF00FFFB");
 
+struct Id3Fixture {
+    const char* file;
+    std::optional<int> year;
+    std::optional<QString> genre;
+    bool taglibBlind = false; // TagLib itself does not find the input's tag
+};
+const Id3Fixture id3Fixtures[] = {
+    {"v23_ffmpeg.mp3", 1987, "House"}, // ffmpeg ends text frames with a NUL: a terminator
+    {"v24_rich.mp3", 2003, "Rock" + nul + "Pop"}, // extended header, footer, unsynchronised APIC
+    {"v24_ffmpeg.mp3", 1979, "Funk"},
+    {"v23_unsync.mp3", 1994, "(17)Rock"},
+    {"v23_ext.mp3", 1993, "Ambient", true},
+    {"v23_frames.mp3", 1988, "House"},
+    {"notag.mp3", {}, {}},
+    {"ffmpeg.aiff", 1972, "Soul"},
+    {"odd_chunks.aiff", 1995, "Techno"},
+    {"notag.wav", {}, {}},
+    {"nul_id.aiff", 1995, "Techno", true}, // an "ID3\0" chunk
+    {"odd_chunks.wav", 1979, "Disco"},
+    {"mixed_case.wav", 1995, "Techno", true},
+    {"nopad.wav", {}, {}},
+};
+
 } // namespace
+
+using ID3v2HandlerFixtureTest = ::testing::TestWithParam<Id3Fixture>;
 
 // Every fixture gives its year and raw genre; written and read back through TagLib and our own
 // reader, the audio and every frame but the replaced ones keep content and order.
-TEST(ID3v2Handler, FixturesReadAndRoundTripKeepingAudioAndEveryOtherFrame) {
-    const struct {
-        const char* file;
-        std::optional<int> year;
-        std::optional<QString> genre;
-        bool taglibBlind = false; // TagLib itself does not find the input's tag
-    } cases[] = {
-        {"v23_ffmpeg.mp3", 1987, "House"}, // ffmpeg ends text frames with a NUL: a terminator
-        {"v24_rich.mp3", 2003, "Rock" + nul + "Pop"}, // extended header, footer, unsynchronised APIC
-        {"v24_ffmpeg.mp3", 1979, "Funk"}, {"v23_unsync.mp3", 1994, "(17)Rock"},
-        {"v23_ext.mp3", 1993, "Ambient", true}, {"v23_frames.mp3", 1988, "House"}, {"notag.mp3", {}, {}},
-        {"ffmpeg.aiff", 1972, "Soul"}, {"odd_chunks.aiff", 1995, "Techno"}, {"notag.wav", {}, {}},
-        {"nul_id.aiff", 1995, "Techno", true}, // an "ID3\0" chunk
-        {"odd_chunks.wav", 1979, "Disco"}, {"mixed_case.wav", 1995, "Techno", true}, {"nopad.wav", {}, {}},
-    };
-    for (const auto& c : cases) {
-        const QString fixture = "id3/" + QString::fromLatin1(c.file);
-        EXPECT_EQ(ID3v2Handler::readYear(TestFiles::fixturePath(fixture)), c.year) << c.file;
-        EXPECT_EQ(ID3v2Handler::readGenre(TestFiles::fixturePath(fixture)), c.genre) << c.file;
-        for (const std::optional<int> year : {std::optional<int>(1987), std::optional<int>()}) {
-            SCOPED_TRACE(std::string(c.file) + (year ? " with year" : " without year"));
-            QTemporaryDir dir;
-            const QString path = TestFiles::copyFixture(fixture, dir);
-            const QByteArray before = TestFiles::readFile(path);
-            const auto taglibBefore = TagProbe::id3Frames(path);
-            const AudioFormat format = audioFormatForPath(path);
-            const QByteArray payload = TagProbe::audioPayload(path, format); // a v2.4 footer is not audio
-            const QByteArray audioBefore = payload.startsWith("3DI") ? payload.mid(10) : payload;
+TEST_P(ID3v2HandlerFixtureTest, FixturesReadAndRoundTripKeepingAudioAndEveryOtherFrame) {
+    const Id3Fixture& c = GetParam();
+    const QString fixture = "id3/" + QString::fromLatin1(c.file);
+    EXPECT_EQ(ID3v2Handler::readYear(TestFiles::fixturePath(fixture)), c.year) << c.file;
+    EXPECT_EQ(ID3v2Handler::readGenre(TestFiles::fixturePath(fixture)), c.genre) << c.file;
+    for (const std::optional<int> year : {std::optional<int>(1987), std::optional<int>()}) {
+        SCOPED_TRACE(std::string(c.file) + (year ? " with year" : " without year"));
+        QTemporaryDir dir;
+        const QString path = TestFiles::copyFixture(fixture, dir);
+        const QByteArray before = TestFiles::readFile(path);
+        const auto taglibBefore = TagProbe::id3Frames(path);
+        const AudioFormat format = audioFormatForPath(path);
+        const QByteArray payload = TagProbe::audioPayload(path, format); // a v2.4 footer is not audio
+        const QByteArray audioBefore = payload.startsWith("3DI") ? payload.mid(10) : payload;
 
-            TestFiles::writeFile(path, ID3v2Handler::writeGenre("House 80er", year, {}, {}, before, path));
+        TestFiles::writeFile(path, ID3v2Handler::writeGenre("House 80er", year, {}, {}, before, path));
 
-            EXPECT_EQ(TagProbe::audioPayload(path, format), audioBefore);
-            EXPECT_EQ(ID3v2Handler::readYear(path), year ? year : c.year);
-            const QByteArray newTag = tagOf(TestFiles::readFile(path), path);
-            EXPECT_EQ(newTag.left(6), QByteArray("ID3\3\0\0", 6));
-            EXPECT_EQ(newTag.right(ID3v2Handler::paddingSize), QByteArray(ID3v2Handler::paddingSize, '\0'));
+        EXPECT_EQ(TagProbe::audioPayload(path, format), audioBefore);
+        EXPECT_EQ(ID3v2Handler::readYear(path), year ? year : c.year);
+        const QByteArray newTag = tagOf(TestFiles::readFile(path), path);
+        EXPECT_EQ(newTag.left(6), QByteArray("ID3\3\0\0", 6));
+        EXPECT_EQ(newTag.right(ID3v2Handler::paddingSize), QByteArray(ID3v2Handler::paddingSize, '\0'));
 
-            // A kept ID3v2.4 TDRC becomes TYER and TDAT, which TagLib reads as TDRC again.
-            QSet<QByteArray> dropped{"TCON", "TDAT"};
-            QList<IdBody> added{{"TCON", "\3House 80er"}};
-            if (year) {
-                dropped += {"TYER", "TDRC"};
-                added += IdBody("TYER", "\3" "1987");
-            }
-            if (!c.taglibBlind) {
-                EXPECT_EQ(without(TagProbe::id3Frames(path), dropped), without(taglibBefore, dropped));
-            }
-            EXPECT_EQ(TagProbe::properties(path, format).value("GENRE"), QStringList{"House 80er"});
-            const auto ours = frames(newTag);
-            const QSet<QByteArray> years = dropped + QSet<QByteArray>{"TDRC", "TYER"};
-            EXPECT_EQ(without(ours, years), without(frames(tagOf(before, path)), years));
-            EXPECT_EQ(ours.mid(ours.size() - added.size()), added);
+        // A kept ID3v2.4 TDRC becomes TYER and TDAT, which TagLib reads as TDRC again.
+        QSet<QByteArray> dropped{"TCON", "TDAT"};
+        QList<IdBody> added{{"TCON", "\3House 80er"}};
+        if (year) {
+            dropped += {"TYER", "TDRC"};
+            added += IdBody("TYER", "\3" "1987");
         }
+        if (!c.taglibBlind) {
+            EXPECT_EQ(without(TagProbe::id3Frames(path), dropped), without(taglibBefore, dropped));
+        }
+        EXPECT_EQ(TagProbe::properties(path, format).value("GENRE"), QStringList{"House 80er"});
+        const auto ours = frames(newTag);
+        const QSet<QByteArray> years = dropped + QSet<QByteArray>{"TDRC", "TYER"};
+        EXPECT_EQ(without(ours, years), without(frames(tagOf(before, path)), years));
+        EXPECT_EQ(ours.mid(ours.size() - added.size()), added);
     }
 }
+INSTANTIATE_TEST_SUITE_P(, ID3v2HandlerFixtureTest, ::testing::ValuesIn(id3Fixtures), RowName());
 
-TEST(ID3v2HandlerRead, BigEndianTagSizeOnlyWhenFramesOutgrowSyncsafe) {
+TEST(ID3v2HandlerTest, BigEndianTagSizeOnlyWhenFramesOutgrowSyncsafe) {
     const QByteArray sizeField = QByteArray::fromHex("00000201"); // syncsafe 257, big-endian 513
     // A TXXX frame runs to 520, past 10 + 257; padding reaches 523, where the audio starts.
     QByteArray body = frame("TCON", text(0, "Rock")) + frame("TXXX", text(0, QByteArray(487, 'A')));
@@ -127,7 +138,7 @@ TEST(ID3v2HandlerRead, BigEndianTagSizeOnlyWhenFramesOutgrowSyncsafe) {
 
 // One table for damage the reader must stop at: sizes one byte past the end, then the frame walk's
 // padding, invalid IDs and frames running past the tag.
-TEST(ID3v2HandlerRead, SizesOneBytePastTheEndAreDamage) {
+TEST(ID3v2HandlerTest, SizesOneBytePastTheEndAreDamage) {
     const QByteArray tcon = frame("TCON", text(0, "Rock"));
     const QByteArray frames = tcon + frame("TYER", text(0, "1987"));
     const QByteArray mp3Tag = tag(3, frames);
@@ -179,7 +190,7 @@ TEST(ID3v2HandlerRead, SizesOneBytePastTheEndAreDamage) {
     EXPECT_FALSE(year(frame("TYER", text(3, "\xC3"), true) + frame("TDRC", text(0, "1999"), true)));
 }
 
-TEST(ID3v2HandlerRead, DecodesTextEncodingsAndRefusesBrokenText) {
+TEST(ID3v2HandlerTest, DecodesTextEncodingsAndRefusesBrokenText) {
     const struct {
         const char* hex;
         uint8_t encoding;
@@ -196,7 +207,7 @@ TEST(ID3v2HandlerRead, DecodesTextEncodingsAndRefusesBrokenText) {
     }
 }
 
-TEST(ID3v2HandlerWrite, NewFramesGoLastAndPaddingFollows) {
+TEST(ID3v2HandlerTest, NewFramesGoLastAndPaddingFollows) {
     const QByteArray file = tag(3, frame("TIT2", text(0, "T")) + frame("TCON", text(0, "House")) +
                                        frame("TXXX", text(0, "k\0v")) + frame("TYER", text(0, "1990")) +
                                        frame("APIC", apicBody) + QByteArray(30, '\0')) +
@@ -228,7 +239,7 @@ TEST(ID3v2HandlerWrite, NewFramesGoLastAndPaddingFollows) {
 
 // Without a new year one year frame stays: the one the year is read from. A second one
 // came out as another TYER, so that players showed a different year than the scan.
-TEST(ID3v2HandlerWrite, KeepsOnlyTheYearFrameTheYearIsReadFrom) {
+TEST(ID3v2HandlerTest, KeepsOnlyTheYearFrameTheYearIsReadFrom) {
     const auto v24 = [](const QByteArray& frames) { return tag(4, frames) + audio(40); };
     const struct {
         const char* name;
@@ -253,7 +264,7 @@ TEST(ID3v2HandlerWrite, KeepsOnlyTheYearFrameTheYearIsReadFrom) {
 }
 
 // Containers and tags that cannot be written without damage are refused.
-TEST(ID3v2HandlerWrite, RefusesBrokenContainersAndDamagedOrUnconvertibleTags) {
+TEST(ID3v2HandlerTest, RefusesBrokenContainersAndDamagedOrUnconvertibleTags) {
     const QByteArray good = wav({{"data", audio(20)}});
     QByteArray rf64 = good;
     rf64.replace(0, 4, "RF64").replace(4, 4, QByteArray(4, char(0xFF)));

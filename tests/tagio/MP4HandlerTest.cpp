@@ -362,7 +362,7 @@ TEST_F(MP4HandlerTest, DamagedOrUnrepairableFilesAreRefused) {
     }
 }
 
-TEST(MP4HandlerOffsets, AdjustShiftsOnlyEntriesAtOrAfterThresholdAndChangesNothingOnFailure) {
+TEST(MP4HandlerOffsetsTest, AdjustShiftsOnlyEntriesAtOrAfterThresholdAndChangesNothingOnFailure) {
     const auto movie = [](const QByteArray& stblChildren) {
         return atom("trak", atom("mdia", atom("minf", atom("stbl", stblChildren))));
     };

@@ -1,5 +1,6 @@
 #include "TagProbe.h"
 #include "TestFiles.h"
+#include "TestHelpers.h"
 #include "model/SettingsSnapshot.h"
 #include "services/FileScannerService.h"
 #include "services/TagUpdateService.h"
@@ -25,73 +26,75 @@ struct Row {
     QByteArray goneAfterUndo = {};   // bytes the file no longer holds after the undo
 };
 
+const Row rows[] = {
+    // Two GENRE comments: the one the readers report (the last) gets the label.
+    {"flac/tagged.flac", AudioFormat::flac, std::nullopt, nullptr, "House | Pop 80er", {}},
+    // The second comment block's tags would be lost by a rewrite.
+    {"flac/twocomments.flac", AudioFormat::flac, std::nullopt, "more than one Vorbis comment", {}, {}},
+    // A BOM per UTF-16 value; TDRC's day and time kept for v2.3 readers as TYER/TDAT/TIME.
+    {"id3/mutagen_v24.mp3", AudioFormat::mp3, std::nullopt, nullptr, "House / Techno 80er", "TDRC"},
+    // Keyed QuickTime metadata would be hidden behind a new item list.
+    {"mp4/mdta.m4a", AudioFormat::m4a, 1975, "keyed QuickTime metadata", {}, {}},
+    // A new year replaces the whole date; the undo puts the full date back, not just its year.
+    {"id3/v24_ffmpeg.mp3", AudioFormat::mp3, 1985, nullptr, "Funk 80er", "TDRC"},
+    {"id3/dated.aiff", AudioFormat::aiff, 1985, nullptr, "Soul 80er", "TDAT"},
+    {"flac/picture.flac", AudioFormat::flac, 1985, nullptr, "Techno 80er", "1994-05-01"},
+    {"mp4/faststart.m4a", AudioFormat::m4a, 1990, nullptr, "Deep House 90er", "1987-06-01"},
+    // A date the reader refuses and no genre: the undo brings back "2099" and no genre item.
+    {"id3/implausible.mp3", AudioFormat::mp3, 1985, nullptr, "80er", {}, "TCON"},
+    {"flac/implausible.flac", AudioFormat::flac, 1985, nullptr, "80er", {}, "GENRE"},
+    {"mp4/implausible.m4a", AudioFormat::m4a, 1985, nullptr, "80er", {}, "\xA9gen"},
+    // No date and no genre: the undo takes both away again.
+    {"id3/notag.mp3", AudioFormat::mp3, 1985, nullptr, "80er", {}, "TYER"},
+    {"flac/nocomment.flac", AudioFormat::flac, 1985, nullptr, "80er", {}, "DATE"},
+    {"mp4/plain.m4a", AudioFormat::m4a, 1985, nullptr, "80er", {}, "\xA9" "day"},
+};
+
 } // namespace
 
+using TagDataMendsTest = ::testing::TestWithParam<Row>;
+
 // Through the whole update and its undo: mended fields right, everything else as it was.
-TEST(TagDataMends, RealFilesAfterWriteAndAfterUndo) {
-    const Row rows[] = {
-        // Two GENRE comments: the one the readers report (the last) gets the label.
-        {"flac/tagged.flac", AudioFormat::flac, std::nullopt, nullptr, "House | Pop 80er", {}},
-        // The second comment block's tags would be lost by a rewrite.
-        {"flac/twocomments.flac", AudioFormat::flac, std::nullopt, "more than one Vorbis comment", {}, {}},
-        // A BOM per UTF-16 value; TDRC's day and time kept for v2.3 readers as TYER/TDAT/TIME.
-        {"id3/mutagen_v24.mp3", AudioFormat::mp3, std::nullopt, nullptr, "House / Techno 80er", "TDRC"},
-        // Keyed QuickTime metadata would be hidden behind a new item list.
-        {"mp4/mdta.m4a", AudioFormat::m4a, 1975, "keyed QuickTime metadata", {}, {}},
-        // A new year replaces the whole date; the undo puts the full date back, not just its year.
-        {"id3/v24_ffmpeg.mp3", AudioFormat::mp3, 1985, nullptr, "Funk 80er", "TDRC"},
-        {"id3/dated.aiff", AudioFormat::aiff, 1985, nullptr, "Soul 80er", "TDAT"},
-        {"flac/picture.flac", AudioFormat::flac, 1985, nullptr, "Techno 80er", "1994-05-01"},
-        {"mp4/faststart.m4a", AudioFormat::m4a, 1990, nullptr, "Deep House 90er", "1987-06-01"},
-        // A date the reader refuses and no genre: the undo brings back "2099" and no genre item.
-        {"id3/implausible.mp3", AudioFormat::mp3, 1985, nullptr, "80er", {}, "TCON"},
-        {"flac/implausible.flac", AudioFormat::flac, 1985, nullptr, "80er", {}, "GENRE"},
-        {"mp4/implausible.m4a", AudioFormat::m4a, 1985, nullptr, "80er", {}, "\xA9gen"},
-        // No date and no genre: the undo takes both away again.
-        {"id3/notag.mp3", AudioFormat::mp3, 1985, nullptr, "80er", {}, "TYER"},
-        {"flac/nocomment.flac", AudioFormat::flac, 1985, nullptr, "80er", {}, "DATE"},
-        {"mp4/plain.m4a", AudioFormat::m4a, 1985, nullptr, "80er", {}, "\xA9" "day"},
-    };
+TEST_P(TagDataMendsTest, RealFilesAfterWriteAndAfterUndo) {
     const auto writer = std::make_shared<UniversalTagWriter>();
     const UniversalTagReader reader;
     const auto settings = std::make_shared<const SettingsSnapshot>(SettingsSnapshot::defaults());
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.fixture);
-        QTemporaryDir dir;
-        const QString path = TestFiles::copyFixture(row.fixture, dir);
-        const QByteArray original = TestFiles::readFile(path);
-        const QMap<QString, QStringList> before = TagProbe::properties(path, row.format);
-        const QByteArray audio = TagProbe::audioPayload(path, row.format);
-        std::optional<MusicFile> file = FileScannerService().readFile(path, reader);
-        ASSERT_TRUE(file.has_value());
-        file->discoveredYear = row.lookedUpYear;
+    const Row& row = GetParam();
+    QTemporaryDir dir;
+    const QString path = TestFiles::copyFixture(row.fixture, dir);
+    const QByteArray original = TestFiles::readFile(path);
+    const QMap<QString, QStringList> before = TagProbe::properties(path, row.format);
+    const QByteArray audio = TagProbe::audioPayload(path, row.format);
+    std::optional<MusicFile> file = FileScannerService().readFile(path, reader);
+    ASSERT_TRUE(file.has_value());
+    file->discoveredYear = row.lookedUpYear;
 
-        WriteUndoManager undo;
-        const TagUpdateService service(writer, &undo);
-        const auto result = service.updateFile(*file, [settings] { return settings; });
-        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
-                  QStringList{QFileInfo(path).fileName()});
-        if (row.refusal != nullptr) {
-            EXPECT_FALSE(result.success);
-            EXPECT_TRUE(result.errorMessage.value_or(QString()).contains(QLatin1String(row.refusal)));
-            EXPECT_EQ(TestFiles::readFile(path), original);
-            continue;
-        }
-        ASSERT_TRUE(result.success) << result.errorMessage.value_or(QString()).toStdString();
-        QMap<QString, QStringList> written = TagProbe::properties(path, row.format);
-        EXPECT_EQ(written.take("GENRE").join(" | "), row.genreAfter);
-        const QStringList date =
-            row.lookedUpYear ? QStringList{QString::number(*row.lookedUpYear)} : before.value("DATE");
-        EXPECT_EQ(written.take("DATE"), date);
-        EXPECT_TRUE(row.goneAfter.isEmpty() || !TestFiles::readFile(path).contains(row.goneAfter));
-        QMap<QString, QStringList> rest = before;
-        rest.removeIf([](auto it) { return it.key() == "GENRE" || it.key() == "DATE"; });
-        EXPECT_EQ(written, rest);
-        EXPECT_EQ(TagProbe::audioPayload(path, row.format), audio);
-        EXPECT_EQ(undo.undoLastSession(*writer).restored, 1);
-        EXPECT_EQ(TagProbe::properties(path, row.format), before);
-        EXPECT_TRUE(row.goneAfterUndo.isEmpty() || !TestFiles::readFile(path).contains(row.goneAfterUndo));
-        EXPECT_EQ(TagProbe::audioPayload(path, row.format), audio);
-        EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty());
+    WriteUndoManager undo;
+    const TagUpdateService service(writer, &undo);
+    const auto result = service.updateFile(*file, [settings] { return settings; });
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QFileInfo(path).fileName()});
+    if (row.refusal != nullptr) {
+        EXPECT_FALSE(result.success);
+        EXPECT_TRUE(result.errorMessage.value_or(QString()).contains(QLatin1String(row.refusal)));
+        EXPECT_EQ(TestFiles::readFile(path), original);
+        return;
     }
+    ASSERT_TRUE(result.success) << result.errorMessage.value_or(QString()).toStdString();
+    QMap<QString, QStringList> written = TagProbe::properties(path, row.format);
+    EXPECT_EQ(written.take("GENRE").join(" | "), row.genreAfter);
+    const QStringList date =
+        row.lookedUpYear ? QStringList{QString::number(*row.lookedUpYear)} : before.value("DATE");
+    EXPECT_EQ(written.take("DATE"), date);
+    EXPECT_TRUE(row.goneAfter.isEmpty() || !TestFiles::readFile(path).contains(row.goneAfter));
+    QMap<QString, QStringList> rest = before;
+    rest.removeIf([](auto it) { return it.key() == "GENRE" || it.key() == "DATE"; });
+    EXPECT_EQ(written, rest);
+    EXPECT_EQ(TagProbe::audioPayload(path, row.format), audio);
+    EXPECT_EQ(undo.undoLastSession(*writer).restored, 1);
+    EXPECT_EQ(TagProbe::properties(path, row.format), before);
+    EXPECT_TRUE(row.goneAfterUndo.isEmpty() || !TestFiles::readFile(path).contains(row.goneAfterUndo));
+    EXPECT_EQ(TagProbe::audioPayload(path, row.format), audio);
+    EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty());
 }
+INSTANTIATE_TEST_SUITE_P(, TagDataMendsTest, ::testing::ValuesIn(rows), RowName());

@@ -110,7 +110,7 @@ bool passesInChild(const std::function<bool()>& check) {
 
 // The new bytes reach the disk before the rename makes them the file, and the
 // folder entry after it: a power cut leaves the old file or the new one.
-TEST(AtomicWrite, ReplacesTheFileAfterFlushingItAndThenTheFolder) {
+TEST(UniversalTagWriterTest, ReplacesTheFileAfterFlushingItAndThenTheFolder) {
     QTemporaryDir dir;
     const QString path = QFileInfo(dir.filePath(QStringLiteral("Song.mp3"))).absoluteFilePath();
     TestFiles::writeFile(path, "old contents");
@@ -134,7 +134,7 @@ TEST(AtomicWrite, ReplacesTheFileAfterFlushingItAndThenTheFolder) {
     EXPECT_EQ(syncedPaths[1], folder);
 }
 
-TEST(AtomicWrite, KeepsLinksOwnersAndLongNames) {
+TEST(UniversalTagWriterTest, KeepsLinksOwnersAndLongNames) {
     QTemporaryDir dir;
     QDir(dir.path()).mkpath(QStringLiteral("real"));
     QDir(dir.path()).mkpath(QStringLiteral("links"));
@@ -164,7 +164,7 @@ TEST(AtomicWrite, KeepsLinksOwnersAndLongNames) {
     }
 }
 
-TEST(AtomicWrite, RefusesWhenTheFileWasDeletedOrChangedSinceLoading) {
+TEST(UniversalTagWriterTest, RefusesWhenTheFileWasDeletedOrChangedSinceLoading) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("a.mp3"));
     const QString other = dir.filePath(QStringLiteral("other"));
@@ -205,7 +205,7 @@ TEST(AtomicWrite, RefusesWhenTheFileWasDeletedOrChangedSinceLoading) {
 // A file its user may not write, or whose owner the replace could not keep, is refused before
 // anything is written; the user's own writable file is replaced. As root, the writes run as
 // another user (uid 4321) in a child process.
-TEST(AtomicWrite, RefusesReadOnlyFilesAndForeignOwners) {
+TEST(UniversalTagWriterTest, RefusesReadOnlyFilesAndForeignOwners) {
     QTemporaryDir dir;
     const bool root = ::geteuid() == 0;
     const uid_t user = root ? 4321 : ::geteuid();
@@ -248,7 +248,7 @@ TEST(AtomicWrite, RefusesReadOnlyFilesAndForeignOwners) {
 
 // A FIFO at the path fails the reader and the writer at once, and the writer's lock is free for
 // the next write.
-TEST(AtomicWrite, AFifoAtThePathFailsAtOnce) {
+TEST(UniversalTagWriterTest, AFifoAtThePathFailsAtOnce) {
     QTemporaryDir dir;
     const QString fifo = dir.filePath(QStringLiteral("pipe.mp3"));
     const QString song = TestFiles::copyFixture(QStringLiteral("scan/tagged.mp3"), dir);
@@ -273,7 +273,7 @@ TEST(AtomicWrite, AFifoAtThePathFailsAtOnce) {
 // Another program's change while the temporary file gets its name is found by the last check
 // before the rename; without /proc the named temporary file is used from the start, so the data
 // is written and flushed once.
-TEST(AtomicWrite, ChecksTheFileLastAndFallsBackToANamedFileBeforeWriting) {
+TEST(UniversalTagWriterTest, ChecksTheFileLastAndFallsBackToANamedFileBeforeWriting) {
     QTemporaryDir dir;
     const QString path = QFileInfo(dir.filePath(QStringLiteral("Song.mp3"))).absoluteFilePath();
     const struct {
@@ -315,7 +315,7 @@ TEST(AtomicWrite, ChecksTheFileLastAndFallsBackToANamedFileBeforeWriting) {
 
 // Only leftovers of this file's own temporary name, untouched for longer than a write can take
 // and open in no process, are removed by its next write.
-TEST(AtomicWrite, RemovesOnlyItsOwnOldLeftovers) {
+TEST(UniversalTagWriterTest, RemovesOnlyItsOwnOldLeftovers) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("Song.mp3"));
     const QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
@@ -349,75 +349,48 @@ TEST(AtomicWrite, RemovesOnlyItsOwnOldLeftovers) {
     ::close(held);
 }
 
+using UniversalTagWriterNoRoomTest = ::testing::TestWithParam<bool>;
+
 // As root, which ignores folder permissions, on a small tmpfs (needs CAP_SYS_ADMIN).
-TEST(AtomicWrite, ReadOnlyFolderOrFullDiskLeavesTheTargetAndNoTemporaryFile) {
-    for (const bool full : {false, true}) {
-        SCOPED_TRACE(full);
-        QTemporaryDir dir;
-        const QString folder = dir.filePath(QStringLiteral("target"));
-        const QByteArray native = QFile::encodeName(folder);
-        QDir().mkpath(folder);
-        const bool root = ::geteuid() == 0;
-        if (root && ::mount("tmpfs", native.constData(), "tmpfs", 0, full ? "size=64k" : "size=256k") != 0) {
-            GTEST_SKIP() << "running as root without permission to mount a tmpfs";
-        } else if (!root && full) {
-            GTEST_SKIP() << "a full disk is simulated with a small tmpfs, which needs root";
-        }
-        const auto unmount = [](const char* mounted) {
-            ::umount2(mounted, MNT_DETACH);
-        };
-        const std::unique_ptr<const char, decltype(unmount)> mounted(root ? native.constData() : nullptr,
-                                                                     unmount);
-        const QString path = folder + QStringLiteral("/song.flac");
-        const QByteArray original(16 * 1024, 'o');
-        TestFiles::writeFile(path, original);
-        if (full) {
-            TestFiles::writeFile(folder + QStringLiteral("/filler"), QByteArray(40 * 1024, 'f'));
-        } else if (root) {
-            ASSERT_EQ(::mount(nullptr, native.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
-        } else {
-            ASSERT_EQ(::chmod(native.constData(), 0555), 0);
-        }
-        expectThrows(AppError::Kind::tagWriteFailed,
-                     [&] { UniversalTagWriter::atomicWrite(QByteArray(32 * 1024, 'n'), path); });
-        ::chmod(native.constData(), 0755);
-        EXPECT_EQ(TestFiles::readFile(path), original);
-        EXPECT_TRUE(TagProbe::temporaryFiles(folder).isEmpty());
+TEST_P(UniversalTagWriterNoRoomTest, ReadOnlyFolderOrFullDiskLeavesTheTargetAndNoTemporaryFile) {
+    const bool full = GetParam();
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("target"));
+    const QByteArray native = QFile::encodeName(folder);
+    QDir().mkpath(folder);
+    const bool root = ::geteuid() == 0;
+    if (root && ::mount("tmpfs", native.constData(), "tmpfs", 0, full ? "size=64k" : "size=256k") != 0) {
+        GTEST_SKIP() << "running as root without permission to mount a tmpfs";
+    } else if (!root && full) {
+        GTEST_SKIP() << "a full disk is simulated with a small tmpfs, which needs root";
     }
-}
-
-TEST(FilePieces, JoinsRangesReadsAcrossPiecesAndTellsWhereBytesComeFrom) {
-    const QByteArray original("0123456789");
-    FilePieces pieces;
-    pieces.copy(0, 2);
-    pieces.copy(2, 2); // continues the range before
-    pieces.append("ab");
-    pieces.append({});
-    pieces.copy(8, 2);
-    pieces.copy(5, 0);
-    ASSERT_EQ(pieces.pieces().size(), 3);
-    EXPECT_EQ(pieces.size(), 8);
-    EXPECT_EQ(pieces.materialise(original), QByteArray("0123ab89"));
-
-    const SourceBytes source(original);
-    const struct {
-        qint64 offset, length;
-        std::optional<QByteArray> bytes;
-        std::optional<qint64> origin;
-    } rows[] = {
-        {0, 4, QByteArray("0123"), 0},          {3, 3, QByteArray("3ab"), std::nullopt},
-        {4, 2, QByteArray("ab"), std::nullopt}, {5, 2, QByteArray("b8"), std::nullopt}, {6, 2, QByteArray("89"), 8},
-        {7, 2, std::nullopt, std::nullopt},
+    const auto unmount = [](const char* mounted) {
+        ::umount2(mounted, MNT_DETACH);
     };
-    for (const auto& row : rows) {
-        EXPECT_EQ(pieces.read(row.offset, row.length, source), row.bytes) << row.offset;
-        EXPECT_EQ(pieces.originOf(row.offset, row.length), row.origin) << row.offset;
+    const std::unique_ptr<const char, decltype(unmount)> mounted(root ? native.constData() : nullptr,
+                                                                 unmount);
+    const QString path = folder + QStringLiteral("/song.flac");
+    const QByteArray original(16 * 1024, 'o');
+    TestFiles::writeFile(path, original);
+    if (full) {
+        TestFiles::writeFile(folder + QStringLiteral("/filler"), QByteArray(40 * 1024, 'f'));
+    } else if (root) {
+        ASSERT_EQ(::mount(nullptr, native.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    } else {
+        ASSERT_EQ(::chmod(native.constData(), 0555), 0);
     }
+    expectThrows(AppError::Kind::tagWriteFailed,
+                 [&] { UniversalTagWriter::atomicWrite(QByteArray(32 * 1024, 'n'), path); });
+    ::chmod(native.constData(), 0755);
+    EXPECT_EQ(TestFiles::readFile(path), original);
+    EXPECT_TRUE(TagProbe::temporaryFiles(folder).isEmpty());
 }
+INSTANTIATE_TEST_SUITE_P(, UniversalTagWriterNoRoomTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "FullDisk" : "ReadOnlyFolder"; });
 
 // A write killed at any moment leaves the old or the new file, and nothing else; a whole
 // write of a large file keeps the process's memory flat.
-TEST(StreamedWrite, AKilledWriteLeavesTheOldOrTheNewFileAndNoLeftover) {
+TEST(UniversalTagWriterTest, AKilledWriteLeavesTheOldOrTheNewFileAndNoLeftover) {
     QTemporaryDir dir;
     const qint64 size = qint64(256) << 20;
     struct statvfs fs {};
@@ -465,7 +438,7 @@ TEST(StreamedWrite, AKilledWriteLeavesTheOldOrTheNewFileAndNoLeftover) {
 
 // Ranges on another file system cannot be copied in the kernel: reads and writes copy them.
 // With either kind of temporary file the extended attributes stay and nothing is left behind.
-TEST(StreamedWrite, RangesTheKernelCannotCopyAreCopiedByReadsAndWrites) {
+TEST(UniversalTagWriterTest, RangesTheKernelCannotCopyAreCopiedByReadsAndWrites) {
     QTemporaryDir other(QStringLiteral("/dev/shm/velmora-XXXXXX"));
     if (!other.isValid()) {
         GTEST_SKIP() << "no /dev/shm to hold a file on another file system";

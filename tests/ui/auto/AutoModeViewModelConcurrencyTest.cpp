@@ -59,7 +59,7 @@ struct HeldRun : AutoRunFixture {
 
 } // namespace
 
-TEST(AutoModeViewModelConcurrency, CancelWithWritesInFlightKeepsOneSessionAndOffersUndoAfterLanding) {
+TEST(AutoModeViewModelConcurrencyTest, CancelWithWritesInFlightKeepsOneSessionAndOffersUndoAfterLanding) {
     HeldRun f;
     auto vm = f.makeViewModel();
     vm->startProcessing();
@@ -88,7 +88,7 @@ TEST(AutoModeViewModelConcurrency, CancelWithWritesInFlightKeepsOneSessionAndOff
     EXPECT_FALSE(vm->canUndo());
 }
 
-TEST(AutoModeViewModelConcurrency, StartDuringWindDownAndOtherModeMixNoSession) {
+TEST(AutoModeViewModelConcurrencyTest, StartDuringWindDownAndOtherModeMixNoSession) {
     HeldRun f;
     QObject manualMode;
     auto vm = f.makeViewModel();
@@ -129,7 +129,7 @@ TEST(AutoModeViewModelConcurrency, StartDuringWindDownAndOtherModeMixNoSession) 
     EXPECT_FALSE(vm->canUndo());
 }
 
-TEST(AutoModeViewModelConcurrency, CancelLeavesAnUndoRunningAndANewRunWaitsForIt) {
+TEST(AutoModeViewModelConcurrencyTest, CancelLeavesAnUndoRunningAndANewRunWaitsForIt) {
     HeldRun f;
     auto vm = f.makeViewModel();
     f.held->open();
@@ -160,7 +160,7 @@ TEST(AutoModeViewModelConcurrency, CancelLeavesAnUndoRunningAndANewRunWaitsForIt
     EXPECT_TRUE(vm->canUndo());
 }
 
-TEST(AutoModeViewModelConcurrency, QuitDuringARunLetsBegunWritesLandAndFreesTheGate) {
+TEST(AutoModeViewModelConcurrencyTest, QuitDuringARunLetsBegunWritesLandAndFreesTheGate) {
     HeldRun f;
     auto vm = f.makeViewModel();
     vm->startProcessing();

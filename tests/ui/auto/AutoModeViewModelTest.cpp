@@ -31,7 +31,7 @@ VM::ProcessingTaskResult result(Kind kind, const QString& text = {}, bool withFi
 
 } // namespace
 
-TEST(AutoModeViewModel, OutcomeTable) {
+TEST(AutoModeViewModelTest, OutcomeTable) {
     AutoRunFixture f;
     struct Row {
         VM::ProcessingTaskResult result;
@@ -87,7 +87,7 @@ TEST(AutoModeViewModel, OutcomeTable) {
     }
 }
 
-TEST(AutoModeViewModel, LogAndProblemListStayBounded) {
+TEST(AutoModeViewModelTest, LogAndProblemListStayBounded) {
     AutoRunFixture f;
     VM vm(f.dependencies());
     for (int i = 0; i < 501; ++i) {
@@ -102,7 +102,7 @@ TEST(AutoModeViewModel, LogAndProblemListStayBounded) {
     EXPECT_EQ(vm.log().last().message, "Year not found: 500.mp3");
 }
 
-TEST(AutoModeViewModel, LabelledFileIsSkippedWithoutLookupAndTagLineBreaksStayInOneDebugLine) {
+TEST(AutoModeViewModelTest, LabelledFileIsSkippedWithoutLookupAndTagLineBreaksStayInOneDebugLine) {
     AutoRunFixture f;
     LogCapture capture;
     const QString path = TestFiles::copyFixture("scan/tagged.mp3", f.dir);
@@ -126,68 +126,78 @@ TEST(AutoModeViewModel, LabelledFileIsSkippedWithoutLookupAndTagLineBreaksStayIn
     EXPECT_TRUE(lines[1].contains(R"(title="Two\nLines")")) << lines[1].toStdString();
 }
 
-TEST(AutoModeViewModel, RunsThatEndEarly) {
-    enum Setup { emptyFolder, missingFolder, cancelDuringScan, widthFifty };
-    struct Row {
-        Setup setup;
-        QStringList lines; // after the two opening lines
-        VM::ProcessingPhase phase;
-        Progress progress;
-    };
-    const Row rows[] = {
-        {emptyFolder, {"No audio files found."}, VM::ProcessingPhase::done, {0, 0}},
-        {missingFolder, {"Error: "}, VM::ProcessingPhase::scanning, {0, 0}},
-        {cancelDuringScan,
-         {"Processing cancelled.", "Found: 4 audio files. Starting processing (3 concurrent)…",
-          "Processing cancelled."},
-         VM::ProcessingPhase::done,
-         {0, 4}}, // no file was handled
-        {widthFifty, // also a folder that cannot be entered, and a file that cannot be read
-         {"Folder could not be read: Caf\uFFFD", "Found: 1 audio files. Starting processing (10 concurrent)…",
-          "Read error: a001.mp3", "1 file(s) could not be read.", "Done: 0 updated, 0 skipped, 1 problems"},
-         VM::ProcessingPhase::done,
-         {1, 1}},
-    };
-    for (const Row& row : rows) {
-        AutoRunFixture f;
-        f.copies(row.setup == cancelDuringScan ? "scan/tagged.mp3" : "scan/not_audio.mp3",
-                 row.setup == cancelDuringScan ? 4
-                 : row.setup == widthFifty     ? 1
-                                               : 0);
-        f.settings.maxConcurrentRequests = row.setup == widthFifty ? 50 : 3;
-        if (row.setup == widthFifty) {
-            ASSERT_EQ(::mkdir(QFile::encodeName(f.dir.path() + "/Caf").append('\xe9').constData(), 0700), 0);
-        }
-        auto vm = f.makeViewModel();
-        if (row.setup == missingFolder) {
-            vm->selectDirectory(f.dir.filePath("gone"));
-        }
-        vm->startProcessing();
-        if (row.setup == cancelDuringScan) {
-            vm->cancelProcessing(); // the scan is on the pool: no file has been seen yet
-        }
-        ASSERT_TRUE(AutoRunFixture::awaitFinished(*vm));
-        QStringList lines = AutoRunFixture::messages(*vm);
-        ASSERT_GE(lines.size(), 2);
-        EXPECT_TRUE(lines.takeFirst().startsWith("Starting processing: "));
-        EXPECT_EQ(lines.takeFirst(), "Scanning directory…");
-        if (row.setup == missingFolder && !lines.isEmpty()) {
-            lines.last().truncate(7);
-        }
-        EXPECT_EQ(lines, row.lines) << int(row.setup);
-        EXPECT_EQ(vm->phase(), row.phase);
-        EXPECT_EQ(vm->progress(), row.progress);
-        EXPECT_EQ(vm->overallFraction() == 1.0, row.setup == emptyFolder || row.setup == widthFifty);
-        // None of these looks like success, not even a run whose only problem never entered the list.
-        EXPECT_FALSE(vm->endedSuccessfully());
-        EXPECT_TRUE(vm->completionTitle().startsWith(row.setup == cancelDuringScan ? "Processing cancelled."
-                                                     : row.setup == widthFifty
-                                                         ? "Processing complete – with problems"
-                                                         : row.lines.last()));
-    }
-}
+namespace {
 
-TEST(AutoModeViewModel, WindowNeverExceedsWidthAndStartsInListOrder) {
+enum Setup { emptyFolder, missingFolder, cancelDuringScan, widthFifty };
+struct Row {
+    Setup setup;
+    QStringList lines; // after the two opening lines
+    VM::ProcessingPhase phase;
+    Progress progress;
+};
+const Row rows[] = {
+    {emptyFolder, {"No audio files found."}, VM::ProcessingPhase::done, {0, 0}},
+    {missingFolder, {"Error: "}, VM::ProcessingPhase::scanning, {0, 0}},
+    {cancelDuringScan,
+     {"Processing cancelled.", "Found: 4 audio files. Starting processing (3 concurrent)…",
+      "Processing cancelled."},
+     VM::ProcessingPhase::done,
+     {0, 4}}, // no file was handled
+    {widthFifty, // also a folder that cannot be entered, and a file that cannot be read
+     {"Folder could not be read: Caf\uFFFD", "Found: 1 audio files. Starting processing (10 concurrent)…",
+      "Read error: a001.mp3", "1 file(s) could not be read.", "Done: 0 updated, 0 skipped, 1 problems"},
+     VM::ProcessingPhase::done,
+     {1, 1}},
+};
+
+} // namespace
+
+using AutoModeViewModelEarlyEndTest = ::testing::TestWithParam<Row>;
+
+TEST_P(AutoModeViewModelEarlyEndTest, RunsThatEndEarly) {
+    const Row& row = GetParam();
+    AutoRunFixture f;
+    f.copies(row.setup == cancelDuringScan ? "scan/tagged.mp3" : "scan/not_audio.mp3",
+             row.setup == cancelDuringScan ? 4
+             : row.setup == widthFifty     ? 1
+                                           : 0);
+    f.settings.maxConcurrentRequests = row.setup == widthFifty ? 50 : 3;
+    if (row.setup == widthFifty) {
+        ASSERT_EQ(::mkdir(QFile::encodeName(f.dir.path() + "/Caf").append('\xe9').constData(), 0700), 0);
+    }
+    auto vm = f.makeViewModel();
+    if (row.setup == missingFolder) {
+        vm->selectDirectory(f.dir.filePath("gone"));
+    }
+    vm->startProcessing();
+    if (row.setup == cancelDuringScan) {
+        vm->cancelProcessing(); // the scan is on the pool: no file has been seen yet
+    }
+    ASSERT_TRUE(AutoRunFixture::awaitFinished(*vm));
+    QStringList lines = AutoRunFixture::messages(*vm);
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_TRUE(lines.takeFirst().startsWith("Starting processing: "));
+    EXPECT_EQ(lines.takeFirst(), "Scanning directory…");
+    if (row.setup == missingFolder && !lines.isEmpty()) {
+        lines.last().truncate(7);
+    }
+    EXPECT_EQ(lines, row.lines) << int(row.setup);
+    EXPECT_EQ(vm->phase(), row.phase);
+    EXPECT_EQ(vm->progress(), row.progress);
+    EXPECT_EQ(vm->overallFraction() == 1.0, row.setup == emptyFolder || row.setup == widthFifty);
+    // None of these looks like success, not even a run whose only problem never entered the list.
+    EXPECT_FALSE(vm->endedSuccessfully());
+    EXPECT_TRUE(vm->completionTitle().startsWith(row.setup == cancelDuringScan ? "Processing cancelled."
+                                                 : row.setup == widthFifty
+                                                     ? "Processing complete – with problems"
+                                                     : row.lines.last()));
+}
+INSTANTIATE_TEST_SUITE_P(, AutoModeViewModelEarlyEndTest, ::testing::ValuesIn(rows), ([](const auto& info) {
+    const char* names[] = {"EmptyFolder", "MissingFolder", "CancelDuringScan", "WidthFifty"};
+    return std::string(names[info.param.setup]);
+}));
+
+TEST(AutoModeViewModelTest, WindowNeverExceedsWidthAndStartsInListOrder) {
     AutoRunFixture f;
     LogCapture capture;
     LoopbackServer server;
@@ -227,7 +237,7 @@ TEST(AutoModeViewModel, WindowNeverExceedsWidthAndStartsInListOrder) {
     }
 }
 
-TEST(AutoModeViewModel, ACancelledRunShowsTheFilesItHandled) {
+TEST(AutoModeViewModelTest, ACancelledRunShowsTheFilesItHandled) {
     AutoRunFixture f;
     LoopbackServer server;
     server.handle("GET", "/ws/2/recording", [](const LoopbackServer::Request&) {
@@ -256,55 +266,57 @@ TEST(AutoModeViewModel, ACancelledRunShowsTheFilesItHandled) {
 
 // "Update Selected" in the problem sheet writes the files with a year as a
 // write of its own, which Undo restores; with the gate taken the years stay.
-TEST(AutoModeViewModel, YearsFromTheProblemSheetAreWrittenAndUndone) {
-    for (const bool gateTaken : {false, true}) {
-        SCOPED_TRACE(gateTaken);
-        AutoRunFixture f;
-        f.settings.useExistingYearTag = false; // every file becomes a problem, in list order
-        f.settings.maxConcurrentRequests = 1;
-        f.copies("scan/tagged.mp3", 3);
-        auto vm = f.makeViewModel();
-        vm->startProcessing();
-        ASSERT_TRUE(AutoRunFixture::awaitFinished(*vm));
-        QList<MusicFile> list = vm->problemFiles();
-        ASSERT_EQ(list.size(), 3);
-        list[0].manualYear = 1975; // typed in the sheet
-        list[2].discoveredYear = 1994;
-        vm->setProblemFiles(list);
-        vm->setShowProblemResolution(true);
-        QObject other;
-        if (gateTaken) {
-            ASSERT_TRUE(f.gate.tryAcquire(&other));
-        }
-        vm->updateResolvedFiles({list[0], list[2]});
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !vm->isRunning(); }, 20000));
-        EXPECT_FALSE(vm->showProblemResolution());
-        const QStringList lines = AutoRunFixture::messages(*vm);
-        if (gateTaken) {
-            EXPECT_EQ(vm->problemFiles(), list);
-            EXPECT_EQ(f.genreOf(AutoRunFixture::name(1)), "House");
-            EXPECT_EQ(lines.last(), "Not written: another write is running. The years stay in the problem list.");
-            continue;
-        }
-        EXPECT_EQ(lines.mid(lines.size() - 4),
-                  QStringList({"Writing 2 files from the problem list…", "Updated: a001.mp3 → 70er",
-                               "Updated: a003.mp3 → 90er", "Done: 2 updated, 0 skipped, 1 problems"}));
-        EXPECT_EQ(vm->statistics(), (VM::Statistics{3, 2, 0, 1}));
-        ASSERT_EQ(vm->problemFiles().size(), 1);
-        EXPECT_EQ(vm->problemFiles().first().id, list[1].id);
-        EXPECT_EQ(f.genreOf(AutoRunFixture::name(3)), "House 90er");
-        ASSERT_TRUE(vm->canUndo());
-        vm->undoLastWrite();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !vm->isRunning(); }, 20000));
-        EXPECT_EQ(AutoRunFixture::messages(*vm).last(), "Undo: 2 files restored.");
-        EXPECT_EQ(f.genreOf(AutoRunFixture::name(1)), "House");
-        EXPECT_EQ(f.genreOf(AutoRunFixture::name(3)), "House");
+using AutoModeViewModelProblemSheetTest = ::testing::TestWithParam<bool>;
+
+TEST_P(AutoModeViewModelProblemSheetTest, YearsFromTheProblemSheetAreWrittenAndUndone) {
+    const bool gateTaken = GetParam();
+    AutoRunFixture f;
+    f.settings.useExistingYearTag = false; // every file becomes a problem, in list order
+    f.settings.maxConcurrentRequests = 1;
+    f.copies("scan/tagged.mp3", 3);
+    auto vm = f.makeViewModel();
+    vm->startProcessing();
+    ASSERT_TRUE(AutoRunFixture::awaitFinished(*vm));
+    QList<MusicFile> list = vm->problemFiles();
+    ASSERT_EQ(list.size(), 3);
+    list[0].manualYear = 1975; // typed in the sheet
+    list[2].discoveredYear = 1994;
+    vm->setProblemFiles(list);
+    vm->setShowProblemResolution(true);
+    QObject other;
+    if (gateTaken) {
+        ASSERT_TRUE(f.gate.tryAcquire(&other));
     }
+    vm->updateResolvedFiles({list[0], list[2]});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !vm->isRunning(); }, 20000));
+    EXPECT_FALSE(vm->showProblemResolution());
+    const QStringList lines = AutoRunFixture::messages(*vm);
+    if (gateTaken) {
+        EXPECT_EQ(vm->problemFiles(), list);
+        EXPECT_EQ(f.genreOf(AutoRunFixture::name(1)), "House");
+        EXPECT_EQ(lines.last(), "Not written: another write is running. The years stay in the problem list.");
+        return;
+    }
+    EXPECT_EQ(lines.mid(lines.size() - 4),
+              QStringList({"Writing 2 files from the problem list…", "Updated: a001.mp3 → 70er",
+                           "Updated: a003.mp3 → 90er", "Done: 2 updated, 0 skipped, 1 problems"}));
+    EXPECT_EQ(vm->statistics(), (VM::Statistics{3, 2, 0, 1}));
+    ASSERT_EQ(vm->problemFiles().size(), 1);
+    EXPECT_EQ(vm->problemFiles().first().id, list[1].id);
+    EXPECT_EQ(f.genreOf(AutoRunFixture::name(3)), "House 90er");
+    ASSERT_TRUE(vm->canUndo());
+    vm->undoLastWrite();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !vm->isRunning(); }, 20000));
+    EXPECT_EQ(AutoRunFixture::messages(*vm).last(), "Undo: 2 files restored.");
+    EXPECT_EQ(f.genreOf(AutoRunFixture::name(1)), "House");
+    EXPECT_EQ(f.genreOf(AutoRunFixture::name(3)), "House");
 }
+INSTANTIATE_TEST_SUITE_P(, AutoModeViewModelProblemSheetTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "GateTaken" : "GateFree"; });
 
 // Sources that fail are told once per run, with why and without the key;
 // the files still count as problems, and a row's detail names them too.
-TEST(AutoModeViewModel, FailingSourcesAreToldOncePerRunWithTheirReason) {
+TEST(AutoModeViewModelTest, FailingSourcesAreToldOncePerRunWithTheirReason) {
     AutoRunFixture f;
     LoopbackServer server;
     server.script("POST", "/v1/messages", {{500, "invalid x-api-key sk-live-SECRET\nUpdated: forged.mp3"}});

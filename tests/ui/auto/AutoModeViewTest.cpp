@@ -27,7 +27,7 @@ bool hasLabel(QWidget& root, const QString& text) {
 
 } // namespace
 
-TEST(AutoModeView, RunReviewAndUndoThroughTheScreen) {
+TEST(AutoModeViewTest, RunReviewAndUndoThroughTheScreen) {
     AutoRunFixture f;
     f.copies("scan/tagged.mp3", 2);
     TestFiles::copyFixture("scan/blank_title.mp3", f.dir, "b.mp3");

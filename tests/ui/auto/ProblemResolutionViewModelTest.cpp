@@ -39,7 +39,7 @@ const ProcessingStatus failed = ProcessingStatus::error(QStringLiteral("unreadab
 
 } // namespace
 
-TEST(ProblemResolutionViewModel, CountersAndFinishActions) {
+TEST(ProblemResolutionViewModelTest, CountersAndFinishActions) {
     Presenter p;
     p.list = {problem("tag year, not found", 1987, {}, {}, notFound), // both counters
               problem("nothing", {}, {}, {}, notFound),               // pending only
@@ -78,7 +78,7 @@ TEST(ProblemResolutionViewModel, CountersAndFinishActions) {
     EXPECT_EQ(empty.doneCalls, QList<QList<MusicFile>>{{}});
 }
 
-TEST(ProblemResolutionViewModel, SaveManualYearSetsAndClears) {
+TEST(ProblemResolutionViewModelTest, SaveManualYearSetsAndClears) {
     Presenter p;
     p.list = {problem("a", {}, {}, {}, notFound), problem("b", {}, {}, {}, notFound)};
     const MusicFile b = p.list[1];
@@ -101,7 +101,7 @@ TEST(ProblemResolutionViewModel, SaveManualYearSetsAndClears) {
     EXPECT_FALSE(p.list[0].manualYear);
 }
 
-TEST(ProblemResolutionViewModel, ManualStyleBindingLetsTheFileLeave) {
+TEST(ProblemResolutionViewModelTest, ManualStyleBindingLetsTheFileLeave) {
     // The table holds every file; the binding shows only the problems and writes back by id.
     QList<MusicFile> table = {problem("ok", 1970, {}, {}, ProcessingStatus::updated()),
                               problem("x", {}, {}, {}, notFound), problem("y", {}, {}, {}, failed)};

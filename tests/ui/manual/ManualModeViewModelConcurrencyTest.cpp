@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-TEST(ManualModeViewModelConcurrency, ARestartedScanIsNotEndedByTheCancelledOne) {
+TEST(ManualModeViewModelConcurrencyTest, ARestartedScanIsNotEndedByTheCancelledOne) {
     ManualModeFixture fx;
     ManualModeViewModel vm(fx.services());
     ManualModeFixture::load(vm, fx.dir, 20);
@@ -20,35 +20,37 @@ TEST(ManualModeViewModelConcurrency, ARestartedScanIsNotEndedByTheCancelledOne) 
     EXPECT_EQ(rowsWhenIdle, 20);
 }
 
-TEST(ManualModeViewModelConcurrency, ACancelledWriteBlocksNewWritesUntilItsFileHasLanded) {
-    for (const auto& [then, undoOffered] : {std::pair{"none", true}, {"a scan", true}, {"clearAll", false}}) {
-        SCOPED_TRACE(then);
-        ManualModeFixture fx;
-        auto writer = std::make_shared<SlowWriter>();
-        ManualModeViewModel vm(fx.services(writer));
-        ManualModeFixture::load(vm, fx.dir, 4);
-        vm.updateSelected(ManualModeFixture::ids(vm));
-        vm.cancelAll();
-        EXPECT_TRUE(vm.isWriteInFlight());
-        EXPECT_FALSE(vm.canStartWrite());
-        EXPECT_EQ(fx.gate.holder(), &vm);
-        vm.updateSelected(ManualModeFixture::ids(vm));
-        vm.undoLastWrite();
-        EXPECT_FALSE(vm.isUpdating());
-        if (QLatin1String(then) == QLatin1String("a scan")) {
-            vm.startScan();
-        } else if (QLatin1String(then) == QLatin1String("clearAll")) {
-            vm.clearAll();
-        }
-        ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
-        EXPECT_EQ(writer->calls().size(), 1); // only the file in flight was written
-        EXPECT_EQ(fx.undo.entries().size(), 1);
-        EXPECT_EQ(fx.gate.holder(), nullptr);
-        EXPECT_EQ(vm.canUndo(), undoOffered);
-    }
-}
+using ManualModeViewModelCancelledWriteConcurrencyTest = ::testing::TestWithParam<std::pair<const char*, bool>>;
 
-TEST(ManualModeViewModelConcurrency, TwoModelsOnOneLogNeverWriteAtOnceNorUndoTheOther) {
+TEST_P(ManualModeViewModelCancelledWriteConcurrencyTest, ACancelledWriteBlocksNewWritesUntilItsFileHasLanded) {
+    const auto [then, undoOffered] = GetParam();
+    ManualModeFixture fx;
+    auto writer = std::make_shared<SlowWriter>();
+    ManualModeViewModel vm(fx.services(writer));
+    ManualModeFixture::load(vm, fx.dir, 4);
+    vm.updateSelected(ManualModeFixture::ids(vm));
+    vm.cancelAll();
+    EXPECT_TRUE(vm.isWriteInFlight());
+    EXPECT_FALSE(vm.canStartWrite());
+    EXPECT_EQ(fx.gate.holder(), &vm);
+    vm.updateSelected(ManualModeFixture::ids(vm));
+    vm.undoLastWrite();
+    EXPECT_FALSE(vm.isUpdating());
+    if (QLatin1String(then) == QLatin1String("a scan")) {
+        vm.startScan();
+    } else if (QLatin1String(then) == QLatin1String("clearAll")) {
+        vm.clearAll();
+    }
+    ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
+    EXPECT_EQ(writer->calls().size(), 1); // only the file in flight was written
+    EXPECT_EQ(fx.undo.entries().size(), 1);
+    EXPECT_EQ(fx.gate.holder(), nullptr);
+    EXPECT_EQ(vm.canUndo(), undoOffered);
+}
+INSTANTIATE_TEST_SUITE_P(, ManualModeViewModelCancelledWriteConcurrencyTest, ::testing::Values(std::pair{"none", true}, std::pair{"a scan", true}, std::pair{"clearAll", false}),
+                         [](const auto& info) { return RowName()(::testing::TestParamInfo<const char*>(info.param.first, info.index)); });
+
+TEST(ManualModeViewModelConcurrencyTest, TwoModelsOnOneLogNeverWriteAtOnceNorUndoTheOther) {
     ManualModeFixture fx;
     auto writer = std::make_shared<SlowWriter>();
     ManualModeViewModel first(fx.services(writer));
@@ -74,7 +76,7 @@ TEST(ManualModeViewModelConcurrency, TwoModelsOnOneLogNeverWriteAtOnceNorUndoThe
     EXPECT_EQ(fx.undo.entries().size(), 3);
 }
 
-TEST(ManualModeViewModelConcurrency, DestroyedWhileRunning) {
+TEST(ManualModeViewModelConcurrencyTest, DestroyedWhileRunning) {
     ManualModeFixture fx;
     LoopbackServer::Response slow(200, LookupScenario::mbEmpty);
     slow.delay = std::chrono::seconds(20);

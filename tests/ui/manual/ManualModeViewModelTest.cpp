@@ -4,7 +4,6 @@
 #include "model/AppSettings.h"
 #include "tagio/UniversalTagWriter.h"
 #include "ui/manual/StatusBadgeViewModel.h"
-#include "ui/manual/TableSelectionViewModel.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -60,7 +59,7 @@ QList<int> shownIndices(const ManualModeViewModel& vm) {
 
 } // namespace
 
-TEST(ManualModeViewModel, FiltersSortsAndCounts) {
+TEST(ManualModeViewModelTest, FiltersSortsAndCounts) {
     ManualModeFixture fx;
     ManualModeViewModel vm(fx.services());
     loadSamples(vm, fx.dir);
@@ -162,7 +161,7 @@ TEST(ManualModeViewModel, FiltersSortsAndCounts) {
     EXPECT_EQ(kept, shownIndices(vm));
 }
 
-TEST(ManualModeViewModel, ScanAndDropFillTheTable) {
+TEST(ManualModeViewModelTest, ScanAndDropFillTheTable) {
     ManualModeFixture fx;
     ManualModeViewModel vm(fx.services());
     QDir source(TestFiles::fixturePath(QStringLiteral("scan")));
@@ -213,54 +212,56 @@ TEST(ManualModeViewModel, ScanAndDropFillTheTable) {
     EXPECT_FALSE(vm.errorMessage());
 }
 
-TEST(ManualModeViewModel, LookupKeepsAtMostTheWindowInFlightAndMergesResults) {
-    for (const auto& [configured, window] : {std::pair{0, 1}, std::pair{50, 10}}) {
-        SCOPED_TRACE(configured);
-        ManualModeFixture fx;
-        fx.settings.change([c = configured](SettingsSnapshot& s) { s.maxConcurrentRequests = c; });
-        // Titles T00..T13: even ones get a year, after delays that finish out of order.
-        fx.server.handle("GET", "/ws/2/recording", [](const LoopbackServer::Request& r) {
-            static const QRegularExpression title(QStringLiteral("T(\\d\\d)"));
-            const int i = title.match(QString::fromStdString(r.query("query"))).captured(1).toInt();
-            LoopbackServer::Response answer(200, i % 2 ? LookupScenario::mbEmpty
-                                                       : LookupScenario::mbAnswer(1990 + i, {}));
-            answer.delay = std::chrono::milliseconds(10 + (i * 7) % 40);
-            return answer;
-        });
-        ManualModeViewModel vm(fx.services());
-        ManualModeFixture::load(vm, fx.dir, 14, [](int i, MusicFile& f) {
-            f.title = QStringLiteral("T%1").arg(i, 2, 10, QLatin1Char('0'));
-            f.year = i == 13 ? std::optional<int>(1985) : std::nullopt;
-            f.genre = i == 13 ? QStringLiteral("House 80er") : QStringLiteral("House");
-            f.discoveredYear = i == 1 ? std::optional<int>(1977) : std::nullopt;
-            f.discoveredGenre = i == 2 ? std::optional<QString>(QStringLiteral("Soul")) : std::nullopt;
-        });
-        int most = 0;
-        QObject::connect(&vm, &ManualModeViewModel::fileChanged, [&] {
-            const auto n = std::count_if(vm.files().begin(), vm.files().end(), [](const MusicFile& f) {
-                return f.status.kind() == Kind::lookingUp;
-            });
-            most = std::max(most, int(n));
-        });
-        vm.lookupSelected({});
-        vm.setManualYear(2001, vm.files().at(3)); // typed while its lookup runs
-        ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
+using ManualModeViewModelLookupWindowTest = ::testing::TestWithParam<std::pair<int, int>>;
 
-        EXPECT_EQ(most, window);
-        EXPECT_EQ(vm.lookupProgress(), (Progress{13, 13}));
-        const QList<MusicFile>& f = vm.files();
-        EXPECT_EQ(f.at(0).status, ProcessingStatus::yearFound(1990));
-        EXPECT_EQ(f.at(1).status, ProcessingStatus::yearNotFound());
-        EXPECT_EQ(f.at(1).discoveredYear, 1977);
-        EXPECT_EQ(f.at(2).discoveredGenre, QStringLiteral("Soul"));
-        EXPECT_EQ(f.at(3).status, ProcessingStatus::yearFound(2001));
-        EXPECT_EQ(f.at(12).discoveredYear, 2002);
-        EXPECT_EQ(f.at(13).status, ProcessingStatus::alreadyHasDecade(QStringLiteral("80er")));
-    }
+TEST_P(ManualModeViewModelLookupWindowTest, LookupKeepsAtMostTheWindowInFlightAndMergesResults) {
+    const auto [configured, window] = GetParam();
+    ManualModeFixture fx;
+    fx.settings.change([c = configured](SettingsSnapshot& s) { s.maxConcurrentRequests = c; });
+    // Titles T00..T13: even ones get a year, after delays that finish out of order.
+    fx.server.handle("GET", "/ws/2/recording", [](const LoopbackServer::Request& r) {
+        static const QRegularExpression title(QStringLiteral("T(\\d\\d)"));
+        const int i = title.match(QString::fromStdString(r.query("query"))).captured(1).toInt();
+        LoopbackServer::Response answer(200, i % 2 ? LookupScenario::mbEmpty
+                                                   : LookupScenario::mbAnswer(1990 + i, {}));
+        answer.delay = std::chrono::milliseconds(10 + (i * 7) % 40);
+        return answer;
+    });
+    ManualModeViewModel vm(fx.services());
+    ManualModeFixture::load(vm, fx.dir, 14, [](int i, MusicFile& f) {
+        f.title = QStringLiteral("T%1").arg(i, 2, 10, QLatin1Char('0'));
+        f.year = i == 13 ? std::optional<int>(1985) : std::nullopt;
+        f.genre = i == 13 ? QStringLiteral("House 80er") : QStringLiteral("House");
+        f.discoveredYear = i == 1 ? std::optional<int>(1977) : std::nullopt;
+        f.discoveredGenre = i == 2 ? std::optional<QString>(QStringLiteral("Soul")) : std::nullopt;
+    });
+    int most = 0;
+    QObject::connect(&vm, &ManualModeViewModel::fileChanged, [&] {
+        const auto n = std::count_if(vm.files().begin(), vm.files().end(), [](const MusicFile& f) {
+            return f.status.kind() == Kind::lookingUp;
+        });
+        most = std::max(most, int(n));
+    });
+    vm.lookupSelected({});
+    vm.setManualYear(2001, vm.files().at(3)); // typed while its lookup runs
+    ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
+
+    EXPECT_EQ(most, window);
+    EXPECT_EQ(vm.lookupProgress(), (Progress{13, 13}));
+    const QList<MusicFile>& f = vm.files();
+    EXPECT_EQ(f.at(0).status, ProcessingStatus::yearFound(1990));
+    EXPECT_EQ(f.at(1).status, ProcessingStatus::yearNotFound());
+    EXPECT_EQ(f.at(1).discoveredYear, 1977);
+    EXPECT_EQ(f.at(2).discoveredGenre, QStringLiteral("Soul"));
+    EXPECT_EQ(f.at(3).status, ProcessingStatus::yearFound(2001));
+    EXPECT_EQ(f.at(12).discoveredYear, 2002);
+    EXPECT_EQ(f.at(13).status, ProcessingStatus::alreadyHasDecade(QStringLiteral("80er")));
 }
+INSTANTIATE_TEST_SUITE_P(, ManualModeViewModelLookupWindowTest, ::testing::Values(std::pair{0, 1}, std::pair{50, 10}),
+                         [](const auto& info) { return "Configured" + std::to_string(info.param.first); });
 
 // A cancel drops the lookups in flight: their rows show their former status, also once the answers come.
-TEST(ManualModeViewModel, CancelledLookupGivesRowsTheirStatusBack) {
+TEST(ManualModeViewModelTest, CancelledLookupGivesRowsTheirStatusBack) {
     ManualModeFixture fx;
     fx.settings.change([](SettingsSnapshot& s) { s.maxConcurrentRequests = 10; });
     fx.server.handle("GET", "/ws/2/recording", [](const LoopbackServer::Request&) {
@@ -287,7 +288,7 @@ TEST(ManualModeViewModel, CancelledLookupGivesRowsTheirStatusBack) {
 
 // A not-found row names the sources that failed and why, in the interface
 // language; a search that simply found nothing names none.
-TEST(ManualModeViewModel, NotFoundRowsNameTheSourcesThatFailed) {
+TEST(ManualModeViewModelTest, NotFoundRowsNameTheSourcesThatFailed) {
     ManualModeFixture fx;
     fx.server.handle("GET", "/ws/2/recording", [](const LoopbackServer::Request& r) {
         return LookupScenario::mbAsksFor(r, "T0")   ? LoopbackServer::Response(500)
@@ -315,63 +316,40 @@ TEST(ManualModeViewModel, NotFoundRowsNameTheSourcesThatFailed) {
     }
 }
 
-TEST(ManualModeViewModel, WriteOutcomesAndTheUndoMessageInBothLanguages) {
-    for (const AppLanguage language : {AppLanguage::english, AppLanguage::german}) {
-        AppSettings::shared().setAppLanguage(language);
-        ManualModeFixture fx;
-        auto writer = std::make_shared<FakeTagWriter>();
-        ManualModeViewModel vm(fx.services(writer));
-        ManualModeFixture::load(vm, fx.dir, 5, [](int i, MusicFile& f) {
-            f.genre = i == 1 ? QStringLiteral("House 80er") : QStringLiteral("House");
-            f.manualYear = i == 1 ? std::optional<int>(1992) : std::nullopt; // labelled: the service skips
-            f.year = i == 3 ? std::nullopt : std::optional<int>(1987);       // no year: not eligible
-        });
-        const QList<MusicFile>& f = vm.files();
-        writer->failWritesTo(f.at(2).url);
-        vm.updateSelected(ManualModeFixture::ids(vm));
-        ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
-        EXPECT_EQ(f.at(0).status, ProcessingStatus::updated());
-        EXPECT_EQ(f.at(0).genre, QStringLiteral("House 80er"));
-        EXPECT_EQ(f.at(1).status, ProcessingStatus::alreadyHasDecade(QStringLiteral("80er")));
-        EXPECT_EQ(f.at(2).status.kind(), Kind::error);
-        EXPECT_EQ(f.at(3).status, ProcessingStatus::pending());
-        EXPECT_EQ(vm.updateProgress(), (Progress{4, 4}));
-        ASSERT_TRUE(vm.canUndo());
+using ManualModeViewModelWriteTest = ::testing::TestWithParam<AppLanguage>;
 
-        writer->failWritesTo(f.at(0).url); // its restore fails
-        vm.undoLastWrite();
-        ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
-        EXPECT_FALSE(vm.canUndo());
-        EXPECT_EQ(f.at(4).genre, QStringLiteral("House"));
-        EXPECT_EQ(f.at(4).status, ProcessingStatus::yearFound(1987));
-        EXPECT_EQ(vm.errorMessage(), language == AppLanguage::english
-                                         ? QStringLiteral("1 files restored, 1 errors.")
-                                         : QStringLiteral("1 Dateien wiederhergestellt, 1 Fehler."));
-    }
-}
-
-TEST(TableSelectionViewModel, AllShownRowsHiddenChecksAndRowChanges) {
+TEST_P(ManualModeViewModelWriteTest, WriteOutcomesAndTheUndoMessageInBothLanguages) {
+    const AppLanguage language = GetParam();
+    AppSettings::shared().setAppLanguage(language);
     ManualModeFixture fx;
-    ManualModeViewModel vm(fx.services());
-    ManualModeFixture::load(vm, fx.dir, 4, [](int i, MusicFile& f) {
-        f.status = i < 2 ? ProcessingStatus::yearNotFound() : ProcessingStatus::pending();
+    auto writer = std::make_shared<FakeTagWriter>();
+    ManualModeViewModel vm(fx.services(writer));
+    ManualModeFixture::load(vm, fx.dir, 5, [](int i, MusicFile& f) {
+        f.genre = i == 1 ? QStringLiteral("House 80er") : QStringLiteral("House");
+        f.manualYear = i == 1 ? std::optional<int>(1992) : std::nullopt; // labelled: the service skips
+        f.year = i == 3 ? std::nullopt : std::optional<int>(1987);       // no year: not eligible
     });
-    TableSelectionViewModel sel(&vm);
-    const auto id = [&](int i) {
-        return vm.files().at(i).id;
-    };
-    sel.setSelected(id(3), true); // hidden by the switch below
-    vm.setShowOnlyProblematic(true);
-    EXPECT_FALSE(sel.allFilteredSelected());
-    sel.setAllFilteredSelected(true);
-    EXPECT_EQ(sel.selection(), (QSet<QUuid>{id(0), id(1), id(3)}));
-    EXPECT_TRUE(sel.allFilteredSelected());
-    sel.setAllFilteredSelected(false); // only the shown rows
-    EXPECT_EQ(sel.selection(), QSet<QUuid>{id(3)});
-    vm.setManualYear(1990, vm.files().at(3)); // a typed year keeps the checks
-    EXPECT_EQ(sel.selection(), QSet<QUuid>{id(3)});
-    vm.modifyFile(id(2), [](MusicFile&) {}); // a row changed by a run empties them
-    EXPECT_TRUE(sel.selection().isEmpty());
-    vm.setFilterText(QStringLiteral("nothing matches"));
-    EXPECT_FALSE(sel.allFilteredSelected());
+    const QList<MusicFile>& f = vm.files();
+    writer->failWritesTo(f.at(2).url);
+    vm.updateSelected(ManualModeFixture::ids(vm));
+    ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
+    EXPECT_EQ(f.at(0).status, ProcessingStatus::updated());
+    EXPECT_EQ(f.at(0).genre, QStringLiteral("House 80er"));
+    EXPECT_EQ(f.at(1).status, ProcessingStatus::alreadyHasDecade(QStringLiteral("80er")));
+    EXPECT_EQ(f.at(2).status.kind(), Kind::error);
+    EXPECT_EQ(f.at(3).status, ProcessingStatus::pending());
+    EXPECT_EQ(vm.updateProgress(), (Progress{4, 4}));
+    ASSERT_TRUE(vm.canUndo());
+
+    writer->failWritesTo(f.at(0).url); // its restore fails
+    vm.undoLastWrite();
+    ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
+    EXPECT_FALSE(vm.canUndo());
+    EXPECT_EQ(f.at(4).genre, QStringLiteral("House"));
+    EXPECT_EQ(f.at(4).status, ProcessingStatus::yearFound(1987));
+    EXPECT_EQ(vm.errorMessage(), language == AppLanguage::english
+                                     ? QStringLiteral("1 files restored, 1 errors.")
+                                     : QStringLiteral("1 Dateien wiederhergestellt, 1 Fehler."));
 }
+INSTANTIATE_TEST_SUITE_P(, ManualModeViewModelWriteTest, ::testing::Values(AppLanguage::english, AppLanguage::german),
+                         [](const auto& info) { return info.param == AppLanguage::german ? "German" : "English"; });

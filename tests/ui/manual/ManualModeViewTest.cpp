@@ -1,6 +1,7 @@
 #include "ManualModeFixture.h"
 #include "QtPrinters.h"
 #include "TagProbe.h"
+#include "TestHelpers.h"
 
 #include "model/AppSettings.h"
 #include "ui/manual/ManualModeView.h"
@@ -12,7 +13,6 @@
 #include <QDropEvent>
 #include <QHeaderView>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
@@ -40,7 +40,7 @@ QPoint cellCenter(QTableView* table, int row, int column) {
 
 } // namespace
 
-TEST(ManualModeView, DropLookUpWriteAndUndoThroughTheScreen) {
+TEST(ManualModeViewTest, DropLookUpWriteAndUndoThroughTheScreen) {
     AppSettings::shared().setAppLanguage(AppLanguage::german);
     ManualModeFixture fx;
     LoopbackServer::Response found(200, LookupScenario::mbAnswer(1987, {}));
@@ -95,83 +95,90 @@ TEST(ManualModeView, DropLookUpWriteAndUndoThroughTheScreen) {
     EXPECT_FALSE(buttonOf(view, "undoButton")->isVisible());
 }
 
-TEST(ManualModeView, ToolbarFollowsTheState) {
+namespace {
+
+struct ToolbarState {
+    const char* name;
+    std::function<void(ManualModeFixture&, ManualModeViewModel&, TableSelectionViewModel&)> setUp;
+    const char* expected;
+};
+const ToolbarState toolbarStates[] = {
+    {"empty", [](auto&, auto&, auto&) {}, "E-EDDDD---Y"},
+    {"the folder /", [](auto&, auto& vm, auto&) { vm.chooseDirectory(QStringLiteral("/")); },
+     "EEEEDDD---Y"},
+    {"files without a folder",
+     [](auto& fx, auto& vm, auto&) {
+         vm.addFiles({TestFiles::copyFixture("scan/tagged.mp3", fx.dir)});
+         ManualModeFixture::waitIdle(vm);
+     },
+     "E-EDEED---Y"},
+    {"only hidden rows checked",
+     [](auto& fx, auto& vm, auto& sel) {
+         ManualModeFixture::load(vm, fx.dir, 2);
+         sel.setSelected(vm.files().at(0).id, true);
+         vm.setFilterText(QStringLiteral("nothing matches"));
+     },
+     "EEEEEEE---Y"},
+    {"a problem file",
+     [](auto& fx, auto& vm, auto&) {
+         ManualModeFixture::load(vm, fx.dir, 2, [](int i, MusicFile& f) {
+             f.status = i ? ProcessingStatus::yearNotFound() : ProcessingStatus::pending();
+         });
+         QTest::qWait(80); // row changes reach the toolbar in batches
+     },
+     "EEEEEEDE--Y"},
+    {"undo offered",
+     [](auto& fx, auto& vm, auto&) {
+         ManualModeFixture::load(vm, fx.dir, 2);
+         vm.updateSelected(ManualModeFixture::ids(vm));
+         ManualModeFixture::waitIdle(vm);
+     },
+     "EEEEEED-E-Y"},
+    {"busy",
+     [](auto& fx, auto& vm, auto& sel) {
+         ManualModeFixture::load(vm, fx.dir, 2);
+         sel.setSelected(vm.files().at(0).id, true);
+         vm.startScan();
+     },
+     "DEEDDDD--EY"},
+    {"a cancelled write still landing",
+     [](auto& fx, auto& vm, auto& sel) {
+         ManualModeFixture::load(vm, fx.dir, 3);
+         vm.updateSelected(ManualModeFixture::ids(vm));
+         vm.cancelAll();
+         sel.setSelected(vm.files().at(0).id, true);
+     },
+     "EEEEEED---N"},
+};
+
+} // namespace
+
+using ManualModeViewToolbarTest = ::testing::TestWithParam<ToolbarState>;
+
+TEST_P(ManualModeViewToolbarTest, ToolbarFollowsTheState) {
     // Per element: E shown and enabled, D shown and disabled, - left out; then whether the year sheet opens.
     const char* names[] = {"directoryButton", "folderName",   "toolbarDivider", "scanButton", "clearButton",
                            "lookupButton",    "updateButton", "problemsButton", "undoButton", "cancelButton"};
-    const struct {
-        const char* state;
-        std::function<void(ManualModeFixture&, ManualModeViewModel&, TableSelectionViewModel&)> setUp;
-        const char* expected;
-    } cases[] = {
-        {"empty", [](auto&, auto&, auto&) {}, "E-EDDDD---Y"},
-        {"the folder /", [](auto&, auto& vm, auto&) { vm.chooseDirectory(QStringLiteral("/")); },
-         "EEEEDDD---Y"},
-        {"files without a folder",
-         [](auto& fx, auto& vm, auto&) {
-             vm.addFiles({TestFiles::copyFixture("scan/tagged.mp3", fx.dir)});
-             ManualModeFixture::waitIdle(vm);
-         },
-         "E-EDEED---Y"},
-        {"only hidden rows checked",
-         [](auto& fx, auto& vm, auto& sel) {
-             ManualModeFixture::load(vm, fx.dir, 2);
-             sel.setSelected(vm.files().at(0).id, true);
-             vm.setFilterText(QStringLiteral("nothing matches"));
-         },
-         "EEEEEEE---Y"},
-        {"a problem file",
-         [](auto& fx, auto& vm, auto&) {
-             ManualModeFixture::load(vm, fx.dir, 2, [](int i, MusicFile& f) {
-                 f.status = i ? ProcessingStatus::yearNotFound() : ProcessingStatus::pending();
-             });
-             QTest::qWait(80); // row changes reach the toolbar in batches
-         },
-         "EEEEEEDE--Y"},
-        {"undo offered",
-         [](auto& fx, auto& vm, auto&) {
-             ManualModeFixture::load(vm, fx.dir, 2);
-             vm.updateSelected(ManualModeFixture::ids(vm));
-             ManualModeFixture::waitIdle(vm);
-         },
-         "EEEEEED-E-Y"},
-        {"busy",
-         [](auto& fx, auto& vm, auto& sel) {
-             ManualModeFixture::load(vm, fx.dir, 2);
-             sel.setSelected(vm.files().at(0).id, true);
-             vm.startScan();
-         },
-         "DEEDDDD--EY"},
-        {"a cancelled write still landing",
-         [](auto& fx, auto& vm, auto& sel) {
-             ManualModeFixture::load(vm, fx.dir, 3);
-             vm.updateSelected(ManualModeFixture::ids(vm));
-             vm.cancelAll();
-             sel.setSelected(vm.files().at(0).id, true);
-         },
-         "EEEEEED---N"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.state);
-        ManualModeFixture fx;
-        ManualModeViewModel vm(fx.services(std::make_shared<SlowWriter>()));
-        ManualModeView view(&vm);
-        c.setUp(fx, vm, view.selection());
-        QString seen;
-        for (const char* name : names) {
-            QWidget* w = view.findChild<QWidget*>(QLatin1String(name));
-            seen += w->isHidden() ? QLatin1Char('-') : w->isEnabled() ? QLatin1Char('E') : QLatin1Char('D');
-        }
-        view.openYearSheet(vm.files().value(0)); // refused while a write is landing
-        seen += view.findChild<YearEditSheet*>() ? QLatin1Char('Y') : QLatin1Char('N');
-        EXPECT_EQ(seen, QLatin1String(c.expected));
-        EXPECT_TRUE(vm.selectedDirectory() != QStringLiteral("/") ||
-                    view.findChild<QLabel*>("folderName")->text() == "/");
-        vm.cancelAll();
+    const ToolbarState& c = GetParam();
+    ManualModeFixture fx;
+    ManualModeViewModel vm(fx.services(std::make_shared<SlowWriter>()));
+    ManualModeView view(&vm);
+    c.setUp(fx, vm, view.selection());
+    QString seen;
+    for (const char* name : names) {
+        QWidget* w = view.findChild<QWidget*>(QLatin1String(name));
+        seen += w->isHidden() ? QLatin1Char('-') : w->isEnabled() ? QLatin1Char('E') : QLatin1Char('D');
     }
+    view.openYearSheet(vm.files().value(0)); // refused while a write is landing
+    seen += view.findChild<YearEditSheet*>() ? QLatin1Char('Y') : QLatin1Char('N');
+    EXPECT_EQ(seen, QLatin1String(c.expected));
+    EXPECT_TRUE(vm.selectedDirectory() != QStringLiteral("/") ||
+                view.findChild<QLabel*>("folderName")->text() == "/");
+    vm.cancelAll();
 }
+INSTANTIATE_TEST_SUITE_P(, ManualModeViewToolbarTest, ::testing::ValuesIn(toolbarStates), RowName());
 
-TEST(ManualModeView, HeadersStatusClicksAndMarkupShownLiterally) {
+TEST(ManualModeViewTest, HeadersStatusClicksAndMarkupShownLiterally) {
     AppSettings::shared().setAppLanguage(AppLanguage::english);
     ManualModeFixture fx;
     ManualModeViewModel vm(fx.services());
@@ -235,52 +242,4 @@ TEST(ManualModeView, HeadersStatusClicksAndMarkupShownLiterally) {
     EXPECT_EQ(alert->windowTitle(), QStringLiteral("Fehler"));
     alert->button(QMessageBox::Ok)->click();
     EXPECT_FALSE(vm.errorMessage());
-}
-
-TEST(YearEditSheet, ReturnNeverSkipsAndPrefillsHandTheirYear) {
-    const struct {
-        std::optional<int> tag;
-        const char* typed; // into the field, or null
-        bool decadeMode;
-        int how; // 0: Return, 1: Return on the focused Skip button, 2: a click on Skip
-        std::optional<std::optional<int>> handed; // what the sheet hands; none: nothing
-    } cases[] = {
-        {{}, "abc", false, 0, {}},
-        {{}, "abc", false, 1, {}},
-        {{}, "1987", false, 1, std::optional<int>(1987)},
-        {1935, nullptr, true, 0, std::optional<int>(1935)},
-        {1850, nullptr, false, 0, {}},
-        {1850, nullptr, true, 0, std::optional<int>(1954)},
-        {1987, nullptr, false, 2, std::optional<int>()},
-    };
-    for (const auto& c : cases) {
-        MusicFile file;
-        file.year = c.tag;
-        file.genre = QStringLiteral("House");
-        std::optional<std::optional<int>> handed;
-        YearEditSheet sheet(file, [&](std::optional<int> year) { handed = year; });
-        sheet.show();
-        if (c.typed) {
-            QTest::keyClicks(sheet.findChild<QLineEdit*>(), QLatin1String(c.typed));
-        }
-        if (c.decadeMode) {
-            sheet.viewModel().setInputMode(YearEditSheetViewModel::InputMode::decade);
-        }
-        if (c.typed && QLatin1String(c.typed) == QLatin1String("1987")) {
-            EXPECT_EQ(sheet.findChild<QLabel*>("newGenre")->text(), QStringLiteral("House 80er"));
-        }
-        QPushButton* skip = buttonOf(sheet, "skipButton");
-        if (c.how == 2) {
-            skip->click();
-        } else { // Return on Skip reaches the dialog, whose only default is Save
-            QTest::keyClick(c.how == 1 ? static_cast<QWidget*>(skip) : &sheet, Qt::Key_Return);
-        }
-        EXPECT_EQ(handed, c.handed);
-        EXPECT_EQ(sheet.isVisible(), !c.handed.has_value());
-        if (sheet.isVisible()) {
-            QTest::keyClick(&sheet, Qt::Key_Escape);
-            EXPECT_FALSE(sheet.isVisible());
-            EXPECT_EQ(handed, c.handed);
-        }
-    }
 }

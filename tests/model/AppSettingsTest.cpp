@@ -1,13 +1,8 @@
 #include "model/AppSettings.h"
-#include "model/Console.h"
-#include "model/DebugLogger.h"
-#include "model/SettingsStore.h"
-#include "model/TextUtil.h"
 
-#include "ConsoleCapture.h"
 #include "TestFiles.h"
+#include "model/SettingsStore.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
@@ -15,22 +10,9 @@
 
 #include <functional>
 
-#include <sys/stat.h>
-#include <unistd.h>
+using TestFiles::modeOf;
 
 namespace {
-
-mode_t modeOf(const QString& path) {
-    struct stat info {};
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
-}
-
-QStringList setAside(const QTemporaryDir& dir) {
-    return QDir(dir.path())
-        .entryList({QStringLiteral("settings.json.unreadable-*")}, QDir::AllEntries | QDir::System);
-}
-
-const QByteArray kSecrets = R"({"velmora.apiKey": "sk-user-key", "velmora.spotifyClientSecret": "s3cret")";
 
 class AppSettingsTest : public ::testing::Test {
 protected:
@@ -232,161 +214,4 @@ TEST_F(AppSettingsTest, BigTablesRoundTripAndFailedSavesAreReported) {
     ASSERT_TRUE(unwritable.saveFailure().has_value());
     EXPECT_FALSE(unwritable.saveFailure()->tooLarge);
     EXPECT_FALSE(unwritable.saveFailure()->description.isEmpty());
-}
-
-// An unreadable settings file is moved aside (private) by the first save, never overwritten.
-TEST(SettingsFileSafety, UnreadableFilesAreMovedAsideBeforeTheFirstSave) {
-    const struct {
-        const char* name;
-        std::function<void(const QString& path)> make;
-        bool keepsContent; // a regular file whose bytes must survive
-    } cases[] = {
-        {"cut-off JSON with the user's keys", [](const QString& p) { TestFiles::writeFile(p, kSecrets); },
-         true},
-        {"a JSON list", [](const QString& p) { TestFiles::writeFile(p, "[1, 2]"); }, true},
-        {"larger than the limit",
-         [](const QString& p) {
-             TestFiles::writeFile(p, kSecrets + ", \"pad\": \"" +
-                                         QByteArray(SettingsStore::maxFileBytes, 'x') + "\"}");
-         },
-         true},
-        {"a FIFO (would block the start)",
-         [](const QString& p) { ::mkfifo(QFile::encodeName(p).constData(), 0600); }, false},
-        {"a link to /dev/zero (endless)",
-         [](const QString& p) { QFile::link(QStringLiteral("/dev/zero"), p); }, false},
-        {"a folder", [](const QString& p) { QDir().mkpath(p); }, false},
-    };
-    for (const auto& c : cases) {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("settings.json"));
-        c.make(path);
-        const QByteArray before = c.keepsContent ? TestFiles::readFile(path) : QByteArray();
-        if (c.keepsContent) {
-            ::chmod(QFile::encodeName(path).constData(), 0644);
-        }
-
-        SettingsStore store(path);
-        EXPECT_FALSE(store.contains(QStringLiteral("velmora.apiKey"))) << c.name;
-        EXPECT_TRUE(setAside(dir).isEmpty()) << c.name << ": nothing moves before a save";
-        store.setString(QStringLiteral("velmora.modelName"), QStringLiteral("m"));
-        ASSERT_TRUE(store.commit()) << c.name;
-
-        const QStringList aside = setAside(dir);
-        ASSERT_EQ(aside.size(), 1) << c.name;
-        const QString kept = dir.filePath(aside.front());
-        if (c.keepsContent) {
-            EXPECT_EQ(TestFiles::readFile(kept), before) << c.name;
-            EXPECT_EQ(modeOf(kept), 0600u) << c.name;
-        }
-        EXPECT_EQ(SettingsStore(path).string(QStringLiteral("velmora.modelName")), QStringLiteral("m"))
-            << c.name;
-        EXPECT_EQ(modeOf(path), 0600u) << c.name;
-    }
-    QTemporaryDir dir; // two moved aside within one second are both kept
-    for (const QByteArray& content : {QByteArray("[1]"), QByteArray("[2]")}) {
-        TestFiles::writeFile(dir.filePath(QStringLiteral("settings.json")), content);
-        ASSERT_TRUE(SettingsStore(dir.filePath(QStringLiteral("settings.json"))).commit());
-    }
-    QByteArrayList kept;
-    for (const QString& name : setAside(dir)) {
-        kept.append(TestFiles::readFile(dir.filePath(name)));
-    }
-    std::sort(kept.begin(), kept.end());
-    EXPECT_EQ(kept, QByteArrayList({"[1]", "[2]"}));
-}
-
-TEST(SettingsFileSafety, EmptyFilesStayAndFoldersArePrivate) {
-    QTemporaryDir dir;
-    SettingsStore store(dir.filePath(QStringLiteral("config/Velmora/settings.json")));
-    store.setString(QStringLiteral("velmora.apiKey"), QStringLiteral("k"));
-    ASSERT_TRUE(store.commit());
-    EXPECT_EQ(modeOf(dir.filePath(QStringLiteral("config/Velmora"))), 0700u);
-    TestFiles::writeFile(dir.filePath(QStringLiteral("settings.json")), " \n");
-    ASSERT_TRUE(SettingsStore(dir.filePath(QStringLiteral("settings.json"))).commit());
-    EXPECT_TRUE(setAside(dir).isEmpty()) << "an empty file holds nothing to keep";
-}
-
-TEST(SettingsFileSafety, DebugLogOpensOnlyItsOwnPrivateFile) {
-    QTemporaryDir dir;
-    const QString folder = dir.filePath(QStringLiteral("data/Velmora"));
-    const QString target = dir.filePath(QStringLiteral("elsewhere.txt"));
-    TestFiles::writeFile(target, "kept\n");
-    const QString log = QDir(folder).filePath(QStringLiteral("Velmora_debug.log"));
-    // A new file, then one loosened to 0644: both are kept private.
-    for (int round = 0; round < 2; ++round) {
-        DebugLogger logger(folder);
-        logger.setEnabled(true);
-        logger.flush();
-        EXPECT_EQ(modeOf(folder), 0700u);
-        EXPECT_EQ(modeOf(log), 0600u) << round;
-        ::chmod(QFile::encodeName(log).constData(), 0644);
-    }
-    // A link at the log's name is never followed.
-    QFile::remove(log);
-    QFile::link(target, log);
-    {
-        DebugLogger logger(folder);
-        logger.setEnabled(true);
-        logger.log(QStringLiteral("x"), LogCategory::api);
-        logger.flush();
-    }
-    EXPECT_EQ(TestFiles::readFile(target), QByteArray("kept\n"));
-}
-
-// A value with a line break cannot forge a line of its own, nor one with a
-// bidi override or a zero-width character disguise what the line says.
-TEST(SettingsFileSafety, LogAndConsoleLinesEscapeControlCharacters) {
-    const QString forged =
-        QStringLiteral("Title\n[2026-01-01 00:00:00.000] [WRITE] forged\r\x1b[2J\u2028\u202Egpj.\u200B\u2066\uFEFF");
-    const QString escaped = QStringLiteral(
-        "Title\\n[2026-01-01 00:00:00.000] [WRITE] forged\\r\\x1B[2J\\u2028\\u202Egpj.\\u200B\\u2066\\uFEFF");
-    const QString line = DebugLogger::formatLine(QDateTime::currentDateTime(), LogCategory::api, forged);
-    EXPECT_TRUE(line.endsWith(escaped + QLatin1Char('\n')));
-    EXPECT_EQ(line.count(QLatin1Char('\n')), 1);
-    // A 100,000-character title makes one short line, its start kept.
-    const QString title = QString(TextUtil::maxLogLineChars, QLatin1Char('x')) + QString(98000, QChar(0x202E));
-    ConsoleCapture console;
-    Console::line(forged);
-    Console::line(title);
-    const QStringList lines = console.lines();
-    ASSERT_EQ(lines.size(), 2);
-    EXPECT_EQ(lines[0], escaped);
-    for (const QString& cutLine :
-         {lines[1], DebugLogger::formatLine(QDateTime::currentDateTime(), LogCategory::api, title)}) {
-        EXPECT_TRUE(cutLine.contains(QString(TextUtil::maxLogLineChars, QLatin1Char('x')) + "… (cut, 100000"));
-        EXPECT_LT(cutLine.size(), TextUtil::maxLogLineChars + 100);
-    }
-}
-
-TEST(DebugLogger, WritesCategoriesAndNamesOnlyWhileOn) {
-    QTemporaryDir dir;
-    DebugLogger logger(dir.filePath("a/Velmora"));
-    const auto text = [&] {
-        logger.flush();
-        return QString::fromUtf8(TestFiles::readFile(logger.logFileURL()));
-    };
-    logger.log("lost", LogCategory::info);
-    logger.flush();
-    EXPECT_FALSE(QFileInfo::exists(dir.filePath("a")));
-    logger.setEnabled(true);
-    logger.logSessionStart("/home/dj/Sets 1987", 12);
-    logger.log("READ: track.mp3", LogCategory::file);
-    logger.log("kaputt", LogCategory::error);
-    logger.setEnabled(false);
-    logger.log("ignored", LogCategory::info);
-    for (const char* part : {"[FILE ] READ: track.mp3", "[ERROR] kaputt", "[SYS  ]", "/home/dj/Sets 1987"}) {
-        EXPECT_TRUE(text().contains(QString::fromUtf8(part))) << part;
-    }
-    EXPECT_FALSE(text().contains("lost") || text().contains("ignored"));
-    logger.setEnabled(true);
-    logger.clearLog();
-    logger.log("new line", LogCategory::info);
-    EXPECT_FALSE(text().contains("track.mp3"));
-    EXPECT_TRUE(text().contains("new line"));
-    {
-        DebugLogger ending(dir.filePath("b"));
-        ending.setEnabled(true);
-        ending.log("last words", LogCategory::info); // its end writes what is queued
-    }
-    EXPECT_TRUE(TestFiles::readFile(dir.filePath("b/Velmora_debug.log")).contains("last words"));
 }

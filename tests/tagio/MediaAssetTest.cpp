@@ -49,7 +49,7 @@ std::optional<MediaAsset> loadWith(MediaAsset (*load)(const QString&), const QSt
 } // namespace
 
 // Same items as TagLib (keys, values, order), duration within 1% or 50 ms, same refusals.
-TEST(MediaAssetParity, OwnParsersMatchTagLibOnEveryFixture) {
+TEST(MediaAssetTest, OwnParsersMatchTagLibOnEveryFixture) {
     // Besides the fixtures: MP3 files with an APE tag before an ID3v1 tag or at the very end.
     QTemporaryDir dir;
     auto apeItem = [](const QByteArray& key, const QByteArray& value, uint32_t flags = 0) {

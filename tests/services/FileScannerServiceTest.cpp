@@ -1,0 +1,62 @@
+#include "services/FileScannerService.h"
+
+#include "QtPrinters.h"
+#include "TestFiles.h"
+#include "TestHelpers.h"
+#include "tagio/UniversalTagReader.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// Supported extensions in any case, never a symbolic link (a link back to the
+// root would never end), and a missing folder or a file as the root is not found.
+TEST(FileScannerServiceTest, ListsSupportedFilesOnly) {
+    QTemporaryDir dir;
+    const QDir root(dir.path());
+    const QStringList audio = {"a.mp3", "b.MP3", "c.Flac", "d.m4a",  "e.AAC", "f.aiff", "g.aif",
+                               "h.wav", "i.ogg", "j.opus", "k.WMA", "music/real.mp3", "name.with.dots.mp3"};
+    for (const char* other : {"cover.jpg", "notes.txt", "no_extension", "list.m3u", "trailing.", "x.mp3.bak"}) {
+        ASSERT_TRUE(QFile::copy(TestFiles::fixturePath("scan/untagged.mp3"), root.filePath(other)));
+    }
+    ASSERT_TRUE(root.mkpath("music") && root.mkpath("folder.mp3"));
+    for (const QString& name : audio) {
+        ASSERT_TRUE(QFile::copy(TestFiles::fixturePath("scan/untagged.mp3"), root.filePath(name)));
+    }
+    ASSERT_TRUE(QFile::link(root.filePath("music/real.mp3"), root.filePath("music/link.mp3")));
+    ASSERT_TRUE(QFile::link(root.path(), root.filePath("music/loop")));
+    ASSERT_TRUE(QFile::link(root.filePath("missing"), root.filePath("dangling.mp3")));
+    QStringList found;
+    for (const QString& p : FileScannerService().scanDirectory(root.path())) {
+        found.append(root.relativeFilePath(p));
+    }
+    EXPECT_EQ(found, audio);
+    for (const QString& target : {root.filePath("nothing"), root.filePath("a.mp3")}) {
+        expectThrows(AppError::Kind::fileNotFound, [&] { FileScannerService().scanDirectory(target); });
+    }
+}
+
+// A Latin-1 "Café.mp3" is reported and counted instead of vanishing; a valid name beside it reads.
+TEST(FileScannerServiceTest, NameThatIsNotUtf8IsListedAndFailsItsRead) {
+    QTemporaryDir dir;
+    const QByteArray folder = QFile::encodeName(dir.path());
+    const QByteArray mp3 = TestFiles::readFile(TestFiles::fixturePath("scan/tagged.mp3"));
+    for (const QByteArray& name : {QByteArray("Caf\xe9.mp3"), QByteArray("Caf\xc3\xa9.mp3")}) {
+        const int fd = ::open((folder + '/' + name).constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, mp3.constData(), size_t(mp3.size())), ssize_t(mp3.size()));
+        ::close(fd);
+    }
+    ASSERT_EQ(::mkdir((folder + "/Caf\xe9").constData(), 0700), 0); // a folder it cannot enter is reported
+    QStringList unreadable;
+    const QStringList found = FileScannerService().scanDirectory(dir.path(), &unreadable);
+    EXPECT_EQ(unreadable, QStringList{dir.filePath(QStringLiteral("Caf\uFFFD"))});
+    ASSERT_EQ(found.size(), 2);
+    EXPECT_NE(FileScannerService().readFile(found[0], UniversalTagReader()), std::nullopt); // "Café.mp3"
+    EXPECT_EQ(FileScannerService().readFile(found[1], UniversalTagReader()), std::nullopt); // "Caf\uFFFD.mp3"
+}

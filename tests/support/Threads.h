@@ -1,0 +1,60 @@
+#pragma once
+
+#include "LoopbackServer.h"
+
+#include "services/CancelToken.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
+#include <vector>
+
+// Pieces of the threaded tests: work on several threads at once, a cancel from another thread,
+// and when requests reached the loopback server.
+namespace Threads {
+
+using Clock = std::chrono::steady_clock;
+
+// Runs `work(i)` for i in [0, count) on `threads` threads at once.
+inline void runConcurrently(int count, int threads, const std::function<void(int)>& work) {
+    std::atomic<int> next{0};
+    std::vector<std::thread> pool;
+    for (int t = 0; t < threads; ++t) {
+        pool.emplace_back([&] {
+            for (int i = next++; i < count; i = next++) {
+                work(i);
+            }
+        });
+    }
+    for (std::thread& thread : pool) {
+        thread.join();
+    }
+}
+
+// Runs `call` while another thread cancels `token` after `after`; returns the
+// time from the cancel to the end of the call.
+inline Clock::duration cancelDuring(CancelToken token, std::chrono::milliseconds after, const std::function<void()>& call) {
+    std::atomic<Clock::rep> cancelledAt{0};
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(after);
+        cancelledAt = Clock::now().time_since_epoch().count();
+        token.cancel();
+    });
+    call();
+    const Clock::time_point end = Clock::now();
+    canceller.join();
+    return end - Clock::time_point(Clock::duration(cancelledAt.load()));
+}
+
+inline std::vector<Clock::time_point> sortedArrivals(const std::vector<LoopbackServer::Request>& requests) {
+    std::vector<Clock::time_point> out;
+    for (const auto& r : requests) {
+        out.push_back(r.arrived);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+} // namespace Threads
