@@ -47,9 +47,9 @@
 #include "model/AudioFormat.h"
 #include "services/FileScannerService.h"
 #include "tagio/ByteSource.h"
-#include "tagio/FLACHandler.h"
-#include "tagio/ID3v2Handler.h"
-#include "tagio/MP4Handler.h"
+#include "tagio/flac/FLACHandler.h"
+#include "tagio/id3/ID3v2Handler.h"
+#include "tagio/mp4/MP4Handler.h"
 #include "tagio/MediaAsset.h"
 #include "tagio/UniversalTagReader.h"
 

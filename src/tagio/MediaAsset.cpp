@@ -3,7 +3,7 @@
 #include "model/AppError.h"
 #include "tagio/ByteSource.h"
 #include "tagio/Bytes.h"
-#include "tagio/ID3v2Handler.h"
+#include "tagio/id3/ID3v2Handler.h"
 #include "tagio/MediaAssetParts.h"
 
 #include <QFile>

@@ -3,11 +3,11 @@
 #include "model/AppError.h"
 #include "model/Console.h"
 #include "tagio/ByteSource.h"
-#include "tagio/FLACHandler.h"
+#include "tagio/flac/FLACHandler.h"
 #include "tagio/FilePieces.h"
 #include "tagio/GenreNames.h"
-#include "tagio/ID3v2Handler.h"
-#include "tagio/MP4Handler.h"
+#include "tagio/id3/ID3v2Handler.h"
+#include "tagio/mp4/MP4Handler.h"
 #include "tagio/MediaAsset.h"
 
 #include <QFileInfo>

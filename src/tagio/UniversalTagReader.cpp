@@ -6,7 +6,7 @@
 #include "model/DecadeRule.h"
 #include "model/TextUtil.h"
 #include "tagio/ByteSource.h"
-#include "tagio/FLACHandler.h"
+#include "tagio/flac/FLACHandler.h"
 #include "tagio/GenreNames.h"
 #include "tagio/MediaAssetParts.h"
 #include "tagio/TagHandler.h"

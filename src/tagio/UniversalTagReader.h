@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tagio/MP4Handler.h"
+#include "tagio/mp4/MP4Handler.h"
 #include "tagio/MediaAsset.h"
 #include "tagio/TagData.h"
 

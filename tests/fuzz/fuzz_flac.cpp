@@ -2,7 +2,7 @@
 // in the 256-byte padding, the audio and kept blocks unchanged and the new genre.
 #include "model/AppError.h"
 #include "tagio/Bytes.h"
-#include "tagio/FLACHandler.h"
+#include "tagio/flac/FLACHandler.h"
 
 #include <QByteArray>
 #include <QList>

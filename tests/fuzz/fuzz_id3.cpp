@@ -4,7 +4,7 @@
 #include "model/DecadeRule.h"
 #include "tagio/ByteSource.h"
 #include "tagio/Bytes.h"
-#include "tagio/ID3v2Handler.h"
+#include "tagio/id3/ID3v2Handler.h"
 #include "../support/Id3Frames.h"
 
 #include <QByteArray>

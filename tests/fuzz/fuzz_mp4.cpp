@@ -1,7 +1,7 @@
 // Arbitrary bytes to the MP4 readers (the item-list header walk and the whole-moov read agree)
 // and to the writer: a write is refused with AppError or its genre reads back.
 #include "model/AppError.h"
-#include "tagio/MP4Handler.h"
+#include "tagio/mp4/MP4Handler.h"
 
 #include <QString>
 #include <QStringList>

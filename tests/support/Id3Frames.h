@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tagio/ID3v2Frames.h"
+#include "tagio/id3/ID3v2Frames.h"
 
 #include <QByteArray>
 #include <QList>

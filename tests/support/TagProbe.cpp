@@ -2,9 +2,9 @@
 
 #include "TestFiles.h"
 #include "tagio/Bytes.h"
-#include "tagio/FLACHandler.h"
-#include "tagio/ID3v2Handler.h"
-#include "tagio/MP4Handler.h"
+#include "tagio/flac/FLACHandler.h"
+#include "tagio/id3/ID3v2Handler.h"
+#include "tagio/mp4/MP4Handler.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,8 +2,8 @@
 #include "TestFiles.h"
 #include "services/FileScannerService.h"
 #include "tagio/Bytes.h"
-#include "tagio/FLACHandler.h"
-#include "tagio/ID3v2Handler.h"
+#include "tagio/flac/FLACHandler.h"
+#include "tagio/id3/ID3v2Handler.h"
 #include "tagio/UniversalTagReader.h"
 #include "tagio/UniversalTagWriter.h"
 

@@ -8,8 +8,8 @@
 #include "tagio/ByteSource.h"
 #include "tagio/Bytes.h"
 #include "tagio/GenreNames.h"
-#include "tagio/ID3v2Handler.h"
-#include "tagio/MP4Handler.h"
+#include "tagio/id3/ID3v2Handler.h"
+#include "tagio/mp4/MP4Handler.h"
 #include "tagio/MediaAssetParts.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "tagio/ByteSource.h"
 #include "tagio/FilePieces.h"
-#include "tagio/ID3v2Handler.h"
+#include "tagio/id3/ID3v2Handler.h"
 #include "tagio/UniversalTagReader.h"
 #include "tagio/UniversalTagWriter.h"
 

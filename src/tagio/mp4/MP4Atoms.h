@@ -4,7 +4,7 @@
 // media layer's MP4 reader: atom types, the atom size rules and the lookups
 // they use.
 
-#include "tagio/MP4Handler.h"
+#include "tagio/mp4/MP4Handler.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,11 +1,11 @@
-#include "tagio/ID3v2Handler.h"
+#include "tagio/id3/ID3v2Handler.h"
 
 #include "model/AppError.h"
 #include "model/Console.h"
 #include "tagio/ByteSource.h"
 #include "tagio/Bytes.h"
 #include "tagio/FilePieces.h"
-#include "tagio/ID3v2Frames.h"
+#include "tagio/id3/ID3v2Frames.h"
 
 #include <QRegularExpression>
 #include <QStringList>

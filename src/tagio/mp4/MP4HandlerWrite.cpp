@@ -1,10 +1,10 @@
-#include "tagio/MP4Handler.h"
+#include "tagio/mp4/MP4Handler.h"
 
 #include "model/AppError.h"
 #include "model/Console.h"
 #include "tagio/Bytes.h"
 #include "tagio/FilePieces.h"
-#include "tagio/MP4Atoms.h"
+#include "tagio/mp4/MP4Atoms.h"
 
 #include <algorithm>
 #include <cstring>

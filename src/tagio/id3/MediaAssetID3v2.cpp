@@ -4,7 +4,7 @@
 #include "tagio/ByteSource.h"
 #include "tagio/Bytes.h"
 #include "tagio/GenreNames.h"
-#include "tagio/ID3v2Frames.h"
+#include "tagio/id3/ID3v2Frames.h"
 #include "tagio/MediaAssetParts.h"
 
 #include <QMap>

@@ -3,8 +3,8 @@
 
 #include "tagio/ByteSource.h"
 #include "tagio/Bytes.h"
-#include "tagio/FLACBlocks.h"
-#include "tagio/ID3v2Handler.h"
+#include "tagio/flac/FLACBlocks.h"
+#include "tagio/id3/ID3v2Handler.h"
 #include "tagio/MediaAssetParts.h"
 
 #include <map>

@@ -1,4 +1,4 @@
-#include "tagio/ID3v2Handler.h"
+#include "tagio/id3/ID3v2Handler.h"
 
 #include "Id3Bytes.h"
 #include "Id3Frames.h"

@@ -1,4 +1,4 @@
-#include "tagio/MP4Handler.h"
+#include "tagio/mp4/MP4Handler.h"
 
 #include "model/AppError.h"
 #include "model/Console.h"
@@ -6,7 +6,7 @@
 #include "model/TextUtil.h"
 #include "tagio/ByteSource.h"
 #include "tagio/Bytes.h"
-#include "tagio/MP4Atoms.h"
+#include "tagio/mp4/MP4Atoms.h"
 
 #include <QFileInfo>
 #include <QSet>

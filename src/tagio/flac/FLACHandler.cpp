@@ -1,4 +1,4 @@
-#include "tagio/FLACHandler.h"
+#include "tagio/flac/FLACHandler.h"
 
 #include "model/AppError.h"
 #include "model/Console.h"
@@ -6,7 +6,7 @@
 #include "model/TextUtil.h"
 #include "tagio/ByteSource.h"
 #include "tagio/Bytes.h"
-#include "tagio/FLACBlocks.h"
+#include "tagio/flac/FLACBlocks.h"
 #include "tagio/FilePieces.h"
 
 #include <algorithm>

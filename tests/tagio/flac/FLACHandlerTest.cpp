@@ -1,4 +1,4 @@
-#include "tagio/FLACHandler.h"
+#include "tagio/flac/FLACHandler.h"
 
 #include "TagProbe.h"
 #include "TestFiles.h"

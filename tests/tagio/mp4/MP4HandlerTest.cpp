@@ -1,4 +1,4 @@
-#include "tagio/MP4Handler.h"
+#include "tagio/mp4/MP4Handler.h"
 
 #include "Id3Bytes.h"
 #include "TagProbe.h"

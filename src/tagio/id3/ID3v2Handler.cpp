@@ -1,4 +1,4 @@
-#include "tagio/ID3v2Handler.h"
+#include "tagio/id3/ID3v2Handler.h"
 
 #include "model/AppError.h"
 #include "model/Console.h"
@@ -6,7 +6,7 @@
 #include "model/TextUtil.h"
 #include "tagio/ByteSource.h"
 #include "tagio/Bytes.h"
-#include "tagio/ID3v2Frames.h"
+#include "tagio/id3/ID3v2Frames.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>

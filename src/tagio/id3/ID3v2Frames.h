@@ -8,7 +8,7 @@
 #include "model/Console.h"
 #include "tagio/ByteSource.h"
 #include "tagio/Bytes.h"
-#include "tagio/ID3v2Handler.h"
+#include "tagio/id3/ID3v2Handler.h"
 
 #include <QByteArray>
 #include <QString>

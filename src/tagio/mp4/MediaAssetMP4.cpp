@@ -4,8 +4,8 @@
 #include "tagio/ByteSource.h"
 #include "tagio/Bytes.h"
 #include "tagio/GenreNames.h"
-#include "tagio/MP4Atoms.h"
-#include "tagio/MP4Handler.h"
+#include "tagio/mp4/MP4Atoms.h"
+#include "tagio/mp4/MP4Handler.h"
 #include "tagio/MediaAssetParts.h"
 
 #include <QSet>
