@@ -24,35 +24,31 @@ QJsonObject DecadeRuleExportFormat::toJson() const {
 
 std::variant<DecadeRuleExportFormat, QString> DecadeRuleExportFormat::fromJson(const QJsonObject& object,
                                                                                AppLanguage language) {
-    const QJsonValue list = object.value(QStringLiteral("rules"));
-    if (!list.isArray()) {
-        return ExchangeFile::wrongType(QStringLiteral("rules"), "Liste", "a list", language);
+    auto entries = ExchangeFile::readList<Entry>(
+        object, QStringLiteral("rules"), language,
+        [language](const QJsonObject& rule, const QString& where) -> std::variant<Entry, QString> {
+            const auto from = ExchangeFile::integralInt(rule.value(QStringLiteral("from")));
+            if (!from) {
+                return ExchangeFile::wrongType(where + QStringLiteral(".from"), "Ganze Zahl", "an integer",
+                                               language);
+            }
+            const auto to = ExchangeFile::integralInt(rule.value(QStringLiteral("to")));
+            if (!to) {
+                return ExchangeFile::wrongType(where + QStringLiteral(".to"), "Ganze Zahl", "an integer",
+                                               language);
+            }
+            const QJsonValue label = rule.value(QStringLiteral("label"));
+            if (!label.isString()) {
+                return ExchangeFile::wrongType(where + QStringLiteral(".label"), "Text", "a text", language);
+            }
+            return Entry{*from, *to, label.toString()};
+        });
+    if (const QString* failure = std::get_if<QString>(&entries)) {
+        return *failure;
     }
     DecadeRuleExportFormat format;
     format.version = ExchangeFile::integralInt(object.value(QStringLiteral("version"))).value_or(0);
-    const QJsonArray array = list.toArray();
-    for (qsizetype i = 0; i < array.size(); ++i) {
-        const QString where = QStringLiteral("rules[%1]").arg(i);
-        if (!array.at(i).isObject()) {
-            return ExchangeFile::wrongType(where, "Objekt", "an object", language);
-        }
-        const QJsonObject rule = array.at(i).toObject();
-        const auto from = ExchangeFile::integralInt(rule.value(QStringLiteral("from")));
-        if (!from) {
-            return ExchangeFile::wrongType(where + QStringLiteral(".from"), "Ganze Zahl", "an integer",
-                                           language);
-        }
-        const auto to = ExchangeFile::integralInt(rule.value(QStringLiteral("to")));
-        if (!to) {
-            return ExchangeFile::wrongType(where + QStringLiteral(".to"), "Ganze Zahl", "an integer",
-                                           language);
-        }
-        const QJsonValue label = rule.value(QStringLiteral("label"));
-        if (!label.isString()) {
-            return ExchangeFile::wrongType(where + QStringLiteral(".label"), "Text", "a text", language);
-        }
-        format.rules.append({*from, *to, label.toString()});
-    }
+    format.rules = std::get<QList<Entry>>(std::move(entries));
     return format;
 }
 

@@ -2,8 +2,10 @@
 
 #include "model/AppLanguage.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QList>
 #include <QString>
 
 #include <optional>
@@ -32,5 +34,32 @@ std::optional<int> integralInt(const QJsonValue& value);
 // "<where>: expected an integer/a text/an object/a list" in `language`.
 QString wrongType(const QString& where, const char* kindGerman, const char* kindEnglish,
                   AppLanguage language);
+
+// The entries of the list under `key`, all or nothing: each element must be an
+// object, which `readEntry(object, where)` turns into an entry or the
+// description of why it cannot (`where` is "<key>[<index>]"). The first
+// failure is returned.
+template <typename Entry, typename ReadEntry>
+std::variant<QList<Entry>, QString> readList(const QJsonObject& object, const QString& key,
+                                             AppLanguage language, ReadEntry readEntry) {
+    const QJsonValue list = object.value(key);
+    if (!list.isArray()) {
+        return wrongType(key, "Liste", "a list", language);
+    }
+    const QJsonArray array = list.toArray();
+    QList<Entry> entries;
+    for (qsizetype i = 0; i < array.size(); ++i) {
+        const QString where = key + QStringLiteral("[%1]").arg(i);
+        if (!array.at(i).isObject()) {
+            return wrongType(where, "Objekt", "an object", language);
+        }
+        std::variant<Entry, QString> entry = readEntry(array.at(i).toObject(), where);
+        if (const QString* failure = std::get_if<QString>(&entry)) {
+            return *failure;
+        }
+        entries.append(std::get<Entry>(std::move(entry)));
+    }
+    return entries;
+}
 
 } // namespace ExchangeFile

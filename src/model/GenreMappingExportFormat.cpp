@@ -23,28 +23,24 @@ QJsonObject GenreMappingExportFormat::toJson() const {
 
 std::variant<GenreMappingExportFormat, QString> GenreMappingExportFormat::fromJson(const QJsonObject& object,
                                                                                    AppLanguage language) {
-    const QJsonValue list = object.value(QStringLiteral("mappings"));
-    if (!list.isArray()) {
-        return ExchangeFile::wrongType(QStringLiteral("mappings"), "Liste", "a list", language);
+    auto entries = ExchangeFile::readList<Entry>(
+        object, QStringLiteral("mappings"), language,
+        [language](const QJsonObject& mapping, const QString& where) -> std::variant<Entry, QString> {
+            for (const char* key : {"source", "target"}) {
+                if (!mapping.value(QLatin1String(key)).isString()) {
+                    return ExchangeFile::wrongType(where + QLatin1Char('.') + QLatin1String(key), "Text",
+                                                   "a text", language);
+                }
+            }
+            return Entry{mapping.value(QStringLiteral("source")).toString(),
+                         mapping.value(QStringLiteral("target")).toString()};
+        });
+    if (const QString* failure = std::get_if<QString>(&entries)) {
+        return *failure;
     }
     GenreMappingExportFormat format;
     format.version = ExchangeFile::integralInt(object.value(QStringLiteral("version"))).value_or(0);
-    const QJsonArray array = list.toArray();
-    for (qsizetype i = 0; i < array.size(); ++i) {
-        const QString where = QStringLiteral("mappings[%1]").arg(i);
-        if (!array.at(i).isObject()) {
-            return ExchangeFile::wrongType(where, "Objekt", "an object", language);
-        }
-        const QJsonObject mapping = array.at(i).toObject();
-        for (const char* key : {"source", "target"}) {
-            if (!mapping.value(QLatin1String(key)).isString()) {
-                return ExchangeFile::wrongType(where + QLatin1Char('.') + QLatin1String(key), "Text",
-                                               "a text", language);
-            }
-        }
-        format.mappings.append({mapping.value(QStringLiteral("source")).toString(),
-                                mapping.value(QStringLiteral("target")).toString()});
-    }
+    format.mappings = std::get<QList<Entry>>(std::move(entries));
     return format;
 }
 

@@ -3,6 +3,7 @@
 #include "model/AppError.h"
 #include "model/Console.h"
 #include "model/TextUtil.h"
+#include "services/AIPromptBuilder.h"
 #include "services/Redaction.h"
 
 #include <QJsonArray>
@@ -172,8 +173,11 @@ std::optional<QString> AIExchange::readLenient(const HttpResponse& response, AIR
     return replyText(response.body, path);
 }
 
-std::optional<QStringList> AIExchange::modelIds(const QByteArray& body, const QString& listField,
-                                                const QString& idField) {
+namespace {
+
+// The model identifiers of a model list answer, or none when it has not the shape.
+std::optional<QStringList> modelIds(const QByteArray& body, const QString& listField,
+                                    const QString& idField) {
     const std::optional<QJsonObject> root = jsonObject(body);
     if (!root) {
         return std::nullopt;
@@ -198,9 +202,27 @@ std::optional<QStringList> AIExchange::modelIds(const QByteArray& body, const QS
     return ids;
 }
 
-void AIExchange::printLookingUp(const QString& tag, const QString& title, const QString& artist) {
-    Console::line(tag + QStringLiteral(" Looking up year for: \"") + title + QStringLiteral("\" by \"") +
-                  artist + QLatin1Char('"'));
+} // namespace
+
+QStringList AIExchange::fetchModelIds(const HttpClient& http, const HttpRequest& request,
+                                      const CancelToken& cancel, const QString& tag, const QString& listField,
+                                      const QString& idField) {
+    const QString failed = tag + QStringLiteral(" fetchModels failed");
+    try {
+        const HttpResponse response = http.send(request, cancel);
+        std::optional<QStringList> ids;
+        if (response.status == 200) {
+            ids = modelIds(response.body, listField, idField);
+        }
+        if (!ids) {
+            Console::line(failed);
+            return {};
+        }
+        return *ids;
+    } catch (const HttpError&) {
+        Console::line(failed);
+        return {};
+    }
 }
 
 QString AIExchange::cutForMessage(const QString& text) {
@@ -208,7 +230,15 @@ QString AIExchange::cutForMessage(const QString& text) {
                                          : text;
 }
 
-void AIExchange::printYearResponse(const QString& tag, const QString& text, std::optional<int> year) {
-    Console::line(tag + QStringLiteral(" Response: \"") + cutForMessage(text) +
+std::optional<int> AIExchange::askYear(const QString& tag, const QString& title, const QString& artist,
+                                       const std::optional<QString>& album, const QString& fileName,
+                                       const std::function<QString(const QString& prompt)>& ask) {
+    const QString prompt = AIPromptBuilder::buildYearPrompt(title, artist, album, fileName);
+    Console::line(tag + QStringLiteral(" Looking up year for: \"") + title + QStringLiteral("\" by \"") +
+                  artist + QLatin1Char('"'));
+    const QString reply = ask(prompt);
+    const std::optional<int> year = AIPromptBuilder::parseYear(reply);
+    Console::line(tag + QStringLiteral(" Response: \"") + cutForMessage(reply) +
                   QStringLiteral("\" → year: ") + (year ? QString::number(*year) : QStringLiteral("nil")));
+    return year;
 }

@@ -10,6 +10,7 @@
 #include <QUrl>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 
 // Where the answer text sits in a provider's reply.
@@ -33,6 +34,10 @@ struct AIProviderTexts {
 // key and address rules, sending, and the strict and lenient readings.
 class AIExchange {
 public:
+    static constexpr int yearMaxTokens = 100;
+    static constexpr int genreMaxTokens = 20;
+    static constexpr std::chrono::milliseconds modelListTimeout{10000};
+
     // The stored key as it is used everywhere: trimmed of white space and line
     // breaks; none when that leaves nothing or a control character remains
     // (so no header can ever carry a line break).
@@ -87,14 +92,19 @@ public:
     // The text cut to `maxMessageChars` characters, marked "… (cut)" when cut.
     static QString cutForMessage(const QString& text);
 
-    // The model identifiers of a model list answer: `listField` must be a list
-    // of objects; elements whose `idField` is no text are skipped. None when
-    // the answer has not that shape. The list is sorted by code point.
-    static std::optional<QStringList> modelIds(const QByteArray& body, const QString& listField,
-                                               const QString& idField);
+    // The model identifiers of the answer to a model list request: with status
+    // 200, `listField` must be a list of objects; elements whose `idField` is
+    // no text are skipped. Sorted by code point. Empty, with "<tag>
+    // fetchModels failed" in the console, when the answer has not that shape
+    // or the request fails.
+    static QStringList fetchModelIds(const HttpClient& http, const HttpRequest& request,
+                                     const CancelToken& cancel, const QString& tag, const QString& listField,
+                                     const QString& idField);
 
-    // "<tag> Looking up year for: "<title>" by "<artist>""
-    static void printLookingUp(const QString& tag, const QString& title, const QString& artist);
-    // "<tag> Response: "<text>" → year: <year|nil>"
-    static void printYearResponse(const QString& tag, const QString& text, std::optional<int> year);
+    // The year question: prints "<tag> Looking up year for: "<title>" by
+    // "<artist>"", gets the answer to the year prompt from `ask`, prints
+    // "<tag> Response: "<text>" → year: <year|nil>" and returns that year.
+    static std::optional<int> askYear(const QString& tag, const QString& title, const QString& artist,
+                                      const std::optional<QString>& album, const QString& fileName,
+                                      const std::function<QString(const QString& prompt)>& ask);
 };

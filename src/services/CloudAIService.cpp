@@ -1,7 +1,6 @@
 #include "services/CloudAIService.h"
 
 #include "model/AppError.h"
-#include "model/Console.h"
 #include "services/AIPromptBuilder.h"
 
 CloudAIService::CloudAIService(Config config, SettingsSource settings, HttpClient http)
@@ -36,7 +35,7 @@ HttpRequest CloudAIService::buildModelListRequest(const QString& key) const {
     HttpRequest request;
     request.url = AIExchange::usableUrl(m_config.modelListAddress).value_or(QUrl());
     request.headers = authHeaders(key);
-    request.timeout = modelListTimeout;
+    request.timeout = AIExchange::modelListTimeout;
     request.secrets = {key};
     return request;
 }
@@ -56,12 +55,10 @@ std::optional<int> CloudAIService::lookupYear(const QString& title, const QStrin
                                               const CancelToken& cancel) const {
     const std::shared_ptr<const SettingsSnapshot> settings = m_settings();
     const QString key = requireKey(*settings);
-    const QString prompt = AIPromptBuilder::buildYearPrompt(title, artist, album, fileName);
-    AIExchange::printLookingUp(m_config.texts.tag, title, artist);
-    const QString reply = ask(*settings, key, prompt, yearMaxTokens, cancel);
-    const std::optional<int> year = AIPromptBuilder::parseYear(reply);
-    AIExchange::printYearResponse(m_config.texts.tag, reply, year);
-    return year;
+    return AIExchange::askYear(m_config.texts.tag, title, artist, album, fileName,
+                               [&](const QString& prompt) {
+                                   return ask(*settings, key, prompt, AIExchange::yearMaxTokens, cancel);
+                               });
 }
 
 std::optional<QString> CloudAIService::lookupGenre(const QString& title, const QString& artist,
@@ -70,7 +67,7 @@ std::optional<QString> CloudAIService::lookupGenre(const QString& title, const Q
     const std::shared_ptr<const SettingsSnapshot> settings = m_settings();
     const QString key = requireKey(*settings);
     const QString prompt = AIPromptBuilder::buildGenrePrompt(title, artist, album);
-    const QString reply = ask(*settings, key, prompt, genreMaxTokens, cancel);
+    const QString reply = ask(*settings, key, prompt, AIExchange::genreMaxTokens, cancel);
     return AIPromptBuilder::parseGenre(reply, m_config.texts.genreResponsePrefix());
 }
 
@@ -83,26 +80,13 @@ QStringList CloudAIService::fetchModels(const CancelToken& cancel) const {
     if (!key) {
         return {};
     }
-    const QString failed = m_config.texts.tag + QStringLiteral(" fetchModels failed");
-    try {
-        const HttpResponse response = m_http.send(buildModelListRequest(*key), cancel);
-        std::optional<QStringList> ids;
-        if (response.status == 200) {
-            ids = AIExchange::modelIds(response.body, QStringLiteral("data"), QStringLiteral("id"));
+    QStringList offered;
+    for (const QString& id :
+         AIExchange::fetchModelIds(m_http, buildModelListRequest(*key), cancel, m_config.texts.tag,
+                                   QStringLiteral("data"), QStringLiteral("id"))) {
+        if (offersModel(id)) {
+            offered.append(id);
         }
-        if (!ids) {
-            Console::line(failed);
-            return {};
-        }
-        QStringList offered;
-        for (const QString& id : *ids) {
-            if (offersModel(id)) {
-                offered.append(id);
-            }
-        }
-        return offered;
-    } catch (const HttpError&) {
-        Console::line(failed);
-        return {};
     }
+    return offered;
 }

@@ -27,10 +27,6 @@ public:
     // The model list request, as it is sent.
     HttpRequest buildModelListRequest(const QString& key) const;
 
-    static constexpr int yearMaxTokens = 100;
-    static constexpr int genreMaxTokens = 20;
-    static constexpr std::chrono::milliseconds modelListTimeout{10000};
-
 protected:
     struct Config {
         AIProviderTexts texts;

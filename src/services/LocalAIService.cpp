@@ -8,6 +8,22 @@
 LocalAIService::LocalAIService(Config config, SettingsSource settings, HttpClient http)
     : m_config(std::move(config)), m_settings(std::move(settings)), m_http(http) {}
 
+LocalAIService::Config LocalAIService::openAICompatible(AIProviderType providerType, AIProviderTexts texts,
+                                                        QString serverName) {
+    return Config{
+        providerType,
+        std::move(texts),
+        std::move(serverName),
+        QStringLiteral("/v1/chat/completions"),
+        BodyForm::chat,
+        AIReplyPath::chatChoices,
+        QStringLiteral("/v1/models"),
+        QStringLiteral("models"),
+        QStringLiteral("data"),
+        QStringLiteral("id"),
+    };
+}
+
 QUrl LocalAIService::requireLookupUrl(const SettingsSnapshot& settings, bool withAddress) const {
     const AIExchange::Address address = AIExchange::localAddress(settings, m_config.lookupPath);
     if (!address.url) {
@@ -39,15 +55,12 @@ std::optional<int> LocalAIService::lookupYear(const QString& title, const QStrin
                                               const CancelToken& cancel) const {
     const std::shared_ptr<const SettingsSnapshot> settings = m_settings();
     const QUrl url = requireLookupUrl(*settings, true);
-    const QString prompt = AIPromptBuilder::buildYearPrompt(title, artist, album, fileName);
-    AIExchange::printLookingUp(m_config.texts.tag, title, artist);
-    const HttpRequest request = buildLookupRequest(*settings, url, prompt, yearMaxTokens);
-    const HttpResponse response = AIExchange::send(m_http, request, cancel);
-    const QString reply =
-        AIExchange::readStrict(response, m_config.replyPath, m_config.texts, request.secrets);
-    const std::optional<int> year = AIPromptBuilder::parseYear(reply);
-    AIExchange::printYearResponse(m_config.texts.tag, reply, year);
-    return year;
+    return AIExchange::askYear(
+        m_config.texts.tag, title, artist, album, fileName, [&](const QString& prompt) {
+            const HttpRequest request = buildLookupRequest(*settings, url, prompt, AIExchange::yearMaxTokens);
+            const HttpResponse response = AIExchange::send(m_http, request, cancel);
+            return AIExchange::readStrict(response, m_config.replyPath, m_config.texts, request.secrets);
+        });
 }
 
 std::optional<QString> LocalAIService::lookupGenre(const QString& title, const QString& artist,
@@ -56,7 +69,7 @@ std::optional<QString> LocalAIService::lookupGenre(const QString& title, const Q
     const std::shared_ptr<const SettingsSnapshot> settings = m_settings();
     const QUrl url = requireLookupUrl(*settings, false);
     const QString prompt = AIPromptBuilder::buildGenrePrompt(title, artist, album);
-    const HttpRequest request = buildLookupRequest(*settings, url, prompt, genreMaxTokens);
+    const HttpRequest request = buildLookupRequest(*settings, url, prompt, AIExchange::genreMaxTokens);
     const HttpResponse response = AIExchange::send(m_http, request, cancel);
     const std::optional<QString> reply = AIExchange::readLenient(response, m_config.replyPath);
     if (!reply) {
@@ -99,22 +112,8 @@ QStringList LocalAIService::fetchModels(const CancelToken& cancel) const {
     }
     HttpRequest request;
     request.url = *address.url;
-    request.timeout = modelListTimeout;
+    request.timeout = AIExchange::modelListTimeout;
     AIExchange::addOptionalBearerKey(request, *settings, m_config.providerType);
-    const QString failed = m_config.texts.tag + QStringLiteral(" fetchModels failed");
-    try {
-        const HttpResponse response = m_http.send(request, cancel);
-        std::optional<QStringList> ids;
-        if (response.status == 200) {
-            ids = AIExchange::modelIds(response.body, m_config.modelListField, m_config.modelIdField);
-        }
-        if (!ids) {
-            Console::line(failed);
-            return {};
-        }
-        return *ids;
-    } catch (const HttpError&) {
-        Console::line(failed);
-        return {};
-    }
+    return AIExchange::fetchModelIds(m_http, request, cancel, m_config.texts.tag, m_config.modelListField,
+                                     m_config.modelIdField);
 }

@@ -27,10 +27,7 @@ public:
     HttpRequest buildLookupRequest(const SettingsSnapshot& settings, const QUrl& url, const QString& prompt,
                                    int maxTokens) const;
 
-    static constexpr int yearMaxTokens = 100;
-    static constexpr int genreMaxTokens = 20;
     static constexpr std::chrono::milliseconds availabilityTimeout{5000};
-    static constexpr std::chrono::milliseconds modelListTimeout{10000};
 
 protected:
     enum class BodyForm { chat, generate };
@@ -47,6 +44,9 @@ protected:
         QString modelIdField;   // "name"
     };
     LocalAIService(Config config, SettingsSource settings, HttpClient http);
+    // The settings of a server with OpenAI's interface: the chat form at
+    // "/v1/chat/completions", the models from "/v1/models" in "data"[]."id".
+    static Config openAICompatible(AIProviderType providerType, AIProviderTexts texts, QString serverName);
 
 private:
     QUrl requireLookupUrl(const SettingsSnapshot& settings, bool withAddress) const;

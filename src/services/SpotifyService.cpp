@@ -18,14 +18,23 @@ namespace {
 const QString kTag = QStringLiteral("[SpotifyService] ");
 const QString kSource = QStringLiteral("Spotify");
 
-void noteStatus(SourceFailures* failures, int status) {
-    SourceFailures::note(failures, {kSource, SourceFailure::Reason::httpStatus, QString::number(status)});
+// The answer, or none after a transport failure (noted unless it was a cancellation).
+std::optional<HttpResponse> send(const HttpClient& http, const HttpRequest& request, const CancelToken& cancel,
+                                 SourceFailures* failures) {
+    try {
+        return http.send(request, cancel);
+    } catch (const HttpError& error) {
+        if (error.kind() != HttpError::Kind::cancelled) {
+            SourceFailures::note(failures, error.sourceFailure(kSource));
+        }
+        return std::nullopt;
+    }
 }
 
-void noteError(SourceFailures* failures, const HttpError& error) {
-    if (error.kind() != HttpError::Kind::cancelled) {
-        SourceFailures::note(failures, error.sourceFailure(kSource));
-    }
+// An answer whose status does not serve: "HTTP-Fehler <status> bei <what>", and the status noted.
+void noteRefusal(SourceFailures* failures, int status, const QString& what) {
+    Console::line(kTag + QStringLiteral("HTTP-Fehler %1 bei %2").arg(status).arg(what));
+    SourceFailures::note(failures, {kSource, SourceFailure::Reason::httpStatus, QString::number(status)});
 }
 const QString kDash = QStringLiteral("\u2013");
 constexpr std::chrono::milliseconds kTimeout{10000};
@@ -214,19 +223,15 @@ std::optional<QString> SpotifyService::fetchToken(const QString& clientId, const
     request.timeout = kTimeout;
     request.secrets = {clientSecret};
 
-    HttpResponse response;
-    try {
-        response = m_http.send(request, cancel);
-    } catch (const HttpError& e) {
-        noteError(failures, e);
+    const std::optional<HttpResponse> response = send(m_http, request, cancel, failures);
+    if (!response) {
         return std::nullopt;
     }
-    if (response.status != 200) {
-        Console::line(kTag + QStringLiteral("HTTP-Fehler %1 bei Token").arg(response.status));
-        noteStatus(failures, response.status);
+    if (response->status != 200) {
+        noteRefusal(failures, response->status, QStringLiteral("Token"));
         return std::nullopt;
     }
-    const std::optional<std::pair<QString, qint64>> parsed = parseTokenResponse(response.body);
+    const std::optional<std::pair<QString, qint64>> parsed = parseTokenResponse(response->body);
     if (!parsed) {
         SourceFailures::note(failures, {kSource, SourceFailure::Reason::unreadableAnswer, {}});
         return std::nullopt;
@@ -249,19 +254,15 @@ std::optional<QByteArray> SpotifyService::get(const QUrl& url, const QString& to
     request.timeout = kTimeout;
     request.secrets = {token};
 
-    HttpResponse response;
-    try {
-        response = m_http.send(request, cancel);
-    } catch (const HttpError& e) {
-        noteError(failures, e);
+    const std::optional<HttpResponse> response = send(m_http, request, cancel, failures);
+    if (!response) {
         return std::nullopt;
     }
-    if (isSuccess(response.status)) {
-        return response.body;
+    if (isSuccess(response->status)) {
+        return response->body;
     }
-    Console::line(kTag + QStringLiteral("HTTP-Fehler %1 bei %2").arg(response.status).arg(what));
-    noteStatus(failures, response.status);
-    if (response.status == 401) {
+    noteRefusal(failures, response->status, what);
+    if (response->status == 401) {
         // The token was refused: the next lookup fetches a new one. A token
         // that another lookup has stored meanwhile is kept.
         std::lock_guard lock(m_mutex);

@@ -49,19 +49,6 @@ void FilePieces::copy(qint64 from, qint64 length) {
     m_size += length;
 }
 
-QByteArray FilePieces::materialise(const QByteArray& original) const {
-    QByteArray out;
-    out.reserve(m_size);
-    for (const Piece& piece : m_pieces) {
-        if (piece.isCopy()) {
-            out.append(original.constData() + piece.from, piece.length);
-        } else {
-            out.append(piece.bytes);
-        }
-    }
-    return out;
-}
-
 std::optional<QByteArray> FilePieces::read(qint64 offset, qint64 length, const SourceBytes& original) const {
     if (!Bytes::fits(m_size, offset, length)) {
         return std::nullopt;

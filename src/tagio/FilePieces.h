@@ -53,10 +53,6 @@ public:
     const QList<Piece>& pieces() const { return m_pieces; }
     qint64 size() const { return m_size; }
 
-    // The new file over an original held in memory. Copied ranges must lie
-    // inside `original`.
-    QByteArray materialise(const QByteArray& original) const;
-
     // Bytes [offset, offset + length) of the new file, copied ranges read from
     // `original`; no value when they do not all lie inside the new file or a read fails.
     std::optional<QByteArray> read(qint64 offset, qint64 length, const SourceBytes& original) const;

@@ -1,5 +1,6 @@
 // Arbitrary bytes to the FLAC readers and writer: an accepted image has a valid block layout ending
 // in the 256-byte padding, the audio and kept blocks unchanged and the new genre.
+#include "../support/AppliedPieces.h"
 #include "model/AppError.h"
 #include "tagio/Bytes.h"
 #include "tagio/flac/FLACHandler.h"
@@ -79,7 +80,9 @@ void fuzzWrite(const QByteArray& bytes) {
     QByteArray out;
     try {
         FLACHandler::validateMagic(image, QStringLiteral("/fuzz/in.flac"));
-        out = FLACHandler::writeGenre(genre, year, title, artist, image, QStringLiteral("/fuzz/in.flac"));
+        out = AppliedPieces::apply(FLACHandler::writeGenre(genre, year, title, artist, SourceBytes(image),
+                                                           QStringLiteral("/fuzz/in.flac")),
+                                   image);
     } catch (const AppError&) {
     }
     check(image == original);

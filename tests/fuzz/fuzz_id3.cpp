@@ -1,11 +1,12 @@
 // Arbitrary bytes as MP3, AIFF and WAV: in-memory and bounded file reads agree; a write fails
 // with tagWriteFailed or reads back with the new values and the audio unchanged.
+#include "../support/AppliedPieces.h"
+#include "../support/Id3Frames.h"
 #include "model/AppError.h"
 #include "model/DecadeRule.h"
 #include "tagio/ByteSource.h"
 #include "tagio/Bytes.h"
 #include "tagio/id3/ID3v2Handler.h"
-#include "../support/Id3Frames.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -110,7 +111,10 @@ void fuzzWrite(const QByteArray& bytes) {
     for (const char* name : {"/fuzz/f.mp3", "/fuzz/f.aiff", "/fuzz/f.wav"}) {
         const QString path = QString::fromLatin1(name);
         const auto write = [&](const QByteArray& file) {
-            return ID3v2Handler::writeGenre(genre, 1987, std::nullopt, QStringLiteral("A"), file, path);
+            return AppliedPieces::apply(ID3v2Handler::writeGenre(genre, 1987, std::nullopt,
+                                                                 QStringLiteral("A"), SourceBytes(file),
+                                                                 path),
+                                        file);
         };
         QByteArray out;
         try {

@@ -1,5 +1,6 @@
 // Arbitrary bytes to the MP4 readers (the item-list header walk and the whole-moov read agree)
 // and to the writer: a write is refused with AppError or its genre reads back.
+#include "../support/AppliedPieces.h"
 #include "model/AppError.h"
 #include "tagio/mp4/MP4Handler.h"
 
@@ -77,10 +78,12 @@ void fuzzWrite(const QByteArray& bytes) {
     const uint8_t pick = bytes.isEmpty() ? 0 : uint8_t(bytes[0]);
     QByteArray out;
     try {
-        out = handler.writeGenre(genre, (pick & 1) ? std::optional<int>(1987) : std::nullopt,
-                                 (pick & 2) ? std::optional<QString>(QStringLiteral("Title")) : std::nullopt,
-                                 (pick & 4) ? std::optional<QString>(QStringLiteral("Artist")) : std::nullopt,
-                                 bytes, QStringLiteral("fuzz.m4a"));
+        out = AppliedPieces::apply(
+            handler.writeGenre(genre, (pick & 1) ? std::optional<int>(1987) : std::nullopt,
+                               (pick & 2) ? std::optional<QString>(QStringLiteral("Title")) : std::nullopt,
+                               (pick & 4) ? std::optional<QString>(QStringLiteral("Artist")) : std::nullopt,
+                               SourceBytes(bytes), QStringLiteral("fuzz.m4a")),
+            bytes);
     } catch (const AppError&) {
         return;
     }

@@ -1,5 +1,6 @@
 #include "tagio/FilePieces.h"
 
+#include "AppliedPieces.h"
 #include "QtPrinters.h"
 #include "tagio/ByteSource.h"
 
@@ -16,7 +17,7 @@ TEST(FilePiecesTest, JoinsRangesReadsAcrossPiecesAndTellsWhereBytesComeFrom) {
     pieces.copy(5, 0);
     ASSERT_EQ(pieces.pieces().size(), 3);
     EXPECT_EQ(pieces.size(), 8);
-    EXPECT_EQ(pieces.materialise(original), QByteArray("0123ab89"));
+    EXPECT_EQ(AppliedPieces::apply(pieces, original), QByteArray("0123ab89"));
 
     const SourceBytes source(original);
     const struct {

@@ -416,13 +416,6 @@ QByteArray FLACHandler::serializeVorbisComment(const QString& vendor, const QLis
     return out;
 }
 
-QByteArray FLACHandler::writeGenre(const QString& genre, std::optional<TagYear> year,
-                                   std::optional<QString> title, std::optional<QString> artist,
-                                   const QByteArray& data, const QString& path) {
-    return writeGenre(genre, year, std::move(title), std::move(artist), SourceBytes(data), path)
-        .materialise(data);
-}
-
 FilePieces FLACHandler::writeGenre(const QString& genre, std::optional<TagYear> year,
                                    std::optional<QString> title, std::optional<QString> artist,
                                    const SourceBytes& file, const QString& path) {

@@ -117,10 +117,6 @@ public:
     static FilePieces writeGenre(const QString& genre, std::optional<TagYear> year,
                                  std::optional<QString> title, std::optional<QString> artist,
                                  const SourceBytes& file, const QString& path);
-    // The same for a file held in memory, as the complete new image.
-    static QByteArray writeGenre(const QString& genre, std::optional<TagYear> year,
-                                 std::optional<QString> title, std::optional<QString> artist,
-                                 const QByteArray& data, const QString& path);
 
     // 0 when the four bytes do not all lie inside `data`.
     static uint32_t readUInt32LE(const QByteArray& data, qint64 offset);

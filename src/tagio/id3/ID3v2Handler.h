@@ -109,10 +109,6 @@ public:
     static FilePieces writeGenre(const QString& genre, std::optional<TagYear> year,
                                  std::optional<QString> title, std::optional<QString> artist,
                                  const SourceBytes& file, const QString& path);
-    // The same for a file held in memory, as the complete new image.
-    static QByteArray writeGenre(const QString& genre, std::optional<TagYear> year,
-                                 std::optional<QString> title, std::optional<QString> artist,
-                                 const QByteArray& fileBytes, const QString& path);
 
     // The new tag for an MP3 file (the old ID3v2 tag's frames, or an ID3v1
     // tag's fields when there is no ID3v2 tag).

@@ -216,13 +216,6 @@ FilePieces writeChunked(bool aiff, const QString& genre, std::optional<TagYear> 
 
 // ---------------------------------------------------------------------------
 
-QByteArray ID3v2Handler::writeGenre(const QString& genre, std::optional<TagYear> year,
-                                    std::optional<QString> title, std::optional<QString> artist,
-                                    const QByteArray& fileBytes, const QString& path) {
-    return writeGenre(genre, year, std::move(title), std::move(artist), SourceBytes(fileBytes), path)
-        .materialise(fileBytes);
-}
-
 FilePieces ID3v2Handler::writeGenre(const QString& genre, std::optional<TagYear> year,
                                     std::optional<QString> title, std::optional<QString> artist,
                                     const SourceBytes& fileBytes, const QString& path) {

@@ -102,10 +102,6 @@ public:
     // maxMovieRead bytes (before reading it) or maxTreeAtoms atoms.
     FilePieces writeGenre(const QString& genre, std::optional<TagYear> year, std::optional<QString> title,
                           std::optional<QString> artist, const SourceBytes& file, const QString& path) const;
-    // The same for a file held in memory, as the complete new image.
-    QByteArray writeGenre(const QString& genre, std::optional<TagYear> year, std::optional<QString> title,
-                          std::optional<QString> artist, const QByteArray& fileBytes,
-                          const QString& path) const;
 
     // The atoms in [start, end) of `bytes`, with their children. Never fails:
     // damaged data yields fewer atoms. With `budget`, parsing stops once that

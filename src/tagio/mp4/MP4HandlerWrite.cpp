@@ -492,13 +492,6 @@ MP4Handler::OffsetRepair MP4Handler::adjustChunkOffsets(QByteArray& bytes, qint6
     return result;
 }
 
-QByteArray MP4Handler::writeGenre(const QString& genre, std::optional<TagYear> year,
-                                  std::optional<QString> title, std::optional<QString> artist,
-                                  const QByteArray& fileBytes, const QString& path) const {
-    return writeGenre(genre, year, std::move(title), std::move(artist), SourceBytes(fileBytes), path)
-        .materialise(fileBytes);
-}
-
 FilePieces MP4Handler::writeGenre(const QString& genre, std::optional<TagYear> year,
                                   std::optional<QString> title, std::optional<QString> artist,
                                   const SourceBytes& file, const QString& path) const {

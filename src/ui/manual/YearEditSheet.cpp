@@ -35,13 +35,16 @@ QLabel* heading(QWidget* parent) {
     return label;
 }
 
-// The column of one input mode, headed by its hint.
-QVBoxLayout* inputBlock(QWidget* block, QLabel** hint) {
-    auto* layout = new QVBoxLayout(block);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(6);
-    *hint = heading(block);
-    layout->addWidget(*hint);
+// A column headed by a caption that belongs to `parent`: laid out on `owner`
+// without margins when there is one, else a layout to nest.
+QVBoxLayout* headedColumn(QWidget* parent, QWidget* owner, int spacing, QLabel** head) {
+    auto* layout = new QVBoxLayout(owner);
+    if (owner != nullptr) {
+        layout->setContentsMargins(0, 0, 0, 0);
+    }
+    layout->setSpacing(spacing);
+    *head = heading(parent);
+    layout->addWidget(*head);
     return layout;
 }
 
@@ -147,10 +150,7 @@ QLayout* YearEditSheet::buildHeader() {
 // The file's tags that are set, as a grid of label and value.
 QLayout* YearEditSheet::buildInfo(QWidget* content) {
     const MusicFile& file = m_model.file();
-    auto* info = new QVBoxLayout;
-    info->setSpacing(8);
-    m_infoHeading = heading(content);
-    info->addWidget(m_infoHeading);
+    auto* info = headedColumn(content, nullptr, 8, &m_infoHeading);
     auto* grid = new QGridLayout;
     grid->setHorizontalSpacing(12);
     grid->setVerticalSpacing(6);
@@ -186,10 +186,7 @@ QLayout* YearEditSheet::buildInfo(QWidget* content) {
 
 // The choice between a typed year and a picked decade, and the input of each.
 QLayout* YearEditSheet::buildInput(QWidget* content) {
-    auto* input = new QVBoxLayout;
-    input->setSpacing(14);
-    m_inputHeading = heading(content);
-    input->addWidget(m_inputHeading);
+    auto* input = headedColumn(content, nullptr, 14, &m_inputHeading);
     auto* segments = new QHBoxLayout;
     segments->setSpacing(0);
     m_modes = new QButtonGroup(this);
@@ -214,7 +211,7 @@ QLayout* YearEditSheet::buildInput(QWidget* content) {
 // The year field, the decade it gives and what is wrong with the text.
 QWidget* YearEditSheet::buildYearBlock(QWidget* content) {
     m_yearBlock = new QWidget(content);
-    auto* yearLayout = inputBlock(m_yearBlock, &m_yearHint);
+    auto* yearLayout = headedColumn(m_yearBlock, m_yearBlock, 6, &m_yearHint);
     auto* fieldRow = new QHBoxLayout;
     m_yearField = new QLineEdit(m_yearBlock);
     m_yearField->setFixedWidth(100);
@@ -237,7 +234,7 @@ QWidget* YearEditSheet::buildYearBlock(QWidget* content) {
 // The decade picker, filled from the decade rules.
 QWidget* YearEditSheet::buildDecadeBlock(QWidget* content) {
     m_decadeBlock = new QWidget(content);
-    auto* decadeLayout = inputBlock(m_decadeBlock, &m_decadeHint);
+    auto* decadeLayout = headedColumn(m_decadeBlock, m_decadeBlock, 6, &m_decadeHint);
     auto* pickerRow = new QHBoxLayout;
     m_decadeTitle = plainLabel(m_decadeBlock);
     m_decadePicker = new QComboBox(m_decadeBlock);
@@ -259,11 +256,7 @@ QWidget* YearEditSheet::buildDecadeBlock(QWidget* content) {
 QWidget* YearEditSheet::buildPreview(QWidget* content) {
     const MusicFile& file = m_model.file();
     m_preview = new QWidget(content);
-    auto* previewLayout = new QVBoxLayout(m_preview);
-    previewLayout->setContentsMargins(0, 0, 0, 0);
-    previewLayout->setSpacing(8);
-    m_previewHeading = heading(m_preview);
-    previewLayout->addWidget(m_previewHeading);
+    auto* previewLayout = headedColumn(m_preview, m_preview, 8, &m_previewHeading);
     auto* box = new QFrame(m_preview);
     box->setObjectName(QStringLiteral("previewBox"));
     QColor tint = Look::statusColor(QStringLiteral("blue"), palette());
@@ -273,19 +266,14 @@ QWidget* YearEditSheet::buildPreview(QWidget* content) {
     auto* boxLayout = new QHBoxLayout(box);
     boxLayout->setContentsMargins(10, 10, 10, 10);
     boxLayout->setSpacing(8);
-    auto* current = new QVBoxLayout;
-    current->setSpacing(2);
-    m_currentCaption = heading(box);
+    auto* current = headedColumn(box, nullptr, 2, &m_currentCaption);
     auto* currentGenre =
         new ElidingLabel(file.genre.isEmpty() ? kDash : Look::shownGenre(file.genre), Qt::ElideRight, box);
     currentGenre->setFont(Look::callout(font()));
-    current->addWidget(m_currentCaption);
     current->addWidget(currentGenre);
     boxLayout->addLayout(current, 1);
     boxLayout->addWidget(Look::symbolLabel(box, QStringLiteral("arrow.right"), 14));
-    auto* fresh = new QVBoxLayout;
-    fresh->setSpacing(2);
-    m_newCaption = heading(box);
+    auto* fresh = headedColumn(box, nullptr, 2, &m_newCaption);
     m_newGenre = plainLabel(box);
     m_newGenre->setObjectName(QStringLiteral("newGenre"));
     m_newGenre->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -296,7 +284,6 @@ QWidget* YearEditSheet::buildPreview(QWidget* content) {
     m_skipNote->setObjectName(QStringLiteral("skipNote"));
     m_skipNote->setWordWrap(true);
     Look::setTextColor(m_skipNote, Look::statusColor(QStringLiteral("orange"), palette()));
-    fresh->addWidget(m_newCaption);
     fresh->addWidget(m_newGenre);
     fresh->addWidget(m_skipNote);
     boxLayout->addLayout(fresh, 1);

@@ -62,24 +62,13 @@ SearchReplacePage::SearchReplacePage(SettingsViewModel& viewModel, QWidget* pare
     makeCaption(m_findings);
     Look::setTextColor(m_findings, QColor(255, 140, 0));
     m_layout->insertWidget(m_layout->indexOf(m_ruleSection.footer), m_findings);
-    auto* ruleFooter = new QHBoxLayout;
     m_ruleNote = m_ruleSection.footer;
-    m_layout->insertLayout(m_layout->indexOf(m_ruleNote), ruleFooter);
-    m_layout->removeWidget(m_ruleNote);
-    ruleFooter->addWidget(m_ruleNote, 1);
-    m_ruleRestore = flatButton(QIcon());
-    makeCaption(m_ruleRestore);
-    ruleFooter->addWidget(m_ruleRestore, 0, Qt::AlignTop);
-    connect(m_ruleRestore, &QPushButton::clicked, this, [this] {
-        askFirst(this,
-                 text(QStringLiteral("Standardregeln wiederherstellen?"),
-                      QStringLiteral("Restore the default rules?")),
-                 text(QStringLiteral("Hinzugefügte, geänderte und importierte Regeln gehen verloren."),
-                      QStringLiteral("Added, changed and imported rules are lost.")),
-                 text(QStringLiteral("Standard wiederherstellen"), QStringLiteral("Restore Defaults")),
-                 text(QStringLiteral("Abbrechen"), QStringLiteral("Cancel")),
-                 [this] { m_vm.restoreDefaultRules(); });
-    });
+    m_ruleRestore = addRestoreButton(
+        m_layout, m_ruleNote,
+        {QStringLiteral("Standardregeln wiederherstellen?"), QStringLiteral("Restore the default rules?")},
+        {QStringLiteral("Hinzugefügte, geänderte und importierte Regeln gehen verloren."),
+         QStringLiteral("Added, changed and imported rules are lost.")},
+        [this] { m_vm.restoreDefaultRules(); });
 
     // The genre lookup.
     m_lookupSection = addSection(m_layout, false, true);
@@ -148,24 +137,14 @@ SearchReplacePage::SearchReplacePage(SettingsViewModel& viewModel, QWidget* pare
     });
     connectExchange(mappingButtons, &SettingsViewModel::defaultMappingsFileName,
                     &SettingsViewModel::exportGenreMappings, &SettingsViewModel::importGenreMappings);
-    auto* mappingFooter = new QHBoxLayout;
     m_mappingNote = mappings.footer;
-    mappingLayout->insertLayout(mappingLayout->indexOf(m_mappingNote), mappingFooter);
-    mappingLayout->removeWidget(m_mappingNote);
-    mappingFooter->addWidget(m_mappingNote, 1);
-    m_mappingRestore = flatButton(QIcon());
-    makeCaption(m_mappingRestore);
-    mappingFooter->addWidget(m_mappingRestore, 0, Qt::AlignTop);
-    connect(m_mappingRestore, &QPushButton::clicked, this, [this] {
-        askFirst(this,
-                 text(QStringLiteral("Standard-Zuordnungen wiederherstellen?"),
-                      QStringLiteral("Restore the default genre mappings?")),
-                 text(QStringLiteral("Hinzugefügte, geänderte und importierte Zuordnungen gehen verloren."),
-                      QStringLiteral("Added, changed and imported mappings are lost.")),
-                 text(QStringLiteral("Standard wiederherstellen"), QStringLiteral("Restore Defaults")),
-                 text(QStringLiteral("Abbrechen"), QStringLiteral("Cancel")),
-                 [this] { m_vm.restoreDefaultMappings(); });
-    });
+    m_mappingRestore = addRestoreButton(
+        mappingLayout, m_mappingNote,
+        {QStringLiteral("Standard-Zuordnungen wiederherstellen?"),
+         QStringLiteral("Restore the default genre mappings?")},
+        {QStringLiteral("Hinzugefügte, geänderte und importierte Zuordnungen gehen verloren."),
+         QStringLiteral("Added, changed and imported mappings are lost.")},
+        [this] { m_vm.restoreDefaultMappings(); });
     m_layout->addStretch(1);
 
     retranslate();
@@ -203,6 +182,23 @@ QTableView* SearchReplacePage::makeTable(QAbstractItemModel* model) {
     table->horizontalHeader()->setDefaultSectionSize(70);
     table->horizontalHeader()->resizeSection(model->columnCount() - 1, 28);
     return table;
+}
+
+QPushButton* SearchReplacePage::addRestoreButton(QVBoxLayout* layout, QLabel* note, const TextPair& question,
+                                                 const TextPair& detail, std::function<void()> restore) {
+    auto* footer = new QHBoxLayout;
+    layout->insertLayout(layout->indexOf(note), footer);
+    layout->removeWidget(note);
+    footer->addWidget(note, 1);
+    QPushButton* button = flatButton(QIcon());
+    makeCaption(button);
+    footer->addWidget(button, 0, Qt::AlignTop);
+    connect(button, &QPushButton::clicked, this, [this, question, detail, restore = std::move(restore)] {
+        askFirst(this, text(question.de, question.en), text(detail.de, detail.en),
+                 text(QStringLiteral("Standard wiederherstellen"), QStringLiteral("Restore Defaults")),
+                 text(QStringLiteral("Abbrechen"), QStringLiteral("Cancel")), restore);
+    });
+    return button;
 }
 
 SearchReplacePage::ButtonRow SearchReplacePage::addButtonRow(QVBoxLayout* layout) {

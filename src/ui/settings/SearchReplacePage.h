@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QTableView>
 
+#include <functional>
+
 // The Search/Replace tab: the decade-label switch, the decade-rule table with
 // its findings, the genre switches and the genre-mapping table, each table
 // with export and import.
@@ -37,6 +39,11 @@ private:
                          void (SettingsViewModel::*exportTo)(const QString&),
                          void (SettingsViewModel::*importFrom)(const QString&));
     QTableView* makeTable(QAbstractItemModel* model);
+    // Puts the section's footer `note` beside a button that restores the
+    // defaults once the user confirms `question` (with `detail`), both shown
+    // in the language of the moment of the click.
+    QPushButton* addRestoreButton(QVBoxLayout* layout, QLabel* note, const TextPair& question,
+                                  const TextPair& detail, std::function<void()> restore);
 
     QCheckBox* m_writeDecade;
     SettingsForm::Section m_writeSection;

@@ -4,36 +4,30 @@
 
 #include <QColor>
 
-namespace {
-
-template <typename T> bool sameRows(const QList<T>& a, const QList<T>& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                      [](const T& x, const T& y) { return x.id == y.id; });
-}
-
-QIcon removeIcon() {
-    return Look::symbolIcon(QStringLiteral("minus.circle.fill"));
-}
-
-} // namespace
-
-DecadeRuleTableModel::DecadeRuleTableModel(SettingsViewModel& viewModel, QObject* parent)
-    : QAbstractTableModel(parent), m_vm(viewModel), m_rules(viewModel.settings().decadeRules()),
-      m_affected(viewModel.affectedRuleIDs()) {}
-
-int DecadeRuleTableModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(m_rules.size());
-}
-
-int DecadeRuleTableModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : columnCount_;
-}
-
-QVariant DecadeRuleTableModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= m_rules.size()) {
+template <typename Row>
+QVariant SettingsListModel<Row>::removeCell(const QModelIndex& index, int role) const {
+    if (index.column() != m_removeColumn) {
         return {};
     }
-    const DecadeRule& rule = m_rules.at(index.row());
+    if (role == Qt::DecorationRole) {
+        return Look::symbolIcon(QStringLiteral("minus.circle.fill"));
+    }
+    if (role == Qt::ToolTipRole) {
+        return localizedText(QStringLiteral("Entfernen"), QStringLiteral("Remove"), m_vm.language());
+    }
+    return {};
+}
+
+DecadeRuleTableModel::DecadeRuleTableModel(SettingsViewModel& viewModel, QObject* parent)
+    : SettingsListModel(viewModel, viewModel.settings().decadeRules(), removeColumn, parent),
+      m_affected(viewModel.affectedRuleIDs()) {}
+
+QVariant DecadeRuleTableModel::data(const QModelIndex& index, int role) const {
+    const DecadeRule* row = rowAt(index);
+    if (row == nullptr) {
+        return {};
+    }
+    const DecadeRule& rule = *row;
     const int column = index.column();
     if (role == Qt::DisplayRole || role == Qt::EditRole) {
         if (column == fromColumn) {
@@ -51,10 +45,8 @@ QVariant DecadeRuleTableModel::data(const QModelIndex& index, int role) const {
         }
     } else if (role == Qt::TextAlignmentRole && (column == fromColumn || column == toColumn)) {
         return int(Qt::AlignCenter);
-    } else if (role == Qt::DecorationRole && column == removeColumn) {
-        return removeIcon();
-    } else if (role == Qt::ToolTipRole && column == removeColumn) {
-        return localizedText(QStringLiteral("Entfernen"), QStringLiteral("Remove"), m_vm.language());
+    } else {
+        return removeCell(index, role);
     }
     return {};
 }
@@ -75,16 +67,12 @@ QVariant DecadeRuleTableModel::headerData(int section, Qt::Orientation orientati
     }
 }
 
-Qt::ItemFlags DecadeRuleTableModel::flags(const QModelIndex& index) const {
-    const Qt::ItemFlags base = QAbstractTableModel::flags(index);
-    return index.column() == removeColumn ? base : base | Qt::ItemIsEditable;
-}
-
 bool DecadeRuleTableModel::setData(const QModelIndex& index, const QVariant& value, int role) {
-    if (role != Qt::EditRole || !index.isValid() || index.row() >= m_rules.size()) {
+    const DecadeRule* row = rowAt(index);
+    if (role != Qt::EditRole || row == nullptr) {
         return false;
     }
-    const QUuid id = m_rules.at(index.row()).id;
+    const QUuid id = row->id;
     switch (index.column()) {
     case fromColumn:
         return m_vm.setRuleFrom(id, value.toString());
@@ -98,26 +86,18 @@ bool DecadeRuleTableModel::setData(const QModelIndex& index, const QVariant& val
     }
 }
 
-QUuid DecadeRuleTableModel::idAt(int row) const {
-    return row >= 0 && row < m_rules.size() ? m_rules.at(row).id : QUuid();
-}
-
 void DecadeRuleTableModel::sync() {
     const QList<DecadeRule> rules = m_vm.settings().decadeRules();
     const QSet<QUuid> affected = m_vm.affectedRuleIDs();
-    if (!sameRows(rules, m_rules)) {
-        beginResetModel();
-        m_rules = rules;
-        m_affected = affected;
-        endResetModel();
+    if (resetIfRowsChanged(rules, [&] { m_affected = affected; })) {
         return;
     }
     // Only cells whose content changed are announced: an announcement also
     // resets the text of an editor open on that cell.
     for (qsizetype row = 0; row < rules.size(); ++row) {
-        const bool changed = !(rules.at(row) == m_rules.at(row));
+        const bool changed = !(rules.at(row) == m_rows.at(row));
         const bool marked = affected.contains(rules.at(row).id) != m_affected.contains(rules.at(row).id);
-        m_rules[row] = rules.at(row);
+        m_rows[row] = rules.at(row);
         if (changed || marked) {
             Q_EMIT dataChanged(index(int(row), 0), index(int(row), changed ? labelColumn : toColumn));
         }
@@ -129,34 +109,23 @@ void DecadeRuleTableModel::sync() {
 // ---------------------------------------------------------------------------
 
 GenreMappingTableModel::GenreMappingTableModel(SettingsViewModel& viewModel, QObject* parent)
-    : QAbstractTableModel(parent), m_vm(viewModel), m_mappings(viewModel.settings().genreMappings()) {}
-
-int GenreMappingTableModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(m_mappings.size());
-}
-
-int GenreMappingTableModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : columnCount_;
-}
+    : SettingsListModel(viewModel, viewModel.settings().genreMappings(), removeColumn, parent) {}
 
 QVariant GenreMappingTableModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= m_mappings.size()) {
+    const GenreMapping* mapping = rowAt(index);
+    if (mapping == nullptr) {
         return {};
     }
-    const GenreMapping& mapping = m_mappings.at(index.row());
     if (role == Qt::DisplayRole || role == Qt::EditRole) {
         if (index.column() == sourceColumn) {
-            return mapping.source;
+            return mapping->source;
         }
         if (index.column() == targetColumn) {
-            return mapping.target;
+            return mapping->target;
         }
-    } else if (role == Qt::DecorationRole && index.column() == removeColumn) {
-        return removeIcon();
-    } else if (role == Qt::ToolTipRole && index.column() == removeColumn) {
-        return localizedText(QStringLiteral("Entfernen"), QStringLiteral("Remove"), m_vm.language());
+        return {};
     }
-    return {};
+    return removeCell(index, role);
 }
 
 QVariant GenreMappingTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -172,16 +141,12 @@ QVariant GenreMappingTableModel::headerData(int section, Qt::Orientation orienta
     return QString();
 }
 
-Qt::ItemFlags GenreMappingTableModel::flags(const QModelIndex& index) const {
-    const Qt::ItemFlags base = QAbstractTableModel::flags(index);
-    return index.column() == removeColumn ? base : base | Qt::ItemIsEditable;
-}
-
 bool GenreMappingTableModel::setData(const QModelIndex& index, const QVariant& value, int role) {
-    if (role != Qt::EditRole || !index.isValid() || index.row() >= m_mappings.size()) {
+    const GenreMapping* row = rowAt(index);
+    if (role != Qt::EditRole || row == nullptr) {
         return false;
     }
-    const QUuid id = m_mappings.at(index.row()).id;
+    const QUuid id = row->id;
     if (index.column() == sourceColumn) {
         m_vm.setMappingSource(id, value.toString());
         return true;
@@ -193,13 +158,9 @@ bool GenreMappingTableModel::setData(const QModelIndex& index, const QVariant& v
     return false;
 }
 
-QUuid GenreMappingTableModel::idAt(int row) const {
-    return row >= 0 && row < m_mappings.size() ? m_mappings.at(row).id : QUuid();
-}
-
 int GenreMappingTableModel::rowOf(const QUuid& id) const {
-    for (qsizetype row = 0; row < m_mappings.size(); ++row) {
-        if (m_mappings.at(row).id == id) {
+    for (qsizetype row = 0; row < m_rows.size(); ++row) {
+        if (m_rows.at(row).id == id) {
             return static_cast<int>(row);
         }
     }
@@ -208,15 +169,12 @@ int GenreMappingTableModel::rowOf(const QUuid& id) const {
 
 void GenreMappingTableModel::sync() {
     const QList<GenreMapping> mappings = m_vm.settings().genreMappings();
-    if (!sameRows(mappings, m_mappings)) {
-        beginResetModel();
-        m_mappings = mappings;
-        endResetModel();
+    if (resetIfRowsChanged(mappings)) {
         return;
     }
     for (qsizetype row = 0; row < mappings.size(); ++row) {
-        if (!(mappings.at(row) == m_mappings.at(row))) {
-            m_mappings[row] = mappings.at(row);
+        if (!(mappings.at(row) == m_rows.at(row))) {
+            m_rows[row] = mappings.at(row);
             Q_EMIT dataChanged(index(int(row), 0), index(int(row), targetColumn));
         }
     }

@@ -1,5 +1,6 @@
 #include "tagio/flac/FLACHandler.h"
 
+#include "AppliedPieces.h"
 #include "TagProbe.h"
 #include "TestFiles.h"
 #include "TestHelpers.h"
@@ -114,7 +115,8 @@ TEST(FLACHandlerTest, RewriteKeepsEveryOtherBlockAndStaysValid) {
     QTemporaryDir dir;
     const QString path = TestFiles::copyFixture("flac/tagged.flac", dir);
     const QByteArray before = TestFiles::readFile(path);
-    const QByteArray after = FLACHandler::writeGenre("House 80er", 1987, {}, {}, before, path);
+    const QByteArray after = AppliedPieces::apply(
+        FLACHandler::writeGenre("House 80er", 1987, {}, {}, SourceBytes(before), path), before);
     TestFiles::writeFile(path, after);
     const auto old = blocks(before);
     const auto now = blocks(after);
@@ -140,7 +142,9 @@ TEST(FLACHandlerTest, RewriteKeepsEveryOtherBlockAndStaysValid) {
     EXPECT_EQ(fields.value("GENRE"), (QStringList{"House", "House 80er"}));
     EXPECT_EQ(fields.value("YEAR"), (QStringList{"1987", "1991"}));
     // Writing the same values again gives the same bytes.
-    EXPECT_EQ(FLACHandler::writeGenre("House 80er", 1987, {}, {}, after, path), after);
+    EXPECT_EQ(AppliedPieces::apply(
+                  FLACHandler::writeGenre("House 80er", 1987, {}, {}, SourceBytes(after), path), after),
+              after);
 }
 
 // Damaged metadata is read without reading past the file, and refused for writing.
@@ -185,7 +189,10 @@ TEST(FLACHandlerTest, DamagedOrOversizedMetadataIsNeverWritten) {
     for (const auto& c : cases) {
         TestFiles::writeFile(dir.filePath("f.flac"), c.image);
         const auto read = [&] { return FLACHandler::readVorbisComments(dir.filePath("f.flac")).size(); };
-        const auto write = [&] { FLACHandler::writeGenre("G", 1990, {}, {}, c.image, path); };
+        const auto write = [&] {
+            AppliedPieces::apply(FLACHandler::writeGenre("G", 1990, {}, {}, SourceBytes(c.image), path),
+                                 c.image);
+        };
         if (c.comments < 0) {
             expectThrows(AppError::Kind::tagReadFailed, read);
         } else {
@@ -200,11 +207,12 @@ TEST(FLACHandlerTest, DamagedOrOversizedMetadataIsNeverWritten) {
     // The comment block must fit its 24-bit length: 4 + 1 (vendor) + 4 + 4 + "GENRE=".
     const QByteArray small = image({info, {4, true, commentBody("v", {})}}, "AUDIO");
     const QString fits(int(FLACHandler::maxBlockLength - 19), QLatin1Char('g'));
-    const QByteArray out = FLACHandler::writeGenre(fits, {}, {}, {}, small, path);
+    const QByteArray out =
+        AppliedPieces::apply(FLACHandler::writeGenre(fits, {}, {}, {}, SourceBytes(small), path), small);
     EXPECT_EQ(blocks(out).value(1).length, FLACHandler::maxBlockLength);
     EXPECT_TRUE(out.endsWith("AUDIO"));
     const auto tooLarge = expectThrows(AppError::Kind::tagWriteFailed, [&] {
-        FLACHandler::writeGenre(fits + 'g', {}, {}, {}, small, path);
+        FLACHandler::writeGenre(fits + 'g', {}, {}, {}, SourceBytes(small), path);
     });
     EXPECT_TRUE(tooLarge && tooLarge->text().startsWith("Vorbis comment block too large"));
 }

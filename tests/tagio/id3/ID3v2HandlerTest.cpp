@@ -1,5 +1,6 @@
 #include "tagio/id3/ID3v2Handler.h"
 
+#include "AppliedPieces.h"
 #include "Id3Bytes.h"
 #include "Id3Frames.h"
 #include "TagProbe.h"
@@ -38,11 +39,14 @@ QByteArray tagOf(const QByteArray& file, const QString& path) {
 
 QList<IdBody> writtenFrames(const QByteArray& file, const QString& genre, std::optional<int> year = {},
                             std::optional<QString> title = {}, std::optional<QString> artist = {}) {
-    return frames(tagOf(ID3v2Handler::writeGenre(genre, year, title, artist, file, "/m/a.mp3"), "/m/a.mp3"));
+    return frames(
+        tagOf(AppliedPieces::apply(
+                  ID3v2Handler::writeGenre(genre, year, title, artist, SourceBytes(file), "/m/a.mp3"), file),
+              "/m/a.mp3"));
 }
 
 AppError writeError(const QByteArray& file, const QString& path) {
-    const auto write = [&] { ID3v2Handler::writeGenre("Pop", {}, {}, {}, file, path); };
+    const auto write = [&] { ID3v2Handler::writeGenre("Pop", {}, {}, {}, SourceBytes(file), path); };
     return expectThrows(std::nullopt, write).value_or(AppError::cancelled());
 }
 
@@ -92,7 +96,9 @@ TEST_P(ID3v2HandlerFixtureTest, FixturesReadAndRoundTripKeepingAudioAndEveryOthe
         const QByteArray payload = TagProbe::audioPayload(path, format); // a v2.4 footer is not audio
         const QByteArray audioBefore = payload.startsWith("3DI") ? payload.mid(10) : payload;
 
-        TestFiles::writeFile(path, ID3v2Handler::writeGenre("House 80er", year, {}, {}, before, path));
+        TestFiles::writeFile(path, AppliedPieces::apply(ID3v2Handler::writeGenre("House 80er", year, {}, {},
+                                                                                 SourceBytes(before), path),
+                                                        before));
 
         EXPECT_EQ(TagProbe::audioPayload(path, format), audioBefore);
         EXPECT_EQ(ID3v2Handler::readYear(path), year ? year : c.year);
@@ -212,7 +218,8 @@ TEST(ID3v2HandlerTest, NewFramesGoLastAndPaddingFollows) {
                                        frame("TXXX", text(0, "k\0v")) + frame("TYER", text(0, "1990")) +
                                        frame("APIC", apicBody) + QByteArray(30, '\0')) +
                             audio(100);
-    const QByteArray out = ID3v2Handler::writeGenre("House 80er", 1987, {}, {}, file, "/m/a.mp3");
+    const QByteArray out = AppliedPieces::apply(
+        ID3v2Handler::writeGenre("House 80er", 1987, {}, {}, SourceBytes(file), "/m/a.mp3"), file);
     const QByteArray newTag = tagOf(out, "/m/a.mp3");
     EXPECT_EQ(out.mid(newTag.size()), audio(100));
     EXPECT_EQ(frames(newTag), (QList<IdBody>{{"TIT2", text(0, "T")}, {"TXXX", text(0, "k\0v")},
@@ -227,7 +234,8 @@ TEST(ID3v2HandlerTest, NewFramesGoLastAndPaddingFollows) {
 
     // An ID3v1 tag seeds the new tag's title, artist and year, and stays at the end.
     const QByteArray v1 = TestFiles::readFile(TestFiles::fixturePath("id3/v1_only.mp3"));
-    const QByteArray seeded = ID3v2Handler::writeGenre("Pop", {}, {}, {}, v1, "/m/v1.mp3");
+    const QByteArray seeded =
+        AppliedPieces::apply(ID3v2Handler::writeGenre("Pop", {}, {}, {}, SourceBytes(v1), "/m/v1.mp3"), v1);
     EXPECT_EQ(seeded.mid(tagOf(seeded, "/m/v1.mp3").size()), v1);
     EXPECT_EQ(writtenFrames(v1, "Pop"),
               (QList<IdBody>{{"TIT2", "\3Song"}, {"TPE1", "\3" "Band"}, {"TYER", "\3" "1999"},
@@ -306,7 +314,9 @@ TEST(ID3v2HandlerTest, RefusesBrokenContainersAndDamagedOrUnconvertibleTags) {
         EXPECT_EQ(e.kind(), AppError::Kind::tagWriteFailed) << row;
         EXPECT_TRUE(e.text().contains(c.error)) << row << ": " << e.text().toStdString();
     }
-    EXPECT_NO_THROW(ID3v2Handler::writeGenre("P", {}, {}, {}, container("FORM", "AIFC", {}), "/m/c.aif"));
+    const QByteArray aifc = container("FORM", "AIFC", {});
+    EXPECT_NO_THROW(
+        AppliedPieces::apply(ID3v2Handler::writeGenre("P", {}, {}, {}, SourceBytes(aifc), "/m/c.aif"), aifc));
     // A compressed frame that is replaced anyway is no obstacle.
     const QByteArray compressed = tag(4, frame("TCON", "\x78\x9C", true, 0, 0x08)) + audio(10);
     EXPECT_EQ(writtenFrames(compressed, "P"), (QList<IdBody>{{"TCON", "\3P"}}));

@@ -1,5 +1,6 @@
 #include "tagio/mp4/MP4Handler.h"
 
+#include "AppliedPieces.h"
 #include "Id3Bytes.h"
 #include "TagProbe.h"
 #include "TestFiles.h"
@@ -190,7 +191,8 @@ protected:
     // the independent parse of the sample tables puts them, and TagLib's genre.
     QByteArray write(const QByteArray& before, const QString& genre, std::optional<int> year = {},
                      std::optional<QString> title = {}, std::optional<QString> artist = {}) {
-        const QByteArray after = handler.writeGenre(genre, year, title, artist, before, path());
+        const QByteArray after = AppliedPieces::apply(
+            handler.writeGenre(genre, year, title, artist, SourceBytes(before), path()), before);
         put(after);
         EXPECT_EQ(check::compareChunks(before, after), QString());
         EXPECT_EQ(tags().genre, genre);
@@ -290,7 +292,10 @@ TEST_F(MP4HandlerTest, MovieBeforeMediaGrowsAndShrinks) {
     const qint64 delta = grown.size() - before.size();
     ASSERT_GT(delta, 0);
     EXPECT_EQ(check::find(grown, {"mdat"}).start, check::find(before, {"mdat"}).start + delta);
-    EXPECT_EQ(handler.writeGenre("Deep House 80er", 1987, title, artist, grown, path()), grown);
+    EXPECT_EQ(
+        AppliedPieces::apply(
+            handler.writeGenre("Deep House 80er", 1987, title, artist, SourceBytes(grown), path()), grown),
+        grown);
 
     const QByteArray shrunk = write(before, "Dub");
     EXPECT_EQ(shrunk.size(), before.size());
@@ -356,7 +361,7 @@ TEST_F(MP4HandlerTest, DamagedOrUnrepairableFilesAreRefused) {
     };
     for (const auto& c : cases) {
         const auto e = expectThrows(AppError::Kind::tagWriteFailed, [&] {
-            handler.writeGenre("Deep House 80er", c.year, {}, {}, c.bytes, "x.m4a");
+            handler.writeGenre("Deep House 80er", c.year, {}, {}, SourceBytes(c.bytes), "x.m4a");
         });
         EXPECT_TRUE(e && e->text().contains(QLatin1String(c.error))) << c.error;
     }
