@@ -2,6 +2,7 @@
 
 #include "model/AppError.h"
 #include "model/Console.h"
+#include "model/DebugLogger.h"
 #include "tagio/ByteSource.h"
 #include "tagio/FilePieces.h"
 #include "tagio/TagHandler.h"
@@ -341,8 +342,14 @@ FileIdentity UniversalTagWriter::writeGenre(const QString& genre, std::optional<
     Console::line(QStringLiteral("[TagIO] UniversalTagWriter.writeGenre '") + genre +
                   QStringLiteral("' year=") + yearText(year) + QStringLiteral(" format=") + raw +
                   QStringLiteral(" -> ") + name);
-    Console::line(QStringLiteral("[TagIO] ") + handler->name() + QStringLiteral(".writeGenre '") + genre +
-                  QStringLiteral("' year=") + yearText(year) + QStringLiteral(" -> ") + name);
+    if (format == AudioFormat::flac) {
+        DebugLogger::shared().log(QStringLiteral("FLAC writeGenre '") + genre + QStringLiteral("' year=") +
+                                      yearText(year) + QStringLiteral(" \u2192 ") + name,
+                                  LogCategory::write);
+    } else {
+        Console::line(QStringLiteral("[TagIO] ") + handler->name() + QStringLiteral(".writeGenre '") + genre +
+                      QStringLiteral("' year=") + yearText(year) + QStringLiteral(" -> ") + name);
+    }
 
     try {
         // Without an identity the path is the user's own choice, a link included.

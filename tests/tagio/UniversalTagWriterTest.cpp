@@ -5,7 +5,9 @@
 #include "tagio/UniversalTagWriter.h"
 
 #include "AppliedPieces.h"
+#include "ConsoleCapture.h"
 #include "Id3Bytes.h"
+#include "LogCapture.h"
 #include "QtPrinters.h"
 #include "TagProbe.h"
 #include "TestFiles.h"
@@ -245,6 +247,27 @@ TEST(UniversalTagWriterTest, RefusesReadOnlyFilesAndForeignOwners) {
         EXPECT_EQ(TestFiles::readFile(path), *c.refusal != 0 ? QByteArray("old") : QByteArray("new"));
     }
     EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty());
+}
+
+// The handler's step of a write is a console line, that of a FLAC write a debug-log line.
+TEST(UniversalTagWriterTest, NamesTheHandlerStepOnTheConsoleOrForFlacInTheDebugLog) {
+    QTemporaryDir dir;
+    const struct {
+        const char* extension; // of the fixture scan/tagged.*
+        AudioFormat format;
+        QString console, log; // the handler's step ("" when none)
+    } cases[] = {
+        {"flac", AudioFormat::flac, "", "WRITE|FLAC writeGenre 'House 80er' year=1987 \u2192 tagged.flac"},
+        {"mp3", AudioFormat::mp3, "[TagIO] ID3v2Handler.writeGenre 'House 80er' year=1987 -> tagged.mp3", ""},
+    };
+    for (const auto& c : cases) {
+        const QString path = TestFiles::copyFixture(QStringLiteral("scan/tagged.") + c.extension, dir);
+        LogCapture log;
+        ConsoleCapture console;
+        UniversalTagWriter().writeGenre(newGenre, 1987, {}, {}, path, c.format);
+        EXPECT_EQ(console.lines().filter("Handler.writeGenre").join('\n'), c.console);
+        EXPECT_EQ(log.entries().filter("writeGenre").join('\n'), c.log);
+    }
 }
 
 // A FIFO at the path fails the reader and the writer at once, and the writer's lock is free for
