@@ -519,9 +519,9 @@ FileIdentity UniversalTagWriter::atomicWrite(const FilePieces& pieces, const Byt
     }
     // The rename below would replace a file its mode forbids us to write.
     if (::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0) {
-        throw failure(errno == EACCES || errno == EPERM || errno == EROFS
-                          ? QStringLiteral("The file is read-only")
-                          : errnoText(errno));
+        throw failure(errno == EACCES || errno == EPERM ? QStringLiteral("The file is read-only")
+                      : errno == EROFS                  ? QStringLiteral("The file system is read-only")
+                                                        : errnoText(errno));
     }
 
     const qsizetype slash = target.lastIndexOf('/');
@@ -550,10 +550,11 @@ FileIdentity UniversalTagWriter::atomicWrite(const FilePieces& pieces, const Byt
     }
     const int fd = temporary->fd();
 
-    // Keep owner and permissions. Only root may give a file to another owner,
-    // so a replace that would change the owner is refused; a file system
-    // without owners (FAT) refuses the change but gives the new file the
-    // owner the old one shows, and the write goes on.
+    // Keep owner, group and permissions. Only root may give a file to another
+    // owner, so another user's file is refused; the user's own file whose group
+    // the user is not in gets the user's group. A file system without owners
+    // (FAT) refuses the change but gives the new file the owner the old one
+    // shows, and the write goes on.
     if (::fchown(fd, targetStatus.st_uid, targetStatus.st_gid) != 0) {
         // Checked below by what the new file shows.
     }
@@ -561,8 +562,15 @@ FileIdentity UniversalTagWriter::atomicWrite(const FilePieces& pieces, const Byt
     if (::fstat(fd, &made) != 0) {
         throw failure(errnoText(errno));
     }
-    if (made.st_uid != targetStatus.st_uid || made.st_gid != targetStatus.st_gid) {
-        throw failure(QStringLiteral("The file's owner cannot be kept"));
+    if (made.st_uid != targetStatus.st_uid) {
+        throw failure(QStringLiteral("The file belongs to another user"));
+    }
+    if (made.st_gid != targetStatus.st_gid) {
+        DebugLogger::shared().log(QStringLiteral("Group ") + QString::number(targetStatus.st_gid) +
+                                      QStringLiteral(" of ") + QFileInfo(path).fileName() +
+                                      QStringLiteral(" cannot be kept: the new file has group ") +
+                                      QString::number(made.st_gid),
+                                  LogCategory::write);
     }
     if (::fchmod(fd, targetStatus.st_mode & 07777) != 0) {
         // A file system without permissions (FAT): the folder's defaults apply.

@@ -205,9 +205,10 @@ TEST(UniversalTagWriterTest, RefusesWhenTheFileWasDeletedOrChangedSinceLoading) 
     }
 }
 
-// A file its user may not write, or whose owner the replace could not keep, is refused before
-// anything is written; the user's own writable file is replaced. As root, the writes run as
-// another user (uid 4321) in a child process.
+// A file its user may not write, or another user's file, is refused before anything is written;
+// the user's own writable file is replaced with its mode, and with the user's group where the
+// file's group is not one of the user's. As root, the writes run as another user (uid 4321) in a
+// child process.
 TEST(UniversalTagWriterTest, RefusesReadOnlyFilesAndForeignOwners) {
     QTemporaryDir dir;
     const bool root = ::geteuid() == 0;
@@ -218,18 +219,21 @@ TEST(UniversalTagWriterTest, RefusesReadOnlyFilesAndForeignOwners) {
         const char* name;
         mode_t mode;
         uid_t owner;
+        gid_t group;
         const char* refusal; // "" when written
     } cases[] = {
-        {"mode 0444", 0444, user, "The file is read-only"},
-        {"another user's file the user may write", 0666, user + 1, "The file's owner cannot be kept"},
-        {"the user's own file", 0644, user, ""},
+        {"mode 0444", 0444, user, group, "The file is read-only"},
+        {"another user's file the user may write", 0666, user + 1, group + 1,
+         "The file belongs to another user"},
+        {"the user's own file of another group", 0664, user, group + 1, ""},
+        {"the user's own file", 0644, user, group, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const QString path = dir.filePath(QString::fromLatin1(c.name) + QStringLiteral(".mp3"));
         const QByteArray native = QFile::encodeName(path);
         TestFiles::writeFile(path, "old");
-        if (::chown(native.constData(), c.owner, c.owner == user ? group : group + 1) != 0) {
+        if (::chown(native.constData(), c.owner, c.group) != 0) {
             continue; // giving a file away needs root
         }
         ASSERT_EQ(::chmod(native.constData(), c.mode), 0);
@@ -245,6 +249,10 @@ TEST(UniversalTagWriterTest, RefusesReadOnlyFilesAndForeignOwners) {
             return *c.refusal == 0;
         }));
         EXPECT_EQ(TestFiles::readFile(path), *c.refusal != 0 ? QByteArray("old") : QByteArray("new"));
+        struct stat st {};
+        ASSERT_EQ(::stat(native.constData(), &st), 0);
+        EXPECT_EQ(std::make_tuple(st.st_uid, st.st_gid, st.st_mode & 07777),
+                  std::make_tuple(c.owner, *c.refusal != 0 ? c.group : group, c.mode));
     }
     EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty());
 }
