@@ -20,6 +20,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 #include <mutex>
@@ -56,6 +57,15 @@ QString changedText() {
 bool isSymbolicLink(const QByteArray& native) {
     struct stat st {};
     return ::lstat(native.constData(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+// The identity of the open file `fd` whose status is `st`; where its file
+// system cannot be asked, its inode counts as kept.
+FileIdentity identityOf(int fd, const struct stat& st, bool throughLink) {
+    FileIdentity identity = FileIdentity::of(st, throughLink);
+    struct statfs fileSystem {};
+    identity.inodeKept = ::fstatfs(fd, &fileSystem) != 0 || FileIdentity::keepsInodeNumbers(fileSystem);
+    return identity;
 }
 
 // Whether any process has the file open, by the open files /proc lists for
@@ -368,7 +378,8 @@ FileIdentity UniversalTagWriter::writeGenre(const QString& genre, std::optional<
             throw AppError::tagWriteFailed(path, errnoText(errno));
         }
         const FileIdentity opened =
-            FileIdentity::of(st, expected ? expected->throughLink : isSymbolicLink(QFile::encodeName(path)));
+            identityOf(source->descriptor(), st,
+                       expected ? expected->throughLink : isSymbolicLink(QFile::encodeName(path)));
         if (expected && !(opened == *expected)) {
             throw AppError::tagWriteFailed(path, changedText());
         }
@@ -423,7 +434,7 @@ UniversalTagWriter::LoadedFile UniversalTagWriter::loadFile(const QString& path)
     }
 
     LoadedFile loaded;
-    loaded.stamp = FileIdentity::of(st, isSymbolicLink(native));
+    loaded.stamp = identityOf(fd, st, isSymbolicLink(native));
     loaded.bytes.resize(static_cast<qsizetype>(st.st_size));
     qint64 done = 0;
     while (done < loaded.bytes.size()) {
@@ -592,6 +603,7 @@ FileIdentity UniversalTagWriter::atomicWrite(const FilePieces& pieces, const Byt
     if (::fsync(fd) != 0 || ::fstat(fd, &made) != 0) {
         throw failure(errnoText(errno));
     }
+    const FileIdentity written = identityOf(fd, made, throughLink);
     if (!temporary->named() && !temporary->link(temporaryPath)) {
         throw failure(errnoText(errno));
     }
@@ -604,7 +616,9 @@ FileIdentity UniversalTagWriter::atomicWrite(const FilePieces& pieces, const Byt
     if (::lstat(target.constData(), &now) != 0) {
         throw failure(errnoText(errno));
     }
-    if (!S_ISREG(now.st_mode) || !(FileIdentity::of(now, throughLink) == expected)) {
+    FileIdentity current = FileIdentity::of(now, throughLink);
+    current.inodeKept = written.inodeKept; // the same file system
+    if (!S_ISREG(now.st_mode) || !(current == expected)) {
         throw failure(changedText());
     }
     if (::rename(temporaryPath.constData(), target.constData()) != 0) {
@@ -614,5 +628,5 @@ FileIdentity UniversalTagWriter::atomicWrite(const FilePieces& pieces, const Byt
     syncFolder(folder);
 
     Console::line(QStringLiteral("[TagIO] Atomic write complete: ") + QFileInfo(path).fileName());
-    return FileIdentity::of(made, throughLink);
+    return written;
 }

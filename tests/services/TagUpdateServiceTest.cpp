@@ -238,6 +238,7 @@ TEST(TagUpdateServiceEndToEndTest, AFileThatIsNoLongerWhatTheScanSawIsLeftAlone)
         TagUpdateService service(std::make_shared<UniversalTagWriter>(), &undo);
         std::optional<MusicFile> file = FileScannerService().readFile(c.scanned, UniversalTagReader());
         ASSERT_TRUE(file.has_value());
+        EXPECT_TRUE(file->identity->inodeKept); // a test folder is never on FAT
         file->discoveredYear = 1995;
         c.afterScan();
         const QByteArray before = TestFiles::readFile(c.scanned);

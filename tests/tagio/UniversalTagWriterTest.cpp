@@ -171,10 +171,20 @@ TEST(UniversalTagWriterTest, RefusesWhenTheFileWasDeletedOrChangedSinceLoading) 
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("a.mp3"));
     const QString other = dir.filePath(QStringLiteral("other"));
+    // Another program's file of the same size and times put in its place.
+    const auto replaceByACopy = [&] {
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+        TestFiles::writeFile(other, "loaded");
+        const timespec times[2] = {st.st_atim, st.st_mtim};
+        ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(other).constData(), times, 0), 0);
+        ::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData());
+    };
     const struct {
         const char* name;
         std::function<void()> change;
-        const char* left; // the file afterwards ("" when gone)
+        const char* left;       // the file afterwards ("" when gone)
+        bool inodesKept = true; // false: as on FAT, where the stamp's inode number tells nothing
     } cases[] = {
         {"deleted", [&] { QFile::remove(path); }, ""},
         {"changed in place", [&] { TestFiles::writeFile(path, "someone else's longer edit"); },
@@ -185,12 +195,15 @@ TEST(UniversalTagWriterTest, RefusesWhenTheFileWasDeletedOrChangedSinceLoading) 
              ::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData());
          },
          "loaded"},
+        {"replaced by a copy of the same size and times", replaceByACopy, "loaded"},
+        {"the same where inode numbers are made up", replaceByACopy, "mine", false},
         {"unchanged", [] {}, "mine"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TestFiles::writeFile(path, "loaded");
-        const UniversalTagWriter::LoadedFile loaded = UniversalTagWriter::loadFile(path);
+        UniversalTagWriter::LoadedFile loaded = UniversalTagWriter::loadFile(path);
+        loaded.stamp.inodeKept = c.inodesKept;
         c.change();
         const auto write = [&] {
             UniversalTagWriter::atomicWrite("mine", path, loaded.stamp);
