@@ -3,6 +3,35 @@
 #include <QFile>
 
 #include <sys/stat.h>
+#include <sys/vfs.h>
+
+namespace {
+
+// statfs magic numbers of the file systems that make inode numbers up.
+constexpr std::uint32_t fatMagic = 0x4d44; // MSDOS_SUPER_MAGIC: msdos and vfat
+constexpr std::uint32_t exfatMagic = 0x2011bab0;
+constexpr std::uint32_t cifsMagic = 0xff534d42;
+constexpr std::uint32_t smb2Magic = 0xfe534d42;
+
+} // namespace
+
+bool FileIdentity::operator==(const FileIdentity& other) const {
+    return device == other.device && (inode == other.inode || !inodeKept || !other.inodeKept) &&
+           size == other.size && modifiedSeconds == other.modifiedSeconds &&
+           modifiedNanoseconds == other.modifiedNanoseconds && throughLink == other.throughLink;
+}
+
+bool FileIdentity::keepsInodeNumbers(const struct statfs& fileSystem) {
+    switch (static_cast<std::uint32_t>(fileSystem.f_type)) {
+    case fatMagic:
+    case exfatMagic:
+    case cifsMagic:
+    case smb2Magic:
+        return false;
+    default:
+        return true;
+    }
+}
 
 FileIdentity FileIdentity::of(const struct stat& status, bool throughLink) {
     FileIdentity identity;
@@ -28,5 +57,9 @@ std::optional<FileIdentity> FileIdentity::ofPath(const QString& path) {
     if (!S_ISREG(status.st_mode)) {
         return std::nullopt;
     }
-    return of(status, link);
+    FileIdentity identity = of(status, link);
+    // Where the file system cannot be asked, the inode is compared as anywhere else.
+    struct statfs fileSystem {};
+    identity.inodeKept = ::statfs(native.constData(), &fileSystem) != 0 || keepsInodeNumbers(fileSystem);
+    return identity;
 }

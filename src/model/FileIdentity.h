@@ -6,6 +6,7 @@
 #include <optional>
 
 struct stat;
+struct statfs;
 
 // What identifies a file on disk at one moment: which file the path names
 // (device and inode) and its state (size, modification time). A write
@@ -20,10 +21,20 @@ struct FileIdentity {
     // The path was a symbolic link (one the user dropped or chose) and the
     // values are those of the file it points to, which is what a write replaces.
     bool throughLink = false;
+    // False where the file system makes inode numbers up each time it loads a
+    // file (see keepsInodeNumbers): the inode then tells nothing about which
+    // file it is, and only device, size and modification time are compared.
+    bool inodeKept = true;
 
-    bool operator==(const FileIdentity&) const = default;
+    // The same file in the same state; the inode counts only where both keep it.
+    bool operator==(const FileIdentity& other) const;
 
     static FileIdentity of(const struct stat& status, bool throughLink);
+    // Whether a file system keeps a file's inode number for as long as the
+    // file exists, by its statfs magic. FAT and exFAT make one up each time
+    // they load a file, and so does an SMB share mounted without the server's
+    // numbers (which statfs cannot tell apart from one with them).
+    static bool keepsInodeNumbers(const struct statfs& fileSystem);
     // The path's own status (lstat); for a symbolic link, that of its target.
     // No value when either is missing or the path names no regular file.
     static std::optional<FileIdentity> ofPath(const QString& path);

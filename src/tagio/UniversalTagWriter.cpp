@@ -2,6 +2,7 @@
 
 #include "model/AppError.h"
 #include "model/Console.h"
+#include "model/DebugLogger.h"
 #include "tagio/ByteSource.h"
 #include "tagio/FilePieces.h"
 #include "tagio/TagHandler.h"
@@ -19,6 +20,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 #include <mutex>
@@ -55,6 +57,15 @@ QString changedText() {
 bool isSymbolicLink(const QByteArray& native) {
     struct stat st {};
     return ::lstat(native.constData(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+// The identity of the open file `fd` whose status is `st`; where its file
+// system cannot be asked, its inode counts as kept.
+FileIdentity identityOf(int fd, const struct stat& st, bool throughLink) {
+    FileIdentity identity = FileIdentity::of(st, throughLink);
+    struct statfs fileSystem {};
+    identity.inodeKept = ::fstatfs(fd, &fileSystem) != 0 || FileIdentity::keepsInodeNumbers(fileSystem);
+    return identity;
 }
 
 // Whether any process has the file open, by the open files /proc lists for
@@ -341,8 +352,14 @@ FileIdentity UniversalTagWriter::writeGenre(const QString& genre, std::optional<
     Console::line(QStringLiteral("[TagIO] UniversalTagWriter.writeGenre '") + genre +
                   QStringLiteral("' year=") + yearText(year) + QStringLiteral(" format=") + raw +
                   QStringLiteral(" -> ") + name);
-    Console::line(QStringLiteral("[TagIO] ") + handler->name() + QStringLiteral(".writeGenre '") + genre +
-                  QStringLiteral("' year=") + yearText(year) + QStringLiteral(" -> ") + name);
+    if (format == AudioFormat::flac) {
+        DebugLogger::shared().log(QStringLiteral("FLAC writeGenre '") + genre + QStringLiteral("' year=") +
+                                      yearText(year) + QStringLiteral(" \u2192 ") + name,
+                                  LogCategory::write);
+    } else {
+        Console::line(QStringLiteral("[TagIO] ") + handler->name() + QStringLiteral(".writeGenre '") + genre +
+                      QStringLiteral("' year=") + yearText(year) + QStringLiteral(" -> ") + name);
+    }
 
     try {
         // Without an identity the path is the user's own choice, a link included.
@@ -361,7 +378,8 @@ FileIdentity UniversalTagWriter::writeGenre(const QString& genre, std::optional<
             throw AppError::tagWriteFailed(path, errnoText(errno));
         }
         const FileIdentity opened =
-            FileIdentity::of(st, expected ? expected->throughLink : isSymbolicLink(QFile::encodeName(path)));
+            identityOf(source->descriptor(), st,
+                       expected ? expected->throughLink : isSymbolicLink(QFile::encodeName(path)));
         if (expected && !(opened == *expected)) {
             throw AppError::tagWriteFailed(path, changedText());
         }
@@ -416,7 +434,7 @@ UniversalTagWriter::LoadedFile UniversalTagWriter::loadFile(const QString& path)
     }
 
     LoadedFile loaded;
-    loaded.stamp = FileIdentity::of(st, isSymbolicLink(native));
+    loaded.stamp = identityOf(fd, st, isSymbolicLink(native));
     loaded.bytes.resize(static_cast<qsizetype>(st.st_size));
     qint64 done = 0;
     while (done < loaded.bytes.size()) {
@@ -512,9 +530,9 @@ FileIdentity UniversalTagWriter::atomicWrite(const FilePieces& pieces, const Byt
     }
     // The rename below would replace a file its mode forbids us to write.
     if (::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0) {
-        throw failure(errno == EACCES || errno == EPERM || errno == EROFS
-                          ? QStringLiteral("The file is read-only")
-                          : errnoText(errno));
+        throw failure(errno == EACCES || errno == EPERM ? QStringLiteral("The file is read-only")
+                      : errno == EROFS                  ? QStringLiteral("The file system is read-only")
+                                                        : errnoText(errno));
     }
 
     const qsizetype slash = target.lastIndexOf('/');
@@ -543,10 +561,11 @@ FileIdentity UniversalTagWriter::atomicWrite(const FilePieces& pieces, const Byt
     }
     const int fd = temporary->fd();
 
-    // Keep owner and permissions. Only root may give a file to another owner,
-    // so a replace that would change the owner is refused; a file system
-    // without owners (FAT) refuses the change but gives the new file the
-    // owner the old one shows, and the write goes on.
+    // Keep owner, group and permissions. Only root may give a file to another
+    // owner, so another user's file is refused; the user's own file whose group
+    // the user is not in gets the user's group. A file system without owners
+    // (FAT) refuses the change but gives the new file the owner the old one
+    // shows, and the write goes on.
     if (::fchown(fd, targetStatus.st_uid, targetStatus.st_gid) != 0) {
         // Checked below by what the new file shows.
     }
@@ -554,8 +573,15 @@ FileIdentity UniversalTagWriter::atomicWrite(const FilePieces& pieces, const Byt
     if (::fstat(fd, &made) != 0) {
         throw failure(errnoText(errno));
     }
-    if (made.st_uid != targetStatus.st_uid || made.st_gid != targetStatus.st_gid) {
-        throw failure(QStringLiteral("The file's owner cannot be kept"));
+    if (made.st_uid != targetStatus.st_uid) {
+        throw failure(QStringLiteral("The file belongs to another user"));
+    }
+    if (made.st_gid != targetStatus.st_gid) {
+        DebugLogger::shared().log(QStringLiteral("Group ") + QString::number(targetStatus.st_gid) +
+                                      QStringLiteral(" of ") + QFileInfo(path).fileName() +
+                                      QStringLiteral(" cannot be kept: the new file has group ") +
+                                      QString::number(made.st_gid),
+                                  LogCategory::write);
     }
     if (::fchmod(fd, targetStatus.st_mode & 07777) != 0) {
         // A file system without permissions (FAT): the folder's defaults apply.
@@ -577,6 +603,7 @@ FileIdentity UniversalTagWriter::atomicWrite(const FilePieces& pieces, const Byt
     if (::fsync(fd) != 0 || ::fstat(fd, &made) != 0) {
         throw failure(errnoText(errno));
     }
+    const FileIdentity written = identityOf(fd, made, throughLink);
     if (!temporary->named() && !temporary->link(temporaryPath)) {
         throw failure(errnoText(errno));
     }
@@ -589,7 +616,9 @@ FileIdentity UniversalTagWriter::atomicWrite(const FilePieces& pieces, const Byt
     if (::lstat(target.constData(), &now) != 0) {
         throw failure(errnoText(errno));
     }
-    if (!S_ISREG(now.st_mode) || !(FileIdentity::of(now, throughLink) == expected)) {
+    FileIdentity current = FileIdentity::of(now, throughLink);
+    current.inodeKept = written.inodeKept; // the same file system
+    if (!S_ISREG(now.st_mode) || !(current == expected)) {
         throw failure(changedText());
     }
     if (::rename(temporaryPath.constData(), target.constData()) != 0) {
@@ -599,5 +628,5 @@ FileIdentity UniversalTagWriter::atomicWrite(const FilePieces& pieces, const Byt
     syncFolder(folder);
 
     Console::line(QStringLiteral("[TagIO] Atomic write complete: ") + QFileInfo(path).fileName());
-    return FileIdentity::of(made, throughLink);
+    return written;
 }

@@ -82,8 +82,9 @@ public:
     // followed and the real file replaced, unless `loaded` says the path was
     // no link. A file the process may not write is refused as read-only. The
     // new file is written completely to a temporary file in the same folder
-    // (same permissions, extended attributes and owner; a replace that cannot
-    // keep the owner is refused), flushed to disk, renamed over the target and
+    // (same permissions, extended attributes, owner and group; another user's
+    // file is refused, and the user's own file whose group the user is not in
+    // gets the user's group), flushed to disk, renamed over the target and
     // the folder flushed. The temporary file has no name until right before
     // the rename where the file system allows (else it is the hidden
     // temporaryName), so that a crash leaves nothing behind; leftovers of

@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -205,8 +206,9 @@ TEST(TagUpdateServiceEndToEndTest, WriteReadBackAndUndoEveryWritableFormat) {
 }
 
 // The scan's identity travels with the row: a path swapped for a link or changed by another
-// program after the scan is refused and left as it is, a link the user dropped is followed,
-// and undo refuses a file changed since its write.
+// program after the scan (in place, also keeping the modification time or its second) is refused
+// and left as it is, a link the user dropped is followed, and undo refuses a file changed since
+// its write and counts it as failed.
 TEST(TagUpdateServiceEndToEndTest, AFileThatIsNoLongerWhatTheScanSawIsLeftAlone) {
     QTemporaryDir dir;
     const QString outside = dir.filePath(QStringLiteral("outside.mp3"));
@@ -214,6 +216,17 @@ TEST(TagUpdateServiceEndToEndTest, AFileThatIsNoLongerWhatTheScanSawIsLeftAlone)
     const QString link = dir.filePath(QStringLiteral("dropped.mp3"));
     const QByteArray original = TestFiles::readFile(TestFiles::fixturePath("scan/tagged.mp3"));
     const QByteArray edited = "ID3 edited by another program";
+    // Another program's edit in place that keeps the modification time (or only its second).
+    const auto editKeepingTime = [&](const QByteArray& bytes, bool nanosecondChanged) {
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+        TestFiles::writeFile(path, bytes);
+        timespec times[2] = {st.st_atim, st.st_mtim};
+        times[1].tv_nsec ^= nanosecondChanged ? 1 : 0;
+        ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+    };
+    QByteArray sameSize = original;
+    sameSize[sameSize.size() - 1] = char(~sameSize.back());
     const struct {
         const char* name;
         QString scanned; // the path the row is read from
@@ -222,6 +235,9 @@ TEST(TagUpdateServiceEndToEndTest, AFileThatIsNoLongerWhatTheScanSawIsLeftAlone)
     } cases[] = {
         {"unchanged", path, [] {}, [] {}, true, true},
         {"changed by another program", path, [&] { TestFiles::writeFile(path, edited); }, [] {}, false, false},
+        {"grown, time kept", path, [&] { editKeepingTime(original + "more", false); }, [] {}, false, false},
+        {"same size, changed within the second", path, [&] { editKeepingTime(sameSize, true); }, [] {}, false,
+         false},
         {"dropped link", link, [] {}, [] {}, true, true},
         {"changed after the write", path, [] {}, [&] { TestFiles::writeFile(path, edited); }, true, false},
         {"link swapped in (last: it leaves the link)", path,
@@ -238,6 +254,7 @@ TEST(TagUpdateServiceEndToEndTest, AFileThatIsNoLongerWhatTheScanSawIsLeftAlone)
         TagUpdateService service(std::make_shared<UniversalTagWriter>(), &undo);
         std::optional<MusicFile> file = FileScannerService().readFile(c.scanned, UniversalTagReader());
         ASSERT_TRUE(file.has_value());
+        EXPECT_TRUE(file->identity->inodeKept); // a test folder is never on FAT
         file->discoveredYear = 1995;
         c.afterScan();
         const QByteArray before = TestFiles::readFile(c.scanned);
@@ -249,6 +266,7 @@ TEST(TagUpdateServiceEndToEndTest, AFileThatIsNoLongerWhatTheScanSawIsLeftAlone)
         const QByteArray written = TestFiles::readFile(c.scanned);
         const WriteUndoManager::UndoResult undone = undo.undoLastSession(*service.writer());
         EXPECT_EQ(undone.restored, c.undone ? 1 : 0);
+        EXPECT_EQ(undone.failed, c.written && !c.undone ? 1 : 0);
         EXPECT_EQ(TestFiles::readFile(c.scanned) == written, !c.undone);
         EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty());
     }

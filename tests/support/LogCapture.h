@@ -6,7 +6,8 @@
 #include <QRegularExpression>
 #include <QStringList>
 
-// Debug log on while alive; entries() gives the FILE, ERROR and API messages since, as "FILE |READ: a.mp3".
+// Debug log on while alive; entries() gives the FILE, ERROR, API and WRITE messages since, as
+// "FILE |READ: a.mp3".
 class LogCapture {
 public:
     LogCapture() { restart(true); }
@@ -18,7 +19,7 @@ public:
         DebugLogger::shared().flush();
         QFile file(DebugLogger::shared().logFileURL());
         static const QRegularExpression line(
-            QStringLiteral("^\\[[^\\]]*\\] \\[(FILE |ERROR|API  )\\] (.*)$"));
+            QStringLiteral("^\\[[^\\]]*\\] \\[(FILE |ERROR|API  |WRITE)\\] (.*)$"));
         const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
         QStringList out;
         for (const QString& text : QString::fromUtf8(bytes).split('\n')) {

@@ -5,7 +5,9 @@
 #include "tagio/UniversalTagWriter.h"
 
 #include "AppliedPieces.h"
+#include "ConsoleCapture.h"
 #include "Id3Bytes.h"
+#include "LogCapture.h"
 #include "QtPrinters.h"
 #include "TagProbe.h"
 #include "TestFiles.h"
@@ -169,10 +171,20 @@ TEST(UniversalTagWriterTest, RefusesWhenTheFileWasDeletedOrChangedSinceLoading) 
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("a.mp3"));
     const QString other = dir.filePath(QStringLiteral("other"));
+    // Another program's file of the same size and times put in its place.
+    const auto replaceByACopy = [&] {
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+        TestFiles::writeFile(other, "loaded");
+        const timespec times[2] = {st.st_atim, st.st_mtim};
+        ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(other).constData(), times, 0), 0);
+        ::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData());
+    };
     const struct {
         const char* name;
         std::function<void()> change;
-        const char* left; // the file afterwards ("" when gone)
+        const char* left;       // the file afterwards ("" when gone)
+        bool inodesKept = true; // false: as on FAT, where the stamp's inode number tells nothing
     } cases[] = {
         {"deleted", [&] { QFile::remove(path); }, ""},
         {"changed in place", [&] { TestFiles::writeFile(path, "someone else's longer edit"); },
@@ -183,12 +195,15 @@ TEST(UniversalTagWriterTest, RefusesWhenTheFileWasDeletedOrChangedSinceLoading) 
              ::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData());
          },
          "loaded"},
+        {"replaced by a copy of the same size and times", replaceByACopy, "loaded"},
+        {"the same where inode numbers are made up", replaceByACopy, "mine", false},
         {"unchanged", [] {}, "mine"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TestFiles::writeFile(path, "loaded");
-        const UniversalTagWriter::LoadedFile loaded = UniversalTagWriter::loadFile(path);
+        UniversalTagWriter::LoadedFile loaded = UniversalTagWriter::loadFile(path);
+        loaded.stamp.inodeKept = c.inodesKept;
         c.change();
         const auto write = [&] {
             UniversalTagWriter::atomicWrite("mine", path, loaded.stamp);
@@ -203,9 +218,10 @@ TEST(UniversalTagWriterTest, RefusesWhenTheFileWasDeletedOrChangedSinceLoading) 
     }
 }
 
-// A file its user may not write, or whose owner the replace could not keep, is refused before
-// anything is written; the user's own writable file is replaced. As root, the writes run as
-// another user (uid 4321) in a child process.
+// A file its user may not write, or another user's file, is refused before anything is written;
+// the user's own writable file is replaced with its mode, and with the user's group where the
+// file's group is not one of the user's. As root, the writes run as another user (uid 4321) in a
+// child process.
 TEST(UniversalTagWriterTest, RefusesReadOnlyFilesAndForeignOwners) {
     QTemporaryDir dir;
     const bool root = ::geteuid() == 0;
@@ -216,18 +232,21 @@ TEST(UniversalTagWriterTest, RefusesReadOnlyFilesAndForeignOwners) {
         const char* name;
         mode_t mode;
         uid_t owner;
+        gid_t group;
         const char* refusal; // "" when written
     } cases[] = {
-        {"mode 0444", 0444, user, "The file is read-only"},
-        {"another user's file the user may write", 0666, user + 1, "The file's owner cannot be kept"},
-        {"the user's own file", 0644, user, ""},
+        {"mode 0444", 0444, user, group, "The file is read-only"},
+        {"another user's file the user may write", 0666, user + 1, group + 1,
+         "The file belongs to another user"},
+        {"the user's own file of another group", 0664, user, group + 1, ""},
+        {"the user's own file", 0644, user, group, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const QString path = dir.filePath(QString::fromLatin1(c.name) + QStringLiteral(".mp3"));
         const QByteArray native = QFile::encodeName(path);
         TestFiles::writeFile(path, "old");
-        if (::chown(native.constData(), c.owner, c.owner == user ? group : group + 1) != 0) {
+        if (::chown(native.constData(), c.owner, c.group) != 0) {
             continue; // giving a file away needs root
         }
         ASSERT_EQ(::chmod(native.constData(), c.mode), 0);
@@ -243,8 +262,33 @@ TEST(UniversalTagWriterTest, RefusesReadOnlyFilesAndForeignOwners) {
             return *c.refusal == 0;
         }));
         EXPECT_EQ(TestFiles::readFile(path), *c.refusal != 0 ? QByteArray("old") : QByteArray("new"));
+        struct stat st {};
+        ASSERT_EQ(::stat(native.constData(), &st), 0);
+        EXPECT_EQ(std::make_tuple(st.st_uid, st.st_gid, st.st_mode & 07777),
+                  std::make_tuple(c.owner, *c.refusal != 0 ? c.group : group, c.mode));
     }
     EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty());
+}
+
+// The handler's step of a write is a console line, that of a FLAC write a debug-log line.
+TEST(UniversalTagWriterTest, NamesTheHandlerStepOnTheConsoleOrForFlacInTheDebugLog) {
+    QTemporaryDir dir;
+    const struct {
+        const char* extension; // of the fixture scan/tagged.*
+        AudioFormat format;
+        QString console, log; // the handler's step ("" when none)
+    } cases[] = {
+        {"flac", AudioFormat::flac, "", "WRITE|FLAC writeGenre 'House 80er' year=1987 \u2192 tagged.flac"},
+        {"mp3", AudioFormat::mp3, "[TagIO] ID3v2Handler.writeGenre 'House 80er' year=1987 -> tagged.mp3", ""},
+    };
+    for (const auto& c : cases) {
+        const QString path = TestFiles::copyFixture(QStringLiteral("scan/tagged.") + c.extension, dir);
+        LogCapture log;
+        ConsoleCapture console;
+        UniversalTagWriter().writeGenre(newGenre, 1987, {}, {}, path, c.format);
+        EXPECT_EQ(console.lines().filter("Handler.writeGenre").join('\n'), c.console);
+        EXPECT_EQ(log.entries().filter("writeGenre").join('\n'), c.log);
+    }
 }
 
 // A FIFO at the path fails the reader and the writer at once, and the writer's lock is free for
