@@ -2,6 +2,7 @@
 
 #include "model/AIProviderType.h"
 #include "model/SettingsSnapshot.h"
+#include "model/SourceFailure.h"
 #include "services/CancelToken.h"
 
 #include <QString>
@@ -40,7 +41,12 @@ public:
 
     // Whether the provider can be asked at all (a cloud provider: a usable key;
     // a local server: it answers its model list with status 200). Never throws.
-    virtual bool isAvailable(const CancelToken& cancel = CancelToken()) const = 0;
+    // Why a server that was asked gave no such answer (no connection, a
+    // time-out, another status) is added to `failures` under the name
+    // `source`; a provider without a key or a usable address is not set up,
+    // which is no failure, and neither is a cancel.
+    virtual bool isAvailable(const CancelToken& cancel = CancelToken(), SourceFailures* failures = nullptr,
+                             const QString& source = {}) const = 0;
 
     // The model identifiers the provider offers, sorted by code point; empty
     // on any failure. Never throws.

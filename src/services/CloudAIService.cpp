@@ -71,7 +71,7 @@ std::optional<QString> CloudAIService::lookupGenre(const QString& title, const Q
     return AIPromptBuilder::parseGenre(reply, m_config.texts.genreResponsePrefix());
 }
 
-bool CloudAIService::isAvailable(const CancelToken&) const {
+bool CloudAIService::isAvailable(const CancelToken&, SourceFailures*, const QString&) const {
     return AIExchange::usableKey(m_settings()->apiKey(providerType())).has_value();
 }
 

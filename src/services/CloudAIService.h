@@ -15,7 +15,8 @@ public:
                                   const std::optional<QString>& album, const QString& fileName,
                                   const CancelToken& cancel = CancelToken()) const override;
     // True exactly when a usable key is set; sends nothing.
-    bool isAvailable(const CancelToken& cancel = CancelToken()) const override;
+    bool isAvailable(const CancelToken& cancel = CancelToken(), SourceFailures* failures = nullptr,
+                     const QString& source = {}) const override;
     QStringList fetchModels(const CancelToken& cancel = CancelToken()) const override;
     std::optional<QString> lookupGenre(const QString& title, const QString& artist,
                                        const std::optional<QString>& album,

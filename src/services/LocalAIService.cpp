@@ -78,7 +78,8 @@ std::optional<QString> LocalAIService::lookupGenre(const QString& title, const Q
     return AIPromptBuilder::parseGenre(*reply, m_config.texts.genreResponsePrefix());
 }
 
-bool LocalAIService::isAvailable(const CancelToken& cancel) const {
+bool LocalAIService::isAvailable(const CancelToken& cancel, SourceFailures* failures,
+                                 const QString& source) const {
     const std::shared_ptr<const SettingsSnapshot> settings = m_settings();
     const AIExchange::Address address = AIExchange::localAddress(*settings, m_config.modelListPath);
     const QString& tag = m_config.texts.tag;
@@ -97,9 +98,16 @@ bool LocalAIService::isAvailable(const CancelToken& cancel) const {
         Console::line(tag + QStringLiteral(" Availability check: ") +
                       (available ? QStringLiteral("available") : QStringLiteral("unavailable")) +
                       QStringLiteral(" (HTTP ") + QString::number(response.status) + QLatin1Char(')'));
+        if (!available) {
+            SourceFailures::note(
+                failures, {source, SourceFailure::Reason::httpStatus, QString::number(response.status)});
+        }
         return available;
     } catch (const HttpError& error) {
         Console::line(tag + QStringLiteral(" Server not reachable: ") + error.description());
+        if (error.kind() != HttpError::Kind::cancelled) {
+            SourceFailures::note(failures, error.sourceFailure(source));
+        }
         return false;
     }
 }

@@ -126,42 +126,30 @@ MusicBrainzResult MusicBrainzService::performRequest(const QString& title,
                 throw AppError::cancelled();
             }
             const QString of = QStringLiteral(" (attempt %1/%2)").arg(attempt).arg(maxRetries);
-            std::optional<HttpResponse> response;
-            try {
-                response = m_http.send(request, cancel);
-            } catch (const HttpError& e) {
-                // A slow server may answer the next time; a refused connection
-                // or a failed TLS check will not, so those end the query at once.
-                if (e.kind() != HttpError::Kind::timedOut || attempt >= maxRetries) {
-                    throw;
-                }
-                print(QStringLiteral("Timed out, waiting 2 seconds") + of);
-            }
-            if (response && !worthWaitingFor(response->status)) {
-                if (response->status != 200) {
-                    print(QStringLiteral("HTTP error: %1").arg(response->status));
-                    SourceFailures::note(failures, {kSource, SourceFailure::Reason::httpStatus,
-                                                    QString::number(response->status)});
-                    return {};
-                }
-                if (!isRecordingAnswer(response->body)) {
-                    SourceFailures::note(failures, {kSource, SourceFailure::Reason::unreadableAnswer, {}});
-                }
-                return parseRecordings(response->body);
-            }
-            if (response) {
-                const int status = response->status;
-                print((status == 503 || status == 429
-                           ? QStringLiteral("Rate limited (%1), waiting 2 seconds")
-                           : QStringLiteral("Server error (%1), waiting 2 seconds"))
-                          .arg(status) +
-                      of);
-                if (attempt >= maxRetries) {
-                    print(QStringLiteral("Max retries reached after %1").arg(status));
+            // A network error goes to the handler below: only the server may ask for a second try.
+            const HttpResponse response = m_http.send(request, cancel);
+            const int status = response.status;
+            if (!worthWaitingFor(status)) {
+                if (status != 200) {
+                    print(QStringLiteral("HTTP error: %1").arg(status));
                     SourceFailures::note(
                         failures, {kSource, SourceFailure::Reason::httpStatus, QString::number(status)});
                     return {};
                 }
+                if (!isRecordingAnswer(response.body)) {
+                    SourceFailures::note(failures, {kSource, SourceFailure::Reason::unreadableAnswer, {}});
+                }
+                return parseRecordings(response.body);
+            }
+            print((status == 503 || status == 429 ? QStringLiteral("Rate limited (%1), waiting 2 seconds")
+                                                  : QStringLiteral("Server error (%1), waiting 2 seconds"))
+                      .arg(status) +
+                  of);
+            if (attempt >= maxRetries) {
+                print(QStringLiteral("Max retries reached after %1").arg(status));
+                SourceFailures::note(failures,
+                                     {kSource, SourceFailure::Reason::httpStatus, QString::number(status)});
+                return {};
             }
             if (!cancel.sleepFor(m_timing.retryDelay)) {
                 throw HttpError(HttpError::Kind::cancelled, QStringLiteral("cancelled"));

@@ -25,7 +25,7 @@ struct MusicBrainzResult {
 struct MusicBrainzTiming {
     // Wait before the first query of a lookup and before the title-only repeat.
     std::chrono::milliseconds rateLimitDelay{1100};
-    // Wait after a time-out, a 429 or a 5xx before the same request is sent again.
+    // Wait after a 429 or a 5xx before the same request is sent again.
     std::chrono::milliseconds retryDelay{2000};
     // Requests per query, the first included.
     int maxRetries = 2;
@@ -47,16 +47,18 @@ public:
     // year or genre found, asks once more with the title alone.
     // Throws AppError: cancelled() when cancelled during a wait or while
     // queued at the pacer; networkError(description) for transport failures
-    // and time-outs. Every failure, also a status that gives an empty result
-    // and an answer that is no search answer, is added to `failures`.
+    // and time-outs, after which nothing more is asked. Every failure, also a
+    // status that gives an empty result and an answer that is no search
+    // answer, is added to `failures`.
     MusicBrainzResult lookup(const QString& title, const QString& artist,
                              const CancelToken& cancel = CancelToken(),
                              SourceFailures* failures = nullptr) const;
 
-    // One query. What may recover by waiting is sent again after retryDelay,
-    // up to maxRetries requests in all: a time-out, a 429 and a 5xx. A name
-    // that does not resolve, a refused connection or a failed TLS check ends
-    // the query at once.
+    // One query. What the server asks to be sent again (a 429 or a 5xx) is
+    // sent again after retryDelay, up to maxRetries requests in all. A network
+    // error (a time-out, a name that does not resolve, a refused connection, a
+    // failed TLS check) ends the query at once: a silent server would only
+    // make the user wait once more.
     MusicBrainzResult performRequest(const QString& title, const std::optional<QString>& artist,
                                      const CancelToken& cancel = CancelToken(),
                                      SourceFailures* failures = nullptr) const;

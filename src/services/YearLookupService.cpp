@@ -10,6 +10,7 @@
 
 #include <QFileInfo>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <system_error>
@@ -70,43 +71,65 @@ void logDropped(const QString& what, const std::exception& error) {
     logApi(what + QStringLiteral(" verworfen: ") + Redaction::text(text));
 }
 
+// A failure to reach a source or to hear from it in time.
+bool isNetworkError(const std::exception& error) {
+    const auto* appError = dynamic_cast<const AppError*>(&error);
+    return appError && appError->kind() == AppError::Kind::networkError;
+}
+
 // MusicBrainz's answer; a failure (transport, cancellation) counts as none.
+// `networkFailed` is set when MusicBrainz could not be reached or did not answer in time.
 std::optional<MusicBrainzResult> askMusicBrainz(const MusicBrainzService& service, const QString& title,
                                                 const QString& artist, const CancelToken& cancel,
-                                                SourceFailures* failures) {
+                                                SourceFailures* failures, bool& networkFailed) {
     try {
         return service.lookup(title, artist, cancel, failures);
     } catch (const std::exception& e) {
+        networkFailed = isNetworkError(e);
         logDropped(QStringLiteral("MB-Fehler"), e);
         return std::nullopt;
     }
 }
 
-// Whether the AI provider answers; one that fails to say counts as unavailable.
-bool aiIsAvailable(const AIService& ai, const CancelToken& cancel) {
+// Whether the AI provider answers; one that fails to say counts as
+// unavailable. Why a server that was asked did not answer goes to `why`.
+bool aiIsAvailable(const AIService& ai, const CancelToken& cancel, SourceFailures& why,
+                   const QString& source) {
     try {
-        return ai.isAvailable(cancel);
+        return ai.isAvailable(cancel, &why, source);
     } catch (const std::exception& e) {
         logDropped(QStringLiteral("KI-Verfügbarkeit"), e);
         return false;
     }
 }
 
-// Takes down why the AI provider `source` failed; a cancel is no failure.
-void noteAIError(SourceFailures* failures, const QString& source, const AppError& error) {
-    if (error.kind() != AppError::Kind::cancelled) {
-        SourceFailures::note(failures,
-                             {source, SourceFailure::Reason::failed, Redaction::text(error.text())});
+// Where the AI's questions of one lookup report to: the failures under the
+// provider's name, and whether a network error ended the provider for this file.
+struct AIReport {
+    SourceFailures* failures = nullptr;
+    QString source;
+    std::atomic<bool> networkFailed{false};
+};
+
+// Takes down why the AI provider failed; a cancel is no failure.
+void noteAIError(AIReport* report, const AppError& error) {
+    if (!report || error.kind() == AppError::Kind::cancelled) {
+        return;
     }
+    if (error.kind() == AppError::Kind::networkError) {
+        report->networkFailed = true;
+    }
+    SourceFailures::note(report->failures,
+                         {report->source, SourceFailure::Reason::failed, Redaction::text(error.text())});
 }
 
 std::optional<QString> askAIGenre(const AIService& ai, const QString& title, const QString& artist,
                                   const std::optional<QString>& album, const CancelToken& cancel,
-                                  SourceFailures* failures = nullptr, const QString& source = {}) {
+                                  AIReport* report = nullptr) {
     try {
         return ai.lookupGenre(title, artist, album, cancel);
     } catch (const AppError& e) {
-        noteAIError(failures, source, e);
+        noteAIError(report, e);
         return std::nullopt;
     } catch (const std::exception& e) {
         logDropped(QStringLiteral("KI-Genre-Fehler"), e);
@@ -116,17 +139,46 @@ std::optional<QString> askAIGenre(const AIService& ai, const QString& title, con
 
 std::optional<int> askAIYear(const AIService& ai, const QString& title, const QString& artist,
                              const std::optional<QString>& album, const QString& fileName,
-                             const CancelToken& cancel, SourceFailures* failures = nullptr,
-                             const QString& source = {}) {
+                             const CancelToken& cancel, AIReport* report = nullptr) {
     try {
         return ai.lookupYear(title, artist, album, fileName, cancel);
     } catch (const AppError& e) {
-        noteAIError(failures, source, e);
+        noteAIError(report, e);
         return std::nullopt;
     } catch (const std::exception& e) {
         logDropped(QStringLiteral("KI-Jahr-Fehler"), e);
         return std::nullopt;
     }
+}
+
+struct AIAnswer {
+    std::optional<int> year;
+    std::optional<QString> genre;
+};
+
+// The AI's year and, with the genre lookup on, its genre, asked side by side.
+AIAnswer askAI(const AIService& ai, const QString& title, const QString& artist,
+               const std::optional<QString>& album, const QString& fileName, bool withGenre,
+               const CancelToken& cancel, AIReport& report) {
+    if (!withGenre) {
+        return {askAIYear(ai, title, artist, album, fileName, cancel, &report), std::nullopt};
+    }
+    // Both questions go out before either answer is awaited; each waits for
+    // its own answer, and a failure of one leaves the other alone.
+    std::future<std::optional<int>> year;
+    std::future<std::optional<QString>> genre;
+    try {
+        year = std::async(std::launch::async, askAIYear, std::cref(ai), title, artist, album, fileName,
+                          cancel, &report);
+        genre =
+            std::async(std::launch::async, askAIGenre, std::cref(ai), title, artist, album, cancel, &report);
+    } catch (const std::system_error&) {
+        // No thread to be had: ask what is left one after the other.
+    }
+    AIAnswer answer;
+    answer.year = year.valid() ? year.get() : askAIYear(ai, title, artist, album, fileName, cancel, &report);
+    answer.genre = genre.valid() ? genre.get() : askAIGenre(ai, title, artist, album, cancel, &report);
+    return answer;
 }
 
 // "<prefix><ms>ms → "<genre>" | <file>"
@@ -149,33 +201,6 @@ std::shared_ptr<AIService> YearLookupService::makeAIService(const SettingsSource
     return ::makeAIService(current(settings)->selectedProvider, settings, m_endpoints);
 }
 
-YearLookupService::AIAnswer
-YearLookupService::askAI(const AIService& ai, const QString& title, const QString& artist,
-                         const std::optional<QString>& album, const QString& fileName, bool withGenre,
-                         const CancelToken& cancel, SourceFailures* failures, const QString& source) {
-    if (!withGenre) {
-        return {askAIYear(ai, title, artist, album, fileName, cancel, failures, source), std::nullopt};
-    }
-    // Both questions go out before either answer is awaited; each waits for
-    // its own answer, and a failure of one leaves the other alone.
-    std::future<std::optional<int>> year;
-    std::future<std::optional<QString>> genre;
-    try {
-        year = std::async(std::launch::async, askAIYear, std::cref(ai), title, artist, album, fileName,
-                          cancel, failures, source);
-        genre = std::async(std::launch::async, askAIGenre, std::cref(ai), title, artist, album, cancel,
-                           failures, source);
-    } catch (const std::system_error&) {
-        // No thread to be had: ask what is left one after the other.
-    }
-    AIAnswer answer;
-    answer.year =
-        year.valid() ? year.get() : askAIYear(ai, title, artist, album, fileName, cancel, failures, source);
-    answer.genre =
-        genre.valid() ? genre.get() : askAIGenre(ai, title, artist, album, cancel, failures, source);
-    return answer;
-}
-
 // What one lookup asks with, and the genre it keeps between its steps.
 struct YearLookupService::Query {
     QString title;      // as cut to the query length
@@ -188,9 +213,15 @@ struct YearLookupService::Query {
     const CancelToken& cancel;
     SourceFailures* failures;
     std::shared_ptr<AIService> ai;
+    QString aiName; // the provider's name, as the lookup started
+    // False also once a network error ended the provider for this file.
     bool aiAvailable;
+    // Why the provider could not be asked, told when its step comes.
+    QList<SourceFailure> aiUnavailable;
     // A genre MusicBrainz found without a year; returned when nothing finds a year.
     std::optional<QString> keptGenre;
+    // A network error ends MusicBrainz for this file: the retry does not ask it again.
+    bool musicBrainzFailed = false;
 
     YearLookupResult notFound() const { return {std::nullopt, keptGenre, std::nullopt}; }
 };
@@ -203,8 +234,13 @@ YearLookupResult YearLookupService::lookup(const MusicFile& file, const Settings
     if (cancel.isCancelled()) {
         return {};
     }
-    std::shared_ptr<AIService> ai = makeAIService(settings);
-    const bool aiAvailable = aiIsAvailable(*ai, cancel);
+    // The provider keeps the settings of this moment for the whole lookup: a
+    // provider chosen meanwhile never gets this one's requests, key or model.
+    const std::shared_ptr<const SettingsSnapshot> start = current(settings);
+    std::shared_ptr<AIService> ai = makeAIService(fixedSettingsSource(start));
+    const QString aiName = providerName(*start);
+    SourceFailures unavailable;
+    const bool aiAvailable = aiIsAvailable(*ai, cancel, unavailable, aiName);
     if (cancel.isCancelled()) {
         return {};
     }
@@ -220,7 +256,9 @@ YearLookupResult YearLookupService::lookup(const MusicFile& file, const Settings
                 cancel,
                 failures,
                 std::move(ai),
+                aiName,
                 aiAvailable,
+                unavailable.list(),
                 std::nullopt};
     if (query.queryTitle != query.title) {
         logApi(QStringLiteral("BPM entfernt: '") + query.title + QStringLiteral("'") + kArrow +
@@ -270,9 +308,13 @@ std::optional<YearLookupResult> YearLookupService::yearFromMusicBrainz(Query& qu
     }
     const bool retry = pass == Pass::retry;
     const QString prefix = retry ? QStringLiteral("MB (retry): ") : QStringLiteral("MB: ");
+    if (query.musicBrainzFailed) {
+        logApi(prefix + QStringLiteral("nicht gefragt nach Netzwerkfehler") + query.sep);
+        return std::nullopt;
+    }
     const Stopwatch watch;
-    std::optional<MusicBrainzResult> mb =
-        askMusicBrainz(m_musicBrainz, title, query.artist, query.cancel, query.failures);
+    std::optional<MusicBrainzResult> mb = askMusicBrainz(m_musicBrainz, title, query.artist, query.cancel,
+                                                         query.failures, query.musicBrainzFailed);
     if (query.cancel.isCancelled()) {
         return YearLookupResult{};
     }
@@ -340,18 +382,24 @@ std::optional<YearLookupResult> YearLookupService::yearFromAI(Query& query, cons
     const auto s = current(query.settings);
     if (!query.aiAvailable) {
         if (!retry) {
-            logApi(QStringLiteral("KI-Anbieter ") + providerName(*s) + QStringLiteral(" nicht verfügbar"));
+            logApi(QStringLiteral("KI-Anbieter ") + query.aiName + QStringLiteral(" nicht verfügbar"));
+            for (const SourceFailure& failure : query.aiUnavailable) {
+                SourceFailures::note(query.failures, failure);
+            }
         }
         return std::nullopt;
     }
     const Stopwatch watch;
+    AIReport report{query.failures, query.aiName};
     const AIAnswer answer = askAI(*query.ai, title, query.artist, query.album, query.fileName,
-                                  s->enableGenreLookup, query.cancel, query.failures, providerName(*s));
+                                  s->enableGenreLookup, query.cancel, report);
     if (query.cancel.isCancelled()) {
         return YearLookupResult{};
     }
+    // A provider that could not be reached is not asked again for this file.
+    query.aiAvailable = !report.networkFailed;
     const QString prefix = retry ? QStringLiteral("KI (retry): ")
-                                 : QStringLiteral("KI (") + providerName(*s) + QStringLiteral("): ");
+                                 : QStringLiteral("KI (") + query.aiName + QStringLiteral("): ");
     if (!answer.year) {
         logApi(prefix + watch.ms() + kArrow + QStringLiteral("kein Ergebnis") + query.sep);
         return std::nullopt;

@@ -38,7 +38,9 @@ struct YearLookupResult {
 // modes never share a Spotify token.
 //
 // Settings are read from `settings()` at the moment a step needs them, so a
-// change made while a lookup runs is seen by its next step.
+// change made while a lookup runs is seen by its next step; only the AI
+// provider keeps the settings of the lookup's start (provider, key, model,
+// address and time-out).
 //
 //     YearLookupService lookups;
 //     YearLookupResult r = lookups.lookup(file, sharedSettingsSource(), cancel);
@@ -56,8 +58,10 @@ public:
 
     // Never throws: a failing source counts as a source without an answer,
     // and why it failed is added to `failures` (MusicBrainz, Spotify and the
-    // AI provider as year sources; a cancel is no failure). An error caught
-    // and dropped on the way is named in the debug log.
+    // AI provider as year sources, the AI also when it could not be reached
+    // to be asked; a cancel is no failure). An error caught and dropped on
+    // the way is named in the debug log. A source that could not be reached
+    // or did not answer in time is not asked again by the same lookup.
     // Title, artist, album and file name are cut to maxQueryTextLength
     // characters first; a genre from any source that fails
     // AIPromptBuilder::checkedGenreName counts as none. Cancelling the token
@@ -101,14 +105,6 @@ private:
     std::optional<YearLookupResult> yearFromAI(Query& query, const QString& title, Pass pass);
     YearLookupResult retryWithoutVersionSuffix(Query& query);
 
-    struct AIAnswer {
-        std::optional<int> year;
-        std::optional<QString> genre;
-    };
-    // The AI's year and, with the genre lookup on, its genre, asked side by side.
-    static AIAnswer askAI(const AIService& ai, const QString& title, const QString& artist,
-                          const std::optional<QString>& album, const QString& fileName, bool withGenre,
-                          const CancelToken& cancel, SourceFailures* failures, const QString& source);
     std::optional<QString> spotifyThenLastFMGenre(const QString& title, const QString& artist,
                                                   const QString& fileName, const QString& lineTag,
                                                   const SettingsSource& settings, const CancelToken& cancel);

@@ -3,6 +3,8 @@
 #include "LookupScenario.h"
 #include "QtPrinters.h"
 
+#include <QJsonDocument>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -28,6 +30,9 @@ void mbByTitle(LoopbackServer& server, std::map<std::string, std::string> answer
 const Edit genreOn = [](SettingsSnapshot& s) { s.enableGenreLookup = true; };
 const Edit nothing = [](SettingsSnapshot&) {};
 const Edit genreWithoutMB = [](SettingsSnapshot& s) { s.enableGenreLookup = true, s.useMusicBrainz = false; };
+const Edit spotifyOffWithCredentials = [](SettingsSnapshot& s) {
+    genreWithoutMB(s), s.spotifyClientId = "client-id", s.spotifyClientSecret = "client-secret";
+};
 
 const std::string longGenre(5000, 'x');
 
@@ -83,6 +88,11 @@ const SourceCase sourceCases[] = {
      .spotifyGenre = "\\u0007Pop", .expected = {1985, {}, "spotify"}},
     {.name = "Spotify genre for a tag year", .edit = genreWithoutMB, .tagYear = 1983, .spotifyYear = 1985,
      .spotifyGenre = "new wave", .expected = {1983, "new wave", "tag"}},
+    {.name = "MusicBrainz and Spotify off: neither is asked, stored credentials or not",
+     .edit = spotifyOffWithCredentials, .title = "Song - Radio Edit",
+     .requests = {{"/ws/2/recording", 0}, {"/api/token", 0}, {"/v1/search", 0}}},
+    {.name = "Spotify off: no genre from it either", .edit = spotifyOffWithCredentials, .tagYear = 1983,
+     .lastFM = "House", .expected = {1983, "House", "tag"}, .requests = {{"/api/token", 0}, {"/v1/search", 0}}},
     {.name = "Discogs genre", .edit = genreWithoutMB, .tagYear = 1983, .discogs = "Italo Disco",
      .expected = {1983, "Italo Disco", "tag"}},
     {.name = "Discogs genre forging a line", .edit = genreWithoutMB, .tagYear = 1983,
@@ -145,3 +155,67 @@ TEST_P(YearLookupServiceSourceTest, SourcesInTurnAndTheGenreTheyMayBring) {
     }
 }
 INSTANTIATE_TEST_SUITE_P(, YearLookupServiceSourceTest, ::testing::ValuesIn(sourceCases), RowName());
+
+// A source that did not answer in time is not asked again by the same lookup,
+// not even with the cleaned title, and both failures are told.
+TEST(YearLookupServiceTest, ASilentSourceIsAskedOncePerLookup) {
+    Settings settings;
+    LoopbackServer server;
+    MusicBrainzPacer pacer{1ms};
+    MusicBrainzTiming timing = quickTiming();
+    timing.requestTimeout = 150ms;
+    YearLookupService service{server.endpoints(), timing, pacer};
+    Response silent(200, mbEmpty);
+    silent.delay = 3s;
+    server.script("GET", "/ws/2/recording", {silent});
+    server.script("GET", "/api/tags", {{200, R"({"models":[]})"}});
+    server.script("POST", "/api/generate", {silent});
+    settings.change([&](SettingsSnapshot& s) {
+        s.selectedProvider = AIProviderType::ollama, s.customEndpoint = server.baseUrl();
+        s.appLanguage = AppLanguage::english, s.requestTimeoutSeconds = 1;
+    });
+    SourceFailures failures;
+    EXPECT_EQ(service.lookup(file("Song - Radio Edit"), settings.source(), CancelToken(), &failures), YearLookupResult{});
+    EXPECT_EQ(server.requests("/ws/2/recording").size(), 1u);
+    EXPECT_EQ(server.requests("/api/generate").size(), 1u);
+    EXPECT_EQ(failures.list(), (QList<SourceFailure>{{"MusicBrainz", SourceFailure::Reason::timedOut, {}},
+                                                     {"Ollama (Local)", SourceFailure::Reason::failed, "The request timed out."}}));
+}
+
+// A lookup's AI requests carry the key and the model of the provider it began
+// with, also when the user chooses another provider meanwhile.
+TEST(YearLookupServiceTest, AProviderChosenMidLookupGetsNothingOfIt) {
+    using enum AIProviderType;
+    const struct {
+        AIProviderType from, to;
+        std::string path, keyHeader, key, model;
+    } cases[] = {
+        {claude, openai, "/v1/messages", "x-api-key", "sk-claude", "claude-haiku-4-5-20251001"},
+        {openai, custom, "/v1/chat/completions", "Authorization", "Bearer sk-openai", "gpt-4o-mini"},
+        {custom, claude, "/v1/chat/completions", "Authorization", "Bearer sk-custom", ""},
+    };
+    for (const auto& c : cases) {
+        Settings settings;
+        LoopbackServer server;
+        MusicBrainzPacer pacer{1ms};
+        YearLookupService service{server.endpoints(), quickTiming(), pacer};
+        settings.change([&](SettingsSnapshot& s) {
+            s.selectedProvider = c.from, s.customEndpoint = server.baseUrl(), s.enableGenreLookup = true;
+            s.apiKeys = {{claude, "sk-claude"}, {openai, "sk-openai"}, {custom, "sk-custom"}};
+        });
+        server.handle("GET", "/ws/2/recording", [&](const Request&) {
+            settings.change([&](SettingsSnapshot& s) { s.selectedProvider = c.to; });
+            return Response(200, mbEmpty);
+        });
+        server.script("GET", "/v1/models", {{200, R"({"data":[]})"}}); // custom's availability
+        server.script("POST", "/v1/messages", {{200, claudeText("1987")}});
+        server.script("POST", "/v1/chat/completions", {{200, chatText("1987")}});
+        EXPECT_EQ(service.lookup(file("Song"), settings.source()).year, 1987) << c.path;
+        const auto asked = server.requests(c.path);
+        EXPECT_EQ(asked.size(), 2u) << c.path; // the year and the genre
+        for (const Request& r : asked) {
+            EXPECT_EQ(r.header(c.keyHeader), c.key);
+            EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(r.body))["model"].toString().toStdString(), c.model);
+        }
+    }
+}

@@ -314,9 +314,20 @@ TEST_P(AutoModeViewModelProblemSheetTest, YearsFromTheProblemSheetAreWrittenAndU
 INSTANTIATE_TEST_SUITE_P(, AutoModeViewModelProblemSheetTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "GateTaken" : "GateFree"; });
 
+namespace {
+// The AI provider of a run whose sources all fail, and its line in the log:
+// one that answers with an error, and a local server that is not running.
+struct FailingAI {
+    const char* name;
+    AIProviderType provider;
+    const char* line;
+};
+} // namespace
+using AutoModeViewModelFailingSourcesTest = ::testing::TestWithParam<FailingAI>;
+
 // Sources that fail are told once per run, with why and without the key;
 // the files still count as problems, and a row's detail names them too.
-TEST(AutoModeViewModelTest, FailingSourcesAreToldOncePerRunWithTheirReason) {
+TEST_P(AutoModeViewModelFailingSourcesTest, FailingSourcesAreToldOncePerRunWithTheirReason) {
     AutoRunFixture f;
     LoopbackServer server;
     server.script("POST", "/v1/messages", {{500, "invalid x-api-key sk-live-SECRET\nUpdated: forged.mp3"}});
@@ -327,8 +338,10 @@ TEST(AutoModeViewModelTest, FailingSourcesAreToldOncePerRunWithTheirReason) {
     f.lookup = std::make_shared<YearLookupService>(endpoints, LookupScenario::quickTiming(), pacer);
     f.settings.useMusicBrainz = true;
     f.settings.useExistingYearTag = false;
-    f.settings.selectedProvider = AIProviderType::claude;
+    f.settings.selectedProvider = GetParam().provider;
+    f.settings.appLanguage = AppLanguage::english;
     f.settings.apiKeys[AIProviderType::claude] = QStringLiteral("sk-live-SECRET");
+    f.settings.customEndpoint = closedLoopbackUrl();
     f.settings.useSpotify = true, f.settings.spotifyClientId = "id", f.settings.spotifyClientSecret = "secret";
     f.copies("scan/tagged.mp3", 3);
     auto vm = f.makeViewModel();
@@ -337,10 +350,14 @@ TEST(AutoModeViewModelTest, FailingSourcesAreToldOncePerRunWithTheirReason) {
     EXPECT_EQ(vm->statistics().problems, 3);
     const QStringList log = AutoRunFixture::messages(*vm);
     EXPECT_EQ(log.filter(QRegularExpression("^MusicBrainz: could not connect: .+")).size(), 1) << log.join('\n').toStdString();
-    EXPECT_EQ(log.filter("Claude (Anthropic): Claude API error 500: ").size(), 1) << log.join('\n').toStdString();
+    EXPECT_EQ(log.filter(QRegularExpression(GetParam().line)).size(), 1) << log.join('\n').toStdString();
     EXPECT_EQ(log.filter("Spotify: unreadable answer").size(), 1);
     EXPECT_TRUE(log.filter("SECRET").isEmpty());
     EXPECT_TRUE(log.filter("\n").isEmpty()); // a server's text forges no line of its own
     ASSERT_EQ(vm->problemFiles().size(), 3);
     EXPECT_EQ(vm->problemFiles().at(0).status.failures().size(), 3);
 }
+INSTANTIATE_TEST_SUITE_P(, AutoModeViewModelFailingSourcesTest,
+                         ::testing::Values(FailingAI{"Claude error", AIProviderType::claude, "^Claude \\(Anthropic\\): Claude API error 500: "},
+                                           FailingAI{"Ollama not running", AIProviderType::ollama, "^Ollama \\(Local\\): could not connect: .+"}),
+                         RowName());

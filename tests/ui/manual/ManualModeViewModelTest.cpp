@@ -287,7 +287,8 @@ TEST(ManualModeViewModelTest, CancelledLookupGivesRowsTheirStatusBack) {
 }
 
 // A not-found row names the sources that failed and why, in the interface
-// language; a search that simply found nothing names none.
+// language; a search that simply found nothing names none. An AI provider that
+// cannot be reached is named too (as the lookup's language named it).
 TEST(ManualModeViewModelTest, NotFoundRowsNameTheSourcesThatFailed) {
     ManualModeFixture fx;
     fx.server.handle("GET", "/ws/2/recording", [](const LoopbackServer::Request& r) {
@@ -296,22 +297,32 @@ TEST(ManualModeViewModelTest, NotFoundRowsNameTheSourcesThatFailed) {
                                                     : LoopbackServer::Response(200, LookupScenario::mbEmpty);
     });
     ManualModeViewModel vm(fx.services());
-    ManualModeFixture::load(vm, fx.dir, 3, [](int i, MusicFile& f) { f.title = QStringLiteral("T%1").arg(i); });
-    vm.lookupSelected({});
+    ManualModeFixture::load(vm, fx.dir, 4, [](int i, MusicFile& f) { f.title = QStringLiteral("T%1").arg(i); });
+    QSet<QUuid> firstThree = ManualModeFixture::ids(vm);
+    firstThree.remove(vm.files().at(3).id);
+    vm.lookupSelected(firstThree);
+    ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
+    fx.settings.change([](SettingsSnapshot& s) {
+        s.selectedProvider = AIProviderType::lmstudio, s.customEndpoint = closedLoopbackUrl(), s.appLanguage = AppLanguage::english;
+    });
+    vm.lookupSelected({vm.files().at(3).id});
     ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
     const struct {
         AppLanguage language;
-        QString failed[3];
+        QString failed[4]; // patterns
     } cases[] = {
-        {AppLanguage::english, {"Failed:\nMusicBrainz: HTTP 500", "Failed:\nMusicBrainz: unreadable answer", ""}},
-        {AppLanguage::german, {"Fehlgeschlagen:\nMusicBrainz: HTTP 500", "Fehlgeschlagen:\nMusicBrainz: unlesbare Antwort", ""}},
+        {AppLanguage::english, {"Failed:\nMusicBrainz: HTTP 500", "Failed:\nMusicBrainz: unreadable answer", "",
+                                "Failed:\nLM Studio \\(Local\\): could not connect: .+"}},
+        {AppLanguage::german, {"Fehlgeschlagen:\nMusicBrainz: HTTP 500", "Fehlgeschlagen:\nMusicBrainz: unlesbare Antwort", "",
+                               "Fehlgeschlagen:\nLM Studio \\(Local\\): keine Verbindung: .+"}},
     };
     for (const auto& c : cases) {
         AppSettings::shared().setAppLanguage(c.language);
-        for (int i = 0; i < 3; ++i) {
+        for (int i = 0; i < 4; ++i) {
             const ProcessingStatus& status = vm.files().at(i).status;
             EXPECT_EQ(status.kind(), Kind::yearNotFound) << i;
-            EXPECT_EQ(statusDetail(status, {}).section('\n', 1), c.failed[i]) << i;
+            const QString detail = statusDetail(status, {}).section('\n', 1);
+            EXPECT_TRUE(QRegularExpression(QRegularExpression::anchoredPattern(c.failed[i])).match(detail).hasMatch()) << detail.toStdString();
         }
     }
 }
