@@ -378,8 +378,7 @@ TEST(ManualModeViewModelTest, AWriteThatWritesNothingKeepsTheUndoOfTheOneBefore)
     EXPECT_FALSE(unchanged({"f00.mp3"}));
     EXPECT_TRUE(unchanged({"f01.mp3", "f02.mp3", "song.ogg"}));
 
-    const QString changed = fx.dir.filePath("f01.mp3");
-    TestFiles::writeFile(changed, scanned.value("f01.mp3") + "x");
+    TestFiles::writeFile(fx.dir.filePath("f01.mp3"), scanned.value("f01.mp3") + "x");
     vm.updateSelected({id.value("song.ogg"), id.value("f01.mp3")});
     ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
     for (const MusicFile& f : vm.files()) {
