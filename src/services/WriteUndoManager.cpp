@@ -8,16 +8,23 @@
 #include <QHash>
 
 #include <algorithm>
+#include <utility>
 
 WriteUndoManager& WriteUndoManager::shared() {
     static WriteUndoManager instance;
     return instance;
 }
 
-WriteUndoManager::SessionId WriteUndoManager::openSession() {
-    std::lock_guard lock(m_mutex);
+WriteUndoManager::SessionId WriteUndoManager::openLocked() {
+    // The session pending so far wrote nothing: its entries have nothing to restore.
+    m_pendingEntries.clear();
     m_pending = m_nextSession++;
     return m_pending;
+}
+
+WriteUndoManager::SessionId WriteUndoManager::openSession() {
+    std::lock_guard lock(m_mutex);
+    return openLocked();
 }
 
 WriteUndoManager::SessionId WriteUndoManager::currentSession() const {
@@ -36,12 +43,17 @@ bool WriteUndoManager::holdsUndoableSession(const QSet<SessionId>& owned) const 
 
 void WriteUndoManager::setPendingNewSession(bool pending) {
     std::lock_guard lock(m_mutex);
-    m_pending = pending ? m_nextSession++ : 0;
+    if (pending) {
+        openLocked();
+    } else {
+        m_pendingEntries.clear();
+        m_pending = 0;
+    }
 }
 
-WriteUndoManager::EntryId WriteUndoManager::appendLocked(const UndoEntry& entry) {
+WriteUndoManager::EntryId WriteUndoManager::appendLocked(QList<Slot>& list, const UndoEntry& entry) {
     const EntryId id = m_nextId++;
-    m_entries.append(Slot{id, entry});
+    list.append(Slot{id, entry});
     return id;
 }
 
@@ -51,36 +63,43 @@ WriteUndoManager::EntryId WriteUndoManager::recordEntry(const UndoEntry& entry, 
         return 0;
     }
     if (session == m_pending) {
-        m_entries.clear();
-        m_current = session;
-        m_pending = 0;
-    } else if (session != m_current) {
+        return appendLocked(m_pendingEntries, entry);
+    }
+    if (session != m_current) {
         return 0;
     }
-    return appendLocked(entry);
+    return appendLocked(m_entries, entry);
 }
 
 WriteUndoManager::EntryId WriteUndoManager::recordEntry(const UndoEntry& entry) {
     std::lock_guard lock(m_mutex);
     if (m_pending != 0) {
-        m_entries.clear();
-        m_current = m_pending;
-        m_pending = 0;
-    } else if (m_current == 0) {
+        return appendLocked(m_pendingEntries, entry);
+    }
+    if (m_current == 0) {
         m_current = m_nextSession++;
     }
-    return appendLocked(entry);
+    return appendLocked(m_entries, entry);
 }
 
 void WriteUndoManager::markWritten(EntryId id, const std::optional<FileIdentity>& identity) {
     std::lock_guard lock(m_mutex);
-    for (Slot& slot : m_entries) {
-        if (slot.id == id) {
-            slot.entry.written = true;
-            slot.entry.identity = identity;
-            return;
+    const auto mark = [&](QList<Slot>& list) {
+        const auto slot =
+            std::find_if(list.begin(), list.end(), [id](const Slot& candidate) { return candidate.id == id; });
+        if (slot == list.end()) {
+            return false;
         }
+        slot->entry.written = true;
+        slot->entry.identity = identity;
+        return true;
+    };
+    if (mark(m_entries) || !mark(m_pendingEntries)) {
+        return;
     }
+    // The pending session's first write went through: it replaces the session before.
+    m_entries = std::exchange(m_pendingEntries, {});
+    m_current = std::exchange(m_pending, 0);
 }
 
 QList<WriteUndoManager::UndoEntry> WriteUndoManager::entries() const {

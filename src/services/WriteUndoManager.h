@@ -19,9 +19,15 @@ class UniversalTagWriter;
 //
 // Every write run opens a session of its own (openSession) and passes its id
 // with each entry, so the entries of two runs never mix and a mode can only
-// undo the session it wrote. One shared instance; thread-safe. Recording and
-// the session state change together under one lock; the undo takes the whole
-// list in one step and writes the files without holding the lock.
+// undo the session it wrote. Entries are recorded before their write (the
+// old values are read from the file as it still is), and a run keeps several
+// files in flight at once; so a new session's entries are held aside until
+// one of its writes went through, and only then replace the list. A run in
+// which every write failed leaves the previous session to undo.
+//
+// One shared instance; thread-safe. Recording, marking and the session state
+// change together under one lock; the undo takes the whole list in one step
+// and writes the files without holding the lock.
 class WriteUndoManager {
 public:
     struct UndoEntry {
@@ -68,9 +74,10 @@ public:
     WriteUndoManager(const WriteUndoManager&) = delete;
     WriteUndoManager& operator=(const WriteUndoManager&) = delete;
 
-    // Opens a new session, pending until its first entry is recorded; the
-    // list still holds the previous session until then. A session opened
-    // later replaces a pending one that recorded nothing.
+    // Opens a new session, pending until the first of its writes went
+    // through; the list still holds the previous session until then. A
+    // session opened later replaces a pending one, with the entries it
+    // recorded (none of them was written).
     SessionId openSession();
     // The session whose entries the list holds; 0 when none.
     SessionId currentSession() const;
@@ -79,10 +86,9 @@ public:
     // offers Undo only for the sessions it opened itself.
     bool holdsUndoableSession(const QSet<SessionId>& owned) const;
 
-    // One step under the lock: an entry of the pending session first empties
-    // the list and makes that session current; an entry of the current
-    // session is appended; an entry of any other session is not recorded
-    // (returns 0).
+    // One step under the lock: an entry of the pending session is held aside
+    // with that session's others; an entry of the current session is
+    // appended; an entry of any other session is not recorded (returns 0).
     EntryId recordEntry(const UndoEntry& entry, SessionId session);
 
     // Without a session id: true opens an anonymous session, and entries
@@ -90,10 +96,12 @@ public:
     void setPendingNewSession(bool pending);
     EntryId recordEntry(const UndoEntry& entry);
     // Marks an entry as written, leaving the file as `identity`; nothing when
-    // it is no longer in the list.
+    // it is no longer recorded. The first written entry of the pending
+    // session makes that session current: its entries replace the list.
     void markWritten(EntryId id, const std::optional<FileIdentity>& identity = std::nullopt);
 
-    // The entries of the current session in recording order.
+    // The entries of the current session in recording order (not those of a
+    // pending one).
     QList<UndoEntry> entries() const;
     bool isEmpty() const;
 
@@ -115,13 +123,16 @@ private:
         UndoEntry entry;
     };
 
-    EntryId appendLocked(const UndoEntry& entry);
+    EntryId appendLocked(QList<Slot>& list, const UndoEntry& entry);
+    SessionId openLocked();
     static UndoResult restore(const QList<Slot>& taken, UniversalTagWriter& writer);
 
     mutable std::mutex m_mutex;
     QList<Slot> m_entries;
     SessionId m_current = 0;
+    // The pending session and its entries, none of them written yet.
     SessionId m_pending = 0;
+    QList<Slot> m_pendingEntries;
     SessionId m_nextSession = 1;
     EntryId m_nextId = 1;
 };

@@ -80,8 +80,10 @@ TEST(WriteUndoManagerTest, SessionsKeepTheirEntriesApart) {
         int restored;        // by all undo steps together
         char current;        // the current session afterwards ('?': not checked)
     } cases[] = {
-        {"a pending session starts at its first entry", "r-/a1 r-/a2 p r-/b1 r-/b2", {"/b1", "/b2"}, 0, '?'},
+        {"a pending session starts at its first write", "r-/a1 r-/a2 p r-/b1 r-/b2", {"/b1", "/b2"}, 0, '?'},
         {"a pending session without writes leaves the last run to undo", "r-/a1 p U", {}, 1, '?'},
+        {"a pending session whose writes failed leaves the last run to undo", "r-/a1 p n-/b1 U", {}, 1, '?'},
+        {"a failed session's entries go when the next one opens", "r-/a1 p n-/b1 p k", {"/a1"}, 0, '?'},
         {"an opened session's first entry empties the log", "r-/old oa ra/a1 ra/a2", {"/a1", "/a2"}, 0, 'a'},
         {"a session that records nothing leaves the earlier one to undo", "oa ra/a1 ob ua", {}, 1, '0'},
         {"a late entry of a superseded session is dropped", "oa ra/a1 ob rb/b1 ra/a2", {"/b1"}, 0, 'b'},

@@ -4,6 +4,8 @@
 #include "LookupScenario.h"
 #include "LoopbackServer.h"
 
+#include "ui/manual/ManualModeViewModel.h"
+
 #include <taglib/fileref.h>
 #include <taglib/tag.h>
 
@@ -313,6 +315,49 @@ TEST_P(AutoModeViewModelProblemSheetTest, YearsFromTheProblemSheetAreWrittenAndU
 }
 INSTANTIATE_TEST_SUITE_P(, AutoModeViewModelProblemSheetTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "GateTaken" : "GateFree"; });
+
+// A write run in which every file fails, of this mode or Manual mode's
+// "Update Selected", leaves Auto's last run to undo, named as before: a later
+// Auto run makes Undo name the run it reaches back to.
+using AutoModeViewModelFailedRunTest = ::testing::TestWithParam<bool>;
+
+TEST_P(AutoModeViewModelFailedRunTest, ARunThatWritesNothingKeepsTheUndoOfTheRunBefore) {
+    const bool manualFails = GetParam();
+    AutoRunFixture f;
+    f.copies("scan/tagged.mp3", 1);
+    auto vm = f.makeViewModel();
+    vm->startProcessing();
+    ASSERT_TRUE(AutoRunFixture::awaitFinished(*vm));
+    const VM::UndoTarget before = vm->undoTarget();
+    ASSERT_EQ(before.files, 1);
+    TestFiles::copyFixture("scan/tagged.ogg", f.dir, "b.ogg"); // its write is refused; a001 is labelled now
+    if (manualFails) {
+        ManualModeViewModel manual(static_cast<ModeServices>(f.dependencies()));
+        manual.chooseDirectory(f.dir.path());
+        manual.startScan();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !manual.isBusy(); }, 20000));
+        QSet<QUuid> all;
+        for (const MusicFile& file : manual.files()) {
+            all.insert(file.id);
+        }
+        manual.updateSelected(all);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !manual.isBusy() && !manual.isWriteInFlight(); }, 20000));
+        EXPECT_FALSE(manual.canUndo());
+    } else {
+        vm->startProcessing();
+        ASSERT_TRUE(AutoRunFixture::awaitFinished(*vm));
+        EXPECT_EQ(vm->statistics(), (VM::Statistics{2, 0, 1, 1}));
+    }
+    ASSERT_TRUE(vm->canUndo());
+    const VM::UndoTarget after = vm->undoTarget();
+    EXPECT_EQ(std::tuple(after.files, after.runStarted, after.latestRun),
+              std::tuple(1, before.runStarted, manualFails));
+    vm->undoLastWrite();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !vm->isRunning(); }, 20000));
+    EXPECT_EQ(f.genreOf(AutoRunFixture::name(1)), "House");
+}
+INSTANTIATE_TEST_SUITE_P(, AutoModeViewModelFailedRunTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "ManualUpdateSelected" : "AutoRun"; });
 
 namespace {
 // The AI provider of a run whose sources all fail, and its line in the log:

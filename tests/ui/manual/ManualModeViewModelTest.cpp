@@ -364,3 +364,41 @@ TEST_P(ManualModeViewModelWriteTest, WriteOutcomesAndTheUndoMessageInBothLanguag
 }
 INSTANTIATE_TEST_SUITE_P(, ManualModeViewModelWriteTest, ::testing::Values(AppLanguage::english, AppLanguage::german),
                          [](const auto& info) { return info.param == AppLanguage::german ? "German" : "English"; });
+
+// A write in which every file fails (an OGG row, a file changed since the
+// scan) keeps the undo of the write before; rows left unchecked are never touched.
+TEST(ManualModeViewModelTest, AWriteThatWritesNothingKeepsTheUndoOfTheOneBefore) {
+    ManualModeFixture fx;
+    ManualModeViewModel vm(fx.services());
+    TestFiles::copyFixture("scan/tagged.ogg", fx.dir, "song.ogg");
+    ManualModeFixture::load(vm, fx.dir, 3);
+    QHash<QString, QUuid> id;
+    QHash<QString, QByteArray> scanned;
+    for (const MusicFile& f : vm.files()) {
+        id.insert(QFileInfo(f.url).fileName(), f.id);
+        scanned.insert(QFileInfo(f.url).fileName(), TestFiles::readFile(f.url));
+    }
+    const auto unchanged = [&](const QStringList& names) {
+        return std::all_of(names.begin(), names.end(), [&](const QString& name) {
+            return TestFiles::readFile(fx.dir.filePath(name)) == scanned.value(name);
+        });
+    };
+    vm.updateSelected({id.value("f00.mp3")});
+    ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
+    ASSERT_TRUE(vm.canUndo());
+    EXPECT_FALSE(unchanged({"f00.mp3"}));
+    EXPECT_TRUE(unchanged({"f01.mp3", "f02.mp3", "song.ogg"}));
+
+    TestFiles::writeFile(fx.dir.filePath("f01.mp3"), scanned.value("f01.mp3") + "x");
+    vm.updateSelected({id.value("song.ogg"), id.value("f01.mp3")});
+    ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
+    for (const MusicFile& f : vm.files()) {
+        EXPECT_EQ(f.status.kind() == Kind::error, f.id == id.value("song.ogg") || f.id == id.value("f01.mp3"));
+    }
+    EXPECT_TRUE(unchanged({"f02.mp3", "song.ogg"}));
+    ASSERT_TRUE(vm.canUndo());
+    vm.undoLastWrite();
+    ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
+    EXPECT_EQ(UniversalTagWriter().readGenre(fx.dir.filePath("f00.mp3"), AudioFormat::mp3), "House");
+    EXPECT_FALSE(vm.canUndo());
+}
