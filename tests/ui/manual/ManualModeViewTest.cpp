@@ -5,6 +5,7 @@
 
 #include "model/AppSettings.h"
 #include "ui/manual/ManualModeView.h"
+#include "ui/manual/StatusBadgeView.h"
 #include "ui/manual/TableSelectionViewModel.h"
 #include "ui/manual/YearEditSheet.h"
 
@@ -242,4 +243,27 @@ TEST(ManualModeViewTest, HeadersStatusClicksAndMarkupShownLiterally) {
     EXPECT_EQ(alert->windowTitle(), QStringLiteral("Fehler"));
     alert->button(QMessageBox::Ok)->click();
     EXPECT_FALSE(vm.errorMessage());
+}
+
+TEST(ManualModeViewTest, StatusPopoverHoldsItsWrappedText) {
+    const QString reason = QStringLiteral("could not resolve host ") + QString(60, QLatin1Char('x')) +
+                           QStringLiteral(".example, ") + QStringLiteral("the answer was not read ").repeated(8);
+    const ProcessingStatus status = ProcessingStatus::yearNotFound(
+        {{QStringLiteral("MusicBrainz"), SourceFailure::Reason::failed, reason},
+         {QStringLiteral("KI"), SourceFailure::Reason::timedOut, {}}});
+    for (AppLanguage language : {AppLanguage::german, AppLanguage::english}) {
+        AppSettings::shared().setAppLanguage(language);
+        // A badge in the top left corner: the popover stays on the screen.
+        QFrame* popover = StatusBadgeView::showPopover(nullptr, status, {}, QRect(0, 0, 80, 20));
+        EXPECT_TRUE(popover->screen()->availableGeometry().contains(popover->geometry()));
+        for (auto* label : popover->findChildren<QLabel*>()) {
+            const QRect room = label->contentsRect();
+            const QRect needed = label->fontMetrics().boundingRect(room.adjusted(0, 0, 0, 10000),
+                                                                   Qt::TextWordWrap, label->text());
+            EXPECT_TRUE(room.width() >= needed.width() && room.height() >= needed.height())
+                << label->text().toStdString() << " needs " << needed.width() << "x" << needed.height()
+                << ", has " << room.width() << "x" << room.height();
+        }
+        delete popover;
+    }
 }
