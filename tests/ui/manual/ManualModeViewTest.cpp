@@ -247,7 +247,8 @@ TEST(ManualModeViewTest, HeadersStatusClicksAndMarkupShownLiterally) {
 
 TEST(ManualModeViewTest, StatusPopoverHoldsItsWrappedText) {
     const QString reason = QStringLiteral("could not resolve host ") + QString(60, QLatin1Char('x')) +
-                           QStringLiteral(".example, ") + QStringLiteral("the answer was not read ").repeated(8);
+                           QStringLiteral(".example, ") +
+                           QStringLiteral("the answer was not read ").repeated(8);
     const ProcessingStatus status = ProcessingStatus::yearNotFound(
         {{QStringLiteral("MusicBrainz"), SourceFailure::Reason::failed, reason},
          {QStringLiteral("KI"), SourceFailure::Reason::timedOut, {}}});
