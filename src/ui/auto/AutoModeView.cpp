@@ -452,6 +452,7 @@ void AutoModeView::connectViewModel() {
     connect(m_vm, &VM::selectedDirectoryChanged, this, &AutoModeView::refreshLogHint);
     connect(m_vm, &VM::logCleared, this, [this] {
         m_logModel->reset({});
+        m_followLog = true; // a new run's log is followed again
         refreshLogHint();
     });
     connect(m_vm, &VM::logEntryAppended, this, [this](const VM::LogEntry& entry, int dropped) {
