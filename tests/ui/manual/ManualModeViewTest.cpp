@@ -268,3 +268,47 @@ TEST(ManualModeViewTest, StatusPopoverHoldsItsWrappedText) {
         delete popover;
     }
 }
+
+// At the smallest width the table stays where it is when a button appears,
+// and the note of unreadable files keeps to the room the counters leave,
+// every path in its tooltip.
+TEST(ManualModeViewTest, SmallestWidthKeepsTheTableAndTheNoteInPlace) {
+    for (AppLanguage language : {AppLanguage::german, AppLanguage::english}) {
+        AppSettings::shared().setAppLanguage(language);
+        ManualModeFixture fx;
+        QStringList unreadable;
+        for (const char* name : {"a broken file with a long name.mp3", "another broken file.mp3"}) {
+            unreadable << TestFiles::copyFixture("scan/not_audio.mp3", fx.dir, name);
+        }
+        ManualModeViewModel vm(fx.services());
+        ManualModeView view(&vm);
+        view.resize(900, 600);
+        view.show();
+        ManualModeFixture::load(vm, fx.dir, 3, [](int i, MusicFile& f) {
+            f.status = i ? ProcessingStatus::yearNotFound() : ProcessingStatus::error(QStringLiteral("x"));
+        });
+        const auto tableTop = [&] {
+            QTest::qWait(20);
+            return view.table()->mapTo(&view, QPoint()).y();
+        };
+        const int top = tableTop();
+        const QList<QPushButton*> idle = {buttonOf(view, "problemsButton"), buttonOf(view, "undoButton")};
+        for (QPushButton* appearing : idle) {
+            appearing->show();
+            EXPECT_EQ(tableTop(), top) << appearing->text().toStdString();
+        }
+        for (QPushButton* going : idle) {
+            going->hide(); // while busy only Cancel shows
+        }
+        buttonOf(view, "cancelButton")->show();
+        EXPECT_EQ(tableTop(), top);
+        auto* note = view.findChild<QLabel*>("unreadableNote");
+        ASSERT_TRUE(note->isVisible());
+        EXPECT_EQ(view.width(), 900);
+        EXPECT_LT(note->mapTo(&view, QPoint(note->width(), 0)).x(), 900);
+        EXPECT_LE(note->fontMetrics().horizontalAdvance(note->text()), note->width());
+        for (const QString& path : unreadable) {
+            EXPECT_TRUE(note->toolTip().contains(path.toHtmlEscaped())) << path.toStdString();
+        }
+    }
+}
