@@ -246,12 +246,9 @@ TEST(ManualModeViewTest, HeadersStatusClicksAndMarkupShownLiterally) {
 }
 
 TEST(ManualModeViewTest, StatusPopoverHoldsItsWrappedText) {
-    const QString reason = QStringLiteral("could not resolve host ") + QString(60, QLatin1Char('x')) +
-                           QStringLiteral(".example, ") +
-                           QStringLiteral("the answer was not read ").repeated(8);
+    const QString reason = QString(60, QLatin1Char('x')) + QStringLiteral(" was not read").repeated(20);
     const ProcessingStatus status = ProcessingStatus::yearNotFound(
-        {{QStringLiteral("MusicBrainz"), SourceFailure::Reason::failed, reason},
-         {QStringLiteral("KI"), SourceFailure::Reason::timedOut, {}}});
+        {{QStringLiteral("MusicBrainz"), SourceFailure::Reason::failed, reason}});
     for (AppLanguage language : {AppLanguage::german, AppLanguage::english}) {
         AppSettings::shared().setAppLanguage(language);
         // A badge in the top left corner: the popover stays on the screen.
@@ -261,9 +258,7 @@ TEST(ManualModeViewTest, StatusPopoverHoldsItsWrappedText) {
             const QRect room = label->contentsRect();
             const QRect needed = label->fontMetrics().boundingRect(room.adjusted(0, 0, 0, 10000),
                                                                    Qt::TextWordWrap, label->text());
-            EXPECT_TRUE(room.width() >= needed.width() && room.height() >= needed.height())
-                << label->text().toStdString() << " needs " << needed.width() << "x" << needed.height()
-                << ", has " << room.width() << "x" << room.height();
+            EXPECT_TRUE(room.width() >= needed.width() && room.height() >= needed.height()) << int(language);
         }
         delete popover;
     }
@@ -276,39 +271,30 @@ TEST(ManualModeViewTest, SmallestWidthKeepsTheTableAndTheNoteInPlace) {
     for (AppLanguage language : {AppLanguage::german, AppLanguage::english}) {
         AppSettings::shared().setAppLanguage(language);
         ManualModeFixture fx;
-        QStringList unreadable;
-        for (const char* name : {"a broken file with a long name.mp3", "another broken file.mp3"}) {
-            unreadable << TestFiles::copyFixture("scan/not_audio.mp3", fx.dir, name);
-        }
+        const QString unreadable =
+            TestFiles::copyFixture("scan/not_audio.mp3", fx.dir, "a long broken name.mp3");
         ManualModeViewModel vm(fx.services());
         ManualModeView view(&vm);
         view.resize(900, 600);
         view.show();
-        ManualModeFixture::load(vm, fx.dir, 3, [](int i, MusicFile& f) {
-            f.status = i ? ProcessingStatus::yearNotFound() : ProcessingStatus::error(QStringLiteral("x"));
-        });
-        const auto tableTop = [&] {
+        ManualModeFixture::load(vm, fx.dir, 3,
+                                [](int, MusicFile& f) { f.status = ProcessingStatus::error({}); });
+        const QList<QPushButton*> buttons = {buttonOf(view, "problemsButton"), buttonOf(view, "undoButton"),
+                                             buttonOf(view, "cancelButton")};
+        int top = -1;
+        for (const char* shown : {"...", "P..", "PU.", "..C"}) { // Cancel only while busy
+            for (int i = 0; i < 3; ++i) {
+                buttons[i]->setVisible(shown[i] != '.');
+            }
             QTest::qWait(20);
-            return view.table()->mapTo(&view, QPoint()).y();
-        };
-        const int top = tableTop();
-        const QList<QPushButton*> idle = {buttonOf(view, "problemsButton"), buttonOf(view, "undoButton")};
-        for (QPushButton* appearing : idle) {
-            appearing->show();
-            EXPECT_EQ(tableTop(), top) << appearing->text().toStdString();
+            const int y = view.table()->mapTo(&view, QPoint()).y();
+            top = top < 0 ? y : top;
+            EXPECT_EQ(y, top) << shown;
         }
-        for (QPushButton* going : idle) {
-            going->hide(); // while busy only Cancel shows
-        }
-        buttonOf(view, "cancelButton")->show();
-        EXPECT_EQ(tableTop(), top);
         auto* note = view.findChild<QLabel*>("unreadableNote");
-        ASSERT_TRUE(note->isVisible());
         EXPECT_EQ(view.width(), 900);
         EXPECT_LT(note->mapTo(&view, QPoint(note->width(), 0)).x(), 900);
         EXPECT_LE(note->fontMetrics().horizontalAdvance(note->text()), note->width());
-        for (const QString& path : unreadable) {
-            EXPECT_TRUE(note->toolTip().contains(path.toHtmlEscaped())) << path.toStdString();
-        }
+        EXPECT_TRUE(note->isVisible() && note->toolTip().contains(unreadable.toHtmlEscaped()));
     }
 }
