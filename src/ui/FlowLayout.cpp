@@ -30,9 +30,9 @@ QSize FlowLayout::sizeHint() const {
     int width = 0;
     int height = 0;
     for (const QLayoutItem* item : m_items) {
-        if (!item->isEmpty()) {
-            width += (width > 0 ? m_spacing : 0) + item->sizeHint().width();
-            height = std::max(height, item->sizeHint().height());
+        if (const std::optional<QSize> size = measured(item, false)) {
+            width += (width > 0 ? m_spacing : 0) + size->width();
+            height = std::max(height, size->height());
         }
     }
     const QMargins m = contentsMargins();
@@ -43,12 +43,23 @@ QSize FlowLayout::minimumSize() const {
     // The widest item on a row of its own; no item is ever squeezed below its hint.
     QSize size;
     for (const QLayoutItem* item : m_items) {
-        if (!item->isEmpty()) {
-            size = size.expandedTo(item->sizeHint());
+        if (const std::optional<QSize> hint = measured(item, false)) {
+            size = size.expandedTo(*hint);
         }
     }
     const QMargins m = contentsMargins();
     return size + QSize(m.left() + m.right(), m.top() + m.bottom());
+}
+
+std::optional<QSize> FlowLayout::measured(const QLayoutItem* item, bool apply) const {
+    if (!item->isEmpty()) {
+        return item->sizeHint();
+    }
+    // A hidden widget's item has no size of its own: the widget's is the one it would take.
+    if (!apply && m_reserved.contains(item->widget())) {
+        return item->widget()->sizeHint();
+    }
+    return std::nullopt;
 }
 
 void FlowLayout::setGeometry(const QRect& rect) {
@@ -77,10 +88,11 @@ int FlowLayout::arrange(const QRect& rect, bool apply) const {
         rowHeight = 0;
     };
     for (QLayoutItem* item : m_items) {
-        if (item->isEmpty()) {
+        const std::optional<QSize> hint = measured(item, apply);
+        if (!hint) {
             continue;
         }
-        const QSize size = item->sizeHint();
+        const QSize size = *hint;
         if (!row.isEmpty() && rowWidth + m_spacing + size.width() > area.width()) {
             placeRow();
         }

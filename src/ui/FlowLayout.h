@@ -2,6 +2,9 @@
 
 #include <QLayout>
 #include <QList>
+#include <QSet>
+
+#include <optional>
 
 // Lays its widgets out in a row at their preferred widths and wraps to a new
 // row where the width runs out, so that a row of buttons stays whole (every
@@ -18,6 +21,10 @@ public:
     QLayoutItem* itemAt(int index) const override { return m_items.value(index); }
     QLayoutItem* takeAt(int index) override;
     int spacing() const { return m_spacing; }
+    // Asks for the rows `widget` would take also while it is hidden, so that
+    // it never moves what lies below when it appears or goes; the shown
+    // widgets are placed without a gap for it.
+    void reserveRoomFor(const QWidget* widget) { m_reserved.insert(widget); }
 
     Qt::Orientations expandingDirections() const override { return {}; }
     bool hasHeightForWidth() const override { return true; }
@@ -30,8 +37,11 @@ private:
     // Places the items in `rect` (only measures when `apply` is false) and
     // returns the height used.
     int arrange(const QRect& rect, bool apply) const;
+    // The size an item asks for; none for an item that takes no room.
+    std::optional<QSize> measured(const QLayoutItem* item, bool apply) const;
 
     QList<QLayoutItem*> m_items;
     int m_spacing;
     bool m_centred;
+    QSet<const QWidget*> m_reserved;
 };

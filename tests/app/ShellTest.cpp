@@ -14,8 +14,10 @@
 #include "ui/DisclaimerView.h"
 #include "ui/Look.h"
 #include "ui/WebLinks.h"
+#include "ui/auto/ProblemResolutionView.h"
 #include "ui/help/HelpTopics.h"
 #include "ui/help/HelpView.h"
+#include "ui/manual/YearEditSheet.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -23,8 +25,11 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTabBar>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -295,4 +300,41 @@ TEST(ShellTest, UpdateCheckFromTheMenu) {
     }
     EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+// Every control the help names in bold is one of the screens' buttons or tabs,
+// spelt as shown there (a count in a label reads N).
+TEST(ShellTest, HelpNamesTheButtonsAsTheScreensShowThem) {
+    const QRegularExpression count(QStringLiteral("\\d+"));
+    for (AppLanguage language : {AppLanguage::german, AppLanguage::english}) {
+        settings().setAppLanguage(language);
+        ContentView window(settings(), SplashTimings{0ms, 0ms});
+        YearEditSheet sheet(
+            musicFile(QStringLiteral("t")), [](std::optional<int>) {}, &window);
+        ProblemResolutionView problems({[] { return QList<MusicFile>{musicFile(QStringLiteral("t"))}; }, {}},
+                                       {}, &window);
+        QAbstractItemModel* rows = problems.findChild<QTableView*>()->model();
+        QStringList shown = {rows->index(0, rows->columnCount() - 1).data().toString()}; // "Enter year…"
+        for (QAbstractButton* button : window.findChildren<QAbstractButton*>()) {
+            shown << button->text().replace(count, QStringLiteral("N"));
+        }
+        for (QTabBar* bar : window.findChildren<QTabBar*>()) {
+            for (int i = 0; i < bar->count(); ++i) {
+                shown << bar->tabText(i);
+            }
+        }
+        for (const HelpTopic& topic : helpTopics()) {
+            for (const HelpSection& section : topic.sections) {
+                for (const HelpItem& item : section.items) {
+                    auto bold =
+                        QRegularExpression(QStringLiteral("\\*\\*(.+?)\\*\\*")).globalMatch(item.text());
+                    while (bold.hasNext()) {
+                        for (const QString& name : bold.next().captured(1).split(QStringLiteral(" -> "))) {
+                            EXPECT_TRUE(shown.contains(name)) << name.toStdString();
+                        }
+                    }
+                }
+            }
+        }
+    }
 }

@@ -1,6 +1,7 @@
 #include "ui/auto/AutoModeView.h"
 
 #include "model/AppSettings.h"
+#include "ui/ElidedLabel.h"
 #include "ui/Look.h"
 #include "ui/auto/ProblemResolutionView.h"
 
@@ -55,39 +56,6 @@ QIcon logIcon(AutoModeViewModel::LogKind kind, const QPalette& palette) {
 }
 
 } // namespace
-
-// A label that shows its text cut in the middle to its width.
-class ElidedLabel : public QLabel {
-public:
-    ElidedLabel(int maxWidth, QWidget* parent) : QLabel(parent) {
-        setTextFormat(Qt::PlainText);
-        setMaximumWidth(maxWidth);
-        setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    }
-    void setFullText(const QString& text) {
-        m_full = text;
-        // File and folder names are shown as they are, never as markup.
-        setToolTip(text.isEmpty() ? QString() : Qt::convertFromPlainText(text));
-        updateGeometry();
-        elide();
-    }
-    const QString& fullText() const { return m_full; }
-    QSize sizeHint() const override {
-        return {std::min(maximumWidth(), fontMetrics().horizontalAdvance(m_full) + 4),
-                QLabel::sizeHint().height()};
-    }
-    QSize minimumSizeHint() const override { return {20, QLabel::minimumSizeHint().height()}; }
-
-protected:
-    void resizeEvent(QResizeEvent* event) override {
-        QLabel::resizeEvent(event);
-        elide();
-    }
-
-private:
-    void elide() { setText(fontMetrics().elidedText(m_full, Qt::ElideMiddle, width())); }
-    QString m_full;
-};
 
 // The log as a list model; it follows the view model's appends and trims.
 class AutoLogModel : public QAbstractListModel {
@@ -452,6 +420,7 @@ void AutoModeView::connectViewModel() {
     connect(m_vm, &VM::selectedDirectoryChanged, this, &AutoModeView::refreshLogHint);
     connect(m_vm, &VM::logCleared, this, [this] {
         m_logModel->reset({});
+        m_followLog = true; // a new run's log is followed again
         refreshLogHint();
     });
     connect(m_vm, &VM::logEntryAppended, this, [this](const VM::LogEntry& entry, int dropped) {

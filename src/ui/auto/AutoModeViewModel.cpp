@@ -84,6 +84,7 @@ AutoModeViewModel::~AutoModeViewModel() {
     if (m_run) {
         m_run->context.cancel.cancel();
     }
+    m_resolvedWrite.cancel();
     m_work.waitForDone();
     // A run or undo cut off by the quit never reaches its end step.
     disconnect(m_deps.gate, nullptr, this, nullptr);
@@ -331,6 +332,7 @@ void AutoModeViewModel::cancelProcessing() {
     if (m_run) {
         m_run->context.cancel.cancel();
     }
+    m_resolvedWrite.cancel();
     setRunning(false);
     appendLog(localizedText("Verarbeitung abgebrochen.", "Processing cancelled."), LogKind::info);
 }
@@ -727,7 +729,8 @@ void AutoModeViewModel::updateResolvedFiles(const QList<MusicFile>& files) {
     appendLog(localizedText("Schreibe ", "Writing ") + QString::number(toWrite.size()) +
                   localizedText(" Dateien aus der Problemliste…", " files from the problem list…"),
               LogKind::info);
-    JobContext context{m_deps, CancelToken(), m_deps.undoLog->openSession()};
+    m_resolvedWrite = CancelToken();
+    JobContext context{m_deps, m_resolvedWrite, m_deps.undoLog->openSession()};
     m_ownSessions.insert(context.session);
     // A write run of its own: Undo names it like a run once a later run wrote nothing.
     m_sessionStarts.insert(context.session, QDateTime::currentDateTime());
@@ -736,6 +739,10 @@ void AutoModeViewModel::updateResolvedFiles(const QList<MusicFile>& files) {
     m_work.post([this, generation, context, toWrite] {
         QList<ProcessingTaskResult> results;
         for (const MusicFile& file : toWrite) {
+            // After a cancel the files not yet written keep their years in the list.
+            if (context.cancel.isCancelled()) {
+                break;
+            }
             ProcessingTaskResult result{int(results.size()), file.url, file, {}, {}};
             const TagUpdateService::UpdateResult update =
                 context.updateService->updateFile(file, context.session, context.settings);

@@ -173,7 +173,8 @@ public:
     // per file and a summary. Written and skipped files leave the problem
     // list and its count; a failed write stays in it with its message. While
     // a run, an undo or the other mode holds the gate, nothing is written and
-    // the years stay in the list.
+    // the years stay in the list. Cancel stops it after the file being
+    // written; the files not yet written keep their years in the list.
     void updateResolvedFiles(const QList<MusicFile>& files);
 
     // The work on one file, blocking, on a worker thread. Never throws; after
@@ -266,6 +267,7 @@ private:
 
     std::shared_ptr<Run> m_run;     // the run of the current generation, if any
     std::shared_ptr<Run> m_waiting; // a started run waiting for the write gate
+    CancelToken m_resolvedWrite;    // cancels the problem sheet's write in flight
     bool m_undoInFlight = false;
     bool m_holdsGate = false;
     // The undo sessions this view model opened: only those it may undo.

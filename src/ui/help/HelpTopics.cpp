@@ -54,7 +54,7 @@ QList<HelpTopic> buildTopics() {
                              "Bedarf deinen API-Schlüssel ein.",
                              "1. Open **Settings -> AI Provider**, choose a provider and enter your API key "
                              "if it needs one."),
-                        item("2. Im **Manuellen Modus** wählst du einen Ordner, lässt die Jahre suchen, "
+                        item("2. Im Tab **Manueller Modus** wählst du einen Ordner, lässt die Jahre suchen, "
                              "prüfst sie und schreibst die markierten Zeilen.",
                              "2. In **Manual Mode** you choose a folder, look up the years, check them and "
                              "write the checked rows."),
@@ -75,9 +75,9 @@ QList<HelpTopic> buildTopics() {
                 section(
                     "Dateien laden", "Loading Files",
                     {
-                        item("Mit **Ordner wählen** bestimmst du den Musikordner; Velmora liest ihn samt "
+                        item("Mit **Verzeichnis** bestimmst du den Musikordner; Velmora liest ihn samt "
                              "Unterordnern ein.",
-                             "**Choose Folder** picks the music folder; Velmora reads it including its "
+                             "**Directory** picks the music folder; Velmora reads it including its "
                              "subfolders."),
                         item("Beim Einlesen werden die Tags jeder Datei gelesen; der Fortschritt steht unten "
                              "in der Statusleiste.",
@@ -135,19 +135,19 @@ QList<HelpTopic> buildTopics() {
                 section(
                     "Toolbar-Buttons", "Toolbar Buttons",
                     {
-                        item("**Einlesen**: liest den gewählten Ordner erneut ein.",
+                        item("**Scannen**: liest den gewählten Ordner erneut ein.",
                              "**Scan**: reads the chosen folder again."),
-                        item("**Jahre suchen**: fragt für jede Datei ohne Jahrzehnt die Datenquellen ab, "
-                             "mehrere Dateien gleichzeitig.",
-                             "**Look Up Years**: asks the data sources for every file without a decade, "
+                        item("**Ermittlung starten**: fragt für jede Datei ohne Jahrzehnt die Datenquellen "
+                             "ab, mehrere Dateien gleichzeitig.",
+                             "**Start Lookup**: asks the data sources for every file without a decade, "
                              "several files at once."),
                         tip("Eine laufende Suche lässt sich jederzeit abbrechen; bereits gefundene Jahre "
                             "bleiben erhalten.",
                             "A running lookup can be cancelled at any time; years already found are kept."),
-                        item("**Alle markieren** und **Keine markieren** setzen oder entfernen alle Häkchen.",
-                             "**Select All** and **Select None** set or clear every tick."),
-                        item("**Probleme** öffnet den Dialog zum Auflösen der Dateien ohne Jahr.",
-                             "**Problems** opens the dialog for resolving files without a year."),
+                        item("**Alle** setzt oder entfernt alle Häkchen.",
+                             "**All** sets or clears every tick."),
+                        item("**N Problem(e)** öffnet den Dialog zum Auflösen der Dateien ohne Jahr.",
+                             "**N Problem(s)** opens the dialog for resolving files without a year."),
                         item("**Ausgewählte aktualisieren**: schreibt das Genre mit Jahrzehnt in alle "
                              "markierten Dateien mit Jahr.",
                              "**Update Selected**: writes the genre with its decade into every ticked file "
@@ -192,7 +192,7 @@ QList<HelpTopic> buildTopics() {
                 section(
                     "Bedienung", "Usage",
                     {
-                        item("Wähle einen Ordner und klicke auf **Start**; **Abbrechen** beendet den "
+                        item("Wähle einen Ordner und klicke auf **Starten**; **Abbrechen** beendet den "
                              "Durchlauf nach den Dateien, die gerade bearbeitet werden.",
                              "Choose a folder and click **Start**; **Cancel** ends the run after the files "
                              "being handled right now."),
@@ -215,8 +215,8 @@ QList<HelpTopic> buildTopics() {
                         {
                             item("Am Ende zeigt ein Hinweis, ob alles geklappt hat oder Probleme offen sind.",
                                  "At the end a banner shows whether everything worked or problems remain."),
-                            item("Mit **Probleme prüfen** trägst du fehlende Jahre von Hand nach.",
-                                 "**Review Problems** lets you fill in missing years by hand."),
+                            item("Mit **N Probleme überprüfen** trägst du fehlende Jahre von Hand nach.",
+                                 "**Review N problem(s)** lets you fill in missing years by hand."),
                         }),
             }),
         topic(
@@ -228,9 +228,9 @@ QList<HelpTopic> buildTopics() {
                         item("Wenn für Dateien kein Jahr gefunden wurde oder ein Fehler auftrat.",
                              "When no year was found for files or an error occurred."),
                         item("Im Auto-Modus öffnest du ihn nach dem Durchlauf, im Manuellen Modus über den "
-                             "Button **Probleme**.",
-                             "In Auto mode you open it after the run, in Manual mode with the **Problems** "
-                             "button."),
+                             "Button **N Problem(e)**.",
+                             "In Auto mode you open it after the run, in Manual mode with the "
+                             "**N Problem(s)** button."),
                     }),
                 section(
                     "Bedienung", "Usage",
@@ -245,7 +245,7 @@ QList<HelpTopic> buildTopics() {
                             "Instead of an exact year you can pick just the decade."),
                         item("**Überspringen** lässt die Datei ohne Jahr, **Alle überspringen** leert die "
                              "Liste.",
-                             "**Skip** leaves the file without a year, **Skip All** empties the list."),
+                             "**Skip** leaves the file without a year, **Skip all** empties the list."),
                         item("Im Auto-Modus schreibt **Ausgewählte aktualisieren** die Dateien mit Jahr in "
                              "einem eigenen Durchlauf, den **Rückgängig** wieder aufhebt.",
                              "In Auto mode **Update Selected** writes the files that have a year in a run "
@@ -313,9 +313,9 @@ QList<HelpTopic> buildTopics() {
                             "Genre mappings unify spellings, such as *Hip-Hop* -> *Hip Hop*."),
                         item("Zuordnungen werden ohne Beachtung der Groß-/Kleinschreibung verglichen.",
                              "Mappings are matched regardless of upper and lower case."),
-                        tip("Mit **Neue Genres automatisch hinzufügen** landen unbekannte Genres in der "
+                        tip("Mit **Neue Genre automatisch hinzufügen** landen unbekannte Genres in der "
                             "Tabelle, wo du sie anpassen kannst.",
-                            "With **Add new genres automatically** unknown genres land in the table, where "
+                            "With **Auto-add new genres** unknown genres land in the table, where "
                             "you can adjust them."),
                         item("Die Zuordnungen lassen sich als JSON-Datei exportieren und importieren.",
                              "The mappings can be exported to and imported from a JSON file."),

@@ -2,6 +2,7 @@
 
 #include "model/AppLanguage.h"
 #include "model/AppSettings.h"
+#include "ui/ElidedLabel.h"
 #include "ui/FlowLayout.h"
 #include "ui/Look.h"
 #include "ui/auto/ProblemResolutionView.h"
@@ -350,6 +351,11 @@ QWidget* ManualModeView::buildToolbar() {
                                                       m_lookup, m_update, m_problems, m_undo, m_cancel}) {
         layout->addWidget(w);
     }
+    // The table stays where it is when a button appears: the toolbar keeps
+    // the rows of Problems and Undo, and Cancel, narrower than Problems,
+    // shows only while both are hidden.
+    layout->reserveRoomFor(m_problems);
+    layout->reserveRoomFor(m_undo);
 
     connect(m_directory, &QPushButton::clicked, this, &ManualModeView::chooseDirectory);
     connect(m_scan, &QPushButton::clicked, m_model, &ManualModeViewModel::startScan);
@@ -435,8 +441,10 @@ QWidget* ManualModeView::buildFooter() {
         }
         m_counters.append({box, label, count});
     }
-    // The files a scan or drop could not read: how many and which.
-    m_unreadableNote = plainLabel(row, "unreadableNote");
+    // The files a scan or drop could not read: how many and which, cut to the
+    // room the counters leave; every path is in its tooltip.
+    m_unreadableNote = new ElidedLabel(QWIDGETSIZE_MAX, row, Qt::ElideRight);
+    m_unreadableNote->setObjectName(QStringLiteral("unreadableNote"));
     tint(m_unreadableNote, "red");
     layout->addWidget(m_unreadableNote);
     layout->addStretch(1);
@@ -552,7 +560,7 @@ void ManualModeView::refresh() {
         const QString note = localizedText(count + QStringLiteral(" Datei(en) nicht lesbar: "),
                                            count + QStringLiteral(" file(s) could not be read: ")) +
                              names.join(QStringLiteral(", "));
-        m_unreadableNote->setText(m_unreadableNote->fontMetrics().elidedText(note, Qt::ElideRight, 420));
+        m_unreadableNote->setFullText(note);
         QStringList lines;
         for (const QString& path : unreadable) {
             lines.append(path.toHtmlEscaped());

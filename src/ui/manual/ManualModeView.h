@@ -8,6 +8,7 @@
 #include <memory>
 
 class ContentArea;
+class ElidedLabel;
 class ManualFileTableModel;
 class ManualModeViewModel;
 class ProblemResolutionView;
@@ -102,7 +103,7 @@ private:
         QLabel* count;
     };
     QList<Counter> m_counters;
-    QLabel* m_unreadableNote = nullptr;
+    ElidedLabel* m_unreadableNote = nullptr;
     QLabel* m_selectionText = nullptr;
 
     QPointer<QMessageBox> m_alert;

@@ -9,7 +9,10 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
+#include <QScreen>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 void StatusBadgeView::paint(QPainter* painter, const QStyleOptionViewItem& option,
                             const QModelIndex& index) const {
@@ -64,7 +67,6 @@ QFrame* StatusBadgeView::showPopover(QWidget* parent, const ProcessingStatus& st
     popover->setAttribute(Qt::WA_DeleteOnClose);
     popover->setObjectName(QStringLiteral("statusPopover"));
     popover->setFrameShape(QFrame::StyledPanel);
-    popover->setFixedWidth(300);
     const QColor color = Look::statusColor(colorName(status), popover->palette());
 
     auto* layout = new QVBoxLayout(popover);
@@ -86,9 +88,19 @@ QFrame* StatusBadgeView::showPopover(QWidget* parent, const ProcessingStatus& st
     detail->setWordWrap(true);
     layout->addWidget(detail);
 
-    popover->adjustSize();
-    // Above the badge, pointing down at it.
-    popover->move(anchor.center().x() - popover->width() / 2, anchor.top() - popover->height() - 2);
+    // 300 wide and as tall as the wrapped sentence; a word longer than a line
+    // (a host name, a path) widens it, as far as the screen allows.
+    const QScreen* screen = QGuiApplication::screenAt(anchor.center());
+    const QRect room = (screen ? screen : QGuiApplication::primaryScreen())->availableGeometry();
+    const int width = std::min(std::max(300, popover->minimumSizeHint().width()), room.width());
+    popover->setFixedSize(width, popover->heightForWidth(width));
+    // Above the badge, pointing down at it; below it where the screen ends above.
+    QPoint at(anchor.center().x() - width / 2, anchor.top() - popover->height() - 2);
+    if (at.y() < room.top()) {
+        at.setY(anchor.bottom() + 2);
+    }
+    at.setX(std::clamp(at.x(), room.left(), room.right() + 1 - width));
+    popover->move(at);
     popover->show();
     return popover;
 }

@@ -21,8 +21,9 @@ public:
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
     // The popover for a status: its symbol and label as a headline over the
-    // sentence, 300 wide, shown below `anchor` (global coordinates). It closes
-    // itself when the user clicks elsewhere.
+    // sentence, 300 wide and as tall as the wrapped sentence, shown above
+    // `anchor` (global coordinates), or below it at the top of the screen. It
+    // closes itself when the user clicks elsewhere.
     static QFrame* showPopover(QWidget* parent, const ProcessingStatus& status,
                                const std::optional<QString>& discoveredGenre, const QRect& anchor);
 };

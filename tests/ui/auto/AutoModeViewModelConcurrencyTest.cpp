@@ -175,3 +175,30 @@ TEST(AutoModeViewModelConcurrencyTest, QuitDuringARunLetsBegunWritesLandAndFrees
     EXPECT_TRUE(f.allWritten());
     EXPECT_EQ(std::pair(f.genresEqual("House 80er"), f.genresEqual("House")), std::pair(3, 3));
 }
+
+// Cancel during the problem sheet's write stops it after the file being
+// written: the rest keep their years in the list, the written one is undone.
+TEST(AutoModeViewModelConcurrencyTest, CancelStopsTheProblemSheetsWrite) {
+    HeldRun f;
+    f.settings.useExistingYearTag = false; // every file becomes a problem
+    auto vm = f.makeViewModel();
+    vm->startProcessing();
+    ASSERT_TRUE(AutoRunFixture::awaitFinished(*vm));
+    QList<MusicFile> list = vm->problemFiles();
+    for (int i = 0; i < 3; ++i) {
+        list[i].manualYear = 1975; // typed in the sheet
+    }
+    vm->setProblemFiles(list);
+    vm->updateResolvedFiles(list.mid(0, 3));
+    ASSERT_TRUE(f.writesWaiting(1));
+    vm->cancelProcessing();
+    f.held->open();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.gate.holder() == nullptr; }, 20000));
+    EXPECT_EQ(f.genresEqual("House 70er"), 1);
+    ASSERT_EQ(vm->problemFiles().size(), 5);
+    EXPECT_EQ(vm->problemFiles().at(1).manualYear, 1975); // the rest keep their years
+    ASSERT_TRUE(vm->canUndo());
+    vm->undoLastWrite();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !vm->isRunning(); }, 20000));
+    EXPECT_EQ(f.genresEqual("House"), 6);
+}

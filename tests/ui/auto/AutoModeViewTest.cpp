@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QListView>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableView>
 
 namespace {
@@ -100,4 +101,22 @@ TEST(AutoModeViewTest, RunReviewAndUndoThroughTheScreen) {
     EXPECT_EQ(f.genreOf("b.mp3"), before);
     EXPECT_EQ(f.genreOf("a001.mp3"), "House 80er");
     EXPECT_EQ(AutoRunFixture::messages(vm).last(), "Undo: 1 files restored.");
+}
+
+// The log follows each new run to its end, also after the user scrolled up in the one before.
+TEST(AutoModeViewTest, LogFollowsEachNewRun) {
+    AutoRunFixture f;
+    f.copies("scan/tagged.mp3", 30);
+    AutoModeView view(new AutoModeViewModel(f.dependencies()));
+    view.resize(900, 400);
+    view.show();
+    view.viewModel()->chooseDirectory();
+    QScrollBar* bar = view.findChild<QListView*>()->verticalScrollBar();
+    for (int run = 0; run < 2; ++run) {
+        view.viewModel()->startProcessing();
+        ASSERT_TRUE(AutoRunFixture::awaitFinished(*view.viewModel()));
+        QTest::qWait(50);
+        EXPECT_TRUE(bar->maximum() > 0 && bar->value() == bar->maximum()) << run;
+        bar->setValue(0); // the user reads the start of the log
+    }
 }

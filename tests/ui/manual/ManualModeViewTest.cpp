@@ -5,6 +5,7 @@
 
 #include "model/AppSettings.h"
 #include "ui/manual/ManualModeView.h"
+#include "ui/manual/StatusBadgeView.h"
 #include "ui/manual/TableSelectionViewModel.h"
 #include "ui/manual/YearEditSheet.h"
 
@@ -242,4 +243,58 @@ TEST(ManualModeViewTest, HeadersStatusClicksAndMarkupShownLiterally) {
     EXPECT_EQ(alert->windowTitle(), QStringLiteral("Fehler"));
     alert->button(QMessageBox::Ok)->click();
     EXPECT_FALSE(vm.errorMessage());
+}
+
+TEST(ManualModeViewTest, StatusPopoverHoldsItsWrappedText) {
+    const QString reason = QString(60, QLatin1Char('x')) + QStringLiteral(" was not read").repeated(20);
+    const ProcessingStatus status = ProcessingStatus::yearNotFound(
+        {{QStringLiteral("MusicBrainz"), SourceFailure::Reason::failed, reason}});
+    for (AppLanguage language : {AppLanguage::german, AppLanguage::english}) {
+        AppSettings::shared().setAppLanguage(language);
+        // A badge in the top left corner: the popover stays on the screen.
+        QFrame* popover = StatusBadgeView::showPopover(nullptr, status, {}, QRect(0, 0, 80, 20));
+        EXPECT_TRUE(popover->screen()->availableGeometry().contains(popover->geometry()));
+        for (auto* label : popover->findChildren<QLabel*>()) {
+            const QRect room = label->contentsRect();
+            const QRect needed = label->fontMetrics().boundingRect(room.adjusted(0, 0, 0, 10000),
+                                                                   Qt::TextWordWrap, label->text());
+            EXPECT_TRUE(room.width() >= needed.width() && room.height() >= needed.height()) << int(language);
+        }
+        delete popover;
+    }
+}
+
+// At the smallest width the table stays where it is when a button appears,
+// and the note of unreadable files keeps to the room the counters leave,
+// every path in its tooltip.
+TEST(ManualModeViewTest, SmallestWidthKeepsTheTableAndTheNoteInPlace) {
+    for (AppLanguage language : {AppLanguage::german, AppLanguage::english}) {
+        AppSettings::shared().setAppLanguage(language);
+        ManualModeFixture fx;
+        const QString unreadable =
+            TestFiles::copyFixture("scan/not_audio.mp3", fx.dir, "a long broken name.mp3");
+        ManualModeViewModel vm(fx.services());
+        ManualModeView view(&vm);
+        view.resize(900, 600);
+        view.show();
+        ManualModeFixture::load(vm, fx.dir, 3,
+                                [](int, MusicFile& f) { f.status = ProcessingStatus::error({}); });
+        const QList<QPushButton*> buttons = {buttonOf(view, "problemsButton"), buttonOf(view, "undoButton"),
+                                             buttonOf(view, "cancelButton")};
+        int top = -1;
+        for (const char* shown : {"...", "P..", "PU.", "..C"}) { // Cancel only while busy
+            for (int i = 0; i < 3; ++i) {
+                buttons[i]->setVisible(shown[i] != '.');
+            }
+            QTest::qWait(20);
+            const int y = view.table()->mapTo(&view, QPoint()).y();
+            top = top < 0 ? y : top;
+            EXPECT_EQ(y, top) << shown;
+        }
+        auto* note = view.findChild<QLabel*>("unreadableNote");
+        EXPECT_EQ(view.width(), 900);
+        EXPECT_LT(note->mapTo(&view, QPoint(note->width(), 0)).x(), 900);
+        EXPECT_LE(note->fontMetrics().horizontalAdvance(note->text()), note->width());
+        EXPECT_TRUE(note->isVisible() && note->toolTip().contains(unreadable.toHtmlEscaped()));
+    }
 }
