@@ -11,7 +11,8 @@
 // a 400 KB MP3 alone in its folder and among 20,000 other files (a write also
 // looks through its folder for leftovers of its own killed writes), and the
 // peak memory (ru_maxrss of a child process) of one write of a 600 MB WAV
-// file, measured from the child's size before the write.
+// file and of a 267 MB MP3 whose tag holds a 250 MB picture, measured from the
+// child's size before the write.
 //
 //   cmake -S . -B build/rel -G Ninja -DCMAKE_BUILD_TYPE=Release
 //   cmake --build build/rel --target write_benchmark
@@ -100,6 +101,26 @@ void makeMp3(const QString& path, qint64 size) {
     for (qint64 left = size - out.pos(); left > 0; left -= frame.size()) {
         out.write(frame.constData(), std::min<qint64>(left, frame.size()));
     }
+}
+
+// An MP3 of about 267 MB: an ID3v2.3 tag with a title and a picture of
+// `picture` bytes (a hole on the disk, but for its header), then 17 MB of audio.
+void makeBigPictureMp3(const QString& path, qint64 picture) {
+    const QByteArray head = QByteArray("\x00image/jpeg\x00\x03\x00", 14);
+    QByteArray frames = QByteArray("TIT2") + be32(6) + QByteArray(2, '\0') + QByteArray("\x03Title", 6);
+    frames += QByteArray("APIC") + be32(quint32(picture)) + QByteArray(2, '\0') + head;
+    const quint32 n = quint32(frames.size() - head.size() + picture);
+    const QByteArray header = QByteArray("ID3\x03\x00\x00", 6) +
+                              bytes4((n >> 21) & 0x7F, (n >> 14) & 0x7F, (n >> 7) & 0x7F, n & 0x7F);
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(header + frames) != header.size() + frames.size() ||
+        !out.resize(10 + n) || !out.seek(10 + n)) {
+        std::fprintf(stderr, "cannot create %s\n", qPrintable(path));
+        std::exit(1);
+    }
+    QByteArray frame = QByteArray::fromHex("FFFB9064");
+    frame += QByteArray(417 - frame.size(), char(0x55));
+    out.write(frame.repeated(17'000'000 / frame.size()));
 }
 
 void makeFlac(const QString& path, qint64 size) {
@@ -191,17 +212,21 @@ void timeFormat(const char* name, const QString& path, AudioFormat format, int r
 }
 
 // Peak memory of one write in a child process, above the child's size at its start.
-void peakMemory(const QString& path) {
+void peakMemory(const char* name, const QString& path, AudioFormat format) {
     const pid_t child = ::fork();
     if (child == 0) {
         rusage before{};
         ::getrusage(RUSAGE_SELF, &before);
         UniversalTagWriter writer;
-        writer.writeGenre(QStringLiteral("House 80er"), 1987, std::nullopt, std::nullopt, path,
-                          AudioFormat::wav);
+        try {
+            writer.writeGenre(QStringLiteral("House 80er"), 1987, std::nullopt, std::nullopt, path, format);
+        } catch (const AppError& error) {
+            std::fprintf(stderr, "%s write failed: %s\n", name, error.what());
+            ::_exit(1);
+        }
         rusage after{};
         ::getrusage(RUSAGE_SELF, &after);
-        std::fprintf(stderr, "WAV  %6.1f MB   peak memory of the write %.1f MB (process peak %.1f MB)\n",
+        std::fprintf(stderr, "%-5s %6.1f MB   peak memory of the write %.1f MB (process peak %.1f MB)\n", name,
                      QFileInfo(path).size() / 1e6, (after.ru_maxrss - before.ru_maxrss) / 1024.0,
                      after.ru_maxrss / 1024.0);
         ::_exit(0);
@@ -243,7 +268,10 @@ int main(int argc, char** argv) {
         makeMp3(crowded.filePath("small.mp3"), 400'000);
         timeFormat("MP3 +20k", crowded.filePath("small.mp3"), AudioFormat::mp3, runs);
         makeWav(dir.filePath("big.wav"), 600'000'000);
-        peakMemory(dir.filePath("big.wav"));
+        peakMemory("WAV", dir.filePath("big.wav"), AudioFormat::wav);
+        QFile::remove(dir.filePath("big.wav"));
+        makeBigPictureMp3(dir.filePath("picture.mp3"), 250'000'000);
+        peakMemory("MP3", dir.filePath("picture.mp3"), AudioFormat::mp3);
     } catch (const AppError& error) {
         std::fprintf(stderr, "write failed: %s\n", error.what());
         return 1;

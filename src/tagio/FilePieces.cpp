@@ -49,6 +49,12 @@ void FilePieces::copy(qint64 from, qint64 length) {
     m_size += length;
 }
 
+void FilePieces::appendPieces(const FilePieces& other) {
+    for (const Piece& piece : other.m_pieces) {
+        piece.isCopy() ? copy(piece.from, piece.length) : append(piece.bytes);
+    }
+}
+
 std::optional<QByteArray> FilePieces::read(qint64 offset, qint64 length, const SourceBytes& original) const {
     if (!Bytes::fits(m_size, offset, length)) {
         return std::nullopt;

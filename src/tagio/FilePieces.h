@@ -49,6 +49,8 @@ public:
     // Empty pieces are left out; a range that continues the previous one joins it.
     void append(const QByteArray& bytes);
     void copy(qint64 from, qint64 length);
+    // The pieces of `other` (of the same original), in turn.
+    void appendPieces(const FilePieces& other);
 
     const QList<Piece>& pieces() const { return m_pieces; }
     qint64 size() const { return m_size; }

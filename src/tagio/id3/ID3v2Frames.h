@@ -148,7 +148,8 @@ public:
         : FrameWalker(Input(source), range, path) {}
 
     // The tag at `range` of an input (file or buffer); as above.
-    FrameWalker(const Input& in, Range range, const QString& path) : m_loadBodies(false), m_path(path) {
+    FrameWalker(const Input& in, Range range, const QString& path, bool log = false)
+        : m_log(log), m_loadBodies(false), m_path(path) {
         m_in.emplace(in);
         m_base = range.start;
         m_end = range.length();
@@ -169,6 +170,9 @@ public:
     qint64 pos() const { return m_pos; }
     qint64 end() const { return m_end; }
     WalkStop stop() const { return m_stop; }
+    // True when tag-level unsynchronisation was undone: positions are then
+    // offsets into the tag held in memory, not into the input.
+    bool resynchronised() const { return m_resynchronised; }
 
     // Up to `length` walked bytes at `offset` (fewer at the end of the tag).
     QByteArray peek(qint64 offset, qint64 length) const {
@@ -251,6 +255,7 @@ private:
             m_in.emplace(m_owned);
             m_base = 0;
             m_end = m_owned.size();
+            m_resynchronised = true;
         }
         m_pos = 10;
         if ((m_flags & 0x40) && m_end - 10 >= 4) {
@@ -362,6 +367,7 @@ private:
     QByteArray m_owned;        // the tag, when it is held in memory
     std::optional<Input> m_in; // reads m_owned or the file
     qint64 m_base = 0;         // offset of the tag in m_in
+    bool m_resynchronised = false;
     int m_version = 0;
     uint8_t m_flags = 0;
     qint64 m_pos = 0;

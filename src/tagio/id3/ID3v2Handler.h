@@ -23,10 +23,12 @@ class SourceBytes;
 // (and at the chunk headers of AIFF and WAV files) through positioned reads;
 // the year and genre reads skip the bodies of the frames they do not need
 // (pictures above all).
-// Writing reads the header, the old tag and the chunk headers of the file it
-// is handed and describes the new file as pieces: the new tag (or chunk and
-// container header) and ranges of the old file copied unchanged. It never
-// writes to the disk.
+// Writing reads the header, the frame headers of the old tag and the chunk
+// headers of the file it is handed and describes the new file as pieces: the
+// new tag (or chunk and container header) and ranges of the old file copied
+// unchanged, the bodies of large frames that pass unchanged among them. It
+// holds at most 64 MiB of the old tag in memory (the frames it must convert,
+// or a tag unsynchronised as a whole) and never writes to the disk.
 class ID3v2Handler {
 public:
     // A half-open byte range [start, end) into a file or buffer.
@@ -111,20 +113,21 @@ public:
                                  const SourceBytes& file, const QString& path);
 
     // The new tag for an MP3 file (the old ID3v2 tag's frames, or an ID3v1
-    // tag's fields when there is no ID3v2 tag).
-    static QByteArray buildNewTag(const SourceBytes& file, const QString& genre, std::optional<TagYear> year,
+    // tag's fields when there is no ID3v2 tag), as pieces of `file`.
+    static FilePieces buildNewTag(const SourceBytes& file, const QString& genre, std::optional<TagYear> year,
                                   const std::optional<QString>& title, const std::optional<QString>& artist,
                                   const QString& path);
 
-    // A new ID3v2.3 tag: `firstFrames`, the kept frames of `oldTag`, the new
-    // text frames and 512 bytes of padding. A year replaces the old date
-    // frames (TYER, TDRC, TDAT, TIME) with TYER, or with TYER, TDAT and TIME
-    // for the date text it carries; without a year, only the year frame the
-    // reader takes (the first non-empty TYER or TDRC) is kept of TYER and
-    // TDRC. Throws AppError::tagWriteFailed
-    // (naming `path`) when the old tag is damaged or holds frames that cannot
-    // be carried over, or when the tag would be too large.
-    static QByteArray rebuildTag(const std::optional<QByteArray>& oldTag, const QString& genre,
+    // A new ID3v2.3 tag, as new bytes and ranges of `file`: `firstFrames`,
+    // the kept frames of the tag at `oldTag` of `file`, the new text frames
+    // and 512 bytes of padding. A year replaces the old date frames (TYER,
+    // TDRC, TDAT, TIME) with TYER, or with TYER, TDAT and TIME for the date
+    // text it carries; without a year, only the year frame the reader takes
+    // (the first non-empty TYER or TDRC) is kept of TYER and TDRC. Throws
+    // AppError::tagWriteFailed (naming `path`) when the old tag is damaged or
+    // holds frames that cannot be carried over, when more than 64 MiB of it
+    // would be held in memory, or when the tag would be too large.
+    static FilePieces rebuildTag(const SourceBytes& file, std::optional<Range> oldTag, const QString& genre,
                                  std::optional<TagYear> year, const std::optional<QString>& title,
                                  const std::optional<QString>& artist, const QByteArray& firstFrames,
                                  const QString& path);
@@ -133,8 +136,8 @@ public:
     static QByteArray buildTextFrame(const QByteArray& id, const QString& text);
 
     enum class SizeOrder { bigEndian, littleEndian };
-    // Appends chunk ID, body size, body and a pad byte after an odd body.
-    static void appendChunk(QByteArray& out, const QByteArray& id, const QByteArray& body, SizeOrder order);
+    // A chunk's ID and body size (a pad byte follows an odd body).
+    static QByteArray chunkHeader(const QByteArray& id, qint64 bodySize, SizeOrder order);
 
     static QByteArray syncsafeEncode(uint32_t size);
     static uint32_t syncsafeDecode(const QByteArray& bytes, qint64 offset);

@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <utility>
 #include <variant>
 
 using namespace id3v2;
@@ -101,15 +102,165 @@ Input inputOf(const SourceBytes& file) {
 }
 
 QByteArray readOrFail(const Input& in, Range range, const QString& path) {
-    // An old tag is read whole; one that could never be rewritten is not read at all.
-    if (range.length() > 10 + ID3v2Handler::maxTagBodySize) {
-        failWrite(path, QStringLiteral("ID3 tag too large"));
-    }
     auto bytes = in.read(range.start, range.length());
     if (!bytes) {
         failWrite(path, QStringLiteral("The file could not be read"));
     }
     return *std::move(bytes);
+}
+
+// The bytes of an ID3v2.4 frame body that its conversion to ID3v2.3 changes
+// (a group byte and a data length indicator); without unsynchronisation the
+// rest of the body passes unchanged.
+constexpr qint64 convertedHead = 5;
+// A body at least this large that passes unchanged is copied from the old
+// file, not read.
+constexpr qint64 copiedBody = 64 * 1024;
+
+QString heldTooLarge(qint64 bytes) {
+    return QStringLiteral("ID3 tag too large to rewrite: %1 bytes of it would be held in memory "
+                          "(unsynchronised or converted frames, at most 64 MiB)")
+        .arg(bytes);
+}
+
+// A new tag as it is built: new bytes, gathered into one piece until a range
+// of the old file follows, and those ranges; the header goes in front once
+// the size is known.
+class NewTag {
+public:
+    void append(const QByteArray& bytes) { m_bytes += bytes; }
+    void copy(qint64 from, qint64 length) {
+        if (length > 0) {
+            flush();
+            m_frames.copy(from, length);
+        }
+    }
+    // New bytes held in memory so far.
+    qint64 held() const { return m_held + m_bytes.size(); }
+    // Frames and padding so far.
+    qint64 size() const { return m_frames.size() + m_bytes.size(); }
+
+    FilePieces finish() && {
+        flush();
+        FilePieces out;
+        out.append(QByteArrayLiteral("ID3\x03\x00\x00") + ID3v2Handler::syncsafeEncode(uint32_t(size())));
+        out.appendPieces(m_frames);
+        return out;
+    }
+
+private:
+    void flush() {
+        m_held += m_bytes.size();
+        m_frames.append(std::exchange(m_bytes, QByteArray()));
+    }
+
+    FilePieces m_frames;
+    QByteArray m_bytes;
+    qint64 m_held = 0;
+};
+
+// Appends the frames of the old tag at `range` of `in` that the write keeps,
+// in ID3v2.3 form. A frame whose body passes unchanged (every ID3v2.3 frame
+// but in a tag unsynchronised as a whole, an ID3v2.4 frame without
+// unsynchronisation) gets a new header and, when large, its body as a range
+// of the old file; the rest are read and converted, at most 64 MiB of them.
+void keepFrames(NewTag& tag, const Input& in, Range range, const QSet<QByteArray>& dropped,
+                const QString& path) {
+    FrameWalker walker(in, range, path, true);
+    const int version = walker.version();
+    int kept = 0;
+    bool yearKept = false;
+    while (auto frame = walker.next()) {
+        const QString id = QString::fromLatin1(frame->id);
+        if (dropped.contains(frame->id)) {
+            Console::line(QStringLiteral("[ID3] Skipped ") + id + QStringLiteral(" size=") +
+                          QString::number(frame->size) + QStringLiteral(" (will write fresh)"));
+            continue;
+        }
+        // One year frame stays: the first non-empty TYER or TDRC, where the
+        // year is read from. Another one (a v2.4 tag holding both) would come
+        // out as a second TYER with a different year.
+        if (frame->id == QByteArrayLiteral("TYER") || frame->id == QByteArrayLiteral("TDRC")) {
+            if (yearKept || frame->size == 0) {
+                Console::line(QStringLiteral("[ID3] Skipped ") + id + QStringLiteral(" size=") +
+                              QString::number(frame->size) + QStringLiteral(" (not the year read)"));
+                continue;
+            }
+            yearKept = true;
+        }
+        const bool tdrc = version == 4 && frame->id == QByteArrayLiteral("TDRC");
+        const bool unsynchronised = version == 4 && ((frame->format & 0x02) || (walker.flags() & 0x80));
+        const bool inPlace = !walker.resynchronised() && !unsynchronised && !tdrc;
+        qint64 loaded = frame->size;
+        if (inPlace &&
+            (frame->size >= copiedBody || tag.held() + 10 + frame->size > FrameWalker::maxHeldTag)) {
+            loaded = std::min(frame->size, convertedHead);
+        }
+        if (tag.held() + 10 + loaded > FrameWalker::maxHeldTag) {
+            failWrite(path, heldTooLarge(tag.held() + 10 + loaded));
+        }
+        frame->body = walker.peek(frame->pos + 10, loaded);
+        const auto converted = toV23(*frame, version, walker.flags());
+        if (const QString* reason = std::get_if<QString>(&converted)) {
+            Console::line(QStringLiteral("[ID3] Cannot keep ") + id + QStringLiteral(": ") + *reason);
+            failWrite(path, QStringLiteral("Cannot rewrite the ID3 tag: ") + *reason);
+        }
+        const V23Frame& v23 = std::get<V23Frame>(converted);
+        if (tdrc) {
+            // ID3v2.3 readers know no TDRC: its time goes to TYER (TDAT, TIME).
+            const QByteArray dateFrames = v23DateFrames(v23);
+            if (!dateFrames.isEmpty()) {
+                tag.append(dateFrames);
+                Console::line(QStringLiteral("[ID3] Converted TDRC to ID3v2.3 date frames"));
+                ++kept;
+                continue;
+            }
+        }
+        QByteArray header = frame->id;
+        Bytes::appendU32BE(header, uint32_t(v23.body.size() + frame->size - loaded));
+        header += char(v23.status);
+        header += char(v23.format);
+        tag.append(header);
+        tag.append(v23.body);
+        tag.copy(range.start + frame->pos + 10 + loaded, frame->size - loaded);
+        Console::line(QStringLiteral("[ID3] Kept   ") + id + QStringLiteral("  size=") +
+                      QString::number(frame->size));
+        ++kept;
+        if (tag.size() >= ID3v2Handler::maxTagBodySize) {
+            failWrite(path, QStringLiteral("ID3 tag too large"));
+        }
+    }
+    switch (walker.stop()) {
+    case WalkStop::padding:
+        Console::line(QStringLiteral("[ID3] Hit padding at offset ") + QString::number(walker.pos()) +
+                      QStringLiteral(", stopping"));
+        break;
+    case WalkStop::invalidId:
+        Console::line(QStringLiteral("[ID3] Invalid frame ID at offset ") + QString::number(walker.pos()) +
+                      QStringLiteral(": ") + hexBytes(walker.peek(walker.pos(), 4)) +
+                      QStringLiteral(" → stopping copy"));
+        if (walker.nonZeroFrom(walker.pos() + 4)) {
+            failWrite(path,
+                      QStringLiteral("Damaged ID3 tag: invalid frame ID at offset %1").arg(walker.pos()));
+        }
+        break;
+    case WalkStop::overrun: {
+        const RawFrame& f = walker.overrunFrame();
+        Console::line(QStringLiteral("[ID3] Frame '") + QString::fromLatin1(f.id) + QStringLiteral("' end ") +
+                      QString::number(f.pos + 10 + f.size) + QStringLiteral(" > tag end ") +
+                      QString::number(walker.end()) + QStringLiteral(" → stopping copy"));
+        failWrite(path, QStringLiteral("Damaged ID3 tag: frame '%1' runs past the end of the tag")
+                            .arg(QString::fromLatin1(f.id)));
+    }
+    case WalkStop::badExtendedHeader:
+        failWrite(path, QStringLiteral("Damaged ID3 tag: extended header runs past the end of the tag"));
+    case WalkStop::end:
+    case WalkStop::running:
+        break;
+    }
+    Console::line(QStringLiteral("[ID3] Frame copy done: ") + QString::number(kept) +
+                  QStringLiteral(" frames kept, offset=") + QString::number(walker.pos()) +
+                  QStringLiteral("/") + QString::number(walker.end()));
 }
 
 std::optional<Range> mp3TagOf(const SourceBytes& file) {
@@ -135,8 +286,7 @@ FilePieces writeMp3(const QString& genre, std::optional<TagYear> year, const std
     if (const auto foreign = foreignContainerAt(in, audioStart)) {
         failWrite(path, QStringLiteral("Not an MP3 file (%1 data)").arg(*foreign));
     }
-    FilePieces out;
-    out.append(ID3v2Handler::buildNewTag(file, genre, year, title, artist, path));
+    FilePieces out = ID3v2Handler::buildNewTag(file, genre, year, title, artist, path);
     out.copy(audioStart, in.size() - audioStart);
     return out;
 }
@@ -165,11 +315,7 @@ FilePieces writeChunked(bool aiff, const QString& genre, std::optional<TagYear> 
     if (walk.damaged) {
         failWrite(path, invalid);
     }
-    std::optional<QByteArray> oldTag;
-    if (walk.body) {
-        oldTag = readOrFail(in, *walk.body, path);
-    }
-    const QByteArray newTag = ID3v2Handler::rebuildTag(oldTag, genre, year, title, artist, {}, path);
+    const FilePieces newTag = ID3v2Handler::rebuildTag(file, walk.body, genre, year, title, artist, {}, path);
     const QByteArray chunkId = aiff ? QByteArrayLiteral("ID3 ") : QByteArrayLiteral("id3 ");
     const auto order = aiff ? ID3v2Handler::SizeOrder::bigEndian : ID3v2Handler::SizeOrder::littleEndian;
 
@@ -183,11 +329,14 @@ FilePieces writeChunked(bool aiff, const QString& genre, std::optional<TagYear> 
         failWrite(path, QStringLiteral("File too large for the %1 container").arg(aiff ? "AIFF" : "WAV"));
     }
 
-    QByteArray chunk;
-    ID3v2Handler::appendChunk(chunk, chunkId, newTag, order);
-    const qint64 newSize = walk.body ? (walk.body->start - 8) + chunk.size() +
+    const qint64 newSize = walk.body ? (walk.body->start - 8) + chunkLength +
                                            std::max<qint64>(0, file.size() - replacedEnd(*walk.body))
-                                     : file.size() + (walk.missingPad ? 1 : 0) + chunk.size();
+                                     : file.size() + (walk.missingPad ? 1 : 0) + chunkLength;
+    const auto appendChunk = [&](FilePieces& out) {
+        out.append(ID3v2Handler::chunkHeader(chunkId, newTag.size(), order));
+        out.appendPieces(newTag);
+        out.append(QByteArray(newTag.size() % 2, '\0'));
+    };
     QByteArray containerSize;
     if (aiff) {
         Bytes::appendU32BE(containerSize, uint32_t(newSize - 8));
@@ -199,7 +348,7 @@ FilePieces writeChunked(bool aiff, const QString& genre, std::optional<TagYear> 
     out.append(containerSize);
     if (walk.body) {
         out.copy(8, walk.body->start - 16);
-        out.append(chunk);
+        appendChunk(out);
         out.copy(replacedEnd(*walk.body), file.size() - replacedEnd(*walk.body));
     } else {
         out.copy(8, file.size() - 8);
@@ -207,7 +356,7 @@ FilePieces writeChunked(bool aiff, const QString& genre, std::optional<TagYear> 
             out.append(QByteArray(
                 1, '\0')); // the last chunk's pad byte, so that the new chunk starts where readers look
         }
-        out.append(chunk);
+        appendChunk(out);
     }
     return out;
 }
@@ -230,12 +379,12 @@ FilePieces ID3v2Handler::writeGenre(const QString& genre, std::optional<TagYear>
     return writeMp3(genre, year, title, artist, fileBytes, path);
 }
 
-QByteArray ID3v2Handler::buildNewTag(const SourceBytes& file, const QString& genre,
+FilePieces ID3v2Handler::buildNewTag(const SourceBytes& file, const QString& genre,
                                      std::optional<TagYear> year, const std::optional<QString>& title,
                                      const std::optional<QString>& artist, const QString& path) {
     const Input in = inputOf(file);
     if (const auto tag = mp3TagOf(file)) {
-        return rebuildTag(readOrFail(in, *tag, path), genre, year, title, artist, {}, path);
+        return rebuildTag(file, tag, genre, year, title, artist, {}, path);
     }
     QByteArray first;
     const QByteArray v1 =
@@ -263,13 +412,13 @@ QByteArray ID3v2Handler::buildNewTag(const SourceBytes& file, const QString& gen
                       QStringLiteral("' album='") + v1Album + QStringLiteral("' year='") + v1Year +
                       QStringLiteral("'"));
     }
-    return rebuildTag(std::nullopt, genre, year, title, artist, first, path);
+    return rebuildTag(file, std::nullopt, genre, year, title, artist, first, path);
 }
 
-QByteArray ID3v2Handler::rebuildTag(const std::optional<QByteArray>& oldTag, const QString& genre,
-                                    std::optional<TagYear> year, const std::optional<QString>& title,
-                                    const std::optional<QString>& artist, const QByteArray& firstFrames,
-                                    const QString& path) {
+FilePieces ID3v2Handler::rebuildTag(const SourceBytes& file, std::optional<Range> oldTag,
+                                    const QString& genre, std::optional<TagYear> year,
+                                    const std::optional<QString>& title, const std::optional<QString>& artist,
+                                    const QByteArray& firstFrames, const QString& path) {
     QSet<QByteArray> dropped{QByteArrayLiteral("TCON")};
     if (year) {
         // The whole old date goes: a day or time kept beside a new year would make a wrong date.
@@ -283,133 +432,61 @@ QByteArray ID3v2Handler::rebuildTag(const std::optional<QByteArray>& oldTag, con
         dropped << QByteArrayLiteral("TPE1");
     }
 
-    QByteArray frames = firstFrames;
-    if (oldTag && oldTag->size() >= 10) {
-        const QByteArray& tag = *oldTag;
-        const int version = uint8_t(tag[3]);
-        const uint8_t flags = uint8_t(tag[5]);
+    NewTag tag;
+    tag.append(firstFrames);
+    if (oldTag && oldTag->length() >= 10) {
+        // One that could never be rewritten is not read at all.
+        if (oldTag->length() > 10 + maxTagBodySize) {
+            failWrite(path, QStringLiteral("ID3 tag too large"));
+        }
+        const Input in = inputOf(file);
+        const QByteArray header = readOrFail(in, Range{oldTag->start, oldTag->start + 10}, path);
+        const int version = uint8_t(header[3]);
+        const uint8_t flags = uint8_t(header[5]);
         Console::line(QStringLiteral("[ID3] Parsing tag: version=2.") + QString::number(version) +
-                      QStringLiteral(", tagBytes=") + QString::number(tag.size()) +
+                      QStringLiteral(", tagBytes=") + QString::number(oldTag->length()) +
                       QStringLiteral(", flags=0x") +
                       QStringLiteral("%1").arg(flags, 2, 16, QLatin1Char('0')).toUpper());
-        if (!tag.startsWith("ID3")) {
+        if (!header.startsWith("ID3")) {
             failWrite(path, QStringLiteral("The ID3 chunk does not hold an ID3v2 tag"));
         }
         if (version != 3 && version != 4) {
             failWrite(path, QStringLiteral("ID3v2.%1 tag not supported").arg(version));
         }
-        FrameWalker walker(tag, true);
-        int kept = 0;
-        bool yearKept = false;
-        while (const auto frame = walker.next()) {
-            const QString id = QString::fromLatin1(frame->id);
-            if (dropped.contains(frame->id)) {
-                Console::line(QStringLiteral("[ID3] Skipped ") + id + QStringLiteral(" size=") +
-                              QString::number(frame->size) + QStringLiteral(" (will write fresh)"));
-                continue;
-            }
-            // One year frame stays: the first non-empty TYER or TDRC, where the
-            // year is read from. Another one (a v2.4 tag holding both) would come
-            // out as a second TYER with a different year.
-            if (frame->id == QByteArrayLiteral("TYER") || frame->id == QByteArrayLiteral("TDRC")) {
-                if (yearKept || frame->size == 0) {
-                    Console::line(QStringLiteral("[ID3] Skipped ") + id + QStringLiteral(" size=") +
-                                  QString::number(frame->size) + QStringLiteral(" (not the year read)"));
-                    continue;
-                }
-                yearKept = true;
-            }
-            const auto converted = toV23(*frame, walker.version(), walker.flags());
-            if (const QString* reason = std::get_if<QString>(&converted)) {
-                Console::line(QStringLiteral("[ID3] Cannot keep ") + id + QStringLiteral(": ") + *reason);
-                failWrite(path, QStringLiteral("Cannot rewrite the ID3 tag: ") + *reason);
-            }
-            const V23Frame& v23 = std::get<V23Frame>(converted);
-            if (walker.version() == 4 && frame->id == QByteArrayLiteral("TDRC")) {
-                // ID3v2.3 readers know no TDRC: its time goes to TYER (TDAT, TIME).
-                const QByteArray dateFrames = v23DateFrames(v23);
-                if (!dateFrames.isEmpty()) {
-                    frames += dateFrames;
-                    Console::line(QStringLiteral("[ID3] Converted TDRC to ID3v2.3 date frames"));
-                    ++kept;
-                    continue;
-                }
-            }
-            frames += frame->id;
-            Bytes::appendU32BE(frames, uint32_t(v23.body.size()));
-            frames += char(v23.status);
-            frames += char(v23.format);
-            frames += v23.body;
-            Console::line(QStringLiteral("[ID3] Kept   ") + id + QStringLiteral("  size=") +
-                          QString::number(frame->size));
-            ++kept;
-            if (frames.size() >= maxTagBodySize) {
-                failWrite(path, QStringLiteral("ID3 tag too large"));
-            }
+        // Tag-level unsynchronisation of an ID3v2.3 tag is undone on the whole tag.
+        if (version == 3 && (flags & 0x80) && oldTag->length() > FrameWalker::maxHeldTag) {
+            failWrite(path, heldTooLarge(oldTag->length()));
         }
-        switch (walker.stop()) {
-        case WalkStop::padding:
-            Console::line(QStringLiteral("[ID3] Hit padding at offset ") + QString::number(walker.pos()) +
-                          QStringLiteral(", stopping"));
-            break;
-        case WalkStop::invalidId:
-            Console::line(QStringLiteral("[ID3] Invalid frame ID at offset ") +
-                          QString::number(walker.pos()) + QStringLiteral(": ") +
-                          hexBytes(walker.peek(walker.pos(), 4)) + QStringLiteral(" → stopping copy"));
-            if (walker.nonZeroFrom(walker.pos() + 4)) {
-                failWrite(path,
-                          QStringLiteral("Damaged ID3 tag: invalid frame ID at offset %1").arg(walker.pos()));
+        try {
+            keepFrames(tag, in, *oldTag, dropped, path);
+        } catch (const AppError& error) {
+            if (error.kind() != AppError::Kind::tagReadFailed) {
+                throw;
             }
-            break;
-        case WalkStop::overrun: {
-            const RawFrame& f = walker.overrunFrame();
-            Console::line(QStringLiteral("[ID3] Frame '") + QString::fromLatin1(f.id) +
-                          QStringLiteral("' end ") + QString::number(f.pos + 10 + f.size) +
-                          QStringLiteral(" > tag end ") + QString::number(walker.end()) +
-                          QStringLiteral(" → stopping copy"));
-            failWrite(path, QStringLiteral("Damaged ID3 tag: frame '%1' runs past the end of the tag")
-                                .arg(QString::fromLatin1(f.id)));
+            failWrite(path, QStringLiteral("The file could not be read"));
         }
-        case WalkStop::badExtendedHeader:
-            failWrite(path, QStringLiteral("Damaged ID3 tag: extended header runs past the end of the tag"));
-        case WalkStop::end:
-        case WalkStop::running:
-            break;
-        }
-        Console::line(QStringLiteral("[ID3] Frame copy done: ") + QString::number(kept) +
-                      QStringLiteral(" frames kept, offset=") + QString::number(walker.pos()) +
-                      QStringLiteral("/") + QString::number(walker.end()));
     }
 
     if (!genre.isEmpty()) { // no genre: no TCON frame (an undo takes away the one a write added)
-        frames += buildTextFrame(QByteArrayLiteral("TCON"), genre);
+        tag.append(buildTextFrame(QByteArrayLiteral("TCON"), genre));
     }
     if (year && !year->removesDate) {
         // A date text goes back as TYER (TDAT, TIME), as a rewrite turns a TDRC into them.
         const QByteArray dateFrames = v23DateFrames(year->dateText);
-        frames +=
-            !dateFrames.isEmpty() ? dateFrames : buildTextFrame(QByteArrayLiteral("TYER"), year->text());
+        tag.append(!dateFrames.isEmpty() ? dateFrames
+                                         : buildTextFrame(QByteArrayLiteral("TYER"), year->text()));
     }
     if (title) {
-        frames += buildTextFrame(QByteArrayLiteral("TIT2"), *title);
+        tag.append(buildTextFrame(QByteArrayLiteral("TIT2"), *title));
     }
     if (artist) {
-        frames += buildTextFrame(QByteArrayLiteral("TPE1"), *artist);
+        tag.append(buildTextFrame(QByteArrayLiteral("TPE1"), *artist));
     }
-    if (frames.size() + paddingSize >= maxTagBodySize) {
+    if (tag.size() + paddingSize >= maxTagBodySize) {
         failWrite(path, QStringLiteral("ID3 tag too large"));
     }
-    frames.append(QByteArray(paddingSize, '\0'));
-
-    QByteArray out;
-    out.reserve(10 + frames.size());
-    out += QByteArrayLiteral("ID3");
-    out += char(0x03);
-    out += char(0x00);
-    out += char(0x00);
-    out += syncsafeEncode(uint32_t(frames.size()));
-    out += frames;
-    return out;
+    tag.append(QByteArray(paddingSize, '\0'));
+    return std::move(tag).finish();
 }
 
 QByteArray ID3v2Handler::buildTextFrame(const QByteArray& id, const QString& text) {
@@ -425,18 +502,14 @@ QByteArray ID3v2Handler::buildTextFrame(const QByteArray& id, const QString& tex
     return out;
 }
 
-void ID3v2Handler::appendChunk(QByteArray& out, const QByteArray& id, const QByteArray& body,
-                               SizeOrder order) {
-    out += id.left(4);
+QByteArray ID3v2Handler::chunkHeader(const QByteArray& id, qint64 bodySize, SizeOrder order) {
+    QByteArray out = id.left(4);
     if (order == SizeOrder::bigEndian) {
-        Bytes::appendU32BE(out, uint32_t(body.size()));
+        Bytes::appendU32BE(out, uint32_t(bodySize));
     } else {
-        Bytes::appendU32LE(out, uint32_t(body.size()));
+        Bytes::appendU32LE(out, uint32_t(bodySize));
     }
-    out += body;
-    if (body.size() % 2 != 0) {
-        out += char(0x00);
-    }
+    return out;
 }
 
 QByteArray ID3v2Handler::syncsafeEncode(uint32_t size) {

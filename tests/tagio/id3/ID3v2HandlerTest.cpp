@@ -7,10 +7,15 @@
 #include "TestFiles.h"
 #include "TestHelpers.h"
 #include "tagio/ByteSource.h"
+#include "tagio/FilePieces.h"
+#include "tagio/UniversalTagWriter.h"
 
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <tuple>
 
 using namespace Id3Bytes;
 using Range = ID3v2Handler::Range;
@@ -324,4 +329,68 @@ TEST(ID3v2HandlerTest, RefusesBrokenContainersAndDamagedOrUnconvertibleTags) {
     const QByteArray stray = frame("TXXX", text(0, "k\0v")) + QByteArray("\xFFX") + QByteArray(42, '\0');
     EXPECT_EQ(writtenFrames(tag(3, stray) + audio(10), "P"),
               (QList<IdBody>{{"TXXX", text(0, "k\0v")}, {"TCON", "\3P"}}));
+}
+
+// A large frame that passes unchanged is copied from the old file, not held in memory; an
+// unsynchronised one is converted. A tag that would have to be held in memory beyond the
+// reader's bound (64 MiB) is refused, and the file stays as it was.
+TEST(ID3v2HandlerTest, LargeFramesPassAsRangesAndTagsHeldOverTheBoundAreRefused) {
+    const QByteArray picture = apicBody + QByteArray(1 << 20, 'p');
+    const QByteArray unsynced = QByteArray(picture).replace("\xFF", QByteArray("\xFF\0", 2));
+    const struct {
+        const char* name;
+        QByteArray file;
+        QByteArray body; // the new tag's APIC body
+        bool copied;
+    } rows[] = {
+        {"a.mp3", tag(3, frame("APIC", picture)) + audio(64), picture, true},
+        {"group.mp3",
+         tag(4, frame("APIC", "\5" + syncsafe(picture.size()) + picture, true, 0, 0x41)) + audio(64),
+         "\5" + picture, true},
+        {"a.wav", wav({{"data", audio(64)}, {"id3 ", tag(3, frame("APIC", picture))}}), picture, true},
+        {"unsync.mp3", tag(4, frame("APIC", unsynced, true, 0, 0x02)) + audio(64), picture, false},
+    };
+    for (const auto& row : rows) {
+        const QString path = QStringLiteral("/m/") + row.name;
+        const FilePieces pieces = ID3v2Handler::writeGenre("Pop", {}, {}, {}, SourceBytes(row.file), path);
+        EXPECT_EQ(frames(tagOf(AppliedPieces::apply(pieces, row.file), path)),
+                  (QList<IdBody>{{"APIC", row.body}, {"TCON", "\3Pop"}}))
+            << row.name;
+        qint64 held = 0;
+        for (const FilePieces::Piece& piece : pieces.pieces()) {
+            held += piece.bytes.size();
+        }
+        EXPECT_EQ(held < picture.size(), row.copied) << row.name << ": " << held << " bytes held";
+    }
+
+    // Unsynchronised as a whole: an ID3v2.3 tag is undone whole, an ID3v2.4 tag frame by frame.
+    QTemporaryDir dir;
+    const QByteArray mpeg = TestFiles::readFile(TestFiles::fixturePath("id3/notag.mp3"));
+    const qint64 body = (qint64(64) << 20) + 1;
+    for (const int version : {3, 4}) {
+        SCOPED_TRACE(version);
+        const QByteArray apic =
+            "APIC" + (version == 4 ? syncsafe(uint32_t(body)) : be32(uint32_t(body))) + QByteArray(2, '\0');
+        const QString path = dir.filePath(QStringLiteral("v%1.mp3").arg(version));
+        ASSERT_TRUE(TestFiles::writeSparse(path, tag(version, apic, 0x80, syncsafe(uint32_t(10 + body))),
+                                           20 + body + mpeg.size(), {{20 + body, mpeg}}));
+        const auto stamp = [&] {
+            struct stat st {};
+            EXPECT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+            return std::tuple(st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+        };
+        const auto before = stamp();
+        const auto source = ByteSource::open(path);
+        ASSERT_TRUE(source);
+        const auto handler = expectThrows(AppError::Kind::tagWriteFailed, [&] {
+            ID3v2Handler::writeGenre("Pop", {}, {}, {}, SourceBytes(*source), path);
+        });
+        const auto writer = expectThrows(AppError::Kind::tagWriteFailed, [&] {
+            UniversalTagWriter().writeGenre("Pop", 1987, {}, {}, path, AudioFormat::mp3);
+        });
+        ASSERT_TRUE(handler && writer);
+        EXPECT_TRUE(handler->text().contains("too large to rewrite")) << handler->text().toStdString();
+        EXPECT_TRUE(writer->text().contains("too large")) << writer->text().toStdString();
+        EXPECT_EQ(stamp(), before);
+    }
 }
