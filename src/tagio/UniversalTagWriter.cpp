@@ -13,12 +13,16 @@
 #include <QList>
 #include <QUuid>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <sys/xattr.h>
@@ -69,13 +73,16 @@ FileIdentity identityOf(int fd, const struct stat& st, bool throughLink) {
 }
 
 // Whether any process has the file open, by the open files /proc lists for
-// each process; true when /proc cannot be read, so that the file is kept.
-// Processes whose open files we may not see (another user's) are passed over.
-bool isOpenByAnyProcess(const struct stat& file) {
+// each process, passing over our own descriptor `own` (-1: none); true when
+// /proc cannot be read, so that the file is kept. Processes whose open files
+// we may not see (another user's) are passed over.
+bool isOpenByAnyProcess(const struct stat& file, int own) {
     DIR* processes = ::opendir("/proc");
     if (processes == nullptr) {
         return true;
     }
+    const QByteArray ownEntry = QByteArrayLiteral("/proc/") + QByteArray::number(::getpid()) +
+                                QByteArrayLiteral("/fd/") + QByteArray::number(own);
     bool open = false;
     while (const dirent* process = open ? nullptr : ::readdir(processes)) {
         if (process->d_name[0] < '0' || process->d_name[0] > '9') {
@@ -87,8 +94,9 @@ bool isOpenByAnyProcess(const struct stat& file) {
             continue; // ended meanwhile, or not ours to look into
         }
         while (const dirent* descriptor = ::readdir(descriptors)) {
+            const QByteArray entry = folder + descriptor->d_name;
             struct stat st {};
-            if (::stat((folder + descriptor->d_name).constData(), &st) == 0 && st.st_dev == file.st_dev &&
+            if (entry != ownEntry && ::stat(entry.constData(), &st) == 0 && st.st_dev == file.st_dev &&
                 st.st_ino == file.st_ino) {
                 open = true;
                 break;
@@ -98,6 +106,67 @@ bool isOpenByAnyProcess(const struct stat& file) {
     }
     ::closedir(processes);
     return open;
+}
+
+// Whether a lock on a file in the open folder `folder` is seen by every
+// process that may write there: on the local file systems below. On a network
+// file system (or FUSE, which may be one) a writer on another machine may hold
+// a lock this machine never sees.
+bool locksReachEveryWriter(int folder) {
+    struct statfs fs {};
+    if (::fstatfs(folder, &fs) != 0) {
+        return false;
+    }
+    constexpr long ntfs3Magic = 0x7366746e; // the kernel's NTFS driver
+    switch (long(fs.f_type)) {
+    case EXT4_SUPER_MAGIC: // also ext2 and ext3
+    case XFS_SUPER_MAGIC:
+    case BTRFS_SUPER_MAGIC:
+    case F2FS_SUPER_MAGIC:
+    case TMPFS_MAGIC:
+    case OVERLAYFS_SUPER_MAGIC:
+    case MSDOS_SUPER_MAGIC: // also vfat
+    case EXFAT_SUPER_MAGIC:
+    case ntfs3Magic:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Removes `name` in the open folder `folder` if it is the temporary file of a
+// killed write; true when it is gone. A write holds its temporary file locked
+// while it has a name (TemporaryFile::lock), so a lock we can take marks a
+// killed write where locks reach every writer (`locksTell`). Where that cannot
+// be known (another file system, a file we may not open, no locks) only a
+// file older than any write could take counts as killed. Either way a file
+// that some process has open (a write of a version that did not lock) stays.
+bool removeIfKilled(int folder, const QByteArray& name, bool locksTell) {
+    const int file = ::openat(folder, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const auto removed = [&] {
+        struct stat st {};
+        if (file >= 0 ? ::fstat(file, &st) != 0
+                      : ::fstatat(folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            return errno == ENOENT; // gone meanwhile
+        }
+        if (!S_ISREG(st.st_mode)) {
+            return false;
+        }
+        bool killed = ::time(nullptr) - qint64(st.st_mtim.tv_sec) > UniversalTagWriter::leftoverAgeSeconds;
+        if (file >= 0 && locksTell) {
+            if (::flock(file, LOCK_EX | LOCK_NB) == 0) {
+                killed = true; // and held by us until it is removed
+            } else if (errno == EWOULDBLOCK) {
+                return false; // a live write
+            }
+            // Any other failure: no locks on this file system, so the age decides.
+        }
+        return killed && !isOpenByAnyProcess(st, file) && ::unlinkat(folder, name.constData(), 0) == 0;
+    }();
+    if (file >= 0) {
+        ::close(file);
+    }
+    return removed;
 }
 
 // The names in `folder` that look like leftovers of killed writes: hidden,
@@ -128,42 +197,53 @@ QList<QByteArray> leftoverNames(const QByteArray& folder) {
 }
 
 // Removes the leftovers of killed writes of `fileName` in `folder` (see
-// UniversalTagWriter::leftoverAgeSeconds). A folder is read once per process
-// and the names that look like leftovers are kept: reading a folder of tens of
-// thousands of files before each of their writes costs half a write again, and
-// a leftover is left by a process that was killed, so those of earlier runs
-// are all there at the first read. Best effort: a leftover that cannot be
-// looked at or removed costs only disk space, so failures are passed over.
+// removeIfKilled). The names in a folder that look like leftovers are kept
+// from one read to the next: reading a folder of tens of thousands of files
+// before each of their writes costs half a write again. A folder is read
+// again only when it changed since (a write killed meanwhile, or any other
+// change, our own writes included), and no sooner after its last read than
+// 50 times that read took, so that reading stays within 2% of the time.
+// Best effort: a leftover that cannot be looked at or removed costs only disk
+// space, so failures are passed over.
 void removeLeftovers(const QByteArray& folder, const QByteArray& fileName) {
+    using Clock = std::chrono::steady_clock;
+    struct Known {
+        QList<QByteArray> names;
+        timespec changed{}; // the folder's modification time before the read
+        Clock::time_point readAt;
+        Clock::duration readTook{};
+    };
     static std::mutex mutex;
-    static QHash<QByteArray, QList<QByteArray>> candidates; // by folder
+    static QHash<QByteArray, Known> known; // by folder
     const QString nilUuid = QUuid().toString(QUuid::WithoutBraces);
     const QByteArray sample = UniversalTagWriter::temporaryName(fileName, nilUuid);
     const QByteArray prefix = sample.chopped(nilUuid.size());
     std::lock_guard lock(mutex);
-    auto found = candidates.find(folder);
-    if (found == candidates.end()) {
-        found = candidates.insert(folder, leftoverNames(folder));
+    struct stat st {};
+    if (::stat(folder.constData(), &st) != 0) {
+        return;
     }
-    if (found->isEmpty()) {
+    const Clock::time_point now = Clock::now();
+    auto found = known.find(folder);
+    if (found == known.end() ||
+        ((st.st_mtim.tv_sec != found->changed.tv_sec || st.st_mtim.tv_nsec != found->changed.tv_nsec) &&
+         now - found->readAt >= 50 * found->readTook)) {
+        found = known.insert(folder, {leftoverNames(folder), st.st_mtim, now, {}});
+        found->readTook = Clock::now() - now;
+    }
+    const auto ours = [&](const QByteArray& name) {
+        return name.size() == sample.size() && name.startsWith(prefix);
+    };
+    if (std::none_of(found->names.cbegin(), found->names.cend(), ours)) {
         return;
     }
     const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         return;
     }
-    const qint64 now = ::time(nullptr);
-    found->removeIf([&](const QByteArray& name) {
-        if (name.size() != sample.size() || !name.startsWith(prefix)) {
-            return false;
-        }
-        struct stat st {};
-        if (::fstatat(fd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            return true; // gone meanwhile
-        }
-        return S_ISREG(st.st_mode) && now - qint64(st.st_mtim.tv_sec) > UniversalTagWriter::leftoverAgeSeconds &&
-               !isOpenByAnyProcess(st) && ::unlinkat(fd, name.constData(), 0) == 0;
-    });
+    const bool locksTell = locksReachEveryWriter(fd);
+    found->names.removeIf(
+        [&](const QByteArray& name) { return ours(name) && removeIfKilled(fd, name, locksTell); });
     ::close(fd);
 }
 
@@ -184,6 +264,24 @@ public:
         if (!m_kept && !m_path.isEmpty()) {
             ::unlink(m_path.constData());
         }
+        unlock(); // once the name is gone
+    }
+
+    // Locks the file (flock) until the rename took it over or its name is
+    // gone, through a descriptor of its own that outlives close(): a write
+    // killed while the file has a name leaves a file that no one holds, which
+    // the next write in the folder removes (removeLeftovers). False (errno
+    // set) when no descriptor is left.
+    bool lock() {
+        m_lock = ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
+        if (m_lock < 0) {
+            return false;
+        }
+        if (::flock(m_lock, LOCK_EX | LOCK_NB) != 0) {
+            // No locks on this file system (its leftovers wait for their age), or a named file taken
+            // by a removal the moment before: the rename then finds no file and the write fails.
+        }
+        return true;
     }
 
     int fd() const { return m_fd; }
@@ -201,13 +299,23 @@ public:
     }
     // Closes the file; false (with errno set) when the close reported an error.
     bool close() { return ::close(std::exchange(m_fd, -1)) == 0; }
-    void keep() { m_kept = true; }
+    // The rename took the file over: it is the user's file now, no longer locked.
+    void keep() {
+        m_kept = true;
+        unlock();
+    }
 
 private:
     QByteArray selfPath() const { return QByteArrayLiteral("/proc/self/fd/") + QByteArray::number(m_fd); }
+    void unlock() {
+        if (m_lock >= 0) {
+            ::close(std::exchange(m_lock, -1));
+        }
+    }
 
     QByteArray m_path;
     int m_fd = -1;
+    int m_lock = -1;
     bool m_kept = false;
 };
 
@@ -558,6 +666,9 @@ FileIdentity UniversalTagWriter::atomicWrite(const FilePieces& pieces, const Byt
             throw failure(errnoText(errno));
         }
         temporary.emplace(temporaryPath, fd);
+    }
+    if (!temporary->lock()) {
+        throw failure(errnoText(errno));
     }
     const int fd = temporary->fd();
 

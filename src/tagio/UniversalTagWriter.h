@@ -110,8 +110,10 @@ public:
     static constexpr int maxNameBytes = 255;
 
     // A hidden temporary file of this file's name (temporaryName with an
-    // upper-case uuid) is a leftover of a write that was killed once it is
-    // older than any write could take (its last change counts) and no process
-    // has it open; only such files are removed, nothing else.
+    // upper-case uuid) is a leftover of a write that was killed when no
+    // process has it open and either no process holds its lock (a write locks
+    // its temporary file while it has a name) or, where a lock cannot tell (a
+    // network file system, no locks), it is older than any write could take
+    // (its last change counts); only such files are removed, nothing else.
     static constexpr qint64 leftoverAgeSeconds = 24 * 60 * 60;
 };

@@ -23,9 +23,11 @@
 
 #include <csignal>
 #include <cstring>
+#include <dirent.h>
 #include <dlfcn.h>
 #include <mutex>
 #include <grp.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -51,8 +53,14 @@ QString folderEntries(const QString& folder) {
 
 } // namespace
 
+// Set by a test: run by the next fsync (a write paused with its temporary file complete).
+std::function<void()> atFsync;
+
 // Stands in for the C library's fsync in this test program: records the path, then flushes.
 extern "C" int fsync(int fd) {
+    if (atFsync) {
+        std::exchange(atFsync, nullptr)();
+    }
     char target[4096];
     const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target - 1);
     {
@@ -93,6 +101,29 @@ extern "C" int access(const char* path, int mode) {
     }
     static const auto real = reinterpret_cast<int (*)(const char*, int)>(::dlsym(RTLD_NEXT, "access"));
     return real(path, mode);
+}
+
+// Set by a test: the errno of every flock (0: the real call), and whether the open files of
+// processes are hidden (as those of another user's processes are).
+int flockErrno = 0;
+bool openFilesHidden = false;
+
+extern "C" DIR* opendir(const char* path) {
+    if (openFilesHidden && std::strncmp(path, "/proc/", 6) == 0 && std::strstr(path, "/fd/") != nullptr) {
+        errno = EACCES;
+        return nullptr;
+    }
+    static const auto real = reinterpret_cast<DIR* (*)(const char*)>(::dlsym(RTLD_NEXT, "opendir"));
+    return real(path);
+}
+
+extern "C" int flock(int fd, int operation) {
+    if (flockErrno != 0) {
+        errno = flockErrno;
+        return -1;
+    }
+    static const auto real = reinterpret_cast<int (*)(int, int)>(::dlsym(RTLD_NEXT, "flock"));
+    return real(fd, operation);
 }
 
 // Runs `check` in a child process killed after 5 s; true when it returned true in time.
@@ -358,8 +389,8 @@ TEST(UniversalTagWriterTest, ChecksTheFileLastAndFallsBackToANamedFileBeforeWrit
     }
 }
 
-// Only leftovers of this file's own temporary name, untouched for longer than a write can take
-// and open in no process, are removed by its next write.
+// Only leftovers of this file's own temporary name that no process has open (and no live write
+// holds locked, whatever their age) are removed by its next write.
 TEST(UniversalTagWriterTest, RemovesOnlyItsOwnOldLeftovers) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("Song.mp3"));
@@ -371,7 +402,7 @@ TEST(UniversalTagWriterTest, RemovesOnlyItsOwnOldLeftovers) {
         bool open, removed;
     } cases[] = {
         {".Song.mp3.tmp-" + uuid.toUpper(), 25 * hour, false, true},
-        {".Song.mp3.tmp-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(), hour, false, false},
+        {".Song.mp3.tmp-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(), hour, false, true},
         {".Song.mp3.tmp-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(), 25 * hour, true, false},
         {".Song.mp3.tmp-" + uuid, 25 * hour, false, false}, // lower case: not our name
         {".Other.mp3.tmp-" + uuid.toUpper(), 25 * hour, false, false},
@@ -392,6 +423,65 @@ TEST(UniversalTagWriterTest, RemovesOnlyItsOwnOldLeftovers) {
         EXPECT_EQ(QFileInfo::exists(dir.filePath(c.name)), !c.removed) << c.name.toStdString();
     }
     ::close(held);
+}
+
+// A write killed while its temporary file has a name leaves it; the next write in the folder
+// removes it once no live write holds it, also when this process read the folder before the
+// kill. Where a lock cannot tell (no locks) a young one stays.
+TEST(UniversalTagWriterTest, RemovesTheLeftoverOfAKilledWriteAtTheNextWrite) {
+    const struct {
+        const char* name;
+        bool killed;
+        int flockErrno;
+        bool openFilesHidden, removed;
+    } cases[] = {
+        {"killed", true, 0, false, true},
+        {"live, its open files hidden", false, 0, true, false},
+        {"killed, no locks", true, ENOLCK, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Song.mp3"));
+        TestFiles::writeFile(path, "old");
+        UniversalTagWriter::atomicWrite("first", path); // reads the folder before the kill
+        flockErrno = c.flockErrno;
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::alarm(5);
+            atFsync = [&] { // the named temporary file is complete: tell, then wait to be killed
+                if (::write(ready[1], "x", 1) == 1) {
+                    for (;;) {
+                        ::pause();
+                    }
+                }
+            };
+            FilePieces pieces;
+            pieces.append("second");
+            UniversalTagWriter::atomicWrite(pieces, nullptr, path, std::nullopt, Kind::named);
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        char byte = 0;
+        ASSERT_EQ(::read(ready[0], &byte, 1), 1) << "the write did not reach its fsync";
+        ::close(ready[0]);
+        if (c.killed) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, nullptr, 0);
+        }
+        openFilesHidden = c.openFilesHidden;
+        UniversalTagWriter::atomicWrite("third", path);
+        flockErrno = 0;
+        openFilesHidden = false;
+        EXPECT_EQ(TestFiles::readFile(path), QByteArray("third"));
+        EXPECT_EQ(TagProbe::temporaryFiles(dir.path()).size(), c.removed ? 0 : 1);
+        if (!c.killed) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, nullptr, 0);
+        }
+    }
 }
 
 using UniversalTagWriterNoRoomTest = ::testing::TestWithParam<bool>;
