@@ -42,6 +42,9 @@ AppError AppError::aiError(const QString& text) {
 AppError AppError::cancelled() {
     return AppError(Kind::cancelled, {}, {});
 }
+AppError AppError::accessDenied(const QString& url) {
+    return AppError(Kind::accessDenied, url, {});
+}
 
 QString AppError::errorDescription() const {
     switch (m_kind) {
@@ -61,6 +64,8 @@ QString AppError::errorDescription() const {
         return QStringLiteral("KI-Fehler: ") + m_text;
     case Kind::cancelled:
         return QStringLiteral("Vorgang abgebrochen");
+    case Kind::accessDenied:
+        return QStringLiteral("Zugriff verweigert: ") + lastComponent(m_url);
     }
     return {};
 }

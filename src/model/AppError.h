@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <cerrno>
 #include <exception>
 
 // The one error type that file and network operations throw. Its descriptions
@@ -15,7 +16,8 @@ public:
         tagWriteFailed,
         networkError,
         aiError,
-        cancelled
+        cancelled,
+        accessDenied
     };
 
     static AppError fileNotFound(const QString& url);
@@ -25,11 +27,16 @@ public:
     static AppError networkError(const QString& text);
     static AppError aiError(const QString& text);
     static AppError cancelled();
+    // The user may not read the file or folder, or not enter a folder on its path.
+    static AppError accessDenied(const QString& url);
+
+    // Whether the errno of a failed open says that access was denied (accessDenied).
+    static bool isAccessDenial(int error) { return error == EACCES || error == EPERM; }
 
     Kind kind() const { return m_kind; }
     // The file path of the url-carrying cases, empty otherwise.
     const QString& url() const { return m_url; }
-    // The text payload, empty for fileNotFound and cancelled.
+    // The text payload, empty for fileNotFound, accessDenied and cancelled.
     const QString& text() const { return m_text; }
 
     // The user-visible text.

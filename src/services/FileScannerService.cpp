@@ -1,6 +1,7 @@
 #include "services/FileScannerService.h"
 
 #include "model/AppError.h"
+#include "model/AppLanguage.h"
 #include "model/AudioFormat.h"
 #include "model/Console.h"
 #include "tagio/UniversalTagReader.h"
@@ -17,14 +18,17 @@
 
 namespace {
 
-bool canEnumerate(const QString& folder) {
+using Unreadable = FileScannerService::Unreadable;
+
+// 0 when the folder can be listed, else the errno of the failure.
+int enumerateError(const QString& folder) {
     const QByteArray name = QFile::encodeName(folder);
     DIR* dir = ::opendir(name.constData());
     if (!dir) {
-        return false;
+        return errno;
     }
     ::closedir(dir);
-    return true;
+    return 0;
 }
 
 // Sort key: the path's Unicode scalar values after canonical composition, so
@@ -42,16 +46,18 @@ using Found = std::vector<std::pair<std::vector<char32_t>, QString>>;
 // in one pass over each folder. Links are never followed, so a link cycle
 // cannot make the walk endless; folders whose name begins with "." are
 // entered, files whose name begins with "." are left out, and an unreadable
-// folder is passed over and added to `unreadable`. A name that is not valid UTF-8 is named on the
-// console; an audio file among them is listed (its path text holds
-// replacement characters), so that its read fails visibly and is counted
-// among the files that could not be loaded.
+// folder is passed over and added to `unreadable`, with whether access was
+// denied. A name that is not valid UTF-8 is named on the console; an audio
+// file among them is listed (its path text holds replacement characters), so
+// that its read fails visibly and is counted among the files that could not
+// be loaded.
 void walkFolder(int dir, const QString& folder, const QSet<QString>& extensions, Found& found,
-                QStringList& unreadable) {
+                QList<Unreadable>& unreadable) {
     DIR* stream = ::fdopendir(dir);
     if (!stream) {
+        const int error = errno;
         ::close(dir);
-        unreadable.append(folder);
+        unreadable.append({folder, AppError::isAccessDenial(error)});
         return;
     }
     while (const dirent* entry = ::readdir(stream)) {
@@ -75,13 +81,13 @@ void walkFolder(int dir, const QString& folder, const QSet<QString>& extensions,
                 Console::line(
                     QStringLiteral("[FileScannerService] Folder name is not valid UTF-8, not scanned: ") +
                     path);
-                unreadable.append(path);
+                unreadable.append({path});
             } else if (const int child = ::openat(::dirfd(stream), entry->d_name,
                                                   O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
                        child >= 0) {
                 walkFolder(child, path, extensions, found, unreadable);
             } else {
-                unreadable.append(path);
+                unreadable.append({path, AppError::isAccessDenial(errno)});
             }
             continue;
         }
@@ -104,24 +110,26 @@ void walkFolder(int dir, const QString& folder, const QSet<QString>& extensions,
 
 } // namespace
 
-QStringList FileScannerService::scanDirectory(const QString& folder, QStringList* unreadableFolders) const {
+QStringList FileScannerService::scanDirectory(const QString& folder,
+                                              QList<Unreadable>* unreadableFolders) const {
     Console::line(QStringLiteral("[FileScannerService] Scanning directory: ") + folder);
-    if (!QFileInfo(folder).isDir() || !canEnumerate(folder)) {
-        throw AppError::fileNotFound(folder);
+    if (const int error = enumerateError(folder)) {
+        throw AppError::isAccessDenial(error) ? AppError::accessDenied(folder)
+                                              : AppError::fileNotFound(folder);
     }
 
     const QSet<QString>& extensions = supportedExtensions();
     Found found;
     const QString root = QDir::cleanPath(folder);
     const int dir = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    QStringList unreadable;
+    QList<Unreadable> unreadable;
     if (dir >= 0) {
         walkFolder(dir, root, extensions, found, unreadable);
     } else {
-        unreadable.append(root);
+        unreadable.append({root, AppError::isAccessDenial(errno)});
     }
-    for (const QString& path : unreadable) {
-        Console::line(QStringLiteral("[FileScannerService] Folder could not be read: ") + path);
+    for (const Unreadable& item : unreadable) {
+        Console::line(QStringLiteral("[FileScannerService] Folder could not be read: ") + item.path);
     }
     if (unreadableFolders) {
         *unreadableFolders += unreadable;
@@ -138,22 +146,26 @@ QStringList FileScannerService::scanDirectory(const QString& folder, QStringList
     return result;
 }
 
-std::optional<MusicFile> FileScannerService::readFile(const QString& path,
-                                                      const UniversalTagReader& reader) const {
+std::optional<MusicFile> FileScannerService::readFile(const QString& path, const UniversalTagReader& reader,
+                                                      QList<Unreadable>* unreadable) const {
     const QFileInfo info(path);
     // Taken before the read, so that any change during or after it makes the write refuse the file.
     const std::optional<FileIdentity> identity = FileIdentity::ofPath(path);
+    const auto failed = [&](const QString& description, bool accessDenied) {
+        Console::line(QStringLiteral("[FileScannerService] Error reading ") + info.fileName() +
+                      QStringLiteral(": ") + description);
+        if (unreadable) {
+            unreadable->append({path, accessDenied});
+        }
+        return std::nullopt;
+    };
     TagData tags;
     try {
         tags = reader.readTags(path);
     } catch (const AppError& e) {
-        Console::line(QStringLiteral("[FileScannerService] Error reading ") + info.fileName() +
-                      QStringLiteral(": ") + e.errorDescription());
-        return std::nullopt;
+        return failed(e.errorDescription(), e.kind() == AppError::Kind::accessDenied);
     } catch (const std::exception& e) {
-        Console::line(QStringLiteral("[FileScannerService] Error reading ") + info.fileName() +
-                      QStringLiteral(": ") + QString::fromUtf8(e.what()));
-        return std::nullopt;
+        return failed(QString::fromUtf8(e.what()), false);
     }
 
     MusicFile file;
@@ -172,4 +184,19 @@ std::optional<MusicFile> FileScannerService::readFile(const QString& path,
     file.wasAutoFixed = tags.wasAutoFixed;
     file.renderVersion = 0;
     return file;
+}
+
+QString FileScannerService::Unreadable::reason() const {
+    return accessDenied
+               ? localizedText(QStringLiteral("Zugriff verweigert"), QStringLiteral("Permission denied"))
+               : QString();
+}
+
+QString FileScannerService::failureText(const std::exception& error) {
+    const auto* app = dynamic_cast<const AppError*>(&error);
+    if (app && app->kind() == AppError::Kind::accessDenied) {
+        return Unreadable{app->url(), true}.reason() + QStringLiteral(": ") +
+               QFileInfo(QDir::cleanPath(app->url())).fileName();
+    }
+    return app ? app->errorDescription() : QString::fromUtf8(error.what());
 }

@@ -24,13 +24,6 @@ QString lowerExtension(const QString& path) {
     return QFileInfo(path).suffix().toLower();
 }
 
-QString describe(const std::exception& e) {
-    if (const auto* app = dynamic_cast<const AppError*>(&e)) {
-        return app->errorDescription();
-    }
-    return QString::fromUtf8(e.what());
-}
-
 QString yearText(const std::optional<int>& year) {
     return year ? QString::number(*year) : QStringLiteral("nil");
 }
@@ -73,40 +66,49 @@ UniversalTagReader::UniversalTagReader()
 
 TagData UniversalTagReader::readTags(const QString& path) const {
     // One open of the file serves the media items, our own handlers and
-    // TagLib, which reads through it; an open that succeeds shows the file is there.
-    const bool flac = lowerExtension(path) == QLatin1String("flac");
-    const std::optional<ByteSource> source = flac ? std::nullopt : ByteSource::open(path);
-    if (!source && !QFileInfo::exists(path)) {
-        throw AppError::fileNotFound(path);
-    }
-    if (!source && !QFileInfo(path).isFile()) {
-        // A FIFO or device at the path: an open for reading could wait forever.
-        // (An opened source has been checked to be a regular file already.)
-        throw AppError::tagReadFailed(path, QStringLiteral("Not a regular file"));
+    // TagLib, which reads through it (a FLAC file's handler opens it again);
+    // its failure tells a file the user may not read from a missing one.
+    const std::optional<ByteSource> source = ByteSource::open(path);
+    if (!source) {
+        if (AppError::isAccessDenial(errno)) {
+            throw AppError::accessDenied(path);
+        }
+        if (!QFileInfo::exists(path)) {
+            throw AppError::fileNotFound(path);
+        }
+        if (!QFileInfo(path).isFile()) {
+            // A FIFO or device at the path.
+            throw AppError::tagReadFailed(path, QStringLiteral("Not a regular file"));
+        }
+        throw AppError::tagReadFailed(path, QStringLiteral("The file could not be opened as audio"));
     }
     DebugLogger& logger = DebugLogger::shared();
     if (logger.isEnabled()) {
         logger.log(QStringLiteral("READ: ") + QFileInfo(path).fileName(), LogCategory::file);
     }
-    if (flac) {
+    if (lowerExtension(path) == QLatin1String("flac")) {
         return readFlac(path, QFileInfo(path).fileName());
-    }
-    if (!source) {
-        throw AppError::tagReadFailed(path, QStringLiteral("The file could not be opened as audio"));
     }
     return readMedia(*source);
 }
 
 TagData UniversalTagReader::readFlac(const QString& path, const QString& fileName) const {
-    TagData record;
-    try {
-        record = FLACHandler::readTags(path);
-    } catch (const std::exception& e) {
-        const QString description = describe(e);
+    const auto failed = [&](const QString& description) {
         DebugLogger::shared().log(QStringLiteral("READ FAILED (FLAC-binary): ") + fileName +
                                       QStringLiteral(" \u2014 ") + description,
                                   LogCategory::error);
-        throw AppError::tagReadFailed(path, description);
+    };
+    TagData record;
+    try {
+        record = FLACHandler::readTags(path);
+    } catch (const AppError& e) {
+        // Already names the file and the failure: wrapped again it would say both twice.
+        failed(e.errorDescription());
+        throw;
+    } catch (const std::exception& e) {
+        const QString text = QString::fromUtf8(e.what());
+        failed(text);
+        throw AppError::tagReadFailed(path, text);
     }
     repairArtistTitle(record, path);
     DebugLogger& logger = DebugLogger::shared();

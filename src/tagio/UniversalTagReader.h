@@ -27,7 +27,8 @@ public:
     UniversalTagReader();
 
     // Throws AppError: fileNotFound when nothing exists at the path,
-    // tagReadFailed when the file cannot be read.
+    // accessDenied when the user may not read it, tagReadFailed when the file
+    // cannot be read (a FLAC file whose metadata blocks run past its end among them).
     TagData readTags(const QString& path) const;
 
     // Year and genre straight from our own handler for the file's extension

@@ -26,10 +26,10 @@ struct Unreadable {
     const char* name;
     std::function<void(const QString& path)> make;
     bool keepsContent; // a regular file whose bytes must survive
+    mode_t mode = 0644;
 };
 const Unreadable unreadables[] = {
-    {"cut-off JSON with the user's keys", [](const QString& p) { TestFiles::writeFile(p, kSecrets); },
-     true},
+    {"cut-off JSON with the user's keys", [](const QString& p) { TestFiles::writeFile(p, kSecrets); }, true},
     {"a JSON list", [](const QString& p) { TestFiles::writeFile(p, "[1, 2]"); }, true},
     {"larger than the limit",
      [](const QString& p) {
@@ -39,9 +39,11 @@ const Unreadable unreadables[] = {
      true},
     {"a FIFO (would block the start)",
      [](const QString& p) { ::mkfifo(QFile::encodeName(p).constData(), 0600); }, false},
-    {"a link to /dev/zero (endless)",
-     [](const QString& p) { QFile::link(QStringLiteral("/dev/zero"), p); }, false},
+    {"a link to /dev/zero (endless)", [](const QString& p) { QFile::link(QStringLiteral("/dev/zero"), p); },
+     false},
     {"a folder", [](const QString& p) { QDir().mkpath(p); }, false},
+    {"no permission to read", [](const QString& p) { TestFiles::writeFile(p, kSecrets + "}"); }, true, 0},
+    {"a link loop", [](const QString& p) { QFile::link(p, p); }, false},
 };
 
 } // namespace
@@ -51,12 +53,14 @@ using SettingsStoreUnreadableTest = ::testing::TestWithParam<Unreadable>;
 // An unreadable settings file is moved aside (private) by the first save, never overwritten.
 TEST_P(SettingsStoreUnreadableTest, IsMovedAsideBeforeTheFirstSave) {
     const Unreadable& c = GetParam();
+    const TestFiles::PermissionBitsHold user; // also as root
+    ASSERT_TRUE(user.holds());
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("settings.json"));
     c.make(path);
     const QByteArray before = c.keepsContent ? TestFiles::readFile(path) : QByteArray();
     if (c.keepsContent) {
-        ::chmod(QFile::encodeName(path).constData(), 0644);
+        ::chmod(QFile::encodeName(path).constData(), c.mode);
     }
 
     SettingsStore store(path);

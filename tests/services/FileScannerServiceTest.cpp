@@ -3,6 +3,7 @@
 #include "QtPrinters.h"
 #include "TestFiles.h"
 #include "TestHelpers.h"
+#include "model/AppSettings.h"
 #include "tagio/UniversalTagReader.h"
 
 #include <QDir>
@@ -53,10 +54,64 @@ TEST(FileScannerServiceTest, NameThatIsNotUtf8IsListedAndFailsItsRead) {
         ::close(fd);
     }
     ASSERT_EQ(::mkdir((folder + "/Caf\xe9").constData(), 0700), 0); // a folder it cannot enter is reported
-    QStringList unreadable;
+    QList<FileScannerService::Unreadable> unreadable;
     const QStringList found = FileScannerService().scanDirectory(dir.path(), &unreadable);
-    EXPECT_EQ(unreadable, QStringList{dir.filePath(QStringLiteral("Caf\uFFFD"))});
+    EXPECT_EQ(unreadable,
+              (QList<FileScannerService::Unreadable>{{dir.filePath(QStringLiteral("Caf\uFFFD"))}}));
     ASSERT_EQ(found.size(), 2);
     EXPECT_NE(FileScannerService().readFile(found[0], UniversalTagReader()), std::nullopt); // "Café.mp3"
     EXPECT_EQ(FileScannerService().readFile(found[1], UniversalTagReader()), std::nullopt); // "Caf\uFFFD.mp3"
+}
+
+// What the user may not read is reported as access denied, also as root: a folder, a file in a
+// folder that can be listed but not entered, a file, the folder itself. A FLAC file with garbage
+// after its marker is refused by the read, which names the file and the failure once.
+TEST(FileScannerServiceTest, UnreadableItemsAreReportedWithWhetherAccessWasDenied) {
+    QTemporaryDir dir;
+    const QDir root(dir.path());
+    ASSERT_TRUE(root.mkpath("locked") && root.mkpath("closed") && root.mkpath("open"));
+    const QString corrupt = root.filePath("open/corrupt.flac");
+    TestFiles::writeFile(corrupt, "fLaC" + QByteArray(200, 'Z'));
+    const struct {
+        const char* file;
+        bool read, denied;
+    } rows[] = {{"closed/b.mp3", false, true},
+                {"open/c.mp3", true, false},
+                {"open/corrupt.flac", false, false},
+                {"open/locked.mp3", false, true}};
+    QStringList paths;
+    for (const auto& row : rows) {
+        paths.append(root.filePath(row.file));
+        if (!QFileInfo::exists(paths.last())) {
+            ASSERT_TRUE(QFile::copy(TestFiles::fixturePath("scan/tagged.mp3"), paths.last()));
+        }
+    }
+    for (const auto& [name, mode] : {std::pair{"locked", 0}, {"closed", 0644}, {"open/locked.mp3", 0}}) {
+        ASSERT_EQ(::chmod(QFile::encodeName(root.filePath(name)).constData(), mode), 0);
+    }
+    TestFiles::PermissionBitsHold user;
+    ASSERT_TRUE(user.holds());
+    using Unreadable = FileScannerService::Unreadable;
+    QList<Unreadable> unreadable;
+    EXPECT_EQ(FileScannerService().scanDirectory(root.path(), &unreadable), paths);
+    EXPECT_EQ(unreadable, (QList<Unreadable>{{root.filePath("locked"), true}}));
+    for (const auto& row : rows) {
+        const QString path = root.filePath(row.file);
+        QList<Unreadable> failed;
+        EXPECT_EQ(FileScannerService().readFile(path, UniversalTagReader(), &failed).has_value(), row.read);
+        EXPECT_EQ(failed, (row.read ? QList<Unreadable>{} : QList<Unreadable>{{path, row.denied}}))
+            << row.file;
+    }
+    const auto error =
+        expectThrows(AppError::Kind::tagReadFailed, [&] { UniversalTagReader().readTags(corrupt); });
+    EXPECT_EQ(
+        error.value_or(AppError::cancelled()).errorDescription(),
+        "Tags konnten nicht gelesen werden [corrupt.flac]: FLAC metadata block extends beyond file bounds");
+    ASSERT_EQ(::chmod(QFile::encodeName(root.path()).constData(), 0), 0);
+    const auto denied =
+        expectThrows(AppError::Kind::accessDenied, [&] { FileScannerService().scanDirectory(root.path()); });
+    ::chmod(QFile::encodeName(root.path()).constData(), 0700);
+    AppSettings::shared().setAppLanguage(AppLanguage::english);
+    EXPECT_EQ(FileScannerService::failureText(denied.value_or(AppError::cancelled())),
+              "Permission denied: " + QFileInfo(root.path()).fileName());
 }

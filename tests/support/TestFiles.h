@@ -11,9 +11,11 @@
 
 #include <algorithm>
 #include <functional>
+#include <linux/capability.h>
 #include <stdexcept>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -94,5 +96,34 @@ inline long peakGrowthKiB(const std::function<void()>& run) {
     }
     return growth;
 }
+
+// While it lives, permission bits hold for the calling thread and the threads
+// it starts meanwhile, also as root: CAP_DAC_OVERRIDE and CAP_DAC_READ_SEARCH
+// leave the thread's effective set and come back at the end.
+class PermissionBitsHold {
+public:
+    PermissionBitsHold() {
+        if (::syscall(SYS_capget, &m_header, m_saved) == 0) {
+            __user_cap_data_struct held[2] = {m_saved[0], m_saved[1]};
+            held[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+            m_held = ::syscall(SYS_capset, &m_header, held) == 0;
+        }
+    }
+    ~PermissionBitsHold() {
+        if (m_held) {
+            ::syscall(SYS_capset, &m_header, m_saved);
+        }
+    }
+    PermissionBitsHold(const PermissionBitsHold&) = delete;
+    PermissionBitsHold& operator=(const PermissionBitsHold&) = delete;
+
+    // False when root could not give the capabilities up.
+    bool holds() const { return m_held || ::geteuid() != 0; }
+
+private:
+    __user_cap_header_struct m_header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct m_saved[2]{};
+    bool m_held = false;
+};
 
 } // namespace TestFiles

@@ -47,9 +47,12 @@ struct FileMetadata {
     double duration = 0.0;
 };
 
-// The read path: the marker, then at most 128 block headers by positioned
-// reads. Only the STREAMINFO and comment bodies are read, each only when it
-// lies wholly inside the file; every other body is stepped over unread.
+// The read path: the marker, then the block headers up to the one with the
+// last flag (at most 128) by positioned reads. Only the STREAMINFO and the
+// first comment body are read; every other body is stepped over unread. A
+// stream that does not begin with STREAMINFO, or a header or body reaching
+// past the end of the file (a cut file, or no FLAC stream after the marker),
+// throws tagReadFailed: the write would refuse the file, so the scan does.
 FileMetadata readFileMetadata(const QString& path) {
     const std::optional<ByteSource> source = ByteSource::open(path);
     if (!source) {
@@ -60,30 +63,36 @@ FileMetadata readFileMetadata(const QString& path) {
         throw AppError::tagReadFailed(path, missingMagicText());
     }
 
-    FileMetadata result;
-    bool haveStreamInfo = false;
+    const qint64 size = source->size();
     qint64 pos = 4;
+    const auto read = [&](qint64 length) {
+        std::optional<QByteArray> bytes = source->read(pos, length);
+        if (!bytes) {
+            throw AppError::tagReadFailed(path, QStringLiteral("The file could not be read"));
+        }
+        return *std::move(bytes);
+    };
+    FileMetadata result;
+    bool haveComments = false;
     for (int index = 0; index < FLACHandler::maxHeadersRead; ++index) {
-        const std::optional<QByteArray> header = source->read(pos, 4);
-        if (!header) {
-            return result;
-        }
-        const auto [isLast, type, length] = flac::blockHeader(*header);
+        const bool headerFits = Bytes::fits(size, pos, 4);
+        const auto [isLast, type, length] = flac::blockHeader(headerFits ? read(4) : QByteArray());
         pos += 4;
-        if (type == FLACHandler::vorbisComment) {
-            if (std::optional<QByteArray> body = source->read(pos, length)) {
-                result.comments = FLACHandler::indexVorbisComment(*std::move(body));
-            }
-            return result;
+        if (!headerFits || !Bytes::fits(size, pos, length)) {
+            throw AppError::tagReadFailed(path,
+                                          QStringLiteral("FLAC metadata block extends beyond file bounds"));
         }
-        if (type == FLACHandler::streamInfo && !haveStreamInfo) {
-            haveStreamInfo = true;
+        if (index == 0 && type != FLACHandler::streamInfo) {
+            throw AppError::tagReadFailed(path, QStringLiteral("FLAC stream does not begin with STREAMINFO"));
+        }
+        if (index == 0) {
             // Only the fixed 34-byte part is of interest, whatever the header claims.
-            if (const std::optional<QByteArray> body = source->read(pos, std::min<qint64>(length, 34))) {
-                result.duration = streamInfoDuration(*body);
-            }
+            result.duration = streamInfoDuration(read(std::min<qint64>(length, 34)));
+        } else if (type == FLACHandler::vorbisComment && !haveComments) {
+            haveComments = true;
+            result.comments = FLACHandler::indexVorbisComment(read(length));
         }
-        pos += length; // at most 128 * (4 + 2^24) past the end: no overflow
+        pos += length;
         if (isLast) {
             return result;
         }

@@ -37,6 +37,11 @@ QString quoted(const QString& text) {
     return QLatin1Char('"') + escaped(text) + QLatin1Char('"');
 }
 
+// A log line with the reason after it, when there is one.
+QString withReason(const QString& line, const QString& reason) {
+    return reason.isEmpty() ? line : line + QStringLiteral(" – ") + reason;
+}
+
 // The closing line of a run: the counters as they stand.
 QString summaryLine(const AutoModeViewModel::Statistics& s) {
     return localizedText("Fertig: ", "Done: ") + QString::number(s.updated) +
@@ -356,14 +361,12 @@ void AutoModeViewModel::beginRun(const std::shared_ptr<Run>& run) {
 
     m_work.post([this, run, scanner = m_deps.scanner] {
         QStringList urls;
-        QStringList unreadableFolders;
+        QList<FileScannerService::Unreadable> unreadableFolders;
         QString error;
         try {
             urls = scanner->scanDirectory(run->folder, &unreadableFolders);
-        } catch (const AppError& e) {
-            error = e.errorDescription();
         } catch (const std::exception& e) {
-            error = QString::fromUtf8(e.what());
+            error = FileScannerService::failureText(e);
         }
         m_work.deliver([this, run, urls, unreadableFolders, error] {
             scanFinished(run, urls, unreadableFolders, error);
@@ -372,7 +375,8 @@ void AutoModeViewModel::beginRun(const std::shared_ptr<Run>& run) {
 }
 
 void AutoModeViewModel::scanFinished(const std::shared_ptr<Run>& run, const QStringList& urls,
-                                     const QStringList& unreadableFolders, const QString& error) {
+                                     const QList<FileScannerService::Unreadable>& unreadableFolders,
+                                     const QString& error) {
     if (!publishes(run)) {
         // Superseded while scanning (after a cancel): end quietly.
         run->ended = true;
@@ -387,9 +391,10 @@ void AutoModeViewModel::scanFinished(const std::shared_ptr<Run>& run, const QStr
     }
     // Folders the scan could not enter: their files are not in the run.
     const QString root = QDir::cleanPath(run->folder);
-    for (const QString& folder : unreadableFolders) {
-        const QString shown = QDir(root).relativeFilePath(folder);
-        appendLog(localizedText("Ordner nicht lesbar: ", "Folder could not be read: ") + shown,
+    for (const FileScannerService::Unreadable& folder : unreadableFolders) {
+        const QString shown = QDir(root).relativeFilePath(folder.path);
+        appendLog(withReason(localizedText("Ordner nicht lesbar: ", "Folder could not be read: ") + shown,
+                             folder.reason()),
                   LogKind::error);
     }
     run->urls = urls;
@@ -535,10 +540,11 @@ AutoModeViewModel::processFile(const JobContext& context, const QString& url, in
     ProcessingTaskResult result{index, url, std::nullopt, {}, {}};
 
     debug.log(prefix + QStringLiteral("LOAD: ") + name, LogCategory::file);
-    std::optional<MusicFile> read = context.scanner->readFile(url, *context.tagReader);
+    QList<FileScannerService::Unreadable> unreadable;
+    std::optional<MusicFile> read = context.scanner->readFile(url, *context.tagReader, &unreadable);
     if (!read) {
         debug.log(prefix + QStringLiteral("LOAD FAILED: ") + name, LogCategory::error);
-        result.outcome = {Outcome::Kind::loadFailed, {}};
+        result.outcome = {Outcome::Kind::loadFailed, unreadable.value(0).reason()};
         return result;
     }
     MusicFile file = std::move(*read);
@@ -617,7 +623,7 @@ void AutoModeViewModel::handleResult(const ProcessingTaskResult& result) {
     switch (result.outcome.kind) {
     case Outcome::Kind::loadFailed:
         ++s.problems;
-        appendLog(localizedText("Lesefehler: ", "Read error: ") + name, LogKind::error);
+        appendLog(withReason(localizedText("Lesefehler: ", "Read error: ") + name, text), LogKind::error);
         break;
     case Outcome::Kind::yearNotFound:
         ++s.problems;

@@ -5,6 +5,7 @@
 #include "model/SettingsSnapshot.h"
 #include "services/BackgroundWork.h"
 #include "services/CancelToken.h"
+#include "services/FileScannerService.h"
 #include "services/ModeServices.h"
 #include "services/WriteUndoManager.h"
 
@@ -83,7 +84,8 @@ public:
             notWritten
         };
         Kind kind = Kind::loadFailed;
-        // The label (skipped), the genre written (updated) or the message (writeFailed).
+        // The label (skipped), the genre written (updated), the message
+        // (writeFailed) or the reason the file could not be read, if one is named (loadFailed).
         QString text;
     };
 
@@ -219,7 +221,7 @@ private:
 
     void beginRun(const std::shared_ptr<Run>& run);
     void scanFinished(const std::shared_ptr<Run>& run, const QStringList& urls,
-                      const QStringList& unreadableFolders, const QString& error);
+                      const QList<FileScannerService::Unreadable>& unreadableFolders, const QString& error);
     void submitNext(const std::shared_ptr<Run>& run);
     void resultArrived(const std::shared_ptr<Run>& run, const ProcessingTaskResult& result);
     void finishRun(const std::shared_ptr<Run>& run);

@@ -554,7 +554,7 @@ void ManualModeView::refresh() {
     if (!unreadable.isEmpty()) {
         QStringList names;
         for (const QString& path : unreadable) {
-            names.append(QFileInfo(path).fileName());
+            names.append(QFileInfo(path).fileName() + vm.unreadableSuffix(path));
         }
         const QString count = QString::number(unreadable.size());
         const QString note = localizedText(count + QStringLiteral(" Datei(en) nicht lesbar: "),
@@ -563,7 +563,7 @@ void ManualModeView::refresh() {
         m_unreadableNote->setFullText(note);
         QStringList lines;
         for (const QString& path : unreadable) {
-            lines.append(path.toHtmlEscaped());
+            lines.append((path + vm.unreadableSuffix(path)).toHtmlEscaped());
         }
         m_unreadableNote->setToolTip(QStringLiteral("<p>") + lines.join(QStringLiteral("<br>")) +
                                      QStringLiteral("</p>"));

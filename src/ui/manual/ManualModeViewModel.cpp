@@ -377,6 +377,7 @@ void ManualModeViewModel::clearAll() {
     m_files.clear();
     filesReplaced();
     m_unreadableFiles.clear();
+    m_deniedFiles.clear();
     m_selectedDirectory.reset();
     m_errorMessage.reset();
     m_canUndo = false;
@@ -393,6 +394,7 @@ void ManualModeViewModel::chooseDirectory(const QString& folder) {
     m_files.clear();
     filesReplaced();
     m_unreadableFiles.clear();
+    m_deniedFiles.clear();
     m_errorMessage.reset();
     Q_EMIT filesChanged();
     Q_EMIT stateChanged();
@@ -409,6 +411,7 @@ void ManualModeViewModel::startScan() {
     m_files.clear();
     filesReplaced();
     m_unreadableFiles.clear();
+    m_deniedFiles.clear();
     m_errorMessage.reset();
     Q_EMIT filesChanged();
     Q_EMIT stateChanged();
@@ -428,6 +431,11 @@ void ManualModeViewModel::addFiles(const QStringList& paths) {
     runScan(generation, m_cancel, paths, true, false);
 }
 
+QString ManualModeViewModel::unreadableSuffix(const QString& path) const {
+    const QString reason = FileScannerService::Unreadable{path, m_deniedFiles.contains(path)}.reason();
+    return reason.isEmpty() ? QString() : QStringLiteral(" (") + reason + QLatin1Char(')');
+}
+
 void ManualModeViewModel::setScanProgress(Progress progress) {
     m_scanProgress = progress;
     Q_EMIT progressChanged();
@@ -445,24 +453,24 @@ void ManualModeViewModel::runScan(quint64 generation, const CancelToken& cancel,
     auto reader = m_deps.tagReader;
     m_work.post(serialLane, [this, generation, cancel, paths, isDrop, replace, known, scanner, reader] {
         QStringList urls;
-        QStringList unreadable;
+        QList<FileScannerService::Unreadable> unreadable;
         std::optional<QString> failure;
         if (!isDrop) {
             try {
                 urls = scanner->scanDirectory(paths.value(0), &unreadable);
-            } catch (const AppError& error) {
-                failure = error.errorDescription();
             } catch (const std::exception& error) {
-                failure = QString::fromLocal8Bit(error.what());
+                failure = FileScannerService::failureText(error);
             }
         } else {
             for (const QString& path : paths) {
                 if (QFileInfo(path).isDir()) {
                     try {
                         urls += scanner->scanDirectory(path, &unreadable);
-                    } catch (const std::exception&) {
+                    } catch (const AppError& error) {
                         // A folder that cannot be listed is passed over and reported.
-                        unreadable.append(path);
+                        unreadable.append({path, error.kind() == AppError::Kind::accessDenied});
+                    } catch (const std::exception&) {
+                        unreadable.append({path});
                     }
                 } else if (supportedExtensions().contains(QFileInfo(path).suffix().toLower())) {
                     urls.append(path);
@@ -485,10 +493,8 @@ void ManualModeViewModel::runScan(quint64 generation, const CancelToken& cancel,
             m_work.deliverIfCurrent(generation, [this, total] { setScanProgress({0, total}); });
             rows.reserve(total);
             for (int i = 0; i < total && !cancel.isCancelled(); ++i) {
-                if (auto row = scanner->readFile(urls.at(i), *reader)) {
+                if (auto row = scanner->readFile(urls.at(i), *reader, &unreadable)) {
                     rows.append(*row);
-                } else {
-                    unreadable.append(urls.at(i));
                 }
                 m_work.deliverIfCurrent(generation, [this, i, total] { setScanProgress({i + 1, total}); });
             }
@@ -500,16 +506,22 @@ void ManualModeViewModel::runScan(quint64 generation, const CancelToken& cancel,
 }
 
 void ManualModeViewModel::finishScan(const CancelToken& cancel, const QList<MusicFile>& rows,
-                                     const QStringList& unreadable, bool replace,
+                                     const QList<FileScannerService::Unreadable>& unreadable, bool replace,
                                      const std::optional<QString>& failure) {
     if (!cancel.isCancelled()) {
         // A scan reports its own unreadable files; a drop adds to what the list holds.
         if (replace) {
             m_unreadableFiles.clear();
+            m_deniedFiles.clear();
         }
-        for (const QString& path : unreadable) {
-            if (!m_unreadableFiles.contains(path)) {
-                m_unreadableFiles.append(path);
+        for (const FileScannerService::Unreadable& item : unreadable) {
+            if (!m_unreadableFiles.contains(item.path)) {
+                m_unreadableFiles.append(item.path);
+            }
+            if (item.accessDenied) {
+                m_deniedFiles.insert(item.path);
+            } else {
+                m_deniedFiles.remove(item.path);
             }
         }
         if (failure) {

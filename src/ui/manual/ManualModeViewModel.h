@@ -5,6 +5,7 @@
 #include "services/AIService.h"
 #include "services/BackgroundWork.h"
 #include "services/CancelToken.h"
+#include "services/FileScannerService.h"
 #include "services/ModeServices.h"
 #include "services/WriteUndoManager.h"
 
@@ -82,6 +83,9 @@ public:
     // (unreadable, broken or oversized, a name that is not UTF-8), in the
     // order met; emptied by a new folder and by Clear List.
     const QStringList& unreadableFiles() const { return m_unreadableFiles; }
+    // " (Zugriff verweigert)" / " (Permission denied)" after the name of a
+    // listed file or folder the user may not read; empty for the others.
+    QString unreadableSuffix(const QString& path) const;
     void clearErrorMessage();
     SortColumn sortColumn() const { return m_sortColumn; }
     bool sortAscending() const { return m_sortAscending; }
@@ -154,8 +158,9 @@ private:
     void setScanProgress(Progress progress);
     void runScan(quint64 generation, const CancelToken& cancel, QStringList paths, bool expandFolders,
                  bool replace);
-    void finishScan(const CancelToken& cancel, const QList<MusicFile>& rows, const QStringList& unreadable,
-                    bool replace, const std::optional<QString>& failure);
+    void finishScan(const CancelToken& cancel, const QList<MusicFile>& rows,
+                    const QList<FileScannerService::Unreadable>& unreadable, bool replace,
+                    const std::optional<QString>& failure);
     void startLookupEntry(const std::shared_ptr<LookupRun>& run);
     void applyLookupResult(const std::shared_ptr<LookupRun>& run, const QUuid& id,
                            const std::optional<int>& year, const std::optional<QString>& genre,
@@ -192,6 +197,7 @@ private:
     std::optional<QString> m_selectedDirectory;
     std::optional<QString> m_errorMessage;
     QStringList m_unreadableFiles;
+    QSet<QString> m_deniedFiles; // those of m_unreadableFiles the user may not read
     SortColumn m_sortColumn = SortColumn::title;
     bool m_sortAscending = true;
     QString m_filterText;

@@ -147,7 +147,8 @@ TEST(FLACHandlerTest, RewriteKeepsEveryOtherBlockAndStaysValid) {
               after);
 }
 
-// Damaged metadata is read without reading past the file, and refused for writing.
+// Damaged metadata is never read past the file nor written; a block running past the end, or a
+// stream that does not begin with STREAMINFO, fails the read too.
 TEST(FLACHandlerTest, DamagedOrOversizedMetadataIsNeverWritten) {
     const QString path = QStringLiteral("/m/x.flac");
     const AppError magic = AppError::tagReadFailed(path, "Not a valid FLAC file (missing magic bytes)");
@@ -170,17 +171,22 @@ TEST(FLACHandlerTest, DamagedOrOversizedMetadataIsNeverWritten) {
         int comments; // -1: the read fails
         std::optional<AppError> error;
     } cases[] = {
-        {"sound", image({info, {4, true, body}}, "AUDIO"), 2, {}}, {"lying length", lying, 0, bounds},
-        {"last block one byte short", image({info, {4, true, body}}, {}).chopped(1), 0, bounds},
-        {"header cut off", image({info}, "\x04\x00"), 0, noLastFlag}, {"skip too long", skip, 0, bounds},
+        {"sound", image({info, {4, true, body}}, "AUDIO"), 2, {}},
+        {"lying length", lying, -1, bounds},
+        {"last block one byte short", image({info, {4, true, body}}, {}).chopped(1), -1, bounds},
+        {"header cut off", image({info}, "\x04\x00"), -1, noLastFlag},
+        {"skip too long", skip, -1, bounds},
         {"last flag before the comments", image({{0, true, info.body}, {4, true, body}}, {}), 0, {}},
         {"comments as 128th header", image(many + QList<Block>{{4, true, body}}, {}), 2, {}},
         {"comments as 129th header", image(many + QList<Block>{{2, false, "A"}, {4, true, body}}, {}), 0, {}},
         {"ID3 in front", TestFiles::readFile(TestFiles::fixturePath("flac/id3front.flac")), -1, magic},
-        {"cut magic", "fL", -1, magic}, {"cut block", original.left(50), 0, bounds},
-        {"no blocks", "fLaC", 0, AppError::tagWriteFailed(path, "No metadata blocks found in FLAC file")},
-        {"no last flag before real frames", noLast, 4, bounds},
-        {"no last flag, nothing after", image({info}, {}), 0, noLastFlag},
+        {"cut magic", "fL", -1, magic},
+        {"cut block", original.left(50), -1, bounds},
+        {"no blocks", "fLaC", -1, AppError::tagWriteFailed(path, "No metadata blocks found in FLAC file")},
+        {"no last flag before real frames", noLast, -1, bounds},
+        {"no last flag, nothing after", image({info}, {}), -1, noLastFlag},
+        {"garbage after the marker", "fLaC" + QByteArray(200, 'Z'), -1, bounds},
+        {"comments before STREAMINFO", image({{4, false, body}, {0, true, info.body}}, "AUDIO"), -1, {}},
         // 16 MB of audio or more read as a "block" of type 127 whose length fits.
         {"audio as block 127", image({info}, QByteArray::fromHex("FFF80000") + QByteArray(0xF80000, 'a')), 0,
          AppError::tagWriteFailed(path, "FLAC metadata block of invalid type 127")},

@@ -130,7 +130,7 @@ TEST(AutoModeViewModelTest, LabelledFileIsSkippedWithoutLookupAndTagLineBreaksSt
 
 namespace {
 
-enum Setup { emptyFolder, missingFolder, cancelDuringScan, widthFifty };
+enum Setup { emptyFolder, missingFolder, cancelDuringScan, widthFifty, accessDenied, folderDenied };
 struct Row {
     Setup setup;
     QStringList lines; // after the two opening lines
@@ -144,12 +144,19 @@ const Row rows[] = {
      {"Processing cancelled.", "Found: 4 audio files. Starting processing (3 concurrent)…",
       "Processing cancelled."},
      VM::ProcessingPhase::done,
-     {0, 4}}, // no file was handled
+     {0, 4}},    // no file was handled
     {widthFifty, // also a folder that cannot be entered, and a file that cannot be read
      {"Folder could not be read: Caf\uFFFD", "Found: 1 audio files. Starting processing (10 concurrent)…",
       "Read error: a001.mp3", "1 file(s) could not be read.", "Done: 0 updated, 0 skipped, 1 problems"},
      VM::ProcessingPhase::done,
      {1, 1}},
+    {accessDenied, // a folder and a file the user may not read
+     {"Folder could not be read: locked – Permission denied",
+      "Found: 1 audio files. Starting processing (3 concurrent)…", "Read error: a001.mp3 – Permission denied",
+      "1 file(s) could not be read.", "Done: 0 updated, 0 skipped, 1 problems"},
+     VM::ProcessingPhase::done,
+     {1, 1}},
+    {folderDenied, {"Error: Permission denied: "}, VM::ProcessingPhase::scanning, {0, 0}},
 };
 
 } // namespace
@@ -160,13 +167,22 @@ TEST_P(AutoModeViewModelEarlyEndTest, RunsThatEndEarly) {
     const Row& row = GetParam();
     AutoRunFixture f;
     f.copies(row.setup == cancelDuringScan ? "scan/tagged.mp3" : "scan/not_audio.mp3",
-             row.setup == cancelDuringScan ? 4
-             : row.setup == widthFifty     ? 1
-                                           : 0);
+             row.setup == cancelDuringScan                          ? 4
+             : row.setup == widthFifty || row.setup == accessDenied ? 1
+                                                                    : 0);
     f.settings.maxConcurrentRequests = row.setup == widthFifty ? 50 : 3;
     if (row.setup == widthFifty) {
         ASSERT_EQ(::mkdir(QFile::encodeName(f.dir.path() + "/Caf").append('\xe9').constData(), 0700), 0);
     }
+    if (row.setup == accessDenied) {
+        ASSERT_EQ(::mkdir(QFile::encodeName(f.dir.filePath("locked")).constData(), 0), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(f.dir.filePath(AutoRunFixture::name(1))).constData(), 0), 0);
+    }
+    if (row.setup == folderDenied) {
+        ASSERT_EQ(::chmod(QFile::encodeName(f.dir.path()).constData(), 0), 0);
+    }
+    const TestFiles::PermissionBitsHold user; // its threads obey permission bits, also as root
+    ASSERT_TRUE(user.holds());
     auto vm = f.makeViewModel();
     if (row.setup == missingFolder) {
         vm->selectDirectory(f.dir.filePath("gone"));
@@ -180,24 +196,26 @@ TEST_P(AutoModeViewModelEarlyEndTest, RunsThatEndEarly) {
     ASSERT_GE(lines.size(), 2);
     EXPECT_TRUE(lines.takeFirst().startsWith("Starting processing: "));
     EXPECT_EQ(lines.takeFirst(), "Scanning directory…");
-    if (row.setup == missingFolder && !lines.isEmpty()) {
-        lines.last().truncate(7);
+    if ((row.setup == missingFolder || row.setup == folderDenied) && !lines.isEmpty()) {
+        lines.last().truncate(row.lines.last().size()); // the folder's name
     }
     EXPECT_EQ(lines, row.lines) << int(row.setup);
     EXPECT_EQ(vm->phase(), row.phase);
     EXPECT_EQ(vm->progress(), row.progress);
-    EXPECT_EQ(vm->overallFraction() == 1.0, row.setup == emptyFolder || row.setup == widthFifty);
+    ::chmod(QFile::encodeName(f.dir.path()).constData(), 0700);
+    const bool withProblems = row.setup == widthFifty || row.setup == accessDenied;
+    EXPECT_EQ(vm->overallFraction() == 1.0, row.setup == emptyFolder || withProblems);
     // None of these looks like success, not even a run whose only problem never entered the list.
     EXPECT_FALSE(vm->endedSuccessfully());
     EXPECT_TRUE(vm->completionTitle().startsWith(row.setup == cancelDuringScan ? "Processing cancelled."
-                                                 : row.setup == widthFifty
-                                                     ? "Processing complete – with problems"
-                                                     : row.lines.last()));
+                                                 : withProblems ? "Processing complete – with problems"
+                                                                : row.lines.last()));
 }
 INSTANTIATE_TEST_SUITE_P(, AutoModeViewModelEarlyEndTest, ::testing::ValuesIn(rows), ([](const auto& info) {
-    const char* names[] = {"EmptyFolder", "MissingFolder", "CancelDuringScan", "WidthFifty"};
-    return std::string(names[info.param.setup]);
-}));
+                             const char* names[] = {"EmptyFolder", "MissingFolder", "CancelDuringScan",
+                                                    "WidthFifty",  "AccessDenied",  "FolderDenied"};
+                             return std::string(names[info.param.setup]);
+                         }));
 
 TEST(AutoModeViewModelTest, WindowNeverExceedsWidthAndStartsInListOrder) {
     AutoRunFixture f;

@@ -163,6 +163,9 @@ TEST(ManualModeViewModelTest, FiltersSortsAndCounts) {
 
 TEST(ManualModeViewModelTest, ScanAndDropFillTheTable) {
     ManualModeFixture fx;
+    const TestFiles::PermissionBitsHold user; // the model's threads obey permission bits, also as root
+    ASSERT_TRUE(user.holds());
+    AppSettings::shared().setAppLanguage(AppLanguage::english);
     ManualModeViewModel vm(fx.services());
     QDir source(TestFiles::fixturePath(QStringLiteral("scan")));
     for (const QString& name : source.entryList(QDir::Files)) {
@@ -189,19 +192,22 @@ TEST(ManualModeViewModelTest, ScanAndDropFillTheTable) {
     const QString upper = TestFiles::copyFixture("scan/UPPER.MP3", other);
     const QString text = TestFiles::copyFixture("scan/notes.txt", other);
     const QString broken = TestFiles::copyFixture("scan/not_audio.mp3", other);
+    const QString locked = TestFiles::copyFixture("scan/tagged.mp3", other, "locked.mp3");
+    ASSERT_TRUE(QFile::setPermissions(locked, {}));
     QDir(other.path()).mkdir(QStringLiteral("sub"));
     TestFiles::copyFixture(QStringLiteral("scan/tagged.mp3"), other, QStringLiteral("sub/a.mp3"));
     TestFiles::copyFixture(QStringLiteral("scan/tagged.m4a"), other, QStringLiteral("sub/b.m4a"));
     const qsizetype before = vm.files().size();
     vm.addFiles({fx.dir.path() + QStringLiteral("/sub/../tagged.mp3"), fresh, fresh, text, upper, broken,
-                 other.filePath(QStringLiteral("sub"))});
+                 locked, other.filePath(QStringLiteral("sub"))});
     ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
     QStringList added;
     for (qsizetype i = before; i < vm.files().size(); ++i) {
         added.append(vm.files().at(i).url.section(QLatin1Char('/'), -1));
     }
     EXPECT_EQ(added, QStringList({"new.flac", "UPPER.MP3", "a.mp3", "b.m4a"}));
-    EXPECT_EQ(vm.unreadableFiles(), QStringList({fx.dir.filePath("not_audio.mp3"), broken}));
+    EXPECT_EQ(vm.unreadableFiles(), QStringList({fx.dir.filePath("not_audio.mp3"), broken, locked}));
+    EXPECT_EQ(vm.unreadableSuffix(broken) + vm.unreadableSuffix(locked), " (Permission denied)");
 
     // A scan cancelled at once (an unlistable folder: the screen test).
     vm.startScan();
