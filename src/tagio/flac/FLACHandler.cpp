@@ -50,9 +50,10 @@ struct FileMetadata {
 // The read path: the marker, then the block headers up to the one with the
 // last flag (at most 128) by positioned reads. Only the STREAMINFO and the
 // first comment body are read; every other body is stepped over unread. A
-// stream that does not begin with STREAMINFO, or a header or body reaching
-// past the end of the file (a cut file, or no FLAC stream after the marker),
-// throws tagReadFailed: the write would refuse the file, so the scan does.
+// header or body reaching past the end of the file (a cut file, or no FLAC
+// stream after the marker) throws tagReadFailed: the write would refuse the
+// file, so the scan does. A STREAMINFO out of place is read where it is; the
+// write moves it to the front.
 FileMetadata readFileMetadata(const QString& path) {
     const std::optional<ByteSource> source = ByteSource::open(path);
     if (!source) {
@@ -73,6 +74,7 @@ FileMetadata readFileMetadata(const QString& path) {
         return *std::move(bytes);
     };
     FileMetadata result;
+    bool haveStreamInfo = false;
     bool haveComments = false;
     for (int index = 0; index < FLACHandler::maxHeadersRead; ++index) {
         const bool headerFits = Bytes::fits(size, pos, 4);
@@ -82,10 +84,8 @@ FileMetadata readFileMetadata(const QString& path) {
             throw AppError::tagReadFailed(path,
                                           QStringLiteral("FLAC metadata block extends beyond file bounds"));
         }
-        if (index == 0 && type != FLACHandler::streamInfo) {
-            throw AppError::tagReadFailed(path, QStringLiteral("FLAC stream does not begin with STREAMINFO"));
-        }
-        if (index == 0) {
+        if (type == FLACHandler::streamInfo && !haveStreamInfo) {
+            haveStreamInfo = true;
             // Only the fixed 34-byte part is of interest, whatever the header claims.
             result.duration = streamInfoDuration(read(std::min<qint64>(length, 34)));
         } else if (type == FLACHandler::vorbisComment && !haveComments) {

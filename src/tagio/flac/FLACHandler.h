@@ -71,8 +71,7 @@ public:
 
     // The comment entries of the file's first comment block; empty when the
     // block is missing or not among the first 128 blocks. The reads below
-    // throw tagReadFailed for a file without the marker, one that does not
-    // begin with STREAMINFO and one whose blocks (up to the last flag or the
+    // throw tagReadFailed for a file without the marker and one whose blocks (up to the last flag or the
     // 128th) run past its end.
     static QList<VorbisComment> readVorbisComments(const QString& path);
     // Title, artist, album, genre (last entry wins), the first usable year of
