@@ -226,8 +226,8 @@ void peakMemory(const char* name, const QString& path, AudioFormat format) {
         }
         rusage after{};
         ::getrusage(RUSAGE_SELF, &after);
-        std::fprintf(stderr, "%-5s %6.1f MB   peak memory of the write %.1f MB (process peak %.1f MB)\n", name,
-                     QFileInfo(path).size() / 1e6, (after.ru_maxrss - before.ru_maxrss) / 1024.0,
+        std::fprintf(stderr, "%-5s %6.1f MB   peak memory of the write %.1f MB (process peak %.1f MB)\n",
+                     name, QFileInfo(path).size() / 1e6, (after.ru_maxrss - before.ru_maxrss) / 1024.0,
                      after.ru_maxrss / 1024.0);
         ::_exit(0);
     }

@@ -85,8 +85,8 @@ WriteUndoManager::EntryId WriteUndoManager::recordEntry(const UndoEntry& entry) 
 void WriteUndoManager::markWritten(EntryId id, const std::optional<FileIdentity>& identity) {
     std::lock_guard lock(m_mutex);
     const auto mark = [&](QList<Slot>& list) {
-        const auto slot =
-            std::find_if(list.begin(), list.end(), [id](const Slot& candidate) { return candidate.id == id; });
+        const auto slot = std::find_if(list.begin(), list.end(),
+                                       [id](const Slot& candidate) { return candidate.id == id; });
         if (slot == list.end()) {
             return false;
         }

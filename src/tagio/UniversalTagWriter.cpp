@@ -22,12 +22,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
-#include <mutex>
 #include <utility>
 #include <vector>
 

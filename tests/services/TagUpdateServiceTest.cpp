@@ -234,7 +234,8 @@ TEST(TagUpdateServiceEndToEndTest, AFileThatIsNoLongerWhatTheScanSawIsLeftAlone)
         bool written, undone;
     } cases[] = {
         {"unchanged", path, [] {}, [] {}, true, true},
-        {"changed by another program", path, [&] { TestFiles::writeFile(path, edited); }, [] {}, false, false},
+        {"changed by another program", path, [&] { TestFiles::writeFile(path, edited); }, [] {}, false,
+         false},
         {"grown, time kept", path, [&] { editKeepingTime(original + "more", false); }, [] {}, false, false},
         {"same size, changed within the second", path, [&] { editKeepingTime(sameSize, true); }, [] {}, false,
          false},

@@ -25,8 +25,8 @@
 #include <cstring>
 #include <dirent.h>
 #include <dlfcn.h>
-#include <mutex>
 #include <grp.h>
+#include <mutex>
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -403,7 +403,8 @@ TEST(UniversalTagWriterTest, RemovesOnlyItsOwnOldLeftovers) {
     } cases[] = {
         {".Song.mp3.tmp-" + uuid.toUpper(), 25 * hour, false, true},
         {".Song.mp3.tmp-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(), hour, false, true},
-        {".Song.mp3.tmp-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(), 25 * hour, true, false},
+        {".Song.mp3.tmp-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(), 25 * hour, true,
+         false},
         {".Song.mp3.tmp-" + uuid, 25 * hour, false, false}, // lower case: not our name
         {".Other.mp3.tmp-" + uuid.toUpper(), 25 * hour, false, false},
     };

@@ -421,6 +421,8 @@ TEST_P(AutoModeViewModelFailingSourcesTest, FailingSourcesAreToldOncePerRunWithT
     EXPECT_EQ(vm->problemFiles().at(0).status.failures().size(), 3);
 }
 INSTANTIATE_TEST_SUITE_P(, AutoModeViewModelFailingSourcesTest,
-                         ::testing::Values(FailingAI{"Claude error", AIProviderType::claude, "^Claude \\(Anthropic\\): Claude API error 500: "},
-                                           FailingAI{"Ollama not running", AIProviderType::ollama, "^Ollama \\(Local\\): could not connect: .+"}),
+                         ::testing::Values(FailingAI{"Claude error", AIProviderType::claude,
+                                                     "^Claude \\(Anthropic\\): Claude API error 500: "},
+                                           FailingAI{"Ollama not running", AIProviderType::ollama,
+                                                     "^Ollama \\(Local\\): could not connect: .+"}),
                          RowName());

@@ -303,13 +303,15 @@ TEST(ManualModeViewModelTest, NotFoundRowsNameTheSourcesThatFailed) {
                                                     : LoopbackServer::Response(200, LookupScenario::mbEmpty);
     });
     ManualModeViewModel vm(fx.services());
-    ManualModeFixture::load(vm, fx.dir, 4, [](int i, MusicFile& f) { f.title = QStringLiteral("T%1").arg(i); });
+    ManualModeFixture::load(vm, fx.dir, 4,
+                            [](int i, MusicFile& f) { f.title = QStringLiteral("T%1").arg(i); });
     QSet<QUuid> firstThree = ManualModeFixture::ids(vm);
     firstThree.remove(vm.files().at(3).id);
     vm.lookupSelected(firstThree);
     ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
     fx.settings.change([](SettingsSnapshot& s) {
-        s.selectedProvider = AIProviderType::lmstudio, s.customEndpoint = closedLoopbackUrl(), s.appLanguage = AppLanguage::english;
+        s.selectedProvider = AIProviderType::lmstudio, s.customEndpoint = closedLoopbackUrl(),
+        s.appLanguage = AppLanguage::english;
     });
     vm.lookupSelected({vm.files().at(3).id});
     ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
@@ -317,10 +319,12 @@ TEST(ManualModeViewModelTest, NotFoundRowsNameTheSourcesThatFailed) {
         AppLanguage language;
         QString failed[4]; // patterns
     } cases[] = {
-        {AppLanguage::english, {"Failed:\nMusicBrainz: HTTP 500", "Failed:\nMusicBrainz: unreadable answer", "",
-                                "Failed:\nLM Studio \\(Local\\): could not connect: .+"}},
-        {AppLanguage::german, {"Fehlgeschlagen:\nMusicBrainz: HTTP 500", "Fehlgeschlagen:\nMusicBrainz: unlesbare Antwort", "",
-                               "Fehlgeschlagen:\nLM Studio \\(Local\\): keine Verbindung: .+"}},
+        {AppLanguage::english,
+         {"Failed:\nMusicBrainz: HTTP 500", "Failed:\nMusicBrainz: unreadable answer", "",
+          "Failed:\nLM Studio \\(Local\\): could not connect: .+"}},
+        {AppLanguage::german,
+         {"Fehlgeschlagen:\nMusicBrainz: HTTP 500", "Fehlgeschlagen:\nMusicBrainz: unlesbare Antwort", "",
+          "Fehlgeschlagen:\nLM Studio \\(Local\\): keine Verbindung: .+"}},
     };
     for (const auto& c : cases) {
         AppSettings::shared().setAppLanguage(c.language);
@@ -328,7 +332,9 @@ TEST(ManualModeViewModelTest, NotFoundRowsNameTheSourcesThatFailed) {
             const ProcessingStatus& status = vm.files().at(i).status;
             EXPECT_EQ(status.kind(), Kind::yearNotFound) << i;
             const QString detail = statusDetail(status, {}).section('\n', 1);
-            EXPECT_TRUE(QRegularExpression(QRegularExpression::anchoredPattern(c.failed[i])).match(detail).hasMatch()) << detail.toStdString();
+            EXPECT_TRUE(
+                QRegularExpression(QRegularExpression::anchoredPattern(c.failed[i])).match(detail).hasMatch())
+                << detail.toStdString();
         }
     }
 }
@@ -399,7 +405,8 @@ TEST(ManualModeViewModelTest, AWriteThatWritesNothingKeepsTheUndoOfTheOneBefore)
     vm.updateSelected({id.value("song.ogg"), id.value("f01.mp3")});
     ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
     for (const MusicFile& f : vm.files()) {
-        EXPECT_EQ(f.status.kind() == Kind::error, f.id == id.value("song.ogg") || f.id == id.value("f01.mp3"));
+        EXPECT_EQ(f.status.kind() == Kind::error,
+                  f.id == id.value("song.ogg") || f.id == id.value("f01.mp3"));
     }
     EXPECT_TRUE(unchanged({"f02.mp3", "song.ogg"}));
     ASSERT_TRUE(vm.canUndo());
