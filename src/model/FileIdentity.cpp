@@ -2,18 +2,9 @@
 
 #include <QFile>
 
+#include <linux/magic.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
-
-namespace {
-
-// statfs magic numbers of the file systems that make inode numbers up.
-constexpr std::uint32_t fatMagic = 0x4d44; // MSDOS_SUPER_MAGIC: msdos and vfat
-constexpr std::uint32_t exfatMagic = 0x2011bab0;
-constexpr std::uint32_t cifsMagic = 0xff534d42;
-constexpr std::uint32_t smb2Magic = 0xfe534d42;
-
-} // namespace
 
 bool FileIdentity::operator==(const FileIdentity& other) const {
     return device == other.device && (inode == other.inode || !inodeKept || !other.inodeKept) &&
@@ -23,10 +14,10 @@ bool FileIdentity::operator==(const FileIdentity& other) const {
 
 bool FileIdentity::keepsInodeNumbers(const struct statfs& fileSystem) {
     switch (static_cast<std::uint32_t>(fileSystem.f_type)) {
-    case fatMagic:
-    case exfatMagic:
-    case cifsMagic:
-    case smb2Magic:
+    case MSDOS_SUPER_MAGIC: // also vfat
+    case EXFAT_SUPER_MAGIC:
+    case CIFS_SUPER_MAGIC:
+    case SMB2_SUPER_MAGIC:
         return false;
     default:
         return true;
