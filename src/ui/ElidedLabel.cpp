@@ -1,5 +1,7 @@
 #include "ui/ElidedLabel.h"
 
+#include "ui/Look.h"
+
 #include <algorithm>
 
 ElidedLabel::ElidedLabel(int maxWidth, QWidget* parent, Qt::TextElideMode mode)
@@ -12,7 +14,7 @@ ElidedLabel::ElidedLabel(int maxWidth, QWidget* parent, Qt::TextElideMode mode)
 void ElidedLabel::setFullText(const QString& text) {
     m_full = text;
     // File and folder names are shown as they are, never as markup.
-    setToolTip(text.isEmpty() ? QString() : Qt::convertFromPlainText(text));
+    setToolTip(Look::plainToolTip(text));
     updateGeometry();
     elide();
 }
