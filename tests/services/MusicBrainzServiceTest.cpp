@@ -51,10 +51,7 @@ TEST(MusicBrainzServiceTest, RetriesOnlyWhatWaitingMayMendAndTellsWhy) {
         {"a time-out is not repeated", {slow, {200, found}}, 1, {}, {{"MusicBrainz", Reason::timedOut, {}}}},
         {"500 twice", {{500}}, 2, {}, {{"MusicBrainz", Reason::httpStatus, "500"}}},
         {"404 is not repeated", {{404}}, 1, {}, {{"MusicBrainz", Reason::httpStatus, "404"}}},
-        {"an HTML page",
-         {{200, "<html><body>Maintenance</body></html>"}},
-         1,
-         {},
+        {"an HTML page", {{200, "<html><body>Maintenance</body></html>"}}, 1, {},
          {{"MusicBrainz", Reason::unreadableAnswer, {}}}},
         {"an empty search is no failure", {{200, mbEmpty}}, 1, {}, {}},
     };

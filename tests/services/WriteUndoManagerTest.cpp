@@ -92,11 +92,8 @@ TEST(WriteUndoManagerTest, SessionsKeepTheirEntriesApart) {
         {"an entry after its session was undone is dropped", "oa ra/a1 ua ra/a2 ua", {}, 1, '0'},
         {"no session records nothing", "r0/x", {}, 0, '0'},
         {"an entry without an id joins the current session", "oa ra/a1 r-/l ua", {}, 2, '0'},
-        {"an entry the undo took stays gone when marked; later ones start afresh",
-         "r-/z1 n-/z2 U k r-/z3",
-         {"/z3"},
-         1,
-         '?'},
+        {"an entry the undo took stays gone when marked; later ones start afresh", "r-/z1 n-/z2 U k r-/z3",
+         {"/z3"}, 1, '?'},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -48,22 +48,9 @@ const Row rows[] = {
     // No date and no genre: the undo takes both away again.
     {"id3/notag.mp3", AudioFormat::mp3, 1985, nullptr, "80er", {}, "TYER"},
     {"flac/nocomment.flac", AudioFormat::flac, 1985, nullptr, "80er", {}, "DATE"},
-    {"mp4/plain.m4a",
-     AudioFormat::m4a,
-     1985,
-     nullptr,
-     "80er",
-     {},
-     "\xA9"
-     "day"},
+    {"mp4/plain.m4a", AudioFormat::m4a, 1985, nullptr, "80er", {}, "\xA9" "day"},
     // "Some Artist - Some Title" by "01", repaired; the undo puts both back into TIT2 and TPE1.
-    {"scan/numeric_artist.mp3",
-     AudioFormat::mp3,
-     1985,
-     nullptr,
-     "80er",
-     {},
-     {},
+    {"scan/numeric_artist.mp3", AudioFormat::mp3, 1985, nullptr, "80er", {}, {},
      {"Some Title", "Some Artist"}},
 };
 
