@@ -1,6 +1,5 @@
 #include "services/AIExchange.h"
 
-#include "model/AppError.h"
 #include "model/Console.h"
 #include "model/TextUtil.h"
 #include "services/AIPromptBuilder.h"
@@ -12,6 +11,7 @@
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <exception>
 
 namespace {
 
@@ -114,8 +114,19 @@ HttpResponse AIExchange::send(const HttpClient& http, const HttpRequest& request
         if (error.kind() == HttpError::Kind::cancelled) {
             throw AppError::cancelled();
         }
-        throw AppError::networkError(error.description());
+        std::throw_with_nested(AppError::networkError(error.description()));
     }
+}
+
+std::optional<SourceFailure> AIExchange::transportFailure(const AppError& error, const QString& source) {
+    try {
+        std::rethrow_if_nested(error);
+    } catch (const HttpError& cause) {
+        return cause.sourceFailure(source);
+    } catch (...) {
+        // send() nests nothing else; whatever else is nested names no transport failure.
+    }
+    return std::nullopt;
 }
 
 std::optional<QString> AIExchange::replyText(const QByteArray& body, AIReplyPath path) {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "model/AppError.h"
 #include "model/SettingsSnapshot.h"
+#include "model/SourceFailure.h"
 #include "services/CancelToken.h"
 #include "services/HttpClient.h"
 
@@ -69,9 +71,13 @@ public:
     static std::optional<QUrl> usableUrl(const QString& text);
 
     // Sends one request. A transport failure becomes AppError::networkError
-    // with the client's (secret-free) description, a cancellation
-    // AppError::cancelled.
+    // with the client's (secret-free) description and the HttpError nested in
+    // it (see transportFailure), a cancellation AppError::cancelled.
     static HttpResponse send(const HttpClient& http, const HttpRequest& request, const CancelToken& cancel);
+    // How the request behind an error of send() failed, named as every lookup
+    // source names it (HttpError::sourceFailure) under `source`; none for an
+    // error that did not come from a failed send.
+    static std::optional<SourceFailure> transportFailure(const AppError& error, const QString& source);
 
     // The answer text along the reply path, or none (no JSON object, a step
     // missing, an empty list, a value of another type).

@@ -4,6 +4,7 @@
 #include "model/AppLanguage.h"
 #include "model/DebugLogger.h"
 #include "model/DecadeRule.h"
+#include "services/AIExchange.h"
 #include "services/AIPromptBuilder.h"
 #include "services/QueryTextCleaning.h"
 #include "services/Redaction.h"
@@ -119,8 +120,11 @@ void noteAIError(AIReport* report, const AppError& error) {
     if (error.kind() == AppError::Kind::networkError) {
         report->networkFailed = true;
     }
+    // A request that got no answer is named as the other sources name theirs.
     SourceFailures::note(report->failures,
-                         {report->source, SourceFailure::Reason::failed, Redaction::text(error.text())});
+                         AIExchange::transportFailure(error, report->source)
+                             .value_or(SourceFailure{report->source, SourceFailure::Reason::failed,
+                                                     Redaction::text(error.text())}));
 }
 
 std::optional<QString> askAIGenre(const AIService& ai, const QString& title, const QString& artist,

@@ -3,6 +3,8 @@
 #include "LookupScenario.h"
 #include "QtPrinters.h"
 
+#include "model/AppSettings.h"
+
 #include <QJsonDocument>
 
 #include <gtest/gtest.h>
@@ -179,9 +181,75 @@ TEST(YearLookupServiceTest, ASilentSourceIsAskedOncePerLookup) {
               YearLookupResult{});
     EXPECT_EQ(server.requests("/ws/2/recording").size(), 1u);
     EXPECT_EQ(server.requests("/api/generate").size(), 1u);
-    EXPECT_EQ(failures.list(), (QList<SourceFailure>{{"MusicBrainz", SourceFailure::Reason::timedOut, {}},
-                                                     {"Ollama (Local)", SourceFailure::Reason::failed,
-                                                      "The request timed out."}}));
+    EXPECT_EQ(failures.list(),
+              (QList<SourceFailure>{{"MusicBrainz", SourceFailure::Reason::timedOut, {}},
+                                    {"Ollama (Local)", SourceFailure::Reason::timedOut, {}}}));
+}
+
+// Why the AI gave no answer is told in the interface language, as every source
+// tells it, on the availability check and on the question alike, and under the
+// name of the provider the lookup began with: the user chooses another one
+// while MusicBrainz is asked.
+TEST(YearLookupServiceTest, AnAIFailureIsToldInTheUsersLanguage) {
+    using enum AIProviderType;
+    using enum AppLanguage;
+    using Reason = SourceFailure::Reason;
+    enum Fault { silent, refused, listStatus };
+    const struct {
+        AIProviderType provider;
+        Fault fault;
+        AppLanguage language;
+        Reason reason;
+        QString text; // the whole line, or its start before the transport's own words
+    } cases[] = {
+        {claude, silent, german, Reason::timedOut, "Claude (Anthropic): Zeitüberschreitung"},
+        {openai, silent, english, Reason::timedOut, "ChatGPT (OpenAI): timed out"},
+        {ollama, silent, german, Reason::timedOut, "Ollama (Lokal): Zeitüberschreitung"},
+        {lmstudio, silent, english, Reason::timedOut, "LM Studio (Local): timed out"},
+        {claude, refused, english, Reason::unreachable, "Claude (Anthropic): could not connect: "},
+        {openai, refused, german, Reason::unreachable, "ChatGPT (OpenAI): keine Verbindung: "},
+        {ollama, refused, english, Reason::unreachable, "Ollama (Local): could not connect: "},
+        {custom, refused, german, Reason::unreachable, "Benutzerdefiniert: keine Verbindung: "},
+        {ollama, listStatus, german, Reason::httpStatus, "Ollama (Lokal): HTTP 503"},
+        {lmstudio, listStatus, english, Reason::httpStatus, "LM Studio (Local): HTTP 503"},
+    };
+    for (const auto& c : cases) {
+        AppSettings::shared().setAppLanguage(c.language);
+        LoopbackServer server;
+        Endpoints endpoints = server.endpoints();
+        const QString closed = closedLoopbackUrl();
+        if (c.fault == refused) {
+            endpoints.anthropicMessages = closed + "/v1/messages";
+            endpoints.openAIChat = closed + "/v1/chat/completions";
+        }
+        MusicBrainzPacer pacer{1ms};
+        YearLookupService service{endpoints, quickTiming(), pacer};
+        Settings settings;
+        settings.change([&](SettingsSnapshot& s) {
+            s.selectedProvider = c.provider, s.appLanguage = c.language, s.requestTimeoutSeconds = 1;
+            s.customEndpoint = c.fault == refused ? closed : server.baseUrl();
+            s.apiKeys = {{claude, "sk-claude"}, {openai, "sk-openai"}};
+        });
+        server.handle("GET", "/ws/2/recording", [&](const Request&) {
+            settings.change(
+                [&](SettingsSnapshot& s) { s.selectedProvider = c.provider == claude ? openai : claude; });
+            return Response(200, mbEmpty);
+        });
+        server.script("GET", "/api/tags", {{c.fault == listStatus ? 503 : 200, R"({"models":[]})"}});
+        server.script("GET", "/v1/models", {{c.fault == listStatus ? 503 : 200, R"({"data":[]})"}});
+        Response never(200, "{}");
+        never.delay = 5s;
+        for (const char* path : {"/v1/messages", "/v1/chat/completions", "/api/generate"}) {
+            server.script("POST", path, {never});
+        }
+        SourceFailures failures;
+        EXPECT_EQ(service.lookup(file("Song"), settings.source(), CancelToken(), &failures),
+                  YearLookupResult{});
+        const QList<SourceFailure> told = failures.list();
+        ASSERT_EQ(told.size(), 1) << c.text.toStdString();
+        EXPECT_EQ(told[0].reason, c.reason) << c.text.toStdString();
+        EXPECT_TRUE(told[0].text().startsWith(c.text)) << told[0].text().toStdString();
+    }
 }
 
 // A lookup's AI requests carry the key and the model of the provider it began
