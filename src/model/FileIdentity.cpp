@@ -4,6 +4,7 @@
 
 #include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 
 bool FileIdentity::operator==(const FileIdentity& other) const {
@@ -12,8 +13,26 @@ bool FileIdentity::operator==(const FileIdentity& other) const {
            modifiedNanoseconds == other.modifiedNanoseconds && throughLink == other.throughLink;
 }
 
-bool FileIdentity::keepsInodeNumbers(const struct statfs& fileSystem) {
-    switch (static_cast<std::uint32_t>(fileSystem.f_type)) {
+std::optional<FileSystemKind> FileSystemKind::of(int fd) {
+    struct statfs fileSystem {};
+    struct stat status {};
+    if (::fstatfs(fd, &fileSystem) != 0 || ::fstat(fd, &status) != 0) {
+        return std::nullopt;
+    }
+    return FileSystemKind{static_cast<std::uint32_t>(fileSystem.f_type), major(status.st_dev)};
+}
+
+std::optional<FileSystemKind> FileSystemKind::ofPath(const QByteArray& native) {
+    struct statfs fileSystem {};
+    struct stat status {};
+    if (::statfs(native.constData(), &fileSystem) != 0 || ::stat(native.constData(), &status) != 0) {
+        return std::nullopt;
+    }
+    return FileSystemKind{static_cast<std::uint32_t>(fileSystem.f_type), major(status.st_dev)};
+}
+
+bool FileIdentity::keepsInodeNumbers(const FileSystemKind& fileSystem) {
+    switch (fileSystem.magic) {
     case MSDOS_SUPER_MAGIC: // also vfat
     case EXFAT_SUPER_MAGIC:
     case CIFS_SUPER_MAGIC:
@@ -35,6 +54,13 @@ FileIdentity FileIdentity::of(const struct stat& status, bool throughLink) {
     return identity;
 }
 
+FileIdentity FileIdentity::of(int fd, const struct stat& status, bool throughLink) {
+    FileIdentity identity = of(status, throughLink);
+    const std::optional<FileSystemKind> fileSystem = FileSystemKind::of(fd);
+    identity.inodeKept = !fileSystem || keepsInodeNumbers(*fileSystem);
+    return identity;
+}
+
 std::optional<FileIdentity> FileIdentity::ofPath(const QString& path) {
     const QByteArray native = QFile::encodeName(path);
     struct stat status {};
@@ -50,7 +76,7 @@ std::optional<FileIdentity> FileIdentity::ofPath(const QString& path) {
     }
     FileIdentity identity = of(status, link);
     // Where the file system cannot be asked, the inode is compared as anywhere else.
-    struct statfs fileSystem {};
-    identity.inodeKept = ::statfs(native.constData(), &fileSystem) != 0 || keepsInodeNumbers(fileSystem);
+    const std::optional<FileSystemKind> fileSystem = FileSystemKind::ofPath(native);
+    identity.inodeKept = !fileSystem || keepsInodeNumbers(*fileSystem);
     return identity;
 }

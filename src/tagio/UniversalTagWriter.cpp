@@ -5,27 +5,20 @@
 #include "model/DebugLogger.h"
 #include "tagio/ByteSource.h"
 #include "tagio/FilePieces.h"
+#include "tagio/LeftoverSweep.h"
 #include "tagio/TagHandler.h"
+#include "tagio/TemporaryFile.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QHash>
-#include <QList>
 #include <QUuid>
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
-#include <cstring>
-#include <ctime>
-#include <dirent.h>
 #include <fcntl.h>
-#include <linux/magic.h>
 #include <mutex>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/vfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 #include <utility>
@@ -62,262 +55,6 @@ bool isSymbolicLink(const QByteArray& native) {
     struct stat st {};
     return ::lstat(native.constData(), &st) == 0 && S_ISLNK(st.st_mode);
 }
-
-// The identity of the open file `fd` whose status is `st`; where its file
-// system cannot be asked, its inode counts as kept.
-FileIdentity identityOf(int fd, const struct stat& st, bool throughLink) {
-    FileIdentity identity = FileIdentity::of(st, throughLink);
-    struct statfs fileSystem {};
-    identity.inodeKept = ::fstatfs(fd, &fileSystem) != 0 || FileIdentity::keepsInodeNumbers(fileSystem);
-    return identity;
-}
-
-// Whether any process has the file open, by the open files /proc lists for
-// each process, passing over our own descriptor `own` (-1: none); true when
-// /proc cannot be read, so that the file is kept. Processes whose open files
-// we may not see (another user's) are passed over.
-bool isOpenByAnyProcess(const struct stat& file, int own) {
-    DIR* processes = ::opendir("/proc");
-    if (processes == nullptr) {
-        return true;
-    }
-    const QByteArray ownEntry = QByteArrayLiteral("/proc/") + QByteArray::number(::getpid()) +
-                                QByteArrayLiteral("/fd/") + QByteArray::number(own);
-    bool open = false;
-    while (const dirent* process = open ? nullptr : ::readdir(processes)) {
-        if (process->d_name[0] < '0' || process->d_name[0] > '9') {
-            continue;
-        }
-        const QByteArray folder = QByteArrayLiteral("/proc/") + process->d_name + QByteArrayLiteral("/fd/");
-        DIR* descriptors = ::opendir(folder.constData());
-        if (descriptors == nullptr) {
-            continue; // ended meanwhile, or not ours to look into
-        }
-        while (const dirent* descriptor = ::readdir(descriptors)) {
-            const QByteArray entry = folder + descriptor->d_name;
-            struct stat st {};
-            if (entry != ownEntry && ::stat(entry.constData(), &st) == 0 && st.st_dev == file.st_dev &&
-                st.st_ino == file.st_ino) {
-                open = true;
-                break;
-            }
-        }
-        ::closedir(descriptors);
-    }
-    ::closedir(processes);
-    return open;
-}
-
-// Whether a lock on a file in the open folder `folder` is seen by every
-// process that may write there: on the local file systems below. On a network
-// file system (or FUSE, which may be one) a writer on another machine may hold
-// a lock this machine never sees.
-bool locksReachEveryWriter(int folder) {
-    struct statfs fs {};
-    if (::fstatfs(folder, &fs) != 0) {
-        return false;
-    }
-    constexpr long ntfs3Magic = 0x7366746e; // the kernel's NTFS driver
-    switch (long(fs.f_type)) {
-    case EXT4_SUPER_MAGIC: // also ext2 and ext3
-    case XFS_SUPER_MAGIC:
-    case BTRFS_SUPER_MAGIC:
-    case F2FS_SUPER_MAGIC:
-    case TMPFS_MAGIC:
-    case OVERLAYFS_SUPER_MAGIC:
-    case MSDOS_SUPER_MAGIC: // also vfat
-    case EXFAT_SUPER_MAGIC:
-    case ntfs3Magic:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// Removes `name` in the open folder `folder` if it is the temporary file of a
-// killed write; true when it is gone. A write holds its temporary file locked
-// while it has a name (TemporaryFile::lock), so a lock we can take marks a
-// killed write where locks reach every writer (`locksTell`). Where that cannot
-// be known (another file system, a file we may not open, no locks) only a
-// file older than any write could take counts as killed. Either way a file
-// that some process has open (a write of a version that did not lock) stays.
-bool removeIfKilled(int folder, const QByteArray& name, bool locksTell) {
-    const int file = ::openat(folder, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    const auto removed = [&] {
-        struct stat st {};
-        if (file >= 0 ? ::fstat(file, &st) != 0
-                      : ::fstatat(folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            return errno == ENOENT; // gone meanwhile
-        }
-        if (!S_ISREG(st.st_mode)) {
-            return false;
-        }
-        bool killed = ::time(nullptr) - qint64(st.st_mtim.tv_sec) > UniversalTagWriter::leftoverAgeSeconds;
-        if (file >= 0 && locksTell) {
-            if (::flock(file, LOCK_EX | LOCK_NB) == 0) {
-                killed = true; // and held by us until it is removed
-            } else if (errno == EWOULDBLOCK) {
-                return false; // a live write
-            }
-            // Any other failure: no locks on this file system, so the age decides.
-        }
-        return killed && !isOpenByAnyProcess(st, file) && ::unlinkat(folder, name.constData(), 0) == 0;
-    }();
-    if (file >= 0) {
-        ::close(file);
-    }
-    return removed;
-}
-
-// The names in `folder` that look like leftovers of killed writes: hidden,
-// ending in ".tmp-" and an upper-case UUID (see UniversalTagWriter::temporaryName).
-QList<QByteArray> leftoverNames(const QByteArray& folder) {
-    QList<QByteArray> names;
-    DIR* entries = ::opendir(folder.constData());
-    if (entries == nullptr) {
-        return names;
-    }
-    const QByteArray suffix = QByteArrayLiteral(".tmp-");
-    const size_t uuidLength = size_t(QUuid().toString(QUuid::WithoutBraces).size());
-    while (const dirent* entry = ::readdir(entries)) {
-        // Cheap tests first: a folder may hold tens of thousands of other files.
-        const size_t length = std::strlen(entry->d_name);
-        if (entry->d_name[0] != '.' || length <= suffix.size() + uuidLength ||
-            std::memcmp(entry->d_name + length - uuidLength - suffix.size(), suffix.constData(),
-                        size_t(suffix.size())) != 0) {
-            continue;
-        }
-        const QByteArray uuid(entry->d_name + length - uuidLength);
-        if (uuid == uuid.toUpper() && !QUuid::fromString(QLatin1StringView(uuid)).isNull()) {
-            names.append(QByteArray(entry->d_name));
-        }
-    }
-    ::closedir(entries);
-    return names;
-}
-
-// Removes the leftovers of killed writes of `fileName` in `folder` (see
-// removeIfKilled). The names in a folder that look like leftovers are kept
-// from one read to the next: reading a folder of tens of thousands of files
-// before each of their writes costs half a write again. A folder is read
-// again only when it changed since (a write killed meanwhile, or any other
-// change, our own writes included), and no sooner after its last read than
-// 50 times that read took, so that reading stays within 2% of the time.
-// Best effort: a leftover that cannot be looked at or removed costs only disk
-// space, so failures are passed over.
-void removeLeftovers(const QByteArray& folder, const QByteArray& fileName) {
-    using Clock = std::chrono::steady_clock;
-    struct Known {
-        QList<QByteArray> names;
-        timespec changed{}; // the folder's modification time before the read
-        Clock::time_point readAt;
-        Clock::duration readTook{};
-    };
-    static std::mutex mutex;
-    static QHash<QByteArray, Known> known; // by folder
-    const QString nilUuid = QUuid().toString(QUuid::WithoutBraces);
-    const QByteArray sample = UniversalTagWriter::temporaryName(fileName, nilUuid);
-    const QByteArray prefix = sample.chopped(nilUuid.size());
-    std::lock_guard lock(mutex);
-    struct stat st {};
-    if (::stat(folder.constData(), &st) != 0) {
-        return;
-    }
-    const Clock::time_point now = Clock::now();
-    auto found = known.find(folder);
-    if (found == known.end() ||
-        ((st.st_mtim.tv_sec != found->changed.tv_sec || st.st_mtim.tv_nsec != found->changed.tv_nsec) &&
-         now - found->readAt >= 50 * found->readTook)) {
-        found = known.insert(folder, {leftoverNames(folder), st.st_mtim, now, {}});
-        found->readTook = Clock::now() - now;
-    }
-    const auto ours = [&](const QByteArray& name) {
-        return name.size() == sample.size() && name.startsWith(prefix);
-    };
-    if (std::none_of(found->names.cbegin(), found->names.cend(), ours)) {
-        return;
-    }
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        return;
-    }
-    const bool locksTell = locksReachEveryWriter(fd);
-    found->names.removeIf(
-        [&](const QByteArray& name) { return ours(name) && removeIfKilled(fd, name, locksTell); });
-    ::close(fd);
-}
-
-// The replacement file while it is written. Unnamed (made with O_TMPFILE in
-// the target's folder) where the file system allows it, so that a crash
-// leaves nothing behind; it gets its name only right before the rename.
-// Closed, and removed when named, unless the rename took it over.
-class TemporaryFile {
-public:
-    // Takes over `fd`; `path` is empty while the file has no name.
-    TemporaryFile(QByteArray path, int fd) : m_path(std::move(path)), m_fd(fd) {}
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    ~TemporaryFile() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-        if (!m_kept && !m_path.isEmpty()) {
-            ::unlink(m_path.constData());
-        }
-        unlock(); // once the name is gone
-    }
-
-    // Locks the file (flock) until the rename took it over or its name is
-    // gone, through a descriptor of its own that outlives close(): a write
-    // killed while the file has a name leaves a file that no one holds, which
-    // the next write in the folder removes (removeLeftovers). False (errno
-    // set) when no descriptor is left.
-    bool lock() {
-        m_lock = ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
-        if (m_lock < 0) {
-            return false;
-        }
-        if (::flock(m_lock, LOCK_EX | LOCK_NB) != 0) {
-            // No locks on this file system (its leftovers wait for their age), or a named file taken
-            // by a removal the moment before: the rename then finds no file and the write fails.
-        }
-        return true;
-    }
-
-    int fd() const { return m_fd; }
-
-    bool named() const { return !m_path.isEmpty(); }
-    // Whether an unnamed file can be given a name: that goes through /proc.
-    bool canLink() const { return ::access(selfPath().constData(), F_OK) == 0; }
-    // Gives an unnamed file the name `path`; false (errno set) when refused.
-    bool link(const QByteArray& path) {
-        if (::linkat(AT_FDCWD, selfPath().constData(), AT_FDCWD, path.constData(), AT_SYMLINK_FOLLOW) != 0) {
-            return false;
-        }
-        m_path = path;
-        return true;
-    }
-    // Closes the file; false (with errno set) when the close reported an error.
-    bool close() { return ::close(std::exchange(m_fd, -1)) == 0; }
-    // The rename took the file over: it is the user's file now, no longer locked.
-    void keep() {
-        m_kept = true;
-        unlock();
-    }
-
-private:
-    QByteArray selfPath() const { return QByteArrayLiteral("/proc/self/fd/") + QByteArray::number(m_fd); }
-    void unlock() {
-        if (m_lock >= 0) {
-            ::close(std::exchange(m_lock, -1));
-        }
-    }
-
-    QByteArray m_path;
-    int m_fd = -1;
-    int m_lock = -1;
-    bool m_kept = false;
-};
 
 // Writes every byte; false (with errno set) on failure.
 bool writeAll(int fd, const char* p, qint64 left) {
@@ -486,8 +223,8 @@ FileIdentity UniversalTagWriter::writeGenre(const QString& genre, std::optional<
             throw AppError::tagWriteFailed(path, errnoText(errno));
         }
         const FileIdentity opened =
-            identityOf(source->descriptor(), st,
-                       expected ? expected->throughLink : isSymbolicLink(QFile::encodeName(path)));
+            FileIdentity::of(source->descriptor(), st,
+                             expected ? expected->throughLink : isSymbolicLink(QFile::encodeName(path)));
         if (expected && !(opened == *expected)) {
             throw AppError::tagWriteFailed(path, changedText());
         }
@@ -542,7 +279,7 @@ UniversalTagWriter::LoadedFile UniversalTagWriter::loadFile(const QString& path)
     }
 
     LoadedFile loaded;
-    loaded.stamp = identityOf(fd, st, isSymbolicLink(native));
+    loaded.stamp = FileIdentity::of(fd, st, isSymbolicLink(native));
     loaded.bytes.resize(static_cast<qsizetype>(st.st_size));
     qint64 done = 0;
     while (done < loaded.bytes.size()) {
@@ -564,21 +301,6 @@ UniversalTagWriter::LoadedFile UniversalTagWriter::loadFile(const QString& path)
         throw AppError::tagWriteFailed(path, QStringLiteral("The file changed while it was read"));
     }
     return loaded;
-}
-
-QByteArray UniversalTagWriter::temporaryName(const QByteArray& encodedFileName, const QString& uuidText) {
-    const QByteArray suffix = QByteArrayLiteral(".tmp-") + uuidText.toUtf8();
-    QByteArray base = encodedFileName;
-    const qint64 room = maxNameBytes - 1 - suffix.size();
-    if (base.size() > room) {
-        qint64 cut = std::max<qint64>(room, 0);
-        // Never cut a UTF-8 sequence in half.
-        while (cut > 0 && (static_cast<unsigned char>(base.at(cut)) & 0xC0) == 0x80) {
-            --cut;
-        }
-        base.truncate(cut);
-    }
-    return QByteArrayLiteral(".") + base + suffix;
 }
 
 FileIdentity UniversalTagWriter::atomicWrite(const QByteArray& data, const QString& path,
@@ -647,30 +369,14 @@ FileIdentity UniversalTagWriter::atomicWrite(const FilePieces& pieces, const Byt
     const QByteArray folder = slash > 0 ? target.left(slash) : QByteArrayLiteral("/");
     const QByteArray fileName = target.mid(slash + 1);
     const QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    const QByteArray temporaryPath = folder + '/' + temporaryName(fileName, uuid);
-    removeLeftovers(folder, fileName);
+    const QByteArray temporaryPath = folder + '/' + TemporaryFile::name(fileName, uuid);
+    LeftoverSweep::run(folder);
 
-    std::optional<TemporaryFile> temporary;
-    if (kind == TemporaryKind::unnamedWhereSupported) {
-        const int fd = ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-        if (fd >= 0) {
-            temporary.emplace(QByteArray(), fd);
-            if (!temporary->canLink()) {
-                temporary.reset(); // no /proc to name it through: a named file, before any data is written
-            }
-        }
-    }
-    if (!temporary) {
-        const int fd = ::open(temporaryPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0) {
-            throw failure(errnoText(errno));
-        }
-        temporary.emplace(temporaryPath, fd);
-    }
-    if (!temporary->lock()) {
+    TemporaryFile temporary;
+    if (!temporary.create(folder, temporaryPath, kind == TemporaryKind::unnamedWhereSupported)) {
         throw failure(errnoText(errno));
     }
-    const int fd = temporary->fd();
+    const int fd = temporary.fd();
 
     // Keep owner, group and permissions. Only root may give a file to another
     // owner, so another user's file is refused; the user's own file whose group
@@ -714,11 +420,11 @@ FileIdentity UniversalTagWriter::atomicWrite(const FilePieces& pieces, const Byt
     if (::fsync(fd) != 0 || ::fstat(fd, &made) != 0) {
         throw failure(errnoText(errno));
     }
-    const FileIdentity written = identityOf(fd, made, throughLink);
-    if (!temporary->named() && !temporary->link(temporaryPath)) {
+    const FileIdentity written = FileIdentity::of(fd, made, throughLink);
+    if (!temporary.named() && !temporary.link(temporaryPath)) {
         throw failure(errnoText(errno));
     }
-    if (!temporary->close()) {
+    if (!temporary.close()) {
         throw failure(errnoText(errno));
     }
     // The last step before the rename: the target must still be the file it
@@ -735,7 +441,7 @@ FileIdentity UniversalTagWriter::atomicWrite(const FilePieces& pieces, const Byt
     if (::rename(temporaryPath.constData(), target.constData()) != 0) {
         throw failure(errnoText(errno));
     }
-    temporary->keep();
+    temporary.keep();
     syncFolder(folder);
 
     Console::line(QStringLiteral("[TagIO] Atomic write complete: ") + QFileInfo(path).fileName());

@@ -86,14 +86,13 @@ public:
     // file is refused, and the user's own file whose group the user is not in
     // gets the user's group), flushed to disk, renamed over the target and
     // the folder flushed. The temporary file has no name until right before
-    // the rename where the file system allows (else it is the hidden
-    // temporaryName), so that a crash leaves nothing behind; leftovers of
-    // that name for this file from an earlier crash are removed (see
-    // removeLeftovers). As the last step before the rename the target is
-    // compared with `loaded` (or, without it, with the file as it was when
-    // the write began): a change by someone else is refused. On any failure
-    // the target is untouched, no temporary file remains and
-    // AppError::tagWriteFailed ("Atomic write failed: ...") is thrown.
+    // the rename where the file system allows (see TemporaryFile), so that a
+    // crash leaves nothing behind; leftovers of killed writes in the folder
+    // are removed first (see LeftoverSweep). As the last step before the
+    // rename the target is compared with `loaded` (or, without it, with the
+    // file as it was when the write began): a change by someone else is
+    // refused. On any failure the target is untouched, no temporary file
+    // remains and AppError::tagWriteFailed ("Atomic write failed: ...") is thrown.
     // Returns the identity of the new file.
     static FileIdentity atomicWrite(const FilePieces& pieces, const ByteSource* original, const QString& path,
                                     const std::optional<FileStamp>& loaded,
@@ -101,19 +100,4 @@ public:
     // The same with the whole new contents in memory.
     static FileIdentity atomicWrite(const QByteArray& data, const QString& path,
                                     const std::optional<FileStamp>& loaded = std::nullopt);
-
-    // The hidden temporary name for a file name: "." + name + ".tmp-" + uuid,
-    // with the name shortened (at a character boundary) so that the whole
-    // name stays within 255 bytes.
-    static QByteArray temporaryName(const QByteArray& encodedFileName, const QString& uuidText);
-
-    static constexpr int maxNameBytes = 255;
-
-    // A hidden temporary file of this file's name (temporaryName with an
-    // upper-case uuid) is a leftover of a write that was killed when no
-    // process has it open and either no process holds its lock (a write locks
-    // its temporary file while it has a name) or, where a lock cannot tell (a
-    // network file system, no locks), it is older than any write could take
-    // (its last change counts); only such files are removed, nothing else.
-    static constexpr qint64 leftoverAgeSeconds = 24 * 60 * 60;
 };

@@ -26,14 +26,17 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <grp.h>
+#include <linux/magic.h>
 #include <mutex>
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/vfs.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+#include <vector>
 
 using Id3Bytes::le32;
 
@@ -126,6 +129,29 @@ extern "C" int flock(int fd, int operation) {
     return real(fd, operation);
 }
 
+// Set by a test: the file-system magic every fstatfs reports (0: the real one).
+std::uint32_t fileSystemMagic = 0;
+
+extern "C" int fstatfs(int fd, struct statfs* fileSystem) {
+    static const auto real = reinterpret_cast<int (*)(int, struct statfs*)>(::dlsym(RTLD_NEXT, "fstatfs"));
+    const int result = real(fd, fileSystem);
+    if (result == 0 && fileSystemMagic != 0) {
+        fileSystem->f_type = fileSystemMagic;
+    }
+    return result;
+}
+
+// Puts a file of the same contents, size and times as `path` in its place: another file that
+// only its inode number tells apart (as a file of FAT looks after a remount).
+void replaceByACopy(const QString& path, const QString& other) {
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+    TestFiles::writeFile(other, TestFiles::readFile(path));
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(other).constData(), times, 0), 0);
+    ASSERT_EQ(::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData()), 0);
+}
+
 // Runs `check` in a child process killed after 5 s; true when it returned true in time.
 bool passesInChild(const std::function<bool()>& check) {
     const pid_t pid = ::fork();
@@ -168,7 +194,7 @@ TEST(UniversalTagWriterTest, ReplacesTheFileAfterFlushingItAndThenTheFolder) {
     EXPECT_EQ(syncedPaths[1], folder);
 }
 
-TEST(UniversalTagWriterTest, KeepsLinksOwnersAndLongNames) {
+TEST(UniversalTagWriterTest, KeepsLinksAndLongNames) {
     QTemporaryDir dir;
     QDir(dir.path()).mkpath(QStringLiteral("real"));
     QDir(dir.path()).mkpath(QStringLiteral("links"));
@@ -187,35 +213,20 @@ TEST(UniversalTagWriterTest, KeepsLinksOwnersAndLongNames) {
     UniversalTagWriter::atomicWrite("new", longName);
     EXPECT_EQ(TestFiles::readFile(longName), QByteArray("new"));
     EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty());
-
-    if (::geteuid() == 0) { // changing a file's owner needs root
-        ASSERT_EQ(::chown(QFile::encodeName(real).constData(), 4321, 4322), 0);
-        UniversalTagWriter::atomicWrite("y", real);
-        struct stat st {};
-        ASSERT_EQ(::stat(QFile::encodeName(real).constData(), &st), 0);
-        EXPECT_EQ(st.st_uid, 4321u);
-        EXPECT_EQ(st.st_gid, 4322u);
-    }
 }
 
 TEST(UniversalTagWriterTest, RefusesWhenTheFileWasDeletedOrChangedSinceLoading) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("a.mp3"));
     const QString other = dir.filePath(QStringLiteral("other"));
-    // Another program's file of the same size and times put in its place.
-    const auto replaceByACopy = [&] {
-        struct stat st {};
-        ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
-        TestFiles::writeFile(other, "loaded");
-        const timespec times[2] = {st.st_atim, st.st_mtim};
-        ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(other).constData(), times, 0), 0);
-        ::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData());
+    const auto copied = [&] {
+        replaceByACopy(path, other);
     };
     const struct {
         const char* name;
         std::function<void()> change;
         const char* left;       // the file afterwards ("" when gone)
-        bool inodesKept = true; // false: as on FAT, where the stamp's inode number tells nothing
+        bool inodesKept = true; // false: on FAT, where the stamp's inode number tells nothing
     } cases[] = {
         {"deleted", [&] { QFile::remove(path); }, ""},
         {"changed in place", [&] { TestFiles::writeFile(path, "someone else's longer edit"); },
@@ -226,15 +237,17 @@ TEST(UniversalTagWriterTest, RefusesWhenTheFileWasDeletedOrChangedSinceLoading) 
              ::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData());
          },
          "loaded"},
-        {"replaced by a copy of the same size and times", replaceByACopy, "loaded"},
-        {"the same where inode numbers are made up", replaceByACopy, "mine", false},
+        {"replaced by a copy of the same size and times", copied, "loaded"},
+        {"the same where inode numbers are made up", copied, "mine", false},
         {"unchanged", [] {}, "mine"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TestFiles::writeFile(path, "loaded");
-        UniversalTagWriter::LoadedFile loaded = UniversalTagWriter::loadFile(path);
-        loaded.stamp.inodeKept = c.inodesKept;
+        fileSystemMagic = c.inodesKept ? 0 : MSDOS_SUPER_MAGIC;
+        const UniversalTagWriter::LoadedFile loaded = UniversalTagWriter::loadFile(path);
+        fileSystemMagic = 0;
+        EXPECT_EQ(loaded.stamp.inodeKept, c.inodesKept);
         c.change();
         const auto write = [&] {
             UniversalTagWriter::atomicWrite("mine", path, loaded.stamp);
@@ -249,57 +262,97 @@ TEST(UniversalTagWriterTest, RefusesWhenTheFileWasDeletedOrChangedSinceLoading) 
     }
 }
 
-// A file its user may not write, or another user's file, is refused before anything is written;
-// the user's own writable file is replaced with its mode, and with the user's group where the
-// file's group is not one of the user's. As root, the writes run as another user (uid 4321) in a
-// child process.
-TEST(UniversalTagWriterTest, RefusesReadOnlyFilesAndForeignOwners) {
-    QTemporaryDir dir;
-    const bool root = ::geteuid() == 0;
-    const uid_t user = root ? 4321 : ::geteuid();
-    const gid_t group = root ? 4321 : ::getegid();
-    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0777), 0);
+// The identity a write returns (the one an undo hands back) compares inode numbers only where
+// the file system keeps them: on FAT the written file under a new inode number is still the file
+// the undo may write; elsewhere it is another file and refused.
+TEST(UniversalTagWriterTest, TheReturnedIdentityComparesInodesOnlyWhereTheFileSystemKeepsThem) {
     const struct {
         const char* name;
-        mode_t mode;
-        uid_t owner;
-        gid_t group;
-        const char* refusal; // "" when written
+        std::uint32_t magic;
+        bool inodesKept;
     } cases[] = {
-        {"mode 0444", 0444, user, group, "The file is read-only"},
-        {"another user's file the user may write", 0666, user + 1, group + 1,
-         "The file belongs to another user"},
-        {"the user's own file of another group", 0664, user, group + 1, ""},
-        {"the user's own file", 0644, user, group, ""},
+        {"ext4", EXT4_SUPER_MAGIC, true},
+        {"vfat", MSDOS_SUPER_MAGIC, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const QString path = dir.filePath(QString::fromLatin1(c.name) + QStringLiteral(".mp3"));
-        const QByteArray native = QFile::encodeName(path);
-        TestFiles::writeFile(path, "old");
-        if (::chown(native.constData(), c.owner, c.group) != 0) {
-            continue; // giving a file away needs root
+        QTemporaryDir dir;
+        const QString path = TestFiles::copyFixture(QStringLiteral("scan/tagged.mp3"), dir);
+        UniversalTagWriter writer;
+        fileSystemMagic = c.magic;
+        const FileIdentity written = writer.writeGenre(newGenre, 1987, {}, {}, path, AudioFormat::mp3);
+        EXPECT_EQ(written.inodeKept, c.inodesKept);
+        replaceByACopy(path, dir.filePath(QStringLiteral("copy")));
+        try {
+            writer.writeGenre(QStringLiteral("Disco"), 1987, {}, {}, path, AudioFormat::mp3, written);
+        } catch (const AppError&) {
         }
-        ASSERT_EQ(::chmod(native.constData(), c.mode), 0);
-        EXPECT_TRUE(passesInChild([&] {
-            if (root && (::setgroups(0, nullptr) != 0 || ::setgid(group) != 0 || ::setuid(user) != 0)) {
-                return false;
-            }
-            try {
-                UniversalTagWriter::atomicWrite("new", path);
-            } catch (const AppError& error) {
-                return error.text().endsWith(QLatin1String(c.refusal)) && *c.refusal != 0;
-            }
-            return *c.refusal == 0;
-        }));
-        EXPECT_EQ(TestFiles::readFile(path), *c.refusal != 0 ? QByteArray("old") : QByteArray("new"));
-        struct stat st {};
-        ASSERT_EQ(::stat(native.constData(), &st), 0);
-        EXPECT_EQ(std::make_tuple(st.st_uid, st.st_gid, st.st_mode & 07777),
-                  std::make_tuple(c.owner, *c.refusal != 0 ? c.group : group, c.mode));
+        fileSystemMagic = 0;
+        EXPECT_EQ(writer.readGenre(path, AudioFormat::mp3),
+                  c.inodesKept ? newGenre : QStringLiteral("Disco"));
     }
+}
+
+// A file its user may not write, or another user's file, is refused before anything is written;
+// the user's own writable file is replaced with its mode, and with the user's group where the
+// file's group is not one of the user's; root keeps any owner and group. As root, the other
+// writes run as another user (uid 4321) in a child process.
+struct OwnerRow {
+    const char* name;
+    mode_t mode;
+    int owner, group;    // the writer's own (0) or the next one's (1)
+    const char* refusal; // "" when written
+    bool byRoot = false;
+};
+const OwnerRow ownerRows[] = {
+    {"mode 0444", 0444, 0, 0, "The file is read-only"},
+    {"another user's file the user may write", 0666, 1, 1, "The file belongs to another user"},
+    {"another user's group-writable file of the user's group", 0664, 1, 0, "The file belongs to another user"},
+    {"the user's own file of another group", 0664, 0, 1, ""},
+    {"the user's own file", 0644, 0, 0, ""},
+    {"another user's file written by root", 0640, 1, 1, "", true},
+};
+using UniversalTagWriterOwnerTest = ::testing::TestWithParam<OwnerRow>;
+
+TEST_P(UniversalTagWriterOwnerTest, RefusesReadOnlyFilesAndForeignOwners) {
+    const OwnerRow& c = GetParam();
+    const bool root = ::geteuid() == 0;
+    if (c.byRoot && !root) {
+        GTEST_SKIP() << "writing another user's file needs root";
+    }
+    QTemporaryDir dir;
+    const uid_t user = root ? 4321 : ::geteuid();
+    const gid_t group = root ? 4321 : ::getegid();
+    const uid_t owner = user + uid_t(c.owner);
+    const gid_t fileGroup = group + gid_t(c.group);
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0777), 0);
+    const QString path = dir.filePath(QStringLiteral("song.mp3"));
+    const QByteArray native = QFile::encodeName(path);
+    TestFiles::writeFile(path, "old");
+    if (::chown(native.constData(), owner, fileGroup) != 0) {
+        GTEST_SKIP() << "giving a file to another user or group needs root";
+    }
+    ASSERT_EQ(::chmod(native.constData(), c.mode), 0);
+    EXPECT_TRUE(passesInChild([&] {
+        if (root && !c.byRoot &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(group) != 0 || ::setuid(user) != 0)) {
+            return false;
+        }
+        try {
+            UniversalTagWriter::atomicWrite("new", path);
+        } catch (const AppError& error) {
+            return error.text().endsWith(QLatin1String(c.refusal)) && *c.refusal != 0;
+        }
+        return *c.refusal == 0;
+    }));
+    EXPECT_EQ(TestFiles::readFile(path), *c.refusal != 0 ? QByteArray("old") : QByteArray("new"));
+    struct stat st {};
+    ASSERT_EQ(::stat(native.constData(), &st), 0);
+    EXPECT_EQ(std::make_tuple(st.st_uid, st.st_gid, st.st_mode & 07777),
+              std::make_tuple(owner, *c.refusal != 0 || c.byRoot ? fileGroup : group, c.mode));
     EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty());
 }
+INSTANTIATE_TEST_SUITE_P(, UniversalTagWriterOwnerTest, ::testing::ValuesIn(ownerRows), RowName());
 
 // The handler's step of a write is a console line, that of a FLAC write a debug-log line.
 TEST(UniversalTagWriterTest, NamesTheHandlerStepOnTheConsoleOrForFlacInTheDebugLog) {
@@ -389,63 +442,82 @@ TEST(UniversalTagWriterTest, ChecksTheFileLastAndFallsBackToANamedFileBeforeWrit
     }
 }
 
-// Only leftovers of this file's own temporary name that no process has open (and no live write
-// holds locked, whatever their age) are removed by its next write.
-TEST(UniversalTagWriterTest, RemovesOnlyItsOwnOldLeftovers) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("Song.mp3"));
+// Leftovers of any file in the folder that no process has open are removed by the next write:
+// at once where a lock tells that no live write holds them, else once they are a day old.
+TEST(UniversalTagWriterTest, RemovesEveryLeftoverNoOneHoldsInTheFolder) {
     const QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const auto another = [] {
+        return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    };
     const qint64 hour = 3600;
     const struct {
         QString name;
         qint64 age;
-        bool open, removed;
+        bool open, removed, removedWithoutLocks;
     } cases[] = {
-        {".Song.mp3.tmp-" + uuid.toUpper(), 25 * hour, false, true},
-        {".Song.mp3.tmp-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(), hour, false, true},
-        {".Song.mp3.tmp-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(), 25 * hour, true,
-         false},
-        {".Song.mp3.tmp-" + uuid, 25 * hour, false, false}, // lower case: not our name
-        {".Other.mp3.tmp-" + uuid.toUpper(), 25 * hour, false, false},
+        {".Song.mp3.tmp-" + uuid.toUpper(), 25 * hour, false, true, true},
+        {".Song.mp3.tmp-" + another(), hour, false, true, false},
+        {".Song.mp3.tmp-" + another(), 25 * hour, true, false, false},
+        {".Song.mp3.tmp-" + uuid, 25 * hour, false, false, false}, // lower case: not our name
+        {".Other.mp3.tmp-" + another(), 25 * hour, false, true, true},
+        {".Other.mp3.tmp-" + another(), hour, false, true, false},
+        {".Other.mp3.tmp-" + another(), 25 * hour, true, false, false},
+        {"Other.mp3.tmp-" + another(), 25 * hour, false, false, false}, // not hidden
     };
-    int held = -1;
-    for (const auto& c : cases) {
-        const QByteArray native = QFile::encodeName(dir.filePath(c.name));
-        TestFiles::writeFile(dir.filePath(c.name), "leftover");
-        const timespec times[2] = {{::time(nullptr) - c.age, 0}, {::time(nullptr) - c.age, 0}};
-        ASSERT_EQ(::utimensat(AT_FDCWD, native.constData(), times, 0), 0);
-        if (c.open) {
-            held = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    for (const int noLocks : {0, ENOLCK}) {
+        SCOPED_TRACE(noLocks != 0 ? "no locks" : "locks");
+        QTemporaryDir dir;
+        std::vector<int> held;
+        for (const auto& c : cases) {
+            const QByteArray native = QFile::encodeName(dir.filePath(c.name));
+            TestFiles::writeFile(dir.filePath(c.name), "leftover");
+            const timespec times[2] = {{::time(nullptr) - c.age, 0}, {::time(nullptr) - c.age, 0}};
+            ASSERT_EQ(::utimensat(AT_FDCWD, native.constData(), times, 0), 0);
+            if (c.open) {
+                held.push_back(::open(native.constData(), O_RDONLY | O_CLOEXEC));
+            }
+        }
+        const QString path = dir.filePath(QStringLiteral("Song.mp3"));
+        TestFiles::writeFile(path, "old");
+        flockErrno = noLocks;
+        UniversalTagWriter::atomicWrite("new", path);
+        flockErrno = 0;
+        for (const auto& c : cases) {
+            EXPECT_EQ(QFileInfo::exists(dir.filePath(c.name)),
+                      !(noLocks != 0 ? c.removedWithoutLocks : c.removed))
+                << c.name.toStdString();
+        }
+        for (const int fd : held) {
+            ::close(fd);
         }
     }
-    TestFiles::writeFile(path, "old");
-    UniversalTagWriter::atomicWrite("new", path);
-    for (const auto& c : cases) {
-        EXPECT_EQ(QFileInfo::exists(dir.filePath(c.name)), !c.removed) << c.name.toStdString();
-    }
-    ::close(held);
 }
 
-// A write killed while its temporary file has a name leaves it; the next write in the folder
-// removes it once no live write holds it, also when this process read the folder before the
-// kill. Where a lock cannot tell (no locks) a young one stays.
+// A write killed while its temporary file has a name leaves it; the next write in the folder,
+// of that file or another, removes it once no live write holds it, also when this process read
+// the folder before the kill. Where a lock cannot tell (no locks) a young one stays.
 TEST(UniversalTagWriterTest, RemovesTheLeftoverOfAKilledWriteAtTheNextWrite) {
     const struct {
         const char* name;
         bool killed;
         int flockErrno;
         bool openFilesHidden, removed;
+        const char* next; // the file the next write writes
     } cases[] = {
-        {"killed", true, 0, false, true},
-        {"live, its open files hidden", false, 0, true, false},
-        {"killed, no locks", true, ENOLCK, false, false},
+        {"killed", true, 0, false, true, "Song.mp3"},
+        {"killed, another file written next", true, 0, false, true, "Other.mp3"},
+        {"live, its open files hidden", false, 0, true, false, "Song.mp3"},
+        {"live, its open files hidden, another file written next", false, 0, true, false, "Other.mp3"},
+        {"killed, no locks", true, ENOLCK, false, false, "Other.mp3"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("Song.mp3"));
+        const QString next = dir.filePath(QString::fromLatin1(c.next));
         TestFiles::writeFile(path, "old");
-        UniversalTagWriter::atomicWrite("first", path); // reads the folder before the kill
+        TestFiles::writeFile(next, "old");
+        UniversalTagWriter::atomicWrite("first", next); // reads the folder before the kill
         flockErrno = c.flockErrno;
         int ready[2];
         ASSERT_EQ(::pipe(ready), 0);
@@ -473,10 +545,10 @@ TEST(UniversalTagWriterTest, RemovesTheLeftoverOfAKilledWriteAtTheNextWrite) {
             ::waitpid(child, nullptr, 0);
         }
         openFilesHidden = c.openFilesHidden;
-        UniversalTagWriter::atomicWrite("third", path);
+        UniversalTagWriter::atomicWrite("third", next);
         flockErrno = 0;
         openFilesHidden = false;
-        EXPECT_EQ(TestFiles::readFile(path), QByteArray("third"));
+        EXPECT_EQ(TestFiles::readFile(next), QByteArray("third"));
         EXPECT_EQ(TagProbe::temporaryFiles(dir.path()).size(), c.removed ? 0 : 1);
         if (!c.killed) {
             ::kill(child, SIGKILL);

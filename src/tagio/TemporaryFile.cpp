@@ -1,0 +1,109 @@
+#include "tagio/TemporaryFile.h"
+
+#include <QUuid>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#include <utility>
+
+TemporaryFile::~TemporaryFile() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+    }
+    if (!m_kept && !m_path.isEmpty()) {
+        ::unlink(m_path.constData());
+    }
+    unlock(); // once the name is gone
+}
+
+bool TemporaryFile::create(const QByteArray& folder, const QByteArray& path, bool unnamed) {
+    if (unnamed) {
+        m_fd = ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        // Without /proc to name it through: a named file, before any data is written.
+        if (m_fd >= 0 && ::access(selfPath().constData(), F_OK) != 0) {
+            ::close(std::exchange(m_fd, -1));
+        }
+    }
+    if (m_fd < 0) {
+        m_fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (m_fd < 0) {
+            return false;
+        }
+        m_path = path;
+    }
+    return lock();
+}
+
+// Locks the file (flock) until the rename took it over or its name is gone,
+// through a descriptor of its own that outlives close().
+bool TemporaryFile::lock() {
+    m_lock = ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
+    if (m_lock < 0) {
+        return false;
+    }
+    if (::flock(m_lock, LOCK_EX | LOCK_NB) != 0) {
+        // No locks on this file system (its leftovers wait for their age), or a named file taken
+        // by a removal the moment before: the rename then finds no file and the write fails.
+    }
+    return true;
+}
+
+bool TemporaryFile::link(const QByteArray& path) {
+    if (::linkat(AT_FDCWD, selfPath().constData(), AT_FDCWD, path.constData(), AT_SYMLINK_FOLLOW) != 0) {
+        return false;
+    }
+    m_path = path;
+    return true;
+}
+
+bool TemporaryFile::close() {
+    return ::close(std::exchange(m_fd, -1)) == 0;
+}
+
+void TemporaryFile::keep() {
+    m_kept = true;
+    unlock();
+}
+
+QByteArray TemporaryFile::selfPath() const {
+    return QByteArrayLiteral("/proc/self/fd/") + QByteArray::number(m_fd);
+}
+
+void TemporaryFile::unlock() {
+    if (m_lock >= 0) {
+        ::close(std::exchange(m_lock, -1));
+    }
+}
+
+QByteArray TemporaryFile::name(const QByteArray& encodedFileName, const QString& uuidText) {
+    const QByteArray suffix = QByteArrayLiteral(".tmp-") + uuidText.toUtf8();
+    QByteArray base = encodedFileName;
+    const qint64 room = maxNameBytes - 1 - suffix.size();
+    if (base.size() > room) {
+        qint64 cut = std::max<qint64>(room, 0);
+        // Never cut a UTF-8 sequence in half.
+        while (cut > 0 && (static_cast<unsigned char>(base.at(cut)) & 0xC0) == 0x80) {
+            --cut;
+        }
+        base.truncate(cut);
+    }
+    return QByteArrayLiteral(".") + base + suffix;
+}
+
+bool TemporaryFile::isName(const char* name) {
+    // Cheap tests first: a folder may hold tens of thousands of other files.
+    static const QByteArray suffix = QByteArrayLiteral(".tmp-");
+    static const size_t uuidLength = size_t(QUuid().toString(QUuid::WithoutBraces).size());
+    const size_t length = std::strlen(name);
+    if (name[0] != '.' || length <= size_t(suffix.size()) + uuidLength ||
+        std::memcmp(name + length - uuidLength - size_t(suffix.size()), suffix.constData(),
+                    size_t(suffix.size())) != 0) {
+        return false;
+    }
+    const QByteArray uuid(name + length - uuidLength);
+    return uuid == uuid.toUpper() && !QUuid::fromString(QLatin1StringView(uuid)).isNull();
+}
