@@ -563,10 +563,9 @@ void ManualModeView::refresh() {
         m_unreadableNote->setFullText(note);
         QStringList lines;
         for (const QString& path : unreadable) {
-            lines.append((path + vm.unreadableSuffix(path)).toHtmlEscaped());
+            lines.append(path + vm.unreadableSuffix(path));
         }
-        m_unreadableNote->setToolTip(QStringLiteral("<p>") + lines.join(QStringLiteral("<br>")) +
-                                     QStringLiteral("</p>"));
+        m_unreadableNote->setToolTip(Look::plainToolTip(lines.join(QLatin1Char('\n'))));
     }
     const qsizetype checked = m_selection->selection().size();
     m_selectionText->setVisible(checked > 0);
