@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <dirent.h>
@@ -108,6 +109,72 @@ void walkFolder(int dir, const QString& folder, const QSet<QString>& extensions,
     ::closedir(stream);
 }
 
+// The failures the tag readers describe in words of their own, in either language
+// (as thrown, some are German and some English); %1, %2 stand for the values
+// they carry. Any other text (the system's, a library's) is shown as it is.
+const TextPair readErrorTexts[] = {
+    {QStringLiteral("Datei nicht gefunden"), QStringLiteral("File not found")},
+    {QStringLiteral("Datei konnte nicht geöffnet werden"), QStringLiteral("The file could not be opened")},
+    {QStringLiteral("Datei konnte nicht gelesen werden"), QStringLiteral("The file could not be read")},
+    {QStringLiteral("Die Datei lässt sich nicht als Audio öffnen"),
+     QStringLiteral("The file could not be opened as audio")},
+    {QStringLiteral("Kein Audiostrom in der Datei gefunden"),
+     QStringLiteral("No audio stream found in the file")},
+    {QStringLiteral("Keine reguläre Datei"), QStringLiteral("Not a regular file")},
+    {QStringLiteral("Datei kann nicht zum Lesen geöffnet werden"),
+     QStringLiteral("Cannot open file for reading")},
+    {QStringLiteral("Keine gültige FLAC-Datei (Kennung fehlt)"),
+     QStringLiteral("Not a valid FLAC file (missing magic bytes)")},
+    {QStringLiteral("FLAC-Metadatenblock reicht über das Dateiende hinaus"),
+     QStringLiteral("FLAC metadata block extends beyond file bounds")},
+    {QStringLiteral("ID3-Tag zu groß zum Lesen (%1 Bytes)"),
+     QStringLiteral("ID3 tag too large to read (%1 bytes)")},
+    {QStringLiteral("ID3-Frame '%1' zu groß zum Lesen (%2 Bytes)"),
+     QStringLiteral("ID3 frame '%1' too large to read (%2 bytes)")},
+    {QStringLiteral("MP4-Atom 'moov' zu groß zum Lesen (%1 Bytes)"),
+     QStringLiteral("MP4 'moov' atom too large to read (%1 bytes)")},
+    {QStringLiteral("MP4-Element '%1' zu groß zum Lesen (%2 Bytes)"),
+     QStringLiteral("MP4 item '%1' too large to read (%2 bytes)")},
+    {QStringLiteral("MP4 %1 zu groß zum Lesen (%2 Bytes)"),
+     QStringLiteral("MP4 %1 too large to read (%2 bytes)")},
+    {QStringLiteral("MP4-Film enthält zu viele Atome zum Lesen"),
+     QStringLiteral("MP4 movie holds too many atoms to read")},
+};
+
+// A pattern of readErrorTexts as an expression that captures the values.
+QRegularExpression patternExpression(const QString& pattern) {
+    QString expression = QRegularExpression::escape(pattern);
+    expression.replace(QRegularExpression(QStringLiteral("\\\\%([12])")), QStringLiteral("(.*)"));
+    return QRegularExpression(QRegularExpression::anchoredPattern(expression));
+}
+
+// A reader's error in the interface language when it is one of the readers' own texts.
+QString localizedReadError(const QString& error) {
+    struct Known {
+        const TextPair* pair;
+        QRegularExpression de, en;
+    };
+    static const std::vector<Known> known = [] {
+        std::vector<Known> all;
+        for (const TextPair& pair : readErrorTexts) {
+            all.push_back({&pair, patternExpression(pair.de), patternExpression(pair.en)});
+        }
+        return all;
+    }();
+    for (const Known& text : known) {
+        for (const QRegularExpression* expression : {&text.de, &text.en}) {
+            if (const QRegularExpressionMatch match = expression->match(error); match.hasMatch()) {
+                QString localized = localizedText(*text.pair);
+                for (const QString& value : match.capturedTexts().mid(1)) {
+                    localized = localized.arg(value);
+                }
+                return localized;
+            }
+        }
+    }
+    return error;
+}
+
 } // namespace
 
 QStringList FileScannerService::scanDirectory(const QString& folder,
@@ -151,11 +218,11 @@ std::optional<MusicFile> FileScannerService::readFile(const QString& path, const
     const QFileInfo info(path);
     // Taken before the read, so that any change during or after it makes the write refuse the file.
     const std::optional<FileIdentity> identity = FileIdentity::ofPath(path);
-    const auto failed = [&](const QString& description, bool accessDenied) {
+    const auto failed = [&](const QString& description, Unreadable item) {
         Console::line(QStringLiteral("[FileScannerService] Error reading ") + info.fileName() +
                       QStringLiteral(": ") + description);
         if (unreadable) {
-            unreadable->append({path, accessDenied});
+            unreadable->append(std::move(item));
         }
         return std::nullopt;
     };
@@ -163,9 +230,20 @@ std::optional<MusicFile> FileScannerService::readFile(const QString& path, const
     try {
         tags = reader.readTags(path);
     } catch (const AppError& e) {
-        return failed(e.errorDescription(), e.kind() == AppError::Kind::accessDenied);
+        // The screens show the file's name themselves: the reason is the failure without it.
+        switch (e.kind()) {
+        case AppError::Kind::accessDenied:
+            return failed(e.errorDescription(), {path, true});
+        case AppError::Kind::fileNotFound:
+            return failed(e.errorDescription(), {path, false, readErrorTexts[0].de});
+        case AppError::Kind::tagReadFailed:
+            return failed(e.errorDescription(), {path, false, e.text()});
+        default:
+            return failed(e.errorDescription(), {path, false, e.errorDescription()});
+        }
     } catch (const std::exception& e) {
-        return failed(QString::fromUtf8(e.what()), false);
+        const QString text = QString::fromUtf8(e.what());
+        return failed(text, {path, false, text});
     }
 
     MusicFile file;
@@ -189,7 +267,7 @@ std::optional<MusicFile> FileScannerService::readFile(const QString& path, const
 QString FileScannerService::Unreadable::reason() const {
     return accessDenied
                ? localizedText(QStringLiteral("Zugriff verweigert"), QStringLiteral("Permission denied"))
-               : QString();
+               : localizedReadError(error);
 }
 
 QString FileScannerService::failureText(const std::exception& error) {

@@ -21,9 +21,14 @@ public:
         QString path;
         // The user may not read it, or not enter a folder on its path.
         bool accessDenied = false;
+        // The read's own description of why a file could not be read, as
+        // thrown (without the file name); empty for folders and denied items.
+        QString error{};
 
+        // The reason the screens name, in the interface language:
         // "Zugriff verweigert" / "Permission denied" for an item the user may
-        // not read, else empty: the reason the screens name.
+        // not read, else the read's error (one of the readers' own texts is
+        // given in both languages), else empty.
         QString reason() const;
         bool operator==(const Unreadable&) const = default;
     };

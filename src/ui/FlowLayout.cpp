@@ -22,42 +22,69 @@ QLayoutItem* FlowLayout::takeAt(int index) {
 }
 
 int FlowLayout::heightForWidth(int width) const {
-    return arrange(QRect(0, 0, width, 0), false);
+    const QRect rect(0, 0, width, 0);
+    int height = arrange(rect, false);
+    for (const QList<const QWidget*>& turn : m_turns) {
+        height = std::max(height, arrange(rect, false, &turn));
+    }
+    return height;
 }
 
 QSize FlowLayout::sizeHint() const {
-    // Everything in one row.
-    int width = 0;
-    int height = 0;
-    for (const QLayoutItem* item : m_items) {
-        if (const std::optional<QSize> size = measured(item, false)) {
-            width += (width > 0 ? m_spacing : 0) + size->width();
-            height = std::max(height, size->height());
+    // Everything in one row, the widest set of m_turns shown.
+    QSize hint;
+    const auto oneRow = [&](const QList<const QWidget*>* turn) {
+        int width = 0;
+        int height = 0;
+        for (const QLayoutItem* item : m_items) {
+            if (const std::optional<QSize> size = measured(item, turn)) {
+                width += (width > 0 ? m_spacing : 0) + size->width();
+                height = std::max(height, size->height());
+            }
         }
+        hint = hint.expandedTo(QSize(width, height));
+    };
+    oneRow(nullptr);
+    for (const QList<const QWidget*>& turn : m_turns) {
+        oneRow(&turn);
     }
     const QMargins m = contentsMargins();
-    return {width + m.left() + m.right(), height + m.top() + m.bottom()};
+    return hint + QSize(m.left() + m.right(), m.top() + m.bottom());
 }
 
 QSize FlowLayout::minimumSize() const {
     // The widest item on a row of its own; no item is ever squeezed below its hint.
     QSize size;
     for (const QLayoutItem* item : m_items) {
-        if (const std::optional<QSize> hint = measured(item, false)) {
+        if (const std::optional<QSize> hint = measured(item, nullptr)) {
             size = size.expandedTo(*hint);
+        }
+    }
+    for (const QList<const QWidget*>& turn : m_turns) {
+        for (const QWidget* widget : turn) {
+            size = size.expandedTo(widget->sizeHint());
         }
     }
     const QMargins m = contentsMargins();
     return size + QSize(m.left() + m.right(), m.top() + m.bottom());
 }
 
-std::optional<QSize> FlowLayout::measured(const QLayoutItem* item, bool apply) const {
+bool FlowLayout::takesTurns(const QWidget* widget) const {
+    return std::any_of(m_turns.begin(), m_turns.end(),
+                       [widget](const QList<const QWidget*>& turn) { return turn.contains(widget); });
+}
+
+std::optional<QSize> FlowLayout::measured(const QLayoutItem* item, const QList<const QWidget*>* turn) const {
+    const QWidget* widget = item->widget();
+    if (turn && widget && takesTurns(widget)) {
+        if (!turn->contains(widget)) {
+            return std::nullopt;
+        }
+        // A hidden widget's item has no size of its own: the widget's is the one it would take.
+        return item->isEmpty() ? widget->sizeHint() : item->sizeHint();
+    }
     if (!item->isEmpty()) {
         return item->sizeHint();
-    }
-    // A hidden widget's item has no size of its own: the widget's is the one it would take.
-    if (!apply && m_reserved.contains(item->widget())) {
-        return item->widget()->sizeHint();
     }
     return std::nullopt;
 }
@@ -67,7 +94,7 @@ void FlowLayout::setGeometry(const QRect& rect) {
     arrange(rect, true);
 }
 
-int FlowLayout::arrange(const QRect& rect, bool apply) const {
+int FlowLayout::arrange(const QRect& rect, bool apply, const QList<const QWidget*>* turn) const {
     const QRect area = rect.marginsRemoved(contentsMargins());
     QList<QLayoutItem*> row;
     int rowWidth = 0;
@@ -88,7 +115,7 @@ int FlowLayout::arrange(const QRect& rect, bool apply) const {
         rowHeight = 0;
     };
     for (QLayoutItem* item : m_items) {
-        const std::optional<QSize> hint = measured(item, apply);
+        const std::optional<QSize> hint = measured(item, apply ? nullptr : turn);
         if (!hint) {
             continue;
         }

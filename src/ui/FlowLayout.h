@@ -2,7 +2,6 @@
 
 #include <QLayout>
 #include <QList>
-#include <QSet>
 
 #include <optional>
 
@@ -21,10 +20,12 @@ public:
     QLayoutItem* itemAt(int index) const override { return m_items.value(index); }
     QLayoutItem* takeAt(int index) override;
     int spacing() const { return m_spacing; }
-    // Asks for the rows `widget` would take also while it is hidden, so that
-    // it never moves what lies below when it appears or goes; the shown
-    // widgets are placed without a gap for it.
-    void reserveRoomFor(const QWidget* widget) { m_reserved.insert(widget); }
+    // Widgets shown in turn with those of the other sets given here (Problems
+    // and Undo while idle, Cancel while busy): the layout asks for the rows of
+    // the tallest set shown, the others hidden, also while some of them are
+    // hidden, so that what lies below never moves when one set goes and
+    // another comes. The shown widgets are placed without a gap for the hidden.
+    void takeTurns(QList<const QWidget*> set) { m_turns.append(std::move(set)); }
 
     Qt::Orientations expandingDirections() const override { return {}; }
     bool hasHeightForWidth() const override { return true; }
@@ -34,14 +35,17 @@ public:
     void setGeometry(const QRect& rect) override;
 
 private:
-    // Places the items in `rect` (only measures when `apply` is false) and
-    // returns the height used.
-    int arrange(const QRect& rect, bool apply) const;
-    // The size an item asks for; none for an item that takes no room.
-    std::optional<QSize> measured(const QLayoutItem* item, bool apply) const;
+    // Places the shown items in `rect` and returns the height used; only
+    // measures when `apply` is false, with the set `turn` of m_turns shown
+    // (the other sets hidden) when given.
+    int arrange(const QRect& rect, bool apply, const QList<const QWidget*>* turn = nullptr) const;
+    // The size an item asks for (with `turn` shown); none for an item that takes no room.
+    std::optional<QSize> measured(const QLayoutItem* item, const QList<const QWidget*>* turn) const;
+    // Whether the widget is in one of the sets of m_turns.
+    bool takesTurns(const QWidget* widget) const;
 
     QList<QLayoutItem*> m_items;
     int m_spacing;
     bool m_centred;
-    QSet<const QWidget*> m_reserved;
+    QList<QList<const QWidget*>> m_turns;
 };

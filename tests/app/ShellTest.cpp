@@ -17,6 +17,8 @@
 #include "ui/auto/ProblemResolutionView.h"
 #include "ui/help/HelpTopics.h"
 #include "ui/help/HelpView.h"
+#include "ui/manual/ManualFileTable.h"
+#include "ui/manual/ManualModeView.h"
 #include "ui/manual/YearEditSheet.h"
 
 #include <QAbstractButton>
@@ -303,7 +305,8 @@ TEST(ShellTest, UpdateCheckFromTheMenu) {
 }
 
 // Every control the help names in bold is one of the screens' buttons or tabs,
-// spelt as shown there (a count in a label reads N).
+// spelt as shown there (a count in a label reads N); the columns it lists are
+// the Manual table's headers, all of them, in their order.
 TEST(ShellTest, HelpNamesTheButtonsAsTheScreensShowThem) {
     const QRegularExpression count(QStringLiteral("\\d+"));
     for (AppLanguage language : {AppLanguage::german, AppLanguage::english}) {
@@ -323,18 +326,34 @@ TEST(ShellTest, HelpNamesTheButtonsAsTheScreensShowThem) {
                 shown << bar->tabText(i);
             }
         }
+        const QAbstractItemModel* table = window.findChild<ManualModeView*>()->table()->model();
+        QStringList headers;
+        for (int column = 0; column < table->columnCount(); ++column) {
+            if (const QString header = table->headerData(column, Qt::Horizontal).toString();
+                !header.isEmpty()) {
+                headers << header;
+            }
+        }
+        QStringList columnsListed; // the bold names of the item that names the first column
         for (const HelpTopic& topic : helpTopics()) {
             for (const HelpSection& section : topic.sections) {
                 for (const HelpItem& item : section.items) {
                     auto bold =
                         QRegularExpression(QStringLiteral("\\*\\*(.+?)\\*\\*")).globalMatch(item.text());
+                    QStringList names;
                     while (bold.hasNext()) {
                         for (const QString& name : bold.next().captured(1).split(QStringLiteral(" -> "))) {
-                            EXPECT_TRUE(shown.contains(name)) << name.toStdString();
+                            EXPECT_TRUE(shown.contains(name) || headers.contains(name)) << name.toStdString();
+                            names << name;
                         }
+                    }
+                    if (names.value(0) == headers.value(0)) {
+                        columnsListed = names;
                     }
                 }
             }
         }
+        EXPECT_EQ(headers.size(), ManualFileTableModel::columnCount_ - 1); // all but the tick
+        EXPECT_EQ(columnsListed, headers);
     }
 }

@@ -75,10 +75,11 @@ TEST(FileScannerServiceTest, UnreadableItemsAreReportedWithWhetherAccessWasDenie
     const struct {
         const char* file;
         bool read, denied;
-    } rows[] = {{"closed/b.mp3", false, true},
-                {"open/c.mp3", true, false},
-                {"open/corrupt.flac", false, false},
-                {"open/locked.mp3", false, true}};
+        const char* error; // as the read throws it
+    } rows[] = {{"closed/b.mp3", false, true, ""},
+                {"open/c.mp3", true, false, ""},
+                {"open/corrupt.flac", false, false, "FLAC metadata block extends beyond file bounds"},
+                {"open/locked.mp3", false, true, ""}};
     QStringList paths;
     for (const auto& row : rows) {
         paths.append(root.filePath(row.file));
@@ -99,7 +100,7 @@ TEST(FileScannerServiceTest, UnreadableItemsAreReportedWithWhetherAccessWasDenie
         const QString path = root.filePath(row.file);
         QList<Unreadable> failed;
         EXPECT_EQ(FileScannerService().readFile(path, UniversalTagReader(), &failed).has_value(), row.read);
-        EXPECT_EQ(failed, (row.read ? QList<Unreadable>{} : QList<Unreadable>{{path, row.denied}}))
+        EXPECT_EQ(failed, (row.read ? QList<Unreadable>{} : QList<Unreadable>{{path, row.denied, row.error}}))
             << row.file;
     }
     const auto error =
@@ -114,4 +115,30 @@ TEST(FileScannerServiceTest, UnreadableItemsAreReportedWithWhetherAccessWasDenie
     AppSettings::shared().setAppLanguage(AppLanguage::english);
     EXPECT_EQ(FileScannerService::failureText(denied.value_or(AppError::cancelled())),
               "Permission denied: " + QFileInfo(root.path()).fileName());
+}
+
+// The reason the screens name for an unreadable file: the readers' own texts in
+// the interface language (values kept), any other text as it is.
+TEST(FileScannerServiceTest, ReasonOfAnUnreadableFileIsInTheInterfaceLanguage) {
+    using Unreadable = FileScannerService::Unreadable;
+    // clang-format off
+    const struct {
+        Unreadable item;
+        const char *german, *english;
+    } rows[] = {
+        {{"/m/a.mp3", true, "ignored"}, "Zugriff verweigert", "Permission denied"},
+        {{"/m/a.flac", false, "FLAC metadata block extends beyond file bounds"}, "FLAC-Metadatenblock reicht über das Dateiende hinaus", "FLAC metadata block extends beyond file bounds"},
+        {{"/m/a.mp3", false, "Datei konnte nicht gelesen werden"}, "Datei konnte nicht gelesen werden", "The file could not be read"},
+        {{"/m/a.mp3", false, "ID3 frame 'APIC' too large to read (99 bytes)"}, "ID3-Frame 'APIC' zu groß zum Lesen (99 Bytes)", "ID3 frame 'APIC' too large to read (99 bytes)"},
+        {{"/m/a.m4a", false, "MP4 'moov' atom too large to read (7 bytes)"}, "MP4-Atom 'moov' zu groß zum Lesen (7 Bytes)", "MP4 'moov' atom too large to read (7 bytes)"},
+        {{"/m/a.mp3", false, "No such file or directory"}, "No such file or directory", "No such file or directory"},
+        {{"/m/folder"}, "", ""},
+    };
+    // clang-format on
+    for (const auto& row : rows) {
+        AppSettings::shared().setAppLanguage(AppLanguage::german);
+        EXPECT_EQ(row.item.reason(), QString::fromUtf8(row.german)) << row.english;
+        AppSettings::shared().setAppLanguage(AppLanguage::english);
+        EXPECT_EQ(row.item.reason(), QString::fromUtf8(row.english)) << row.english;
+    }
 }

@@ -79,10 +79,10 @@ QList<HelpTopic> buildTopics() {
                              "Unterordnern ein.",
                              "**Directory** picks the music folder; Velmora reads it including its "
                              "subfolders."),
-                        item("Beim Einlesen werden die Tags jeder Datei gelesen; der Fortschritt steht unten "
-                             "in der Statusleiste.",
-                             "Scanning reads the tags of every file; the progress is shown in the status "
-                             "bar below."),
+                        item("Beim Einlesen werden die Tags jeder Datei gelesen; der Fortschritt steht "
+                             "rechts in der Filterleiste.",
+                             "Scanning reads the tags of every file; the progress is shown at the right of "
+                             "the filter bar."),
                         tip("Du kannst Ordner oder Dateien auch direkt aus dem Dateimanager in das Fenster "
                             "ziehen.",
                             "You can also drag folders or files straight from the file manager into the "
@@ -100,20 +100,20 @@ QList<HelpTopic> buildTopics() {
                 section(
                     "Tabelle", "Table",
                     {
-                        item("Die Spalten zeigen Titel, Interpret, Album, Jahr aus dem Tag, gefundenes Jahr, "
-                             "Genre, Format und Status.",
-                             "The columns show title, artist, album, year from the tag, found year, genre, "
-                             "format and status."),
+                        item("Neben dem Häkchen zeigt die Tabelle die Spalten **Titel**, **Interpret**, "
+                             "**Album**, **Jahr**, **Jahrzehnt**, **Genre**, **Format**, **Status** und "
+                             "**Verzeichnis**.",
+                             "Next to the tick the table shows the columns **Title**, **Artist**, **Album**, "
+                             "**Year**, **Decade**, **Genre**, **Format**, **Status** and **Directory**."),
                         item("Ein Klick auf einen Spaltenkopf sortiert die Tabelle, ein zweiter Klick kehrt "
                              "die Reihenfolge um.",
                              "Clicking a column header sorts the table; a second click reverses the order."),
                         item("Nur Zeilen mit gesetztem Häkchen werden beim Schreiben berücksichtigt.",
                              "Only rows with a tick are written."),
-                        item(
-                            "Das Kontextmenü einer Zeile bietet unter anderem das Jahr von Hand setzen und "
-                            "die Datei im Ordner zeigen.",
-                            "A row's context menu offers, among others, setting the year by hand and showing "
-                            "the file in its folder."),
+                        item("Im Kontextmenü einer Zeile gibst du das Jahr von Hand ein oder wählst die "
+                             "Zeile an oder ab.",
+                             "A row's context menu offers entering the year by hand and checking or "
+                             "unchecking the row."),
                         tip("Ein Doppelklick auf ein \"Nicht gefunden\"-Abzeichen öffnet direkt die "
                             "Jahreseingabe für diese Datei.",
                             "Double-clicking a \"Not found\" badge opens the year editor for that file "
@@ -162,14 +162,16 @@ QList<HelpTopic> buildTopics() {
                 section(
                     "Statusleiste", "Status Bar",
                     {
-                        item("Die Statusleiste zählt Dateien gesamt, markiert, mit gefundenem Jahr und ohne "
-                             "Jahr.",
-                             "The status bar counts all files, ticked files, files with a found year and "
-                             "files without one."),
-                        note("Status-Werte: Ausstehend, Suche läuft, Jahr gefunden, Nicht gefunden, Hat "
-                             "Jahrzehnt, Aktualisiert und Fehler.",
-                             "Status values: Pending, Looking up, Year found, Not found, Has decade, Updated "
-                             "and Error."),
+                        item("Die Statusleiste zählt die Dateien gesamt, mit gefundenem Jahr, ohne Jahr, mit "
+                             "erkanntem Genre, aktualisierte, übersprungene und fehlerhafte sowie die "
+                             "ausgewählten; Dateien, die nicht gelesen werden konnten, nennt sie mit Grund.",
+                             "The status bar counts all files, those with a found year, without one, with a "
+                             "found genre, updated, skipped and failed ones, and the selected ones; files "
+                             "that could not be read are named with the reason."),
+                        note("Status-Werte: Ausstehend, Suche…, das gefundene Jahr, Nicht gefunden, "
+                             "Übersprungen (mit Jahrzehnt), Aktualisiert und Fehler.",
+                             "Status values: Pending, Searching…, the year found, Not found, Skipped (with "
+                             "the decade), Updated and Error."),
                     }),
             }),
         topic(

@@ -351,11 +351,11 @@ QWidget* ManualModeView::buildToolbar() {
                                                       m_lookup, m_update, m_problems, m_undo, m_cancel}) {
         layout->addWidget(w);
     }
-    // The table stays where it is when a button appears: the toolbar keeps
-    // the rows of Problems and Undo, and Cancel, narrower than Problems,
-    // shows only while both are hidden.
-    layout->reserveRoomFor(m_problems);
-    layout->reserveRoomFor(m_undo);
+    // The table stays where it is when a run starts or ends: the toolbar
+    // keeps the rows of Problems and Undo (shown while idle) and of Cancel
+    // (shown while busy), whichever take more.
+    layout->takeTurns({m_problems, m_undo});
+    layout->takeTurns({m_cancel});
 
     connect(m_directory, &QPushButton::clicked, this, &ManualModeView::chooseDirectory);
     connect(m_scan, &QPushButton::clicked, m_model, &ManualModeViewModel::startScan);
@@ -563,10 +563,9 @@ void ManualModeView::refresh() {
         m_unreadableNote->setFullText(note);
         QStringList lines;
         for (const QString& path : unreadable) {
-            lines.append((path + vm.unreadableSuffix(path)).toHtmlEscaped());
+            lines.append(path + vm.unreadableSuffix(path));
         }
-        m_unreadableNote->setToolTip(QStringLiteral("<p>") + lines.join(QStringLiteral("<br>")) +
-                                     QStringLiteral("</p>"));
+        m_unreadableNote->setToolTip(Look::plainToolTip(lines.join(QLatin1Char('\n'))));
     }
     const qsizetype checked = m_selection->selection().size();
     m_selectionText->setVisible(checked > 0);

@@ -377,7 +377,7 @@ void ManualModeViewModel::clearAll() {
     m_files.clear();
     filesReplaced();
     m_unreadableFiles.clear();
-    m_deniedFiles.clear();
+    m_unreadableItems.clear();
     m_selectedDirectory.reset();
     m_errorMessage.reset();
     m_canUndo = false;
@@ -394,7 +394,7 @@ void ManualModeViewModel::chooseDirectory(const QString& folder) {
     m_files.clear();
     filesReplaced();
     m_unreadableFiles.clear();
-    m_deniedFiles.clear();
+    m_unreadableItems.clear();
     m_errorMessage.reset();
     Q_EMIT filesChanged();
     Q_EMIT stateChanged();
@@ -411,7 +411,7 @@ void ManualModeViewModel::startScan() {
     m_files.clear();
     filesReplaced();
     m_unreadableFiles.clear();
-    m_deniedFiles.clear();
+    m_unreadableItems.clear();
     m_errorMessage.reset();
     Q_EMIT filesChanged();
     Q_EMIT stateChanged();
@@ -432,7 +432,7 @@ void ManualModeViewModel::addFiles(const QStringList& paths) {
 }
 
 QString ManualModeViewModel::unreadableSuffix(const QString& path) const {
-    const QString reason = FileScannerService::Unreadable{path, m_deniedFiles.contains(path)}.reason();
+    const QString reason = m_unreadableItems.value(path).reason();
     return reason.isEmpty() ? QString() : QStringLiteral(" (") + reason + QLatin1Char(')');
 }
 
@@ -512,17 +512,13 @@ void ManualModeViewModel::finishScan(const CancelToken& cancel, const QList<Musi
         // A scan reports its own unreadable files; a drop adds to what the list holds.
         if (replace) {
             m_unreadableFiles.clear();
-            m_deniedFiles.clear();
+            m_unreadableItems.clear();
         }
         for (const FileScannerService::Unreadable& item : unreadable) {
             if (!m_unreadableFiles.contains(item.path)) {
                 m_unreadableFiles.append(item.path);
             }
-            if (item.accessDenied) {
-                m_deniedFiles.insert(item.path);
-            } else {
-                m_deniedFiles.remove(item.path);
-            }
+            m_unreadableItems.insert(item.path, item);
         }
         if (failure) {
             m_errorMessage = failure;

@@ -83,8 +83,10 @@ public:
     // (unreadable, broken or oversized, a name that is not UTF-8), in the
     // order met; emptied by a new folder and by Clear List.
     const QStringList& unreadableFiles() const { return m_unreadableFiles; }
-    // " (Zugriff verweigert)" / " (Permission denied)" after the name of a
-    // listed file or folder the user may not read; empty for the others.
+    // The reason after the name of a listed file or folder, in parentheses:
+    // " (Zugriff verweigert)" / " (Permission denied)" for one the user may not
+    // read, the read's error for a file refused by its read; empty when there
+    // is no reason.
     QString unreadableSuffix(const QString& path) const;
     void clearErrorMessage();
     SortColumn sortColumn() const { return m_sortColumn; }
@@ -197,7 +199,7 @@ private:
     std::optional<QString> m_selectedDirectory;
     std::optional<QString> m_errorMessage;
     QStringList m_unreadableFiles;
-    QSet<QString> m_deniedFiles; // those of m_unreadableFiles the user may not read
+    QHash<QString, FileScannerService::Unreadable> m_unreadableItems; // m_unreadableFiles' reasons
     SortColumn m_sortColumn = SortColumn::title;
     bool m_sortAscending = true;
     QString m_filterText;

@@ -147,7 +147,8 @@ const Row rows[] = {
      {0, 4}},    // no file was handled
     {widthFifty, // also a folder that cannot be entered, and a file that cannot be read
      {"Folder could not be read: Caf\uFFFD", "Found: 1 audio files. Starting processing (10 concurrent)…",
-      "Read error: a001.mp3", "1 file(s) could not be read.", "Done: 0 updated, 0 skipped, 1 problems"},
+      "Read error: a001.mp3 – No audio stream found in the file", "1 file(s) could not be read.",
+      "Done: 0 updated, 0 skipped, 1 problems"},
      VM::ProcessingPhase::done,
      {1, 1}},
     {accessDenied, // a folder and a file the user may not read

@@ -207,7 +207,9 @@ TEST(ManualModeViewModelTest, ScanAndDropFillTheTable) {
     }
     EXPECT_EQ(added, QStringList({"new.flac", "UPPER.MP3", "a.mp3", "b.m4a"}));
     EXPECT_EQ(vm.unreadableFiles(), QStringList({fx.dir.filePath("not_audio.mp3"), broken, locked}));
-    EXPECT_EQ(vm.unreadableSuffix(broken) + vm.unreadableSuffix(locked), " (Permission denied)");
+    // Each file's own reason: the read's error, or the denial.
+    EXPECT_EQ(vm.unreadableSuffix(broken), " (No audio stream found in the file)");
+    EXPECT_EQ(vm.unreadableSuffix(locked), " (Permission denied)");
 
     // A scan cancelled at once (an unlistable folder: the screen test).
     vm.startScan();

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTextDocumentFragment>
 
 #include <gtest/gtest.h>
 
@@ -56,4 +57,31 @@ TEST(YearEditSheetTest, ReturnNeverSkipsAndPrefillsHandTheirYear) {
             EXPECT_EQ(handed, c.handed);
         }
     }
+}
+
+// Names and tags with markup are shown as they are, cut or whole, and so is the
+// whole text in the tooltip of a cut one.
+TEST(YearEditSheetTest, MarkupInNamesAndTagsIsShownLiterally) {
+    MusicFile file;
+    file.url = QStringLiteral("/music/<b>x<i> &amp; a name long enough to be cut in the middle.mp3");
+    file.title = QStringLiteral("<b>Title</b> <img src=\"file:///x.png\">").repeated(4);
+    YearEditSheet sheet(file, [](std::optional<int>) {});
+    sheet.show();
+    int cuts = 0;
+    for (const int width : {1600, 300}) {
+        sheet.resize(width, sheet.height());
+        QCoreApplication::processEvents();
+        for (const auto& [name, full] :
+             {std::pair{"fileName", file.url.section('/', -1)}, {"info0", file.title}}) {
+            auto* label = sheet.findChild<QLabel*>(QLatin1String(name));
+            EXPECT_EQ(label->textFormat(), Qt::PlainText) << name;
+            const bool cut = label->text() != full;
+            cuts += cut;
+            EXPECT_TRUE(cut ? label->text().contains(QChar(0x2026)) : label->toolTip().isEmpty()) << name;
+            if (cut) {
+                EXPECT_EQ(QTextDocumentFragment::fromHtml(label->toolTip()).toPlainText(), full) << name;
+            }
+        }
+    }
+    EXPECT_GT(cuts, 0);
 }
