@@ -22,6 +22,6 @@ TSAN_OPTIONS="halt_on_error=1 suppressions=$root/tests/tsan.supp" \
 # The optimised build of the program and the benchmarks (what scripts/run.sh
 # builds): the optimiser finds warnings the debug builds do not.
 cmake -S "$root" -B "$root/build/release" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORA_BUILD_TESTS=OFF
-cmake --build "$root/build/release" -j "$jobs" --target velmora scan_benchmark write_benchmark manual_benchmark velmora_screenshots
+cmake --build "$root/build/release" -j "$jobs" --target velmora scan_benchmark write_benchmark manual_benchmark auto_benchmark velmora_screenshots
 
 "$root/scripts/fuzz.sh"

@@ -89,7 +89,7 @@ void BackgroundWork::post(std::size_t lane, std::function<void()> job) {
 void BackgroundWork::deliver(std::function<void()> apply) {
     std::lock_guard lock(m_mailboxMutex);
     m_mailbox.push_back(std::move(apply));
-    // One queued call takes everything handed until it runs.
+    // One queued call takes what was handed before it runs.
     if (m_mailbox.size() == 1) {
         QMetaObject::invokeMethod(
             &m_context, [this] { drain(); }, Qt::QueuedConnection);
@@ -110,17 +110,30 @@ void BackgroundWork::waitForDone() {
     }
 }
 
+// Takes what was handed before it began: what arrives meanwhile (results of
+// jobs the calls themselves posted) waits for a queued call of its own, so the
+// owner's thread gets to its input and paint events between the two.
 void BackgroundWork::drain() {
-    for (;;) {
+    std::size_t count = 0;
+    {
+        std::lock_guard lock(m_mailboxMutex);
+        count = m_mailbox.size();
+    }
+    for (; count > 0; --count) {
         std::function<void()> apply;
         {
             std::lock_guard lock(m_mailboxMutex);
             if (m_mailbox.empty()) {
-                return;
+                return; // a nested drain took the rest
             }
             apply = std::move(m_mailbox.front());
             m_mailbox.pop_front();
         }
         apply();
+    }
+    std::lock_guard lock(m_mailboxMutex);
+    if (!m_mailbox.empty()) {
+        QMetaObject::invokeMethod(
+            &m_context, [this] { drain(); }, Qt::QueuedConnection);
     }
 }

@@ -26,6 +26,8 @@
 #include <QTextDocument>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace {
 
 using Look::plainLabel;
@@ -57,28 +59,52 @@ QIcon logIcon(AutoModeViewModel::LogKind kind, const QPalette& palette) {
 
 } // namespace
 
-// The log as a list model; it follows the view model's appends and trims.
+// The log as a list model; it follows the view model's appends and trims, a
+// batch at a time. It keeps each row's measured height, so a batch lays out
+// only its new rows.
 class AutoLogModel : public QAbstractListModel {
 public:
     explicit AutoLogModel(QObject* parent) : QAbstractListModel(parent) {}
 
-    void append(const AutoModeViewModel::LogEntry& entry, int droppedFromFront) {
-        if (droppedFromFront > 0) {
-            const int count = std::min(droppedFromFront, int(m_entries.size()));
-            beginRemoveRows({}, 0, count - 1);
-            m_entries.remove(0, count);
+    // Drops `droppedFromFront` lines at the front of the rows and then of
+    // `entries`, and appends the rest of `entries`.
+    void append(QList<AutoModeViewModel::LogEntry> entries, int droppedFromFront) {
+        const int oldDropped = std::min(droppedFromFront, int(m_entries.size()));
+        if (oldDropped > 0) {
+            beginRemoveRows({}, 0, oldDropped - 1);
+            m_entries.remove(0, oldDropped);
+            m_heights.remove(0, oldDropped);
             endRemoveRows();
         }
-        beginInsertRows({}, int(m_entries.size()), int(m_entries.size()));
-        m_entries.append(entry);
+        entries.remove(0, std::min(droppedFromFront - oldDropped, int(entries.size())));
+        if (entries.isEmpty()) {
+            return;
+        }
+        const int first = int(m_entries.size());
+        beginInsertRows({}, first, first + int(entries.size()) - 1);
+        m_entries.append(entries);
+        m_heights.resize(m_entries.size(), -1);
         endInsertRows();
     }
     void reset(const QList<AutoModeViewModel::LogEntry>& entries) {
         beginResetModel();
         m_entries = entries;
+        m_heights = QList<int>(entries.size(), -1);
         endResetModel();
     }
     const AutoModeViewModel::LogEntry& entry(int row) const { return m_entries.at(row); }
+
+    // The height a row's message was measured at for `width`; -1 when not yet.
+    int measuredHeight(int row, int width) const { return width == m_heightsWidth ? m_heights.at(row) : -1; }
+    void keepHeight(int row, int width, int height) const {
+        if (width != m_heightsWidth) {
+            m_heights.fill(-1);
+            m_heightsWidth = width;
+        }
+        m_heights[row] = height;
+    }
+    // The font changed: every row is measured again.
+    void forgetHeights() const { m_heightsWidth = -1; }
 
     int rowCount(const QModelIndex& parent = {}) const override {
         return parent.isValid() ? 0 : int(m_entries.size());
@@ -95,6 +121,8 @@ public:
 
 private:
     QList<AutoModeViewModel::LogEntry> m_entries;
+    mutable QList<int> m_heights;
+    mutable int m_heightsWidth = -1;
 };
 
 namespace {
@@ -112,11 +140,17 @@ public:
     static constexpr int padding = 12; // left and right of every row
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        const QFontMetrics metrics(Look::monospaceCaption(option.font));
-        const QRect bounds =
-            metrics.boundingRect(QRect(0, 0, messageWidth(), 100000), Qt::TextWordWrap | Qt::TextWrapAnywhere,
-                                 m_model->entry(index.row()).message);
-        return {m_view->viewport()->width() - 2 * m_view->spacing(), std::max(bounds.height(), iconSize) + 2};
+        const int width = messageWidth();
+        int height = m_model->measuredHeight(index.row(), width);
+        if (height < 0) {
+            const QFontMetrics metrics(Look::monospaceCaption(option.font));
+            height = metrics
+                         .boundingRect(QRect(0, 0, width, 100000), Qt::TextWordWrap | Qt::TextWrapAnywhere,
+                                       m_model->entry(index.row()).message)
+                         .height();
+            m_model->keepHeight(index.row(), width, height);
+        }
+        return {m_view->viewport()->width() - 2 * m_view->spacing(), std::max(height, iconSize) + 2};
     }
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -162,6 +196,9 @@ AutoModeView::AutoModeView(QWidget* parent) : AutoModeView(new AutoModeViewModel
 
 AutoModeView::AutoModeView(AutoModeViewModel* viewModel, QWidget* parent) : QWidget(parent), m_vm(viewModel) {
     m_vm->setParent(this);
+    m_refreshTimer.setSingleShot(true);
+    m_refreshTimer.setInterval(refreshInterval);
+    connect(&m_refreshTimer, &QTimer::timeout, this, &AutoModeView::flush);
     buildUi();
     connectViewModel();
     connect(&AppSettings::shared(), &AppSettings::languageChanged, this, &AutoModeView::retranslate);
@@ -217,14 +254,19 @@ QLayout* AutoModeView::buildHeader() {
     folderGroup->addWidget(m_folder);
     header->addLayout(folderGroup);
     header->addWidget(Look::divider(this, Qt::Vertical, 28));
-    m_start = new QPushButton(Look::symbolIcon(QStringLiteral("play.circle.fill")), {}, this);
+    // Start and Cancel take turns in one place of the size of the larger, so
+    // the header keeps its height when a run starts and ends.
+    m_startOrCancel = new QStackedWidget(this);
+    m_startOrCancel->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    m_start = new QPushButton(Look::symbolIcon(QStringLiteral("play.circle.fill")), {}, m_startOrCancel);
     m_start->setFont(Look::headline(font()));
     m_start->setMinimumHeight(34);
-    m_cancel = new QPushButton(Look::symbolIcon(QStringLiteral("stop.circle.fill")), {}, this);
+    m_cancel = new QPushButton(Look::symbolIcon(QStringLiteral("stop.circle.fill")), {}, m_startOrCancel);
     m_cancel->setStyleSheet(QStringLiteral("QPushButton { background-color: rgb(210,40,40); color: white; "
                                            "border-radius: 5px; padding: 4px 10px; }"));
-    header->addWidget(m_start);
-    header->addWidget(m_cancel);
+    m_startOrCancel->addWidget(m_start);
+    m_startOrCancel->addWidget(m_cancel);
+    header->addWidget(m_startOrCancel);
     return header;
 }
 
@@ -408,30 +450,62 @@ void AutoModeView::connectViewModel() {
                         &VM::writesBlockedChanged}) {
         connect(m_vm, signal, this, &AutoModeView::refreshHeader);
     }
-    for (auto signal : {&VM::isRunningChanged, &VM::isFinishedChanged, &VM::phaseChanged,
-                        &VM::progressChanged, &VM::currentFileChanged}) {
-        connect(m_vm, signal, this, &AutoModeView::refreshProgress);
+    // A change of state is drawn at once, together with what was gathered before it.
+    for (auto signal : {&VM::isRunningChanged, &VM::isFinishedChanged, &VM::phaseChanged, &VM::canUndoChanged,
+                        &VM::writesBlockedChanged}) {
+        connect(m_vm, signal, this, [this] {
+            m_pendingParts |= progressPart | statisticsPart | panelPart;
+            flush();
+        });
     }
-    connect(m_vm, &VM::statisticsChanged, this, &AutoModeView::refreshStatistics);
-    for (auto signal : {&VM::isRunningChanged, &VM::isFinishedChanged, &VM::problemFilesChanged,
-                        &VM::statisticsChanged, &VM::canUndoChanged, &VM::writesBlockedChanged}) {
-        connect(m_vm, signal, this, &AutoModeView::refreshPanel);
+    for (auto signal : {&VM::progressChanged, &VM::currentFileChanged}) {
+        connect(m_vm, signal, this, [this] { schedule(progressPart); });
     }
+    connect(m_vm, &VM::statisticsChanged, this, [this] { schedule(statisticsPart | panelPart); });
+    connect(m_vm, &VM::problemFilesChanged, this, [this] { schedule(panelPart); });
     connect(m_vm, &VM::selectedDirectoryChanged, this, &AutoModeView::refreshLogHint);
     connect(m_vm, &VM::logCleared, this, [this] {
+        m_pendingLog.clear();
+        m_pendingDropped = 0;
         m_logModel->reset({});
         m_followLog = true; // a new run's log is followed again
         refreshLogHint();
     });
     connect(m_vm, &VM::logEntryAppended, this, [this](const VM::LogEntry& entry, int dropped) {
-        m_logModel->append(entry, dropped);
+        m_pendingLog.append(entry);
+        m_pendingDropped += dropped;
+        schedule(0);
+    });
+    connect(m_vm, &VM::showProblemResolutionChanged, this, &AutoModeView::presentSheet);
+    m_logModel->reset(m_vm->log());
+}
+
+void AutoModeView::schedule(int parts) {
+    m_pendingParts |= parts;
+    if (!m_refreshTimer.isActive()) {
+        m_refreshTimer.start();
+    }
+}
+
+void AutoModeView::flush() {
+    m_refreshTimer.stop();
+    if (!m_pendingLog.isEmpty() || m_pendingDropped > 0) {
+        m_logModel->append(std::exchange(m_pendingLog, {}), std::exchange(m_pendingDropped, 0));
         refreshLogHint();
         if (m_followLog) {
             m_logView->scrollToBottom();
         }
-    });
-    connect(m_vm, &VM::showProblemResolutionChanged, this, &AutoModeView::presentSheet);
-    m_logModel->reset(m_vm->log());
+    }
+    const int parts = std::exchange(m_pendingParts, 0);
+    if (parts & progressPart) {
+        refreshProgress();
+    }
+    if (parts & statisticsPart) {
+        refreshStatistics();
+    }
+    if (parts & panelPart) {
+        refreshPanel();
+    }
 }
 
 void AutoModeView::retranslate() {
@@ -475,6 +549,9 @@ void AutoModeView::changeEvent(QEvent* event) {
         refreshColours();
         refreshPanel();
     }
+    if (event->type() == QEvent::FontChange && m_logModel != nullptr) {
+        m_logModel->forgetHeights();
+    }
 }
 
 void AutoModeView::refreshHeader() {
@@ -482,8 +559,7 @@ void AutoModeView::refreshHeader() {
     m_folder->setVisible(!folder.isEmpty());
     m_folder->setFullText(folder.isEmpty() ? QString() : QFileInfo(QDir::cleanPath(folder)).fileName());
     m_choose->setEnabled(!m_vm->isRunning());
-    m_start->setVisible(!m_vm->isRunning());
-    m_cancel->setVisible(m_vm->isRunning());
+    m_startOrCancel->setCurrentWidget(m_vm->isRunning() ? m_cancel : m_start);
     m_start->setEnabled(m_vm->canStart());
 }
 
@@ -492,6 +568,13 @@ void AutoModeView::refreshProgress() {
     const Progress progress = m_vm->progress();
     m_counter->setVisible(shown);
     m_bars->setVisible(shown);
+    if (progress.total != m_counterTotal) {
+        // Room for the total's digits on both sides, so the counter is never cut.
+        m_counterTotal = progress.total;
+        const QString digits(QString::number(progress.total).size(), QLatin1Char('8'));
+        m_counter->setMinimumWidth(
+            m_counter->fontMetrics().horizontalAdvance(digits + QStringLiteral(" / ") + digits));
+    }
     m_counter->setText(QString::number(progress.current) + QStringLiteral(" / ") +
                        QString::number(progress.total));
 
@@ -539,10 +622,14 @@ void AutoModeView::refreshPanel() {
     const QString title = m_vm->completionTitle();
     m_panelTitle->setText(title);
     const QColor tint = statusColor(success ? "green" : "orange", palette());
-    m_panel->setStyleSheet(QStringLiteral("QFrame#completionPanel { background-color: rgba(%1,%2,%3,26); }")
-                               .arg(tint.red())
-                               .arg(tint.green())
-                               .arg(tint.blue()));
+    if (tint != m_panelTint) {
+        m_panelTint = tint;
+        m_panel->setStyleSheet(
+            QStringLiteral("QFrame#completionPanel { background-color: rgba(%1,%2,%3,26); }")
+                .arg(tint.red())
+                .arg(tint.green())
+                .arg(tint.blue()));
+    }
     const QIcon icon = Look::symbolIcon(success ? QStringLiteral("checkmark.circle.fill")
                                                 : QStringLiteral("exclamationmark.triangle.fill"),
                                         tint);
@@ -556,6 +643,9 @@ void AutoModeView::refreshPanel() {
     m_review->setVisible(hasProblemFiles);
     m_undo->setVisible(m_vm->canUndo() && !m_vm->isRunning());
     m_undo->setEnabled(!m_vm->writesBlocked());
+    if (!shown) {
+        return; // what Undo restores is looked up when the panel is shown
+    }
     // Says what it restores: how many files, and from which run when a later one wrote nothing.
     const AutoModeViewModel::UndoTarget undo = m_vm->undoTarget();
     const QString files =

@@ -3,7 +3,9 @@
 #include "ui/auto/AutoModeViewModel.h"
 #include "ui/auto/ProblemResolutionView.h"
 
+#include <QColor>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 class QFrame;
@@ -19,6 +21,12 @@ class ElidedLabel;
 // The Auto Mode screen: folder choice, Start and Cancel, statistics and
 // progress, the live log and, once a run has ended, the completion panel with
 // Review and Undo. Everything it shows comes from its view model.
+//
+// A run hands over a result per file, hundreds a second: the counters, bars,
+// current file and log take them in batches, drawn at most every
+// `refreshInterval` ms, so that clicks and keys are answered during a run.
+// A change of phase, of running or of the finished state is drawn at once,
+// with everything gathered before it.
 class AutoModeView : public QWidget {
     Q_OBJECT
 
@@ -29,6 +37,7 @@ public:
     explicit AutoModeView(AutoModeViewModel* viewModel, QWidget* parent = nullptr);
 
     AutoModeViewModel* viewModel() const { return m_vm; }
+    static constexpr int refreshInterval = 40;
     // The open problem sheet, if any.
     ProblemResolutionView* problemSheet() const { return m_sheet; }
 
@@ -50,6 +59,11 @@ private:
     void refreshStatistics();
     void refreshLogHint();
     void refreshPanel();
+    // Marks what a result changed; the timer draws it with the rest.
+    enum Pending { progressPart = 1, statisticsPart = 2, panelPart = 4 };
+    void schedule(int parts);
+    // Draws everything gathered: the log lines, then counters, bars and panel.
+    void flush();
     void chooseFolder();
     void presentSheet();
 
@@ -60,6 +74,7 @@ private:
     QLabel* m_subtitle = nullptr;
     QPushButton* m_choose = nullptr;
     ElidedLabel* m_folder = nullptr;
+    QStackedWidget* m_startOrCancel = nullptr; // as tall as the taller of the two
     QPushButton* m_start = nullptr;
     QPushButton* m_cancel = nullptr;
 
@@ -78,6 +93,14 @@ private:
     QLabel* m_hint = nullptr;
     QListView* m_logView = nullptr;
     AutoLogModel* m_logModel = nullptr;
+    // Log lines appended since the last draw, and the lines dropped at the
+    // front meanwhile.
+    QList<AutoModeViewModel::LogEntry> m_pendingLog;
+    int m_pendingDropped = 0;
+    int m_pendingParts = 0;
+    QTimer m_refreshTimer;
+    // The total whose digits the counter has room for.
+    int m_counterTotal = -1;
     // Whether the log shows its newest line and keeps doing so.
     bool m_followLog = true;
     bool m_scrollingLog = false;
@@ -89,4 +112,5 @@ private:
     QLabel* m_panelSummary = nullptr;
     QPushButton* m_review = nullptr;
     QPushButton* m_undo = nullptr;
+    QColor m_panelTint;
 };

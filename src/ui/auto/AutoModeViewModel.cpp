@@ -762,11 +762,14 @@ void AutoModeViewModel::updateResolvedFiles(const QList<MusicFile>& files) {
             }
             results.append(result);
         }
-        m_work.deliver([this, generation, results] { resolvedFilesWritten(generation, results); });
+        m_work.deliver([this, generation, results, cancelled = context.cancel.isCancelled()] {
+            resolvedFilesWritten(generation, results, cancelled);
+        });
     });
 }
 
-void AutoModeViewModel::resolvedFilesWritten(quint64 generation, const QList<ProcessingTaskResult>& results) {
+void AutoModeViewModel::resolvedFilesWritten(quint64 generation, const QList<ProcessingTaskResult>& results,
+                                             bool cancelled) {
     // A run started meanwhile (after a cancel) owns the screen: it only waited for the gate.
     if (!m_work.isCurrent(generation)) {
         releaseGate();
@@ -788,6 +791,11 @@ void AutoModeViewModel::resolvedFilesWritten(quint64 generation, const QList<Pro
         handleResult(result);
     }
     appendLog(summaryLine(m_statistics), LogKind::info);
+    if (cancelled && !m_wasCancelled) {
+        // The completion panel tells the cancel, as the log did.
+        m_wasCancelled = true;
+        Q_EMIT isFinishedChanged();
+    }
     setRunning(false);
     setCanUndo(m_deps.undoLog->holdsUndoableSession(m_ownSessions));
     releaseGate();

@@ -227,7 +227,7 @@ private:
     void finishRun(const std::shared_ptr<Run>& run);
     void finishEarly(const std::shared_ptr<Run>& run);
     void undoFinished(quint64 generation, int restored, int failed);
-    void resolvedFilesWritten(quint64 generation, const QList<ProcessingTaskResult>& results);
+    void resolvedFilesWritten(quint64 generation, const QList<ProcessingTaskResult>& results, bool cancelled);
     bool publishes(const std::shared_ptr<Run>& run) const;
 
     // The process-wide write gate: one write session (a run of either mode,

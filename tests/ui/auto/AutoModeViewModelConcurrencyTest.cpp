@@ -202,3 +202,40 @@ TEST(AutoModeViewModelConcurrencyTest, CancelStopsTheProblemSheetsWrite) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !vm->isRunning(); }, 20000));
     EXPECT_EQ(f.genresEqual("House"), 6);
 }
+
+// A problem-sheet write after an earlier Cancel (of a run, or of a sheet
+// write) writes its files: the cancel belonged to the work it stopped.
+using AutoModeViewModelWriteAfterCancelTest = ::testing::TestWithParam<bool>;
+
+TEST_P(AutoModeViewModelWriteAfterCancelTest, ASheetWriteAfterACancelWritesItsFiles) {
+    const bool cancelSheetWrite = GetParam();
+    HeldRun f;
+    f.settings.useExistingYearTag = false; // every file becomes a problem
+    auto vm = f.makeViewModel();
+    vm->startProcessing();
+    ASSERT_TRUE(AutoRunFixture::awaitFinished(*vm));
+    QList<MusicFile> list = vm->problemFiles();
+    ASSERT_EQ(list.size(), 6);
+    for (MusicFile& file : list) {
+        file.manualYear = 1975; // typed in the sheet
+    }
+    if (cancelSheetWrite) {
+        vm->setProblemFiles(list);
+        vm->updateResolvedFiles(list.mid(0, 1));
+        ASSERT_TRUE(f.writesWaiting(1));
+    } else {
+        vm->startProcessing(); // a run cancelled during its scan
+    }
+    vm->cancelProcessing();
+    f.held->open();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.gate.holder() == nullptr && vm->isFinished(); }, 20000));
+    EXPECT_TRUE(vm->wasCancelled());
+    EXPECT_EQ(vm->completionTitle(), "Processing cancelled.");
+    vm->setProblemFiles(list.mid(1));
+    vm->updateResolvedFiles(list.mid(1, 2));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.gate.holder() == nullptr; }, 20000));
+    EXPECT_EQ(f.genresEqual("House 70er"), cancelSheetWrite ? 3 : 2);
+    EXPECT_EQ(vm->problemFiles().size(), 3);
+}
+INSTANTIATE_TEST_SUITE_P(, AutoModeViewModelWriteAfterCancelTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "AfterSheetWrite" : "AfterRun"; });

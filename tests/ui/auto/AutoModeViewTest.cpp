@@ -9,6 +9,7 @@
 #include <QListView>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStackedWidget>
 #include <QTableView>
 
 namespace {
@@ -118,5 +119,50 @@ TEST(AutoModeViewTest, LogFollowsEachNewRun) {
         QTest::qWait(50);
         EXPECT_TRUE(bar->maximum() > 0 && bar->value() == bar->maximum()) << run;
         bar->setValue(0); // the user reads the start of the log
+    }
+}
+
+// Cancel clicked early in a large run of files whose years resolve at once
+// stops it within the files in flight; Start and Cancel taking turns leave the
+// counters, bars and log where they were, and the counter has room for the
+// total's digits.
+TEST(AutoModeViewTest, CancelEarlyInALargeRunStopsWithinTheFilesInFlight) {
+    AutoRunFixture f;
+    f.copies("scan/tagged.mp3", 2000);
+    AutoModeView view(new AutoModeViewModel(f.dependencies()));
+    AutoModeViewModel& vm = *view.viewModel();
+    view.resize(900, 600);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    const auto written = [&] {
+        const auto entries = f.undoLog.entries();
+        return std::count_if(entries.begin(), entries.end(), [](const auto& e) { return e.written; });
+    };
+    // Where the counters and the log stand: before the run, during it, after it.
+    const auto places = [&] {
+        return std::pair(find<QLabel>(view, "Total")->mapTo(&view, QPoint()).y(),
+                         view.findChild<QListView*>()->parentWidget()->mapTo(&view, QPoint()).y());
+    };
+    QTest::mouseClick(button(view, "Choose Directory"), Qt::LeftButton);
+    const int idleCounters = places().first;
+    QTest::mouseClick(button(view, "Start"), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return vm.progress().current >= 20; }, 60000));
+    QPushButton* cancel = button(view, "Cancel");
+    ASSERT_NE(cancel, nullptr);
+    const auto running = places();
+    const auto labels = view.findChildren<QLabel*>();
+    const auto counter =
+        std::find_if(labels.begin(), labels.end(), [](QLabel* l) { return l->text().endsWith(" / 2000"); });
+    ASSERT_NE(counter, labels.end());
+    EXPECT_GE((*counter)->width(), (*counter)->fontMetrics().horizontalAdvance("2000 / 2000"));
+    const qsizetype writtenAtClick = written();
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    ASSERT_TRUE(AutoRunFixture::awaitFinished(vm));
+    EXPECT_TRUE(vm.wasCancelled());
+    EXPECT_LE(written() - writtenAtClick, vm.concurrency());
+    EXPECT_TRUE(hasLabel(view, "Processing cancelled."));
+    // The counters stand where they stood before the run; the log where it stood during it.
+    for (const auto& [state, place] : {std::pair("running", running), std::pair("ended", places())}) {
+        EXPECT_EQ(place, std::pair(idleCounters, running.second)) << state;
     }
 }
