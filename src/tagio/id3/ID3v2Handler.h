@@ -145,8 +145,9 @@ public:
     // An ID3v1 field decoded as Latin-1, blanks, tabs and NULs trimmed.
     static QString readID3v1Field(const QByteArray& bytes);
 
-    // Undoes unsynchronisation: every 0xFF 0x00 becomes 0xFF.
-    static QByteArray removeUnsynchronisation(const QByteArray& bytes);
+    // Undoes unsynchronisation of the bytes from `from` on: every 0xFF 0x00
+    // becomes 0xFF. Done in place: a buffer moved in is not copied.
+    static QByteArray removeUnsynchronisation(QByteArray bytes, qsizetype from = 0);
 
     // A tag body (frames plus padding) must stay below this size.
     static constexpr qint64 maxTagBodySize = qint64(1) << 28;
