@@ -11,8 +11,10 @@
 // a 400 KB MP3 alone in its folder and among 20,000 other files (a write also
 // looks through its folder for leftovers of its own killed writes), and the
 // peak memory (ru_maxrss of a child process) of one write of a 600 MB WAV
-// file and of a 267 MB MP3 whose tag holds a 250 MB picture, measured from the
-// child's size before the write.
+// file, of a 267 MB MP3 whose tag holds a 250 MB picture, of the read and the
+// write of an MP3 whose ID3v2.3 tag of about 61 MB is unsynchronised as a
+// whole, and of the write of one with an unsynchronised ID3v2.4 frame of
+// 60 MiB, each measured from the child's size before the read or write.
 //
 //   cmake -S . -B build/rel -G Ninja -DCMAKE_BUILD_TYPE=Release
 //   cmake --build build/rel --target write_benchmark
@@ -25,6 +27,7 @@
 
 #include "model/AppError.h"
 #include "model/AudioFormat.h"
+#include "tagio/UniversalTagReader.h"
 #include "tagio/UniversalTagWriter.h"
 
 #include <QCoreApplication>
@@ -37,6 +40,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <functional>
 #include <random>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -101,6 +105,44 @@ void makeMp3(const QString& path, qint64 size) {
     for (qint64 left = size - out.pos(); left > 0; left -= frame.size()) {
         out.write(frame.constData(), std::min<qint64>(left, frame.size()));
     }
+}
+
+// An MP3 whose ID3 tag of about 61 MB is unsynchronised: an ID3v2.3 tag as
+// a whole (four frames of 15 MiB) or an ID3v2.4 tag's one frame of 60 MiB,
+// the frame bodies holding an FF byte in every 64. About 1 MB of audio follows.
+void makeUnsynchronisedMp3(const QString& path, int version) {
+    QByteArray body = QByteArray("velmora\0", 8) + QByteArray((15 << 20) - 8, 'p');
+    for (qsizetype i = 8; i < body.size(); i += 64) {
+        body[i] = char(0xFF);
+    }
+    const auto unsynchronised = [](QByteArray bytes) {
+        return bytes.replace("\xFF", QByteArray("\xFF\0", 2));
+    };
+    const auto syncsafe = [](quint32 n) {
+        return bytes4((n >> 21) & 0x7F, (n >> 14) & 0x7F, (n >> 7) & 0x7F, n & 0x7F);
+    };
+    QByteArray frames = QByteArray("TIT2") + be32(6) + QByteArray(2, '\0') + QByteArray("\x03Title", 6);
+    char flags = 0;
+    if (version == 3) {
+        for (int k = 0; k < 4; ++k) {
+            frames += QByteArray("PRIV") + be32(quint32(body.size())) + QByteArray(2, '\0') + body;
+        }
+        frames = unsynchronised(frames);
+        flags = char(0x80);
+    } else {
+        const QByteArray frame = unsynchronised(body.repeated(4));
+        frames += QByteArray("PRIV") + syncsafe(quint32(frame.size())) + QByteArray("\0\x02", 2) + frame;
+    }
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly)) {
+        std::fprintf(stderr, "cannot create %s\n", qPrintable(path));
+        std::exit(1);
+    }
+    out.write(QByteArray("ID3") + char(version) + char(0) + flags + syncsafe(quint32(frames.size())) +
+              frames);
+    QByteArray frame = QByteArray::fromHex("FFFB9064");
+    frame += QByteArray(417 - frame.size(), char(0x55));
+    out.write(frame.repeated(1'000'000 / frame.size()));
 }
 
 // An MP3 of about 267 MB: an ID3v2.3 tag with a title and a picture of
@@ -211,28 +253,36 @@ void timeFormat(const char* name, const QString& path, AudioFormat format, int r
                  QFileInfo(path).size() / 1e6, o, f, o / f);
 }
 
-// Peak memory of one write in a child process, above the child's size at its start.
-void peakMemory(const char* name, const QString& path, AudioFormat format) {
+// Peak memory of `work` (a write or a read of `path`) in a child process,
+// above the child's size at its start.
+void peakMemory(const char* name, const QString& path, const char* what, const std::function<void()>& work) {
+    const qint64 size = QFileInfo(path).size();
     const pid_t child = ::fork();
     if (child == 0) {
         rusage before{};
         ::getrusage(RUSAGE_SELF, &before);
-        UniversalTagWriter writer;
         try {
-            writer.writeGenre(QStringLiteral("House 80er"), 1987, std::nullopt, std::nullopt, path, format);
+            work();
         } catch (const AppError& error) {
-            std::fprintf(stderr, "%s write failed: %s\n", name, error.what());
+            std::fprintf(stderr, "%s %s failed: %s\n", name, what, error.what());
             ::_exit(1);
         }
         rusage after{};
         ::getrusage(RUSAGE_SELF, &after);
-        std::fprintf(stderr, "%-5s %6.1f MB   peak memory of the write %.1f MB (process peak %.1f MB)\n",
-                     name, QFileInfo(path).size() / 1e6, (after.ru_maxrss - before.ru_maxrss) / 1024.0,
+        std::fprintf(stderr, "%-9s %6.1f MB   peak memory of the %s %.1f MB (process peak %.1f MB)\n", name,
+                     size / 1e6, what, (after.ru_maxrss - before.ru_maxrss) / 1024.0,
                      after.ru_maxrss / 1024.0);
         ::_exit(0);
     }
     int status = 0;
     ::waitpid(child, &status, 0);
+}
+
+void peakWriteMemory(const char* name, const QString& path, AudioFormat format) {
+    peakMemory(name, path, "write", [&] {
+        UniversalTagWriter().writeGenre(QStringLiteral("House 80er"), 1987, std::nullopt, std::nullopt, path,
+                                        format);
+    });
 }
 
 } // namespace
@@ -268,10 +318,18 @@ int main(int argc, char** argv) {
         makeMp3(crowded.filePath("small.mp3"), 400'000);
         timeFormat("MP3 +20k", crowded.filePath("small.mp3"), AudioFormat::mp3, runs);
         makeWav(dir.filePath("big.wav"), 600'000'000);
-        peakMemory("WAV", dir.filePath("big.wav"), AudioFormat::wav);
+        peakWriteMemory("WAV", dir.filePath("big.wav"), AudioFormat::wav);
         QFile::remove(dir.filePath("big.wav"));
         makeBigPictureMp3(dir.filePath("picture.mp3"), 250'000'000);
-        peakMemory("MP3", dir.filePath("picture.mp3"), AudioFormat::mp3);
+        peakWriteMemory("MP3", dir.filePath("picture.mp3"), AudioFormat::mp3);
+        QFile::remove(dir.filePath("picture.mp3"));
+        const QString whole = dir.filePath("whole.mp3");
+        makeUnsynchronisedMp3(whole, 3);
+        peakMemory("MP3 v2.3", whole, "read", [&] { UniversalTagReader().readTags(whole); });
+        peakWriteMemory("MP3 v2.3", whole, AudioFormat::mp3);
+        const QString frame = dir.filePath("frame.mp3");
+        makeUnsynchronisedMp3(frame, 4);
+        peakWriteMemory("MP3 v2.4", frame, AudioFormat::mp3);
     } catch (const AppError& error) {
         std::fprintf(stderr, "write failed: %s\n", error.what());
         return 1;

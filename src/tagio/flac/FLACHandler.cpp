@@ -21,6 +21,14 @@ QString missingMagicText() {
     return QStringLiteral("Not a valid FLAC file (missing magic bytes)");
 }
 
+QString beyondBoundsText() {
+    return QStringLiteral("FLAC metadata block extends beyond file bounds");
+}
+
+QString tooManyBlocksText() {
+    return QStringLiteral("FLAC metadata holds too many blocks");
+}
+
 FLACHandler::VorbisComment makeComment(const QString& key, const QString& value) {
     return FLACHandler::VorbisComment{key, value, key + QLatin1Char('=') + value};
 }
@@ -47,64 +55,6 @@ struct FileMetadata {
     double duration = 0.0;
 };
 
-// The read path: the marker, then the block headers up to the one with the
-// last flag (at most 128) by positioned reads. Only the STREAMINFO and the
-// first comment body are read; every other body is stepped over unread. A
-// header or body reaching past the end of the file (a cut file, or no FLAC
-// stream after the marker) throws tagReadFailed: the write would refuse the
-// file, so the scan does. A STREAMINFO out of place is read where it is; the
-// write moves it to the front.
-FileMetadata readFileMetadata(const QString& path) {
-    const std::optional<ByteSource> source = ByteSource::open(path);
-    if (!source) {
-        throw AppError::tagReadFailed(path, QStringLiteral("Cannot open file for reading"));
-    }
-    const std::optional<QByteArray> marker = source->read(0, 4);
-    if (!marker || *marker != flacMarker) {
-        throw AppError::tagReadFailed(path, missingMagicText());
-    }
-
-    const qint64 size = source->size();
-    qint64 pos = 4;
-    const auto read = [&](qint64 length) {
-        std::optional<QByteArray> bytes = source->read(pos, length);
-        if (!bytes) {
-            throw AppError::tagReadFailed(path, QStringLiteral("The file could not be read"));
-        }
-        return *std::move(bytes);
-    };
-    FileMetadata result;
-    bool haveStreamInfo = false;
-    bool haveComments = false;
-    for (int index = 0; index < FLACHandler::maxHeadersRead; ++index) {
-        const bool headerFits = Bytes::fits(size, pos, 4);
-        const auto [isLast, type, length] = flac::blockHeader(headerFits ? read(4) : QByteArray());
-        pos += 4;
-        if (!headerFits || !Bytes::fits(size, pos, length)) {
-            throw AppError::tagReadFailed(path,
-                                          QStringLiteral("FLAC metadata block extends beyond file bounds"));
-        }
-        if (type == FLACHandler::streamInfo && !haveStreamInfo) {
-            haveStreamInfo = true;
-            // Only the fixed 34-byte part is of interest, whatever the header claims.
-            result.duration = streamInfoDuration(read(std::min<qint64>(length, 34)));
-        } else if (type == FLACHandler::vorbisComment && !haveComments) {
-            haveComments = true;
-            result.comments = FLACHandler::indexVorbisComment(read(length));
-        }
-        pos += length;
-        if (isLast) {
-            return result;
-        }
-    }
-    return result;
-}
-
-[[noreturn]] void refuseWrite(const QString& path, const QString& text) {
-    Console::line(QStringLiteral("[TagIO] FLAC write refused: ") + text);
-    throw AppError::tagWriteFailed(path, text);
-}
-
 // Walks the metadata block headers from offset 4 up to the block with the
 // last flag (or the end of the file) and hands each block, without its body,
 // to `visit`. A block reaching past the end throws tagReadFailed, as does a
@@ -120,8 +70,7 @@ template <typename Visit> void walkBlocks(const SourceBytes& file, const QString
         const flac::BlockHeader head = flac::blockHeader(*header);
         const qint64 length = head.length;
         if (!Bytes::fits(size, pos + 4, length)) {
-            throw AppError::tagReadFailed(path,
-                                          QStringLiteral("FLAC metadata block extends beyond file bounds"));
+            throw AppError::tagReadFailed(path, beyondBoundsText());
         }
         FLACHandler::MetadataBlock block;
         block.isLast = head.isLast;
@@ -143,6 +92,53 @@ QByteArray readBody(const SourceBytes& file, const FLACHandler::MetadataBlock& b
         throw AppError::tagReadFailed(path, QStringLiteral("The file could not be read"));
     }
     return *std::move(body);
+}
+
+// The read path: the marker, then the block headers up to the one with the
+// last flag by positioned reads, as far as the write walks (maxBlocks). Only
+// the STREAMINFO and the first comment body are read; every other body is
+// stepped over unread. A walk that does not end at a last flag inside the
+// file and the bound (a cut file, no FLAC stream after the marker, a run of
+// empty headers) throws tagReadFailed: the write refuses such a file, so the
+// scan does, and a genre the scan could not see is never written over. A
+// STREAMINFO out of place is read where it is; the write moves it to the front.
+FileMetadata readFileMetadata(const QString& path) {
+    const std::optional<ByteSource> source = ByteSource::open(path);
+    if (!source) {
+        throw AppError::tagReadFailed(path, QStringLiteral("Cannot open file for reading"));
+    }
+    const SourceBytes file(*source);
+    FLACHandler::validateMagic(file, path);
+
+    FileMetadata result;
+    bool haveStreamInfo = false;
+    bool haveComments = false;
+    bool finished = false;
+    qsizetype count = 0;
+    walkBlocks(file, path, [&](FLACHandler::MetadataBlock& block) {
+        if (++count > FLACHandler::maxBlocks) {
+            throw AppError::tagReadFailed(path, tooManyBlocksText());
+        }
+        if (block.blockType == FLACHandler::streamInfo && !haveStreamInfo) {
+            haveStreamInfo = true;
+            // Only the fixed 34-byte part is of interest, whatever the header claims.
+            block.length = std::min<qint64>(block.length, 34);
+            result.duration = streamInfoDuration(readBody(file, block, path));
+        } else if (block.blockType == FLACHandler::vorbisComment && !haveComments) {
+            haveComments = true;
+            result.comments = FLACHandler::indexVorbisComment(readBody(file, block, path));
+        }
+        finished = block.isLast;
+    });
+    if (!finished) {
+        throw AppError::tagReadFailed(path, beyondBoundsText());
+    }
+    return result;
+}
+
+[[noreturn]] void refuseWrite(const QString& path, const QString& text) {
+    Console::line(QStringLiteral("[TagIO] FLAC write refused: ") + text);
+    throw AppError::tagWriteFailed(path, text);
 }
 
 } // namespace
@@ -449,8 +445,8 @@ FilePieces FLACHandler::writeGenre(const QString& genre, std::optional<TagYear> 
         }
         // No real file has this many; a run of empty headers (a hole in a
         // damaged file) would otherwise grow the list without end.
-        if (blocks.size() == maxBlocksWritten) {
-            refuseWrite(path, QStringLiteral("FLAC metadata holds too many blocks"));
+        if (blocks.size() == maxBlocks) {
+            refuseWrite(path, tooManyBlocksText());
         }
         if (block.blockType == vorbisComment) {
             comment = blocks.size();

@@ -70,9 +70,10 @@ public:
     FLACHandler() = delete;
 
     // The comment entries of the file's first comment block; empty when the
-    // block is missing or not among the first 128 blocks. The reads below
-    // throw tagReadFailed for a file without the marker and one whose blocks (up to the last flag or the
-    // 128th) run past its end.
+    // block is missing. The reads below walk the block headers as far as the
+    // write does and throw tagReadFailed for a file without the marker and one
+    // whose walk does not end at a last flag inside the file within maxBlocks
+    // blocks (the write refuses such a file).
     static QList<VorbisComment> readVorbisComments(const QString& path);
     // Title, artist, album, genre (last entry wins), the first usable year of
     // DATE/YEAR and the duration from STREAMINFO.
@@ -114,7 +115,7 @@ public:
     // The new file with the comment block rewritten, placed after
     // STREAMINFO, and one 256-byte padding block at the end. Throws AppError;
     // a refusal (a second comment block, a block of type 127, more than
-    // maxBlocksWritten blocks) comes from the block headers, before any body
+    // maxBlocks blocks) comes from the block headers, before any body
     // is read.
     static FilePieces writeGenre(const QString& genre, std::optional<TagYear> year,
                                  std::optional<QString> title, std::optional<QString> artist,
@@ -126,7 +127,7 @@ public:
 
     // Largest body a block header can describe (24-bit length).
     static constexpr qint64 maxBlockLength = (qint64(1) << 24) - 1;
-    static constexpr int maxHeadersRead = 128;
-    static constexpr qsizetype maxBlocksWritten = 100000;
+    // Most metadata blocks the read and the write walk; no real file has this many.
+    static constexpr qsizetype maxBlocks = 100000;
     static constexpr int writtenPaddingLength = 256;
 };

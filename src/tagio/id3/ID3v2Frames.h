@@ -250,8 +250,8 @@ private:
                 throw AppError::tagReadFailed(
                     m_path, QStringLiteral("ID3 tag too large to read (%1 bytes)").arg(m_end));
             }
-            const QByteArray tag = bytesAt(0, m_end);
-            m_owned = tag.left(10) + ID3v2Handler::removeUnsynchronisation(tag.mid(10));
+            // Read once and resynchronised in that buffer: the tag is held once.
+            m_owned = ID3v2Handler::removeUnsynchronisation(bytesAt(0, m_end), 10);
             m_in.emplace(m_owned);
             m_base = 0;
             m_end = m_owned.size();
@@ -386,8 +386,9 @@ struct V23Frame {
 };
 
 // Converts a walked frame into its ID3v2.3 form, or gives the reason why it
-// cannot be carried over faithfully. ID3v2.3 frames pass unchanged.
-std::variant<V23Frame, QString> toV23(const RawFrame& f, int version, uint8_t tagFlags);
+// cannot be carried over faithfully. ID3v2.3 frames pass unchanged. The body
+// is converted in its own buffer: a frame moved in is not copied.
+std::variant<V23Frame, QString> toV23(RawFrame f, int version, uint8_t tagFlags);
 
 // The text of a walked text frame, or no value when it cannot be decoded.
 std::optional<QString> frameText(const RawFrame& f, int version, uint8_t tagFlags);

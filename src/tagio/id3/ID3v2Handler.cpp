@@ -84,9 +84,9 @@ std::optional<Range> findWav(const Input& in) {
 
 } // namespace
 
-std::variant<V23Frame, QString> id3v2::toV23(const RawFrame& f, int version, uint8_t tagFlags) {
+std::variant<V23Frame, QString> id3v2::toV23(RawFrame f, int version, uint8_t tagFlags) {
     if (version != 4) {
-        return V23Frame{f.status, f.format, f.body};
+        return V23Frame{f.status, f.format, std::move(f.body)};
     }
     if (f.format & 0x08) {
         return QStringLiteral("compressed ID3v2.4 frame '%1' cannot be carried over")
@@ -96,29 +96,31 @@ std::variant<V23Frame, QString> id3v2::toV23(const RawFrame& f, int version, uin
         return QStringLiteral("encrypted ID3v2.4 frame '%1' cannot be carried over")
             .arg(QString::fromLatin1(f.id));
     }
-    QByteArray body = f.body;
+    QByteArray body = std::move(f.body);
     if ((f.format & 0x02) || (tagFlags & 0x80)) {
-        body = ID3v2Handler::removeUnsynchronisation(body);
+        body = ID3v2Handler::removeUnsynchronisation(std::move(body));
     }
-    QByteArray group;
+    // The group byte stays, the data length indicator behind it goes.
     qint64 offset = 0;
     if (f.format & 0x40) {
         if (body.isEmpty()) {
             return QStringLiteral("damaged ID3v2.4 frame '%1'").arg(QString::fromLatin1(f.id));
         }
-        group = body.left(1);
         offset = 1;
     }
     if (f.format & 0x01) {
         if (body.size() - offset < 4) {
             return QStringLiteral("damaged ID3v2.4 frame '%1'").arg(QString::fromLatin1(f.id));
         }
-        offset += 4;
+        if (offset == 1) {
+            body[4] = body[0];
+        }
+        body.remove(0, 4);
     }
     V23Frame out;
     out.status = uint8_t((f.status << 1) & 0xE0);
     out.format = (f.format & 0x40) ? 0x20 : 0x00;
-    out.body = group + body.mid(offset);
+    out.body = std::move(body);
     return out;
 }
 
@@ -498,14 +500,22 @@ uint32_t ID3v2Handler::syncsafeDecode(const QByteArray& bytes, qint64 offset) {
            (uint32_t(uint8_t(bytes[offset + 2]) & 0x7F) << 7) | uint32_t(uint8_t(bytes[offset + 3]) & 0x7F);
 }
 
-QByteArray ID3v2Handler::removeUnsynchronisation(const QByteArray& bytes) {
-    QByteArray out;
-    out.reserve(bytes.size());
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        out += bytes[i];
-        if (uint8_t(bytes[i]) == 0xFF && i + 1 < bytes.size() && bytes[i + 1] == 0) {
+QByteArray ID3v2Handler::removeUnsynchronisation(QByteArray bytes, qsizetype from) {
+    // One pass in place: the bytes are moved down over each zero dropped, so
+    // a buffer the caller hands over is never copied.
+    qsizetype at = bytes.indexOf(QByteArrayView("\xFF\x00", 2), from);
+    if (at < 0) {
+        return bytes;
+    }
+    char* data = bytes.data();
+    const qsizetype size = bytes.size();
+    qsizetype out = at;
+    for (qsizetype i = at; i < size; ++i) {
+        data[out++] = data[i];
+        if (uint8_t(data[i]) == 0xFF && i + 1 < size && data[i + 1] == 0) {
             ++i;
         }
     }
-    return out;
+    bytes.truncate(out);
+    return bytes;
 }

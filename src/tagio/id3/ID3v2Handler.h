@@ -27,8 +27,9 @@ class SourceBytes;
 // headers of the file it is handed and describes the new file as pieces: the
 // new tag (or chunk and container header) and ranges of the old file copied
 // unchanged, the bodies of large frames that pass unchanged among them. It
-// holds at most 64 MiB of the old tag in memory (the frames it must convert,
-// or a tag unsynchronised as a whole) and never writes to the disk.
+// converts at most 64 MiB of the old tag in memory (the frames that change,
+// or a tag unsynchronised as a whole), holds small unchanged frames only while
+// they fit within 64 MiB and copies the rest, and never writes to the disk.
 class ID3v2Handler {
 public:
     // A half-open byte range [start, end) into a file or buffer.
@@ -126,7 +127,7 @@ public:
     // (the first non-empty TYER or TDRC) is kept of TYER and TDRC. Throws
     // AppError::tagWriteFailed (naming `path`) when the old tag is damaged or
     // holds frames that cannot be carried over, when more than 64 MiB of it
-    // would be held in memory, or when the tag would be too large.
+    // would have to be converted in memory, or when the tag would be too large.
     static FilePieces rebuildTag(const SourceBytes& file, std::optional<Range> oldTag, const QString& genre,
                                  std::optional<TagYear> year, const std::optional<QString>& title,
                                  const std::optional<QString>& artist, const QByteArray& firstFrames,
@@ -145,8 +146,9 @@ public:
     // An ID3v1 field decoded as Latin-1, blanks, tabs and NULs trimmed.
     static QString readID3v1Field(const QByteArray& bytes);
 
-    // Undoes unsynchronisation: every 0xFF 0x00 becomes 0xFF.
-    static QByteArray removeUnsynchronisation(const QByteArray& bytes);
+    // Undoes unsynchronisation of the bytes from `from` on: every 0xFF 0x00
+    // becomes 0xFF. Done in place: a buffer moved in is not copied.
+    static QByteArray removeUnsynchronisation(QByteArray bytes, qsizetype from = 0);
 
     // A tag body (frames plus padding) must stay below this size.
     static constexpr qint64 maxTagBodySize = qint64(1) << 28;

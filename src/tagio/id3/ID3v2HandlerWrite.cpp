@@ -128,7 +128,16 @@ QString heldTooLarge(qint64 bytes) {
 // the size is known.
 class NewTag {
 public:
-    void append(const QByteArray& bytes) { m_bytes += bytes; }
+    // A large body becomes a piece of its own: it is not copied again.
+    void append(QByteArray bytes) {
+        if (bytes.size() < copiedBody) {
+            m_bytes += bytes;
+        } else {
+            flush();
+            m_held += bytes.size();
+            m_frames.append(std::move(bytes));
+        }
+    }
     void copy(qint64 from, qint64 length) {
         if (length > 0) {
             flush();
@@ -162,13 +171,16 @@ private:
 // Appends the frames of the old tag at `range` of `in` that the write keeps,
 // in ID3v2.3 form. A frame whose body passes unchanged (every ID3v2.3 frame
 // but in a tag unsynchronised as a whole, an ID3v2.4 frame without
-// unsynchronisation) gets a new header and, when large, its body as a range
-// of the old file; the rest are read and converted, at most 64 MiB of them.
+// unsynchronisation) is held while it is small and fits within 64 MiB of
+// held bytes; otherwise its body (an ID3v2.3 frame with its header) is a
+// range of the old file. The rest are read and converted, at most 64 MiB of
+// them: only those count against the bound.
 void keepFrames(NewTag& tag, const Input& in, Range range, const QSet<QByteArray>& dropped,
                 const QString& path) {
     FrameWalker walker(in, range, path, true);
     const int version = walker.version();
     int kept = 0;
+    qint64 converted = 0; // bytes read to be converted, held in memory
     bool yearKept = false;
     while (auto frame = walker.next()) {
         const QString id = QString::fromLatin1(frame->id);
@@ -190,39 +202,50 @@ void keepFrames(NewTag& tag, const Input& in, Range range, const QSet<QByteArray
         }
         const bool tdrc = version == 4 && frame->id == QByteArrayLiteral("TDRC");
         const bool unsynchronised = version == 4 && ((frame->format & 0x02) || (walker.flags() & 0x80));
-        const bool inPlace = !walker.resynchronised() && !unsynchronised && !tdrc;
-        qint64 loaded = frame->size;
-        if (inPlace &&
-            (frame->size >= copiedBody || tag.held() + 10 + frame->size > FrameWalker::maxHeldTag)) {
-            loaded = std::min(frame->size, convertedHead);
-        }
-        if (tag.held() + 10 + loaded > FrameWalker::maxHeldTag) {
-            failWrite(path, heldTooLarge(tag.held() + 10 + loaded));
-        }
-        frame->body = walker.peek(frame->pos + 10, loaded);
-        const auto converted = toV23(*frame, version, walker.flags());
-        if (const QString* reason = std::get_if<QString>(&converted)) {
-            Console::line(QStringLiteral("[ID3] Cannot keep ") + id + QStringLiteral(": ") + *reason);
-            failWrite(path, QStringLiteral("Cannot rewrite the ID3 tag: ") + *reason);
-        }
-        const V23Frame& v23 = std::get<V23Frame>(converted);
-        if (tdrc) {
-            // ID3v2.3 readers know no TDRC: its time goes to TYER (TDAT, TIME).
-            const QByteArray dateFrames = v23DateFrames(v23);
-            if (!dateFrames.isEmpty()) {
-                tag.append(dateFrames);
-                Console::line(QStringLiteral("[ID3] Converted TDRC to ID3v2.3 date frames"));
-                ++kept;
-                continue;
+        const bool unchanged = !walker.resynchronised() && !unsynchronised && !tdrc;
+        // An unchanged body is copied from the old file when it is large, or
+        // when holding it would pass the bound whatever its size.
+        const bool copied = unchanged && (frame->size >= copiedBody ||
+                                          tag.held() + 10 + frame->size > FrameWalker::maxHeldTag);
+        if (copied && version == 3) {
+            // Its header passes unchanged as well.
+            tag.copy(range.start + frame->pos, 10 + frame->size);
+        } else {
+            // The bytes read: the whole body, or the head its conversion may change.
+            const qint64 loaded = copied ? std::min(frame->size, convertedHead) : frame->size;
+            // Only converted bytes count against the bound: an unchanged body is held only while it fits.
+            if (!unchanged || copied) {
+                converted += 10 + loaded;
+                if (converted > FrameWalker::maxHeldTag) {
+                    failWrite(path, heldTooLarge(converted));
+                }
             }
+            RawFrame read = *frame;
+            read.body = walker.peek(frame->pos + 10, loaded);
+            auto result = toV23(std::move(read), version, walker.flags());
+            if (const QString* reason = std::get_if<QString>(&result)) {
+                Console::line(QStringLiteral("[ID3] Cannot keep ") + id + QStringLiteral(": ") + *reason);
+                failWrite(path, QStringLiteral("Cannot rewrite the ID3 tag: ") + *reason);
+            }
+            V23Frame& v23 = std::get<V23Frame>(result);
+            if (tdrc) {
+                // ID3v2.3 readers know no TDRC: its time goes to TYER (TDAT, TIME).
+                const QByteArray dateFrames = v23DateFrames(v23);
+                if (!dateFrames.isEmpty()) {
+                    tag.append(dateFrames);
+                    Console::line(QStringLiteral("[ID3] Converted TDRC to ID3v2.3 date frames"));
+                    ++kept;
+                    continue;
+                }
+            }
+            QByteArray header = frame->id;
+            Bytes::appendU32BE(header, uint32_t(v23.body.size() + frame->size - loaded));
+            header += char(v23.status);
+            header += char(v23.format);
+            tag.append(header);
+            tag.append(std::move(v23.body));
+            tag.copy(range.start + frame->pos + 10 + loaded, frame->size - loaded);
         }
-        QByteArray header = frame->id;
-        Bytes::appendU32BE(header, uint32_t(v23.body.size() + frame->size - loaded));
-        header += char(v23.status);
-        header += char(v23.format);
-        tag.append(header);
-        tag.append(v23.body);
-        tag.copy(range.start + frame->pos + 10 + loaded, frame->size - loaded);
         Console::line(QStringLiteral("[ID3] Kept   ") + id + QStringLiteral("  size=") +
                       QString::number(frame->size));
         ++kept;
@@ -315,7 +338,18 @@ FilePieces writeChunked(bool aiff, const QString& genre, std::optional<TagYear> 
     if (walk.damaged) {
         failWrite(path, invalid);
     }
-    const FilePieces newTag = ID3v2Handler::rebuildTag(file, walk.body, genre, year, title, artist, {}, path);
+    // An ID3v2.4 footer repeats the header after the tag: the frames end
+    // before it, and it goes with the old chunk.
+    std::optional<Range> oldTag = walk.body;
+    if (oldTag && in.matches(oldTag->start, QByteArrayLiteral("ID3\x04")) &&
+        (in.at(oldTag->start + 5) & 0x10)) {
+        const std::optional<QByteArray> size = in.read(oldTag->start + 6, 4);
+        const qint64 footer = oldTag->start + 10 + (size ? ID3v2Handler::syncsafeDecode(*size, 0) : 0);
+        if (size && footer + 10 <= oldTag->end && in.matches(footer, QByteArrayLiteral("3DI"))) {
+            oldTag->end = footer;
+        }
+    }
+    const FilePieces newTag = ID3v2Handler::rebuildTag(file, oldTag, genre, year, title, artist, {}, path);
     const QByteArray chunkId = aiff ? QByteArrayLiteral("ID3 ") : QByteArrayLiteral("id3 ");
     const auto order = aiff ? ID3v2Handler::SizeOrder::bigEndian : ID3v2Handler::SizeOrder::littleEndian;
 

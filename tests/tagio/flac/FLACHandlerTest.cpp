@@ -4,7 +4,13 @@
 #include "TagProbe.h"
 #include "TestFiles.h"
 #include "TestHelpers.h"
+#include "model/SettingsSnapshot.h"
+#include "services/FileScannerService.h"
+#include "services/TagUpdateService.h"
+#include "services/WriteUndoManager.h"
 #include "tagio/Bytes.h"
+#include "tagio/UniversalTagReader.h"
+#include "tagio/UniversalTagWriter.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -160,6 +166,8 @@ TEST(FLACHandlerTest, DamagedOrOversizedMetadataIsNeverWritten) {
     QByteArray skip = image({{2, false, "VLMR"}, {4, true, body}}, {});
     skip[7] = char(0x7F); // a skipped block running past the end
     const QList<Block> many = QList<Block>{info} + QList<Block>(126, {2, false, "APPL"});
+    const QList<Block> walked(FLACHandler::maxBlocks, {2, false, {}});
+    const AppError tooMany = AppError::tagWriteFailed(path, "FLAC metadata holds too many blocks");
     const QByteArray original = TestFiles::readFile(TestFiles::fixturePath("flac/nopadding.flac"));
     QByteArray noLast = original;
     const qint64 commentHeader = blocks(original).last().headerOffset;
@@ -178,7 +186,8 @@ TEST(FLACHandlerTest, DamagedOrOversizedMetadataIsNeverWritten) {
         {"skip too long", skip, -1, bounds},
         {"last flag before the comments", image({{0, true, info.body}, {4, true, body}}, {}), 0, {}},
         {"comments as 128th header", image(many + QList<Block>{{4, true, body}}, {}), 2, {}},
-        {"comments as 129th header", image(many + QList<Block>{{2, false, "A"}, {4, true, body}}, {}), 0, {}},
+        {"comments as 129th header", image(many + QList<Block>{{2, false, "A"}, {4, true, body}}, {}), 2, {}},
+        {"after the last block walked", image(walked + QList<Block>{{4, true, body}}, {}), -1, tooMany},
         {"ID3 in front", TestFiles::readFile(TestFiles::fixturePath("flac/id3front.flac")), -1, magic},
         {"cut magic", "fL", -1, magic},
         {"cut block", original.left(50), -1, bounds},
@@ -221,4 +230,43 @@ TEST(FLACHandlerTest, DamagedOrOversizedMetadataIsNeverWritten) {
         FLACHandler::writeGenre(fits + 'g', {}, {}, {}, SourceBytes(small), path);
     });
     EXPECT_TRUE(tooLarge && tooLarge->text().startsWith("Vorbis comment block too large"));
+}
+
+// Through the scan and the update: a comment block behind many other blocks is seen by the scan,
+// so its genre gets the label; one behind more blocks than either walk takes is neither read nor
+// written.
+TEST(FLACHandlerTest, CommentsBehindManyBlocksAreReadBeforeTheyAreWritten) {
+    const struct {
+        qsizetype applicationBlocks;
+        std::optional<QString> genreAfter; // none: the scan and the write refuse the file
+    } rows[] = {
+        {130, QStringLiteral("House 80er")},
+        {FLACHandler::maxBlocks, std::nullopt},
+    };
+    QTemporaryDir dir;
+    const auto writer = std::make_shared<UniversalTagWriter>();
+    WriteUndoManager undo;
+    const TagUpdateService service(writer, &undo);
+    const auto settings = std::make_shared<const SettingsSnapshot>(SettingsSnapshot::defaults());
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.applicationBlocks);
+        const QString path = dir.filePath(QStringLiteral("many%1.flac").arg(row.applicationBlocks));
+        const QByteArray original =
+            image(QList<Block>{info} + QList<Block>(row.applicationBlocks, {2, false, "APPL"}) +
+                      QList<Block>{{4, true, commentBody("v", {"GENRE=House"})}},
+                  "AUDIO");
+        TestFiles::writeFile(path, original);
+        std::optional<MusicFile> file = FileScannerService().readFile(path, UniversalTagReader());
+        ASSERT_EQ(file.has_value(), row.genreAfter.has_value());
+        if (!file) {
+            expectThrows(AppError::Kind::tagWriteFailed,
+                         [&] { writer->writeGenre("80er", 1987, {}, {}, path, AudioFormat::flac); });
+            EXPECT_EQ(TestFiles::readFile(path), original);
+            continue;
+        }
+        EXPECT_EQ(file->genre, "House");
+        file->discoveredYear = 1987;
+        EXPECT_EQ(service.updateFile(*file, [settings] { return settings; }).writtenGenre, row.genreAfter);
+        EXPECT_EQ(FLACHandler::readGenre(path), row.genreAfter);
+    }
 }

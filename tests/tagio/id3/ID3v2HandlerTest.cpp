@@ -335,8 +335,12 @@ TEST(ID3v2HandlerTest, RefusesBrokenContainersAndDamagedOrUnconvertibleTags) {
 // unsynchronised one is converted. A tag that would have to be held in memory beyond the
 // reader's bound (64 MiB) is refused, and the file stays as it was.
 TEST(ID3v2HandlerTest, LargeFramesPassAsRangesAndTagsHeldOverTheBoundAreRefused) {
-    const QByteArray picture = apicBody + QByteArray(1 << 20, 'p');
+    const QByteArray picture = apicBody + QByteArray("pp\xFF", 3).repeated(1 << 18);
     const QByteArray unsynced = QByteArray(picture).replace("\xFF", QByteArray("\xFF\0", 2));
+    const QByteArray whole = frame("APIC", picture).replace("\xFF", QByteArray("\xFF\0", 2));
+    const QByteArray v24 = frame("APIC", picture, true);
+    const QByteArray footer =
+        tag(4, v24, 0x10) + QByteArray("3DI\4\0\x10", 6) + syncsafe(uint32_t(v24.size()));
     const struct {
         const char* name;
         QByteArray file;
@@ -349,6 +353,10 @@ TEST(ID3v2HandlerTest, LargeFramesPassAsRangesAndTagsHeldOverTheBoundAreRefused)
          "\5" + picture, true},
         {"a.wav", wav({{"data", audio(64)}, {"id3 ", tag(3, frame("APIC", picture))}}), picture, true},
         {"unsync.mp3", tag(4, frame("APIC", unsynced, true, 0, 0x02)) + audio(64), picture, false},
+        {"whole.mp3", tag(3, whole, 0x80) + audio(64), picture, false},
+        {"footer.mp3", footer + audio(64), picture, true},
+        {"footer.aiff", aiff({{"SSND", audio(64)}, {"ID3 ", footer}}), picture, true},
+        {"footer.wav", wav({{"data", audio(64)}, {"id3 ", footer}}), picture, true},
     };
     for (const auto& row : rows) {
         const QString path = QStringLiteral("/m/") + row.name;
@@ -363,9 +371,43 @@ TEST(ID3v2HandlerTest, LargeFramesPassAsRangesAndTagsHeldOverTheBoundAreRefused)
         EXPECT_EQ(held < picture.size(), row.copied) << row.name << ": " << held << " bytes held";
     }
 
-    // Unsynchronised as a whole: an ID3v2.3 tag is undone whole, an ID3v2.4 tag frame by frame.
+    // 1,150 small frames that pass unchanged, over 64 MiB in all: those beyond the bound are copied,
+    // however near the held frames came to it (64 MiB holds 1,024 frames of 64 KiB exactly).
     QTemporaryDir dir;
     const QByteArray mpeg = TestFiles::readFile(TestFiles::fixturePath("id3/notag.mp3"));
+    const qsizetype count = 1150;
+    const struct {
+        int version;
+        qsizetype frameSize; // header included
+    } privRows[] = {{3, 63 * 1024}, {3, 64 * 1024}, {4, 64 * 1024}};
+    for (const auto& row : privRows) {
+        SCOPED_TRACE(testing::Message() << "v2." << row.version << ", " << row.frameSize);
+        const auto priv = [&](qsizetype i) {
+            return QByteArray("owner\0", 6) + QByteArray::number(i).rightJustified(8, '0') +
+                   QByteArray(row.frameSize - 24, 'p');
+        };
+        QByteArray privs;
+        for (qsizetype i = 0; i < count; ++i) {
+            privs += frame("PRIV", priv(i), row.version == 4);
+        }
+        const QString path = dir.filePath(QStringLiteral("priv.mp3"));
+        TestFiles::writeFile(path, tag(row.version, privs) + mpeg);
+        privs.clear();
+        ASSERT_NO_THROW(UniversalTagWriter().writeGenre("Pop", {}, {}, {}, path, AudioFormat::mp3));
+        // Every frame as it was, in ID3v2.3 form, then the genre.
+        const QByteArray written = TestFiles::readFile(path);
+        const auto kept = [&](qsizetype i) {
+            return written.mid(10 + i * row.frameSize, row.frameSize) == frame("PRIV", priv(i));
+        };
+        qsizetype same = 0;
+        while (same < count && kept(same)) {
+            ++same;
+        }
+        EXPECT_EQ(same, count);
+        EXPECT_EQ(frames(tagOf(written, path)).value(count), IdBody("TCON", "\3Pop"));
+    }
+
+    // Unsynchronised as a whole: an ID3v2.3 tag is undone whole, an ID3v2.4 tag frame by frame.
     const qint64 body = (qint64(64) << 20) + 1;
     for (const int version : {3, 4}) {
         SCOPED_TRACE(version);
