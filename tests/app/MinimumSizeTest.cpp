@@ -90,7 +90,7 @@ TEST(MinimumSizeTest, EveryScreenFitsInGermanAndEnglish) {
                   language == AppLanguage::german ? "Abbrechen" : "Cancel");
         auto& manual = static_cast<ManualModeView*>(window.page(ContentView::AppTab::manual))->viewModel();
         manual.addFiles({file});
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !manual.files().isEmpty() && !manual.isBusy(); }, 10000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !manual.files().isEmpty() && !manual.isBusy(); }, 60000));
         // The buttons Manual mode shows after a run, shown together with the rest.
         for (const char* name : {"problemsButton", "undoButton"}) {
             window.findChild<QAbstractButton*>(QLatin1String(name))->show();

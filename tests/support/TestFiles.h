@@ -71,30 +71,64 @@ inline bool writeSparse(const QString& path, const QByteArray& head, qint64 size
            });
 }
 
-// Growth of the peak resident memory (KiB) while `run` runs in a child process (an
-// exception counts as done); -1 when the child died first.
-inline long peakGrowthKiB(const std::function<void()>& run) {
+// The bytes this process has taken by read calls so far (rchar of /proc/self/io: also those of
+// holes and of the page cache); -1 where the kernel does not count them.
+inline qint64 bytesReadSoFar() {
+    QFile io(QStringLiteral("/proc/self/io"));
+    if (!io.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    const QByteArray text = io.readAll();
+    const qsizetype at = text.indexOf("rchar: ");
+    bool ok = false;
+    const qint64 bytes = text.mid(at + 7, text.indexOf('\n', at) - at - 7).toLongLong(&ok);
+    return at >= 0 && ok ? bytes : -1;
+}
+
+// What `run` costs in a child process (an exception counts as done): the growth of its peak
+// resident memory (KiB) and the bytes its reads take (-1 where not counted); both -1 when the
+// child died first.
+struct ChildCost {
+    long peakGrowthKiB = -1;
+    qint64 bytesRead = -1;
+};
+inline ChildCost costInChild(const std::function<void()>& run) {
     int fds[2];
     const pid_t pid = ::pipe(fds) == 0 ? ::fork() : -1;
     if (pid == 0) {
         rusage before{}, after{};
         ::getrusage(RUSAGE_SELF, &before);
+        const qint64 readBefore = bytesReadSoFar();
         try {
             run();
         } catch (...) {
         }
+        const qint64 readAfter = bytesReadSoFar();
         ::getrusage(RUSAGE_SELF, &after);
-        const long growth = after.ru_maxrss - before.ru_maxrss;
-        ::_exit(::write(fds[1], &growth, sizeof growth) == ssize_t(sizeof growth) ? 0 : 1);
+        const ChildCost cost{after.ru_maxrss - before.ru_maxrss,
+                             readBefore < 0 || readAfter < 0 ? -1 : readAfter - readBefore};
+        ::_exit(::write(fds[1], &cost, sizeof cost) == ssize_t(sizeof cost) ? 0 : 1);
     }
-    long growth = -1;
+    ChildCost cost;
     if (pid > 0) {
         ::close(fds[1]);
-        growth = ::read(fds[0], &growth, sizeof growth) == ssize_t(sizeof growth) ? growth : -1;
+        ChildCost sent;
+        if (::read(fds[0], &sent, sizeof sent) == ssize_t(sizeof sent)) {
+            cost = sent;
+        }
         ::close(fds[0]);
         ::waitpid(pid, nullptr, 0);
+    } else if (pid < 0) {
+        ::close(fds[0]);
+        ::close(fds[1]);
     }
-    return growth;
+    return cost;
+}
+
+// Growth of the peak resident memory (KiB) while `run` runs in a child process; -1 when the
+// child died first.
+inline long peakGrowthKiB(const std::function<void()>& run) {
+    return costInChild(run).peakGrowthKiB;
 }
 
 // While it lives, permission bits hold for the calling thread and the threads

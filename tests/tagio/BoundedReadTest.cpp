@@ -7,7 +7,6 @@
 #include "tagio/UniversalTagReader.h"
 #include "tagio/UniversalTagWriter.h"
 
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
@@ -18,9 +17,12 @@
 using Id3Bytes::be32;
 using Id3Bytes::le32;
 
-// Sizes pointing into a hole, or millions of tiny entries: reads, the scan and writes stay
-// quick and within a few dozen MiB.
+// Sizes pointing into a hole, or millions of tiny entries: reads, the scan and writes take a few
+// dozen MiB from the file at most, far below the smallest hole (256 MiB), and hold no more.
 TEST(BoundedReadTest, SizesInTheFileDoNotDecideMemory) {
+    if (TestFiles::bytesReadSoFar() < 0) {
+        GTEST_SKIP() << "the kernel here does not count the bytes a process reads";
+    }
     constexpr qint64 gib = qint64(1) << 30;
     const auto atom = [](uint32_t size, const char* type, const QByteArray& payload = {}) {
         return be32(size) + QByteArray(type, 4) + payload;
@@ -124,12 +126,11 @@ TEST(BoundedReadTest, SizesInTheFileDoNotDecideMemory) {
                 [&] { UniversalTagWriter().writeGenre("House", 1987, {}, {}, path, row.format); });
         }
         for (const auto& read : reads) {
-            QElapsedTimer timer;
-            timer.start();
-            const long growth = TestFiles::peakGrowthKiB(read);
-            EXPECT_GE(growth, 0);
-            EXPECT_LT(growth, 48 * 1024);
-            EXPECT_TRUE(row.size == 0 || timer.elapsed() < 1000); // a hole is skipped
+            const TestFiles::ChildCost cost = TestFiles::costInChild(read);
+            EXPECT_GE(cost.peakGrowthKiB, 0);
+            EXPECT_LT(cost.peakGrowthKiB, 48 * 1024);
+            EXPECT_GE(cost.bytesRead, 0);
+            EXPECT_LT(cost.bytesRead, 48 << 20); // a hole is skipped, not read
         }
         if (row.genreAfterWrite && !row.genreAfterWrite->isEmpty()) {
             EXPECT_EQ(UniversalTagWriter().readGenre(path, row.format), row.genreAfterWrite);

@@ -2,49 +2,66 @@
 
 #include "LoopbackServer.h"
 
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
-using namespace std::chrono_literals;
+#include <atomic>
+#include <chrono>
+#include <memory>
 
 namespace {
 
-LoopbackServer::Response answer(std::string body, std::chrono::milliseconds delay) {
-    LoopbackServer::Response response(200, std::move(body));
-    response.delay = delay;
-    return response;
-}
+// A minute (in ms): only a hang waits this long.
+constexpr int hang = 60 * 1000;
 
 struct SettingsViewModelConcurrencyTest : ::testing::Test {
     LoopbackServer server;
     QTemporaryDir dir;
     AppSettings settings{std::make_unique<SettingsStore>(dir.filePath(QStringLiteral("settings.json")))};
     std::unique_ptr<SettingsViewModel> vm;
+    // The answers of each list wait until the test lets them go; `answered` counts those sent.
+    CancelToken oldList, newList;
+    std::shared_ptr<std::atomic<int>> answered = std::make_shared<std::atomic<int>>(0);
 
     void SetUp() override {
         settings.setAppLanguage(AppLanguage::english);
         settings.setSelectedProvider(AIProviderType::ollama);
         settings.setCustomEndpoint(server.baseUrl());
-        server.script("GET", "/api/tags", {answer(R"({"models":[{"name":"old-model"}]})", 800ms)});
-        server.script("GET", "/v1/models", {answer(R"({"data":[{"id":"new-model"}]})", 500ms)});
+        hold("/api/tags", R"({"models":[{"name":"old-model"}]})", oldList);
+        hold("/v1/models", R"({"data":[{"id":"new-model"}]})", newList);
         vm = std::make_unique<SettingsViewModel>(settings);
     }
-
-    bool arrived(const std::string& path) {
-        return QTest::qWaitFor([&] { return !server.requests(path).empty(); }, 3000);
+    void TearDown() override {
+        oldList.cancel();
+        newList.cancel();
     }
-    // Lets every queued answer arrive.
-    void settle(int ms) { QTest::qWait(ms); }
+
+    void hold(const std::string& path, const std::string& body, const CancelToken& gate) {
+        server.handle("GET", path, [gate, body, answered = answered](const LoopbackServer::Request&) {
+            gate.sleepFor(std::chrono::milliseconds(hang));
+            ++*answered;
+            return LoopbackServer::Response(200, body);
+        });
+    }
+    bool arrived(const std::string& path, std::size_t count = 1) {
+        return QTest::qWaitFor([&] { return server.requests(path).size() == count; }, hang);
+    }
+    // Waits for `count` answers to be sent, then lets them reach the screen. Only a dropped answer
+    // is waited for this way: one still on its way on a slow machine fails nothing.
+    bool settled(int count) {
+        const bool sent = QTest::qWaitFor([&] { return *answered == count; }, hang);
+        QTest::qWait(200);
+        return sent;
+    }
 };
 
 TEST_F(SettingsViewModelConcurrencyTest, ProviderChangeDropsTheOldListAndFetchesTheNewOne) {
     // A hidden screen does not fetch on a provider change; it fetches when shown.
     settings.setSelectedProvider(AIProviderType::lmstudio);
     settings.setSelectedProvider(AIProviderType::ollama);
-    settle(100);
+    QTest::qWait(100);
     EXPECT_TRUE(server.requests().empty());
 
     vm->setVisible(true);
@@ -52,11 +69,12 @@ TEST_F(SettingsViewModelConcurrencyTest, ProviderChangeDropsTheOldListAndFetches
     settings.setSelectedProvider(AIProviderType::lmstudio);
     EXPECT_TRUE(vm->isFetchingModels());
     ASSERT_TRUE(arrived("/v1/models"));
-    settle(200); // the cancelled ollama fetch has answered by now: it must not end the new one
+    oldList.cancel();
+    ASSERT_TRUE(settled(1)); // the cancelled ollama list must not end the new fetch
     EXPECT_TRUE(vm->isFetchingModels());
     EXPECT_TRUE(vm->availableModels().isEmpty());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !vm->isFetchingModels(); }, 3000));
-    settle(900);
+    newList.cancel();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !vm->isFetchingModels(); }, hang));
     EXPECT_EQ(vm->availableModels(), QStringList{QStringLiteral("new-model")});
 }
 
@@ -67,14 +85,18 @@ TEST_F(SettingsViewModelConcurrencyTest, EndpointChangeOrResetDropsAnswersInFlig
     };
     for (const auto& change : changes) {
         server.clearRequests();
+        *answered = 0;
+        oldList = CancelToken();
+        hold("/api/tags", R"({"models":[{"name":"old-model"}]})", oldList);
         settings.setCustomEndpoint(server.baseUrl());
         vm->fetchModels();
         vm->testConnection();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return server.requests("/api/tags").size() == 2; }, 3000));
+        ASSERT_TRUE(arrived("/api/tags", 2));
         change();
         EXPECT_FALSE(vm->isFetchingModels());
         EXPECT_FALSE(vm->isTesting());
-        settle(1200);
+        oldList.cancel();
+        ASSERT_TRUE(settled(2));
         EXPECT_FALSE(vm->connectionTestResult().has_value());
         EXPECT_TRUE(vm->availableModels().isEmpty());
     }
@@ -82,9 +104,11 @@ TEST_F(SettingsViewModelConcurrencyTest, EndpointChangeOrResetDropsAnswersInFlig
 }
 
 TEST_F(SettingsViewModelConcurrencyTest, AnswersThatStayCurrentAreApplied) {
+    oldList.cancel();
     vm->testConnection();
     vm->fetchModels();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !vm->isTesting() && !vm->isFetchingModels(); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !vm->isTesting() && !vm->isFetchingModels(); },
+                                hang));
     EXPECT_EQ(vm->connectionTestResult(),
               (SettingsViewModel::ConnectionTestResult{true, "Connection successful (200)"}));
     EXPECT_EQ(vm->availableModels(), QStringList{QStringLiteral("old-model")});
@@ -93,15 +117,17 @@ TEST_F(SettingsViewModelConcurrencyTest, AnswersThatStayCurrentAreApplied) {
 }
 
 TEST_F(SettingsViewModelConcurrencyTest, DestroyingMidFlightStopsTheWorkersAtOnce) {
-    server.script("GET", "/api/tags", {answer("{}", 5000ms)});
     vm->fetchModels();
     vm->testConnection();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return server.requests("/api/tags").size() == 2; }, 3000));
-    QElapsedTimer timer;
-    timer.start();
+    ASSERT_TRUE(arrived("/api/tags", 2));
+    // The answers are held for a minute, so a screen that waited for its requests to end would
+    // wait for their own time-outs: only that wait, never a busy machine, reaches them.
+    const auto start = std::chrono::steady_clock::now();
     vm.reset();
-    EXPECT_LT(timer.elapsed(), 2000);
-    settle(100); // queued answers of the destroyed screen go nowhere
+    EXPECT_LT(std::chrono::steady_clock::now() - start, AIConnectionTester::localTimeout);
+    EXPECT_EQ(*answered, 0);
+    oldList.cancel();
+    EXPECT_TRUE(settled(2)); // the answers of the destroyed screen go nowhere
 }
 
 } // namespace

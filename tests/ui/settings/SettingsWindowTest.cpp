@@ -114,9 +114,9 @@ TEST(SettingsWindowTest, EditsEverySettingFromTheWindowEndToEnd) {
     EXPECT_TRUE(ai->keyField()->isHidden());
     EXPECT_EQ(ai->endpointField()->placeholderText(), QStringLiteral("http://localhost:11434"));
     QTest::keyClicks(ai->endpointField(), server.baseUrl());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return ai->fetchButton()->isEnabled(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ai->fetchButton()->isEnabled(); }, 60000));
     QTest::mouseClick(ai->fetchButton(), Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return ai->modelPicker()->isVisible(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ai->modelPicker()->isVisible(); }, 60000));
     EXPECT_EQ(ai->modelPicker()->itemText(0), QStringLiteral("Default (llama3.2)"));
     QTest::keyClick(ai->modelPicker(), Qt::Key_Down);
     EXPECT_EQ(settings.modelName(), QStringLiteral("model-a"));
