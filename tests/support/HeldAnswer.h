@@ -18,11 +18,12 @@ class HeldAnswer {
 public:
     HeldAnswer(LoopbackServer& server, const std::string& method, const std::string& path,
                LoopbackServer::Response response) {
-        server.handle(method, path, [release = m_release, sent = m_sent, response](const LoopbackServer::Request&) {
-            release.sleepFor(std::chrono::milliseconds(hangMs));
-            ++*sent;
-            return response;
-        });
+        server.handle(method, path,
+                      [release = m_release, sent = m_sent, response](const LoopbackServer::Request&) {
+                          release.sleepFor(std::chrono::milliseconds(hangMs));
+                          ++*sent;
+                          return response;
+                      });
     }
     ~HeldAnswer() { letGo(); }
     HeldAnswer(const HeldAnswer&) = delete;

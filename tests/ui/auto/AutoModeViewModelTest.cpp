@@ -233,7 +233,8 @@ TEST(AutoModeViewModelTest, WindowNeverExceedsWidthAndStartsInListOrder) {
         std::unique_lock lock(mutex);
         peak = std::max(peak, ++inFlight);
         changed.notify_all();
-        gaveUp = gaveUp || !changed.wait_for(lock, std::chrono::milliseconds(hangMs), [&] { return peak >= 3 || gaveUp; });
+        gaveUp = gaveUp || !changed.wait_for(lock, std::chrono::milliseconds(hangMs),
+                                             [&] { return peak >= 3 || gaveUp; });
         --inFlight;
         return LoopbackServer::Response(200, LookupScenario::mbAnswer(1984, {}));
     });

@@ -120,7 +120,8 @@ TEST(AutoModeViewTest, LogFollowsEachNewRun) {
     for (int run = 0; run < 2; ++run) {
         view.viewModel()->startProcessing();
         ASSERT_TRUE(AutoRunFixture::awaitFinished(*view.viewModel()));
-        EXPECT_TRUE(QTest::qWaitFor([&] { return bar->maximum() > 0 && bar->value() == bar->maximum(); }, hangMs))
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return bar->maximum() > 0 && bar->value() == bar->maximum(); }, hangMs))
             << run;
         bar->setValue(0); // the user reads the start of the log
     }

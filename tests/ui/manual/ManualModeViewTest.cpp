@@ -127,7 +127,8 @@ const ToolbarState toolbarStates[] = {
              f.status = i ? ProcessingStatus::yearNotFound() : ProcessingStatus::pending();
          });
          // Row changes reach the toolbar in batches.
-         EXPECT_TRUE(QTest::qWaitFor([&] { return !view.findChild<QWidget*>("problemsButton")->isHidden(); }, hangMs));
+         EXPECT_TRUE(QTest::qWaitFor([&] { return !view.findChild<QWidget*>("problemsButton")->isHidden(); },
+                                     hangMs));
      },
      "EEEEEEDE--Y"},
     {"undo offered",
