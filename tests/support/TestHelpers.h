@@ -14,6 +14,10 @@
 #include <string>
 #include <type_traits>
 
+// The time-out (ms) of a wait for what must happen: a minute, far above any normal time on the
+// busiest machine, so that only a hang reaches it.
+constexpr int hangMs = 60 * 1000;
+
 // Expects `call` to throw an AppError (of `kind` when given) and returns it.
 template <typename Call>
 std::optional<AppError> expectThrows(std::optional<AppError::Kind> kind, Call&& call) {

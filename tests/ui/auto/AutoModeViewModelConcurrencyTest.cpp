@@ -144,6 +144,7 @@ TEST(AutoModeViewModelConcurrencyTest, CancelLeavesAnUndoRunningAndANewRunWaitsF
     vm->cancelProcessing(); // an undo is not cancelled
     vm->startProcessing();  // and a new run does not read files it is restoring
     QTest::qWait(50);
+    EXPECT_TRUE(vm->isRunning() && vm->log().isEmpty()); // it waits for the gate: begun, it logs its start
     EXPECT_EQ(f.held->waiting(), 1);
 
     f.held->open();

@@ -9,7 +9,8 @@
 #include <taglib/fileref.h>
 #include <taglib/tag.h>
 
-#include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 #include <sys/stat.h>
 
@@ -222,18 +223,26 @@ TEST(AutoModeViewModelTest, WindowNeverExceedsWidthAndStartsInListOrder) {
     AutoRunFixture f;
     LogCapture capture;
     LoopbackServer server;
-    std::atomic<int> inFlight{0};
-    std::atomic<int> peak{0};
+    // The first answers wait until three requests are in flight at once (or a hang's time has passed).
+    std::mutex mutex;
+    std::condition_variable changed;
+    int inFlight = 0;
+    int peak = 0;
+    bool gaveUp = false; // a window that never reaches three waits once, not per request
     server.handle("GET", "/ws/2/recording", [&](const LoopbackServer::Request&) {
-        const int now = ++inFlight;
-        peak = std::max(peak.load(), now);
-        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        std::unique_lock lock(mutex);
+        peak = std::max(peak, ++inFlight);
+        changed.notify_all();
+        gaveUp = gaveUp || !changed.wait_for(lock, std::chrono::milliseconds(hangMs),
+                                             [&] { return peak >= 3 || gaveUp; });
         --inFlight;
         return LoopbackServer::Response(200, LookupScenario::mbAnswer(1984, {}));
     });
     server.script("GET", "/2.0/", {{200, LookupScenario::lastFMTrack("acid")}}); // the genre chain's find
     MusicBrainzPacer pacer(std::chrono::milliseconds(0));
-    f.lookup = std::make_shared<YearLookupService>(server.endpoints(), LookupScenario::quickTiming(), pacer);
+    MusicBrainzTiming timing = LookupScenario::quickTiming();
+    timing.requestTimeout = std::chrono::milliseconds(2 * hangMs); // longer than an answer is held
+    f.lookup = std::make_shared<YearLookupService>(server.endpoints(), timing, pacer);
     f.settings.useMusicBrainz = true;
     f.settings.useExistingYearTag = false;
     f.settings.maxConcurrentRequests = 3;
@@ -243,7 +252,10 @@ TEST(AutoModeViewModelTest, WindowNeverExceedsWidthAndStartsInListOrder) {
     auto vm = f.makeViewModel();
     vm->startProcessing();
     ASSERT_TRUE(AutoRunFixture::awaitFinished(*vm));
-    EXPECT_EQ(peak.load(), 3);
+    {
+        const std::lock_guard lock(mutex);
+        EXPECT_EQ(peak, 3);
+    }
     EXPECT_EQ(f.genreOf(AutoRunFixture::name(10)), QStringLiteral("House Acid 80er"));
     // File k starts only after k - 2 results were handled, each after its LOAD line.
     QList<int> loadOrder;

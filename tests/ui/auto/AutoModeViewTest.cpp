@@ -1,6 +1,7 @@
 #include "ui/auto/AutoModeView.h"
 
 #include "AutoRunFixture.h"
+#include "TestHelpers.h"
 #include "ui/auto/ProblemResolutionView.h"
 
 #include <QAbstractItemModel>
@@ -83,7 +84,7 @@ TEST(AutoModeViewTest, RunReviewAndUndoThroughTheScreen) {
     EXPECT_EQ(button(view, "Review 1 problem(s)"), nullptr);
     EXPECT_TRUE(hasLabel(view, "3 updated · 0 skipped · 1 problems"));
     EXPECT_TRUE(f.genreOf("b.mp3").endsWith("90er"));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return view.problemSheet() == nullptr; }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return view.problemSheet() == nullptr; }, hangMs));
 
     auto* undo = view.findChild<QPushButton*>("undoButton");
     EXPECT_EQ(undo->text(), "Undo (1 file)");
@@ -92,9 +93,12 @@ TEST(AutoModeViewTest, RunReviewAndUndoThroughTheScreen) {
     EXPECT_TRUE(undo->text().startsWith("Undo run of ") && undo->text().endsWith(" (1 file)")) << undo->text().toStdString();
     view.resize(900, 300); // the newest log line stays in sight in a smaller window
     auto* log = view.findChild<QListView*>();
-    QTest::qWait(50);
-    EXPECT_LE(log->visualRect(log->model()->index(log->model()->rowCount() - 1, 0)).bottom(),
-              log->viewport()->height());
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return log->visualRect(log->model()->index(log->model()->rowCount() - 1, 0)).bottom() <=
+                   log->viewport()->height();
+        },
+        hangMs));
     ASSERT_TRUE(undo->isVisible() && undo->isEnabled());
     QTest::mouseClick(undo, Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !vm.isRunning(); }, 20000));
@@ -116,8 +120,9 @@ TEST(AutoModeViewTest, LogFollowsEachNewRun) {
     for (int run = 0; run < 2; ++run) {
         view.viewModel()->startProcessing();
         ASSERT_TRUE(AutoRunFixture::awaitFinished(*view.viewModel()));
-        QTest::qWait(50);
-        EXPECT_TRUE(bar->maximum() > 0 && bar->value() == bar->maximum()) << run;
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return bar->maximum() > 0 && bar->value() == bar->maximum(); }, hangMs))
+            << run;
         bar->setValue(0); // the user reads the start of the log
     }
 }

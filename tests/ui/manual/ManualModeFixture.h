@@ -24,6 +24,7 @@ struct ManualModeFixture {
     LoopbackServer server;
     LookupScenario::Settings settings;
     MusicBrainzPacer pacer{std::chrono::milliseconds(1)};
+    MusicBrainzTiming timing = LookupScenario::quickTiming(); // of the lookups services() makes
     WriteUndoManager undo;
     WriteSessionGate gate;
     QTemporaryDir dir;
@@ -35,7 +36,7 @@ struct ManualModeFixture {
     ManualModeViewModel::Dependencies services(std::shared_ptr<UniversalTagWriter> writer = {}) {
         ManualModeViewModel::Dependencies s;
         s.lookupService =
-            std::make_shared<YearLookupService>(server.endpoints(), LookupScenario::quickTiming(), pacer);
+            std::make_shared<YearLookupService>(server.endpoints(), timing, pacer);
         s.updateService = std::make_shared<TagUpdateService>(std::move(writer), &undo);
         s.undoLog = &undo;
         s.gate = &gate;

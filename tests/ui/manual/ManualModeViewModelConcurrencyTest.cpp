@@ -1,3 +1,4 @@
+#include "HeldAnswer.h"
 #include "ManualModeFixture.h"
 #include "QtPrinters.h"
 
@@ -78,12 +79,16 @@ TEST(ManualModeViewModelConcurrencyTest, TwoModelsOnOneLogNeverWriteAtOnceNorUnd
 
 TEST(ManualModeViewModelConcurrencyTest, DestroyedWhileRunning) {
     ManualModeFixture fx;
-    LoopbackServer::Response slow(200, LookupScenario::mbEmpty);
-    slow.delay = std::chrono::seconds(20);
-    fx.server.script("GET", "/ws/2/recording", {slow});
+    // The lookup's request outlasts the held answer: a model that waited for it would end only
+    // once the server answered.
+    fx.timing.requestTimeout = std::chrono::milliseconds(10 * hangMs);
+    const HeldAnswer held(fx.server, "GET", "/ws/2/recording", {200, LookupScenario::mbEmpty});
     auto writer = std::make_shared<SlowWriter>();
     const std::function<void(ManualModeViewModel&)> runs[] = {
-        [](ManualModeViewModel& vm) { vm.lookupSelected({}); },
+        [&](ManualModeViewModel& vm) {
+            vm.lookupSelected({});
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !fx.server.requests().empty(); }, hangMs));
+        },
         [](ManualModeViewModel& vm) { vm.updateSelected(ManualModeFixture::ids(vm)); },
         [](ManualModeViewModel& vm) {
             vm.startScan();
@@ -93,9 +98,8 @@ TEST(ManualModeViewModelConcurrencyTest, DestroyedWhileRunning) {
         ManualModeFixture::load(*vm, fx.dir, 4);
         const qsizetype writesBefore = writer->calls().size();
         run(*vm);
-        const auto start = std::chrono::steady_clock::now();
         vm.reset(); // cancels: a lookup's requests end at once, a write finishes its file
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(800));
+        EXPECT_EQ(held.sent(), 0); // the request ended while its answer was still held
         EXPECT_LE(writer->calls().size() - writesBefore, 1); // the file in flight, no further one
         EXPECT_EQ(fx.gate.holder(), nullptr);
     }

@@ -1,3 +1,4 @@
+#include "HeldAnswer.h"
 #include "ManualModeFixture.h"
 #include "QtPrinters.h"
 
@@ -5,8 +6,10 @@
 #include "tagio/UniversalTagWriter.h"
 #include "ui/manual/StatusBadgeViewModel.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QRegularExpression>
+#include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
@@ -215,7 +218,8 @@ TEST(ManualModeViewModelTest, ScanAndDropFillTheTable) {
     vm.startScan();
     vm.cancelAll();
     EXPECT_FALSE(vm.isScanning());
-    QTest::qWait(300);
+    QSignalSpy ended(&vm, &ManualModeViewModel::stateChanged); // the cancelled scan's end step
+    ASSERT_TRUE(ended.wait(hangMs));
     EXPECT_TRUE(vm.files().isEmpty());
     EXPECT_FALSE(vm.errorMessage());
 }
@@ -272,12 +276,9 @@ INSTANTIATE_TEST_SUITE_P(, ManualModeViewModelLookupWindowTest, ::testing::Value
 TEST(ManualModeViewModelTest, CancelledLookupGivesRowsTheirStatusBack) {
     ManualModeFixture fx;
     fx.settings.change([](SettingsSnapshot& s) { s.maxConcurrentRequests = 10; });
-    fx.server.handle("GET", "/ws/2/recording", [](const LoopbackServer::Request&) {
-        LoopbackServer::Response answer(200, LookupScenario::mbAnswer(1990, {}));
-        answer.delay = std::chrono::milliseconds(150);
-        return answer;
-    });
-    ManualModeViewModel vm(fx.services());
+    const HeldAnswer held(fx.server, "GET", "/ws/2/recording", {200, LookupScenario::mbAnswer(1990, {})});
+    const ManualModeViewModel::Dependencies services = fx.services();
+    ManualModeViewModel vm(services);
     const ProcessingStatus before[] = {ProcessingStatus::pending(), ProcessingStatus::yearNotFound(),
                                        ProcessingStatus::error("e"), ProcessingStatus::yearFound(1977)};
     ManualModeFixture::load(vm, fx.dir, 4, [&](int i, MusicFile& f) { f.status = before[i]; });
@@ -285,11 +286,18 @@ TEST(ManualModeViewModelTest, CancelledLookupGivesRowsTheirStatusBack) {
     for (const MusicFile& f : vm.files()) {
         ASSERT_EQ(f.status, ProcessingStatus::lookingUp());
     }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fx.server.requests().size() == 4; }, hangMs));
     vm.cancelAll();
-    for (const int wait : {0, 600}) {
-        QTest::qWait(wait);
+    for (const bool ended : {false, true}) {
+        if (ended) {
+            // Each lookup's job holds the service until its result is handed back: then that result
+            // waits only for the event loop.
+            held.letGo();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return services.lookupService.use_count() == 2; }, hangMs));
+            QCoreApplication::processEvents();
+        }
         for (int i = 0; i < 4; ++i) {
-            EXPECT_EQ(vm.files().at(i).status, before[i]) << i << " after " << wait << " ms";
+            EXPECT_EQ(vm.files().at(i).status, before[i]) << i << (ended ? " after the lookups ended" : "");
         }
     }
 }

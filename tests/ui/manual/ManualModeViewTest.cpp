@@ -101,7 +101,7 @@ namespace {
 
 struct ToolbarState {
     const char* name;
-    std::function<void(ManualModeFixture&, ManualModeViewModel&, TableSelectionViewModel&)> setUp;
+    std::function<void(ManualModeFixture&, ManualModeViewModel&, ManualModeView&)> setUp;
     const char* expected;
 };
 const ToolbarState toolbarStates[] = {
@@ -115,18 +115,20 @@ const ToolbarState toolbarStates[] = {
      },
      "E-EDEED---Y"},
     {"only hidden rows checked",
-     [](auto& fx, auto& vm, auto& sel) {
+     [](auto& fx, auto& vm, auto& view) {
          ManualModeFixture::load(vm, fx.dir, 2);
-         sel.setSelected(vm.files().at(0).id, true);
+         view.selection().setSelected(vm.files().at(0).id, true);
          vm.setFilterText(QStringLiteral("nothing matches"));
      },
      "EEEEEEE---Y"},
     {"a problem file",
-     [](auto& fx, auto& vm, auto&) {
+     [](auto& fx, auto& vm, ManualModeView& view) {
          ManualModeFixture::load(vm, fx.dir, 2, [](int i, MusicFile& f) {
              f.status = i ? ProcessingStatus::yearNotFound() : ProcessingStatus::pending();
          });
-         QTest::qWait(80); // row changes reach the toolbar in batches
+         // Row changes reach the toolbar in batches.
+         EXPECT_TRUE(QTest::qWaitFor([&] { return !view.findChild<QWidget*>("problemsButton")->isHidden(); },
+                                     hangMs));
      },
      "EEEEEEDE--Y"},
     {"undo offered",
@@ -137,18 +139,18 @@ const ToolbarState toolbarStates[] = {
      },
      "EEEEEED-E-Y"},
     {"busy",
-     [](auto& fx, auto& vm, auto& sel) {
+     [](auto& fx, auto& vm, auto& view) {
          ManualModeFixture::load(vm, fx.dir, 2);
-         sel.setSelected(vm.files().at(0).id, true);
+         view.selection().setSelected(vm.files().at(0).id, true);
          vm.startScan();
      },
      "DEEDDDD--EY"},
     {"a cancelled write still landing",
-     [](auto& fx, auto& vm, auto& sel) {
+     [](auto& fx, auto& vm, auto& view) {
          ManualModeFixture::load(vm, fx.dir, 3);
          vm.updateSelected(ManualModeFixture::ids(vm));
          vm.cancelAll();
-         sel.setSelected(vm.files().at(0).id, true);
+         view.selection().setSelected(vm.files().at(0).id, true);
      },
      "EEEEEED---N"},
 };
@@ -165,7 +167,7 @@ TEST_P(ManualModeViewToolbarTest, ToolbarFollowsTheState) {
     ManualModeFixture fx;
     ManualModeViewModel vm(fx.services(std::make_shared<SlowWriter>()));
     ManualModeView view(&vm);
-    c.setUp(fx, vm, view.selection());
+    c.setUp(fx, vm, view);
     QString seen;
     for (const char* name : names) {
         QWidget* w = view.findChild<QWidget*>(QLatin1String(name));
