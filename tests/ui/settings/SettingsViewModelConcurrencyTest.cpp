@@ -3,6 +3,7 @@
 #include "LoopbackServer.h"
 #include "services/HttpClient.h"
 
+#include <QCoreApplication>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -69,8 +70,6 @@ TEST_F(SettingsViewModelConcurrencyTest, ProviderChangeDropsTheOldListAndFetches
     EXPECT_TRUE(vm->isFetchingModels());
     ASSERT_TRUE(arrived("/v1/models"));
     ASSERT_TRUE(cancelled(before, 1)); // the ollama list, dropped while its answer is held
-    oldList.cancel();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return *answered == 1; }, hang)); // a late answer finds no one
     EXPECT_TRUE(vm->isFetchingModels());
     EXPECT_TRUE(vm->availableModels().isEmpty());
     newList.cancel();
@@ -96,6 +95,8 @@ TEST_F(SettingsViewModelConcurrencyTest, EndpointChangeOrResetDropsAnswersInFlig
         EXPECT_FALSE(vm->isFetchingModels());
         EXPECT_FALSE(vm->isTesting());
         ASSERT_TRUE(cancelled(before, 2));
+        vm->waitForWorkers(); // and the screen takes what they handed back
+        QCoreApplication::sendPostedEvents();
         oldList.cancel();
         EXPECT_FALSE(vm->connectionTestResult().has_value());
         EXPECT_TRUE(vm->availableModels().isEmpty());
