@@ -22,7 +22,9 @@ TEST(CancelTokenConcurrencyTest, CancelEndsRequestsInFlight) {
     server.script("GET", "/held", {held});
     server.script("GET", "/trickle", {trickle});
     server.script("POST", "/v1/chat/completions", {held});
-    const auto asked = [&](const std::string& path) { return [&server, path] { return !server.requests(path).empty(); }; };
+    const auto asked = [&](const std::string& path) {
+        return [&server, path] { return !server.requests(path).empty(); };
+    };
     for (const char* path : {"/held", "/trickle"}) {
         CancelToken request;
         HttpRequest r;
