@@ -19,6 +19,7 @@
 namespace {
 
 std::atomic<bool> g_loopbackOnly{false};
+std::atomic<std::uint64_t> g_cancelledSends{0};
 
 constexpr long kMaxRedirects = 5;
 
@@ -206,6 +207,10 @@ bool HttpClient::isLoopbackOnly() {
     return g_loopbackOnly.load();
 }
 
+std::uint64_t HttpClient::cancelledSends() {
+    return g_cancelledSends.load();
+}
+
 bool HttpClient::isLoopbackHost(const QString& host) {
     QString h = host;
     if (h.startsWith(QLatin1Char('[')) && h.endsWith(QLatin1Char(']'))) {
@@ -371,6 +376,7 @@ HttpResponse HttpClient::send(const HttpRequest& request, const CancelToken& can
     curl_multi_remove_handle(multi.get(), h);
 
     if (cancelled) {
+        ++g_cancelledSends;
         throw HttpError(HttpError::Kind::cancelled, QStringLiteral("cancelled"));
     }
     if (timedOut || result == CURLE_OPERATION_TIMEDOUT) {

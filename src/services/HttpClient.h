@@ -11,6 +11,7 @@
 #include <QUrl>
 
 #include <chrono>
+#include <cstdint>
 #include <exception>
 
 // One HTTP exchange to send.
@@ -108,4 +109,7 @@ public:
     static bool isLoopbackOnly();
 
     static bool isLoopbackHost(const QString& host);
+    // How many sends a cancel has ended after they started, in this process:
+    // tells a test that a request ended by its cancel and not by its deadline.
+    static std::uint64_t cancelledSends();
 };

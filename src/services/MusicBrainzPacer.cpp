@@ -9,6 +9,11 @@ MusicBrainzPacer& MusicBrainzPacer::shared() {
     return pacer;
 }
 
+std::size_t MusicBrainzPacer::waiting() const {
+    std::lock_guard lock(m_mutex);
+    return m_queue.size();
+}
+
 bool MusicBrainzPacer::acquire(const CancelToken& cancel) {
     // Declared before the lock so that it is released after it.
     const CancelToken::Registration wake = cancel.onCancel([this] {

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -29,10 +30,12 @@ public:
     bool acquire(const CancelToken& cancel);
 
     std::chrono::steady_clock::duration interval() const { return m_interval; }
+    // How many callers stand in line in acquire() now.
+    std::size_t waiting() const;
 
 private:
     const std::chrono::steady_clock::duration m_interval;
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<std::uint64_t> m_queue;
     std::uint64_t m_nextTicket = 0;

@@ -33,12 +33,28 @@ inline void runConcurrently(int count, int threads, const std::function<void(int
     }
 }
 
-// Runs `call` while another thread cancels `token` after `after`; returns the
-// time from the cancel to the end of the call.
-inline Clock::duration cancelDuring(CancelToken token, std::chrono::milliseconds after, const std::function<void()>& call) {
+// A minute: only a hang waits this long.
+constexpr std::chrono::seconds hang{60};
+
+// Polls `condition` until it holds (true) or a hang's time has passed (false).
+inline bool eventually(const std::function<bool()>& condition) {
+    const Clock::time_point end = Clock::now() + hang;
+    while (!condition()) {
+        if (Clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// Runs `call` while another thread cancels `token` once `ready()` holds (at the
+// latest after a hang's time); returns the time from the cancel to the end of the call.
+inline Clock::duration cancelWhen(CancelToken token, const std::function<bool()>& ready,
+                                  const std::function<void()>& call) {
     std::atomic<Clock::rep> cancelledAt{0};
     std::thread canceller([&] {
-        std::this_thread::sleep_for(after);
+        eventually(ready);
         cancelledAt = Clock::now().time_since_epoch().count();
         token.cancel();
     });
@@ -46,6 +62,14 @@ inline Clock::duration cancelDuring(CancelToken token, std::chrono::milliseconds
     const Clock::time_point end = Clock::now();
     canceller.join();
     return end - Clock::time_point(Clock::duration(cancelledAt.load()));
+}
+
+// The same, with the cancel `after` the start: a head start for `call`, which
+// a busy machine may shorten or stretch.
+inline Clock::duration cancelDuring(CancelToken token, std::chrono::milliseconds after,
+                                    const std::function<void()>& call) {
+    const Clock::time_point start = Clock::now();
+    return cancelWhen(token, [&] { return Clock::now() - start >= after; }, call);
 }
 
 inline std::vector<Clock::time_point> sortedArrivals(const std::vector<LoopbackServer::Request>& requests) {

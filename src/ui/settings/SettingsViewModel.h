@@ -113,6 +113,9 @@ public:
     void reset();
     // The screen came on screen (starts a fetch) or went away.
     void setVisible(bool visible);
+    // Blocks until the fetches and tests in flight have ended and handed back what they found;
+    // the owner's thread takes it at its next event processing.
+    void waitForWorkers() { m_work.waitForDone(); }
 
     // The line every settings screen shows while the settings cannot be
     // saved (the file keeps what the last successful save wrote); none when
