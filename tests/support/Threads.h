@@ -1,6 +1,7 @@
 #pragma once
 
 #include "LoopbackServer.h"
+#include "TestHelpers.h"
 
 #include "services/CancelToken.h"
 
@@ -33,8 +34,8 @@ inline void runConcurrently(int count, int threads, const std::function<void(int
     }
 }
 
-// A minute: only a hang waits this long.
-constexpr std::chrono::seconds hang{60};
+// Only a hang waits this long (hangMs).
+constexpr std::chrono::milliseconds hang{hangMs};
 
 // Polls `condition` until it holds (true) or a hang's time has passed (false).
 inline bool eventually(const std::function<bool()>& condition) {

@@ -1,6 +1,8 @@
 #include "ui/settings/SettingsViewModel.h"
 
+#include "HeldAnswer.h"
 #include "LoopbackServer.h"
+#include "TestHelpers.h"
 #include "services/HttpClient.h"
 
 #include <QCoreApplication>
@@ -9,51 +11,41 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace {
-
-// A minute (in ms): only a hang waits this long.
-constexpr int hang = 60 * 1000;
 
 struct SettingsViewModelConcurrencyTest : ::testing::Test {
     LoopbackServer server;
     QTemporaryDir dir;
     AppSettings settings{std::make_unique<SettingsStore>(dir.filePath(QStringLiteral("settings.json")))};
     std::unique_ptr<SettingsViewModel> vm;
-    // The answers of each list wait until the test lets them go (or a minute); `answered` counts those sent.
-    CancelToken oldList, newList;
-    std::shared_ptr<std::atomic<int>> answered = std::make_shared<std::atomic<int>>(0);
+    // The answers of each list wait until the test lets them go.
+    std::optional<HeldAnswer> oldList, newList;
 
     void SetUp() override {
         settings.setAppLanguage(AppLanguage::english);
         settings.setSelectedProvider(AIProviderType::ollama);
         settings.setCustomEndpoint(server.baseUrl());
-        hold("/api/tags", R"({"models":[{"name":"old-model"}]})", oldList);
-        hold("/v1/models", R"({"data":[{"id":"new-model"}]})", newList);
+        holdOldList();
+        newList.emplace(server, "GET", "/v1/models",
+                        LoopbackServer::Response(200, R"({"data":[{"id":"new-model"}]})"));
         vm = std::make_unique<SettingsViewModel>(settings);
     }
-    void TearDown() override {
-        oldList.cancel();
-        newList.cancel();
-    }
 
-    void hold(const std::string& path, const std::string& body, const CancelToken& gate) {
-        server.handle("GET", path, [gate, body, answered = answered](const LoopbackServer::Request&) {
-            gate.sleepFor(std::chrono::milliseconds(hang));
-            ++*answered;
-            return LoopbackServer::Response(200, body);
-        });
+    void holdOldList() {
+        oldList.emplace(server, "GET", "/api/tags",
+                        LoopbackServer::Response(200, R"({"models":[{"name":"old-model"}]})"));
     }
     bool arrived(const std::string& path, std::size_t count = 1) {
-        return QTest::qWaitFor([&] { return server.requests(path).size() == count; }, hang);
+        return QTest::qWaitFor([&] { return server.requests(path).size() == count; }, hangMs);
     }
     // Waits until the client has ended `count` requests by their cancel since `before`.
     static bool cancelled(std::uint64_t before, std::uint64_t count) {
-        return QTest::qWaitFor([&] { return HttpClient::cancelledSends() - before == count; }, hang);
+        return QTest::qWaitFor([&] { return HttpClient::cancelledSends() - before == count; }, hangMs);
     }
 };
 
@@ -72,8 +64,8 @@ TEST_F(SettingsViewModelConcurrencyTest, ProviderChangeDropsTheOldListAndFetches
     ASSERT_TRUE(cancelled(before, 1)); // the ollama list, dropped while its answer is held
     EXPECT_TRUE(vm->isFetchingModels());
     EXPECT_TRUE(vm->availableModels().isEmpty());
-    newList.cancel();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !vm->isFetchingModels(); }, hang));
+    newList->letGo();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !vm->isFetchingModels(); }, hangMs));
     EXPECT_EQ(vm->availableModels(), QStringList{QStringLiteral("new-model")});
 }
 
@@ -84,8 +76,7 @@ TEST_F(SettingsViewModelConcurrencyTest, EndpointChangeOrResetDropsAnswersInFlig
     };
     for (const auto& change : changes) {
         server.clearRequests();
-        oldList = CancelToken();
-        hold("/api/tags", R"({"models":[{"name":"old-model"}]})", oldList);
+        holdOldList();
         settings.setCustomEndpoint(server.baseUrl());
         vm->fetchModels();
         vm->testConnection();
@@ -97,7 +88,7 @@ TEST_F(SettingsViewModelConcurrencyTest, EndpointChangeOrResetDropsAnswersInFlig
         ASSERT_TRUE(cancelled(before, 2));
         vm->waitForWorkers(); // and the screen takes what they handed back
         QCoreApplication::sendPostedEvents();
-        oldList.cancel();
+        oldList->letGo();
         EXPECT_FALSE(vm->connectionTestResult().has_value());
         EXPECT_TRUE(vm->availableModels().isEmpty());
     }
@@ -105,11 +96,11 @@ TEST_F(SettingsViewModelConcurrencyTest, EndpointChangeOrResetDropsAnswersInFlig
 }
 
 TEST_F(SettingsViewModelConcurrencyTest, AnswersThatStayCurrentAreApplied) {
-    oldList.cancel();
+    oldList->letGo();
     vm->testConnection();
     vm->fetchModels();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !vm->isTesting() && !vm->isFetchingModels(); },
-                                hang));
+                                hangMs));
     EXPECT_EQ(vm->connectionTestResult(),
               (SettingsViewModel::ConnectionTestResult{true, "Connection successful (200)"}));
     EXPECT_EQ(vm->availableModels(), QStringList{QStringLiteral("old-model")});
@@ -126,7 +117,7 @@ TEST_F(SettingsViewModelConcurrencyTest, DestroyingMidFlightStopsTheWorkersAtOnc
     const std::uint64_t before = HttpClient::cancelledSends();
     vm.reset();
     EXPECT_EQ(HttpClient::cancelledSends() - before, 2u);
-    EXPECT_EQ(*answered, 0);
+    EXPECT_EQ(oldList->sent(), 0);
 }
 
 } // namespace
