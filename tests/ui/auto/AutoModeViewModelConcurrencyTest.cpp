@@ -49,6 +49,17 @@ struct HeldRun : AutoRunFixture {
         const auto entries = undoLog.entries();
         return std::all_of(entries.begin(), entries.end(), [](const auto& e) { return e.written; });
     }
+    // The problem files of a finished run of `vm` (made while useExistingYearTag was off, so that
+    // every file is a problem), with the year the user typed in the sheet.
+    QList<MusicFile> problemsTyped(AutoModeViewModel& vm, int year) {
+        vm.startProcessing();
+        EXPECT_TRUE(AutoRunFixture::awaitFinished(vm));
+        QList<MusicFile> list = vm.problemFiles();
+        for (MusicFile& file : list) {
+            file.manualYear = year;
+        }
+        return list;
+    }
     int genresEqual(const QString& genre) {
         int count = 0;
         for (int i = 1; i <= 6; ++i)
@@ -181,13 +192,11 @@ TEST(AutoModeViewModelConcurrencyTest, QuitDuringARunLetsBegunWritesLandAndFrees
 // written: the rest keep their years in the list, the written one is undone.
 TEST(AutoModeViewModelConcurrencyTest, CancelStopsTheProblemSheetsWrite) {
     HeldRun f;
-    f.settings.useExistingYearTag = false; // every file becomes a problem
+    f.settings.useExistingYearTag = false;
     auto vm = f.makeViewModel();
-    vm->startProcessing();
-    ASSERT_TRUE(AutoRunFixture::awaitFinished(*vm));
-    QList<MusicFile> list = vm->problemFiles();
-    for (int i = 0; i < 3; ++i) {
-        list[i].manualYear = 1975; // typed in the sheet
+    QList<MusicFile> list = f.problemsTyped(*vm, 1975);
+    for (int i = 3; i < list.size(); ++i) {
+        list[i].manualYear.reset();
     }
     vm->setProblemFiles(list);
     vm->updateResolvedFiles(list.mid(0, 3));
@@ -211,15 +220,10 @@ using AutoModeViewModelWriteAfterCancelTest = ::testing::TestWithParam<bool>;
 TEST_P(AutoModeViewModelWriteAfterCancelTest, ASheetWriteAfterACancelWritesItsFiles) {
     const bool cancelSheetWrite = GetParam();
     HeldRun f;
-    f.settings.useExistingYearTag = false; // every file becomes a problem
+    f.settings.useExistingYearTag = false;
     auto vm = f.makeViewModel();
-    vm->startProcessing();
-    ASSERT_TRUE(AutoRunFixture::awaitFinished(*vm));
-    QList<MusicFile> list = vm->problemFiles();
+    const QList<MusicFile> list = f.problemsTyped(*vm, 1975);
     ASSERT_EQ(list.size(), 6);
-    for (MusicFile& file : list) {
-        file.manualYear = 1975; // typed in the sheet
-    }
     if (cancelSheetWrite) {
         vm->setProblemFiles(list);
         vm->updateResolvedFiles(list.mid(0, 1));
