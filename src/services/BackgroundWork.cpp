@@ -1,6 +1,7 @@
 #include "services/BackgroundWork.h"
 
-#include <QMetaObject>
+#include <QCoreApplication>
+#include <QEvent>
 
 #include <condition_variable>
 #include <thread>
@@ -89,11 +90,14 @@ void BackgroundWork::post(std::size_t lane, std::function<void()> job) {
 void BackgroundWork::deliver(std::function<void()> apply) {
     std::lock_guard lock(m_mailboxMutex);
     m_mailbox.push_back(std::move(apply));
-    // One queued call takes what was handed before it runs.
+    // One wake-up takes what was handed before it is taken.
     if (m_mailbox.size() == 1) {
-        QMetaObject::invokeMethod(
-            &m_context, [this] { drain(); }, Qt::QueuedConnection);
+        wake();
     }
+}
+
+void BackgroundWork::wake() {
+    QCoreApplication::postEvent(&m_waker, new QEvent(QEvent::User));
 }
 
 void BackgroundWork::deliverIfCurrent(quint64 generation, std::function<void()> apply) {
@@ -133,7 +137,6 @@ void BackgroundWork::drain() {
     }
     std::lock_guard lock(m_mailboxMutex);
     if (!m_mailbox.empty()) {
-        QMetaObject::invokeMethod(
-            &m_context, [this] { drain(); }, Qt::QueuedConnection);
+        wake();
     }
 }

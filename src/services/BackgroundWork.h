@@ -17,9 +17,10 @@
 // Jobs are posted to lanes: lane i runs up to `laneWidths[i]` jobs at once in
 // the order posted (width 1: one after the other); its threads start as jobs
 // arrive and live until the object ends. Jobs to the workers and results back
-// pass through standard locks, so a race checker sees every hand-over; Qt's
-// queued call only says that there is something to take. `post` and the
-// delivery calls may be made from any thread, the rest on the owner's thread.
+// pass through standard locks, so a race checker sees every hand-over; the
+// event posted to the owner's thread carries nothing and only says that there
+// is something to take. `post` and the delivery calls may be made from any
+// thread, the rest on the owner's thread.
 class BackgroundWork {
 public:
     explicit BackgroundWork(const std::vector<int>& laneWidths = {1});
@@ -46,9 +47,22 @@ public:
 private:
     class Lane;
     void drain();
+    void wake();
 
-    // Context of the queued drain call: with it go the calls still pending.
-    QObject m_context;
+    // Receives the wake-up events; with it go those still pending. The event
+    // is made on the thread that hands a result over, through locks Qt does
+    // not show a race checker, so nothing here reads it.
+    class Waker : public QObject {
+    public:
+        explicit Waker(BackgroundWork& owner) : m_owner(owner) {}
+
+    protected:
+        void customEvent(QEvent*) override { m_owner.drain(); }
+
+    private:
+        BackgroundWork& m_owner;
+    };
+    Waker m_waker{*this};
     std::mutex m_mailboxMutex;
     std::deque<std::function<void()>> m_mailbox;
     quint64 m_generation = 0;
