@@ -8,11 +8,9 @@
 #include "ui/settings/SettingsWindow.h"
 
 #include <QAction>
-#include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
-#include <QtConcurrent>
 
 namespace {
 
@@ -54,9 +52,6 @@ VelmoraApp::~VelmoraApp() {
     // stopped and waited for rather than left running into the process's exit.
     delete SettingsWindow::instance();
     m_quitting.cancel();
-    for (QFuture<UpdateCheckResult>& check : m_checks) {
-        check.waitForFinished();
-    }
 }
 
 void VelmoraApp::retranslate() {
@@ -79,18 +74,14 @@ void VelmoraApp::runUpdateCheck() {
 }
 
 void VelmoraApp::performUpdateCheck() {
-    auto cursor = std::make_shared<HiddenCursor>();
-    auto* watcher = new QFutureWatcher<UpdateCheckResult>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, cursor]() mutable {
-        cursor.reset();
-        m_checks.removeIf([](const QFuture<UpdateCheckResult>& check) { return check.isFinished(); });
-        watcher->deleteLater();
-        if (!m_quitting.isCancelled()) {
-            presentUpdateResult(watcher->result(), m_window.get(), QUrl(Endpoints().updateDownload));
-        }
+    // The cursor travels with the result, so it comes back on the main thread,
+    // also when the program ends first and the result is dropped.
+    m_checks.post([this, cursor = std::make_shared<HiddenCursor>(), service = m_updateService,
+                   cancel = m_quitting]() mutable {
+        const UpdateCheckResult result = service->checkForUpdates(cancel);
+        m_checks.deliver([this, cursor = std::move(cursor), result]() mutable {
+            cursor.reset();
+            presentUpdateResult(result, m_window.get(), QUrl(Endpoints().updateDownload));
+        });
     });
-    const QFuture<UpdateCheckResult> check = QtConcurrent::run(
-        [service = m_updateService, cancel = m_quitting] { return service->checkForUpdates(cancel); });
-    m_checks.append(check);
-    watcher->setFuture(check);
 }

@@ -1,10 +1,9 @@
 #pragma once
 
 #include "app/ContentView.h"
+#include "services/BackgroundWork.h"
 #include "services/CancelToken.h"
 
-#include <QFuture>
-#include <QList>
 #include <QObject>
 
 #include <memory>
@@ -12,7 +11,6 @@
 class QAction;
 class QMenu;
 class UpdateCheckService;
-struct UpdateCheckResult;
 
 // The application: the main window with its one menu "Velmora" (About,
 // update check, settings, quit) and the menu's actions. Update checks run on
@@ -45,5 +43,6 @@ private:
     QAction* m_quitAction = nullptr;
     std::shared_ptr<const UpdateCheckService> m_updateService;
     CancelToken m_quitting;
-    QList<QFuture<UpdateCheckResult>> m_checks;
+    // Declared last: ending it waits for the checks still running.
+    BackgroundWork m_checks{{4}};
 };
