@@ -12,6 +12,7 @@
 //
 // Results go to standard error; standard output (console lines) is discarded.
 
+#include "FileCounts.h"
 #include "model/AppSettings.h"
 #include "services/TagUpdateService.h"
 #include "services/WriteSessionGate.h"
@@ -106,14 +107,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     std::freopen("/dev/null", "w", stdout);
     AppSettings::shared().setAppLanguage(AppLanguage::english);
-    QList<int> sizes;
-    for (int i = 1; i < argc; ++i) {
-        sizes.append(QString::fromLocal8Bit(argv[i]).toInt());
-    }
-    if (sizes.isEmpty()) {
-        sizes = {1000, 4000, 8000};
-    }
-    for (const int n : sizes) {
+    for (const int n : fileCounts(argc, argv, {1000, 4000, 8000})) {
         run(n);
     }
     return 0;

@@ -14,6 +14,7 @@
 //
 // Results go to standard error; standard output (console lines) is discarded.
 
+#include "FileCounts.h"
 #include "ui/manual/ManualModeViewModel.h"
 #include "ui/manual/TableSelectionViewModel.h"
 
@@ -128,14 +129,7 @@ void run(int n) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     std::freopen("/dev/null", "w", stdout);
-    QList<int> sizes;
-    for (int i = 1; i < argc; ++i) {
-        sizes.append(QString::fromLocal8Bit(argv[i]).toInt());
-    }
-    if (sizes.isEmpty()) {
-        sizes = {2000, 6000, 20000};
-    }
-    for (const int n : sizes) {
+    for (const int n : fileCounts(argc, argv, {2000, 6000, 20000})) {
         run(n);
     }
     return 0;
