@@ -14,11 +14,12 @@
 //       (tests/fixtures/scan by default): the per-file overhead of a scan.
 //
 //   scan_benchmark --real [count] [megabytes]
-//       `count` MP3 and `count` M4A files (default 100 each) of about
-//       `megabytes` MB (default 4), built from the scan fixtures: the audio is
-//       repeated up to the size, and every second file gets a 700 KB cover
-//       picture (APIC frame or "covr" item), which is what makes tags large in
-//       a real library. MP3 tags alternate between ID3v2.3 and ID3v2.4.
+//       `count` MP3, `count` M4A and `count` FLAC files (default 100 each) of
+//       about `megabytes` MB (default 4), built from the scan fixtures: the
+//       audio is repeated up to the size, and every second file gets a 700 KB
+//       cover picture (APIC frame, "covr" item or PICTURE block, which TagLib
+//       puts between the comment and the padding), which is what makes tags
+//       large in a real library. MP3 tags alternate between ID3v2.3 and ID3v2.4.
 //
 //   scan_benchmark --compare [count]
 //       `count` files (default 1200) of MP3 (ID3v2.3 and 2.4, some with ID3v1),
@@ -65,6 +66,7 @@
 #include <taglib/commentsframe.h>
 #include <taglib/fileref.h>
 #include <taglib/flacfile.h>
+#include <taglib/flacpicture.h>
 #include <taglib/id3v1tag.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/infotag.h>
@@ -214,6 +216,32 @@ void makeM4a(const QString& fixture, const QString& target, qint64 size, bool pi
                                             TagLib::ByteVector(data.constData(), uint(data.size()))));
         mp4.tag()->setItem("covr", TagLib::MP4::Item(covers));
         if (!mp4.save()) {
+            fail(QStringLiteral("TagLib cannot save ") + target);
+        }
+    }
+}
+
+// A FLAC file of about `size` bytes: the fixture's metadata, its audio
+// frames repeated and, when asked, a cover picture added by TagLib.
+void makeFlac(const QString& fixture, const QString& target, qint64 size, bool picture) {
+    const QByteArray file = readBytes(fixture);
+    const QList<FLACHandler::MetadataBlock> blocks = FLACHandler::parseMetadataBlocks(file, fixture);
+    if (blocks.isEmpty() || !blocks.last().isLast) {
+        fail(QStringLiteral("no FLAC metadata in ") + fixture);
+    }
+    const qint64 audioStart = blocks.last().headerOffset + 4 + blocks.last().length;
+    if (!writeBytes(target, file.left(audioStart) + repeated(file.mid(audioStart), size))) {
+        fail(QStringLiteral("cannot write ") + target);
+    }
+    if (picture) {
+        TagLib::FLAC::File flac(QFile::encodeName(target).constData(), false);
+        auto* cover = new TagLib::FLAC::Picture;
+        cover->setMimeType("image/jpeg");
+        cover->setType(TagLib::FLAC::Picture::FrontCover);
+        const QByteArray data = pictureBytes();
+        cover->setData(TagLib::ByteVector(data.constData(), uint(data.size())));
+        flac.addPicture(cover);
+        if (!flac.save()) {
             fail(QStringLiteral("TagLib cannot save ") + target);
         }
     }
@@ -510,12 +538,18 @@ int main(int argc, char** argv) {
                     picture);
             sources.append(QDir(templates).filePath(name));
         }
-        // MP3 and M4A sources alternate, so every format gets `count` files.
+        for (bool picture : {false, true}) {
+            const QString name = picture ? QStringLiteral("cover.flac") : QStringLiteral("plain.flac");
+            makeFlac(scanFixtures + QStringLiteral("/tagged.flac"), QDir(templates).filePath(name), size,
+                     picture);
+            sources.append(QDir(templates).filePath(name));
+        }
+        // MP3, M4A and FLAC sources alternate, so every format gets `count` files.
         QStringList interleaved;
         for (int i = 0; i < 4; ++i) {
-            interleaved << sources.at(i) << sources.at(4 + i % 2);
+            interleaved << sources.at(i) << sources.at(4 + i % 2) << sources.at(6 + i % 2);
         }
-        fillFolder(library, interleaved, 2 * count);
+        fillFolder(library, interleaved, 3 * count);
         QDir(templates).removeRecursively();
     } else {
         const int count = args.size() > 0 ? std::max(1, args.at(0).toInt()) : 2000;

@@ -127,6 +127,8 @@ const TextPair readErrorTexts[] = {
      QStringLiteral("Not a valid FLAC file (missing magic bytes)")},
     {QStringLiteral("FLAC-Metadatenblock reicht über das Dateiende hinaus"),
      QStringLiteral("FLAC metadata block extends beyond file bounds")},
+    {QStringLiteral("FLAC-Metadaten enthalten zu viele Blöcke"),
+     QStringLiteral("FLAC metadata holds too many blocks")},
     {QStringLiteral("ID3-Tag zu groß zum Lesen (%1 Bytes)"),
      QStringLiteral("ID3 tag too large to read (%1 bytes)")},
     {QStringLiteral("ID3-Frame '%1' zu groß zum Lesen (%2 Bytes)"),

@@ -14,16 +14,20 @@ std::optional<QByteArray> SourceBytes::read(qint64 offset, qint64 length) const 
     if (m_bytes != nullptr) {
         return m_bytes->mid(offset, length);
     }
-    if (length > smallRead) {
-        return m_file->read(offset, length);
-    }
-    if (m_windowStart < 0 || offset < m_windowStart ||
-        !Bytes::fits(m_window.size(), offset - m_windowStart, length)) {
-        m_windowStart = offset;
-        m_window = m_file->readAtMost(offset, windowSize);
-    }
-    if (!Bytes::fits(m_window.size(), offset - m_windowStart, length)) {
-        return std::nullopt;
+    const auto inWindow = [&] {
+        return m_windowStart >= 0 && offset >= m_windowStart &&
+               Bytes::fits(m_window.size(), offset - m_windowStart, length);
+    };
+    if (!inWindow()) {
+        if (length > smallRead) {
+            return m_file->read(offset, length);
+        }
+        // The buffer is reused: mid() below hands out copies, never the window itself.
+        m_window.resize(std::min(windowSize, m_size - offset));
+        m_windowStart = m_file->readInto(m_window.data(), offset, m_window.size()) ? offset : -1;
+        if (!inWindow()) {
+            return std::nullopt;
+        }
     }
     return m_window.mid(offset - m_windowStart, length);
 }

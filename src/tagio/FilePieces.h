@@ -8,8 +8,11 @@
 class ByteSource;
 
 // The file a tag write starts from: held in memory (tests, fuzzing) or read
-// from the open file by positioned reads. Reads of a few bytes are served from
-// one cached window, so that walking headers costs few system calls.
+// from the open file by positioned reads. Reads of a few bytes, and reads that
+// lie wholly inside the bytes last fetched, are served from one cached window
+// of a page, so that walking headers costs few system calls; the window is
+// small because a header often lies behind a large body (a picture, padding)
+// and then costs a read of its own.
 class SourceBytes {
 public:
     explicit SourceBytes(const QByteArray& bytes) : m_bytes(&bytes), m_size(bytes.size()) {}
@@ -25,7 +28,7 @@ public:
     const ByteSource* file() const { return m_file; }
 
 private:
-    static constexpr qint64 windowSize = 64 * 1024;
+    static constexpr qint64 windowSize = 4 * 1024;
     static constexpr qint64 smallRead = 64;
     const QByteArray* m_bytes = nullptr;
     const ByteSource* m_file = nullptr;

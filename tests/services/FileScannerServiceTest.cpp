@@ -64,8 +64,9 @@ TEST(FileScannerServiceTest, NameThatIsNotUtf8IsListedAndFailsItsRead) {
 }
 
 // What the user may not read is reported as access denied, also as root: a folder, a file in a
-// folder that can be listed but not entered, a file, the folder itself. A FLAC file with garbage
-// after its marker is refused by the read, which names the file and the failure once.
+// folder that can be listed but not entered, a file, the folder itself. A file that vanished
+// after it was listed is not found, not denied. A FLAC file with garbage after its marker is
+// refused by the read, which names the file and the failure once.
 TEST(FileScannerServiceTest, UnreadableItemsAreReportedWithWhetherAccessWasDenied) {
     QTemporaryDir dir;
     const QDir root(dir.path());
@@ -79,6 +80,7 @@ TEST(FileScannerServiceTest, UnreadableItemsAreReportedWithWhetherAccessWasDenie
     } rows[] = {{"closed/b.mp3", false, true, ""},
                 {"open/c.mp3", true, false, ""},
                 {"open/corrupt.flac", false, false, "FLAC metadata block extends beyond file bounds"},
+                {"open/gone.mp3", false, false, "Datei nicht gefunden"},
                 {"open/locked.mp3", false, true, ""}};
     QStringList paths;
     for (const auto& row : rows) {
@@ -96,6 +98,7 @@ TEST(FileScannerServiceTest, UnreadableItemsAreReportedWithWhetherAccessWasDenie
     QList<Unreadable> unreadable;
     EXPECT_EQ(FileScannerService().scanDirectory(root.path(), &unreadable), paths);
     EXPECT_EQ(unreadable, (QList<Unreadable>{{root.filePath("locked"), true}}));
+    ASSERT_TRUE(QFile::remove(root.filePath("open/gone.mp3")));
     for (const auto& row : rows) {
         const QString path = root.filePath(row.file);
         QList<Unreadable> failed;
@@ -128,6 +131,8 @@ TEST(FileScannerServiceTest, ReasonOfAnUnreadableFileIsInTheInterfaceLanguage) {
     } rows[] = {
         {{"/m/a.mp3", true, "ignored"}, "Zugriff verweigert", "Permission denied"},
         {{"/m/a.flac", false, "FLAC metadata block extends beyond file bounds"}, "FLAC-Metadatenblock reicht über das Dateiende hinaus", "FLAC metadata block extends beyond file bounds"},
+        {{"/m/a.flac", false, "FLAC metadata holds too many blocks"}, "FLAC-Metadaten enthalten zu viele Blöcke", "FLAC metadata holds too many blocks"},
+        {{"/m/a.mp3", false, "Datei nicht gefunden"}, "Datei nicht gefunden", "File not found"},
         {{"/m/a.mp3", false, "Datei konnte nicht gelesen werden"}, "Datei konnte nicht gelesen werden", "The file could not be read"},
         {{"/m/a.mp3", false, "ID3 frame 'APIC' too large to read (99 bytes)"}, "ID3-Frame 'APIC' zu groß zum Lesen (99 Bytes)", "ID3 frame 'APIC' too large to read (99 bytes)"},
         {{"/m/a.m4a", false, "MP4 'moov' atom too large to read (7 bytes)"}, "MP4-Atom 'moov' zu groß zum Lesen (7 Bytes)", "MP4 'moov' atom too large to read (7 bytes)"},

@@ -127,6 +127,11 @@ QList<HelpTopic> buildTopics() {
                         item("**Nur Probleme** zeigt nur Dateien ohne gefundenes Jahr oder mit Fehler.",
                              "**Problems only** shows only files without a found year or with an error."),
                         item(
+                            "Das Kästchen **Alle** links in der Filterleiste setzt oder entfernt die Häkchen "
+                            "aller angezeigten Zeilen; bei gesetztem Filter sind das nur die gefilterten.",
+                            "The **All** box at the left of the filter bar sets or clears the ticks of every "
+                            "row shown; with a filter set, only of the rows the filter shows."),
+                        item(
                             "Der Filter ändert nur die Anzeige; markierte, aber ausgeblendete Zeilen bleiben "
                             "markiert.",
                             "The filter only changes what is shown; ticked rows that are hidden stay "
@@ -144,8 +149,6 @@ QList<HelpTopic> buildTopics() {
                         tip("Eine laufende Suche lässt sich jederzeit abbrechen; bereits gefundene Jahre "
                             "bleiben erhalten.",
                             "A running lookup can be cancelled at any time; years already found are kept."),
-                        item("**Alle** setzt oder entfernt alle Häkchen.",
-                             "**All** sets or clears every tick."),
                         item("**N Problem(e)** öffnet den Dialog zum Auflösen der Dateien ohne Jahr.",
                              "**N Problem(s)** opens the dialog for resolving files without a year."),
                         item("**Ausgewählte aktualisieren**: schreibt das Genre mit Jahrzehnt in alle "

@@ -8,7 +8,9 @@
 #include "services/FileScannerService.h"
 #include "services/TagUpdateService.h"
 #include "services/WriteUndoManager.h"
+#include "tagio/ByteSource.h"
 #include "tagio/Bytes.h"
+#include "tagio/FilePieces.h"
 #include "tagio/UniversalTagReader.h"
 #include "tagio/UniversalTagWriter.h"
 
@@ -268,5 +270,34 @@ TEST(FLACHandlerTest, CommentsBehindManyBlocksAreReadBeforeTheyAreWritten) {
         file->discoveredYear = 1987;
         EXPECT_EQ(service.updateFile(*file, [settings] { return settings; }).writtenGenre, row.genreAfter);
         EXPECT_EQ(FLACHandler::readGenre(path), row.genreAfter);
+    }
+}
+
+// The walk reads the block headers, not what lies between them: in the scan's read and in the
+// write alike, a header behind a picture costs one read of a page at most.
+TEST(FLACHandlerTest, EachHeaderBehindAPictureCostsAPageAtMost) {
+    if (TestFiles::bytesReadSoFar() < 0) {
+        GTEST_SKIP() << "the kernel here does not count the bytes a process reads";
+    }
+    constexpr qint64 page = 4096;
+    const QList<Block> covers(20, {6, false, QByteArray(128 * 1024, 'p')});
+    const QList<Block> all = QList<Block>{info, {4, false, commentBody("v", {"GENRE=House"})}} + covers +
+                             QList<Block>{{1, true, QByteArray(page, '\0')}};
+    QTemporaryDir dir;
+    const QString path = dir.filePath("covers.flac");
+    TestFiles::writeFile(path, image(all, "AUDIO"));
+    const auto read = [&] { return FLACHandler::readTags(path).genre; };
+    const auto write = [&] {
+        const std::optional<ByteSource> source = ByteSource::open(path);
+        return FLACHandler::writeGenre("House 80er", {}, {}, {}, SourceBytes(*source), path).size();
+    };
+    // Both walk every header: the comments are found, the padding is replaced.
+    EXPECT_EQ(read(), "House");
+    EXPECT_EQ(write(), QFileInfo(path).size() + 5 - page + FLACHandler::writtenPaddingLength);
+    const std::function<void()> walks[] = {read, write};
+    for (const auto& walk : walks) {
+        const qint64 bytesRead = TestFiles::costInChild(walk).bytesRead;
+        EXPECT_GT(bytesRead, 0);
+        EXPECT_LE(bytesRead, all.size() * page);
     }
 }

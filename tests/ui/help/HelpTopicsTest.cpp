@@ -21,7 +21,7 @@ TEST(HelpTopicsTest, SectionsCountNotesAndTipsInOrder) {
         }
     }
     EXPECT_EQ(topics.size(), 7);
-    EXPECT_EQ(flags, QStringLiteral("2n2 4n4 5t3n5 5t5 3 7t3t7 2n2 3n3 3t2t3 3 2 2 5t3 4n2t3 6n3n4n5n6 3n2 "
+    EXPECT_EQ(flags, QStringLiteral("2n2 4n4 5t3n5 5t5 4 6t3t6 2n2 3n3 3t2t3 3 2 2 5t3 4n2t3 6n3n4n5n6 3n2 "
                                     "7n1t3t5 3n2 3t2 6t6 3n3 2t2 1t1 2 2n2 1 2n2 2 "));
     EXPECT_EQ(
         topics.at(0).sections.at(0).items.at(1).textLS.en,

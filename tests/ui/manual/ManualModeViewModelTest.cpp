@@ -188,7 +188,8 @@ TEST(ManualModeViewModelTest, ScanAndDropFillTheTable) {
     EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
     EXPECT_FALSE(vm.errorMessage());
     EXPECT_EQ(vm.unreadableFiles(), QStringList{fx.dir.filePath("not_audio.mp3")}); // reported, not lost
-    // A drop: a listed file, a new one twice, a text file, capitals, a broken file, a folder of two.
+    // A drop: a listed file, a new one twice, a text file, capitals, a broken file, the scan's
+    // unreadable file again, a folder of two (and one it cannot list), a folder it cannot list.
     QTemporaryDir other;
     QDir(fx.dir.path()).mkdir(QStringLiteral("sub")); // a real path to the listed file
     const QString fresh = TestFiles::copyFixture("scan/tagged.flac", other, "new.flac");
@@ -200,19 +201,28 @@ TEST(ManualModeViewModelTest, ScanAndDropFillTheTable) {
     QDir(other.path()).mkdir(QStringLiteral("sub"));
     TestFiles::copyFixture(QStringLiteral("scan/tagged.mp3"), other, QStringLiteral("sub/a.mp3"));
     TestFiles::copyFixture(QStringLiteral("scan/tagged.m4a"), other, QStringLiteral("sub/b.m4a"));
+    const QString closed = other.filePath(QStringLiteral("sub/closed"));
+    const QString shut = other.filePath(QStringLiteral("shut"));
+    for (const QString& folder : {closed, shut}) {
+        ASSERT_TRUE(QDir().mkpath(folder) && QFile::setPermissions(folder, {}));
+    }
     const qsizetype before = vm.files().size();
     vm.addFiles({fx.dir.path() + QStringLiteral("/sub/../tagged.mp3"), fresh, fresh, text, upper, broken,
-                 locked, other.filePath(QStringLiteral("sub"))});
+                 fx.dir.filePath("not_audio.mp3"), locked, other.filePath(QStringLiteral("sub")), shut});
     ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
     QStringList added;
     for (qsizetype i = before; i < vm.files().size(); ++i) {
         added.append(vm.files().at(i).url.section(QLatin1Char('/'), -1));
     }
     EXPECT_EQ(added, QStringList({"new.flac", "UPPER.MP3", "a.mp3", "b.m4a"}));
-    EXPECT_EQ(vm.unreadableFiles(), QStringList({fx.dir.filePath("not_audio.mp3"), broken, locked}));
-    // Each file's own reason: the read's error, or the denial.
+    // Each unreadable item once, also one the scan reported before.
+    EXPECT_EQ(vm.unreadableFiles(),
+              QStringList({fx.dir.filePath("not_audio.mp3"), closed, shut, broken, locked}));
+    // Each item's own reason: the read's error, or the denial.
     EXPECT_EQ(vm.unreadableSuffix(broken), " (No audio stream found in the file)");
-    EXPECT_EQ(vm.unreadableSuffix(locked), " (Permission denied)");
+    for (const QString& denied : {locked, closed, shut}) {
+        EXPECT_EQ(vm.unreadableSuffix(denied), " (Permission denied)") << denied.toStdString();
+    }
 
     // A scan cancelled at once (an unlistable folder: the screen test).
     vm.startScan();
