@@ -112,7 +112,7 @@ QFrame* divider(QWidget* parent, Qt::Orientation orientation, int length) {
 
 QString plainToolTip(const QString& text) {
     return text.isEmpty() ? QString()
-                          : QStringLiteral("<p>") +
+                          : QStringLiteral("<p style=\"white-space:pre-wrap\">") +
                                 text.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>")) +
                                 QStringLiteral("</p>");
 }

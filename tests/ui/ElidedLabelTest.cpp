@@ -12,7 +12,7 @@
 // (which decides on its own whether a tip is markup) reads the same text.
 TEST(ElidedLabelTest, TooltipShowsMarkupLiterally) {
     const QString full =
-        QStringLiteral("<b>Bold</b> &amp; <img src=\"file:///x.png\"> <i>a name long enough to be cut\n"
+        QStringLiteral("<b>Bold</b> &amp; <img src=\"file:///x.png\"> <i>a name  long enough to be cut\n"
                        "&lt;second line&gt;</i>");
     QWidget window;
     ElidedLabel label(120, &window);
