@@ -128,7 +128,7 @@ int flockErrno = 0;
 bool openFilesHidden = false;
 
 extern "C" DIR* opendir(const char* path) {
-    if (openFilesHidden && std::strncmp(path, "/proc/", 6) == 0 && std::strstr(path, "/fd/") != nullptr) {
+    if (openFilesHidden && std::strncmp(path, "/proc/", 6) == 0 && std::strstr(path, "/fdinfo") != nullptr) {
         errno = EACCES;
         return nullptr;
     }
@@ -143,6 +143,23 @@ extern "C" int flock(int fd, int operation) {
     }
     static const auto real = reinterpret_cast<int (*)(int, int)>(::dlsym(RTLD_NEXT, "flock"));
     return real(fd, operation);
+}
+
+// Set by a test: the errno with which every removal of a temporary file fails (0: the real call),
+// as ntfs-3g refuses one when the disk is full.
+int temporaryUnlinkErrno = 0;
+
+extern "C" int unlinkat(int folder, const char* path, int flags) {
+    if (temporaryUnlinkErrno != 0 && std::strstr(path, ".tmp-") != nullptr) {
+        errno = temporaryUnlinkErrno;
+        return -1;
+    }
+    static const auto real = reinterpret_cast<int (*)(int, const char*, int)>(::dlsym(RTLD_NEXT, "unlinkat"));
+    return real(folder, path, flags);
+}
+
+extern "C" int unlink(const char* path) {
+    return unlinkat(AT_FDCWD, path, 0);
 }
 
 // Set by a test: the file-system magic every fstatfs reports (0: the real one).
@@ -312,21 +329,25 @@ TEST(UniversalTagWriterTest, TheReturnedIdentityComparesInodesOnlyWhereTheFileSy
 // A file its user may not write, or another user's file, is refused before anything is written;
 // the user's own writable file is replaced with its mode, and with the user's group where the
 // file's group is not one of the user's; root keeps any owner and group. As root, the other
-// writes run as another user (uid 4321) in a child process.
+// writes run as another user (uid 4321) in a child process. A fresh, closed file of the file's
+// owner named like a leftover lies beside it: the write removes it only when it is the writer's
+// own (it is swept before the temporary file is made, and not at all for a read-only file).
 struct OwnerRow {
     const char* name;
     mode_t mode;
     int owner, group;    // the writer's own (0) or the next one's (1)
     const char* refusal; // "" when written
+    bool leftoverRemoved;
     bool byRoot = false;
 };
 const OwnerRow ownerRows[] = {
-    {"mode 0444", 0444, 0, 0, "The file is read-only"},
-    {"another user's file the user may write", 0666, 1, 1, "The file belongs to another user"},
-    {"another user's group-writable file of the user's group", 0664, 1, 0, "The file belongs to another user"},
-    {"the user's own file of another group", 0664, 0, 1, ""},
-    {"the user's own file", 0644, 0, 0, ""},
-    {"another user's file written by root", 0640, 1, 1, "", true},
+    {"mode 0444", 0444, 0, 0, "The file is read-only", false},
+    {"another user's file the user may write", 0666, 1, 1, "The file belongs to another user", false},
+    {"another user's group-writable file of the user's group", 0664, 1, 0, "The file belongs to another user",
+     false},
+    {"the user's own file of another group", 0664, 0, 1, "", true},
+    {"the user's own file", 0644, 0, 0, "", true},
+    {"another user's file written by root", 0640, 1, 1, "", false, true},
 };
 using UniversalTagWriterOwnerTest = ::testing::TestWithParam<OwnerRow>;
 
@@ -344,11 +365,16 @@ TEST_P(UniversalTagWriterOwnerTest, RefusesReadOnlyFilesAndForeignOwners) {
     ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0777), 0);
     const QString path = dir.filePath(QStringLiteral("song.mp3"));
     const QByteArray native = QFile::encodeName(path);
+    const QString leftover = ".song.mp3.tmp-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
     TestFiles::writeFile(path, "old");
-    if (::chown(native.constData(), owner, fileGroup) != 0) {
+    TestFiles::writeFile(dir.filePath(leftover), "leftover");
+    const QByteArray leftoverNative = QFile::encodeName(dir.filePath(leftover));
+    if (::chown(native.constData(), owner, fileGroup) != 0 ||
+        ::chown(leftoverNative.constData(), owner, fileGroup) != 0) {
         GTEST_SKIP() << "giving a file to another user or group needs root";
     }
     ASSERT_EQ(::chmod(native.constData(), c.mode), 0);
+    ASSERT_EQ(::chmod(leftoverNative.constData(), 0644), 0); // readable, so that a lock could tell
     EXPECT_TRUE(passesInChild([&] {
         if (root && !c.byRoot &&
             (::setgroups(0, nullptr) != 0 || ::setgid(group) != 0 || ::setuid(user) != 0)) {
@@ -366,7 +392,8 @@ TEST_P(UniversalTagWriterOwnerTest, RefusesReadOnlyFilesAndForeignOwners) {
     ASSERT_EQ(::stat(native.constData(), &st), 0);
     EXPECT_EQ(std::make_tuple(st.st_uid, st.st_gid, st.st_mode & 07777),
               std::make_tuple(owner, *c.refusal != 0 || c.byRoot ? fileGroup : group, c.mode));
-    EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty());
+    EXPECT_EQ(TagProbe::temporaryFiles(dir.path()),
+              c.leftoverRemoved ? QStringList() : QStringList{leftover});
 }
 INSTANTIATE_TEST_SUITE_P(, UniversalTagWriterOwnerTest, ::testing::ValuesIn(ownerRows), RowName());
 
@@ -459,7 +486,9 @@ TEST(UniversalTagWriterTest, ChecksTheFileLastAndFallsBackToANamedFileBeforeWrit
 }
 
 // Leftovers of any file in the folder that no process has open are removed by the next write:
-// at once where a lock tells that no live write holds them, else once they are a day old.
+// at once where a lock tells that no live write holds them, else once they are a day old. Each is
+// emptied first (where its removal is refused, as ntfs-3g refuses one when full, it stays empty);
+// a file that stays is never touched.
 TEST(UniversalTagWriterTest, RemovesEveryLeftoverNoOneHoldsInTheFolder) {
     const QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
     const auto another = [] {
@@ -480,8 +509,8 @@ TEST(UniversalTagWriterTest, RemovesEveryLeftoverNoOneHoldsInTheFolder) {
         {".Other.mp3.tmp-" + another(), 25 * hour, true, false, false},
         {"Other.mp3.tmp-" + another(), 25 * hour, false, false, false}, // not hidden
     };
-    for (const int noLocks : {0, ENOLCK}) {
-        SCOPED_TRACE(noLocks != 0 ? "no locks" : "locks");
+    for (const auto& [noLocks, refused] : {std::pair(0, false), std::pair(ENOLCK, false), std::pair(0, true)}) {
+        SCOPED_TRACE(noLocks != 0 ? "no locks" : refused ? "locks, removal refused" : "locks");
         QTemporaryDir dir;
         std::vector<int> held;
         for (const auto& c : cases) {
@@ -496,12 +525,15 @@ TEST(UniversalTagWriterTest, RemovesEveryLeftoverNoOneHoldsInTheFolder) {
         const QString path = dir.filePath(QStringLiteral("Song.mp3"));
         TestFiles::writeFile(path, "old");
         flockErrno = noLocks;
+        temporaryUnlinkErrno = refused ? ENOSPC : 0;
         UniversalTagWriter::atomicWrite("new", path);
+        temporaryUnlinkErrno = 0;
         flockErrno = 0;
         for (const auto& c : cases) {
-            EXPECT_EQ(QFileInfo::exists(dir.filePath(c.name)),
-                      !(noLocks != 0 ? c.removedWithoutLocks : c.removed))
-                << c.name.toStdString();
+            const bool removed = noLocks != 0 ? c.removedWithoutLocks : c.removed;
+            const QFileInfo left(dir.filePath(c.name));
+            EXPECT_EQ(left.exists(), !removed || refused) << c.name.toStdString();
+            EXPECT_EQ(left.size(), removed ? 0 : 8) << c.name.toStdString();
         }
         for (const int fd : held) {
             ::close(fd);
