@@ -28,6 +28,7 @@
 #include <dlfcn.h>
 #include <grp.h>
 #include <linux/magic.h>
+#include <map>
 #include <mutex>
 #include <sys/file.h>
 #include <sys/mount.h>
@@ -53,6 +54,15 @@ const QString newGenre = QStringLiteral("House 80er");
 // Everything in the folder, hidden files included.
 QString folderEntries(const QString& folder) {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System).join(QLatin1Char(' '));
+}
+
+// The size of each temporary file in the folder, by name.
+std::map<QString, qint64> temporarySizes(const QString& folder) {
+    std::map<QString, qint64> sizes;
+    for (const QString& name : TagProbe::temporaryFiles(folder)) {
+        sizes[name] = QFileInfo(folder + QLatin1Char('/') + name).size();
+    }
+    return sizes;
 }
 
 } // namespace
@@ -444,7 +454,7 @@ TEST(UniversalTagWriterTest, AFifoAtThePathFailsAtOnce) {
 
 // Another program's change while the temporary file gets its name is found by the last check
 // before the rename; without /proc the named temporary file is used from the start, so the data
-// is written and flushed once.
+// is written and flushed once. A temporary file whose removal is refused is emptied first.
 TEST(UniversalTagWriterTest, ChecksTheFileLastAndFallsBackToANamedFileBeforeWriting) {
     QTemporaryDir dir;
     const QString path = QFileInfo(dir.filePath(QStringLiteral("Song.mp3"))).absoluteFilePath();
@@ -453,8 +463,10 @@ TEST(UniversalTagWriterTest, ChecksTheFileLastAndFallsBackToANamedFileBeforeWrit
         bool proc;
         QByteArray left;
         int syncs;
+        bool removalRefused = false;
     } cases[] = {
         {"changed while named", true, "someone else's edit", 1},
+        {"changed while named, its removal refused", true, "someone else's edit", 1, true},
         {"no /proc", false, "new", 2},
     };
     for (const auto& c : cases) {
@@ -469,17 +481,24 @@ TEST(UniversalTagWriterTest, ChecksTheFileLastAndFallsBackToANamedFileBeforeWrit
             };
         }
         noProc = !c.proc;
+        temporaryUnlinkErrno = c.removalRefused ? ENOSPC : 0;
         try {
             UniversalTagWriter::atomicWrite("new", path);
         } catch (const AppError&) {
         }
+        temporaryUnlinkErrno = 0;
         noProc = false;
         atLinkat = nullptr;
         if (c.proc && !changed) {
             GTEST_SKIP() << "no unnamed temporary files on this file system";
         }
         EXPECT_EQ(TestFiles::readFile(path), c.left);
-        EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty());
+        const auto left = temporarySizes(dir.path());
+        EXPECT_EQ(left.size(), c.removalRefused ? 1u : 0u);
+        for (const auto& [name, size] : left) {
+            EXPECT_EQ(size, 0) << name.toStdString();
+            QFile::remove(dir.filePath(name));
+        }
         std::lock_guard lock(syncedMutex);
         EXPECT_EQ(syncedPaths.size(), c.syncs) << syncedPaths.join(' ').toStdString();
     }
