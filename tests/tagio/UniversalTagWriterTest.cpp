@@ -453,46 +453,59 @@ TEST(UniversalTagWriterTest, AFifoAtThePathFailsAtOnce) {
 }
 
 // Another program's change while the temporary file gets its name is found by the last check
-// before the rename; without /proc the named temporary file is used from the start, so the data
-// is written and flushed once. A temporary file whose removal is refused is emptied first.
+// before the rename, also one that keeps the size; without /proc the named temporary file is used
+// from the start, so the data is written and flushed once. A temporary file whose removal is
+// refused is emptied first. Every descriptor the write opened is closed, its lock's too.
 TEST(UniversalTagWriterTest, ChecksTheFileLastAndFallsBackToANamedFileBeforeWriting) {
     QTemporaryDir dir;
     const QString path = QFileInfo(dir.filePath(QStringLiteral("Song.mp3"))).absoluteFilePath();
+    const auto openDescriptors = [] {
+        return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size();
+    };
     const struct {
         const char* name;
         bool proc;
-        QByteArray left;
+        QByteArray edit; // another program's, while the temporary file gets its name
         int syncs;
         bool removalRefused = false;
     } cases[] = {
         {"changed while named", true, "someone else's edit", 1},
+        {"changed while named, same size", true, "od!", 1},
         {"changed while named, its removal refused", true, "someone else's edit", 1, true},
-        {"no /proc", false, "new", 2},
+        {"no /proc", false, "", 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TestFiles::writeFile(path, "old");
+        const QByteArray native = QFile::encodeName(path);
+        struct stat before {};
+        ASSERT_EQ(::stat(native.constData(), &before), 0);
         clearSyncedPaths();
         bool changed = false;
         if (c.proc) {
             atLinkat = [&] {
                 changed = true;
-                TestFiles::writeFile(path, "someone else's edit");
+                TestFiles::writeFile(path, c.edit);
+                const timespec times[2] = {before.st_atim,
+                                           {before.st_mtim.tv_sec + 1, before.st_mtim.tv_nsec}};
+                ::utimensat(AT_FDCWD, native.constData(), times, 0);
             };
         }
         noProc = !c.proc;
         temporaryUnlinkErrno = c.removalRefused ? ENOSPC : 0;
+        const qsizetype descriptors = openDescriptors();
         try {
             UniversalTagWriter::atomicWrite("new", path);
         } catch (const AppError&) {
         }
+        EXPECT_EQ(openDescriptors(), descriptors);
         temporaryUnlinkErrno = 0;
         noProc = false;
         atLinkat = nullptr;
         if (c.proc && !changed) {
             GTEST_SKIP() << "no unnamed temporary files on this file system";
         }
-        EXPECT_EQ(TestFiles::readFile(path), c.left);
+        EXPECT_EQ(TestFiles::readFile(path), c.proc ? c.edit : QByteArray("new"));
         const auto left = temporarySizes(dir.path());
         EXPECT_EQ(left.size(), c.removalRefused ? 1u : 0u);
         for (const auto& [name, size] : left) {
@@ -507,7 +520,7 @@ TEST(UniversalTagWriterTest, ChecksTheFileLastAndFallsBackToANamedFileBeforeWrit
 // Leftovers of any file in the folder that no process has open are removed by the next write:
 // at once where a lock tells that no live write holds them, else once they are a day old. Each is
 // emptied first (where its removal is refused, as ntfs-3g refuses one when full, it stays empty);
-// a file that stays is never touched.
+// a file that stays is never touched, nor is a symbolic link or a FIFO named like a leftover.
 TEST(UniversalTagWriterTest, RemovesEveryLeftoverNoOneHoldsInTheFolder) {
     const QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
     const auto another = [] {
@@ -518,6 +531,7 @@ TEST(UniversalTagWriterTest, RemovesEveryLeftoverNoOneHoldsInTheFolder) {
         QString name;
         qint64 age;
         bool open, removed, removedWithoutLocks;
+        char kind = 'f'; // a regular file, a symbolic link ('l', to a file of 8 bytes) or a FIFO ('p')
     } cases[] = {
         {".Song.mp3.tmp-" + uuid.toUpper(), 25 * hour, false, true, true},
         {".Song.mp3.tmp-" + another(), hour, false, true, false},
@@ -527,16 +541,26 @@ TEST(UniversalTagWriterTest, RemovesEveryLeftoverNoOneHoldsInTheFolder) {
         {".Other.mp3.tmp-" + another(), hour, false, true, false},
         {".Other.mp3.tmp-" + another(), 25 * hour, true, false, false},
         {"Other.mp3.tmp-" + another(), 25 * hour, false, false, false}, // not hidden
+        {".Other.mp3.tmp-" + another(), 25 * hour, false, false, false, 'l'},
+        {".Other.mp3.tmp-" + another(), 25 * hour, false, false, false, 'p'},
     };
-    for (const auto& [noLocks, refused] : {std::pair(0, false), std::pair(ENOLCK, false), std::pair(0, true)}) {
+    for (const auto& [noLocks, refused] :
+         {std::pair(0, false), std::pair(ENOLCK, false), std::pair(0, true)}) {
         SCOPED_TRACE(noLocks != 0 ? "no locks" : refused ? "locks, removal refused" : "locks");
         QTemporaryDir dir;
         std::vector<int> held;
+        TestFiles::writeFile(dir.filePath(QStringLiteral("target")), "leftover");
         for (const auto& c : cases) {
             const QByteArray native = QFile::encodeName(dir.filePath(c.name));
-            TestFiles::writeFile(dir.filePath(c.name), "leftover");
+            if (c.kind == 'l') {
+                ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("target")), dir.filePath(c.name)));
+            } else if (c.kind == 'p') {
+                ASSERT_EQ(::mkfifo(native.constData(), 0644), 0);
+            } else {
+                TestFiles::writeFile(dir.filePath(c.name), "leftover");
+            }
             const timespec times[2] = {{::time(nullptr) - c.age, 0}, {::time(nullptr) - c.age, 0}};
-            ASSERT_EQ(::utimensat(AT_FDCWD, native.constData(), times, 0), 0);
+            ASSERT_EQ(::utimensat(AT_FDCWD, native.constData(), times, AT_SYMLINK_NOFOLLOW), 0);
             if (c.open) {
                 held.push_back(::open(native.constData(), O_RDONLY | O_CLOEXEC));
             }
@@ -552,7 +576,7 @@ TEST(UniversalTagWriterTest, RemovesEveryLeftoverNoOneHoldsInTheFolder) {
             const bool removed = noLocks != 0 ? c.removedWithoutLocks : c.removed;
             const QFileInfo left(dir.filePath(c.name));
             EXPECT_EQ(left.exists(), !removed || refused) << c.name.toStdString();
-            EXPECT_EQ(left.size(), removed ? 0 : 8) << c.name.toStdString();
+            EXPECT_EQ(left.size(), removed || c.kind == 'p' ? 0 : 8) << c.name.toStdString();
         }
         for (const int fd : held) {
             ::close(fd);
