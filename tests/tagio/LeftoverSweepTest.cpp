@@ -12,6 +12,8 @@
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 // Where every writer is on this machine a lock decides at once whether a leftover belongs to a
@@ -99,4 +101,35 @@ TEST(LeftoverSweepTest, TellsOpenFilesByFdinfoWithoutFollowingTheLinks) {
         EXPECT_EQ(LeftoverSweep::isOpenByAnyProcess(own, QFile::encodeName(at)), c.open);
     }
     ::close(own);
+}
+
+// The kind taken from an open folder (and from a path) carries its device's major number, which
+// tells fuseblk from a FUSE mount served by a program: as FUSE, a folder on a block device would
+// count as local and one without (sshfs has an anonymous device, major 0) never.
+TEST(LeftoverSweepTest, TheKindOfAFolderCarriesItsDeviceMajor) {
+    QTemporaryDir dir;
+    bool blockDevice = false;
+    for (const QString& folder : {dir.path(), QStringLiteral("/proc")}) {
+        SCOPED_TRACE(folder.toStdString());
+        const QByteArray native = QFile::encodeName(folder);
+        const int fd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        struct stat st {};
+        struct statfs fileSystem {};
+        ASSERT_EQ(::fstat(fd, &st), 0);
+        ASSERT_EQ(::fstatfs(fd, &fileSystem), 0);
+        const std::optional<FileSystemKind> kind = FileSystemKind::of(fd);
+        const std::optional<FileSystemKind> byPath = FileSystemKind::ofPath(native);
+        ::close(fd);
+        ASSERT_TRUE(kind && byPath);
+        EXPECT_EQ(std::pair(kind->magic, kind->deviceMajor),
+                  std::pair(std::uint32_t(fileSystem.f_type), major(st.st_dev)));
+        EXPECT_EQ(std::pair(byPath->magic, byPath->deviceMajor), std::pair(kind->magic, kind->deviceMajor));
+        EXPECT_EQ(LeftoverSweep::locksReachEveryWriter({FUSE_SUPER_MAGIC, kind->deviceMajor}),
+                  major(st.st_dev) != 0);
+        blockDevice = blockDevice || major(st.st_dev) != 0;
+    }
+    if (!blockDevice) {
+        GTEST_SKIP() << "the temporary folder is on no block device";
+    }
 }
