@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QList>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <ctime>
@@ -20,72 +21,173 @@
 
 namespace {
 
-// Whether any process has the file open, by the open files /proc lists for
-// each process, passing over our own descriptor `own` (-1: none); true when
-// /proc cannot be read, so that the file is kept.
-bool isOpenByAnyProcess(const struct stat& file, int own) {
-    DIR* processes = ::opendir("/proc");
-    if (processes == nullptr) {
-        return true;
+// Enough of an fdinfo file for the lines that tell which file it is ("mnt_id:", "ino:").
+constexpr qsizetype fdinfoBytes = 128;
+
+// The text of the file `name` in the open folder `folder` (a file of /proc, made by the kernel as
+// it is read), up to `limit` bytes, or only what the first read gives (`whole` false: an fdinfo
+// file, whose first lines are all that counts); no value when it cannot be read.
+std::optional<QByteArray> readProcFile(int folder, const char* name, qsizetype limit, bool whole) {
+    const int fd = ::openat(folder, name, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return std::nullopt;
     }
-    const QByteArray ownEntry = QByteArrayLiteral("/proc/") + QByteArray::number(::getpid()) +
-                                QByteArrayLiteral("/fd/") + QByteArray::number(own);
-    bool open = false;
-    while (const dirent* process = open ? nullptr : ::readdir(processes)) {
-        if (process->d_name[0] < '0' || process->d_name[0] > '9') {
+    std::optional<QByteArray> text(std::in_place);
+    char block[4096];
+    while (text->size() < limit) {
+        const ssize_t n = ::read(fd, block, size_t(std::min<qsizetype>(limit - text->size(), sizeof block)));
+        if (n < 0 && errno == EINTR) {
             continue;
         }
-        const QByteArray folder = QByteArrayLiteral("/proc/") + process->d_name + QByteArrayLiteral("/fd/");
-        DIR* descriptors = ::opendir(folder.constData());
-        if (descriptors == nullptr) {
-            continue; // ended meanwhile, or not ours to look into
+        if (n < 0) {
+            text.reset();
         }
-        while (const dirent* descriptor = ::readdir(descriptors)) {
-            const QByteArray entry = folder + descriptor->d_name;
-            struct stat st {};
-            if (entry != ownEntry && ::stat(entry.constData(), &st) == 0 && st.st_dev == file.st_dev &&
-                st.st_ino == file.st_ino) {
-                open = true;
-                break;
-            }
+        if (n <= 0) {
+            break;
         }
-        ::closedir(descriptors);
+        text->append(block, n);
+        if (!whole) {
+            break;
+        }
     }
-    ::closedir(processes);
-    return open;
+    ::close(fd);
+    return text;
+}
+
+// The number after `key` (such as "\nino:\t") in an fdinfo text; no value without it.
+std::optional<quint64> fieldOf(const QByteArray& text, const QByteArray& key) {
+    const qsizetype at = text.indexOf(key);
+    if (at < 0) {
+        return std::nullopt;
+    }
+    const qsizetype from = at + key.size();
+    const qsizetype end = text.indexOf('\n', from);
+    bool ok = false;
+    const quint64 value = end < 0 ? 0 : text.mid(from, end - from).toULongLong(&ok); // a whole line only
+    return ok ? std::optional(value) : std::nullopt;
+}
+
+// The open file an fdinfo text describes: its inode number and the id of the mount it was opened
+// through (as /proc/PID/mountinfo numbers mounts).
+struct Described {
+    quint64 inode = 0, mount = 0;
+};
+std::optional<Described> describedBy(const std::optional<QByteArray>& text) {
+    const std::optional<quint64> inode = text ? fieldOf(*text, "\nino:\t") : std::nullopt;
+    const std::optional<quint64> mount = text ? fieldOf(*text, "\nmnt_id:\t") : std::nullopt;
+    if (!inode || !mount) {
+        return std::nullopt;
+    }
+    return Described{*inode, *mount};
+}
+
+// The file system ("major:minor") of each mount of ours, by mount id, from `processes`/self/mountinfo.
+QHash<quint64, QByteArray> mountedFileSystems(int processes) {
+    QHash<quint64, QByteArray> fileSystems;
+    const std::optional<QByteArray> table = readProcFile(processes, "self/mountinfo", 16 << 20, true);
+    for (const QByteArray& line : table ? table->split('\n') : QList<QByteArray>()) {
+        const QList<QByteArray> fields = line.split(' ');
+        bool ok = false;
+        const quint64 id = fields.value(0).toULongLong(&ok);
+        if (ok && fields.size() > 2) {
+            fileSystems.insert(id, fields[2]);
+        }
+    }
+    return fileSystems;
+}
+
+// Whether the descriptor that `text` describes may be the open file `file`: the same inode number
+// through the same mount, or through another mount that is not surely of another file system (a
+// bind mount of the same one, or a mount this process cannot see). True when it cannot be told.
+bool maybeSame(const std::optional<QByteArray>& text, const Described& file, int processes) {
+    const std::optional<Described> other = describedBy(text);
+    if (!other) {
+        return true;
+    }
+    if (other->inode != file.inode) {
+        return false;
+    }
+    if (other->mount == file.mount) {
+        return true;
+    }
+    const QHash<quint64, QByteArray> fileSystems = mountedFileSystems(processes); // seldom: the same number
+    return !fileSystems.contains(file.mount) || !fileSystems.contains(other->mount) ||
+           fileSystems[file.mount] == fileSystems[other->mount];
+}
+
+// The file `name` in the open folder `folder`, if it belongs to the user and is a regular file:
+// opened for writing where it may be (so that its space can be freed before it is removed), else
+// for reading (for its lock), else as a path only (a file its user may not read).
+struct Candidate {
+    int fd = -1;
+    bool writable = false;
+    struct stat status {};
+};
+std::optional<Candidate> openOwnFile(int folder, const char* name) {
+    const auto own = [](const struct stat& st) {
+        return S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
+    };
+    Candidate candidate;
+    // Looked at first, so that no one else's file, link or FIFO is ever opened.
+    if (::fstatat(folder, name, &candidate.status, AT_SYMLINK_NOFOLLOW) != 0) {
+        return std::nullopt;
+    }
+    if (!own(candidate.status)) {
+        errno = 0;
+        return std::nullopt;
+    }
+    for (const int access : {O_RDWR, O_RDONLY, O_PATH}) {
+        candidate.fd = ::openat(folder, name, access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (candidate.fd >= 0 || errno == ENOENT) {
+            candidate.writable = access == O_RDWR;
+            break;
+        }
+        // Refused (no permission, a read-only file system): asked again for less.
+    }
+    if (candidate.fd < 0) {
+        return std::nullopt;
+    }
+    // Replaced since it was looked at: the open file decides.
+    if (::fstat(candidate.fd, &candidate.status) != 0 || !own(candidate.status)) {
+        ::close(candidate.fd);
+        errno = 0;
+        return std::nullopt;
+    }
+    return candidate;
 }
 
 // Removes `name` in the open folder `folder` if it is the temporary file of a
-// killed write; true when it is gone. A lock we can take marks a killed write
-// where locks reach every writer (`locksTell`). Where that cannot be known
-// (another file system, a file we may not open, no locks) only a file older
-// than any write could take counts as killed. Either way a file that some
-// process has open (a write of a version that did not lock) stays.
+// killed write of this user; true when it is gone. A lock we can take marks a
+// killed write where locks reach every writer (`locksTell`). Where that cannot
+// be known (another file system, a file we may not read, no locks) only a file
+// older than any write could take counts as killed. Either way a file that
+// some process has open (a write of a version that did not lock) stays. It is
+// emptied before its removal, so that a file system that refuses to remove it
+// (ntfs-3g when full) gets its space back.
 bool removeIfKilled(int folder, const QByteArray& name, bool locksTell) {
-    const int file = ::openat(folder, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const std::optional<Candidate> file = openOwnFile(folder, name.constData());
+    if (!file) {
+        return errno == ENOENT; // gone meanwhile
+    }
     const auto removed = [&] {
-        struct stat st {};
-        if (file >= 0 ? ::fstat(file, &st) != 0
-                      : ::fstatat(folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            return errno == ENOENT; // gone meanwhile
-        }
-        if (!S_ISREG(st.st_mode)) {
-            return false;
-        }
-        bool killed = ::time(nullptr) - qint64(st.st_mtim.tv_sec) > LeftoverSweep::ageSeconds;
-        if (file >= 0 && locksTell) {
-            if (::flock(file, LOCK_EX | LOCK_NB) == 0) {
+        bool killed = ::time(nullptr) - qint64(file->status.st_mtim.tv_sec) > LeftoverSweep::ageSeconds;
+        if (locksTell) {
+            if (::flock(file->fd, LOCK_EX | LOCK_NB) == 0) {
                 killed = true; // and held by us until it is removed
             } else if (errno == EWOULDBLOCK) {
                 return false; // a live write
             }
-            // Any other failure: no locks on this file system, so the age decides.
+            // Any other failure: no locks on this file system (or a path only), so the age decides.
         }
-        return killed && !isOpenByAnyProcess(st, file) && ::unlinkat(folder, name.constData(), 0) == 0;
+        if (!killed || LeftoverSweep::isOpenByAnyProcess(file->fd)) {
+            return false;
+        }
+        if (file->writable && ::ftruncate(file->fd, 0) != 0) {
+            // A file that cannot be shrunk (or a file system that cannot): removed as it is.
+        }
+        return ::unlinkat(folder, name.constData(), 0) == 0;
     }();
-    if (file >= 0) {
-        ::close(file);
-    }
+    ::close(file->fd);
     return removed;
 }
 
@@ -137,10 +239,50 @@ void LeftoverSweep::run(const QByteArray& folder) {
     if (fd < 0) {
         return;
     }
+    // Only a folder we may change lets a leftover go, and only then is one emptied.
+    if (::faccessat(fd, ".", W_OK | X_OK, AT_EACCESS) != 0) {
+        ::close(fd);
+        return;
+    }
     const std::optional<FileSystemKind> fileSystem = FileSystemKind::of(fd);
     const bool locksTell = fileSystem && locksReachEveryWriter(*fileSystem);
     found->names.removeIf([&](const QByteArray& name) { return removeIfKilled(fd, name, locksTell); });
     ::close(fd);
+}
+
+bool LeftoverSweep::isOpenByAnyProcess(int own, const QByteArray& processes) {
+    DIR* all = ::opendir(processes.constData());
+    if (all == nullptr) {
+        return true;
+    }
+    const QByteArray ownName = QByteArray::number(own);
+    const QByteArray self = QByteArray::number(::getpid());
+    const std::optional<Described> file =
+        describedBy(readProcFile(::dirfd(all), "self/fdinfo/" + ownName, fdinfoBytes, false));
+    bool open = !file;
+    while (const dirent* process = open ? nullptr : ::readdir(all)) {
+        if (process->d_name[0] < '0' || process->d_name[0] > '9') {
+            continue;
+        }
+        const QByteArray folder = processes + '/' + process->d_name + QByteArrayLiteral("/fdinfo");
+        DIR* descriptors = ::opendir(folder.constData());
+        if (descriptors == nullptr) {
+            continue; // ended meanwhile, or not ours to look into
+        }
+        const bool ours = self == process->d_name;
+        while (const dirent* descriptor = open ? nullptr : ::readdir(descriptors)) {
+            if (descriptor->d_name[0] == '.' || (ours && ownName == descriptor->d_name)) {
+                continue;
+            }
+            const std::optional<QByteArray> text =
+                readProcFile(::dirfd(descriptors), descriptor->d_name, fdinfoBytes, false);
+            // A descriptor closed meanwhile is passed over; one that cannot be read counts.
+            open = (text || errno != ENOENT) && maybeSame(text, *file, ::dirfd(all));
+        }
+        ::closedir(descriptors);
+    }
+    ::closedir(all);
+    return open;
 }
 
 bool LeftoverSweep::locksReachEveryWriter(const FileSystemKind& fileSystem) {

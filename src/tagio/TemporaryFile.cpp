@@ -11,11 +11,17 @@
 #include <utility>
 
 TemporaryFile::~TemporaryFile() {
+    const bool remove = !m_kept && !m_path.isEmpty();
+    // Emptied first (through either descriptor, the same open file), so that a file system that
+    // refuses to remove it (ntfs-3g when full) gets its space back.
+    if (const int fd = m_fd >= 0 ? m_fd : m_lock; remove && fd >= 0 && ::ftruncate(fd, 0) != 0) {
+        // A file system that cannot shrink it: the removal below still frees its space where it can.
+    }
     if (m_fd >= 0) {
         ::close(m_fd);
     }
-    if (!m_kept && !m_path.isEmpty()) {
-        ::unlink(m_path.constData());
+    if (remove && ::unlink(m_path.constData()) != 0) {
+        // Left for the next write's sweep (see LeftoverSweep), which removes it once no one holds it.
     }
     unlock(); // once the name is gone
 }

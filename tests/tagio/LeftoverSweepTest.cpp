@@ -1,9 +1,20 @@
 #include "model/FileIdentity.h"
 #include "tagio/LeftoverSweep.h"
 
+#include "TestFiles.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QUuid>
+
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <linux/magic.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/vfs.h>
+#include <unistd.h>
 
 // Where every writer is on this machine a lock decides at once whether a leftover belongs to a
 // live write; elsewhere it waits a day. FUSE tells its kinds apart only by the device number:
@@ -32,5 +43,93 @@ TEST(LeftoverSweepTest, EachFileSystemKindDecidesLocksAndInodeNumbers) {
         const FileSystemKind kind{c.magic, c.deviceMajor};
         EXPECT_EQ(LeftoverSweep::locksReachEveryWriter(kind), c.locksTell);
         EXPECT_EQ(FileIdentity::keepsInodeNumbers(kind), c.inodesKept);
+    }
+}
+
+// Whether a leftover is open is told by each descriptor's fdinfo (mount and inode number), never
+// by following its link, which would reach the file system of every open file on the machine (a
+// stalled network mount stalls the write). Here a fake /proc whose every link points at the
+// leftover itself; its fdinfo decides. An inode number through another mount counts unless the
+// mount table shows the two mounts on two file systems.
+TEST(LeftoverSweepTest, TellsOpenFilesByFdinfoWithoutFollowingTheLinks) {
+    QTemporaryDir dir;
+    const QString leftover =
+        dir.filePath(".a.mp3.tmp-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+    TestFiles::writeFile(leftover, "leftover");
+    const int own = ::open(QFile::encodeName(leftover).constData(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(own, 0);
+    struct stat st {};
+    ASSERT_EQ(::fstat(own, &st), 0);
+    const QByteArray ino = QByteArray::number(quint64(st.st_ino));
+    const QByteArray other = QByteArray::number(quint64(st.st_ino) + 1);
+    const auto fdinfo = [](const QByteArray& mount, const QByteArray& inode) {
+        return "pos:\t0\nflags:\t0100000\nmnt_id:\t" + mount + "\nino:\t" + inode + "\n";
+    };
+    const QByteArray self = QByteArray::number(::getpid());
+    const struct {
+        const char* name;
+        QByteArray process, info; // a descriptor (3, or ours) of `process` and its fdinfo
+        bool open;
+    } cases[] = {
+        {"another file, its link to the leftover", "4242", fdinfo("50", other), false},
+        {"the leftover", "4242", fdinfo("50", ino), true},
+        {"the leftover through a bind mount", "4242", fdinfo("51", ino), true},
+        {"its inode number on another file system", "4242", fdinfo("52", ino), false},
+        {"its inode number through a mount we cannot see", "4242", fdinfo("53", ino), true},
+        {"an fdinfo without an inode number", "4242", "pos:\t0\nflags:\t0100000\nmnt_id:\t50\n", true},
+        {"only our own descriptor", self, fdinfo("50", ino), false},
+        {"no /proc", {}, {}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir proc;
+        const QDir root(proc.path());
+        const QByteArray descriptor = c.process == self ? QByteArray::number(own) : QByteArrayLiteral("3");
+        if (!c.process.isEmpty()) {
+            for (const QByteArray& folder :
+                 {QByteArray("self/fdinfo"), c.process + "/fd", c.process + "/fdinfo"}) {
+                ASSERT_TRUE(root.mkpath(folder));
+            }
+            TestFiles::writeFile(root.filePath("self/fdinfo/" + QByteArray::number(own)), fdinfo("50", ino));
+            TestFiles::writeFile(root.filePath("self/mountinfo"),
+                                 "50 1 8:1 / /music rw - ext4 /dev/sda1 rw\n51 1 8:1 /music /mnt rw - ext4 "
+                                 "/dev/sda1 rw\n52 1 0:61 / /net rw - fuse.sshfs host: rw\n");
+            ASSERT_TRUE(QFile::link(leftover, root.filePath(c.process + "/fd/" + descriptor)));
+            TestFiles::writeFile(root.filePath(c.process + "/fdinfo/" + descriptor), c.info);
+        }
+        const QString at = c.process.isEmpty() ? root.filePath("none") : proc.path();
+        EXPECT_EQ(LeftoverSweep::isOpenByAnyProcess(own, QFile::encodeName(at)), c.open);
+    }
+    ::close(own);
+}
+
+// The kind taken from an open folder (and from a path) carries its device's major number, which
+// tells fuseblk from a FUSE mount served by a program: as FUSE, a folder on a block device would
+// count as local and one without (sshfs has an anonymous device, major 0) never.
+TEST(LeftoverSweepTest, TheKindOfAFolderCarriesItsDeviceMajor) {
+    QTemporaryDir dir;
+    bool blockDevice = false;
+    for (const QString& folder : {dir.path(), QStringLiteral("/proc")}) {
+        SCOPED_TRACE(folder.toStdString());
+        const QByteArray native = QFile::encodeName(folder);
+        const int fd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        struct stat st {};
+        struct statfs fileSystem {};
+        ASSERT_EQ(::fstat(fd, &st), 0);
+        ASSERT_EQ(::fstatfs(fd, &fileSystem), 0);
+        const std::optional<FileSystemKind> kind = FileSystemKind::of(fd);
+        const std::optional<FileSystemKind> byPath = FileSystemKind::ofPath(native);
+        ::close(fd);
+        ASSERT_TRUE(kind && byPath);
+        EXPECT_EQ(std::pair(kind->magic, kind->deviceMajor),
+                  std::pair(std::uint32_t(fileSystem.f_type), major(st.st_dev)));
+        EXPECT_EQ(std::pair(byPath->magic, byPath->deviceMajor), std::pair(kind->magic, kind->deviceMajor));
+        EXPECT_EQ(LeftoverSweep::locksReachEveryWriter({FUSE_SUPER_MAGIC, kind->deviceMajor}),
+                  major(st.st_dev) != 0);
+        blockDevice = blockDevice || major(st.st_dev) != 0;
+    }
+    if (!blockDevice) {
+        GTEST_SKIP() << "the temporary folder is on no block device";
     }
 }

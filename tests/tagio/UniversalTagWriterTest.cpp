@@ -28,6 +28,7 @@
 #include <dlfcn.h>
 #include <grp.h>
 #include <linux/magic.h>
+#include <map>
 #include <mutex>
 #include <sys/file.h>
 #include <sys/mount.h>
@@ -53,6 +54,15 @@ const QString newGenre = QStringLiteral("House 80er");
 // Everything in the folder, hidden files included.
 QString folderEntries(const QString& folder) {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System).join(QLatin1Char(' '));
+}
+
+// The size of each temporary file in the folder, by name.
+std::map<QString, qint64> temporarySizes(const QString& folder) {
+    std::map<QString, qint64> sizes;
+    for (const QString& name : TagProbe::temporaryFiles(folder)) {
+        sizes[name] = QFileInfo(folder + QLatin1Char('/') + name).size();
+    }
+    return sizes;
 }
 
 } // namespace
@@ -128,7 +138,7 @@ int flockErrno = 0;
 bool openFilesHidden = false;
 
 extern "C" DIR* opendir(const char* path) {
-    if (openFilesHidden && std::strncmp(path, "/proc/", 6) == 0 && std::strstr(path, "/fd/") != nullptr) {
+    if (openFilesHidden && std::strncmp(path, "/proc/", 6) == 0 && std::strstr(path, "/fdinfo") != nullptr) {
         errno = EACCES;
         return nullptr;
     }
@@ -143,6 +153,23 @@ extern "C" int flock(int fd, int operation) {
     }
     static const auto real = reinterpret_cast<int (*)(int, int)>(::dlsym(RTLD_NEXT, "flock"));
     return real(fd, operation);
+}
+
+// Set by a test: the errno with which every removal of a temporary file fails (0: the real call),
+// as ntfs-3g refuses one when the disk is full.
+int temporaryUnlinkErrno = 0;
+
+extern "C" int unlinkat(int folder, const char* path, int flags) {
+    if (temporaryUnlinkErrno != 0 && std::strstr(path, ".tmp-") != nullptr) {
+        errno = temporaryUnlinkErrno;
+        return -1;
+    }
+    static const auto real = reinterpret_cast<int (*)(int, const char*, int)>(::dlsym(RTLD_NEXT, "unlinkat"));
+    return real(folder, path, flags);
+}
+
+extern "C" int unlink(const char* path) {
+    return unlinkat(AT_FDCWD, path, 0);
 }
 
 // Set by a test: the file-system magic every fstatfs reports (0: the real one).
@@ -312,21 +339,25 @@ TEST(UniversalTagWriterTest, TheReturnedIdentityComparesInodesOnlyWhereTheFileSy
 // A file its user may not write, or another user's file, is refused before anything is written;
 // the user's own writable file is replaced with its mode, and with the user's group where the
 // file's group is not one of the user's; root keeps any owner and group. As root, the other
-// writes run as another user (uid 4321) in a child process.
+// writes run as another user (uid 4321) in a child process. A fresh, closed file of the file's
+// owner named like a leftover lies beside it: the write removes it only when it is the writer's
+// own (it is swept before the temporary file is made, and not at all for a read-only file).
 struct OwnerRow {
     const char* name;
     mode_t mode;
     int owner, group;    // the writer's own (0) or the next one's (1)
     const char* refusal; // "" when written
+    bool leftoverRemoved;
     bool byRoot = false;
 };
 const OwnerRow ownerRows[] = {
-    {"mode 0444", 0444, 0, 0, "The file is read-only"},
-    {"another user's file the user may write", 0666, 1, 1, "The file belongs to another user"},
-    {"another user's group-writable file of the user's group", 0664, 1, 0, "The file belongs to another user"},
-    {"the user's own file of another group", 0664, 0, 1, ""},
-    {"the user's own file", 0644, 0, 0, ""},
-    {"another user's file written by root", 0640, 1, 1, "", true},
+    {"mode 0444", 0444, 0, 0, "The file is read-only", false},
+    {"another user's file the user may write", 0666, 1, 1, "The file belongs to another user", false},
+    {"another user's group-writable file of the user's group", 0664, 1, 0, "The file belongs to another user",
+     false},
+    {"the user's own file of another group", 0664, 0, 1, "", true},
+    {"the user's own file", 0644, 0, 0, "", true},
+    {"another user's file written by root", 0640, 1, 1, "", false, true},
 };
 using UniversalTagWriterOwnerTest = ::testing::TestWithParam<OwnerRow>;
 
@@ -344,11 +375,16 @@ TEST_P(UniversalTagWriterOwnerTest, RefusesReadOnlyFilesAndForeignOwners) {
     ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0777), 0);
     const QString path = dir.filePath(QStringLiteral("song.mp3"));
     const QByteArray native = QFile::encodeName(path);
+    const QString leftover = ".song.mp3.tmp-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
     TestFiles::writeFile(path, "old");
-    if (::chown(native.constData(), owner, fileGroup) != 0) {
+    TestFiles::writeFile(dir.filePath(leftover), "leftover");
+    const QByteArray leftoverNative = QFile::encodeName(dir.filePath(leftover));
+    if (::chown(native.constData(), owner, fileGroup) != 0 ||
+        ::chown(leftoverNative.constData(), owner, fileGroup) != 0) {
         GTEST_SKIP() << "giving a file to another user or group needs root";
     }
     ASSERT_EQ(::chmod(native.constData(), c.mode), 0);
+    ASSERT_EQ(::chmod(leftoverNative.constData(), 0644), 0); // readable, so that a lock could tell
     EXPECT_TRUE(passesInChild([&] {
         if (root && !c.byRoot &&
             (::setgroups(0, nullptr) != 0 || ::setgid(group) != 0 || ::setuid(user) != 0)) {
@@ -366,7 +402,8 @@ TEST_P(UniversalTagWriterOwnerTest, RefusesReadOnlyFilesAndForeignOwners) {
     ASSERT_EQ(::stat(native.constData(), &st), 0);
     EXPECT_EQ(std::make_tuple(st.st_uid, st.st_gid, st.st_mode & 07777),
               std::make_tuple(owner, *c.refusal != 0 || c.byRoot ? fileGroup : group, c.mode));
-    EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty());
+    EXPECT_EQ(TagProbe::temporaryFiles(dir.path()),
+              c.leftoverRemoved ? QStringList() : QStringList{leftover});
 }
 INSTANTIATE_TEST_SUITE_P(, UniversalTagWriterOwnerTest, ::testing::ValuesIn(ownerRows), RowName());
 
@@ -416,50 +453,74 @@ TEST(UniversalTagWriterTest, AFifoAtThePathFailsAtOnce) {
 }
 
 // Another program's change while the temporary file gets its name is found by the last check
-// before the rename; without /proc the named temporary file is used from the start, so the data
-// is written and flushed once.
+// before the rename, also one that keeps the size; without /proc the named temporary file is used
+// from the start, so the data is written and flushed once. A temporary file whose removal is
+// refused is emptied first. Every descriptor the write opened is closed, its lock's too.
 TEST(UniversalTagWriterTest, ChecksTheFileLastAndFallsBackToANamedFileBeforeWriting) {
     QTemporaryDir dir;
     const QString path = QFileInfo(dir.filePath(QStringLiteral("Song.mp3"))).absoluteFilePath();
+    const auto openDescriptors = [] {
+        return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size();
+    };
     const struct {
         const char* name;
         bool proc;
-        QByteArray left;
+        QByteArray edit; // another program's, while the temporary file gets its name
         int syncs;
+        bool removalRefused = false;
     } cases[] = {
         {"changed while named", true, "someone else's edit", 1},
-        {"no /proc", false, "new", 2},
+        {"changed while named, same size", true, "od!", 1},
+        {"changed while named, its removal refused", true, "someone else's edit", 1, true},
+        {"no /proc", false, "", 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TestFiles::writeFile(path, "old");
+        const QByteArray native = QFile::encodeName(path);
+        struct stat before {};
+        ASSERT_EQ(::stat(native.constData(), &before), 0);
         clearSyncedPaths();
         bool changed = false;
         if (c.proc) {
             atLinkat = [&] {
                 changed = true;
-                TestFiles::writeFile(path, "someone else's edit");
+                TestFiles::writeFile(path, c.edit);
+                const timespec times[2] = {before.st_atim,
+                                           {before.st_mtim.tv_sec + 1, before.st_mtim.tv_nsec}};
+                ::utimensat(AT_FDCWD, native.constData(), times, 0);
             };
         }
         noProc = !c.proc;
+        temporaryUnlinkErrno = c.removalRefused ? ENOSPC : 0;
+        const qsizetype descriptors = openDescriptors();
         try {
             UniversalTagWriter::atomicWrite("new", path);
         } catch (const AppError&) {
         }
+        EXPECT_EQ(openDescriptors(), descriptors);
+        temporaryUnlinkErrno = 0;
         noProc = false;
         atLinkat = nullptr;
         if (c.proc && !changed) {
             GTEST_SKIP() << "no unnamed temporary files on this file system";
         }
-        EXPECT_EQ(TestFiles::readFile(path), c.left);
-        EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty());
+        EXPECT_EQ(TestFiles::readFile(path), c.proc ? c.edit : QByteArray("new"));
+        const auto left = temporarySizes(dir.path());
+        EXPECT_EQ(left.size(), c.removalRefused ? 1u : 0u);
+        for (const auto& [name, size] : left) {
+            EXPECT_EQ(size, 0) << name.toStdString();
+            QFile::remove(dir.filePath(name));
+        }
         std::lock_guard lock(syncedMutex);
         EXPECT_EQ(syncedPaths.size(), c.syncs) << syncedPaths.join(' ').toStdString();
     }
 }
 
 // Leftovers of any file in the folder that no process has open are removed by the next write:
-// at once where a lock tells that no live write holds them, else once they are a day old.
+// at once where a lock tells that no live write holds them, else once they are a day old. Each is
+// emptied first (where its removal is refused, as ntfs-3g refuses one when full, it stays empty);
+// a file that stays is never touched, nor is a symbolic link or a FIFO named like a leftover.
 TEST(UniversalTagWriterTest, RemovesEveryLeftoverNoOneHoldsInTheFolder) {
     const QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
     const auto another = [] {
@@ -470,6 +531,7 @@ TEST(UniversalTagWriterTest, RemovesEveryLeftoverNoOneHoldsInTheFolder) {
         QString name;
         qint64 age;
         bool open, removed, removedWithoutLocks;
+        char kind = 'f'; // a regular file, a symbolic link ('l', to a file of 8 bytes) or a FIFO ('p')
     } cases[] = {
         {".Song.mp3.tmp-" + uuid.toUpper(), 25 * hour, false, true, true},
         {".Song.mp3.tmp-" + another(), hour, false, true, false},
@@ -479,16 +541,26 @@ TEST(UniversalTagWriterTest, RemovesEveryLeftoverNoOneHoldsInTheFolder) {
         {".Other.mp3.tmp-" + another(), hour, false, true, false},
         {".Other.mp3.tmp-" + another(), 25 * hour, true, false, false},
         {"Other.mp3.tmp-" + another(), 25 * hour, false, false, false}, // not hidden
+        {".Other.mp3.tmp-" + another(), 25 * hour, false, false, false, 'l'},
+        {".Other.mp3.tmp-" + another(), 25 * hour, false, false, false, 'p'},
     };
-    for (const int noLocks : {0, ENOLCK}) {
-        SCOPED_TRACE(noLocks != 0 ? "no locks" : "locks");
+    for (const auto& [noLocks, refused] :
+         {std::pair(0, false), std::pair(ENOLCK, false), std::pair(0, true)}) {
+        SCOPED_TRACE(noLocks != 0 ? "no locks" : refused ? "locks, removal refused" : "locks");
         QTemporaryDir dir;
         std::vector<int> held;
+        TestFiles::writeFile(dir.filePath(QStringLiteral("target")), "leftover");
         for (const auto& c : cases) {
             const QByteArray native = QFile::encodeName(dir.filePath(c.name));
-            TestFiles::writeFile(dir.filePath(c.name), "leftover");
+            if (c.kind == 'l') {
+                ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("target")), dir.filePath(c.name)));
+            } else if (c.kind == 'p') {
+                ASSERT_EQ(::mkfifo(native.constData(), 0644), 0);
+            } else {
+                TestFiles::writeFile(dir.filePath(c.name), "leftover");
+            }
             const timespec times[2] = {{::time(nullptr) - c.age, 0}, {::time(nullptr) - c.age, 0}};
-            ASSERT_EQ(::utimensat(AT_FDCWD, native.constData(), times, 0), 0);
+            ASSERT_EQ(::utimensat(AT_FDCWD, native.constData(), times, AT_SYMLINK_NOFOLLOW), 0);
             if (c.open) {
                 held.push_back(::open(native.constData(), O_RDONLY | O_CLOEXEC));
             }
@@ -496,12 +568,15 @@ TEST(UniversalTagWriterTest, RemovesEveryLeftoverNoOneHoldsInTheFolder) {
         const QString path = dir.filePath(QStringLiteral("Song.mp3"));
         TestFiles::writeFile(path, "old");
         flockErrno = noLocks;
+        temporaryUnlinkErrno = refused ? ENOSPC : 0;
         UniversalTagWriter::atomicWrite("new", path);
+        temporaryUnlinkErrno = 0;
         flockErrno = 0;
         for (const auto& c : cases) {
-            EXPECT_EQ(QFileInfo::exists(dir.filePath(c.name)),
-                      !(noLocks != 0 ? c.removedWithoutLocks : c.removed))
-                << c.name.toStdString();
+            const bool removed = noLocks != 0 ? c.removedWithoutLocks : c.removed;
+            const QFileInfo left(dir.filePath(c.name));
+            EXPECT_EQ(left.exists(), !removed || refused) << c.name.toStdString();
+            EXPECT_EQ(left.size(), removed || c.kind == 'p' ? 0 : 8) << c.name.toStdString();
         }
         for (const int fd : held) {
             ::close(fd);
