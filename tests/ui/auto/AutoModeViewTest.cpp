@@ -1,6 +1,8 @@
 #include "ui/auto/AutoModeView.h"
 
 #include "AutoRunFixture.h"
+#include "DoubleClicks.h"
+#include "HeldWriter.h"
 #include "TestHelpers.h"
 #include "ui/auto/ProblemResolutionView.h"
 
@@ -88,6 +90,7 @@ TEST(AutoModeViewTest, RunReviewAndUndoThroughTheScreen) {
 
     auto* undo = view.findChild<QPushButton*>("undoButton");
     EXPECT_EQ(undo->text(), "Undo (1 file)");
+    waitPastDoubleClick(); // Start has just taken Cancel's place
     QTest::mouseClick(button(view, "Start"), Qt::LeftButton); // writes nothing: Undo reaches back
     ASSERT_TRUE(AutoRunFixture::awaitFinished(vm));
     EXPECT_TRUE(undo->text().startsWith("Undo run of ") && undo->text().endsWith(" (1 file)")) << undo->text().toStdString();
@@ -160,6 +163,7 @@ TEST(AutoModeViewTest, CancelEarlyInALargeRunStopsWithinTheFilesInFlight) {
         std::find_if(labels.begin(), labels.end(), [](QLabel* l) { return l->text().endsWith(" / 2000"); });
     ASSERT_NE(counter, labels.end());
     EXPECT_GE((*counter)->width(), (*counter)->fontMetrics().horizontalAdvance("2000 / 2000"));
+    waitPastDoubleClick(); // Cancel has just taken Start's place
     const qsizetype writtenAtClick = written();
     QTest::mouseClick(cancel, Qt::LeftButton);
     ASSERT_TRUE(AutoRunFixture::awaitFinished(vm));
@@ -171,3 +175,71 @@ TEST(AutoModeViewTest, CancelEarlyInALargeRunStopsWithinTheFilesInFlight) {
         EXPECT_EQ(place, std::pair(idleCounters, running.second)) << state;
     }
 }
+
+namespace {
+
+// A double-click whose first click lands on Start or Cancel and whose
+// second lands on the button that has just taken its place.
+struct TurnRow {
+    const char* name;
+    bool cancelFirst; // Cancel while a write is in flight; else Start
+    int labelled;     // the files written by the run the first click left
+    const char* undo; // what the completion panel then offers
+};
+const TurnRow turnRows[] = {
+    {"Cancel then Start", true, 1, "Undo (1 file)"},
+    {"Start then Cancel", false, 3, "Undo (3 files)"},
+};
+
+} // namespace
+
+using AutoModeViewDoubleClickTest = ::testing::TestWithParam<TurnRow>;
+
+// The second click, 150 ms after the first, neither starts a run (which
+// would write the rest of the folder and replace the undo) nor cancels one.
+TEST_P(AutoModeViewDoubleClickTest, SecondClickOnTheButtonThatTookThePlaceDoesNothing) {
+    const TurnRow& row = GetParam();
+    AutoRunFixture f;
+    const auto held = std::make_shared<HeldWriter>();
+    f.writer = held;
+    f.settings.maxConcurrentRequests = 1;
+    f.copies("scan/tagged.mp3", 3);
+    AutoModeView view(new AutoModeViewModel(f.dependencies()));
+    AutoModeViewModel& vm = *view.viewModel();
+    vm.chooseDirectory();
+    if (row.cancelFirst) {
+        vm.startProcessing();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return held->waiting() == 1; }, hangMs));
+    }
+    view.resize(900, 600);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    const auto named = [&](const char* text) {
+        const auto all = view.findChildren<QPushButton*>();
+        return *std::find_if(all.begin(), all.end(), [&](QPushButton* b) { return b->text() == text; });
+    };
+    QPushButton* first = named(row.cancelFirst ? "Cancel" : "Start");
+    QPushButton* second = named(row.cancelFirst ? "Start" : "Cancel");
+    ASSERT_TRUE(first->isVisible());
+    const QPoint spot = first->mapTo(&view, first->rect().center());
+    slowDoubleClick(view, spot, 150, [&] {
+        if (row.cancelFirst) {
+            held->open(); // the write in flight lands and the cancelled run ends
+        }
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return view.childAt(spot) == second && second->isEnabled(); }, hangMs));
+    });
+    held->open();
+    ASSERT_TRUE(AutoRunFixture::awaitFinished(vm));
+    QTest::qWait(2 * AutoModeView::refreshInterval);
+    EXPECT_EQ(vm.wasCancelled(), row.cancelFirst);
+    int labelled = 0;
+    for (int i = 1; i <= 3; ++i) {
+        labelled += f.genreOf(AutoRunFixture::name(i)) == "House 80er";
+    }
+    EXPECT_EQ(labelled, row.labelled);
+    auto* undo = view.findChild<QPushButton*>("undoButton");
+    EXPECT_TRUE(undo->isVisible());
+    EXPECT_EQ(undo->text(), QString(row.undo));
+}
+INSTANTIATE_TEST_SUITE_P(, AutoModeViewDoubleClickTest, ::testing::ValuesIn(turnRows), RowName());

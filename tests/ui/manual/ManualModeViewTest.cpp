@@ -1,3 +1,4 @@
+#include "DoubleClicks.h"
 #include "ManualModeFixture.h"
 #include "QtPrinters.h"
 #include "TagProbe.h"
@@ -89,6 +90,7 @@ TEST(ManualModeViewTest, DropLookUpWriteAndUndoThroughTheScreen) {
         EXPECT_EQ(TagProbe::viaTagLib(f.url, AudioFormat::mp3).genre, QStringLiteral("House 80er"));
     }
     ASSERT_TRUE(buttonOf(view, "undoButton")->isVisible());
+    waitPastDoubleClick(); // Undo has just taken Cancel's place
     QTest::mouseClick(buttonOf(view, "undoButton"), Qt::LeftButton);
     ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
     for (const MusicFile& f : vm.files()) {
