@@ -1,6 +1,7 @@
 #include "ui/auto/AutoModeView.h"
 
 #include "model/AppSettings.h"
+#include "ui/DoubleClickGuard.h"
 #include "ui/ElidedLabel.h"
 #include "ui/Look.h"
 #include "ui/auto/ProblemResolutionView.h"
@@ -266,6 +267,9 @@ QLayout* AutoModeView::buildHeader() {
                                            "border-radius: 5px; padding: 4px 10px; }"));
     m_startOrCancel->addWidget(m_start);
     m_startOrCancel->addWidget(m_cancel);
+    // The second click of a double-click on one lands on the other.
+    DoubleClickGuard::install(m_start);
+    DoubleClickGuard::install(m_cancel);
     header->addWidget(m_startOrCancel);
     return header;
 }

@@ -97,7 +97,7 @@ AutoModeViewModel::~AutoModeViewModel() {
 }
 
 bool AutoModeViewModel::canStart() const {
-    return !m_selectedDirectory.isEmpty() && !m_isRunning && !gateHeldByOther();
+    return !m_selectedDirectory.isEmpty() && !m_isRunning && !gateHeld();
 }
 
 double AutoModeViewModel::progressFraction() const {
@@ -274,10 +274,8 @@ void AutoModeViewModel::selectDirectory(const QString& folder) {
     if (m_isRunning) {
         return;
     }
-    // A run still winding down after a cancel, or one waiting for the gate,
-    // no longer belongs to what the screen shows.
+    // A run still winding down after a cancel no longer belongs to what the screen shows.
     m_work.nextGeneration();
-    m_waiting.reset();
     m_selectedDirectory = folder;
     Q_EMIT selectedDirectoryChanged();
     m_wasCancelled = false;
@@ -288,7 +286,7 @@ void AutoModeViewModel::selectDirectory(const QString& folder) {
 }
 
 void AutoModeViewModel::startProcessing() {
-    if (!canStart()) {
+    if (!canStart() || !tryAcquireGate()) {
         return;
     }
     m_work.nextGeneration();
@@ -305,28 +303,12 @@ void AutoModeViewModel::startProcessing() {
     run->folder = m_selectedDirectory;
     run->context = JobContext{m_deps, CancelToken(), 0};
     m_run = run;
-    if (tryAcquireGate()) {
-        beginRun(run);
-    } else {
-        // This mode's cancelled run or its undo is still writing: the new run
-        // begins when it lets go of the gate.
-        m_waiting = run;
-    }
+    beginRun(run);
 }
 
 void AutoModeViewModel::gateChanged() {
     updateCanStart();
     Q_EMIT writesBlockedChanged();
-    if (m_waiting && !gateHeld()) {
-        const std::shared_ptr<Run> run = std::move(m_waiting);
-        m_waiting.reset();
-        if (tryAcquireGate()) {
-            beginRun(run);
-        } else {
-            m_waiting = run;
-        }
-        return;
-    }
     if (m_canUndo && !m_isRunning && !gateHeld() && !m_deps.undoLog->holdsUndoableSession(m_ownSessions)) {
         // Another write session has replaced the one this mode could undo.
         setCanUndo(false);
@@ -350,10 +332,6 @@ bool AutoModeViewModel::publishes(const std::shared_ptr<Run>& run) const {
 // The run
 
 void AutoModeViewModel::beginRun(const std::shared_ptr<Run>& run) {
-    if (!publishes(run)) {
-        releaseGate();
-        return;
-    }
     const QString folderName = fileName(QDir::cleanPath(run->folder));
     appendLog(localizedText("Starte Verarbeitung: ", "Starting processing: ") + folderName, LogKind::info);
     setPhase(ProcessingPhase::scanning);
@@ -791,9 +769,9 @@ void AutoModeViewModel::resolvedFilesWritten(quint64 generation, const QList<Pro
         handleResult(result);
     }
     appendLog(summaryLine(m_statistics), LogKind::info);
-    if (cancelled && !m_wasCancelled) {
-        // The completion panel tells the cancel, as the log did.
-        m_wasCancelled = true;
+    if (cancelled != m_wasCancelled) {
+        // The completion panel tells how this write ended, as the log did.
+        m_wasCancelled = cancelled;
         Q_EMIT isFinishedChanged();
     }
     setRunning(false);

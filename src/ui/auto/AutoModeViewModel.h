@@ -148,6 +148,9 @@ public:
     // worked on, or success or problems.
     QString completionTitle() const;
 
+    // A folder is chosen and no write holds the gate: neither the other
+    // mode's nor this mode's, also not a cancelled one whose files in flight
+    // are still landing.
     bool canStart() const;
     // Manual mode holds the write gate: Start and Undo wait for it.
     bool writesBlocked() const { return gateHeldByOther(); }
@@ -267,8 +270,7 @@ private:
     bool m_lastCanStart = false;
     int m_concurrency = 0;
 
-    std::shared_ptr<Run> m_run;     // the run of the current generation, if any
-    std::shared_ptr<Run> m_waiting; // a started run waiting for the write gate
+    std::shared_ptr<Run> m_run; // the run of the current generation, if any
     CancelToken m_resolvedWrite;    // cancels the problem sheet's write in flight
     bool m_undoInFlight = false;
     bool m_holdsGate = false;

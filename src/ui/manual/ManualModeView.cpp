@@ -2,6 +2,7 @@
 
 #include "model/AppLanguage.h"
 #include "model/AppSettings.h"
+#include "ui/DoubleClickGuard.h"
 #include "ui/ElidedLabel.h"
 #include "ui/FlowLayout.h"
 #include "ui/Look.h"
@@ -356,6 +357,10 @@ QWidget* ManualModeView::buildToolbar() {
     // (shown while busy), whichever take more.
     layout->takeTurns({m_problems, m_undo});
     layout->takeTurns({m_cancel});
+    // The second click of a double-click on one lands on the one that takes its place.
+    for (QWidget* w : std::initializer_list<QWidget*>{m_problems, m_undo, m_cancel}) {
+        DoubleClickGuard::install(w);
+    }
 
     connect(m_directory, &QPushButton::clicked, this, &ManualModeView::chooseDirectory);
     connect(m_scan, &QPushButton::clicked, m_model, &ManualModeViewModel::startScan);

@@ -1,40 +1,9 @@
 #include "AutoRunFixture.h"
+#include "HeldWriter.h"
 
-#include <condition_variable>
 #include <thread>
 
 namespace {
-
-// A real writer whose writes wait at the door until the test opens it.
-class HeldWriter : public UniversalTagWriter {
-public:
-    FileIdentity writeGenre(const QString& genre, std::optional<TagYear> year, std::optional<QString> title,
-                            std::optional<QString> artist, const QString& path, AudioFormat format,
-                            const std::optional<FileIdentity>& expected) override {
-        {
-            std::unique_lock lock(m_mutex);
-            ++m_waiting;
-            m_changed.wait(lock, [&] { return m_open; });
-            --m_waiting;
-        }
-        return UniversalTagWriter::writeGenre(genre, year, title, artist, path, format, expected);
-    }
-    int waiting() {
-        std::lock_guard lock(m_mutex);
-        return m_waiting;
-    }
-    void open(bool open = true) {
-        std::lock_guard lock(m_mutex);
-        m_open = open;
-        m_changed.notify_all();
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    int m_waiting = 0;
-    bool m_open = false;
-};
 
 struct HeldRun : AutoRunFixture {
     std::shared_ptr<HeldWriter> held = std::make_shared<HeldWriter>();
@@ -99,7 +68,7 @@ TEST(AutoModeViewModelConcurrencyTest, CancelWithWritesInFlightKeepsOneSessionAn
     EXPECT_FALSE(vm->canUndo());
 }
 
-TEST(AutoModeViewModelConcurrencyTest, StartDuringWindDownAndOtherModeMixNoSession) {
+TEST(AutoModeViewModelConcurrencyTest, StartWaitsForTheWindDownAndOtherModeMixNoSession) {
     HeldRun f;
     QObject manualMode;
     auto vm = f.makeViewModel();
@@ -107,12 +76,14 @@ TEST(AutoModeViewModelConcurrencyTest, StartDuringWindDownAndOtherModeMixNoSessi
     ASSERT_TRUE(f.writesWaiting(3));
     EXPECT_FALSE(f.gate.tryAcquire(&manualMode)); // Manual mode cannot write during the run
     vm->cancelProcessing();
-    ASSERT_TRUE(vm->canStart());
-    vm->startProcessing(); // resets the screen at once, runs once the old writes landed
-    QTest::qWait(50);
-    EXPECT_TRUE(vm->isRunning() && vm->log().isEmpty());
+    EXPECT_FALSE(vm->canStart()); // until the cancelled run's writes have landed
+    vm->startProcessing();
+    EXPECT_FALSE(vm->isRunning());
 
     f.held->open();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return vm->canStart(); }, 20000));
+    EXPECT_TRUE(vm->isFinished() && vm->wasCancelled() && vm->canUndo());
+    vm->startProcessing();
     ASSERT_TRUE(AutoRunFixture::awaitFinished(*vm));
     const QStringList lines = AutoRunFixture::messages(*vm);
     EXPECT_EQ(lines.filter("Starting processing: ").size(), 1);
@@ -140,7 +111,7 @@ TEST(AutoModeViewModelConcurrencyTest, StartDuringWindDownAndOtherModeMixNoSessi
     EXPECT_FALSE(vm->canUndo());
 }
 
-TEST(AutoModeViewModelConcurrencyTest, CancelLeavesAnUndoRunningAndANewRunWaitsForIt) {
+TEST(AutoModeViewModelConcurrencyTest, CancelLeavesAnUndoRunningAndStartWaitsForIt) {
     HeldRun f;
     auto vm = f.makeViewModel();
     f.held->open();
@@ -153,16 +124,18 @@ TEST(AutoModeViewModelConcurrencyTest, CancelLeavesAnUndoRunningAndANewRunWaitsF
     vm->chooseDirectory(); // refused while the undo restores files
     EXPECT_EQ(AutoRunFixture::messages(*vm), before);
     vm->cancelProcessing(); // an undo is not cancelled
-    vm->startProcessing();  // and a new run does not read files it is restoring
+    EXPECT_FALSE(vm->canStart());
+    vm->startProcessing(); // and no run reads files it is restoring
     QTest::qWait(50);
-    EXPECT_TRUE(vm->isRunning() && vm->log().isEmpty()); // it waits for the gate: begun, it logs its start
+    EXPECT_FALSE(vm->isRunning());
     EXPECT_EQ(f.held->waiting(), 1);
 
     f.held->open();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return vm->canStart(); }, 20000));
+    EXPECT_EQ(AutoRunFixture::messages(*vm).last(), "Undo: 6 files restored.");
+    vm->startProcessing();
     ASSERT_TRUE(AutoRunFixture::awaitFinished(*vm));
-    const QStringList lines = AutoRunFixture::messages(*vm);
-    EXPECT_TRUE(lines.filter("Undo:").isEmpty()); // its end left the new run alone
-    EXPECT_EQ(lines.last(), "Done: 6 updated, 0 skipped, 0 problems");
+    EXPECT_EQ(AutoRunFixture::messages(*vm).last(), "Done: 6 updated, 0 skipped, 0 problems");
     EXPECT_EQ(f.undoLog.entries().size(), 6);
 
     // A folder that cannot be worked on still offers the last run's undo.
@@ -214,7 +187,8 @@ TEST(AutoModeViewModelConcurrencyTest, CancelStopsTheProblemSheetsWrite) {
 }
 
 // A problem-sheet write after an earlier Cancel (of a run, or of a sheet
-// write) writes its files: the cancel belonged to the work it stopped.
+// write) writes its files and ends as complete: the cancel belonged to the
+// work it stopped.
 using AutoModeViewModelWriteAfterCancelTest = ::testing::TestWithParam<bool>;
 
 TEST_P(AutoModeViewModelWriteAfterCancelTest, ASheetWriteAfterACancelWritesItsFiles) {
@@ -241,6 +215,9 @@ TEST_P(AutoModeViewModelWriteAfterCancelTest, ASheetWriteAfterACancelWritesItsFi
     ASSERT_TRUE(QTest::qWaitFor([&] { return f.gate.holder() == nullptr; }, 20000));
     EXPECT_EQ(f.genresEqual("House 70er"), cancelSheetWrite ? 3 : 2);
     EXPECT_EQ(vm->problemFiles().size(), 3);
+    // The panel and the bar tell how the last write ended.
+    EXPECT_EQ(std::tuple(vm->completionTitle(), vm->phaseText(), vm->overallFraction()),
+              std::tuple(QString("Processing complete – with problems"), QString("Done"), 1.0));
 }
 INSTANTIATE_TEST_SUITE_P(, AutoModeViewModelWriteAfterCancelTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "AfterSheetWrite" : "AfterRun"; });

@@ -1,6 +1,10 @@
 #include "ui/auto/AutoModeView.h"
 
 #include "AutoRunFixture.h"
+#include "DoubleClicks.h"
+#include "HeldAnswer.h"
+#include "HeldWriter.h"
+#include "LookupScenario.h"
 #include "TestHelpers.h"
 #include "ui/auto/ProblemResolutionView.h"
 
@@ -88,6 +92,7 @@ TEST(AutoModeViewTest, RunReviewAndUndoThroughTheScreen) {
 
     auto* undo = view.findChild<QPushButton*>("undoButton");
     EXPECT_EQ(undo->text(), "Undo (1 file)");
+    waitPastDoubleClick(); // Start has just taken Cancel's place
     QTest::mouseClick(button(view, "Start"), Qt::LeftButton); // writes nothing: Undo reaches back
     ASSERT_TRUE(AutoRunFixture::awaitFinished(vm));
     EXPECT_TRUE(undo->text().startsWith("Undo run of ") && undo->text().endsWith(" (1 file)")) << undo->text().toStdString();
@@ -108,10 +113,11 @@ TEST(AutoModeViewTest, RunReviewAndUndoThroughTheScreen) {
     EXPECT_EQ(AutoRunFixture::messages(vm).last(), "Undo: 1 files restored.");
 }
 
-// The log follows each new run to its end, also after the user scrolled up in the one before.
+// The log follows each new run to its end, also after the user scrolled up in
+// the one before, and shows every line the log holds also once it is full.
 TEST(AutoModeViewTest, LogFollowsEachNewRun) {
     AutoRunFixture f;
-    f.copies("scan/tagged.mp3", 30);
+    f.copies("scan/tagged.mp3", AutoModeViewModel::maxLogEntries + 10);
     AutoModeView view(new AutoModeViewModel(f.dependencies()));
     view.resize(900, 400);
     view.show();
@@ -123,6 +129,12 @@ TEST(AutoModeViewTest, LogFollowsEachNewRun) {
         EXPECT_TRUE(
             QTest::qWaitFor([&] { return bar->maximum() > 0 && bar->value() == bar->maximum(); }, hangMs))
             << run;
+        const QAbstractItemModel* rows = view.findChild<QListView*>()->model();
+        QStringList shown;
+        for (int i = 0; i < rows->rowCount(); ++i) {
+            shown << rows->index(i, 0).data().toString();
+        }
+        EXPECT_EQ(shown, AutoRunFixture::messages(*view.viewModel())) << run;
         bar->setValue(0); // the user reads the start of the log
     }
 }
@@ -160,6 +172,7 @@ TEST(AutoModeViewTest, CancelEarlyInALargeRunStopsWithinTheFilesInFlight) {
         std::find_if(labels.begin(), labels.end(), [](QLabel* l) { return l->text().endsWith(" / 2000"); });
     ASSERT_NE(counter, labels.end());
     EXPECT_GE((*counter)->width(), (*counter)->fontMetrics().horizontalAdvance("2000 / 2000"));
+    waitPastDoubleClick(); // Cancel has just taken Start's place
     const qsizetype writtenAtClick = written();
     QTest::mouseClick(cancel, Qt::LeftButton);
     ASSERT_TRUE(AutoRunFixture::awaitFinished(vm));
@@ -170,4 +183,141 @@ TEST(AutoModeViewTest, CancelEarlyInALargeRunStopsWithinTheFilesInFlight) {
     for (const auto& [state, place] : {std::pair("running", running), std::pair("ended", places())}) {
         EXPECT_EQ(place, std::pair(idleCounters, running.second)) << state;
     }
+}
+
+namespace {
+
+// A double-click whose first click lands on Start or Cancel and whose
+// second lands on the button that has just taken its place.
+struct TurnRow {
+    const char* name;
+    bool cancelFirst; // Cancel while a write is in flight; else Start
+    int labelled;     // the files written by the run the first click left
+    const char* undo; // what the completion panel then offers
+};
+const TurnRow turnRows[] = {
+    {"Cancel then Start", true, 1, "Undo (1 file)"},
+    {"Start then Cancel", false, 3, "Undo (3 files)"},
+};
+
+} // namespace
+
+using AutoModeViewDoubleClickTest = ::testing::TestWithParam<TurnRow>;
+
+// The second click, 150 ms after the first, neither starts a run (which
+// would write the rest of the folder and replace the undo) nor cancels one.
+TEST_P(AutoModeViewDoubleClickTest, SecondClickOnTheButtonThatTookThePlaceDoesNothing) {
+    const TurnRow& row = GetParam();
+    AutoRunFixture f;
+    const auto held = std::make_shared<HeldWriter>();
+    f.writer = held;
+    f.settings.maxConcurrentRequests = 1;
+    f.copies("scan/tagged.mp3", 3);
+    AutoModeView view(new AutoModeViewModel(f.dependencies()));
+    AutoModeViewModel& vm = *view.viewModel();
+    vm.chooseDirectory();
+    if (row.cancelFirst) {
+        vm.startProcessing();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return held->waiting() == 1; }, hangMs));
+    }
+    view.resize(900, 600);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    const auto named = [&](const char* text) {
+        const auto all = view.findChildren<QPushButton*>();
+        return *std::find_if(all.begin(), all.end(), [&](QPushButton* b) { return b->text() == text; });
+    };
+    QPushButton* first = named(row.cancelFirst ? "Cancel" : "Start");
+    QPushButton* second = named(row.cancelFirst ? "Start" : "Cancel");
+    ASSERT_TRUE(first->isVisible());
+    const QPoint spot = first->mapTo(&view, first->rect().center());
+    slowDoubleClick(view, spot, 150, [&] {
+        if (row.cancelFirst) {
+            held->open(); // the write in flight lands and the cancelled run ends
+        }
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return view.childAt(spot) == second && second->isEnabled(); }, hangMs));
+    });
+    held->open();
+    ASSERT_TRUE(AutoRunFixture::awaitFinished(vm));
+    QTest::qWait(2 * AutoModeView::refreshInterval);
+    EXPECT_EQ(vm.wasCancelled(), row.cancelFirst);
+    int labelled = 0;
+    for (int i = 1; i <= 3; ++i) {
+        labelled += f.genreOf(AutoRunFixture::name(i)) == "House 80er";
+    }
+    EXPECT_EQ(labelled, row.labelled);
+    auto* undo = view.findChild<QPushButton*>("undoButton");
+    EXPECT_TRUE(undo->isVisible());
+    EXPECT_EQ(undo->text(), QString(row.undo));
+}
+INSTANTIATE_TEST_SUITE_P(, AutoModeViewDoubleClickTest, ::testing::ValuesIn(turnRows), RowName());
+
+// Total, Updated, Skipped and Problems each show their own count under their
+// caption while a run goes, not only at its end; Undo hides while a write of
+// this mode runs.
+TEST(AutoModeViewTest, CountersFollowTheRunAndUndoHidesWhileAWriteRuns) {
+    AutoRunFixture f;
+    const auto held = std::make_shared<HeldWriter>();
+    held->open();
+    f.writer = held;
+    LoopbackServer server;
+    MusicBrainzPacer pacer(std::chrono::milliseconds(0));
+    MusicBrainzTiming timing = LookupScenario::quickTiming();
+    timing.requestTimeout = std::chrono::milliseconds(2 * hangMs); // longer than the answer is held
+    f.lookup = std::make_shared<YearLookupService>(server.endpoints(), timing, pacer);
+    HeldAnswer answer(server, "GET", "/ws/2/recording", {200, LookupScenario::mbEmpty});
+    f.settings.useMusicBrainz = true;
+    f.settings.maxConcurrentRequests = 1; // in list order: updated, skipped, skipped, looked up
+    f.copies("scan/tagged.mp3", 3);
+    for (int i : {2, 3}) {
+        f.writer->writeGenre("House 80er", std::nullopt, std::nullopt, std::nullopt,
+                             f.dir.filePath(AutoRunFixture::name(i)), AudioFormat::mp3, std::nullopt);
+    }
+    TestFiles::copyFixture("scan/numeric_artist.mp3", f.dir, AutoRunFixture::name(4)); // no year
+    AutoModeView view(new AutoModeViewModel(f.dependencies()));
+    AutoModeViewModel& vm = *view.viewModel();
+    view.resize(900, 600);
+    view.show();
+    const auto counters = [&] {
+        QStringList values;
+        const auto labels = view.findChildren<QLabel*>();
+        for (const char* caption : {"Total", "Updated", "Skipped", "Problems"}) {
+            // The value stands right under its caption.
+            const QLabel* title = find<QLabel>(view, caption);
+            const QLabel* value = nullptr;
+            for (const QLabel* l : labels) {
+                if (l->isVisible() && l->x() == title->x() && l->y() > title->y() &&
+                    (!value || l->y() < value->y())) {
+                    value = l;
+                }
+            }
+            values << (value ? value->text() : QString());
+        }
+        return values.join(' ');
+    };
+    vm.chooseDirectory();
+    vm.startProcessing();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return vm.progress().current == 3; }, hangMs));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return counters() == "4 1 2 0"; }, hangMs)) << counters().toStdString();
+    EXPECT_TRUE(vm.isRunning());
+    answer.letGo();
+    ASSERT_TRUE(AutoRunFixture::awaitFinished(vm));
+    EXPECT_EQ(counters(), "4 1 2 1");
+
+    auto* undo = view.findChild<QPushButton*>("undoButton");
+    ASSERT_TRUE(undo->isVisible());
+    held->open(false);
+    QList<MusicFile> problems = vm.problemFiles();
+    ASSERT_EQ(problems.size(), 1);
+    problems[0].manualYear = 1990;
+    vm.setProblemFiles(problems);
+    vm.updateResolvedFiles(problems);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return held->waiting() == 1; }, hangMs));
+    EXPECT_TRUE(vm.canUndo() && vm.isRunning());
+    EXPECT_FALSE(undo->isVisible());
+    held->open();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !vm.isRunning(); }, hangMs));
+    EXPECT_TRUE(undo->isVisible());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return counters() == "4 2 2 0"; }, hangMs)) << counters().toStdString();
 }

@@ -1,9 +1,13 @@
+#include "DoubleClicks.h"
+#include "HeldAnswer.h"
+#include "HeldWriter.h"
 #include "ManualModeFixture.h"
 #include "QtPrinters.h"
 #include "TagProbe.h"
 #include "TestHelpers.h"
 
 #include "model/AppSettings.h"
+#include "ui/auto/ProblemResolutionView.h"
 #include "ui/manual/ManualModeView.h"
 #include "ui/manual/StatusBadgeView.h"
 #include "ui/manual/TableSelectionViewModel.h"
@@ -89,6 +93,7 @@ TEST(ManualModeViewTest, DropLookUpWriteAndUndoThroughTheScreen) {
         EXPECT_EQ(TagProbe::viaTagLib(f.url, AudioFormat::mp3).genre, QStringLiteral("House 80er"));
     }
     ASSERT_TRUE(buttonOf(view, "undoButton")->isVisible());
+    waitPastDoubleClick(); // Undo has just taken Cancel's place
     QTest::mouseClick(buttonOf(view, "undoButton"), Qt::LeftButton);
     ASSERT_TRUE(ManualModeFixture::waitIdle(vm));
     for (const MusicFile& f : vm.files()) {
@@ -313,3 +318,86 @@ TEST(ManualModeViewTest, TableKeepsItsPlaceAtEveryWidthAndTheNoteFits) {
                                              " (No audio stream found in the file)"));
     }
 }
+
+namespace {
+
+// A double-click on Cancel whose second click lands on the button that has
+// just taken its place.
+struct CancelRow {
+    const char* name;
+    enum Work { update, lookupWithProblems, lookupAfterWrite } work;
+    const char* takesThePlace;
+};
+const CancelRow cancelRows[] = {
+    {"Update Selected then Undo", CancelRow::update, "undoButton"},
+    {"Lookup then Problems", CancelRow::lookupWithProblems, "problemsButton"},
+    {"Lookup then Undo", CancelRow::lookupAfterWrite, "undoButton"},
+};
+
+} // namespace
+
+using ManualModeViewDoubleClickTest = ::testing::TestWithParam<CancelRow>;
+
+// The second click, 150 ms after Cancel, neither takes back the files just
+// written nor opens the problem sheet.
+TEST_P(ManualModeViewDoubleClickTest, SecondClickAfterCancelDoesNothing) {
+    const CancelRow& row = GetParam();
+    AppSettings::shared().setAppLanguage(AppLanguage::english);
+    ManualModeFixture fx;
+    const auto held = std::make_shared<HeldWriter>();
+    ManualModeViewModel vm(fx.services(held));
+    ManualModeView view(&vm);
+    HeldAnswer answer(fx.server, "GET", "/ws/2/recording",
+                      LoopbackServer::Response(200, LookupScenario::mbAnswer(1987, {})));
+    ManualModeFixture::load(vm, fx.dir, 3, [&](int i, MusicFile& f) {
+        f.discoveredYear = 1987;
+        if (row.work == CancelRow::lookupWithProblems && i == 0) {
+            f.status = ProcessingStatus::yearNotFound();
+        }
+    });
+    QSet<QUuid> rest = ManualModeFixture::ids(vm);
+    rest.remove(vm.files().at(0).id);
+    if (row.work == CancelRow::lookupAfterWrite) {
+        held->open();
+        vm.updateSelected({vm.files().at(0).id});
+        ASSERT_TRUE(ManualModeFixture::waitIdle(vm, hangMs));
+        held->open(false);
+    }
+    if (row.work == CancelRow::update) {
+        vm.updateSelected(rest);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return held->waiting() == 1; }, hangMs));
+    } else {
+        vm.lookupSelected(rest);
+    }
+    const auto labelled = [&] {
+        int count = 0;
+        for (const MusicFile& f : vm.files()) {
+            count += TagProbe::viaTagLib(f.url, AudioFormat::mp3).genre == QStringLiteral("House 80er");
+        }
+        return count;
+    };
+    view.resize(900, 600);
+    view.show(); // Cancel is shown with the window
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    QPushButton* cancel = buttonOf(view, "cancelButton");
+    ASSERT_TRUE(cancel->isVisible());
+    const QPoint spot = cancel->mapTo(&view, cancel->rect().center());
+    QPushButton* second = buttonOf(view, row.takesThePlace);
+    slowDoubleClick(view, spot, 150, [&] {
+        held->open(); // the write in flight lands
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return !vm.isWriteInFlight() && view.childAt(spot) == second && second->isEnabled(); },
+            hangMs));
+    });
+    const int written = labelled();
+    answer.letGo();
+    ASSERT_TRUE(ManualModeFixture::waitIdle(vm, hangMs));
+    QTest::qWait(100); // the toolbar follows the rows in batches
+    EXPECT_FALSE(vm.isBusy());
+    EXPECT_EQ(written, row.work == CancelRow::lookupWithProblems ? 0 : 1);
+    EXPECT_EQ(labelled(), written);
+    EXPECT_EQ(vm.canUndo(), written > 0);
+    EXPECT_EQ(buttonOf(view, "undoButton")->isVisible(), written > 0);
+    EXPECT_EQ(view.findChild<ProblemResolutionView*>(), nullptr);
+}
+INSTANTIATE_TEST_SUITE_P(, ManualModeViewDoubleClickTest, ::testing::ValuesIn(cancelRows), RowName());
