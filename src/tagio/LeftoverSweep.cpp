@@ -179,7 +179,7 @@ bool removeIfKilled(int folder, const QByteArray& name, bool locksTell) {
             }
             // Any other failure: no locks on this file system (or a path only), so the age decides.
         }
-        if (!killed || LeftoverSweep::isOpenByAnyProcess(file->fd)) {
+        if (!killed || LeftoverSweep::isOpenByAnyProcess(file->fd, name)) {
             return false;
         }
         if (file->writable && ::ftruncate(file->fd, 0) != 0) {
@@ -250,8 +250,9 @@ void LeftoverSweep::run(const QByteArray& folder) {
     ::close(fd);
 }
 
-bool LeftoverSweep::isOpenByAnyProcess(int own, const QByteArray& processes) {
-    DIR* all = ::opendir(processes.constData());
+bool LeftoverSweep::isOpenByAnyProcess(int own, const QByteArray& name, const QByteArray& processes) {
+    struct stat status {};
+    DIR* all = ::fstat(own, &status) == 0 ? ::opendir(processes.constData()) : nullptr;
     if (all == nullptr) {
         return true;
     }
@@ -259,25 +260,55 @@ bool LeftoverSweep::isOpenByAnyProcess(int own, const QByteArray& processes) {
     const QByteArray self = QByteArray::number(::getpid());
     const std::optional<Described> file =
         describedBy(readProcFile(::dirfd(all), "self/fdinfo/" + ownName, fdinfoBytes, false));
+    // A descriptor's link names the file it was opened through (text the kernel keeps, no call to the
+    // file system), so with a single name only links naming it, or a name since removed, may be the
+    // file, and only theirs need the fdinfo read; a file of several names may be open through any.
+    const bool anyLink = status.st_nlink != 1;
+    const QByteArray named = '/' + name;
+    const auto mayBeTheFile = [&](int descriptors, const char* descriptor) {
+        if (anyLink) {
+            return true;
+        }
+        char link[4096];
+        const ssize_t length = ::readlinkat(descriptors, descriptor, link, sizeof link);
+        if (length < 0) {
+            // Closed meanwhile, or not ours to look into (as the process's other files): passed over.
+            return errno != ENOENT && errno != EACCES && errno != EPERM;
+        }
+        const QByteArrayView text(link, length);
+        return length == ssize_t(sizeof link) || text.endsWith(named) || text.endsWith(" (deleted)");
+    };
     bool open = !file;
     while (const dirent* process = open ? nullptr : ::readdir(all)) {
         if (process->d_name[0] < '0' || process->d_name[0] > '9') {
             continue;
         }
-        const QByteArray folder = processes + '/' + process->d_name + QByteArrayLiteral("/fdinfo");
-        DIR* descriptors = ::opendir(folder.constData());
+        const QByteArray folder = processes + '/' + process->d_name;
+        DIR* descriptors = ::opendir((folder + QByteArrayLiteral("/fd")).constData());
         if (descriptors == nullptr) {
             continue; // ended meanwhile, or not ours to look into
         }
         const bool ours = self == process->d_name;
+        int infos = -1; // the process's fdinfo folder, opened for its first descriptor that may be the file
         while (const dirent* descriptor = open ? nullptr : ::readdir(descriptors)) {
-            if (descriptor->d_name[0] == '.' || (ours && ownName == descriptor->d_name)) {
+            if (descriptor->d_name[0] == '.' || (ours && ownName == descriptor->d_name) ||
+                !mayBeTheFile(::dirfd(descriptors), descriptor->d_name)) {
                 continue;
             }
+            if (infos < 0) {
+                infos = ::open((folder + QByteArrayLiteral("/fdinfo")).constData(),
+                               O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                if (infos < 0) {
+                    break; // ended meanwhile, or not ours to look into
+                }
+            }
             const std::optional<QByteArray> text =
-                readProcFile(::dirfd(descriptors), descriptor->d_name, fdinfoBytes, false);
+                readProcFile(infos, descriptor->d_name, fdinfoBytes, false);
             // A descriptor closed meanwhile is passed over; one that cannot be read counts.
             open = (text || errno != ENOENT) && maybeSame(text, *file, ::dirfd(all));
+        }
+        if (infos >= 0) {
+            ::close(infos);
         }
         ::closedir(descriptors);
     }

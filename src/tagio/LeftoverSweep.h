@@ -36,12 +36,14 @@ public:
     static bool locksReachEveryWriter(const FileSystemKind& fileSystem);
 
     // Whether some process has open the file that our descriptor `own` is open
-    // on, through any descriptor but `own`, by what `processes` (/proc) says of
-    // each open file: its mount and inode number (fdinfo), which it tells
-    // without asking the file's file system. The same inode number through
-    // another mount counts unless both mounts are ours to see and of two file
-    // systems. True when it cannot be told.
-    static bool isOpenByAnyProcess(int own, const QByteArray& processes = QByteArrayLiteral("/proc"));
+    // on, by the name `name` in its folder, through any descriptor but `own`,
+    // by what `processes` (/proc) says of each open file without asking the
+    // file's file system: the name its link holds, then its mount and inode
+    // number (fdinfo). The same inode number through another mount counts
+    // unless both mounts are ours to see and of two file systems. True when it
+    // cannot be told.
+    static bool isOpenByAnyProcess(int own, const QByteArray& name,
+                                   const QByteArray& processes = QByteArrayLiteral("/proc"));
 
     static constexpr qint64 ageSeconds = 24 * 60 * 60;
 };

@@ -1,9 +1,10 @@
-#include "model/FileIdentity.h"
 #include "tagio/LeftoverSweep.h"
+#include "model/FileIdentity.h"
 
 #include "TestFiles.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QUuid>
 
@@ -46,11 +47,12 @@ TEST(LeftoverSweepTest, EachFileSystemKindDecidesLocksAndInodeNumbers) {
     }
 }
 
-// Whether a leftover is open is told by each descriptor's fdinfo (mount and inode number), never
-// by following its link, which would reach the file system of every open file on the machine (a
-// stalled network mount stalls the write). Here a fake /proc whose every link points at the
-// leftover itself; its fdinfo decides. An inode number through another mount counts unless the
-// mount table shows the two mounts on two file systems.
+// Whether a leftover is open is told by each descriptor's link text and fdinfo (mount and inode
+// number), never by following its link, which would reach the file system of every open file on
+// the machine (a stalled network mount stalls the write). Here a fake /proc whose links point at
+// the leftover itself unless a row names another text; for a link naming it (or a removed name,
+// or any link of a file with two names) its fdinfo decides. An inode number through another
+// mount counts unless the mount table shows the two mounts on two file systems.
 TEST(LeftoverSweepTest, TellsOpenFilesByFdinfoWithoutFollowingTheLinks) {
     QTemporaryDir dir;
     const QString leftover =
@@ -70,6 +72,8 @@ TEST(LeftoverSweepTest, TellsOpenFilesByFdinfoWithoutFollowingTheLinks) {
         const char* name;
         QByteArray process, info; // a descriptor (3, or ours) of `process` and its fdinfo
         bool open;
+        QByteArray link = {};  // the text of the descriptor's link: a link to the leftover when empty
+        bool twoNames = false; // the leftover has a second name
     } cases[] = {
         {"another file, its link to the leftover", "4242", fdinfo("50", other), false},
         {"the leftover", "4242", fdinfo("50", ino), true},
@@ -79,6 +83,9 @@ TEST(LeftoverSweepTest, TellsOpenFilesByFdinfoWithoutFollowingTheLinks) {
         {"an fdinfo without an inode number", "4242", "pos:\t0\nflags:\t0100000\nmnt_id:\t50\n", true},
         {"only our own descriptor", self, fdinfo("50", ino), false},
         {"no /proc", {}, {}, true},
+        {"a link naming another file", "4242", fdinfo("50", ino), false, "/music/b.mp3"},
+        {"a link to a name since removed", "4242", fdinfo("50", ino), true, "/music/#77 (deleted)"},
+        {"its second name", "4242", fdinfo("50", ino), true, "/music/b.mp3", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -94,11 +101,17 @@ TEST(LeftoverSweepTest, TellsOpenFilesByFdinfoWithoutFollowingTheLinks) {
             TestFiles::writeFile(root.filePath("self/mountinfo"),
                                  "50 1 8:1 / /music rw - ext4 /dev/sda1 rw\n51 1 8:1 /music /mnt rw - ext4 "
                                  "/dev/sda1 rw\n52 1 0:61 / /net rw - fuse.sshfs host: rw\n");
-            ASSERT_TRUE(QFile::link(leftover, root.filePath(c.process + "/fd/" + descriptor)));
+            ASSERT_TRUE(QFile::link(c.link.isEmpty() ? leftover : QString::fromUtf8(c.link),
+                                    root.filePath(c.process + "/fd/" + descriptor)));
             TestFiles::writeFile(root.filePath(c.process + "/fdinfo/" + descriptor), c.info);
         }
         const QString at = c.process.isEmpty() ? root.filePath("none") : proc.path();
-        EXPECT_EQ(LeftoverSweep::isOpenByAnyProcess(own, QFile::encodeName(at)), c.open);
+        const QString second = dir.filePath("b.mp3");
+        ASSERT_TRUE(!c.twoNames || ::link(QFile::encodeName(leftover), QFile::encodeName(second)) == 0);
+        EXPECT_EQ(LeftoverSweep::isOpenByAnyProcess(own, QFile::encodeName(QFileInfo(leftover).fileName()),
+                                                    QFile::encodeName(at)),
+                  c.open);
+        QFile::remove(second);
     }
     ::close(own);
 }

@@ -138,7 +138,7 @@ int flockErrno = 0;
 bool openFilesHidden = false;
 
 extern "C" DIR* opendir(const char* path) {
-    if (openFilesHidden && std::strncmp(path, "/proc/", 6) == 0 && std::strstr(path, "/fdinfo") != nullptr) {
+    if (openFilesHidden && std::strncmp(path, "/proc/", 6) == 0 && std::strstr(path, "/fd") != nullptr) {
         errno = EACCES;
         return nullptr;
     }
