@@ -7,23 +7,31 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
 TemporaryFile::~TemporaryFile() {
-    const bool remove = !m_kept && !m_path.isEmpty();
-    // Emptied first (through either descriptor, the same open file), so that a file system that
-    // refuses to remove it (ntfs-3g when full) gets its space back.
-    if (const int fd = m_fd >= 0 ? m_fd : m_lock; remove && fd >= 0 && ::ftruncate(fd, 0) != 0) {
-        // A file system that cannot shrink it: the removal below still frees its space where it can.
+    const int open = m_fd >= 0 ? m_fd : m_lock; // the same open file
+    if (!m_kept && !m_path.isEmpty() && ::unlink(m_path.constData()) != 0 && open >= 0 && holdsName(open)) {
+        // A file system that refuses the removal when full (ntfs-3g) takes it once the file is empty.
+        if (::ftruncate(open, 0) != 0 || ::unlink(m_path.constData()) != 0) {
+            // Left for the next write's sweep (see LeftoverSweep), which removes it once no one holds it.
+        }
     }
     if (m_fd >= 0) {
         ::close(m_fd);
     }
-    if (remove && ::unlink(m_path.constData()) != 0) {
-        // Left for the next write's sweep (see LeftoverSweep), which removes it once no one holds it.
-    }
     unlock(); // once the name is gone
+}
+
+// Whether our name still holds the open file `fd`: a rename reported as failed may have gone
+// through on a network file system, and then the file is the user's, never to be emptied.
+bool TemporaryFile::holdsName(int fd) const {
+    struct stat named {};
+    struct stat open {};
+    return ::lstat(m_path.constData(), &named) == 0 && ::fstat(fd, &open) == 0 &&
+           named.st_dev == open.st_dev && named.st_ino == open.st_ino;
 }
 
 bool TemporaryFile::create(const QByteArray& folder, const QByteArray& path, bool unnamed) {

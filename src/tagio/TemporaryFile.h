@@ -8,7 +8,8 @@
 // that a crash leaves nothing behind; it gets its hidden name (see name) only
 // right before the rename. While it has a name it is locked, so that a write
 // killed meanwhile leaves a file no one holds, which LeftoverSweep removes.
-// Closed, and emptied and removed when named, unless the rename took it over.
+// Closed, and removed when named, unless the rename took it over; emptied
+// first where the removal is refused (a full ntfs-3g refuses it).
 //
 // One object belongs to one write on one thread; objects of different writes
 // (of this process or of others) may work in one folder at the same time.
@@ -46,6 +47,7 @@ public:
 
 private:
     bool lock();
+    bool holdsName(int fd) const;
     QByteArray selfPath() const;
     void unlock();
 

@@ -1,8 +1,8 @@
+#include "tagio/UniversalTagWriter.h"
 #include "tagio/ByteSource.h"
 #include "tagio/FilePieces.h"
-#include "tagio/id3/ID3v2Handler.h"
 #include "tagio/UniversalTagReader.h"
-#include "tagio/UniversalTagWriter.h"
+#include "tagio/id3/ID3v2Handler.h"
 
 #include "AppliedPieces.h"
 #include "ConsoleCapture.h"
@@ -170,6 +170,21 @@ extern "C" int unlinkat(int folder, const char* path, int flags) {
 
 extern "C" int unlink(const char* path) {
     return unlinkat(AT_FDCWD, path, 0);
+}
+
+// Set by a test: every rename goes through but reports a failure, as one over a network file
+// system may when its answer is lost.
+bool renameDoneButFailed = false;
+
+extern "C" int rename(const char* from, const char* to) {
+    static const auto real =
+        reinterpret_cast<int (*)(const char*, const char*)>(::dlsym(RTLD_NEXT, "rename"));
+    const int result = real(from, to);
+    if (result == 0 && renameDoneButFailed) {
+        errno = EIO;
+        return -1;
+    }
+    return result;
 }
 
 // Set by a test: the file-system magic every fstatfs reports (0: the real one).
@@ -514,6 +529,25 @@ TEST(UniversalTagWriterTest, ChecksTheFileLastAndFallsBackToANamedFileBeforeWrit
         }
         std::lock_guard lock(syncedMutex);
         EXPECT_EQ(syncedPaths.size(), c.syncs) << syncedPaths.join(' ').toStdString();
+    }
+}
+
+// A rename reported as failed may still have gone through: the temporary file is the user's file
+// then, and the failed write's clean-up (which empties a temporary file whose removal is refused)
+// must leave it whole, also where the removal of the temporary name is refused.
+TEST(UniversalTagWriterTest, ARenameReportedFailedLeavesTheNewFileWhole) {
+    for (const bool removalRefused : {false, true}) {
+        SCOPED_TRACE(removalRefused ? "its removal refused" : "removed");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Song.mp3"));
+        TestFiles::writeFile(path, "old");
+        renameDoneButFailed = true;
+        temporaryUnlinkErrno = removalRefused ? ENOSPC : 0;
+        EXPECT_THROW(UniversalTagWriter::atomicWrite("new", path), AppError);
+        renameDoneButFailed = false;
+        temporaryUnlinkErrno = 0;
+        EXPECT_EQ(TestFiles::readFile(path), QByteArray("new"));
+        EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty());
     }
 }
 
