@@ -116,11 +116,10 @@ bool maybeSame(const std::optional<QByteArray>& text, const Described& file, int
 }
 
 // The file `name` in the open folder `folder`, if it belongs to the user and is a regular file:
-// opened for writing where it may be (so that its space can be freed before it is removed), else
+// opened for writing where it may be (so that it can be emptied where its removal is refused), else
 // for reading (for its lock), else as a path only (a file its user may not read).
 struct Candidate {
     int fd = -1;
-    bool writable = false;
     struct stat status {};
 };
 std::optional<Candidate> openOwnFile(int folder, const char* name) {
@@ -139,7 +138,6 @@ std::optional<Candidate> openOwnFile(int folder, const char* name) {
     for (const int access : {O_RDWR, O_RDONLY, O_PATH}) {
         candidate.fd = ::openat(folder, name, access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (candidate.fd >= 0 || errno == ENOENT) {
-            candidate.writable = access == O_RDWR;
             break;
         }
         // Refused (no permission, a read-only file system): asked again for less.
@@ -161,9 +159,7 @@ std::optional<Candidate> openOwnFile(int folder, const char* name) {
 // killed write where locks reach every writer (`locksTell`). Where that cannot
 // be known (another file system, a file we may not read, no locks) only a file
 // older than any write could take counts as killed. Either way a file that
-// some process has open (a write of a version that did not lock) stays. It is
-// emptied before its removal, so that a file system that refuses to remove it
-// (ntfs-3g when full) gets its space back.
+// some process has open (a write of a version that did not lock) stays.
 bool removeIfKilled(int folder, const QByteArray& name, bool locksTell) {
     const std::optional<Candidate> file = openOwnFile(folder, name.constData());
     if (!file) {
@@ -182,10 +178,7 @@ bool removeIfKilled(int folder, const QByteArray& name, bool locksTell) {
         if (!killed || LeftoverSweep::isOpenByAnyProcess(file->fd, name)) {
             return false;
         }
-        if (file->writable && ::ftruncate(file->fd, 0) != 0) {
-            // A file that cannot be shrunk (or a file system that cannot): removed as it is.
-        }
-        return ::unlinkat(folder, name.constData(), 0) == 0;
+        return TemporaryFile::remove(folder, name, file->fd);
     }();
     ::close(file->fd);
     return removed;

@@ -12,12 +12,9 @@
 #include <utility>
 
 TemporaryFile::~TemporaryFile() {
-    const int open = m_fd >= 0 ? m_fd : m_lock; // the same open file
-    if (!m_kept && !m_path.isEmpty() && ::unlink(m_path.constData()) != 0 && open >= 0 && holdsName(open)) {
-        // A file system that refuses the removal when full (ntfs-3g) takes it once the file is empty.
-        if (::ftruncate(open, 0) != 0 || ::unlink(m_path.constData()) != 0) {
-            // Left for the next write's sweep (see LeftoverSweep), which removes it once no one holds it.
-        }
+    if (!m_kept && !m_path.isEmpty()) {
+        // Left, where it cannot be removed, for the next write's sweep (see LeftoverSweep).
+        remove(AT_FDCWD, m_path, m_fd >= 0 ? m_fd : m_lock); // the same open file
     }
     if (m_fd >= 0) {
         ::close(m_fd);
@@ -25,13 +22,17 @@ TemporaryFile::~TemporaryFile() {
     unlock(); // once the name is gone
 }
 
-// Whether our name still holds the open file `fd`: a rename reported as failed may have gone
-// through on a network file system, and then the file is the user's, never to be emptied.
-bool TemporaryFile::holdsName(int fd) const {
+bool TemporaryFile::remove(int folder, const QByteArray& name, int open) {
+    if (::unlinkat(folder, name.constData(), 0) == 0) {
+        return true;
+    }
+    // Emptied only while the name still holds `open`: a rename reported as failed may have gone
+    // through on a network file system, and then the file is the user's.
     struct stat named {};
-    struct stat open {};
-    return ::lstat(m_path.constData(), &named) == 0 && ::fstat(fd, &open) == 0 &&
-           named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+    struct stat opened {};
+    return open >= 0 && ::fstatat(folder, name.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           ::fstat(open, &opened) == 0 && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino &&
+           ::ftruncate(open, 0) == 0 && ::unlinkat(folder, name.constData(), 0) == 0;
 }
 
 bool TemporaryFile::create(const QByteArray& folder, const QByteArray& path, bool unnamed) {

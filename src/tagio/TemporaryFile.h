@@ -42,12 +42,16 @@ public:
     static QByteArray name(const QByteArray& encodedFileName, const QString& uuidText);
     // Whether `name` is one that name() gives with an upper-case uuid.
     static bool isName(const char* name);
+    // Removes the temporary file `name` in `folder` (a descriptor, or AT_FDCWD
+    // for a path), which `open` (-1: none) is open on; true when it is gone. A
+    // removal refused while the name still holds that file (a full ntfs-3g
+    // refuses one) is tried again once the file is empty.
+    static bool remove(int folder, const QByteArray& name, int open);
 
     static constexpr int maxNameBytes = 255;
 
 private:
     bool lock();
-    bool holdsName(int fd) const;
     QByteArray selfPath() const;
     void unlock();
 
