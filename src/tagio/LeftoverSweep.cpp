@@ -178,7 +178,7 @@ bool removeIfKilled(int folder, const QByteArray& name, bool locksTell) {
         if (!killed || LeftoverSweep::isOpenByAnyProcess(file->fd, name)) {
             return false;
         }
-        return TemporaryFile::remove(folder, name, file->fd);
+        return TemporaryFile::remove(folder, name, file->fd, TemporaryFile::targetOf(name));
     }();
     ::close(file->fd);
     return removed;

@@ -14,7 +14,7 @@
 TemporaryFile::~TemporaryFile() {
     if (!m_kept && !m_path.isEmpty()) {
         // Left, where it cannot be removed, for the next write's sweep (see LeftoverSweep).
-        remove(AT_FDCWD, m_path, m_fd >= 0 ? m_fd : m_lock); // the same open file
+        remove(AT_FDCWD, m_path, m_fd >= 0 ? m_fd : m_lock, m_target); // the same open file
     }
     if (m_fd >= 0) {
         ::close(m_fd);
@@ -22,20 +22,32 @@ TemporaryFile::~TemporaryFile() {
     unlock(); // once the name is gone
 }
 
-bool TemporaryFile::remove(int folder, const QByteArray& name, int open) {
+bool TemporaryFile::remove(int folder, const QByteArray& name, int open, const QByteArray& target) {
     if (::unlinkat(folder, name.constData(), 0) == 0) {
         return true;
     }
-    // Emptied only while the name still holds `open`: a rename reported as failed may have gone
-    // through on a network file system, and then the file is the user's.
-    struct stat named {};
+    if ((errno != ENOSPC && errno != EDQUOT) || open < 0 || target.isEmpty()) {
+        return false; // refused for another reason: emptying would free nothing it is refused for
+    }
+    // Only a file of one name, `name`, which the target's name surely does not lead to, is ours alone.
     struct stat opened {};
-    return open >= 0 && ::fstatat(folder, name.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-           ::fstat(open, &opened) == 0 && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino &&
-           ::ftruncate(open, 0) == 0 && ::unlinkat(folder, name.constData(), 0) == 0;
+    struct stat named {};
+    struct stat replaced {};
+    const auto isOpened = [&opened](const struct stat& other) {
+        return other.st_dev == opened.st_dev && other.st_ino == opened.st_ino;
+    };
+    if (::fstat(open, &opened) != 0 || opened.st_nlink != 1 ||
+        ::fstatat(folder, name.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0 || !isOpened(named) ||
+        (::fstatat(folder, target.constData(), &replaced, AT_SYMLINK_NOFOLLOW) == 0 ? isOpened(replaced)
+                                                                                     : errno != ENOENT)) {
+        return false;
+    }
+    return ::ftruncate(open, 0) == 0 && ::unlinkat(folder, name.constData(), 0) == 0;
 }
 
-bool TemporaryFile::create(const QByteArray& folder, const QByteArray& path, bool unnamed) {
+bool TemporaryFile::create(const QByteArray& folder, const QByteArray& path, bool unnamed,
+                           const QByteArray& target) {
+    m_target = target;
     if (unnamed) {
         m_fd = ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
         // Without /proc to name it through: a named file, before any data is written.
@@ -121,4 +133,14 @@ bool TemporaryFile::isName(const char* name) {
     }
     const QByteArray uuid(name + length - uuidLength);
     return uuid == uuid.toUpper() && !QUuid::fromString(QLatin1StringView(uuid)).isNull();
+}
+
+QByteArray TemporaryFile::targetOf(const QByteArray& name) {
+    const qsizetype suffix = 5 + QUuid().toString(QUuid::WithoutBraces).size(); // ".tmp-" and the uuid
+    const qsizetype kept = name.size() - 1 - suffix;
+    // name() keeps at most maxNameBytes - 1 - suffix bytes, and cuts up to 3 more at a character.
+    if (kept <= 0 || kept > maxNameBytes - 1 - suffix - 4) {
+        return {};
+    }
+    return name.mid(1, kept);
 }

@@ -8,8 +8,8 @@
 // that a crash leaves nothing behind; it gets its hidden name (see name) only
 // right before the rename. While it has a name it is locked, so that a write
 // killed meanwhile leaves a file no one holds, which LeftoverSweep removes.
-// Closed, and removed when named, unless the rename took it over; emptied
-// first where the removal is refused (a full ntfs-3g refuses it).
+// Closed, and removed when named, unless the rename took it over (see remove
+// for a removal that is refused).
 //
 // One object belongs to one write on one thread; objects of different writes
 // (of this process or of others) may work in one folder at the same time.
@@ -22,10 +22,11 @@ public:
     TemporaryFile& operator=(const TemporaryFile&) = delete;
     ~TemporaryFile();
 
-    // Makes the file in `folder`: unnamed when `unnamed` and the file system
-    // allows it, else as `path` (which must not exist), and locks it. False
-    // (errno set) when neither can be made or no descriptor is left for the lock.
-    bool create(const QByteArray& folder, const QByteArray& path, bool unnamed);
+    // Makes the file that is to replace `target` in `folder`: unnamed when
+    // `unnamed` and the file system allows it, else as `path` (which must not
+    // exist), and locks it. False (errno set) when neither can be made or no
+    // descriptor is left for the lock.
+    bool create(const QByteArray& folder, const QByteArray& path, bool unnamed, const QByteArray& target);
 
     int fd() const { return m_fd; }
     bool named() const { return !m_path.isEmpty(); }
@@ -42,11 +43,18 @@ public:
     static QByteArray name(const QByteArray& encodedFileName, const QString& uuidText);
     // Whether `name` is one that name() gives with an upper-case uuid.
     static bool isName(const char* name);
+    // The file name whose hidden name (see name) `name` is; empty where name()
+    // may have shortened it, as then it cannot be told.
+    static QByteArray targetOf(const QByteArray& name);
     // Removes the temporary file `name` in `folder` (a descriptor, or AT_FDCWD
-    // for a path), which `open` (-1: none) is open on; true when it is gone. A
-    // removal refused while the name still holds that file (a full ntfs-3g
-    // refuses one) is tried again once the file is empty.
-    static bool remove(int folder, const QByteArray& name, int open);
+    // for paths), which `open` (-1: none) is open on and which was made to
+    // replace `target` (empty: not known); true when it is gone. A removal
+    // refused for lack of room (a full ntfs-3g refuses one) is tried again once
+    // the file is emptied, but only where it surely is nothing but ours: a
+    // single name, and not `target`'s (a rename reported as failed may have
+    // gone through, and then the file is the user's). Otherwise it is left for
+    // the next write's sweep.
+    static bool remove(int folder, const QByteArray& name, int open, const QByteArray& target);
 
     static constexpr int maxNameBytes = 255;
 
@@ -56,6 +64,7 @@ private:
     void unlock();
 
     QByteArray m_path; // empty while the file has no name
+    QByteArray m_target;
     int m_fd = -1;
     int m_lock = -1;
     bool m_kept = false;

@@ -373,7 +373,7 @@ FileIdentity UniversalTagWriter::atomicWrite(const FilePieces& pieces, const Byt
     LeftoverSweep::run(folder);
 
     TemporaryFile temporary;
-    if (!temporary.create(folder, temporaryPath, kind == TemporaryKind::unnamedWhereSupported)) {
+    if (!temporary.create(folder, temporaryPath, kind == TemporaryKind::unnamedWhereSupported, target)) {
         throw failure(errnoText(errno));
     }
     const int fd = temporary.fd();

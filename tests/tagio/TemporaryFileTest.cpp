@@ -7,6 +7,7 @@
 // A name too long for its hidden copy is shortened to fit 255 bytes, and never inside a UTF-8
 // sequence (a cut one is no valid name on file systems that check, and no name to show); every
 // cut lands at the last boundary that fits. Each base is 250 bytes, its characters 1 to 4 bytes long.
+// Only a name left whole tells the file name back.
 TEST(TemporaryFileTest, ShortensLongNamesAtACharacterBoundary) {
     const QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
     const qsizetype room = TemporaryFile::maxNameBytes - 1 - 5 - uuid.size(); // "." and ".tmp-"
@@ -29,5 +30,7 @@ TEST(TemporaryFileTest, ShortensLongNamesAtACharacterBoundary) {
         EXPECT_LE(name.size(), TemporaryFile::maxNameBytes);
         EXPECT_EQ(name, "." + c.base.left(c.kept) + ".tmp-" + uuid.toUtf8());
         EXPECT_TRUE(TemporaryFile::isName(name.constData()));
+        // A shortened name tells no file name: none is given rather than a wrong one.
+        EXPECT_EQ(TemporaryFile::targetOf(name), c.kept == c.base.size() ? c.base : QByteArray());
     }
 }
