@@ -200,30 +200,44 @@ QList<QByteArray> leftoverNames(const QByteArray& folder) {
     return names;
 }
 
+std::mutex sweepMutex; // sweeps take turns
+
+LeftoverSweep::Clock& sweepClock() {
+    static LeftoverSweep::Clock clock;
+    return clock;
+}
+
 } // namespace
 
+void LeftoverSweep::setClock(Clock clock) {
+    std::lock_guard lock(sweepMutex);
+    sweepClock() = std::move(clock);
+}
+
 void LeftoverSweep::run(const QByteArray& folder) {
-    using Clock = std::chrono::steady_clock;
+    using TimePoint = std::chrono::steady_clock::time_point;
     struct Known {
         QList<QByteArray> names;
         timespec changed{}; // the folder's modification time before the read
-        Clock::time_point readAt;
-        Clock::duration readTook{};
+        TimePoint readAt;
+        TimePoint::duration readTook{};
     };
-    static std::mutex mutex;
     static QHash<QByteArray, Known> known; // by folder
-    std::lock_guard lock(mutex);
+    std::lock_guard lock(sweepMutex);
+    const auto clockNow = [] {
+        return sweepClock() ? sweepClock()() : std::chrono::steady_clock::now();
+    };
     struct stat st {};
     if (::stat(folder.constData(), &st) != 0) {
         return;
     }
-    const Clock::time_point now = Clock::now();
+    const TimePoint now = clockNow();
     auto found = known.find(folder);
     if (found == known.end() ||
         ((st.st_mtim.tv_sec != found->changed.tv_sec || st.st_mtim.tv_nsec != found->changed.tv_nsec) &&
          now - found->readAt >= 50 * found->readTook)) {
         found = known.insert(folder, {leftoverNames(folder), st.st_mtim, now, {}});
-        found->readTook = Clock::now() - now;
+        found->readTook = clockNow() - now;
     }
     if (found->names.isEmpty()) {
         return;

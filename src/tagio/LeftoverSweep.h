@@ -3,6 +3,9 @@
 #include <QByteArray>
 #include <QtGlobal>
 
+#include <chrono>
+#include <functional>
+
 struct FileSystemKind;
 
 // Removes the hidden temporary files that killed writes of this user left in
@@ -46,4 +49,9 @@ public:
                                    const QByteArray& processes = QByteArrayLiteral("/proc"));
 
     static constexpr qint64 ageSeconds = 24 * 60 * 60;
+
+    // The clock that spaces a folder's reads (steady_clock's unless set; a
+    // test moves it on). An empty one restores steady_clock's.
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
+    static void setClock(Clock clock);
 };

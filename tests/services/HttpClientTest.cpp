@@ -5,6 +5,8 @@
 #include "services/Redaction.h"
 #include "services/UrlQuery.h"
 
+#include <QScopeGuard>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -114,8 +116,10 @@ TEST(HttpClientTest, RedirectsOnlyWithoutCredentialsAndNeverAwayFromLoopback) {
     forged.headers = {{"User-Agent", "a\r\nX-Forged: 1"}};
     EXPECT_THROW(HttpClient().send(forged), HttpError);
     ::setenv("http_proxy", proxy.baseUrl().toUtf8().constData(), 1);
-    EXPECT_EQ(HttpClient().send(get(origin.url("/start"))).body, "landed");
-    ::unsetenv("http_proxy");
+    {
+        const auto unset = qScopeGuard([] { ::unsetenv("http_proxy"); });
+        EXPECT_EQ(HttpClient().send(get(origin.url("/start"))).body, "landed");
+    }
     EXPECT_TRUE(proxy.requests().empty());
 }
 

@@ -85,6 +85,11 @@ inline qint64 bytesReadSoFar() {
     return at >= 0 && ok ? bytes : -1;
 }
 
+// How many descriptors this process has open, of files and folders alike.
+inline qsizetype openDescriptors() {
+    return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size();
+}
+
 // What `run` costs in a child process (an exception counts as done): the growth of its peak
 // resident memory (KiB) and the bytes its reads take (-1 where not counted); both -1 when the
 // child died first.

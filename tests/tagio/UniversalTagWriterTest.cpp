@@ -1,6 +1,7 @@
 #include "tagio/UniversalTagWriter.h"
 #include "tagio/ByteSource.h"
 #include "tagio/FilePieces.h"
+#include "tagio/LeftoverSweep.h"
 #include "tagio/UniversalTagReader.h"
 #include "tagio/id3/ID3v2Handler.h"
 
@@ -9,6 +10,7 @@
 #include "Id3Bytes.h"
 #include "LogCapture.h"
 #include "QtPrinters.h"
+#include "ScopedSeam.h"
 #include "TagProbe.h"
 #include "TestFiles.h"
 #include "TestHelpers.h"
@@ -16,6 +18,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QUuid>
 
@@ -54,15 +57,6 @@ const QString newGenre = QStringLiteral("House 80er");
 // Everything in the folder, hidden files included.
 QString folderEntries(const QString& folder) {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System).join(QLatin1Char(' '));
-}
-
-// The size of each temporary file in the folder, by name.
-std::map<QString, qint64> temporarySizes(const QString& folder) {
-    std::map<QString, qint64> sizes;
-    for (const QString& name : TagProbe::temporaryFiles(folder)) {
-        sizes[name] = QFileInfo(folder + QLatin1Char('/') + name).size();
-    }
-    return sizes;
 }
 
 } // namespace
@@ -119,21 +113,6 @@ extern "C" int access(const char* path, int mode) {
 
 // Set by a test: the errno of every flock (0: the real call), and whether the open files of
 // processes are hidden (as those of another user's processes are).
-// Set by a test: how far the monotonic clock runs ahead of the real one. A leftover sweep reads a
-// folder again only once enough time has passed since its last read; moving the clock on makes
-// "the next write" mean that write, however slowly a busy machine ran the test.
-std::atomic<qint64> monotonicAheadSeconds{0};
-
-extern "C" int clock_gettime(clockid_t clock, struct timespec* time) {
-    static const auto real =
-        reinterpret_cast<int (*)(clockid_t, struct timespec*)>(::dlsym(RTLD_NEXT, "clock_gettime"));
-    const int result = real(clock, time);
-    if (result == 0 && clock == CLOCK_MONOTONIC) {
-        time->tv_sec += monotonicAheadSeconds.load();
-    }
-    return result;
-}
-
 int flockErrno = 0;
 bool openFilesHidden = false;
 
@@ -155,12 +134,14 @@ extern "C" int flock(int fd, int operation) {
     return real(fd, operation);
 }
 
-// Set by a test: the errno with which every removal of a temporary file fails (0: the real call),
-// as ntfs-3g refuses one when the disk is full.
+// Set by a test: the errno with which the removal of a temporary file that holds data fails (0:
+// the real call), as a full ntfs-3g refuses one.
 int temporaryUnlinkErrno = 0;
 
 extern "C" int unlinkat(int folder, const char* path, int flags) {
-    if (temporaryUnlinkErrno != 0 && std::strstr(path, ".tmp-") != nullptr) {
+    struct stat st {};
+    if (temporaryUnlinkErrno != 0 && std::strstr(path, ".tmp-") != nullptr &&
+        ::fstatat(folder, path, &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_size > 0) {
         errno = temporaryUnlinkErrno;
         return -1;
     }
@@ -172,19 +153,14 @@ extern "C" int unlink(const char* path) {
     return unlinkat(AT_FDCWD, path, 0);
 }
 
-// Set by a test: every rename goes through but reports a failure, as one over a network file
-// system may when its answer is lost.
-bool renameDoneButFailed = false;
+// Set by a test: stands in for every rename, given the real one (a network file system whose
+// answer is lost, another program that links the file the moment before).
+using RenameCall = int (*)(const char*, const char*);
+std::function<int(RenameCall real, const char* from, const char* to)> renameStandIn;
 
 extern "C" int rename(const char* from, const char* to) {
-    static const auto real =
-        reinterpret_cast<int (*)(const char*, const char*)>(::dlsym(RTLD_NEXT, "rename"));
-    const int result = real(from, to);
-    if (result == 0 && renameDoneButFailed) {
-        errno = EIO;
-        return -1;
-    }
-    return result;
+    static const auto real = reinterpret_cast<RenameCall>(::dlsym(RTLD_NEXT, "rename"));
+    return renameStandIn ? renameStandIn(real, from, to) : real(from, to);
 }
 
 // Set by a test: the file-system magic every fstatfs reports (0: the real one).
@@ -302,9 +278,10 @@ TEST(UniversalTagWriterTest, RefusesWhenTheFileWasDeletedOrChangedSinceLoading) 
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TestFiles::writeFile(path, "loaded");
-        fileSystemMagic = c.inodesKept ? 0 : MSDOS_SUPER_MAGIC;
-        const UniversalTagWriter::LoadedFile loaded = UniversalTagWriter::loadFile(path);
-        fileSystemMagic = 0;
+        const UniversalTagWriter::LoadedFile loaded = [&] {
+            const ScopedSeam magic(fileSystemMagic, c.inodesKept ? 0 : MSDOS_SUPER_MAGIC);
+            return UniversalTagWriter::loadFile(path);
+        }();
         EXPECT_EQ(loaded.stamp.inodeKept, c.inodesKept);
         c.change();
         const auto write = [&] {
@@ -337,15 +314,16 @@ TEST(UniversalTagWriterTest, TheReturnedIdentityComparesInodesOnlyWhereTheFileSy
         QTemporaryDir dir;
         const QString path = TestFiles::copyFixture(QStringLiteral("scan/tagged.mp3"), dir);
         UniversalTagWriter writer;
-        fileSystemMagic = c.magic;
-        const FileIdentity written = writer.writeGenre(newGenre, 1987, {}, {}, path, AudioFormat::mp3);
-        EXPECT_EQ(written.inodeKept, c.inodesKept);
-        replaceByACopy(path, dir.filePath(QStringLiteral("copy")));
-        try {
-            writer.writeGenre(QStringLiteral("Disco"), 1987, {}, {}, path, AudioFormat::mp3, written);
-        } catch (const AppError&) {
+        {
+            const ScopedSeam magic(fileSystemMagic, c.magic);
+            const FileIdentity written = writer.writeGenre(newGenre, 1987, {}, {}, path, AudioFormat::mp3);
+            EXPECT_EQ(written.inodeKept, c.inodesKept);
+            replaceByACopy(path, dir.filePath(QStringLiteral("copy")));
+            try {
+                writer.writeGenre(QStringLiteral("Disco"), 1987, {}, {}, path, AudioFormat::mp3, written);
+            } catch (const AppError&) {
+            }
         }
-        fileSystemMagic = 0;
         EXPECT_EQ(writer.readGenre(path, AudioFormat::mp3),
                   c.inodesKept ? newGenre : QStringLiteral("Disco"));
     }
@@ -469,14 +447,11 @@ TEST(UniversalTagWriterTest, AFifoAtThePathFailsAtOnce) {
 
 // Another program's change while the temporary file gets its name is found by the last check
 // before the rename, also one that keeps the size; without /proc the named temporary file is used
-// from the start, so the data is written and flushed once. A temporary file whose removal is
-// refused is emptied first. Every descriptor the write opened is closed, its lock's too.
+// from the start, so the data is written and flushed once. A temporary file whose removal a full
+// disk refuses is emptied, then removed. Every descriptor the write opened is closed, its lock's too.
 TEST(UniversalTagWriterTest, ChecksTheFileLastAndFallsBackToANamedFileBeforeWriting) {
     QTemporaryDir dir;
     const QString path = QFileInfo(dir.filePath(QStringLiteral("Song.mp3"))).absoluteFilePath();
-    const auto openDescriptors = [] {
-        return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size();
-    };
     const struct {
         const char* name;
         bool proc;
@@ -497,64 +472,86 @@ TEST(UniversalTagWriterTest, ChecksTheFileLastAndFallsBackToANamedFileBeforeWrit
         ASSERT_EQ(::stat(native.constData(), &before), 0);
         clearSyncedPaths();
         bool changed = false;
-        if (c.proc) {
-            atLinkat = [&] {
-                changed = true;
-                TestFiles::writeFile(path, c.edit);
-                const timespec times[2] = {before.st_atim,
-                                           {before.st_mtim.tv_sec + 1, before.st_mtim.tv_nsec}};
-                ::utimensat(AT_FDCWD, native.constData(), times, 0);
-            };
+        {
+            const ScopedSeam edit(atLinkat, [&] {
+                changed = c.proc;
+                if (changed) {
+                    TestFiles::writeFile(path, c.edit);
+                    const timespec times[2] = {before.st_atim,
+                                               {before.st_mtim.tv_sec + 1, before.st_mtim.tv_nsec}};
+                    ::utimensat(AT_FDCWD, native.constData(), times, 0);
+                }
+            });
+            const ScopedSeam withoutProc(noProc, !c.proc);
+            const ScopedSeam refused(temporaryUnlinkErrno, c.removalRefused ? ENOSPC : 0);
+            const qsizetype descriptors = TestFiles::openDescriptors();
+            try {
+                UniversalTagWriter::atomicWrite("new", path);
+            } catch (const AppError&) {
+            }
+            EXPECT_EQ(TestFiles::openDescriptors(), descriptors);
         }
-        noProc = !c.proc;
-        temporaryUnlinkErrno = c.removalRefused ? ENOSPC : 0;
-        const qsizetype descriptors = openDescriptors();
-        try {
-            UniversalTagWriter::atomicWrite("new", path);
-        } catch (const AppError&) {
-        }
-        EXPECT_EQ(openDescriptors(), descriptors);
-        temporaryUnlinkErrno = 0;
-        noProc = false;
-        atLinkat = nullptr;
         if (c.proc && !changed) {
             GTEST_SKIP() << "no unnamed temporary files on this file system";
         }
         EXPECT_EQ(TestFiles::readFile(path), c.proc ? c.edit : QByteArray("new"));
-        const auto left = temporarySizes(dir.path());
-        EXPECT_EQ(left.size(), c.removalRefused ? 1u : 0u);
-        for (const auto& [name, size] : left) {
-            EXPECT_EQ(size, 0) << name.toStdString();
-            QFile::remove(dir.filePath(name));
-        }
+        EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty());
         std::lock_guard lock(syncedMutex);
         EXPECT_EQ(syncedPaths.size(), c.syncs) << syncedPaths.join(' ').toStdString();
     }
 }
 
-// A rename reported as failed may still have gone through: the temporary file is the user's file
-// then, and the failed write's clean-up (which empties a temporary file whose removal is refused)
-// must leave it whole, also where the removal of the temporary name is refused.
-TEST(UniversalTagWriterTest, ARenameReportedFailedLeavesTheNewFileWhole) {
-    for (const bool removalRefused : {false, true}) {
-        SCOPED_TRACE(removalRefused ? "its removal refused" : "removed");
+// A failed write whose temporary file cannot be removed empties it only where it surely is nothing
+// but ours: refused for lack of room, of a single name, not the user's. A rename reported as failed
+// may have gone through (a network file system whose answer is lost), with the temporary name still
+// leading to the file: the file is the user's then. Each row's rename fails; `left` is what the
+// file and every other name hold afterwards.
+TEST(UniversalTagWriterTest, AFailedWriteEmptiesOnlyATemporaryFileThatIsSurelyOurs) {
+    const struct {
+        const char* name;
+        int removalErrno;
+        std::function<int(RenameCall, const char*, const char*)> rename;
+        const char* file;
+        QList<qint64> others; // the sizes of the temporary name and a second link
+    } cases[] = {
+        {"renamed, the name still leads to it, removal refused", EIO,
+         [](RenameCall real, const char* from, const char* to) {
+             return real(from, to) == 0 && ::link(to, from) == 0 ? (errno = EIO, -1) : -1;
+         },
+         "new", {3}},
+        {"a second link, removal refused for room", ENOSPC,
+         [](RenameCall, const char* from, const char* to) {
+             return ::link(from, (QByteArray(to) + ".second").constData()) == 0 ? (errno = EIO, -1) : -1;
+         },
+         "old", {3, 3}},
+        {"removal refused for room", ENOSPC, [](RenameCall, const char*, const char*) { return errno = EIO, -1; },
+         "old", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("Song.mp3"));
         TestFiles::writeFile(path, "old");
-        renameDoneButFailed = true;
-        temporaryUnlinkErrno = removalRefused ? ENOSPC : 0;
-        EXPECT_THROW(UniversalTagWriter::atomicWrite("new", path), AppError);
-        renameDoneButFailed = false;
-        temporaryUnlinkErrno = 0;
-        EXPECT_EQ(TestFiles::readFile(path), QByteArray("new"));
-        EXPECT_TRUE(TagProbe::temporaryFiles(dir.path()).isEmpty());
+        {
+            const ScopedSeam rename(renameStandIn, c.rename);
+            const ScopedSeam removal(temporaryUnlinkErrno, c.removalErrno);
+            EXPECT_THROW(UniversalTagWriter::atomicWrite("new", path), AppError);
+        }
+        EXPECT_EQ(TestFiles::readFile(path), QByteArray(c.file));
+        QList<qint64> others;
+        for (const QFileInfo& other : QDir(dir.path()).entryInfoList(QDir::Files | QDir::Hidden)) {
+            if (other.fileName() != QLatin1String("Song.mp3")) {
+                others << other.size();
+            }
+        }
+        EXPECT_EQ(others, c.others);
     }
 }
 
 // Leftovers of any file in the folder that no process has open are removed by the next write:
-// at once where a lock tells that no live write holds them, else once they are a day old. Each is
-// emptied first (where its removal is refused, as ntfs-3g refuses one when full, it stays empty);
-// a file that stays is never touched, nor is a symbolic link or a FIFO named like a leftover.
+// at once where a lock tells that no live write holds them, else once they are a day old; one
+// whose removal a full disk refuses is emptied, then removed. A file that stays is never touched,
+// nor is a symbolic link or a FIFO named like a leftover.
 TEST(UniversalTagWriterTest, RemovesEveryLeftoverNoOneHoldsInTheFolder) {
     const QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
     const auto another = [] {
@@ -601,15 +598,15 @@ TEST(UniversalTagWriterTest, RemovesEveryLeftoverNoOneHoldsInTheFolder) {
         }
         const QString path = dir.filePath(QStringLiteral("Song.mp3"));
         TestFiles::writeFile(path, "old");
-        flockErrno = noLocks;
-        temporaryUnlinkErrno = refused ? ENOSPC : 0;
-        UniversalTagWriter::atomicWrite("new", path);
-        temporaryUnlinkErrno = 0;
-        flockErrno = 0;
+        {
+            const ScopedSeam locks(flockErrno, noLocks);
+            const ScopedSeam removal(temporaryUnlinkErrno, refused ? ENOSPC : 0);
+            UniversalTagWriter::atomicWrite("new", path);
+        }
         for (const auto& c : cases) {
             const bool removed = noLocks != 0 ? c.removedWithoutLocks : c.removed;
             const QFileInfo left(dir.filePath(c.name));
-            EXPECT_EQ(left.exists(), !removed || refused) << c.name.toStdString();
+            EXPECT_EQ(left.exists(), !removed) << c.name.toStdString();
             EXPECT_EQ(left.size(), removed || c.kind == 'p' ? 0 : 8) << c.name.toStdString();
         }
         for (const int fd : held) {
@@ -635,6 +632,11 @@ TEST(UniversalTagWriterTest, RemovesTheLeftoverOfAKilledWriteAtTheNextWrite) {
         {"live, its open files hidden, another file written next", false, 0, true, false, "Other.mp3"},
         {"killed, no locks", true, ENOLCK, false, false, "Other.mp3"},
     };
+    // A sweep reads a folder again only once enough time has passed since its last read: moving its
+    // clock on makes "the next write" mean that write, however slowly a busy machine ran the test.
+    std::chrono::steady_clock::duration ahead{};
+    LeftoverSweep::setClock([&ahead] { return std::chrono::steady_clock::now() + ahead; });
+    const auto restoreClock = qScopeGuard([] { LeftoverSweep::setClock({}); });
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         QTemporaryDir dir;
@@ -643,7 +645,7 @@ TEST(UniversalTagWriterTest, RemovesTheLeftoverOfAKilledWriteAtTheNextWrite) {
         TestFiles::writeFile(path, "old");
         TestFiles::writeFile(next, "old");
         UniversalTagWriter::atomicWrite("first", next); // reads the folder before the kill
-        flockErrno = c.flockErrno;
+        const ScopedSeam locks(flockErrno, c.flockErrno);
         int ready[2];
         ASSERT_EQ(::pipe(ready), 0);
         const pid_t child = ::fork();
@@ -669,11 +671,11 @@ TEST(UniversalTagWriterTest, RemovesTheLeftoverOfAKilledWriteAtTheNextWrite) {
             ::kill(child, SIGKILL);
             ::waitpid(child, nullptr, 0);
         }
-        openFilesHidden = c.openFilesHidden;
-        monotonicAheadSeconds += 3600;
-        UniversalTagWriter::atomicWrite("third", next);
-        flockErrno = 0;
-        openFilesHidden = false;
+        {
+            const ScopedSeam hidden(openFilesHidden, c.openFilesHidden);
+            ahead += std::chrono::hours(1);
+            UniversalTagWriter::atomicWrite("third", next);
+        }
         EXPECT_EQ(TestFiles::readFile(next), QByteArray("third"));
         EXPECT_EQ(TagProbe::temporaryFiles(dir.path()).size(), c.removed ? 0 : 1);
         if (!c.killed) {

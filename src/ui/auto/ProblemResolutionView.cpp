@@ -20,6 +20,8 @@
 #include <QTextDocument>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace {
 
 enum Column { FileColumn, AlbumColumn, GenreColumn, FormatColumn, YearColumn, ActionColumn, ColumnCount };
@@ -236,8 +238,8 @@ QPushButton* plainButton(QWidget* parent) {
 
 } // namespace
 
-void ProblemResolutionView::setDefaultYearEditorOpener(YearEditorOpener opener) {
-    defaultOpener() = std::move(opener);
+ProblemResolutionView::YearEditorOpener ProblemResolutionView::setDefaultYearEditorOpener(YearEditorOpener opener) {
+    return std::exchange(defaultOpener(), std::move(opener));
 }
 
 ProblemResolutionView::ProblemResolutionView(ProblemResolutionViewModel::Binding files,

@@ -27,7 +27,7 @@ public:
 
     // The opener used by sheets made without one (the year editor registers
     // itself here, so either mode can show the same sheet).
-    static void setDefaultYearEditorOpener(YearEditorOpener opener);
+    static YearEditorOpener setDefaultYearEditorOpener(YearEditorOpener opener); // the one it replaces
 
     ProblemResolutionView(ProblemResolutionViewModel::Binding files,
                           ProblemResolutionViewModel::DoneHandler onDone, QWidget* parent = nullptr,

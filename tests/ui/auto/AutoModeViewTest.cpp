@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QListView>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QStackedWidget>
 #include <QTableView>
@@ -40,8 +41,10 @@ TEST(AutoModeViewTest, RunReviewAndUndoThroughTheScreen) {
     TestFiles::copyFixture("scan/blank_title.mp3", f.dir, "b.mp3");
     TestFiles::copyFixture("scan/not_audio.mp3", f.dir, "c.mp3");
     // The year editor lives in Manual mode: this one saves 1990 at once.
-    ProblemResolutionView::setDefaultYearEditorOpener(
-        [](QWidget*, const MusicFile&, auto onSave) { onSave(1990); });
+    const auto restoreOpener = qScopeGuard([old = ProblemResolutionView::setDefaultYearEditorOpener(
+                                                [](QWidget*, const MusicFile&, auto onSave) { onSave(1990); })] {
+        ProblemResolutionView::setDefaultYearEditorOpener(old);
+    });
     AutoModeView view(new AutoModeViewModel(f.dependencies()));
     AutoModeViewModel& vm = *view.viewModel();
     view.resize(900, 600);

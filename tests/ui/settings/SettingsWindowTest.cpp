@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QHeaderView>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -57,6 +58,7 @@ TEST(SettingsWindowTest, EditsEverySettingFromTheWindowEndToEnd) {
     QTemporaryDir dir;
     QString chosen;
     FileChooser::setCurrent(std::make_unique<ScriptedChooser>(&chosen));
+    const auto restoreChooser = qScopeGuard([] { FileChooser::setCurrent(nullptr); });
 
     // One window, raised again when asked twice; showing it writes nothing (a stored 50
     // reads as the 10 that runs use); a second screen opens on the tab chosen here.
@@ -198,7 +200,6 @@ TEST(SettingsWindowTest, EditsEverySettingFromTheWindowEndToEnd) {
     window->close();
     QTest::qWait(10);
     EXPECT_EQ(SettingsWindow::instance(), nullptr);
-    FileChooser::setCurrent(nullptr);
 }
 
 // A save that would make the file too large to read back is shown on the screen until one succeeds; the file stays.
