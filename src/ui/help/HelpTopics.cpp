@@ -75,9 +75,9 @@ QList<HelpTopic> buildTopics() {
                 section(
                     "Dateien laden", "Loading Files",
                     {
-                        item("Mit **Verzeichnis** bestimmst du den Musikordner; Velmora liest ihn samt "
+                        item("Mit **Verzeichnis** bestimmst du den Musikordner; **Scannen** liest ihn samt "
                              "Unterordnern ein.",
-                             "**Directory** picks the music folder; Velmora reads it including its "
+                             "**Directory** picks the music folder; **Scan** reads it including its "
                              "subfolders."),
                         item("Beim Einlesen werden die Tags jeder Datei gelesen; der Fortschritt steht "
                              "rechts in der Filterleiste.",
