@@ -2,7 +2,11 @@
 
 #include "AppliedPieces.h"
 #include "QtPrinters.h"
+#include "TestFiles.h"
 #include "tagio/ByteSource.h"
+
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -33,4 +37,24 @@ TEST(FilePiecesTest, JoinsRangesReadsAcrossPiecesAndTellsWhereBytesComeFrom) {
         EXPECT_EQ(pieces.read(row.offset, row.length, source), row.bytes) << row.offset;
         EXPECT_EQ(pieces.originOf(row.offset, row.length), row.origin) << row.offset;
     }
+}
+
+// A read of the file that fails leaves no window behind: the next small read, also of bytes the
+// window held, reads the file again and gives no value while the file fails, never bytes of
+// another place or of the window before (a tag built from them would be written to the file).
+TEST(FilePiecesTest, AFailedReadLeavesNoWindowBehind) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("a.mp3"));
+    QByteArray bytes(6000, '\0');
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        bytes[i] = char('a' + i % 26);
+    }
+    TestFiles::writeFile(path, bytes);
+    const auto file = ByteSource::open(path);
+    ASSERT_TRUE(file);
+    const SourceBytes source(*file);
+    EXPECT_EQ(source.read(10, 4), bytes.mid(10, 4));
+    ASSERT_TRUE(QFile::resize(path, 0)); // every read of the file fails from here on
+    EXPECT_EQ(source.read(5000, 4), std::nullopt);
+    EXPECT_EQ(source.read(12, 2), std::nullopt);
 }

@@ -12,6 +12,7 @@
 
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/vfs.h>
@@ -74,6 +75,7 @@ TEST(LeftoverSweepTest, TellsOpenFilesByFdinfoWithoutFollowingTheLinks) {
         bool open;
         QByteArray link = {};  // the text of the descriptor's link: a link to the leftover when empty
         bool twoNames = false; // the leftover has a second name
+        bool ownNumber = false; // the descriptor has the number of ours (in another process)
     } cases[] = {
         {"another file, its link to the leftover", "4242", fdinfo("50", other), false},
         {"the leftover", "4242", fdinfo("50", ino), true},
@@ -86,12 +88,14 @@ TEST(LeftoverSweepTest, TellsOpenFilesByFdinfoWithoutFollowingTheLinks) {
         {"a link naming another file", "4242", fdinfo("50", ino), false, "/music/b.mp3"},
         {"a link to a name since removed", "4242", fdinfo("50", ino), true, "/music/#77 (deleted)"},
         {"its second name", "4242", fdinfo("50", ino), true, "/music/b.mp3", true},
+        {"another process's descriptor of our number", "4242", fdinfo("50", ino), true, {}, false, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         QTemporaryDir proc;
         const QDir root(proc.path());
-        const QByteArray descriptor = c.process == self ? QByteArray::number(own) : QByteArrayLiteral("3");
+        const QByteArray descriptor =
+            c.process == self || c.ownNumber ? QByteArray::number(own) : QByteArrayLiteral("3");
         if (!c.process.isEmpty()) {
             for (const QByteArray& folder :
                  {QByteArray("self/fdinfo"), c.process + "/fd", c.process + "/fdinfo"}) {
@@ -145,4 +149,30 @@ TEST(LeftoverSweepTest, TheKindOfAFolderCarriesItsDeviceMajor) {
     if (!blockDevice) {
         GTEST_SKIP() << "the temporary folder is on no block device";
     }
+}
+
+// A sweep closes every descriptor it opened, whatever it finds: a leftover it removes, one another
+// descriptor holds open, one a live write holds locked. Each leaked one would stay for the
+// program's life, one per write, until no file can be opened.
+TEST(LeftoverSweepTest, ASweepLeavesNoDescriptorOpen) {
+    QTemporaryDir dir;
+    QStringList leftovers; // removed, held open, locked
+    for (int i = 0; i < 3; ++i) {
+        leftovers << dir.filePath(".a.mp3.tmp-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+        TestFiles::writeFile(leftovers.last(), "leftover");
+    }
+    const QByteArray removed = QFile::encodeName(leftovers[0]);
+    const timespec dayOld[2] = {{::time(nullptr) - 2 * LeftoverSweep::ageSeconds, 0},
+                                {::time(nullptr) - 2 * LeftoverSweep::ageSeconds, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, removed.constData(), dayOld, 0), 0); // removed where locks cannot tell
+    const int held = ::open(QFile::encodeName(leftovers[1]).constData(), O_RDONLY | O_CLOEXEC);
+    const int locked = ::open(QFile::encodeName(leftovers[2]).constData(), O_RDONLY | O_CLOEXEC);
+    ASSERT_TRUE(held >= 0 && locked >= 0 && ::flock(locked, LOCK_EX | LOCK_NB) == 0);
+    const qsizetype before = TestFiles::openDescriptors();
+    LeftoverSweep::run(QFile::encodeName(dir.path()));
+    EXPECT_EQ(TestFiles::openDescriptors(), before);
+    EXPECT_EQ(std::count_if(leftovers.begin(), leftovers.end(), [](const QString& f) { return QFileInfo::exists(f); }),
+              2);
+    ::close(held);
+    ::close(locked);
 }
