@@ -1,5 +1,6 @@
 #include "AutoRunFixture.h"
 
+#include "HeldWriter.h"
 #include "LogCapture.h"
 #include "LookupScenario.h"
 #include "LoopbackServer.h"
@@ -439,3 +440,53 @@ INSTANTIATE_TEST_SUITE_P(, AutoModeViewModelFailingSourcesTest,
                                            FailingAI{"Ollama not running", AIProviderType::ollama,
                                                      "^Ollama \\(Local\\): could not connect: .+"}),
                          RowName());
+
+// A write cancelled with files in flight, the problem sheet's or a run's, whose
+// last file lands after another folder was chosen: it frees the write gate for
+// both modes and leaves the new folder's screen as it was. A gate kept refuses
+// every write until a restart; late results would fill the new folder's log,
+// counters and problem list with files it does not hold.
+using AutoModeViewModelLateLandingTest = ::testing::TestWithParam<bool>;
+
+TEST_P(AutoModeViewModelLateLandingTest, ACancelledWriteLandingLateFreesTheGateAndLeavesTheNewFolderAlone) {
+    const bool sheetWrite = GetParam();
+    AutoRunFixture f;
+    const auto held = std::make_shared<HeldWriter>();
+    f.writer = held;
+    f.settings.useExistingYearTag = !sheetWrite;           // without it every file becomes a problem
+    f.settings.maxConcurrentRequests = sheetWrite ? 1 : 3; // problems in list order; three writes in flight
+    f.copies("scan/tagged.mp3", 3);
+    auto vm = f.makeViewModel();
+    vm->startProcessing();
+    if (sheetWrite) {
+        ASSERT_TRUE(AutoRunFixture::awaitFinished(*vm));
+        QList<MusicFile> list = vm->problemFiles();
+        ASSERT_EQ(list.size(), 3);
+        for (MusicFile& file : list) {
+            file.manualYear = 1975;
+        }
+        vm->setProblemFiles(list);
+        vm->updateResolvedFiles(list);
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return held->waiting() == (sheetWrite ? 1 : 3); }, hangMs));
+    vm->cancelProcessing();
+    QTemporaryDir other;
+    vm->selectDirectory(other.path());
+    const auto screen = [&] {
+        return std::tuple(AutoRunFixture::messages(*vm), vm->statistics(), vm->problemFiles(), vm->progress(),
+                          vm->isFinished(), vm->wasCancelled(), vm->completionTitle());
+    };
+    const auto before = screen();
+    EXPECT_TRUE(std::get<0>(before).isEmpty());
+    EXPECT_FALSE(vm->canStart()); // the cancelled write is still landing
+
+    held->open();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.gate.holder() == nullptr; }, hangMs));
+    EXPECT_EQ(f.genreOf(AutoRunFixture::name(1)), sheetWrite ? "House 70er" : "House 80er"); // it landed
+    EXPECT_TRUE(screen() == before) << AutoRunFixture::messages(*vm).join('\n').toStdString();
+    EXPECT_TRUE(vm->canStart());
+    QObject manualMode;
+    EXPECT_TRUE(f.gate.tryAcquire(&manualMode)); // as Manual mode's Update Selected takes it
+}
+INSTANTIATE_TEST_SUITE_P(, AutoModeViewModelLateLandingTest, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "ProblemSheetWrite" : "Run"; });
