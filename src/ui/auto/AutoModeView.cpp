@@ -494,6 +494,13 @@ void AutoModeView::schedule(int parts) {
 void AutoModeView::flush() {
     m_refreshTimer.stop();
     if (!m_pendingLog.isEmpty() || m_pendingDropped > 0) {
+        // A current row dropped at the front passes to the next row, and a
+        // hidden list scrolls to that one when shown again: to the top of the
+        // log, which ends following. The current row goes with its line.
+        const QModelIndex current = m_logView->currentIndex();
+        if (current.isValid() && current.row() < m_pendingDropped) {
+            m_logView->selectionModel()->clearCurrentIndex();
+        }
         m_logModel->append(std::exchange(m_pendingLog, {}), std::exchange(m_pendingDropped, 0));
         refreshLogHint();
         if (m_followLog) {

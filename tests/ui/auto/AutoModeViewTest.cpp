@@ -16,6 +16,7 @@
 #include <QScopeGuard>
 #include <QScrollBar>
 #include <QStackedWidget>
+#include <QTabWidget>
 #include <QTableView>
 
 namespace {
@@ -141,6 +142,58 @@ TEST(AutoModeViewTest, LogFollowsEachNewRun) {
         EXPECT_EQ(shown, AutoRunFixture::messages(*view.viewModel())) << run;
         bar->setValue(0); // the user reads the start of the log
     }
+}
+
+// The full log follows new lines when its tab comes back after lines were
+// dropped at its front meanwhile, also with a row current and after the user
+// scrolled up and back to the end.
+TEST(AutoModeViewTest, LogFollowsAcrossTabSwitches) {
+    AutoRunFixture f;
+    const auto held = std::make_shared<HeldWriter>();
+    f.writer = held;
+    f.settings.maxConcurrentRequests = 1;
+    f.copies("scan/tagged.mp3", AutoModeViewModel::maxLogEntries + 100);
+    QTabWidget tabs;
+    auto* view = new AutoModeView(new AutoModeViewModel(f.dependencies()));
+    tabs.addTab(view, "Auto");
+    tabs.addTab(new QWidget, "Settings");
+    tabs.resize(900, 400);
+    tabs.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&tabs));
+    AutoModeViewModel& vm = *view->viewModel();
+    auto* log = view->findChild<QListView*>();
+    QScrollBar* bar = log->verticalScrollBar();
+    const QAbstractItemModel* rows = log->model();
+    // Lets at least `files` more through and waits until the screen drew their lines.
+    const auto more = [&](int files) {
+        const int until = vm.progress().current + files;
+        held->open();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return vm.progress().current >= until; }, hangMs));
+        held->open(false);
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                return held->waiting() == 1 &&
+                       rows->index(rows->rowCount() - 1, 0).data() == vm.log().last().message;
+            },
+            hangMs));
+    };
+    vm.chooseDirectory();
+    vm.startProcessing();
+    more(AutoModeViewModel::maxLogEntries);
+    log->setFocus(Qt::TabFocusReason); // the user tabs into it: its first row becomes current
+    for (int round = 0; round < 3; ++round) {
+        tabs.setCurrentIndex(1);
+        more(10);
+        tabs.setCurrentIndex(0);
+        more(10);
+        EXPECT_TRUE(bar->maximum() > 0 && bar->value() == bar->maximum()) << round;
+        EXPECT_LE(log->visualRect(rows->index(rows->rowCount() - 1, 0)).bottom(), log->viewport()->height())
+            << round;
+        bar->setValue(0); // the user reads back, then returns to the end
+        bar->setValue(bar->maximum());
+    }
+    held->open();
+    ASSERT_TRUE(AutoRunFixture::awaitFinished(vm));
 }
 
 // Cancel clicked early in a large run of files whose years resolve at once
