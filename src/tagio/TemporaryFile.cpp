@@ -39,7 +39,7 @@ bool TemporaryFile::remove(int folder, const QByteArray& name, int open, const Q
     if (::fstat(open, &opened) != 0 || opened.st_nlink != 1 ||
         ::fstatat(folder, name.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0 || !isOpened(named) ||
         (::fstatat(folder, target.constData(), &replaced, AT_SYMLINK_NOFOLLOW) == 0 ? isOpened(replaced)
-                                                                                     : errno != ENOENT)) {
+                                                                                    : errno != ENOENT)) {
         return false;
     }
     return ::ftruncate(open, 0) == 0 && ::unlinkat(folder, name.constData(), 0) == 0;

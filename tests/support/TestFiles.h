@@ -87,7 +87,9 @@ inline qint64 bytesReadSoFar() {
 
 // How many descriptors this process has open, of files and folders alike.
 inline qsizetype openDescriptors() {
-    return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size();
+    return QDir(QStringLiteral("/proc/self/fd"))
+        .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+        .size();
 }
 
 // What `run` costs in a child process (an exception counts as done): the growth of its peak

@@ -73,8 +73,8 @@ TEST(LeftoverSweepTest, TellsOpenFilesByFdinfoWithoutFollowingTheLinks) {
         const char* name;
         QByteArray process, info; // a descriptor (3, or ours) of `process` and its fdinfo
         bool open;
-        QByteArray link = {};  // the text of the descriptor's link: a link to the leftover when empty
-        bool twoNames = false; // the leftover has a second name
+        QByteArray link = {};   // the text of the descriptor's link: a link to the leftover when empty
+        bool twoNames = false;  // the leftover has a second name
         bool ownNumber = false; // the descriptor has the number of ours (in another process)
     } cases[] = {
         {"another file, its link to the leftover", "4242", fdinfo("50", other), false},
@@ -158,7 +158,8 @@ TEST(LeftoverSweepTest, ASweepLeavesNoDescriptorOpen) {
     QTemporaryDir dir;
     QStringList leftovers; // removed, held open, locked
     for (int i = 0; i < 3; ++i) {
-        leftovers << dir.filePath(".a.mp3.tmp-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+        leftovers << dir.filePath(".a.mp3.tmp-" +
+                                  QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
         TestFiles::writeFile(leftovers.last(), "leftover");
     }
     const QByteArray removed = QFile::encodeName(leftovers[0]);
@@ -171,7 +172,8 @@ TEST(LeftoverSweepTest, ASweepLeavesNoDescriptorOpen) {
     const qsizetype before = TestFiles::openDescriptors();
     LeftoverSweep::run(QFile::encodeName(dir.path()));
     EXPECT_EQ(TestFiles::openDescriptors(), before);
-    EXPECT_EQ(std::count_if(leftovers.begin(), leftovers.end(), [](const QString& f) { return QFileInfo::exists(f); }),
+    EXPECT_EQ(std::count_if(leftovers.begin(), leftovers.end(),
+                            [](const QString& f) { return QFileInfo::exists(f); }),
               2);
     ::close(held);
     ::close(locked);

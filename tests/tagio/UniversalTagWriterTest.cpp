@@ -524,8 +524,8 @@ TEST(UniversalTagWriterTest, AFailedWriteEmptiesOnlyATemporaryFileThatIsSurelyOu
              return ::link(from, (QByteArray(to) + ".second").constData()) == 0 ? (errno = EIO, -1) : -1;
          },
          "old", {3, 3}},
-        {"removal refused for room", ENOSPC, [](RenameCall, const char*, const char*) { return errno = EIO, -1; },
-         "old", {}},
+        {"removal refused for room", ENOSPC,
+         [](RenameCall, const char*, const char*) { return errno = EIO, -1; }, "old", {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

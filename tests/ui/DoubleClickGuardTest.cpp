@@ -16,9 +16,8 @@
 TEST(DoubleClickGuardTest, LastsThePlatformsDoubleClickInterval) {
     QStyleHints* hints = QGuiApplication::styleHints();
     const int interval = 2000;
-    const auto restore = qScopeGuard([hints, old = hints->mouseDoubleClickInterval()] {
-        hints->setMouseDoubleClickInterval(old);
-    });
+    const auto restore = qScopeGuard(
+        [hints, old = hints->mouseDoubleClickInterval()] { hints->setMouseDoubleClickInterval(old); });
     hints->setMouseDoubleClickInterval(interval);
     QWidget window;
     auto* button = new QPushButton(QStringLiteral("Start"), &window);

@@ -238,7 +238,8 @@ QPushButton* plainButton(QWidget* parent) {
 
 } // namespace
 
-ProblemResolutionView::YearEditorOpener ProblemResolutionView::setDefaultYearEditorOpener(YearEditorOpener opener) {
+ProblemResolutionView::YearEditorOpener
+ProblemResolutionView::setDefaultYearEditorOpener(YearEditorOpener opener) {
     return std::exchange(defaultOpener(), std::move(opener));
 }
 
