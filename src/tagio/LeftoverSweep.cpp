@@ -200,18 +200,14 @@ QList<QByteArray> leftoverNames(const QByteArray& folder) {
     return names;
 }
 
-std::mutex sweepMutex; // sweeps take turns
-
-LeftoverSweep::Clock& sweepClock() {
-    static LeftoverSweep::Clock clock;
-    return clock;
-}
+std::mutex sweepMutex;           // sweeps take turns
+LeftoverSweep::Clock sweepClock; // empty: steady_clock's; guarded by sweepMutex
 
 } // namespace
 
 void LeftoverSweep::setClock(Clock clock) {
     std::lock_guard lock(sweepMutex);
-    sweepClock() = std::move(clock);
+    sweepClock = std::move(clock);
 }
 
 void LeftoverSweep::run(const QByteArray& folder) {
@@ -225,7 +221,7 @@ void LeftoverSweep::run(const QByteArray& folder) {
     static QHash<QByteArray, Known> known; // by folder
     std::lock_guard lock(sweepMutex);
     const auto clockNow = [] {
-        return sweepClock() ? sweepClock()() : std::chrono::steady_clock::now();
+        return sweepClock ? sweepClock() : std::chrono::steady_clock::now();
     };
     struct stat st {};
     if (::stat(folder.constData(), &st) != 0) {

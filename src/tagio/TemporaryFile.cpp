@@ -11,6 +11,15 @@
 #include <unistd.h>
 #include <utility>
 
+namespace {
+
+// What name() puts behind the file name: this tag, then the uuid (36 characters without braces).
+constexpr char suffixTag[] = ".tmp-";
+constexpr size_t suffixTagBytes = sizeof suffixTag - 1;
+constexpr size_t uuidBytes = 36;
+
+} // namespace
+
 TemporaryFile::~TemporaryFile() {
     if (!m_kept && !m_path.isEmpty()) {
         // Left, where it cannot be removed, for the next write's sweep (see LeftoverSweep).
@@ -107,7 +116,7 @@ void TemporaryFile::unlock() {
 }
 
 QByteArray TemporaryFile::name(const QByteArray& encodedFileName, const QString& uuidText) {
-    const QByteArray suffix = QByteArrayLiteral(".tmp-") + uuidText.toUtf8();
+    const QByteArray suffix = suffixTag + uuidText.toUtf8();
     QByteArray base = encodedFileName;
     const qint64 room = maxNameBytes - 1 - suffix.size();
     if (base.size() > room) {
@@ -123,20 +132,17 @@ QByteArray TemporaryFile::name(const QByteArray& encodedFileName, const QString&
 
 bool TemporaryFile::isName(const char* name) {
     // Cheap tests first: a folder may hold tens of thousands of other files.
-    static const QByteArray suffix = QByteArrayLiteral(".tmp-");
-    static const size_t uuidLength = size_t(QUuid().toString(QUuid::WithoutBraces).size());
     const size_t length = std::strlen(name);
-    if (name[0] != '.' || length <= size_t(suffix.size()) + uuidLength ||
-        std::memcmp(name + length - uuidLength - size_t(suffix.size()), suffix.constData(),
-                    size_t(suffix.size())) != 0) {
+    if (name[0] != '.' || length <= suffixTagBytes + uuidBytes ||
+        std::memcmp(name + length - uuidBytes - suffixTagBytes, suffixTag, suffixTagBytes) != 0) {
         return false;
     }
-    const QByteArray uuid(name + length - uuidLength);
+    const QByteArray uuid(name + length - uuidBytes);
     return uuid == uuid.toUpper() && !QUuid::fromString(QLatin1StringView(uuid)).isNull();
 }
 
 QByteArray TemporaryFile::targetOf(const QByteArray& name) {
-    const qsizetype suffix = 5 + QUuid().toString(QUuid::WithoutBraces).size(); // ".tmp-" and the uuid
+    const qsizetype suffix = qsizetype(suffixTagBytes + uuidBytes);
     const qsizetype kept = name.size() - 1 - suffix;
     // name() keeps at most maxNameBytes - 1 - suffix bytes, and cuts up to 3 more at a character.
     if (kept <= 0 || kept > maxNameBytes - 1 - suffix - 4) {

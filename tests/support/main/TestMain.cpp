@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #endif
 #include <QDir>
+#include <QMetaProperty>
 
 #include "model/AppSettings.h"
 
@@ -17,47 +18,34 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace {
 
-// Puts the shared settings back to the defaults (the config folder is new) when a test ends.
+// Puts the shared settings back, when a test ends, to those of a new process: those of an
+// instance over a store that holds nothing, property by property.
 class SharedSettingsReset : public ::testing::EmptyTestEventListener {
+public:
+    explicit SharedSettingsReset(QString emptyStore) : m_emptyStore(std::move(emptyStore)) {}
+
+private:
     void OnTestEnd(const ::testing::TestInfo&) override {
         if (AppSettings::snapshot() == m_untouched) {
             return; // not made yet
         }
-        AppSettings& s = AppSettings::shared();
-        const SettingsSnapshot d = SettingsSnapshot::defaults();
-        for (const AIProviderType provider : allAIProviderTypes()) {
-            s.setSelectedProvider(provider);
-            s.setApiKey(d.apiKey(provider));
+        AppSettings& shared = AppSettings::shared();
+        const AppSettings fresh(std::make_unique<SettingsStore>(m_emptyStore));
+        for (const AIProviderType provider : allAIProviderTypes()) { // a property shows one key only
+            shared.setSelectedProvider(provider);
+            shared.setApiKey({});
         }
-        s.setSelectedProvider(d.selectedProvider);
-        s.setAppearance(d.appearance);
-        s.setAppLanguage(d.appLanguage);
-        s.setModelName(d.modelName);
-        s.setCustomEndpoint(d.customEndpoint);
-        s.setUseMusicBrainz(d.useMusicBrainz);
-        s.setUseExistingYearTag(d.useExistingYearTag);
-        s.setWriteDecadeToGenre(d.writeDecadeToGenre);
-        s.setDecadeRules(d.decadeRules);
-        s.setUseLastFM(d.useLastFM);
-        s.setLastFMApiKey(d.lastFMApiKey);
-        s.setUseSpotify(d.useSpotify);
-        s.setSpotifyClientId(d.spotifyClientId);
-        s.setSpotifyClientSecret(d.spotifyClientSecret);
-        s.setUseDiscogs(d.useDiscogs);
-        s.setRepairBrokenTagStructure(d.repairBrokenTagStructure);
-        s.setEnableGenreLookup(d.enableGenreLookup);
-        s.setGenreOverwriteExisting(d.genreOverwriteExisting);
-        s.setApplyGenreMappings(d.applyGenreMappings);
-        s.setAutoAddGenreMappings(d.autoAddGenreMappings);
-        s.setGenreMappings(d.genreMappings);
-        s.setMaxConcurrentRequests(d.maxConcurrentRequests);
-        s.setRequestTimeoutSeconds(d.requestTimeoutSeconds);
-        s.setDebugLogging(d.debugLogging);
+        const QMetaObject& meta = AppSettings::staticMetaObject;
+        for (int i = meta.propertyOffset(); i < meta.propertyCount(); ++i) {
+            meta.property(i).write(&shared, meta.property(i).read(&fresh));
+        }
     }
 
+    const QString m_emptyStore; // never written
     const std::shared_ptr<const SettingsSnapshot> m_untouched = AppSettings::snapshot();
 };
 
@@ -82,6 +70,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
 #endif
     ::testing::InitGoogleTest(&argc, argv);
-    ::testing::UnitTest::GetInstance()->listeners().Append(new SharedSettingsReset);
+    ::testing::UnitTest::GetInstance()->listeners().Append(
+        new SharedSettingsReset(QString::fromStdString(base + "/no-settings.json")));
     return RUN_ALL_TESTS();
 }
