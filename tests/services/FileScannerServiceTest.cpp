@@ -7,6 +7,7 @@
 #include "tagio/UniversalTagReader.h"
 
 #include <QDir>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -45,6 +46,7 @@ TEST(FileScannerServiceTest, ListsSupportedFilesOnly) {
 // A Latin-1 "Café.mp3" is reported and counted instead of vanishing; a valid name beside it reads.
 TEST(FileScannerServiceTest, NameThatIsNotUtf8IsListedAndFailsItsRead) {
     QTemporaryDir dir;
+    const auto removeNames = qScopeGuard([&] { TestFiles::removeTree(dir.path()); }); // not UTF-8
     const QByteArray folder = QFile::encodeName(dir.path());
     const QByteArray mp3 = TestFiles::readFile(TestFiles::fixturePath("scan/tagged.mp3"));
     for (const QByteArray& name : {QByteArray("Caf\xe9.mp3"), QByteArray("Caf\xc3\xa9.mp3")}) {
@@ -69,6 +71,7 @@ TEST(FileScannerServiceTest, NameThatIsNotUtf8IsListedAndFailsItsRead) {
 // refused by the read, which names the file and the failure once.
 TEST(FileScannerServiceTest, UnreadableItemsAreReportedWithWhetherAccessWasDenied) {
     QTemporaryDir dir;
+    const auto reopen = qScopeGuard([&] { TestFiles::removeTree(dir.path()); }); // closed folders
     const QDir root(dir.path());
     ASSERT_TRUE(root.mkpath("locked") && root.mkpath("closed") && root.mkpath("open"));
     const QString corrupt = root.filePath("open/corrupt.flac");
@@ -114,7 +117,6 @@ TEST(FileScannerServiceTest, UnreadableItemsAreReportedWithWhetherAccessWasDenie
     ASSERT_EQ(::chmod(QFile::encodeName(root.path()).constData(), 0), 0);
     const auto denied =
         expectThrows(AppError::Kind::accessDenied, [&] { FileScannerService().scanDirectory(root.path()); });
-    ::chmod(QFile::encodeName(root.path()).constData(), 0700);
     AppSettings::shared().setAppLanguage(AppLanguage::english);
     EXPECT_EQ(FileScannerService::failureText(denied.value_or(AppError::cancelled())),
               "Permission denied: " + QFileInfo(root.path()).fileName());

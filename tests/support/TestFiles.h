@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <linux/capability.h>
 #include <stdexcept>
@@ -136,6 +137,24 @@ inline ChildCost costInChild(const std::function<void()>& run) {
 // child died first.
 inline long peakGrowthKiB(const std::function<void()>& run) {
     return costInChild(run).peakGrowthKiB;
+}
+
+// Removes `path` and all it holds, also names that are not UTF-8 and folders a test closed
+// (their owner's permissions come back first), which QTemporaryDir leaves behind. A link is
+// removed, never followed.
+inline void removeTree(const std::filesystem::path& path) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    if (fs::symlink_status(path, error).type() == fs::file_type::directory) {
+        fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, error);
+        for (fs::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
+            removeTree(it->path());
+        }
+    }
+    fs::remove(path, error);
+}
+inline void removeTree(const QString& path) {
+    removeTree(std::filesystem::path(QFile::encodeName(path).toStdString()));
 }
 
 // While it lives, permission bits hold for the calling thread and the threads

@@ -715,9 +715,9 @@ TEST_P(UniversalTagWriterNoRoomTest, ReadOnlyFolderOrFullDiskLeavesTheTargetAndN
     } else {
         ASSERT_EQ(::chmod(native.constData(), 0555), 0);
     }
+    const auto reopen = qScopeGuard([&] { ::chmod(native.constData(), 0755); });
     expectThrows(AppError::Kind::tagWriteFailed,
                  [&] { UniversalTagWriter::atomicWrite(QByteArray(32 * 1024, 'n'), path); });
-    ::chmod(native.constData(), 0755);
     EXPECT_EQ(TestFiles::readFile(path), original);
     EXPECT_TRUE(TagProbe::temporaryFiles(folder).isEmpty());
 }

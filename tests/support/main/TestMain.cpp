@@ -1,5 +1,7 @@
-// Entry of every test executable. Each process gets its own temporary config, data and cache
-// folders first, so that nothing a test does (settings, debug log) reaches the user's files.
+// Entry of every test executable. Each process gets its own folder first, holding its config,
+// data, cache, runtime and temporary folders, so that nothing a test does (settings, debug log)
+// reaches the user's files; it is removed when the tests end, passed or failed, with whatever
+// a test left in it.
 // The widget tests need a QApplication (offscreen unless told otherwise), the others a
 // QCoreApplication, so that view models and services can deliver queued results. Each test
 // starts from the settings a new process has, also where the executable runs whole.
@@ -11,14 +13,18 @@
 #include <QDir>
 #include <QMetaProperty>
 
+#include "TestFiles.h"
 #include "model/AppSettings.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <utility>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -56,21 +62,31 @@ int main(int argc, char** argv) {
     if (::mkdtemp(base.data()) == nullptr) {
         return 1;
     }
-    for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"}) {
+    // Private, but for the temporary folder: other users reach it as they reach the system's
+    // (a test writes as another user).
+    ::chmod(base.c_str(), 0711);
+    for (const char* name :
+         {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR", "TMPDIR"}) {
         const std::string dir = base + "/" + name;
-        QDir().mkpath(QString::fromStdString(dir));
+        ::mkdir(dir.c_str(), 0700);
         ::setenv(name, dir.c_str(), 1);
     }
+    ::chmod((base + "/TMPDIR").c_str(), 01777);
+    int result = 1;
+    {
 #ifdef VELMORA_WIDGET_TESTS
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) { // test discovery runs outside CTest
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    QApplication app(argc, argv);
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) { // test discovery runs outside CTest
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        }
+        QApplication app(argc, argv);
 #else
-    QCoreApplication app(argc, argv);
+        QCoreApplication app(argc, argv);
 #endif
-    ::testing::InitGoogleTest(&argc, argv);
-    ::testing::UnitTest::GetInstance()->listeners().Append(
-        new SharedSettingsReset(QString::fromStdString(base + "/no-settings.json")));
-    return RUN_ALL_TESTS();
+        ::testing::InitGoogleTest(&argc, argv);
+        ::testing::UnitTest::GetInstance()->listeners().Append(
+            new SharedSettingsReset(QString::fromStdString(base + "/no-settings.json")));
+        result = RUN_ALL_TESTS();
+    }
+    TestFiles::removeTree(std::filesystem::path(base));
+    return result;
 }

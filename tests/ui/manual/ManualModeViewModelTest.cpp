@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -191,6 +192,7 @@ TEST(ManualModeViewModelTest, ScanAndDropFillTheTable) {
     // A drop: a listed file, a new one twice, a text file, capitals, a broken file, the scan's
     // unreadable file again, a folder of two (and one it cannot list), a folder it cannot list.
     QTemporaryDir other;
+    const auto reopen = qScopeGuard([&] { TestFiles::removeTree(other.path()); }); // closed folders
     QDir(fx.dir.path()).mkdir(QStringLiteral("sub")); // a real path to the listed file
     const QString fresh = TestFiles::copyFixture("scan/tagged.flac", other, "new.flac");
     const QString upper = TestFiles::copyFixture("scan/UPPER.MP3", other);
