@@ -54,10 +54,10 @@ QList<HelpTopic> buildTopics() {
                              "Bedarf deinen API-Schlüssel ein.",
                              "1. Open **Settings -> AI Provider**, choose a provider and enter your API key "
                              "if it needs one."),
-                        item("2. Im Tab **Manueller Modus** wählst du einen Ordner, lässt die Jahre suchen, "
-                             "prüfst sie und schreibst die markierten Zeilen.",
-                             "2. In **Manual Mode** you choose a folder, look up the years, check them and "
-                             "write the checked rows."),
+                        item("2. Im Tab **Manueller Modus** wählst du einen Ordner, liest ihn mit **Scannen** "
+                             "ein, lässt die Jahre suchen, prüfst sie und schreibst die markierten Zeilen.",
+                             "2. In **Manual Mode** you choose a folder, read it with **Scan**, look up the "
+                             "years, check them and write the checked rows."),
                         item(
                             "3. Im **Auto-Modus** bearbeitet Velmora einen ganzen Ordner in einem Durchlauf.",
                             "3. In **Auto Mode** Velmora processes a whole folder in one run."),

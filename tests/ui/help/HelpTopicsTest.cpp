@@ -27,6 +27,10 @@ TEST(HelpTopicsTest, SectionsCountNotesAndTipsInOrder) {
         topics.at(0).sections.at(0).items.at(1).textLS.en,
         "Supported formats: MP3, FLAC, M4A, AAC, AIFF, WAV. OGG, OPUS and WMA can be read but not written "
         "(shown in orange in the table).");
+    // Quick Start names the button that reads the chosen folder.
+    const TextPair& quickStart = topics.at(0).sections.at(1).items.at(1).textLS;
+    EXPECT_TRUE(quickStart.de.contains("wählst du einen Ordner, liest ihn mit **Scannen** ein,"));
+    EXPECT_TRUE(quickStart.en.contains("you choose a folder, read it with **Scan**,"));
     EXPECT_EQ(topics.at(5).sections.at(2).items.at(1).textLS.de,
               "Die Bereinigung betrifft nur die Datenbanksuche – der Titel in der Datei selbst wird nicht "
               "verändert.");
