@@ -193,6 +193,75 @@ private:
 
 } // namespace
 
+// The log's list. It follows the newest line until the user scrolls away from
+// the end (wheel, scroll bar, keys) and again once they scroll back to it: a
+// click only selects, and moves that the list makes itself (the scroll to a
+// clicked line it would make after the double-click interval, the scroll to
+// its current line when shown again) end nothing. While the user reads back,
+// the lines dropped at the front take their height with them, so the lines in
+// view stay where they are until they are dropped themselves.
+class AutoLogView : public QListView {
+public:
+    explicit AutoLogView(QWidget* parent) : QListView(parent) {
+        QScrollBar* bar = verticalScrollBar();
+        connect(bar, &QScrollBar::actionTriggered, this, [this, bar] { // the new place, not yet taken
+            m_following = bar->sliderPosition() >= bar->maximum();
+        });
+        // A longer list or a smaller view (the completion panel, a smaller
+        // window) moves a followed log to its new end.
+        connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int maximum) {
+            if (m_following) {
+                bar->setValue(maximum);
+            }
+        });
+    }
+
+    bool following() const { return m_following; }
+    // A new run's log is followed again.
+    void follow() {
+        m_following = true;
+        scrollToBottom();
+    }
+
+protected:
+    // Keys and a drag past the edge scroll by the list, not by the scroll bar.
+    void keyPressEvent(QKeyEvent* event) override {
+        QListView::keyPressEvent(event);
+        userScrolled();
+    }
+    void mouseMoveEvent(QMouseEvent* event) override {
+        QListView::mouseMoveEvent(event);
+        if (state() == DragSelectingState) {
+            userScrolled();
+        }
+    }
+    void timerEvent(QTimerEvent* event) override {
+        QListView::timerEvent(event);
+        if (state() == DragSelectingState) {
+            userScrolled();
+        }
+    }
+    void mousePressEvent(QMouseEvent* event) override {
+        setAutoScroll(false); // no scroll to the line after the double-click interval
+        QListView::mousePressEvent(event);
+        setAutoScroll(true);
+    }
+    void rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) override {
+        if (!m_following && start == 0 && end + 1 < model()->rowCount(parent)) {
+            executeDelayedItemsLayout();
+            const int dropped = visualRect(model()->index(end + 1, 0, parent)).top() -
+                                visualRect(model()->index(0, 0, parent)).top();
+            verticalScrollBar()->setValue(verticalScrollBar()->value() - dropped);
+        }
+        QListView::rowsAboutToBeRemoved(parent, start, end);
+    }
+
+private:
+    void userScrolled() { m_following = verticalScrollBar()->value() >= verticalScrollBar()->maximum(); }
+
+    bool m_following = true;
+};
+
 AutoModeView::AutoModeView(QWidget* parent) : AutoModeView(new AutoModeViewModel(), parent) {}
 
 AutoModeView::AutoModeView(AutoModeViewModel* viewModel, QWidget* parent) : QWidget(parent), m_vm(viewModel) {
@@ -368,7 +437,7 @@ QWidget* AutoModeView::buildLog() {
     m_hint->setForegroundRole(QPalette::PlaceholderText);
     m_hint->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_logModel = new AutoLogModel(this);
-    m_logView = new QListView(m_logStack);
+    m_logView = new AutoLogView(m_logStack);
     m_logView->setModel(m_logModel);
     m_logView->setItemDelegate(new LogRowDelegate(m_logModel, m_logView));
     m_logView->setUniformItemSizes(false);
@@ -380,22 +449,6 @@ QWidget* AutoModeView::buildLog() {
     m_logView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_logView->setSpacing(1);
     refreshColours();
-    // The newest line stays in sight unless the user scrolled up: while the
-    // view is at its end, a longer list or a smaller view (the completion
-    // panel, a smaller window) moves it to the new end.
-    QScrollBar* logBar = m_logView->verticalScrollBar();
-    connect(logBar, &QScrollBar::valueChanged, this, [this, logBar](int value) {
-        if (!m_scrollingLog) {
-            m_followLog = value >= logBar->maximum();
-        }
-    });
-    connect(logBar, &QScrollBar::rangeChanged, this, [this, logBar](int, int maximum) {
-        if (m_followLog) {
-            m_scrollingLog = true;
-            logBar->setValue(maximum);
-            m_scrollingLog = false;
-        }
-    });
     auto* copy = new QAction(m_logView);
     copy->setShortcut(QKeySequence::Copy);
     copy->setShortcutContext(Qt::WidgetShortcut);
@@ -472,7 +525,7 @@ void AutoModeView::connectViewModel() {
         m_pendingLog.clear();
         m_pendingDropped = 0;
         m_logModel->reset({});
-        m_followLog = true; // a new run's log is followed again
+        m_logView->follow();
         refreshLogHint();
     });
     connect(m_vm, &VM::logEntryAppended, this, [this](const VM::LogEntry& entry, int dropped) {
@@ -503,7 +556,7 @@ void AutoModeView::flush() {
         }
         m_logModel->append(std::exchange(m_pendingLog, {}), std::exchange(m_pendingDropped, 0));
         refreshLogHint();
-        if (m_followLog) {
+        if (m_logView->following()) {
             m_logView->scrollToBottom();
         }
     }

@@ -11,11 +11,11 @@
 class QFrame;
 class QLabel;
 class QLayout;
-class QListView;
 class QProgressBar;
 class QPushButton;
 class QStackedWidget;
 class AutoLogModel;
+class AutoLogView;
 class ElidedLabel;
 
 // The Auto Mode screen: folder choice, Start and Cancel, statistics and
@@ -91,7 +91,7 @@ private:
 
     QStackedWidget* m_logStack = nullptr;
     QLabel* m_hint = nullptr;
-    QListView* m_logView = nullptr;
+    AutoLogView* m_logView = nullptr;
     AutoLogModel* m_logModel = nullptr;
     // Log lines appended since the last draw, and the lines dropped at the
     // front meanwhile.
@@ -101,9 +101,6 @@ private:
     QTimer m_refreshTimer;
     // The total whose digits the counter has room for.
     int m_counterTotal = -1;
-    // Whether the log shows its newest line and keeps doing so.
-    bool m_followLog = true;
-    bool m_scrollingLog = false;
 
     QFrame* m_panelDivider = nullptr;
     QFrame* m_panel = nullptr;

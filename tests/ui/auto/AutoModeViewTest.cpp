@@ -9,15 +9,19 @@
 #include "ui/auto/ProblemResolutionView.h"
 
 #include <QAbstractItemModel>
+#include <QElapsedTimer>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QListView>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QScrollBar>
 #include <QStackedWidget>
+#include <QStyleHints>
 #include <QTabWidget>
 #include <QTableView>
+#include <QWheelEvent>
 
 namespace {
 
@@ -34,6 +38,22 @@ bool hasLabel(QWidget& root, const QString& text) {
     return find<QLabel>(root, text) != nullptr;
 }
 
+// Lets at least `files` more through the held writer (one at a time) and waits until the log drew
+// their lines.
+void letThrough(AutoModeViewModel& vm, HeldWriter& held, const QListView& log, int files) {
+    const int until = vm.progress().current + files;
+    held.open();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return vm.progress().current >= until; }, hangMs));
+    held.open(false);
+    const QAbstractItemModel* rows = log.model();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return held.waiting() == 1 &&
+                   rows->index(rows->rowCount() - 1, 0).data() == vm.log().last().message;
+        },
+        hangMs));
+}
+
 } // namespace
 
 TEST(AutoModeViewTest, RunReviewAndUndoThroughTheScreen) {
@@ -42,10 +62,10 @@ TEST(AutoModeViewTest, RunReviewAndUndoThroughTheScreen) {
     TestFiles::copyFixture("scan/blank_title.mp3", f.dir, "b.mp3");
     TestFiles::copyFixture("scan/not_audio.mp3", f.dir, "c.mp3");
     // The year editor lives in Manual mode: this one saves 1990 at once.
-    const auto restoreOpener = qScopeGuard([old = ProblemResolutionView::setDefaultYearEditorOpener(
-                                                [](QWidget*, const MusicFile&, auto onSave) { onSave(1990); })] {
-        ProblemResolutionView::setDefaultYearEditorOpener(old);
-    });
+    const auto restoreOpener = qScopeGuard(
+        [old = ProblemResolutionView::setDefaultYearEditorOpener([](QWidget*, const MusicFile&, auto onSave) {
+             onSave(1990);
+         })] { ProblemResolutionView::setDefaultYearEditorOpener(old); });
     AutoModeView view(new AutoModeViewModel(f.dependencies()));
     AutoModeViewModel& vm = *view.viewModel();
     view.resize(900, 600);
@@ -140,7 +160,7 @@ TEST(AutoModeViewTest, LogFollowsEachNewRun) {
             shown << rows->index(i, 0).data().toString();
         }
         EXPECT_EQ(shown, AutoRunFixture::messages(*view.viewModel())) << run;
-        bar->setValue(0); // the user reads the start of the log
+        bar->triggerAction(QAbstractSlider::SliderToMinimum); // the user reads the start of the log
     }
 }
 
@@ -164,18 +184,8 @@ TEST(AutoModeViewTest, LogFollowsAcrossTabSwitches) {
     auto* log = view->findChild<QListView*>();
     QScrollBar* bar = log->verticalScrollBar();
     const QAbstractItemModel* rows = log->model();
-    // Lets at least `files` more through and waits until the screen drew their lines.
     const auto more = [&](int files) {
-        const int until = vm.progress().current + files;
-        held->open();
-        EXPECT_TRUE(QTest::qWaitFor([&] { return vm.progress().current >= until; }, hangMs));
-        held->open(false);
-        EXPECT_TRUE(QTest::qWaitFor(
-            [&] {
-                return held->waiting() == 1 &&
-                       rows->index(rows->rowCount() - 1, 0).data() == vm.log().last().message;
-            },
-            hangMs));
+        letThrough(vm, *held, *log, files);
     };
     vm.chooseDirectory();
     vm.startProcessing();
@@ -189,9 +199,86 @@ TEST(AutoModeViewTest, LogFollowsAcrossTabSwitches) {
         EXPECT_TRUE(bar->maximum() > 0 && bar->value() == bar->maximum()) << round;
         EXPECT_LE(log->visualRect(rows->index(rows->rowCount() - 1, 0)).bottom(), log->viewport()->height())
             << round;
-        bar->setValue(0); // the user reads back, then returns to the end
-        bar->setValue(bar->maximum());
+        bar->triggerAction(QAbstractSlider::SliderToMinimum); // the user reads back, then returns to the end
+        bar->triggerAction(QAbstractSlider::SliderToMaximum);
     }
+    held->open();
+    ASSERT_TRUE(AutoRunFixture::awaitFinished(vm));
+}
+
+// Only the user's own scrolling ends following. A click on a line of the full log selects it and
+// the log goes on following; scrolled up, the lines in view stay where they are as lines come
+// and the front is dropped; back at the end, it follows again, also below its limit.
+TEST(AutoModeViewTest, LogFollowsAfterAClickAndHoldsStillWhileReadBack) {
+    AutoRunFixture f;
+    const auto held = std::make_shared<HeldWriter>();
+    f.writer = held;
+    f.settings.maxConcurrentRequests = 1;
+    f.copies("scan/tagged.mp3", AutoModeViewModel::maxLogEntries + 200);
+    AutoModeView view(new AutoModeViewModel(f.dependencies()));
+    AutoModeViewModel& vm = *view.viewModel();
+    view.resize(900, 400);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    auto* log = view.findChild<QListView*>();
+    QScrollBar* bar = log->verticalScrollBar();
+    const auto atEnd = [&] {
+        return bar->maximum() > 0 && bar->value() == bar->maximum();
+    };
+    const auto topOf = [&](const QString& line) {
+        const QModelIndexList rows = log->model()->match(log->model()->index(0, 0), Qt::DisplayRole, line);
+        return rows.isEmpty() ? -1 : log->visualRect(rows.first()).top();
+    };
+    const auto wheelUp = [&] {
+        QWheelEvent up(QPointF(50, 50), log->viewport()->mapToGlobal(QPointF(50, 50)), {}, QPoint(0, 360),
+                       Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(log->viewport(), &up);
+    };
+    const auto pageUp = [&] {
+        log->setCurrentIndex(log->model()->index(log->model()->rowCount() - 1, 0)); // the newest line
+        QTest::keyClick(log, Qt::Key_PageUp);                                       // to the top line in view
+        QTest::keyClick(log, Qt::Key_PageUp);
+    };
+    vm.chooseDirectory();
+    vm.startProcessing();
+    // Below the limit, then full; going back to the end by the scroll bar.
+    for (const auto& [files, scrollUp] :
+         {std::pair<int, std::function<void()>>(40, wheelUp),
+          std::pair<int, std::function<void()>>(AutoModeViewModel::maxLogEntries, pageUp)}) {
+        letThrough(vm, *held, *log, files);
+        EXPECT_TRUE(atEnd()) << files;
+        scrollUp();
+        const QString line = log->indexAt(QPoint(1, 1)).data().toString();
+        const int top = topOf(line);
+        letThrough(vm, *held, *log, 20);
+        EXPECT_FALSE(atEnd()) << files;
+        EXPECT_EQ(topOf(line), top) << files;
+        bar->triggerAction(QAbstractSlider::SliderToMaximum);
+        letThrough(vm, *held, *log, 5);
+        EXPECT_TRUE(atEnd()) << files;
+    }
+    // A list scrolls to a clicked line once the double-click interval has passed, also where lines
+    // that came meanwhile moved it out of view.
+    QStyleHints* hints = QGuiApplication::styleHints();
+    const auto restore = qScopeGuard(
+        [hints, old = hints->mouseDoubleClickInterval()] { hints->setMouseDoubleClickInterval(old); });
+    hints->setMouseDoubleClickInterval(2000);
+    const QModelIndex clicked = log->indexAt(log->viewport()->rect().center());
+    const QString line = clicked.data().toString();
+    QElapsedTimer sinceClick;
+    sinceClick.start();
+    QTest::mouseClick(log->viewport(), Qt::LeftButton, {}, log->visualRect(clicked).center());
+    letThrough(vm, *held, *log, 30); // the clicked line leaves the view
+    if (sinceClick.elapsed() >= 2000) {
+        GTEST_SKIP() << "the machine was too busy to move the line out of view within the interval";
+    }
+    QTest::qWait(2200 - int(sinceClick.elapsed()));
+    EXPECT_TRUE(atEnd());
+    letThrough(vm, *held, *log, 5);
+    EXPECT_TRUE(atEnd());
+    const QModelIndexList selected = log->selectionModel()->selectedRows();
+    ASSERT_EQ(selected.size(), 1);
+    EXPECT_EQ(selected.first().data().toString(), line);
     held->open();
     ASSERT_TRUE(AutoRunFixture::awaitFinished(vm));
 }
