@@ -457,6 +457,7 @@ TEST_P(AutoModeViewModelLateLandingTest, ACancelledWriteLandingLateFreesTheGateA
     f.settings.maxConcurrentRequests = sheetWrite ? 1 : 3; // problems in list order; three writes in flight
     f.copies("scan/tagged.mp3", 3);
     auto vm = f.makeViewModel();
+    const auto door = held->openAtEnd();
     vm->startProcessing();
     if (sheetWrite) {
         ASSERT_TRUE(AutoRunFixture::awaitFinished(*vm));

@@ -157,6 +157,7 @@ TEST(AutoModeViewTest, LogFollowsAcrossTabSwitches) {
     auto* view = new AutoModeView(new AutoModeViewModel(f.dependencies()));
     tabs.addTab(view, "Auto");
     tabs.addTab(new QWidget, "Settings");
+    const auto door = held->openAtEnd();
     tabs.resize(900, 400);
     tabs.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&tabs));
@@ -271,6 +272,7 @@ TEST_P(AutoModeViewDoubleClickTest, SecondClickOnTheButtonThatTookThePlaceDoesNo
     f.settings.maxConcurrentRequests = 1;
     f.copies("scan/tagged.mp3", 3);
     AutoModeView view(new AutoModeViewModel(f.dependencies()));
+    const auto door = held->openAtEnd();
     AutoModeViewModel& vm = *view.viewModel();
     vm.chooseDirectory();
     if (row.cancelFirst) {
@@ -323,7 +325,6 @@ TEST(AutoModeViewTest, CountersFollowTheRunAndUndoHidesWhileAWriteRuns) {
     MusicBrainzTiming timing = LookupScenario::quickTiming();
     timing.requestTimeout = std::chrono::milliseconds(2 * hangMs); // longer than the answer is held
     f.lookup = std::make_shared<YearLookupService>(server.endpoints(), timing, pacer);
-    HeldAnswer answer(server, "GET", "/ws/2/recording", {200, LookupScenario::mbEmpty});
     f.settings.useMusicBrainz = true;
     f.settings.maxConcurrentRequests = 1; // in list order: updated, skipped, skipped, looked up
     f.copies("scan/tagged.mp3", 3);
@@ -333,6 +334,8 @@ TEST(AutoModeViewTest, CountersFollowTheRunAndUndoHidesWhileAWriteRuns) {
     }
     TestFiles::copyFixture("scan/numeric_artist.mp3", f.dir, AutoRunFixture::name(4)); // no year
     AutoModeView view(new AutoModeViewModel(f.dependencies()));
+    HeldAnswer answer(server, "GET", "/ws/2/recording", {200, LookupScenario::mbEmpty});
+    const auto door = held->openAtEnd();
     AutoModeViewModel& vm = *view.viewModel();
     view.resize(900, 600);
     view.show();
