@@ -41,11 +41,13 @@ TEST(AutoModeViewTest, RunReviewAndUndoThroughTheScreen) {
     f.copies("scan/tagged.mp3", 2);
     TestFiles::copyFixture("scan/blank_title.mp3", f.dir, "b.mp3");
     TestFiles::copyFixture("scan/not_audio.mp3", f.dir, "c.mp3");
-    // The year editor lives in Manual mode: this one saves 1990 at once.
-    const auto restoreOpener = qScopeGuard([old = ProblemResolutionView::setDefaultYearEditorOpener(
-                                                [](QWidget*, const MusicFile&, auto onSave) { onSave(1990); })] {
-        ProblemResolutionView::setDefaultYearEditorOpener(old);
-    });
+    // The year editor lives in Manual mode: this one saves `typed` at once (none for "Skip").
+    std::optional<int> typed;
+    const auto restoreOpener =
+        qScopeGuard([old = ProblemResolutionView::setDefaultYearEditorOpener(
+                         [&](QWidget*, const MusicFile&, auto onSave) { onSave(typed); })] {
+            ProblemResolutionView::setDefaultYearEditorOpener(old);
+        });
     AutoModeView view(new AutoModeViewModel(f.dependencies()));
     AutoModeViewModel& vm = *view.viewModel();
     view.resize(900, 600);
@@ -79,10 +81,14 @@ TEST(AutoModeViewTest, RunReviewAndUndoThroughTheScreen) {
     QTest::keyClick(sheet, Qt::Key_Return);
     EXPECT_TRUE(sheet->isVisible());
     QTableView* table = sheet->table();
-    QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
-                      table->visualRect(table->model()->index(0, 5)).center());
-    EXPECT_EQ(vm.problemFiles().first().manualYear, 1990);
-    EXPECT_TRUE(button(*sheet, "Update Selected")->isEnabled());
+    // "Skip" takes an entered year back: Update Selected would not write it.
+    for (const std::optional<int> year : {std::optional(1975), std::optional<int>(), std::optional(1990)}) {
+        typed = year;
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
+                          table->visualRect(table->model()->index(0, 5)).center());
+        EXPECT_EQ(vm.problemFiles().first().manualYear, year);
+        EXPECT_EQ(button(*sheet, "Update Selected")->isEnabled(), year.has_value());
+    }
     // "Update Selected" writes the typed year as a write of its own; Undo restores only that one.
     const QString before = f.genreOf("b.mp3");
     QTest::mouseClick(button(*sheet, "Update Selected"), Qt::LeftButton);
