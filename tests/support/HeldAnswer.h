@@ -12,8 +12,9 @@
 
 // Answers one route of the loopback server only once the test lets go, or after the time only a
 // hang waits (hangMs). sent() counts the answers that went out: a call that returned while it is
-// still zero did not wait for its answer. Lets go when it ends, so the server can stop; declare
-// it after the server.
+// still zero did not wait for its answer. Lets go when it ends, so that the server can stop and a
+// model that waits for the answer can end: declare it after the server and after such a model (or
+// the view that owns it).
 class HeldAnswer {
 public:
     HeldAnswer(LoopbackServer& server, const std::string& method, const std::string& path,

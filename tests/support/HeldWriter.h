@@ -8,6 +8,15 @@
 // A real writer whose writes wait at the door until the test opens it.
 class HeldWriter : public UniversalTagWriter {
 public:
+    // Opens the door when it ends. A view model's end waits for the writes it began: declared
+    // after the view model (or the view or window that owns it), this lets them land first, also
+    // where a failed assertion leaves the test early.
+    struct OpenAtEnd {
+        HeldWriter& writer;
+        ~OpenAtEnd() { writer.open(); }
+    };
+    [[nodiscard]] OpenAtEnd openAtEnd() { return {*this}; }
+
     FileIdentity writeGenre(const QString& genre, std::optional<TagYear> year, std::optional<QString> title,
                             std::optional<QString> artist, const QString& path, AudioFormat format,
                             const std::optional<FileIdentity>& expected) override {

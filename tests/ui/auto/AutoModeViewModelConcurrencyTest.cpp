@@ -42,6 +42,7 @@ struct HeldRun : AutoRunFixture {
 TEST(AutoModeViewModelConcurrencyTest, CancelWithWritesInFlightKeepsOneSessionAndOffersUndoAfterLanding) {
     HeldRun f;
     auto vm = f.makeViewModel();
+    const auto door = f.held->openAtEnd();
     vm->startProcessing();
     ASSERT_TRUE(f.writesWaiting(3));
     vm->cancelProcessing();
@@ -72,6 +73,7 @@ TEST(AutoModeViewModelConcurrencyTest, StartWaitsForTheWindDownAndOtherModeMixNo
     HeldRun f;
     QObject manualMode;
     auto vm = f.makeViewModel();
+    const auto door = f.held->openAtEnd();
     vm->startProcessing();
     ASSERT_TRUE(f.writesWaiting(3));
     EXPECT_FALSE(f.gate.tryAcquire(&manualMode)); // Manual mode cannot write during the run
@@ -114,6 +116,7 @@ TEST(AutoModeViewModelConcurrencyTest, StartWaitsForTheWindDownAndOtherModeMixNo
 TEST(AutoModeViewModelConcurrencyTest, CancelLeavesAnUndoRunningAndStartWaitsForIt) {
     HeldRun f;
     auto vm = f.makeViewModel();
+    const auto door = f.held->openAtEnd();
     f.held->open();
     vm->startProcessing();
     ASSERT_TRUE(AutoRunFixture::awaitFinished(*vm));
@@ -148,6 +151,7 @@ TEST(AutoModeViewModelConcurrencyTest, CancelLeavesAnUndoRunningAndStartWaitsFor
 TEST(AutoModeViewModelConcurrencyTest, QuitDuringARunLetsBegunWritesLandAndFreesTheGate) {
     HeldRun f;
     auto vm = f.makeViewModel();
+    const auto door = f.held->openAtEnd();
     vm->startProcessing();
     ASSERT_TRUE(f.writesWaiting(3));
     std::thread opener([&] {
@@ -167,6 +171,7 @@ TEST(AutoModeViewModelConcurrencyTest, CancelStopsTheProblemSheetsWrite) {
     HeldRun f;
     f.settings.useExistingYearTag = false;
     auto vm = f.makeViewModel();
+    const auto door = f.held->openAtEnd();
     QList<MusicFile> list = f.problemsTyped(*vm, 1975);
     for (int i = 3; i < list.size(); ++i) {
         list[i].manualYear.reset();
@@ -196,6 +201,7 @@ TEST_P(AutoModeViewModelWriteAfterCancelTest, ASheetWriteAfterACancelWritesItsFi
     HeldRun f;
     f.settings.useExistingYearTag = false;
     auto vm = f.makeViewModel();
+    const auto door = f.held->openAtEnd();
     const QList<MusicFile> list = f.problemsTyped(*vm, 1975);
     ASSERT_EQ(list.size(), 6);
     if (cancelSheetWrite) {

@@ -61,11 +61,13 @@ TEST(AutoModeViewTest, RunReviewAndUndoThroughTheScreen) {
     f.copies("scan/tagged.mp3", 2);
     TestFiles::copyFixture("scan/blank_title.mp3", f.dir, "b.mp3");
     TestFiles::copyFixture("scan/not_audio.mp3", f.dir, "c.mp3");
-    // The year editor lives in Manual mode: this one saves 1990 at once.
-    const auto restoreOpener = qScopeGuard(
-        [old = ProblemResolutionView::setDefaultYearEditorOpener([](QWidget*, const MusicFile&, auto onSave) {
-             onSave(1990);
-         })] { ProblemResolutionView::setDefaultYearEditorOpener(old); });
+    // The year editor lives in Manual mode: this one saves `typed` at once (none for "Skip").
+    std::optional<int> typed;
+    const auto restoreOpener =
+        qScopeGuard([old = ProblemResolutionView::setDefaultYearEditorOpener(
+                         [&](QWidget*, const MusicFile&, auto onSave) { onSave(typed); })] {
+            ProblemResolutionView::setDefaultYearEditorOpener(old);
+        });
     AutoModeView view(new AutoModeViewModel(f.dependencies()));
     AutoModeViewModel& vm = *view.viewModel();
     view.resize(900, 600);
@@ -99,10 +101,14 @@ TEST(AutoModeViewTest, RunReviewAndUndoThroughTheScreen) {
     QTest::keyClick(sheet, Qt::Key_Return);
     EXPECT_TRUE(sheet->isVisible());
     QTableView* table = sheet->table();
-    QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
-                      table->visualRect(table->model()->index(0, 5)).center());
-    EXPECT_EQ(vm.problemFiles().first().manualYear, 1990);
-    EXPECT_TRUE(button(*sheet, "Update Selected")->isEnabled());
+    // "Skip" takes an entered year back: Update Selected would not write it.
+    for (const std::optional<int> year : {std::optional(1975), std::optional<int>(), std::optional(1990)}) {
+        typed = year;
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
+                          table->visualRect(table->model()->index(0, 5)).center());
+        EXPECT_EQ(vm.problemFiles().first().manualYear, year);
+        EXPECT_EQ(button(*sheet, "Update Selected")->isEnabled(), year.has_value());
+    }
     // "Update Selected" writes the typed year as a write of its own; Undo restores only that one.
     const QString before = f.genreOf("b.mp3");
     QTest::mouseClick(button(*sheet, "Update Selected"), Qt::LeftButton);
@@ -177,6 +183,7 @@ TEST(AutoModeViewTest, LogFollowsAcrossTabSwitches) {
     auto* view = new AutoModeView(new AutoModeViewModel(f.dependencies()));
     tabs.addTab(view, "Auto");
     tabs.addTab(new QWidget, "Settings");
+    const auto door = held->openAtEnd();
     tabs.resize(900, 400);
     tabs.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&tabs));
@@ -216,6 +223,7 @@ TEST(AutoModeViewTest, LogFollowsAfterAClickAndHoldsStillWhileReadBack) {
     f.settings.maxConcurrentRequests = 1;
     f.copies("scan/tagged.mp3", AutoModeViewModel::maxLogEntries + 200);
     AutoModeView view(new AutoModeViewModel(f.dependencies()));
+    const auto door = held->openAtEnd();
     AutoModeViewModel& vm = *view.viewModel();
     view.resize(900, 400);
     view.show();
@@ -358,6 +366,7 @@ TEST_P(AutoModeViewDoubleClickTest, SecondClickOnTheButtonThatTookThePlaceDoesNo
     f.settings.maxConcurrentRequests = 1;
     f.copies("scan/tagged.mp3", 3);
     AutoModeView view(new AutoModeViewModel(f.dependencies()));
+    const auto door = held->openAtEnd();
     AutoModeViewModel& vm = *view.viewModel();
     vm.chooseDirectory();
     if (row.cancelFirst) {
@@ -410,7 +419,6 @@ TEST(AutoModeViewTest, CountersFollowTheRunAndUndoHidesWhileAWriteRuns) {
     MusicBrainzTiming timing = LookupScenario::quickTiming();
     timing.requestTimeout = std::chrono::milliseconds(2 * hangMs); // longer than the answer is held
     f.lookup = std::make_shared<YearLookupService>(server.endpoints(), timing, pacer);
-    HeldAnswer answer(server, "GET", "/ws/2/recording", {200, LookupScenario::mbEmpty});
     f.settings.useMusicBrainz = true;
     f.settings.maxConcurrentRequests = 1; // in list order: updated, skipped, skipped, looked up
     f.copies("scan/tagged.mp3", 3);
@@ -420,6 +428,8 @@ TEST(AutoModeViewTest, CountersFollowTheRunAndUndoHidesWhileAWriteRuns) {
     }
     TestFiles::copyFixture("scan/numeric_artist.mp3", f.dir, AutoRunFixture::name(4)); // no year
     AutoModeView view(new AutoModeViewModel(f.dependencies()));
+    HeldAnswer answer(server, "GET", "/ws/2/recording", {200, LookupScenario::mbEmpty});
+    const auto door = held->openAtEnd();
     AutoModeViewModel& vm = *view.viewModel();
     view.resize(900, 600);
     view.show();

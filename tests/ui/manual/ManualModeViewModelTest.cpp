@@ -288,9 +288,9 @@ INSTANTIATE_TEST_SUITE_P(, ManualModeViewModelLookupWindowTest, ::testing::Value
 TEST(ManualModeViewModelTest, CancelledLookupGivesRowsTheirStatusBack) {
     ManualModeFixture fx;
     fx.settings.change([](SettingsSnapshot& s) { s.maxConcurrentRequests = 10; });
-    const HeldAnswer held(fx.server, "GET", "/ws/2/recording", {200, LookupScenario::mbAnswer(1990, {})});
     const ManualModeViewModel::Dependencies services = fx.services();
     ManualModeViewModel vm(services);
+    const HeldAnswer held(fx.server, "GET", "/ws/2/recording", {200, LookupScenario::mbAnswer(1990, {})});
     const ProcessingStatus before[] = {ProcessingStatus::pending(), ProcessingStatus::yearNotFound(),
                                        ProcessingStatus::error("e"), ProcessingStatus::yearFound(1977)};
     ManualModeFixture::load(vm, fx.dir, 4, [&](int i, MusicFile& f) { f.status = before[i]; });

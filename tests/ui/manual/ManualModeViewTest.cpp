@@ -346,6 +346,7 @@ TEST_P(ManualModeViewDoubleClickTest, SecondClickAfterCancelDoesNothing) {
     const auto held = std::make_shared<HeldWriter>();
     ManualModeViewModel vm(fx.services(held));
     ManualModeView view(&vm);
+    const auto door = held->openAtEnd();
     HeldAnswer answer(fx.server, "GET", "/ws/2/recording",
                       LoopbackServer::Response(200, LookupScenario::mbAnswer(1987, {})));
     ManualModeFixture::load(vm, fx.dir, 3, [&](int i, MusicFile& f) {
