@@ -38,6 +38,16 @@ bool hasLabel(QWidget& root, const QString& text) {
     return find<QLabel>(root, text) != nullptr;
 }
 
+// Sets `f` up for a run of `files` copies written one at a time, each only once the test lets it
+// through the writer this returns.
+std::shared_ptr<HeldWriter> writeOneAtATime(AutoRunFixture& f, int files) {
+    auto held = std::make_shared<HeldWriter>();
+    f.writer = held;
+    f.settings.maxConcurrentRequests = 1;
+    f.copies("scan/tagged.mp3", files);
+    return held;
+}
+
 // Lets at least `files` more through the held writer (one at a time) and waits until the log drew
 // their lines.
 void letThrough(AutoModeViewModel& vm, HeldWriter& held, const QListView& log, int files) {
@@ -175,10 +185,7 @@ TEST(AutoModeViewTest, LogFollowsEachNewRun) {
 // scrolled up and back to the end.
 TEST(AutoModeViewTest, LogFollowsAcrossTabSwitches) {
     AutoRunFixture f;
-    const auto held = std::make_shared<HeldWriter>();
-    f.writer = held;
-    f.settings.maxConcurrentRequests = 1;
-    f.copies("scan/tagged.mp3", AutoModeViewModel::maxLogEntries + 100);
+    const auto held = writeOneAtATime(f, AutoModeViewModel::maxLogEntries + 100);
     QTabWidget tabs;
     auto* view = new AutoModeView(new AutoModeViewModel(f.dependencies()));
     tabs.addTab(view, "Auto");
@@ -218,10 +225,7 @@ TEST(AutoModeViewTest, LogFollowsAcrossTabSwitches) {
 // and the front is dropped; back at the end, it follows again, also below its limit.
 TEST(AutoModeViewTest, LogFollowsAfterAClickAndHoldsStillWhileReadBack) {
     AutoRunFixture f;
-    const auto held = std::make_shared<HeldWriter>();
-    f.writer = held;
-    f.settings.maxConcurrentRequests = 1;
-    f.copies("scan/tagged.mp3", AutoModeViewModel::maxLogEntries + 200);
+    const auto held = writeOneAtATime(f, AutoModeViewModel::maxLogEntries + 200);
     AutoModeView view(new AutoModeViewModel(f.dependencies()));
     const auto door = held->openAtEnd();
     AutoModeViewModel& vm = *view.viewModel();
