@@ -140,19 +140,11 @@ inline long peakGrowthKiB(const std::function<void()>& run) {
 }
 
 // Removes `path` and all it holds, also names that are not UTF-8 and folders a test closed
-// (their owner's permissions come back first), which QTemporaryDir leaves behind. A link is
-// removed, never followed.
-inline void removeTree(const std::filesystem::path& path) {
-    namespace fs = std::filesystem;
-    std::error_code error;
-    if (fs::symlink_status(path, error).type() == fs::file_type::directory) {
-        fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, error);
-        for (fs::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
-            removeTree(it->path());
-        }
-    }
-    fs::remove(path, error);
-}
+// (their owner's permissions come back first), which QTemporaryDir leaves behind. Safe where
+// others may write: each folder is opened below the one before without following a link, so a
+// link, also one swapped in meanwhile, is removed and never followed. A file system mounted
+// inside is left alone and named on stderr.
+void removeTree(const std::filesystem::path& path);
 inline void removeTree(const QString& path) {
     removeTree(std::filesystem::path(QFile::encodeName(path).toStdString()));
 }

@@ -332,9 +332,10 @@ TEST(UniversalTagWriterTest, TheReturnedIdentityComparesInodesOnlyWhereTheFileSy
 // A file its user may not write, or another user's file, is refused before anything is written;
 // the user's own writable file is replaced with its mode, and with the user's group where the
 // file's group is not one of the user's; root keeps any owner and group. As root, the other
-// writes run as another user (uid 4321) in a child process. A fresh, closed file of the file's
-// owner named like a leftover lies beside it: the write removes it only when it is the writer's
-// own (it is swept before the temporary file is made, and not at all for a read-only file).
+// writes run as another user (uid 4321) in a child process, in a folder given to that user. A
+// fresh, closed file of the file's owner named like a leftover lies beside it: the write removes
+// it only when it is the writer's own (it is swept before the temporary file is made, and not at
+// all for a read-only file).
 struct OwnerRow {
     const char* name;
     mode_t mode;
@@ -361,11 +362,13 @@ TEST_P(UniversalTagWriterOwnerTest, RefusesReadOnlyFilesAndForeignOwners) {
         GTEST_SKIP() << "writing another user's file needs root";
     }
     QTemporaryDir dir;
+    dir.setAutoRemove(false); // the writing user's folder: removed without following a name
+    const auto remove = qScopeGuard([&] { TestFiles::removeTree(dir.path()); });
     const uid_t user = root ? 4321 : ::geteuid();
     const gid_t group = root ? 4321 : ::getegid();
     const uid_t owner = user + uid_t(c.owner);
     const gid_t fileGroup = group + gid_t(c.group);
-    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0777), 0);
+    ASSERT_EQ(::chown(QFile::encodeName(dir.path()).constData(), user, group), 0);
     const QString path = dir.filePath(QStringLiteral("song.mp3"));
     const QByteArray native = QFile::encodeName(path);
     const QString leftover = ".song.mp3.tmp-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();

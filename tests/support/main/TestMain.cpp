@@ -10,7 +10,6 @@
 #else
 #include <QCoreApplication>
 #endif
-#include <QDir>
 #include <QMetaProperty>
 
 #include "TestFiles.h"
@@ -18,7 +17,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -58,12 +60,19 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
-    std::string base = (QDir::tempPath() + QStringLiteral("/velmora-test-XXXXXX")).toStdString();
+    // The system's temporary folder where TMPDIR names none.
+    const char* tmpdir = std::getenv("TMPDIR");
+    std::error_code error;
+    const std::string parent =
+        tmpdir != nullptr && *tmpdir == '/' && std::filesystem::is_directory(tmpdir, error) ? tmpdir : "/tmp";
+    std::string base = parent + "/velmora-test-XXXXXX";
     if (::mkdtemp(base.data()) == nullptr) {
+        std::fprintf(stderr, "Cannot make the tests' folder in %s: %s\n", parent.c_str(),
+                     std::strerror(errno));
         return 1;
     }
-    // Private, but for the temporary folder: other users reach it as they reach the system's
-    // (a test writes as another user).
+    // Nobody else may write in it, so nobody else can put a name in the way of its removal; other
+    // users may pass through to a folder of theirs inside (a test writes as another user).
     ::chmod(base.c_str(), 0711);
     for (const char* name :
          {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR", "TMPDIR"}) {
@@ -71,7 +80,7 @@ int main(int argc, char** argv) {
         ::mkdir(dir.c_str(), 0700);
         ::setenv(name, dir.c_str(), 1);
     }
-    ::chmod((base + "/TMPDIR").c_str(), 01777);
+    ::chmod((base + "/TMPDIR").c_str(), 0711);
     int result = 1;
     {
 #ifdef VELMORA_WIDGET_TESTS
