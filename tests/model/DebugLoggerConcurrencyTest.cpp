@@ -1,13 +1,13 @@
 #include "model/DebugLogger.h"
 
 #include "TestFiles.h"
+#include "Threads.h"
 
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
-#include <thread>
 #include <vector>
 
 TEST(DebugLoggerConcurrencyTest, LinesOfConcurrentCallersStayWholeAndInCallOrder) {
@@ -15,17 +15,15 @@ TEST(DebugLoggerConcurrencyTest, LinesOfConcurrentCallersStayWholeAndInCallOrder
     DebugLogger logger(dir.path());
     logger.setEnabled(true);
     const QString padding(1500, QLatin1Char('x'));
-    std::vector<std::thread> threads;
+    Threads::JoinedThreads threads;
     for (int t = 0; t < 6; ++t) {
-        threads.emplace_back([&, t] {
+        threads.start([&, t] {
             for (int i = 0; i < 300; ++i) {
                 logger.log(QStringLiteral("T%1 #%2 %3").arg(t).arg(i).arg(padding), LogCategory::info);
             }
         });
     }
-    for (auto& thread : threads) {
-        thread.join();
-    }
+    threads.joinAll();
     logger.flush();
     const QRegularExpression format(QStringLiteral("\\[INFO \\] T(\\d+) #(\\d+) (x{1500})$"));
     std::vector<int> next(6, 0);

@@ -19,10 +19,10 @@ TEST(MusicBrainzPacerConcurrencyTest, StartsAreSpacedInTurn) {
     const CancelToken plain;
     std::mutex mutex;
     std::vector<int> order;
-    std::vector<std::thread> threads;
     const Clock::time_point begin = Clock::now();
+    JoinedThreads threads; // each starts within four intervals: nothing to wake
     for (int i = 0; i < 4; ++i) {
-        threads.emplace_back([&, i] {
+        threads.start([&, i] {
             ASSERT_TRUE(pacer.acquire(plain));
             EXPECT_GE(Clock::now() - begin, i * interval) << "start " << i;
             std::lock_guard lock(mutex);
@@ -34,7 +34,7 @@ TEST(MusicBrainzPacerConcurrencyTest, StartsAreSpacedInTurn) {
             return pacer.waiting() + order.size() >= std::size_t(i + 1);
         }));
     }
-    std::for_each(threads.begin(), threads.end(), [](auto& t) { t.join(); });
+    threads.joinAll();
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3}));
 
     MusicBrainzPacer late(200ms); // a caller part-way through the interval waits for the rest of it
@@ -52,19 +52,19 @@ TEST(MusicBrainzPacerConcurrencyTest, CancelFreesTheWaitersAndTheirPlaces) {
     const CancelToken plain, doomed, survivor;
     ASSERT_TRUE(pacer.acquire(plain));
     std::atomic<int> refused{0};
-    std::vector<std::thread> waiters;
+    JoinedThreads waiters([&] { doomed.cancel(), survivor.cancel(); });
     for (const CancelToken& token : {doomed, doomed, survivor, doomed}) {
-        waiters.emplace_back([&, token] { refused += pacer.acquire(token) ? 0 : 1; });
+        waiters.start([&, token] { refused += pacer.acquire(token) ? 0 : 1; });
         ASSERT_TRUE(eventually([&] { return pacer.waiting() == waiters.size(); }));
     }
     const auto joinDoomed = [&] {
-        waiters[0].join(), waiters[1].join(), waiters[3].join();
+        waiters.join(0), waiters.join(1), waiters.join(3);
     };
     EXPECT_LT(cancelDuring(doomed, 0ms, joinDoomed), hang / 2);
     EXPECT_EQ(refused.load(), 3);
     EXPECT_EQ(pacer.waiting(), 1u); // the survivor alone, first in line now
     survivor.cancel();
-    waiters[2].join();
+    waiters.join(2);
     EXPECT_EQ(pacer.waiting(), 0u);
 }
 

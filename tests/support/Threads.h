@@ -10,6 +10,7 @@
 #include <chrono>
 #include <functional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 // Pieces of the threaded tests: work on several threads at once, a cancel from another thread,
@@ -18,19 +19,47 @@ namespace Threads {
 
 using Clock = std::chrono::steady_clock;
 
+// The threads a test starts itself. On every way out of the test, also a failed ASSERT while
+// they run, `wake` runs first (it cancels what they may wait on) and then each is joined: a
+// thread left joinable ends the whole binary.
+class JoinedThreads {
+public:
+    explicit JoinedThreads(std::function<void()> wake = {}) : m_wake(std::move(wake)) {}
+    ~JoinedThreads() {
+        if (m_wake) {
+            m_wake();
+        }
+        joinAll();
+    }
+    JoinedThreads(const JoinedThreads&) = delete;
+    JoinedThreads& operator=(const JoinedThreads&) = delete;
+
+    template <typename Work> void start(Work&& work) { m_threads.emplace_back(std::forward<Work>(work)); }
+    std::size_t size() const { return m_threads.size(); }
+    void join(std::size_t i) { m_threads.at(i).join(); }
+    void joinAll() {
+        for (std::thread& thread : m_threads) {
+            if (thread.joinable()) {
+                thread.join();
+            }
+        }
+    }
+
+private:
+    std::function<void()> m_wake;
+    std::vector<std::thread> m_threads;
+};
+
 // Runs `work(i)` for i in [0, count) on `threads` threads at once.
 inline void runConcurrently(int count, int threads, const std::function<void(int)>& work) {
     std::atomic<int> next{0};
-    std::vector<std::thread> pool;
+    JoinedThreads pool;
     for (int t = 0; t < threads; ++t) {
-        pool.emplace_back([&] {
+        pool.start([&] {
             for (int i = next++; i < count; i = next++) {
                 work(i);
             }
         });
-    }
-    for (std::thread& thread : pool) {
-        thread.join();
     }
 }
 
@@ -54,14 +83,16 @@ inline bool eventually(const std::function<bool()>& condition) {
 inline Clock::duration cancelWhen(CancelToken token, const std::function<bool()>& ready,
                                   const std::function<void()>& call) {
     std::atomic<Clock::rep> cancelledAt{0};
-    std::thread canceller([&] {
-        eventually(ready);
+    std::atomic<bool> thrown{false}; // `call` threw: the canceller waits no more
+    JoinedThreads canceller([&] { thrown = true; });
+    canceller.start([&] {
+        eventually([&] { return thrown || ready(); });
         cancelledAt = Clock::now().time_since_epoch().count();
         token.cancel();
     });
     call();
     const Clock::time_point end = Clock::now();
-    canceller.join();
+    canceller.joinAll();
     return end - Clock::time_point(Clock::duration(cancelledAt.load()));
 }
 

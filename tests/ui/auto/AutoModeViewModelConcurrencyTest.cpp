@@ -1,5 +1,6 @@
 #include "AutoRunFixture.h"
 #include "HeldWriter.h"
+#include "Threads.h"
 
 #include <thread>
 
@@ -154,12 +155,13 @@ TEST(AutoModeViewModelConcurrencyTest, QuitDuringARunLetsBegunWritesLandAndFrees
     const auto door = f.held->openAtEnd();
     vm->startProcessing();
     ASSERT_TRUE(f.writesWaiting(3));
-    std::thread opener([&] {
+    Threads::JoinedThreads opener;
+    opener.start([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         f.held->open();
     });
     vm.reset();
-    opener.join();
+    opener.joinAll();
     EXPECT_EQ(f.gate.holder(), nullptr);
     EXPECT_TRUE(f.allWritten());
     EXPECT_EQ(std::pair(f.genresEqual("House 80er"), f.genresEqual("House")), std::pair(3, 3));
