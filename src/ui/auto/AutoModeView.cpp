@@ -14,6 +14,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
 #include <QLocale>
@@ -21,6 +22,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QStackedWidget>
 #include <QStyle>
 #include <QStyledItemDelegate>
@@ -224,10 +226,41 @@ public:
     }
 
 protected:
-    // Keys and a drag past the edge scroll by the list, not by the scroll bar.
+    // Keys and a drag past the edge scroll by the list, not by the scroll bar. End goes to the
+    // newest line and follows it.
     void keyPressEvent(QKeyEvent* event) override {
         QListView::keyPressEvent(event);
-        userScrolled();
+        if (event->key() == Qt::Key_End) {
+            follow();
+        } else {
+            userScrolled();
+        }
+    }
+    // With no current line (none chosen yet, or its line dropped at the front) a list moves every
+    // key from its first line, to the top of the log: End goes to the newest line instead, and
+    // the keys that move by lines or pages start from the top line in view.
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override {
+        const int rows = model() != nullptr ? model()->rowCount() : 0;
+        if (currentIndex().isValid() || rows == 0) {
+            return QListView::moveCursor(action, modifiers);
+        }
+        if (action == MoveEnd) {
+            return model()->index(rows - 1, 0);
+        }
+        QModelIndex top;
+        for (int y = 0; !top.isValid() && y <= 2 * spacing(); ++y) { // the spacing is no line's
+            top = indexAt(QPoint(viewport()->width() / 2, y));
+        }
+        if (!top.isValid() ||
+            (action != MoveUp && action != MoveDown && action != MovePageUp && action != MovePageDown)) {
+            return QListView::moveCursor(action, modifiers);
+        }
+        // Moved as if the top line were current; none is until the key makes the result current.
+        const QSignalBlocker quiet(selectionModel());
+        selectionModel()->setCurrentIndex(top, QItemSelectionModel::NoUpdate);
+        const QModelIndex moved = QListView::moveCursor(action, modifiers);
+        selectionModel()->clearCurrentIndex();
+        return moved;
     }
     void mouseMoveEvent(QMouseEvent* event) override {
         QListView::mouseMoveEvent(event);

@@ -295,6 +295,59 @@ TEST(AutoModeViewTest, LogFollowsAfterAClickAndHoldsStillWhileReadBack) {
     ASSERT_TRUE(AutoRunFixture::awaitFinished(vm));
 }
 
+// With no line current, keys move from the lines in view, not from the first line: End goes to
+// the newest line and follows it, also where the log was at its end already, and Down starts from
+// the top line in view. No line is current at first, nor once the current one is dropped.
+TEST(AutoModeViewTest, KeysWithNoCurrentLineMoveFromTheLinesInView) {
+    AutoRunFixture f;
+    const auto held = writeOneAtATime(f, AutoModeViewModel::maxLogEntries + 100);
+    AutoModeView view(new AutoModeViewModel(f.dependencies()));
+    const auto door = held->openAtEnd();
+    AutoModeViewModel& vm = *view.viewModel();
+    view.resize(900, 400);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    auto* log = view.findChild<QListView*>();
+    QScrollBar* bar = log->verticalScrollBar();
+    const auto atEnd = [&] {
+        return bar->maximum() > 0 && bar->value() == bar->maximum();
+    };
+    const auto pressEndAndFollow = [&](Qt::KeyboardModifiers modifiers) {
+        QTest::keyClick(log, Qt::Key_End, modifiers);
+        EXPECT_EQ(log->currentIndex().row(), log->model()->rowCount() - 1) << modifiers;
+        letThrough(vm, *held, *log, 5);
+        EXPECT_TRUE(atEnd()) << modifiers;
+    };
+    vm.chooseDirectory();
+    vm.startProcessing();
+    letThrough(vm, *held, *log, 40);
+    pressEndAndFollow(Qt::NoModifier);
+    letThrough(vm, *held, *log, AutoModeViewModel::maxLogEntries);
+    for (const auto& [key, modifiers] : {std::pair(Qt::Key_End, Qt::KeyboardModifiers()),
+                                         std::pair(Qt::Key_End, Qt::KeyboardModifiers(Qt::ControlModifier)),
+                                         std::pair(Qt::Key_Down, Qt::KeyboardModifiers())}) {
+        bar->triggerAction(QAbstractSlider::SliderToMinimum);
+        QTest::mouseClick(log->viewport(), Qt::LeftButton, {},
+                          log->visualRect(log->indexAt({1, 1})).center());
+        bar->triggerAction(QAbstractSlider::SliderToMaximum);
+        letThrough(vm, *held, *log, 5); // the clicked line is dropped at the front
+        ASSERT_FALSE(log->currentIndex().isValid());
+        for (int page = 0; page < 3; ++page) { // the user reads back
+            bar->triggerAction(QAbstractSlider::SliderPageStepSub);
+        }
+        if (key == Qt::Key_End) {
+            pressEndAndFollow(modifiers);
+        } else {
+            const int top = log->indexAt({1, 1}).row();
+            QTest::keyClick(log, key);
+            EXPECT_EQ(log->currentIndex().row(), top + 1);
+            EXPECT_FALSE(atEnd());
+        }
+    }
+    held->open();
+    ASSERT_TRUE(AutoRunFixture::awaitFinished(vm));
+}
+
 // Cancel clicked early in a large run of files whose years resolve at once
 // stops it within the files in flight; Start and Cancel taking turns leave the
 // counters, bars and log where they were, and the counter has room for the
