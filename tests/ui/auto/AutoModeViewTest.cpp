@@ -64,6 +64,25 @@ void letThrough(AutoModeViewModel& vm, HeldWriter& held, const QListView& log, i
         hangMs));
 }
 
+// An Auto screen on show, its run of `files` copies written one at a time (writeOneAtATime), and
+// its log. Its end opens the writer before the screen goes, so that begun writes land.
+struct HeldLogScreen {
+    explicit HeldLogScreen(int files) : held(writeOneAtATime(f, files)) {
+        view.resize(900, 400);
+        view.show();
+    }
+    bool atEnd() const { return bar->maximum() > 0 && bar->value() == bar->maximum(); }
+    void letThrough(int files) { ::letThrough(vm, *held, *log, files); }
+
+    AutoRunFixture f;
+    const std::shared_ptr<HeldWriter> held;
+    AutoModeView view{new AutoModeViewModel(f.dependencies())};
+    const HeldWriter::OpenAtEnd door = held->openAtEnd();
+    AutoModeViewModel& vm = *view.viewModel();
+    QListView* const log = view.findChild<QListView*>();
+    QScrollBar* const bar = log->verticalScrollBar();
+};
+
 } // namespace
 
 TEST(AutoModeViewTest, RunReviewAndUndoThroughTheScreen) {
@@ -224,50 +243,40 @@ TEST(AutoModeViewTest, LogFollowsAcrossTabSwitches) {
 // the log goes on following; scrolled up, the lines in view stay where they are as lines come
 // and the front is dropped; back at the end, it follows again, also below its limit.
 TEST(AutoModeViewTest, LogFollowsAfterAClickAndHoldsStillWhileReadBack) {
-    AutoRunFixture f;
-    const auto held = writeOneAtATime(f, AutoModeViewModel::maxLogEntries + 200);
-    AutoModeView view(new AutoModeViewModel(f.dependencies()));
-    const auto door = held->openAtEnd();
-    AutoModeViewModel& vm = *view.viewModel();
-    view.resize(900, 400);
-    view.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
-    auto* log = view.findChild<QListView*>();
-    QScrollBar* bar = log->verticalScrollBar();
-    const auto atEnd = [&] {
-        return bar->maximum() > 0 && bar->value() == bar->maximum();
-    };
+    HeldLogScreen s(AutoModeViewModel::maxLogEntries + 200);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&s.view));
     const auto topOf = [&](const QString& line) {
-        const QModelIndexList rows = log->model()->match(log->model()->index(0, 0), Qt::DisplayRole, line);
-        return rows.isEmpty() ? -1 : log->visualRect(rows.first()).top();
+        const QModelIndexList rows =
+            s.log->model()->match(s.log->model()->index(0, 0), Qt::DisplayRole, line);
+        return rows.isEmpty() ? -1 : s.log->visualRect(rows.first()).top();
     };
     const auto wheelUp = [&] {
-        QWheelEvent up(QPointF(50, 50), log->viewport()->mapToGlobal(QPointF(50, 50)), {}, QPoint(0, 360),
+        QWheelEvent up(QPointF(50, 50), s.log->viewport()->mapToGlobal(QPointF(50, 50)), {}, QPoint(0, 360),
                        Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-        QApplication::sendEvent(log->viewport(), &up);
+        QApplication::sendEvent(s.log->viewport(), &up);
     };
     const auto pageUp = [&] {
-        log->setCurrentIndex(log->model()->index(log->model()->rowCount() - 1, 0)); // the newest line
-        QTest::keyClick(log, Qt::Key_PageUp);                                       // to the top line in view
-        QTest::keyClick(log, Qt::Key_PageUp);
+        s.log->setCurrentIndex(s.log->model()->index(s.log->model()->rowCount() - 1, 0)); // the newest line
+        QTest::keyClick(s.log, Qt::Key_PageUp); // to the top line in view
+        QTest::keyClick(s.log, Qt::Key_PageUp);
     };
-    vm.chooseDirectory();
-    vm.startProcessing();
+    s.vm.chooseDirectory();
+    s.vm.startProcessing();
     // Below the limit, then full; going back to the end by the scroll bar.
     for (const auto& [files, scrollUp] :
          {std::pair<int, std::function<void()>>(40, wheelUp),
           std::pair<int, std::function<void()>>(AutoModeViewModel::maxLogEntries, pageUp)}) {
-        letThrough(vm, *held, *log, files);
-        EXPECT_TRUE(atEnd()) << files;
+        s.letThrough(files);
+        EXPECT_TRUE(s.atEnd()) << files;
         scrollUp();
-        const QString line = log->indexAt(QPoint(1, 1)).data().toString();
+        const QString line = s.log->indexAt(QPoint(1, 1)).data().toString();
         const int top = topOf(line);
-        letThrough(vm, *held, *log, 20);
-        EXPECT_FALSE(atEnd()) << files;
+        s.letThrough(20);
+        EXPECT_FALSE(s.atEnd()) << files;
         EXPECT_EQ(topOf(line), top) << files;
-        bar->triggerAction(QAbstractSlider::SliderToMaximum);
-        letThrough(vm, *held, *log, 5);
-        EXPECT_TRUE(atEnd()) << files;
+        s.bar->triggerAction(QAbstractSlider::SliderToMaximum);
+        s.letThrough(5);
+        EXPECT_TRUE(s.atEnd()) << files;
     }
     // A list scrolls to a clicked line once the double-click interval has passed, also where lines
     // that came meanwhile moved it out of view.
@@ -275,77 +284,66 @@ TEST(AutoModeViewTest, LogFollowsAfterAClickAndHoldsStillWhileReadBack) {
     const auto restore = qScopeGuard(
         [hints, old = hints->mouseDoubleClickInterval()] { hints->setMouseDoubleClickInterval(old); });
     hints->setMouseDoubleClickInterval(2000);
-    const QModelIndex clicked = log->indexAt(log->viewport()->rect().center());
+    const QModelIndex clicked = s.log->indexAt(s.log->viewport()->rect().center());
     const QString line = clicked.data().toString();
     QElapsedTimer sinceClick;
     sinceClick.start();
-    QTest::mouseClick(log->viewport(), Qt::LeftButton, {}, log->visualRect(clicked).center());
-    letThrough(vm, *held, *log, 30); // the clicked line leaves the view
+    QTest::mouseClick(s.log->viewport(), Qt::LeftButton, {}, s.log->visualRect(clicked).center());
+    s.letThrough(30); // the clicked line leaves the view
     if (sinceClick.elapsed() >= 2000) {
         GTEST_SKIP() << "the machine was too busy to move the line out of view within the interval";
     }
     QTest::qWait(2200 - int(sinceClick.elapsed()));
-    EXPECT_TRUE(atEnd());
-    letThrough(vm, *held, *log, 5);
-    EXPECT_TRUE(atEnd());
-    const QModelIndexList selected = log->selectionModel()->selectedRows();
+    EXPECT_TRUE(s.atEnd());
+    s.letThrough(5);
+    EXPECT_TRUE(s.atEnd());
+    const QModelIndexList selected = s.log->selectionModel()->selectedRows();
     ASSERT_EQ(selected.size(), 1);
     EXPECT_EQ(selected.first().data().toString(), line);
-    held->open();
-    ASSERT_TRUE(AutoRunFixture::awaitFinished(vm));
+    s.held->open();
+    ASSERT_TRUE(AutoRunFixture::awaitFinished(s.vm));
 }
 
 // With no line current, keys move from the lines in view, not from the first line: End goes to
 // the newest line and follows it, also where the log was at its end already, and Down starts from
 // the top line in view. No line is current at first, nor once the current one is dropped.
 TEST(AutoModeViewTest, KeysWithNoCurrentLineMoveFromTheLinesInView) {
-    AutoRunFixture f;
-    const auto held = writeOneAtATime(f, AutoModeViewModel::maxLogEntries + 100);
-    AutoModeView view(new AutoModeViewModel(f.dependencies()));
-    const auto door = held->openAtEnd();
-    AutoModeViewModel& vm = *view.viewModel();
-    view.resize(900, 400);
-    view.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
-    auto* log = view.findChild<QListView*>();
-    QScrollBar* bar = log->verticalScrollBar();
-    const auto atEnd = [&] {
-        return bar->maximum() > 0 && bar->value() == bar->maximum();
-    };
+    HeldLogScreen s(AutoModeViewModel::maxLogEntries + 100);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&s.view));
     const auto pressEndAndFollow = [&](Qt::KeyboardModifiers modifiers) {
-        QTest::keyClick(log, Qt::Key_End, modifiers);
-        EXPECT_EQ(log->currentIndex().row(), log->model()->rowCount() - 1) << modifiers;
-        letThrough(vm, *held, *log, 5);
-        EXPECT_TRUE(atEnd()) << modifiers;
+        QTest::keyClick(s.log, Qt::Key_End, modifiers);
+        EXPECT_EQ(s.log->currentIndex().row(), s.log->model()->rowCount() - 1) << modifiers;
+        s.letThrough(5);
+        EXPECT_TRUE(s.atEnd()) << modifiers;
     };
-    vm.chooseDirectory();
-    vm.startProcessing();
-    letThrough(vm, *held, *log, 40);
+    s.vm.chooseDirectory();
+    s.vm.startProcessing();
+    s.letThrough(40);
     pressEndAndFollow(Qt::NoModifier);
-    letThrough(vm, *held, *log, AutoModeViewModel::maxLogEntries);
+    s.letThrough(AutoModeViewModel::maxLogEntries);
     for (const auto& [key, modifiers] : {std::pair(Qt::Key_End, Qt::KeyboardModifiers()),
                                          std::pair(Qt::Key_End, Qt::KeyboardModifiers(Qt::ControlModifier)),
                                          std::pair(Qt::Key_Down, Qt::KeyboardModifiers())}) {
-        bar->triggerAction(QAbstractSlider::SliderToMinimum);
-        QTest::mouseClick(log->viewport(), Qt::LeftButton, {},
-                          log->visualRect(log->indexAt({1, 1})).center());
-        bar->triggerAction(QAbstractSlider::SliderToMaximum);
-        letThrough(vm, *held, *log, 5); // the clicked line is dropped at the front
-        ASSERT_FALSE(log->currentIndex().isValid());
+        s.bar->triggerAction(QAbstractSlider::SliderToMinimum);
+        QTest::mouseClick(s.log->viewport(), Qt::LeftButton, {},
+                          s.log->visualRect(s.log->indexAt({1, 1})).center());
+        s.bar->triggerAction(QAbstractSlider::SliderToMaximum);
+        s.letThrough(5); // the clicked line is dropped at the front
+        ASSERT_FALSE(s.log->currentIndex().isValid());
         for (int page = 0; page < 3; ++page) { // the user reads back
-            bar->triggerAction(QAbstractSlider::SliderPageStepSub);
+            s.bar->triggerAction(QAbstractSlider::SliderPageStepSub);
         }
         if (key == Qt::Key_End) {
             pressEndAndFollow(modifiers);
         } else {
-            const int top = log->indexAt({1, 1}).row();
-            QTest::keyClick(log, key);
-            EXPECT_EQ(log->currentIndex().row(), top + 1);
-            EXPECT_FALSE(atEnd());
+            const int top = s.log->indexAt({1, 1}).row();
+            QTest::keyClick(s.log, key);
+            EXPECT_EQ(s.log->currentIndex().row(), top + 1);
+            EXPECT_FALSE(s.atEnd());
         }
     }
-    held->open();
-    ASSERT_TRUE(AutoRunFixture::awaitFinished(vm));
+    s.held->open();
+    ASSERT_TRUE(AutoRunFixture::awaitFinished(s.vm));
 }
 
 // Cancel clicked early in a large run of files whose years resolve at once
